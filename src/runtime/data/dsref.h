@@ -1,0 +1,34 @@
+// A data set reference as written in a program: a name, two-level name,
+// name literal or quoted path, with optional data set options.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace qv::rt {
+
+struct DataSetOptions {
+  std::vector<std::string> keep;                          // KEEP= names
+  std::vector<std::string> drop;                          // DROP= names
+  std::vector<std::pair<std::string, std::string>> rename;  // RENAME=(old=new)
+  std::string where;       // WHERE=( ... ) text between the parentheses
+  int64_t obs = -1;        // OBS=: last observation to read (-1: none)
+  int64_t firstobs = 1;    // FIRSTOBS=
+  int line = 0, column = 0;
+};
+
+struct DataSetRef {
+  std::string library;   // "" for a one-level name (WORK)
+  std::string member;    // as written
+  std::string path;      // a quoted file path (then library/member are empty)
+  DataSetOptions options;
+  int line = 0, column = 0;
+  std::string text() const {  // as the user wrote the name
+    if (!path.empty()) return "'" + path + "'";
+    return library.empty() ? member : library + "." + member;
+  }
+};
+
+}  // namespace qv::rt

@@ -1,0 +1,78 @@
+// The log and the message catalog.
+//
+// A catalogued message is one line: severity word, "[set-number]", a colon
+// and the text, e.g.
+//   ERROR [854-231]: A tile layer needs a CHOROMAP statement or a plot statement.
+// Plain lines are "NOTE: ...", "WARNING: ...", "ERROR: ...".
+#pragma once
+
+#include <cstdio>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+
+#include "module/host/host.h"
+
+namespace qv::rt {
+
+enum class Severity { Note, Warning, Error };
+
+struct CatalogEntry {
+  int set;
+  int number;
+  Severity severity;
+  const char* text;  // arguments are written where "{1}", "{2}", ... stand
+};
+
+// The entry for set/number, or null when the catalog has none.
+const CatalogEntry* findMessage(int set, int number);
+// All entries, in (set, number) order.
+const CatalogEntry* catalogBegin();
+const CatalogEntry* catalogEnd();
+
+// The text of an entry with its arguments put in: integers in decimal,
+// doubles with "%g", texts as they are. A missing argument leaves "".
+std::string formatCatalogText(const CatalogEntry& e,
+                              std::initializer_list<host::Arg> args);
+
+const char* severityWord(Severity s);  // "NOTE", "WARNING", "ERROR"
+
+class Log {
+ public:
+  Log();  // writes to standard error
+  ~Log();
+  Log(const Log&) = delete;
+  Log& operator=(const Log&) = delete;
+
+  // Also write every line to this file (false when it cannot be opened).
+  bool openFile(const std::string& path);
+  // Write to this stream instead of standard error (tests); null: nowhere.
+  void setStream(std::FILE* f);
+  // Keep every line in memory as well (tests read them with text()).
+  void setCapture(bool on);
+  const std::string& text() const { return captured_; }
+
+  void line(std::string_view text);  // a raw line, newline added
+  void note(std::string_view text);      // "NOTE: text"
+  void warning(std::string_view text);   // "WARNING: text"
+  void error(std::string_view text);     // "ERROR: text"
+  void message(int set, int number, std::initializer_list<host::Arg> args = {});
+  // A printf-like line already formatted by the caller in which a leading
+  // "%1z" stands for "ERROR: ".
+  void formatted(std::string_view text);
+
+  bool errorLogged() const { return errors_ > 0; }
+  int errorCount() const { return errors_; }
+  int warningCount() const { return warnings_; }
+  void resetCounts() { errors_ = warnings_ = 0; }
+
+ private:
+  std::FILE* out_;
+  std::FILE* file_ = nullptr;
+  bool capture_ = false;
+  std::string captured_;
+  int errors_ = 0;
+  int warnings_ = 0;
+};
+
+}  // namespace qv::rt

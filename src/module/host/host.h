@@ -18,6 +18,11 @@ namespace qv::host {
 
 using Status = int32_t;
 
+// The statement grammar the module supplies and the statement list the
+// host's parse engine produces from it (module/host/statements.h).
+struct Grammar;
+struct StatementList;
+
 // Step return codes shared by host and module.
 inline constexpr Status kOk = 0;
 inline constexpr Status kHostFailure = 112;    // a service failed / input missing
@@ -174,6 +179,12 @@ class Host {
  public:
   virtual ~Host() = default;
 
+  // Parses the current step's statements with the module's grammar.
+  // `trace`: 1 traces semantic actions, 2 syntax. Syntax and range errors
+  // are logged by the engine and counted in out->errors; the status is
+  // non-zero only when the engine itself cannot run.
+  virtual Status xsproc(const Grammar& grammar, int trace, StatementList* out) = 0;
+
   // Macro variables ("SYSSCP", "SYSSCPL"); false when not defined.
   virtual bool xjsymgc(std::string_view name, std::string* value) = 0;
 
@@ -248,6 +259,13 @@ class Host {
   virtual bool& crenderCheck() = 0;          // renderer-check switch
   virtual std::string& outputFormat() = 0;   // upper-case format name
   virtual Status wzosvar(std::string_view name, std::string* value) = 0;
+
+  // Session-wide named slots (they outlive steps; the host releases them at
+  // the end of the session through the cleanup hook given when made).
+  virtual void** sessionSlot(std::string_view name, bool create,
+                             void (*cleanup)(void*) = nullptr) = 0;
+  // The user's color names ("ACTIVE" registry): false when not registered.
+  virtual bool colorRegistry(std::string_view name, uint8_t rgb[3]) = 0;
 };
 
 // The host of the current step, installed by the runtime (see entry/).

@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# Runs one end-to-end case: the command on the case's program, then checks.
+#
+# A case folder holds:
+#   program.tav        the program (run from a copy of the folder)
+#   args               optional extra command-line arguments, one line
+#   expect.status      the exit status (default 0)
+#   expect.log         lines that must each appear in the log (fixed strings)
+#   expect.nolog       lines that must not appear in the log
+#   expect.files       files that must exist in the output folder afterwards
+#   expect.nofiles     files that must not exist there
+#   golden/NAME        NAME (written relative to the program folder) must equal it
+# The whole log and the copy are kept in $E2E_KEEP when that is set.
+set -u
+exe=$1
+case_dir=$2
+name=$(basename "$case_dir")
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cp -r "$case_dir"/. "$work"/
+mkdir -p "$work/out"
+args=()
+[ -f "$work/args" ] && read -r -a args < "$work/args"
+(cd "$work" && QV_DATA_DIR="${QV_DATA_DIR:-}" "$exe" --out out "${args[@]}" program.tav) \
+  > "$work/stdout.txt" 2> "$work/log.txt"
+status=$?
+fail=0
+want=0
+[ -f "$work/expect.status" ] && want=$(tr -d ' \n' < "$work/expect.status")
+if [ "$status" != "$want" ]; then
+  echo "[$name] exit status $status, expected $want"; fail=1
+fi
+if [ -f "$work/expect.log" ]; then
+  while IFS= read -r line || [ -n "$line" ]; do
+    [ -z "$line" ] && continue
+    grep -qF -- "$line" "$work/log.txt" || { echo "[$name] log lacks: $line"; fail=1; }
+  done < "$work/expect.log"
+fi
+if [ -f "$work/expect.nolog" ]; then
+  while IFS= read -r line || [ -n "$line" ]; do
+    [ -z "$line" ] && continue
+    grep -qF -- "$line" "$work/log.txt" && { echo "[$name] log has: $line"; fail=1; }
+  done < "$work/expect.nolog"
+fi
+if [ -f "$work/expect.files" ]; then
+  while IFS= read -r f || [ -n "$f" ]; do
+    [ -z "$f" ] && continue
+    [ -e "$work/out/$f" ] || { echo "[$name] missing output file $f"; fail=1; }
+  done < "$work/expect.files"
+fi
+if [ -f "$work/expect.nofiles" ]; then
+  while IFS= read -r f || [ -n "$f" ]; do
+    [ -z "$f" ] && continue
+    [ -e "$work/out/$f" ] && { echo "[$name] unexpected output file $f"; fail=1; }
+  done < "$work/expect.nofiles"
+fi
+if [ -d "$work/golden" ]; then
+  for g in "$work"/golden/*; do
+    f=$(basename "$g")
+    if ! cmp -s "$g" "$work/$f"; then
+      echo "[$name] $f differs from golden/$f:"; diff "$g" "$work/$f" | head -20; fail=1
+    fi
+  done
+fi
+if [ -n "${E2E_KEEP:-}" ]; then mkdir -p "$E2E_KEEP/$name" && cp -r "$work"/. "$E2E_KEEP/$name/"; fi
+if [ $fail -ne 0 ]; then
+  echo "---- log of $name ----"; cat "$work/log.txt"
+fi
+exit $fail

@@ -106,9 +106,4 @@ TEST(FakeHost, InternsStringsAndTracksBlocks) {
   fake.vmfree(b);  // a second release is caught, not passed to free
   EXPECT_EQ(fake.liveBlocks(), 0u);
   EXPECT_EQ(fake.badFrees(), 1);
-  fake.xpmlog(854, 79, {3, "RDE", 1.5});
-  ASSERT_EQ(fake.messages.size(), 1u);
-  EXPECT_EQ(fake.messages[0].args, (std::vector<std::string>{"3", "RDE", "1.5"}));
-  fake.setTextOption("debug", "qortavlo");
-  EXPECT_EQ(fake.xoptcgt("DEBUG"), "qortavlo");
 }

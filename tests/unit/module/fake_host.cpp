@@ -1,0 +1,144 @@
+#include "fake_host.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "module/entry/entry.h"
+
+namespace qv::test {
+
+namespace {
+
+std::string upper(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+  }
+  return out;
+}
+
+std::string argText(const host::Arg& a) {
+  if (const auto* i = std::get_if<long long>(&a.v)) return std::to_string(*i);
+  if (const auto* d = std::get_if<double>(&a.v)) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%g", *d);
+    return buf;
+  }
+  return std::get<std::string>(a.v);
+}
+
+}  // namespace
+
+FakeHost::~FakeHost() {
+  void* self = static_cast<host::Host*>(this);
+  if (module::v_global_gcb_anchor == self) module::mcn_main(nullptr, nullptr);
+  for (void* b : live_) std::free(b);
+}
+
+void FakeHost::install() { module::mcn_main(static_cast<host::Host*>(this), nullptr); }
+
+void FakeHost::failAllocAt(int n) { failAt_ = n > 0 ? allocCalls_ + n : 0; }
+
+void FakeHost::setSwitch(std::string_view option, bool on) { switches_[upper(option)] = on; }
+void FakeHost::setTextOption(std::string_view option, std::string value) {
+  textOptions_[upper(option)] = std::move(value);
+}
+void FakeHost::setSetting(int number, std::string value) { settings_[number] = std::move(value); }
+void FakeHost::setMacro(std::string_view name, std::string value) {
+  macros_[upper(name)] = std::move(value);
+}
+void FakeHost::setEnv(std::string_view name, std::string value) {
+  env_[std::string(name)] = std::move(value);
+}
+
+bool FakeHost::xjsymgc(std::string_view name, std::string* value) {
+  auto it = macros_.find(upper(name));
+  if (it == macros_.end()) return false;
+  if (value) *value = it->second;
+  return true;
+}
+
+bool FakeHost::xoptbgt(std::string_view option) {
+  auto it = switches_.find(upper(option));
+  return it != switches_.end() && it->second;
+}
+
+void FakeHost::xoptbst(std::string_view option, bool on) { setSwitch(option, on); }
+
+std::string FakeHost::xoptcgt(std::string_view option) {
+  auto it = textOptions_.find(upper(option));
+  return it == textOptions_.end() ? std::string() : it->second;
+}
+
+host::Status FakeHost::xyrcgef(int setting, std::string* value) {
+  auto it = settings_.find(setting);
+  if (it == settings_.end()) return host::kHostFailure;
+  if (value) *value = it->second;
+  return host::kOk;
+}
+
+host::Status FakeHost::xoinfo(host::DataSet*, int, int64_t*) { return host::kNoSuchOperation; }
+host::Status FakeHost::xvfind(host::DataSet*, std::string_view, int*) { return host::kHostFailure; }
+host::Status FakeHost::xvname(host::DataSet*, int, host::VarDesc*) { return host::kHostFailure; }
+host::Status FakeHost::xsortvals(host::DataSet*, int, bool, std::vector<double>*) {
+  return host::kHostFailure;
+}
+host::Status FakeHost::xrewind(host::DataSet*) { return host::kHostFailure; }
+double FakeHost::xgetnum(host::DataSet*, int) { return std::nan(""); }
+host::Status FakeHost::xselpush(host::DataSet*, std::string_view) { return host::kHostFailure; }
+host::Status FakeHost::xselpop(host::DataSet*) { return host::kHostFailure; }
+host::Status FakeHost::xbyinit(host::DataSet*) { return host::kHostFailure; }
+host::Status FakeHost::xbyrwnd(host::DataSet*, bool) { return host::kHostFailure; }
+host::Status FakeHost::xfrname(std::string_view, host::FormatDesc*) { return host::kHostFailure; }
+
+void FakeHost::xpmlog(int set, int number, std::initializer_list<host::Arg> args) {
+  Message m{set, number, {}};
+  for (const host::Arg& a : args) m.args.push_back(argText(a));
+  messages.push_back(std::move(m));
+}
+
+void* FakeHost::vmalcp(size_t size) {
+  ++allocCalls_;
+  if (allocCalls_ == failAt_) {
+    failAt_ = 0;
+    return nullptr;
+  }
+  void* b = std::malloc(size ? size : 1);
+  if (b) live_.insert(b);
+  return b;
+}
+
+void FakeHost::vmfree(void* block) {
+  if (block == nullptr) return;
+  if (live_.erase(block) == 0) {
+    ++badFrees_;  // not ours, or freed twice: leave it alone
+    return;
+  }
+  std::free(block);
+}
+
+const host::HStr* FakeHost::kdltxt(const char* chars, long length) {
+  if (failStrings) return nullptr;
+  std::string text;
+  if (chars != nullptr) {
+    text = length < 0 ? std::string(chars) : std::string(chars, static_cast<size_t>(length));
+  }
+  const std::string& node = *strings_.insert(std::move(text)).first;
+  return reinterpret_cast<const host::HStr*>(&node);
+}
+
+std::string_view FakeHost::kdlgstr(const host::HStr* s) {
+  if (s == nullptr) return {};
+  return *reinterpret_cast<const std::string*>(s);
+}
+
+host::Status FakeHost::wzosvar(std::string_view name, std::string* value) {
+  auto it = env_.find(std::string(name));
+  if (it == env_.end()) return host::kEnvNotFound;
+  if (value) *value = it->second;
+  return host::kOk;
+}
+
+}  // namespace qv::test

@@ -1,0 +1,130 @@
+// A small in-memory host for module unit tests.
+//
+// Interns host strings, hands out memory with malloc (with a switch to make a
+// chosen allocation fail), records messages, log lines and the exit code, and
+// answers options, settings, macro and environment variables from maps the
+// test fills. Every other service answers "not available": a non-zero status,
+// false, null or an empty value.
+#pragma once
+
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "module/host/host.h"
+
+namespace qv::test {
+
+class FakeHost : public host::Host {
+ public:
+  struct Message {
+    int set = 0;
+    int number = 0;
+    std::vector<std::string> args;  // each argument as text (numbers with %g / %lld)
+  };
+
+  FakeHost() = default;
+  ~FakeHost() override;  // uninstalls itself when it is the current host
+  FakeHost(const FakeHost&) = delete;
+  FakeHost& operator=(const FakeHost&) = delete;
+
+  // Makes this the host the module reaches through host::host().
+  void install();
+
+  // Memory: the n-th vmalcp call from now (1 = the next one) returns null;
+  // 0 turns the failure off. It fails once, then allocations work again.
+  void failAllocAt(int n);
+  size_t liveBlocks() const { return live_.size(); }
+  int allocCalls() const { return allocCalls_; }
+  int badFrees() const { return badFrees_; }  // vmfree of a block not handed out
+  int memMessages() const { return memMessages_; }
+
+  // Host strings: when set, kdltxt answers null.
+  bool failStrings = false;
+  size_t internedCount() const { return strings_.size(); }
+
+  // What the module wrote.
+  std::vector<Message> messages;
+  std::vector<std::string> logLines;        // xpslog
+  std::vector<host::Status> serviceErrors;  // xprrlog
+  std::optional<host::Status> exitCode;     // xexit
+
+  // Settings the test chooses (names are matched without regard to case).
+  void setSwitch(std::string_view option, bool on);
+  void setTextOption(std::string_view option, std::string value);
+  void setSetting(int number, std::string value);
+  void setMacro(std::string_view name, std::string value);
+  void setEnv(std::string_view name, std::string value);
+
+  // --- host::Host ---
+  bool xjsymgc(std::string_view name, std::string* value) override;
+  bool xoptbgt(std::string_view option) override;
+  void xoptbst(std::string_view option, bool on) override;
+  std::string xoptcgt(std::string_view option) override;
+  host::Status xyrcgef(int setting, std::string* value) override;
+
+  host::Status xoinfo(host::DataSet*, int, int64_t*) override;
+  host::Status xvfind(host::DataSet*, std::string_view, int*) override;
+  host::Status xvname(host::DataSet*, int, host::VarDesc*) override;
+  int xvcount(host::DataSet*) override { return 0; }
+  std::string dsLibrary(host::DataSet*) override { return {}; }
+  std::string dsMember(host::DataSet*) override { return {}; }
+  std::string dsObject(host::DataSet*) override { return {}; }
+  host::Status xsortvals(host::DataSet*, int, bool, std::vector<double>*) override;
+  host::Status xrewind(host::DataSet*) override;
+  bool xnext(host::DataSet*) override { return false; }
+  double xgetnum(host::DataSet*, int) override;
+  std::string_view xgetchr(host::DataSet*, int) override { return {}; }
+  host::Status xselpush(host::DataSet*, std::string_view) override;
+  host::Status xselpop(host::DataSet*) override;
+
+  const std::vector<host::ByVariable>& xbyvars() override { return byVars_; }
+  host::Status xbyinit(host::DataSet*) override;
+  bool xbynext(host::DataSet*) override { return false; }
+  host::Status xbyrwnd(host::DataSet*, bool) override;
+
+  host::Status xfrname(std::string_view, host::FormatDesc*) override;
+  std::string xfxpn(const host::FormatDesc&, int, int, double) override { return {}; }
+  std::string xfxpc(const host::FormatDesc&, int, std::string_view) override { return {}; }
+
+  void xpmlog(int set, int number, std::initializer_list<host::Arg> args = {}) override;
+  std::string xpmstr(int, int) override { return {}; }
+  void xpslog(std::string_view line) override { logLines.emplace_back(line); }
+  void xprrlog(host::Status code) override { serviceErrors.push_back(code); }
+
+  void xexit(host::Status code) override { exitCode = code; }
+  void* vmalcp(size_t size) override;
+  void vmfree(void* block) override;
+  void xmemmsg() override { ++memMessages_; }
+
+  host::ObjectFactory* xobinit() override { return nullptr; }
+  const host::HStr* kdltxt(const char* chars, long length) override;
+  std::string_view kdlgstr(const host::HStr* s) override;
+
+  int ggtitleMax(char) override { return 0; }
+  const host::TitleEntry* ggtitle(char, int) override { return nullptr; }
+
+  bool& crenderCheck() override { return crenderCheck_; }
+  std::string& outputFormat() override { return outputFormat_; }
+  host::Status wzosvar(std::string_view name, std::string* value) override;
+
+ private:
+  std::set<std::string> strings_;  // nodes are stable: handles point into it
+  std::set<void*> live_;
+  int allocCalls_ = 0;
+  int failAt_ = 0;  // allocation number that fails, 0 for none
+  int badFrees_ = 0;
+  int memMessages_ = 0;
+  std::map<std::string, bool> switches_;
+  std::map<std::string, std::string> textOptions_;
+  std::map<int, std::string> settings_;
+  std::map<std::string, std::string> macros_;
+  std::map<std::string, std::string> env_;
+  std::vector<host::ByVariable> byVars_;
+  bool crenderCheck_ = false;
+  std::string outputFormat_ = "PNG";
+};
+
+}  // namespace qv::test

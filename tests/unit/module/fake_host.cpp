@@ -1,3 +1,4 @@
+#include <cctype>
 #include "fake_host.h"
 
 #include <cmath>
@@ -34,6 +35,8 @@ std::string argText(const host::Arg& a) {
 FakeHost::~FakeHost() {
   void* self = static_cast<host::Host*>(this);
   if (module::v_global_gcb_anchor == self) module::mcn_main(nullptr, nullptr);
+  for (auto& [name, slot] : slots_)
+    if (slot.cleanup && slot.value) slot.cleanup(slot.value);
   for (void* b : live_) std::free(b);
 }
 
@@ -139,6 +142,24 @@ host::Status FakeHost::wzosvar(std::string_view name, std::string* value) {
   if (it == env_.end()) return host::kEnvNotFound;
   if (value) *value = it->second;
   return host::kOk;
+}
+
+void** FakeHost::sessionSlot(std::string_view name, bool create, void (*cleanup)(void*)) {
+  auto it = slots_.find(std::string(name));
+  if (it == slots_.end()) {
+    if (!create) return nullptr;
+    it = slots_.emplace(std::string(name), Slot{nullptr, cleanup}).first;
+  }
+  return &it->second.value;
+}
+
+bool FakeHost::colorRegistry(std::string_view name, uint8_t rgb[3]) {
+  std::string key(name);
+  for (auto& c : key) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  auto it = colorNames.find(key);
+  if (it == colorNames.end()) return false;
+  for (int i = 0; i < 3; ++i) rgb[i] = it->second[i];
+  return true;
 }
 
 }  // namespace qv::test

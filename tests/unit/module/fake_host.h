@@ -7,6 +7,7 @@
 // false, null or an empty value.
 #pragma once
 
+#include <array>
 #include <map>
 #include <optional>
 #include <set>
@@ -110,7 +111,20 @@ class FakeHost : public host::Host {
   std::string& outputFormat() override { return outputFormat_; }
   host::Status wzosvar(std::string_view name, std::string* value) override;
 
+  host::Status xsproc(const host::Grammar&, int, host::StatementList*) override {
+    return host::kHostFailure;
+  }
+  void** sessionSlot(std::string_view name, bool create, void (*cleanup)(void*)) override;
+  bool colorRegistry(std::string_view name, uint8_t rgb[3]) override;
+  // User color names answered by colorRegistry (upper-case keys).
+  std::map<std::string, std::array<uint8_t, 3>> colorNames;
+
  private:
+  struct Slot {
+    void* value;
+    void (*cleanup)(void*);
+  };
+  std::map<std::string, Slot> slots_;
   std::set<std::string> strings_;  // nodes are stable: handles point into it
   std::set<void*> live_;
   int allocCalls_ = 0;

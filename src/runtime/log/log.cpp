@@ -21,6 +21,14 @@ bool opensWith(std::string_view line, std::string_view word) {
                          line[word.size() + 1] == '[');
 }
 
+std::string joined(std::string_view prefix, std::string_view text) {
+  std::string s;
+  s.reserve(prefix.size() + text.size());
+  s.append(prefix);
+  s.append(text);
+  return s;
+}
+
 void appendArg(std::string* out, const host::Arg& a) {
   if (auto* i = std::get_if<long long>(&a.v)) {
     *out += std::to_string(*i);
@@ -103,14 +111,15 @@ void Log::line(std::string_view text) {
   }
 }
 
-void Log::note(std::string_view text) { line("NOTE: " + std::string(text)); }
+void Log::note(std::string_view text) { line(joined("NOTE: ", text)); }
 
-void Log::warning(std::string_view text) { line("WARNING: " + std::string(text)); }
+void Log::warning(std::string_view text) { line(joined("WARNING: ", text)); }
 
-void Log::error(std::string_view text) { line("ERROR: " + std::string(text)); }
+void Log::error(std::string_view text) { line(joined("ERROR: ", text)); }
 
 void Log::message(int set, int number, std::initializer_list<host::Arg> args) {
-  std::string head = "[" + std::to_string(set) + "-" + std::to_string(number) + "]: ";
+  char head[48];
+  std::snprintf(head, sizeof head, "[%d-%d]: ", set, number);
   const CatalogEntry* e = findMessage(set, number);
   if (!e) {
     // A message the catalog lacks is still shown, with whatever it carried,
@@ -129,12 +138,16 @@ void Log::message(int set, int number, std::initializer_list<host::Arg> args) {
     line(s);
     return;
   }
-  line(std::string(severityWord(e->severity)) + " " + head + formatCatalogText(*e, args));
+  std::string s = severityWord(e->severity);
+  s += ' ';
+  s += head;
+  s += formatCatalogText(*e, args);
+  line(s);
 }
 
 void Log::formatted(std::string_view text) {
   if (startsWith(text, "%1z")) {
-    line("ERROR: " + std::string(text.substr(3)));
+    line(joined("ERROR: ", text.substr(3)));
   } else {
     line(text);
   }

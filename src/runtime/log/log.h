@@ -22,6 +22,7 @@ struct CatalogEntry {
   int number;
   Severity severity;
   const char* text;  // arguments are written where "{1}", "{2}", ... stand
+  int argCount;      // how many arguments the callers pass
 };
 
 // The entry for set/number, or null when the catalog has none.
@@ -36,6 +37,12 @@ std::string formatCatalogText(const CatalogEntry& e,
                               std::initializer_list<host::Arg> args);
 
 const char* severityWord(Severity s);  // "NOTE", "WARNING", "ERROR"
+
+// The runtime's own catalogued messages (set 129): the memory message that
+// `xmemmsg` writes, and the report of a failed service's code (`xprrlog`).
+inline constexpr int kRuntimeSet = 129;
+inline constexpr int kMemoryMessage = 1;
+inline constexpr int kServiceFailedMessage = 2;
 
 class Log {
  public:
@@ -60,6 +67,11 @@ class Log {
   // A printf-like line already formatted by the caller in which a leading
   // "%1z" stands for "ERROR: ".
   void formatted(std::string_view text);
+  // The memory message (129/1) and a failed service's code (129/2).
+  void memoryExhausted() { message(kRuntimeSet, kMemoryMessage); }
+  void serviceFailed(host::Status code) {
+    message(kRuntimeSet, kServiceFailedMessage, {static_cast<long long>(code)});
+  }
 
   bool errorLogged() const { return errors_ > 0; }
   int errorCount() const { return errors_; }

@@ -1,0 +1,156 @@
+#include "runtime/log/log.h"
+
+#include <cstdio>
+#include <string>
+
+namespace qv::rt {
+
+namespace {
+
+bool startsWith(std::string_view s, std::string_view prefix) {
+  return s.substr(0, prefix.size()) == prefix;
+}
+
+// A line counts by the severity word it opens with, whichever routine wrote
+// it, so that the exit status sees every ERROR line.
+bool opensWith(std::string_view line, std::string_view word) {
+  if (!startsWith(line, word)) return false;
+  if (line.size() == word.size()) return false;
+  char next = line[word.size()];
+  return next == ':' || (next == ' ' && line.size() > word.size() + 1 &&
+                         line[word.size() + 1] == '[');
+}
+
+std::string joined(std::string_view prefix, std::string_view text) {
+  std::string s;
+  s.reserve(prefix.size() + text.size());
+  s.append(prefix);
+  s.append(text);
+  return s;
+}
+
+void appendArg(std::string* out, const host::Arg& a) {
+  if (auto* i = std::get_if<long long>(&a.v)) {
+    *out += std::to_string(*i);
+  } else if (auto* d = std::get_if<double>(&a.v)) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%g", *d);
+    *out += buf;
+  } else {
+    *out += std::get<std::string>(a.v);
+  }
+}
+
+}  // namespace
+
+const char* severityWord(Severity s) {
+  switch (s) {
+    case Severity::Note: return "NOTE";
+    case Severity::Warning: return "WARNING";
+    case Severity::Error: return "ERROR";
+  }
+  return "NOTE";
+}
+
+std::string formatCatalogText(const CatalogEntry& e,
+                              std::initializer_list<host::Arg> args) {
+  std::string out;
+  std::string_view t = e.text ? e.text : "";
+  for (size_t i = 0; i < t.size();) {
+    if (t[i] == '{') {
+      size_t j = i + 1;
+      size_t index = 0;
+      while (j < t.size() && j - i <= 3 && t[j] >= '0' && t[j] <= '9') {
+        index = index * 10 + static_cast<size_t>(t[j] - '0');
+        ++j;
+      }
+      if (j > i + 1 && j < t.size() && t[j] == '}' && index >= 1) {
+        if (index <= args.size()) appendArg(&out, *(args.begin() + (index - 1)));
+        i = j + 1;
+        continue;
+      }
+    }
+    out += t[i++];
+  }
+  return out;
+}
+
+Log::Log() : out_(stderr) {}
+
+Log::~Log() {
+  if (file_) std::fclose(file_);
+}
+
+bool Log::openFile(const std::string& path) {
+  std::FILE* f = std::fopen(path.c_str(), "w");
+  if (!f) return false;
+  if (file_) std::fclose(file_);
+  file_ = f;
+  return true;
+}
+
+void Log::setStream(std::FILE* f) { out_ = f; }
+
+void Log::setCapture(bool on) { capture_ = on; }
+
+void Log::line(std::string_view text) {
+  if (opensWith(text, "ERROR")) {
+    ++errors_;
+  } else if (opensWith(text, "WARNING")) {
+    ++warnings_;
+  }
+  for (std::FILE* f : {out_, file_}) {
+    if (!f) continue;
+    std::fwrite(text.data(), 1, text.size(), f);
+    std::fputc('\n', f);
+    std::fflush(f);
+  }
+  if (capture_) {
+    captured_.append(text);
+    captured_ += '\n';
+  }
+}
+
+void Log::note(std::string_view text) { line(joined("NOTE: ", text)); }
+
+void Log::warning(std::string_view text) { line(joined("WARNING: ", text)); }
+
+void Log::error(std::string_view text) { line(joined("ERROR: ", text)); }
+
+void Log::message(int set, int number, std::initializer_list<host::Arg> args) {
+  char head[48];
+  std::snprintf(head, sizeof head, "[%d-%d]: ", set, number);
+  const CatalogEntry* e = findMessage(set, number);
+  if (!e) {
+    // A message the catalog lacks is still shown, with whatever it carried,
+    // so that nothing the caller reported is lost.
+    std::string s = std::string("WARNING ") + head + "No text is catalogued for this message";
+    if (args.size() > 0) {
+      s += "; arguments: ";
+      bool first = true;
+      for (const host::Arg& a : args) {
+        if (!first) s += ", ";
+        appendArg(&s, a);
+        first = false;
+      }
+    }
+    s += ".";
+    line(s);
+    return;
+  }
+  std::string s = severityWord(e->severity);
+  s += ' ';
+  s += head;
+  s += formatCatalogText(*e, args);
+  line(s);
+}
+
+void Log::formatted(std::string_view text) {
+  if (startsWith(text, "%1z")) {
+    line(joined("ERROR: ", text.substr(3)));
+  } else {
+    line(text);
+  }
+}
+
+}  // namespace qv::rt

@@ -1,0 +1,123 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <set>
+#include <string>
+#include <utility>
+
+#include "runtime/log/log.h"
+
+namespace qv::rt {
+namespace {
+
+// Placeholder indices used by a text, or -1 in *bad for a malformed brace.
+std::set<int> placeholders(const std::string& t, bool* bad) {
+  std::set<int> out;
+  *bad = false;
+  for (size_t i = 0; i < t.size(); ++i) {
+    if (t[i] == '}') *bad = true;
+    if (t[i] != '{') continue;
+    size_t j = i + 1;
+    int v = 0;
+    while (j < t.size() && t[j] >= '0' && t[j] <= '9') v = v * 10 + (t[j++] - '0');
+    if (j == i + 1 || j >= t.size() || t[j] != '}' || v < 1) {
+      *bad = true;
+      return out;
+    }
+    out.insert(v);
+    i = j;
+  }
+  return out;
+}
+
+TEST(Catalog, TableProperties) {
+  ASSERT_LT(catalogBegin(), catalogEnd());
+  for (const CatalogEntry* e = catalogBegin(); e != catalogEnd(); ++e) {
+    SCOPED_TRACE(std::to_string(e->set) + "/" + std::to_string(e->number));
+    if (e != catalogBegin()) {
+      const CatalogEntry* p = e - 1;
+      EXPECT_TRUE(std::make_pair(p->set, p->number) < std::make_pair(e->set, e->number))
+          << "not sorted or repeated";
+    }
+    ASSERT_NE(e->text, nullptr);
+    std::string t = e->text;
+    EXPECT_FALSE(t.empty());
+    EXPECT_EQ(t.find('\n'), std::string::npos) << "a message is one line";
+    EXPECT_NE(t.back(), ' ');
+    bool bad = false;
+    std::set<int> used = placeholders(t, &bad);
+    EXPECT_FALSE(bad) << t;
+    // Every declared argument is shown and no other is asked for.
+    std::set<int> declared;
+    for (int i = 1; i <= e->argCount; ++i) declared.insert(i);
+    EXPECT_EQ(used, declared) << t;
+    EXPECT_EQ(findMessage(e->set, e->number), e);
+  }
+  EXPECT_EQ(findMessage(854, 0), nullptr);
+  EXPECT_EQ(findMessage(854, 999), nullptr);
+  EXPECT_EQ(findMessage(0, 0), nullptr);
+  EXPECT_EQ(findMessage(99999, 1), nullptr);
+}
+
+TEST(Catalog, EveryNumberTheProcedureWrites) {
+  const std::pair<int, int> needed[] = {
+      {854, 6},   {854, 67},  {854, 68},  {854, 79},  {854, 80},  {854, 81},  {854, 94},
+      {854, 103}, {854, 110}, {854, 111}, {854, 114}, {854, 115}, {854, 117}, {854, 118},
+      {854, 119}, {854, 120}, {854, 121}, {854, 122}, {854, 123}, {854, 125}, {854, 134},
+      {854, 200}, {854, 201}, {854, 202}, {854, 203}, {854, 206}, {854, 207}, {854, 208},
+      {854, 209}, {854, 210}, {854, 211}, {854, 212}, {854, 215}, {854, 218}, {854, 219},
+      {854, 220}, {854, 221}, {854, 222}, {854, 223}, {854, 224}, {854, 225}, {854, 226},
+      {854, 227}, {854, 228}, {854, 229}, {854, 230}, {854, 231}, {854, 232}, {854, 233},
+      {854, 234}, {854, 235}, {854, 236}, {854, 237}, {854, 238}, {854, 239}, {854, 240},
+      {854, 241}, {854, 242}, {854, 243}, {854, 244}, {854, 245}, {854, 246}, {855, 7},
+      {860, 45},  {129, 54},  {129, kMemoryMessage}, {129, kServiceFailedMessage}};
+  for (auto [set, number] : needed) {
+    EXPECT_NE(findMessage(set, number), nullptr) << set << "/" << number;
+  }
+}
+
+TEST(Catalog, TextsUsedAsValuesAndSeverities) {
+  // The map data object's name must match the region layer's reference.
+  const CatalogEntry* map = findMessage(854, 218);
+  ASSERT_NE(map, nullptr);
+  EXPECT_STREQ(map->text, "__MAP__");
+  const CatalogEntry* desc = findMessage(854, 211);
+  ASSERT_NE(desc, nullptr);
+  EXPECT_LE(std::strlen(desc->text), 32u);
+  const CatalogEntry* label = findMessage(854, 241);
+  ASSERT_NE(label, nullptr);
+  EXPECT_LE(std::strlen(label->text), 256u);
+  EXPECT_EQ(std::strchr(label->text, '"'), nullptr) << "written inside a quoted label";
+  for (const CatalogEntry* e : {map, desc, label}) {
+    EXPECT_EQ(e->severity, Severity::Note);
+    EXPECT_EQ(e->argCount, 0);
+  }
+  EXPECT_STREQ(findMessage(854, 231)->text,
+               "A tile layer needs a CHOROMAP statement or a plot statement.");
+
+  // Messages after which the step ends are errors; those after which it
+  // goes on without something are warnings.
+  for (int n : {6, 67, 200, 201, 202, 203, 206, 210, 212, 219, 220, 221, 222, 223, 226, 227,
+                228, 229, 230, 231, 232, 233, 236, 237, 239, 240, 243, 245}) {
+    EXPECT_EQ(findMessage(854, n)->severity, Severity::Error) << n;
+  }
+  for (int n : {68, 79, 80, 81, 94, 103, 110, 111, 114, 117, 118, 119, 120, 121, 122, 123, 125,
+                134, 208, 209, 224, 225, 234, 235, 238, 244, 246}) {
+    EXPECT_EQ(findMessage(854, n)->severity, Severity::Warning) << n;
+  }
+  EXPECT_EQ(findMessage(855, 7)->severity, Severity::Error);
+  EXPECT_EQ(findMessage(860, 45)->severity, Severity::Warning);
+  EXPECT_EQ(findMessage(129, 54)->severity, Severity::Error);
+}
+
+TEST(Catalog, FormattedExamples) {
+  EXPECT_EQ(formatCatalogText(*findMessage(854, 228), {"X=", "lon", "WORK", "CITIES"}),
+            "The X= variable lon is not in the data set WORK.CITIES.");
+  EXPECT_EQ(formatCatalogText(*findMessage(854, 221), {4, "WORK", "PTS"}),
+            "The SIZE= variable (number 4) is not in the data set WORK.PTS.");
+  EXPECT_EQ(formatCatalogText(*findMessage(854, 79), {"DMMAGENTA"}),
+            "DMMAGENTA is not a color; gray (CX808080) is used instead.");
+}
+
+}  // namespace
+}  // namespace qv::rt

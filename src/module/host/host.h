@@ -29,7 +29,10 @@ inline constexpr Status kHostFailure = 112;    // a service failed / input missi
 inline constexpr Status kUserError = 1012;     // user error after a message
 inline constexpr Status kNoMemory = 1016;      // memory exhausted
 inline constexpr Status kNoSuchOperation = static_cast<Status>(0x80008001u);
-inline constexpr Status kEnvNotFound = static_cast<Status>(0x80002011u);
+// Environment lookups (wzosvar): not set, and set but longer than the
+// caller's buffer (which still counts as available).
+inline constexpr Status kEnvNotFound = static_cast<Status>(0x80002010u);
+inline constexpr Status kEnvTruncated = static_cast<Status>(0x80002011u);
 
 // Variable types as the host reports them.
 inline constexpr int kNumeric = 1;

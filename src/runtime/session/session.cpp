@@ -1,0 +1,300 @@
+#include "runtime/session/session.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <sstream>
+
+#include "module/entry/entry.h"
+#include "runtime/common/error.h"
+#include "runtime/log/log.h"
+#include "runtime/program/globals.h"
+#include "runtime/program/statement.h"
+#include "runtime/session/runtime_host.h"
+
+namespace fs = std::filesystem;
+
+namespace qv::rt {
+
+namespace {
+
+bool readAll(const std::string& path, std::string* text, std::string* why) {
+  if (path == "-") {
+    std::ostringstream ss;
+    ss << std::cin.rdbuf();
+    *text = ss.str();
+    return true;
+  }
+  std::error_code ec;
+  if (fs::is_directory(path, ec)) {
+    *why = "is a folder";
+    return false;
+  }
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    *why = std::strerror(errno);
+    return false;
+  }
+  text->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  if (in.bad()) {
+    *why = "read error";
+    return false;
+  }
+  return true;
+}
+
+// The folder of the running executable: the renderer lives beside it.
+std::string executableFolder() {
+  std::error_code ec;
+  fs::path p = fs::read_symlink("/proc/self/exe", ec);
+  if (ec) return fs::current_path(ec).string();
+  return p.parent_path().string();
+}
+
+// COLORNAMES= file: one color per line, "name,R,G,B" (0 to 255 each) or
+// "name,#RRGGBB" / "name,CXRRGGBB"; blank lines and lines starting with "#"
+// are skipped.
+void loadColorNames(SessionState& s, const std::string& path) {
+  fs::path p = path;
+  if (p.is_relative()) p = fs::path(s.programDir) / p;
+  std::ifstream in(p);
+  if (!in) throw UserError("Cannot read the color names file " + p.string() + ".");
+  std::map<std::string, std::array<uint8_t, 3>> names;
+  std::string line;
+  int lineNo = 0;
+  while (std::getline(in, line)) {
+    ++lineNo;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    size_t b = line.find_first_not_of(" \t");
+    if (b == std::string::npos || line[b] == '#') continue;
+    std::vector<std::string> cells;
+    std::stringstream ss(line);
+    std::string c;
+    while (std::getline(ss, c, ',')) {
+      size_t f = c.find_first_not_of(" \t"), l = c.find_last_not_of(" \t");
+      cells.push_back(f == std::string::npos ? "" : c.substr(f, l - f + 1));
+    }
+    Place where{p.string(), lineNo, 0};
+    if (cells.size() < 2 || cells[0].empty())
+      throw UserError(where, "expected a name and a color (name,R,G,B or name,#RRGGBB)");
+    std::array<uint8_t, 3> rgb{};
+    if (cells.size() == 4) {
+      for (int i = 0; i < 3; ++i) {
+        const std::string& v = cells[static_cast<size_t>(i) + 1];
+        char* end = nullptr;
+        long n = std::strtol(v.c_str(), &end, 10);
+        if (v.empty() || *end || n < 0 || n > 255)
+          throw UserError(where, "'" + v + "' is not a color component from 0 to 255");
+        rgb[static_cast<size_t>(i)] = static_cast<uint8_t>(n);
+      }
+    } else if (cells.size() == 2) {
+      std::string h = upper(cells[1]);
+      if (h.rfind("CX", 0) == 0) h = h.substr(2);
+      else if (h.rfind("#", 0) == 0) h = h.substr(1);
+      if (h.size() != 6 || h.find_first_not_of("0123456789ABCDEF") != std::string::npos)
+        throw UserError(where, "'" + cells[1] + "' is not a color (#RRGGBB or CXRRGGBB)");
+      for (int i = 0; i < 3; ++i)
+        rgb[static_cast<size_t>(i)] =
+            static_cast<uint8_t>(std::stoi(h.substr(static_cast<size_t>(i) * 2, 2), nullptr, 16));
+    } else {
+      throw UserError(where, "expected name,R,G,B or name,#RRGGBB");
+    }
+    names[upper(cells[0])] = rgb;
+  }
+  s.colorNames = std::move(names);
+}
+
+class Session {
+ public:
+  Session(Log& log, const RunOptions& opt) : s_(log), opt_(opt), host_(s_) {}
+
+  int run();
+
+ private:
+  void globalStatement(const Statement& st);
+  void startStep(const Statement& st);
+  void finishStep();
+  void skipUnknownProc(const Statement& st);
+
+  SessionState s_;
+  const RunOptions& opt_;
+  RuntimeHost host_;
+  const module::ProcRecord* proc_ = nullptr;
+  bool inStep_ = false;
+  bool skipping_ = false;  // inside a PROC of an unknown procedure
+  Step step_;
+  bool failed_ = false;
+};
+
+bool isGlobal(const std::string& kw) {
+  return sameName(kw, "LIBRARY") || sameName(kw, "LIBNAME") || sameName(kw, "OPTIONS") ||
+         sameName(kw, "OPTION") || isTitleKeyword(kw);
+}
+
+void Session::globalStatement(const Statement& st) {
+  const std::string& kw = st.keyword();
+  if (sameName(kw, "LIBRARY") || sameName(kw, "LIBNAME")) {
+    LibraryAssignment a = parseLibrary(st);
+    fs::path dir = a.dir;
+    if (dir.is_relative()) dir = fs::path(s_.programDir) / dir;
+    try {
+      s_.libs.assign(a.name, dir.lexically_normal().string());
+    } catch (const UserError& e) {
+      throw UserError(st.place(), e.what());
+    }
+    s_.log.note("Library " + upper(a.name) + " is the folder " + dir.lexically_normal().string() + ".");
+  } else if (sameName(kw, "OPTIONS") || sameName(kw, "OPTION")) {
+    auto list = parseOptions(st);
+    Settings next = s_.settings;
+    applyOptions(next, list);
+    if (next.colorNames != s_.settings.colorNames) {
+      if (next.colorNames.empty()) s_.colorNames.clear();
+      else loadColorNames(s_, next.colorNames);
+    }
+    s_.settings = next;
+  } else {
+    s_.titles.apply(parseTitle(st));
+  }
+}
+
+void Session::startStep(const Statement& st) {
+  if (st.tokens.size() < 2 || st.tokens[1].kind != Tok::Name) {
+    throw UserError(st.place(), "PROC needs the name of a procedure.");
+  }
+  const Token& name = st.tokens[1];
+  if (!sameName(name.text, "TAVLO")) {
+    skipping_ = true;
+    throw UserError(st.placeOf(1), "Procedure " + upper(name.text) + " not found.");
+  }
+  inStep_ = true;
+  step_ = Step{};
+  step_.procName = upper(name.text);
+  step_.line = st.line;
+  Statement procStmt = st;
+  procStmt.tokens.erase(procStmt.tokens.begin());  // "PROC"
+  procStmt.line = procStmt.tokens.front().line;
+  procStmt.column = procStmt.tokens.front().column;
+  step_.statements.push_back(std::move(procStmt));
+}
+
+void Session::finishStep() {
+  if (!inStep_) return;
+  inStep_ = false;
+  int errorsBefore = s_.log.errorCount();
+  host_.beginStep(step_);
+  host::Status code = host::kOk;
+  try {
+    code = proc_->entry();
+  } catch (const std::exception& e) {
+    // Nothing may escape the procedure; an escape is a fault of ours, and
+    // the step fails rather than the run.
+    s_.log.error(std::string("The procedure failed unexpectedly: ") + e.what());
+    code = host::kHostFailure;
+  }
+  host::Status exitCode = host_.endStep();
+  if (code == 0) code = exitCode;
+  if (code == 0 && s_.log.errorCount() > errorsBefore) code = host::kUserError;
+  if (code != 0) failed_ = true;
+  s_.log.note("PROCEDURE " + step_.procName + " ended with return code " +
+              std::to_string(code) + ".");
+  step_ = Step{};
+}
+
+int Session::run() {
+  std::string text, why;
+  if (!readAll(opt_.programPath, &text, &why)) {
+    std::fprintf(stderr, "qortavlo: cannot read %s: %s\n", opt_.programPath.c_str(),
+                 why.c_str());
+    return 2;
+  }
+  std::error_code ec;
+  if (opt_.programPath == "-") {
+    s_.programDir = fs::current_path(ec).string();
+  } else {
+    fs::path p = fs::absolute(opt_.programPath, ec);
+    s_.programDir = p.parent_path().string();
+  }
+  s_.outDir = opt_.outDir;
+  try {
+    s_.libs.assign("WORK", s_.programDir);
+    for (auto& [name, dir] : opt_.libs) s_.libs.assign(name, dir);
+  } catch (const UserError& e) {
+    std::fprintf(stderr, "qortavlo: %s\n", e.what());
+    return 2;
+  }
+  if (!std::getenv("QOR_KDLG_CRENDER_PATH"))
+    ::setenv("QOR_KDLG_CRENDER_PATH", executableFolder().c_str(), 1);
+
+  const module::ImageRecord* image = module::mcn_main(static_cast<host::Host*>(&host_), nullptr);
+  for (const module::ProcRecord* const* p = image->procs; *p; ++p)
+    if (std::strncmp((*p)->entryName, "qortavlo", 8) == 0) proc_ = *p;
+  if (!proc_) {
+    s_.log.error("The TAVLO procedure is not registered.");
+    return 1;
+  }
+
+  std::string file = opt_.programPath == "-" ? std::string("(standard input)") : opt_.programPath;
+  StatementReader reader(std::move(text), file);
+  for (;;) {
+    Statement st;
+    try {
+      if (!reader.next(st)) break;
+    } catch (const UserError& e) {
+      s_.log.error(e.what());
+      failed_ = true;
+      continue;
+    }
+    const std::string& kw = st.keyword();
+    try {
+      if (sameName(kw, "PROC")) {
+        finishStep();
+        skipping_ = false;
+        startStep(st);
+      } else if (sameName(kw, "RUN") || sameName(kw, "QUIT")) {
+        finishStep();
+        skipping_ = false;
+      } else if (isGlobal(kw)) {
+        globalStatement(st);
+      } else if (skipping_) {
+        // statements of a procedure we do not have: already reported
+      } else if (inStep_ && sameName(kw, "BY")) {
+        if (!step_.by.empty())
+          throw UserError(st.place(), "Only one BY statement is allowed in a step.");
+        step_.by = parseBy(st);
+        step_.byLine = st.line;
+      } else if (inStep_) {
+        step_.statements.push_back(st);
+      } else {
+        throw UserError(st.place(), "Statement " + upper(kw) +
+                                        " is not valid outside a PROC step; it was ignored.");
+      }
+    } catch (const UserError& e) {
+      s_.log.error(e.what());
+      failed_ = true;
+    }
+  }
+  finishStep();
+  module::mcn_main(nullptr, nullptr);
+  return failed_ || s_.log.errorLogged() ? 1 : 0;
+}
+
+}  // namespace
+
+int runProgram(const RunOptions& options) {
+  Log log;
+  if (!options.logPath.empty() && !log.openFile(options.logPath)) {
+    std::fprintf(stderr, "qortavlo: cannot write the log file %s: %s\n",
+                 options.logPath.c_str(), std::strerror(errno));
+    return 2;
+  }
+  Session session(log, options);
+  return session.run();
+}
+
+}  // namespace qv::rt

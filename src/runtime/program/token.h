@@ -35,6 +35,17 @@ struct Token {
   int line = 0;       // 1-based
   int column = 0;     // 1-based
   bool spaceBefore = false;  // white space or a comment precedes the token
+  int offset = 0;     // byte offset of the token in the program text
+  int length = 0;     // bytes the token takes in the program text
 };
+
+// The token as it could be written back into a program: quoted strings and
+// literals quoted again, everything else its text. Used to rebuild source
+// text when the original is not at hand, and in messages.
+std::string tokenSpelling(const Token& t);
+
+// A short description of a token for messages: "name SCATTER",
+// "quoted string 'abc'", "';'", "end of statement".
+std::string describeToken(const Token& t);
 
 }  // namespace qv::rt

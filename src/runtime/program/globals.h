@@ -1,0 +1,138 @@
+// The host's global statements (LIBRARY, OPTIONS, TITLE, FOOTNOTE), the BY
+// statement and data set references, each parsed from one statement.
+//
+// Every parser throws UserError naming the statement's file, line and column
+// and the offending word when the statement is malformed; nothing is changed
+// then.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "module/host/host.h"
+#include "runtime/data/dsref.h"
+#include "runtime/program/statement.h"
+
+namespace qv::rt {
+
+// --- LIBRARY ---------------------------------------------------------------
+
+struct LibraryAssignment {
+  std::string name;   // as written
+  std::string dir;    // the quoted folder
+  int line = 0, column = 0;
+};
+
+// LIBRARY ref 'dir';  (LIBNAME is the same statement)
+LibraryAssignment parseLibrary(const Statement& st);
+
+// --- OPTIONS ---------------------------------------------------------------
+
+inline constexpr const char* kDefaultTileUrl = "https://tile.openstreetmap.org/{z}/{x}/{y}.png";
+
+struct Settings {
+  bool varNamesAny = false;        // VARNAMES=ANY (default STRICT)
+  std::string missing = ".";       // MISSING= one character
+  bool nlDecSeparator = false;     // NLDECSEPARATOR / NONLDECSEPARATOR
+  std::string debug;               // DEBUG=
+  int graphWidth = 640;            // GRAPHWIDTH= pixels
+  int graphHeight = 480;           // GRAPHHEIGHT= pixels
+  std::string graphFormat = "PNG";  // GRAPHFORMAT=, upper case
+  std::string tileUrl = kDefaultTileUrl;  // TILEURL=
+  std::string colorNames;          // COLORNAMES= file path ("" none)
+};
+
+enum class OptionId {
+  VarNames, Missing, NlDecSeparator, Debug, GraphWidth, GraphHeight,
+  GraphFormat, TileUrl, ColorNames
+};
+
+// One checked setting of an OPTIONS statement.
+struct OptionSetting {
+  OptionId id = OptionId::Debug;
+  std::string name;      // upper case, as the option is known ("GRAPHWIDTH")
+  std::string text;      // text values (VARNAMES gives "ANY" or "STRICT")
+  int64_t number = 0;    // GRAPHWIDTH, GRAPHHEIGHT
+  bool on = false;       // NLDECSEPARATOR (true) / NONLDECSEPARATOR (false)
+  int line = 0, column = 0;
+};
+
+// OPTIONS ...; All settings are checked before any is returned.
+std::vector<OptionSetting> parseOptions(const Statement& st);
+void applyOption(Settings& s, const OptionSetting& o);
+void applyOptions(Settings& s, const std::vector<OptionSetting>& list);
+
+// The settings as the host's option services answer them, by option name
+// (case-insensitive). A switch: NLDECSEPARATOR, VARNAMES (true for ANY).
+// A text: every option, numbers in decimal, VARNAMES as "ANY"/"STRICT",
+// NLDECSEPARATOR as "NLDECSEPARATOR"/"NONLDECSEPARATOR". Empty when the name
+// is not an option.
+std::optional<bool> settingSwitch(const Settings& s, std::string_view name);
+std::optional<std::string> settingText(const Settings& s, std::string_view name);
+// Sets a switch; false when the name is not a switch.
+bool setSettingSwitch(Settings& s, std::string_view name, bool on);
+
+// --- TITLE and FOOTNOTE ----------------------------------------------------
+
+struct TitleStatement {
+  char kind = 'T';         // 'T' title, 'F' footnote
+  int number = 1;          // 1..10
+  bool clear = false;      // nothing after the keyword: clear number and above
+  host::TitleEntry entry;  // when !clear
+  int line = 0, column = 0;
+};
+
+// TITLE[n] ...; / FOOTNOTE[n] ...;
+TitleStatement parseTitle(const Statement& st);
+// True when `keyword` is TITLE, TITLEn, FOOTNOTE or FOOTNOTEn (n digits; the
+// range is checked by parseTitle).
+bool isTitleKeyword(std::string_view keyword, char* kind = nullptr);
+
+// The titles and footnotes in effect, ten of each.
+class TitleStore {
+ public:
+  static constexpr int kMax = 10;
+
+  // Sets or clears as the statement says.
+  void apply(const TitleStatement& st);
+  // Sets entry e.number of `kind` ('T' or 'F') and clears those above it.
+  void set(char kind, host::TitleEntry e);
+  // Clears entries `from` to 10.
+  void clear(char kind, int from = 1);
+  // Highest number with an entry, 0 when none.
+  int highest(char kind) const;
+  // The entry, or null.
+  const host::TitleEntry* get(char kind, int number) const;
+
+ private:
+  using Slots = std::array<std::optional<host::TitleEntry>, kMax>;
+  Slots* slots(char kind);
+  const Slots* slots(char kind) const;
+  Slots titles_, footnotes_;
+};
+
+// --- BY --------------------------------------------------------------------
+
+// BY [DESCENDING] var ...;
+std::vector<host::ByVariable> parseBy(const Statement& st);
+
+// --- Data set references ---------------------------------------------------
+
+// A data set name at toks[pos] (name, name literal, two-level name or quoted
+// path) with optional data set options in parentheses: KEEP=, DROP=,
+// RENAME=(old=new ...), WHERE=( expr ), OBS=, FIRSTOBS=. On return pos is
+// the index after the reference. WHERE text is cut out of `source` when given
+// (else rebuilt from the tokens); error places name source->file.
+DataSetRef parseDataSetRef(const std::vector<Token>& toks, size_t& pos,
+                           const SourceText* source = nullptr);
+DataSetRef parseDataSetRef(const Statement& st, size_t& pos);
+
+// A valid name: letters, digits and underscores, not starting with a digit,
+// at most 32 bytes.
+bool isValidName(std::string_view s);
+
+}  // namespace qv::rt

@@ -1,0 +1,226 @@
+#include <gtest/gtest.h>
+
+#include "runtime/program/globals.h"
+
+using namespace qv::rt;
+
+namespace {
+
+Statement stmt(const std::string& text) {
+  StatementReader r(text, "g.qv");
+  Statement s;
+  EXPECT_TRUE(r.next(s));
+  return s;
+}
+
+template <class F>
+std::string errorOf(F f) {
+  try {
+    f();
+  } catch (const UserError& e) {
+    return e.what();
+  }
+  return "";
+}
+
+std::string attrList(const qv::host::TitleEntry& e) {
+  std::string s;
+  for (const auto& a : e.attrs) {
+    if (!s.empty()) s += ' ';
+    s += a.kind;
+    if (a.kind == 'T') s += "(" + std::to_string(a.offset) + "," + std::to_string(a.length) + ")";
+    else if (a.kind == 'H' || a.kind == 'W' || a.kind == 'S' || a.kind == 'B') s += ":" + std::to_string(static_cast<int>(a.number));
+    else if (!a.text.empty()) s += ":" + a.text;
+  }
+  return s;
+}
+
+}  // namespace
+
+TEST(Globals, Library) {
+  LibraryAssignment a = parseLibrary(stmt("libname maps 'data/maps';"));
+  EXPECT_EQ(a.name, "maps");
+  EXPECT_EQ(a.dir, "data/maps");
+  EXPECT_EQ(errorOf([] { parseLibrary(stmt("library m;")); }), "g.qv, line 1, column 10: LIBRARY m needs a quoted folder");
+  EXPECT_NE(errorOf([] { parseLibrary(stmt("library m dir;")); }).find("must be a quoted string"), std::string::npos);
+  EXPECT_NE(errorOf([] { parseLibrary(stmt("library 'x' 'y';")); }).find("Invalid library name"), std::string::npos);
+  EXPECT_NE(errorOf([] { parseLibrary(stmt("library m 'x' y;")); }).find("Unexpected name y"), std::string::npos);
+}
+
+TEST(Globals, OptionsApplyAndReport) {
+  Settings s;
+  EXPECT_EQ(s.graphWidth, 640);
+  EXPECT_EQ(s.tileUrl, "https://tile.openstreetmap.org/{z}/{x}/{y}.png");
+  applyOptions(s, parseOptions(stmt(
+      "options varnames=any missing='-' nldecseparator debug='qortavlo syn' graphwidth=800px "
+      "GraphHeight=600 graphformat=svg tileurl='file:///t/{z}/{x}/{y}.png' colornames='c.csv';")));
+  EXPECT_TRUE(s.varNamesAny);
+  EXPECT_EQ(s.missing, "-");
+  EXPECT_TRUE(s.nlDecSeparator);
+  EXPECT_EQ(s.debug, "qortavlo syn");
+  EXPECT_EQ(s.graphWidth, 800);
+  EXPECT_EQ(s.graphHeight, 600);
+  EXPECT_EQ(s.graphFormat, "SVG");
+  EXPECT_EQ(s.tileUrl, "file:///t/{z}/{x}/{y}.png");
+  EXPECT_EQ(s.colorNames, "c.csv");
+  EXPECT_EQ(settingText(s, "varnames"), "ANY");
+  EXPECT_EQ(settingText(s, "GRAPHWIDTH"), "800");
+  EXPECT_EQ(settingSwitch(s, "NONLDECSEPARATOR"), false);
+  EXPECT_FALSE(settingText(s, "nosuch").has_value());
+  EXPECT_TRUE(setSettingSwitch(s, "nldecseparator", false));
+  EXPECT_FALSE(s.nlDecSeparator);
+  applyOptions(s, parseOptions(stmt("options nonldecseparator missing=. varnames=strict;")));
+  EXPECT_FALSE(s.varNamesAny);
+  EXPECT_EQ(s.missing, ".");
+}
+
+TEST(Globals, OptionErrors) {
+  auto err = [](const std::string& text) { return errorOf([&] { parseOptions(stmt(text)); }); };
+  EXPECT_EQ(err("options\n  colour=red;"), "g.qv, line 2, column 3: Unknown option COLOUR");
+  EXPECT_NE(err("options graphwidth=0;").find("Invalid value 0 for option GRAPHWIDTH"), std::string::npos);
+  EXPECT_NE(err("options graphheight=32768;").find("GRAPHHEIGHT"), std::string::npos);
+  EXPECT_NE(err("options graphwidth=1.5;").find("Invalid value 1.5"), std::string::npos);
+  EXPECT_NE(err("options graphwidth;").find("needs a value"), std::string::npos);
+  EXPECT_NE(err("options graphwidth=;").find("needs a value"), std::string::npos);
+  EXPECT_NE(err("options varnames=loose;").find("ANY or STRICT"), std::string::npos);
+  EXPECT_NE(err("options missing='ab';").find("one character"), std::string::npos);
+  EXPECT_NE(err("options tileurl='http://x/{z}/{y}.png';").find("{x}"), std::string::npos);
+  EXPECT_NE(err("options nldecseparator=1;").find("takes no value"), std::string::npos);
+  // A bad setting anywhere leaves every setting of the statement unapplied.
+  Settings s;
+  EXPECT_THROW(applyOptions(s, parseOptions(stmt("options graphwidth=100 graphheight=-1;"))), UserError);
+  EXPECT_EQ(s.graphWidth, 640);
+  // Multi-byte missing character counts as one.
+  EXPECT_EQ(parseOptions(stmt("options missing='\xC2\xB7';"))[0].text, "\xC2\xB7");
+}
+
+TEST(Globals, TitleAttributes) {
+  TitleStatement t = parseTitle(stmt("TITLE1 COLOR=red HEIGHT=14pt JUSTIFY=LEFT \"Unemployment \" BOLD \"2008\";"));
+  EXPECT_EQ(t.kind, 'T');
+  EXPECT_EQ(t.number, 1);
+  EXPECT_FALSE(t.clear);
+  EXPECT_EQ(t.entry.text, "Unemployment 2008");
+  EXPECT_EQ(attrList(t.entry), "C:red H:14 I:T J:L T(0,13) E T(13,4)");
+
+  t = parseTitle(stmt("footnote3 c=\"#FF0000\" bcolor=CX00FF00 f=\"Arial/bo/it\" h=2 cm j=r 'a' italic "
+                      "box=2 boxpad=5pct space=1 'b' h=3% 'c';"));
+  EXPECT_EQ(t.kind, 'F');
+  EXPECT_EQ(t.number, 3);
+  EXPECT_EQ(attrList(t.entry), "C:#FF0000 O:CX00FF00 F:Arial/bo/it H:2 I:C J:R T(0,1) P B:2 W:5 I:P S:1 I:  T(1,1) H:3 I:P T(2,1)");
+
+  // Bare values: #RRGGBB, font with style words, the unit spelled apart.
+  t = parseTitle(stmt("title2 color=#00FF00 font=Arial/bold height=12 IN 'x';"));
+  EXPECT_EQ(attrList(t.entry), "C:#00FF00 F:Arial/bold H:12 I:I T(0,1)");
+
+  // Text only: a plain entry; several segments are joined.
+  t = parseTitle(stmt("title 'It''s ' \"plain\";"));
+  EXPECT_EQ(t.entry.text, "It's plain");
+  EXPECT_TRUE(t.entry.attrs.empty());
+
+  auto err = [](const std::string& text) { return errorOf([&] { parseTitle(stmt(text)); }); };
+  EXPECT_NE(err("title11 'x';").find("TITLE11: TITLE numbers go from 1 to 10"), std::string::npos);
+  EXPECT_NE(err("title0 'x';").find("from 1 to 10"), std::string::npos);
+  EXPECT_NE(err("title hello;").find("Unknown TITLE option HELLO"), std::string::npos);
+  EXPECT_NE(err("title h=14px 'x';").find("Unknown unit PX"), std::string::npos);
+  EXPECT_NE(err("title h=0 'x';").find("above 0"), std::string::npos);
+  EXPECT_NE(err("title j=top 'x';").find("LEFT, CENTER or RIGHT"), std::string::npos);
+  EXPECT_NE(err("title color=/ 'x';").find("g.qv, line 1, column 13: Invalid value / for COLOR="), std::string::npos);
+  EXPECT_NE(err("title box=1.5 'x';").find("BOX="), std::string::npos);
+  EXPECT_NE(err("title 12 'x';").find("texts are written in quotes"), std::string::npos);
+}
+
+TEST(Globals, TitleStoreClearing) {
+  TitleStore store;
+  for (const char* s : {"title 'one';", "title2 'two';", "title3 'three';", "footnote 'f';"})
+    store.apply(parseTitle(stmt(s)));
+  EXPECT_EQ(store.highest('T'), 3);
+  EXPECT_EQ(store.get('T', 2)->text, "two");
+  EXPECT_EQ(store.get('T', 2)->number, 2);
+  store.apply(parseTitle(stmt("title2 'new two';")));  // clears title3
+  EXPECT_EQ(store.highest('T'), 2);
+  EXPECT_EQ(store.get('T', 3), nullptr);
+  store.apply(parseTitle(stmt("title2;")));
+  EXPECT_EQ(store.highest('T'), 1);
+  store.apply(parseTitle(stmt("title5 'five';")));  // gaps are allowed
+  EXPECT_EQ(store.highest('T'), 5);
+  EXPECT_EQ(store.get('T', 4), nullptr);
+  store.apply(parseTitle(stmt("title;")));
+  EXPECT_EQ(store.highest('T'), 0);
+  EXPECT_EQ(store.highest('F'), 1);  // footnotes are their own list
+  store.apply(parseTitle(stmt("footnote;")));
+  EXPECT_EQ(store.highest('F'), 0);
+  EXPECT_EQ(store.get('T', 11), nullptr);
+  EXPECT_EQ(store.get('N', 1), nullptr);
+}
+
+TEST(Globals, By) {
+  auto v = parseBy(stmt("by descending state county 'my var'n;"));
+  ASSERT_EQ(v.size(), 3u);
+  EXPECT_EQ(v[0].name, "state");
+  EXPECT_TRUE(v[0].descending);
+  EXPECT_FALSE(v[1].descending);
+  EXPECT_EQ(v[2].name, "my var");
+  auto err = [](const std::string& text) { return errorOf([&] { parseBy(stmt(text)); }); };
+  EXPECT_NE(err("by a notsorted;").find("NOTSORTED is not supported"), std::string::npos);
+  EXPECT_NE(err("by;").find("at least one variable"), std::string::npos);
+  EXPECT_NE(err("by a descending;").find("column 6: DESCENDING must be followed"), std::string::npos);
+  EXPECT_NE(err("by a A;").find("named twice"), std::string::npos);
+  EXPECT_NE(err("by a 'x';").find("Expected a BY variable name"), std::string::npos);
+}
+
+TEST(Globals, DataSetRefs) {
+  Statement s = stmt(
+      "x data=maps.us (keep=id 'a b'n state drop=seg rename=(old=new 'x y'n=z) "
+      "where=( state in ('NY', \"NJ\") and (pop > 1e5) ) obs=10 firstobs=2) next;");
+  size_t pos = 3;
+  DataSetRef r = parseDataSetRef(s, pos);
+  EXPECT_EQ(r.library, "maps");
+  EXPECT_EQ(r.member, "us");
+  EXPECT_EQ(r.text(), "maps.us");
+  EXPECT_EQ(r.options.keep, (std::vector<std::string>{"id", "a b", "state"}));
+  EXPECT_EQ(r.options.drop, (std::vector<std::string>{"seg"}));
+  ASSERT_EQ(r.options.rename.size(), 2u);
+  EXPECT_EQ(r.options.rename[1].first, "x y");
+  EXPECT_EQ(r.options.rename[1].second, "z");
+  EXPECT_EQ(r.options.where, "state in ('NY', \"NJ\") and (pop > 1e5)");
+  EXPECT_EQ(r.options.obs, 10);
+  EXPECT_EQ(r.options.firstobs, 2);
+  EXPECT_EQ(r.options.column, 16);
+  ASSERT_LT(pos, s.tokens.size());
+  EXPECT_EQ(s.tokens[pos].text, "next");
+
+  // Without the program text the expression is rebuilt from the tokens.
+  pos = 3;
+  DataSetRef r2 = parseDataSetRef(s.tokens, pos);
+  EXPECT_EQ(r2.options.where, "state in ('NY', 'NJ') and (pop > 1e5)");
+
+  // One-level names, name literals, quoted paths and "name." forms.
+  Statement t = stmt("work 'my data'n \"../d/us.csv\" states. ;");
+  pos = 0;
+  EXPECT_EQ(parseDataSetRef(t, pos).member, "work");
+  EXPECT_EQ(parseDataSetRef(t, pos).member, "my data");
+  EXPECT_EQ(parseDataSetRef(t, pos).path, "../d/us.csv");
+  EXPECT_EQ(parseDataSetRef(t, pos).member, "states");
+  EXPECT_EQ(pos, 4u);
+
+  auto err = [](const std::string& text) {
+    return errorOf([&] {
+      Statement st = stmt(text);
+      size_t p = 0;
+      parseDataSetRef(st, p);
+    });
+  };
+  EXPECT_EQ(err("d (keep=a colour=red)"), "g.qv, line 1, column 11: Unknown data set option COLOUR");
+  EXPECT_NE(err("d (where=(a > 1)").find("column 3: Data set options of d are not closed"), std::string::npos);
+  EXPECT_NE(err("d (where=(a > (1))").find("not closed"), std::string::npos);
+  EXPECT_NE(err("d (where=())").find("needs an expression"), std::string::npos);
+  EXPECT_NE(err("d (obs=-1)").find("OBS"), std::string::npos);
+  EXPECT_NE(err("d (firstobs=0)").find("at least 1"), std::string::npos);
+  EXPECT_NE(err("d (keep=)").find("at least one variable"), std::string::npos);
+  EXPECT_NE(err("d (rename=(a b))").find("Expected '='"), std::string::npos);
+  EXPECT_NE(err("d (keep=a keep=b)").find("given twice"), std::string::npos);
+  EXPECT_NE(err("= x").find("Expected a data set name"), std::string::npos);
+  EXPECT_NE(err("''").find("empty"), std::string::npos);
+  EXPECT_NE(err("DOLLAR8.2").find("Invalid data set name"), std::string::npos);
+  EXPECT_EQ(err("d (obs=max)"), "");
+}

@@ -1,7 +1,10 @@
 #include "runtime/formats/formats.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace qv::rt {
@@ -59,13 +62,20 @@ constexpr Spec kSpecs[] = {
     {"HHMM", Kind::Hhmm, false, 5, 0, 2, 20},
 };
 
-const Spec* findSpec(std::string_view upperName) {
-  for (const Spec& s : kSpecs)
-    if (upperName == s.name) return &s;
+char upper(char c) { return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c; }
+
+// The table entry of a name in any case; "" is the standard numeric format.
+const Spec* findSpec(std::string_view name) {
+  if (name.empty()) name = "F";
+  for (const Spec& s : kSpecs) {
+    std::string_view sn = s.name;
+    if (sn.size() != name.size()) continue;
+    bool same = true;
+    for (size_t i = 0; i < sn.size() && same; ++i) same = upper(name[i]) == sn[i];
+    if (same) return &s;
+  }
   return nullptr;
 }
-
-char upper(char c) { return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c; }
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 bool isAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
@@ -245,7 +255,10 @@ std::string bestText(const Decimal& d, int width) {
       while (!f.frac.empty() && f.frac.back() == '0') f.frac.pop_back();
       std::string t = f.intPart;
       if (!leadingZero && t == "0" && !f.frac.empty()) t.clear();
-      if (!f.frac.empty()) t += "." + f.frac;
+      if (!f.frac.empty()) {
+        t += '.';
+        t += f.frac;
+      }
       if (int(t.size()) <= room) {
         if (!f.zero) {
           fixedText = t;
@@ -267,8 +280,12 @@ std::string bestText(const Decimal& d, int width) {
     roundMantissa(d, m, &mant, &exp);
     while (mant.size() > 1 && mant.back() == '0') mant.pop_back();
     std::string t = mant.substr(0, 1);
-    if (mant.size() > 1) t += "." + mant.substr(1);
-    t += "E" + std::to_string(exp);
+    if (mant.size() > 1) {
+      t += '.';
+      t += mant.substr(1);
+    }
+    t += 'E';
+    t += std::to_string(exp);
     if (int(t.size()) <= room) {
       sciText = t;
       sciSig = int(mant.size());
@@ -308,7 +325,10 @@ std::string plainText(const Decimal& d, const Fixed& f, bool group, bool leading
   std::string ip = group ? groupThousands(f.intPart) : f.intPart;
   if (!leadingZero && ip == "0" && !f.frac.empty()) ip.clear();
   t += ip;
-  if (!f.frac.empty()) t += "." + f.frac;
+  if (!f.frac.empty()) {
+    t += '.';
+    t += f.frac;
+  }
   return t;
 }
 
@@ -325,7 +345,10 @@ std::string formatDecimal(Kind kind, const Decimal& d, int width, int decimals) 
         std::string t = plainText(d, f, group, lead);
         if (withDollar) {
           size_t at = (t.size() && t[0] == '-') ? 1 : 0;
-          t.insert(at, "$");
+          std::string u(t, 0, at);
+          u += '$';
+          u.append(t, at, std::string::npos);
+          t = u;
         }
         if (fitRight(t, width, &out)) return true;
         if (f.intPart != "0" || f.frac.empty()) break;
@@ -344,7 +367,10 @@ std::string formatZero(const Decimal& d, int width, int decimals) {
     Fixed f = roundFixed(d, dec);
     bool neg = d.neg && !f.zero;
     std::string body = f.intPart;
-    if (dec > 0) body += "." + f.frac;
+    if (dec > 0) {
+      body += '.';
+      body += f.frac;
+    }
     int room = width - (neg ? 1 : 0);
     if (int(body.size()) <= room)
       return (neg ? "-" : "") + std::string(size_t(room) - body.size(), '0') + body;
@@ -358,7 +384,10 @@ std::string formatPercent(Decimal d, int width, int decimals) {
   for (int dec = decimals; dec >= 0; --dec) {
     Fixed f = roundFixed(d, dec);
     std::string t = f.intPart;
-    if (dec > 0) t += "." + f.frac;
+    if (dec > 0) {
+      t += '.';
+      t += f.frac;
+    }
     t += "%";
     if (d.neg && !f.zero) t = "(" + t + ")";
     if (fitRight(t, width, &out)) return out;
@@ -379,7 +408,10 @@ std::string formatSci(const Decimal& d, int width, int decimals) {
     }
     std::string t = (d.neg && !d.zero()) ? "-" : " ";
     t += mant.substr(0, 1);
-    if (dec > 0) t += "." + mant.substr(1);
+    if (dec > 0) {
+      t += '.';
+      t += mant.substr(1);
+    }
     char e[16];
     std::snprintf(e, sizeof e, "E%c%02d", exp < 0 ? '-' : '+', std::abs(exp));
     t += e;
@@ -713,7 +745,7 @@ bool resolveFormat(std::string_view text, host::FormatDesc* out) {
   int w, d;
   bool hw, hd;
   if (!parseFormatName(text, &n, &w, &d, &hw, &hd)) return false;
-  const Spec* s = findSpec(n.empty() ? std::string_view("F") : std::string_view(n));
+  const Spec* s = findSpec(n);
   if (!s) return false;
   out->name = s->name;
   out->character = s->character;
@@ -745,14 +777,14 @@ bool resolveFormatText(std::string_view text, host::FormatDesc* out, int* width,
 
 std::string formatNumber(const host::FormatDesc& f, int width, int decimals, double v,
                          char missingChar) {
+  // An unknown or character format shows the number as BEST does.
   const Spec* s = findSpec(f.name);
-  Kind kind = s ? s->kind : Kind::Best;
-  if (kind == Kind::Char) kind = Kind::Best;
-  int lo = s ? s->minWidth : 1, hi = s ? s->maxWidth : 32;
-  if (kind == Kind::Best && s && s->character) lo = 1, hi = 32;
-  if (width <= 0) width = f.defaultWidth > 0 ? f.defaultWidth : 12;
+  if (s && s->character) s = nullptr;
+  const Kind kind = s ? s->kind : Kind::Best;
+  const int lo = s ? s->minWidth : 1, hi = s ? s->maxWidth : 32;
+  if (width <= 0) width = s ? s->defaultWidth : 12;
   width = clampInt(width, lo, hi);
-  if (decimals <= 0) decimals = f.defaultDecimals;
+  if (decimals <= 0) decimals = s ? s->defaultDecimals : 0;
   decimals = clampInt(decimals, 0, std::min(31, width - 1));
 
   if (std::isnan(v)) {
@@ -850,8 +882,9 @@ bool readTime(std::string_view s, size_t* i, double* seconds) {
       size_t start = *i;
       ++*i;
       while (*i < s.size() && isDigit(s[*i])) ++*i;
-      std::string f(s.substr(start, *i - start));
-      if (f.size() > 1) frac = std::strtod(f.c_str(), nullptr);
+      // "0.fff" read without regard to the locale.
+      std::string f = "0" + std::string(s.substr(start, *i - start));
+      std::from_chars(f.data(), f.data() + f.size(), frac);
     }
   }
   size_t k = *i;

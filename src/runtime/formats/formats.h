@@ -69,7 +69,8 @@ bool parseTimeLiteral(std::string_view text, double* seconds);
 bool parseDateTimeLiteral(std::string_view text, double* seconds);
 
 // Civil calendar arithmetic on the proleptic Gregorian calendar: days since
-// 1 January 1960 for a year, month (1..12) and day, and back.
+// 1 January 1960 for a year, month (1..12) and day, and back. Exact for
+// years within +-10^15.
 int64_t daysFromCivil(int64_t year, int month, int day);
 void civilFromDays(int64_t days, int64_t* year, int* month, int* day);
 

@@ -21,7 +21,7 @@ enum class Kind {
   Datetime, Time, Tod, Hhmm
 };
 
-struct Spec {
+struct FormatInfo {
   const char* name;
   Kind kind;
   bool character;
@@ -30,7 +30,7 @@ struct Spec {
 
 constexpr int kMaxCharWidth = 32767;
 
-constexpr Spec kSpecs[] = {
+constexpr FormatInfo kFormats[] = {
     {"F", Kind::Fixed, false, 12, 0, 1, 32},
     {"BEST", Kind::Best, false, 12, 0, 1, 32},
     {"COMMA", Kind::Comma, false, 6, 0, 1, 32},
@@ -65,9 +65,9 @@ constexpr Spec kSpecs[] = {
 char upper(char c) { return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c; }
 
 // The table entry of a name in any case; "" is the standard numeric format.
-const Spec* findSpec(std::string_view name) {
+const FormatInfo* findFormat(std::string_view name) {
   if (name.empty()) name = "F";
-  for (const Spec& s : kSpecs) {
+  for (const FormatInfo& s : kFormats) {
     std::string_view sn = s.name;
     if (sn.size() != name.size()) continue;
     bool same = true;
@@ -745,7 +745,7 @@ bool resolveFormat(std::string_view text, host::FormatDesc* out) {
   int w, d;
   bool hw, hd;
   if (!parseFormatName(text, &n, &w, &d, &hw, &hd)) return false;
-  const Spec* s = findSpec(n);
+  const FormatInfo* s = findFormat(n);
   if (!s) return false;
   out->name = s->name;
   out->character = s->character;
@@ -778,7 +778,7 @@ bool resolveFormatText(std::string_view text, host::FormatDesc* out, int* width,
 std::string formatNumber(const host::FormatDesc& f, int width, int decimals, double v,
                          char missingChar) {
   // An unknown or character format shows the number as BEST does.
-  const Spec* s = findSpec(f.name);
+  const FormatInfo* s = findFormat(f.name);
   if (s && s->character) s = nullptr;
   const Kind kind = s ? s->kind : Kind::Best;
   const int lo = s ? s->minWidth : 1, hi = s ? s->maxWidth : 32;

@@ -11,18 +11,10 @@
 #include "runtime/log/log.h"
 #include "runtime/objects/objects.h"
 #include "runtime/program/globals.h"
+#include "runtime/program/program.h"
 #include "runtime/program/statement.h"
 
 namespace qv::rt {
-
-// One PROC step as the program reader collected it.
-struct Step {
-  std::string procName;                 // as written ("TAVLO")
-  std::vector<Statement> statements;    // the PROC statement first (without "PROC")
-  std::vector<host::ByVariable> by;     // from the step's BY statement
-  int byLine = 0;
-  int line = 0;                         // of the PROC statement
-};
 
 // What the session owns and the host serves from. Lives for the whole run.
 struct SessionState {

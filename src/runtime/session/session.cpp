@@ -117,77 +117,67 @@ class Session {
   int run();
 
  private:
-  void globalStatement(const Statement& st);
-  void startStep(const Statement& st);
-  void finishStep();
-  void skipUnknownProc(const Statement& st);
+  void globalStatement(const Item& item);
+  void runStep(const Step& step);
 
   SessionState s_;
   const RunOptions& opt_;
   RuntimeHost host_;
   const module::ProcRecord* proc_ = nullptr;
-  bool inStep_ = false;
-  bool skipping_ = false;  // inside a PROC of an unknown procedure
-  Step step_;
   bool failed_ = false;
 };
 
-bool isGlobal(const std::string& kw) {
-  return sameName(kw, "LIBRARY") || sameName(kw, "LIBNAME") || sameName(kw, "OPTIONS") ||
-         sameName(kw, "OPTION") || isTitleKeyword(kw);
-}
-
-void Session::globalStatement(const Statement& st) {
-  const std::string& kw = st.keyword();
-  if (sameName(kw, "LIBRARY") || sameName(kw, "LIBNAME")) {
-    LibraryAssignment a = parseLibrary(st);
-    fs::path dir = a.dir;
-    if (dir.is_relative()) dir = fs::path(s_.programDir) / dir;
-    try {
-      s_.libs.assign(a.name, dir.lexically_normal().string());
-    } catch (const UserError& e) {
-      throw UserError(st.place(), e.what());
+void Session::globalStatement(const Item& item) {
+  const Statement& st = item.statement;
+  switch (item.kind) {
+    case ItemKind::Library: {
+      LibraryAssignment a = parseLibrary(st);
+      fs::path dir = a.dir;
+      if (dir.is_relative()) dir = fs::path(s_.programDir) / dir;
+      std::string folder = dir.lexically_normal().string();
+      try {
+        s_.libs.assign(a.name, folder);
+      } catch (const UserError& e) {
+        throw UserError(st.place(), e.what());
+      }
+      s_.log.note("Library " + upper(a.name) + " is the folder " + folder + ".");
+      break;
     }
-    s_.log.note("Library " + upper(a.name) + " is the folder " + dir.lexically_normal().string() + ".");
-  } else if (sameName(kw, "OPTIONS") || sameName(kw, "OPTION")) {
-    auto list = parseOptions(st);
-    Settings next = s_.settings;
-    applyOptions(next, list);
-    if (next.colorNames != s_.settings.colorNames) {
-      if (next.colorNames.empty()) s_.colorNames.clear();
-      else loadColorNames(s_, next.colorNames);
+    case ItemKind::Options: {
+      auto list = parseOptions(st);
+      Settings next = s_.settings;
+      applyOptions(next, list);
+      if (next.colorNames != s_.settings.colorNames) {
+        if (next.colorNames.empty()) s_.colorNames.clear();
+        else loadColorNames(s_, next.colorNames);
+      }
+      s_.settings = next;
+      break;
     }
-    s_.settings = next;
-  } else {
-    s_.titles.apply(parseTitle(st));
+    case ItemKind::Title:
+    case ItemKind::Footnote:
+      s_.titles.apply(parseTitle(st));
+      break;
+    case ItemKind::Step:
+      break;
   }
 }
 
-void Session::startStep(const Statement& st) {
-  if (st.tokens.size() < 2 || st.tokens[1].kind != Tok::Name) {
-    throw UserError(st.place(), "PROC needs the name of a procedure.");
+void Session::runStep(const Step& step) {
+  std::string name = upper(step.procName);
+  if (step.errors > 0 || step.cancelled) {
+    s_.log.note("The " + name + " step was not run" +
+                (step.cancelled ? std::string(": RUN CANCEL.") : " because of the errors above."));
+    if (step.errors > 0) failed_ = true;
+    return;
   }
-  const Token& name = st.tokens[1];
-  if (!sameName(name.text, "TAVLO")) {
-    skipping_ = true;
-    throw UserError(st.placeOf(1), "Procedure " + upper(name.text) + " not found.");
+  if (name != "TAVLO") {
+    s_.log.error("Procedure " + name + " not found (line " + std::to_string(step.line) + ").");
+    failed_ = true;
+    return;
   }
-  inStep_ = true;
-  step_ = Step{};
-  step_.procName = upper(name.text);
-  step_.line = st.line;
-  Statement procStmt = st;
-  procStmt.tokens.erase(procStmt.tokens.begin());  // "PROC"
-  procStmt.line = procStmt.tokens.front().line;
-  procStmt.column = procStmt.tokens.front().column;
-  step_.statements.push_back(std::move(procStmt));
-}
-
-void Session::finishStep() {
-  if (!inStep_) return;
-  inStep_ = false;
   int errorsBefore = s_.log.errorCount();
-  host_.beginStep(step_);
+  host_.beginStep(step);
   host::Status code = host::kOk;
   try {
     code = proc_->entry();
@@ -201,9 +191,7 @@ void Session::finishStep() {
   if (code == 0) code = exitCode;
   if (code == 0 && s_.log.errorCount() > errorsBefore) code = host::kUserError;
   if (code != 0) failed_ = true;
-  s_.log.note("PROCEDURE " + step_.procName + " ended with return code " +
-              std::to_string(code) + ".");
-  step_ = Step{};
+  s_.log.note("PROCEDURE " + name + " ended with return code " + std::to_string(code) + ".");
 }
 
 int Session::run() {
@@ -240,46 +228,18 @@ int Session::run() {
   }
 
   std::string file = opt_.programPath == "-" ? std::string("(standard input)") : opt_.programPath;
-  StatementReader reader(std::move(text), file);
+  ProgramReader reader(std::move(text), file);
   for (;;) {
-    Statement st;
+    Item item;
     try {
-      if (!reader.next(st)) break;
-    } catch (const UserError& e) {
-      s_.log.error(e.what());
-      failed_ = true;
-      continue;
-    }
-    const std::string& kw = st.keyword();
-    try {
-      if (sameName(kw, "PROC")) {
-        finishStep();
-        skipping_ = false;
-        startStep(st);
-      } else if (sameName(kw, "RUN") || sameName(kw, "QUIT")) {
-        finishStep();
-        skipping_ = false;
-      } else if (isGlobal(kw)) {
-        globalStatement(st);
-      } else if (skipping_) {
-        // statements of a procedure we do not have: already reported
-      } else if (inStep_ && sameName(kw, "BY")) {
-        if (!step_.by.empty())
-          throw UserError(st.place(), "Only one BY statement is allowed in a step.");
-        step_.by = parseBy(st);
-        step_.byLine = st.line;
-      } else if (inStep_) {
-        step_.statements.push_back(st);
-      } else {
-        throw UserError(st.place(), "Statement " + upper(kw) +
-                                        " is not valid outside a PROC step; it was ignored.");
-      }
+      if (!reader.next(item)) break;
+      if (item.kind == ItemKind::Step) runStep(item.step);
+      else globalStatement(item);
     } catch (const UserError& e) {
       s_.log.error(e.what());
       failed_ = true;
     }
   }
-  finishStep();
   module::mcn_main(nullptr, nullptr);
   return failed_ || s_.log.errorLogged() ? 1 : 0;
 }

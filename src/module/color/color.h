@@ -1,4 +1,4 @@
-// Color specifications: every color the procedure writes into the graph
+// Colors: every color the procedure writes into the graph
 // template is read here from the user's notation and turned into the
 // template's color text "CXrrggbb".
 //

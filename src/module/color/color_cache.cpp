@@ -132,6 +132,8 @@ namespace detail {
 
 ColorCacheEntry* cacheWalk(ColorCache* cache, const char* text, int32_t length,
                            const char* upper) {
+  if (cache->lastUsed && entryMatches(cache->anchor, text, length, upper))
+    return cache->lastUsed;
   for (ColorCacheEntry* e = cache->anchor.next; e; e = e->next)
     if (entryMatches(*e, text, length, upper)) return e;
   return nullptr;

@@ -14,7 +14,8 @@ namespace qv::module::detail {
 ColorCacheEntry* cacheFind(ColorCache* cache, const char* text, int32_t length,
                            const char* upper);
 
-// The same answer by walking the list alone (the index is only a shortcut).
+// The same answer by the anchor and the list walk alone (the index is only
+// a shortcut).
 ColorCacheEntry* cacheWalk(ColorCache* cache, const char* text, int32_t length,
                            const char* upper);
 

@@ -1,4 +1,4 @@
-// The color-specification parser: recognises every color notation a user
+// The color parser: recognises every color notation a user
 // may write and gives the color in the model the caller wants.
 #include <algorithm>
 #include <cmath>

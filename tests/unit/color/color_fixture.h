@@ -26,7 +26,7 @@ class ColorTest : public ::testing::Test {
     EXPECT_EQ(host_->liveBlocks(), 0u) << "the cache cleanup left blocks behind";
   }
 
-  // The template color text of a color specification.
+  // The template color text of a color as the user wrote it.
   static std::string color(std::string_view text) {
     char out[8];
     module::process_color(text.data(), static_cast<int32_t>(text.size()), out);

@@ -38,10 +38,12 @@ class ColorTestHost : public host::Host {
   int memoryMessages = 0;
   bool failAll = false;           // every allocation fails
   size_t failFromSize = 0;        // allocations of at least this size fail (0: none)
+  long allowAllocations = -1;     // allocations left before they fail (-1: no limit)
 
   // Memory.
   void* vmalcp(size_t size) override {
-    if (failAll || (failFromSize && size >= failFromSize)) return nullptr;
+    if (failAll || (failFromSize && size >= failFromSize) || allowAllocations == 0) return nullptr;
+    if (allowAllocations > 0) --allowAllocations;
     void* p = std::malloc(size ? size : 1);
     live_[p] = size;
     return p;

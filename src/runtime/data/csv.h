@@ -1,0 +1,38 @@
+// Reader of delimited text files (CSV and TSV).
+//
+// The first record names the variables. Quotes follow RFC 4180 (doubled
+// quotes inside, line ends inside quotes); lines end with LF, CRLF or CR; a
+// UTF-8 byte order mark is skipped; the whole file must be valid UTF-8. A
+// column is numeric when every non-empty cell other than "." is a decimal
+// number; otherwise it is character and as wide as its longest value.
+#pragma once
+
+#include <string>
+
+#include "runtime/data/filebuf.h"
+#include "runtime/data/schema.h"
+#include "runtime/data/table.h"
+
+namespace qv::rt {
+
+struct CsvSettings {
+  char delimiter = ',';
+  VarNameRule names = VarNameRule::Strict;
+  Schema* schema = nullptr;  // declared types, labels and formats (may be null)
+};
+
+// Parses a whole file held in `buffer`; quoted cells are unescaped where
+// they stand, so the buffer is changed. `file` names the input in messages.
+// Malformed input: UserError naming the file and the line.
+Table parseDelimited(TextBuffer& buffer, const std::string& file, const CsvSettings& settings,
+                     const NoteFn& note);
+
+// Reads a file and its schema sidecar (when there is one).
+Table readDelimitedFile(const std::string& path, char delimiter, VarNameRule names,
+                        const NoteFn& note);
+
+// Checks that bytes are valid UTF-8; the byte offset of the first bad byte,
+// or `size` when all are good.
+size_t findInvalidUtf8(const unsigned char* data, size_t size);
+
+}  // namespace qv::rt

@@ -1,0 +1,360 @@
+#include "runtime/data/dataset.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "runtime/common/error.h"
+
+namespace qv::host {
+
+namespace {
+
+constexpr double kMissing = std::numeric_limits<double>::quiet_NaN();
+
+bool blankText(std::string_view s) {
+  for (char c : s)
+    if (c != ' ' && c != '\t' && c != '\n' && c != '\r') return false;
+  return true;
+}
+
+}  // namespace
+
+DataSet::DataSet(std::shared_ptr<const rt::Table> table, rt::ResolvedFile file,
+                 const rt::DataSetOptions& options)
+    : table_(std::move(table)), file_(std::move(file)), options_(options) {
+  using rt::UserError;
+  const rt::Table& t = *table_;
+  if (options_.firstobs < 1)
+    throw UserError("FIRSTOBS=" + std::to_string(options_.firstobs) + " for data set " + name() +
+                    " must be at least 1.");
+  if (options_.obs < -1)
+    throw UserError("OBS=" + std::to_string(options_.obs) + " for data set " + name() +
+                    " must not be negative.");
+
+  const size_t ncols = t.columns.size();
+  std::vector<bool> visible(ncols, options_.keep.empty());
+  for (const auto& k : options_.keep) {
+    int c = t.find(k);
+    if (c < 0) throw UserError("Variable " + k + " in KEEP= is not in data set " + name() + ".");
+    visible[static_cast<size_t>(c)] = true;
+  }
+  for (const auto& d : options_.drop) {
+    int c = t.find(d);
+    if (c < 0) throw UserError("Variable " + d + " in DROP= is not in data set " + name() + ".");
+    visible[static_cast<size_t>(c)] = false;
+  }
+  std::vector<std::string> names(ncols);
+  for (size_t i = 0; i < ncols; ++i) names[i] = t.columns[i].name;
+  for (const auto& [from, to] : options_.rename) {
+    int c = t.find(from);
+    if (c < 0)
+      throw UserError("Variable " + from + " in RENAME= is not in data set " + name() + ".");
+    if (!visible[static_cast<size_t>(c)])
+      throw UserError("Variable " + from + " in RENAME= is dropped from data set " + name() + ".");
+    if (to.empty()) throw UserError("RENAME= gives variable " + from + " an empty name.");
+    names[static_cast<size_t>(c)] = to;
+  }
+  for (size_t i = 0; i < ncols; ++i) {
+    if (!visible[i]) continue;
+    for (const auto& n : names_)
+      if (rt::iequals(n, names[i]))
+        throw UserError("Data set " + name() + " would have two variables named " + names[i] +
+                        " after RENAME=.");
+    vars_.push_back(static_cast<int>(i));
+    names_.push_back(names[i]);
+  }
+
+  if (!blankText(options_.where)) {
+    where_ = rt::parseWhere(options_.where);
+    where_->bind(
+        t, [this](std::string_view n) { return column(find(n)); }, name());
+  }
+  select();
+  applyPushed();
+}
+
+DataSet::~DataSet() = default;
+
+std::string DataSet::name() const { return file_.library + "." + file_.member; }
+
+bool DataSet::sameAs(const DataSet& other) const {
+  return file_.canonical == other.file_.canonical && rt::iequals(file_.object, other.file_.object);
+}
+
+// Items of the observation counts and properties:
+//   3    observations from FIRSTOBS= to the end of the data (before WHERE and OBS=)
+//   24   observations selected (after FIRSTOBS=, OBS=, WHERE= and pushed selections)
+//   28   1: the count is known without reading the data
+//   35   1 when a WHERE selection is in effect (option or pushed), else 0
+//   41   the OBS= limit as a count (OBS - FIRSTOBS + 1, at least 0), -1 without OBS=
+//   95   1: the data set can be read
+//   159  1 when the file is not a regular file (a pipe or device: read once), else 0
+// Other items are 0.
+int64_t DataSet::info(int item) const {
+  const int64_t rows = static_cast<int64_t>(table_->rows);
+  switch (item) {
+    case 3: return std::max<int64_t>(0, rows - (options_.firstobs - 1));
+    case 24: return static_cast<int64_t>(sel_.size());
+    case 28: return 1;
+    case 35: return (where_ || !pushed_.empty()) ? 1 : 0;
+    case 41:
+      return options_.obs < 0 ? -1 : std::max<int64_t>(0, options_.obs - options_.firstobs + 1);
+    case 95: return 1;
+    case 159: return file_.regular ? 0 : 1;
+    default: return 0;
+  }
+}
+
+int DataSet::find(std::string_view n) const {
+  for (size_t i = 0; i < names_.size(); ++i)
+    if (rt::iequals(names_[i], n)) return static_cast<int>(i);
+  return -1;
+}
+
+VarDesc DataSet::desc(int var) const {
+  VarDesc d;
+  int c = column(var);
+  if (c < 0) {
+    d.number = -1;
+    return d;
+  }
+  const rt::Column& col = table_->columns[static_cast<size_t>(c)];
+  d.number = var;
+  d.name = names_[static_cast<size_t>(var)];
+  d.label = col.label;
+  d.type = col.type;
+  d.length = col.numeric() ? 8 : col.width;
+  d.format = col.format;
+  d.formatWidth = col.formatWidth;
+  d.formatDecimals = col.formatDecimals;
+  return d;
+}
+
+bool DataSet::isNumeric(int var) const {
+  int c = column(var);
+  return c >= 0 && table_->columns[static_cast<size_t>(c)].numeric();
+}
+
+void DataSet::select() {
+  base_.clear();
+  const size_t rows = table_->rows;
+  size_t first = static_cast<size_t>(options_.firstobs - 1);
+  size_t last = options_.obs < 0 ? rows : std::min(rows, static_cast<size_t>(options_.obs));
+  if (first < last) base_.reserve(last - first);
+  for (size_t r = first; r < last; ++r)
+    if (!where_ || where_->test(r)) base_.push_back(r);
+}
+
+void DataSet::applyPushed() {
+  sel_.clear();
+  sel_.reserve(base_.size());
+  for (size_t i = 0; i < base_.size(); ++i) {
+    bool keep = true;
+    for (const auto& w : pushed_)
+      if (!w->test(base_[i])) {
+        keep = false;
+        break;
+      }
+    if (keep) sel_.push_back(i);
+  }
+  sorted_.clear();
+  setRange();
+}
+
+void DataSet::setRange() {
+  lo_ = 0;
+  hi_ = sel_.size();
+  if (byActive_ && group_ >= 0) {
+    size_t g = static_cast<size_t>(group_);
+    if (g + 1 < groupStart_.size()) {
+      lo_ = static_cast<size_t>(std::lower_bound(sel_.begin(), sel_.end(), groupStart_[g]) - sel_.begin());
+      hi_ = static_cast<size_t>(std::lower_bound(sel_.begin(), sel_.end(), groupStart_[g + 1]) - sel_.begin());
+    } else {
+      lo_ = hi_ = 0;  // past the last group
+    }
+  }
+  cursor_ = lo_;
+  current_ = false;
+}
+
+bool DataSet::sortValues(int var, bool distinct, std::vector<double>* out) {
+  int c = column(var);
+  if (c < 0 || !table_->columns[static_cast<size_t>(c)].numeric() || !out) return false;
+  auto it = sorted_.find(c);
+  if (it == sorted_.end()) {
+    const std::vector<double>& v = table_->columns[static_cast<size_t>(c)].num;
+    std::vector<double> s;
+    s.reserve(sel_.size());
+    for (size_t i : sel_) {
+      double x = v[base_[i]];
+      if (!std::isnan(x)) s.push_back(x);
+    }
+    std::sort(s.begin(), s.end());
+    it = sorted_.emplace(c, std::move(s)).first;
+  }
+  *out = it->second;
+  if (distinct) out->erase(std::unique(out->begin(), out->end()), out->end());
+  return true;
+}
+
+void DataSet::rewind() {
+  cursor_ = lo_;
+  current_ = false;
+}
+
+bool DataSet::next() {
+  if (cursor_ >= hi_) {
+    current_ = false;
+    return false;
+  }
+  row_ = base_[sel_[cursor_++]];
+  current_ = true;
+  return true;
+}
+
+double DataSet::num(int var) const {
+  int c = column(var);
+  if (!current_ || c < 0) return kMissing;
+  const rt::Column& col = table_->columns[static_cast<size_t>(c)];
+  return col.numeric() ? col.num[row_] : kMissing;
+}
+
+std::string_view DataSet::chr(int var) const {
+  int c = column(var);
+  if (!current_ || c < 0) return {};
+  const rt::Column& col = table_->columns[static_cast<size_t>(c)];
+  return col.numeric() ? std::string_view() : col.str(row_);
+}
+
+int64_t DataSet::observation() const { return current_ ? static_cast<int64_t>(row_) + 1 : 0; }
+
+void DataSet::pushWhere(std::string_view expr) {
+  auto w = rt::parseWhere(expr);
+  w->bind(
+      *table_, [this](std::string_view n) { return column(find(n)); }, name());
+  pushed_.push_back(std::move(w));
+  applyPushed();
+}
+
+bool DataSet::popWhere() {
+  if (pushed_.empty()) return false;
+  pushed_.pop_back();
+  applyPushed();
+  return true;
+}
+
+void DataSet::setBy(const std::vector<ByVariable>& by) {
+  if (by.empty()) {
+    clearBy();
+    return;
+  }
+  std::vector<int> cols;
+  for (const auto& b : by) {
+    int v = find(b.name);
+    if (v < 0) throw rt::UserError("BY variable " + b.name + " is not in data set " + name() + ".");
+    cols.push_back(column(v));
+  }
+  const rt::Table& t = *table_;
+  // Negative when row a sorts before row b in BY order. Missing numbers sort
+  // lowest; texts compare bytewise (trailing blanks are not stored).
+  auto compare = [&](size_t a, size_t b) {
+    for (size_t k = 0; k < cols.size(); ++k) {
+      const rt::Column& col = t.columns[static_cast<size_t>(cols[k])];
+      int c;
+      if (col.numeric()) {
+        double x = col.num[a], y = col.num[b];
+        bool xm = std::isnan(x), ym = std::isnan(y);
+        c = (xm || ym) ? (xm == ym ? 0 : (xm ? -1 : 1)) : (x < y ? -1 : (x > y ? 1 : 0));
+      } else {
+        int r = col.str(a).compare(col.str(b));
+        c = r < 0 ? -1 : (r > 0 ? 1 : 0);
+      }
+      if (by[k].descending) c = -c;
+      if (c != 0) return c;
+    }
+    return 0;
+  };
+  std::vector<size_t> starts;
+  for (size_t i = 0; i < base_.size(); ++i) {
+    int c = i == 0 ? 1 : compare(base_[i - 1], base_[i]);
+    if (c > 0 && i > 0)
+      throw rt::UserError("Data set " + name() +
+                          " is not sorted in ascending sequence by the BY variables: observation " +
+                          std::to_string(base_[i] + 1) + " is out of order");
+    if (c != 0) starts.push_back(i);
+  }
+  starts.push_back(base_.size());
+  groupStart_ = std::move(starts);
+  by_ = by;
+  byVars_.clear();
+  for (const auto& b : by) byVars_.push_back(find(b.name));
+  byActive_ = true;
+  group_ = -1;
+  setRange();
+}
+
+void DataSet::clearBy() {
+  byActive_ = false;
+  by_.clear();
+  byVars_.clear();
+  groupStart_.clear();
+  group_ = -1;
+  setRange();
+}
+
+bool DataSet::byNext() {
+  if (!byActive_) return false;
+  int64_t count = static_cast<int64_t>(groupCount());
+  if (group_ + 1 < count) {
+    ++group_;
+    setRange();
+    return true;
+  }
+  group_ = count;  // past the last group: nothing to read
+  setRange();
+  return false;
+}
+
+void DataSet::byRewind(bool toFirst) {
+  if (!byActive_) {
+    rewind();
+    return;
+  }
+  if (toFirst) group_ = groupCount() > 0 ? 0 : -1;
+  setRange();
+}
+
+double DataSet::byNum(size_t k) const {
+  if (!byActive_ || group_ < 0 || static_cast<size_t>(group_) + 1 >= groupStart_.size() ||
+      k >= byVars_.size())
+    return kMissing;
+  const rt::Column& col = table_->columns[static_cast<size_t>(column(byVars_[k]))];
+  size_t row = base_[groupStart_[static_cast<size_t>(group_)]];
+  return col.numeric() ? col.num[row] : kMissing;
+}
+
+std::string_view DataSet::byChr(size_t k) const {
+  if (!byActive_ || group_ < 0 || static_cast<size_t>(group_) + 1 >= groupStart_.size() ||
+      k >= byVars_.size())
+    return {};
+  const rt::Column& col = table_->columns[static_cast<size_t>(column(byVars_[k]))];
+  size_t row = base_[groupStart_[static_cast<size_t>(group_)]];
+  return col.numeric() ? std::string_view() : col.str(row);
+}
+
+}  // namespace qv::host
+
+namespace qv::rt {
+
+std::unique_ptr<host::DataSet> openDataSet(const DataSetRef& ref, const Libraries& libs,
+                                           DataCache& cache, const OpenSettings& settings,
+                                           const NoteFn& note) {
+  ResolvedFile f = libs.resolve(ref, settings.programDir);
+  ReadSettings rs;
+  rs.names = settings.names;
+  auto table = cache.load(f, rs, note);
+  return std::make_unique<host::DataSet>(std::move(table), std::move(f), ref.options);
+}
+
+}  // namespace qv::rt

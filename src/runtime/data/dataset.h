@@ -1,0 +1,128 @@
+// An opened data set: a shared, read-only table seen through the data set
+// options (KEEP=, DROP=, RENAME=, FIRSTOBS=, OBS=, WHERE=), with a stack of
+// further selections, sequential reading, sorted values and BY groups.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "module/host/host.h"
+#include "runtime/data/dsref.h"
+#include "runtime/data/library.h"
+#include "runtime/data/readers.h"
+#include "runtime/data/table.h"
+#include "runtime/data/where.h"
+
+namespace qv::host {
+
+struct DataSet {
+ public:
+  // A view of `table` (the file `file`) through `options`. UserError when
+  // an option names a variable the data set lacks or WHERE= is malformed.
+  DataSet(std::shared_ptr<const rt::Table> table, rt::ResolvedFile file,
+          const rt::DataSetOptions& options);
+  ~DataSet();
+  DataSet(const DataSet&) = delete;
+  DataSet& operator=(const DataSet&) = delete;
+
+  int64_t info(int item) const;
+
+  int nvars() const { return static_cast<int>(vars_.size()); }
+  int find(std::string_view name) const;  // case-insensitive; -1 when absent
+  VarDesc desc(int var) const;
+  bool isNumeric(int var) const;
+
+  const std::string& library() const { return file_.library; }
+  const std::string& member() const { return file_.member; }
+  const std::string& object() const { return file_.object; }
+  std::string name() const;  // LIBRARY.MEMBER, for messages
+  const rt::ResolvedFile& file() const { return file_; }
+  const rt::Table& table() const { return *table_; }
+  // The same file (and object) as `other`.
+  bool sameAs(const DataSet& other) const;
+
+  // Ascending values of a numeric variable over the current selection,
+  // missing values left out, repeats dropped when `distinct`. False (and
+  // `out` untouched) when `var` is not a numeric variable.
+  bool sortValues(int var, bool distinct, std::vector<double>* out);
+
+  // Sequential reading of the current selection (of the current BY group
+  // when BY iteration is active): rewind, then next until it is false.
+  void rewind();
+  bool next();
+  double num(int var) const;            // NaN for missing or a bad request
+  std::string_view chr(int var) const;  // "" for a bad request
+  int64_t observation() const;          // 1-based number in the file, 0 none
+
+  // Further selections, each an AND with those below it.
+  void pushWhere(std::string_view expr);
+  bool popWhere();  // false when nothing was pushed
+  size_t selectionDepth() const { return pushed_.size(); }
+
+  // BY groups over the observations selected by the data set options.
+  // UserError when a variable is missing or the data are not sorted by
+  // them. Then byNext moves from group to group; byRewind(true) goes to the
+  // first group, byRewind(false) to the start of the current one.
+  void setBy(const std::vector<ByVariable>& by);
+  void clearBy();
+  bool byActive() const { return byActive_; }
+  bool byNext();
+  void byRewind(bool toFirst);
+  size_t groupCount() const { return byActive_ ? groupStart_.size() - 1 : 0; }
+  int64_t currentGroup() const { return group_; }  // 0-based, -1 before the first
+  const std::vector<ByVariable>& byVariables() const { return by_; }
+  int byVarIndex(size_t k) const { return byVars_[k]; }  // variable number
+  double byNum(size_t k) const;            // value of BY variable k in the group
+  std::string_view byChr(size_t k) const;
+
+ private:
+  size_t rowOf(int var) const;
+  void select();           // base_ from the options
+  void applyPushed();      // sel_ from base_ and the pushed selections
+  void setRange();         // reading range from the BY group
+  int column(int var) const {
+    return var >= 0 && static_cast<size_t>(var) < vars_.size() ? vars_[static_cast<size_t>(var)] : -1;
+  }
+
+  std::shared_ptr<const rt::Table> table_;
+  rt::ResolvedFile file_;
+  rt::DataSetOptions options_;
+  std::vector<int> vars_;           // visible variable -> table column
+  std::vector<std::string> names_;  // visible names (after RENAME=)
+  std::unique_ptr<rt::WhereExpr> where_;
+  std::vector<std::unique_ptr<rt::WhereExpr>> pushed_;
+
+  std::vector<size_t> base_;  // table rows selected by the options
+  std::vector<size_t> sel_;   // positions in base_ kept by the pushed selections
+  std::map<int, std::vector<double>> sorted_;  // per variable, for this selection
+
+  size_t lo_ = 0, hi_ = 0;    // reading range in sel_
+  size_t cursor_ = 0;         // next position to read
+  bool current_ = false;
+  size_t row_ = 0;            // current table row
+
+  bool byActive_ = false;
+  std::vector<ByVariable> by_;
+  std::vector<int> byVars_;
+  std::vector<size_t> groupStart_;  // positions in base_, plus the end
+  int64_t group_ = -1;
+};
+
+}  // namespace qv::host
+
+namespace qv::rt {
+
+struct OpenSettings {
+  std::string programDir;  // quoted paths are relative to it
+  VarNameRule names = VarNameRule::Strict;
+};
+
+// Resolves, reads (through the cache) and opens a data set.
+std::unique_ptr<host::DataSet> openDataSet(const DataSetRef& ref, const Libraries& libs,
+                                           DataCache& cache, const OpenSettings& settings,
+                                           const NoteFn& note);
+
+}  // namespace qv::rt

@@ -1,0 +1,168 @@
+#include "runtime/data/library.h"
+
+#include <sys/stat.h>
+
+#include <cstring>
+#include <filesystem>
+#include <vector>
+
+#include "runtime/common/error.h"
+#include "runtime/data/table.h"
+
+namespace qv::rt {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Extension {
+  const char* ext;
+  FileKind kind;
+};
+
+// In the order a member name looks for them.
+constexpr Extension kExtensions[] = {
+    {".csv", FileKind::Csv},         {".tsv", FileKind::Tsv},   {".geojson", FileKind::GeoJson},
+    {".topojson", FileKind::TopoJson}, {".json", FileKind::Json},
+};
+
+bool endsWithNoCase(std::string_view s, std::string_view suffix) {
+  return s.size() >= suffix.size() && iequals(s.substr(s.size() - suffix.size()), suffix);
+}
+
+void finish(ResolvedFile& r) {
+  std::error_code ec;
+  fs::path c = fs::canonical(r.path, ec);
+  r.canonical = ec ? fs::absolute(r.path, ec).lexically_normal().string() : c.string();
+  struct stat st {};
+  r.regular = ::stat(r.path.c_str(), &st) != 0 || S_ISREG(st.st_mode);
+}
+
+}  // namespace
+
+const char* fileKindName(FileKind k) {
+  switch (k) {
+    case FileKind::Csv: return "CSV";
+    case FileKind::Tsv: return "TSV";
+    case FileKind::GeoJson: return "GeoJSON";
+    case FileKind::TopoJson: return "TopoJSON";
+    case FileKind::Json: return "JSON";
+  }
+  return "";
+}
+
+std::string memberNameOf(std::string_view stem) {
+  std::string r;
+  r.reserve(stem.size());
+  for (char c : stem) {
+    bool keep = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
+    r += keep ? c : '_';
+  }
+  return upper(r);
+}
+
+void Libraries::assign(std::string_view name, const std::string& dir) {
+  if (!isValidName(name))
+    throw UserError("Library name '" + std::string(name) + "' is not a valid name.");
+  std::string key = upper(name);
+  std::error_code ec;
+  if (dir.empty() || !fs::is_directory(dir, ec))
+    throw UserError("Library " + key + " cannot be assigned: the folder '" + dir +
+                    (fs::exists(dir, ec) ? "' is not a folder." : "' does not exist."));
+  fs::path abs = fs::absolute(dir, ec);
+  dirs_[key] = ec ? dir : abs.lexically_normal().string();
+}
+
+const std::string* Libraries::lookup(std::string_view name) const {
+  auto it = dirs_.find(upper(name));
+  return it == dirs_.end() ? nullptr : &it->second;
+}
+
+bool Libraries::remove(std::string_view name) { return dirs_.erase(upper(name)) > 0; }
+
+ResolvedFile Libraries::resolve(const DataSetRef& ref, const std::string& programDir) const {
+  ResolvedFile r;
+  r.written = ref.text();
+  std::error_code ec;
+
+  if (!ref.path.empty()) {
+    fs::path p(ref.path);
+    if (p.is_relative()) p = fs::path(programDir.empty() ? "." : programDir) / p;
+    if (!fs::exists(p, ec))
+      throw UserError("Data set " + r.written + " does not exist: there is no file " + p.string() +
+                      ".");
+    if (fs::is_directory(p, ec))
+      throw UserError("Data set " + r.written + " names a folder, not a data file.");
+    std::string fname = p.filename().string();
+    r.path = p.string();
+    r.library = "WORK";
+    bool known = false;
+    for (const auto& e : kExtensions) {
+      if (endsWithNoCase(fname, e.ext)) {
+        r.kind = e.kind;
+        r.member = memberNameOf(std::string_view(fname).substr(0, fname.size() - std::strlen(e.ext)));
+        known = true;
+        break;
+      }
+    }
+    if (!known && endsWithNoCase(fname, ".txt")) {
+      r.kind = FileKind::Csv;
+      r.member = memberNameOf(std::string_view(fname).substr(0, fname.size() - 4));
+      known = true;
+    }
+    if (!known)
+      throw UserError("Data set " + r.written +
+                      ": the file type is not known (a data file ends in .csv, .tsv, .txt, "
+                      ".geojson, .topojson or .json).");
+    finish(r);
+    return r;
+  }
+
+  std::string lib = ref.library.empty() ? std::string("WORK") : upper(ref.library);
+  const std::string* dir = lookup(lib);
+  if (!dir)
+    throw UserError("Data set " + r.written + " cannot be found: library " + lib +
+                    " is not assigned.");
+  std::string wanted = memberNameOf(ref.member);
+
+  // List the folder once; pick per extension, in order. Among several files
+  // that normalize alike, one spelled exactly as written wins, else the
+  // first by name, so the choice does not depend on the folder's order.
+  std::vector<std::string> files;
+  for (fs::directory_iterator it(*dir, ec), end; !ec && it != end; it.increment(ec))
+    files.push_back(it->path().filename().string());
+  if (ec)
+    throw UserError("Data set " + r.written + " cannot be found: the folder " + *dir +
+                    " of library " + lib + " cannot be read (" + ec.message() + ").");
+  for (const auto& e : kExtensions) {
+    std::string best;
+    bool bestExact = false;
+    size_t elen = std::strlen(e.ext);
+    for (const auto& f : files) {
+      if (!endsWithNoCase(f, e.ext)) continue;
+      if (endsWithNoCase(f, ".schema.json")) continue;  // a sidecar, not a data set
+      std::string_view stem = std::string_view(f).substr(0, f.size() - elen);
+      if (memberNameOf(stem) != wanted) continue;
+      bool exact = iequals(stem, ref.member);
+      if (best.empty() || (exact && !bestExact) || (exact == bestExact && f < best)) {
+        best = f;
+        bestExact = exact;
+      }
+    }
+    if (!best.empty()) {
+      fs::path p = fs::path(*dir) / best;
+      if (fs::is_directory(p, ec)) continue;
+      r.path = p.string();
+      r.kind = e.kind;
+      r.library = lib;
+      r.member = wanted;
+      finish(r);
+      return r;
+    }
+  }
+  throw UserError("Data set " + r.written + " does not exist: no file " + ref.member +
+                  ".csv, .tsv, .geojson, .topojson or .json in the folder " + *dir +
+                  " (library " + lib + ").");
+}
+
+}  // namespace qv::rt

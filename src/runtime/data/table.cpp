@@ -1,0 +1,133 @@
+#include "runtime/data/table.h"
+
+#include <algorithm>
+
+namespace qv::rt {
+
+namespace {
+
+char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+bool isAlpha(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+bool nameTaken(const std::vector<std::string>& names, std::string_view n) {
+  for (const auto& x : names)
+    if (iequals(x, n)) return true;
+  return false;
+}
+
+}  // namespace
+
+int Table::find(std::string_view name) const {
+  for (size_t i = 0; i < columns.size(); ++i)
+    if (iequals(columns[i].name, name)) return static_cast<int>(i);
+  return -1;
+}
+
+bool iequals(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (lowerAscii(a[i]) != lowerAscii(b[i])) return false;
+  return true;
+}
+
+std::string upper(std::string_view s) {
+  std::string r(s);
+  for (char& c : r)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+  return r;
+}
+
+bool isValidName(std::string_view s) {
+  if (s.empty() || s.size() > kMaxNameBytes) return false;
+  if (isDigit(s[0])) return false;
+  for (char c : s)
+    if (!isAlpha(c) && !isDigit(c) && c != '_') return false;
+  return true;
+}
+
+std::string_view cutUtf8(std::string_view s, size_t max) {
+  if (s.size() <= max) return s;
+  size_t n = max;
+  // Step back over continuation bytes so that no character is split.
+  while (n > 0 && (static_cast<unsigned char>(s[n]) & 0xC0) == 0x80) --n;
+  return s.substr(0, n);
+}
+
+std::vector<std::string> makeVariableNames(const std::vector<std::string>& header,
+                                           VarNameRule rule, const std::string& file,
+                                           const NoteFn& note) {
+  std::vector<std::string> names;
+  names.reserve(header.size());
+  for (size_t i = 0; i < header.size(); ++i) {
+    const std::string& h = header[i];
+    std::string n;
+    if (h.empty()) {
+      n = "VAR" + std::to_string(i + 1);
+      if (note)
+        note("Column " + std::to_string(i + 1) + " of " + file +
+             " has no name in the header; it is read as " + n + ".");
+    } else if (rule == VarNameRule::Any) {
+      n = std::string(cutUtf8(h, kMaxNameBytes));
+      if (n != h && note)
+        note("Variable name '" + h + "' in " + file + " is longer than 32 bytes; it is read as '" +
+             n + "'.");
+    } else if (isValidName(h)) {
+      n = h;
+    } else {
+      // Every character that a name may not hold becomes "_" (one per
+      // character, not per byte), a leading digit gets a "_" in front.
+      for (size_t k = 0; k < h.size(); ++k) {
+        unsigned char c = static_cast<unsigned char>(h[k]);
+        if (isAlpha(static_cast<char>(c)) || isDigit(static_cast<char>(c)) || c == '_') {
+          n += static_cast<char>(c);
+        } else {
+          n += '_';
+          if (c >= 0xC0)
+            while (k + 1 < h.size() && (static_cast<unsigned char>(h[k + 1]) & 0xC0) == 0x80) ++k;
+        }
+      }
+      if (isDigit(n[0])) n.insert(n.begin(), '_');
+      if (n.size() > kMaxNameBytes) n.resize(kMaxNameBytes);
+      if (note)
+        note("Variable name '" + h + "' in " + file + " is not a valid name; it is read as " + n +
+             ".");
+    }
+    if (nameTaken(names, n)) {
+      std::string base = n;
+      std::string candidate;
+      for (int k = 2;; ++k) {
+        std::string suffix = std::to_string(k);
+        std::string_view b = base;
+        if (b.size() + suffix.size() > kMaxNameBytes)
+          b = cutUtf8(b, kMaxNameBytes - suffix.size());
+        candidate = std::string(b) + suffix;
+        if (!nameTaken(names, candidate) && !nameTaken(header, candidate)) break;
+      }
+      if (note)
+        note("Variable name " + n + " appears more than once in " + file + "; column " +
+             std::to_string(i + 1) + " is read as " + candidate + ".");
+      n = candidate;
+    }
+    names.push_back(std::move(n));
+  }
+  return names;
+}
+
+int compareBlankPadded(std::string_view a, std::string_view b) {
+  size_t n = std::min(a.size(), b.size());
+  for (size_t i = 0; i < n; ++i) {
+    unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
+    if (x != y) return x < y ? -1 : 1;
+  }
+  // The rest of the longer text is compared with blanks.
+  std::string_view rest = a.size() > n ? a.substr(n) : b.substr(n);
+  int sign = a.size() > n ? 1 : -1;
+  for (char c : rest) {
+    unsigned char x = static_cast<unsigned char>(c);
+    if (x != ' ') return x > ' ' ? sign : -sign;
+  }
+  return 0;
+}
+
+}  // namespace qv::rt

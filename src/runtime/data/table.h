@@ -1,0 +1,76 @@
+// The in-memory form of a data set file: columns of numbers or texts.
+//
+// A table is built once by a reader and then shared read-only by every data
+// set opened on the same file. Numeric columns hold doubles (NaN is missing);
+// character columns hold all their values in one arena with an offset table,
+// trailing blanks left out.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "module/host/host.h"
+
+namespace qv::rt {
+
+// Receives the text of a NOTE (without the "NOTE: " prefix).
+using NoteFn = std::function<void(const std::string&)>;
+
+// The variable-name rule of the session (VARNAMES=).
+enum class VarNameRule { Strict, Any };
+
+inline constexpr size_t kMaxNameBytes = 32;
+
+struct Column {
+  std::string name;
+  std::string label;
+  std::string format;        // upper case, without width ("" when none)
+  int formatWidth = 0;
+  int formatDecimals = 0;
+  int type = host::kNumeric;
+  int width = 8;             // bytes: 8 for numeric, longest value for character
+
+  std::vector<double> num;        // numeric values, one per row
+  std::string arena;              // character values, back to back
+  std::vector<uint64_t> offsets;  // rows + 1 entries into the arena
+
+  bool numeric() const { return type == host::kNumeric; }
+  std::string_view str(size_t row) const {
+    return std::string_view(arena.data() + offsets[row],
+                            static_cast<size_t>(offsets[row + 1] - offsets[row]));
+  }
+};
+
+struct Table {
+  std::string source;  // the file it was read from, for messages
+  size_t rows = 0;
+  std::vector<Column> columns;
+
+  // Column index of `name` (case-insensitive), -1 when absent.
+  int find(std::string_view name) const;
+};
+
+// --- Name helpers shared by the readers and the data set views ------------
+
+bool iequals(std::string_view a, std::string_view b);
+std::string upper(std::string_view s);
+// Letters, digits and underscores, not starting with a digit, 1 to 32 bytes.
+bool isValidName(std::string_view s);
+// Cuts a text to at most `max` bytes without splitting a UTF-8 character.
+std::string_view cutUtf8(std::string_view s, size_t max);
+
+// Makes the variable names of a file's header: under Strict, invalid names
+// become valid ones; under Any they are kept (at most 32 bytes). Empty names
+// become VARn and repeats get a number. Each change is reported by `note`.
+std::vector<std::string> makeVariableNames(const std::vector<std::string>& header,
+                                           VarNameRule rule, const std::string& file,
+                                           const NoteFn& note);
+
+// Compares two character values as if the shorter were padded with blanks.
+int compareBlankPadded(std::string_view a, std::string_view b);
+
+}  // namespace qv::rt

@@ -284,9 +284,9 @@ Table parseDelimited(TextBuffer& buffer, const std::string& file, const CsvSetti
     for (auto& f : schema->fields) {
       int idx = -1;
       for (size_t i = 0; i < ncols && idx < 0; ++i)
-        if (iequals(header[i], f.name)) idx = static_cast<int>(i);
+        if (sameName(header[i], f.name)) idx = static_cast<int>(i);
       for (size_t i = 0; i < ncols && idx < 0; ++i)
-        if (iequals(names[i], f.name)) idx = static_cast<int>(i);
+        if (sameName(names[i], f.name)) idx = static_cast<int>(i);
       if (idx < 0)
         throw UserError("The schema file " + schema->file + " names a field \"" + f.name +
                         "\" that is not a column of " + file + ".");

@@ -58,7 +58,7 @@ DataSet::DataSet(std::shared_ptr<const rt::Table> table, rt::ResolvedFile file,
   for (size_t i = 0; i < ncols; ++i) {
     if (!visible[i]) continue;
     for (const auto& n : names_)
-      if (rt::iequals(n, names[i]))
+      if (rt::sameName(n, names[i]))
         throw UserError("Data set " + name() + " would have two variables named " + names[i] +
                         " after RENAME=.");
     vars_.push_back(static_cast<int>(i));
@@ -79,7 +79,7 @@ DataSet::~DataSet() = default;
 std::string DataSet::name() const { return file_.library + "." + file_.member; }
 
 bool DataSet::sameAs(const DataSet& other) const {
-  return file_.canonical == other.file_.canonical && rt::iequals(file_.object, other.file_.object);
+  return file_.canonical == other.file_.canonical && rt::sameName(file_.object, other.file_.object);
 }
 
 // Items of the observation counts and properties:
@@ -108,7 +108,7 @@ int64_t DataSet::info(int item) const {
 
 int DataSet::find(std::string_view n) const {
   for (size_t i = 0; i < names_.size(); ++i)
-    if (rt::iequals(names_[i], n)) return static_cast<int>(i);
+    if (rt::sameName(names_[i], n)) return static_cast<int>(i);
   return -1;
 }
 

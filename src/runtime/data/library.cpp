@@ -27,7 +27,7 @@ constexpr Extension kExtensions[] = {
 };
 
 bool endsWithNoCase(std::string_view s, std::string_view suffix) {
-  return s.size() >= suffix.size() && iequals(s.substr(s.size() - suffix.size()), suffix);
+  return s.size() >= suffix.size() && sameName(s.substr(s.size() - suffix.size()), suffix);
 }
 
 void finish(ResolvedFile& r) {
@@ -58,13 +58,13 @@ std::string memberNameOf(std::string_view stem) {
     bool keep = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
     r += keep ? c : '_';
   }
-  return upper(r);
+  return upperCase(r);
 }
 
 void Libraries::assign(std::string_view name, const std::string& dir) {
   if (!isValidName(name))
     throw UserError("Library name '" + std::string(name) + "' is not a valid name.");
-  std::string key = upper(name);
+  std::string key = upperCase(name);
   std::error_code ec;
   if (dir.empty() || !fs::is_directory(dir, ec))
     throw UserError("Library " + key + " cannot be assigned: the folder '" + dir +
@@ -74,11 +74,11 @@ void Libraries::assign(std::string_view name, const std::string& dir) {
 }
 
 const std::string* Libraries::lookup(std::string_view name) const {
-  auto it = dirs_.find(upper(name));
+  auto it = dirs_.find(upperCase(name));
   return it == dirs_.end() ? nullptr : &it->second;
 }
 
-bool Libraries::remove(std::string_view name) { return dirs_.erase(upper(name)) > 0; }
+bool Libraries::remove(std::string_view name) { return dirs_.erase(upperCase(name)) > 0; }
 
 ResolvedFile Libraries::resolve(const DataSetRef& ref, const std::string& programDir) const {
   ResolvedFile r;
@@ -118,7 +118,7 @@ ResolvedFile Libraries::resolve(const DataSetRef& ref, const std::string& progra
     return r;
   }
 
-  std::string lib = ref.library.empty() ? std::string("WORK") : upper(ref.library);
+  std::string lib = ref.library.empty() ? std::string("WORK") : upperCase(ref.library);
   const std::string* dir = lookup(lib);
   if (!dir)
     throw UserError("Data set " + r.written + " cannot be found: library " + lib +
@@ -143,7 +143,7 @@ ResolvedFile Libraries::resolve(const DataSetRef& ref, const std::string& progra
       if (endsWithNoCase(f, ".schema.json")) continue;  // a sidecar, not a data set
       std::string_view stem = std::string_view(f).substr(0, f.size() - elen);
       if (memberNameOf(stem) != wanted) continue;
-      bool exact = iequals(stem, ref.member);
+      bool exact = sameName(stem, ref.member);
       if (best.empty() || (exact && !bestExact) || (exact == bestExact && f < best)) {
         best = f;
         bestExact = exact;

@@ -59,7 +59,7 @@ bool parseFormatSpec(std::string_view text, FormatSpec* out) {
   }
   if (dot == std::string_view::npos && name.empty()) return false;  // a bare number
   if (!toInt(width, &f.width) || !toInt(decimals, &f.decimals)) return false;
-  f.name = upper(name);
+  f.name = upperCase(name);
   *out = std::move(f);
   return true;
 }
@@ -109,7 +109,7 @@ Schema parseSchema(std::string_view text, const std::string& file) {
       sf.hasFormat = true;
     }
     for (const auto& other : schema.fields)
-      if (iequals(other.name, sf.name)) throw bad("names the " + where + " twice");
+      if (sameName(other.name, sf.name)) throw bad("names the " + where + " twice");
     schema.fields.push_back(std::move(sf));
   }
   return schema;
@@ -127,7 +127,7 @@ std::string findSidecar(const std::string& dataPath) {
   std::string found;
   for (; !ec && it != end; it.increment(ec)) {
     std::string n = it->path().filename().string();
-    if (iequals(n, wanted) && (found.empty() || n < fs::path(found).filename().string()))
+    if (sameName(n, wanted) && (found.empty() || n < fs::path(found).filename().string()))
       found = it->path().string();
   }
   return found;

@@ -6,13 +6,12 @@ namespace qv::rt {
 
 namespace {
 
-char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
 bool isAlpha(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 bool nameTaken(const std::vector<std::string>& names, std::string_view n) {
   for (const auto& x : names)
-    if (iequals(x, n)) return true;
+    if (sameName(x, n)) return true;
   return false;
 }
 
@@ -20,30 +19,8 @@ bool nameTaken(const std::vector<std::string>& names, std::string_view n) {
 
 int Table::find(std::string_view name) const {
   for (size_t i = 0; i < columns.size(); ++i)
-    if (iequals(columns[i].name, name)) return static_cast<int>(i);
+    if (sameName(columns[i].name, name)) return static_cast<int>(i);
   return -1;
-}
-
-bool iequals(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (lowerAscii(a[i]) != lowerAscii(b[i])) return false;
-  return true;
-}
-
-std::string upper(std::string_view s) {
-  std::string r(s);
-  for (char& c : r)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-  return r;
-}
-
-bool isValidName(std::string_view s) {
-  if (s.empty() || s.size() > kMaxNameBytes) return false;
-  if (isDigit(s[0])) return false;
-  for (char c : s)
-    if (!isAlpha(c) && !isDigit(c) && c != '_') return false;
-  return true;
 }
 
 std::string_view cutUtf8(std::string_view s, size_t max) {

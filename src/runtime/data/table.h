@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "module/host/host.h"
+#include "runtime/common/names.h"
 
 namespace qv::rt {
 
@@ -23,7 +24,6 @@ using NoteFn = std::function<void(const std::string&)>;
 // The variable-name rule of the session (VARNAMES=).
 enum class VarNameRule { Strict, Any };
 
-inline constexpr size_t kMaxNameBytes = 32;
 
 struct Column {
   std::string name;
@@ -56,10 +56,6 @@ struct Table {
 
 // --- Name helpers shared by the readers and the data set views ------------
 
-bool iequals(std::string_view a, std::string_view b);
-std::string upper(std::string_view s);
-// Letters, digits and underscores, not starting with a digit, 1 to 32 bytes.
-bool isValidName(std::string_view s);
 // Cuts a text to at most `max` bytes without splitting a UTF-8 character.
 std::string_view cutUtf8(std::string_view s, size_t max);
 

@@ -91,7 +91,7 @@ int monthOf(std::string_view m) {
   static const char* names[] = {"jan", "feb", "mar", "apr", "may", "jun",
                                 "jul", "aug", "sep", "oct", "nov", "dec"};
   for (int i = 0; i < 12; ++i)
-    if (iequals(m, names[i])) return i + 1;
+    if (sameName(m, names[i])) return i + 1;
   return 0;
 }
 
@@ -217,17 +217,17 @@ std::vector<Tok> lex(std::string_view s) {
       while (k < s.size() && isNameChar(s[k])) ++k;
       std::string_view suffix = s.substr(j, k - j);
       Tok t{T::Str, static_cast<int>(start + 1), text};
-      if (iequals(suffix, "n")) {
+      if (sameName(suffix, "n")) {
         t.kind = T::NameLit;
         j = k;
-      } else if (iequals(suffix, "d") || iequals(suffix, "t") || iequals(suffix, "dt")) {
-        bool ok = iequals(suffix, "d")   ? parseDate(text, &t.num)
-                  : iequals(suffix, "t") ? parseTime(text, &t.num)
+      } else if (sameName(suffix, "d") || sameName(suffix, "t") || sameName(suffix, "dt")) {
+        bool ok = sameName(suffix, "d")   ? parseDate(text, &t.num)
+                  : sameName(suffix, "t") ? parseTime(text, &t.num)
                                          : parseDateTime(text, &t.num);
         if (!ok)
           syntaxError(s, static_cast<int>(start + 1),
-                      iequals(suffix, "d")   ? "expected a date such as '01jan2020'd."
-                      : iequals(suffix, "t") ? "expected a time such as '12:30't."
+                      sameName(suffix, "d")   ? "expected a date such as '01jan2020'd."
+                      : sameName(suffix, "t") ? "expected a time such as '12:30't."
                                              : "expected a date-time such as '01jan2020:12:30'dt.");
         t.kind = T::Num;
         t.text = std::string(s.substr(start, k - start));
@@ -242,17 +242,17 @@ std::vector<Tok> lex(std::string_view s) {
       while (j < s.size() && isNameChar(s[j])) ++j;
       std::string_view w = s.substr(i, j - i);
       T k = T::Name;
-      if (iequals(w, "eq")) k = T::Eq;
-      else if (iequals(w, "ne")) k = T::Ne;
-      else if (iequals(w, "lt")) k = T::Lt;
-      else if (iequals(w, "le")) k = T::Le;
-      else if (iequals(w, "gt")) k = T::Gt;
-      else if (iequals(w, "ge")) k = T::Ge;
-      else if (iequals(w, "and")) k = T::And;
-      else if (iequals(w, "or")) k = T::Or;
-      else if (iequals(w, "not")) k = T::Not;
-      else if (iequals(w, "in")) k = T::In;
-      else if (iequals(w, "is")) k = T::Is;
+      if (sameName(w, "eq")) k = T::Eq;
+      else if (sameName(w, "ne")) k = T::Ne;
+      else if (sameName(w, "lt")) k = T::Lt;
+      else if (sameName(w, "le")) k = T::Le;
+      else if (sameName(w, "gt")) k = T::Gt;
+      else if (sameName(w, "ge")) k = T::Ge;
+      else if (sameName(w, "and")) k = T::And;
+      else if (sameName(w, "or")) k = T::Or;
+      else if (sameName(w, "not")) k = T::Not;
+      else if (sameName(w, "in")) k = T::In;
+      else if (sameName(w, "is")) k = T::Is;
       push(k, start, j - i);
       continue;
     }
@@ -443,7 +443,7 @@ class Parser {
       take();
     }
     const Tok& w = peek();
-    if (w.kind != T::Name || !(iequals(w.text, "missing") || iequals(w.text, "null")))
+    if (w.kind != T::Name || !(sameName(w.text, "missing") || sameName(w.text, "null")))
       fail("expected MISSING or NOT MISSING after IS, found " + describe(w) + ".");
     take();
     return add(std::move(n));

@@ -62,7 +62,7 @@ constexpr FormatInfo kFormats[] = {
     {"HHMM", Kind::Hhmm, false, 5, 0, 2, 20},
 };
 
-char upper(char c) { return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c; }
+char upperCase(char c) { return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c; }
 
 // The table entry of a name in any case; "" is the standard numeric format.
 const FormatInfo* findFormat(std::string_view name) {
@@ -71,7 +71,7 @@ const FormatInfo* findFormat(std::string_view name) {
     std::string_view sn = s.name;
     if (sn.size() != name.size()) continue;
     bool same = true;
-    for (size_t i = 0; i < sn.size() && same; ++i) same = upper(name[i]) == sn[i];
+    for (size_t i = 0; i < sn.size() && same; ++i) same = upperCase(name[i]) == sn[i];
     if (same) return &s;
   }
   return nullptr;
@@ -709,7 +709,7 @@ bool parseFormatName(std::string_view text, std::string* name, int* width,
   // A word that starts with a digit is all width ("8.2"); a name never
   // starts with one.
   if (nameEnd > idStart && isDigit(s[idStart])) return false;
-  for (size_t k = idStart; k < nameEnd; ++k) n += upper(s[k]);
+  for (size_t k = idStart; k < nameEnd; ++k) n += upperCase(s[k]);
   if (n.size() > 32) return false;
 
   int64_t w = 0, d = 0;
@@ -848,7 +848,7 @@ bool readDate(std::string_view s, size_t* i, int64_t* days) {
   int64_t day, year;
   if (!readInt(s, i, 2, &day)) return false;
   if (*i + 3 > s.size()) return false;
-  char mon[4] = {upper(s[*i]), upper(s[*i + 1]), upper(s[*i + 2]), 0};
+  char mon[4] = {upperCase(s[*i]), upperCase(s[*i + 1]), upperCase(s[*i + 2]), 0};
   int month = 0;
   for (int m = 0; m < 12; ++m)
     if (std::strcmp(mon, kMonthAbbr[m]) == 0) month = m + 1;
@@ -889,10 +889,10 @@ bool readTime(std::string_view s, size_t* i, double* seconds) {
   }
   size_t k = *i;
   while (k < s.size() && s[k] == ' ') ++k;
-  if (k + 2 <= s.size() && upper(s[k + 1]) == 'M' &&
-      (upper(s[k]) == 'A' || upper(s[k]) == 'P')) {
+  if (k + 2 <= s.size() && upperCase(s[k + 1]) == 'M' &&
+      (upperCase(s[k]) == 'A' || upperCase(s[k]) == 'P')) {
     if (h < 1 || h > 12) return false;
-    bool pm = upper(s[k]) == 'P';
+    bool pm = upperCase(s[k]) == 'P';
     h = h % 12 + (pm ? 12 : 0);
     *i = k + 2;
   }

@@ -7,15 +7,6 @@
 
 namespace qv::rt {
 
-bool isValidName(std::string_view s) {
-  if (s.empty() || s.size() > 32) return false;
-  auto letter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; };
-  if (!letter(s[0])) return false;
-  for (char c : s)
-    if (!letter(c) && !(c >= '0' && c <= '9')) return false;
-  return true;
-}
-
 // --- LIBRARY ---------------------------------------------------------------
 
 LibraryAssignment parseLibrary(const Statement& st) {

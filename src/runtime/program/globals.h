@@ -131,8 +131,5 @@ DataSetRef parseDataSetRef(const std::vector<Token>& toks, size_t& pos,
                            const SourceText* source = nullptr);
 DataSetRef parseDataSetRef(const Statement& st, size_t& pos);
 
-// A valid name: letters, digits and underscores, not starting with a digit,
-// at most 32 bytes.
-bool isValidName(std::string_view s);
 
 }  // namespace qv::rt

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "runtime/common/error.h"
+#include "runtime/common/names.h"
 #include "runtime/program/token.h"
 #include "runtime/program/tokenizer.h"
 
@@ -35,9 +36,6 @@ struct Statement {
 std::string sourceTextOf(const std::vector<Token>& tokens, size_t from, size_t to,
                          const SourceText* source);
 
-// Case-insensitive comparison of ASCII texts, as names are compared.
-bool sameName(std::string_view a, std::string_view b);
-std::string upperCase(std::string_view s);
 
 // Splits a program into statements, leaving out empty statements and
 // comments. A tokenizer error throws UserError after the rest of the bad

@@ -33,7 +33,7 @@ std::string hostSysscp() {
     if (m == "x86_64") fallback = "LIN X64";
     else if (m == "ppc64le" || m == "ppc64") fallback = "LX POWER";
     else if (m == "aarch64") fallback = "LIN A64";
-    else fallback = "LIN " + upper(m);
+    else fallback = "LIN " + upperCase(m);
   }
   return envOr("QORTAVLO_SYSSCP", fallback);
 }
@@ -100,7 +100,7 @@ host::Status RuntimeHost::xsproc(const host::Grammar&, int, host::StatementList*
 }
 
 bool RuntimeHost::xjsymgc(std::string_view name, std::string* value) {
-  std::string n = upper(name);
+  std::string n = upperCase(name);
   std::string v;
   if (n == "SYSSCP") v = hostSysscp();
   else if (n == "SYSSCPL") v = hostSysscpl();
@@ -268,7 +268,7 @@ void** RuntimeHost::sessionSlot(std::string_view name, bool create, void (*clean
 }
 
 bool RuntimeHost::colorRegistry(std::string_view name, uint8_t rgb[3]) {
-  auto it = s_.colorNames.find(upper(name));
+  auto it = s_.colorNames.find(upperCase(name));
   if (it == s_.colorNames.end()) return false;
   for (int i = 0; i < 3; ++i) rgb[i] = it->second[static_cast<size_t>(i)];
   return true;

@@ -223,7 +223,10 @@ struct Statement {
   int startArg = 0;         // statement-start argument of the grammar
   int line = 0, column = 0;
   uint64_t header[4] = {0, 0, 0, 0};
-  std::vector<Slot> slots;  // indexed by option id
+  // Indexed by option id; the parser sizes it for the options this
+  // statement can have. Use slot(): any id may be read (absent when out of
+  // range) or written (the record grows).
+  std::vector<Slot> slots;
 
   // Flag n is bit 0x80 >> (n % 8) of header byte n / 8; header byte b is
   // byte b % 8 of word b / 8, counted from the least significant byte (the

@@ -171,7 +171,8 @@ std::string render(const Slot& s) {
                  ? s.text + " (variable " + std::to_string(s.var.number) + ")"
                  : s.text;
     case host::kSlotText: return "'" + s.text + "'";
-    case host::kSlotEnum: return (s.text.empty() ? "" : s.text + " ") + "(code " + num(s.number) + ")";
+    case host::kSlotEnum:
+      return (s.text.empty() ? "" : s.text + " ") + "(code " + num(s.number) + ")";
     case host::kSlotList: return renderList(s.list, false);
     case host::kSlotSides: return renderList(s.list, true);
     case host::kSlotDataSet: return s.text;
@@ -225,7 +226,7 @@ class Parser {
   int endLine_ = 0, endCol_ = 0;
   const StatementDesc* sd_ = nullptr;
   Statement* node_ = nullptr;
-  Statement* proc_ = nullptr;
+  const Statement* proc_ = nullptr;
   const OptionDesc* groupOpt_ = nullptr;  // attribute group whose overrides are read
 
   // --- tokens ---------------------------------------------------------------
@@ -276,19 +277,31 @@ class Parser {
     env_.error(line, col,
                "Line " + std::to_string(line) + ", column " + std::to_string(col) + ": " + text);
   }
-  void sem(const std::string& line) {
-    if (trace_ & kTraceSemantic) env_.trace("SEM: " + line);
+  // A semantic trace line; the text is only made when tracing.
+  template <class Text>
+  void sem(Text text) {
+    if (trace_ & kTraceSemantic) env_.trace("SEM: " + text());
   }
 
   // How messages name an option: "TRANSPARENCY=", "NOFILL",
   // "COLOR= in MARKERATTRS=".
   std::string ref(const OptionDesc& od) const {
-    std::string s = od.label ? od.label : std::string(od.name) + (od.kind != ValueKind::Flag ? "=" : "");
+    std::string s =
+        od.label ? od.label : std::string(od.name) + (od.kind != ValueKind::Flag ? "=" : "");
     if (groupOpt_ && &od != groupOpt_) s += " in " + std::string(groupOpt_->name) + "=";
     return s;
   }
 
   // --- statement level ----------------------------------------------------------
+  // Slots a node of this statement needs: up to its highest option id
+  // (reading past the end gives an absent slot; writing grows the record).
+  static int slotCount(const StatementDesc& sd) {
+    int n = 0;
+    for (int i = 0; i < sd.operandCount; ++i) n = std::max(n, sd.operands[i].option + 1);
+    for (int i = 0; i < sd.optionCount; ++i) n = std::max(n, sd.options[i] + 1);
+    return n;
+  }
+
   const StatementDesc* findStatement(std::string_view word) const {
     for (int i = 0; i < g_.statementCount; ++i)
       if (matchesName(word, g_.statements[i].keyword, g_.statements[i].aliases))
@@ -358,16 +371,19 @@ class Parser {
     node.startArg = sd->startArg;
     node.line = t->line;
     node.column = t->column;
-    node.slots.resize(g_.optionCount);
+    node.slots.resize(slotCount(*sd));
     if (sd->proc) proc_ = &node;
     if (trace_ & kTraceSyntax)
       env_.trace("SYN: statement " + node.keyword + " (" + sd->keyword + ") at line " +
                  std::to_string(t->line) + ", column " + std::to_string(t->column));
-    sem("start statement " + std::string(sd->keyword) + " (" + std::to_string(sd->startArg) + ")");
+    sem([&] {
+      return "start statement " + std::string(sd->keyword) + " (" +
+             std::to_string(sd->startArg) + ")";
+    });
     take();
     operands();
     options();
-    sem("end statement " + std::string(sd->keyword));
+    sem([&] { return "end statement " + std::string(sd->keyword); });
   }
 
   // --- leading operands ---------------------------------------------------------
@@ -474,7 +490,9 @@ class Parser {
       s.line = t.line;
       s.column = t.column;
     }
-    sem("set " + std::string(od.label ? od.label : od.name) + " " + render(s));
+    sem([&] {
+      return "set " + std::string(od.label ? od.label : od.name) + " " + render(s);
+    });
   }
 
   bool operandStart(size_t i) const {
@@ -570,7 +588,9 @@ class Parser {
   void setFlag(const OptionDesc& od) {
     if (od.flag < 0) return;
     node_->setFlag(od.flag);
-    sem("set flag " + std::string(od.name) + " (" + std::to_string(od.flag) + ")");
+    sem([&] {
+      return "set flag " + std::string(od.name) + " (" + std::to_string(od.flag) + ")";
+    });
   }
 
   void expectEquals(const OptionDesc& od) {
@@ -611,7 +631,7 @@ class Parser {
         typed(od, s);
         break;
     }
-    sem("set " + ref(od) + render(s));
+    sem([&] { return "set " + ref(od) + render(s); });
   }
 
   void typed(const OptionDesc& od, Slot& s) {
@@ -1262,7 +1282,8 @@ std::string checkGrammar(const Grammar& g) {
       const OptionDesc& ov = gd.overrides[k];
       std::string e = checkOption(g, ov, "attribute");
       if (!e.empty()) return e;
-      if (ov.id < 0 || ov.id >= host::kAttrCount) return std::string("attribute ") + ov.name + ": bad index";
+      if (ov.id < 0 || ov.id >= host::kAttrCount)
+        return std::string("attribute ") + ov.name + ": bad index";
       if (ov.kind == ValueKind::AttrGroup || ov.kind == ValueKind::DataSet || flagKind(ov.kind))
         return std::string("attribute ") + ov.name + ": kind not allowed in a group";
       if (!names.insert(upper(ov.name)).second)

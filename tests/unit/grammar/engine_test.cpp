@@ -221,7 +221,8 @@ TEST_F(Engine, EveryStatementWithManyOptions) {
   EXPECT_EQ(proc.slot(Opt::PlotData).text, "WORK.PTS");
   EXPECT_EQ(proc.slot(Opt::MapRespData).text, "WORK.RESP");
   EXPECT_EQ(proc.slot(Opt::TmplOut).text, "t.sas");
-  for (int f : {Flag::DisableCrenderCheck, Flag::NoAutoLegend, Flag::CycleAttrs, Flag::NoCycleAttrs})
+  for (int f :
+       {Flag::DisableCrenderCheck, Flag::NoAutoLegend, Flag::CycleAttrs, Flag::NoCycleAttrs})
     EXPECT_TRUE(proc.flag(f)) << f;
   EXPECT_EQ(node(1).startArg, 425);
 
@@ -310,8 +311,10 @@ TEST_F(Engine, SeveralErrorsReportedAndRecovered) {
   env.errors.clear();
   parse("SCATTER X=lon Y=lat;");  // gets a PROC in front: fine
   expectClean();
-  ASSERT_EQ(rt::parseStatements(module::tavloGrammar(), lex("SCATTER X=lon Y=lat;"), env, 0, &list), 0);
-  EXPECT_NE(env.errors.at(0).msg.find("expected the PROC TAVLO statement first"), std::string::npos);
+  auto noProc = lex("SCATTER X=lon Y=lat;");
+  ASSERT_EQ(rt::parseStatements(module::tavloGrammar(), noProc, env, 0, &list), 0);
+  EXPECT_NE(env.errors.at(0).msg.find("expected the PROC TAVLO statement first"),
+            std::string::npos);
 }
 
 TEST_F(Engine, VariablesCheckedAgainstTheirDataSet) {
@@ -323,7 +326,8 @@ TEST_F(Engine, VariablesCheckedAgainstTheirDataSet) {
                                    "nolink not", "rate not", "region not"};
   for (size_t i = 0; i < want.size(); ++i)
     EXPECT_NE(env.errors[i].msg.find("Variable " + want[i]), std::string::npos) << i;
-  EXPECT_EQ(env.errors[0].msg, "Line 3, column 10: Variable state not found in data set WORK.RESP.");
+  EXPECT_EQ(env.errors[0].msg,
+            "Line 3, column 10: Variable state not found in data set WORK.RESP.");
   EXPECT_NE(env.errors[1].msg.find("data set WORK.MAPS."), std::string::npos);
 
   // Without MAPRESPDATA= the CHOROMAP variables come from MAPDATA=.
@@ -344,8 +348,8 @@ TEST_F(Engine, VariablesCheckedAgainstTheirDataSet) {
             std::string::npos);
   env.errors.clear();
   parse("PROC TAVLO PLOTDATA=pts; CHOROMAP pop;");
-  EXPECT_NE(env.errors.at(0).msg.find(
-                "The response variable of CHOROMAP requires the MAPRESPDATA= or MAPDATA= data set."),
+  EXPECT_NE(env.errors.at(0).msg.find("The response variable of CHOROMAP requires the "
+                                      "MAPRESPDATA= or MAPDATA= data set."),
             std::string::npos);
 
   // A data set that cannot be opened is reported once, not for each variable.
@@ -377,7 +381,8 @@ TEST_F(Engine, NameLiteralsFollowVarNames) {
 TEST_F(Engine, TipVariableLists) {
   auto names = [&](size_t i) {
     std::string s;
-    for (const Slot& e : slot(i, Opt::Tip).list) s += e.var.name + "#" + std::to_string(e.var.number) + " ";
+    for (const Slot& e : slot(i, Opt::Tip).list)
+      s += e.var.name + "#" + std::to_string(e.var.number) + " ";
     return s;
   };
   parse("SCATTER X=lon Y=lat / TIP=(a1-a3 city);\nSCATTER X=lon Y=lat / TIP=(a3--c);\n"
@@ -433,14 +438,16 @@ TEST_F(Engine, AttributeGroupsWithOverridesInAnyOrder) {
   EXPECT_NE(env.errors[0].msg.find("unknown attribute PATTERN= in MARKERATTRS=; expected one of: "
                                    "COLOR= SYMBOL= SIZE="),
             std::string::npos);
-  EXPECT_NE(env.errors[1].msg.find("expected one of: COLOR= SYMBOL= SIZE= in MARKERATTRS=, found )"),
+  EXPECT_NE(env.errors[1].msg.find(
+                "expected one of: COLOR= SYMBOL= SIZE= in MARKERATTRS=, found )"),
             std::string::npos);
   EXPECT_NE(env.errors[2].msg.find("unknown option TEXTATTRS="), std::string::npos);
   EXPECT_NE(env.errors[3].msg.find("for PATTERN= in LINEATTRS=, found WAVY"), std::string::npos);
 }
 
 TEST_F(Engine, TraceLines) {
-  parse("SCATTER X=lon Y=lat / TRANSPARENCY=0.5 NOMISSINGGROUP;", rt::kTraceSyntax | rt::kTraceSemantic);
+  parse("SCATTER X=lon Y=lat / TRANSPARENCY=0.5 NOMISSINGGROUP;",
+        rt::kTraceSyntax | rt::kTraceSemantic);
   auto has = [&](const std::string& s) {
     for (auto& t : env.traces)
       if (t.find(s) != std::string::npos) return true;

@@ -54,7 +54,11 @@ inline std::vector<std::vector<Token>> lex(const std::string& src) {
       size_t s = i;
       bool real = false;
       while (std::isdigit(static_cast<unsigned char>(at(0)))) adv(1);
-      if (at(0) == '.') { real = true; adv(1); while (std::isdigit(static_cast<unsigned char>(at(0)))) adv(1); }
+      if (at(0) == '.') {
+        real = true;
+        adv(1);
+        while (std::isdigit(static_cast<unsigned char>(at(0)))) adv(1);
+      }
       t.text = src.substr(s, i - s);
       t.kind = real ? Tok::Number : Tok::Int;
       t.num = std::stod(t.text);

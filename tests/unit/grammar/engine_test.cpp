@@ -184,6 +184,14 @@ TEST_F(Engine, ListsPadAndUnits) {
   EXPECT_EQ(slot(6, Opt::ContributeOffsets).number, module::Code::OffsetsNone);
   EXPECT_EQ(slot(6, Opt::ColorModel).kind, host::kSlotName);
 
+  // DISCRETEOFFSET= also takes date, time and datetime literals.
+  auto toks = lex("PROC TAVLO PLOTDATA=pts; TEXT X=lon Y=lat TEXT=name / DISCRETEOFFSET=0;");
+  toks[1].back().kind = Tok::Date;
+  toks[1].back().num = 21915;
+  ASSERT_EQ(rt::parseStatements(module::tavloGrammar(), toks, env, 0, &list), 0);
+  expectClean();
+  EXPECT_EQ(slot(1, Opt::DiscreteOffset).number, 21915);
+
   env.errors.clear();
   parse("TEXT X=lon Y=lat TEXT=name / PAD=5qq PAD=() PAD=(MIDDLE=3) TRANSPARENCY=0.5pt;\n"
         "STYLEATTRS DATALINEPATTERNS=(DASH WAVY) DATACOLORS=();");

@@ -1,0 +1,133 @@
+// The TAVLO statement grammar and the parse callbacks.
+//
+// The grammar is data: which statements exist, their keywords and aliases,
+// their leading operands, the options each accepts with value kinds, codes,
+// ranges and data sets. The host's parse engine runs it over a step and gives
+// back a host::StatementList in which every option is a slot addressed by its
+// Opt id and every switch is a header flag (numbers in namespace Flag).
+#pragma once
+
+#include "module/host/host.h"
+#include "module/host/statements.h"
+
+namespace qv::module {
+
+// Statements, in the order of the grammar's statement table.
+enum class Stmt : int {
+  Tavlo, OpenStreetMap, EsriMap, Choromap, Scatter, Bubble, Series, Text,
+  KeyLegend, GradLegend, StyleAttrs,
+  Count
+};
+
+// Option slots. Options that share a name but differ in value (POSITION= of
+// TEXT and of GRADLEGEND, URL= of ESRIMAP and of the plots) have their own id.
+enum class Opt : int {
+  // PROC TAVLO
+  PlotData, MapData, MapRespData, PlotCs, MapCs, DAttrMap, RAttrMap,
+  Description, TmplOut, DisableCrenderCheck, NoAutoLegend, CycleAttrs, NoCycleAttrs,
+  // leading operands
+  EsriUrl,      // ESRIMAP URL= text
+  X, Y,
+  Size,         // BUBBLE SIZE= variable
+  TextVar,      // TEXT TEXT= variable
+  Response,     // CHOROMAP response variable
+  LegendNames,  // KEYLEGEND "name" ... (list of texts)
+  LegendPlot,   // GRADLEGEND "name"
+  // options shared by the plot statements
+  Name, LegendLabel, Group, ColorResponse, ColorModel, AttrId, RAttrId,
+  Transparency, Url, Tip, TipFormat, TipLabel, NoMissingGroup, DataLabel,
+  DataLabelAttrs, DataLabelPos, ContributeOffsets,
+  FillAttrs, LineAttrs, MarkerAttrs, OutlineAttrs, TextAttrs,
+  // CHOROMAP
+  MapId, Id, Density, NumLevels, LevelType, Discrete,
+  // BUBBLE
+  BRadiusMin, BRadiusMax, Outline, Fill, NoFill,
+  // SERIES
+  NoBreak, SmoothConnect,
+  // TEXT
+  BackFill, Backlight, DiscreteOffset, Pad, Position, Rotate, SizeResponse,
+  SizeMin, SizeMax, SizeMaxResponse, SplitChar, SplitCharNoDrop, SplitJustify,
+  SplitPolicy, SplitWidth, Strip,
+  // KEYLEGEND, GRADLEGEND
+  Title, TitleAttrs, ValueAttrs, AutoItemSize,
+  LegendPosition, Border, NoBorder, NoTitle, Integer, ExtractScale,
+  // STYLEATTRS
+  DataColors, DataContrastColors, DataSymbols, DataLinePatterns, BackColor,
+  Count
+};
+
+// Attribute group kinds (index into Grammar::groups).
+enum class AttrGroup : int { Text, Line, Marker, Fill, Outline, Count };
+
+// Header flag numbers of the switches. 7, 12 and 55 are kept for the host's
+// BY mark, the host's opaque mark and the driver's any-names mark.
+namespace Flag {
+inline constexpr int NoAutoLegend = 1;
+inline constexpr int CycleAttrs = 2;
+inline constexpr int NoCycleAttrs = 3;
+inline constexpr int DisableCrenderCheck = 4;
+inline constexpr int NoMissingGroup = 5;
+inline constexpr int SmoothConnect = 6;
+inline constexpr int NoBreak = 8;
+inline constexpr int TipNone = 9;
+inline constexpr int Discrete = 10;
+inline constexpr int Outline = 11;
+inline constexpr int Fill = 13;  // FILL (BUBBLE) and BACKFILL (TEXT)
+inline constexpr int NoFill = 14;
+inline constexpr int SplitCharNoDrop = 15;
+inline constexpr int Strip = 16;
+inline constexpr int Backlight = 17;
+inline constexpr int DataLabel = 18;
+inline constexpr int AutoItemSize = 19;
+inline constexpr int Border = 20;
+inline constexpr int NoBorder = 21;
+inline constexpr int NoTitle = 22;
+inline constexpr int Integer = 23;
+inline constexpr int ExtractScale = 24;
+}  // namespace Flag
+
+// Codes of the enumerated values.
+namespace Code {
+// size units
+inline constexpr int Px = 1, In = 2, Cm = 3, Mm = 4, Pct = 5, Pt = 6;
+// compass and legend positions
+inline constexpr int Top = 1, TopRight = 2, Right = 3, BottomRight = 4, Bottom = 5,
+                     BottomLeft = 6, Left = 7, TopLeft = 8, Center = 9;
+// LEVELTYPE=
+inline constexpr int LevelNone = 1, LevelInterval = 2, LevelQuantile = 3;
+// CONTRIBUTEOFFSETS=: single word, and list entries
+inline constexpr int OffsetsAll = 1, OffsetsNone = 2;
+inline constexpr int OffsetLeft = 1, OffsetRight = 2, OffsetBottom = 3, OffsetTop = 4;
+}  // namespace Code
+
+// The grammar of the procedure (static tables, built once).
+const host::Grammar& tavloGrammar();
+
+// The parser work area. The handlers are the host services the parse runs
+// on: our host has one parse service (Host::xsproc) that tokenizes, runs the
+// semantic actions and tracks positions itself, so each hook only records
+// the host that serves it.
+struct ParseWork {
+  int traceFlags = 0;                    // 1 semantic actions, 2 syntax
+  const host::Grammar* grammar = nullptr;  // set by tavlog
+  host::Host* tokenHandler = nullptr;
+  host::Host* semanticHandler = nullptr;
+  host::Host* trackHandler = nullptr;
+};
+
+// Prepares the work area; reads the host option DEBUG: a text containing
+// "SYN" traces syntax, "SEM" semantic actions (either case).
+host::Status xinit(ParseWork& work);
+// Builds the table set and records it in the work area.
+const host::Grammar* tavlog(ParseWork& work);
+// Installs the hooks not yet set and runs the host's parse over the table
+// set with trace flags `flags` (1 semantic, 2 syntax).
+host::Status xsparse(ParseWork& work, int flags, host::StatementList* out);
+// The hooks: each stores its handler in the work area. Without a host to
+// serve them (no anchor installed) the step cannot parse and 1012 comes back;
+// there is no host to log a message to.
+host::Status xsctok(ParseWork& work);
+host::Status xscsem(ParseWork& work);
+host::Status xsctrak(ParseWork& work);
+
+}  // namespace qv::module

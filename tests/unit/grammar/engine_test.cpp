@@ -1,0 +1,495 @@
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "support.h"
+
+namespace qv::test {
+namespace {
+
+using host::Slot;
+using host::Statement;
+using host::StatementList;
+namespace Flag = module::Flag;
+using module::Opt;
+using module::Stmt;
+
+class Engine : public ::testing::Test {
+ protected:
+  FakeEnv env;
+  StatementList list;
+
+  void SetUp() override {
+    env.add("pts", "lon lat pop name $city kind link a1 a2 a3 b $c d");
+    env.add("maps", "ID SEGMENT LONG LAT state");
+    env.add("resp", "fips pop $region rate link");
+  }
+  // Parses the program; the PROC statement is added in front unless given.
+  void parse(std::string program, int trace = 0) {
+    if (program.rfind("PROC", 0) != 0)
+      program = "PROC TAVLO PLOTDATA=pts MAPDATA=maps MAPRESPDATA=resp;\n" + program;
+    ASSERT_EQ(rt::parseStatements(module::tavloGrammar(), lex(program), env, trace, &list), 0);
+    EXPECT_EQ(list.errors, static_cast<int>(env.errors.size()));
+  }
+  const Statement& node(size_t i) { return list.nodes.at(i); }
+  const Slot& slot(size_t i, Opt o) { return node(i).slot(o); }
+  void expectClean() { EXPECT_EQ(list.errors, 0) << env.allErrors(); }
+};
+
+TEST_F(Engine, TileStatementsAndAliases) {
+  parse("osm; ESRI URL='http://tiles/{z}'; OPENSTREETMAP; EsriMap url=\"u\";");
+  expectClean();
+  ASSERT_EQ(list.size(), 5u);
+  EXPECT_EQ(node(1).keyword, "OSM");
+  EXPECT_STREQ(node(1).name, "OPENSTREETMAP");
+  EXPECT_EQ(node(1).statement, static_cast<int>(Stmt::OpenStreetMap));
+  EXPECT_EQ(node(2).keyword, "ESRI");
+  EXPECT_EQ(node(2).statement, static_cast<int>(Stmt::EsriMap));
+  EXPECT_EQ(slot(2, Opt::EsriUrl).kind, host::kSlotText);
+  EXPECT_EQ(slot(2, Opt::EsriUrl).text, "http://tiles/{z}");
+  EXPECT_EQ(node(3).keyword, "OPENSTREETMAP");
+  EXPECT_EQ(slot(4, Opt::EsriUrl).text, "u");
+  EXPECT_EQ(node(0).next, &node(1));
+  EXPECT_EQ(node(4).next, nullptr);
+
+  env.errors.clear();
+  parse("ESRIMAP;\nESRI URL=plain;\nOSM / x;");
+  EXPECT_EQ(list.errors, 3);
+  EXPECT_NE(env.errors[0].msg.find("ESRIMAP requires URL="), std::string::npos);
+  EXPECT_EQ(env.errors[0].line, 2);
+  EXPECT_NE(env.errors[1].msg.find("expected a quoted text for URL=, found plain"),
+            std::string::npos);
+  EXPECT_NE(env.errors[2].msg.find("OPENSTREETMAP takes no options"), std::string::npos);
+}
+
+TEST_F(Engine, EnumerationsAndRanges) {
+  parse("CHOROMAP / DENSITY=HI; CHOROMAP / den=l; CHOROMAP / DENS=Medium;\n"
+        "CHOROMAP / DENSITY=0 LEVELTYPE=QUANTILE NUMLEVELS=5;\n"
+        "SCATTER X=lon Y=lat / TRANSPARENCY=1 DATALABELPOS=TOPRIGHT;\n"
+        "TEXT X=lon Y=lat TEXT=name / BACKLIGHT=0.5 POSITION=nw SPLITPOLICY=SPLITALWAYS;");
+  expectClean();
+  EXPECT_EQ(slot(1, Opt::Density).kind, host::kSlotEnum);
+  EXPECT_EQ(slot(1, Opt::Density).number, 6);
+  EXPECT_EQ(slot(2, Opt::Density).number, 1);
+  EXPECT_EQ(slot(3, Opt::Density).number, 3);
+  EXPECT_EQ(slot(4, Opt::Density).number, 0);
+  EXPECT_TRUE(slot(4, Opt::Density).present());
+  EXPECT_EQ(slot(4, Opt::LevelType).number, module::Code::LevelQuantile);
+  EXPECT_EQ(slot(4, Opt::NumLevels).number, 5);
+  EXPECT_EQ(slot(5, Opt::Transparency).number, 1);
+  EXPECT_EQ(slot(5, Opt::DataLabelPos).number, 7);
+  EXPECT_TRUE(node(6).flag(Flag::Backlight));
+  EXPECT_EQ(slot(6, Opt::Backlight).number, 0.5);
+  EXPECT_EQ(slot(6, Opt::Position).kind, host::kSlotEnum);
+  EXPECT_EQ(slot(6, Opt::Position).number, module::Code::TopLeft);
+  EXPECT_EQ(slot(6, Opt::SplitPolicy).number, 3);
+
+  env.errors.clear();
+  parse("CHOROMAP / DENSITY=7 NUMLEVELS=0 LEVELTYPE=2;\n"
+        "SCATTER X=lon Y=lat / TRANSPARENCY=1.5;\n"
+        "BUBBLE X=lon Y=lat SIZE=pop / TRANSPARENCY=-0.5 FILLATTRS=(TRANSPARENCY=2);\n"
+        "TEXT X=lon Y=lat TEXT=name / BACKLIGHT=3;");
+  ASSERT_EQ(list.errors, 7) << env.allErrors();
+  EXPECT_EQ(env.errors[0].msg,
+            "Syntax error at line 2, column 20: expected one of: LOW MEDIUM HIGH or an "
+            "integer 0 to 6 for DENSITY=, found 7");
+  EXPECT_NE(env.errors[1].msg.find("an integer of at least 1 for NUMLEVELS=, found 0"),
+            std::string::npos);
+  EXPECT_NE(env.errors[2].msg.find("one of: NONE INTERVAL QUANTILE for LEVELTYPE="),
+            std::string::npos);
+  EXPECT_EQ(env.errors[3].msg,
+            "Syntax error at line 3, column 36: expected a number between 0 and 1 for "
+            "TRANSPARENCY=, found 1.5");
+  EXPECT_NE(env.errors[4].msg.find("found -0.5"), std::string::npos);
+  EXPECT_NE(env.errors[5].msg.find("for TRANSPARENCY= in FILLATTRS=, found 2"),
+            std::string::npos);
+  EXPECT_NE(env.errors[6].msg.find("for BACKLIGHT=, found 3"), std::string::npos);
+}
+
+TEST_F(Engine, LeadingOperands) {
+  parse("BUBBLE SIZE=pop Y=lat X=lon;\nTEXT TEXT=name X=lon Y=lat;\n"
+        "CHOROMAP rate;\nKEYLEGEND 'a' \"b\" / TITLE='Key';\nGRADLEGEND 'p';");
+  expectClean();
+  EXPECT_EQ(slot(1, Opt::X).var.number, 0);
+  EXPECT_EQ(slot(1, Opt::Y).var.number, 1);
+  EXPECT_EQ(slot(1, Opt::Size).var.number, 2);
+  EXPECT_TRUE(slot(1, Opt::Size).isVariable());
+  EXPECT_EQ(slot(2, Opt::TextVar).var.name, "name");
+  EXPECT_EQ(slot(3, Opt::Response).var.number, 3);
+  EXPECT_EQ(slot(3, Opt::Response).var.source, host::VarSource::MapRespData);
+  ASSERT_EQ(slot(4, Opt::LegendNames).list.size(), 2u);
+  EXPECT_EQ(slot(4, Opt::LegendNames).list[1].text, "b");
+  EXPECT_EQ(slot(4, Opt::Title).text, "Key");
+  EXPECT_EQ(slot(5, Opt::LegendPlot).text, "p");
+
+  env.errors.clear();
+  parse("BUBBLE X=lon Y=lat / NAME='b';\nSCATTER X=lon Y=lat GROUP=kind;\n"
+        "CHOROMAP MAPID=state;\nGRADLEGEND 'a' 'b';");
+  ASSERT_EQ(list.errors, 4) << env.allErrors();
+  EXPECT_NE(env.errors[0].msg.find("column 20: BUBBLE requires SIZE="), std::string::npos);
+  EXPECT_NE(env.errors[1].msg.find("expected \"/\" before the option GROUP="), std::string::npos);
+  EXPECT_NE(env.errors[2].msg.find("expected \"/\" before the option MAPID="), std::string::npos);
+  EXPECT_NE(env.errors[3].msg.find("expected \"/\", found 'b'"), std::string::npos);
+  EXPECT_EQ(slot(1, Opt::Name).text, "b");  // parsing went on after the error
+}
+
+TEST_F(Engine, ListsPadAndUnits) {
+  parse("STYLEATTRS DATALINEPATTERNS=(DASH 3 SOLID) DATACOLORS=(red 'CX00FF00' \"very light blue\")"
+        " DATASYMBOLS=(circle star) BACKCOLOR=white;\n"
+        "TEXT X=lon Y=lat TEXT=name / PAD=5PCT SIZEMIN=3 in SIZEMAX=5% ROTATE=-45;\n"
+        "TEXT X=lon Y=lat TEXT=name / PAD=(LEFT=2MM TOP=1) ROTATE=pop POSITION=kind;\n"
+        "BUBBLE X=lon Y=lat SIZE=pop / BRADIUSMIN=2 BRADIUSMAX=10PX;\n"
+        "SCATTER X=lon Y=lat / CONTRIBUTEOFFSETS=(TOP LEFT) COLORMODEL=(red 'blue');\n"
+        "SCATTER X=lon Y=lat / CONTRIBUTEOFFSETS=NONE COLORMODEL=TwoColorRamp;");
+  expectClean();
+  const Slot& pat = slot(1, Opt::DataLinePatterns);
+  ASSERT_EQ(pat.kind, host::kSlotList);
+  ASSERT_EQ(pat.list.size(), 3u);
+  EXPECT_EQ(pat.list[0].number, 20);
+  EXPECT_EQ(pat.list[1].number, 3);
+  EXPECT_EQ(pat.list[2].number, 1);
+  const Slot& colors = slot(1, Opt::DataColors);
+  ASSERT_EQ(colors.list.size(), 3u);
+  EXPECT_EQ(colors.list[0].kind, host::kSlotName);
+  EXPECT_EQ(colors.list[2].kind, host::kSlotText);
+  EXPECT_EQ(colors.list[2].text, "very light blue");
+  EXPECT_EQ(slot(1, Opt::BackColor).text, "white");
+
+  EXPECT_EQ(slot(2, Opt::Pad).kind, host::kSlotNumber);
+  EXPECT_EQ(slot(2, Opt::Pad).number, 5);
+  EXPECT_EQ(slot(2, Opt::Pad).unit, module::Code::Pct);
+  EXPECT_EQ(slot(2, Opt::SizeMin).unit, module::Code::In);
+  EXPECT_EQ(slot(2, Opt::SizeMax).unit, module::Code::Pct);
+  EXPECT_EQ(slot(2, Opt::Rotate).number, -45);
+
+  const Slot& pad = slot(3, Opt::Pad);
+  ASSERT_EQ(pad.kind, host::kSlotSides);
+  EXPECT_EQ(pad.list[host::kPadLeft].number, 2);
+  EXPECT_EQ(pad.list[host::kPadLeft].unit, module::Code::Mm);
+  EXPECT_EQ(pad.list[host::kPadTop].number, 1);
+  EXPECT_EQ(pad.list[host::kPadTop].unit, 0);
+  EXPECT_FALSE(pad.list[host::kPadRight].present());
+  EXPECT_FALSE(pad.list[host::kPadBottom].present());
+  EXPECT_TRUE(slot(3, Opt::Rotate).isVariable());
+  EXPECT_EQ(slot(3, Opt::Position).var.name, "kind");
+
+  EXPECT_EQ(slot(4, Opt::BRadiusMin).unit, 0);
+  EXPECT_EQ(slot(4, Opt::BRadiusMax).unit, module::Code::Px);
+  const Slot& off = slot(5, Opt::ContributeOffsets);
+  ASSERT_EQ(off.kind, host::kSlotList);
+  EXPECT_EQ(off.list[0].number, module::Code::OffsetTop);
+  EXPECT_EQ(off.list[1].number, module::Code::OffsetLeft);
+  EXPECT_EQ(slot(5, Opt::ColorModel).list.size(), 2u);
+  EXPECT_EQ(slot(6, Opt::ContributeOffsets).kind, host::kSlotEnum);
+  EXPECT_EQ(slot(6, Opt::ContributeOffsets).number, module::Code::OffsetsNone);
+  EXPECT_EQ(slot(6, Opt::ColorModel).kind, host::kSlotName);
+
+  // DISCRETEOFFSET= also takes date, time and datetime literals.
+  auto toks = lex("PROC TAVLO PLOTDATA=pts; TEXT X=lon Y=lat TEXT=name / DISCRETEOFFSET=0;");
+  toks[1].back().kind = Tok::Date;
+  toks[1].back().num = 21915;
+  ASSERT_EQ(rt::parseStatements(module::tavloGrammar(), toks, env, 0, &list), 0);
+  expectClean();
+  EXPECT_EQ(slot(1, Opt::DiscreteOffset).number, 21915);
+
+  env.errors.clear();
+  parse("TEXT X=lon Y=lat TEXT=name / PAD=5qq PAD=() PAD=(MIDDLE=3) TRANSPARENCY=0.5pt;\n"
+        "STYLEATTRS DATALINEPATTERNS=(DASH WAVY) DATACOLORS=();");
+  ASSERT_EQ(list.errors, 6) << env.allErrors();
+  EXPECT_NE(env.errors[0].msg.find("expected a unit (PX IN CM MM PCT PT or %) after 5, found qq"),
+            std::string::npos);
+  EXPECT_NE(env.errors[2].msg.find("one of: LEFT= RIGHT= TOP= BOTTOM="), std::string::npos);
+  EXPECT_NE(env.errors[3].msg.find("TRANSPARENCY= takes no unit"), std::string::npos);
+  EXPECT_NE(env.errors[4].msg.find("found WAVY"), std::string::npos);
+}
+
+TEST_F(Engine, EveryStatementWithManyOptions) {
+  parse("PROC TAVLO PLOTDATA=pts(where=(pop>1)) MAPDATA=work.maps RESPDATA=resp "
+        "DATTRMAP=pts RATTRMAP=resp PLOTCS='wgs' MAPCS='lcc' DES='d' TMPLOUT='t.sas' "
+        "DISABLE_CRENDER_CHECK NOAUTOLEGEND CYCLEATTRS NOCYCLEATTRS;\n"
+        "OSM;\n"
+        "CHOROMAP rate / MAPID=state ID=fips DISCRETE NAME='c' ATTRID=a RATTRID=r "
+        "LINEATTRS=(COLOR=gray) LEGENDLABEL='L' TIP=(rate region) TIPFORMAT=(AUTO DOLLAR8.2) "
+        "TIPLABEL=('Rate' auto) URL=link;\n"
+        "SCATTER X=lon Y=lat / DATALABEL=name DATALABELATTRS=(SIZE=8) GROUP=kind "
+        "COLORRESPONSE=pop NOMISSINGGROUP TIP=NONE MARKERATTRS=(SYMBOL=circle SIZE=5PX);\n"
+        "BUBBLE X=lon Y=lat SIZE=pop / DATALABEL OUTLINE FILL NOFILL;\n"
+        "SERIES X=lon Y=lat / NOBREAKS SMOOTH LINEATTRS=GraphData2;\n"
+        "TEXT X=lon Y=lat TEXT=name / BACKFILL STRIP SPLITCHAR=',' SPLITCHARNODROP "
+        "SPLITJUSTIFY=CENTER SPLITWIDTH=10 DISCRETEOFFSET=-0.3 SIZERESPONSE=pop "
+        "SIZEMAXRESPONSE=100 OUTLINEATTRS=(THICKNESS=1 COLOR=black) BACKLIGHT;\n"
+        "KEYLEGEND / TITLEATTRS=(SIZE=12PT WEIGHT=BOLD) VALUEATTRS=GraphValueText AUTOITEMSIZE;\n"
+        "GRADLEGEND / POSITION=W BORDER NOBORDER NOTITLE INTEGER EXTRACTSCALE TITLE='g';\n"
+        "STYLEATTRS BACKCOLOR='CXFFFFFF';");
+  expectClean();
+  ASSERT_EQ(list.size(), 10u);
+  const Statement& proc = node(0);
+  EXPECT_EQ(proc.keyword, "TAVLO");
+  EXPECT_EQ(proc.slot(Opt::PlotData).kind, host::kSlotDataSet);
+  EXPECT_EQ(proc.slot(Opt::PlotData).text, "WORK.PTS");
+  EXPECT_EQ(proc.slot(Opt::MapRespData).text, "WORK.RESP");
+  EXPECT_EQ(proc.slot(Opt::TmplOut).text, "t.sas");
+  for (int f :
+       {Flag::DisableCrenderCheck, Flag::NoAutoLegend, Flag::CycleAttrs, Flag::NoCycleAttrs})
+    EXPECT_TRUE(proc.flag(f)) << f;
+  EXPECT_EQ(node(1).startArg, 425);
+
+  EXPECT_TRUE(node(2).flag(Flag::Discrete));
+  EXPECT_EQ(slot(2, Opt::MapId).var.source, host::VarSource::MapData);
+  EXPECT_EQ(slot(2, Opt::MapId).var.number, 4);
+  EXPECT_EQ(slot(2, Opt::Id).var.number, 0);
+  EXPECT_EQ(slot(2, Opt::AttrId).text, "a");
+  EXPECT_EQ(slot(2, Opt::Tip).list.size(), 2u);
+  EXPECT_EQ(slot(2, Opt::TipFormat).list[1].text, "DOLLAR8.2");
+  EXPECT_EQ(slot(2, Opt::TipLabel).list[0].kind, host::kSlotText);
+  EXPECT_EQ(slot(2, Opt::TipLabel).list[1].kind, host::kSlotName);
+  EXPECT_EQ(slot(2, Opt::Url).var.number, 4);
+
+  EXPECT_TRUE(node(3).flag(Flag::DataLabel));
+  EXPECT_EQ(slot(3, Opt::DataLabel).var.name, "name");
+  EXPECT_TRUE(node(3).flag(Flag::TipNone));
+  EXPECT_TRUE(node(3).flag(Flag::NoMissingGroup));
+  EXPECT_EQ(slot(3, Opt::MarkerAttrs).attr(host::kAttrSize).unit, module::Code::Px);
+
+  for (int f : {Flag::DataLabel, Flag::Outline, Flag::Fill, Flag::NoFill})
+    EXPECT_TRUE(node(4).flag(f)) << f;
+  EXPECT_FALSE(slot(4, Opt::DataLabel).present());
+  EXPECT_TRUE(node(5).flag(Flag::NoBreak));
+  EXPECT_TRUE(node(5).flag(Flag::SmoothConnect));
+  EXPECT_EQ(slot(5, Opt::LineAttrs).text, "GraphData2");
+
+  for (int f : {Flag::Fill, Flag::Strip, Flag::SplitCharNoDrop, Flag::Backlight})
+    EXPECT_TRUE(node(6).flag(f)) << f;
+  EXPECT_FALSE(slot(6, Opt::Backlight).present());
+  EXPECT_EQ(slot(6, Opt::SplitChar).text, ",");
+  EXPECT_EQ(slot(6, Opt::SplitJustify).number, 3);
+  EXPECT_EQ(slot(6, Opt::SplitWidth).number, 10);
+  EXPECT_EQ(slot(6, Opt::DiscreteOffset).number, -0.3);
+  EXPECT_EQ(slot(6, Opt::OutlineAttrs).attr(host::kAttrThickness).number, 1);
+
+  EXPECT_EQ(node(7).startArg, 43);
+  EXPECT_TRUE(node(7).flag(Flag::AutoItemSize));
+  EXPECT_EQ(slot(7, Opt::TitleAttrs).attr(host::kAttrWeight).number, 2);
+  EXPECT_EQ(slot(7, Opt::ValueAttrs).text, "GraphValueText");
+  EXPECT_EQ(node(8).startArg, 36);
+  EXPECT_EQ(slot(8, Opt::LegendPosition).number, module::Code::Left);
+  for (int f : {Flag::Border, Flag::NoBorder, Flag::NoTitle, Flag::Integer, Flag::ExtractScale})
+    EXPECT_TRUE(node(8).flag(f)) << f;
+  EXPECT_EQ(node(9).startArg, 5);
+  EXPECT_EQ(slot(9, Opt::BackColor).kind, host::kSlotText);
+
+  // Switches are set only where given, and never the host's own marks.
+  EXPECT_FALSE(node(3).flag(Flag::Fill));
+  EXPECT_FALSE(node(6).flag(Flag::NoFill));
+  for (const Statement& s : list.nodes)
+    for (int f : {host::kFlagBy, host::kFlagOpaque, host::kFlagAnyNames}) EXPECT_FALSE(s.flag(f));
+}
+
+TEST_F(Engine, SeveralErrorsReportedAndRecovered) {
+  parse("SCATTER X=lon Y=lat / TRANSPARENCY=1.5 FOO=3 NAME='s';\n"
+        "BUBBLE X=lon Y=lat SIZE=pop / DENSITY=3 MARKERATTRS=(SIZE=2);\n"
+        "SCATTER X=lon Y=lat / MARKERATTRS=(SIZE=big TRANSPARENCY=0.5) TRANSPARENCY=0.2;\n"
+        "SCATTER X=lon Y=lat / MARKERATTRS=(SIZE=3 NAME='x';\n"
+        "NOSUCH a b;\n"
+        "TAVLO PLOTDATA=pts;");
+  ASSERT_EQ(list.errors, 8) << env.allErrors();
+  EXPECT_EQ(env.errors[0].line, 2);
+  EXPECT_EQ(env.errors[0].column, 36);
+  EXPECT_EQ(env.errors[1].column, 40);
+  EXPECT_NE(env.errors[1].msg.find("unknown option FOO= for the SCATTER statement"),
+            std::string::npos);
+  EXPECT_EQ(slot(1, Opt::Name).text, "s");
+  EXPECT_NE(env.errors[2].msg.find("unknown option DENSITY= for the BUBBLE statement"),
+            std::string::npos);
+  EXPECT_NE(env.errors[3].msg.find("unknown option MARKERATTRS="), std::string::npos);
+  // the TRANSPARENCY= inside the parentheses is not taken for the option
+  EXPECT_NE(env.errors[4].msg.find("for SIZE= in MARKERATTRS=, found big"), std::string::npos);
+  EXPECT_EQ(slot(3, Opt::Transparency).number, 0.2);
+  EXPECT_NE(env.errors[5].msg.find("expected \")\" to close MARKERATTRS=, found NAME"),
+            std::string::npos);
+  EXPECT_EQ(slot(4, Opt::Name).text, "x");
+  EXPECT_NE(env.errors[6].msg.find("unknown statement NOSUCH"), std::string::npos);
+  EXPECT_NE(env.errors[7].msg.find("TAVLO statement may only begin the step"), std::string::npos);
+  EXPECT_EQ(list.size(), 5u);  // unknown and misplaced statements make no node
+
+  list.clear();
+  env.errors.clear();
+  parse("PROC FOO;");
+  EXPECT_NE(env.errors.at(0).msg.find("unknown procedure FOO"), std::string::npos);
+  env.errors.clear();
+  parse("SCATTER X=lon Y=lat;");  // gets a PROC in front: fine
+  expectClean();
+  auto noProc = lex("SCATTER X=lon Y=lat;");
+  ASSERT_EQ(rt::parseStatements(module::tavloGrammar(), noProc, env, 0, &list), 0);
+  EXPECT_NE(env.errors.at(0).msg.find("expected the PROC TAVLO statement first"),
+            std::string::npos);
+}
+
+TEST_F(Engine, VariablesCheckedAgainstTheirDataSet) {
+  parse("CHOROMAP rate / MAPID=state ID=fips TIP=(region) URL=link;\n"
+        "CHOROMAP state / MAPID=fips ID=lon TIP=(kind) URL=nolink;\n"
+        "SCATTER X=lon Y=rate / GROUP=region;");
+  ASSERT_EQ(list.errors, 7) << env.allErrors();
+  std::vector<std::string> want = {"state not", "fips not", "lon not", "kind not",
+                                   "nolink not", "rate not", "region not"};
+  for (size_t i = 0; i < want.size(); ++i)
+    EXPECT_NE(env.errors[i].msg.find("Variable " + want[i]), std::string::npos) << i;
+  EXPECT_EQ(env.errors[0].msg,
+            "Line 3, column 10: Variable state not found in data set WORK.RESP.");
+  EXPECT_NE(env.errors[1].msg.find("data set WORK.MAPS."), std::string::npos);
+
+  // Without MAPRESPDATA= the CHOROMAP variables come from MAPDATA=.
+  env.errors.clear();
+  parse("PROC TAVLO MAPDATA=maps; CHOROMAP state / ID=ID TIP=(LONG--state) URL=rate;");
+  ASSERT_EQ(list.errors, 1) << env.allErrors();
+  EXPECT_NE(env.errors[0].msg.find("Variable rate not found in data set WORK.MAPS."),
+            std::string::npos);
+  EXPECT_EQ(slot(1, Opt::Response).var.source, host::VarSource::MapData);
+  EXPECT_EQ(slot(1, Opt::Tip).list.size(), 3u);
+
+  env.errors.clear();
+  parse("PROC TAVLO MAPRESPDATA=resp; SCATTER X=lon Y=lat; CHOROMAP pop / MAPID=ID;");
+  ASSERT_EQ(list.errors, 3) << env.allErrors();
+  EXPECT_NE(env.errors[0].msg.find("X= of SCATTER requires the PLOTDATA= data set."),
+            std::string::npos);
+  EXPECT_NE(env.errors[2].msg.find("MAPID= of CHOROMAP requires the MAPDATA= data set."),
+            std::string::npos);
+  env.errors.clear();
+  parse("PROC TAVLO PLOTDATA=pts; CHOROMAP pop;");
+  EXPECT_NE(env.errors.at(0).msg.find("The response variable of CHOROMAP requires the "
+                                      "MAPRESPDATA= or MAPDATA= data set."),
+            std::string::npos);
+
+  // A data set that cannot be opened is reported once, not for each variable.
+  env.errors.clear();
+  parse("PROC TAVLO PLOTDATA=nope NOAUTOLEGEND; SCATTER X=lon Y=lat / GROUP=x;");
+  ASSERT_EQ(list.errors, 1) << env.allErrors();
+  EXPECT_NE(env.errors[0].msg.find("Cannot open the PLOTDATA= data set: Data set WORK.NOPE"),
+            std::string::npos);
+  EXPECT_TRUE(node(0).flag(Flag::NoAutoLegend));  // went on after the failed option
+}
+
+TEST_F(Engine, NameLiteralsFollowVarNames) {
+  env.add("odd", "lon lat");
+  env.sets["ODD"].vars.push_back({"my var", true});
+  parse("PROC TAVLO PLOTDATA=odd; SCATTER X='lon'n Y=lat / GROUP='my var'n;");
+  ASSERT_EQ(list.errors, 1);
+  EXPECT_NE(env.errors[0].msg.find("'my var'n is not a valid variable name"), std::string::npos);
+  EXPECT_TRUE(slot(1, Opt::X).var.literal);
+  EXPECT_EQ(slot(1, Opt::X).var.number, 0);
+
+  env.errors.clear();
+  env.any = true;
+  parse("PROC TAVLO PLOTDATA=odd; SCATTER X=lon Y=lat / GROUP='my var'n;");
+  expectClean();
+  EXPECT_EQ(slot(1, Opt::Group).var.number, 2);
+  EXPECT_TRUE(slot(1, Opt::Group).var.literal);
+}
+
+TEST_F(Engine, TipVariableLists) {
+  auto names = [&](size_t i) {
+    std::string s;
+    for (const Slot& e : slot(i, Opt::Tip).list)
+      s += e.var.name + "#" + std::to_string(e.var.number) + " ";
+    return s;
+  };
+  parse("SCATTER X=lon Y=lat / TIP=(a1-a3 city);\nSCATTER X=lon Y=lat / TIP=(a3--c);\n"
+        "SCATTER X=lon Y=lat / TIP=(a1-numeric-d);\nSCATTER X=lon Y=lat / TIP=(name-character-d);\n"
+        "SCATTER X=lon Y=lat / TIP=(a: _character_);");
+  expectClean();
+  EXPECT_EQ(names(1), "a1#7 a2#8 a3#9 city#4 ");
+  EXPECT_EQ(names(2), "a3#9 b#10 c#11 ");
+  EXPECT_EQ(names(3), "a1#7 a2#8 a3#9 b#10 d#12 ");
+  EXPECT_EQ(names(4), "city#4 c#11 ");
+  EXPECT_EQ(names(5), "a1#7 a2#8 a3#9 city#4 c#11 ");
+
+  env.errors.clear();
+  parse("SCATTER X=lon Y=lat / TIP=(a1-a5000);\nSCATTER X=lon Y=lat / TIP=(d--a1);\n"
+        "SCATTER X=lon Y=lat / TIP=(a1-b);\nSCATTER X=lon Y=lat / TIP=(zz:);\n"
+        "SCATTER X=lon Y=lat / TIP=();");
+  ASSERT_EQ(list.errors, 5) << env.allErrors();
+  EXPECT_NE(env.errors[0].msg.find("Variable a4 not found"), std::string::npos);
+  EXPECT_NE(env.errors[1].msg.find("Variable d comes after a1"), std::string::npos);
+  EXPECT_NE(env.errors[2].msg.find("a1-b is not a numbered range"), std::string::npos);
+  EXPECT_NE(env.errors[3].msg.find("begins with zz"), std::string::npos);
+  EXPECT_NE(env.errors[4].msg.find("expected a variable for TIP="), std::string::npos);
+}
+
+TEST_F(Engine, AttributeGroupsWithOverridesInAnyOrder) {
+  parse("TEXT X=lon Y=lat TEXT=name / TEXTATTRS=GraphLabelText(STYLE=ITALIC COLOR='red' "
+        "WEIGHT=BOLD FAMILY='Arial' SIZE=10pt) FILLATTRS=(TRANSPARENCY=0.5 COLOR=red);\n"
+        "SERIES X=lon Y=lat / LINEATTRS=(THICKNESS=2 PATTERN=dashdotdot COLOR=blue);\n"
+        "SCATTER X=lon Y=lat / MARKERATTRS=(SIZE=5 SYMBOL='circle' SIZE=6);");
+  expectClean();
+  const Slot& t = slot(1, Opt::TextAttrs);
+  EXPECT_EQ(t.kind, host::kSlotGroup);
+  EXPECT_EQ(t.text, "GraphLabelText");
+  EXPECT_EQ(t.attr(host::kAttrStyle).number, 2);
+  EXPECT_EQ(t.attr(host::kAttrWeight).number, 2);
+  EXPECT_EQ(t.attr(host::kAttrColor).kind, host::kSlotText);
+  EXPECT_EQ(t.attr(host::kAttrFamily).text, "Arial");
+  EXPECT_EQ(t.attr(host::kAttrSize).number, 10);
+  EXPECT_EQ(t.attr(host::kAttrSize).unit, module::Code::Pt);
+  EXPECT_FALSE(t.attr(host::kAttrThickness).present());
+  const Slot& f = slot(1, Opt::FillAttrs);
+  EXPECT_EQ(f.text, "");
+  EXPECT_EQ(f.attr(host::kAttrTransparency).number, 0.5);
+  EXPECT_EQ(f.attr(host::kAttrColor).text, "red");
+  EXPECT_EQ(slot(2, Opt::LineAttrs).attr(host::kAttrPattern).number, 15);
+  EXPECT_EQ(slot(2, Opt::LineAttrs).attr(host::kAttrThickness).number, 2);
+  EXPECT_EQ(slot(3, Opt::MarkerAttrs).attr(host::kAttrSize).number, 6);  // the last one given
+
+  env.errors.clear();
+  parse("SCATTER X=lon Y=lat / MARKERATTRS=(PATTERN=DASH) MARKERATTRS=() TEXTATTRS=(COLOR=red);\n"
+        "SERIES X=lon Y=lat / LINEATTRS=(PATTERN=WAVY);");
+  ASSERT_EQ(list.errors, 4) << env.allErrors();
+  EXPECT_NE(env.errors[0].msg.find("unknown attribute PATTERN= in MARKERATTRS=; expected one of: "
+                                   "COLOR= SYMBOL= SIZE="),
+            std::string::npos);
+  EXPECT_NE(env.errors[1].msg.find(
+                "expected one of: COLOR= SYMBOL= SIZE= in MARKERATTRS=, found )"),
+            std::string::npos);
+  EXPECT_NE(env.errors[2].msg.find("unknown option TEXTATTRS="), std::string::npos);
+  EXPECT_NE(env.errors[3].msg.find("for PATTERN= in LINEATTRS=, found WAVY"), std::string::npos);
+}
+
+TEST_F(Engine, TraceLines) {
+  parse("SCATTER X=lon Y=lat / TRANSPARENCY=0.5 NOMISSINGGROUP;",
+        rt::kTraceSyntax | rt::kTraceSemantic);
+  auto has = [&](const std::string& s) {
+    for (auto& t : env.traces)
+      if (t.find(s) != std::string::npos) return true;
+    return false;
+  };
+  EXPECT_TRUE(has("SYN: statement SCATTER"));
+  EXPECT_TRUE(has("SYN: token Name TRANSPARENCY at 2:23"));
+  EXPECT_TRUE(has("SEM: set TRANSPARENCY=0.5"));
+  EXPECT_TRUE(has("SEM: set flag NOMISSINGGROUP"));
+  env.traces.clear();
+  parse("SCATTER X=lon Y=lat;", rt::kTraceSemantic);
+  EXPECT_FALSE(env.traces.empty());
+  for (auto& t : env.traces) EXPECT_EQ(t.rfind("SEM: ", 0), 0u) << t;
+}
+
+// Random token soup: never a crash, and every reported error is counted.
+TEST_F(Engine, RandomInputIsAnsweredWithErrors) {
+  const char* pieces[] = {"SCATTER", "X", "=", "lon", "/", "(", ")", "TIP", "PAD", "1.5",
+                          "-", "3", "pt", "%", "'q'", "'a b'n", "MARKERATTRS", "SIZE", "COLOR",
+                          "CHOROMAP", "DENSITY", "a1", "--", ":", "TEXT", "KEYLEGEND", "NONE",
+                          "DATALINEPATTERNS", "STYLEATTRS", "PLOTDATA", "nope", "pts"};
+  std::mt19937 rng(7);
+  for (int round = 0; round < 400; ++round) {
+    std::string prog = "PROC TAVLO PLOTDATA=pts;";
+    int n = 1 + static_cast<int>(rng() % 25);
+    for (int i = 0; i < n; ++i) {
+      prog += pieces[rng() % std::size(pieces)];
+      prog += (rng() % 3 == 0) ? "" : " ";
+      if (rng() % 9 == 0) prog += ";";
+    }
+    env.errors.clear();
+    parse(prog);
+  }
+}
+
+}  // namespace
+}  // namespace qv::test

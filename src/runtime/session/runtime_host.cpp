@@ -65,10 +65,14 @@ void RuntimeHost::beginStep(const Step& step) {
 }
 
 host::Status RuntimeHost::endStep() {
+  // What was read is worth a note only when the step did its work.
   for (auto& ds : open_) {
-    if (!ds) continue;
-    s_.log.note("The data set " + ds->name() + " was read: " +
-                std::to_string(ds->info(24)) + " observations selected.");
+    if (!ds || exitCode_ != 0) continue;
+    int64_t n = ds->info(24);
+    std::string line = std::to_string(n) + (n == 1 ? " observation" : " observations") +
+                       " selected from the data set " + ds->name();
+    if (ds->info(35)) line += " by a WHERE selection";
+    s_.log.note(line + ".");
   }
   open_.clear();
   factory_.releaseAll();
@@ -93,10 +97,6 @@ bool RuntimeHost::known(host::DataSet* ds) const {
   for (auto& d : open_)
     if (d.get() == ds) return true;
   return false;
-}
-
-host::Status RuntimeHost::xsproc(const host::Grammar&, int, host::StatementList*) {
-  return host::kHostFailure;
 }
 
 bool RuntimeHost::xjsymgc(std::string_view name, std::string* value) {

@@ -1,5 +1,7 @@
 // A whole file held in memory: mapped when it is a regular file, else read
-// into a heap block (pipes, devices, texts made by tests).
+// into a heap block (pipes, devices, texts made by tests). A mapped file
+// must not be cut short by another program while it is being parsed; the
+// readers copy what they keep, so the mapping lives only for one parse.
 #pragma once
 
 #include <cstddef>

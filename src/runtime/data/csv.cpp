@@ -16,19 +16,6 @@ namespace {
 
 constexpr double kMissing = std::numeric_limits<double>::quiet_NaN();
 
-// Where a cell's bytes stand in the buffer (after unescaping).
-struct Span {
-  uint64_t off;
-  uint64_t len;
-};
-
-struct ColState {
-  std::vector<Span> spans;
-  std::vector<double> num;
-  bool numeric = true;
-  int forced = 0;  // 0 inferred, 1 numeric, 2 character (from the schema)
-};
-
 int clampLine(int64_t line) { return line > INT_MAX ? INT_MAX : static_cast<int>(line); }
 
 // Line and byte column of an offset; a line ends with LF, CRLF or a lone CR.
@@ -64,7 +51,34 @@ std::string hexByte(unsigned char c) {
 // A decimal number: optional sign, digits, point, exponent; surrounding
 // blanks allowed. Empty and "." are missing. Hexadecimal, inf and nan are not
 // numbers, nor is a value too large for a double.
+// The common case of plain decimals ([-]digits[.digits]) whose digits fit
+// in 53 bits: the integer of all digits divided by a power of ten is then
+// correctly rounded, as both are exact doubles. False: use the general way.
+inline bool plainDecimal(const char* s, size_t len, double* v) {
+  static const double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                  1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                  1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+  const char* p = s;
+  const char* e = s + len;
+  bool neg = p < e && *p == '-';
+  if (neg) ++p;
+  uint64_t m = 0;
+  int digits = 0, frac = 0;
+  while (p < e && static_cast<unsigned>(*p - '0') < 10) m = m * 10 + static_cast<unsigned>(*p++ - '0'), ++digits;
+  if (p < e && *p == '.') {
+    ++p;
+    while (p < e && static_cast<unsigned>(*p - '0') < 10)
+      m = m * 10 + static_cast<unsigned>(*p++ - '0'), ++digits, ++frac;
+  }
+  if (p != e || digits == 0 || digits > 19 || m > (uint64_t{1} << 53)) return false;
+  double x = static_cast<double>(m);
+  if (frac) x /= kPow10[frac];
+  *v = neg ? -x : x;
+  return true;
+}
+
 inline bool toNumber(const char* s, size_t len, double* v) {
+  if (len && *s != ' ' && s[len - 1] != ' ' && plainDecimal(s, len, v)) return true;
   while (len && *s == ' ') ++s, --len;
   while (len && s[len - 1] == ' ') --len;
   if (len == 0 || (len == 1 && *s == '.')) {
@@ -103,67 +117,82 @@ std::string shortValue(const char* s, size_t n) {
   return std::string(v) + (v.size() < n ? "..." : "");
 }
 
-class Parser {
+// The tokenizer: cells and records of the buffer, which it never changes.
+class Scanner {
  public:
-  Parser(TextBuffer& buf, const std::string& file, const CsvSettings& st)
-      : base_(buf.data()), end_(buf.data() + buf.size), file_(file), delim_(st.delimiter) {
-    std::memset(stop_, 0, sizeof stop_);
-    stop_[static_cast<unsigned char>(delim_)] = true;
-    stop_[static_cast<unsigned char>('\n')] = true;
-    stop_[static_cast<unsigned char>('\r')] = true;
-    // The padding after the data holds a sentinel, so the unquoted-cell
-    // scan needs no bounds check.
-    *end_ = '\n';
+  Scanner(const char* base, const char* end, const std::string& file, char delim)
+      : base_(base), end_(end), file_(file), delim_(delim) {
+    dmask_ = 0x0101010101010101ULL * static_cast<unsigned char>(delim_);
   }
 
-  // Reads one cell at p_; leaves p_ on the delimiter, the line end or the end.
-  inline void cell(const char** cs, size_t* clen) {
-    char* p = p_;
-    if (*p != '"' || p == end_) {
+  static inline uint64_t hasByte(uint64_t w, uint64_t mask) {
+    uint64_t x = w ^ mask;
+    return (x - 0x0101010101010101ULL) & ~x & 0x8080808080808080ULL;
+  }
+
+  // Reads one cell at p_ and leaves p_ on the delimiter, the line end or the
+  // end. A quoted cell gives its content between the quotes; `escaped` says
+  // that it holds doubled quotes still to be undone.
+  inline void cell(const char** cs, size_t* clen, bool* escaped) {
+    const char* p = p_;
+    if (p == end_ || *p != '"') {
       const char* s = p;
-      while (!stop_[static_cast<unsigned char>(*p)]) ++p;
+      // Eight bytes at a time while they are there. The lowest flagged byte
+      // is the first stop byte (the test flags no byte below a true match).
+      for (;;) {
+        if (end_ - p >= 8) {
+          uint64_t w;
+          std::memcpy(&w, p, 8);
+          uint64_t m = hasByte(w, dmask_) | hasByte(w, 0x0A0A0A0A0A0A0A0AULL) |
+                       hasByte(w, 0x0D0D0D0D0D0D0D0DULL);
+          if (m) {
+            p += __builtin_ctzll(m) / 8;
+            break;
+          }
+          p += 8;
+          continue;
+        }
+        while (p < end_ && *p != delim_ && *p != '\n' && *p != '\r') ++p;
+        break;
+      }
       *cs = s;
       *clen = static_cast<size_t>(p - s);
+      *escaped = false;
       p_ = p;
       return;
     }
-    quoted(cs, clen);
+    quoted(cs, clen, escaped);
   }
 
-  // A quoted cell: the content is moved left over the opening quote as
-  // doubled quotes are undone.
-  void quoted(const char** cs, size_t* clen) {
-    char* start = p_;
-    int64_t startLine = line_;
-    char* w = start;
-    const char* r = start + 1;
+  void quoted(const char** cs, size_t* clen, bool* escaped) {
+    const int64_t startLine = line_;
+    const char* content = p_ + 1;
+    const char* r = content;
+    const char* q;
+    *escaped = false;
     for (;;) {
-      const char* q = static_cast<const char*>(std::memchr(r, '"', static_cast<size_t>(end_ - r)));
+      q = static_cast<const char*>(std::memchr(r, '"', static_cast<size_t>(end_ - r)));
       if (!q)
         throw UserError(Place{file_, clampLine(startLine), 0},
                         "a quoted value that starts on this line has no closing quote.");
-      size_t n = static_cast<size_t>(q - r);
-      line_ += countLineEnds(r, n, end_);
-      std::memmove(w, r, n);
-      w += n;
-      r = q + 1;
-      if (r < end_ && *r == '"') {
-        *w++ = '"';
-        ++r;
+      line_ += countLineEnds(r, static_cast<size_t>(q - r), end_);
+      if (q + 1 < end_ && q[1] == '"') {
+        *escaped = true;
+        r = q + 2;
         continue;
       }
       break;
     }
-    *cs = start;
-    *clen = static_cast<size_t>(w - start);
-    char* p = const_cast<char*>(r);
+    *cs = content;
+    *clen = static_cast<size_t>(q - content);
+    const char* p = q + 1;
     while (p < end_ && (*p == ' ' || (*p == '\t' && delim_ != '\t'))) ++p;
     if (p < end_ && *p != delim_ && *p != '\n' && *p != '\r') {
       auto [l, c] = lineColumnAt(base_, static_cast<size_t>(end_ - base_),
                                  static_cast<size_t>(p - base_));
       throw UserError(Place{file_, l, c},
-                      std::string("unexpected character after the closing quote of a quoted "
-                                  "value (a quote inside a quoted value is written twice)."));
+                      "unexpected character after the closing quote of a quoted value (a quote "
+                      "inside a quoted value is written twice).");
     }
     p_ = p;
   }
@@ -180,13 +209,154 @@ class Parser {
     ++line_;
   }
 
-  char* base_;
-  char* end_;
-  char* p_ = nullptr;
+  // Reads the records from p_ on. For each cell of the first `ncols`
+  // columns: sink.cell(col, text, length, escaped, line); after each record
+  // sink.row() (false stops). Empty lines are skipped, except that with one
+  // column an empty line before more content is a row with an empty value.
+  // A record with another number of cells than `ncols` is an error.
+  template <class Sink>
+  void records(size_t ncols, const char* lastContent, Sink& sink) {
+    while (p_ < end_) {
+      const int64_t recLine = line_;
+      if ((*p_ == '\n' || *p_ == '\r') && (ncols > 1 || p_ >= lastContent)) {
+        endRecord();
+        continue;
+      }
+      size_t col = 0;
+      for (;;) {
+        const char* cs;
+        size_t clen;
+        bool escaped;
+        const int64_t cellLine = line_;
+        cell(&cs, &clen, &escaped);
+        if (col < ncols) sink.cell(col, cs, clen, escaped, cellLine);
+        ++col;
+        if (p_ < end_ && *p_ == delim_) {
+          ++p_;
+          continue;
+        }
+        break;
+      }
+      endRecord();
+      if (col != ncols)
+        throw UserError(Place{file_, clampLine(recLine), 0},
+                        "the row has " + std::to_string(col) + (col == 1 ? " value" : " values") +
+                            " but the header names " + std::to_string(ncols) +
+                            (ncols == 1 ? " variable." : " variables."));
+      if (!sink.row()) return;
+    }
+  }
+
+  const char* base_;
+  const char* end_;
+  const char* p_ = nullptr;
   const std::string& file_;
   char delim_;
   int64_t line_ = 1;
-  bool stop_[256];
+  uint64_t dmask_;
+};
+
+// Appends a cell's text to a character column: doubled quotes undone,
+// trailing blanks left out.
+__attribute__((always_inline)) inline void appendText(Column& k, const char* s, size_t len, bool escaped) {
+  size_t start = k.arena.size();
+  if (!escaped) {
+    while (len && s[len - 1] == ' ') --len;
+    k.arena.append(s, len);
+  } else {
+    // Copy up to and including each first quote of a pair, skip the second.
+    const char* p = s;
+    const char* e = s + len;
+    while (p < e) {
+      const char* q = static_cast<const char*>(std::memchr(p, '"', static_cast<size_t>(e - p)));
+      if (!q) {
+        k.arena.append(p, static_cast<size_t>(e - p));
+        break;
+      }
+      k.arena.append(p, static_cast<size_t>(q - p) + 1);
+      p = q + 2;
+    }
+    while (k.arena.size() > start && k.arena.back() == ' ') k.arena.pop_back();
+  }
+  k.offsets.push_back(k.arena.size());
+  size_t n = k.arena.size() - start;
+  if (n > static_cast<size_t>(k.width)) k.width = n > INT_MAX ? INT_MAX : static_cast<int>(n);
+}
+
+// Collects the texts of one column over the first `rows` records.
+struct ColumnSink {
+  Column* target;
+  size_t col;
+  size_t rows;
+  size_t done = 0;
+  void cell(size_t c, const char* s, size_t len, bool escaped, int64_t) {
+    if (c == col) appendText(*target, s, len, escaped);
+  }
+  bool row() { return ++done < rows; }
+};
+
+struct TableSink {
+  Table* table;
+  std::vector<int> forced;  // per column: 0 inferred, 1 numeric, 2 character
+  const std::vector<std::string>* names;
+  const Schema* schema;
+  const std::string* file;
+  Scanner* restart;         // a scanner at the first record, for texts read again
+  const char* lastContent;
+  const char* bodyStart;
+  const char* end;
+  const Scanner* main;
+  size_t rows = 0;
+
+  void makeCharacter(Column& k, size_t col) {
+    k.type = host::kCharacter;
+    k.width = 1;
+    std::vector<double>().swap(k.num);
+    k.offsets.assign(1, 0);
+    if (rows > 0) {
+      // The earlier cells of this column were numbers: read their texts
+      // again, as written.
+      Scanner again = *restart;
+      ColumnSink cs{&k, col, rows};
+      again.records(table->columns.size(), lastContent, cs);
+    }
+  }
+
+  inline void cell(size_t col, const char* s, size_t len, bool escaped, int64_t line) {
+    Column& k = table->columns[col];
+    if (k.type == host::kNumeric) {
+      double v;
+      if (!escaped && toNumber(s, len, &v)) {
+        k.num.push_back(v);
+        return;
+      }
+      if (forced[col] == 1)
+        throw UserError(Place{*file, clampLine(line), 0},
+                        "the value '" + shortValue(s, len) + "' of " + (*names)[col] +
+                            " is not a number, but " + schema->file +
+                            " declares that column a number.");
+      makeCharacter(k, col);
+    }
+    appendText(k, s, len, escaped);
+  }
+
+  bool row() {
+    if (++rows == 1024) {
+      // Reserve for the whole file, judged by the rows read so far.
+      double done = static_cast<double>(main->p_ - bodyStart);
+      double scale = static_cast<double>(end - bodyStart) / (done > 0 ? done : 1) * 1.05;
+      size_t estimate = static_cast<size_t>(1024 * scale) + 16;
+      for (auto& k : table->columns) {
+        if (k.type == host::kNumeric) {
+          k.num.reserve(estimate);
+        } else {
+          k.offsets.reserve(estimate + 1);
+          k.arena.reserve(static_cast<size_t>(static_cast<double>(k.arena.size()) * scale) + 64);
+        }
+      }
+    }
+    return true;
+  }
 };
 
 }  // namespace
@@ -194,14 +364,23 @@ class Parser {
 size_t findInvalidUtf8(const unsigned char* d, size_t n) {
   size_t i = 0;
   while (i < n) {
-    if (n - i >= 16) {
-      uint64_t a, b;
-      std::memcpy(&a, d + i, 8);
-      std::memcpy(&b, d + i + 8, 8);
-      if (((a | b) & 0x8080808080808080ULL) == 0) {
-        i += 16;
+    if (n - i >= 32) {
+      uint64_t w[4];
+      std::memcpy(w, d + i, 32);
+      if (((w[0] | w[1] | w[2] | w[3]) & 0x8080808080808080ULL) == 0) {
+        i += 32;
         continue;
       }
+    }
+    if (n - i >= 8) {
+      uint64_t a;
+      std::memcpy(&a, d + i, 8);
+      uint64_t high = a & 0x8080808080808080ULL;
+      if (high == 0) {
+        i += 8;
+        continue;
+      }
+      i += static_cast<size_t>(__builtin_ctzll(high)) / 8;  // the first byte above ASCII
     }
     unsigned char c = d[i];
     if (c < 0x80) {
@@ -234,30 +413,30 @@ size_t findInvalidUtf8(const unsigned char* d, size_t n) {
   return n;
 }
 
-Table parseDelimited(TextBuffer& buffer, const std::string& file, const CsvSettings& settings,
+Table parseDelimited(const TextBuffer& buffer, const std::string& file, const CsvSettings& settings,
                      const NoteFn& note) {
-  const size_t size = buffer.size;
+  const size_t size = buffer.size();
+  const char* const base = buffer.data();
+  const char* const end = base + size;
   {
-    size_t bad = findInvalidUtf8(reinterpret_cast<const unsigned char*>(buffer.data()), size);
+    size_t bad = findInvalidUtf8(reinterpret_cast<const unsigned char*>(base), size);
     if (bad != size) {
-      auto [l, c] = lineColumnAt(buffer.data(), size, bad);
+      auto [l, c] = lineColumnAt(base, size, bad);
       throw UserError(Place{file, l, c},
-                      "the byte " + hexByte(static_cast<unsigned char>(buffer.data()[bad])) +
+                      "the byte " + hexByte(static_cast<unsigned char>(base[bad])) +
                           " is not valid UTF-8 (the file must be UTF-8 text).");
     }
   }
 
-  Parser ps(buffer, file, settings);
-  char* const base = ps.base_;
-  char* const end = ps.end_;
-  ps.p_ = base;
-  if (size >= 3 && std::memcmp(base, "\xEF\xBB\xBF", 3) == 0) ps.p_ += 3;
+  Scanner sc(base, end, file, settings.delimiter);
+  sc.p_ = base;
+  if (size >= 3 && std::memcmp(base, "\xEF\xBB\xBF", 3) == 0) sc.p_ += 3;
 
   bool blank = true;
-  for (const char* q = ps.p_; q < end && blank; ++q)
+  for (const char* q = sc.p_; q < end && blank; ++q)
     if (*q != '\n' && *q != '\r' && *q != ' ' && *q != '\t') blank = false;
   if (blank) throw UserError(file + " is empty: there is no header row naming the variables.");
-  if (*ps.p_ == '\n' || *ps.p_ == '\r')
+  if (*sc.p_ == '\n' || *sc.p_ == '\r')
     throw UserError(Place{file, 1, 0},
                     "the first line is empty: it should be the header row naming the variables.");
 
@@ -266,19 +445,26 @@ Table parseDelimited(TextBuffer& buffer, const std::string& file, const CsvSetti
   for (;;) {
     const char* cs;
     size_t clen;
-    ps.cell(&cs, &clen);
-    header.push_back(trimBlanks(cs, clen));
-    if (ps.p_ < end && *ps.p_ == ps.delim_) {
-      ++ps.p_;
+    bool escaped;
+    sc.cell(&cs, &clen, &escaped);
+    Column tmp;
+    tmp.offsets.push_back(0);
+    appendText(tmp, cs, clen, escaped);
+    header.push_back(trimBlanks(tmp.arena.data(), tmp.arena.size()));
+    if (sc.p_ < end && *sc.p_ == sc.delim_) {
+      ++sc.p_;
       continue;
     }
     break;
   }
-  ps.endRecord();
+  sc.endRecord();
   const size_t ncols = header.size();
   std::vector<std::string> names = makeVariableNames(header, settings.names, file, note);
 
-  std::vector<ColState> cols(ncols);
+  Table t;
+  t.source = file;
+  t.columns.resize(ncols);
+  std::vector<int> forced(ncols, 0);
   std::vector<const SchemaField*> fieldOf(ncols, nullptr);
   if (Schema* schema = settings.schema) {
     for (auto& f : schema->fields) {
@@ -291,86 +477,18 @@ Table parseDelimited(TextBuffer& buffer, const std::string& file, const CsvSetti
         throw UserError("The schema file " + schema->file + " names a field \"" + f.name +
                         "\" that is not a column of " + file + ".");
       f.used = true;
-      fieldOf[idx] = &f;
-      cols[idx].forced = f.type;
-      if (f.type == 2) cols[idx].numeric = false;
+      fieldOf[static_cast<size_t>(idx)] = &f;
+      forced[static_cast<size_t>(idx)] = f.type;
     }
   }
-
-  // Where the content ends: line ends after it are not empty rows.
-  const char* lastContent = end;
-  while (lastContent > ps.p_ && (lastContent[-1] == '\n' || lastContent[-1] == '\r'))
-    --lastContent;
-
-  size_t rows = 0;
-  const char* bodyStart = ps.p_;
-  while (ps.p_ < end) {
-    const int64_t recLine = ps.line_;
-    if (*ps.p_ == '\n' || *ps.p_ == '\r') {
-      // An empty line: skipped, except that with one column it is a row
-      // with an empty value (unless only line ends follow).
-      if (ncols > 1 || ps.p_ >= lastContent) {
-        ps.endRecord();
-        continue;
-      }
-    }
-    size_t col = 0;
-    for (;;) {
-      const char* cs;
-      size_t clen;
-      const int64_t cellLine = ps.line_;
-      ps.cell(&cs, &clen);
-      if (col < ncols) {
-        ColState& c = cols[col];
-        if (c.forced != 1) c.spans.push_back(Span{static_cast<uint64_t>(cs - base), clen});
-        if (c.numeric) {
-          double v;
-          if (toNumber(cs, clen, &v)) {
-            c.num.push_back(v);
-          } else if (c.forced == 1) {
-            throw UserError(Place{file, clampLine(cellLine), 0},
-                            "the value '" + shortValue(cs, clen) + "' of " + names[col] +
-                                " is not a number, but " + settings.schema->file +
-                                " declares that column a number.");
-          } else {
-            c.numeric = false;
-            std::vector<double>().swap(c.num);
-          }
-        }
-      }
-      ++col;
-      if (ps.p_ < end && *ps.p_ == ps.delim_) {
-        ++ps.p_;
-        continue;
-      }
-      break;
-    }
-    ps.endRecord();
-    if (col != ncols)
-      throw UserError(Place{file, clampLine(recLine), 0},
-                      "the row has " + std::to_string(col) + (col == 1 ? " value" : " values") +
-                          " but the header names " + std::to_string(ncols) +
-                          (ncols == 1 ? " variable." : " variables."));
-    ++rows;
-    if (rows == 1024) {
-      // Reserve for the whole file, judged by the rows read so far.
-      double perRow = static_cast<double>(ps.p_ - bodyStart) / 1024.0;
-      size_t estimate = static_cast<size_t>(static_cast<double>(end - bodyStart) / perRow * 1.05) + 16;
-      for (auto& c : cols) {
-        if (c.forced != 1) c.spans.reserve(estimate);
-        if (c.numeric) c.num.reserve(estimate);
-      }
-    }
-  }
-
-  Table t;
-  t.source = file;
-  t.rows = rows;
-  t.columns.resize(ncols);
   for (size_t i = 0; i < ncols; ++i) {
     Column& k = t.columns[i];
-    ColState& c = cols[i];
     k.name = names[i];
+    if (forced[i] == 2) {
+      k.type = host::kCharacter;
+      k.width = 1;
+      k.offsets.push_back(0);
+    }
     if (const SchemaField* f = fieldOf[i]) {
       k.label = f->title;
       if (f->hasFormat) {
@@ -379,31 +497,19 @@ Table parseDelimited(TextBuffer& buffer, const std::string& file, const CsvSetti
         k.formatDecimals = f->format.decimals;
       }
     }
-    if (c.numeric) {
-      k.type = host::kNumeric;
-      k.width = 8;
-      k.num = std::move(c.num);
-      if (k.num.size() != rows) k.num.assign(rows, kMissing);  // no rows at all
-      continue;
-    }
-    k.type = host::kCharacter;
-    uint64_t total = 0;
-    for (const Span& s : c.spans) total += s.len;
-    k.arena.reserve(total);
-    k.offsets.reserve(rows + 1);
-    k.offsets.push_back(0);
-    uint64_t widest = 1;
-    for (const Span& s : c.spans) {
-      const char* v = base + s.off;
-      uint64_t n = s.len;
-      while (n && v[n - 1] == ' ') --n;  // trailing blanks are not stored
-      k.arena.append(v, n);
-      k.offsets.push_back(k.arena.size());
-      if (n > widest) widest = n;
-    }
-    k.width = widest > INT_MAX ? INT_MAX : static_cast<int>(widest);
-    std::vector<Span>().swap(c.spans);
   }
+
+  // Where the content ends: line ends after it are not empty rows.
+  const char* lastContent = end;
+  while (lastContent > sc.p_ && (lastContent[-1] == '\n' || lastContent[-1] == '\r'))
+    --lastContent;
+
+  Scanner restart = sc;
+  TableSink sink{&t, forced, &names, settings.schema, &file, &restart, lastContent, sc.p_, end, &sc};
+  sc.records(ncols, lastContent, sink);
+  t.rows = sink.rows;
+  for (auto& k : t.columns)
+    if (k.numeric() && k.num.size() != t.rows) k.num.assign(t.rows, kMissing);
   return t;
 }
 
@@ -419,3 +525,4 @@ Table readDelimitedFile(const std::string& path, char delimiter, VarNameRule nam
 }
 
 }  // namespace qv::rt
+

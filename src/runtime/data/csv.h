@@ -21,10 +21,9 @@ struct CsvSettings {
   Schema* schema = nullptr;  // declared types, labels and formats (may be null)
 };
 
-// Parses a whole file held in `buffer`; quoted cells are unescaped where
-// they stand, so the buffer is changed. `file` names the input in messages.
+// Parses a whole file held in `buffer`. `file` names the input in messages.
 // Malformed input: UserError naming the file and the line.
-Table parseDelimited(TextBuffer& buffer, const std::string& file, const CsvSettings& settings,
+Table parseDelimited(const TextBuffer& buffer, const std::string& file, const CsvSettings& settings,
                      const NoteFn& note);
 
 // Reads a file and its schema sidecar (when there is one).

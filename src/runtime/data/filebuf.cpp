@@ -1,25 +1,19 @@
 #include "runtime/data/filebuf.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 #include "runtime/common/error.h"
 
 namespace qv::rt {
 
 namespace {
-
-TextBuffer allocate(size_t size) {
-  TextBuffer b;
-  b.bytes.reset(new char[size + TextBuffer::kPadding]);
-  b.size = size;
-  std::memset(b.bytes.get() + size, 0, TextBuffer::kPadding);
-  return b;
-}
 
 struct Fd {
   int fd;
@@ -30,51 +24,88 @@ struct Fd {
 
 }  // namespace
 
+TextBuffer::~TextBuffer() { release(); }
+
+void TextBuffer::release() {
+  if (map_) ::munmap(map_, mapSize_);
+  map_ = nullptr;
+  mapSize_ = 0;
+  heap_.reset();
+  data_ = "";
+  size_ = 0;
+}
+
+TextBuffer::TextBuffer(TextBuffer&& o) noexcept { *this = std::move(o); }
+
+TextBuffer& TextBuffer::operator=(TextBuffer&& o) noexcept {
+  if (this != &o) {
+    release();
+    data_ = std::exchange(o.data_, "");
+    size_ = std::exchange(o.size_, 0);
+    heap_ = std::move(o.heap_);
+    map_ = std::exchange(o.map_, nullptr);
+    mapSize_ = std::exchange(o.mapSize_, 0);
+  }
+  return *this;
+}
+
 TextBuffer TextBuffer::fromText(std::string_view text) {
-  TextBuffer b = allocate(text.size());
-  if (!text.empty()) std::memcpy(b.bytes.get(), text.data(), text.size());
+  TextBuffer b;
+  b.heap_.reset(new char[text.size() + 1]);
+  if (!text.empty()) std::memcpy(b.heap_.get(), text.data(), text.size());
+  b.heap_[text.size()] = '\0';
+  b.data_ = b.heap_.get();
+  b.size_ = text.size();
   return b;
 }
 
 TextBuffer readWholeFile(const std::string& path) {
+  auto fail = [&](const char* what) {
+    return UserError("Cannot " + std::string(what) + " " + path + ": " + std::strerror(errno) + ".");
+  };
   Fd f{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
-  if (f.fd < 0)
-    throw UserError("Cannot open " + path + ": " + std::strerror(errno) + ".");
+  if (f.fd < 0) throw fail("open");
   struct stat st {};
-  if (::fstat(f.fd, &st) != 0)
-    throw UserError("Cannot read " + path + ": " + std::strerror(errno) + ".");
+  if (::fstat(f.fd, &st) != 0) throw fail("read");
   if (S_ISDIR(st.st_mode)) throw UserError("Cannot read " + path + ": it is a folder.");
 
-  size_t capacity = S_ISREG(st.st_mode) ? static_cast<size_t>(st.st_size) : 1 << 16;
-  TextBuffer b = allocate(capacity);
+  TextBuffer b;
+  if (S_ISREG(st.st_mode) && st.st_size > 0) {
+    size_t size = static_cast<size_t>(st.st_size);
+    void* m = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, f.fd, 0);
+    if (m != MAP_FAILED) {
+      b.map_ = m;
+      b.mapSize_ = size;
+      b.data_ = static_cast<const char*>(m);
+      b.size_ = size;
+      return b;
+    }
+    // Not mappable: read it instead.
+  }
+
+  // A pipe or device (or a file that cannot be mapped): read until the end.
+  size_t capacity = S_ISREG(st.st_mode) ? static_cast<size_t>(st.st_size) + 1 : 1 << 16;
+  std::unique_ptr<char[]> buf(new char[capacity]);
   size_t used = 0;
   for (;;) {
     if (used == capacity) {
-      // Full: look for more before enlarging (a pipe, or a file that grew
-      // while being read), so that a regular file is never copied.
-      char probe;
-      ssize_t m = ::read(f.fd, &probe, 1);
-      if (m < 0 && errno == EINTR) continue;
-      if (m < 0) throw UserError("Cannot read " + path + ": " + std::strerror(errno) + ".");
-      if (m == 0) break;
-      size_t bigger = capacity * 2 + 4096;
-      TextBuffer nb = allocate(bigger);
-      if (used) std::memcpy(nb.bytes.get(), b.bytes.get(), used);
-      b = std::move(nb);
+      size_t bigger = capacity * 2;
+      std::unique_ptr<char[]> nb(new char[bigger]);
+      std::memcpy(nb.get(), buf.get(), used);
+      buf = std::move(nb);
       capacity = bigger;
-      b.bytes[used++] = probe;
-      continue;
     }
-    ssize_t n = ::read(f.fd, b.bytes.get() + used, capacity - used);
+    ssize_t n = ::read(f.fd, buf.get() + used, capacity - used);
     if (n < 0) {
       if (errno == EINTR) continue;
-      throw UserError("Cannot read " + path + ": " + std::strerror(errno) + ".");
+      throw fail("read");
     }
     if (n == 0) break;
     used += static_cast<size_t>(n);
   }
-  b.size = used;
-  std::memset(b.bytes.get() + used, 0, TextBuffer::kPadding);
+  b.heap_ = std::move(buf);
+  b.data_ = b.heap_.get();
+  b.size_ = used;
   return b;
 }
 

@@ -4,6 +4,7 @@
 
 #include "runtime/common/error.h"
 #include "runtime/data/csv.h"
+#include "runtime/data/schema.h"
 
 namespace qv::rt {
 
@@ -35,22 +36,33 @@ TableReader readerFor(FileKind kind) {
   return readJsonFamily;
 }
 
+namespace {
+
+std::string stampOf(const std::string& path) {
+  struct stat st {};
+  if (path.empty() || ::stat(path.c_str(), &st) != 0) return "-";
+  return std::to_string(st.st_size) + ":" + std::to_string(st.st_mtim.tv_sec) + "." +
+         std::to_string(st.st_mtim.tv_nsec);
+}
+
+}  // namespace
+
 std::shared_ptr<const Table> DataCache::load(const ResolvedFile& file,
                                              const ReadSettings& settings, const NoteFn& note) {
   std::string key = file.canonical + '\n' + file.object + '\n' +
                     (settings.names == VarNameRule::Any ? "A" : "S");
-  int64_t size = -1, mtime = 0;
-  struct stat st {};
-  if (file.regular && ::stat(file.path.c_str(), &st) == 0) {
-    size = static_cast<int64_t>(st.st_size);
-    mtime = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-  }
   auto it = entries_.find(key);
-  if (it != entries_.end() && (!file.regular || (it->second.size == size && it->second.mtimeNs == mtime)))
-    return it->second.table;
+  if (it != entries_.end() && !file.regular) return it->second.table;
+  std::string stamp;
+  if (file.regular) {
+    stamp = stampOf(file.path);
+    if (file.kind == FileKind::Csv || file.kind == FileKind::Tsv)
+      stamp += "|" + stampOf(findSidecar(file.path));
+  }
+  if (it != entries_.end() && it->second.stamp == stamp) return it->second.table;
   auto table = std::make_shared<const Table>(readerFor(file.kind)(file, settings, note));
   ++parses_;
-  entries_[key] = Entry{table, size, mtime};
+  entries_[key] = Entry{table, stamp};
   return table;
 }
 

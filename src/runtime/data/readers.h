@@ -23,8 +23,8 @@ using TableReader = Table (*)(const ResolvedFile& file, const ReadSettings& sett
 TableReader readerFor(FileKind kind);
 
 // Tables by file, so that a file opened twice is parsed once. A regular
-// file that changed since it was read (size or time) is read again; a pipe
-// can be read only once, so its table is kept.
+// file that changed since it was read (size or time, or its schema sidecar)
+// is read again; a pipe can be read only once, so its table is kept.
 class DataCache {
  public:
   std::shared_ptr<const Table> load(const ResolvedFile& file, const ReadSettings& settings,
@@ -35,8 +35,7 @@ class DataCache {
  private:
   struct Entry {
     std::shared_ptr<const Table> table;
-    int64_t size = -1;
-    int64_t mtimeNs = 0;
+    std::string stamp;  // size and times of the file and its sidecar
   };
   std::map<std::string, Entry> entries_;
   int parses_ = 0;

@@ -1,6 +1,8 @@
 #include "runtime/data/table.h"
 
 #include <algorithm>
+#include <unordered_map>
+#include <unordered_set>
 
 namespace qv::rt {
 
@@ -9,11 +11,6 @@ namespace {
 bool isAlpha(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
-bool nameTaken(const std::vector<std::string>& names, std::string_view n) {
-  for (const auto& x : names)
-    if (sameName(x, n)) return true;
-  return false;
-}
 
 }  // namespace
 
@@ -36,6 +33,11 @@ std::vector<std::string> makeVariableNames(const std::vector<std::string>& heade
                                            const NoteFn& note) {
   std::vector<std::string> names;
   names.reserve(header.size());
+  // Upper-case forms of the names given so far and of the header as written
+  // (a made-up name should not take a name that a later column has).
+  std::unordered_set<std::string> taken, written;
+  for (const auto& h : header) written.insert(upperCase(h));
+  std::unordered_map<std::string, int> nextSuffix;  // per repeated name
   for (size_t i = 0; i < header.size(); ++i) {
     const std::string& h = header[i];
     std::string n;
@@ -70,22 +72,25 @@ std::vector<std::string> makeVariableNames(const std::vector<std::string>& heade
         note("Variable name '" + h + "' in " + file + " is not a valid name; it is read as " + n +
              ".");
     }
-    if (nameTaken(names, n)) {
+    if (taken.count(upperCase(n))) {
       std::string base = n;
       std::string candidate;
-      for (int k = 2;; ++k) {
+      int& k = nextSuffix.try_emplace(upperCase(base), 2).first->second;
+      for (;; ++k) {
         std::string suffix = std::to_string(k);
         std::string_view b = base;
         if (b.size() + suffix.size() > kMaxNameBytes)
           b = cutUtf8(b, kMaxNameBytes - suffix.size());
         candidate = std::string(b) + suffix;
-        if (!nameTaken(names, candidate) && !nameTaken(header, candidate)) break;
+        std::string key = upperCase(candidate);
+        if (!taken.count(key) && !written.count(key)) break;
       }
       if (note)
         note("Variable name " + n + " appears more than once in " + file + "; column " +
              std::to_string(i + 1) + " is read as " + candidate + ".");
       n = candidate;
     }
+    taken.insert(upperCase(n));
     names.push_back(std::move(n));
   }
   return names;

@@ -1,5 +1,7 @@
 #include "runtime/grammar/engine.h"
 
+#include "runtime/common/names.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -28,12 +30,6 @@ using host::VarSource;
 struct Fault {};
 
 char up(char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); }
-
-std::string upper(std::string_view s) {
-  std::string r(s);
-  for (char& c : r) c = up(c);
-  return r;
-}
 
 bool same(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -347,9 +343,9 @@ class Parser {
     const StatementDesc* sd = findStatement(t->text);
     if (!sd || (procWord && !sd->proc)) {
       if (procWord)
-        report(t, "unknown procedure " + upper(t->text));
+        report(t, "unknown procedure " + upperCase(t->text));
       else
-        report(t, "unknown statement " + upper(t->text) + "; expected one of: " + statementNames());
+        report(t, "unknown statement " + upperCase(t->text) + "; expected one of: " + statementNames());
       return;
     }
     if (sd->proc && !first) {
@@ -360,12 +356,12 @@ class Parser {
       for (int i = 0; i < g_.statementCount; ++i)
         if (g_.statements[i].proc)
           report(t, "expected the PROC " + std::string(g_.statements[i].keyword) +
-                        " statement first, found " + upper(t->text));
+                        " statement first, found " + upperCase(t->text));
     }
     sd_ = sd;
     Statement& node = out_->append();
     node_ = &node;
-    node.keyword = upper(t->text);
+    node.keyword = upperCase(t->text);
     node.statement = static_cast<int>(sd - g_.statements);
     node.name = sd->keyword;
     node.startArg = sd->startArg;
@@ -434,7 +430,7 @@ class Parser {
         if (!sd_->slash) break;  // the options follow directly
         const OptionDesc* od = t->kind == Tok::Name ? findOption(t->text) : nullptr;
         if (od)
-          report(t, "expected \"/\" before the option " + upper(t->text) +
+          report(t, "expected \"/\" before the option " + upperCase(t->text) +
                         (takesValue(od->kind) ? "=" : ""));
         else
           report(t, "expected " + operandExpect(given) + ", found " + found(t));
@@ -527,7 +523,7 @@ class Parser {
       const OptionDesc* od = t->kind == Tok::Name ? findOption(t->text) : nullptr;
       if (!od) {
         if (t->kind == Tok::Name)
-          report(t, "unknown option " + upper(t->text) + (is(1, Tok::Equals) ? "=" : "") +
+          report(t, "unknown option " + upperCase(t->text) + (is(1, Tok::Equals) ? "=" : "") +
                         " for the " + sd_->keyword + " statement");
         else
           report(t, "expected an option of the " + std::string(sd_->keyword) +
@@ -810,7 +806,7 @@ class Parser {
         place(s, t);
         take();
         s.setEnum(w->code);
-        s.text = upper(t->text);
+        s.text = upperCase(t->text);
         return;
       }
     }
@@ -921,7 +917,7 @@ class Parser {
         if (count > 0 && t && t->kind == Tok::Name && findOption(t->text))
           fail(t, "\")\" to close " + std::string(od.name) + "=");
         if (t && t->kind == Tok::Name && is(1, Tok::Equals))
-          failText(t, "unknown attribute " + upper(t->text) + "= in " + od.name +
+          failText(t, "unknown attribute " + upperCase(t->text) + "= in " + od.name +
                           "=; expected one of: " + names);
         fail(t, "one of: " + names + (count > 0 ? " or \")\"" : "") + " in " + od.name + "=");
       }
@@ -1286,7 +1282,7 @@ std::string checkGrammar(const Grammar& g) {
         return std::string("attribute ") + ov.name + ": bad index";
       if (ov.kind == ValueKind::AttrGroup || ov.kind == ValueKind::DataSet || flagKind(ov.kind))
         return std::string("attribute ") + ov.name + ": kind not allowed in a group";
-      if (!names.insert(upper(ov.name)).second)
+      if (!names.insert(upperCase(ov.name)).second)
         return std::string("attribute ") + ov.name + " twice in a group";
     }
   }
@@ -1303,7 +1299,7 @@ std::string checkGrammar(const Grammar& g) {
     if (!sd.keyword) return "statement without keyword";
     if (sd.proc) ++procs;
     for (const char* k : {sd.keyword, sd.aliases[0], sd.aliases[1], sd.aliases[2]})
-      if (k && !keywords.insert(upper(k)).second)
+      if (k && !keywords.insert(upperCase(k)).second)
         return std::string("statement keyword ") + k + " twice";
     std::set<std::string> names, operandNames;
     for (int k = 0; k < sd.operandCount; ++k) {
@@ -1312,7 +1308,7 @@ std::string checkGrammar(const Grammar& g) {
       const OptionDesc& od = g.options[id];
       if (!sd.operands[k].keyed && od.kind != ValueKind::Variable && od.kind != ValueKind::Text)
         return std::string(sd.keyword) + ": positional operand must be a variable or a text";
-      if (sd.operands[k].keyed && !operandNames.insert(upper(od.name)).second)
+      if (sd.operands[k].keyed && !operandNames.insert(upperCase(od.name)).second)
         return std::string(sd.keyword) + ": operand " + od.name + " twice";
     }
     for (int k = 0; k < sd.optionCount; ++k) {
@@ -1320,7 +1316,7 @@ std::string checkGrammar(const Grammar& g) {
       if (id < 0 || id >= g.optionCount) return std::string(sd.keyword) + ": option out of range";
       const OptionDesc& od = g.options[id];
       for (const char* n : {od.name, od.aliases[0], od.aliases[1], od.aliases[2]})
-        if (n && !names.insert(upper(n)).second)
+        if (n && !names.insert(upperCase(n)).second)
           return std::string(sd.keyword) + ": option name " + n + " twice";
     }
   }

@@ -165,6 +165,17 @@ TEST(Csv, HeaderNamesStrictAndAny) {
   std::string longName(31, 'a');
   Table cut = parse(longName + "\xC3\xA9x\n1\n", ',', VarNameRule::Any);
   EXPECT_EQ(cut.columns[0].name, longName);
+
+  // Thousands of repeated names stay distinct (and take no quadratic time).
+  std::string wide, row;
+  for (int i = 0; i < 20000; ++i) {
+    wide += i ? ",a" : "a";
+    row += i ? ",1" : "1";
+  }
+  Table w = parse(wide + "\n" + row + "\n");
+  ASSERT_EQ(w.columns.size(), 20000u);
+  EXPECT_EQ(w.columns[1].name, "a2");
+  EXPECT_EQ(w.columns[19999].name, "a20000");
 }
 
 TEST(Csv, RealData) {

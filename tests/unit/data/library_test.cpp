@@ -124,6 +124,11 @@ TEST(Libraries, OpeningThroughTheCache) {
   auto d4 = openDataSet(ref("", "a"), libs, cache, s, NoteFn());
   EXPECT_EQ(cache.parses(), 2);
   EXPECT_EQ(d4->info(3), 3);
+  // So is one whose sidecar appeared.
+  dir.write("a.schema.json", R"({"fields": [{"name": "x", "title": "Ex"}]})");
+  auto d5 = openDataSet(ref("", "a"), libs, cache, s, NoteFn());
+  EXPECT_EQ(cache.parses(), 3);
+  EXPECT_EQ(d5->desc(0).label, "Ex");
 
   std::string e = errorOf([&] { openDataSet(ref("", "shapes"), libs, cache, s, NoteFn()); });
   EXPECT_NE(e.find("GeoJSON/TopoJSON"), std::string::npos) << e;

@@ -10,6 +10,7 @@
 #include "module/color/color.h"
 #include "module/color/color_cache.h"
 #include "module/entry/entry.h"
+#include "module/text/textutil.h"
 
 namespace qv::module {
 
@@ -18,19 +19,9 @@ namespace {
 constexpr std::string_view kSlotName = "__CCH_GRAPH";
 constexpr size_t kFirstCapacity = 64;
 
+constexpr int kCodeLength = static_cast<int>(sizeof(ColorCacheEntry::code));
+
 bool hostReady() { return v_global_gcb_anchor != nullptr; }
-
-size_t trimmedLength(const char* s, size_t n) {
-  while (n > 0 && s[n - 1] == ' ') --n;
-  return n;
-}
-
-// Equal as blank-padded fields.
-bool paddedEqual(const char* a, size_t la, const char* b, size_t lb) {
-  la = trimmedLength(a, la);
-  lb = trimmedLength(b, lb);
-  return la == lb && (la == 0 || std::memcmp(a, b, la) == 0);
-}
 
 uint64_t hashBytes(const char* s, size_t n) {
   uint64_t h = 1469598103934665603ull;  // FNV-1a
@@ -51,10 +42,10 @@ bool textMatches(const ColorCacheEntry& e, const char* text, int32_t length) {
 
 bool codeMatches(const ColorCacheEntry& e, const char* text, int32_t length,
                  const char* upper) {
-  if (codeMatchesUpper(e.form)) return paddedEqual(upper, length, e.code, sizeof e.code);
+  if (codeMatchesUpper(e.form)) return wzstcom(upper, length, e.code, kCodeLength) == 0;
   // A user color name keeps its case: only the same text finds its code, so
   // that the answer for a text never depends on which texts came before.
-  if (e.form == kFormUser) return paddedEqual(text, length, e.code, sizeof e.code);
+  if (e.form == kFormUser) return wzstcom(text, length, e.code, kCodeLength) == 0;
   return false;
 }
 
@@ -117,7 +108,7 @@ ColorCacheEntry* indexFind(const detail::CacheIndex& idx, uint64_t hash, Pred ma
 }
 
 uint64_t codeHash(const ColorCacheEntry& e) {
-  return hashBytes(e.code, trimmedLength(e.code, sizeof e.code));
+  return hashBytes(e.code, static_cast<size_t>(wzstrip(e.code, kCodeLength)));
 }
 
 ColorCacheEntry* newer(ColorCacheEntry* a, ColorCacheEntry* b) {
@@ -149,7 +140,7 @@ ColorCacheEntry* cacheFind(ColorCache* cache, const char* text, int32_t length,
                                      [&](const ColorCacheEntry& e) {
                                        return textMatches(e, text, length);
                                      });
-  size_t n = trimmedLength(upper, length);
+  size_t n = static_cast<size_t>(wzstrip(upper, length));
   if (n <= sizeof(ColorCacheEntry::code)) {
     found = newer(found, indexFind(cache->byCode, hashBytes(upper, n),
                                    [&](const ColorCacheEntry& e) {
@@ -157,7 +148,7 @@ ColorCacheEntry* cacheFind(ColorCache* cache, const char* text, int32_t length,
                                             codeMatches(e, text, length, upper);
                                    }));
   }
-  n = trimmedLength(text, length);
+  n = static_cast<size_t>(wzstrip(text, length));
   if (n <= sizeof(ColorCacheEntry::code)) {
     found = newer(found, indexFind(cache->byCode, hashBytes(text, n),
                                    [&](const ColorCacheEntry& e) {

@@ -9,43 +9,13 @@
 #include "module/color/color_cache.h"
 #include "module/color/color_tables.h"
 #include "module/entry/entry.h"
+#include "module/text/textutil.h"
 
 namespace qv::module {
 
 namespace {
 
-// --- Blank-padded text routines --------------------------------------------
-// Private copies for now; they will move to the shared text utilities.
-
-// Length without trailing blanks.
-int32_t wzstrip(const char* s, int32_t n) {
-  while (n > 0 && s[n - 1] == ' ') --n;
-  return n;
-}
-
-// 0 when equal as blank-padded fields, else the 1-based position of the
-// first difference, positive when a's byte there is greater.
-int32_t wzstcom(const char* a, int32_t la, const char* b, int32_t lb) {
-  int32_t n = std::max(la, lb);
-  for (int32_t i = 0; i < n; ++i) {
-    unsigned char ca = i < la ? static_cast<unsigned char>(a[i]) : ' ';
-    unsigned char cb = i < lb ? static_cast<unsigned char>(b[i]) : ' ';
-    if (ca != cb) return ca > cb ? i + 1 : -(i + 1);
-  }
-  return 0;
-}
-
-// Upper-cases letters in place (the host's translation table 2).
-void wztxxlt2(char* s, int32_t n) {
-  for (int32_t i = 0; i < n; ++i)
-    if (s[i] >= 'a' && s[i] <= 'z') s[i] = static_cast<char>(s[i] - 'a' + 'A');
-}
-
-// Replaces every `oldc` by `newc` in place.
-void vzttl(char* s, int32_t n, char newc, char oldc) {
-  for (int32_t i = 0; i < n; ++i)
-    if (s[i] == oldc) s[i] = newc;
-}
+// --- Text helpers ------------------------------------------------------------
 
 bool isHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); }
 
@@ -55,32 +25,22 @@ bool allHex(const char* s, int32_t n) {
   return true;
 }
 
-// Value of upper-case hexadecimal digits, most significant first (the
-// caller has checked them).
-uint32_t gdcvhex(const char* s, int32_t n) {
-  uint32_t v = 0;
-  for (int32_t i = 0; i < n; ++i) {
-    char c = s[i];
-    v = v * 16 + static_cast<uint32_t>(c <= '9' ? c - '0' : c - 'A' + 10);
-  }
-  return v;
-}
-
 // True when the n bytes at s begin with `word`.
 bool beginsWith(const char* s, int32_t n, std::string_view word) {
   return static_cast<size_t>(std::max(n, 0)) >= word.size() &&
          std::memcmp(s, word.data(), word.size()) == 0;
 }
 
-// Binary search of a table sorted by its blank-padded names: the row whose
-// name equals the key, or -1.
+// Binary search of a table of rows whose `name` points to a terminated name,
+// sorted by the names as blank-padded fields: the row whose name equals the
+// key, or -1.
 template <class Row>
-int32_t zlkupc2(const char* key, int32_t keyLength, const Row* table, int32_t count) {
+int32_t findNamedRow(const char* key, int32_t keyLength, const Row* table, int32_t count) {
   int32_t lo = 0, hi = count - 1;
   while (lo <= hi) {
     int32_t mid = lo + (hi - lo) / 2;
     const char* name = table[mid].name;
-    int32_t c = wzstcom(key, keyLength, name, static_cast<int32_t>(std::strlen(name)));
+    int32_t c = wzstcom(key, keyLength, name, wzstlen(name));
     if (c == 0) return mid;
     if (c < 0)
       hi = mid - 1;
@@ -99,7 +59,11 @@ int32_t skipBlanks(const char* s, int32_t pos, int32_t n) {
 
 constexpr int32_t kWorkLength = 80;
 
-uint8_t byteAt(const char* digits) { return static_cast<uint8_t>(gdcvhex(digits, 2)); }
+// Value of two checked hexadecimal digits (copied: gdcvhex works in place).
+uint8_t byteAt(const char* digits) {
+  char pair[2] = {digits[0], digits[1]};
+  return static_cast<uint8_t>(gdcvhex(pair, 2));
+}
 
 void setRgbBytes(ColorValue* v, uint8_t r, uint8_t g, uint8_t b) {
   v->model = kModelRgb;
@@ -249,12 +213,12 @@ int32_t recognise(char* w, int32_t n, ColorValue* v) {
 
   // This host has no display manager: a display-manager name gives its
   // basic color.
-  if (int32_t row = zlkupc2(w, n, DMclrs, kDmColorCount); row >= 0) {
+  if (int32_t row = findNamedRow(w, n, DMclrs, kDmColorCount); row >= 0) {
     BASIC_id2clr(DMclrs[row].basic, v);
     return kFormDm;
   }
 
-  if (int32_t row = zlkupc2(w, std::min(n, 7), spcols, kBasicColorCount); row >= 0) {
+  if (int32_t row = findNamedRow(w, std::min(n, 7), spcols, kBasicColorCount); row >= 0) {
     BASIC_id2clr(row, v);
     return kFormBasic;
   }
@@ -362,7 +326,7 @@ int32_t ggcolor(const char* text, int32_t length, ColorValue* value) {
   char upper[kWorkLength];
   std::memset(upper, ' ', sizeof upper);
   if (n > 0) std::memcpy(upper, text, static_cast<size_t>(n));
-  wztxxlt2(upper, kWorkLength);
+  wztxxlt(kXltUpper, upper, upper, kWorkLength);
 
   ColorCache* cache = ggccache(1);
   if (cache == nullptr) return notAColor(value, wanted, black);

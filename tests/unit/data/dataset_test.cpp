@@ -41,7 +41,10 @@ class DataSetTest : public ::testing::Test {
     std::string out;
     int city = d.find("city");
     d.rewind();
-    while (d.next()) out += (out.empty() ? "" : " ") + std::string(d.chr(city));
+    while (d.next()) {
+      if (!out.empty()) out += ' ';
+      out += d.chr(city);
+    }
     return out;
   }
 

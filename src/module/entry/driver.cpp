@@ -1,19 +1,789 @@
+// The step driver: one call of the procedure's entry runs one PROC TAVLO
+// step from the statement list to the template streams, and releases every
+// host object it made on every way out.
+
+#include "module/entry/driver.h"
+
+#include <algorithm>
+#include <iterator>
+#include <new>
+#include <string>
+#include <string_view>
+
+#include "module/attrmaps/attrmaps.h"
 #include "module/entry/entry.h"
 #include "module/grammar/grammar.h"
-#include "module/host/statements.h"
+#include "module/legends/legends.h"
+#include "module/plots/plots.h"
+#include "module/template/bygroup.h"
+#include "module/template/cycle.h"
+#include "module/template/titles.h"
+#include "module/text/cleanchars.h"
+#include "module/text/textutil.h"
 
 namespace qv::module {
 
-// The step driver: parses the step; the translators come later.
+using host::kHostFailure;
+using host::kOk;
+using host::kUserError;
+using host::Slot;
+using host::Statement;
+using host::Status;
+
+// --- Statement kinds ----------------------------------------------------------
+
+namespace {
+
+Stmt kindOf(const Statement& node) {
+  if (node.statement < 0 || node.statement >= static_cast<int>(Stmt::Count)) return Stmt::Count;
+  return static_cast<Stmt>(node.statement);
+}
+
+bool isPlotStatement(Stmt k) {
+  return k == Stmt::Scatter || k == Stmt::Bubble || k == Stmt::Series || k == Stmt::Text;
+}
+
+}  // namespace
+
+// --- Prescan ----------------------------------------------------------------------
+
+namespace {
+
+// Takes a legend position; TOP and BOTTOM take their corners with them.
+void takePosition(Prescan* p, int code) {
+  p->positions[code] = true;
+  if (code == Code::Top) {
+    p->positions[Code::TopRight] = p->positions[Code::TopLeft] = true;
+  } else if (code == Code::Bottom) {
+    p->positions[Code::BottomRight] = p->positions[Code::BottomLeft] = true;
+  }
+}
+
+// The position of a gradient legend that names none, or whose own is taken.
+int freePosition(Prescan* p) {
+  if (!p->positions[Code::Right]) {
+    p->positions[Code::Bottom] = true;
+    return Code::Bottom;
+  }
+  if (!p->positions[Code::Bottom]) {
+    takePosition(p, Code::Bottom);
+    return Code::Bottom;
+  }
+  if (!p->positions[Code::Top]) {
+    takePosition(p, Code::Top);
+    return Code::Top;
+  }
+  p->positions[Code::Left] = true;
+  return Code::Left;
+}
+
+void prescanGradLegend(Statement& node, Prescan* p) {
+  host::Host& h = host::host();
+  if (p->gradLegends >= kMaxGradLegends) {
+    h.xpmlog(854, 114);
+    return;
+  }
+  ++p->gradLegends;
+  Slot& pos = node.slot(Opt::LegendPosition);
+  int code = pos.present() ? static_cast<int>(pos.number) : 0;
+  if (code >= 1 && code <= 9) {
+    if (!p->positions[code]) {
+      takePosition(p, code);
+      return;
+    }
+    h.xpmlog(854, 115, {code});
+  }
+  pos.setEnum(freePosition(p));
+}
+
+}  // namespace
+
+void prescanStatements(host::StatementList& list, Prescan* out) {
+  Prescan p;
+  for (Statement& node : list.nodes) {
+    const Stmt k = kindOf(node);
+    switch (k) {
+      case Stmt::Choromap:
+        p.mapMark = true;
+        if (!p.choromap || node.has(Opt::Response)) p.choromap = &node;
+        break;
+      case Stmt::OpenStreetMap: p.tileMark |= 2; break;
+      case Stmt::EsriMap: p.tileMark |= 4; break;
+      case Stmt::KeyLegend:
+        ++p.keyLegends;
+        p.autoLegend = false;
+        break;
+      case Stmt::GradLegend:
+        p.autoLegend = false;
+        prescanGradLegend(node, &p);
+        break;
+      default:
+        if (isPlotStatement(k)) {
+          p.plotMark = true;
+          if (k == Stmt::Text) p.textMark = true;
+        }
+        break;
+    }
+  }
+  *out = p;
+}
+
+// --- Translators --------------------------------------------------------------------
+
+StepTranslators::StepTranslators()
+    : plot(&parsePlot), legend(&parseLegend), gradLegend(&parseGradLegend) {}
+
+StepTranslators& stepTranslators() {
+  static StepTranslators translators;
+  return translators;
+}
+
+// --- The step -------------------------------------------------------------------------
+
+namespace {
+
+// The template streams, in the order they are made.
+enum StreamId {
+  kMainStream, kPlotsStream, kAttrMapStream, kCategorizationStream, kKeyLegendStream,
+  kInnerLegendStream, kGradLegendStream, kTitlesStream, kFootnotesStream, kStreamCount
+};
+
+// The lookup tables of the plot context, made and released together.
+constexpr host::AssocArray* PlotContext::*kTables[] = {
+    &PlotContext::plotNames,     &PlotContext::contLegends,   &PlotContext::defaultNames,
+    &PlotContext::dAttrMapIds,   &PlotContext::rAttrMapIds,   &PlotContext::dAttrMapUsage,
+    &PlotContext::rAttrMapUsage, &PlotContext::attrVars,      &PlotContext::attrVarList,
+    &PlotContext::valueLists,    &PlotContext::columnTypes};
+static_assert(std::size(kTables) == 11);
+
+constexpr std::string_view kNlDecSeparator = "NLDECSEPARATOR";
+constexpr int kVarNameSetting = 4429;  // the host's variable-name rule
+
+// Everything one step holds; released by endStep whatever happened.
+struct Step {
+  explicit Step(host::Host& host) : h(host) {}
+  host::Host& h;
+  PlotContext plot;
+  ParseWork work;
+  host::StatementList list;
+  Statement* proc = nullptr;
+  Prescan scan;
+  host::ObjectFactory* factory = nullptr;
+  host::Stream* streams[kStreamCount] = {};
+  host::AssocArray* byTexts = nullptr;  // only when BY groups are in effect
+  host::DataSet* dAttrMap = nullptr;
+  host::DataSet* rAttrMap = nullptr;
+
+  bool nlDecWasOn = false;   // NLDECSEPARATOR to switch on again at the end
+  bool anyNames = false;     // the host allows any variable names
+  bool sequential = false;   // an input data set can be read only once
+  bool autoLegend = false;
+  bool finished = false;     // the step ended early without an error
+
+  std::string mapId;   // map identifier variable ("" without a region layer)
+  std::string respId;  // response identifier variable ("" when none)
+  std::string lonName, latName;
+  const host::HStr* plotCs = nullptr;  // escaped PLOTCS= and MAPCS=
+  const host::HStr* mapCs = nullptr;
+  std::string provider;  // map provider of the tile layer
+  std::string url;       // ESRIMAP URL=
+  int dynamicValues = 0;
+  ByInfo byInfo;
+};
+
+// --- Small helpers ---
+
+// A host service failed: report its code; the step ends with 112.
+Status serviceFailed(Step& s, Status code) {
+  s.h.xprrlog(code);
+  return kHostFailure;
+}
+
+Status info(Step& s, host::DataSet* ds, int item, int64_t* out) {
+  *out = 0;
+  Status st = s.h.xoinfo(ds, item, out);
+  return st ? serviceFailed(s, st) : kOk;
+}
+
+host::DataSet* dataSetOption(const Statement& proc, Opt o) {
+  const Slot& slot = proc.slot(o);
+  return slot.kind == host::kSlotDataSet ? slot.dataSet : nullptr;
+}
+
+std::string dataSetName(Step& s, host::DataSet* ds) {
+  return s.h.dsLibrary(ds) + "." + s.h.dsMember(ds);
+}
+
+// The data set's spelling of variable `name` in *found; false when absent.
+bool findVariable(Step& s, host::DataSet* ds, std::string_view name, std::string* found) {
+  int number = -1;
+  if (s.h.xvfind(ds, name, &number) != kOk) return false;
+  host::VarDesc d;
+  if (s.h.xvname(ds, number, &d) != kOk || d.name.empty()) d.name = std::string(name);
+  *found = d.name;
+  return true;
+}
+
+bool hasVariable(Step& s, host::DataSet* ds, std::string_view name) {
+  int number = -1;
+  return s.h.xvfind(ds, name, &number) == kOk;
+}
+
+bool sameName(std::string_view a, std::string_view b) {
+  return wzsteqn(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size())) ==
+         1;
+}
+
+// Observations the step will read: the stored count when it is known
+// without reading and no selection applies, else the selected count; cut to
+// the OBS= limit. *stored tells which count it was.
+Status observationCount(Step& s, host::DataSet* ds, int64_t* count, bool* stored) {
+  int64_t selecting = 0, known = 0, limit = -1;
+  if (Status st = info(s, ds, 35, &selecting)) return st;
+  if (Status st = info(s, ds, 28, &known)) return st;
+  *stored = selecting == 0 && known != 0;
+  if (Status st = info(s, ds, *stored ? 3 : 24, count)) return st;
+  if (Status st = info(s, ds, 41, &limit)) return st;
+  if (limit >= 0 && limit < *count) *count = limit;
+  return kOk;
+}
+
+// Makes a host object of class `cls` that must be a T.
+template <class T>
+Status make(Step& s, std::string_view ns, std::string_view cls, T** out,
+            std::string_view arg = {}) {
+  host::Object* o = s.factory->create(ns, cls, arg);
+  T* typed = dynamic_cast<T*>(o);
+  if (!typed) {
+    if (o) s.factory->release(o);
+    return serviceFailed(s, kHostFailure);
+  }
+  *out = typed;
+  return kOk;
+}
+
+Status makeDataObject(Step& s, host::DataSet* ds, std::string_view name,
+                      host::DataObject** out) {
+  if (Status st = make(s, "kdl", "data", out)) return st;
+  Status st = (*out)->setDataSet(ds, name);
+  return st ? serviceFailed(s, st) : kOk;
+}
+
+// Escapes a PLOTCS= or MAPCS= text for the template.
+Status escapeCoordinateSystem(Step& s, Opt o, std::string_view option,
+                              const host::HStr** out) {
+  const Slot& slot = s.proc->slot(o);
+  if (!slot.present()) return kOk;
+  *out = CleanChars(slot.text.data(), static_cast<int>(slot.text.size()));
+  if (!*out) {
+    s.h.xpmlog(854, 245, {option});
+    return kUserError;
+  }
+  s.dynamicValues += 2;
+  return kOk;
+}
+
+// --- Step sections, in order ---
+
+Status startStep(Step& s) {
+  if (Status st = xinit(s.work)) return st;
+  // The renderer's platform check goes here.
+  s.nlDecWasOn = s.h.xoptbgt(kNlDecSeparator);
+  if (s.nlDecWasOn) s.h.xoptbst(kNlDecSeparator, false);
+  std::string rule;
+  if (Status st = s.h.xyrcgef(kVarNameSetting, &rule)) return serviceFailed(s, st);
+  s.anyNames = rule == "ANY";
+  return kOk;
+}
+
+Status parseStatements(Step& s) {
+  tavlog(s.work);
+  if (Status st = xsparse(s.work, s.work.traceFlags, &s.list)) return st;
+  // The parser has reported every error it counted.
+  if (s.list.errors > 0) return kUserError;
+  if (s.list.empty()) {
+    s.finished = true;
+    return kOk;
+  }
+  s.proc = s.list.first();
+  if (kindOf(*s.proc) != Stmt::Tavlo) return serviceFailed(s, kHostFailure);
+  return kOk;
+}
+
+Status checkInputs(Step& s) {
+  PlotContext& plot = s.plot;
+  plot.plotData = dataSetOption(*s.proc, Opt::PlotData);
+  plot.mapData = dataSetOption(*s.proc, Opt::MapData);
+  plot.respData = dataSetOption(*s.proc, Opt::MapRespData);
+  s.dAttrMap = dataSetOption(*s.proc, Opt::DAttrMap);
+  s.rAttrMap = dataSetOption(*s.proc, Opt::RAttrMap);
+  if (!plot.mapData && !plot.respData && !plot.plotData) {
+    s.h.xpmlog(854, 201);
+    return kHostFailure;
+  }
+  for (host::DataSet* ds : {plot.mapData, plot.respData, plot.plotData}) {
+    if (!ds) continue;
+    int64_t once = 0;
+    if (Status st = info(s, ds, 159, &once)) return st;
+    if (once != 0) {
+      s.sequential = true;
+      break;
+    }
+  }
+  s.factory = s.h.xobinit();
+  if (!s.factory) return serviceFailed(s, kHostFailure);
+  return make(s, kManagerNamespace, kManagerClass, &plot.manager, s.sequential ? "0" : "1");
+}
+
+Status prescan(Step& s) {
+  prescanStatements(s.list, &s.scan);
+  const Prescan& p = s.scan;
+  if (!p.mapMark && p.tileMark == 0) {
+    s.h.xpmlog(854, 202);
+    return kUserError;
+  }
+  if (p.tileMark != 0 && !p.mapMark && !p.plotMark) {
+    s.h.xpmlog(854, 231);
+    return kUserError;
+  }
+  s.autoLegend = p.autoLegend && (p.plotMark || p.choromap) &&
+                 !s.proc->flag(Flag::NoAutoLegend);
+  return kOk;
+}
+
+Status checkResponseData(Step& s) {
+  PlotContext& plot = s.plot;
+  if (!plot.respData) return kOk;
+  if (s.scan.mapMark) {
+    if (!s.scan.choromap->has(Opt::Response)) {
+      s.h.xpmlog(854, 234, {s.h.dsLibrary(plot.respData), s.h.dsMember(plot.respData)});
+      plot.respData = nullptr;
+      return kOk;
+    }
+    int64_t count = 0;
+    bool stored = false;
+    if (Status st = observationCount(s, plot.respData, &count, &stored)) return st;
+    if (count == 0) {
+      s.h.xpmlog(854, 236);
+      return kUserError;
+    }
+  }
+  return makeDataObject(s, plot.respData, "RESPONSEDATA", &plot.respDataObject);
+}
+
+Status checkPlotData(Step& s) {
+  PlotContext& plot = s.plot;
+  if (!plot.plotData) return kOk;
+  if (!s.scan.plotMark) {
+    s.h.xpmlog(854, 235);
+    plot.plotData = nullptr;
+    return kOk;
+  }
+  if (Status st = escapeCoordinateSystem(s, Opt::PlotCs, "PLOTCS", &s.plotCs)) return st;
+  if (Status st = makeDataObject(s, plot.plotData, "PLOTDATA", &plot.plotDataObject)) return st;
+  int64_t readable = 0;
+  if (Status st = info(s, plot.plotData, 95, &readable)) return st;
+  if (readable == 0) {
+    s.h.xpmlog(855, 7);
+    return kHostFailure;
+  }
+  int64_t count = 0;
+  bool stored = false;
+  if (Status st = observationCount(s, plot.plotData, &count, &stored)) return st;
+  if (count > 0) return kOk;
+  if (stored) {
+    s.h.xpmlog(854, 237);
+    return kUserError;
+  }
+  // The selection left nothing to draw: not an error of the program.
+  s.h.xpslog("WARNING: The data set " + dataSetName(s, plot.plotData) +
+             " has no observations.");
+  s.finished = true;
+  return kOk;
+}
+
+Status checkMapData(Step& s) {
+  PlotContext& plot = s.plot;
+  if (!plot.mapData) return kOk;
+  if (!s.scan.mapMark) {
+    s.h.xpmlog(854, 238);
+    plot.mapData = nullptr;
+    return kOk;
+  }
+  int64_t once = 0;
+  if (Status st = info(s, plot.mapData, 159, &once)) return st;
+  if (once != 0) {
+    s.h.xpmlog(854, 239);
+    return kUserError;
+  }
+  // The region layers refer to the map data by this catalogued name.
+  std::string name = s.h.xpmstr(854, 218).substr(0, 25);
+  name.resize(static_cast<size_t>(std::max(0, wzstrip(name.data(), static_cast<int>(name.size())))));
+  if (name.empty()) name = "__MAP__";
+  if (Status st = escapeCoordinateSystem(s, Opt::MapCs, "MAPCS", &s.mapCs)) return st;
+  if (Status st = makeDataObject(s, plot.mapData, name, &plot.mapDataObject)) return st;
+  int64_t count = 0;
+  bool stored = false;
+  if (Status st = observationCount(s, plot.mapData, &count, &stored)) return st;
+  if (count == 0) {
+    s.h.xpmlog(854, 206);
+    return kUserError;
+  }
+  if (plot.respData && s.h.dsLibrary(plot.respData) == s.h.dsLibrary(plot.mapData) &&
+      s.h.dsMember(plot.respData) == s.h.dsMember(plot.mapData) &&
+      s.h.dsObject(plot.respData) == s.h.dsObject(plot.mapData)) {
+    s.h.xpmlog(854, 203);
+    return kUserError;
+  }
+  return kOk;
+}
+
+bool isCoordinateName(std::string_view name) {
+  for (std::string_view c : {"LAT", "LATITUDE", "LONG", "LON", "LONGITUDE"})
+    if (sameName(name, c)) return true;
+  return false;
+}
+
+Status resolveMapIdentifier(Step& s) {
+  const Statement* choro = s.scan.choromap;
+  host::DataSet* map = s.plot.mapData;
+  if (!choro) return kOk;
+  s.mapId = "ID";
+  const Slot& given = choro->slot(Opt::MapId);
+  if (!map || !given.isVariable()) return kOk;
+  if (isCoordinateName(given.var.name)) {
+    s.h.xpslog("NOTE: Cannot use " + given.var.name +
+               " for the MAPID variable.  Using ID instead.");
+    if (!findVariable(s, map, "ID", &s.mapId)) {
+      s.h.xpmlog(854, 227, {s.h.dsLibrary(map), s.h.dsMember(map)});
+      return kUserError;
+    }
+    return kOk;
+  }
+  if (!findVariable(s, map, given.var.name, &s.mapId)) {
+    s.h.xpmlog(854, 219);
+    return kUserError;
+  }
+  return kOk;
+}
+
+Status resolveCoordinates(Step& s) {
+  host::DataSet* map = s.plot.mapData;
+  if (!map) return kOk;
+  for (std::string_view c : {"LONG", "LON", "LONGITUDE", "X"})
+    if (findVariable(s, map, c, &s.lonName)) break;
+  for (std::string_view c : {"LAT", "LATITUDE", "Y"})
+    if (findVariable(s, map, c, &s.latName)) break;
+  if (s.lonName.empty() || s.latName.empty()) {
+    s.h.xpmlog(854, 243);
+    return kUserError;
+  }
+  s.h.xpmlog(854, 242, {s.lonName, s.latName, dataSetName(s, map)});
+  return kOk;
+}
+
+Status matchIdentifiers(Step& s) {
+  host::DataSet* map = s.plot.mapData;
+  host::DataSet* resp = s.plot.respData;
+  if (!map || !resp || !s.scan.choromap) return kOk;
+  int mapNumber = -1;
+  if (s.h.xvfind(map, s.mapId, &mapNumber) != kOk) {
+    s.h.xpmlog(854, 219);
+    return kUserError;
+  }
+  host::VarDesc mapVar;
+  if (s.h.xvname(map, mapNumber, &mapVar) != kOk) {
+    s.h.xpmlog(854, 220);
+    return kUserError;
+  }
+  const Slot& id = s.scan.choromap->slot(Opt::Id);
+  const std::string wanted = id.isVariable() ? id.var.name : s.mapId;
+  int respNumber = -1;
+  if (s.h.xvfind(resp, wanted, &respNumber) != kOk) {
+    s.h.xpmlog(854, 232);
+    return kUserError;
+  }
+  host::VarDesc respVar;
+  if (s.h.xvname(resp, respNumber, &respVar) != kOk) {
+    s.h.xpmlog(854, 233);
+    return kUserError;
+  }
+  if (mapVar.type == host::kCharacter && respVar.type == host::kNumeric) {
+    s.h.xpmlog(854, 222);
+    return kUserError;
+  }
+  if (mapVar.type == host::kNumeric && respVar.type == host::kCharacter) {
+    s.h.xpmlog(854, 223);
+    return kUserError;
+  }
+  s.respId = respVar.name.empty() ? wanted : respVar.name;
+  return kOk;
+}
+
+Status makeStepObjects(Step& s) {
+  PlotContext& plot = s.plot;
+  // The graphics anchor of the host needs no asking here: the graph manager
+  // made above carries what rendering needs.
+  for (host::Stream*& stream : s.streams) {
+    if (Status st = make(s, "kdl", "stream_memory", &stream)) return st;
+    if (Status st = stream->open(true)) return serviceFailed(s, st);
+  }
+  plot.categorization = s.streams[kCategorizationStream];
+  if (Status st = make(s, "collection", "list", &plot.plotColumns)) return st;
+  if (Status st = make(s, "collection", "list", plot.respData ? &plot.respColumns
+                                                              : &plot.mapColumns))
+    return st;
+  for (host::AssocArray* PlotContext::*table : kTables)
+    if (Status st = make(s, "collection", "associativearray", &(plot.*table))) return st;
+  if (Status st = make(s, "kdl", "string_manager", &plot.stringManager)) return st;
+  plot.byFlag = s.proc->flag(host::kFlagBy) ? 1 : 0;
+  if (plot.byFlag) return make(s, "collection", "associativearray", &s.byTexts);
+  return kOk;
+}
+
+// Whether an attribute map data set can be read for maps: random access and
+// the variables it needs.
+bool attrMapUsable(Step& s, host::DataSet* ds, std::string_view option,
+                   std::string_view second, int missingMessage, Status* st) {
+  int64_t once = 0;
+  if ((*st = info(s, ds, 159, &once))) return false;
+  if (once != 0) {
+    s.h.xpmlog(854, 134, {option});
+    return false;
+  }
+  if (!hasVariable(s, ds, "ID") || !hasVariable(s, ds, second)) {
+    s.h.xpmlog(854, missingMessage);
+    return false;
+  }
+  return true;
+}
+
+Status checkAttrMaps(Step& s) {
+  PlotContext& plot = s.plot;
+  Status st = kOk;
+  if (s.dAttrMap && attrMapUsable(s, s.dAttrMap, "DATTRMAP", "VALUE", 68, &st))
+    plot.dAttrMapUsable = 1;
+  if (st) return st;
+  if (s.rAttrMap && attrMapUsable(s, s.rAttrMap, "RATTRMAP", "MIN", 103, &st))
+    plot.rAttrMapUsable = 1;
+  if (st) return st;
+  if (!plot.plotDataObject && !plot.respDataObject) return kOk;
+  if (plot.dAttrMapUsable) {
+    if ((st = initAttrMapIDLookup(s.factory, s.dAttrMap, &plot, plot.dAttrMapIds))) return st;
+  }
+  if (plot.rAttrMapUsable) {
+    if ((st = initAttrMapIDLookup(s.factory, s.rAttrMap, &plot, plot.rAttrMapIds))) return st;
+  }
+  return kOk;
+}
+
+void decideCycling(Step& s) {
+  PlotContext& plot = s.plot;
+  if (s.proc->flag(Flag::CycleAttrs)) {
+    plot.cycleAttrs = 1;
+  } else if (s.proc->flag(Flag::NoCycleAttrs)) {
+    return;
+  } else {
+    plot.cycleAttrs = checkAutoCycle(s.list);
+  }
+  plot.graphDataCounter = 1;
+}
+
+// The first tile statement gives the map provider; later ones are skipped
+// (*skip set).
+Status tileLayer(Step& s, const Statement& node, bool* skip) {
+  const bool osm = kindOf(node) == Stmt::OpenStreetMap;
+  if (!s.provider.empty()) {
+    s.h.xpmlog(854, osm ? 208 : 209);
+    *skip = true;
+    return kOk;
+  }
+  if (osm) {
+    s.provider = "OpenStreetMapProvider";
+    s.dynamicValues += 2;
+    return kOk;
+  }
+  const Slot& url = node.slot(Opt::EsriUrl);
+  if (!url.present()) {
+    s.h.xpmlog(854, 210);
+    return kHostFailure;
+  }
+  s.provider = "EsriMapProvider";
+  s.url = url.text;
+  s.dynamicValues += 4;
+  return kOk;
+}
+
+Status translateStatements(Step& s) {
+  PlotContext& plot = s.plot;
+  const StepTranslators& t = stepTranslators();
+  int keyIndex = 0, gradIndex = 0;
+  for (Statement& node : s.list.nodes) {
+    const Stmt k = kindOf(node);
+    if (k == Stmt::Tavlo || k == Stmt::StyleAttrs || k == Stmt::Count) continue;
+    std::copy(std::begin(node.header), std::end(node.header), plot.header);
+    if (s.anyNames) setPlotFlag(plot, host::kFlagAnyNames);
+    Status st = kOk;
+    switch (k) {
+      case Stmt::Choromap:
+        s.dynamicValues += s.respId.empty() ? 2 : 4;
+        st = t.plot(node, &plot, s.streams[kPlotsStream], 0);
+        break;
+      case Stmt::Series: {
+        if (plot.plotData) {
+          int64_t once = 0;
+          if ((st = info(s, plot.plotData, 159, &once))) break;
+          if (once != 0) {
+            s.h.xpmlog(854, 240);
+            st = kUserError;
+            break;
+          }
+        }
+        st = t.plot(node, &plot, s.streams[kPlotsStream], 0);
+        break;
+      }
+      case Stmt::OpenStreetMap:
+      case Stmt::EsriMap: {
+        bool skip = false;
+        if ((st = tileLayer(s, node, &skip)) || skip) break;
+        st = t.plot(node, &plot, s.streams[kPlotsStream], 0);
+        break;
+      }
+      case Stmt::KeyLegend:
+        st = t.legend(node, &plot, s.streams[kKeyLegendStream], s.scan.keyLegends, keyIndex++);
+        break;
+      case Stmt::GradLegend:
+        // Legends beyond the fourth were refused by the prescan.
+        if (gradIndex < kMaxGradLegends)
+          st = t.gradLegend(node, &plot, s.streams[kGradLegendStream], s.scan.gradLegends,
+                            gradIndex);
+        ++gradIndex;
+        break;
+      default:  // SCATTER, BUBBLE, TEXT
+        st = t.plot(node, &plot, s.streams[kPlotsStream], 0);
+        break;
+    }
+    if (st) return st;
+  }
+  return kOk;
+}
+
+// Titles and footnotes of the host into their streams.
+Status writeTitlesAndFootnotes(Step& s) {
+  for (char kind : {'T', 'F'}) {
+    host::Stream* out = s.streams[kind == 'T' ? kTitlesStream : kFootnotesStream];
+    const int highest = s.h.ggtitleMax(kind);
+    for (int n = 1; n <= highest; ++n) {
+      const host::TitleEntry* e = s.h.ggtitle(kind, n);
+      if (!e || e->text.empty()) continue;
+      // Plain entries are written by the titles work that is still to come.
+      if (e->attrs.empty()) continue;
+      Status st = process_titlefoot(out, kind, n, static_cast<int>(e->text.size()),
+                                    e->text.data(), static_cast<int>(e->attrs.size()),
+                                    e->attrs.data(), s.byTexts);
+      if (st) return st;
+    }
+  }
+  return kOk;
+}
+
+Status finishStatements(Step& s) {
+  PlotContext& plot = s.plot;
+  // The automatic legend is written with the template assembly.
+  if (Status st = writeTitlesAndFootnotes(s)) return st;
+  if (plot.byFlag && plot.groupVarName && plot.plotDataObject) {
+    // A failed collection leaves what was collected; the step goes on.
+    process_bygroup(s.factory, &plot, &s.byInfo, 1);
+    if (Status st = plot.plotDataObject->addColumn(s.h.kdlgstr(plot.groupVarName)))
+      return serviceFailed(s, st);
+  }
+  const bool dataObject = plot.plotDataObject || plot.respDataObject;
+  host::Stream* maps = s.streams[kAttrMapStream];
+  if (plot.rAttrMapUsable && dataObject) {
+    if (Status st = processRangeAttrMapDataSet(s.factory, s.rAttrMap, &plot, maps)) return st;
+  }
+  if (plot.dAttrMapUsable && dataObject) {
+    if (Status st = processAttrMapDataSet(s.factory, s.dAttrMap, &plot, maps)) return st;
+  }
+  if (plot.byFlag) {
+    if (Status st = createAttrMapsFromVars(&plot, maps, plot.cycleAttrs)) return st;
+  }
+  for (host::Stream* stream : s.streams)
+    if (Status st = stream->close()) return serviceFailed(s, st);
+  // Template assembly and the hand-off to rendering follow here.
+  return kOk;
+}
+
+Status runStep(Step& s) {
+  using Section = Status (*)(Step&);
+  static constexpr Section kSections[] = {
+      startStep,         parseStatements,      checkInputs,          prescan,
+      checkResponseData, checkPlotData,        checkMapData,         resolveMapIdentifier,
+      resolveCoordinates, matchIdentifiers,    makeStepObjects,
+      // The output format and the renderer's path are settled here.
+      checkAttrMaps,
+      [](Step& st) { decideCycling(st); return kOk; },
+      translateStatements, finishStatements};
+  for (Section section : kSections) {
+    if (Status st = section(s)) return st;
+    if (s.finished) break;
+  }
+  return kOk;
+}
+
+// Empties and releases one host object; null is left alone.
+template <class T>
+void drop(host::ObjectFactory* f, T*& o) {
+  if (!o) return;
+  if constexpr (requires { o->clear(); }) o->clear();
+  f->release(o);
+  o = nullptr;
+}
+
+// Restores the host settings and releases every object of the step.
+void endStep(Step& s) {
+  // The renderer settings and the output format are restored here too.
+  if (s.nlDecWasOn) s.h.xoptbst(kNlDecSeparator, true);
+  if (!s.factory) return;
+  PlotContext& plot = s.plot;
+  host::ObjectFactory* f = s.factory;
+  plot.categorization = nullptr;  // one of the streams
+  for (host::Stream*& stream : s.streams) drop(f, stream);
+  for (host::AssocArray* PlotContext::*table : kTables) drop(f, plot.*table);
+  drop(f, s.byTexts);
+  drop(f, plot.plotColumns);
+  drop(f, plot.respColumns);
+  drop(f, plot.mapColumns);
+  drop(f, plot.colorModelList);
+  drop(f, plot.plotDataObject);
+  drop(f, plot.mapDataObject);
+  drop(f, plot.respDataObject);
+  drop(f, plot.stringManager);
+  drop(f, plot.manager);
+}
+
+}  // namespace
+
 host::Status qortavlo() {
   host::Host& h = host::host();
-  ParseWork work;
-  host::Status rc = xinit(work);
-  host::StatementList list;
-  if (rc == 0 && tavlog(work)) rc = xsparse(work, work.traceFlags, &list);
-  if (rc == 0 && list.errors > 0) rc = host::kUserError;
-  h.xexit(rc);
-  return rc;
+  Status code = kOk;
+  try {
+    Step s(h);
+    try {
+      code = runStep(s);
+    } catch (const std::bad_alloc&) {
+      h.xmemmsg();
+      code = host::kNoMemory;
+    } catch (...) {
+      code = serviceFailed(s, kHostFailure);
+    }
+    endStep(s);
+  } catch (const std::bad_alloc&) {  // the step's own records could not be made
+    h.xmemmsg();
+    code = host::kNoMemory;
+  }
+  h.xexit(code);
+  return code;
 }
 
 }  // namespace qv::module

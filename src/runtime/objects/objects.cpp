@@ -301,6 +301,8 @@ host::Object* ObjectFactoryImpl::create(std::string_view /*ns*/, std::string_vie
       o = std::make_unique<GenericObject>("DataSource");
     } else if (c == "MULTIDATA") {
       o = std::make_unique<GenericObject>("multidata");
+    } else if (c == "GRAPH_MANAGER") {
+      o = std::make_unique<GenericObject>("graph_manager");
     }
     if (!o) return nullptr;
     host::Object* raw = o.get();

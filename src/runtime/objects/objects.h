@@ -139,7 +139,8 @@ class DataObjectImpl final : public host::DataObject {
 };
 
 // A named object with nothing but its class ("string_manager",
-// "DataSource", "multidata") until those get their own behaviour.
+// "DataSource", "multidata", "graph_manager") until those get their own
+// behaviour.
 class GenericObject final : public host::Object {
  public:
   explicit GenericObject(std::string cls) : cls_(std::move(cls)) {}

@@ -229,6 +229,7 @@ TEST(Factory, CreatesKnownClassesAndCountsLiveObjects) {
       {"", "data", "", "data"},
       {"", "DataSource", "", "DataSource"},
       {"", "multidata", "", "multidata"},
+      {"kdl", "graph_manager", "1", "graph_manager"},
       {"collection", "LIST", "", "list"},
   };
   std::vector<host::Object*> made;

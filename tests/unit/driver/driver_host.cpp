@@ -1,0 +1,93 @@
+// The module's fake host is built into this test program too.
+#include "../module/fake_host.cpp"
+
+#include "driver_host.h"
+#include "module/text/textutil.h"
+
+namespace qv::test {
+
+host::DataSet* DriverHost::addDataSet(std::string library, std::string member,
+                                      std::vector<std::pair<std::string, int>> vars,
+                                      int64_t observations, std::map<int, int64_t> items) {
+  FakeDataSet ds;
+  ds.library = std::move(library);
+  ds.member = std::move(member);
+  ds.vars = std::move(vars);
+  ds.observations = observations;
+  ds.items = std::move(items);
+  sets_.push_back(std::move(ds));
+  return reinterpret_cast<host::DataSet*>(&sets_.back());
+}
+
+FakeDataSet* DriverHost::find(host::DataSet* ds) {
+  for (FakeDataSet& s : sets_)
+    if (reinterpret_cast<host::DataSet*>(&s) == ds) return &s;
+  return nullptr;
+}
+
+host::Status DriverHost::xsproc(const host::Grammar&, int, host::StatementList* out) {
+  if (parseStatus) return parseStatus;
+  if (program) program(*out);
+  out->errors = parseErrors;
+  return host::kOk;
+}
+
+std::string DriverHost::xpmstr(int set, int number) {
+  return set == 854 && number == 218 ? "__MAP__" : "";
+}
+
+host::Status DriverHost::xoinfo(host::DataSet* ds, int item, int64_t* out) {
+  FakeDataSet* s = find(ds);
+  if (!s) return host::kHostFailure;
+  if (auto it = s->items.find(item); it != s->items.end()) {
+    *out = it->second;
+    return host::kOk;
+  }
+  switch (item) {
+    case 3: case 24: *out = s->observations; break;
+    case 28: case 95: *out = 1; break;
+    case 41: *out = -1; break;
+    default: *out = 0; break;
+  }
+  return host::kOk;
+}
+
+host::Status DriverHost::xvfind(host::DataSet* ds, std::string_view name, int* number) {
+  FakeDataSet* s = find(ds);
+  for (size_t i = 0; s && i < s->vars.size(); ++i) {
+    const std::string& v = s->vars[i].first;
+    if (module::wzsteqn(v.data(), int(v.size()), name.data(), int(name.size()))) {
+      *number = int(i);
+      return host::kOk;
+    }
+  }
+  return host::kHostFailure;
+}
+
+host::Status DriverHost::xvname(host::DataSet* ds, int number, host::VarDesc* out) {
+  FakeDataSet* s = find(ds);
+  if (!s || number < 0 || number >= int(s->vars.size())) return host::kHostFailure;
+  out->number = number;
+  out->name = s->vars[number].first;
+  out->type = s->vars[number].second;
+  return host::kOk;
+}
+
+int DriverHost::xvcount(host::DataSet* ds) {
+  FakeDataSet* s = find(ds);
+  return s ? int(s->vars.size()) : 0;
+}
+std::string DriverHost::dsLibrary(host::DataSet* ds) {
+  FakeDataSet* s = find(ds);
+  return s ? s->library : "";
+}
+std::string DriverHost::dsMember(host::DataSet* ds) {
+  FakeDataSet* s = find(ds);
+  return s ? s->member : "";
+}
+std::string DriverHost::dsObject(host::DataSet* ds) {
+  FakeDataSet* s = find(ds);
+  return s ? s->object : "";
+}
+
+}  // namespace qv::test

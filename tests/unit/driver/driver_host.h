@@ -1,0 +1,77 @@
+// A host for driver tests: the module's fake host with data sets that have
+// variables and item answers, a parse that hands back a statement list the
+// test builds, and the runtime's object factory behind a counter that can
+// refuse the n-th object.
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "../module/fake_host.h"
+#include "module/host/statements.h"
+#include "runtime/objects/objects.h"
+
+namespace qv::test {
+
+struct FakeDataSet {
+  std::string library = "WORK";
+  std::string member;
+  std::string object;
+  std::vector<std::pair<std::string, int>> vars;  // name, type
+  int64_t observations = 3;
+  std::map<int, int64_t> items;  // answers other than an ordinary file's
+};
+
+class CountingFactory final : public host::ObjectFactory {
+ public:
+  host::Object* create(std::string_view ns, std::string_view cls,
+                       std::string_view arg = {}) override {
+    ++made;
+    if (made == failAt) return nullptr;
+    return real.create(ns, cls, arg);
+  }
+  void release(host::Object* o) override { real.release(o); }
+  size_t live() const { return real.liveObjects(); }
+
+  rt::ObjectFactoryImpl real;
+  int made = 0;
+  int failAt = 0;  // the n-th create answers null
+};
+
+class DriverHost final : public FakeHost {
+ public:
+  DriverHost() { setSetting(4429, "STRICT"); }
+
+  host::DataSet* addDataSet(std::string library, std::string member,
+                            std::vector<std::pair<std::string, int>> vars,
+                            int64_t observations = 3, std::map<int, int64_t> items = {});
+
+  std::function<void(host::StatementList&)> program;  // what the parse gives
+  int parseErrors = 0;
+  host::Status parseStatus = 0;
+  CountingFactory factory;
+  bool noVarNameRule = false;  // the variable-name setting cannot be read
+
+  host::Status xsproc(const host::Grammar&, int, host::StatementList* out) override;
+  host::ObjectFactory* xobinit() override { return &factory; }
+  host::Status xyrcgef(int setting, std::string* value) override {
+    return noVarNameRule ? host::kHostFailure : FakeHost::xyrcgef(setting, value);
+  }
+  std::string xpmstr(int set, int number) override;
+  host::Status xoinfo(host::DataSet* ds, int item, int64_t* out) override;
+  host::Status xvfind(host::DataSet* ds, std::string_view name, int* number) override;
+  host::Status xvname(host::DataSet* ds, int number, host::VarDesc* out) override;
+  int xvcount(host::DataSet* ds) override;
+  std::string dsLibrary(host::DataSet* ds) override;
+  std::string dsMember(host::DataSet* ds) override;
+  std::string dsObject(host::DataSet* ds) override;
+
+ private:
+  FakeDataSet* find(host::DataSet* ds);
+  std::deque<FakeDataSet> sets_;
+};
+
+}  // namespace qv::test

@@ -1,0 +1,435 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "driver_host.h"
+#include "module/entry/driver.h"
+#include "module/entry/entry.h"
+#include "module/grammar/grammar.h"
+
+namespace qv::test {
+namespace {
+
+using host::Statement;
+using host::StatementList;
+using module::Opt;
+using module::PlotContext;
+using module::Stmt;
+
+// What a translator saw when the statement loop called it.
+struct Call {
+  Stmt kind;
+  int count, index;   // legends only
+  int position;       // GRADLEGEND: its POSITION= code
+  PlotContext plot;   // the context as the translator got it
+  bool nlDecOn;
+};
+std::vector<Call> g_calls;
+host::Status g_plotResult = 0;
+
+Call record(const Statement& n, PlotContext* p, int count, int index) {
+  Call c{Stmt(n.statement), count, index, 0, *p, host::host().xoptbgt("NLDECSEPARATOR")};
+  if (n.has(Opt::LegendPosition)) c.position = int(n.slot(Opt::LegendPosition).number);
+  return c;
+}
+host::Status onPlot(const Statement& n, PlotContext* p, host::Stream*, int) {
+  g_calls.push_back(record(n, p, 0, 0));
+  return g_plotResult;
+}
+host::Status onLegend(const Statement& n, PlotContext* p, host::Stream*, int c, int i) {
+  g_calls.push_back(record(n, p, c, i));
+  return 0;
+}
+
+Statement& add(StatementList& l, Stmt k) {
+  Statement& n = l.append();
+  n.statement = int(k);
+  n.name = module::tavloGrammar().statements[int(k)].keyword;
+  n.keyword = n.name;
+  return n;
+}
+void setData(Statement& n, Opt o, host::DataSet* ds) {
+  n.slot(o).kind = host::kSlotDataSet;
+  n.slot(o).dataSet = ds;
+}
+void setVar(Statement& n, Opt o, std::string name) {
+  n.slot(o).kind = host::kSlotName;
+  n.slot(o).var.name = name;
+}
+void setText(Statement& n, Opt o, std::string text) {
+  n.slot(o).kind = host::kSlotText;
+  n.slot(o).text = text;
+}
+
+class Driver : public testing::Test {
+ protected:
+  void SetUp() override {
+    h.install();
+    module::stepTranslators().plot = onPlot;
+    module::stepTranslators().legend = onLegend;
+    module::stepTranslators().gradLegend = onLegend;
+    map = h.addDataSet("WORK", "MAP", {{"ID", 2}, {"LONG", 1}, {"LAT", 1}});
+    resp = h.addDataSet("WORK", "RESP", {{"ID", 2}, {"SALES", 1}});
+    pts = h.addDataSet("WORK", "PTS", {{"X", 1}, {"Y", 1}});
+  }
+  void TearDown() override {
+    module::stepTranslators() = module::StepTranslators{};
+    g_plotResult = 0;
+  }
+
+  // Runs one step; whatever the outcome, nothing may be left behind.
+  host::Status run(std::function<void(StatementList&, Statement& proc)> body) {
+    g_calls.clear();
+    h.messages.clear();
+    h.logLines.clear();
+    h.program = [&](StatementList& l) { body(l, add(l, Stmt::Tavlo)); };
+    host::Status code = module::qortavlo();
+    EXPECT_EQ(h.exitCode, code);
+    EXPECT_EQ(h.factory.live(), 0u);
+    EXPECT_EQ(h.liveBlocks(), 0u);
+    return code;
+  }
+  int count(int number, int set = 854) const {
+    return int(std::count_if(h.messages.begin(), h.messages.end(), [&](auto& m) {
+      return m.set == set && m.number == number;
+    }));
+  }
+  std::vector<std::string> args(int number) const {
+    for (auto& m : h.messages)
+      if (m.set == 854 && m.number == number) return m.args;
+    return {};
+  }
+  // A region layer over MAP shaded by SALES of RESP.
+  void choropleth(StatementList& l, Statement& proc) {
+    setData(proc, Opt::MapData, map);
+    setData(proc, Opt::MapRespData, resp);
+    setVar(add(l, Stmt::Choromap), Opt::Response, "SALES");
+  }
+
+  DriverHost h;
+  host::DataSet *map, *resp, *pts;
+};
+
+TEST_F(Driver, TileLayersNeedSomethingToDrawOn) {
+  EXPECT_EQ(run([&](StatementList& l, Statement& p) {
+              setData(p, Opt::PlotData, pts);
+              add(l, Stmt::OpenStreetMap);
+            }),
+            1012);
+  EXPECT_EQ(count(231), 1);
+  EXPECT_TRUE(g_calls.empty());
+
+  EXPECT_EQ(run([&](StatementList& l, Statement& p) {
+              setData(p, Opt::PlotData, pts);
+              add(l, Stmt::Scatter);
+            }),
+            1012);
+  EXPECT_EQ(count(202), 1);
+
+  // Only the first tile statement is drawn.
+  EXPECT_EQ(run([&](StatementList& l, Statement& p) {
+              setData(p, Opt::PlotData, pts);
+              add(l, Stmt::OpenStreetMap);
+              setText(add(l, Stmt::EsriMap), Opt::EsriUrl, "https://x/{z}");
+              add(l, Stmt::Scatter);
+            }),
+            0);
+  EXPECT_EQ(count(209), 1);
+  ASSERT_EQ(g_calls.size(), 2u);
+  EXPECT_EQ(g_calls[0].kind, Stmt::OpenStreetMap);
+  EXPECT_EQ(g_calls[1].kind, Stmt::Scatter);
+}
+
+TEST_F(Driver, MapIdentifierAndCoordinates) {
+  // MAPID=LAT falls back to ID; RESP has ID but no LAT, so matching passes.
+  EXPECT_EQ(run([&](StatementList& l, Statement& p) {
+              choropleth(l, p);
+              setVar(l.nodes.back(), Opt::MapId, "lat");
+            }),
+            0);
+  ASSERT_EQ(h.logLines.size(), 1u);
+  EXPECT_EQ(h.logLines[0], "NOTE: Cannot use lat for the MAPID variable.  Using ID instead.");
+  EXPECT_EQ(args(242), (std::vector<std::string>{"LONG", "LAT", "WORK.MAP"}));
+
+  host::DataSet* noId = h.addDataSet("WORK", "NOID", {{"LONG", 1}, {"LAT", 1}});
+  EXPECT_EQ(run([&](StatementList& l, Statement& p) {
+              setData(p, Opt::MapData, noId);
+              setVar(add(l, Stmt::Choromap), Opt::MapId, "LAT");
+            }),
+            1012);
+  EXPECT_EQ(args(227), (std::vector<std::string>{"WORK", "NOID"}));
+
+  // First match of each list, in the list's order.
+  host::DataSet* mixed =
+      h.addDataSet("WORK", "MIX", {{"X", 1}, {"Latitude", 1}, {"Y", 1}, {"Lon", 1}});
+  host::DataSet* xy = h.addDataSet("WORK", "XY", {{"X", 1}, {"Y", 1}});
+  host::DataSet* noLat = h.addDataSet("WORK", "NOLAT", {{"LONG", 1}});
+  for (auto [ds, want] : {std::pair{mixed, std::vector<std::string>{"Lon", "Latitude", "WORK.MIX"}},
+                          std::pair{xy, std::vector<std::string>{"X", "Y", "WORK.XY"}}}) {
+    EXPECT_EQ(run([&](StatementList& l, Statement& p) {
+                setData(p, Opt::MapData, ds);
+                add(l, Stmt::Choromap);
+              }),
+              0);
+    EXPECT_EQ(args(242), want);
+  }
+  EXPECT_EQ(run([&](StatementList& l, Statement& p) {
+              setData(p, Opt::MapData, noLat);
+              add(l, Stmt::Choromap);
+            }),
+            1012);
+  EXPECT_EQ(count(243), 1);
+}
+
+TEST_F(Driver, MapAndResponseIdentifiersMustMatch) {
+  host::DataSet* numId = h.addDataSet("WORK", "NUMID", {{"ID", 1}, {"SALES", 1}});
+  host::DataSet* other = h.addDataSet("WORK", "OTHER", {{"STATE", 2}, {"SALES", 1}});
+  struct Case {
+    host::DataSet* resp;
+    const char* id;
+    int message;
+  };
+  for (Case c : {Case{other, nullptr, 232}, Case{numId, nullptr, 222}, Case{other, "STATE", 0}}) {
+    host::Status code = run([&](StatementList& l, Statement& p) {
+      choropleth(l, p);
+      setData(p, Opt::MapRespData, c.resp);
+      if (c.id) setVar(l.nodes.back(), Opt::Id, c.id);
+    });
+    EXPECT_EQ(code, c.message ? 1012 : 0) << c.message;
+    if (c.message) {
+      EXPECT_EQ(count(c.message), 1);
+    }
+  }
+}
+
+TEST_F(Driver, GradientLegendsGetPositions) {
+  auto legends = [&](std::vector<int> given) {
+    return run([&](StatementList& l, Statement& p) {
+      choropleth(l, p);
+      for (int code : given) {
+        Statement& g = add(l, Stmt::GradLegend);
+        if (code) g.slot(Opt::LegendPosition).setEnum(code);
+      }
+    });
+  };
+  auto positions = [&] {
+    std::vector<int> out;
+    for (auto& c : g_calls)
+      if (c.kind == Stmt::GradLegend) out.push_back(c.position);
+    return out;
+  };
+  EXPECT_EQ(legends({0, 0, 0, 0, 0}), 0);
+  EXPECT_EQ(count(114), 1);
+  ASSERT_EQ(positions().size(), 4u);
+  EXPECT_EQ(g_calls.back().index, 3);
+  EXPECT_EQ(g_calls.back().count, 4);
+
+  legends({0, 0});
+  EXPECT_EQ(positions(), (std::vector<int>{5, 5}));
+
+  legends({1, 1});  // TOP is taken: the second goes where a free one would
+  EXPECT_EQ(args(115), std::vector<std::string>{"1"});
+  EXPECT_EQ(positions(), (std::vector<int>{1, 5}));
+
+  legends({3, 0, 0, 0});  // RIGHT taken: BOTTOM, then TOP, then LEFT
+  EXPECT_EQ(positions(), (std::vector<int>{3, 5, 1, 7}));
+}
+
+TEST_F(Driver, DataSetsNotUsedOrInConflict) {
+  EXPECT_EQ(run([&](StatementList& l, Statement& p) {
+              choropleth(l, p);
+              setData(p, Opt::PlotData, pts);
+            }),
+            0);
+  EXPECT_EQ(count(235), 1);
+  ASSERT_EQ(g_calls.size(), 1u);
+  EXPECT_EQ(g_calls[0].plot.plotData, nullptr);
+  EXPECT_EQ(g_calls[0].plot.plotDataObject, nullptr);
+  EXPECT_NE(g_calls[0].plot.respDataObject, nullptr);
+
+  // Without a response variable the response data is dropped.
+  EXPECT_EQ(run([&](StatementList& l, Statement& p) {
+              choropleth(l, p);
+              l.nodes.back().slot(Opt::Response) = host::Slot{};
+            }),
+            0);
+  EXPECT_EQ(args(234), (std::vector<std::string>{"WORK", "RESP"}));
+  EXPECT_EQ(g_calls.at(0).plot.respData, nullptr);
+
+  // A later CHOROMAP that names a response is the one that decides.
+  EXPECT_EQ(run([&](StatementList& l, Statement& p) {
+              add(l, Stmt::Choromap);
+              choropleth(l, p);
+            }),
+            0);
+  EXPECT_EQ(count(234), 0);
+  EXPECT_NE(g_calls.at(0).plot.respDataObject, nullptr);
+
+  host::DataSet* sameMap = h.addDataSet("WORK", "MAP", {{"ID", 2}, {"SALES", 1}});
+  host::DataSet* otherLib = h.addDataSet("MAPS", "MAP", {{"ID", 2}, {"SALES", 1}});
+  for (auto [ds, code] : {std::pair{sameMap, 1012}, std::pair{otherLib, 0}}) {
+    EXPECT_EQ(run([&](StatementList& l, Statement& p) {
+                choropleth(l, p);
+                setData(p, Opt::MapRespData, ds);
+              }),
+              code);
+    EXPECT_EQ(count(203), code ? 1 : 0);
+  }
+
+  EXPECT_EQ(run([&](StatementList& l, Statement&) { add(l, Stmt::Choromap); }), 112);
+  EXPECT_EQ(count(201), 1);
+}
+
+TEST_F(Driver, ObservationCounts) {
+  struct Case {
+    std::map<int, int64_t> items;
+    host::Status code;
+    int message;  // 0: none; -1: the warning line
+    int set = 854;
+  };
+  for (const Case& c : {Case{{{3, 0}}, 1012, 237},        // stored count
+                        Case{{{3, 5}, {41, 0}}, 1012, 237},  // OBS=0
+                        Case{{{35, 1}, {24, 0}}, 0, -1},  // a WHERE selects nothing
+                        Case{{{35, 1}, {24, 4}}, 0, 0},
+                        Case{{{95, 0}}, 112, 7, 855}}) {
+    host::DataSet* ds = h.addDataSet("WORK", "P", {{"X", 1}}, 3, c.items);
+    EXPECT_EQ(run([&](StatementList& l, Statement& p) {
+                setData(p, Opt::PlotData, ds);
+                add(l, Stmt::OpenStreetMap);
+                add(l, Stmt::Scatter);
+              }),
+              c.code);
+    if (c.message > 0) {
+      EXPECT_EQ(count(c.message, c.set), 1);
+    }
+    EXPECT_EQ(g_calls.size(), c.message == 0 ? 2u : 0u);
+    if (c.message == -1) {
+      EXPECT_EQ(h.logLines,
+                std::vector<std::string>{"WARNING: The data set WORK.P has no observations."});
+    }
+  }
+
+  host::DataSet* empty = h.addDataSet("WORK", "E", {{"ID", 2}, {"LONG", 1}, {"LAT", 1}}, 0);
+  EXPECT_EQ(run([&](StatementList& l, Statement& p) {
+              setData(p, Opt::MapData, empty);
+              add(l, Stmt::Choromap);
+            }),
+            1012);
+  EXPECT_EQ(count(206), 1);
+}
+
+TEST_F(Driver, StatementLoopSeesTheStepSettings) {
+  h.setSetting(4429, "ANY");
+  h.setSwitch("NLDECSEPARATOR", true);
+  EXPECT_EQ(run([&](StatementList& l, Statement& p) {
+              choropleth(l, p);
+              setData(p, Opt::PlotData, pts);
+              p.setFlag(host::kFlagBy);
+              add(l, Stmt::Scatter).setFlag(module::Flag::NoMissingGroup);
+              add(l, Stmt::Scatter);
+            }),
+            0);
+  ASSERT_EQ(g_calls.size(), 3u);
+  const PlotContext& scatter = g_calls[1].plot;
+  EXPECT_TRUE(module::plotFlag(scatter, host::kFlagAnyNames));
+  EXPECT_TRUE(module::plotFlag(scatter, module::Flag::NoMissingGroup));
+  EXPECT_FALSE(module::plotFlag(g_calls[2].plot, module::Flag::NoMissingGroup));
+  EXPECT_EQ(scatter.byFlag, 1);
+  EXPECT_EQ(scatter.cycleAttrs, 1);  // two plots of one kind
+  EXPECT_EQ(scatter.graphDataCounter, 1);
+  EXPECT_NE(scatter.categorization, nullptr);
+  EXPECT_NE(scatter.respColumns, nullptr);
+  EXPECT_EQ(scatter.mapColumns, nullptr);
+  EXPECT_FALSE(g_calls[0].nlDecOn);
+  EXPECT_TRUE(h.xoptbgt("NLDECSEPARATOR"));
+
+  h.setSetting(4429, "STRICT");
+  g_plotResult = 1;  // a translator's failure ends the step with its code
+  EXPECT_EQ(run([&](StatementList& l, Statement& p) {
+              choropleth(l, p);
+              setData(p, Opt::PlotData, pts);
+              p.setFlag(module::Flag::NoCycleAttrs);
+              add(l, Stmt::Scatter);
+            }),
+            1);
+  EXPECT_FALSE(module::plotFlag(g_calls[0].plot, host::kFlagAnyNames));
+  EXPECT_EQ(g_calls[0].plot.cycleAttrs, 0);
+  EXPECT_EQ(g_calls[0].plot.graphDataCounter, 0);
+  EXPECT_TRUE(h.xoptbgt("NLDECSEPARATOR"));
+  g_plotResult = 0;
+
+  host::DataSet* pipe = h.addDataSet("WORK", "PIPE", {{"X", 1}}, 3, {{159, 1}});
+  EXPECT_EQ(run([&](StatementList& l, Statement& p) {
+              setData(p, Opt::PlotData, pipe);
+              add(l, Stmt::OpenStreetMap);
+              add(l, Stmt::Scatter);
+              add(l, Stmt::Series);
+            }),
+            1012);
+  EXPECT_EQ(count(240), 1);
+}
+
+TEST_F(Driver, ParseOutcomesAndSettings) {
+  h.parseErrors = 2;
+  EXPECT_EQ(run([&](StatementList& l, Statement& p) { choropleth(l, p); }), 1012);
+  h.parseErrors = 0;
+  h.parseStatus = 112;
+  EXPECT_EQ(run([](StatementList&, Statement&) {}), 112);
+  h.parseStatus = 0;
+  h.factory.made = 0;
+  h.program = nullptr;
+  EXPECT_EQ(module::qortavlo(), 0);  // nothing to do
+  EXPECT_EQ(h.factory.made, 0);
+
+  h.failStrings = true;  // PLOTCS= cannot be escaped
+  EXPECT_EQ(run([&](StatementList& l, Statement& p) {
+              choropleth(l, p);
+              setData(p, Opt::PlotData, pts);
+              setText(p, Opt::PlotCs, "WGS84");
+              add(l, Stmt::Scatter);
+            }),
+            1012);
+  EXPECT_EQ(args(245), std::vector<std::string>{"PLOTCS"});
+  h.failStrings = false;
+
+  host::DataSet* noValue = h.addDataSet("WORK", "DA", {{"ID", 2}});
+  host::DataSet* pipe = h.addDataSet("WORK", "RA", {{"ID", 2}, {"MIN", 1}}, 3, {{159, 1}});
+  EXPECT_EQ(run([&](StatementList& l, Statement& p) {
+              choropleth(l, p);
+              setData(p, Opt::DAttrMap, noValue);
+              setData(p, Opt::RAttrMap, pipe);
+            }),
+            0);
+  EXPECT_EQ(count(68), 1);
+  EXPECT_EQ(args(134), std::vector<std::string>{"RATTRMAP"});
+  EXPECT_EQ(g_calls.at(0).plot.dAttrMapUsable + g_calls.at(0).plot.rAttrMapUsable, 0);
+
+  h.noVarNameRule = true;  // the host cannot say which names are allowed
+  h.factory.made = 0;
+  EXPECT_EQ(run([&](StatementList& l, Statement& p) { choropleth(l, p); }), 112);
+  EXPECT_EQ(h.serviceErrors.size(), 1u);
+  EXPECT_EQ(h.factory.made, 0);
+}
+
+// Every object the step makes is released, whichever of them fails.
+TEST_F(Driver, NoObjectLeftOnAnyPath) {
+  h.setSwitch("NLDECSEPARATOR", true);
+  auto full = [&](StatementList& l, Statement& p) {
+    choropleth(l, p);
+    setData(p, Opt::PlotData, pts);
+    p.setFlag(host::kFlagBy);
+    add(l, Stmt::Scatter);
+  };
+  ASSERT_EQ(run(full), 0);
+  const int objects = h.factory.made;
+  ASSERT_GT(objects, 20);
+  for (int n = 1; n <= objects; ++n) {
+    h.factory.made = 0;
+    h.factory.failAt = n;
+    EXPECT_EQ(run(full), 112) << n;
+    EXPECT_TRUE(h.xoptbgt("NLDECSEPARATOR"));
+  }
+}
+
+}  // namespace
+}  // namespace qv::test

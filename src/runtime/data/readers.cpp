@@ -56,8 +56,10 @@ std::shared_ptr<const Table> DataCache::load(const ResolvedFile& file,
   std::string stamp;
   if (file.regular) {
     stamp = stampOf(file.path);
-    if (file.kind == FileKind::Csv || file.kind == FileKind::Tsv)
-      stamp += "|" + stampOf(findSidecar(file.path));
+    if (file.kind == FileKind::Csv || file.kind == FileKind::Tsv) {
+      stamp += '|';
+      stamp += stampOf(findSidecar(file.path));
+    }
   }
   if (it != entries_.end() && it->second.stamp == stamp) return it->second.table;
   auto table = std::make_shared<const Table>(readerFor(file.kind)(file, settings, note));

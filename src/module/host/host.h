@@ -137,6 +137,46 @@ class DataObject : public Object {
   virtual Status finish() = 0;
 };
 
+// "proc"/"template": the host's template compiler.
+class Template : public Object {
+ public:
+  // Compiles the template text under `name`. Non-zero when it does not
+  // compile; the host has then logged what is wrong and where.
+  virtual Status compile(std::string_view name, std::string_view text) = 0;
+};
+
+// "DataSource": the data of one data object, ready for rendering.
+class DataSource : public Object {
+ public:
+  virtual Status init(DataObject* data, DataSet* ds, Object* manager) = 0;
+};
+
+// "multidata": the data sources of one graph.
+class DataCollection : public Object {
+ public:
+  virtual Status add(DataSource* source) = 0;
+  virtual Status finish() = 0;
+};
+
+// One dynamic value handed to rendering: a text, or the map data set.
+struct DynamicValue {
+  std::string name;
+  std::string value;
+  DataSet* dataSet = nullptr;
+};
+
+// "graph_manager": builds a graph from a compiled template and its data, and
+// renders it (once per BY group when BY groups are in effect).
+class GraphManager : public Object {
+ public:
+  virtual Status build(DataCollection* data, Template* compiled, std::string_view label,
+                       std::string_view description,
+                       const std::vector<DynamicValue>& dynamics,
+                       AssocArray* byTexts) = 0;
+  // Negative when rendering failed.
+  virtual Status render() = 0;
+};
+
 // The object factory: objects are made by (namespace, class) and released
 // by the caller. An unknown class gives null.
 class ObjectFactory {

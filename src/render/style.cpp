@@ -93,8 +93,8 @@ const PatternDef* findPattern(int code) {
   return nullptr;
 }
 
-FontSpec font(double sizePt, bool bold, uint32_t color = 0x000000) {
-  FontSpec f;
+FontStyle font(double sizePt, bool bold, uint32_t color = 0x000000) {
+  FontStyle f;
   f.sizePt = sizePt;
   f.bold = bold;
   f.color = rgbHex(color);

@@ -80,7 +80,7 @@ std::vector<double> dashArray(int code, double width);
 
 // --- Fonts -----------------------------------------------------------------
 
-struct FontSpec {
+struct FontStyle {
   std::string family = "DejaVu Sans";
   double sizePt = 9;
   bool bold = false;
@@ -123,12 +123,12 @@ struct Style {
   double markerSizePx = 7;
   double lineWidthPx = 1.5;
 
-  FontSpec graphTitleText;     // TITLE lines
-  FontSpec graphFootnoteText;  // FOOTNOTE lines
-  FontSpec graphLabelText;     // legend titles, axis-like labels
-  FontSpec graphValueText;     // legend entries
-  FontSpec graphDataText;      // data labels and TEXT plots
-  FontSpec attributionText;    // the tile provider's credit line
+  FontStyle graphTitleText;     // TITLE lines
+  FontStyle graphFootnoteText;  // FOOTNOTE lines
+  FontStyle graphLabelText;     // legend titles, axis-like labels
+  FontStyle graphValueText;     // legend entries
+  FontStyle graphDataText;      // data labels and TEXT plots
+  FontStyle attributionText;    // the tile provider's credit line
 };
 
 // The default style (one shared instance).

@@ -75,7 +75,7 @@ struct Layout {
   cairo_surface_t* scratch = nullptr;  // when measuring without a context
   cairo_t* scratchCr = nullptr;
 
-  Layout(cairo_t* cr, std::string_view text, const FontSpec& font, Justify justify) {
+  Layout(cairo_t* cr, std::string_view text, const FontStyle& font, Justify justify) {
     if (!cr) {
       scratch = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 1, 1);
       scratchCr = cairo_create(scratch);
@@ -210,7 +210,7 @@ Point labelOffset(TextPosition position, double w, double h, double pad) {
   return {-w / 2, -h / 2};
 }
 
-TextExtent measureText(cairo_t* cr, std::string_view text, const FontSpec& font,
+TextExtent measureText(cairo_t* cr, std::string_view text, const FontStyle& font,
                        const TextSplit& split, Justify justify) {
   if (text.empty()) return {};
   Layout l(cr, joinLines(splitText(text, split)), font, justify);
@@ -228,6 +228,7 @@ Rect drawLabel(cairo_t* cr, Point at, std::string_view text, const LabelStyle& s
   double ang = std::isfinite(style.rotateDeg) ? -style.rotateDeg * kPi / 180 : 0;
   cairo_translate(cr, at.x, at.y);
   cairo_rotate(cr, ang);
+  pango_cairo_update_layout(cr, l.layout);
   cairo_move_to(cr, off.x, off.y);
 
   if (style.backlight > 0) {

@@ -49,7 +49,7 @@ struct TextSplit {
 std::vector<std::string> splitText(std::string_view text, const TextSplit& split);
 
 struct LabelStyle {
-  FontSpec font;
+  FontStyle font;
   TextPosition position = TextPosition::Center;
   double rotateDeg = 0;  // counterclockwise, about the label's point
   double pad = 3;        // pixels between the point and the text (not for Center)
@@ -70,7 +70,7 @@ struct TextExtent {
 };
 
 // Measures a text as drawLabel would lay it out. `cr` may be null.
-TextExtent measureText(cairo_t* cr, std::string_view text, const FontSpec& font,
+TextExtent measureText(cairo_t* cr, std::string_view text, const FontStyle& font,
                        const TextSplit& split = {}, Justify justify = Justify::Center);
 
 // Draws a label inside its own saved Cairo state and returns the

@@ -459,7 +459,7 @@ TileDrawResult drawTiles(cairo_t* cr, const Projection& proj, const Rect& viewpo
   return result;
 }
 
-void drawAttribution(cairo_t* cr, const Rect& area, std::string_view text, const FontSpec& font) {
+void drawAttribution(cairo_t* cr, const Rect& area, std::string_view text, const FontStyle& font) {
   if (text.empty() || area.empty()) return;
   const double pad = 2;
   TextExtent e = measureText(cr, text, font);

@@ -103,6 +103,6 @@ TileDrawResult drawTiles(cairo_t* cr, const Projection& proj, const Rect& viewpo
 
 // Draws the attribution text in the bottom right corner of `area` on a
 // light box.
-void drawAttribution(cairo_t* cr, const Rect& area, std::string_view text, const FontSpec& font);
+void drawAttribution(cairo_t* cr, const Rect& area, std::string_view text, const FontStyle& font);
 
 }  // namespace qv::render

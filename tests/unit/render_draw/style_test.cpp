@@ -116,17 +116,15 @@ TEST(Style, ColorTextsAndRamps) {
 }
 
 TEST(Style, SymbolsAndLinePatternsByName) {
+  // Every symbol draws something of about its size.
   for (int i = 0; i < kMarkerSymbolCount; ++i) {
     auto s = static_cast<MarkerSymbol>(i);
-    MarkerSymbol back;
-    ASSERT_TRUE(markerSymbolFromName(markerSymbolName(s), back));
-    EXPECT_EQ(back, s);
-    // Every symbol draws something.
     Canvas c(20, 20);
     markerPath(c.cr(), s, {10, 10}, 10);
     double x0, y0, x1, y1;
     cairo_path_extents(c.cr(), &x0, &y0, &x1, &y1);
     EXPECT_GT(x1 - x0, 4) << markerSymbolName(s);
+    EXPECT_LT(x1 - x0, 14) << markerSymbolName(s);
   }
   MarkerSymbol m;
   EXPECT_TRUE(markerSymbolFromName("CircleFilled", m));
@@ -147,10 +145,6 @@ TEST(Style, SymbolsAndLinePatternsByName) {
   EXPECT_TRUE(dashArray(1, 2).empty());
   EXPECT_TRUE(dashArray(3, 2).empty());  // no name: solid
   for (int c : kLinePatternCodes) {
-    EXPECT_TRUE(knownLinePattern(c));
-    int back;
-    ASSERT_TRUE(linePatternFromName(linePatternName(c), back));
-    EXPECT_EQ(back, c);
     if (c == 1) continue;
     auto thin = dashArray(c, 0.5), thick = dashArray(c, 3);
     ASSERT_FALSE(thin.empty()) << c;

@@ -61,7 +61,7 @@ TEST(Label, PositionsByNameAndOffsets) {
 }
 
 TEST(Label, MeasuresAndBoxesFollowTheLayout) {
-  FontSpec f;
+  FontStyle f;
   f.sizePt = 10;
   TextExtent one = measureText(nullptr, "Denver", f);
   TextExtent longer = measureText(nullptr, "Denver, Colorado", f);
@@ -71,7 +71,7 @@ TEST(Label, MeasuresAndBoxesFollowTheLayout) {
   TextExtent two = measureText(nullptr, "Denver Colorado", f, TextSplit{SplitPolicy::SplitAlways, " ", true, 0});
   EXPECT_EQ(two.lines, 2);
   EXPECT_GT(two.height, one.height * 1.8);
-  FontSpec big = f;
+  FontStyle big = f;
   big.sizePt = 20;
   EXPECT_NEAR(measureText(nullptr, "Denver", big).width, 2 * one.width, one.width * 0.15);
   EXPECT_EQ(measureText(nullptr, "", f).width, 0);

@@ -7,12 +7,21 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cstdlib>
 #include <chrono>
 #include <stdexcept>
 
 namespace qv::test {
 
 namespace {
+
+// Requests to loopback ports must go straight there, never through a proxy
+// the environment may name.
+void clearProxyEnvironment() {
+  for (const char* v : {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy",
+                        "ALL_PROXY"})
+    ::unsetenv(v);
+}
 
 int loopbackSocket(int& port) {
   int fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -52,6 +61,7 @@ std::string lower(std::string s) {
 
 TileServer::TileServer(Handler handler, int maxRequests, int lifetimeSeconds)
     : handler_(std::move(handler)), maxRequests_(maxRequests), lifetimeSeconds_(lifetimeSeconds) {
+  clearProxyEnvironment();
   listenFd_ = loopbackSocket(port_);
   if (::listen(listenFd_, 16) != 0) {
     ::close(listenFd_);
@@ -131,6 +141,7 @@ void TileServer::serve(int fd) {
 }
 
 int closedLoopbackPort() {
+  clearProxyEnvironment();
   int port = 0;
   int fd = loopbackSocket(port);
   ::close(fd);

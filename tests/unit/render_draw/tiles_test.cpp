@@ -11,7 +11,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <map>
-#include <optional>
 
 #include "render/tiles.h"
 #include "support.h"
@@ -83,29 +82,6 @@ TEST(TileUrl, FileUrlsNameLocalPaths) {
   EXPECT_TRUE(fileUrlPath("file:///a%00b%zz%4", "", p));  // bad escapes stay as written
   EXPECT_EQ(p, "/a%00b%zz%4");
   EXPECT_FALSE(fileUrlPath("https://h/1.png", "", p));
-}
-
-TEST(TileUrl, CacheFolderFollowsTheEnvironment) {
-  auto keep = [](const char* n) {
-    const char* v = std::getenv(n);
-    return v ? std::optional<std::string>(v) : std::nullopt;
-  };
-  auto own = keep("QORTAVLO_TILE_CACHE"), xdg = keep("XDG_CACHE_HOME"), home = keep("HOME");
-  ::unsetenv("QORTAVLO_TILE_CACHE");
-  ::setenv("XDG_CACHE_HOME", "/xdg", 1);
-  EXPECT_EQ(defaultTileCacheDir(), "/xdg/qortavlo/tiles");
-  ::setenv("XDG_CACHE_HOME", "relative", 1);  // not absolute: ignored
-  ::setenv("HOME", "/home/u", 1);
-  EXPECT_EQ(defaultTileCacheDir(), "/home/u/.cache/qortavlo/tiles");
-  ::setenv("QORTAVLO_TILE_CACHE", "/own", 1);
-  EXPECT_EQ(defaultTileCacheDir(), "/own");
-  auto restore = [](const char* n, const std::optional<std::string>& v) {
-    if (v) ::setenv(n, v->c_str(), 1);
-    else ::unsetenv(n);
-  };
-  restore("QORTAVLO_TILE_CACHE", own);
-  restore("XDG_CACHE_HOME", xdg);
-  restore("HOME", home);
 }
 
 TEST(Tiles, LocalFolderGivesTilesAndNamesMissingOnes) {

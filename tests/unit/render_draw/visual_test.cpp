@@ -98,7 +98,7 @@ TEST(Visual, LinePatterns) {
   Canvas c(380, 300);
   c.fill(st.background);
   Rect clip{0, 0, 360, 300};  // the zigzags run past it on the right
-  FontSpec f = st.graphValueText;
+  FontStyle f = st.graphValueText;
   for (size_t i = 0; i < kLinePatternCodes.size(); ++i) {
     int code = kLinePatternCodes[i];
     double y = 14 + 21.5 * i;

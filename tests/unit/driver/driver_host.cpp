@@ -15,6 +15,8 @@ class FakeTemplate final : public host::Template {
   host::Status compile(std::string_view name, std::string_view text) override {
     h_->rendered.compiledName = name;
     h_->rendered.text = text;
+    h_->rendered.formatAtCompile = h_->outputFormat();
+    h_->rendered.checkAtCompile = h_->crenderCheck();
     return h_->failCompile ? host::kHostFailure : host::kOk;
   }
 
@@ -128,7 +130,10 @@ host::Status DriverHost::xsproc(const host::Grammar&, int, host::StatementList* 
 }
 
 std::string DriverHost::xpmstr(int set, int number) {
-  return set == 854 && number == 218 ? "__MAP__" : "";
+  if (set == 854 && number == 218) return "__MAP__";
+  // Longer than the 32 characters a description keeps.
+  if (set == 854 && number == 211) return "A map from the TAVLO procedure, for tests";
+  return "";
 }
 
 host::Status DriverHost::xoinfo(host::DataSet* ds, int item, int64_t* out) {

@@ -54,6 +54,9 @@ struct Rendered {
   bool byTexts = false;              // a BY text table came with the build
   bool collectionFinished = false;   // before the render call
   int renders = 0;
+  // The output settings as the template compiler saw them.
+  std::string formatAtCompile;
+  bool checkAtCompile = false;
 };
 
 class DriverHost final : public FakeHost {

@@ -243,6 +243,10 @@ Status assembleTemplate(const AssemblyInput& in) {
   if (!st) st = copy(kGradLegendStream);
   if (!st) st = frame({"endlayout;"});
   if (!st) st = copy(kFootnotesStream);
+  // The key legends always get the global legend layout below the map,
+  // also when a gradient legend holds the bottom of the plot area: that
+  // legend sits inside the overlay's outer edge, so the two do not meet,
+  // and leaving the key legends out would lose what the user asked for.
   if (!st && nonEmpty(streams[kKeyLegendStream])) {
     st = frame({"layout GlobalLegend;"});
     if (!st) st = copy(kKeyLegendStream);

@@ -90,12 +90,6 @@ TEST_F(Handoff, OutputFormatsReplacedAndPutBack) {
   EXPECT_TRUE(h.crenderCheck());
 }
 
-TEST_F(Handoff, RendererPath) {
-  EXPECT_FALSE(module::rendererAvailable());
-  h.setEnv("QOR_KDLG_CRENDER_PATH", "/opt/renderer");
-  EXPECT_TRUE(module::rendererAvailable());
-}
-
 class TemplateFile : public Handoff {
  protected:
   void SetUp() override {

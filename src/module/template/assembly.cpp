@@ -124,9 +124,9 @@ Status writeAutoLegend(const PlotContext& plot, host::Stream* keyLegends,
       if (Status st = putName(keyLegends, names->keyAt(i))) return st;
     if (Status st = put(keyLegends, {";"})) return st;
   } else if (entries > 0) {
-    // With a response, the legend names the first grouped plot only. When
-    // no plot is grouped there is nothing to show, and no statement is
-    // written (an empty statement would leave an empty legend layout).
+    // With a response, the legend names the first grouped plot only; the
+    // statement end is written whenever the table had entries, so with no
+    // grouped plot the key-legend stream receives ";" alone.
     for (size_t i = 0; i < entries; ++i) {
       if (valueText(names->valueAt(i)) != kGroupMark) continue;
       if (Status st = put(keyLegends, {"DiscreteLegend"})) return st;
@@ -137,9 +137,9 @@ Status writeAutoLegend(const PlotContext& plot, host::Stream* keyLegends,
         if (Status st = put(keyLegends, {"/ title=\"", host::host().kdlgstr(title), "\""}))
           return st;
       }
-      if (Status st = put(keyLegends, {";"})) return st;
       break;
     }
+    if (Status st = put(keyLegends, {";"})) return st;
   }
 
   if (continuous && continuous->size() > 0) {

@@ -209,11 +209,11 @@ TEST_F(AutoLegend, WithResponseTheFirstGroupedPlotOnly) {
                             "Costs" + kQuote + "\";");
 }
 
-TEST_F(AutoLegend, NothingToShowWritesNothing) {
+TEST_F(AutoLegend, ResponseWithoutGroupedPlotWritesTheEndAlone) {
   plot.responseName = h.kdltxt("sales", -1);
   name("SERIES", "<Empty>");
   EXPECT_EQ(write(), 0);
-  EXPECT_EQ(key.text(), "");  // no empty statement
+  EXPECT_EQ(key.text(), ";");
   plot.responseName = nullptr;
   names.clear();
   EXPECT_EQ(write(), 0);

@@ -353,7 +353,6 @@ constexpr std::string_view rXY[] = {"X", "Y"};
 constexpr std::string_view rBubble[] = {"X", "Y", "SIZE"};
 constexpr std::string_view rText[] = {"X", "Y", "text"};
 
-
 constexpr StatementSpec kStatements[] = {
     {"proc", S::Proc, cTop},
     {"define", S::Define, cTop},
@@ -551,6 +550,7 @@ class Parser {
 
   // --- values ---
   Value parseValue(const TypeDesc& t, std::string_view opt, int depth);
+  bool mayStart(const TypeDesc& t) const;
   Value scalar(const TypeDesc& t, std::string_view opt);
   Value stepper(std::string_view opt);
   Value expression(std::string_view opt);
@@ -690,6 +690,27 @@ const OptionSpec* Parser::lookup(std::span<const Table> tables, std::string_view
   return nullptr;
 }
 
+// Whether a value of type `t` can begin here; lets a choice skip the
+// alternatives that plainly do not apply without trying them.
+bool Parser::mayStart(const TypeDesc& t) const {
+  switch (t.kind) {
+    case K::List:
+    case K::Keyed:
+      return peek() == '(';
+    case K::String:
+      return peek() == '"';
+    case K::Stepper:
+    case K::Expression: {
+      size_t e = pos_;
+      while (e < s_.size() && isWordChar(static_cast<unsigned char>(s_[e]))) ++e;
+      if (e == pos_ || e >= s_.size() || s_[e] != '(') return false;
+      return t.kind == K::Expression || same(s_.substr(pos_, e - pos_), "GradientStepper");
+    }
+    default:
+      return true;
+  }
+}
+
 Value Parser::parseValue(const TypeDesc& t, std::string_view opt, int depth) {
   if (depth > kMaxDepth) fail(pos_, "values nested too deeply");
   ws();
@@ -700,6 +721,7 @@ Value Parser::parseValue(const TypeDesc& t, std::string_view opt, int depth) {
       std::optional<Failure> best;
       for (const TypeDesc* a : t.alts) {
         pos_ = at;
+        if (!mayStart(*a)) continue;
         try {
           return parseValue(*a, opt, depth + 1);
         } catch (Failure& f) {

@@ -177,6 +177,7 @@ ResolvedFile Libraries::resolve(const DataSetRef& ref, const std::string& progra
 
   // FILE_OBJECT: object OBJECT of topology FILE (a .topojson file, else a
   // .json one), files taken in name order.
+  std::string nearMiss;  // a topology of the right name without the object
   for (const char* ext : {".topojson", ".json"}) {
     std::vector<std::string> candidates;
     size_t elen = std::strlen(ext);
@@ -197,14 +198,23 @@ ResolvedFile Libraries::resolve(const DataSetRef& ref, const std::string& progra
       finish(c);
       if (!c.regular) continue;
       std::string rest = wanted.substr(memberNameOf(std::string_view(f).substr(0, f.size() - elen)).size() + 1);
-      for (const auto& object : topoJsonObjectNamesOfFile(c.path)) {
+      std::vector<std::string> objects = topoJsonObjectNamesOfFile(c.path);
+      for (const auto& object : objects) {
         if (memberNameOf(object) == rest) {
           c.object = object;
           return c;
         }
       }
+      if (nearMiss.empty() && !objects.empty()) {
+        nearMiss = "the topology " + f + " has no object " + rest + " (its objects:";
+        for (const auto& object : objects) nearMiss += " " + object;
+        nearMiss += ")";
+      }
     }
   }
+  if (!nearMiss.empty())
+    throw UserError("Data set " + r.written + " does not exist: " + nearMiss + " in the folder " +
+                    *dir + " (library " + lib + ").");
   throw UserError("Data set " + r.written + " does not exist: no file " + ref.member +
                   ".csv, .tsv, .geojson, .topojson or .json in the folder " + *dir +
                   " (library " + lib + ").");

@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 
 #include "runtime/common/error.h"
@@ -190,14 +191,13 @@ void parseDocument(std::string_view text, const std::string& file, Document& doc
       }
     }
   }
-  if (at >= text.size() && why.empty()) why = simdjson::error_message(err);
-  int line = 1, column = 1;
-  if (at <= text.size()) {
-    size_t lineStart = 0;
-    for (size_t i = 0; i < at; ++i)
-      if (text[i] == '\n') ++line, lineStart = i + 1;
-    column = static_cast<int>(std::min<size_t>(at - lineStart + 1, 1u << 30));
-  }
+  // Line and column of the offset (both clamped to what an int holds).
+  size_t lines = 1, lineStart = 0;
+  for (size_t i = 0; i < at; ++i)
+    if (text[i] == '\n') ++lines, lineStart = i + 1;
+  const size_t kMaxInt = std::numeric_limits<int>::max();
+  int line = static_cast<int>(std::min(lines, kMaxInt));
+  int column = static_cast<int>(std::min(at - lineStart + 1, kMaxInt));
   throw UserError(Place{file, line, column},
                   "the JSON text is not valid (byte " + std::to_string(at) + "): " + why);
 }

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, when missing.
 set -e
-pkgs="build-essential cmake pkg-config libgtest-dev libbenchmark-dev nlohmann-json3-dev"
+pkgs="build-essential cmake pkg-config libgtest-dev libbenchmark-dev nlohmann-json3-dev libsimdjson-dev"
 missing=""
 for p in $pkgs; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

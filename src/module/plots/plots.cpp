@@ -325,19 +325,22 @@ Status writeColorResponse(PlotCall& c) {
   return kOk;
 }
 
+// Writes the statement; its options come in one fixed order, which is the
+// order the template reads them in.
 Status translate(PlotCall& c, int primary) {
   PlotContext* p = c.plot;
   const host::Statement& node = c.node;
   c.kind = kindOf(node.keyword);
   if (c.kind == Kind::Unknown) return kOk;
   c.keyword = node.keyword.substr(0, 32);
-  c.keyword.resize(static_cast<size_t>(std::max(0, wzstrip(c.keyword.data(), int(c.keyword.size())))));
+  c.keyword.resize(
+      static_cast<size_t>(std::max(0, wzstrip(c.keyword.data(), int(c.keyword.size())))));
   if (p->dAttrMapUsable && c.slot(Opt::AttrId).present()) c.attrId = c.slot(Opt::AttrId).text;
   if (p->rAttrMapUsable && c.slot(Opt::RAttrId).present()) c.rattrId = c.slot(Opt::RAttrId).text;
 
   if (Status st = writeHead(c)) return st;
 
-  // 1. The TEXT= variable; its label (or name) is the default legend label.
+  // The TEXT= variable; its label (or name) is the default legend label.
   if (c.kind == Kind::Text && c.has(Opt::TextVar)) {
     const Slot& t = c.slot(Opt::TextVar);
     host::VarDesc d;
@@ -346,7 +349,7 @@ Status translate(PlotCall& c, int primary) {
     c.defaultLabel = (d.label.empty() ? d.name : d.label).substr(0, 256);
     c.hasDefaultLabel = true;
   }
-  // 2. Options follow; a data plot names its data.
+  // Options follow; a data plot names its data.
   if (!c.mapLayer) {
     c.w(" /");
     if (p->varData && p->varData == p->plotData) c.w(" dataID=PLOTDATA");
@@ -359,20 +362,17 @@ Status translate(PlotCall& c, int primary) {
     p->colorModelName = nullptr;
     if (p->colorModelList) p->colorModelList->clear();
   }
-  // 3. COLORMODEL=.
   if (Status st = writeColorModel(c)) return st;
-  // 4. Region layer: data, detail, keys and response.
+  // Region layer: data, detail, keys and response.
   if (c.region) {
     if (Status st = writeRegionBlock(c)) return st;
   }
-  // 5 to 9.
   if (c.kind == Kind::Scatter) c.w(" subpixel=off");
   if (c.flag(Flag::NoMissingGroup)) c.w(" includemissinggroup=false");
   if (c.kind == Kind::Series)
     c.w(c.flag(Flag::SmoothConnect) ? " smoothconnect=true" : " smoothconnect=false");
   if (primary) c.w(" primary=true");
   if (c.kind == Kind::Series && !c.flag(Flag::NoBreak)) c.w(" break=true");
-  // 10. DISCRETEOFFSET=.
   if (c.has(Opt::DiscreteOffset)) {
     const double v = c.slot(Opt::DiscreteOffset).number;
     if (v > 0.5 || v < -0.5) {
@@ -382,30 +382,24 @@ Status translate(PlotCall& c, int primary) {
     c.w(" discreteOffset=");
     c.number(v);
   }
-  // 11, 12. Tips.
   if (c.flag(Flag::TipNone)) c.w(" tip=none");
   if (Status st = writeTips(c)) return st;
-  // 13. GROUP=.
   if (Status st = writeGroup(c)) return st;
-  // 14. Attribute blocks.
   if (Status st = writeAttributeBlocks(c)) return st;
-  // 15. URL=.
   if (c.has(Opt::Url)) {
     if (Status st = slotVariable(c, " URL=", c.slot(Opt::Url))) return st;
   }
-  // 16, 17, 18.
   if (Status st = writeLegendLabel(c)) return st;
   if (Status st = writeColorResponse(c)) return st;
   if (c.slot(Opt::DataLabel).isVariable()) {
     if (Status st = slotVariable(c, " DataLabel=", c.slot(Opt::DataLabel))) return st;
   }
-  // 19. Name and registration.
   if (Status st = writeName(c)) return st;
-  // 20. Kind-specific options at the end.
+  // Kind-specific options come after the name.
   if (Status st = writeTail(c)) return st;
   c.w(";");
   if (c.st) return c.st;
-  // 22. The next plot takes the next style element.
+  // The next plot takes the next style element.
   if (c.defaults()) ++p->graphDataCounter;
   return kOk;
 }

@@ -317,27 +317,5 @@ TEST_F(Plots, MapLayers) {
   EXPECT_EQ(plot.graphDataCounter, 1);
 }
 
-TEST_F(Plots, MarkerAndDataLabelBlocks) {
-  cycling(2);
-  Statement& s = add(Stmt::Scatter);
-  xy(s);
-  host::Slot& m = group(s, Opt::MarkerAttrs);
-  attrText(m, host::kAttrSymbol, "CircleFilled");
-  attrNumber(m, host::kAttrSize, 5, module::Code::Px);
-  host::Slot& d = group(s, Opt::DataLabelAttrs, "GraphLabelText");
-  attrText(d, host::kAttrColor, "CXFF8000");
-  EXPECT_EQ(run(s),
-            "ScatterPlot X=lon Y=lat / dataID=PLOTDATA subpixel=off"
-            " Markerattrs=GraphData2( Symbol=CircleFilled Size=5px)"
-            " DataLabelAttrs=GraphLabelText( Color=CXFF8000 ) NAME=\"SCATTER\";");
-  // A style element alone: no parentheses.
-  plot.cycleAttrs = 0;
-  group(s, Opt::MarkerAttrs, "GraphData9");
-  group(s, Opt::DataLabelAttrs);
-  attrNumber(s.slot(Opt::DataLabelAttrs), host::kAttrSize, 10);
-  EXPECT_NE(run(s).find(" subpixel=off Markerattrs=GraphData9 DataLabelAttrs=( Size=10 )"),
-            std::string::npos);
-}
-
 }  // namespace
 }  // namespace qv::test

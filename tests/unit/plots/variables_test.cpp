@@ -1,4 +1,4 @@
-// processVariable, isDateTime, setResolution and defaultName.
+// processVariable, isDateTime and setResolution.
 #include "plot_fixture.h"
 
 #include "runtime/objects/objects.h"
@@ -123,17 +123,6 @@ TEST_F(Variables, MapResolution) {
   setResolution(&plot, -1);
   EXPECT_TRUE(h.find(plain)->pushed.empty());
   EXPECT_EQ(h.messages.size(), 2u);
-}
-
-TEST_F(Variables, DefaultNames) {
-  using module::defaultName;
-  std::vector<std::string> names;
-  for (const char* k : {"TEXT   ", "TEXT", "SCATTER", "TEXT"}) {
-    std::string n = k;
-    defaultName(&n, &plot);
-    names.push_back(n);
-  }
-  EXPECT_EQ(names, (std::vector<std::string>{"TEXT", "TEXT1", "SCATTER", "TEXT2"}));
 }
 
 }  // namespace

@@ -59,6 +59,7 @@ class FakeHost : public host::Host {
   void setSetting(int number, std::string value);
   void setMacro(std::string_view name, std::string value);
   void setEnv(std::string_view name, std::string value);
+  void clearEnv(std::string_view name);
 
   // Data sets of numeric variables that the test fills. xvname, xvfind,
   // xvcount, xsortvals, xoinfo, xrewind and xbyrwnd answer from them; a

@@ -13,6 +13,7 @@
 #include "module/classify/classify.h"
 #include "module/entry/plot.h"
 #include "runtime/formats/formats.h"
+#include "render/compiler.h"
 #include "runtime/objects/objects.h"
 
 namespace qv::test {

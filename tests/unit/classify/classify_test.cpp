@@ -194,3 +194,50 @@ TEST_F(ClassifyTest, VariableThatCannotBeDescribedWritesNothing) {
 
 }  // namespace
 }  // namespace qv::test
+
+namespace qv::test {
+namespace {
+
+// What the renderer makes of a written map, framed as the assembly frames it.
+std::unique_ptr<render::GraphModel> compiled(const std::string& map) {
+  render::CompileResult r =
+      render::compileTemplate("define statgraph tavlo;begingraph /;" + map + "endgraph;end;");
+  EXPECT_TRUE(r.model) << r.error << "\n" << map;
+  return std::move(r.model);
+}
+
+TEST_F(ClassifyTest, WrittenMapsCompile) {
+  // Negative breaks, an empty class and the closed last range.
+  respond({-10, 10, 2});
+  auto m = compiled(classify(kInterval, 4));
+  ASSERT_TRUE(m);
+  ASSERT_EQ(m->rangeMaps.size(), 1u);
+  const render::RangeAttrMap& rm = m->rangeMaps[0];
+  ASSERT_EQ(rm.ranges.size(), 4u);
+  EXPECT_EQ(rm.ranges[1].low.value, -10);
+  EXPECT_EQ(rm.ranges[1].high.value, -5);
+  EXPECT_TRUE(rm.ranges[1].excludeHigh);
+  EXPECT_FALSE(rm.ranges[3].excludeHigh);
+  EXPECT_EQ(rm.ranges[1].label, "-10 - -5");
+
+  // Escaped formatted labels come back as the formatted text; a name
+  // literal with a quote in it stays one name.
+  stream.open(true);
+  module::setPlotFlag(plot, 55);
+  respond({0.097, 0.12, 0.2}, "jobless 'rate'", "PERCENT", 8, 1);
+  m = compiled(classify(kQuantile, 2));
+  ASSERT_TRUE(m);
+  ASSERT_EQ(m->rangeMaps.size(), 1u);
+  EXPECT_EQ(m->rangeMaps[0].ranges[0].label, "9.7% - 12.0%");
+
+  // Listed colors and a one-value class.
+  stream.open(true);
+  rt::ListImpl colors;
+  colors.append(fake.kdltxt("CX112233", -1));
+  plot.colorModelList = &colors;
+  respond({4, 4});
+  EXPECT_TRUE(compiled(classify(kQuantile, 3)));
+}
+
+}  // namespace
+}  // namespace qv::test

@@ -149,6 +149,15 @@ std::vector<Rgba> modelColors(const Value& v, const Style& style) {
   return {};
 }
 
+// How far a number written with six significant digits (as the template
+// writes range bounds) may lie from the value it stands for. A closed range
+// end takes in values within it, so that the largest response still falls
+// in the last class when its bound was rounded down.
+double printTolerance(double b) {
+  if (!std::isfinite(b) || b == 0) return 0;
+  return 0.5 * std::pow(10.0, std::floor(std::log10(std::fabs(b))) - 5);
+}
+
 }  // namespace
 
 // --- Env ----------------------------------------------------------------------
@@ -594,8 +603,8 @@ int ColorResponse::rangeOf(double v) const {
         double lo = bound(e.low), hi = bound(e.high);
         lowest = std::min(lowest, lo);
         highest = std::max(highest, hi);
-        bool aboveLow = e.excludeLow ? v > lo : v >= lo;
-        bool belowHigh = e.excludeHigh ? v < hi : v <= hi;
+        bool aboveLow = e.excludeLow ? v > lo : v >= lo - printTolerance(lo);
+        bool belowHigh = e.excludeHigh ? v < hi : v <= hi + printTolerance(hi);
         if (aboveLow && belowHigh) return static_cast<int>(i);
         break;
       }

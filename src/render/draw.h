@@ -200,6 +200,20 @@ struct LegendItem {
 
 // --- Prepared layers -------------------------------------------------------
 
+// The extent of what a layer shows, both as it is and with the eastern
+// longitudes moved 360 degrees west (for data across the antimeridian).
+struct WrapExtent {
+  Extent plain, shifted;
+  void add(double lon, double lat) {
+    plain.add(lon, lat);
+    shifted.add(lon > 0 ? lon - 360 : lon, lat);
+  }
+  void add(const WrapExtent& o) {
+    plain.add(o.plain);
+    shifted.add(o.shifted);
+  }
+};
+
 // What a layer draws with, once the map area and projection are known.
 struct DrawContext {
   Canvas* canvas = nullptr;
@@ -216,7 +230,7 @@ class PreparedLayer {
   virtual void draw(Env& env, const DrawContext& dc) = 0;
 
   const Layer& layer;
-  Extent extent;                   // what the layer shows, for fitting the map
+  WrapExtent extent;               // what the layer shows, for fitting the map
   std::vector<LegendItem> items;   // the entries of a discrete legend for it
   std::string groupTitle;          // the label of its group variable
   // A continuous color response: its scale, for a gradient legend.

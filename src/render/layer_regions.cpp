@@ -7,9 +7,11 @@
 // a response take the missing color and the empty-region outline.
 #include <charconv>
 #include <cmath>
+#include <optional>
 #include <unordered_map>
 
 #include "render/draw.h"
+#include "render/raster.h"
 
 namespace qv::render {
 
@@ -44,6 +46,9 @@ const DataColumn* firstColumn(DataTable* t, std::initializer_list<const char*> n
   return nullptr;
 }
 
+// Outlines up to this width are drawn as hairlines.
+constexpr double kHairlineWidth = 1.25;
+
 struct Region {
   std::vector<LonLatRing> rings;
   std::vector<size_t> ringKeyRow;  // a row of each ring, to tell segments apart
@@ -73,17 +78,28 @@ class RegionLayer final : public PreparedLayer {
     for (bool responded : {true, false}) {
       const LineLook& look = responded ? outline : emptyOutline;
       if (look.width <= 0 || look.color.a <= 0) continue;
-      cairo_new_path(cr);
-      bool any = false;
+      // Thin solid outlines go straight into the pixels; Cairo strokes
+      // the others, region by region (one path of every region strokes
+      // slower).
+      const bool hairline = look.pattern == 1 && look.width <= kHairlineWidth;
+      std::optional<PixelTarget> pixels;
+      if (hairline) {
+        cairo_surface_flush(dc.canvas->surface());
+        pixels.emplace(*dc.canvas, dc.area);
+      } else {
+        setLineStyle(cr, look.color, look.width, look.pattern);
+        cairo_set_line_join(cr, CAIRO_LINE_JOIN_BEVEL);
+      }
       for (size_t i = 0; i < regions.size(); ++i) {
         if (regions[i].responded != responded || visible[i].empty()) continue;
-        appendRings(cr, visible[i]);
-        any = true;
+        if (hairline) {
+          drawHairlines(*pixels, visible[i], true, look.color, look.width);
+        } else {
+          cairo_new_path(cr);
+          appendRings(cr, visible[i]);
+          cairo_stroke(cr);
+        }
       }
-      if (!any) continue;
-      setLineStyle(cr, look.color, look.width, look.pattern);
-      cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
-      cairo_stroke(cr);
     }
     cairo_new_path(cr);
   }

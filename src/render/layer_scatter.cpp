@@ -11,66 +11,21 @@
 #include <unordered_map>
 
 #include "render/draw.h"
+#include "render/raster.h"
 
 namespace qv::render {
 
 namespace {
 
-// A marker drawn once, centered on pixel (center, center).
-struct Sprite {
-  int size = 0, center = 0;
-  std::vector<uint32_t> px;  // premultiplied ARGB, as Cairo keeps it
-};
-
-Sprite makeSprite(const MarkerStyle& m) {
-  Sprite s;
-  const double reach = std::max(1.0, m.size / 2 + m.lineWidth + 1);
-  s.center = static_cast<int>(std::ceil(std::min(reach, 200.0)));
-  s.size = 2 * s.center + 1;
-  cairo_surface_t* surf = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, s.size, s.size);
-  cairo_t* cr = cairo_create(surf);
-  drawMarker(cr, m, {s.center + 0.5, s.center + 0.5});
-  cairo_destroy(cr);
-  cairo_surface_flush(surf);
-  const unsigned char* data = cairo_image_surface_get_data(surf);
-  const int stride = cairo_image_surface_get_stride(surf);
-  s.px.resize(static_cast<size_t>(s.size) * static_cast<size_t>(s.size));
-  for (int y = 0; y < s.size; ++y) {
-    const auto* row = reinterpret_cast<const uint32_t*>(data + static_cast<ptrdiff_t>(y) * stride);
-    std::copy(row, row + s.size, s.px.begin() + static_cast<ptrdiff_t>(y) * s.size);
-  }
-  cairo_surface_destroy(surf);
-  return s;
-}
-
-// Source-over of a premultiplied pixel onto another.
-inline uint32_t blend(uint32_t s, uint32_t d) {
-  const uint32_t a = s >> 24;
-  if (a == 255) return s;
-  const uint32_t inv = 255 - a;
-  uint32_t rb = (d & 0x00FF00FFu) * inv + 0x00800080u;
-  rb = ((rb + ((rb >> 8) & 0x00FF00FFu)) >> 8) & 0x00FF00FFu;
-  uint32_t ag = ((d >> 8) & 0x00FF00FFu) * inv + 0x00800080u;
-  ag = (ag + ((ag >> 8) & 0x00FF00FFu)) & 0xFF00FF00u;
-  return s + (rb | ag);
-}
-
-// The image of a canvas, for stamping, with the rectangle to stay within.
-struct Target {
-  uint32_t* data = nullptr;
-  int stride = 0;  // in pixels
-  int x0 = 0, y0 = 0, x1 = 0, y1 = 0;
-};
-
-void stamp(const Target& t, const Sprite& s, int cx, int cy) {
-  const int left = cx - s.center, top = cy - s.center;
-  const int i0 = std::max(0, t.x0 - left), i1 = std::min(s.size, t.x1 - left);
-  const int j0 = std::max(0, t.y0 - top), j1 = std::min(s.size, t.y1 - top);
-  for (int j = j0; j < j1; ++j) {
-    const uint32_t* src = &s.px[static_cast<size_t>(j) * static_cast<size_t>(s.size)];
-    uint32_t* dst = t.data + static_cast<ptrdiff_t>(top + j) * t.stride + left;
-    for (int i = i0; i < i1; ++i)
-      if (src[i] >> 24) dst[i] = blend(src[i], dst[i]);
+// Sorts keys ascending: two counting passes of 16 bits each.
+void radixSort(std::vector<uint32_t>& keys) {
+  std::vector<uint32_t> tmp(keys.size());
+  for (int shift : {0, 16}) {
+    std::vector<size_t> count(65537, 0);
+    for (uint32_t k : keys) ++count[((k >> shift) & 0xFFFFu) + 1];
+    for (size_t i = 1; i < count.size(); ++i) count[i] += count[i - 1];
+    for (uint32_t k : keys) tmp[count[(k >> shift) & 0xFFFFu]++] = k;
+    keys.swap(tmp);
   }
 }
 
@@ -154,69 +109,98 @@ class ScatterLayer final : public PreparedLayer {
   explicit ScatterLayer(const Layer& l) : PreparedLayer(l) {}
 
   void draw(Env& env, const DrawContext& dc) override {
-    cairo_surface_t* surf = dc.canvas->surface();
-    cairo_surface_flush(surf);
-    Target t;
-    t.data = reinterpret_cast<uint32_t*>(cairo_image_surface_get_data(surf));
-    t.stride = cairo_image_surface_get_stride(surf) / 4;
-    t.x0 = std::max(0, static_cast<int>(std::ceil(dc.area.x)));
-    t.y0 = std::max(0, static_cast<int>(std::ceil(dc.area.y)));
-    t.x1 = std::min(dc.canvas->width(), static_cast<int>(std::floor(dc.area.right())));
-    t.y1 = std::min(dc.canvas->height(), static_cast<int>(std::floor(dc.area.bottom())));
-    if (!t.data || t.x1 <= t.x0 || t.y1 <= t.y0) return;
-
-    std::vector<Sprite> sprites;
-    std::vector<int> lookSprite(looks.size(), -1);
-    std::unordered_map<uint32_t, int> colorSprite;  // color response: by color
-    auto spriteOf = [&](size_t r) -> int {
-      if (scale) {
-        MarkerStyle m = looks[0];
-        Rgba c = withTransparency(scale->rowColor(r), dataTransparency(layer));
-        uint32_t key = packColor(c);
-        auto it = colorSprite.find(key);
-        if (it != colorSprite.end()) return it->second;
-        m.color = c;
-        sprites.push_back(makeSprite(m));
-        colorSprite.emplace(key, static_cast<int>(sprites.size() - 1));
-        return static_cast<int>(sprites.size() - 1);
-      }
-      size_t look = grouped ? static_cast<size_t>(rowGroup[r]) : 0;
-      if (lookSprite[look] < 0) {
-        sprites.push_back(makeSprite(looks[look]));
-        lookSprite[look] = static_cast<int>(sprites.size() - 1);
-      }
-      return lookSprite[look];
-    };
-
-    // The stamp last put at each pixel, to skip repeats.
-    const int w = t.x1 - t.x0, h = t.y1 - t.y0;
-    std::vector<uint16_t> last(static_cast<size_t>(w) * static_cast<size_t>(h), 0);
-    double reach = 0;
-    for (const MarkerStyle& m : looks) reach = std::max(reach, m.size / 2 + m.lineWidth + 2);
-    const double fx0 = t.x0 - reach, fx1 = t.x1 + reach, fy0 = t.y0 - reach, fy1 = t.y1 + reach;
-    const size_t n = std::min(x->size(), y->size());
-    for (size_t r = 0; r < n; ++r) {
-      if (grouped && rowGroup[r] < 0) continue;
-      const double lon = x->num[r], lat = y->num[r];
-      if (!std::isfinite(lon) || !std::isfinite(lat)) continue;
-      const Point p = dc.proj.project(lon, lat);
-      if (!(p.x >= fx0 && p.x < fx1 && p.y >= fy0 && p.y < fy1)) continue;
-      const int px = static_cast<int>(std::floor(p.x)), py = static_cast<int>(std::floor(p.y));
-      const int s = spriteOf(r);
-      if (s >= 65535) continue;  // more looks than the repeat check can tell apart
-      if (px >= t.x0 && px < t.x1 && py >= t.y0 && py < t.y1) {
-        uint16_t& seen = last[static_cast<size_t>(py - t.y0) * static_cast<size_t>(w) +
-                             static_cast<size_t>(px - t.x0)];
-        if (seen == s + 1) continue;
-        seen = static_cast<uint16_t>(s + 1);
-      }
-      stamp(t, sprites[static_cast<size_t>(s)], px, py);
+    {
+      PixelTarget t(*dc.canvas, dc.area);
+      if (!t.empty()) stampAll(t, dc);
     }
-    cairo_surface_mark_dirty(surf);
-
     double clearance = looks.empty() ? 4 : looks[0].size / 2 + 2;
     drawDataLabels(env, dc, layer, table, x, y, grouped ? &rowGroup : nullptr,
                    TextPosition::TopRight, clearance);
+  }
+
+  // Every point's marker, stamped at its pixel.
+  void stampAll(PixelTarget& t, const DrawContext& dc) {
+    std::vector<MarkerStamp> stamps;
+    std::vector<int> lookStamp(looks.size(), -1);
+    std::unordered_map<uint32_t, int> colorStamp;  // color response: by color
+    const double transparency = dataTransparency(layer);
+    auto stampOf = [&](size_t r) -> int {
+      if (scale) {
+        const Rgba c = withTransparency(scale->rowColor(r), transparency);
+        const uint32_t key = packColor(c);
+        if (auto it = colorStamp.find(key); it != colorStamp.end()) return it->second;
+        MarkerStyle m = looks[0];
+        m.color = c;
+        stamps.push_back(makeMarkerStamp(m));
+        colorStamp.emplace(key, static_cast<int>(stamps.size() - 1));
+        return static_cast<int>(stamps.size() - 1);
+      }
+      const size_t look = grouped ? static_cast<size_t>(rowGroup[r]) : 0;
+      if (lookStamp[look] < 0) {
+        stamps.push_back(makeMarkerStamp(looks[look]));
+        lookStamp[look] = static_cast<int>(stamps.size() - 1);
+      }
+      return lookStamp[look];
+    };
+
+    double reach = 0;
+    for (const MarkerStyle& m : looks) reach = std::max(reach, m.size / 2 + m.lineWidth + 2);
+    const int pad = static_cast<int>(std::ceil(std::min(reach, 250.0)));
+    const double fx0 = t.x0() - pad, fx1 = t.x1() + pad;
+    const double fy0 = t.y0() - pad, fy1 = t.y1() + pad;
+    const size_t n = std::min(x->size(), y->size());
+    // The pixel of a row's point, false when it is off the map.
+    auto pixelOf = [&](size_t r, int& px, int& py) {
+      if (grouped && rowGroup[r] < 0) return false;
+      const double lon = x->num[r], lat = y->num[r];
+      if (!std::isfinite(lon) || !std::isfinite(lat)) return false;
+      const Point p = dc.proj.project(lon, lat);
+      if (!(p.x >= fx0 && p.x < fx1 && p.y >= fy0 && p.y < fy1)) return false;
+      px = static_cast<int>(std::floor(p.x));
+      py = static_cast<int>(std::floor(p.y));
+      return true;
+    };
+
+    if (!grouped && !scale) {
+      // One look: the order of drawing does not change the image, so the
+      // points go in pixel order (the image is then walked row by row, not
+      // at random) and a point on the pixel of the one before is skipped.
+      const MarkerStamp stamp = makeMarkerStamp(looks[0]);
+      const uint32_t gw = static_cast<uint32_t>(t.x1() - t.x0() + 2 * pad);
+      std::vector<uint32_t> keys;
+      keys.reserve(n);
+      for (size_t r = 0; r < n; ++r) {
+        int px, py;
+        if (!pixelOf(r, px, py)) continue;
+        keys.push_back(static_cast<uint32_t>(py - t.y0() + pad) * gw +
+                       static_cast<uint32_t>(px - t.x0() + pad));
+      }
+      radixSort(keys);
+      for (size_t i = 0; i < keys.size(); ++i) {
+        if (i > 0 && keys[i] == keys[i - 1]) continue;
+        const int px = static_cast<int>(keys[i] % gw) + t.x0() - pad;
+        const int py = static_cast<int>(keys[i] / gw) + t.y0() - pad;
+        stampMarker(t, stamp, px, py);
+      }
+      return;
+    }
+
+    // Several looks: data order, which decides what lies on top. The stamp
+    // last put at each pixel is remembered, to skip repeats.
+    const int w = t.x1() - t.x0(), h = t.y1() - t.y0();
+    std::vector<uint16_t> last(static_cast<size_t>(w) * static_cast<size_t>(h), 0);
+    for (size_t r = 0; r < n; ++r) {
+      int px, py;
+      if (!pixelOf(r, px, py)) continue;
+      const int s = stampOf(r);
+      if (px >= t.x0() && px < t.x1() && py >= t.y0() && py < t.y1() && s < 65535) {
+        uint16_t& seen = last[static_cast<size_t>(py - t.y0()) * static_cast<size_t>(w) +
+                             static_cast<size_t>(px - t.x0())];
+        if (seen == s + 1) continue;
+        seen = static_cast<uint16_t>(s + 1);
+      }
+      stampMarker(t, stamps[static_cast<size_t>(s)], px, py);
+    }
   }
 
   DataTable* table = nullptr;

@@ -125,14 +125,21 @@ RenderResult renderGraph(const GraphModel& model, const RenderRequest& req) {
                                           s.width, s.height}});
   }
 
-  Extent extent;
+  WrapExtent extent;
   for (const auto& p : layers) extent.add(p->extent);
+  // Data across the antimeridian spans less when its eastern longitudes are
+  // taken 360 degrees west.
+  const Extent& plain = extent.plain;
+  const Extent& shifted = extent.shifted;
+  const bool wrap = plain.valid && plain.maxLon - plain.minLon > 180 &&
+                    shifted.maxLon - shifted.minLon < plain.maxLon - plain.minLon;
   const double margin = std::min(kMapMargin, std::min(area.width, area.height) / 8);
   DrawContext dc;
   dc.canvas = &canvas;
   dc.cr = cr;
   dc.area = area;
-  dc.proj = Projection::fit(extent, area, margin);
+  dc.proj = Projection::fit(wrap ? shifted : plain, area, margin);
+  if (wrap) dc.proj.setWrapAbove(0);
   dc.geo = geometryFor(area, 4);
 
   {

@@ -111,14 +111,11 @@ std::string GraphManagerImpl::byValue(host::DataSet* ds, size_t k) const {
   return trimmed(value);
 }
 
-// The BY line of the current group: "var=value, var=value".
-std::string GraphManagerImpl::byLine(host::DataSet* ds) const {
-  std::string line;
-  for (size_t k = 0; k < by_.size(); ++k) {
-    if (!line.empty()) line += ", ";
-    line += ds->desc(ds->byVarIndex(k)).name + "=" + byValue(ds, k);
-  }
-  return line;
+std::vector<ByValue> GraphManagerImpl::byValues(host::DataSet* ds) const {
+  std::vector<ByValue> out;
+  for (size_t k = 0; k < by_.size(); ++k)
+    out.push_back({ds->desc(ds->byVarIndex(k)).name, byValue(ds, k)});
+  return out;
 }
 
 namespace {
@@ -136,21 +133,25 @@ bool sameNoCase(std::string_view a, std::string_view b) {
   return a.size() == b.size() && startsNoCase(a, 0, b);
 }
 
+std::string byLineOf(const std::vector<ByValue>& by) {
+  std::string line;
+  for (const ByValue& v : by) line += (line.empty() ? "" : ", ") + v.name + "=" + v.value;
+  return line;
+}
+
 }  // namespace
 
-std::string GraphManagerImpl::substituteBy(std::string_view text, host::DataSet* ds) const {
-  if (!ds) return std::string(text);
+std::string substituteByValues(std::string_view text, const std::vector<ByValue>& by) {
   std::string out;
-  size_t i = 0;
-  // The BY variable a reference names: "(var)" or a number from 1; its
-  // index and the reference's length, or false.
+  // The BY variable a reference names, "(var)" or a number from 1, at
+  // `at`: its index and the reference's length, or false.
   auto which = [&](size_t at, size_t* k, size_t* len) {
     if (at < text.size() && text[at] == '(') {
-      size_t close = text.find(')', at);
+      const size_t close = text.find(')', at);
       if (close == std::string_view::npos) return false;
       const std::string name = trimmed(text.substr(at + 1, close - at - 1));
-      for (size_t v = 0; v < by_.size(); ++v) {
-        if (sameNoCase(ds->desc(ds->byVarIndex(v)).name, name)) {
+      for (size_t v = 0; v < by.size(); ++v) {
+        if (sameNoCase(by[v].name, name)) {
           *k = v;
           *len = close + 1 - at;
           return true;
@@ -159,36 +160,29 @@ std::string GraphManagerImpl::substituteBy(std::string_view text, host::DataSet*
       return false;
     }
     size_t e = at;
-    while (e < text.size() && std::isdigit(static_cast<unsigned char>(text[e]))) ++e;
-    if (e == at || e - at > 3) return false;
-    size_t n = std::stoul(std::string(text.substr(at, e - at)));
-    if (n < 1 || n > by_.size()) return false;
+    while (e < text.size() && e - at < 3 && std::isdigit(static_cast<unsigned char>(text[e]))) ++e;
+    if (e == at) return false;
+    const size_t n = std::stoul(std::string(text.substr(at, e - at)));
+    if (n < 1 || n > by.size()) return false;
     *k = n - 1;
     *len = e - at;
     return true;
   };
+  size_t i = 0;
   while (i < text.size()) {
     if (text[i] == '#') {
-      size_t k = 0, len = 0;
       if (startsNoCase(text, i, "#BYLINE")) {
-        out += byLine(ds);
+        out += byLineOf(by);
         i += 7;
         continue;
       }
+      size_t k = 0, len = 0;
       bool done = false;
-      for (std::string_view word : {"#BYVALUE", "#BYVAL"}) {
-        if (!done && startsNoCase(text, i, word) && which(i + word.size(), &k, &len)) {
-          out += byValue(ds, k);
-          i += word.size() + len;
-          done = true;
-        }
-      }
-      for (std::string_view word : {"#BYNAME", "#BYVAR"}) {
-        if (!done && startsNoCase(text, i, word) && which(i + word.size(), &k, &len)) {
-          out += ds->desc(ds->byVarIndex(k)).name;
-          i += word.size() + len;
-          done = true;
-        }
+      for (std::string_view word : {"#BYVALUE", "#BYVAL", "#BYNAME", "#BYVAR"}) {
+        if (done || !startsNoCase(text, i, word) || !which(i + word.size(), &k, &len)) continue;
+        out += word.substr(0, 6) == "#BYVAL" ? by[k].value : by[k].name;
+        i += word.size() + len;
+        done = true;
       }
       if (done) continue;
     }
@@ -264,7 +258,8 @@ bool GraphManagerImpl::drawOne(host::DataSet* byData, std::vector<unsigned char>
     }
   }
   if (byData) {
-    req.dynamics["__BYLINE__"] = byLine(byData);
+    const std::vector<ByValue> by = byValues(byData);
+    req.dynamics["__BYLINE__"] = byLineOf(by);
     if (byTexts_) {
       for (size_t i = 0; i < byTexts_->size(); ++i) {
         const host::Value& value = byTexts_->valueAt(i);
@@ -272,7 +267,7 @@ bool GraphManagerImpl::drawOne(host::DataSet* byData, std::vector<unsigned char>
         if (const auto* str = std::get_if<std::string>(&value)) text = *str;
         else if (const auto* h = std::get_if<const host::HStr*>(&value))
           text = std::string(StringPool::text(*h));
-        req.dynamics[std::string(byTexts_->keyAt(i))] = substituteBy(text, byData);
+        req.dynamics[std::string(byTexts_->keyAt(i))] = substituteByValues(text, by);
       }
     }
   }

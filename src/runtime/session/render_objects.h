@@ -92,6 +92,19 @@ struct GraphOutput {
 // tavlo1.png, tavlo2.png, ...
 std::string graphFileName(int n);
 
+// One BY variable of the group being drawn: its name and its value as shown.
+struct ByValue {
+  std::string name;
+  std::string value;
+};
+
+// A title text for one BY group: #BYLINE becomes the BY line
+// ("var=value, ..."), #BYVALUE(var) / #BYVAL(var) / #BYVALn the value and
+// #BYNAME(var) / #BYVAR(var) / #BYVARn the name of a BY variable (n from
+// 1; names in any letter case). A reference to no BY variable stays as
+// written.
+std::string substituteByValues(std::string_view text, const std::vector<ByValue>& by);
+
 // A data set seen by the renderer: the observations it reads now (those of
 // the current BY group when BY iteration is on), columns read on first use,
 // display texts in the variables' formats.
@@ -140,9 +153,7 @@ class GraphManagerImpl final : public host::GraphManager {
   bool drawOne(host::DataSet* byData, std::vector<unsigned char>* png);
   bool writeAll(const std::vector<std::vector<unsigned char>>& images);
   std::string byValue(host::DataSet* ds, size_t k) const;
-  std::string byLine(host::DataSet* ds) const;
-  // #BYLINE, #BYVALUE(var), #BYNAME(var) (and #BYVALn, #BYVARn) of a text.
-  std::string substituteBy(std::string_view text, host::DataSet* ds) const;
+  std::vector<ByValue> byValues(host::DataSet* ds) const;
 
   Log& log_;
   std::vector<host::ByVariable> by_;

@@ -80,11 +80,10 @@ TEST_F(KeyLegendTest, TitleFromTitleOptionOrGroupLabel) {
 TEST_F(KeyLegendTest, PlacementBySeveralStatements) {
   reg("a", "<Empty>");
   EXPECT_EQ(key("KEYLEGEND", 1, 0), "DiscreteLegend \"a\" /;");
-  EXPECT_EQ(key("KEYLEGEND", 5, 0), "DiscreteLegend \"a\" / valign=bottom;");
-  EXPECT_EQ(key("KEYLEGEND", 5, 1), "DiscreteLegend \"a\" / halign=right across=1;");
-  EXPECT_EQ(key("KEYLEGEND", 5, 2), "DiscreteLegend \"a\" / halign=left across=1;");
-  EXPECT_EQ(key("KEYLEGEND", 5, 3), "DiscreteLegend \"a\" / valign=top;");
-  EXPECT_EQ(key("KEYLEGEND", 5, 4), "DiscreteLegend \"a\" /;");
+  const char* places[] = {" valign=bottom", " halign=right across=1", " halign=left across=1",
+                          " valign=top", ""};
+  for (int i = 0; i < 5; ++i)
+    EXPECT_EQ(key("KEYLEGEND", 5, i), std::string("DiscreteLegend \"a\" /") + places[i] + ";");
 }
 
 TEST_F(KeyLegendTest, TitleAndValueAttributes) {
@@ -101,10 +100,8 @@ TEST_F(KeyLegendTest, TitleAndValueAttributes) {
             "DiscreteLegend \"a\" / Title=\"T\" TitleAttrs=GraphTitleText( Color=CX0000FF "
             "Size=1.5 Family=\"Arial\" Weight=normal Style=italic) ValueAttrs=( Size=10px "
             "Style=normal) AutoItemSize=true;");
-  const char* units[][2] = {{"IN", "in"}, {"CM", "cm"}, {"MM", "mm"}, {"PCT", "%"}};
-  for (auto& u : units)
-    EXPECT_EQ(key(std::string("KEYLEGEND / VALUEATTRS=(SIZE=2") + u[0] + ")"),
-              std::string("DiscreteLegend \"a\" / ValueAttrs=( Size=2") + u[1] + ");");
+  EXPECT_EQ(key("KEYLEGEND / VALUEATTRS=(SIZE=2PCT)"),
+            "DiscreteLegend \"a\" / ValueAttrs=( Size=2%);");
   // A color that is not one is reported and written gray.
   EXPECT_EQ(key("KEYLEGEND / TITLEATTRS=(COLOR=nosuchcolor)"),
             "DiscreteLegend \"a\" / TitleAttrs=( Color=CX808080);");
@@ -170,23 +167,6 @@ TEST_F(GradLegendTest, TitlesFlagsAndAttributes) {
   // A plot registered without a title text gets none.
   cont.put("p", host::Value{});
   EXPECT_EQ(grad("GRADLEGEND"), "ContinuousLegend \"p\" / Location=Outside;");
-}
-
-TEST(LegendGuards, MissingContextOrStreamIsAHostFailure) {
-  FakeHost fake;
-  fake.install();
-  host::Statement node;
-  module::PlotContext plot;
-  rt::MemoryStream out;
-  EXPECT_EQ(parseLegend(node, nullptr, &out, 1, 0), host::kHostFailure);
-  EXPECT_EQ(parseGradLegend(node, &plot, nullptr, 1, 0), host::kHostFailure);
-  // No tables at all is an empty table; a stream that refuses the text
-  // passes its status up.
-  EXPECT_EQ(parseLegend(node, &plot, &out, 1, 0), host::kOk);
-  rt::AssocArrayImpl names;
-  names.put("a", fake.kdltxt("<Empty>", -1));
-  plot.plotNames = &names;
-  EXPECT_NE(parseLegend(node, &plot, &out, 1, 0), host::kOk);  // not opened
 }
 
 }  // namespace

@@ -219,6 +219,18 @@ std::string_view FakeHost::kdlgstr(const host::HStr* s) {
   return *reinterpret_cast<const std::string*>(s);
 }
 
+int FakeHost::ggtitleMax(char kind) {
+  auto it = titles.find(kind);
+  return it == titles.end() || it->second.empty() ? 0 : it->second.rbegin()->first;
+}
+
+const host::TitleEntry* FakeHost::ggtitle(char kind, int number) {
+  auto it = titles.find(kind);
+  if (it == titles.end()) return nullptr;
+  auto e = it->second.find(number);
+  return e == it->second.end() ? nullptr : &e->second;
+}
+
 host::Status FakeHost::wzosvar(std::string_view name, std::string* value) {
   auto it = env_.find(std::string(name));
   if (it == env_.end()) return host::kEnvNotFound;

@@ -126,8 +126,10 @@ class FakeHost : public host::Host {
   const host::HStr* kdltxt(const char* chars, long length) override;
   std::string_view kdlgstr(const host::HStr* s) override;
 
-  int ggtitleMax(char) override { return 0; }
-  const host::TitleEntry* ggtitle(char, int) override { return nullptr; }
+  // Titles ('T') and footnotes ('F') served by ggtitle, by kind and number.
+  std::map<char, std::map<int, host::TitleEntry>> titles;
+  int ggtitleMax(char kind) override;
+  const host::TitleEntry* ggtitle(char kind, int number) override;
 
   bool& crenderCheck() override { return crenderCheck_; }
   std::string& outputFormat() override { return outputFormat_; }

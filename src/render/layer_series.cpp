@@ -16,8 +16,10 @@ LineLook seriesLook(Env& env, const Layer& layer, const GroupEntry* g) {
   const Value* block = layer.options.find("Lineattrs");
   int n = g ? g->graphData : (block && block->graphData > 0 ? block->graphData : 1);
   DataStyle d = graphData(st, n);
-  // An ungrouped line is solid unless its element says otherwise.
-  LineLook look{d.contrast, st.lineWidthPx, g || (block && block->graphData > 0) ? d.linePattern : 1};
+  // Lines tell groups apart by color; by pattern too when the template
+  // lists the patterns to cycle through (STYLEATTRS DATALINEPATTERNS=).
+  const bool patterned = !env.model.graph.dataLinePatterns.empty();
+  LineLook look{d.contrast, st.lineWidthPx, patterned ? d.linePattern : 1};
   applyLineBlock(block, st, env.percentBase, look);
   if (g) applyLineBlock(entryBlock(*g, "lineattrs"), st, env.percentBase, look);
   look.color = withTransparency(look.color, dataTransparency(layer));

@@ -146,6 +146,48 @@ RUN;
   EXPECT_TRUE(qv::test::matchesReference(run.image(), "legends_titles", kTexty));
 }
 
+// Group B comes first in the data, group A only on the second day, first
+// in that day's rows. With BY groups the template binds the group to an
+// attribute map that lists the values in the order first met over all the
+// groups, so B keeps its color on both days.
+TEST(MapPixels, GroupColorsStayTheSameInEveryByGroup) {
+  qv::test::Pipeline p;
+  p.write("days.csv",
+          "day,kind,lon,lat\n"
+          "1,B,-100,40\n1,B,-95,40\n"
+          "2,A,-100,35\n2,B,-95,35\n2,B,-90,35\n");
+  host::DataSet* map = p.open("EX", "us_states", "ID < 60 and ID not in (2, 15)");
+  const std::string t = qv::test::graphTemplate(
+      "",
+      "DiscreteAttrVar attrvar=__ATTRVAR1__ var=kind attrmap=\"__ATTRMAP__\";"
+      "DiscreteAttrMap name=\"__ATTRMAP__\" / autocycleattrs=1;Value \"B\";Value \"A\";"
+      "EndDiscreteAttrMap;"
+      "EntryTitle __BYLINE__ / textattrs=(size=GraphLabelText:fontsize);"
+      "layout overlaymap;mapRegionLayer mapProvider=dataset / dataID=__MAP__ mapid=ID "
+      "NAME=\"CHOROMAP\";ScatterPlot X=lon Y=lat / dataID=PLOTDATA subpixel=off "
+      "Group=__ATTRVAR1__ Markerattrs=( Symbol=SquareFilled Size=16px) name=\"kinds\";"
+      "endlayout;",
+      "DiscreteLegend \"kinds\";", "", "__BYLINE__");
+  const Style& st = defaultStyle();
+  const uint32_t b = qv::test::hexOf(graphData(st, 1).contrast);
+  const uint32_t a = qv::test::hexOf(graphData(st, 2).contrast);
+  for (int day : {1, 2}) {
+    host::DataSet* pts = p.open("WORK", "days", "day = " + std::to_string(day));
+    RenderResult r = p.draw(t, {{"PLOTDATA", pts}}, map,
+                            {{"__BYLINE__", "day=" + std::to_string(day)}});
+    ASSERT_TRUE(r.canvas);
+    EXPECT_TRUE(r.warnings.empty());
+    const double lat = day == 1 ? 40 : 35;
+    const Point pb = r.projection.project(-95, lat);
+    EXPECT_EQ(qv::test::rgbAt(*r.canvas, pb.x, pb.y), b) << "day " << day;
+    if (day == 2) {
+      const Point pa = r.projection.project(-100, lat);
+      EXPECT_EQ(qv::test::rgbAt(*r.canvas, pa.x, pa.y), a);
+      EXPECT_TRUE(qv::test::matchesReference(*r.canvas, "by_groups", kTexty));
+    }
+  }
+}
+
 // --- Pixels ---------------------------------------------------------------
 
 // A point inside each state, far from its borders.

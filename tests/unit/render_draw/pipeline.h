@@ -95,8 +95,10 @@ class Pipeline {
 
 // The template text around overlay statements and legends.
 inline std::string graphTemplate(const std::string& head, const std::string& overlay,
-                                 const std::string& legends = "", const std::string& foot = "") {
-  return "define statgraph tavlo;begingraph /" + head + ";" + overlay + foot +
+                                 const std::string& legends = "", const std::string& foot = "",
+                                 const std::string& dynamics = "") {
+  return "define statgraph tavlo;" + (dynamics.empty() ? "" : "dynamic " + dynamics + ";") +
+         "begingraph /" + head + ";" + overlay + foot +
          (legends.empty() ? "" : "layout GlobalLegend;" + legends + "endlayout;") +
          "endgraph;end;";
 }

@@ -22,6 +22,7 @@ constexpr double kColumnGap = 12;
 constexpr double kRowGap = 3;
 constexpr double kTitleGap = 10;  // between a title on the left and the entries
 constexpr double kPi = 3.14159265358979323846;
+constexpr size_t kMaxItems = 200;  // entries of one legend (more cannot be read)
 
 void drawText(cairo_t* cr, double x, double y, const std::string& text, const FontStyle& font,
               Justify justify = Justify::Left) {
@@ -377,6 +378,11 @@ std::vector<PlacedBlock> makeLegends(Env& env, const PreparedLayers& layers) {
         if (p) b->items.insert(b->items.end(), p->items.begin(), p->items.end());
       }
       if (b->items.empty()) continue;
+      if (b->items.size() > kMaxItems) {
+        env.warn("The legend lists the first " + std::to_string(kMaxItems) + " of its " +
+                 std::to_string(b->items.size()) + " entries.");
+        b->items.resize(kMaxItems);
+      }
       if (const Value* a = l->options.find("across"); a && std::isfinite(a->number))
         b->across = static_cast<int>(std::clamp(a->number, 0.0, 100.0));
       if (const Value* ai = l->options.find("AutoItemSize")) b->autoItemSize = ai->flag;

@@ -273,7 +273,9 @@ bool GraphManagerImpl::drawOne(host::DataSet* byData, std::vector<unsigned char>
   }
   try {
     render::RenderResult r = render::renderGraph(*compiled_->model(), req);
-    for (const std::string& w : r.warnings) log_.warning(w);
+    // Every BY group meets the same problems: each is logged once.
+    for (const std::string& w : r.warnings)
+      if (warned_.insert(w).second) log_.warning(w);
     *png = r.canvas->pngBytes();
   } catch (const UserError& e) {
     log_.error(std::string("The map could not be drawn: ") + e.what());
@@ -356,6 +358,10 @@ bool GraphManagerImpl::writeAll(const std::vector<std::vector<unsigned char>>& i
 host::Status GraphManagerImpl::render() {
   if (!data_ || !compiled_) return -1;
   written_.clear();
+  warned_.clear();
+  if (const std::string format = output_.format ? output_.format() : "";
+      !format.empty() && format != "PNG")
+    log_.warning("The renderer writes PNG images; GRAPHFORMAT=" + format + " is drawn as PNG.");
   std::vector<std::vector<unsigned char>> images;
   if (by_.empty()) {
     images.emplace_back();

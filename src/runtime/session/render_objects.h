@@ -11,6 +11,7 @@
 
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -80,6 +81,9 @@ class DataCollectionImpl final : public host::DataCollection {
 struct GraphOutput {
   int width = 640, height = 480;  // GRAPHWIDTH=, GRAPHHEIGHT=
   std::string tileUrl;            // TILEURL= ("" for the default)
+  // GRAPHFORMAT= when the graph is drawn (the step may set it to PNG for its
+  // duration); the renderer writes PNG whatever it says.
+  std::function<std::string()> format;
   std::string outDir = ".";       // --out
   std::string baseDir;            // the program's folder: relative file:// tile paths
   int* graphsWritten = nullptr;   // numbers the images across the run (null: from 0)
@@ -164,6 +168,7 @@ class GraphManagerImpl final : public host::GraphManager {
   std::vector<host::DynamicValue> dynamics_;
   host::AssocArray* byTexts_ = nullptr;
   GraphOutput output_;
+  std::set<std::string> warned_;  // warnings of this render(), each logged once
   int renderings_ = 0;
   std::vector<std::string> written_;
 };

@@ -71,6 +71,15 @@ struct PlotContext {
   host::List* colorModelList = nullptr;      // made by the translators, released by the driver
   int32_t attrVarCounter = 0;
   const host::HStr* missingText = nullptr;  // formatted missing value of an attribute variable
+
+  // --- BY groups and attribute maps (attrmaps) -------------------------------
+  // Made by process_bygroup, released by releaseByGroupValues.
+  host::List* groupValues = nullptr;     // distinct raw values of the group variable, all groups
+  host::List* groupFormatted = nullptr;  // their formatted texts (variable with a format)
+  const host::HStr* groupFormat = nullptr;  // the group variable's format name
+  int32_t groupFormatWidth = 0;
+  int32_t groupFormatDecimals = 0;
+  host::AssocArray* missingTexts = nullptr;  // variable -> formatted missing value of its format
 };
 
 // Header flag bits of the copy (flag n is bit 0x80 >> (n % 8) of header

@@ -4,9 +4,11 @@
 # A case folder holds:
 #   program.tav        the program (run from a copy of the folder)
 #   args               optional extra command-line arguments, one line
+#   env                optional VAR=value lines, exported for the run
 #   expect.status      the exit status (default 0)
 #   expect.log         lines that must each appear in the log (fixed strings)
 #   expect.nolog       lines that must not appear in the log
+#   expect.count       "N text" lines: text must appear on exactly N log lines
 #   expect.files       files that must exist in the output folder afterwards
 #   expect.nofiles     files that must not exist there
 #   golden/NAME        NAME (written relative to the program folder) must equal it
@@ -21,8 +23,16 @@ cp -r "$case_dir"/. "$work"/
 mkdir -p "$work/out"
 args=()
 [ -f "$work/args" ] && read -r -a args < "$work/args"
-(cd "$work" && QV_DATA_DIR="${QV_DATA_DIR:-}" "$exe" --out out "${args[@]}" program.tav) \
-  > "$work/stdout.txt" 2> "$work/log.txt"
+(
+  cd "$work" || exit 125
+  if [ -f env ]; then
+    while IFS= read -r line || [ -n "$line" ]; do
+      case "$line" in ''|'#'*) continue ;; esac
+      export "${line%%=*}=${line#*=}"
+    done < env
+  fi
+  QV_DATA_DIR="${QV_DATA_DIR:-}" "$exe" --out out "${args[@]}" program.tav
+) > "$work/stdout.txt" 2> "$work/log.txt"
 status=$?
 fail=0
 want=0
@@ -41,6 +51,14 @@ if [ -f "$work/expect.nolog" ]; then
     [ -z "$line" ] && continue
     grep -qF -- "$line" "$work/log.txt" && { echo "[$name] log has: $line"; fail=1; }
   done < "$work/expect.nolog"
+fi
+if [ -f "$work/expect.count" ]; then
+  while IFS= read -r line || [ -n "$line" ]; do
+    [ -z "$line" ] && continue
+    n=${line%% *}; text=${line#* }
+    got=$(grep -cF -- "$text" "$work/log.txt")
+    [ "$got" = "$n" ] || { echo "[$name] log has $got lines with: $text (expected $n)"; fail=1; }
+  done < "$work/expect.count"
 fi
 if [ -f "$work/expect.files" ]; then
   while IFS= read -r f || [ -n "$f" ]; do

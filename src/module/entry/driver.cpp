@@ -9,14 +9,18 @@
 #include <new>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "module/attrmaps/attrmaps.h"
 #include "module/entry/entry.h"
 #include "module/grammar/grammar.h"
 #include "module/legends/legends.h"
 #include "module/plots/plots.h"
+#include "module/template/assembly.h"
 #include "module/template/bygroup.h"
 #include "module/template/cycle.h"
+#include "module/template/handoff.h"
 #include "module/template/titles.h"
 #include "module/text/cleanchars.h"
 #include "module/text/textutil.h"
@@ -142,11 +146,7 @@ StepTranslators& stepTranslators() {
 
 namespace {
 
-// The template streams, in the order they are made.
-enum StreamId {
-  kMainStream, kPlotsStream, kAttrMapStream, kCategorizationStream, kKeyLegendStream,
-  kInnerLegendStream, kGradLegendStream, kTitlesStream, kFootnotesStream, kStreamCount
-};
+constexpr int kStreamCount = kTemplateStreamCount;
 
 // The lookup tables of the plot context, made and released together.
 constexpr host::AssocArray* PlotContext::*kTables[] = {
@@ -189,6 +189,14 @@ struct Step {
   std::string url;       // ESRIMAP URL=
   int dynamicValues = 0;
   ByInfo byInfo;
+
+  // Rendering.
+  RendererSettings renderer;             // put back at the end of the step
+  char* text = nullptr;                  // the finished template (host memory)
+  int64_t textLength = 0;
+  host::Template* compiled = nullptr;
+  host::DataCollection* collection = nullptr;
+  host::DataSource* sources[2] = {};     // plot data, response data
 };
 
 // --- Small helpers ---
@@ -287,7 +295,10 @@ Status escapeCoordinateSystem(Step& s, Opt o, std::string_view option,
 
 Status startStep(Step& s) {
   if (Status st = xinit(s.work)) return st;
-  // The renderer's platform check goes here.
+  if (!validCRenderPlatform()) {
+    s.h.xpmlog(854, 200, {"TAVLO"});
+    return kUserError;
+  }
   s.nlDecWasOn = s.h.xoptbgt(kNlDecSeparator);
   if (s.nlDecWasOn) s.h.xoptbst(kNlDecSeparator, false);
   std::string rule;
@@ -541,6 +552,17 @@ Status makeStepObjects(Step& s) {
   return kOk;
 }
 
+// The output settings the renderer needs, and its folder: without it the
+// step ends before anything is built.
+Status settleRenderer(Step& s) {
+  adjustRendererSettings(s.proc->flag(Flag::DisableCrenderCheck), &s.renderer);
+  if (!rendererAvailable()) {
+    s.h.xpmlog(854, 226);
+    return kHostFailure;
+  }
+  return kOk;
+}
+
 // Whether an attribute map data set can be read for maps: random access and
 // the variables it needs.
 bool attrMapUsable(Step& s, host::DataSet* ds, std::string_view option,
@@ -712,7 +734,10 @@ Status collectByGroups(Step& s) {
 
 Status finishStatements(Step& s) {
   PlotContext& plot = s.plot;
-  // The automatic legend is written with the template assembly.
+  if (s.autoLegend) {
+    Status st = writeAutoLegend(plot, s.streams[kKeyLegendStream], s.streams[kGradLegendStream]);
+    if (st) return st;
+  }
   if (Status st = writeTitlesAndFootnotes(s)) return st;
   if (plot.byFlag) {
     if (Status st = collectByGroups(s)) return st;
@@ -730,7 +755,110 @@ Status finishStatements(Step& s) {
   }
   for (host::Stream* stream : s.streams)
     if (Status st = stream->close()) return serviceFailed(s, st);
-  // Template assembly and the hand-off to rendering follow here.
+  return kOk;
+}
+
+Status assemble(Step& s) {
+  AssemblyInput in;
+  std::copy(std::begin(s.streams), std::end(s.streams), in.streams);
+  in.statements = &s.list;
+  in.byGroups = s.plot.byFlag != 0;
+  in.byTexts = s.byTexts;
+  return assembleTemplate(in);
+}
+
+// The finished template into host memory; written to the log when the
+// debug option names the procedure, and to the TMPLOUT= file.
+Status readTemplate(Step& s) {
+  host::Stream* main = s.streams[kMainStream];
+  const int64_t length = main->length();
+  if (length <= 0) return serviceFailed(s, kHostFailure);
+  s.text = static_cast<char*>(s.h.vmalcp(static_cast<size_t>(length)));
+  if (!s.text) {
+    s.h.xmemmsg();
+    return host::kNoMemory;
+  }
+  if (Status st = main->open(false)) return serviceFailed(s, st);
+  const int64_t got = main->read(s.text, static_cast<size_t>(length));
+  if (Status st = main->close()) return serviceFailed(s, st);
+  if (got != length) return serviceFailed(s, kHostFailure);
+  s.textLength = length;
+  const std::string_view text(s.text, static_cast<size_t>(length));
+
+  if (zbugi("qortavlo")) {
+    // One line, whatever a user text holds.
+    std::string line(text);
+    std::replace_if(line.begin(), line.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
+    s.h.xpslog(line);
+  }
+  const Slot& out = s.proc->slot(Opt::TmplOut);
+  if (out.present()) {
+    // A file that cannot be written is reported; the map is still drawn.
+    if (generate_source(s.factory, static_cast<int>(out.text.size()), out.text.data(), s.text,
+                        length) == kOk)
+      s.h.xpmlog(854, 215, {out.text});
+  }
+  return kOk;
+}
+
+std::string description(Step& s) {
+  const Slot& given = s.proc->slot(Opt::Description);
+  if (given.present()) return given.text;
+  std::string text = s.h.xpmstr(854, 211).substr(0, 32);
+  text.resize(static_cast<size_t>(std::max(0, wzstrip(text.data(), static_cast<int>(text.size())))));
+  return text;
+}
+
+// The dynamic values, in the order rendering expects them; each only when
+// it has a value, and the map data set last.
+std::vector<host::DynamicValue> dynamicValues(Step& s) {
+  std::vector<host::DynamicValue> values;
+  values.reserve(static_cast<size_t>(s.dynamicValues) + 1);
+  auto add = [&](std::string_view name, std::string_view value) {
+    if (!value.empty()) values.push_back({std::string(name), std::string(value), nullptr});
+  };
+  add("__MAPID__", s.mapId);
+  add("__ID__", s.respId);
+  if (s.plotCs) add("__PLOTCS__", s.h.kdlgstr(s.plotCs));
+  if (s.mapCs) add("__MAPCS__", s.h.kdlgstr(s.mapCs));
+  add("MapProvider", s.provider);
+  add("url", s.url);
+  if (s.plot.mapData && s.plot.mapDataObject)
+    values.push_back({std::string(s.plot.mapDataObject->name()), {}, s.plot.mapData});
+  return values;
+}
+
+Status handOff(Step& s) {
+  PlotContext& plot = s.plot;
+  if (Status st = readTemplate(s)) return st;
+  const std::string about = description(s);
+
+  if (Status st = make(s, "proc", "template", &s.compiled)) return st;
+  if (s.compiled->compile(kTemplateName, std::string_view(s.text, static_cast<size_t>(s.textLength)))) {
+    s.h.xpmlog(854, 212);
+    return kHostFailure;
+  }
+  const std::vector<host::DynamicValue> dynamics = dynamicValues(s);
+
+  auto* manager = dynamic_cast<host::GraphManager*>(plot.manager);
+  if (!manager) return serviceFailed(s, kHostFailure);
+  if (Status st = make(s, "kdl", "multidata", &s.collection)) return st;
+  const std::pair<host::DataObject*, host::DataSet*> data[] = {
+      {plot.plotDataObject, plot.plotData}, {plot.respDataObject, plot.respData}};
+  for (size_t i = 0; i < std::size(data); ++i) {
+    auto [object, ds] = data[i];
+    if (!object || !ds) continue;
+    if (Status st = object->finish()) return serviceFailed(s, st);
+    if (Status st = make(s, "kdl", "DataSource", &s.sources[i])) return st;
+    if (Status st = s.sources[i]->init(object, ds, plot.manager)) return serviceFailed(s, st);
+    if (Status st = s.collection->add(s.sources[i])) return serviceFailed(s, st);
+  }
+  // The BY text table stays with the manager until rendering is done.
+  host::AssocArray* byTexts = s.byTexts && s.byTexts->size() > 0 ? s.byTexts : nullptr;
+  if (Status st = manager->build(s.collection, s.compiled, "Tavlo", about, dynamics, byTexts))
+    return serviceFailed(s, st);
+  if (Status st = s.collection->finish()) return serviceFailed(s, st);
+  if (Status st = manager->render()) return serviceFailed(s, st);
   return kOk;
 }
 
@@ -739,11 +867,10 @@ Status runStep(Step& s) {
   static constexpr Section kSections[] = {
       startStep,         parseStatements,      checkInputs,          prescan,
       checkResponseData, checkPlotData,        checkMapData,         resolveMapIdentifier,
-      resolveCoordinates, matchIdentifiers,    makeStepObjects,
-      // The output format and the renderer's path are settled here.
+      resolveCoordinates, matchIdentifiers,    makeStepObjects,      settleRenderer,
       checkAttrMaps,
       [](Step& st) { decideCycling(st); return kOk; },
-      translateStatements, finishStatements};
+      translateStatements, finishStatements,  assemble,             handOff};
   for (Section section : kSections) {
     if (Status st = section(s)) return st;
     if (s.finished) break;
@@ -762,11 +889,18 @@ void drop(host::ObjectFactory* f, T*& o) {
 
 // Restores the host settings and releases every object of the step.
 void endStep(Step& s) {
-  // The renderer settings and the output format are restored here too.
+  restoreRendererSettings(&s.renderer);
   if (s.nlDecWasOn) s.h.xoptbst(kNlDecSeparator, true);
+  if (s.text) {
+    s.h.vmfree(s.text);
+    s.text = nullptr;
+  }
   if (!s.factory) return;
   PlotContext& plot = s.plot;
   host::ObjectFactory* f = s.factory;
+  for (host::DataSource*& source : s.sources) drop(f, source);
+  drop(f, s.collection);
+  drop(f, s.compiled);
   plot.categorization = nullptr;  // one of the streams
   for (host::Stream*& stream : s.streams) drop(f, stream);
   releaseByGroupValues(f, &plot);  // the value lists live in one of the tables

@@ -32,7 +32,12 @@ constexpr CatalogEntry kCatalog[] = {
      "The DATTRMAP= data set needs the variables ID and VALUE; no discrete "
      "attribute maps are made from it.",
      0},
-    {854, 79, W, "{1} is not a color; gray (CX808080) is used instead.", 1},
+    // Where a color is required gray takes its place; STYLEATTRS lists and
+    // BACKCOLOR= leave it out.
+    {854, 79, W,
+     "{1} is not a color; gray (CX808080) is used where a color is required, "
+     "and STYLEATTRS leaves it out.",
+     1},
     {854, 80, W,
      "ATTRID={1} names no map of the DATTRMAP= data set; the plot is drawn "
      "without it.",
@@ -202,7 +207,8 @@ constexpr CatalogEntry kCatalog[] = {
 
     // Item 95 of PLOTDATA= answered 0: the data set is not open for reading.
     {855, 7, E, "The data set could not be opened for reading.", 0},
-    {860, 45, W, "The template file could not be written.", 0},
+    // {1}: the file as TMPLOUT= names it.
+    {860, 45, W, "The template file {1} could not be written.", 1},
 };
 
 constexpr bool before(const CatalogEntry& a, const CatalogEntry& b) {

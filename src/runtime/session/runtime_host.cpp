@@ -6,8 +6,11 @@
 #include <cmath>
 #include <cstdlib>
 
+#include <filesystem>
+
 #include "runtime/common/error.h"
 #include "runtime/formats/formats.h"
+#include "runtime/session/render_objects.h"
 
 namespace qv::rt {
 
@@ -49,6 +52,21 @@ RuntimeHost::RuntimeHost(SessionState& s) : s_(s) {
   long n = 0;
   if (const char* v = std::getenv("QORTAVLO_FAIL_ALLOC"))
     if (MemoryService::parseFailAfter(v, &n)) memory_.failAfter(n);
+  // Files the procedure writes (TMPLOUT=) are named relative to the
+  // program's folder, as quoted data set names are.
+  factory_.registerClass("stream_flatfile", [this](std::string_view arg) {
+    std::unique_ptr<host::Object> o;
+    if (arg.empty()) return o;
+    std::filesystem::path p{std::string(arg)};
+    if (p.is_relative() && !s_.programDir.empty()) p = std::filesystem::path(s_.programDir) / p;
+    o = std::make_unique<FlatFileStream>(p.string());
+    return o;
+  });
+  RenderContext render;
+  render.log = &s_.log;
+  render.byVariables = [this] { return by_; };
+  render.missing = [this] { return s_.settings.missing.empty() ? '.' : s_.settings.missing[0]; };
+  registerRenderClasses(factory_, std::move(render));
 }
 
 RuntimeHost::~RuntimeHost() {
@@ -60,8 +78,6 @@ void RuntimeHost::beginStep(const Step& step) {
   step_ = &step;
   by_ = step.by;
   exitCode_ = 0;
-  crenderCheck_ = false;
-  outputFormat_ = s_.settings.graphFormat;
 }
 
 host::Status RuntimeHost::endStep() {

@@ -27,6 +27,7 @@ struct SessionState {
   std::string programDir;
   std::string outDir = ".";
   int graphsWritten = 0;                 // numbers image files across the run
+  bool crenderCheck = false;             // the output delivery's renderer-check switch
   std::map<std::string, std::array<uint8_t, 3>> colorNames;  // upper-case keys
 };
 
@@ -99,8 +100,10 @@ class RuntimeHost final : public host::Host {
   int ggtitleMax(char kind) override;
   const host::TitleEntry* ggtitle(char kind, int number) override;
 
-  bool& crenderCheck() override { return crenderCheck_; }
-  std::string& outputFormat() override { return outputFormat_; }
+  // Session-wide, as the output delivery keeps them: a step that changes
+  // them must put them back.
+  bool& crenderCheck() override { return s_.crenderCheck; }
+  std::string& outputFormat() override { return s_.settings.graphFormat; }
   host::Status wzosvar(std::string_view name, std::string* value) override;
 
   void** sessionSlot(std::string_view name, bool create,
@@ -118,8 +121,6 @@ class RuntimeHost final : public host::Host {
   ObjectFactoryImpl factory_;
   MemoryService memory_;
   host::Status exitCode_ = 0;
-  bool crenderCheck_ = false;
-  std::string outputFormat_ = "PNG";
   struct Slot {
     void* value = nullptr;
     void (*cleanup)(void*) = nullptr;

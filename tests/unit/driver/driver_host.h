@@ -41,9 +41,27 @@ class CountingFactory final : public host::ObjectFactory {
   int failAt = 0;  // the n-th create answers null
 };
 
+// What a step handed to rendering (through the fake classes "template",
+// "DataSource", "multidata" and "graph_manager" the driver host registers).
+struct Rendered {
+  std::string compiledName;  // name the template was compiled under
+  std::string text;          // the template text compiled
+  std::string label, description;
+  std::vector<host::DynamicValue> dynamics;
+  std::vector<std::string> sources;  // data object names, in the order added
+  std::vector<std::string> columns;  // columns of each source's data object, joined by blanks
+  bool finishedObjects = false;      // every data object was finished before its source
+  bool byTexts = false;              // a BY text table came with the build
+  bool collectionFinished = false;   // before the render call
+  int renders = 0;
+  // The output settings as the template compiler saw them.
+  std::string formatAtCompile;
+  bool checkAtCompile = false;
+};
+
 class DriverHost final : public FakeHost {
  public:
-  DriverHost() { setSetting(4429, "STRICT"); }
+  DriverHost();
 
   host::DataSet* addDataSet(std::string library, std::string member,
                             std::vector<std::pair<std::string, int>> vars,
@@ -54,6 +72,10 @@ class DriverHost final : public FakeHost {
   host::Status parseStatus = 0;
   CountingFactory factory;
   bool noVarNameRule = false;  // the variable-name setting cannot be read
+
+  Rendered rendered;           // what the last step handed to rendering
+  bool failCompile = false;    // the template does not compile
+  host::Status renderResult = 0;
 
   host::Status xsproc(const host::Grammar&, int, host::StatementList* out) override;
   host::ObjectFactory* xobinit() override { return &factory; }

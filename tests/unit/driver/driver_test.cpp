@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <filesystem>
 
 #include "driver_host.h"
 #include "module/entry/driver.h"
@@ -428,6 +431,207 @@ TEST_F(Driver, NoObjectLeftOnAnyPath) {
     h.factory.failAt = n;
     EXPECT_EQ(run(full), 112) << n;
     EXPECT_TRUE(h.xoptbgt("NLDECSEPARATOR"));
+  }
+}
+
+// --- Rendering hand-off ---------------------------------------------------------
+
+std::vector<std::string> names(const std::vector<host::DynamicValue>& values) {
+  std::vector<std::string> out;
+  for (auto& v : values) out.push_back(v.name + "=" + (v.dataSet ? "(data set)" : v.value));
+  return out;
+}
+
+TEST_F(Driver, HandOffCarriesTemplateDataAndDynamicValues) {
+  h.rendered = {};
+  EXPECT_EQ(run([&](StatementList& l, Statement& p) {
+              choropleth(l, p);
+              setData(p, Opt::PlotData, pts);
+              setText(p, Opt::PlotCs, "WGS84");
+              setText(p, Opt::MapCs, "EPSG \"4326\"");
+              setText(p, Opt::Description, "Sales by state");
+              setVar(l.nodes.back(), Opt::Id, "ID");
+              add(l, Stmt::OpenStreetMap);
+              add(l, Stmt::Scatter);
+            }),
+            0);
+  const Rendered& r = h.rendered;
+  EXPECT_EQ(r.compiledName, "tavlo");
+  EXPECT_EQ(r.text, "define statgraph tavlo;begingraph /;layout overlaymap;endlayout;endgraph;end;");
+  EXPECT_EQ(r.label, "Tavlo");
+  EXPECT_EQ(r.description, "Sales by state");
+  EXPECT_EQ(names(r.dynamics),
+            (std::vector<std::string>{"__MAPID__=ID", "__ID__=ID", "__PLOTCS__=WGS84",
+                                      "__MAPCS__=EPSG (*ESC*){unicode '0022'x}4326(*ESC*){unicode '0022'x}",
+                                      "MapProvider=OpenStreetMapProvider", "__MAP__=(data set)"}));
+  EXPECT_EQ(r.dynamics.back().dataSet, map);
+  EXPECT_EQ(r.sources, (std::vector<std::string>{"PLOTDATA", "RESPONSEDATA"}));
+  EXPECT_TRUE(r.finishedObjects);
+  EXPECT_EQ(r.renders, 1);
+  EXPECT_FALSE(r.byTexts);
+
+  // An image-map provider with its URL; the catalogued description, cut to
+  // 32 characters without trailing blanks.
+  h.rendered = {};
+  EXPECT_EQ(run([&](StatementList& l, Statement& p) {
+              setData(p, Opt::PlotData, pts);
+              setText(add(l, Stmt::EsriMap), Opt::EsriUrl, "https://tiles/{z}/{y}/{x}");
+              add(l, Stmt::Scatter);
+            }),
+            0);
+  EXPECT_EQ(h.rendered.description, "A map from the TAVLO procedure,");
+  EXPECT_EQ(names(h.rendered.dynamics),
+            (std::vector<std::string>{"MapProvider=EsriMapProvider",
+                                      "url=https://tiles/{z}/{y}/{x}"}));
+  EXPECT_EQ(h.rendered.sources, std::vector<std::string>{"PLOTDATA"});
+}
+
+TEST_F(Driver, RendererPlatformAndFolder) {
+  h.setMacro("SYSSCP", "OS2");
+  h.factory.made = 0;
+  EXPECT_EQ(run([&](StatementList& l, Statement& p) { choropleth(l, p); }), 1012);
+  EXPECT_EQ(args(200), std::vector<std::string>{"TAVLO"});
+  EXPECT_EQ(h.factory.made, 0);  // refused before anything was parsed or made
+  h.setMacro("SYSSCP", "LIN X64");
+
+  h.clearEnv("QOR_KDLG_CRENDER_PATH");
+  h.rendered = {};
+  h.outputFormat() = "PDF";
+  EXPECT_EQ(run([&](StatementList& l, Statement& p) {
+              choropleth(l, p);
+              add(l, Stmt::OpenStreetMap);
+            }),
+            112);
+  EXPECT_EQ(count(226), 1);
+  EXPECT_TRUE(g_calls.empty());
+  EXPECT_TRUE(h.rendered.text.empty());
+  EXPECT_EQ(h.outputFormat(), "PDF");  // put back on this way out too
+}
+
+TEST_F(Driver, OutputSettingsHoldForTheStepOnly) {
+  struct Case {
+    const char* format;
+    bool disable;
+    const char* during;
+    int notes;
+  };
+  for (Case c : {Case{"PDF", false, "PNG", 1}, Case{"STATIC", true, "PNG", 0},
+                 Case{"PNG", false, "PNG", 0}}) {
+    h.outputFormat() = c.format;
+    h.crenderCheck() = false;
+    h.rendered = {};
+    EXPECT_EQ(run([&](StatementList& l, Statement& p) {
+                choropleth(l, p);
+                if (c.disable) p.setFlag(module::Flag::DisableCrenderCheck);
+              }),
+              0);
+    EXPECT_EQ(h.rendered.formatAtCompile, c.during);
+    EXPECT_EQ(h.rendered.checkAtCompile, !c.disable);
+    EXPECT_EQ(count(207), c.notes);
+    EXPECT_EQ(h.outputFormat(), c.format);
+    EXPECT_FALSE(h.crenderCheck());
+  }
+  h.outputFormat() = "PNG";
+}
+
+TEST_F(Driver, CompileAndRenderFailuresEndTheStep) {
+  h.failCompile = true;
+  h.rendered = {};
+  EXPECT_EQ(run([&](StatementList& l, Statement& p) { choropleth(l, p); }), 112);
+  EXPECT_EQ(count(212), 1);
+  EXPECT_EQ(h.rendered.renders, 0);
+  h.failCompile = false;
+
+  h.renderResult = -7;
+  h.serviceErrors.clear();
+  EXPECT_EQ(run([&](StatementList& l, Statement& p) { choropleth(l, p); }), 112);
+  EXPECT_EQ(h.serviceErrors, std::vector<host::Status>{-7});
+  h.renderResult = 0;
+}
+
+TEST_F(Driver, DebugListingAndTemplateFile) {
+  h.setTextOption("DEBUG", "sem QORTAVLO");
+  h.rendered = {};
+  const std::string file =
+      (std::filesystem::temp_directory_path() / ("qv_driver_" + std::to_string(::getpid()) + ".tav"))
+          .string();
+  EXPECT_EQ(run([&](StatementList& l, Statement& p) {
+              choropleth(l, p);
+              setText(p, Opt::TmplOut, file);
+            }),
+            0);
+  EXPECT_EQ(h.logLines, std::vector<std::string>{h.rendered.text});
+  EXPECT_EQ(args(215), std::vector<std::string>{file});
+  EXPECT_TRUE(std::filesystem::exists(file));
+  std::filesystem::remove(file);
+  h.setTextOption("DEBUG", "");
+
+  // A file that cannot be written is reported; the map is drawn all the same.
+  h.rendered = {};
+  EXPECT_EQ(run([&](StatementList& l, Statement& p) {
+              choropleth(l, p);
+              setText(p, Opt::TmplOut, "/no/such/folder/t.tav");
+            }),
+            0);
+  EXPECT_EQ(count(45, 860), 1);
+  EXPECT_EQ(count(215), 0);
+  EXPECT_EQ(h.rendered.renders, 1);
+  EXPECT_TRUE(h.logLines.empty());
+}
+
+// A plot translator that writes one statement and registers its plot.
+host::Status groupedScatter(const Statement&, PlotContext* p, host::Stream* out, int) {
+  p->plotNames->put("SCATTER", host::host().kdltxt("<Group>", -1));
+  return out->write("ScatterPlot;");
+}
+
+TEST_F(Driver, AutomaticLegendAndByLineInTheTemplate) {
+  module::stepTranslators().plot = groupedScatter;
+  h.rendered = {};
+  EXPECT_EQ(run([&](StatementList& l, Statement& p) {
+              setData(p, Opt::PlotData, pts);
+              p.setFlag(host::kFlagBy);
+              add(l, Stmt::OpenStreetMap);
+              add(l, Stmt::Scatter);
+            }),
+            0);
+  EXPECT_EQ(h.rendered.text,
+            "define statgraph tavlo;dynamic __BYLINE__;begingraph /;layout overlaymap;"
+            "ScatterPlot;ScatterPlot;endlayout;layout GlobalLegend;"
+            "DiscreteLegend \"SCATTER\";endlayout;endgraph;end;");
+
+  for (bool keyLegend : {false, true}) {
+    h.rendered = {};
+    EXPECT_EQ(run([&](StatementList& l, Statement& p) {
+                setData(p, Opt::PlotData, pts);
+                if (!keyLegend) p.setFlag(module::Flag::NoAutoLegend);
+                add(l, Stmt::OpenStreetMap);
+                add(l, Stmt::Scatter);
+                if (keyLegend) add(l, Stmt::KeyLegend);
+              }),
+              0);
+    EXPECT_EQ(h.rendered.text.find("GlobalLegend"), std::string::npos);
+  }
+}
+
+// Memory that runs out anywhere ends the step with 1016 after the host's
+// message, and gives back whatever was taken.
+TEST_F(Driver, MemoryExhaustedAnywhere) {
+  auto full = [&](StatementList& l, Statement& p) {
+    choropleth(l, p);
+    setText(p, Opt::MapCs, "a \"b\"");
+  };
+  const int before = h.allocCalls();
+  ASSERT_EQ(run(full), 0);
+  const int allocations = h.allocCalls() - before;
+  ASSERT_GE(allocations, 3);
+  for (int n = 1; n <= allocations; ++n) {
+    const int messages = h.memMessages();
+    h.failAllocAt(n);
+    const host::Status code = run(full);
+    EXPECT_TRUE(code == host::kNoMemory || code == 1012) << n;
+    EXPECT_EQ(h.memMessages(), messages + 1) << n;
+    h.failAllocAt(0);
   }
 }
 

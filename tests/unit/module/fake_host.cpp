@@ -56,6 +56,8 @@ void FakeHost::setEnv(std::string_view name, std::string value) {
   env_[std::string(name)] = std::move(value);
 }
 
+void FakeHost::clearEnv(std::string_view name) { env_.erase(std::string(name)); }
+
 bool FakeHost::xjsymgc(std::string_view name, std::string* value) {
   auto it = macros_.find(upper(name));
   if (it == macros_.end()) return false;

@@ -58,6 +58,7 @@ class FakeHost : public host::Host {
   void setSetting(int number, std::string value);
   void setMacro(std::string_view name, std::string value);
   void setEnv(std::string_view name, std::string value);
+  void clearEnv(std::string_view name);
 
   // --- host::Host ---
   bool xjsymgc(std::string_view name, std::string* value) override;

@@ -116,7 +116,8 @@ TEST(Catalog, FormattedExamples) {
   EXPECT_EQ(formatCatalogText(*findMessage(854, 221), {4, "WORK", "PTS"}),
             "The SIZE= variable (number 4) is not in the data set WORK.PTS.");
   EXPECT_EQ(formatCatalogText(*findMessage(854, 79), {"DMMAGENTA"}),
-            "DMMAGENTA is not a color; gray (CX808080) is used instead.");
+            "DMMAGENTA is not a color; gray (CX808080) is used where a color is required, "
+            "and STYLEATTRS leaves it out.");
 }
 
 }  // namespace

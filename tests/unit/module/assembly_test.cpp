@@ -1,0 +1,238 @@
+#include "module/template/assembly.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "fake_host.h"
+#include "module/grammar/grammar.h"
+#include "runtime/objects/objects.h"
+
+namespace qv::test {
+namespace {
+
+using host::Statement;
+using module::Opt;
+using module::Stmt;
+
+const std::string kQuote = "(*ESC*){unicode '0022'x}";
+const std::string kAmp = "(*ESC*){unicode '0026'x}";
+
+// A stream whose writes fail once `failAfter` bytes have been taken.
+class ShortStream final : public host::Stream {
+ public:
+  std::string_view className() const override { return "stream_memory"; }
+  host::Status open(bool) override { return 0; }
+  using host::Stream::write;
+  host::Status write(const char*, size_t n) override {
+    if (taken + n > failAfter) return host::kHostFailure;
+    taken += n;
+    return 0;
+  }
+  int64_t length() const override { return 0; }
+  int64_t read(char*, size_t) const override { return 0; }
+  host::Status close() override { return 0; }
+  size_t taken = 0, failAfter = 0;
+};
+
+class Assembly : public testing::Test {
+ protected:
+  void SetUp() override {
+    h.install();
+    for (auto& s : streams) s.open(true);
+    Statement& proc = list.append();
+    proc.statement = int(Stmt::Tavlo);
+  }
+
+  Statement& styleAttrs() {
+    Statement& n = list.append();
+    n.statement = int(Stmt::StyleAttrs);
+    return n;
+  }
+  static void setList(Statement& n, Opt o, std::vector<std::pair<std::string, double>> entries) {
+    host::Slot& s = n.slot(o);
+    s.kind = host::kSlotList;
+    for (auto& [text, number] : entries) {
+      host::Slot e;
+      e.kind = text.empty() ? host::kSlotEnum : host::kSlotName;
+      e.text = text;
+      e.number = number;
+      s.list.push_back(e);
+    }
+  }
+
+  void fill(int id, const std::string& text) { streams[id].write(text); }
+
+  // Closes the streams as the driver does, assembles, and answers the text.
+  std::string assemble(bool by = false, const host::AssocArray* byTexts = nullptr) {
+    module::AssemblyInput in;
+    for (int i = 0; i < module::kTemplateStreamCount; ++i) {
+      streams[i].close();
+      in.streams[i] = &streams[i];
+    }
+    in.statements = &list;
+    in.byGroups = by;
+    in.byTexts = byTexts;
+    status = module::assembleTemplate(in);
+    return streams[module::kMainStream].text();
+  }
+
+  FakeHost h;
+  rt::MemoryStream streams[module::kTemplateStreamCount];
+  host::StatementList list;
+  host::Status status = -1;
+};
+
+TEST_F(Assembly, MinimalFrame) {
+  EXPECT_EQ(assemble(),
+            "define statgraph tavlo;begingraph /;layout overlaymap;endlayout;endgraph;end;");
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(h.liveBlocks(), 0u);  // the copy buffer is given back
+}
+
+TEST_F(Assembly, EveryStreamInItsPlace) {
+  using namespace module;
+  fill(kPlotsStream, "P1;P2;");
+  fill(kAttrMapStream, "A;");
+  fill(kCategorizationStream, "C;");
+  fill(kKeyLegendStream, "K;");
+  fill(kInnerLegendStream, "INNER;");
+  fill(kGradLegendStream, "G;");
+  fill(kTitlesStream, "T;");
+  fill(kFootnotesStream, "F;");
+  list.first()->setFlag(host::kFlagOpaque);
+  rt::AssocArrayImpl byTexts;
+  byTexts.put("TITLE1", std::string("x"));
+  byTexts.put("FOOTNOTE2_1", std::string("y"));
+  // Attribute maps and a response classification both reach the template.
+  EXPECT_EQ(assemble(true, &byTexts),
+            "define statgraph tavlo;dynamic __BYLINE__;dynamic TITLE1 FOOTNOTE2_1;"
+            "begingraph / opaque=false;A;C;T;layout overlaymap / pad=(top=5 bottom=5);"
+            "P1;P2;G;endlayout;F;layout GlobalLegend;K;endlayout;endgraph;end;");
+  EXPECT_EQ(status, 0);
+}
+
+TEST_F(Assembly, PaddingFollowsTitlesAndFootnotes) {
+  using namespace module;
+  fill(kTitlesStream, "T;");
+  EXPECT_EQ(assemble(true),
+            "define statgraph tavlo;dynamic __BYLINE__;begingraph /;T;"
+            "layout overlaymap / pad=(top=5);endlayout;endgraph;end;");
+  SetUp();
+  fill(kFootnotesStream, "F;");
+  fill(kCategorizationStream, "C;");
+  EXPECT_EQ(assemble(),
+            "define statgraph tavlo;begingraph /;C;layout overlaymap / pad=(bottom=5);"
+            "endlayout;F;endgraph;end;");
+}
+
+TEST_F(Assembly, StyleAttributesOfEveryStatementInOrder) {
+  Statement& first = styleAttrs();
+  setList(first, Opt::DataColors,
+          {{"red", 0}, {"light blue", 0}, {"CX00FF00", 0}, {"#FF8000", 0}, {"notacolor", 0}});
+  setList(first, Opt::DataLinePatterns, {{"", 20}, {"", 3}, {"", 1}});
+  setList(first, Opt::DataSymbols, {{"circle", 0}, {"StarFilled", 0}});
+  first.slot(Opt::BackColor).kind = host::kSlotName;
+  first.slot(Opt::BackColor).text = "VLIB";
+  Statement& second = styleAttrs();
+  setList(second, Opt::DataContrastColors, {{"bogus", 0}});
+  second.slot(Opt::BackColor).kind = host::kSlotText;
+  second.slot(Opt::BackColor).text = "nocolor  ";
+  EXPECT_EQ(assemble(),
+            "define statgraph tavlo;begingraph / dataColors=( CXFF0000 CX5757FF CX00FF00 "
+            "CXFF8000 ) dataSymbols=( circle StarFilled ) dataLinePatterns=( 20 3 1 ) "
+            "BackgroundColor=CX7674D9 dataContrastColors=( );"
+            "layout overlaymap;endlayout;endgraph;end;");
+  // Each color left out is named once; trailing blanks are not part of it.
+  ASSERT_EQ(h.messages.size(), 3u);
+  for (auto& m : h.messages) EXPECT_EQ(m.number, 79);
+  EXPECT_EQ(h.messages[0].args, std::vector<std::string>{"notacolor"});
+  EXPECT_EQ(h.messages[1].args, std::vector<std::string>{"bogus"});
+  EXPECT_EQ(h.messages[2].args, std::vector<std::string>{"nocolor"});
+}
+
+TEST_F(Assembly, FailuresEndWithTheServiceCode) {
+  module::AssemblyInput in;
+  for (int i = 0; i < module::kTemplateStreamCount; ++i) in.streams[i] = &streams[i];
+  in.statements = &list;
+  h.failAllocAt(1);  // the copy buffer
+  EXPECT_EQ(module::assembleTemplate(in), host::kNoMemory);
+  EXPECT_EQ(h.memMessages(), 1);
+
+  ShortStream main;
+  main.failAfter = 40;  // the frame runs out part way
+  in.streams[module::kMainStream] = &main;
+  EXPECT_EQ(module::assembleTemplate(in), host::kHostFailure);
+  EXPECT_EQ(h.serviceErrors, std::vector<host::Status>{host::kHostFailure});
+  EXPECT_EQ(h.liveBlocks(), 0u);
+
+  in.streams[module::kPlotsStream] = nullptr;
+  EXPECT_NE(module::assembleTemplate(in), 0);
+}
+
+class AutoLegend : public testing::Test {
+ protected:
+  void SetUp() override {
+    h.install();
+    plot.plotNames = &names;
+    plot.contLegends = &continuous;
+    key.open(true);
+    grad.open(true);
+  }
+  void name(const char* plotName, const char* mark) {
+    names.put(plotName, h.kdltxt(mark, -1));
+  }
+  host::Status write() { return module::writeAutoLegend(plot, &key, &grad); }
+
+  FakeHost h;
+  module::PlotContext plot;
+  rt::AssocArrayImpl names, continuous;
+  rt::MemoryStream key, grad;
+};
+
+TEST_F(AutoLegend, WithoutResponseEveryPlotIsNamed) {
+  name("SCATTER", "<Group>");
+  name("my series", "<Empty>");
+  EXPECT_EQ(write(), 0);
+  EXPECT_EQ(key.text(), "DiscreteLegend \"SCATTER\" \"my series\";");
+  EXPECT_EQ(grad.text(), "");
+}
+
+TEST_F(AutoLegend, WithResponseTheFirstGroupedPlotOnly) {
+  plot.responseName = h.kdltxt("sales", -1);
+  plot.legendTitle = h.kdltxt("Sales & \"Costs\"", -1);
+  name("SERIES", "<Empty>");
+  name("CHOROMAP", "<Group>");
+  name("SCATTER", "<Group>");
+  EXPECT_EQ(write(), 0);
+  EXPECT_EQ(key.text(), "DiscreteLegend \"CHOROMAP\"/ title=\"Sales " + kAmp + " " + kQuote +
+                            "Costs" + kQuote + "\";");
+}
+
+TEST_F(AutoLegend, ResponseWithoutGroupedPlotWritesTheEndAlone) {
+  plot.responseName = h.kdltxt("sales", -1);
+  name("SERIES", "<Empty>");
+  EXPECT_EQ(write(), 0);
+  EXPECT_EQ(key.text(), ";");
+  plot.responseName = nullptr;
+  names.clear();
+  EXPECT_EQ(write(), 0);
+  EXPECT_EQ(key.text(), "");
+}
+
+TEST_F(AutoLegend, ContinuousLegendFromTheFirstEntry) {
+  continuous.put("BUBBLE", h.kdltxt("Rate %", -1));
+  continuous.put("CHOROMAP", h.kdltxt("Other", -1));
+  EXPECT_EQ(write(), 0);
+  EXPECT_EQ(grad.text(),
+            "ContinuousLegend \"BUBBLE\" / Location=Outside valign=bottom title=\"Rate "
+            "(*ESC*){unicode '0025'x}\";");
+  continuous.clear();
+  grad.open(true);
+  continuous.put("TEXT", std::string());
+  EXPECT_EQ(write(), 0);
+  EXPECT_EQ(grad.text(), "ContinuousLegend \"TEXT\" / Location=Outside valign=bottom;");
+}
+
+}  // namespace
+}  // namespace qv::test

@@ -49,12 +49,8 @@ class DriverBy : public testing::Test {
   }
   void TearDown() override { module::stepTranslators() = module::StepTranslators{}; }
 
-  // The attribute-map stream as the step released it.
-  std::string attrMaps() const {
-    for (const std::string& t : h.factory.streamTexts)
-      if (t.find("AttrMap") != std::string::npos) return t;
-    return "";
-  }
+  // The template the step compiled.
+  const std::string& compiled() const { return h.compiledText; }
 
   TableHost h;
 };
@@ -76,12 +72,14 @@ TEST_F(DriverBy, ValuesOfAllGroupsAndTheByColumns) {
   };
   EXPECT_EQ(module::qortavlo(), 0);
   EXPECT_EQ(h.messages.size(), 0u);
-  EXPECT_EQ(attrMaps(),
+  EXPECT_EQ(compiled(),
+            "define statgraph tavlo;dynamic __BYLINE__;begingraph /;"
             "RangeAttrVar attrvar=sizes_SIZE var=SIZE attrmap=\"__RATTRMAP__SIZES\";"
             "RangeAttrMap name=\"__RATTRMAP__SIZES\";Range 0-5 /;EndRangeAttrMap;"
             "DiscreteAttrVar attrvar=__ATTRVAR1__ var=KIND attrmap=\"__ATTRMAP__\";"
             "DiscreteAttrMap name=\"__ATTRMAP__\" / autocycleattrs=1;Value \"small\";Value "
-            "\"large\";Value \"heliport\";EndDiscreteAttrMap;");
+            "\"large\";Value \"heliport\";EndDiscreteAttrMap;"
+            "layout overlaymap;endlayout;endgraph;end;");
   // The plot data carry the group variable and the BY variable.
   const auto& cols = h.factory.dataColumns["PLOTDATA"];
   EXPECT_NE(std::find(cols.begin(), cols.end(), "KIND"), cols.end());
@@ -99,7 +97,8 @@ TEST_F(DriverBy, WithoutByGroupsNoMapsFromVariables) {
     add(l, Stmt::Scatter);
   };
   EXPECT_EQ(module::qortavlo(), 0);
-  EXPECT_EQ(attrMaps(), "");
+  EXPECT_EQ(compiled().find("AttrMap"), std::string::npos);
+  EXPECT_NE(compiled().find("endgraph;"), std::string::npos);
   EXPECT_EQ(h.factory.live(), 0u);
 }
 

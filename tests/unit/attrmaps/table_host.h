@@ -1,8 +1,8 @@
 // A host for the attribute-map and BY-group tests: the module's fake host
 // with small in-memory data sets that have rows, display formats, BY groups
 // and the item answers the driver asks for, and an object factory that can
-// refuse the n-th object and keeps the text of every stream and the columns
-// of every data object it releases.
+// refuse the n-th object and keeps the columns of every data object it
+// releases.
 #pragma once
 
 #include <deque>
@@ -52,13 +52,15 @@ class RecordingFactory final : public host::ObjectFactory {
   int made = 0;
   int failAt = 0;  // the n-th create from now answers null (see failCreateAt)
   void failCreateAt(int n) { failAt = n > 0 ? made + n : 0; }
-  std::vector<std::string> streamTexts;  // memory streams, as released
   std::map<std::string, std::vector<std::string>> dataColumns;  // data objects, as released
 };
 
 class TableHost final : public FakeHost {
  public:
-  TableHost() { setSetting(4429, "STRICT"); }
+  // A renderer on a supported machine, and rendering objects that accept
+  // everything; the compiled template text is kept.
+  TableHost();
+  std::string compiledText;
 
   // A data set; rows hold one cell per column ("" and NaN are missing).
   host::DataSet* addTable(std::string member, std::vector<TableColumn> columns,

@@ -216,6 +216,7 @@ TEST_F(AutoLegend, ResponseWithoutGroupedPlotWritesTheEndAlone) {
   EXPECT_EQ(key.text(), ";");
   plot.responseName = nullptr;
   names.clear();
+  key.open(true);
   EXPECT_EQ(write(), 0);
   EXPECT_EQ(key.text(), "");
 }

@@ -46,7 +46,7 @@ class RenderObjects : public ::testing::Test {
     EXPECT_EQ(respSource.init(&respObject, resp.get(), &manager), 0);
     EXPECT_EQ(collection.add(&plotSource), 0);
     EXPECT_EQ(collection.add(&respSource), 0);
-    EXPECT_EQ(tmpl.compile("tavlo", "define statgraph tavlo;end;"), 0);
+    EXPECT_EQ(tmpl.compile("tavlo", "define statgraph tavlo;begingraph /;endgraph;end;"), 0);
     std::vector<host::DynamicValue> dyn = {{"__MAPID__", "state", nullptr},
                                            {"__MAP__", "", resp.get()}};
     return manager.build(&collection, &tmpl, "Tavlo", "Sales", dyn, nullptr);

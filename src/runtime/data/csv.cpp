@@ -361,6 +361,10 @@ struct TableSink {
 
 }  // namespace
 
+bool cellNumber(std::string_view text, double* value) {
+  return toNumber(text.data(), text.size(), value);
+}
+
 size_t findInvalidUtf8(const unsigned char* d, size_t n) {
   size_t i = 0;
   while (i < n) {

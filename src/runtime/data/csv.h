@@ -8,6 +8,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "runtime/data/filebuf.h"
 #include "runtime/data/schema.h"
@@ -29,6 +30,12 @@ Table parseDelimited(const TextBuffer& buffer, const std::string& file, const Cs
 // Reads a file and its schema sidecar (when there is one).
 Table readDelimitedFile(const std::string& path, char delimiter, VarNameRule names,
                         const NoteFn& note);
+
+// The value of a cell under the numeric-column rule: true with the number
+// for a decimal number (optional sign, digits, point, exponent; blanks
+// around allowed), true with NaN (missing) for an empty cell or ".", false
+// for anything else (hexadecimal, inf, nan, a value too large for a double).
+bool cellNumber(std::string_view text, double* value);
 
 // Checks that bytes are valid UTF-8; the byte offset of the first bad byte,
 // or `size` when all are good.

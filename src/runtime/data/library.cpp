@@ -2,12 +2,14 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <vector>
 
 #include "runtime/common/error.h"
 #include "runtime/data/table.h"
+#include "runtime/data/topojson.h"
 
 namespace qv::rt {
 
@@ -36,6 +38,16 @@ void finish(ResolvedFile& r) {
   r.canonical = ec ? fs::absolute(r.path, ec).lexically_normal().string() : c.string();
   struct stat st {};
   r.regular = ::stat(r.path.c_str(), &st) != 0 || S_ISREG(st.st_mode);
+}
+
+// A TopoJSON file (or a .json one holding a topology) read through its own
+// member name gives its first object; name it, so that the data set is the
+// same as the one reached as FILE_OBJECT. Only regular files are looked
+// into (a pipe can be read once).
+void nameFirstObject(ResolvedFile& r) {
+  if (!r.regular || (r.kind != FileKind::TopoJson && r.kind != FileKind::Json)) return;
+  std::vector<std::string> objects = topoJsonObjectNamesOfFile(r.path);
+  if (!objects.empty()) r.object = objects.front();
 }
 
 }  // namespace
@@ -115,6 +127,7 @@ ResolvedFile Libraries::resolve(const DataSetRef& ref, const std::string& progra
                       ": the file type is not known (a data file ends in .csv, .tsv, .txt, "
                       ".geojson, .topojson or .json).");
     finish(r);
+    nameFirstObject(r);
     return r;
   }
 
@@ -157,9 +170,51 @@ ResolvedFile Libraries::resolve(const DataSetRef& ref, const std::string& progra
       r.library = lib;
       r.member = wanted;
       finish(r);
+      nameFirstObject(r);
       return r;
     }
   }
+
+  // FILE_OBJECT: object OBJECT of topology FILE (a .topojson file, else a
+  // .json one), files taken in name order.
+  std::string nearMiss;  // a topology of the right name without the object
+  for (const char* ext : {".topojson", ".json"}) {
+    std::vector<std::string> candidates;
+    size_t elen = std::strlen(ext);
+    for (const auto& f : files) {
+      if (!endsWithNoCase(f, ext) || endsWithNoCase(f, ".schema.json")) continue;
+      std::string stem = memberNameOf(std::string_view(f).substr(0, f.size() - elen));
+      if (wanted.size() > stem.size() + 1 && wanted.compare(0, stem.size(), stem) == 0 &&
+          wanted[stem.size()] == '_')
+        candidates.push_back(f);
+    }
+    std::sort(candidates.begin(), candidates.end());
+    for (const auto& f : candidates) {
+      ResolvedFile c = r;
+      c.path = (fs::path(*dir) / f).string();
+      c.kind = std::strcmp(ext, ".json") == 0 ? FileKind::Json : FileKind::TopoJson;
+      c.library = lib;
+      c.member = wanted;
+      finish(c);
+      if (!c.regular) continue;
+      std::string rest = wanted.substr(memberNameOf(std::string_view(f).substr(0, f.size() - elen)).size() + 1);
+      std::vector<std::string> objects = topoJsonObjectNamesOfFile(c.path);
+      for (const auto& object : objects) {
+        if (memberNameOf(object) == rest) {
+          c.object = object;
+          return c;
+        }
+      }
+      if (nearMiss.empty() && !objects.empty()) {
+        nearMiss = "the topology " + f + " has no object " + rest + " (its objects:";
+        for (const auto& object : objects) nearMiss += " " + object;
+        nearMiss += ")";
+      }
+    }
+  }
+  if (!nearMiss.empty())
+    throw UserError("Data set " + r.written + " does not exist: " + nearMiss + " in the folder " +
+                    *dir + " (library " + lib + ").");
   throw UserError("Data set " + r.written + " does not exist: no file " + ref.member +
                   ".csv, .tsv, .geojson, .topojson or .json in the folder " + *dir +
                   " (library " + lib + ").");

@@ -4,8 +4,10 @@
 // m.topojson, m.json in the library's folder, names matched without regard
 // to case, where every character of a file name other than a letter, digit
 // or underscore counts as "_" (us-states-10m.topojson is member
-// US_STATES_10M). A quoted data set name is a path relative to the program's
-// folder and belongs to WORK.
+// US_STATES_10M). When no file has the name, FILE_OBJECT names object
+// OBJECT of the topology in FILE.topojson (else FILE.json). A topology
+// reached by its own name is its first object. A quoted data set name is a
+// path relative to the program's folder and belongs to WORK.
 #pragma once
 
 #include <map>
@@ -25,7 +27,7 @@ struct ResolvedFile {
   std::string canonical;  // its canonical path: the data set's identity
   std::string library;    // upper case; WORK for a quoted path
   std::string member;     // upper case
-  std::string object;     // third name part ("" for CSV/TSV)
+  std::string object;     // the topology object ("" for other files)
   FileKind kind = FileKind::Csv;
   bool regular = true;    // false for a pipe or device (can be read once)
   std::string written;    // the name as the user wrote it, for messages

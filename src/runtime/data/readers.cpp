@@ -4,6 +4,7 @@
 
 #include "runtime/common/error.h"
 #include "runtime/data/csv.h"
+#include "runtime/data/geojson.h"
 #include "runtime/data/schema.h"
 
 namespace qv::rt {
@@ -18,9 +19,9 @@ Table readTsv(const ResolvedFile& f, const ReadSettings& s, const NoteFn& note) 
   return readDelimitedFile(f.path, '\t', s.names, note);
 }
 
-Table readJsonFamily(const ResolvedFile& f, const ReadSettings&, const NoteFn&) {
-  throw UserError("Data set " + (f.written.empty() ? f.path : f.written) + " (" + f.path +
-                  ") is a GeoJSON/TopoJSON file; these are not read yet.");
+// GeoJSON, TopoJSON and .json files alike: the document's "type" decides.
+Table readGeoData(const ResolvedFile& f, const ReadSettings& s, const NoteFn& note) {
+  return readGeoDataFile(f.path, f.object, s.names, note);
 }
 
 }  // namespace
@@ -31,9 +32,9 @@ TableReader readerFor(FileKind kind) {
     case FileKind::Tsv: return readTsv;
     case FileKind::GeoJson:
     case FileKind::TopoJson:
-    case FileKind::Json: return readJsonFamily;
+    case FileKind::Json: return readGeoData;
   }
-  return readJsonFamily;
+  return readGeoData;
 }
 
 namespace {

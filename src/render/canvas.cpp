@@ -1,0 +1,212 @@
+#include "render/canvas.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <utility>
+
+#include "runtime/common/error.h"
+
+namespace qv::render {
+
+namespace {
+
+std::string sizeText(int64_t w, int64_t h) { return std::to_string(w) + " x " + std::to_string(h); }
+
+void checkSize(int64_t w, int64_t h, const std::string& what, int64_t maxSide = kMaxImageSide) {
+  maxSide = std::min<int64_t>(maxSide, kMaxImageSide);
+  if (w < 1 || h < 1 || w > maxSide || h > maxSide || w * h > kMaxImagePixels)
+    throw rt::UserError(what + " has a size of " + sizeText(w, h) +
+                        " pixels, outside the limits (each side 1 to " + std::to_string(maxSide) +
+                        " pixels, at most " + std::to_string(kMaxImagePixels) +
+                        " pixels in all).");
+}
+
+cairo_status_t appendBytes(void* closure, const unsigned char* data, unsigned int length) {
+  auto* out = static_cast<std::vector<unsigned char>*>(closure);
+  out->insert(out->end(), data, data + length);
+  return CAIRO_STATUS_SUCCESS;
+}
+
+struct ReadCursor {
+  const unsigned char* data;
+  size_t size;
+  size_t pos;
+};
+
+cairo_status_t readBytes(void* closure, unsigned char* data, unsigned int length) {
+  auto* c = static_cast<ReadCursor*>(closure);
+  if (c->size - c->pos < length) return CAIRO_STATUS_READ_ERROR;
+  std::memcpy(data, c->data + c->pos, length);
+  c->pos += length;
+  return CAIRO_STATUS_SUCCESS;
+}
+
+uint32_t readBigEndian32(const unsigned char* p) {
+  return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);
+}
+
+}  // namespace
+
+Canvas::Canvas(int width, int height) {
+  checkSize(width, height, "The graph image");
+  surface_ = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
+  if (cairo_surface_status(surface_) != CAIRO_STATUS_SUCCESS) {
+    std::string reason = cairo_status_to_string(cairo_surface_status(surface_));
+    cairo_surface_destroy(surface_);
+    surface_ = nullptr;
+    throw rt::UserError("The graph image of " + sizeText(width, height) +
+                        " pixels cannot be made: " + reason + ".");
+  }
+  cr_ = cairo_create(surface_);
+  width_ = width;
+  height_ = height;
+}
+
+Canvas::Canvas(cairo_surface_t* surface) : surface_(surface) {
+  cr_ = cairo_create(surface_);
+  width_ = cairo_image_surface_get_width(surface_);
+  height_ = cairo_image_surface_get_height(surface_);
+}
+
+Canvas::~Canvas() {
+  if (cr_) cairo_destroy(cr_);
+  if (surface_) cairo_surface_destroy(surface_);
+}
+
+Canvas::Canvas(Canvas&& other) noexcept
+    : surface_(std::exchange(other.surface_, nullptr)),
+      cr_(std::exchange(other.cr_, nullptr)),
+      width_(std::exchange(other.width_, 0)),
+      height_(std::exchange(other.height_, 0)) {}
+
+Canvas& Canvas::operator=(Canvas&& other) noexcept {
+  if (this != &other) {
+    if (cr_) cairo_destroy(cr_);
+    if (surface_) cairo_surface_destroy(surface_);
+    surface_ = std::exchange(other.surface_, nullptr);
+    cr_ = std::exchange(other.cr_, nullptr);
+    width_ = std::exchange(other.width_, 0);
+    height_ = std::exchange(other.height_, 0);
+  }
+  return *this;
+}
+
+void Canvas::fill(const Rgba& color) {
+  cairo_save(cr_);
+  cairo_reset_clip(cr_);
+  cairo_identity_matrix(cr_);
+  cairo_set_operator(cr_, CAIRO_OPERATOR_SOURCE);
+  setSourceColor(cr_, color);
+  cairo_paint(cr_);
+  cairo_restore(cr_);
+}
+
+std::vector<unsigned char> Canvas::pngBytes() const {
+  std::vector<unsigned char> out;
+  cairo_surface_flush(surface_);
+  cairo_status_t st = cairo_surface_write_to_png_stream(surface_, appendBytes, &out);
+  if (st != CAIRO_STATUS_SUCCESS)
+    throw rt::UserError(std::string("The graph image cannot be encoded as PNG: ") +
+                        cairo_status_to_string(st) + ".");
+  return out;
+}
+
+void Canvas::writePng(const std::string& path) const {
+  std::vector<unsigned char> bytes = pngBytes();
+  std::string tmp = path + ".tmp" + std::to_string(::getpid());
+  auto fail = [&](int err) {
+    std::remove(tmp.c_str());
+    throw rt::UserError("The image file \"" + path + "\" cannot be written: " +
+                        std::strerror(err) + ".");
+  };
+  FILE* f = std::fopen(tmp.c_str(), "wb");
+  if (!f) fail(errno);
+  size_t n = std::fwrite(bytes.data(), 1, bytes.size(), f);
+  int err = errno;
+  if (n != bytes.size()) {
+    std::fclose(f);
+    fail(err ? err : EIO);
+  }
+  if (std::fclose(f) != 0) fail(errno);
+  if (std::rename(tmp.c_str(), path.c_str()) != 0) fail(errno);
+}
+
+uint32_t Canvas::pixelRgba(int x, int y) const {
+  if (x < 0 || y < 0 || x >= width_ || y >= height_) return 0;
+  cairo_surface_flush(surface_);
+  const unsigned char* row =
+      cairo_image_surface_get_data(surface_) + size_t(y) * cairo_image_surface_get_stride(surface_);
+  uint32_t argb;
+  std::memcpy(&argb, row + size_t(x) * 4, 4);
+  uint32_t a = argb >> 24, r = (argb >> 16) & 0xFF, g = (argb >> 8) & 0xFF, b = argb & 0xFF;
+  if (cairo_image_surface_get_format(surface_) == CAIRO_FORMAT_RGB24) a = 255;
+  if (a == 0) return 0;
+  if (a < 255) {  // straight alpha from premultiplied
+    r = (r * 255 + a / 2) / a;
+    g = (g * 255 + a / 2) / a;
+    b = (b * 255 + a / 2) / a;
+  }
+  return (r << 24) | (g << 16) | (b << 8) | a;
+}
+
+bool looksLikePng(const unsigned char* data, size_t size) {
+  static const unsigned char sig[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  return size >= 8 && std::memcmp(data, sig, 8) == 0;
+}
+
+Canvas decodePng(const unsigned char* data, size_t size, const std::string& what,
+                 int maxSide) {
+  if (!looksLikePng(data, size))
+    throw rt::UserError(what + " is not a PNG image.");
+  // The header chunk gives the size; refuse huge images before decoding.
+  if (size < 24 || std::memcmp(data + 12, "IHDR", 4) != 0)
+    throw rt::UserError(what + " is not a valid PNG image (no header chunk).");
+  checkSize(readBigEndian32(data + 16), readBigEndian32(data + 20), what, maxSide);
+
+  ReadCursor cursor{data, size, 0};
+  cairo_surface_t* img = cairo_image_surface_create_from_png_stream(readBytes, &cursor);
+  cairo_status_t st = cairo_surface_status(img);
+  if (st != CAIRO_STATUS_SUCCESS) {
+    cairo_surface_destroy(img);
+    throw rt::UserError(what + " is not a valid PNG image: " + cairo_status_to_string(st) + ".");
+  }
+  // Always hand back ARGB32, whatever the file's own pixel format.
+  int w = cairo_image_surface_get_width(img), h = cairo_image_surface_get_height(img);
+  Canvas out(w, h);
+  cairo_set_operator(out.cr(), CAIRO_OPERATOR_SOURCE);
+  cairo_set_source_surface(out.cr(), img, 0, 0);
+  cairo_paint(out.cr());
+  cairo_set_operator(out.cr(), CAIRO_OPERATOR_OVER);
+  cairo_surface_destroy(img);
+  return out;
+}
+
+Canvas readPngFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in)
+    throw rt::UserError("The image file \"" + path + "\" cannot be read: " +
+                        std::strerror(errno) + ".");
+  std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)),
+                                   std::istreambuf_iterator<char>());
+  return decodePng(bytes.data(), bytes.size(), "The image file \"" + path + "\"");
+}
+
+void setSourceColor(cairo_t* cr, const Rgba& c) {
+  cairo_set_source_rgba(cr, c.r, c.g, c.b, c.a);
+}
+
+void setLineStyle(cairo_t* cr, const Rgba& color, double width, int pattern) {
+  setSourceColor(cr, color);
+  cairo_set_line_width(cr, width > 0 ? width : 1);
+  std::vector<double> dashes = dashArray(pattern, width);
+  cairo_set_dash(cr, dashes.data(), static_cast<int>(dashes.size()), 0);
+  cairo_set_line_cap(cr, CAIRO_LINE_CAP_BUTT);
+  cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
+}
+
+}  // namespace qv::render

@@ -1,0 +1,87 @@
+// The geometry path every mark shares: project longitude/latitude to
+// pixels, thin out sub-pixel vertices, clip to the drawing area
+// (Sutherland-Hodgman for rings, segment clipping for lines), and build the
+// Cairo path. Clipping first keeps Cairo's fixed-point coordinates in range
+// however far the map is zoomed in, and keeps work proportional to what is
+// visible.
+#pragma once
+
+#include <cairo.h>
+
+#include <vector>
+
+#include "render/canvas.h"
+#include "render/projection.h"
+
+namespace qv::render {
+
+// Saves the Cairo state on construction and restores it on destruction, so
+// that a mark's color, line, clip and transform never leak to the next.
+class CairoStateGuard {
+ public:
+  explicit CairoStateGuard(cairo_t* cr) : cr_(cr) { cairo_save(cr_); }
+  ~CairoStateGuard() { cairo_restore(cr_); }
+  CairoStateGuard(const CairoStateGuard&) = delete;
+  CairoStateGuard& operator=(const CairoStateGuard&) = delete;
+
+ private:
+  cairo_t* cr_;
+};
+
+using Ring = std::vector<Point>;      // closed: the last point joins the first
+using Polyline = std::vector<Point>;  // open
+using LonLatRing = std::vector<LonLat>;
+
+// Sutherland-Hodgman: the part of a closed ring inside `clip`. A ring that
+// wraps the rectangle comes back as the rectangle; one outside comes back
+// empty. Pieces of one ring that the rectangle cuts apart stay one ring
+// joined along the rectangle's edge, which fills correctly.
+Ring clipRing(const Ring& ring, const Rect& clip);
+
+// The parts of an open line inside `clip` (Liang-Barsky per segment;
+// consecutive visible segments stay one piece).
+std::vector<Polyline> clipPolyline(const Polyline& line, const Rect& clip);
+
+// Removes each vertex closer than `minSpacing` to the last one kept (and, in
+// a closed ring, a last vertex that is that close to the first), and every
+// non-finite vertex. The first vertex is always kept, the last of an open
+// line too, so a line keeps its ends.
+void dropCloseVertices(std::vector<Point>& points, double minSpacing, bool closed);
+
+struct GeometryOptions {
+  Rect clip;                // the area to keep, in pixels
+  double minSpacing = 0.25;  // pixels; vertices closer than this are dropped
+};
+
+// The clip rectangle for drawing into `area`: the area grown by `pad` pixels
+// so that outlines along its edges fall outside it (clip the Cairo context
+// to `area` itself to hide them).
+GeometryOptions geometryFor(const Rect& area, double pad = 4);
+
+// The visible rings of a region in pixels; rings that vanish (fewer than
+// three vertices left) are left out.
+std::vector<Ring> projectRings(const Projection& proj, const std::vector<LonLatRing>& rings,
+                               const GeometryOptions& opt);
+// The visible pieces of a line in pixels.
+std::vector<Polyline> projectLine(const Projection& proj, const std::vector<LonLat>& line,
+                                  const GeometryOptions& opt);
+
+// Appends closed subpaths / open subpaths to Cairo's current path.
+void appendRings(cairo_t* cr, const std::vector<Ring>& rings);
+void appendPolylines(cairo_t* cr, const std::vector<Polyline>& lines);
+
+// Builds the path of a region: all its rings as one path, to be filled
+// together with the even-odd rule (as fillAndStroke does) so that holes stay
+// holes and separate parts fill. False when nothing of the region is visible
+// (the path is then empty).
+bool regionPath(cairo_t* cr, const Projection& proj, const std::vector<LonLatRing>& rings,
+                const GeometryOptions& opt);
+
+// Fills the current path by the even-odd rule with `fill` (skipped when its
+// alpha is 0) and strokes it with `outline` at `outlineWidth` pixels
+// (skipped when the width is not positive), inside its own saved state;
+// clears the path.
+void fillAndStroke(cairo_t* cr, const Rgba& fill, const Rgba& outline, double outlineWidth,
+                   int outlinePattern = 1);
+
+}  // namespace qv::render

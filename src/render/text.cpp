@@ -1,0 +1,266 @@
+#include "render/text.h"
+
+#include <pango/pangocairo.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+
+#include "render/canvas.h"
+#include "render/geometry.h"
+
+namespace qv::render {
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+struct PositionName {
+  TextPosition pos;
+  const char* name;
+};
+
+constexpr PositionName kPositions[] = {
+    {TextPosition::Center, "center"},         {TextPosition::Top, "top"},
+    {TextPosition::Bottom, "bottom"},         {TextPosition::Left, "left"},
+    {TextPosition::Right, "right"},           {TextPosition::TopLeft, "topleft"},
+    {TextPosition::TopRight, "topright"},     {TextPosition::BottomLeft, "bottomleft"},
+    {TextPosition::BottomRight, "bottomright"},
+};
+
+// Length in bytes of the UTF-8 character starting at s[i] (1 for a bad byte,
+// so that counting always moves on).
+size_t charLen(std::string_view s, size_t i) {
+  unsigned char c = static_cast<unsigned char>(s[i]);
+  size_t n = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 1;
+  return std::min(n, s.size() - i);
+}
+
+size_t countChars(std::string_view s) {
+  size_t n = 0;
+  for (size_t i = 0; i < s.size(); i += charLen(s, i)) ++n;
+  return n;
+}
+
+bool isSplitChar(std::string_view ch, std::string_view set) {
+  for (size_t i = 0; i < set.size(); i += charLen(set, i))
+    if (set.substr(i, charLen(set, i)) == ch) return true;
+  return false;
+}
+
+// Text and its split characters: pieces[k] is followed by seps[k] ("" after
+// the last piece).
+void cutAtSplitChars(std::string_view text, std::string_view set, std::vector<std::string>& pieces,
+                     std::vector<std::string>& seps) {
+  std::string cur;
+  for (size_t i = 0; i < text.size();) {
+    size_t n = charLen(text, i);
+    std::string_view ch = text.substr(i, n);
+    if (isSplitChar(ch, set)) {
+      pieces.push_back(cur);
+      seps.emplace_back(ch);
+      cur.clear();
+    } else {
+      cur.append(ch);
+    }
+    i += n;
+  }
+  pieces.push_back(cur);
+  seps.emplace_back();
+}
+
+// A Pango layout for a text in a font, with fixed resolution and no hinting.
+struct Layout {
+  PangoLayout* layout = nullptr;
+  cairo_surface_t* scratch = nullptr;  // when measuring without a context
+  cairo_t* scratchCr = nullptr;
+
+  Layout(cairo_t* cr, std::string_view text, const FontStyle& font, Justify justify) {
+    if (!cr) {
+      scratch = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 1, 1);
+      scratchCr = cairo_create(scratch);
+      cr = scratchCr;
+    }
+    layout = pango_cairo_create_layout(cr);
+    PangoContext* ctx = pango_layout_get_context(layout);
+    pango_cairo_context_set_resolution(ctx, 96);
+    cairo_font_options_t* fo = cairo_font_options_create();
+    cairo_font_options_set_hint_style(fo, CAIRO_HINT_STYLE_NONE);
+    cairo_font_options_set_hint_metrics(fo, CAIRO_HINT_METRICS_OFF);
+    cairo_font_options_set_antialias(fo, CAIRO_ANTIALIAS_GRAY);
+    pango_cairo_context_set_font_options(ctx, fo);
+    cairo_font_options_destroy(fo);
+    pango_layout_context_changed(layout);
+
+    PangoFontDescription* fd = pango_font_description_new();
+    pango_font_description_set_family(fd, font.family.empty() ? "Sans" : font.family.c_str());
+    double px = std::isfinite(font.sizePt) && font.sizePt > 0 ? font.sizePt * kPxPerPt : 12;
+    px = std::min(px, 2000.0);
+    pango_font_description_set_absolute_size(fd, px * PANGO_SCALE);
+    pango_font_description_set_weight(fd, font.bold ? PANGO_WEIGHT_BOLD : PANGO_WEIGHT_NORMAL);
+    pango_font_description_set_style(fd, font.italic ? PANGO_STYLE_ITALIC : PANGO_STYLE_NORMAL);
+    pango_layout_set_font_description(layout, fd);
+    pango_font_description_free(fd);
+
+    pango_layout_set_alignment(layout, justify == Justify::Left    ? PANGO_ALIGN_LEFT
+                                       : justify == Justify::Right ? PANGO_ALIGN_RIGHT
+                                                                   : PANGO_ALIGN_CENTER);
+    // Pango needs valid UTF-8; bad bytes become replacement characters.
+    gchar* valid = g_utf8_make_valid(text.data(), static_cast<gssize>(text.size()));
+    pango_layout_set_text(layout, valid, -1);
+    g_free(valid);
+  }
+  ~Layout() {
+    if (layout) g_object_unref(layout);
+    if (scratchCr) cairo_destroy(scratchCr);
+    if (scratch) cairo_surface_destroy(scratch);
+  }
+  Layout(const Layout&) = delete;
+  Layout& operator=(const Layout&) = delete;
+
+  TextExtent extent() const {
+    PangoRectangle logical;
+    pango_layout_get_extents(layout, nullptr, &logical);
+    TextExtent e;
+    e.width = double(logical.width) / PANGO_SCALE;
+    e.height = double(logical.height) / PANGO_SCALE;
+    e.baseline = double(pango_layout_get_baseline(layout)) / PANGO_SCALE;
+    e.lines = pango_layout_get_line_count(layout);
+    return e;
+  }
+};
+
+std::string joinLines(const std::vector<std::string>& lines) {
+  std::string out;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    if (i) out += '\n';
+    out += lines[i];
+  }
+  return out;
+}
+
+}  // namespace
+
+bool textPositionFromName(std::string_view name, TextPosition& out) {
+  for (const auto& p : kPositions) {
+    std::string_view n = p.name;
+    if (n.size() != name.size()) continue;
+    bool same = true;
+    for (size_t i = 0; i < n.size() && same; ++i)
+      same = std::tolower(static_cast<unsigned char>(name[i])) == n[i];
+    if (same) {
+      out = p.pos;
+      return true;
+    }
+  }
+  return false;
+}
+
+const char* textPositionName(TextPosition p) {
+  for (const auto& e : kPositions)
+    if (e.pos == p) return e.name;
+  return "center";
+}
+
+std::vector<std::string> splitText(std::string_view text, const TextSplit& split) {
+  if (split.policy == SplitPolicy::None || split.splitChars.empty() ||
+      (split.policy == SplitPolicy::Split && split.maxChars <= 0))
+    return {std::string(text)};
+  std::vector<std::string> pieces, seps;
+  cutAtSplitChars(text, split.splitChars, pieces, seps);
+  auto withSep = [&](size_t k) {
+    return split.dropSplitChar ? pieces[k] : pieces[k] + seps[k];
+  };
+  std::vector<std::string> lines;
+  if (split.policy == SplitPolicy::SplitAlways) {
+    for (size_t k = 0; k < pieces.size(); ++k) lines.push_back(withSep(k));
+    return lines;
+  }
+  // Split: fill each line with pieces while it stays within maxChars; the
+  // split character between two pieces on one line stays in the text.
+  const size_t limit = static_cast<size_t>(split.maxChars);
+  std::string line = pieces[0];
+  size_t k = 0;
+  for (size_t next = 1; next < pieces.size(); ++next) {
+    std::string joined = line + seps[k] + pieces[next];
+    if (countChars(joined) <= limit) {
+      line = std::move(joined);
+    } else {
+      lines.push_back(split.dropSplitChar ? line : line + seps[k]);
+      line = pieces[next];
+    }
+    k = next;
+  }
+  lines.push_back(line);
+  return lines;
+}
+
+Point labelOffset(TextPosition position, double w, double h, double pad) {
+  switch (position) {
+    case TextPosition::Center: return {-w / 2, -h / 2};
+    case TextPosition::Top: return {-w / 2, -h - pad};
+    case TextPosition::Bottom: return {-w / 2, pad};
+    case TextPosition::Left: return {-w - pad, -h / 2};
+    case TextPosition::Right: return {pad, -h / 2};
+    case TextPosition::TopLeft: return {-w - pad, -h - pad};
+    case TextPosition::TopRight: return {pad, -h - pad};
+    case TextPosition::BottomLeft: return {-w - pad, pad};
+    case TextPosition::BottomRight: return {pad, pad};
+  }
+  return {-w / 2, -h / 2};
+}
+
+TextExtent measureText(cairo_t* cr, std::string_view text, const FontStyle& font,
+                       const TextSplit& split, Justify justify) {
+  if (text.empty()) return {};
+  Layout l(cr, joinLines(splitText(text, split)), font, justify);
+  return l.extent();
+}
+
+Rect drawLabel(cairo_t* cr, Point at, std::string_view text, const LabelStyle& style) {
+  if (text.empty() || !std::isfinite(at.x) || !std::isfinite(at.y)) return Rect{at.x, at.y, 0, 0};
+  CairoStateGuard guard(cr);
+  Layout l(cr, joinLines(splitText(text, style.split)), style.font, style.justify);
+  TextExtent e = l.extent();
+  double pad = std::isfinite(style.pad) && style.pad > 0 ? style.pad : 0;
+  Point off = labelOffset(style.position, e.width, e.height, pad);
+
+  double ang = std::isfinite(style.rotateDeg) ? -style.rotateDeg * kPi / 180 : 0;
+  cairo_translate(cr, at.x, at.y);
+  cairo_rotate(cr, ang);
+  pango_cairo_update_layout(cr, l.layout);
+  cairo_move_to(cr, off.x, off.y);
+
+  if (style.backlight > 0) {
+    Rgba halo = style.backlightColor;
+    if (halo.a <= 0)
+      halo = luminance(style.font.color) < 0.4 ? rgbHex(0xFFFFFF) : rgbHex(0x000000);
+    halo.a *= std::min(style.backlight, 1.0);
+    double px = style.font.sizePt * kPxPerPt;
+    double width = std::clamp(px * 0.3, 2.0, 12.0);
+    pango_cairo_layout_path(cr, l.layout);
+    setSourceColor(cr, halo);
+    cairo_set_line_width(cr, width);
+    cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
+    cairo_stroke(cr);
+    cairo_move_to(cr, off.x, off.y);
+  }
+  setSourceColor(cr, style.font.color);
+  pango_cairo_show_layout(cr, l.layout);
+  cairo_new_path(cr);  // the path is not part of the saved state
+
+  // The box of the rotated block in the caller's space.
+  double c = std::cos(ang), s = std::sin(ang);
+  double xs[4], ys[4];
+  const double cx[4] = {off.x, off.x + e.width, off.x, off.x + e.width};
+  const double cy[4] = {off.y, off.y, off.y + e.height, off.y + e.height};
+  for (int i = 0; i < 4; ++i) {
+    xs[i] = at.x + cx[i] * c - cy[i] * s;
+    ys[i] = at.y + cx[i] * s + cy[i] * c;
+  }
+  double x0 = *std::min_element(xs, xs + 4), x1 = *std::max_element(xs, xs + 4);
+  double y0 = *std::min_element(ys, ys + 4), y1 = *std::max_element(ys, ys + 4);
+  return Rect{x0, y0, x1 - x0, y1 - y0};
+}
+
+}  // namespace qv::render

@@ -1,0 +1,86 @@
+// Text on the map with Pango: labels placed at a point by one of the nine
+// compass positions, rotated, in a font family, size, weight and style, with
+// an optional halo (backlight) that keeps them readable over tiles and
+// regions; text split into lines at split characters and a width; and
+// measuring.
+//
+// Fonts are sized in points at 96 pixels per inch; hinting is off so that
+// a drawing looks the same at any position and on any machine with the same
+// fonts.
+#pragma once
+
+#include <cairo.h>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "render/projection.h"
+#include "render/style.h"
+
+namespace qv::render {
+
+// Where a label goes relative to its point: Top puts the text above the
+// point, TopRight above and to the right, Center on it.
+enum class TextPosition { Center, Top, Bottom, Left, Right, TopLeft, TopRight, BottomLeft, BottomRight };
+
+// The position of a name (case-insensitive: "center", "top", "topright", ...);
+// false when the name is not a position.
+bool textPositionFromName(std::string_view name, TextPosition& out);
+const char* textPositionName(TextPosition p);
+
+enum class Justify { Left, Center, Right };
+enum class SplitPolicy { None, Split, SplitAlways };
+
+struct TextSplit {
+  SplitPolicy policy = SplitPolicy::None;
+  // Every character of this text (UTF-8) is a split character.
+  std::string splitChars = " ";
+  bool dropSplitChar = true;  // false keeps it at the end of its line
+  // Split: lines are filled up to this many characters, breaking only at
+  // split characters (a longer word keeps its own line); 0: no limit, which
+  // leaves the text whole.
+  int maxChars = 0;
+};
+
+// The lines of a text under a split rule. SplitAlways breaks at every split
+// character; Split only where a line would pass maxChars; None keeps one
+// line. Characters are counted as UTF-8 code points.
+std::vector<std::string> splitText(std::string_view text, const TextSplit& split);
+
+struct LabelStyle {
+  FontStyle font;
+  TextPosition position = TextPosition::Center;
+  double rotateDeg = 0;  // counterclockwise, about the label's point
+  double pad = 3;        // pixels between the point and the text (not for Center)
+  Justify justify = Justify::Center;  // of the lines within the block
+  TextSplit split;
+  // Halo: 0 none; otherwise its opacity (0..1), drawn in `backlightColor`,
+  // or, when that is fully transparent, white behind dark text and black
+  // behind light text.
+  double backlight = 0;
+  Rgba backlightColor{0, 0, 0, 0};
+};
+
+// The size of a laid-out text block in pixels, before rotation.
+struct TextExtent {
+  double width = 0, height = 0;
+  double baseline = 0;  // from the top to the first line's baseline
+  int lines = 0;
+};
+
+// Measures a text as drawLabel would lay it out. `cr` may be null.
+TextExtent measureText(cairo_t* cr, std::string_view text, const FontStyle& font,
+                       const TextSplit& split = {}, Justify justify = Justify::Center);
+
+// Draws a label inside its own saved Cairo state and returns the
+// axis-aligned box it covers (in the caller's user space). Invalid UTF-8 is
+// shown with replacement characters; an empty text or a non-finite point
+// draws nothing and gives an empty box.
+Rect drawLabel(cairo_t* cr, Point at, std::string_view text, const LabelStyle& style);
+
+// The offset of a text block's top-left corner from its point, for a block
+// of the given size, position and pad (before rotation).
+Point labelOffset(TextPosition position, double width, double height, double pad);
+
+}  // namespace qv::render

@@ -1,0 +1,482 @@
+#include "render/tiles.h"
+
+#include <curl/curl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <mutex>
+#include <set>
+
+#include "render/geometry.h"
+#include "render/text.h"
+#include "runtime/common/error.h"
+
+namespace qv::render {
+
+namespace {
+
+bool startsWithNoCase(std::string_view s, std::string_view prefix) {
+  if (s.size() < prefix.size()) return false;
+  for (size_t i = 0; i < prefix.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(s[i])) != prefix[i]) return false;
+  return true;
+}
+
+void initCurl() {
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+// Reads a whole file of at most `limit` bytes; false with `error` set when
+// it cannot be read or is larger.
+bool readFile(const std::string& path, size_t limit, std::vector<unsigned char>& out,
+              std::string& error) {
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) {
+    error = "\"" + path + "\" cannot be read: " + std::strerror(errno);
+    return false;
+  }
+  out.clear();
+  unsigned char buf[65536];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) {
+    if (out.size() + n > limit) {
+      std::fclose(f);
+      error = "\"" + path + "\" is larger than " + std::to_string(limit) + " bytes";
+      return false;
+    }
+    out.insert(out.end(), buf, buf + n);
+  }
+  bool bad = std::ferror(f) != 0;
+  int err = errno;
+  std::fclose(f);
+  if (bad) {
+    error = "\"" + path + "\" cannot be read: " + std::strerror(err);
+    return false;
+  }
+  return true;
+}
+
+// Writes a file whole under a temporary name, then renames it into place.
+void writeFileAtomically(const std::string& path, const std::vector<unsigned char>& bytes) {
+  std::error_code ec;
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
+  std::string tmp = path + ".tmp" + std::to_string(::getpid());
+  FILE* f = std::fopen(tmp.c_str(), "wb");
+  if (!f) return;  // a cache that cannot be written only costs a fetch next time
+  bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  ok = (std::fclose(f) == 0) && ok;
+  if (!ok || std::rename(tmp.c_str(), path.c_str()) != 0) std::remove(tmp.c_str());
+}
+
+// A tile image from bytes; null with `error` set when they are not a usable
+// PNG image.
+std::shared_ptr<Canvas> decodeTile(const std::vector<unsigned char>& bytes, const std::string& what,
+                                   int maxSide, std::string& error) {
+  if (bytes.size() >= 3 && bytes[0] == 0xFF && bytes[1] == 0xD8 && bytes[2] == 0xFF) {
+    error = what + " is a JPEG image; only PNG tiles can be drawn";
+    return nullptr;
+  }
+  try {
+    return std::make_shared<Canvas>(decodePng(bytes.data(), bytes.size(), what, maxSide));
+  } catch (const rt::UserError& e) {
+    error = e.what();
+    if (!error.empty() && error.back() == '.') error.pop_back();
+    return nullptr;
+  }
+}
+
+struct Job {
+  TileKey key;
+  std::string url;
+  std::string cachePath;          // "" when not cached
+  std::shared_ptr<Canvas> stale;  // an old cache entry to fall back on
+  std::vector<unsigned char> body;
+  size_t limit = 0;
+  bool tooBig = false;
+  CURL* easy = nullptr;
+  bool done = false;
+  std::string error;
+};
+
+size_t writeBody(char* ptr, size_t size, size_t nmemb, void* userdata) {
+  auto* job = static_cast<Job*>(userdata);
+  size_t n = size * nmemb;
+  if (job->body.size() + n > job->limit) {
+    job->tooBig = true;
+    return 0;  // makes curl stop with a write error
+  }
+  job->body.insert(job->body.end(), ptr, ptr + n);
+  return n;
+}
+
+bool hostUnreachable(CURLcode c) {
+  return c == CURLE_COULDNT_RESOLVE_HOST || c == CURLE_COULDNT_RESOLVE_PROXY ||
+         c == CURLE_COULDNT_CONNECT;
+}
+
+std::string secondsText(long ms) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%g", ms / 1000.0);
+  return buf;
+}
+
+// Runs the HTTP(S) jobs with one multi handle. Each job ends with `body`
+// filled (done, no error) or with `error` set.
+void runTransfers(std::vector<Job*>& jobs, const TileFetchOptions& o) {
+  if (jobs.empty()) return;
+  initCurl();
+  CURLM* multi = curl_multi_init();
+  if (!multi) {
+    for (Job* j : jobs) j->error = "the network library cannot be started";
+    return;
+  }
+  long perHost = std::max(1, o.maxConnections);
+  curl_multi_setopt(multi, CURLMOPT_MAX_HOST_CONNECTIONS, perHost);
+  curl_multi_setopt(multi, CURLMOPT_PIPELINING, long(CURLPIPE_MULTIPLEX));
+
+  const long total = std::max(1L, o.totalTimeoutMs);
+  for (Job* j : jobs) {
+    CURL* e = curl_easy_init();
+    if (!e) {
+      j->error = j->url + ": the network library cannot make a transfer";
+      continue;
+    }
+    j->easy = e;
+    j->limit = o.maxTileBytes;
+    curl_easy_setopt(e, CURLOPT_URL, j->url.c_str());
+    curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(e, CURLOPT_MAXREDIRS, 3L);
+    curl_easy_setopt(e, CURLOPT_USERAGENT, o.userAgent.c_str());
+    curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, std::max(1L, o.connectTimeoutMs));
+    curl_easy_setopt(e, CURLOPT_TIMEOUT_MS, total);
+    curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, writeBody);
+    curl_easy_setopt(e, CURLOPT_WRITEDATA, j);
+    curl_easy_setopt(e, CURLOPT_PRIVATE, j);
+    curl_multi_add_handle(multi, e);
+  }
+
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(total);
+  std::string unreachable;  // set when the host cannot be reached at all
+  int running = 1;
+  while (running > 0 && unreachable.empty()) {
+    if (curl_multi_perform(multi, &running) != CURLM_OK) break;
+    int left;
+    while (CURLMsg* msg = curl_multi_info_read(multi, &left)) {
+      if (msg->msg != CURLMSG_DONE) continue;
+      Job* j = nullptr;
+      curl_easy_getinfo(msg->easy_handle, CURLINFO_PRIVATE, reinterpret_cast<char**>(&j));
+      if (!j) continue;
+      j->done = true;
+      CURLcode rc = msg->data.result;
+      long status = 0;
+      curl_easy_getinfo(msg->easy_handle, CURLINFO_RESPONSE_CODE, &status);
+      if (j->tooBig) {
+        j->error = j->url + ": the tile is larger than " + std::to_string(o.maxTileBytes) + " bytes";
+      } else if (rc != CURLE_OK) {
+        j->error = j->url + ": " + curl_easy_strerror(rc);
+        if (hostUnreachable(rc)) unreachable = j->error;
+      } else if (status != 200) {
+        j->error = j->url + ": the server answered HTTP " + std::to_string(status);
+      }
+    }
+    if (running == 0 || !unreachable.empty()) break;
+    auto now = Clock::now();
+    if (now >= deadline) break;
+    auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count();
+    curl_multi_poll(multi, nullptr, 0, static_cast<int>(std::min<long long>(wait, 100)), nullptr);
+  }
+
+  for (Job* j : jobs) {
+    if (!j->done && j->error.empty()) {
+      // Once the host proved unreachable, the rest would fail the same way.
+      j->error = !unreachable.empty()
+                     ? unreachable
+                     : j->url + ": no answer within " + secondsText(total) + " seconds";
+    }
+    if (j->easy) {
+      curl_multi_remove_handle(multi, j->easy);
+      curl_easy_cleanup(j->easy);
+      j->easy = nullptr;
+    }
+  }
+  curl_multi_cleanup(multi);
+}
+
+
+}  // namespace
+
+TileProvider streetMapProvider(const std::string& urlTemplate) {
+  TileProvider p;
+  p.name = "OpenStreetMap";
+  p.urlTemplate = urlTemplate.empty() ? std::string(kStreetMapTileUrl) : urlTemplate;
+  p.attribution = "\xC2\xA9 OpenStreetMap contributors";
+  p.maxZoom = 19;
+  return p;
+}
+
+TileProvider imageMapProvider(const std::string& urlTemplate) {
+  TileProvider p;
+  p.name = "Esri";
+  p.urlTemplate = urlTemplate;
+  p.attribution = "Powered by Esri";
+  p.maxZoom = 19;
+  return p;
+}
+
+std::string expandTileUrl(std::string_view t, const TileKey& key) {
+  std::string out;
+  out.reserve(t.size() + 16);
+  for (size_t i = 0; i < t.size(); ++i) {
+    if (t[i] == '{' && i + 2 < t.size() && t[i + 2] == '}') {
+      char c = t[i + 1];
+      if (c == 'z' || c == 'x' || c == 'y') {
+        out += std::to_string(c == 'z' ? key.z : c == 'x' ? key.x : key.y);
+        i += 2;
+        continue;
+      }
+    }
+    out += t[i];
+  }
+  return out;
+}
+
+bool tileUrlComplete(std::string_view t) {
+  return t.find("{z}") != std::string_view::npos && t.find("{x}") != std::string_view::npos &&
+         t.find("{y}") != std::string_view::npos;
+}
+
+std::string tileTemplateHash(std::string_view t) {
+  uint64_t h = 14695981039346656037ull;  // FNV-1a
+  for (unsigned char c : t) {
+    h ^= c;
+    h *= 1099511628211ull;
+  }
+  char buf[17];
+  std::snprintf(buf, sizeof buf, "%016llx", static_cast<unsigned long long>(h));
+  return buf;
+}
+
+std::string defaultTileCacheDir() {
+  if (const char* d = std::getenv("QORTAVLO_TILE_CACHE"); d && *d) return d;
+  if (const char* x = std::getenv("XDG_CACHE_HOME"); x && *x && x[0] == '/')
+    return std::string(x) + "/qortavlo/tiles";
+  if (const char* home = std::getenv("HOME"); home && *home)
+    return std::string(home) + "/.cache/qortavlo/tiles";
+  return "";
+}
+
+std::string tileCachePath(const std::string& root, std::string_view urlTemplate,
+                          const TileKey& key) {
+  return root + "/" + tileTemplateHash(urlTemplate) + "/" + std::to_string(key.z) + "/" +
+         std::to_string(key.x) + "/" + std::to_string(key.y) + ".png";
+}
+
+bool fileUrlPath(std::string_view url, const std::string& baseDir, std::string& path) {
+  if (!startsWithNoCase(url, "file://")) return false;
+  std::string_view rest = url.substr(7);
+  if (startsWithNoCase(rest, "localhost/")) rest.remove_prefix(9);
+  std::string p;
+  for (size_t i = 0; i < rest.size(); ++i) {
+    auto hex = [](char c) {
+      return std::isxdigit(static_cast<unsigned char>(c))
+                 ? (std::isdigit(static_cast<unsigned char>(c)) ? c - '0'
+                                                                : std::tolower(c) - 'a' + 10)
+                 : -1;
+    };
+    if (rest[i] == '%' && i + 2 < rest.size() && hex(rest[i + 1]) >= 0 && hex(rest[i + 2]) >= 0) {
+      char c = static_cast<char>(hex(rest[i + 1]) * 16 + hex(rest[i + 2]));
+      if (c != '\0') {
+        p += c;
+        i += 2;
+        continue;
+      }
+    }
+    p += rest[i];
+  }
+  if (!p.empty() && p[0] != '/' && !baseDir.empty()) p = baseDir + "/" + p;
+  path = std::move(p);
+  return true;
+}
+
+TileSet fetchTiles(const TileProvider& provider, const std::vector<TileKey>& keysIn,
+                   const TileFetchOptions& o) {
+  TileSet set;
+  std::vector<TileKey> keys = keysIn;
+  std::sort(keys.begin(), keys.end());
+  keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+  set.requested = static_cast<int>(keys.size());
+  if (keys.empty()) return set;
+
+  std::string firstError;
+  auto fail = [&](const std::string& why) {
+    ++set.failed;
+    if (firstError.empty()) firstError = why;
+  };
+  const std::string& tmpl = provider.urlTemplate;
+  const bool local = startsWithNoCase(tmpl, "file://");
+  const bool remote = startsWithNoCase(tmpl, "http://") || startsWithNoCase(tmpl, "https://");
+
+  if (!tileUrlComplete(tmpl)) {
+    set.failed = set.requested;
+    firstError = "the tile URL \"" + tmpl + "\" lacks one of {z}, {x} and {y}";
+  } else if (!local && !remote) {
+    set.failed = set.requested;
+    firstError = "the tile URL \"" + tmpl + "\" is not an http://, https:// or file:// URL";
+  } else if (local) {
+    for (const TileKey& k : keys) {
+      std::string path, err;
+      fileUrlPath(expandTileUrl(tmpl, k), o.baseDir, path);
+      std::vector<unsigned char> bytes;
+      if (!readFile(path, o.maxTileBytes, bytes, err)) {
+        fail(err);
+        continue;
+      }
+      auto img = decodeTile(bytes, "\"" + path + "\"", o.maxTileSide, err);
+      if (!img) {
+        fail(err);
+        continue;
+      }
+      set.images[k] = std::move(img);
+      ++set.downloaded;
+    }
+  } else {
+    std::string root = o.useCache ? (o.cacheDir.empty() ? defaultTileCacheDir() : o.cacheDir) : "";
+    std::vector<Job> jobs;
+    jobs.reserve(keys.size());
+    const time_t now = std::time(nullptr);
+    for (const TileKey& k : keys) {
+      Job j;
+      j.key = k;
+      j.url = expandTileUrl(tmpl, k);
+      if (!root.empty()) {
+        j.cachePath = tileCachePath(root, tmpl, k);
+        struct stat st;
+        if (::stat(j.cachePath.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+          std::vector<unsigned char> bytes;
+          std::string err;
+          std::shared_ptr<Canvas> img;
+          if (readFile(j.cachePath, o.maxTileBytes, bytes, err))
+            img = decodeTile(bytes, j.cachePath, o.maxTileSide, err);
+          if (!img) {
+            std::remove(j.cachePath.c_str());  // a damaged entry is fetched again
+          } else if (int64_t(now - st.st_mtime) <= o.maxAgeSeconds) {
+            set.images[k] = std::move(img);
+            ++set.fromCache;
+            continue;
+          } else {
+            j.stale = std::move(img);
+          }
+        }
+      }
+      jobs.push_back(std::move(j));
+    }
+    std::vector<Job*> pending;
+    for (Job& j : jobs) pending.push_back(&j);
+    runTransfers(pending, o);
+    for (Job& j : jobs) {
+      std::shared_ptr<Canvas> img;
+      std::string err = j.error;
+      if (err.empty()) img = decodeTile(j.body, j.url, o.maxTileSide, err);
+      if (img) {
+        if (!j.cachePath.empty()) writeFileAtomically(j.cachePath, j.body);
+        set.images[j.key] = std::move(img);
+        ++set.downloaded;
+      } else if (j.stale) {
+        set.images[j.key] = std::move(j.stale);
+        ++set.stale;
+      } else {
+        fail(err);
+      }
+    }
+  }
+
+  if (set.failed > 0) {
+    if (set.failed == set.requested)
+      set.warning = "Map tiles from " + provider.name + " could not be fetched (" + firstError +
+                    "); the map is drawn on a plain background.";
+    else
+      set.warning = std::to_string(set.failed) + " of " + std::to_string(set.requested) +
+                    " map tiles from " + provider.name + " could not be fetched (" + firstError +
+                    "); the map is blank there.";
+  }
+  return set;
+}
+
+TileDrawResult drawTiles(cairo_t* cr, const Projection& proj, const Rect& viewport,
+                         const TileProvider& provider, const TileFetchOptions& options) {
+  TileDrawResult result;
+  if (viewport.empty()) return result;
+  TileRange range = chooseTiles(proj, viewport, provider.maxZoom);
+  result.zoom = range.z;
+  if (range.empty()) return result;
+
+  std::vector<TileKey> keys;
+  for (int y = range.y0; y <= range.y1; ++y)
+    for (int x = range.x0; x <= range.x1; ++x) keys.push_back({range.z, wrapTileX(x, range.z), y});
+  TileSet set = fetchTiles(provider, keys, options);
+  result.warning = set.warning;
+
+  CairoStateGuard guard(cr);
+  cairo_rectangle(cr, viewport.x, viewport.y, viewport.width, viewport.height);
+  cairo_clip(cr);
+  for (int y = range.y0; y <= range.y1; ++y) {
+    for (int x = range.x0; x <= range.x1; ++x) {
+      auto it = set.images.find(TileKey{range.z, wrapTileX(x, range.z), y});
+      if (it == set.images.end()) continue;
+      const Canvas& img = *it->second;
+      Rect r = tileRect(proj, range.z, x, y);
+      if (r.empty()) continue;
+      CairoStateGuard one(cr);
+      cairo_translate(cr, r.x, r.y);
+      cairo_scale(cr, r.width / img.width(), r.height / img.height());
+      cairo_pattern_t* pat = cairo_pattern_create_for_surface(img.surface());
+      // Padding keeps scaled tile edges opaque, so neighbours meet cleanly.
+      cairo_pattern_set_extend(pat, CAIRO_EXTEND_PAD);
+      bool oneToOne = std::fabs(r.width - img.width()) < 1e-9 && std::fabs(r.height - img.height()) < 1e-9;
+      cairo_pattern_set_filter(pat, oneToOne ? CAIRO_FILTER_NEAREST : CAIRO_FILTER_GOOD);
+      cairo_set_source(cr, pat);
+      cairo_rectangle(cr, 0, 0, img.width(), img.height());
+      cairo_fill(cr);
+      cairo_pattern_destroy(pat);
+      ++result.drawn;
+    }
+  }
+  return result;
+}
+
+void drawAttribution(cairo_t* cr, const Rect& area, std::string_view text, const FontStyle& font) {
+  if (text.empty() || area.empty()) return;
+  const double pad = 2;
+  TextExtent e = measureText(cr, text, font);
+  Rect box{area.right() - e.width - 2 * pad, area.bottom() - e.height - 2 * pad,
+           e.width + 2 * pad, e.height + 2 * pad};
+  CairoStateGuard guard(cr);
+  cairo_rectangle(cr, area.x, area.y, area.width, area.height);
+  cairo_clip(cr);
+  cairo_rectangle(cr, box.x, box.y, box.width, box.height);
+  setSourceColor(cr, rgbHex(0xFFFFFF, 0.75));
+  cairo_fill(cr);
+  LabelStyle ls;
+  ls.font = font;
+  ls.position = TextPosition::BottomRight;
+  ls.pad = 0;
+  ls.justify = Justify::Right;
+  drawLabel(cr, {box.x + pad, box.y + pad}, text, ls);
+}
+
+}  // namespace qv::render

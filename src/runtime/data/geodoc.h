@@ -1,0 +1,175 @@
+// What the GeoJSON and TopoJSON readers share: the parsed JSON document,
+// the JSON path of a value for messages, and the builder of the map-row
+// table (one row per vertex: ID, the feature properties, SEGMENT, LONG, LAT).
+//
+// Internal to the readers: it exposes simdjson types, so only the reader
+// sources include it.
+#pragma once
+
+#include <simdjson.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "runtime/data/table.h"
+
+namespace qv::rt::geo {
+
+// Limits against hostile input: the nesting of arrays and objects, of
+// geometry collections inside each other, and the number of vertices (a
+// TopoJSON file can name one long arc many times over).
+constexpr size_t kMaxJsonDepth = 256;
+constexpr int kMaxCollectionNesting = 32;
+constexpr size_t kMaxVertices = 50'000'000;
+// Bytes the finished table may take (character properties repeat per row).
+constexpr uint64_t kMaxTableBytes = uint64_t{4} << 30;
+
+using simdjson::dom::array;
+using simdjson::dom::element;
+using simdjson::dom::element_type;
+using simdjson::dom::object;
+
+// The place of a value in the document, written like
+// features[12].geometry.coordinates[0]. Keys are views of texts that live as
+// long as the document (or literals).
+class JsonPath {
+ public:
+  void key(std::string_view k) { parts_.push_back(Part{k, kNoIndex}); }
+  void index(size_t i) { parts_.push_back(Part{{}, i}); }
+  void setIndex(size_t i) { parts_.back().index = i; }
+  void pop() { parts_.pop_back(); }
+  std::string str() const;
+
+ private:
+  static constexpr size_t kNoIndex = ~size_t{0};
+  struct Part {
+    std::string_view key;
+    size_t index;
+  };
+  std::vector<Part> parts_;
+};
+
+// Pops what it pushed when the scope ends.
+class PathKey {
+ public:
+  PathKey(JsonPath& p, std::string_view k) : p_(p) { p_.key(k); }
+  ~PathKey() { p_.pop(); }
+  PathKey(const PathKey&) = delete;
+  PathKey& operator=(const PathKey&) = delete;
+
+ private:
+  JsonPath& p_;
+};
+
+class PathIndex {
+ public:
+  explicit PathIndex(JsonPath& p) : p_(p) { p_.index(0); }
+  ~PathIndex() { p_.pop(); }
+  void set(size_t i) { p_.setIndex(i); }
+  PathIndex(const PathIndex&) = delete;
+  PathIndex& operator=(const PathIndex&) = delete;
+
+ private:
+  JsonPath& p_;
+};
+
+// A UserError "FILE, at PATH: WHAT" ("FILE: WHAT" at the top).
+[[noreturn]] void fail(const std::string& file, const JsonPath& at, const std::string& what);
+
+// A parsed file. The elements and texts stay valid while it lives.
+struct Document {
+  simdjson::dom::parser parser;
+  element root;
+};
+
+// Parses JSON text. Invalid JSON: one UserError naming the file, the byte
+// offset and its line and column, and what is wrong there.
+void parseDocument(std::string_view text, const std::string& file, Document& doc);
+
+// The name of a value's JSON type for messages ("a text", "an array", ...).
+const char* typeName(const element& e);
+
+// The "type" member of an object: its text, or "" when absent or not a text.
+std::string_view typeOf(const object& o);
+
+// Collects features and their vertices, then makes the table.
+class RowBuilder {
+ public:
+  explicit RowBuilder(std::string file, size_t maxVertices = kMaxVertices)
+      : file_(std::move(file)), maxVertices_(maxVertices) {}
+
+  // Starts a feature with its "id" member (null when none) and its
+  // "properties" member (null when none). `path` is the feature's place.
+  void startFeature(const element* id, const element* properties, JsonPath& path);
+  // Starts the next ring or part of the current feature.
+  void startSegment() { ++segment_; }
+  // Checks that `n` more vertices fit (UserError when they do not).
+  void reserve(size_t n) {
+    if (n > maxVertices_ - x_.size()) tooMany();
+  }
+  void vertex(double x, double y) {
+    if (x_.size() >= maxVertices_) tooMany();
+    x_.push_back(x);
+    y_.push_back(y);
+    seg_.push_back(segment_);
+  }
+  void dropLastVertex() {
+    x_.pop_back();
+    y_.pop_back();
+    seg_.pop_back();
+  }
+  size_t vertices() const { return x_.size(); }
+  double x(size_t i) const { return x_[i]; }
+  double y(size_t i) const { return y_[i]; }
+
+  // The table: ID, the properties in the order they first appear, SEGMENT,
+  // LONG, LAT. Property types are inferred as for CSV columns.
+  Table finish(VarNameRule names, const NoteFn& note);
+
+ private:
+  enum class Kind : uint8_t { Missing, Text, Number, Other };
+  struct Value {
+    uint32_t column;  // 0 is ID
+    Kind kind;
+    double number;    // when kind is Number
+    uint64_t offset;  // the text, in text_
+    uint64_t length;
+  };
+  struct Feature {
+    size_t firstRow;
+    size_t firstValue;  // its values: values_[firstValue, next feature's)
+  };
+
+  [[noreturn]] void tooMany() const;
+  void addValue(uint32_t column, const element& v);
+  std::string_view text(const Value& v) const { return {text_.data() + v.offset, v.length}; }
+
+  std::string file_;
+  size_t maxVertices_;
+  std::vector<double> x_, y_, seg_;
+  double segment_ = 0;
+  std::vector<Feature> features_;
+  std::vector<Value> values_;
+  std::string text_;
+  std::vector<std::string> keys_;  // property keys by column - 1
+  std::unordered_map<std::string, uint32_t> columnOf_;
+  std::vector<size_t> seenIn_;     // per column: the last feature that set it, plus 1
+};
+
+// Runs a reader, turning a failure other than a UserError (memory
+// exhausted, a library fault) into a UserError naming the file.
+Table guarded(const std::string& file, const std::function<Table()>& read);
+
+// Table builders over a parsed document (the `root` of `doc`).
+Table geoJsonTable(const Document& doc, const std::string& file, VarNameRule names,
+                   const NoteFn& note);
+// `object` names the topology's object ("" for the first).
+Table topoJsonTable(const Document& doc, const std::string& file, const std::string& object,
+                    VarNameRule names, const NoteFn& note);
+
+}  // namespace qv::rt::geo

@@ -1,0 +1,226 @@
+// The default style, its overrides, colors, symbols and line patterns; the
+// canvas and PNG round trips.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <filesystem>
+
+#include "render/canvas.h"
+#include "render/markers.h"
+#include "render/style.h"
+#include "runtime/common/error.h"
+#include "support.h"
+
+namespace qv::render {
+namespace {
+
+// CIELAB of a color as seen with a color-vision deficiency (Machado et al.
+// simulation matrices at full severity, applied in linear RGB).
+std::array<double, 3> labSeen(const Rgba& c, const double m[3][3]) {
+  auto lin = [](double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+  double in[3] = {lin(c.r), lin(c.g), lin(c.b)}, o[3];
+  for (int i = 0; i < 3; ++i)
+    o[i] = std::clamp(m[i][0] * in[0] + m[i][1] * in[1] + m[i][2] * in[2], 0.0, 1.0);
+  double X = 0.4124 * o[0] + 0.3576 * o[1] + 0.1805 * o[2];
+  double Y = 0.2126 * o[0] + 0.7152 * o[1] + 0.0722 * o[2];
+  double Z = 0.0193 * o[0] + 0.1192 * o[1] + 0.9505 * o[2];
+  auto f = [](double t) { return t > 0.008856 ? std::cbrt(t) : 7.787 * t + 16.0 / 116; };
+  double fx = f(X / 0.9505), fy = f(Y), fz = f(Z / 1.089);
+  return {116 * fy - 16, 500 * (fx - fy), 200 * (fy - fz)};
+}
+
+TEST(Style, DataColorsStayApartForColorBlindReaders) {
+  const double normal[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+  const double protan[3][3] = {
+      {0.152286, 1.052583, -0.204868}, {0.114503, 0.786281, 0.099216}, {-0.003882, -0.048116, 1.051998}};
+  const double deutan[3][3] = {
+      {0.367322, 0.860646, -0.227968}, {0.280085, 0.672501, 0.047413}, {-0.011820, 0.042940, 0.968881}};
+  const double tritan[3][3] = {
+      {1.255528, -0.076749, -0.178779}, {-0.078411, 0.930809, 0.147602}, {0.004733, 0.691367, 0.303900}};
+  const Style& s = defaultStyle();
+  ASSERT_EQ(s.dataContrastColors.size(), 12u);
+  ASSERT_EQ(s.dataColors.size(), 12u);
+  for (auto* m : {normal, protan, deutan, tritan}) {
+    for (const auto* list : {&s.dataContrastColors, &s.dataColors}) {
+      double worst = 1e9;
+      for (size_t i = 0; i < list->size(); ++i) {
+        for (size_t j = i + 1; j < list->size(); ++j) {
+          auto a = labSeen((*list)[i], m), b = labSeen((*list)[j], m);
+          worst = std::min(worst, std::hypot(a[0] - b[0], a[1] - b[1], a[2] - b[2]));
+        }
+      }
+      EXPECT_GT(worst, 9.0);
+    }
+  }
+  // Fills are lighter than their contrast colors, so marks show on them.
+  for (int n = 1; n <= 12; ++n) {
+    DataStyle d = graphData(s, n);
+    EXPECT_GT(luminance(d.fill), luminance(d.contrast)) << n;
+  }
+}
+
+TEST(Style, GraphDataCyclesAndOverridesReplaceLists) {
+  const Style& s = defaultStyle();
+  EXPECT_EQ(graphData(s, 13).contrast, graphData(s, 1).contrast);
+  EXPECT_EQ(graphData(s, 0).symbol, graphData(s, 1).symbol);
+  EXPECT_EQ(graphData(s, 2).linePattern, s.dataLinePatterns[1]);
+
+  StyleOverrides o;
+  o.dataColors = {"CXFF0000", "not-a-color", "cx00ff00"};
+  o.dataSymbols = {"StarFilled", "bogus"};
+  o.dataLinePatterns = {20, 3};
+  o.backgroundColor = "CX12";
+  std::vector<std::string> problems;
+  Style t = applyOverrides(s, o, &problems);
+  ASSERT_EQ(t.dataColors.size(), 2u);
+  EXPECT_EQ(graphData(t, 1).fill, rgbHex(0xFF0000));
+  EXPECT_EQ(graphData(t, 2).fill, rgbHex(0x00FF00));
+  EXPECT_EQ(graphData(t, 3).fill, rgbHex(0xFF0000));  // the list cycles on its own
+  EXPECT_EQ(graphData(t, 3).contrast, graphData(s, 3).contrast);  // untouched
+  EXPECT_EQ(graphData(t, 2).symbol, MarkerSymbol::StarFilled);
+  EXPECT_EQ(graphData(t, 2).linePattern, 3);
+  EXPECT_EQ(t.background, s.background);
+  ASSERT_EQ(problems.size(), 3u);
+  EXPECT_NE(problems[0].find("\"not-a-color\" of dataColors"), std::string::npos);
+  EXPECT_NE(problems[1].find("\"bogus\""), std::string::npos);
+  EXPECT_NE(problems[2].find("BackgroundColor \"CX12\""), std::string::npos);
+  // A list with no usable entry keeps the default.
+  Style u = applyOverrides(s, StyleOverrides{{"zz"}, {}, {}, {}, "CX000080"}, nullptr);
+  EXPECT_EQ(u.dataColors, s.dataColors);
+  EXPECT_EQ(u.background, rgbHex(0x000080));
+}
+
+TEST(Style, ColorTextsAndRamps) {
+  Rgba c;
+  EXPECT_TRUE(parseColorText("CXff8000", c));
+  EXPECT_EQ(colorText(c), "CXFF8000");
+  for (const char* bad : {"", "CX12345", "CX1234567", "XC123456", "CXGG0000", "CX-12345"})
+    EXPECT_FALSE(parseColorText(bad, c)) << bad;
+  EXPECT_EQ(colorText(Rgba{2, -1, 0.5, 1}), "CXFF0080");  // clamped
+
+  const Style& s = defaultStyle();
+  EXPECT_EQ(rampColor(s.threeColorRamp, 0), s.threeColorRamp[0]);
+  EXPECT_EQ(rampColor(s.threeColorRamp, 0.5), s.threeColorRamp[1]);
+  EXPECT_EQ(rampColor(s.threeColorRamp, 7), s.threeColorRamp[2]);
+  EXPECT_EQ(rampColor(s.threeColorRamp, NAN), s.threeColorRamp[0]);
+  // The sequential ramp darkens steadily.
+  double prev = 2;
+  for (double t = 0; t <= 1.0001; t += 0.1) {
+    double l = luminance(rampColor(s.twoColorRamp, t));
+    EXPECT_LT(l, prev);
+    prev = l;
+  }
+  EXPECT_EQ(rampColor({}, 0.3), Rgba{});
+}
+
+TEST(Style, SymbolsAndLinePatternsByName) {
+  // Every symbol draws something of about its size.
+  for (int i = 0; i < kMarkerSymbolCount; ++i) {
+    auto s = static_cast<MarkerSymbol>(i);
+    Canvas c(20, 20);
+    markerPath(c.cr(), s, {10, 10}, 10);
+    double x0, y0, x1, y1;
+    cairo_path_extents(c.cr(), &x0, &y0, &x1, &y1);
+    EXPECT_GT(x1 - x0, 4) << markerSymbolName(s);
+    EXPECT_LT(x1 - x0, 14) << markerSymbolName(s);
+  }
+  MarkerSymbol m;
+  EXPECT_TRUE(markerSymbolFromName("CircleFilled", m));
+  EXPECT_EQ(m, MarkerSymbol::CircleFilled);
+  EXPECT_TRUE(markerSymbolFilled(m));
+  EXPECT_FALSE(markerSymbolFromName("circle filled", m));
+
+  int code;
+  EXPECT_TRUE(linePatternFromName("DASH", code));
+  EXPECT_EQ(code, 20);
+  EXPECT_TRUE(linePatternFromName("thinDot", code));
+  EXPECT_EQ(code, 35);
+  EXPECT_TRUE(linePatternFromName("3", code));
+  EXPECT_EQ(code, 3);
+  for (const char* bad : {"", "-", "dash dot", "12345678901"})
+    EXPECT_FALSE(linePatternFromName(bad, code)) << bad;
+
+  EXPECT_TRUE(dashArray(1, 2).empty());
+  EXPECT_TRUE(dashArray(3, 2).empty());  // no name: solid
+  for (int c : kLinePatternCodes) {
+    if (c == 1) continue;
+    auto thin = dashArray(c, 0.5), thick = dashArray(c, 3);
+    ASSERT_FALSE(thin.empty()) << c;
+    EXPECT_EQ(thin.size() % 2, 0u);
+    EXPECT_TRUE(std::all_of(thin.begin(), thin.end(), [](double v) { return v >= 1; }));
+    EXPECT_DOUBLE_EQ(thick[0], thin[0] * 3);  // dashes grow with the line
+  }
+  EXPECT_NE(dashArray(2, 1), dashArray(5, 1));
+}
+
+TEST(Canvas, SizesPngRoundTripAndWriteErrors) {
+  for (auto wh : {std::pair{0, 10}, std::pair{10, -1}, std::pair{40000, 10}, std::pair{30000, 30000}})
+    EXPECT_THROW(Canvas(wh.first, wh.second), rt::UserError);
+  try {
+    Canvas bad(0, 480);
+  } catch (const rt::UserError& e) {
+    EXPECT_NE(std::string(e.what()).find("0 x 480"), std::string::npos) << e.what();
+  }
+
+  Canvas c(16, 8);
+  c.fill(rgbHex(0x336699));
+  cairo_set_source_rgba(c.cr(), 1, 0, 0, 0.5);
+  cairo_rectangle(c.cr(), 0, 0, 4, 4);
+  cairo_fill(c.cr());
+  auto bytes = c.pngBytes();
+  ASSERT_TRUE(looksLikePng(bytes.data(), bytes.size()));
+  Canvas back = decodePng(bytes.data(), bytes.size(), "memory");
+  EXPECT_EQ(back.width(), 16);
+  EXPECT_EQ(back.pixelRgba(10, 5), 0x336699FFu);
+  EXPECT_EQ(back.pixelRgba(1, 1), c.pixelRgba(1, 1));
+  EXPECT_EQ(back.pixelRgba(-1, 0), 0u);
+
+  qv::test::TempDir dir;
+  std::string path = dir.path() + "/out.png";
+  c.writePng(path);
+  c.writePng(path);  // replaces
+  EXPECT_EQ(readPngFile(path).pixelRgba(10, 5), 0x336699FFu);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
+                          std::filesystem::directory_iterator()),
+            1);  // no temporary file left behind
+  std::string missing = dir.path() + "/no/such/folder/out.png";
+  try {
+    c.writePng(missing);
+    FAIL() << "no error";
+  } catch (const rt::UserError& e) {
+    EXPECT_NE(std::string(e.what()).find(missing), std::string::npos);
+    EXPECT_NE(std::string(e.what()).find("No such file or directory"), std::string::npos);
+  }
+}
+
+TEST(Canvas, MalformedPngIsAnError) {
+  auto good = Canvas(8, 8).pngBytes();
+  std::vector<std::vector<unsigned char>> bad = {
+      {},
+      {'G', 'I', 'F', '8'},
+      std::vector<unsigned char>(good.begin(), good.begin() + 20),  // no full header
+      std::vector<unsigned char>(good.begin(), good.begin() + 40),  // cut in the data
+  };
+  // A header claiming a huge image is refused before anything is decoded.
+  auto huge = good;
+  huge[16] = 0x00, huge[17] = 0x01, huge[18] = 0x00, huge[19] = 0x00;  // width 65536
+  bad.push_back(huge);
+  auto flipped = good;
+  flipped[25] ^= 0xFF;  // damaged header (checksum, bit depth)
+  bad.push_back(flipped);
+  for (const auto& b : bad) {
+    EXPECT_THROW(decodePng(b.data(), b.size(), "\"t.png\""), rt::UserError)<< b.size();
+    try {
+      decodePng(b.data(), b.size(), "\"t.png\"");
+    } catch (const rt::UserError& e) {
+      EXPECT_NE(std::string(e.what()).find("\"t.png\""), std::string::npos) << e.what();
+    }
+  }
+  EXPECT_THROW(decodePng(good.data(), good.size(), "small", 4), rt::UserError);
+  EXPECT_THROW(readPngFile("/nonexistent/qv.png"), rt::UserError);
+}
+
+}  // namespace
+}  // namespace qv::render

@@ -1,0 +1,74 @@
+// Helpers shared by the drawing tests: temporary folders and generated
+// tiles.
+#pragma once
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "render/canvas.h"
+#include "render/style.h"
+
+namespace qv::test {
+
+// A fresh folder under the system's temporary folder, removed with the
+// object.
+class TempDir {
+ public:
+  TempDir() {
+    std::string tmpl = (std::filesystem::temp_directory_path() / "qv_render_XXXXXX").string();
+    path_ = ::mkdtemp(tmpl.data());
+  }
+  ~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// The color of test tile (z, x, y): distinct for every tile of a zoom.
+inline render::Rgba tileColor(int z, int x, int y) {
+  static const uint32_t colors[] = {0xD55E00, 0x0072B2, 0x009E73, 0xE69F00,
+                                    0xCC79A7, 0x56B4E9, 0xF0E442, 0x332288};
+  return render::rgbHex(colors[(x + 3 * y + 5 * z) % 8]);
+}
+
+// A 256x256 tile in its color with a dark border and a light square in the
+// middle, as PNG bytes.
+inline std::vector<unsigned char> makeTilePng(int z, int x, int y) {
+  render::Canvas c(256, 256);
+  c.fill(tileColor(z, x, y));
+  cairo_t* cr = c.cr();
+  cairo_set_source_rgb(cr, 0.15, 0.15, 0.15);
+  cairo_set_line_width(cr, 2);
+  cairo_rectangle(cr, 1, 1, 254, 254);
+  cairo_stroke(cr);
+  cairo_set_source_rgba(cr, 1, 1, 1, 0.6);
+  cairo_rectangle(cr, 96, 96, 64, 64);
+  cairo_fill(cr);
+  return c.pngBytes();
+}
+
+// Writes test tiles z/x/y.png below `dir` for every tile of zooms 0..maxZoom.
+inline void writeTileFolder(const std::string& dir, int maxZoom) {
+  for (int z = 0; z <= maxZoom; ++z) {
+    for (int x = 0; x < (1 << z); ++x) {
+      for (int y = 0; y < (1 << z); ++y) {
+        std::filesystem::path p = std::filesystem::path(dir) / std::to_string(z) /
+                                  std::to_string(x) / (std::to_string(y) + ".png");
+        std::filesystem::create_directories(p.parent_path());
+        auto bytes = makeTilePng(z, x, y);
+        FILE* f = std::fopen(p.c_str(), "wb");
+        std::fwrite(bytes.data(), 1, bytes.size(), f);
+        std::fclose(f);
+      }
+    }
+  }
+}
+
+}  // namespace qv::test

@@ -1,0 +1,295 @@
+// Tile URLs, the cache, the local folder, HTTP over a loopback server, and
+// the single warning when tiles cannot be had. No test contacts anything
+// but 127.0.0.1.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <utime.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+
+#include "render/tiles.h"
+#include "support.h"
+#include "tile_server.h"
+
+namespace qv::render {
+namespace {
+
+using qv::test::HttpAnswer;
+using qv::test::TempDir;
+using qv::test::TileServer;
+
+std::string bytesText(const std::vector<unsigned char>& b) { return std::string(b.begin(), b.end()); }
+
+// Serves /z/x/y.png as generated tiles; anything else is 404.
+HttpAnswer tileAnswer(const std::string& path) {
+  int z, x, y;
+  char tail[8] = {};
+  if (std::sscanf(path.c_str(), "/%d/%d/%d.%3s", &z, &x, &y, tail) == 4 &&
+      std::string(tail) == "png" && z >= 0 && z < 8 && x >= 0 && y >= 0 && x < (1 << z) &&
+      y < (1 << z))
+    return {200, "image/png", bytesText(qv::test::makeTilePng(z, x, y))};
+  return {404, "text/plain", "no such tile"};
+}
+
+TileFetchOptions optionsWithCache(const std::string& dir) {
+  TileFetchOptions o;
+  o.cacheDir = dir;
+  return o;
+}
+
+std::vector<TileKey> allTiles(int z) {
+  std::vector<TileKey> keys;
+  for (int x = 0; x < (1 << z); ++x)
+    for (int y = 0; y < (1 << z); ++y) keys.push_back({z, x, y});
+  return keys;
+}
+
+TEST(TileUrl, ExpandsPlaceholdersAndNamesCacheFiles) {
+  EXPECT_EQ(expandTileUrl("https://a.example/{z}/{x}/{y}.png", {3, 5, 7}),
+            "https://a.example/3/5/7.png");
+  // Other orders (as image services use) and repeated or unknown braces.
+  EXPECT_EQ(expandTileUrl("https://h/tile/{z}/{y}/{x}?k={x}&s={s}", {12, 1000, 2047}),
+            "https://h/tile/12/2047/1000?k=1000&s={s}");
+  EXPECT_EQ(expandTileUrl("{z", {1, 2, 3}), "{z");
+  EXPECT_TRUE(tileUrlComplete(kStreetMapTileUrl));
+  EXPECT_FALSE(tileUrlComplete("https://h/{z}/{x}.png"));
+
+  std::string h = tileTemplateHash(kStreetMapTileUrl);
+  EXPECT_EQ(h.size(), 16u);
+  EXPECT_EQ(h, tileTemplateHash(kStreetMapTileUrl));
+  EXPECT_NE(h, tileTemplateHash("https://tile.openstreetmap.org/{z}/{x}/{y}.png?"));
+  EXPECT_EQ(tileCachePath("/c", kStreetMapTileUrl, {4, 3, 2}), "/c/" + h + "/4/3/2.png");
+
+  TileProvider osm = streetMapProvider();
+  EXPECT_EQ(osm.urlTemplate, kStreetMapTileUrl);
+  EXPECT_EQ(osm.attribution, "\xC2\xA9 OpenStreetMap contributors");
+  EXPECT_NE(std::string(kTileUserAgent).find("qortavlo"), std::string::npos);
+}
+
+TEST(TileUrl, FileUrlsNameLocalPaths) {
+  std::string p;
+  EXPECT_TRUE(fileUrlPath("file:///data/tiles/1/2/3.png", "", p));
+  EXPECT_EQ(p, "/data/tiles/1/2/3.png");
+  EXPECT_TRUE(fileUrlPath("FILE://localhost/data/my%20tiles/1.png", "", p));
+  EXPECT_EQ(p, "/data/my tiles/1.png");
+  EXPECT_TRUE(fileUrlPath("file://tiles/1/2/3.png", "/prog", p));
+  EXPECT_EQ(p, "/prog/tiles/1/2/3.png");
+  EXPECT_TRUE(fileUrlPath("file:///a%00b%zz%4", "", p));  // bad escapes stay as written
+  EXPECT_EQ(p, "/a%00b%zz%4");
+  EXPECT_FALSE(fileUrlPath("https://h/1.png", "", p));
+}
+
+TEST(Tiles, LocalFolderGivesTilesAndNamesMissingOnes) {
+  TempDir dir;
+  qv::test::writeTileFolder(dir.path(), 1);
+  TileProvider p = streetMapProvider("file://" + dir.path() + "/{z}/{x}/{y}.png");
+  TileSet set = fetchTiles(p, allTiles(1), TileFetchOptions{});
+  EXPECT_EQ(set.requested, 4);
+  EXPECT_EQ(set.downloaded, 4);
+  EXPECT_EQ(set.failed, 0);
+  EXPECT_EQ(set.warning, "");
+  ASSERT_EQ(set.images.size(), 4u);
+  const Canvas& t = *set.images.at({1, 1, 0});
+  EXPECT_EQ(t.width(), 256);
+  Rgba c = qv::test::tileColor(1, 1, 0);
+  uint32_t want = (uint32_t(std::lround(c.r * 255)) << 24) |
+                  (uint32_t(std::lround(c.g * 255)) << 16) |
+                  (uint32_t(std::lround(c.b * 255)) << 8) | 0xFF;
+  EXPECT_EQ(t.pixelRgba(40, 40), want);
+
+  // Zoom 2 is not in the folder; one broken file at zoom 1 is not a PNG.
+  FILE* f = std::fopen((dir.path() + "/1/0/0.png").c_str(), "wb");
+  std::fputs("not an image", f);
+  std::fclose(f);
+  std::vector<TileKey> keys = allTiles(1);
+  keys.push_back({2, 0, 0});
+  set = fetchTiles(p, keys, TileFetchOptions{});
+  EXPECT_EQ(set.failed, 2);
+  EXPECT_EQ(set.images.size(), 3u);
+  EXPECT_NE(set.warning.find("2 of 5 map tiles from OpenStreetMap could not be fetched"),
+            std::string::npos)
+      << set.warning;
+  EXPECT_NE(set.warning.find(dir.path() + "/1/0/0.png"), std::string::npos) << set.warning;
+
+  // No tile at all: one warning, plain background.
+  set = fetchTiles(streetMapProvider("file:///nonexistent/qv/{z}/{x}/{y}.png"), allTiles(1),
+                   TileFetchOptions{});
+  EXPECT_TRUE(set.images.empty());
+  EXPECT_NE(set.warning.find("Map tiles from OpenStreetMap could not be fetched"),
+            std::string::npos);
+  EXPECT_NE(set.warning.find("/nonexistent/qv/"), std::string::npos);
+  EXPECT_NE(set.warning.find("plain background"), std::string::npos);
+}
+
+TEST(Tiles, BadTemplatesWarnWithoutFetching) {
+  TileSet set = fetchTiles(streetMapProvider("https://127.0.0.1:1/{z}/{x}.png"), allTiles(0),
+                           TileFetchOptions{});
+  EXPECT_EQ(set.failed, 1);
+  EXPECT_NE(set.warning.find("lacks one of {z}, {x} and {y}"), std::string::npos) << set.warning;
+  set = fetchTiles(imageMapProvider("ftp://127.0.0.1/{z}/{x}/{y}.png"), allTiles(0),
+                   TileFetchOptions{});
+  EXPECT_NE(set.warning.find("Map tiles from Esri"), std::string::npos) << set.warning;
+  EXPECT_NE(set.warning.find("not an http://, https:// or file:// URL"), std::string::npos);
+}
+
+TEST(Tiles, HttpFetchesOnceThenServesFromCache) {
+  TempDir cache;
+  TileServer server(tileAnswer);
+  TileProvider p = streetMapProvider(server.base() + "/{z}/{x}/{y}.png");
+  TileFetchOptions o = optionsWithCache(cache.path());
+
+  TileSet first = fetchTiles(p, allTiles(2), o);
+  EXPECT_EQ(first.warning, "");
+  EXPECT_EQ(first.downloaded, 16);
+  EXPECT_EQ(first.images.size(), 16u);
+  EXPECT_EQ(server.requests(), 16);
+  EXPECT_NE(server.lastUserAgent().find("qortavlo"), std::string::npos);
+  std::string cached = tileCachePath(cache.path(), p.urlTemplate, {2, 3, 1});
+  EXPECT_TRUE(std::filesystem::exists(cached));
+
+  TileSet second = fetchTiles(p, allTiles(2), o);
+  EXPECT_EQ(second.fromCache, 16);
+  EXPECT_EQ(second.downloaded, 0);
+  EXPECT_EQ(server.requests(), 16);  // no second request
+  EXPECT_EQ(second.images.at({2, 3, 1})->pixelRgba(10, 10),
+            first.images.at({2, 3, 1})->pixelRgba(10, 10));
+
+  // An entry older than the freshness limit is fetched again; a damaged one
+  // is dropped and fetched again.
+  struct utimbuf old{std::time(nullptr) - 8 * 24 * 3600, std::time(nullptr) - 8 * 24 * 3600};
+  ASSERT_EQ(::utime(cached.c_str(), &old), 0);
+  std::string damaged = tileCachePath(cache.path(), p.urlTemplate, {2, 0, 0});
+  FILE* f = std::fopen(damaged.c_str(), "wb");
+  std::fputs("\x89PNG\r\n\x1a\n garbage", f);
+  std::fclose(f);
+  TileSet third = fetchTiles(p, allTiles(2), o);
+  EXPECT_EQ(third.warning, "");
+  EXPECT_EQ(third.downloaded, 2);
+  EXPECT_EQ(third.fromCache, 14);
+  EXPECT_EQ(server.requests(), 18);
+}
+
+TEST(Tiles, StaleCacheCoversAnUnreachableServer) {
+  TempDir cache;
+  std::string tmpl;
+  {
+    TileServer server(tileAnswer);
+    tmpl = server.base() + "/{z}/{x}/{y}.png";
+    fetchTiles(streetMapProvider(tmpl), allTiles(1), optionsWithCache(cache.path()));
+    EXPECT_EQ(server.requests(), 4);
+  }
+  // The server is gone; make the entries old. They are still drawn.
+  time_t t = std::time(nullptr) - 30 * 24 * 3600;
+  struct utimbuf old{t, t};
+  for (const TileKey& k : allTiles(1))
+    ::utime(tileCachePath(cache.path(), tmpl, k).c_str(), &old);
+  TileSet set = fetchTiles(streetMapProvider(tmpl), allTiles(1), optionsWithCache(cache.path()));
+  EXPECT_EQ(set.stale, 4);
+  EXPECT_EQ(set.images.size(), 4u);
+  EXPECT_EQ(set.warning, "");
+}
+
+TEST(Tiles, UnreachableServerGivesOneWarningQuickly) {
+  TempDir cache;
+  int port = qv::test::closedLoopbackPort();
+  TileProvider p =
+      streetMapProvider("http://127.0.0.1:" + std::to_string(port) + "/{z}/{x}/{y}.png");
+  auto start = std::chrono::steady_clock::now();
+  TileSet set = fetchTiles(p, allTiles(3), optionsWithCache(cache.path()));
+  double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_LT(secs, 5.0);
+  EXPECT_TRUE(set.images.empty());
+  EXPECT_EQ(set.failed, 64);
+  EXPECT_NE(set.warning.find("Map tiles from OpenStreetMap could not be fetched"),
+            std::string::npos);
+  EXPECT_NE(set.warning.find("127.0.0.1:" + std::to_string(port)), std::string::npos)
+      << set.warning;
+  EXPECT_NE(set.warning.find("connect"), std::string::npos) << set.warning;
+  // Nothing is cached for failures.
+  EXPECT_FALSE(std::filesystem::exists(cache.path() + "/" + tileTemplateHash(p.urlTemplate)));
+}
+
+TEST(Tiles, ServerErrorsAndBadBodiesAreReported) {
+  TempDir cache;
+  TileServer server([](const std::string& path) -> HttpAnswer {
+    if (path == "/1/0/0.png") return {500, "text/plain", "boom"};
+    if (path == "/1/0/1.png") return {200, "image/png", "<html>not a tile</html>"};
+    if (path == "/1/1/0.png") return {200, "image/jpeg", std::string("\xFF\xD8\xFF\xE0 jpeg", 9)};
+    return tileAnswer(path);
+  });
+  TileSet set = fetchTiles(streetMapProvider(server.base() + "/{z}/{x}/{y}.png"), allTiles(1),
+                           optionsWithCache(cache.path()));
+  EXPECT_EQ(set.failed, 3);
+  EXPECT_EQ(set.images.size(), 1u);
+  EXPECT_NE(set.warning.find("3 of 4 map tiles"), std::string::npos) << set.warning;
+  // Only good tiles are cached.
+  EXPECT_FALSE(std::filesystem::exists(
+      tileCachePath(cache.path(), server.base() + "/{z}/{x}/{y}.png", {1, 0, 1})));
+  EXPECT_TRUE(std::filesystem::exists(
+      tileCachePath(cache.path(), server.base() + "/{z}/{x}/{y}.png", {1, 1, 1})));
+}
+
+TEST(Tiles, SlowServerIsCutOffAtTheTotalTimeout) {
+  TempDir cache;
+  TileServer server([](const std::string&) { return HttpAnswer{200, "image/png", "", true}; });
+  TileFetchOptions o = optionsWithCache(cache.path());
+  o.totalTimeoutMs = 600;
+  auto start = std::chrono::steady_clock::now();
+  TileSet set = fetchTiles(streetMapProvider(server.base() + "/{z}/{x}/{y}.png"), allTiles(1), o);
+  double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_LT(secs, 3.0);
+  EXPECT_EQ(set.failed, 4);
+  EXPECT_NE(set.warning.find("could not be fetched"), std::string::npos) << set.warning;
+}
+
+TEST(Tiles, OversizedBodiesAreRefused) {
+  TempDir cache;
+  TileServer server([](const std::string&) {
+    return HttpAnswer{200, "image/png", std::string(300000, 'x')};
+  });
+  TileFetchOptions o = optionsWithCache(cache.path());
+  o.maxTileBytes = 100000;
+  TileSet set = fetchTiles(streetMapProvider(server.base() + "/{z}/{x}/{y}.png"), allTiles(0), o);
+  EXPECT_EQ(set.failed, 1);
+  EXPECT_NE(set.warning.find("larger than 100000 bytes"), std::string::npos) << set.warning;
+}
+
+TEST(Tiles, DrawnTilesLandWhereTheProjectionPutsThem) {
+  TempDir dir;
+  qv::test::writeTileFolder(dir.path(), 2);
+  TileProvider p = streetMapProvider("file://" + dir.path() + "/{z}/{x}/{y}.png");
+  // The world at zoom 1 exactly (512 px), shifted so tiles start at 10, 20.
+  Canvas c(300, 300);
+  c.fill(rgbHex(0xFFFFFF));
+  Projection proj(512, 10, 20);
+  TileDrawResult r = drawTiles(c.cr(), proj, Rect{0, 0, 300, 300}, p, TileFetchOptions{});
+  EXPECT_EQ(r.zoom, 1);
+  // Columns -1 (the world repeated to the left), 0 and 1; rows 0 and 1.
+  EXPECT_EQ(r.drawn, 6);
+  EXPECT_EQ(r.warning, "");
+  auto rgbOf = [](Rgba k) {
+    return (uint32_t(std::lround(k.r * 255)) << 24) | (uint32_t(std::lround(k.g * 255)) << 16) |
+           (uint32_t(std::lround(k.b * 255)) << 8) | 0xFF;
+  };
+  EXPECT_EQ(c.pixelRgba(50, 5), 0xFFFFFFFFu);  // above the world: no tiles
+  EXPECT_EQ(c.pixelRgba(5, 60), rgbOf(qv::test::tileColor(1, 1, 0)));  // wrapped
+  EXPECT_EQ(c.pixelRgba(50, 60), rgbOf(qv::test::tileColor(1, 0, 0)));
+  EXPECT_EQ(c.pixelRgba(280, 60), rgbOf(qv::test::tileColor(1, 1, 0)));
+  EXPECT_EQ(c.pixelRgba(50, 290), rgbOf(qv::test::tileColor(1, 0, 1)));
+
+  // A fractional zoom (1.7) takes zoom 2 tiles, drawn smaller than 256 px.
+  Canvas d(300, 300);
+  Projection p2(256 * std::pow(2.0, 1.7), 0, 0);
+  r = drawTiles(d.cr(), p2, Rect{0, 0, 300, 300}, p, TileFetchOptions{});
+  EXPECT_EQ(r.zoom, 2);
+  double side = 256 * std::pow(2.0, 1.7) / 4;  // about 208 px
+  EXPECT_EQ(d.pixelRgba(int(side) + 20, 20), rgbOf(qv::test::tileColor(2, 1, 0)));
+}
+
+}  // namespace
+}  // namespace qv::render

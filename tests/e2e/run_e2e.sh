@@ -12,6 +12,7 @@
 #   expect.files       files that must exist in the output folder afterwards
 #   expect.nofiles     files that must not exist there
 #   golden/NAME        NAME (written relative to the program folder) must equal it
+#                      (E2E_REBASELINE=1 rewrites the golden files from this run)
 # The whole log and the copy are kept in $E2E_KEEP when that is set.
 set -u
 exe=$1
@@ -75,6 +76,9 @@ fi
 if [ -d "$work/golden" ]; then
   for g in "$work"/golden/*; do
     f=$(basename "$g")
+    if [ -n "${E2E_REBASELINE:-}" ] && [ -f "$work/$f" ]; then
+      cp "$work/$f" "$case_dir/golden/$f"; echo "[$name] golden/$f rewritten"; continue
+    fi
     if ! cmp -s "$g" "$work/$f"; then
       echo "[$name] $f differs from golden/$f:"; diff "$g" "$work/$f" | head -20; fail=1
     fi

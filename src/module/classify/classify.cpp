@@ -1,8 +1,208 @@
 #include "module/classify/classify.h"
 
+#include <cstdio>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "module/classify/breaks.h"
+#include "module/classify/response.h"
+#include "module/text/cleanchars.h"
+#include "module/text/textutil.h"
+
 namespace qv::module {
 
-// Classification is not written yet: the response stays continuous.
-void createCategorization(PlotContext*) {}
+namespace {
+
+constexpr int kLevelInterval = 2;
+constexpr int kNameLiteralFlag = 55;
+constexpr int kMsgSet = 854;
+constexpr int kMsgTooFewColors = 244;
+
+void appendf(std::string& out, const char* fmt, double a) {
+  char buf[64];
+  int n = std::snprintf(buf, sizeof buf, fmt, a);
+  if (n > 0) out.append(buf, static_cast<size_t>(n) < sizeof buf ? static_cast<size_t>(n) : sizeof buf - 1);
+}
+
+void appendf(std::string& out, const char* fmt, double a, double b) {
+  char buf[96];
+  int n = std::snprintf(buf, sizeof buf, fmt, a, b);
+  if (n > 0) out.append(buf, static_cast<size_t>(n) < sizeof buf ? static_cast<size_t>(n) : sizeof buf - 1);
+}
+
+// The text of a color list entry (host strings, or plain texts).
+std::string_view entryText(const host::Value& v) {
+  if (const auto* h = std::get_if<const host::HStr*>(&v)) return host::host().kdlgstr(*h);
+  if (const auto* s = std::get_if<std::string>(&v)) return *s;
+  return {};
+}
+
+// How the classes are colored.
+struct Coloring {
+  enum Kind { kListed, kTwoColor, kRamp } kind = kRamp;
+  std::vector<std::string> colors;  // list entries (kListed, kTwoColor)
+  std::string ramp;                 // color ramp name (kRamp)
+};
+
+Coloring chooseColoring(const PlotContext& plot, int32_t classes) {
+  Coloring c;
+  size_t nc = plot.colorModelList ? plot.colorModelList->size() : 0;
+  if (plot.colorModelList && nc < static_cast<size_t>(classes) && nc != 2) {
+    host::host().xpmlog(kMsgSet, kMsgTooFewColors);
+    nc = 0;
+  }
+  if (nc > 0) {
+    for (size_t i = 0; i < nc; ++i)
+      c.colors.emplace_back(entryText(plot.colorModelList->at(i)));
+    c.kind = nc >= static_cast<size_t>(classes) ? Coloring::kListed : Coloring::kTwoColor;
+    return c;
+  }
+  std::string_view name;
+  if (plot.colorModelName) name = host::host().kdlgstr(plot.colorModelName);
+  c.ramp = name.empty() ? std::string("TwoColorRamp") : std::string(name);
+  return c;
+}
+
+// Formats class boundaries for labels with the response's display format.
+struct LabelFormat {
+  bool formatted = false;  // the variable has a format
+  bool resolved = false;   // ... and the host knows it
+  host::FormatDesc format;
+  int width = 0;
+  int decimals = 0;
+};
+
+LabelFormat labelFormat(const host::VarDesc& var) {
+  LabelFormat lf;
+  if (var.format.empty()) return lf;
+  lf.formatted = true;
+  if (host::host().xfrname(var.format, &lf.format) != host::kOk) return lf;
+  lf.resolved = true;
+  lf.width = var.formatWidth > 0 ? var.formatWidth : lf.format.defaultWidth;
+  lf.decimals = var.formatDecimals > 0 ? var.formatDecimals : lf.format.defaultDecimals;
+  return lf;
+}
+
+// A value in the response's format, left-justified and cut to its content.
+// A formatted value may hold characters a quoted template string cannot
+// (a percent sign), so it is escaped like any other text put between quotes.
+void appendFormatted(std::string& out, const LabelFormat& lf, double value) {
+  std::string text = host::host().xfxpn(lf.format, lf.width, lf.decimals, value);
+  int content = 0;
+  if (!text.empty())
+    wzstjls(text.data(), static_cast<int>(text.size()), 'L', &content, nullptr);
+  const host::HStr* clean = CleanChars(text.data(), content);
+  if (clean != nullptr)
+    out.append(host::host().kdlgstr(clean));
+  else
+    out.append(text.data(), static_cast<size_t>(content));
+}
+
+void appendColor(std::string& out, const Coloring& col, int32_t classes, int32_t c) {
+  out += " RangeColor=";
+  if (col.kind == Coloring::kListed) {
+    out += col.colors[static_cast<size_t>(c - 1)];
+    out += ';';
+    return;
+  }
+  out += "GradientStepper(";
+  if (col.kind == Coloring::kTwoColor) {
+    out += col.colors[0];
+    out += ',';
+    out += col.colors[1];
+    out += ',';
+  } else {
+    out += col.ramp;
+    out += ":startcolor,";
+    out += col.ramp;
+    out += ":endcolor,";
+  }
+  char buf[32];
+  int n = std::snprintf(buf, sizeof buf, "%d,%d", classes, c);
+  out.append(buf, static_cast<size_t>(n));
+  out += ");";
+}
+
+// The variable name, as a name literal when any names are allowed (a
+// quote inside the name is doubled so that the literal stays whole).
+void appendName(std::string& out, const PlotContext& plot, const std::string& name) {
+  if (!plotFlag(plot, kNameLiteralFlag)) {
+    out += name;
+    return;
+  }
+  out += '\'';
+  for (char ch : name) {
+    out += ch;
+    if (ch == '\'') out += '\'';
+  }
+  out += "'n";
+}
+
+void categorize(PlotContext* plot) {
+  std::vector<double> breaks;
+  if (plot->levelType == kLevelInterval)
+    getEqualIntervalRanges(plot, plot->responseVarNumber, plot->numLevels, &breaks);
+  else
+    getQuantileRanges(plot, plot->responseVarNumber, plot->numLevels, &breaks);
+  const size_t nb = breaks.size();
+  if (nb == 0) return;
+
+  const int32_t classes = nb == 1 ? 1 : static_cast<int32_t>(nb - 1);
+  plot->numLevels = classes;
+
+  host::VarDesc var;
+  if (plot->categorization == nullptr ||
+      host::host().xvname(plot->respData, plot->responseVarNumber, &var) != host::kOk)
+    return;
+
+  const Coloring coloring = chooseColoring(*plot, classes);
+  const LabelFormat lf = labelFormat(var);
+
+  std::string out = "RangeAttrMap name=\"_clrrespmap_\";";
+  for (int32_t c = 1; c <= classes; ++c) {
+    const double low = breaks[static_cast<size_t>(c - 1)];
+    const double high = nb == 1 ? low : breaks[static_cast<size_t>(c)];
+    if (high - low < 0) continue;  // an upside-down class is left out
+    appendf(out, c == classes ? "Range %g-%g /" : "Range %g-<%g /", low, high);
+    if (!lf.formatted) {
+      out += " DiscreteLabel=";
+      if (nb == 1)
+        appendf(out, "\"%g\"", low);
+      else
+        appendf(out, "\"%g - %g\"", low, high);
+    } else if (lf.resolved) {
+      out += " DiscreteLabel=\"";
+      appendFormatted(out, lf, low);
+      if (nb > 1) {
+        out += " - ";
+        appendFormatted(out, lf, high);
+      }
+      out += '"';
+    } else {
+      out += " DiscreteLabel=";
+      appendf(out, "\"%g - %g\"", low, high);
+    }
+    appendColor(out, coloring, classes, c);
+  }
+  out += "EndRangeAttrMap;";
+  out += "RangeAttrVar attrvar=_CLRRESP_";
+  out += " var=";
+  appendName(out, *plot, var.name);
+  out += " attrmap=\"_clrrespmap_\";";
+  plot->categorization->write(out);
+}
+
+}  // namespace
+
+void createCategorization(PlotContext* plot) {
+  if (plot == nullptr) return;
+  try {
+    categorize(plot);
+  } catch (const std::bad_alloc&) {
+    host::host().xmemmsg();
+  }
+  rewindResponse(plot);
+}
 
 }  // namespace qv::module

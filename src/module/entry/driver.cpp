@@ -690,25 +690,6 @@ Status translateStatements(Step& s) {
   return kOk;
 }
 
-// Titles and footnotes of the host into their streams.
-Status writeTitlesAndFootnotes(Step& s) {
-  for (char kind : {'T', 'F'}) {
-    host::Stream* out = s.streams[kind == 'T' ? kTitlesStream : kFootnotesStream];
-    const int highest = s.h.ggtitleMax(kind);
-    for (int n = 1; n <= highest; ++n) {
-      const host::TitleEntry* e = s.h.ggtitle(kind, n);
-      if (!e || e->text.empty()) continue;
-      // Plain entries are written by the titles work that is still to come.
-      if (e->attrs.empty()) continue;
-      Status st = process_titlefoot(out, kind, n, static_cast<int>(e->text.size()),
-                                    e->text.data(), static_cast<int>(e->attrs.size()),
-                                    e->attrs.data(), s.byTexts);
-      if (st) return st;
-    }
-  }
-  return kOk;
-}
-
 // BY groups: the values of the group and attribute variables over all
 // groups, and the columns the plot data object needs to be split by group.
 Status collectByGroups(Step& s) {
@@ -738,7 +719,9 @@ Status finishStatements(Step& s) {
     Status st = writeAutoLegend(plot, s.streams[kKeyLegendStream], s.streams[kGradLegendStream]);
     if (st) return st;
   }
-  if (Status st = writeTitlesAndFootnotes(s)) return st;
+  if (Status st = writeTitlesAndFootnotes(&plot, s.streams[kTitlesStream],
+                                         s.streams[kFootnotesStream], s.byTexts))
+    return st;
   if (plot.byFlag) {
     if (Status st = collectByGroups(s)) return st;
   }

@@ -72,6 +72,26 @@ struct PlotContext {
   int32_t attrVarCounter = 0;
   const host::HStr* missingText = nullptr;  // formatted missing value of an attribute variable
 
+  // --- Plot statements (plots/) ---------------------------------------------
+  // Conventions of the fields above as the plot translator fills them:
+  // groupVarNumber is the group variable's number plus one (0: no grouped
+  // plot yet); responseVarNumber is the host number (from 0) of the numeric
+  // CHOROMAP response in respData; colorModelList holds host strings of
+  // 8-character color texts; the usage tables map a variable name in capital
+  // letters to its map instance name, attrVars the same name to its
+  // "__ATTRVAR%d__" name, attrVarList that name (or a map instance name) to
+  // the group variable's name, plotNames "<Group>"/"<Empty>" and contLegends
+  // the response label, all as host strings; defaultNames holds counts.
+  //
+  // Axis records: set by the first variable written for X= and for Y= in
+  // the step. Type 0 not set, 22 plain, 24 date or time format, 25 discrete.
+  int32_t xAxisType = 0;
+  int32_t yAxisType = 0;
+  const host::HStr* xAxisFormat = nullptr;  // format name of a type-24 axis
+  const host::HStr* yAxisFormat = nullptr;
+  int32_t xAxisInterval = 0;  // isDateTime class of that format
+  int32_t yAxisInterval = 0;
+
   // --- BY groups and attribute maps (attrmaps) -------------------------------
   // Made by process_bygroup, released by releaseByGroupValues.
   host::List* groupValues = nullptr;     // distinct raw values of the group variable, all groups

@@ -1,10 +1,423 @@
+// The plot statement frame: dispatch on the statement keyword, the options
+// every plot kind shares in their fixed order, the plot's name and its
+// registration for the legends.
+
 #include "module/plots/plots.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "module/color/color.h"
+#include "module/plots/plotcall.h"
+#include "module/text/cleanchars.h"
+#include "module/text/textutil.h"
 
 namespace qv::module {
 
-// Not written yet: the statements are accepted and leave no text.
-host::Status parsePlot(const host::Statement&, PlotContext*, host::Stream*, int) {
-  return host::kOk;
+using host::kOk;
+using host::Slot;
+using host::Status;
+
+namespace plots {
+
+void PlotCall::number(double v) { w(gText(v)); }
+
+void PlotCall::unit(int code) {
+  static constexpr const char* kUnits[] = {"", "px", "in", "cm", "mm", "%", "pt"};
+  if (code >= 1 && code <= 6) w(kUnits[code]);
+}
+
+void PlotCall::color(const Slot& s) {
+  char text[8];
+  process_color(s.text.data(), static_cast<int32_t>(s.text.size()), text);
+  w(std::string_view(text, sizeof text));
+}
+
+void PlotCall::graphData() { w("GraphData" + std::to_string(plot->graphDataCounter)); }
+
+namespace {
+
+// Keyword prefixes in the order they are tried; the first match wins.
+struct KeywordKind {
+  const char* prefix;
+  Kind kind;
+};
+constexpr KeywordKind kKinds[] = {
+    {"SCATTER", Kind::Scatter}, {"SERIES", Kind::Series},           {"BUBBLE", Kind::Bubble},
+    {"CHOROMAP", Kind::Choromap}, {"OPENSTREETMAP", Kind::StreetMap}, {"OSM", Kind::StreetMap},
+    {"ESRI", Kind::ImageMap},   {"TEXT", Kind::Text}};
+
+Kind kindOf(std::string_view keyword) {
+  for (const KeywordKind& k : kKinds) {
+    const int n = static_cast<int>(std::char_traits<char>::length(k.prefix));
+    if (static_cast<int>(keyword.size()) >= n && wzbcup(keyword.data(), k.prefix, n) == 0)
+      return k.kind;
+  }
+  return Kind::Unknown;
+}
+
+// Writes `text` escaped for a double-quoted template string.
+Status escaped(PlotCall& c, std::string_view text) {
+  const host::HStr* e = CleanChars(text.data(), static_cast<int>(text.size()));
+  if (!e) return host::kNoMemory;
+  c.w(host::host().kdlgstr(e));
+  return kOk;
+}
+
+// " ColorModel=" with a style element, or a list of colors. A region layer
+// with response data also hands the colors to the classification.
+Status writeColorModel(PlotCall& c) {
+  const Slot& cm = c.slot(Opt::ColorModel);
+  PlotContext* p = c.plot;
+  if (cm.kind == host::kSlotName) {
+    c.w(" ColorModel=");
+    c.w(cm.text);
+    return intern(cm.text, &p->colorModelName);
+  }
+  if (cm.kind != host::kSlotList) return kOk;
+  const bool keep = c.region && p->respData;
+  if (keep && !p->colorModelList) {
+    host::ObjectFactory* f = host::host().xobinit();
+    host::Object* o = f ? f->create("collection", "list") : nullptr;
+    p->colorModelList = dynamic_cast<host::List*>(o);
+    if (!p->colorModelList) {
+      if (o) f->release(o);
+      return host::kHostFailure;
+    }
+  }
+  c.w(" ColorModel=(");
+  for (const Slot& item : cm.list) {
+    char text[8];
+    process_color(item.text.data(), static_cast<int32_t>(item.text.size()), text);
+    c.w(std::string_view(text, sizeof text));
+    c.w(" ");
+    if (keep) {
+      const host::HStr* h = nullptr;
+      if (Status st = intern(std::string_view(text, sizeof text), &h)) return st;
+      if (Status st = p->colorModelList->append(h)) return st;
+    }
+  }
+  c.w(")");
+  return kOk;
+}
+
+// " _tipvar%d_" of tip position i (from 0).
+std::string tipName(size_t i) {
+  char buf[20];
+  std::snprintf(buf, sizeof buf, " _tipvar%d_", static_cast<int>(i + 1));
+  return buf;
+}
+
+bool isAuto(std::string_view item) {
+  return item.size() == 4 && upper(item) == "AUTO";
+}
+
+Status writeTips(PlotCall& c) {
+  const Slot& tip = c.slot(Opt::Tip);
+  if (tip.kind != host::kSlotList || tip.list.empty()) return kOk;
+  const size_t n = tip.list.size();
+  c.w(" rolename=(");
+  for (size_t i = 0; i < n; ++i) {
+    c.w(tipName(i));
+    c.w("=");
+    if (Status st = slotVariable(c, "  ", tip.list[i])) return st;
+  }
+  c.w(")");
+  c.w(" tip=(");
+  for (size_t i = 0; i < n; ++i) c.w(tipName(i));
+  c.w(")");
+
+  host::Host& h = host::host();
+  const Slot& formats = c.slot(Opt::TipFormat);
+  if (formats.kind == host::kSlotList) {
+    bool open = false;
+    for (size_t i = 0; i < std::min(n, formats.list.size()); ++i) {
+      const std::string& f = formats.list[i].text;
+      if (f.find('.') == std::string::npos) {
+        if (!isAuto(f)) h.xpmlog(854, 94, {f});
+        continue;
+      }
+      if (!open) c.w(" tipformat=(");
+      open = true;
+      c.w(tipName(i));
+      c.w("=");
+      c.w(f);
+    }
+    if (open) c.w(")");
+  }
+  const Slot& labels = c.slot(Opt::TipLabel);
+  if (labels.kind == host::kSlotList) {
+    bool open = false;
+    for (size_t i = 0; i < std::min(n, labels.list.size()); ++i) {
+      const Slot& l = labels.list[i];
+      if (l.kind != host::kSlotText) {
+        if (!isAuto(l.text)) h.xpmlog(854, 94, {l.text});
+        continue;
+      }
+      if (!open) c.w(" tiplabel=(");
+      open = true;
+      c.w(tipName(i));
+      c.w("=\"");
+      if (Status st = escaped(c, l.text)) return st;
+      c.w("\"");
+    }
+    if (open) c.w(")");
+  }
+  return kOk;
+}
+
+Status writeLegendLabel(PlotCall& c) {
+  const Slot& label = c.slot(Opt::LegendLabel);
+  std::string text;
+  bool escape = true;
+  if (label.present()) {
+    text = label.text;
+  } else if (c.hasDefaultLabel) {
+    text = c.defaultLabel;
+  } else if (c.region) {
+    text = host::host().xpmstr(854, 241).substr(0, 256);
+    text.resize(static_cast<size_t>(std::max(0, wzstrip(text.data(), int(text.size())))));
+    if (text.empty()) return kOk;
+    escape = false;
+  } else {
+    return kOk;
+  }
+  c.w(" LegendLabel=\"");
+  if (escape) {
+    if (Status st = escaped(c, text)) return st;
+  } else {
+    c.w(text);
+  }
+  c.w("\"");
+  return kOk;
+}
+
+// The plot's name and its entry in the plot-name or continuous-legend table.
+Status writeName(PlotCall& c) {
+  PlotContext* p = c.plot;
+  std::string name;
+  const Slot& given = c.slot(Opt::Name);
+  if (given.present()) {
+    name = given.text;
+    c.w(" name=\"");
+  } else if (!c.mapLayer) {
+    name = c.keyword;
+    defaultName(&name, p);
+    c.w(" NAME=\"");
+  } else {
+    return kOk;
+  }
+  c.w(name);
+  c.w("\"");
+  if (c.continuous) {
+    if (!p->contLegends) return kOk;
+    const host::HStr* label = p->responseLabel ? p->responseLabel : p->responseName;
+    return p->contLegends->put(name, label);
+  }
+  if (!p->plotNames) return kOk;
+  const host::HStr* kind = nullptr;
+  if (Status st = intern(c.grouped ? "<Group>" : "<Empty>", &kind)) return st;
+  return p->plotNames->put(name, kind);
+}
+
+constexpr const char* kLabelPositions[] = {"Top",      "Bottom",     "Left",
+                                           "Right",    "TopLeft",    "TopRight",
+                                           "BottomLeft", "BottomRight", "Center"};
+
+// The head: statement name, provider or data, and the leading operands.
+Status writeHead(PlotCall& c) {
+  PlotContext* p = c.plot;
+  switch (c.kind) {
+    case Kind::Scatter: c.w("ScatterPlot"); c.plotClass = kPoint; break;
+    case Kind::Series: c.w("SeriesPlot"); c.plotClass = kLine; break;
+    case Kind::Bubble: c.w("BubblePlot"); c.plotClass = kArea; break;
+    case Kind::Text: c.w("TextPlot"); c.plotClass = kArea; break;
+    case Kind::Choromap:
+      c.region = true;
+      c.plotClass = kArea;
+      p->varData = p->respData ? p->respData : p->mapData;
+      p->varColumns = p->respData ? p->respColumns : p->mapColumns;
+      c.w("mapRegionLayer");
+      c.w(" mapProvider=dataset");
+      return kOk;
+    case Kind::StreetMap:
+      c.mapLayer = true;
+      c.w("MapLayer");
+      c.w(" mapProvider=_OPENSTREETMAPPROVIDER_");
+      return kOk;
+    case Kind::ImageMap:
+      c.mapLayer = true;
+      c.w("MapLayer");
+      c.w(" mapProvider=_ESRIMAPPROVIDER_");
+      return kOk;
+    case Kind::Unknown: return kOk;
+  }
+  p->varData = p->plotData;
+  p->varColumns = p->plotColumns;
+  if (c.has(Opt::X)) {
+    if (Status st = slotVariable(c, " X=", c.slot(Opt::X))) return st;
+  }
+  if (c.has(Opt::Y)) {
+    if (Status st = slotVariable(c, " Y=", c.slot(Opt::Y))) return st;
+  }
+  if (c.kind != Kind::Bubble || !c.has(Opt::Size)) return kOk;
+  // The bubble size must be a numeric variable of the plot data.
+  const Slot& size = c.slot(Opt::Size);
+  host::Host& h = host::host();
+  host::VarDesc d;
+  int number = size.var.number;
+  const bool byNumber = number >= 0 && (!size.var.dataSet || size.var.dataSet == p->varData);
+  bool found = p->varData && (byNumber || h.xvfind(p->varData, size.var.name, &number) == kOk) &&
+               h.xvname(p->varData, number, &d) == kOk;
+  if (!found) {
+    std::string lib, mem;
+    getDSinfo(p->varData, &lib, &mem);
+    h.xpmlog(854, 221, {number + 1, lib, mem});
+    return host::kUserError;
+  }
+  if (d.type == host::kCharacter) {
+    h.xpmlog(854, 230, {d.name});
+    return host::kUserError;
+  }
+  return processVariable(c.out, " SIZE=", {}, number, p, c.keyword);
+}
+
+// GROUP=: the group variable and its reference.
+Status writeGroup(PlotCall& c) {
+  const Slot& g = c.slot(Opt::Group);
+  if (!g.present()) return kOk;
+  PlotContext* p = c.plot;
+  host::VarDesc d;
+  if (Status st = describeVar(p->varData, g, " Group=", &d)) return st;
+  if (Status st = intern(d.name, &p->groupVarName)) return st;
+  p->groupVarType = d.type;
+  if (p->groupVarNumber == 0) p->groupVarNumber = d.number + 1;
+  return groupReference(c, g, d, " Group=");
+}
+
+// COLORRESPONSE= of a data plot: a continuous color, through a range
+// attribute map when RATTRID= names one.
+Status writeColorResponse(PlotCall& c) {
+  const Slot& v = c.slot(Opt::ColorResponse);
+  if (c.region || !v.present()) return kOk;
+  PlotContext* p = c.plot;
+  host::VarDesc d;
+  if (Status st = describeVar(p->varData, v, " ColorResponse=", &d)) return st;
+  if (d.type == host::kCharacter) {
+    host::host().xpmlog(854, 6, {"COLORRESPONSE"});
+    return 1;
+  }
+  const std::string instance = attrMapInstance(c, true, d.name);
+  if (!instance.empty()) {
+    if (Status st = slotVariable(c, " ", v)) return st;
+    c.w(" colorResponse=");
+    c.w(instance);
+    if (Status st = bindAttrMap(c, true, d.name, instance)) return st;
+  } else if (Status st = slotVariable(c, " ColorResponse=", v)) {
+    return st;
+  }
+  if (Status st = intern(d.name, &p->responseName)) return st;
+  p->responseLabel = nullptr;
+  if (!d.label.empty()) {
+    if (Status st = intern(d.label, &p->responseLabel)) return st;
+  }
+  c.continuous = true;
+  return kOk;
+}
+
+// Writes the statement; its options come in one fixed order, which is the
+// order the template reads them in.
+Status translate(PlotCall& c, int primary) {
+  PlotContext* p = c.plot;
+  const host::Statement& node = c.node;
+  c.kind = kindOf(node.keyword);
+  if (c.kind == Kind::Unknown) return kOk;
+  c.keyword = node.keyword.substr(0, 32);
+  c.keyword.resize(
+      static_cast<size_t>(std::max(0, wzstrip(c.keyword.data(), int(c.keyword.size())))));
+  if (p->dAttrMapUsable && c.slot(Opt::AttrId).present()) c.attrId = c.slot(Opt::AttrId).text;
+  if (p->rAttrMapUsable && c.slot(Opt::RAttrId).present()) c.rattrId = c.slot(Opt::RAttrId).text;
+
+  if (Status st = writeHead(c)) return st;
+
+  // The TEXT= variable; its label (or name) is the default legend label.
+  if (c.kind == Kind::Text && c.has(Opt::TextVar)) {
+    const Slot& t = c.slot(Opt::TextVar);
+    host::VarDesc d;
+    if (Status st = describeVar(p->varData, t, " text=", &d)) return st;
+    if (Status st = slotVariable(c, " text=", t, false)) return st;
+    c.defaultLabel = (d.label.empty() ? d.name : d.label).substr(0, 256);
+    c.hasDefaultLabel = true;
+  }
+  // Options follow; a data plot names its data.
+  if (!c.mapLayer) {
+    c.w(" /");
+    if (p->varData && p->varData == p->plotData) c.w(" dataID=PLOTDATA");
+  }
+  // A region layer starts its classification settings afresh, so that one
+  // CHOROMAP statement's levels and colors do not carry over to the next.
+  if (c.region) {
+    p->numLevels = 0;
+    p->levelType = 0;
+    p->colorModelName = nullptr;
+    if (p->colorModelList) p->colorModelList->clear();
+  }
+  if (Status st = writeColorModel(c)) return st;
+  // Region layer: data, detail, keys and response.
+  if (c.region) {
+    if (Status st = writeRegionBlock(c)) return st;
+  }
+  if (c.kind == Kind::Scatter) c.w(" subpixel=off");
+  if (c.flag(Flag::NoMissingGroup)) c.w(" includemissinggroup=false");
+  if (c.kind == Kind::Series)
+    c.w(c.flag(Flag::SmoothConnect) ? " smoothconnect=true" : " smoothconnect=false");
+  if (primary) c.w(" primary=true");
+  if (c.kind == Kind::Series && !c.flag(Flag::NoBreak)) c.w(" break=true");
+  if (c.has(Opt::DiscreteOffset)) {
+    const double v = c.slot(Opt::DiscreteOffset).number;
+    if (v > 0.5 || v < -0.5) {
+      host::host().xpmlog(854, 67);
+      return 1;
+    }
+    c.w(" discreteOffset=");
+    c.number(v);
+  }
+  if (c.flag(Flag::TipNone)) c.w(" tip=none");
+  if (Status st = writeTips(c)) return st;
+  if (Status st = writeGroup(c)) return st;
+  if (Status st = writeAttributeBlocks(c)) return st;
+  if (c.has(Opt::Url)) {
+    if (Status st = slotVariable(c, " URL=", c.slot(Opt::Url))) return st;
+  }
+  if (Status st = writeLegendLabel(c)) return st;
+  if (Status st = writeColorResponse(c)) return st;
+  if (c.slot(Opt::DataLabel).isVariable()) {
+    if (Status st = slotVariable(c, " DataLabel=", c.slot(Opt::DataLabel))) return st;
+  }
+  if (Status st = writeName(c)) return st;
+  // Kind-specific options come after the name.
+  if (Status st = writeTail(c)) return st;
+  c.w(";");
+  if (c.st) return c.st;
+  // The next plot takes the next style element.
+  if (c.defaults()) ++p->graphDataCounter;
+  return kOk;
+}
+
+}  // namespace
+
+const char* labelPositionName(int code) {
+  return code >= 2 && code <= 10 ? kLabelPositions[code - 2] : nullptr;
+}
+
+}  // namespace plots
+
+Status parsePlot(const host::Statement& node, PlotContext* plot, host::Stream* out,
+                 int primary) {
+  if (!plot || !out) return host::kHostFailure;
+  plots::PlotCall c(node, plot, out);
+  const Status st = plots::translate(c, primary);
+  return st ? st : c.st;
 }
 
 }  // namespace qv::module

@@ -2,14 +2,48 @@
 // OPENSTREETMAP or ESRIMAP statement becomes one template statement.
 #pragma once
 
+#include <string>
+#include <string_view>
+
 #include "module/entry/plot.h"
 #include "module/host/statements.h"
 
 namespace qv::module {
 
 // Appends the statement's template text to `out`. `primary` non-zero marks
-// the plot primary. 0 on success; a non-zero status ends the step.
+// the plot primary. 0 on success; 1012 after 854/221, 230 or 227; 1 after
+// 854/67 or 6 (and from processVariable); otherwise the failing service's
+// status. Text written before a failure stays in the stream.
 host::Status parsePlot(const host::Statement& node, PlotContext* plot, host::Stream* out,
                        int primary);
+
+// Writes one option that refers to a variable of plot->varData and
+// registers the variable as a column of that data set's data object.
+// The variable is looked up by `name` when it is not empty, else by
+// `number` (from 0). `option` " " registers without writing anything.
+// `keyword` is the statement keyword, empty for the TEXT= variable (which
+// is then never discrete). 1 after 854/228 (name not found), 854/229 (number
+// not described) or 854/6 (a character variable for an option containing
+// "Rotate"); a failed write or host service gives its status.
+host::Status processVariable(host::Stream* out, std::string_view option, std::string_view name,
+                             int number, PlotContext* plot, std::string_view keyword);
+
+// Interval class of a date or time format name (compared in capital
+// letters over its first `length` bytes): 1 day or finer, 2 month,
+// 3 quarter, 4 year; 0 when it is no date or time format.
+int isDateTime(const char* name, int length);
+
+// Restricts the map data to one level of detail: by its DENSITY variable
+// when `density` is 0 or more, else by its RESOLUTION variable and the
+// graph size. Never fails; see 854/224 and 854/225.
+void setResolution(PlotContext* plot, int density);
+
+// Replaces *name (a statement keyword) by its default plot name: the
+// keyword the first time, then the keyword followed by 1, 2, ... (at most
+// 100 characters).
+void defaultName(std::string* name, PlotContext* plot);
+
+// Library and member name of a data set ("" for none).
+void getDSinfo(host::DataSet* ds, std::string* library, std::string* member);
 
 }  // namespace qv::module

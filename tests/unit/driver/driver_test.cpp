@@ -596,7 +596,9 @@ TEST_F(Driver, AutomaticLegendAndByLineInTheTemplate) {
             }),
             0);
   EXPECT_EQ(h.rendered.text,
-            "define statgraph tavlo;dynamic __BYLINE__;begingraph /;layout overlaymap;"
+            "define statgraph tavlo;dynamic __BYLINE__;begingraph /;"
+            "EntryTitle __BYLINE__ / textattrs=(size=GraphLabelText:fontsize);"
+            "layout overlaymap / pad=(top=5);"
             "ScatterPlot;ScatterPlot;endlayout;layout GlobalLegend;"
             "DiscreteLegend \"SCATTER\";endlayout;endgraph;end;");
 

@@ -1,6 +1,7 @@
 #include <cctype>
 #include "fake_host.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -84,18 +85,97 @@ host::Status FakeHost::xyrcgef(int setting, std::string* value) {
   return host::kOk;
 }
 
-host::Status FakeHost::xoinfo(host::DataSet*, int, int64_t*) { return host::kNoSuchOperation; }
-host::Status FakeHost::xvfind(host::DataSet*, std::string_view, int*) { return host::kHostFailure; }
-host::Status FakeHost::xvname(host::DataSet*, int, host::VarDesc*) { return host::kHostFailure; }
-host::Status FakeHost::xsortvals(host::DataSet*, int, bool, std::vector<double>*) {
+host::DataSet* FakeHost::addValueSet(ValueSet set) {
+  for (size_t i = 0; i < set.vars.size(); ++i) set.vars[i].desc.number = static_cast<int>(i);
+  valueSets_.push_back(std::move(set));
+  return reinterpret_cast<host::DataSet*>(&valueSets_.back());
+}
+
+FakeHost::ValueSet* FakeHost::valueSet(host::DataSet* ds) {
+  for (ValueSet& s : valueSets_)
+    if (reinterpret_cast<host::DataSet*>(&s) == ds) return &s;
+  return nullptr;
+}
+
+host::Status FakeHost::xoinfo(host::DataSet* ds, int item, int64_t* out) {
+  ValueSet* s = valueSet(ds);
+  if (s == nullptr || out == nullptr) return host::kNoSuchOperation;
+  int64_t n = s->observations;
+  if (n < 0) n = s->vars.empty() ? 0 : static_cast<int64_t>(s->vars[0].values.size());
+  switch (item) {
+    case 3:
+    case 24:
+      if (!s->countable) return host::kHostFailure;
+      *out = n;
+      return host::kOk;
+    case 28: *out = 1; return host::kOk;
+    case 35: *out = 0; return host::kOk;
+    case 41: *out = -1; return host::kOk;
+    default: *out = 0; return host::kOk;
+  }
+}
+
+host::Status FakeHost::xvfind(host::DataSet* ds, std::string_view name, int* number) {
+  ValueSet* s = valueSet(ds);
+  if (s == nullptr) return host::kHostFailure;
+  for (const ValueVar& v : s->vars) {
+    if (upper(v.desc.name) == upper(name)) {
+      if (number) *number = v.desc.number;
+      return host::kOk;
+    }
+  }
   return host::kHostFailure;
 }
-host::Status FakeHost::xrewind(host::DataSet*) { return host::kHostFailure; }
+
+host::Status FakeHost::xvname(host::DataSet* ds, int number, host::VarDesc* out) {
+  ValueSet* s = valueSet(ds);
+  if (s == nullptr || number < 0 || static_cast<size_t>(number) >= s->vars.size())
+    return host::kHostFailure;
+  if (out) *out = s->vars[static_cast<size_t>(number)].desc;
+  return host::kOk;
+}
+
+int FakeHost::xvcount(host::DataSet* ds) {
+  ValueSet* s = valueSet(ds);
+  return s ? static_cast<int>(s->vars.size()) : 0;
+}
+
+host::Status FakeHost::xsortvals(host::DataSet* ds, int number, bool distinct,
+                                 std::vector<double>* out) {
+  ValueSet* s = valueSet(ds);
+  if (s == nullptr || out == nullptr || number < 0 ||
+      static_cast<size_t>(number) >= s->vars.size())
+    return host::kHostFailure;
+  ++s->sorts;
+  if (s->sortStatus != 0) {
+    *out = s->sortExtra;
+    return s->sortStatus;
+  }
+  out->clear();
+  for (double v : s->vars[static_cast<size_t>(number)].values)
+    if (!std::isnan(v)) out->push_back(v);
+  std::sort(out->begin(), out->end());
+  if (distinct) out->erase(std::unique(out->begin(), out->end()), out->end());
+  return host::kOk;
+}
+
+host::Status FakeHost::xrewind(host::DataSet* ds) {
+  ValueSet* s = valueSet(ds);
+  if (s == nullptr) return host::kHostFailure;
+  ++s->rewinds;
+  return host::kOk;
+}
+
 double FakeHost::xgetnum(host::DataSet*, int) { return std::nan(""); }
 host::Status FakeHost::xselpush(host::DataSet*, std::string_view) { return host::kHostFailure; }
 host::Status FakeHost::xselpop(host::DataSet*) { return host::kHostFailure; }
 host::Status FakeHost::xbyinit(host::DataSet*) { return host::kHostFailure; }
-host::Status FakeHost::xbyrwnd(host::DataSet*, bool) { return host::kHostFailure; }
+host::Status FakeHost::xbyrwnd(host::DataSet* ds, bool) {
+  ValueSet* s = valueSet(ds);
+  if (s == nullptr || !s->byActive) return host::kHostFailure;
+  ++s->byRewinds;
+  return host::kOk;
+}
 host::Status FakeHost::xfrname(std::string_view, host::FormatDesc*) { return host::kHostFailure; }
 
 void FakeHost::xpmlog(int set, int number, std::initializer_list<host::Arg> args) {
@@ -137,6 +217,18 @@ const host::HStr* FakeHost::kdltxt(const char* chars, long length) {
 std::string_view FakeHost::kdlgstr(const host::HStr* s) {
   if (s == nullptr) return {};
   return *reinterpret_cast<const std::string*>(s);
+}
+
+int FakeHost::ggtitleMax(char kind) {
+  auto it = titles.find(kind);
+  return it == titles.end() || it->second.empty() ? 0 : it->second.rbegin()->first;
+}
+
+const host::TitleEntry* FakeHost::ggtitle(char kind, int number) {
+  auto it = titles.find(kind);
+  if (it == titles.end()) return nullptr;
+  auto e = it->second.find(number);
+  return e == it->second.end() ? nullptr : &e->second;
 }
 
 host::Status FakeHost::wzosvar(std::string_view name, std::string* value) {

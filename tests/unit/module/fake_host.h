@@ -8,6 +8,7 @@
 #pragma once
 
 #include <array>
+#include <deque>
 #include <map>
 #include <optional>
 #include <set>
@@ -60,6 +61,26 @@ class FakeHost : public host::Host {
   void setEnv(std::string_view name, std::string value);
   void clearEnv(std::string_view name);
 
+  // Data sets of numeric variables that the test fills. xvname, xvfind,
+  // xvcount, xsortvals, xoinfo, xrewind and xbyrwnd answer from them; a
+  // handle that is not one of them gets "not available" as before.
+  struct ValueVar {
+    host::VarDesc desc;          // number is set by addValueSet
+    std::vector<double> values;  // NaN is missing
+  };
+  struct ValueSet {
+    std::vector<ValueVar> vars;
+    int64_t observations = -1;      // -1: the number of values of the first variable
+    bool countable = true;          // false: xoinfo cannot tell the count
+    bool byActive = false;          // xbyrwnd answers only under BY groups
+    host::Status sortStatus = 0;    // non-zero: xsortvals fails with it
+    std::vector<double> sortExtra;  // handed back (unsorted) with a failing status
+    int sorts = 0, rewinds = 0, byRewinds = 0;  // calls seen
+  };
+  host::DataSet* addValueSet(ValueSet set);
+  // The set behind a handle (null when the handle is not a value set).
+  ValueSet* valueSet(host::DataSet* ds);
+
   // --- host::Host ---
   bool xjsymgc(std::string_view name, std::string* value) override;
   bool xoptbgt(std::string_view option) override;
@@ -70,7 +91,7 @@ class FakeHost : public host::Host {
   host::Status xoinfo(host::DataSet*, int, int64_t*) override;
   host::Status xvfind(host::DataSet*, std::string_view, int*) override;
   host::Status xvname(host::DataSet*, int, host::VarDesc*) override;
-  int xvcount(host::DataSet*) override { return 0; }
+  int xvcount(host::DataSet*) override;
   std::string dsLibrary(host::DataSet*) override { return {}; }
   std::string dsMember(host::DataSet*) override { return {}; }
   std::string dsObject(host::DataSet*) override { return {}; }
@@ -105,8 +126,10 @@ class FakeHost : public host::Host {
   const host::HStr* kdltxt(const char* chars, long length) override;
   std::string_view kdlgstr(const host::HStr* s) override;
 
-  int ggtitleMax(char) override { return 0; }
-  const host::TitleEntry* ggtitle(char, int) override { return nullptr; }
+  // Titles ('T') and footnotes ('F') served by ggtitle, by kind and number.
+  std::map<char, std::map<int, host::TitleEntry>> titles;
+  int ggtitleMax(char kind) override;
+  const host::TitleEntry* ggtitle(char kind, int number) override;
 
   bool& crenderCheck() override { return crenderCheck_; }
   std::string& outputFormat() override { return outputFormat_; }
@@ -126,6 +149,7 @@ class FakeHost : public host::Host {
     void (*cleanup)(void*);
   };
   std::map<std::string, Slot> slots_;
+  std::deque<ValueSet> valueSets_;  // nodes are stable: handles point into it
   std::set<std::string> strings_;  // nodes are stable: handles point into it
   std::set<void*> live_;
   int allocCalls_ = 0;

@@ -1,0 +1,54 @@
+// Class breaks of a numeric choropleth response: equal intervals on round
+// values, or quantiles of the sorted values.
+//
+// A break list is a vector of doubles in ascending order; n breaks make the
+// n - 1 classes between neighbours (a single break makes one class). Every
+// routine returns a status, 0 for success; host::kNoMemory (after the host's
+// memory message) when a work list cannot be had.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "module/entry/plot.h"
+
+namespace qv::module {
+
+// Appends the non-missing values of `variable` of the plot context's
+// response data, ascending; repeats are dropped when `distinct` is non-zero.
+// A failed sort is reported through the host: a negative code is returned
+// with nothing appended, a positive one only reported (what the host handed
+// back, usually nothing, is kept).
+host::Status sortValues(PlotContext* plot, int32_t variable, int32_t distinct,
+                        std::vector<double>* values);
+
+// Default number of levels for n observations: floor(1 + 3.3 log10 n).
+// 0 for n below 1.
+int32_t getNumberOfBreaks(int64_t observations);
+
+// Nice scaling of [low, high] for count - 1 steps: the step `width` is a
+// table factor times a power of ten, and `start` a whole multiple of it that
+// centres the steps on the interval. A count below 2, or an interval that
+// cannot be scaled (not finite), gives start = low and width = 0.
+host::Status scale(double low, double high, int32_t count, double* start, double* width);
+
+// First inner break and spacing of k equal-interval classes over [min, max].
+// k of 0 or less counts as 1, which gives the middle and width 0.
+host::Status calcMidpoints(double min, double max, int32_t levels, double* start,
+                           double* width);
+
+// Equal-interval breaks of `variable`: the minimum, levels - 1 inner breaks
+// on round values, the maximum. Levels 0 takes the default for the data
+// set's observation count and stores it in plot->numLevels. Appends nothing
+// without response data or values. Rewinds the response data afterwards.
+host::Status getEqualIntervalRanges(PlotContext* plot, int32_t variable, int32_t levels,
+                                    std::vector<double>* breaks);
+
+// Quantile breaks of `variable`: the minimum, the values at evenly spaced
+// positions of the sorted values, the maximum; or the distinct values
+// themselves when there are no more of them than levels. Levels 0 takes the
+// default as for equal intervals.
+host::Status getQuantileRanges(PlotContext* plot, int32_t variable, int32_t levels,
+                               std::vector<double>* breaks);
+
+}  // namespace qv::module

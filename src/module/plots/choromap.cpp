@@ -1,0 +1,136 @@
+// The region layer of CHOROMAP: its data, the map's level of detail, the
+// region and response keys, and the response: a continuous color, a
+// classification into levels, or a color group.
+
+#include <string>
+
+#include "module/classify/classify.h"
+#include "module/plots/plotcall.h"
+#include "module/plots/plots.h"
+#include "module/text/textutil.h"
+
+namespace qv::module::plots {
+
+using host::kOk;
+using host::Slot;
+using host::Status;
+
+namespace {
+
+// Coordinate variables cannot name the regions; the driver then uses ID.
+bool isCoordinateName(std::string_view name) {
+  for (std::string_view c : {"LAT", "LATITUDE", "LONG", "LON", "LONGITUDE"})
+    if (wzsteqn(name.data(), static_cast<int>(name.size()), c.data(),
+                static_cast<int>(c.size())) == 1)
+      return true;
+  return false;
+}
+
+// " mapid=": the MAPID= variable of the map data, else its ID variable.
+// *mapIdName receives the MAPID= name ("" when ID is used).
+Status writeRegionKey(PlotCall& c, std::string* mapIdName) {
+  PlotContext* p = c.plot;
+  host::Host& h = host::host();
+  const Slot& mapId = c.slot(Opt::MapId);
+  if (mapId.isVariable() && !isCoordinateName(mapId.var.name)) {
+    host::VarDesc d;
+    if (Status st = describeVar(p->mapData, mapId, " mapid=", &d)) return st;
+    c.w(" mapid=");
+    c.w(d.name);
+    *mapIdName = d.name;
+    return kOk;
+  }
+  int number = -1;
+  if (p->mapData && h.xvfind(p->mapData, "ID", &number) == kOk) {
+    c.w(" mapid=ID");
+    return kOk;
+  }
+  std::string lib, mem;
+  getDSinfo(p->mapData ? p->mapData : p->varData, &lib, &mem);
+  h.xpmlog(854, 227, {lib, mem});
+  return host::kUserError;
+}
+
+// A numeric response that is not DISCRETE: a range attribute map named by
+// RATTRID=, a classification, or the continuous column.
+Status continuousResponse(PlotCall& c, const Slot& r, const host::VarDesc& d) {
+  PlotContext* p = c.plot;
+  c.continuous = true;
+  if (c.has(Opt::NumLevels)) p->numLevels = static_cast<int32_t>(c.slot(Opt::NumLevels).number);
+  if (c.has(Opt::LevelType))
+    p->levelType = static_cast<int32_t>(c.slot(Opt::LevelType).number);
+  else if (p->numLevels > 0)
+    p->levelType = Code::LevelQuantile;
+
+  const std::string instance = attrMapInstance(c, true, d.name);
+  if (!instance.empty()) {
+    if (Status st = slotVariable(c, " ", r)) return st;
+    c.w(" colorResponse=");
+    c.w(instance);
+    if (Status st = bindAttrMap(c, true, d.name, instance)) return st;
+  } else if (p->levelType > Code::LevelNone) {
+    // Whether a classification was written shows in the stream's growth
+    // (an earlier region layer may have written one already).
+    const int64_t before = p->categorization ? p->categorization->length() : 0;
+    createCategorization(p);
+    if (p->categorization && p->categorization->length() > before) {
+      if (Status st = slotVariable(c, " ", r)) return st;
+      c.w(" colorResponse=_CLRRESP_");
+      c.continuous = false;
+      c.grouped = true;
+      if (Status st = keepLegendTitle(c, d)) return st;
+    } else if (Status st = slotVariable(c, " ColorResponse=", r)) {
+      return st;
+    }
+  } else if (Status st = slotVariable(c, " ColorResponse=", r)) {
+    return st;
+  }
+  if (Status st = intern(d.name, &p->responseName)) return st;
+  p->responseLabel = nullptr;
+  if (!d.label.empty()) return intern(d.label, &p->responseLabel);
+  return kOk;
+}
+
+}  // namespace
+
+Status writeRegionBlock(PlotCall& c) {
+  PlotContext* p = c.plot;
+  host::Host& h = host::host();
+  const bool response = p->respData && p->varData == p->respData;
+  if (response) {
+    c.w(" dataID=RESPONSEDATA");
+  } else {
+    c.w(" dataID=");
+    c.w(p->mapDataObject ? p->mapDataObject->name() : std::string_view("__MAP__"));
+  }
+  if (p->mapData)
+    setResolution(p, c.has(Opt::Density) ? static_cast<int>(c.slot(Opt::Density).number) : -1);
+
+  std::string mapIdName;
+  if (Status st = writeRegionKey(c, &mapIdName)) return st;
+  if (p->respData) {
+    const Slot& id = c.slot(Opt::Id);
+    Status st = id.isVariable()
+                    ? slotVariable(c, " id=", id)
+                    : processVariable(c.out, " id=", mapIdName.empty() ? "ID" : mapIdName, -1,
+                                      p, c.keyword);
+    if (st) return st;
+  }
+  if (c.st) return c.st;
+
+  const Slot& r = c.slot(Opt::Response);
+  if (!r.isVariable()) return kOk;
+  host::VarDesc d;
+  if (Status st = describeVar(p->varData, r, " RESPONSE", &d)) return st;
+  p->groupVarNumber = d.number + 1;
+  p->groupVarType = d.type;
+  if (Status st = intern(d.name, &p->groupVarName)) return st;
+  if (d.type == host::kNumeric) p->responseVarNumber = d.number;
+
+  if (d.type == host::kNumeric && !c.flag(Flag::Discrete)) return continuousResponse(c, r, d);
+  if (c.has(Opt::LevelType)) h.xpmlog(854, 246, {"LEVELTYPE"});
+  if (c.has(Opt::NumLevels)) h.xpmlog(854, 246, {"NUMLEVELS"});
+  return groupReference(c, r, d, " colorGroup=");
+}
+
+}  // namespace qv::module::plots

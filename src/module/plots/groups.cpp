@@ -1,0 +1,123 @@
+// Group references and attribute-map bindings of the plot statements.
+
+#include <cstdio>
+#include <string>
+
+#include "module/plots/plotcall.h"
+#include "module/text/textutil.h"
+
+namespace qv::module::plots {
+
+using host::kOk;
+using host::Status;
+
+namespace {
+
+// Whether the id table holds `id`: exactly, else without regard to case
+// (the maps' IDs are compared so when the maps are read).
+bool hasId(const host::AssocArray* ids, std::string_view id) {
+  if (!ids) return false;
+  if (ids->get(id)) return true;
+  for (size_t i = 0; i < ids->size(); ++i) {
+    std::string_view key = ids->keyAt(i);
+    if (wzsteqn(key.data(), static_cast<int>(key.size()), id.data(),
+                static_cast<int>(id.size())) == 1)
+      return true;
+  }
+  return false;
+}
+
+host::AssocArray* usageTable(PlotCall& c, bool range) {
+  return range ? c.plot->rAttrMapUsage : c.plot->dAttrMapUsage;
+}
+
+}  // namespace
+
+std::string attrMapInstance(PlotCall& c, bool range, std::string_view var) {
+  const std::string& id = range ? c.rattrId : c.attrId;
+  if (id.empty()) return {};
+  host::Host& h = host::host();
+  if (!hasId(range ? c.plot->rAttrMapIds : c.plot->dAttrMapIds, id)) {
+    h.xpmlog(854, range ? 122 : 80, {id});
+    return {};
+  }
+  // ID_VARIABLE in capital letters; a blank (a name literal's) becomes "_"
+  // so that the instance stays one template name.
+  std::string instance = upper(id) + "_" + upper(var);
+  if (instance.size() > 256) instance.resize(256);
+  for (char& ch : instance)
+    if (ch == ' ') ch = '_';
+  if (const host::AssocArray* usage = usageTable(c, range)) {
+    const host::Value* bound = usage->get(upper(var));
+    const host::HStr* const* name = bound ? std::get_if<const host::HStr*>(bound) : nullptr;
+    if (name && h.kdlgstr(*name) != instance) {
+      h.xpmlog(854, range ? 123 : 81, {range ? std::string(var) : id});
+      return {};
+    }
+  }
+  return instance;
+}
+
+Status bindAttrMap(PlotCall& c, bool range, std::string_view var, std::string_view instance) {
+  host::AssocArray* usage = usageTable(c, range);
+  if (!usage) return kOk;
+  const host::HStr* name = nullptr;
+  if (Status st = intern(instance, &name)) return st;
+  return usage->put(upper(var), name);
+}
+
+Status attrVarName(PlotCall& c, std::string_view var, std::string* name) {
+  PlotContext* p = c.plot;
+  const std::string key = upper(var);
+  if (p->attrVars) {
+    if (const host::Value* v = p->attrVars->get(key)) {
+      if (const auto* known = std::get_if<const host::HStr*>(v)) {
+        *name = std::string(host::host().kdlgstr(*known));
+        return kOk;
+      }
+    }
+  }
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "__ATTRVAR%d__", ++p->attrVarCounter);
+  *name = buf;
+  if (!p->attrVars) return kOk;
+  const host::HStr* h = nullptr;
+  if (Status st = intern(*name, &h)) return st;
+  return p->attrVars->put(key, h);
+}
+
+Status recordAttrVar(PlotCall& c, std::string_view name, std::string_view var) {
+  if (!c.plot->attrVarList) return kOk;
+  const host::HStr* h = nullptr;
+  if (Status st = intern(var, &h)) return st;
+  return c.plot->attrVarList->put(name, h);
+}
+
+Status keepLegendTitle(PlotCall& c, const host::VarDesc& d) {
+  if (c.plot->legendTitle) return kOk;
+  return intern(d.label.empty() ? d.name : d.label, &c.plot->legendTitle);
+}
+
+Status groupReference(PlotCall& c, const host::Slot& v, const host::VarDesc& d,
+                      std::string_view option) {
+  const std::string instance = attrMapInstance(c, false, d.name);
+  if (instance.empty() && !c.plot->byFlag) {
+    if (Status st = slotVariable(c, option, v)) return st;
+  } else {
+    // The column is read, but the plot refers to a name bound to a map.
+    if (Status st = slotVariable(c, " ", v)) return st;
+    std::string name = instance;
+    if (!instance.empty()) {
+      if (Status st = bindAttrMap(c, false, d.name, instance)) return st;
+    } else if (Status st = attrVarName(c, d.name, &name)) {
+      return st;
+    }
+    c.w(option);
+    c.w(name);
+    if (Status st = recordAttrVar(c, name, d.name)) return st;
+  }
+  c.grouped = true;
+  return keepLegendTitle(c, d);
+}
+
+}  // namespace qv::module::plots

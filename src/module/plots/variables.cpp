@@ -1,0 +1,350 @@
+// Variables of the plot statements: the option that refers to a variable
+// and the column it registers, date and time formats, the map's level of
+// detail, and default plot names.
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "module/plots/plotcall.h"
+#include "module/plots/plots.h"
+#include "module/text/textutil.h"
+
+namespace qv::module {
+
+using host::kOk;
+using host::Status;
+
+namespace plots {
+
+std::string gText(double v) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%g", v);
+  return buf;
+}
+
+std::string upper(std::string_view s) {
+  std::string out(s);
+  for (char& ch : out) ch = static_cast<char>(upperByte(static_cast<unsigned char>(ch)));
+  return out;
+}
+
+Status intern(std::string_view text, const host::HStr** out) {
+  *out = host::host().kdltxt(text.data(), static_cast<long>(text.size()));
+  return *out ? kOk : host::kHostFailure;
+}
+
+namespace {
+
+// How messages name an option: " X=" is "X=", " DataLabel=" is "DATALABEL=".
+std::string optionForMessage(std::string_view option, size_t limit) {
+  size_t b = option.find_first_not_of(' ');
+  if (b == std::string_view::npos) return {};
+  option.remove_prefix(b);
+  while (!option.empty() && option.back() == ' ') option.remove_suffix(1);
+  return upper(option.substr(0, std::min(limit, option.size())));
+}
+
+std::string trimmedOption(std::string_view option) {
+  size_t b = option.find_first_not_of(' ');
+  if (b == std::string_view::npos) return {};
+  option.remove_prefix(b);
+  while (!option.empty() && option.back() == ' ') option.remove_suffix(1);
+  return std::string(option);
+}
+
+void notFound(host::DataSet* ds, std::string_view option, std::string_view name) {
+  std::string lib, mem;
+  getDSinfo(ds, &lib, &mem);
+  host::host().xpmlog(854, 228, {optionForMessage(option, 10), std::string(name), lib, mem});
+}
+
+void notDescribed(host::DataSet* ds, int number) {
+  std::string lib, mem;
+  getDSinfo(ds, &lib, &mem);
+  host::host().xpmlog(854, 229, {number + 1, lib, mem});
+}
+
+}  // namespace
+
+Status describeVar(host::DataSet* ds, const host::Slot& s, std::string_view option,
+                   host::VarDesc* out) {
+  host::Host& h = host::host();
+  int number = s.var.number;
+  const bool byNumber = number >= 0 && (s.var.dataSet == nullptr || s.var.dataSet == ds);
+  if (!byNumber) {
+    if (!ds || h.xvfind(ds, s.var.name, &number) != kOk) {
+      notFound(ds, option, s.var.name);
+      return 1;
+    }
+  }
+  if (!ds || h.xvname(ds, number, out) != kOk) {
+    notDescribed(ds, number);
+    return 1;
+  }
+  out->number = number;
+  return kOk;
+}
+
+Status slotVariable(PlotCall& c, std::string_view option, const host::Slot& s,
+                    bool withKeyword) {
+  if (c.st) return c.st;
+  const bool byNumber =
+      s.var.number >= 0 && (s.var.dataSet == nullptr || s.var.dataSet == c.plot->varData);
+  return processVariable(c.out, option, byNumber ? std::string_view() : s.var.name,
+                         byNumber ? s.var.number : -1, c.plot,
+                         withKeyword ? std::string_view(c.keyword) : std::string_view());
+}
+
+}  // namespace plots
+
+using plots::upper;
+
+void getDSinfo(host::DataSet* ds, std::string* library, std::string* member) {
+  host::Host& h = host::host();
+  *library = ds ? h.dsLibrary(ds) : std::string();
+  *member = ds ? h.dsMember(ds) : std::string();
+}
+
+// --- processVariable --------------------------------------------------------------
+
+namespace {
+
+constexpr int kAxisPlain = 22;
+constexpr int kAxisDate = 24;
+constexpr int kAxisDiscrete = 25;
+
+// The data object and column list of the current variable data set.
+void currentColumns(PlotContext* plot, host::DataObject** data, host::List** columns) {
+  *columns = plot->varColumns;
+  *data = nullptr;
+  host::DataSet* ds = plot->varData;
+  if (!ds) return;
+  if (ds == plot->plotData) {
+    *data = plot->plotDataObject;
+    if (!*columns) *columns = plot->plotColumns;
+  } else if (ds == plot->respData) {
+    *data = plot->respDataObject;
+    if (!*columns) *columns = plot->respColumns;
+  } else if (ds == plot->mapData) {
+    *data = plot->mapDataObject;
+    if (!*columns) *columns = plot->mapColumns;
+  }
+}
+
+Status registerColumn(PlotContext* plot, const host::VarDesc& d) {
+  host::DataObject* data = nullptr;
+  host::List* columns = nullptr;
+  currentColumns(plot, &data, &columns);
+  const host::Value number = static_cast<double>(d.number);
+  if (columns && columns->contains(number)) return kOk;
+  if (data) {
+    if (Status st = data->addColumn(d.name)) return st;
+  }
+  if (columns) return columns->append(number);
+  return kOk;
+}
+
+// A name literal: 'name'n with each quote doubled.
+std::string nameLiteral(std::string_view name) {
+  std::string out = "'";
+  for (char ch : name) {
+    out += ch;
+    if (ch == '\'') out += '\'';
+  }
+  out += "'n";
+  return out;
+}
+
+Status setAxis(PlotContext* plot, bool x, int type, const host::VarDesc& d, int interval) {
+  int32_t& axis = x ? plot->xAxisType : plot->yAxisType;
+  if (axis != 0) return kOk;
+  axis = type;
+  if (type != kAxisDate || (!x && interval != 3 && interval != 4)) return kOk;
+  const host::HStr** format = x ? &plot->xAxisFormat : &plot->yAxisFormat;
+  (x ? plot->xAxisInterval : plot->yAxisInterval) = interval;
+  return plots::intern(d.format, format);
+}
+
+}  // namespace
+
+Status processVariable(host::Stream* out, std::string_view option, std::string_view name,
+                       int number, PlotContext* plot, std::string_view keyword) {
+  host::Slot s;
+  s.var.name = std::string(name);
+  s.var.number = name.empty() ? number : -1;
+  host::VarDesc d;
+  if (Status st = plots::describeVar(plot->varData, s, option, &d)) return st;
+
+  const bool character = d.type == host::kCharacter;
+  if (character && option.find("Rotate") != std::string_view::npos) {
+    host::host().xpmlog(854, 6, {plots::trimmedOption(option)});
+    return 1;
+  }
+  const bool writes = option != " ";
+  if (writes) {
+    if (Status st = out->write(option)) return st;
+  }
+  if (Status st = registerColumn(plot, d)) return st;
+
+  int interval = d.format.empty()
+                     ? 0
+                     : isDateTime(d.format.data(), static_cast<int>(d.format.size()));
+  int type = kAxisPlain;
+  if (character && !keyword.empty()) type = kAxisDiscrete;
+  else if (interval > 0) type = kAxisDate;
+
+  const bool x = option == " X=", y = option == " Y=";
+  if (x || y) {
+    if (Status st = setAxis(plot, x, type, d, interval)) return st;
+    if (!character && plot->columnTypes) {
+      if (Status st = plot->columnTypes->put(d.name, static_cast<double>(type))) return st;
+    }
+  }
+  if (!writes) return kOk;
+  if (plotFlag(*plot, host::kFlagAnyNames)) return out->write(nameLiteral(d.name));
+  return out->write(d.name);
+}
+
+// --- isDateTime ---------------------------------------------------------------------
+
+namespace {
+
+struct DateFormat {
+  const char* name;
+  int interval;
+};
+
+constexpr DateFormat kDateFormats[] = {
+    {"DATE", 1},     {"DATETIME", 1}, {"DAY", 1},      {"DDMMYY", 1},   {"DOWNAME", 1},
+    {"DTDATE", 1},   {"DTWKDATX", 1}, {"HHMM", 1},     {"HOUR", 1},     {"JULDAY", 1},
+    {"JULIAN", 1},   {"MMDDYY", 1},   {"MMDDYYS", 1},  {"MMSS", 1},     {"NENGO", 1},
+    {"TIME", 1},     {"TIMEAMPM", 1}, {"TOD", 1},      {"WEEKDATE", 1}, {"WEEKDATX", 1},
+    {"WEEKDAY", 1},  {"WORDDATE", 1}, {"WORDDATX", 1}, {"YYMMDD", 1},   {"EURDFDD", 1},
+    {"EURDFDE", 1},  {"EURDFDN", 1},  {"EURFDT", 1},   {"EURDFDWN", 1}, {"EURDFWDX", 1},
+    {"EURDFWKX", 1}, {"NLDATE", 1},   {"NLDATEMN", 1}, {"NLDATEW", 1},  {"NLDATEWN", 1},
+    {"NLDATM", 1},   {"NLDATMAP", 1}, {"NLDATMTM", 1}, {"NLDATMW", 1},  {"NLTIME", 1},
+    {"NLTIMAP", 1},
+    {"DTMONYY", 2},  {"MMYY", 2},     {"MMYYC", 2},    {"MMYYD", 2},    {"MMYYN", 2},
+    {"MMYYP", 2},    {"MMYYS", 2},    {"MONNAME", 2},  {"MONTH", 2},    {"MONYY", 2},
+    {"YYMM", 2},     {"YYMMC", 2},    {"YYMMD", 2},    {"YYMMN", 2},    {"YYMMP", 2},
+    {"YYMMS", 2},    {"YYMON", 2},    {"EURDFMN", 2},  {"EURDFMY", 2},
+    {"DTYYQC", 3},   {"QTR", 3},      {"QTRR", 3},     {"YYQ", 3},      {"YYQC", 3},
+    {"YYQD", 3},     {"YYQN", 3},     {"YYQP", 3},     {"YYQR", 3},     {"YYQRC", 3},
+    {"YYQRD", 3},    {"YYQRN", 3},    {"YYQRP", 3},    {"YYQRS", 3},    {"YYQS", 3},
+    {"DTYEAR", 4},   {"YEAR", 4}};
+
+}  // namespace
+
+int isDateTime(const char* name, int length) {
+  if (!name || length <= 0) return 0;
+  const std::string wanted = upper(std::string_view(name, static_cast<size_t>(length)));
+  for (const DateFormat& f : kDateFormats) {
+    if (static_cast<int>(std::char_traits<char>::length(f.name)) == length &&
+        wanted == f.name)
+      return f.interval;
+  }
+  return 0;
+}
+
+// --- setResolution --------------------------------------------------------------------
+
+namespace {
+
+// The largest graph size (pixels) each level of detail serves.
+constexpr int kLevelSizes[11][2] = {
+    {0, 0},       {320, 240},   {400, 300},    {640, 480},    {800, 600},    {1280, 1024},
+    {1600, 1200}, {2400, 1800}, {6000, 4800},  {14400, 11520}, {28800, 23040}};
+
+// A whole number of pixels from a host option; 0 when it is none.
+long pixels(std::string_view option) {
+  const std::string text = host::host().xoptcgt(option);
+  if (text.empty()) return 0;
+  char* end = nullptr;
+  const long v = std::strtol(text.c_str(), &end, 10);
+  return end && *end == '\0' && v > 0 ? v : 0;
+}
+
+bool hasVariable(host::DataSet* ds, std::string_view name) {
+  int number = -1;
+  return host::host().xvfind(ds, name, &number) == kOk;
+}
+
+// The graph sizes of the current destinations: our host draws one graph of
+// GRAPHWIDTH by GRAPHHEIGHT pixels.
+struct GraphSize {
+  long width, height;
+};
+
+}  // namespace
+
+void setResolution(PlotContext* plot, int density) {
+  host::Host& h = host::host();
+  host::DataSet* map = plot->mapData;
+  if (!map) return;
+  const bool resolution = hasVariable(map, "RESOLUTION");
+  if (!resolution && density < 0) return;
+  if (density >= 0 && !hasVariable(map, "DENSITY")) {
+    if (!resolution) return;
+    h.xpmlog(854, 224);
+    density = -1;
+  }
+  int64_t selected = 0;
+  if (h.xoinfo(map, 35, &selected) != kOk) selected = 0;
+  if (selected != 0) {
+    if (density >= 0) h.xpmlog(854, 225);
+    return;
+  }
+  char where[33];
+  if (density >= 0) {
+    std::snprintf(where, sizeof where, "density<=%d", density);
+  } else {
+    const GraphSize sizes[] = {{pixels("GRAPHWIDTH"), pixels("GRAPHHEIGHT")}};
+    const int entries = static_cast<int>(std::size(sizes));
+    long width = 0, height = 0;
+    for (const GraphSize& g : sizes) {
+      width = std::max(width, g.width);
+      height = std::max(height, g.height);
+    }
+    if (width == 0 || height == 0 || entries > 10) return;
+    int level = -1;
+    for (int n = entries; n <= 10; ++n) {
+      if (kLevelSizes[n][0] >= width && kLevelSizes[n][1] >= height) {
+        level = n;
+        break;
+      }
+    }
+    if (level < 0) return;
+    std::snprintf(where, sizeof where, "resolution<=%d", level);
+  }
+  // Item 35 answered that no selection is in effect, so there is none to
+  // take off before this one goes on.
+  if (h.xselpush(map, where) != kOk) return;
+  host::DataSet* resp = plot->respData;
+  if (resp && resp != map && h.dsLibrary(resp) == h.dsLibrary(map) &&
+      h.dsMember(resp) == h.dsMember(map))
+    h.xselpush(resp, where);
+}
+
+// --- defaultName ------------------------------------------------------------------------
+
+void defaultName(std::string* name, PlotContext* plot) {
+  name->resize(static_cast<size_t>(
+      std::max(0, wzstrip(name->data(), static_cast<int>(name->size())))));
+  host::AssocArray* counts = plot->defaultNames;
+  if (!counts) return;
+  const host::Value* seen = counts->get(*name);
+  const double* count = seen ? std::get_if<double>(seen) : nullptr;
+  if (!count) {
+    counts->put(*name, 1.0);
+    return;
+  }
+  const long c = static_cast<long>(*count);
+  const std::string key = *name;
+  *name += std::to_string(c);
+  if (name->size() > 100) name->resize(100);
+  counts->put(key, static_cast<double>(c + 1));
+}
+
+}  // namespace qv::module

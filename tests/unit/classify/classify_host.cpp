@@ -1,0 +1,2 @@
+// The module's fake host, built into this test executable.
+#include "../module/fake_host.cpp"

@@ -1,0 +1,243 @@
+// The range attribute map written for a classified response: ranges,
+// labels, colors, the attribute variable, and what is left out.
+#include "classify_fixture.h"
+
+namespace qv::test {
+namespace {
+
+constexpr int kInterval = 2;
+constexpr int kQuantile = 3;
+
+const std::string kHead = "RangeAttrMap name=\"_clrrespmap_\";";
+std::string tail(const std::string& var) {
+  return "EndRangeAttrMap;RangeAttrVar attrvar=_CLRRESP_ var=" + var +
+         " attrmap=\"_clrrespmap_\";";
+}
+std::string ramp(int classes, int c, const std::string& name = "TwoColorRamp") {
+  return " RangeColor=GradientStepper(" + name + ":startcolor," + name + ":endcolor," +
+         std::to_string(classes) + "," + std::to_string(c) + ");";
+}
+
+TEST_F(ClassifyTest, HalfOpenRangesThenAClosedLastOne) {
+  respond({0, 10, 20, 30, 10, kMissing});
+  std::string out = classify(kQuantile, 5);  // 4 distinct values: they are the breaks
+  EXPECT_EQ(out, kHead +
+                     "Range 0-<10 / DiscreteLabel=\"0 - 10\"" + ramp(3, 1) +
+                     "Range 10-<20 / DiscreteLabel=\"10 - 20\"" + ramp(3, 2) +
+                     "Range 20-30 / DiscreteLabel=\"20 - 30\"" + ramp(3, 3) + tail("rate"));
+  EXPECT_EQ(plot.numLevels, 3);
+  // The response is read again from the start by the plot translator.
+  EXPECT_EQ(fake.valueSet(plot.respData)->rewinds, 1);
+}
+
+TEST_F(ClassifyTest, OneValueMakesOneClosedClass) {
+  respond({7, 7, 7});
+  EXPECT_EQ(classify(kInterval, 4),
+            kHead + "Range 7-7 / DiscreteLabel=\"7\"" + ramp(1, 1) + tail("rate"));
+  EXPECT_EQ(plot.numLevels, 1);
+}
+
+TEST_F(ClassifyTest, IntervalMapWithNegativeBreaksAndAnEmptyFirstClass) {
+  respond({-10, 10, 2});
+  EXPECT_EQ(classify(kInterval, 4),
+            kHead + "Range -10-<-10 / DiscreteLabel=\"-10 - -10\"" + ramp(4, 1) +
+                "Range -10-<-5 / DiscreteLabel=\"-10 - -5\"" + ramp(4, 2) +
+                "Range -5-<0 / DiscreteLabel=\"-5 - 0\"" + ramp(4, 3) +
+                "Range 0-10 / DiscreteLabel=\"0 - 10\"" + ramp(4, 4) + tail("rate"));
+}
+
+TEST_F(ClassifyTest, UpsideDownClassIsLeftOutOthersKeepTheirNumbers) {
+  respond({1000000, 1000001});
+  EXPECT_EQ(classify(kInterval, 2),
+            kHead + "Range 0-1e+06 / DiscreteLabel=\"0 - 1e+06\"" + ramp(2, 2) + tail("rate"));
+  EXPECT_EQ(plot.numLevels, 2);
+}
+
+TEST_F(ClassifyTest, FewerDistinctValuesThanLevelsStoresTheClassesMade) {
+  respond({1, 2, 3, 3});
+  classify(kQuantile, 5);
+  EXPECT_EQ(plot.numLevels, 2);
+  // Default levels: 4 observations give 2 levels (floor(1 + 3.3 * 0.60)).
+  respond({1, 2, 3, 4});
+  classify(kQuantile, 0);
+  EXPECT_EQ(plot.numLevels, 2);
+}
+
+TEST_F(ClassifyTest, ListedColorsTwoColorStepperAndRamps) {
+  rt::ListImpl colors;
+  plot.colorModelList = &colors;
+  auto add = [&](const char* c) { colors.append(fake.kdltxt(c, -1)); };
+  add("CXFF0000");
+  add("CX00FF00");
+  add("CX0000FF");
+  respond({1, 2, 3, 4});
+  // Three colors, three classes: one each, in order.
+  std::string out = classify(kQuantile, 3);
+  EXPECT_NE(out.find("Range 1-<2 / DiscreteLabel=\"1 - 2\" RangeColor=CXFF0000;Range 2-<3"),
+            std::string::npos)
+      << out;
+  EXPECT_NE(out.find("RangeColor=CX00FF00;Range 3-4 / DiscreteLabel=\"3 - 4\" RangeColor=CX0000FF;End"),
+            std::string::npos)
+      << out;
+  EXPECT_TRUE(fake.messages.empty());
+
+  // Three colors, five classes: message 854/244, then the ramp.
+  stream.open(true);
+  respond(range(1, 20));
+  out = classify(kQuantile, 5);
+  ASSERT_EQ(fake.messages.size(), 1u);
+  EXPECT_EQ(fake.messages[0].set, 854);
+  EXPECT_EQ(fake.messages[0].number, 244);
+  EXPECT_NE(out.find(ramp(5, 5) + "End"), std::string::npos) << out;
+
+  // Two colors, five classes: a stepper between them.
+  colors.clear();
+  add("CXFF0000");
+  add("CX0000FF");
+  stream.open(true);
+  out = classify(kQuantile, 5);
+  EXPECT_EQ(fake.messages.size(), 1u);  // no new message
+  EXPECT_NE(out.find(" RangeColor=GradientStepper(CXFF0000,CX0000FF,5,1);"), std::string::npos);
+  EXPECT_NE(out.find(" RangeColor=GradientStepper(CXFF0000,CX0000FF,5,5);End"),
+            std::string::npos);
+
+  // Surplus colors are unused; a list of two with two classes is listed.
+  stream.open(true);
+  respond({1, 2, 3});
+  out = classify(kQuantile, 2);
+  EXPECT_NE(out.find("RangeColor=CXFF0000;Range 2-3 / DiscreteLabel=\"2 - 3\" RangeColor=CX0000FF;"),
+            std::string::npos)
+      << out;
+
+  // A named color ramp with four classes.
+  plot.colorModelList = nullptr;
+  plot.colorModelName = fake.kdltxt("ThreeColorRamp", -1);
+  stream.open(true);
+  respond(range(1, 8));
+  out = classify(kQuantile, 4);
+  for (int c = 1; c <= 4; ++c)
+    EXPECT_NE(out.find(ramp(4, c, "ThreeColorRamp")), std::string::npos) << out;
+}
+
+TEST_F(ClassifyTest, FormattedLabels) {
+  // DOLLAR8.2: values formatted, left-justified and cut to their content.
+  respond({1.5, 2, 3.25, 4}, "price", "DOLLAR", 8, 2);
+  std::string out = classify(kQuantile, 2);
+  EXPECT_EQ(out, kHead + "Range 1.5-<3.25 / DiscreteLabel=\"$1.50 - $3.25\"" + ramp(2, 1) +
+                     "Range 3.25-4 / DiscreteLabel=\"$3.25 - $4.00\"" + ramp(2, 2) +
+                     tail("price"));
+  // Width 0 takes the format's default width (and decimals likewise).
+  stream.open(true);
+  respond({1234.5, 99999}, "amount", "COMMA", 0, 0);
+  out = classify(kQuantile, 1);
+  host::FormatDesc comma;
+  ASSERT_TRUE(rt::resolveFormat("COMMA", &comma));
+  std::string low = rt::formatNumber(comma, comma.defaultWidth, comma.defaultDecimals, 1234.5);
+  low.erase(0, low.find_first_not_of(' '));
+  EXPECT_NE(out.find("DiscreteLabel=\"" + low + " - "), std::string::npos) << out;
+  // One break: the formatted low value alone.
+  stream.open(true);
+  respond({5, 5}, "price", "DOLLAR", 8, 2);
+  out = classify(kQuantile, 3);
+  EXPECT_NE(out.find("Range 5-5 / DiscreteLabel=\"$5.00\" RangeColor="), std::string::npos) << out;
+  // A format the host does not know: plain numbers, both of them even for
+  // one break.
+  stream.open(true);
+  respond({5, 5}, "price", "NOSUCHFMT", 8, 2);
+  out = classify(kQuantile, 3);
+  EXPECT_NE(out.find("Range 5-5 / DiscreteLabel=\"5 - 5\" RangeColor="), std::string::npos) << out;
+}
+
+TEST_F(ClassifyTest, FormattedLabelsKeepTheTemplateStringWhole) {
+  // A percent sign may not stand as itself in a quoted template string.
+  respond({0.097, 0.12, 0.2}, "rate", "PERCENT", 8, 1);
+  std::string out = classify(kQuantile, 1);
+  EXPECT_EQ(out.find('%'), std::string::npos) << out;
+  EXPECT_NE(out.find("DiscreteLabel=\"9.7(*ESC*){unicode '0025'x} - 20.0(*ESC*){unicode '0025'x}\""),
+            std::string::npos)
+      << out;
+}
+
+TEST_F(ClassifyTest, NameLiterals) {
+  module::setPlotFlag(plot, 55);
+  respond({1, 2}, "unemployment rate");
+  std::string out = classify(kQuantile, 1);
+  EXPECT_NE(out.find(" var='unemployment rate'n attrmap="), std::string::npos) << out;
+  // A quote inside the name is doubled so that the literal stays whole.
+  stream.open(true);
+  respond({1, 2}, "o'brien");
+  out = classify(kQuantile, 1);
+  EXPECT_NE(out.find(" var='o''brien'n attrmap="), std::string::npos) << out;
+}
+
+TEST_F(ClassifyTest, NothingWrittenWithoutValuesButStillRewound) {
+  FakeHost::ValueSet* set = respond({kMissing, kMissing});
+  EXPECT_EQ(classify(kQuantile, 5), "");
+  EXPECT_EQ(set->rewinds, 1);
+  EXPECT_EQ(plot.numLevels, 5);
+  // Under BY groups the rewind goes to the start of the current group.
+  set->byActive = true;
+  classify(kInterval, 5);
+  EXPECT_EQ(set->byRewinds, 1);
+  // No response data: nothing, and no crash.
+  plot.respData = nullptr;
+  EXPECT_EQ(classify(kQuantile, 5), "");
+  module::createCategorization(nullptr);
+}
+
+TEST_F(ClassifyTest, VariableThatCannotBeDescribedWritesNothing) {
+  respond({1, 2, 3});
+  plot.responseVarNumber = 3;
+  EXPECT_EQ(classify(kQuantile, 2), "");
+  EXPECT_TRUE(fake.messages.empty());
+}
+
+}  // namespace
+}  // namespace qv::test
+
+namespace qv::test {
+namespace {
+
+// What the renderer makes of a written map, framed as the assembly frames it.
+std::unique_ptr<render::GraphModel> compiled(const std::string& map) {
+  render::CompileResult r =
+      render::compileTemplate("define statgraph tavlo;begingraph /;" + map + "endgraph;end;");
+  EXPECT_TRUE(r.model) << r.error << "\n" << map;
+  return std::move(r.model);
+}
+
+TEST_F(ClassifyTest, WrittenMapsCompile) {
+  // Negative breaks, an empty class and the closed last range.
+  respond({-10, 10, 2});
+  auto m = compiled(classify(kInterval, 4));
+  ASSERT_TRUE(m);
+  ASSERT_EQ(m->rangeMaps.size(), 1u);
+  const render::RangeAttrMap& rm = m->rangeMaps[0];
+  ASSERT_EQ(rm.ranges.size(), 4u);
+  EXPECT_EQ(rm.ranges[1].low.value, -10);
+  EXPECT_EQ(rm.ranges[1].high.value, -5);
+  EXPECT_TRUE(rm.ranges[1].excludeHigh);
+  EXPECT_FALSE(rm.ranges[3].excludeHigh);
+  EXPECT_EQ(rm.ranges[1].label, "-10 - -5");
+
+  // Escaped formatted labels come back as the formatted text; a name
+  // literal with a quote in it stays one name.
+  stream.open(true);
+  module::setPlotFlag(plot, 55);
+  respond({0.097, 0.12, 0.2}, "jobless 'rate'", "PERCENT", 8, 1);
+  m = compiled(classify(kQuantile, 2));
+  ASSERT_TRUE(m);
+  ASSERT_EQ(m->rangeMaps.size(), 1u);
+  EXPECT_EQ(m->rangeMaps[0].ranges[0].label, "9.7% - 12.0%");
+
+  // Listed colors and a one-value class.
+  stream.open(true);
+  rt::ListImpl colors;
+  colors.append(fake.kdltxt("CX112233", -1));
+  plot.colorModelList = &colors;
+  respond({4, 4});
+  EXPECT_TRUE(compiled(classify(kQuantile, 3)));
+}
+
+}  // namespace
+}  // namespace qv::test

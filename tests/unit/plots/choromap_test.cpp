@@ -1,0 +1,213 @@
+// CHOROMAP and the attribute-map bindings of groups and color responses.
+#include "plot_fixture.h"
+
+namespace qv::test {
+namespace {
+
+using Choromap = PlotTest;
+
+TEST_F(Choromap, RegionsWithoutResponse) {
+  makeContext(false);
+  cycling(1);
+  Statement& c = add(Stmt::Choromap);
+  EXPECT_EQ(run(c),
+            "mapRegionLayer mapProvider=dataset / dataID=__MAP__ mapid=ID"
+            " LegendLabel=\"Regions\" NAME=\"CHOROMAP\";");
+  EXPECT_EQ(entry(plot.plotNames, "CHOROMAP"), "<Empty>");
+  // A region layer never takes nor advances style elements.
+  EXPECT_EQ(plot.graphDataCounter, 1);
+  // The map's level of detail follows the 640 by 480 graph.
+  EXPECT_EQ(h.find(map)->pushed, (std::vector<std::string>{"resolution<=3"}));
+
+  // Without an ID variable and without MAPID=, the layer has no regions.
+  host::DataSet* noId = h.addDataSet("NOID", {{"LONG"}, {"LAT"}, {"name", C}});
+  plot.mapData = noId;
+  host::Status st = 0;
+  run(c, &st);
+  EXPECT_EQ(st, 1012);
+  EXPECT_EQ(args(227), (std::vector<std::string>{"WORK", "NOID"}));
+}
+
+TEST_F(Choromap, NumericResponse) {
+  cycling(1);
+  Statement& c = add(Stmt::Choromap);
+  var(c, Opt::Response, resp, "sales");
+  number(c, Opt::NumLevels, 5);
+  host::Slot& line = group(c, Opt::LineAttrs);
+  attrText(line, host::kAttrColor, "red");
+  attrNumber(line, host::kAttrThickness, 1);
+  tips(c, resp, {"state"});
+  number(c, Opt::Transparency, 0.5);
+  var(c, Opt::Url, resp, "county");
+  items(c, Opt::ColorModel, {{host::kSlotName, "white"}, {host::kSlotName, "blue"}});
+  EXPECT_EQ(run(c),
+            "mapRegionLayer mapProvider=dataset / ColorModel=(CXFFFFFF CX0000FF )"
+            " dataID=RESPONSEDATA mapid=ID id=ID ColorResponse=sales"
+            " rolename=( _tipvar1_=  state) tip=( _tipvar1_)"
+            " OutLineAttrs=( Color=CXFF0000 Thickness=1)"
+            " EmptyOutLineAttrs=( Color=CXFF0000 Thickness=1) DataTransparency=0.5"
+            " URL=county LegendLabel=\"Regions\" NAME=\"CHOROMAP\";");
+  // NUMLEVELS= alone asks for quantiles; nothing classified here (no
+  // values), so the response stays continuous.
+  EXPECT_EQ(plot.numLevels, 5);
+  EXPECT_EQ(plot.levelType, module::Code::LevelQuantile);
+  EXPECT_EQ(plot.responseVarNumber, 1);
+  EXPECT_EQ(plot.groupVarNumber, 2);
+  EXPECT_EQ(entry(plot.contLegends, "CHOROMAP"), "Sales");
+  ASSERT_NE(plot.colorModelList, nullptr);
+  ASSERT_EQ(plot.colorModelList->size(), 2u);
+  EXPECT_EQ(h.kdlgstr(std::get<const host::HStr*>(plot.colorModelList->at(1))), "CX0000FF");
+  EXPECT_EQ(columns(plot.respDataObject),
+            (std::vector<std::string>{"ID", "sales", "state", "county"}));
+
+  // The response recorded a group variable: plots after it take no defaults.
+  Statement& s = add(Stmt::Scatter);
+  xy(s);
+  EXPECT_EQ(run(s).find("GraphData"), std::string::npos);
+  EXPECT_EQ(plot.graphDataCounter, 1);
+
+  // A second region layer starts its levels and colors afresh.
+  Statement& d = add(Stmt::Choromap);
+  var(d, Opt::Response, resp, "code");
+  code(d, Opt::LevelType, module::Code::LevelNone);
+  name(d, Opt::ColorModel, "ThreeColorRamp");
+  std::string out = run(d);
+  EXPECT_NE(out.find(" ColorModel=ThreeColorRamp dataID=RESPONSEDATA mapid=ID id=ID"
+                     " ColorResponse=code "),
+            std::string::npos);
+  EXPECT_EQ(plot.numLevels, 0);
+  EXPECT_EQ(plot.levelType, module::Code::LevelNone);
+  EXPECT_EQ(plot.colorModelList->size(), 0u);
+  EXPECT_EQ(h.kdlgstr(plot.colorModelName), "ThreeColorRamp");
+  EXPECT_EQ(entry(plot.contLegends, "CHOROMAP1"), "code");
+}
+
+TEST_F(Choromap, GroupedResponsesAndKeys) {
+  Statement& c = add(Stmt::Choromap);
+  var(c, Opt::Response, resp, "state");
+  number(c, Opt::NumLevels, 5);
+  code(c, Opt::LevelType, 2);
+  var(c, Opt::MapId, map, "county");
+  EXPECT_EQ(run(c),
+            "mapRegionLayer mapProvider=dataset / dataID=RESPONSEDATA mapid=county id=county"
+            " colorGroup=state LegendLabel=\"Regions\" NAME=\"CHOROMAP\";");
+  EXPECT_EQ(count(246), 2);
+  EXPECT_EQ(h.messages[0].args, (std::vector<std::string>{"LEVELTYPE"}));
+  EXPECT_EQ(h.messages[1].args, (std::vector<std::string>{"NUMLEVELS"}));
+  EXPECT_EQ(plot.levelType, 0);
+  EXPECT_EQ(entry(plot.plotNames, "CHOROMAP"), "<Group>");
+  EXPECT_EQ(h.kdlgstr(plot.legendTitle), "state");
+
+  // A numeric DISCRETE response is a group too; ID= names the response key.
+  Statement& d = add(Stmt::Choromap);
+  var(d, Opt::Response, resp, "sales");
+  var(d, Opt::Id, resp, "county");
+  d.setFlag(Flag::Discrete);
+  text(d, Opt::LegendLabel, "Sales");
+  EXPECT_EQ(run(d),
+            "mapRegionLayer mapProvider=dataset / dataID=RESPONSEDATA mapid=ID id=county"
+            " colorGroup=sales LegendLabel=\"Sales\" NAME=\"CHOROMAP1\";");
+  EXPECT_EQ(h.kdlgstr(plot.legendTitle), "state");  // the first one stays
+
+  // MAPID= naming a coordinate is replaced by ID, as the driver announced.
+  Statement& e = add(Stmt::Choromap);
+  var(e, Opt::MapId, map, "LAT");
+  EXPECT_NE(run(e).find(" mapid=ID id=ID LegendLabel"), std::string::npos);
+
+  // The response data must hold the key.
+  host::DataSet* other = h.addDataSet("OTHER", {{"state", C}, {"sales"}});
+  plot.respData = other;
+  host::Status st = 0;
+  run(e, &st);
+  EXPECT_EQ(st, 1);
+  EXPECT_EQ(args(228), (std::vector<std::string>{"ID=", "ID", "WORK", "OTHER"}));
+}
+
+TEST_F(Choromap, DiscreteAttributeMaps) {
+  plot.dAttrMapUsable = 1;
+  plot.dAttrMapIds->put("Roads", 1.0);
+  plot.dAttrMapIds->put("RIVERS", 1.0);
+  Statement& s = add(Stmt::Scatter);
+  xy(s);
+  var(s, Opt::Group, pts, "kind");
+  name(s, Opt::AttrId, "roads");
+  EXPECT_NE(run(s).find(" subpixel=off Group=ROADS_KIND NAME="), std::string::npos);
+  EXPECT_EQ(entry(plot.dAttrMapUsage, "KIND"), "ROADS_KIND");
+  EXPECT_EQ(entry(plot.attrVarList, "ROADS_KIND"), "kind");
+  EXPECT_EQ(columns(plot.plotDataObject), (std::vector<std::string>{"lon", "lat", "kind"}));
+
+  // The same variable under another map: 854/81, the plain column.
+  name(s, Opt::AttrId, "Rivers");
+  EXPECT_NE(run(s).find(" Group=kind NAME="), std::string::npos);
+  EXPECT_EQ(args(81), (std::vector<std::string>{"Rivers"}));
+  // An ID the map data set does not have: 854/80.
+  name(s, Opt::AttrId, "lakes");
+  EXPECT_NE(run(s).find(" Group=kind NAME="), std::string::npos);
+  EXPECT_EQ(args(80), (std::vector<std::string>{"lakes"}));
+  // Without a usable DATTRMAP= the ID is not looked at.
+  h.messages.clear();
+  plot.dAttrMapUsable = 0;
+  run(s);
+  EXPECT_TRUE(h.messages.empty());
+
+  // A CHOROMAP color group through a map.
+  plot.dAttrMapUsable = 1;
+  Statement& c = add(Stmt::Choromap);
+  var(c, Opt::Response, resp, "state");
+  name(c, Opt::AttrId, "RIVERS");
+  EXPECT_NE(run(c).find(" id=ID colorGroup=RIVERS_STATE LegendLabel="), std::string::npos);
+  EXPECT_EQ(entry(plot.dAttrMapUsage, "STATE"), "RIVERS_STATE");
+}
+
+TEST_F(Choromap, GeneratedAttributeVariablesUnderBy) {
+  plot.byFlag = 1;
+  Statement& s = add(Stmt::Scatter);
+  xy(s);
+  var(s, Opt::Group, pts, "kind");
+  EXPECT_NE(run(s).find(" Group=__ATTRVAR1__ NAME="), std::string::npos);
+  EXPECT_NE(run(s).find(" Group=__ATTRVAR1__ NAME="), std::string::npos);
+  var(s, Opt::Group, pts, "region");
+  EXPECT_NE(run(s).find(" Group=__ATTRVAR2__ NAME="), std::string::npos);
+  Statement& c = add(Stmt::Choromap);
+  var(c, Opt::Response, resp, "state");
+  EXPECT_NE(run(c).find(" colorGroup=__ATTRVAR3__ LegendLabel="), std::string::npos);
+  EXPECT_EQ(entry(plot.attrVars, "KIND"), "__ATTRVAR1__");
+  EXPECT_EQ(entry(plot.attrVarList, "__ATTRVAR2__"), "region");
+  EXPECT_EQ(entry(plot.attrVarList, "__ATTRVAR3__"), "state");
+  EXPECT_EQ(plot.attrVarCounter, 3);
+  // The group columns are still read.
+  EXPECT_EQ(columns(plot.plotDataObject),
+            (std::vector<std::string>{"lon", "lat", "kind", "region"}));
+  // The first grouping variable gives the legend title: its label.
+  EXPECT_EQ(h.kdlgstr(plot.legendTitle), "kind");
+}
+
+TEST_F(Choromap, RangeAttributeMaps) {
+  plot.rAttrMapUsable = 1;
+  plot.rAttrMapIds->put("heat", 1.0);
+  plot.rAttrMapIds->put("COLD", 1.0);
+  Statement& s = add(Stmt::Scatter);
+  xy(s);
+  var(s, Opt::ColorResponse, pts, "pop");
+  name(s, Opt::RAttrId, "Heat");
+  EXPECT_NE(run(s).find(" colorResponse=HEAT_POP NAME=\"SCATTER\""), std::string::npos);
+  EXPECT_EQ(entry(plot.rAttrMapUsage, "POP"), "HEAT_POP");
+  EXPECT_EQ(entry(plot.contLegends, "SCATTER"), "Population");
+
+  name(s, Opt::RAttrId, "cold");
+  EXPECT_NE(run(s).find(" ColorResponse=pop NAME="), std::string::npos);
+  EXPECT_EQ(args(123), (std::vector<std::string>{"pop"}));
+  name(s, Opt::RAttrId, "warm");
+  run(s);
+  EXPECT_EQ(args(122), (std::vector<std::string>{"warm"}));
+
+  Statement& c = add(Stmt::Choromap);
+  var(c, Opt::Response, resp, "sales");
+  name(c, Opt::RAttrId, "cold");
+  number(c, Opt::NumLevels, 4);
+  EXPECT_NE(run(c).find(" id=ID colorResponse=COLD_SALES LegendLabel="), std::string::npos);
+  EXPECT_EQ(entry(plot.contLegends, "CHOROMAP"), "Sales");
+}
+
+}  // namespace
+}  // namespace qv::test

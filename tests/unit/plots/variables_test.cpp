@@ -1,0 +1,129 @@
+// processVariable, isDateTime and setResolution.
+#include "plot_fixture.h"
+
+#include "runtime/objects/objects.h"
+
+namespace qv::test {
+namespace {
+
+using Variables = PlotTest;
+
+TEST_F(Variables, AxisRecordsAndColumnTypes) {
+  plot.varData = pts;
+  plot.varColumns = plot.plotColumns;
+  rt::MemoryStream out;
+  out.open(true);
+  using module::processVariable;
+  EXPECT_EQ(processVariable(&out, " X=", "year", -1, &plot, "SCATTER"), 0);
+  EXPECT_EQ(plot.xAxisType, 24);
+  EXPECT_EQ(h.kdlgstr(plot.xAxisFormat), "YEAR");
+  EXPECT_EQ(plot.xAxisInterval, 4);
+  // A later X variable leaves the record alone.
+  EXPECT_EQ(processVariable(&out, " X=", "day", -1, &plot, "SCATTER"), 0);
+  EXPECT_EQ(h.kdlgstr(plot.xAxisFormat), "YEAR");
+  // Y keeps a format only for quarters and years.
+  EXPECT_EQ(processVariable(&out, " Y=", "day", -1, &plot, "SCATTER"), 0);
+  EXPECT_EQ(plot.yAxisType, 24);
+  EXPECT_EQ(plot.yAxisFormat, nullptr);
+  EXPECT_EQ(plot.yAxisInterval, 0);
+  EXPECT_EQ(out.text(), " X=year X=day Y=day");
+  EXPECT_EQ(std::get<double>(*plot.columnTypes->get("year")), 24.0);
+  // " " registers without writing; the column list holds each variable once.
+  EXPECT_EQ(processVariable(&out, " ", {}, 0, &plot, "SCATTER"), 0);
+  EXPECT_EQ(processVariable(&out, " ", "lon", -1, &plot, "SCATTER"), 0);
+  EXPECT_EQ(out.text(), " X=year X=day Y=day");
+  EXPECT_EQ(plot.plotColumns->size(), 3u);
+  EXPECT_EQ(columns(plot.plotDataObject), (std::vector<std::string>{"year", "day", "lon"}));
+
+  // A character X variable with a keyword is discrete; not entered as a
+  // numeric column type.
+  makeContext(true);
+  plot.varData = pts;
+  EXPECT_EQ(processVariable(&out, " X=", "kind", -1, &plot, "SCATTER"), 0);
+  EXPECT_EQ(plot.xAxisType, 25);
+  EXPECT_EQ(plot.columnTypes->size(), 0u);
+  // Without a keyword (the TEXT= variable) it is plain.
+  EXPECT_EQ(processVariable(&out, " Y=", "kind", -1, &plot, {}), 0);
+  EXPECT_EQ(plot.yAxisType, 22);
+}
+
+TEST_F(Variables, LookupFailuresAndNameLiterals) {
+  plot.varData = pts;
+  rt::MemoryStream out;
+  out.open(true);
+  using module::processVariable;
+  EXPECT_EQ(processVariable(&out, " ColorResponse=", "nosuch", -1, &plot, "SCATTER"), 1);
+  EXPECT_EQ(args(228), (std::vector<std::string>{"COLORRESPO", "nosuch", "WORK", "PTS"}));
+  EXPECT_EQ(processVariable(&out, " X=", {}, 99, &plot, "SCATTER"), 1);
+  EXPECT_EQ(args(229), (std::vector<std::string>{"100", "WORK", "PTS"}));
+  EXPECT_EQ(out.text(), "");
+
+  // Under VARNAMES=ANY names are written as name literals.
+  module::setPlotFlag(plot, host::kFlagAnyNames);
+  EXPECT_EQ(processVariable(&out, " text=", "O'Brien", -1, &plot, {}), 0);
+  EXPECT_EQ(out.text(), " text='O''Brien'n");
+
+  // Through a statement: the header copy carries the switch.
+  anyNames = true;
+  Statement& s = add(Stmt::Scatter);
+  xy(s);
+  EXPECT_EQ(run(s).substr(0, 30), "ScatterPlot X='lon'n Y='lat'n ");
+}
+
+TEST_F(Variables, DateTimeFormats) {
+  using module::isDateTime;
+  EXPECT_EQ(isDateTime("yymmdd", 6), 1);
+  EXPECT_EQ(isDateTime("DTDATE", 6), 1);
+  EXPECT_EQ(isDateTime("BEST", 4), 0);
+  EXPECT_EQ(isDateTime("monyy", 5), 2);
+  EXPECT_EQ(isDateTime("YYQRS", 5), 3);
+  EXPECT_EQ(isDateTime("DTYEAR", 6), 4);
+  // The length decides: a prefix or a longer text is no match.
+  EXPECT_EQ(isDateTime("DATETIME", 4), 1);  // DATE
+  EXPECT_EQ(isDateTime("YEARS", 5), 0);
+  EXPECT_EQ(isDateTime("", 0), 0);
+  EXPECT_EQ(isDateTime(nullptr, 4), 0);
+}
+
+TEST_F(Variables, MapResolution) {
+  using module::setResolution;
+  TestDataSet* m = h.find(map);
+  setResolution(&plot, -1);
+  EXPECT_EQ(m->pushed, (std::vector<std::string>{"resolution<=3"}));
+  // The largest graph size decides the level; beyond the table, none.
+  m->pushed.clear();
+  h.setTextOption("GRAPHWIDTH", "1000");
+  setResolution(&plot, -1);
+  EXPECT_EQ(m->pushed, (std::vector<std::string>{"resolution<=5"}));
+  m->pushed.clear();
+  h.setTextOption("GRAPHHEIGHT", "40000");
+  setResolution(&plot, -1);
+  EXPECT_TRUE(m->pushed.empty());
+  h.setTextOption("GRAPHHEIGHT", "480");
+  h.setTextOption("GRAPHWIDTH", "640");
+
+  // DENSITY= without a DENSITY variable: 854/224, then by resolution.
+  setResolution(&plot, 2);
+  EXPECT_EQ(count(224), 1);
+  EXPECT_EQ(m->pushed, (std::vector<std::string>{"resolution<=3"}));
+
+  // With a DENSITY variable: by density; a map already selected is left alone.
+  host::DataSet* dens = h.addDataSet("DENS", {{"ID", C}, {"DENSITY"}});
+  plot.mapData = dens;
+  setResolution(&plot, 2);
+  EXPECT_EQ(h.find(dens)->pushed, (std::vector<std::string>{"density<=2"}));
+  h.find(dens)->selected = 1;
+  setResolution(&plot, 4);
+  EXPECT_EQ(count(225), 1);
+  EXPECT_EQ(h.find(dens)->pushed.size(), 1u);
+  // Neither variable: nothing, no message.
+  host::DataSet* plain = h.addDataSet("PLAIN", {{"ID", C}});
+  plot.mapData = plain;
+  setResolution(&plot, 3);
+  setResolution(&plot, -1);
+  EXPECT_TRUE(h.find(plain)->pushed.empty());
+  EXPECT_EQ(h.messages.size(), 2u);
+}
+
+}  // namespace
+}  // namespace qv::test

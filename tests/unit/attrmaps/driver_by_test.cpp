@@ -79,7 +79,8 @@ TEST_F(DriverBy, ValuesOfAllGroupsAndTheByColumns) {
             "DiscreteAttrVar attrvar=__ATTRVAR1__ var=KIND attrmap=\"__ATTRMAP__\";"
             "DiscreteAttrMap name=\"__ATTRMAP__\" / autocycleattrs=1;Value \"small\";Value "
             "\"large\";Value \"heliport\";EndDiscreteAttrMap;"
-            "layout overlaymap;endlayout;endgraph;end;");
+            "EntryTitle __BYLINE__ / textattrs=(size=GraphLabelText:fontsize);"
+            "layout overlaymap / pad=(top=5);endlayout;endgraph;end;");
   // The plot data carry the group variable and the BY variable.
   const auto& cols = h.factory.dataColumns["PLOTDATA"];
   EXPECT_NE(std::find(cols.begin(), cols.end(), "KIND"), cols.end());

@@ -225,8 +225,9 @@ struct Statement {
   uint64_t header[4] = {0, 0, 0, 0};
   // Indexed by option id; the parser sizes it for the options this
   // statement can have. Use slot(): any id may be read (absent when out of
-  // range) or written (the record grows).
-  std::vector<Slot> slots;
+  // range) or written (the record grows). A deque, so that a reference to a
+  // slot stays valid when a later slot() call grows the record.
+  std::deque<Slot> slots;
 
   // Flag n is bit 0x80 >> (n % 8) of header byte n / 8; header byte b is
   // byte b % 8 of word b / 8, counted from the least significant byte (the

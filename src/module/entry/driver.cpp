@@ -690,6 +690,29 @@ Status translateStatements(Step& s) {
   return kOk;
 }
 
+// BY groups: the values of the group and attribute variables over all
+// groups, and the columns the plot data object needs to be split by group.
+Status collectByGroups(Step& s) {
+  PlotContext& plot = s.plot;
+  if (plot.groupVarName || (plot.attrVars && plot.attrVars->size() > 0)) {
+    // A failed collection leaves what was collected; the step goes on.
+    process_bygroup(s.factory, &plot, &s.byInfo, 1);
+  }
+  if (!plot.plotDataObject) return kOk;
+  if (plot.groupVarName) {
+    const std::string_view name = s.h.kdlgstr(plot.groupVarName);
+    if (hasVariable(s, plot.plotData, name)) {
+      if (Status st = plot.plotDataObject->addColumn(name)) return serviceFailed(s, st);
+    }
+  }
+  for (const host::ByVariable& by : s.h.xbyvars()) {
+    std::string name;
+    if (!findVariable(s, plot.plotData, by.name, &name)) continue;
+    if (Status st = plot.plotDataObject->addColumn(name)) return serviceFailed(s, st);
+  }
+  return kOk;
+}
+
 Status finishStatements(Step& s) {
   PlotContext& plot = s.plot;
   if (s.autoLegend) {
@@ -699,11 +722,8 @@ Status finishStatements(Step& s) {
   if (Status st = writeTitlesAndFootnotes(&plot, s.streams[kTitlesStream],
                                          s.streams[kFootnotesStream], s.byTexts))
     return st;
-  if (plot.byFlag && plot.groupVarName && plot.plotDataObject) {
-    // A failed collection leaves what was collected; the step goes on.
-    process_bygroup(s.factory, &plot, &s.byInfo, 1);
-    if (Status st = plot.plotDataObject->addColumn(s.h.kdlgstr(plot.groupVarName)))
-      return serviceFailed(s, st);
+  if (plot.byFlag) {
+    if (Status st = collectByGroups(s)) return st;
   }
   const bool dataObject = plot.plotDataObject || plot.respDataObject;
   host::Stream* maps = s.streams[kAttrMapStream];
@@ -866,6 +886,7 @@ void endStep(Step& s) {
   drop(f, s.compiled);
   plot.categorization = nullptr;  // one of the streams
   for (host::Stream*& stream : s.streams) drop(f, stream);
+  releaseByGroupValues(f, &plot);  // the value lists live in one of the tables
   for (host::AssocArray* PlotContext::*table : kTables) drop(f, plot.*table);
   drop(f, s.byTexts);
   drop(f, plot.plotColumns);

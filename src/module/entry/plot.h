@@ -91,6 +91,15 @@ struct PlotContext {
   const host::HStr* yAxisFormat = nullptr;
   int32_t xAxisInterval = 0;  // isDateTime class of that format
   int32_t yAxisInterval = 0;
+
+  // --- BY groups and attribute maps (attrmaps) -------------------------------
+  // Made by process_bygroup, released by releaseByGroupValues.
+  host::List* groupValues = nullptr;     // distinct raw values of the group variable, all groups
+  host::List* groupFormatted = nullptr;  // their formatted texts (variable with a format)
+  const host::HStr* groupFormat = nullptr;  // the group variable's format name
+  int32_t groupFormatWidth = 0;
+  int32_t groupFormatDecimals = 0;
+  host::AssocArray* missingTexts = nullptr;  // variable -> formatted missing value of its format
 };
 
 // Header flag bits of the copy (flag n is bit 0x80 >> (n % 8) of header

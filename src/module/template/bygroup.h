@@ -15,9 +15,26 @@ struct ByInfo {
   double minMax[4][2] = {};  // kept for other modes; not used by this procedure
 };
 
-// Collects the values (`mode` 1 is the only mode used). A failure stops the
-// collection; the step goes on with what was collected.
+// Collects the values (`mode` 1 is the only mode used), reading the plot
+// data group by group:
+// - the group variable (plot->groupVarName): its distinct raw values into
+//   plot->groupValues and, when it has a format, their distinct formatted
+//   texts into plot->groupFormatted;
+// - each variable of plot->attrVars: its distinct formatted values, in the
+//   order first met, into a list of plot->valueLists under the same key; a
+//   missing value is entered as " ", and the text its format gives a missing
+//   value (when not empty or ".") goes to plot->missingTexts under the same
+//   key (the first one kept also to plot->missingText).
+// A variable that is not in the plot data is read from the response data or
+// the map data instead (those have no BY groups). Variables without a format
+// are formatted with BEST12. or $w.
+// A failing host call stops the collection; the BY groups are rewound and
+// the step goes on with what was collected (the failing status is returned).
 host::Status process_bygroup(host::ObjectFactory* factory, PlotContext* plot, ByInfo* info,
                              int mode);
+
+// Releases the lists and tables process_bygroup made (the driver calls it
+// at the end of the step, before it releases the plot context's tables).
+void releaseByGroupValues(host::ObjectFactory* factory, PlotContext* plot);
 
 }  // namespace qv::module

@@ -62,26 +62,29 @@ constexpr CatalogEntry kCatalog[] = {
      "The GRADLEGEND position {1} is already taken; the legend is placed "
      "elsewhere.",
      1},
+    // {1}: the map ID, {2}: the observation.
     {854, 117, W,
-     "A range of the RATTRMAP= data set has no MIN value; its attribute map "
-     "is dropped.",
-     0},
+     "A range of the RATTRMAP= data set has no MIN value (map {1}, observation "
+     "{2}); its attribute map is dropped.",
+     2},
     {854, 118, W,
      "A MIN value of the RATTRMAP= data set is neither a number nor _MIN_, "
-     "_NEGMAX_ or _NEGMAXABS_; its attribute map is dropped.",
-     0},
+     "_NEGMAX_ or _NEGMAXABS_ (map {1}, observation {2}); its attribute map is "
+     "dropped.",
+     2},
     {854, 119, W,
      "A MIN value of the RATTRMAP= data set holds characters that do not "
-     "belong in a number; its attribute map is dropped.",
-     0},
+     "belong in a number (map {1}, observation {2}); its attribute map is "
+     "dropped.",
+     2},
     {854, 120, W,
      "A MAX value of the RATTRMAP= data set is neither a number nor _MAX_ or "
-     "_MAXABS_; its attribute map is dropped.",
-     0},
+     "_MAXABS_ (map {1}, observation {2}); its attribute map is dropped.",
+     2},
     {854, 121, W,
      "A MAX value of the RATTRMAP= data set is blank, missing or not a "
-     "number; its attribute map is dropped.",
-     0},
+     "number (map {1}, observation {2}); its attribute map is dropped.",
+     2},
     {854, 122, W,
      "RATTRID={1} names no map of the RATTRMAP= data set; the plot is drawn "
      "without it.",
@@ -92,9 +95,9 @@ constexpr CatalogEntry kCatalog[] = {
      "this step; RATTRID= is not applied to it.",
      1},
     {854, 125, W,
-     "The RATTRMAP= data set has no MAX variable; the attribute map is "
+     "The RATTRMAP= data set has no MAX variable; the attribute map {1} is "
      "dropped.",
-     0},
+     1},
     // Data set item 159: the data set can only be read once, front to back.
     {854, 134, W,
      "The {1}= data set can only be read sequentially; no attribute maps are "

@@ -1,0 +1,18 @@
+proc template;
+define statgraph tavlo;
+begingraph /;
+RangeAttrMap name="_clrrespmap_";
+Range 0.034-<0.078 / DiscreteLabel="3.4(*ESC*){unicode '0025'x} - 7.8(*ESC*){unicode '0025'x}" RangeColor=CXFF0000;
+Range 0.078-<0.112 / DiscreteLabel="7.8(*ESC*){unicode '0025'x} - 11.2(*ESC*){unicode '0025'x}" RangeColor=CXFFFF00;
+Range 0.112-0.301 / DiscreteLabel="11.2(*ESC*){unicode '0025'x} - 30.1(*ESC*){unicode '0025'x}" RangeColor=CX00FF00;
+EndRangeAttrMap;
+RangeAttrVar attrvar=_CLRRESP_ var=rate attrmap="_clrrespmap_";
+layout overlaymap;
+   mapRegionLayer mapProvider=dataset / ColorModel=(CXFF0000 CXFFFF00 CX00FF00 ) dataID=RESPONSEDATA mapid=ID id=id colorResponse=_CLRRESP_ LegendLabel="Regions" NAME="CHOROMAP";
+endlayout;
+layout GlobalLegend;
+   DiscreteLegend "CHOROMAP"/ title="Unemployment rate";
+endlayout;
+endgraph;
+end;
+run;

@@ -1,0 +1,194 @@
+// Discrete attribute maps from a DATTRMAP= data set.
+#include "module/attrmaps/attrmaps.h"
+#include "support.h"
+
+namespace qv::test {
+namespace {
+
+using module::processAttrMapDataSet;
+
+class Discrete : public MapsTest {
+ protected:
+  void use(std::string var, std::string instance) {
+    plot.dAttrMapUsage->put(var, hs(instance));
+  }
+  std::string run(host::DataSet* ds) {
+    clearText();
+    EXPECT_EQ(processAttrMapDataSet(&h.factory, ds, &plot, out), 0);
+    return text();
+  }
+};
+
+TEST_F(Discrete, WorkedExample) {
+  host::DataSet* ds = h.addTable(
+      "ATTRS",
+      {chr("ID"), chr("VALUE"), chr("MARKERCOLOR"), chr("MARKERSYMBOL"), chr("LINESTYLEELEMENT"),
+       chr("FILLCOLOR"), num("FILLTRANSPARENCY")},
+      {{"MYID", "A", "red", "circle", "GraphData2", "", kNaN},
+       {"MYID", "B", "", "", "", "blue", 0.5}});
+  use("GRP", "MYID_GRP");
+  EXPECT_EQ(run(ds),
+            "DiscreteAttrVar attrvar=MYID_GRP var=GRP attrmap=\"__ATTRMAP__MYID\";"
+            "DiscreteAttrMap name=\"__ATTRMAP__MYID\" /; Value \"A\" / markerattrs=( "
+            "color=CXFF0000 symbol=circle) lineattrs=GraphData2;Value \"B\" / fillattrs=( "
+            "color=CX0000FF transparency=0.5);EndDiscreteAttrMap;");
+}
+
+TEST_F(Discrete, OnlyMapsThePlotsUseAreWrittenWithAllTheirBindings) {
+  host::DataSet* pts = h.addTable("PTS", {chr("KIND"), num("CLASS")}, {{"a", 1.0}});
+  plot.plotData = pts;
+  host::DataSet* ds = h.addTable("ATTRS", {chr("ID"), chr("VALUE"), chr("MARKERSYMBOL")},
+                                 {{"unused", "x", "star"},
+                                  {"a", "", "circle"},
+                                  {"A", "y", "square"},
+                                  {"other", "z", "plus"}});
+  // Two plots use map A with different group variables (one numeric).
+  use("KIND", "A_KIND");
+  use("CLASS", "a_class");
+  EXPECT_EQ(run(ds),
+            "DiscreteAttrVar attrvar=A_KIND var=KIND attrmap=\"__ATTRMAP__A\";"
+            "DiscreteAttrVar attrvar=a_class var=CLASS attrmap=\"__ATTRMAP__A\";"
+            "DiscreteAttrMap name=\"__ATTRMAP__A\" /; "
+            // The last bound variable is numeric: a blank value is the missing number.
+            "Value \".\" / markerattrs=( symbol=circle);"
+            "Value \"y\" / markerattrs=( symbol=square);EndDiscreteAttrMap;");
+
+  // A blank value for a character group variable.
+  plot.dAttrMapUsage->clear();
+  use("KIND", "A_KIND");
+  EXPECT_NE(run(ds).find("Value \" \" / markerattrs=( symbol=circle);"), std::string::npos);
+}
+
+TEST_F(Discrete, RowsOfOneIdFormOneMapWhereverTheyStand) {
+  host::DataSet* ds = h.addTable("ATTRS", {chr("ID"), chr("VALUE")},
+                                 {{"M1", "a"}, {"M2", "b"}, {"m1", "c"}});
+  use("G", "M1_G");
+  use("H", "M2_H");
+  EXPECT_EQ(run(ds),
+            "DiscreteAttrVar attrvar=M1_G var=G attrmap=\"__ATTRMAP__M1\";"
+            "DiscreteAttrMap name=\"__ATTRMAP__M1\" /; Value \"a\" /;Value \"c\" /;"
+            "EndDiscreteAttrMap;"
+            "DiscreteAttrVar attrvar=M2_H var=H attrmap=\"__ATTRMAP__M2\";"
+            "DiscreteAttrMap name=\"__ATTRMAP__M2\" /; Value \"b\" /;EndDiscreteAttrMap;");
+}
+
+TEST_F(Discrete, StyleElementsAndAttributeGroups) {
+  host::DataSet* ds = h.addTable(
+      "ATTRS",
+      {chr("ID"), chr("VALUE"), chr("MARKERSTYLE"), chr("MARKERSTYLEELEMENT"), num("MARKERSIZE"),
+       num("MARKERTRANSPARENCY"), chr("LINESTYLE"), num("LINETHICKNESS"), num("LINEPATTERN"),
+       chr("TEXTCOLOR"), chr("TEXTFAMILY"), chr("TEXTSTYLE"), chr("TEXTWEIGHT"),
+       chr("TEXTSTYLEELEMENT")},
+      {// Only a style element: the group option with the name alone.
+       {"S", "a", "", "GraphData3", kNaN, kNaN, "", kNaN, kNaN, "", "", "", "", ""},
+       // Out-of-range transparency: 111, and nothing else in the marker group.
+       {"S", "b", "", "", kNaN, 1.5, "", kNaN, kNaN, "", "", "", "", ""},
+       // ...STYLEELEMENT wins over ...STYLE, even blank; numbers with %g.
+       {"S", "c", "GraphData1", "", 7.5, 0.25, "GraphData4", 2.0, 2.9, "", "", "", "", ""},
+       // Text attributes: family quoted and escaped, the rest as written.
+       {"S", "d", "", "", kNaN, kNaN, "", kNaN, kNaN, "green", "Ar\"ial", "ITALIC", "BOLD",
+        "GraphValueText"}});
+  use("G", "S_G");
+  EXPECT_EQ(run(ds),
+            "DiscreteAttrVar attrvar=S_G var=G attrmap=\"__ATTRMAP__S\";"
+            "DiscreteAttrMap name=\"__ATTRMAP__S\" /; "
+            "Value \"a\" / markerattrs=GraphData3;"
+            "Value \"b\" /;"
+            "Value \"c\" / markerattrs=( size=7.5 transparency=0.25) lineattrs=GraphData4( "
+            "thickness=2 pattern=2);"
+            "Value \"d\" / textattrs=GraphValueText( color=CX00FF00 family=\"Ar(*ESC*){unicode "
+            "'0022'x}ial\" style=ITALIC weight=BOLD);"
+            "EndDiscreteAttrMap;");
+  EXPECT_EQ(count(111), 1);
+  EXPECT_EQ(args(111), std::vector<std::string>{"MARKERTRANSPARENCY"});
+}
+
+TEST_F(Discrete, ValueKeywordsAndEscapes) {
+  h.setTextOption("MISSING", "\"");
+  host::DataSet* ds = h.addTable("ATTRS", {chr("ID"), chr("VALUE"), chr("SHOW"), chr("NOCASE")},
+                                 {{"K", "_other_", "attrmap all", "True"},
+                                  {"K", "_MISSING_", "", ""},
+                                  {"K", "say \"hi\" & 50%", "", ""}});
+  use("G", "K_G");
+  EXPECT_EQ(run(ds),
+            "DiscreteAttrVar attrvar=K_G var=G attrmap=\"__ATTRMAP__K\";"
+            "DiscreteAttrMap name=\"__ATTRMAP__K\" / discreteLegendEntryPolicy=attrmap "
+            "ignoreCase=true; Value Other /;"
+            "Value \" \" \"(*ESC*){unicode '0022'x}\" /;"
+            "Value \"say (*ESC*){unicode '0022'x}hi(*ESC*){unicode '0022'x} (*ESC*){unicode "
+            "'0026'x} 50(*ESC*){unicode '0025'x}\" /;EndDiscreteAttrMap;");
+
+  // The usual MISSING= option; a numeric VALUE column is written with %g.
+  h.setTextOption("MISSING", ".");
+  host::DataSet* numeric = h.addTable("NUMS", {chr("ID"), num("VALUE"), chr("NOCASE")},
+                                      {{"K", 2.5, "tru"}, {"K", kNaN, ""}});
+  EXPECT_EQ(run(numeric),
+            "DiscreteAttrVar attrvar=K_G var=G attrmap=\"__ATTRMAP__K\";"
+            "DiscreteAttrMap name=\"__ATTRMAP__K\" /; Value \"2.5\" /;Value \".\" /;"
+            "EndDiscreteAttrMap;");
+}
+
+TEST_F(Discrete, BadAttributeValuesAreLeftOut) {
+  host::DataSet* ds = h.addTable(
+      "ATTRS", {chr("ID"), chr("VALUE"), chr("MARKERSIZE"), chr("MARKERSYMBOL"), chr("LINEPATTERN"),
+                chr("FILLCOLOR")},
+      {{"B", "a", "big", "circle;EndDiscreteAttrMap", "Dash", "notacolor"},
+       {"B", "b", "", "star", "long dash", ""},
+       {"B", "c", "3", "", "", ""}});
+  use("G", "B_G");
+  EXPECT_EQ(run(ds),
+            "DiscreteAttrVar attrvar=B_G var=G attrmap=\"__ATTRMAP__B\";"
+            "DiscreteAttrMap name=\"__ATTRMAP__B\" /; "
+            "Value \"a\" / lineattrs=( pattern=Dash) fillattrs=( color=CX808080);"
+            "Value \"b\" / markerattrs=( symbol=star);"
+            "Value \"c\" /;EndDiscreteAttrMap;");
+  // A character size column: 110 for every row that has a size.
+  EXPECT_EQ(count(110), 2);
+  EXPECT_EQ(args(110), std::vector<std::string>{"MARKERSIZE"});
+  EXPECT_EQ(count(79), 1);
+  // Values that would break the template are named and left out.
+  EXPECT_TRUE(logHas("MARKERSYMBOL in observation 1 of the data set WORK.ATTRS"));
+  EXPECT_TRUE(logHas("LINEPATTERN in observation 2"));
+}
+
+TEST_F(Discrete, NameLiteralsUnderAnyNames) {
+  anyNames();
+  host::DataSet* ds = h.addTable("ATTRS", {chr("ID"), chr("VALUE")}, {{"M", "v"}});
+  use("MY VAR", "M_MY_VAR");
+  use("IT'S", "M_IT'S");
+  use("eval(sort('X'n, RETAIN=ALL))", "M_eval(sort('X'n, RETAIN=ALL))");
+  EXPECT_EQ(run(ds),
+            "DiscreteAttrVar attrvar=M_MY_VAR var='MY VAR'n attrmap=\"__ATTRMAP__M\";"
+            "DiscreteAttrVar attrvar=M_IT'S var='IT''S'n attrmap=\"__ATTRMAP__M\";"
+            "DiscreteAttrVar attrvar=M_eval(sort('X'n, RETAIN=ALL)) var=eval(sort('X'n, "
+            "RETAIN=ALL)) attrmap=\"__ATTRMAP__M\";"
+            "DiscreteAttrMap name=\"__ATTRMAP__M\" /; Value \"v\" /;EndDiscreteAttrMap;");
+}
+
+TEST_F(Discrete, NothingIsReadWithoutUsesAndFailuresWriteNothing) {
+  host::DataSet* ds = h.addTable("ATTRS", {chr("ID"), chr("VALUE")}, {{"M", "v"}});
+  EXPECT_EQ(run(ds), "");
+  EXPECT_EQ(h.nextCalls, 0);
+
+  use("G", "M_G");
+  const size_t live = h.factory.live();
+  h.factory.failCreateAt(2);  // the second lookup array
+  clearText();
+  EXPECT_NE(processAttrMapDataSet(&h.factory, ds, &plot, out), 0);
+  EXPECT_EQ(text(), "");
+  EXPECT_EQ(h.factory.live(), live);
+
+  h.failRewind = true;
+  EXPECT_NE(processAttrMapDataSet(&h.factory, ds, &plot, out), 0);
+  EXPECT_EQ(text(), "");
+  EXPECT_EQ(h.factory.live(), live);
+
+  // The host cannot make texts: the memory path, nothing written.
+  h.failRewind = false;
+  h.failStrings = true;
+  EXPECT_EQ(processAttrMapDataSet(&h.factory, ds, &plot, out), host::kNoMemory);
+  EXPECT_EQ(text(), "");
+}
+
+}  // namespace
+}  // namespace qv::test

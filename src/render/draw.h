@@ -48,6 +48,7 @@ class Env {
   // Records a warning (each distinct text once).
   void warn(const std::string& text);
   std::vector<std::string> warnings;
+  bool tilesFailed = false;  // a tile layer got no tile at all
 
   // The binding of an attribute variable (DiscreteAttrVar / RangeAttrVar)
   // named `name`, or null when `name` is a plain column.

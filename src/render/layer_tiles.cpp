@@ -17,9 +17,14 @@ class TileLayer final : public PreparedLayer {
   }
 
   void draw(Env& env, const DrawContext& dc) override {
+    if (env.req.skipTiles) {
+      env.tilesFailed = true;
+      return;
+    }
     TileDrawResult r = drawTiles(dc.cr, dc.proj, dc.area, provider_, env.req.tiles);
     if (!r.warning.empty()) env.warn(r.warning);
     if (r.drawn > 0) attribution = provider_.attribution;
+    else if (!r.warning.empty()) env.tilesFailed = true;
   }
 
  private:

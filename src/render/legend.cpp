@@ -96,13 +96,9 @@ class DiscreteLegendBlock final : public Block {
     const double valueH = measureText(cr, "Ag", valueFont).height;
     swatch_ = autoItemSize ? std::max(6.0, valueH) : kSwatch;
     rowH_ = std::max(swatch_, valueH);
-    textW_.clear();
     colW_ = 0;
-    for (const LegendItem& it : items) {
-      double w = measureText(cr, it.label, valueFont).width;
-      textW_.push_back(w);
-      colW_ = std::max(colW_, swatch_ + kSwatchGap + w);
-    }
+    for (const LegendItem& it : items)
+      colW_ = std::max(colW_, swatch_ + kSwatchGap + measureText(cr, it.label, valueFont).width);
     TextExtent t = title.empty() ? TextExtent{} : measureText(cr, title, titleFont);
     titleW_ = t.width;
     titleH_ = t.height;
@@ -161,7 +157,6 @@ class DiscreteLegendBlock final : public Block {
 
  private:
   double swatch_ = kSwatch, rowH_ = 0, colW_ = 0, titleW_ = 0, titleH_ = 0;
-  std::vector<double> textW_;
   int cols_ = 1, rows_ = 1;
   size_t shown_ = 0;
   bool titleLeft_ = false;

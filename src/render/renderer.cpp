@@ -162,6 +162,7 @@ RenderResult renderGraph(const GraphModel& model, const RenderRequest& req) {
   for (const Placed& p : placed) p.block->draw(cr, p.box);
 
   result.warnings = std::move(env.warnings);
+  result.tilesFailed = env.tilesFailed;
   result.mapArea = area;
   result.projection = dc.proj;
   return result;

@@ -39,6 +39,9 @@ struct RenderRequest {
   // The street-map tile URL template (TILEURL=); "" for the default.
   std::string streetMapUrl;
   TileFetchOptions tiles;
+  // Set when an earlier image of the same graph could get no tile at all:
+  // the tile layer then keeps the plain background without asking again.
+  bool skipTiles = false;
 };
 
 struct RenderResult {
@@ -46,6 +49,8 @@ struct RenderResult {
   // What could not be drawn as asked, one message each, without a severity
   // word (the host logs them as warnings).
   std::vector<std::string> warnings;
+  // A tile layer got no tile at all.
+  bool tilesFailed = false;
   // Where the map went: its area in pixels and the projection of the layers.
   Rect mapArea;
   Projection projection;

@@ -243,6 +243,7 @@ bool GraphManagerImpl::drawOne(host::DataSet* byData, std::vector<unsigned char>
   req.height = output_.height;
   req.streetMapUrl = output_.tileUrl;
   req.tiles.baseDir = output_.baseDir;
+  req.skipTiles = tilesFailed_;
   std::vector<std::unique_ptr<DataSetTable>> tables;
   for (const DataSourceImpl* s : data_->sources()) {
     tables.push_back(std::make_unique<DataSetTable>(std::string(s->data()->name()),
@@ -276,6 +277,7 @@ bool GraphManagerImpl::drawOne(host::DataSet* byData, std::vector<unsigned char>
     // Every BY group meets the same problems: each is logged once.
     for (const std::string& w : r.warnings)
       if (warned_.insert(w).second) log_.warning(w);
+    tilesFailed_ = tilesFailed_ || r.tilesFailed;
     *png = r.canvas->pngBytes();
   } catch (const UserError& e) {
     log_.error(std::string("The map could not be drawn: ") + e.what());
@@ -359,6 +361,7 @@ host::Status GraphManagerImpl::render() {
   if (!data_ || !compiled_) return -1;
   written_.clear();
   warned_.clear();
+  tilesFailed_ = false;
   if (const std::string format = output_.format ? output_.format() : "";
       !format.empty() && format != "PNG")
     log_.warning("The renderer writes PNG images; GRAPHFORMAT=" + format + " is drawn as PNG.");

@@ -169,6 +169,7 @@ class GraphManagerImpl final : public host::GraphManager {
   host::AssocArray* byTexts_ = nullptr;
   GraphOutput output_;
   std::set<std::string> warned_;  // warnings of this render(), each logged once
+  bool tilesFailed_ = false;      // no tile came for an earlier BY group: ask no more
   int renderings_ = 0;
   std::vector<std::string> written_;
 };

@@ -332,5 +332,29 @@ TEST(MapTiles, LoopbackServerAndAnUnreachablePort) {
   EXPECT_GT(pixelsOf(img, qv::test::hexOf(defaultStyle().wallColor)), 320 * 240 / 20);
 }
 
+// A provider that has no tiles is asked once per step, not once per BY group.
+TEST(MapTiles, NotAskedAgainForLaterByGroups) {
+  qv::test::TileServer server(
+      [](const std::string&) { return qv::test::HttpAnswer{404, "text/plain", "none"}; });
+  const std::string url = server.base() + "/{z}/{x}/{y}.png";
+  const std::string regions =
+      "id,segment,long,lat\n1,1,-100,40\n1,1,-99,40\n1,1,-99,41\n"
+      "2,1,10,50\n2,1,11,50\n2,1,11,51\n3,1,140,-30\n3,1,141,-30\n3,1,141,-29\n";
+  ProgramRun first("OPTIONS TILEURL='" + url + "';\nPROC TAVLO MAPDATA=m(WHERE=(id=1));\n"
+                   "OSM; CHOROMAP / MAPID=id;\nRUN;\n",
+                   {{"m.csv", regions}});
+  const int one = server.requests();
+  EXPECT_GT(one, 0);
+  ProgramRun all("OPTIONS TILEURL='" + url + "';\nPROC TAVLO MAPDATA=m;\nBY id;\n"
+                 "OSM; CHOROMAP / MAPID=id;\nRUN;\n",
+                 {{"m.csv", regions}});
+  EXPECT_EQ(server.requests(), 2 * one);
+  EXPECT_TRUE(all.wrote("tavlo2.png")) << all.log();
+  size_t warnings = 0;
+  for (size_t at = 0; (at = all.log().find("WARNING: Map tiles", at)) != std::string::npos; ++at)
+    ++warnings;
+  EXPECT_EQ(warnings, 1u) << all.log();
+}
+
 }  // namespace
 }  // namespace qv::render

@@ -291,8 +291,8 @@ std::unique_ptr<PreparedLayer> prepareRegions(Env& env, const Layer& layer) {
         item.label = label;
         item.fill = withTransparency(scale.color((scale.min() + scale.max()) / 2), transparency);
         out->items.push_back(item);
-        out->scale = std::move(scale);
       }
+      out->scale = std::move(scale);
     }
   }
   const bool colored = !out->items.empty();

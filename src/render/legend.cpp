@@ -254,7 +254,8 @@ class GradientLegendBlock final : public Block {
     // The bar: low values left (horizontal) or at the bottom (vertical).
     cairo_pattern_t* pat = vertical ? cairo_pattern_create_linear(0, bar.bottom(), 0, bar.y)
                                     : cairo_pattern_create_linear(bar.x, 0, bar.right(), 0);
-    const int stops = 32;
+    // A range map's colors change in steps: many stops keep them sharp.
+    const int stops = scale.ranged() ? 256 : 32;
     for (int k = 0; k <= stops; ++k) {
       const double f = double(k) / stops;
       const Rgba c = scale.color(scale.min() + (scale.max() - scale.min()) * f);

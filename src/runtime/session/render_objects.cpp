@@ -11,6 +11,7 @@
 #include "runtime/common/error.h"
 #include "runtime/data/dataset.h"
 #include "runtime/formats/formats.h"
+#include "render/png.h"
 #include "render/renderer.h"
 
 namespace qv::rt {
@@ -278,7 +279,7 @@ bool GraphManagerImpl::drawOne(host::DataSet* byData, std::vector<unsigned char>
     for (const std::string& w : r.warnings)
       if (warned_.insert(w).second) log_.warning(w);
     tilesFailed_ = tilesFailed_ || r.tilesFailed;
-    *png = r.canvas->pngBytes();
+    *png = render::encodePng(*r.canvas);
   } catch (const UserError& e) {
     log_.error(std::string("The map could not be drawn: ") + e.what());
     return false;

@@ -209,6 +209,49 @@ const AttrVar* Env::attrVar(std::string_view name) const {
   return nullptr;
 }
 
+namespace {
+
+enum class Coordinates { Degrees, WebMercator, Unknown };
+
+Coordinates coordinatesNamed(std::string_view name) {
+  std::string n;
+  for (char c : name)
+    if (!std::isspace(static_cast<unsigned char>(c)) && c != '_' && c != '-')
+      n += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  if (n.empty()) return Coordinates::Degrees;
+  for (const char* d : {"EPSG:4326", "WGS84", "CRS84", "OGC:CRS84", "LONLAT", "LATLONG",
+                        "LONGLAT", "DEGREES", "GEOGRAPHIC", "EPSG:4269", "NAD83"})
+    if (n == d) return Coordinates::Degrees;
+  for (const char* m : {"EPSG:3857", "EPSG:900913", "EPSG:3785", "EPSG:102100", "EPSG:102113",
+                        "WEBMERCATOR", "PSEUDOMERCATOR", "SPHERICALMERCATOR"})
+    if (n == m) return Coordinates::WebMercator;
+  return Coordinates::Unknown;
+}
+
+}  // namespace
+
+const DataColumn* Env::inDegrees(const DataColumn* column, bool x, std::string_view systemName) {
+  if (!column || !column->numeric) return column;
+  const std::string system = decodeTextEscapes(dynamic(systemName));
+  switch (coordinatesNamed(system)) {
+    case Coordinates::Degrees: return column;
+    case Coordinates::Unknown:
+      warn("The coordinate system " + system + " is not known; its coordinates are read as " +
+           "longitude and latitude in degrees.");
+      return column;
+    case Coordinates::WebMercator: break;
+  }
+  for (const DataColumn& c : converted_)
+    if (c.name == column->name + (x ? "#x" : "#y") && c.num.size() == column->num.size()) return &c;
+  DataColumn c = *column;
+  c.name = column->name + (x ? "#x" : "#y");
+  constexpr double kRadius = 6378137, kDeg = 180 / 3.14159265358979323846;
+  for (double& v : c.num)
+    v = x ? v / kRadius * kDeg : (2 * std::atan(std::exp(v / kRadius)) - 3.14159265358979323846 / 2) * kDeg;
+  converted_.push_back(std::move(c));
+  return &converted_.back();
+}
+
 std::string layerName(const Layer& layer) {
   return layer.name.empty() ? layer.statement : layer.name;
 }
@@ -389,8 +432,8 @@ bool pointColumns(Env& env, const Layer& layer, DataTable*& table, const DataCol
   }
   const ColumnRef* cx = layer.column(Role::X);
   const ColumnRef* cy = layer.column(Role::Y);
-  x = cx ? table->column(cx->column) : nullptr;
-  y = cy ? table->column(cy->column) : nullptr;
+  x = cx ? env.inDegrees(table->column(cx->column), true, "__PLOTCS__") : nullptr;
+  y = cy ? env.inDegrees(table->column(cy->column), false, "__PLOTCS__") : nullptr;
   for (auto [ref, col, axis] : {std::tuple{cx, x, "X"}, std::tuple{cy, y, "Y"}}) {
     if (!ref) {
       env.warn("The plot " + name + " is not drawn: it has no " + axis + " column.");

@@ -7,6 +7,7 @@
 #include <cairo.h>
 
 #include <cmath>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -54,8 +55,16 @@ class Env {
   // named `name`, or null when `name` is a plain column.
   const AttrVar* attrVar(std::string_view name) const;
 
+  // A longitude (`x`) or latitude column in degrees, for data whose
+  // coordinate system the dynamic value `systemName` (__PLOTCS__,
+  // __MAPCS__) gives: web mercator meters are converted (a copy kept for the
+  // rendering), degrees are the column itself. An unknown system is read as
+  // degrees, after a warning.
+  const DataColumn* inDegrees(const DataColumn* column, bool x, std::string_view systemName);
+
  private:
   std::set<std::string> warned_;
+  std::deque<DataColumn> converted_;
 };
 
 // The name a layer is known by in messages: its name, else its statement.

@@ -121,8 +121,10 @@ std::unique_ptr<PreparedLayer> prepareRegions(Env& env, const Layer& layer) {
   if (const ColumnRef* c = layer.column(Role::MapId)) mapId = c->column;
   else if (env.hasDynamic("__MAPID__")) mapId = env.dynamic("__MAPID__");
   const DataColumn* idc = map->column(mapId);
-  const DataColumn* lon = firstColumn(map, {"LONG", "LON", "LONGITUDE", "X"});
-  const DataColumn* lat = firstColumn(map, {"LAT", "LATITUDE", "Y"});
+  const DataColumn* lon =
+      env.inDegrees(firstColumn(map, {"LONG", "LON", "LONGITUDE", "X"}), true, "__MAPCS__");
+  const DataColumn* lat =
+      env.inDegrees(firstColumn(map, {"LAT", "LATITUDE", "Y"}), false, "__MAPCS__");
   const DataColumn* seg = map->column("SEGMENT");
   if (!idc) {
     env.warn("The map regions of " + name + " are not drawn: the map identifier " + mapId +

@@ -211,5 +211,33 @@ TEST(Drawing, GoesOnWhenTheDataLackWhatALayerNames) {
   EXPECT_THROW(renderGraph(*model, bare), rt::UserError);
 }
 
+TEST(Drawing, PlotDataInWebMercatorMeters) {
+  qv::test::Pipeline p;
+  // The same two points in degrees and in web mercator meters.
+  p.write("deg.csv", "x,y\n-100,40\n-90,30\n");
+  p.write("m.csv",
+          "x,y\n-11131949.08,4865942.28\n-10018754.17,3503549.84\n");
+  const std::string t = qv::test::graphTemplate(
+      "", "layout overlaymap;ScatterPlot X=x Y=y / dataID=PLOTDATA subpixel=off "
+          "Markerattrs=( Symbol=SquareFilled Size=9px Color=CXFF0000) NAME=\"SCATTER\";endlayout;");
+  RenderResult deg = p.draw(t, {{"PLOTDATA", p.open("WORK", "deg")}}, nullptr, {}, 200, 150);
+  RenderResult m = p.draw(t, {{"PLOTDATA", p.open("WORK", "m")}}, nullptr,
+                          {{"__PLOTCS__", "EPSG:3857"}}, 200, 150);
+  ASSERT_TRUE(deg.canvas && m.canvas);
+  EXPECT_TRUE(m.warnings.empty());
+  for (auto [lon, lat] : {std::pair{-100.0, 40.0}, {-90.0, 30.0}}) {
+    Point a = deg.projection.project(lon, lat), b = m.projection.project(lon, lat);
+    EXPECT_NEAR(a.x, b.x, 0.01);
+    EXPECT_NEAR(a.y, b.y, 0.01);
+    EXPECT_EQ(qv::test::rgbAt(*m.canvas, b.x, b.y), 0xFF0000u);
+  }
+  RenderResult odd = p.draw(t, {{"PLOTDATA", p.open("WORK", "deg")}}, nullptr,
+                            {{"__PLOTCS__", "EPSG:27700"}}, 200, 150);
+  ASSERT_EQ(odd.warnings.size(), 1u);
+  EXPECT_EQ(odd.warnings[0],
+            "The coordinate system EPSG:27700 is not known; its coordinates are read as longitude "
+            "and latitude in degrees.");
+}
+
 }  // namespace
 }  // namespace qv::render

@@ -3,9 +3,11 @@
 // map) or of its color response, with optional data labels.
 //
 // Markers sit on whole pixels (subpixel=off), so each distinct look is
-// drawn once into a small image and stamped where the points fall; a point
-// whose pixel already holds the same stamp is skipped. A million points cost
-// a projection and a few dozen pixel blends each.
+// drawn once into a small image and stamped where the points fall. An opaque
+// marker on a pixel that already holds the same one is skipped (it would
+// change only its antialiased edge); see-through markers are all drawn, as
+// their piling up shows where points crowd. A million points cost a
+// projection and a few dozen pixel blends each.
 #include <algorithm>
 #include <cmath>
 #include <unordered_map>
@@ -164,7 +166,7 @@ class ScatterLayer final : public PreparedLayer {
     if (!grouped && !scale) {
       // One look: the order of drawing does not change the image, so the
       // points go in pixel order (the image is then walked row by row, not
-      // at random) and a point on the pixel of the one before is skipped.
+      // at random).
       const MarkerStamp stamp = makeMarkerStamp(looks[0]);
       const uint32_t gw = static_cast<uint32_t>(t.x1() - t.x0() + 2 * pad);
       std::vector<uint32_t> keys;
@@ -177,7 +179,7 @@ class ScatterLayer final : public PreparedLayer {
       }
       radixSort(keys);
       for (size_t i = 0; i < keys.size(); ++i) {
-        if (i > 0 && keys[i] == keys[i - 1]) continue;
+        if (stamp.opaque && i > 0 && keys[i] == keys[i - 1]) continue;
         const int px = static_cast<int>(keys[i] % gw) + t.x0() - pad;
         const int py = static_cast<int>(keys[i] / gw) + t.y0() - pad;
         stampMarker(t, stamp, px, py);
@@ -186,14 +188,15 @@ class ScatterLayer final : public PreparedLayer {
     }
 
     // Several looks: data order, which decides what lies on top. The stamp
-    // last put at each pixel is remembered, to skip repeats.
+    // last put at each pixel is remembered, to skip opaque repeats.
     const int w = t.x1() - t.x0(), h = t.y1() - t.y0();
     std::vector<uint16_t> last(static_cast<size_t>(w) * static_cast<size_t>(h), 0);
     for (size_t r = 0; r < n; ++r) {
       int px, py;
       if (!pixelOf(r, px, py)) continue;
       const int s = stampOf(r);
-      if (px >= t.x0() && px < t.x1() && py >= t.y0() && py < t.y1() && s < 65535) {
+      if (stamps[static_cast<size_t>(s)].opaque && px >= t.x0() && px < t.x1() && py >= t.y0() &&
+          py < t.y1() && s < 65535) {
         uint16_t& seen = last[static_cast<size_t>(py - t.y0()) * static_cast<size_t>(w) +
                              static_cast<size_t>(px - t.x0())];
         if (seen == s + 1) continue;

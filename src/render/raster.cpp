@@ -55,7 +55,10 @@ MarkerStamp makeMarkerStamp(const MarkerStyle& m) {
       run.dy = y - s.center;
       run.dx = x - s.center;
       run.first = static_cast<uint32_t>(s.px.size());
-      while (x < s.size && (row[x] >> 24)) s.px.push_back(row[x++]);
+      while (x < s.size && (row[x] >> 24)) {
+        s.opaque = s.opaque || (row[x] >> 24) == 255;
+        s.px.push_back(row[x++]);
+      }
       run.count = static_cast<uint32_t>(s.px.size()) - run.first;
       s.runs.push_back(run);
     }

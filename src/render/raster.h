@@ -63,6 +63,7 @@ struct MarkerStamp {
     uint32_t first = 0, count = 0;  // into px
   };
   int size = 0, center = 0;
+  bool opaque = false;  // some pixel is fully covered: a repeat changes only the edges
   std::vector<Run> runs;
   std::vector<uint32_t> px;  // premultiplied ARGB of the runs, back to back
 };

@@ -106,7 +106,7 @@ struct LineLook {
 // Applies a line block (Color, Pattern, Thickness) to `line`.
 void applyLineBlock(const Value* block, const Style& style, double percentBase, LineLook& line);
 
-// Transparency t (0..1) of an option value taken from the color's alpha.
+// The color made see-through by a transparency t from 0 (none) to 1 (invisible).
 Rgba withTransparency(Rgba c, double t);
 // The layer's DataTransparency= (0 when absent or out of range).
 double dataTransparency(const Layer& layer);

@@ -73,8 +73,8 @@ class RegionLayer final : public PreparedLayer {
       setSourceColor(cr, regions[i].fill);
       cairo_fill(cr);
     }
-    // Outlines after all fills, one path per look, so that no fill covers
-    // half of a neighbour's edge.
+    // Outlines after all fills, so that no fill covers half of a
+    // neighbour's edge.
     for (bool responded : {true, false}) {
       const LineLook& look = responded ? outline : emptyOutline;
       if (look.width <= 0 || look.color.a <= 0) continue;
@@ -84,7 +84,6 @@ class RegionLayer final : public PreparedLayer {
       const bool hairline = look.pattern == 1 && look.width <= kHairlineWidth;
       std::optional<PixelTarget> pixels;
       if (hairline) {
-        cairo_surface_flush(dc.canvas->surface());
         pixels.emplace(*dc.canvas, dc.area);
       } else {
         setLineStyle(cr, look.color, look.width, look.pattern);

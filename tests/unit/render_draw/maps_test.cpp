@@ -105,7 +105,7 @@ PROC TAVLO MAPDATA=ex.us_states(WHERE=(ID in (4, 8, 16, 30, 32, 35, 49, 56)))
 RUN;
 )P");
   expectDrawn(run);
-  EXPECT_TRUE(qv::test::matchesReference(run.image(), "text_labels", kTexty));
+  EXPECT_TRUE(qv::test::matchesReference(run.image(), "capital_labels", kTexty));
 }
 
 // Cities with a size, a rate and a kind, for bubbles and markers.

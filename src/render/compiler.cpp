@@ -558,6 +558,7 @@ class Parser {
   void overrides(std::span<const OptionSpec> table, const TypeDesc* keyed, std::string_view opt,
                  std::vector<Option>& out, int depth);
   void options(std::span<const Table> tables, bool head, OptionList& out);
+  void slashOptions(OptionList& out);
   const OptionSpec* lookup(std::span<const Table> tables, std::string_view name) const;
 
   // --- statements ---
@@ -681,6 +682,15 @@ void Parser::endOfScalar(std::string_view opt) {
   if (c == -1 || isBlank(static_cast<unsigned char>(c)) || c == ';' || c == ')' || c == '/')
     return;
   fail(pos_, "unexpected " + found(pos_) + " after the value of " + std::string(opt) + "=");
+}
+
+// The statement's options after " /", when it has that part.
+void Parser::slashOptions(OptionList& out) {
+  ws();
+  if (peek() == '/') {
+    ++pos_;
+    options(stmt_->slashTables, false, out);
+  }
 }
 
 const OptionSpec* Parser::lookup(std::span<const Table> tables, std::string_view name) const {
@@ -1237,11 +1247,7 @@ void Parser::statement() {
 
 void Parser::beginGraph() {
   GraphOptions& g = m_->graph;
-  ws();
-  if (peek() == '/') {
-    ++pos_;
-    options(stmt_->slashTables, false, g.options);
-  }
+  slashOptions(g.options);
   endStatement();
   for (const Option& o : g.options.items) {
     const Value& v = o.value;
@@ -1314,11 +1320,7 @@ void Parser::discreteMap() {
   d.offset = stmtStart_;
   OptionList head;
   options(stmt_->headTables, true, head);
-  ws();
-  if (peek() == '/') {
-    ++pos_;
-    options(stmt_->slashTables, false, d.options);
-  }
+  slashOptions(d.options);
   endStatement();
   checkRequired(head);
   d.name = head.find("name")->text;
@@ -1356,11 +1358,7 @@ void Parser::valueEntry() {
     fail(pos_, "Value needs a quoted value or Other, found " + found(pos_));
   if (e.other && !e.values.empty())
     fail(stmtStart_, "Value Other takes no values");
-  ws();
-  if (peek() == '/') {
-    ++pos_;
-    options(stmt_->slashTables, false, e.options);
-  }
+  slashOptions(e.options);
   endStatement();
   m_->discreteMaps.back().values.push_back(std::move(e));
 }
@@ -1435,11 +1433,7 @@ void Parser::rangeEntry() {
     if (i != spec.size()) malformed(i);
   }
   pos_ = at + spec.size();
-  ws();
-  if (peek() == '/') {
-    ++pos_;
-    options(stmt_->slashTables, false, r.options);
-  }
+  slashOptions(r.options);
   endStatement();
   for (const Option& o : r.options.items) {
     if (o.name == "DiscreteLabel") r.label = o.value.text;
@@ -1508,11 +1502,7 @@ void Parser::textEntry(bool footnote) {
   if (!pending.items.empty())
     fail(pendingAt, "text options of " + kw + " without a text after them");
   if (t.segments.empty()) fail(pos_, kw + " needs a text, found " + found(pos_));
-  ws();
-  if (peek() == '/') {
-    ++pos_;
-    options(stmt_->slashTables, false, t.options);
-  }
+  slashOptions(t.options);
   endStatement();
   (footnote ? m_->footnotes : m_->titles).push_back(std::move(t));
 }
@@ -1559,11 +1549,7 @@ void Parser::layer(const StatementSpec& spec) {
   }
   options(spec.headTables, true, l.options);
   checkRequired(l.options);
-  ws();
-  if (peek() == '/') {
-    ++pos_;
-    options(spec.slashTables, false, l.options);
-  }
+  slashOptions(l.options);
   endStatement();
 
   const Option* tipList = nullptr;
@@ -1624,11 +1610,7 @@ void Parser::legend(bool continuous) {
   if (continuous && g.plots.size() != 1)
     fail(pos_, "ContinuousLegend names exactly one plot, found " +
                    (g.plots.empty() ? found(pos_) : std::to_string(g.plots.size()) + " names"));
-  ws();
-  if (peek() == '/') {
-    ++pos_;
-    options(stmt_->slashTables, false, g.options);
-  }
+  slashOptions(g.options);
   endStatement();
   if (const Value* t = g.options.find("Title")) g.title = t->text;
   (ctx_ == cOverlay ? m_->overlayLegends : m_->globalLegends).push_back(std::move(g));

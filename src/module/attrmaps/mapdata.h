@@ -59,7 +59,6 @@ bool templateWord(const MapData& md, const Column& c, std::string_view value);
 
 // Text helpers.
 std::string upperText(std::string_view s);
-bool equalNoCase(std::string_view a, std::string_view b);
 std::string formatG(double v);  // "%g"
 // The text of a host list or table value (a string or a host string).
 std::string_view valueText(const host::Value& v);

@@ -14,6 +14,7 @@
 #include "module/attrmaps/attrmaps.h"
 #include "module/attrmaps/mapdata.h"
 #include "module/host/statements.h"
+#include "module/text/textutil.h"
 
 namespace qv::module {
 
@@ -80,7 +81,7 @@ bool startsLikeNumber(std::string_view s) {
 // EXCLUDEMIN / EXCLUDEMAX: "true" in any case, or the number 1.
 bool excluded(const MapData& md, const Column& c) {
   if (!c.exists()) return false;
-  if (c.character) return attrmap::equalNoCase(attrmap::cellText(md, c), "true");
+  if (c.character) return equalNoCase(attrmap::cellText(md, c), "true");
   double v = 0;
   return attrmap::cellNumber(md, c, &v) && v == 1;
 }

@@ -20,9 +20,7 @@ namespace {
 // Coordinate variables cannot name the regions; the driver then uses ID.
 bool isCoordinateName(std::string_view name) {
   for (std::string_view c : {"LAT", "LATITUDE", "LONG", "LON", "LONGITUDE"})
-    if (wzsteqn(name.data(), static_cast<int>(name.size()), c.data(),
-                static_cast<int>(c.size())) == 1)
-      return true;
+    if (equalNoCase(name, c)) return true;
   return false;
 }
 

@@ -444,12 +444,6 @@ Status checkMapData(Step& s) {
   return kOk;
 }
 
-bool isCoordinateName(std::string_view name) {
-  for (std::string_view c : {"LAT", "LATITUDE", "LONG", "LON", "LONGITUDE"})
-    if (equalNoCase(name, c)) return true;
-  return false;
-}
-
 Status resolveMapIdentifier(Step& s) {
   const Statement* choro = s.scan.choromap;
   host::DataSet* map = s.plot.mapData;

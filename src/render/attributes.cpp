@@ -421,6 +421,22 @@ FontStyle layerFont(Env& env, const Layer& layer, std::string_view option) {
   return f;
 }
 
+bool groupRows(Env& env, const Layer& layer, DataTable* table, const std::string& name,
+               Grouping& g, std::vector<int>& rowGroup, std::string& groupTitle) {
+  const ColumnRef* group = layer.column(Role::Group);
+  if (!group) return false;
+  const Value* inc = layer.options.find("includemissinggroup");
+  std::string problem;
+  if (!g.init(env, group->column, table, !inc || inc->flag, &problem)) {
+    env.warn("The plot " + name + " is drawn without its groups: " + problem + ".");
+    return false;
+  }
+  rowGroup.resize(table->rows(), -1);
+  for (size_t r = 0; r < rowGroup.size(); ++r) rowGroup[r] = g.group(r);
+  groupTitle = g.title();
+  return true;
+}
+
 bool pointColumns(Env& env, const Layer& layer, DataTable*& table, const DataColumn*& x,
                   const DataColumn*& y) {
   const std::string name = layerName(layer);

@@ -20,6 +20,8 @@
 #include <optional>
 #include <span>
 
+#include "render/data.h"
+
 namespace qv::render {
 
 namespace {
@@ -391,15 +393,8 @@ constexpr StatementSpec kStatements[] = {
 
 char lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
 
-bool same(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (lower(a[i]) != lower(b[i])) return false;
-  return true;
-}
-
 bool startsWith(std::string_view s, std::string_view p) {
-  return s.size() >= p.size() && same(s.substr(0, p.size()), p);
+  return s.size() >= p.size() && sameNameNoCase(s.substr(0, p.size()), p);
 }
 
 bool isBlank(unsigned char c) {
@@ -463,12 +458,12 @@ size_t numberPrefix(std::string_view s, double& value) {
 
 std::optional<Unit> unitOf(std::string_view u) {
   if (u.empty()) return Unit::None;
-  if (same(u, "px")) return Unit::Px;
-  if (same(u, "in")) return Unit::In;
-  if (same(u, "cm")) return Unit::Cm;
-  if (same(u, "mm")) return Unit::Mm;
-  if (same(u, "pt")) return Unit::Pt;
-  if (same(u, "pct") || u == "%") return Unit::Percent;
+  if (sameNameNoCase(u, "px")) return Unit::Px;
+  if (sameNameNoCase(u, "in")) return Unit::In;
+  if (sameNameNoCase(u, "cm")) return Unit::Cm;
+  if (sameNameNoCase(u, "mm")) return Unit::Mm;
+  if (sameNameNoCase(u, "pt")) return Unit::Pt;
+  if (sameNameNoCase(u, "pct") || u == "%") return Unit::Percent;
   return std::nullopt;
 }
 
@@ -558,6 +553,7 @@ class Parser {
   void overrides(std::span<const OptionSpec> table, const TypeDesc* keyed, std::string_view opt,
                  std::vector<Option>& out, int depth);
   void options(std::span<const Table> tables, bool head, OptionList& out);
+  void slashOptions(OptionList& out);
   const OptionSpec* lookup(std::span<const Table> tables, std::string_view name) const;
 
   // --- statements ---
@@ -683,10 +679,19 @@ void Parser::endOfScalar(std::string_view opt) {
   fail(pos_, "unexpected " + found(pos_) + " after the value of " + std::string(opt) + "=");
 }
 
+// The statement's options after " /", when it has that part.
+void Parser::slashOptions(OptionList& out) {
+  ws();
+  if (peek() == '/') {
+    ++pos_;
+    options(stmt_->slashTables, false, out);
+  }
+}
+
 const OptionSpec* Parser::lookup(std::span<const Table> tables, std::string_view name) const {
   for (const Table& t : tables)
     for (const OptionSpec& o : t)
-      if (same(o.name, name)) return &o;
+      if (sameNameNoCase(o.name, name)) return &o;
   return nullptr;
 }
 
@@ -704,7 +709,8 @@ bool Parser::mayStart(const TypeDesc& t) const {
       size_t e = pos_;
       while (e < s_.size() && isWordChar(static_cast<unsigned char>(s_[e]))) ++e;
       if (e == pos_ || e >= s_.size() || s_[e] != '(') return false;
-      return t.kind == K::Expression || same(s_.substr(pos_, e - pos_), "GradientStepper");
+      return t.kind == K::Expression ||
+             sameNameNoCase(s_.substr(pos_, e - pos_), "GradientStepper");
     }
     default:
       return true;
@@ -829,7 +835,7 @@ Value Parser::scalar(const TypeDesc& t, std::string_view opt) {
     case K::Keyword: {
       const std::string_view* hit = nullptr;
       for (const std::string_view& k : t.words)
-        if (same(k, w)) hit = &k;
+        if (sameNameNoCase(k, w)) hit = &k;
       if (!hit) bad(w);
       v.kind = Value::Kind::Keyword;
       v.text = std::string(*hit);
@@ -837,8 +843,8 @@ Value Parser::scalar(const TypeDesc& t, std::string_view opt) {
       return v;
     }
     case K::Boolean:
-      if (same(w, "true")) v.flag = true;
-      else if (!same(w, "false")) bad(w);
+      if (sameNameNoCase(w, "true")) v.flag = true;
+      else if (!sameNameNoCase(w, "false")) bad(w);
       v.kind = Value::Kind::Boolean;
       break;
     case K::StyleRef: {
@@ -867,7 +873,7 @@ Value Parser::scalar(const TypeDesc& t, std::string_view opt) {
 Value Parser::stepper(std::string_view opt) {
   size_t at = pos_;
   std::string_view w = word();
-  if (!same(w, "GradientStepper") || peek() != '(')
+  if (!sameNameNoCase(w, "GradientStepper") || peek() != '(')
     fail(at, std::string(opt) + "= expects GradientStepper(...), found " + found(at));
   ++pos_;
   Value v;
@@ -1008,7 +1014,7 @@ void Parser::overrides(std::span<const OptionSpec> table, const TypeDesc* keyed,
     } else {
       const OptionSpec* spec = nullptr;
       for (const OptionSpec& x : table)
-        if (same(x.name, name)) spec = &x;
+        if (sameNameNoCase(x.name, name)) spec = &x;
       if (!spec)
         fail(at, "unknown option \"" + shown(name, 40) + "\" in " + std::string(opt) + "=( )");
       o.name = std::string(spec->name);
@@ -1058,7 +1064,7 @@ void Parser::options(std::span<const Table> tables, bool head, OptionList& out) 
 
 const StatementSpec* Parser::findStatement(std::string_view kw) const {
   for (const StatementSpec& st : kStatements)
-    if (same(st.keyword, kw)) return &st;
+    if (sameNameNoCase(st.keyword, kw)) return &st;
   return nullptr;
 }
 
@@ -1139,7 +1145,7 @@ void Parser::statement() {
       if (wrapped_) fail(stmtStart_, "a second proc template");
       ws();
       size_t at = pos_;
-      if (!same(word(), "template"))
+      if (!sameNameNoCase(word(), "template"))
         fail(at, "expected \"template\" after proc, found " + found(at));
       endStatement();
       wrapped_ = true;
@@ -1148,7 +1154,7 @@ void Parser::statement() {
     case S::Define: {
       ws();
       size_t at = pos_;
-      if (!same(word(), "statgraph"))
+      if (!sameNameNoCase(word(), "statgraph"))
         fail(at, "expected \"statgraph\" after define, found " + found(at));
       ws();
       at = pos_;
@@ -1237,11 +1243,7 @@ void Parser::statement() {
 
 void Parser::beginGraph() {
   GraphOptions& g = m_->graph;
-  ws();
-  if (peek() == '/') {
-    ++pos_;
-    options(stmt_->slashTables, false, g.options);
-  }
+  slashOptions(g.options);
   endStatement();
   for (const Option& o : g.options.items) {
     const Value& v = o.value;
@@ -1314,11 +1316,7 @@ void Parser::discreteMap() {
   d.offset = stmtStart_;
   OptionList head;
   options(stmt_->headTables, true, head);
-  ws();
-  if (peek() == '/') {
-    ++pos_;
-    options(stmt_->slashTables, false, d.options);
-  }
+  slashOptions(d.options);
   endStatement();
   checkRequired(head);
   d.name = head.find("name")->text;
@@ -1346,7 +1344,7 @@ void Parser::valueEntry() {
       continue;
     }
     std::string_view w = word();
-    if (same(w, "Other") && !e.other && e.values.empty()) {
+    if (sameNameNoCase(w, "Other") && !e.other && e.values.empty()) {
       e.other = true;
       continue;
     }
@@ -1356,11 +1354,7 @@ void Parser::valueEntry() {
     fail(pos_, "Value needs a quoted value or Other, found " + found(pos_));
   if (e.other && !e.values.empty())
     fail(stmtStart_, "Value Other takes no values");
-  ws();
-  if (peek() == '/') {
-    ++pos_;
-    options(stmt_->slashTables, false, e.options);
-  }
+  slashOptions(e.options);
   endStatement();
   m_->discreteMaps.back().values.push_back(std::move(e));
 }
@@ -1395,10 +1389,10 @@ void Parser::rangeEntry() {
                        "Missing)");
   };
   if (spec.empty()) malformed(0);
-  if (same(spec, "Other")) r.special = RangeEntry::Special::Other;
-  else if (same(spec, "Under")) r.special = RangeEntry::Special::Under;
-  else if (same(spec, "Over")) r.special = RangeEntry::Special::Over;
-  else if (same(spec, "Missing")) r.special = RangeEntry::Special::Missing;
+  if (sameNameNoCase(spec, "Other")) r.special = RangeEntry::Special::Other;
+  else if (sameNameNoCase(spec, "Under")) r.special = RangeEntry::Special::Under;
+  else if (sameNameNoCase(spec, "Over")) r.special = RangeEntry::Special::Over;
+  else if (sameNameNoCase(spec, "Missing")) r.special = RangeEntry::Special::Missing;
   else {
     size_t i = 0;
     auto blanks = [&] {
@@ -1410,11 +1404,11 @@ void Parser::rangeEntry() {
       while (i < spec.size() && std::isalpha(static_cast<unsigned char>(spec[i]))) ++i;
       std::string_view k = spec.substr(start, i - start);
       if (!k.empty()) {
-        if (low && same(k, "min")) b.kind = RangeBound::Kind::Min;
-        else if (low && same(k, "negmax")) b.kind = RangeBound::Kind::NegMax;
-        else if (low && same(k, "negmaxabs")) b.kind = RangeBound::Kind::NegMaxAbs;
-        else if (!low && same(k, "max")) b.kind = RangeBound::Kind::Max;
-        else if (!low && same(k, "maxabs")) b.kind = RangeBound::Kind::MaxAbs;
+        if (low && sameNameNoCase(k, "min")) b.kind = RangeBound::Kind::Min;
+        else if (low && sameNameNoCase(k, "negmax")) b.kind = RangeBound::Kind::NegMax;
+        else if (low && sameNameNoCase(k, "negmaxabs")) b.kind = RangeBound::Kind::NegMaxAbs;
+        else if (!low && sameNameNoCase(k, "max")) b.kind = RangeBound::Kind::Max;
+        else if (!low && sameNameNoCase(k, "maxabs")) b.kind = RangeBound::Kind::MaxAbs;
         else malformed(start);
         return b;
       }
@@ -1435,11 +1429,7 @@ void Parser::rangeEntry() {
     if (i != spec.size()) malformed(i);
   }
   pos_ = at + spec.size();
-  ws();
-  if (peek() == '/') {
-    ++pos_;
-    options(stmt_->slashTables, false, r.options);
-  }
+  slashOptions(r.options);
   endStatement();
   for (const Option& o : r.options.items) {
     if (o.name == "DiscreteLabel") r.label = o.value.text;
@@ -1481,7 +1471,7 @@ void Parser::textEntry(bool footnote) {
       ++pos_;
       const OptionSpec* spec = nullptr;
       for (const OptionSpec& o : kSegmentOptions)
-        if (same(o.name, w)) spec = &o;
+        if (sameNameNoCase(o.name, w)) spec = &o;
       if (!spec) fail(at, "unknown text option \"" + shown(w, 40) + "\" of " + kw);
       if (pending.items.empty()) pendingAt = at;
       Option o;
@@ -1494,7 +1484,7 @@ void Parser::textEntry(bool footnote) {
     pos_ = after;
     bool declared = false;
     for (const std::string& d : m_->dynamics)
-      if (same(d, w)) declared = true;
+      if (sameNameNoCase(d, w)) declared = true;
     if (!declared)
       fail(at, "\"" + shown(w, 40) + "\" in " + kw + " is neither a quoted text nor a declared "
                "dynamic name");
@@ -1508,11 +1498,7 @@ void Parser::textEntry(bool footnote) {
   if (!pending.items.empty())
     fail(pendingAt, "text options of " + kw + " without a text after them");
   if (t.segments.empty()) fail(pos_, kw + " needs a text, found " + found(pos_));
-  ws();
-  if (peek() == '/') {
-    ++pos_;
-    options(stmt_->slashTables, false, t.options);
-  }
+  slashOptions(t.options);
   endStatement();
   (footnote ? m_->footnotes : m_->titles).push_back(std::move(t));
 }
@@ -1521,7 +1507,7 @@ void Parser::layout() {
   ws();
   size_t at = pos_;
   std::string_view type = word();
-  if (same(type, "overlaymap")) {
+  if (sameNameNoCase(type, "overlaymap")) {
     if (m_->hasOverlay) fail(stmtStart_, "a second layout overlaymap");
     m_->hasOverlay = true;
     ws();
@@ -1533,7 +1519,7 @@ void Parser::layout() {
     endStatement();
     ctx_ = cOverlay;
     openName_ = "layout overlaymap";
-  } else if (same(type, "GlobalLegend")) {
+  } else if (sameNameNoCase(type, "GlobalLegend")) {
     if (m_->hasGlobalLegend) fail(stmtStart_, "a second layout GlobalLegend");
     m_->hasGlobalLegend = true;
     endStatement();
@@ -1559,11 +1545,7 @@ void Parser::layer(const StatementSpec& spec) {
   }
   options(spec.headTables, true, l.options);
   checkRequired(l.options);
-  ws();
-  if (peek() == '/') {
-    ++pos_;
-    options(spec.slashTables, false, l.options);
-  }
+  slashOptions(l.options);
   endStatement();
 
   const Option* tipList = nullptr;
@@ -1598,7 +1580,7 @@ void Parser::layer(const StatementSpec& spec) {
     for (const Option& e : o.value.options) {
       Tip* tip = nullptr;
       for (Tip& t : l.tips)
-        if (same(t.role, e.name)) tip = &t;
+        if (sameNameNoCase(t.role, e.name)) tip = &t;
       if (!tip)
         fail(e.offset, o.name + "=( ) names the role \"" + shown(e.name, 40) +
                            "\", which tip=( ) does not show");
@@ -1624,11 +1606,7 @@ void Parser::legend(bool continuous) {
   if (continuous && g.plots.size() != 1)
     fail(pos_, "ContinuousLegend names exactly one plot, found " +
                    (g.plots.empty() ? found(pos_) : std::to_string(g.plots.size()) + " names"));
-  ws();
-  if (peek() == '/') {
-    ++pos_;
-    options(stmt_->slashTables, false, g.options);
-  }
+  slashOptions(g.options);
   endStatement();
   if (const Value* t = g.options.find("Title")) g.title = t->text;
   (ctx_ == cOverlay ? m_->overlayLegends : m_->globalLegends).push_back(std::move(g));

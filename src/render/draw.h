@@ -265,6 +265,14 @@ std::unique_ptr<PreparedLayer> prepareText(Env& env, const Layer& layer);
 bool pointColumns(Env& env, const Layer& layer, DataTable*& table, const DataColumn*& x,
                   const DataColumn*& y);
 
+// Groups a point plot's rows by its Group= column (with its
+// includemissinggroup=): true with `g` made, `rowGroup` holding each row's
+// group (-1 for a row left out) and `groupTitle` set. False when the plot has
+// no Group= column, or when the column cannot be used (after a warning that
+// names the plot `name`).
+bool groupRows(Env& env, const Layer& layer, DataTable* table, const std::string& name,
+               Grouping& g, std::vector<int>& rowGroup, std::string& groupTitle);
+
 // The marker look of a plot's group (of the plot when `g` is null): the
 // GraphData element, the plot's Markerattrs= overrides, then the group's
 // attribute map entry, with the plot's DataTransparency=.

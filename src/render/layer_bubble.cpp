@@ -138,19 +138,11 @@ std::unique_ptr<PreparedLayer> prepareBubbles(Env& env, const Layer& layer) {
   displayParts(layer, out->showFill, out->showOutline);
   std::string problem;
   Grouping g;
-  if (const ColumnRef* group = layer.column(Role::Group)) {
-    const Value* inc = layer.options.find("includemissinggroup");
-    if (g.init(env, group->column, out->table, !inc || inc->flag, &problem)) {
-      out->grouped = true;
-      out->rowGroup.resize(out->table->rows(), -1);
-      for (size_t r = 0; r < out->rowGroup.size(); ++r) out->rowGroup[r] = g.group(r);
-      for (const GroupEntry& e : g.entries()) out->looks.push_back(bubbleLook(env, layer, &e));
-      out->groupTitle = g.title();
-    } else {
-      env.warn("The plot " + name + " is drawn without its groups: " + problem + ".");
-    }
-  }
-  if (!out->grouped) out->looks.push_back(bubbleLook(env, layer, nullptr));
+  out->grouped = groupRows(env, layer, out->table, name, g, out->rowGroup, out->groupTitle);
+  if (out->grouped)
+    for (const GroupEntry& e : g.entries()) out->looks.push_back(bubbleLook(env, layer, &e));
+  else
+    out->looks.push_back(bubbleLook(env, layer, nullptr));
   if (const ColumnRef* response = layer.column(Role::ColorResponse); response && !out->grouped) {
     ColorResponse scale;
     if (scale.init(env, layer, response->column, out->table, &problem)) {

@@ -208,25 +208,17 @@ std::unique_ptr<PreparedLayer> prepareText(Env& env, const Layer& layer) {
   ls.font = font;
   std::string problem;
   Grouping g;
-  if (const ColumnRef* group = layer.column(Role::Group)) {
-    const Value* inc = layer.options.find("includemissinggroup");
-    if (g.init(env, group->column, table, !inc || inc->flag, &problem)) {
-      out->grouped = true;
-      out->rowGroup.resize(table->rows(), -1);
-      for (size_t r = 0; r < out->rowGroup.size(); ++r) out->rowGroup[r] = g.group(r);
-      for (const GroupEntry& e : g.entries()) {
-        FontStyle f = font;
-        if (!(textBlock && textBlock->find("Color")))
-          f.color = withTransparency(graphData(st, e.graphData).contrast, out->transparency);
-        if (const Value* b = entryBlock(e, "textattrs")) {
-          applyTextBlock(b, st, env.percentBase, f);
-          f.color = withTransparency(f.color, out->transparency);
-        }
-        out->fonts.push_back(f);
+  out->grouped = groupRows(env, layer, table, name, g, out->rowGroup, out->groupTitle);
+  if (out->grouped) {
+    for (const GroupEntry& e : g.entries()) {
+      FontStyle f = font;
+      if (!(textBlock && textBlock->find("Color")))
+        f.color = withTransparency(graphData(st, e.graphData).contrast, out->transparency);
+      if (const Value* b = entryBlock(e, "textattrs")) {
+        applyTextBlock(b, st, env.percentBase, f);
+        f.color = withTransparency(f.color, out->transparency);
       }
-      out->groupTitle = g.title();
-    } else {
-      env.warn("The plot " + name + " is drawn without its groups: " + problem + ".");
+      out->fonts.push_back(f);
     }
   }
   if (const ColumnRef* response = layer.column(Role::ColorResponse); response && !out->grouped) {

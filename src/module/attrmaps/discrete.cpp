@@ -213,11 +213,8 @@ bool startMap(const MapData& md, const DiscreteColumns& c, const PlotContext& pl
               const std::string& key, DiscreteMap* map) {
   const std::string name = "__ATTRMAP__" + key;
   const bool anyNames = plotFlag(plot, host::kFlagAnyNames);
-  const host::AssocArray* usage = plot.dAttrMapUsage;
-  for (size_t i = 0; i < usage->size(); ++i) {
-    const std::string_view var = usage->keyAt(i);
-    const std::string_view instance = attrmap::valueText(usage->valueAt(i));
-    if (!attrmap::sameInstance(key + "_" + std::string(var), instance)) continue;
+  const host::AssocArray& usage = *plot.dAttrMapUsage;
+  attrmap::eachBinding(usage, key, [&](std::string_view var, std::string_view instance) {
     map->used = true;
     const bool expression = var.find('(') != std::string_view::npos;
     map->text += "DiscreteAttrVar attrvar=" + std::string(instance) + " var=" +
@@ -225,7 +222,7 @@ bool startMap(const MapData& md, const DiscreteColumns& c, const PlotContext& pl
                  " attrmap=\"" + name + "\";";
     if (var.substr(0, 10) != "eval(sort(")
       map->lastCharacter = attrmap::characterVariable(plot, var);
-  }
+  });
   if (!map->used) return true;
   map->text += "DiscreteAttrMap name=\"" + name + "\" /";
   const std::string show = c.show.character ? attrmap::cellText(md, c.show) : std::string();
@@ -244,32 +241,22 @@ host::Status processAttrMapDataSet(host::ObjectFactory* factory, host::DataSet* 
                                    PlotContext* plot, host::Stream* out) {
   if (!plot || !out || !ds || !plot->dAttrMapUsage || plot->dAttrMapUsage->size() == 0)
     return kOk;
-  host::Host& h = host::host();
   MapData md;
   if (Status st = attrmap::openMapData(factory, ds, &md)) return st;
   const DiscreteColumns c = findColumns(md);
   std::vector<std::string> order;  // map keys as first met
   std::unordered_map<std::string, DiscreteMap> maps;
-  Status st = h.xrewind(ds);
-  bool noMemory = false;
-  while (st == kOk && h.xnext(ds)) {
-    ++md.observation;
-    const std::string key = attrmap::upperText(attrmap::cellText(md, c.id, true));
+  Status st = attrmap::eachRow(&md, c.id, [&](const std::string& key) {
     auto found = maps.find(key);
     if (found == maps.end()) {
       found = maps.emplace(key, DiscreteMap{}).first;
       order.push_back(key);
-      if (!startMap(md, c, *plot, key, &found->second)) noMemory = true;
+      if (!startMap(md, c, *plot, key, &found->second)) return false;
     }
-    if (noMemory) break;
-    if (!found->second.used) continue;
-    if (!writeValue(md, c, found->second, &found->second.text)) {
-      noMemory = true;
-      break;
-    }
-  }
+    if (!found->second.used) return true;
+    return writeValue(md, c, found->second, &found->second.text);
+  });
   attrmap::closeMapData(&md);
-  if (noMemory) return host::kNoMemory;
   if (st != kOk) return st;
   for (const std::string& key : order) {
     const DiscreteMap& map = maps[key];

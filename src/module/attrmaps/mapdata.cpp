@@ -133,10 +133,6 @@ std::string upperText(std::string_view s) {
   return out;
 }
 
-bool equalNoCase(std::string_view a, std::string_view b) {
-  return wzsteqn(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size())) == 1;
-}
-
 std::string formatG(double v) {
   char buf[40];
   std::snprintf(buf, sizeof buf, "%g", v);

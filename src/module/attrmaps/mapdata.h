@@ -59,7 +59,6 @@ bool templateWord(const MapData& md, const Column& c, std::string_view value);
 
 // Text helpers.
 std::string upperText(std::string_view s);
-bool equalNoCase(std::string_view a, std::string_view b);
 std::string formatG(double v);  // "%g"
 // The text of a host list or table value (a string or a host string).
 std::string_view valueText(const host::Value& v);
@@ -76,6 +75,32 @@ bool sameInstance(std::string_view expected, std::string_view instance);
 // Whether variable `name` is character: looked up in the plot data, then the
 // response data, then the map data. False (numeric) when it is in none.
 bool characterVariable(const PlotContext& plot, std::string_view name);
+
+// Calls `bind(var, instance)` for each plot variable that `usage` (variable
+// name -> map instance name) binds to map `key`.
+template <class F>
+void eachBinding(const host::AssocArray& usage, const std::string& key, F&& bind) {
+  for (size_t i = 0; i < usage.size(); ++i) {
+    const std::string_view var = usage.keyAt(i);
+    const std::string_view instance = valueText(usage.valueAt(i));
+    if (sameInstance(key + "_" + std::string(var), instance)) bind(var, instance);
+  }
+}
+
+// Reads the data set from its first row, counting observations, and calls
+// `row(key)` with each row's map key (its `id` cell, upper-cased). Answers
+// kNoMemory as soon as `row` answers false (memory exhausted), else the
+// status of rewinding the data set.
+template <class F>
+host::Status eachRow(MapData* md, const Column& id, F&& row) {
+  host::Host& h = host::host();
+  host::Status st = h.xrewind(md->ds);
+  while (st == host::kOk && h.xnext(md->ds)) {
+    ++md->observation;
+    if (!row(upperText(cellText(*md, id, true)))) return host::kNoMemory;
+  }
+  return st;
+}
 
 // Appends `text` to the template stream.
 host::Status put(host::Stream* out, std::string_view text);

@@ -14,6 +14,7 @@
 #include "module/attrmaps/attrmaps.h"
 #include "module/attrmaps/mapdata.h"
 #include "module/host/statements.h"
+#include "module/text/textutil.h"
 
 namespace qv::module {
 
@@ -80,7 +81,7 @@ bool startsLikeNumber(std::string_view s) {
 // EXCLUDEMIN / EXCLUDEMAX: "true" in any case, or the number 1.
 bool excluded(const MapData& md, const Column& c) {
   if (!c.exists()) return false;
-  if (c.character) return attrmap::equalNoCase(attrmap::cellText(md, c), "true");
+  if (c.character) return equalNoCase(attrmap::cellText(md, c), "true");
   double v = 0;
   return attrmap::cellNumber(md, c, &v) && v == 1;
 }
@@ -198,16 +199,13 @@ Entry writeRange(const MapData& md, const RangeColumns& c, const std::string& ke
 void startMap(const PlotContext& plot, const std::string& key, RangeMap* map) {
   const std::string name = "__RATTRMAP__" + key;
   const bool anyNames = plotFlag(plot, host::kFlagAnyNames);
-  const host::AssocArray* usage = plot.rAttrMapUsage;
-  for (size_t i = 0; i < usage->size(); ++i) {
-    const std::string_view var = usage->keyAt(i);
-    const std::string_view instance = attrmap::valueText(usage->valueAt(i));
-    if (!attrmap::sameInstance(key + "_" + std::string(var), instance)) continue;
+  const host::AssocArray& usage = *plot.rAttrMapUsage;
+  attrmap::eachBinding(usage, key, [&](std::string_view var, std::string_view instance) {
     map->used = true;
     map->bindings += "RangeAttrVar attrvar=" + std::string(instance) + " var=" +
                      (anyNames ? nameLiteral(var) : std::string(var)) + " attrmap=\"" + name +
                      "\";";
-  }
+  });
   if (map->used) map->body = "RangeAttrMap name=\"" + name + "\";";
 }
 
@@ -217,17 +215,12 @@ host::Status processRangeAttrMapDataSet(host::ObjectFactory* factory, host::Data
                                         PlotContext* plot, host::Stream* out) {
   if (!plot || !out || !ds || !plot->rAttrMapUsage || plot->rAttrMapUsage->size() == 0)
     return kOk;
-  host::Host& h = host::host();
   MapData md;
   if (Status st = attrmap::openMapData(factory, ds, &md)) return st;
   const RangeColumns c = findColumns(md);
   std::vector<std::string> order;  // map keys as first met
   std::unordered_map<std::string, RangeMap> maps;
-  Status st = h.xrewind(ds);
-  bool noMemory = false;
-  while (st == kOk && h.xnext(ds)) {
-    ++md.observation;
-    const std::string key = attrmap::upperText(attrmap::cellText(md, c.id, true));
+  Status st = attrmap::eachRow(&md, c.id, [&](const std::string& key) {
     auto found = maps.find(key);
     if (found == maps.end()) {
       found = maps.emplace(key, RangeMap{}).first;
@@ -235,16 +228,12 @@ host::Status processRangeAttrMapDataSet(host::ObjectFactory* factory, host::Data
       startMap(*plot, key, &found->second);
     }
     RangeMap& map = found->second;
-    if (!map.used || map.dropped) continue;
+    if (!map.used || map.dropped) return true;
     const Entry e = writeRange(md, c, key, &map.body);
-    if (e == Entry::NoMemory) {
-      noMemory = true;
-      break;
-    }
     if (e == Entry::Dropped) map.dropped = true;
-  }
+    return e != Entry::NoMemory;
+  });
   attrmap::closeMapData(&md);
-  if (noMemory) return host::kNoMemory;
   if (st != kOk) return st;
   for (const std::string& key : order) {
     const RangeMap& map = maps[key];

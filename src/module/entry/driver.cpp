@@ -237,11 +237,6 @@ bool hasVariable(Step& s, host::DataSet* ds, std::string_view name) {
   return s.h.xvfind(ds, name, &number) == kOk;
 }
 
-bool sameName(std::string_view a, std::string_view b) {
-  return wzsteqn(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size())) ==
-         1;
-}
-
 // Observations the step will read: the stored count when it is known
 // without reading and no selection applies, else the selected count; cut to
 // the OBS= limit. *stored tells which count it was.
@@ -447,12 +442,6 @@ Status checkMapData(Step& s) {
     return kUserError;
   }
   return kOk;
-}
-
-bool isCoordinateName(std::string_view name) {
-  for (std::string_view c : {"LAT", "LATITUDE", "LONG", "LON", "LONGITUDE"})
-    if (sameName(name, c)) return true;
-  return false;
 }
 
 Status resolveMapIdentifier(Step& s) {

@@ -17,15 +17,6 @@ using host::Status;
 
 namespace {
 
-// Coordinate variables cannot name the regions; the driver then uses ID.
-bool isCoordinateName(std::string_view name) {
-  for (std::string_view c : {"LAT", "LATITUDE", "LONG", "LON", "LONGITUDE"})
-    if (wzsteqn(name.data(), static_cast<int>(name.size()), c.data(),
-                static_cast<int>(c.size())) == 1)
-      return true;
-  return false;
-}
-
 // " mapid=": the MAPID= variable of the map data, else its ID variable.
 // *mapIdName receives the MAPID= name ("" when ID is used).
 Status writeRegionKey(PlotCall& c, std::string* mapIdName) {

@@ -20,9 +20,7 @@ bool hasId(const host::AssocArray* ids, std::string_view id) {
   if (ids->get(id)) return true;
   for (size_t i = 0; i < ids->size(); ++i) {
     std::string_view key = ids->keyAt(i);
-    if (wzsteqn(key.data(), static_cast<int>(key.size()), id.data(),
-                static_cast<int>(id.size())) == 1)
-      return true;
+    if (equalNoCase(key, id)) return true;
   }
   return false;
 }

@@ -424,4 +424,10 @@ Status parsePlot(const host::Statement& node, PlotContext* plot, host::Stream* o
   return st ? st : c.st;
 }
 
+bool isCoordinateName(std::string_view name) {
+  for (std::string_view c : {"LAT", "LATITUDE", "LONG", "LON", "LONGITUDE"})
+    if (equalNoCase(name, c)) return true;
+  return false;
+}
+
 }  // namespace qv::module

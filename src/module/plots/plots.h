@@ -46,4 +46,9 @@ void defaultName(std::string* name, PlotContext* plot);
 // Library and member name of a data set ("" for none).
 void getDSinfo(host::DataSet* ds, std::string* library, std::string* member);
 
+// Whether `name` is a coordinate variable (LAT, LATITUDE, LONG, LON or
+// LONGITUDE in any case). Such a variable cannot name the map's regions;
+// ID names them instead.
+bool isCoordinateName(std::string_view name);
+
 }  // namespace qv::module

@@ -23,10 +23,6 @@ bool wordChar(char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
 }
 
-bool sameWord(std::string_view a, std::string_view b) {
-  return wzsteqn(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size())) == 1;
-}
-
 // The first word of a template statement: up to a blank, "/" or ";".
 std::string_view firstWord(std::string_view statement) {
   size_t end = statement.find_first_of(" /;");
@@ -52,8 +48,8 @@ Status writeStatements(host::Stream* out, std::string_view text) {
     std::string_view statement = text.substr(start, i + 1 - start);
     start = i + 1;
     const std::string_view word = firstWord(statement);
-    const bool opens = sameWord(word, "layout");
-    if (sameWord(word, "endlayout")) indent = std::max(0, indent - kIndentStep);
+    const bool opens = equalNoCase(word, "layout");
+    if (equalNoCase(word, "endlayout")) indent = std::max(0, indent - kIndentStep);
     std::string_view pad(blanks.data(), static_cast<size_t>(std::min(indent, kMaxIndent)));
     for (std::string_view piece : {pad, statement, kLineEnd})
       if (Status st = out->write(piece)) return st;
@@ -83,7 +79,7 @@ bool zbugi(std::string_view module) {
     while (i < debug.size() && !wordChar(debug[i])) ++i;
     size_t j = i;
     while (j < debug.size() && wordChar(debug[j])) ++j;
-    if (j > i && sameWord(std::string_view(debug).substr(i, j - i), module)) return true;
+    if (j > i && equalNoCase(std::string_view(debug).substr(i, j - i), module)) return true;
     i = j;
   }
   return false;

@@ -82,6 +82,10 @@ int wzsteqn(const char* a, int alen, const char* b, int blen) {
   return wzbcup(a, b, alen) == 0 ? 1 : 0;
 }
 
+bool equalNoCase(std::string_view a, std::string_view b) {
+  return wzsteqn(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size())) == 1;
+}
+
 int wzstndx(const char* field, int length, const char* pattern, int plen) {
   if (pattern == nullptr) return 0;
   if (plen < 0) plen = wzstlen(pattern);

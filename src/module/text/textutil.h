@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <span>
+#include <string_view>
 #include <utility>
 
 namespace qv::module {
@@ -55,6 +56,9 @@ int wzbcup(const char* a, const char* b, int count);
 // 1 when both lengths are equal and the fields are equal without regard to
 // case, otherwise 0. Negative lengths count as 0 (null fields as length 0).
 int wzsteqn(const char* a, int alen, const char* b, int blen);
+
+// wzsteqn on two views: whether they are equal without regard to case.
+bool equalNoCase(std::string_view a, std::string_view b);
 
 // Position of the first occurrence of the pattern in the field. A pattern
 // length below 0 means the pattern is terminated. An empty or null pattern

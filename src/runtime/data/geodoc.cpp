@@ -223,6 +223,31 @@ std::string_view typeOf(const object& o) {
   return t;
 }
 
+array arrayOf(const std::string& file, const JsonPath& path, const element& e, const char* what) {
+  array a;
+  if (e.get_array().get(a))
+    fail(file, path, std::string(what) + " must be an array, not " + typeName(e) + ".");
+  return a;
+}
+
+void readPosition(const std::string& file, JsonPath& path, const element& e, double xy[2],
+                  const char* notArray) {
+  array a;
+  if (e.get_array().get(a)) fail(file, path, std::string(notArray) + ", not " + typeName(e) + ".");
+  size_t n = 0;
+  for (element c : a) {
+    if (n < 2 && c.get_double().get(xy[n])) {
+      PathIndex at(path);
+      at.set(n);
+      fail(file, path, std::string("a coordinate must be a number, not ") + typeName(c) + ".");
+    }
+    ++n;
+  }
+  if (n < 2)
+    fail(file, path, "a position needs two numbers (longitude and latitude), not " +
+                         std::to_string(n) + ".");
+}
+
 Table guarded(const std::string& file, const std::function<Table()>& read) {
   try {
     return read();

@@ -97,6 +97,43 @@ const char* typeName(const element& e);
 // The "type" member of an object: its text, or "" when absent or not a text.
 std::string_view typeOf(const object& o);
 
+// Walking helpers for both readers. They fail naming `file` and the place
+// in `path`.
+
+// `e` as an array; else "WHAT must be an array, not <its type>.".
+array arrayOf(const std::string& file, const JsonPath& path, const element& e, const char* what);
+
+// Calls `f` on each item of `a` with the item's index on `path`.
+template <class F>
+void eachItem(JsonPath& path, const array& a, F&& f) {
+  PathIndex at(path);
+  size_t i = 0;
+  for (element item : a) {
+    at.set(i++);
+    f(item);
+  }
+}
+
+// The first two numbers of a position into `xy`. When `e` is not an array
+// the message is "NOTARRAY, not <its type>.".
+void readPosition(const std::string& file, JsonPath& path, const element& e, double xy[2],
+                  const char* notArray);
+
+// Calls `f` on each member of the GeometryCollection `o` (its "geometries"),
+// with the member's place on `path`. `depth` is how deep `o` is nested in
+// other collections.
+template <class F>
+void eachGeometry(const std::string& file, JsonPath& path, const object& o, int depth, F&& f) {
+  if (depth >= kMaxCollectionNesting)
+    fail(file, path, "geometry collections are nested more than " +
+                         std::to_string(kMaxCollectionNesting) + " deep.");
+  element members;
+  if (o.at_key("geometries").get(members))
+    fail(file, path, "a GeometryCollection needs a \"geometries\" list.");
+  PathKey key(path, "geometries");
+  eachItem(path, arrayOf(file, path, members, "\"geometries\""), f);
+}
+
 // Collects features and their vertices, then makes the table.
 class RowBuilder {
  public:

@@ -30,16 +30,7 @@ class GeoJsonWalker {
       if (o.at_key("features").get(features))
         fail(file_, path_, "a FeatureCollection needs a \"features\" list.");
       PathKey at(path_, "features");
-      array list;
-      if (features.get_array().get(list))
-        fail(file_, path_, std::string("\"features\" must be an array, not ") + typeName(features) +
-                               ".");
-      PathIndex i(path_);
-      size_t n = 0;
-      for (element f : list) {
-        i.set(n++);
-        feature(f);
-      }
+      eachItem(path_, arrayOf(features, "\"features\""), [&](const element& f) { feature(f); });
     } else if (type == "Feature") {
       feature(e);
     } else if (isGeometryType(type)) {
@@ -83,28 +74,11 @@ class GeoJsonWalker {
     }
   }
 
-  array arrayOf(const element& e, const char* what) {
-    array a;
-    if (e.get_array().get(a))
-      fail(file_, path_, std::string(what) + " must be an array, not " + typeName(e) + ".");
-    return a;
-  }
+  array arrayOf(const element& e, const char* what) { return geo::arrayOf(file_, path_, e, what); }
 
   void position(const element& e) {
-    array a = arrayOf(e, "a position");
     double xy[2] = {0, 0};
-    size_t n = 0;
-    for (element c : a) {
-      if (n < 2 && c.get_double().get(xy[n])) {
-        PathIndex at(path_);
-        at.set(n);
-        fail(file_, path_, std::string("a coordinate must be a number, not ") + typeName(c) + ".");
-      }
-      ++n;
-    }
-    if (n < 2)
-      fail(file_, path_, "a position needs two numbers (longitude and latitude), not " +
-                             std::to_string(n) + ".");
+    readPosition(file_, path_, e, xy, "a position must be an array");
     rows_.vertex(xy[0], xy[1]);
   }
 
@@ -117,22 +91,12 @@ class GeoJsonWalker {
                              (n == 1 ? " position" : " positions") + "; it needs at least " +
                              std::to_string(least) + ".");
     rows_.startSegment();
-    PathIndex at(path_);
-    size_t i = 0;
-    for (element p : a) {
-      at.set(i++);
-      position(p);
-    }
+    eachItem(path_, a, [&](const element& p) { position(p); });
   }
 
   void polygon(const element& e) {
-    array rings = arrayOf(e, "a polygon");
-    PathIndex at(path_);
-    size_t i = 0;
-    for (element r : rings) {
-      at.set(i++);
-      positions(r, 4, "a polygon ring");
-    }
+    eachItem(path_, arrayOf(e, "a polygon"),
+             [&](const element& r) { positions(r, 4, "a polygon ring"); });
   }
 
   void geometry(const element& e, int depth) {
@@ -141,20 +105,7 @@ class GeoJsonWalker {
       fail(file_, path_, std::string("a geometry must be an object, not ") + typeName(e) + ".");
     std::string_view type = typeOf(o);
     if (type == "GeometryCollection") {
-      if (depth >= kMaxCollectionNesting)
-        fail(file_, path_, "geometry collections are nested more than " +
-                               std::to_string(kMaxCollectionNesting) + " deep.");
-      element members;
-      if (o.at_key("geometries").get(members))
-        fail(file_, path_, "a GeometryCollection needs a \"geometries\" list.");
-      PathKey key(path_, "geometries");
-      array list = arrayOf(members, "\"geometries\"");
-      PathIndex at(path_);
-      size_t i = 0;
-      for (element g : list) {
-        at.set(i++);
-        geometry(g, depth + 1);
-      }
+      eachGeometry(file_, path_, o, depth, [&](const element& g) { geometry(g, depth + 1); });
       return;
     }
     if (!isGeometryType(type)) badType(o, "geometry");
@@ -166,36 +117,22 @@ class GeoJsonWalker {
       rows_.startSegment();
       position(coords);
     } else if (type == "MultiPoint") {
-      array points = arrayOf(coords, "a MultiPoint's coordinates");
-      PathIndex at(path_);
-      size_t i = 0;
-      for (element p : points) {
-        at.set(i++);
+      eachItem(path_, arrayOf(coords, "a MultiPoint's coordinates"), [&](const element& p) {
         rows_.startSegment();
         position(p);
-      }
+      });
     } else if (type == "LineString") {
       // An empty LineString is an empty geometry: no rows.
       if (array a; !coords.get_array().get(a) && a.size() == 0) return;
       positions(coords, 2, "a LineString");
     } else if (type == "MultiLineString") {
-      array lines = arrayOf(coords, "a MultiLineString's coordinates");
-      PathIndex at(path_);
-      size_t i = 0;
-      for (element l : lines) {
-        at.set(i++);
-        positions(l, 2, "a LineString");
-      }
+      eachItem(path_, arrayOf(coords, "a MultiLineString's coordinates"),
+               [&](const element& l) { positions(l, 2, "a LineString"); });
     } else if (type == "Polygon") {
       polygon(coords);
     } else {  // MultiPolygon
-      array polygons = arrayOf(coords, "a MultiPolygon's coordinates");
-      PathIndex at(path_);
-      size_t i = 0;
-      for (element p : polygons) {
-        at.set(i++);
-        polygon(p);
-      }
+      eachItem(path_, arrayOf(coords, "a MultiPolygon's coordinates"),
+               [&](const element& p) { polygon(p); });
     }
   }
 

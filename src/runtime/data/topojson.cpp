@@ -108,22 +108,7 @@ class TopoJsonWalker {
 
   // The first two numbers of a position.
   void position(const element& e, double xy[2]) {
-    array a;
-    if (e.get_array().get(a))
-      fail(file_, path_, std::string("a position must be an array of numbers, not ") + typeName(e) +
-                             ".");
-    size_t n = 0;
-    for (element c : a) {
-      if (n < 2 && c.get_double().get(xy[n])) {
-        PathIndex at(path_);
-        at.set(n);
-        fail(file_, path_, std::string("a coordinate must be a number, not ") + typeName(c) + ".");
-      }
-      ++n;
-    }
-    if (n < 2)
-      fail(file_, path_, "a position needs two numbers (longitude and latitude), not " +
-                             std::to_string(n) + ".");
+    readPosition(file_, path_, e, xy, "a position must be an array of numbers");
   }
 
   void arcs(const object& root) {
@@ -214,21 +199,11 @@ class TopoJsonWalker {
     while (rows_.vertices() - first < least) rows_.vertex(rows_.x(first), rows_.y(first));
   }
 
-  array listOf(const element& e, const char* what) {
-    array a;
-    if (e.get_array().get(a))
-      fail(file_, path_, std::string(what) + " must be an array, not " + typeName(e) + ".");
-    return a;
-  }
+  array listOf(const element& e, const char* what) { return arrayOf(file_, path_, e, what); }
 
   void rings(const element& e) {
-    array list = listOf(e, "a polygon's arcs");
-    PathIndex at(path_);
-    size_t i = 0;
-    for (element r : list) {
-      at.set(i++);
-      line(r, 4, "a polygon ring");
-    }
+    eachItem(path_, listOf(e, "a polygon's arcs"),
+             [&](const element& r) { line(r, 4, "a polygon ring"); });
   }
 
   // --- Objects and geometries ---
@@ -242,20 +217,12 @@ class TopoJsonWalker {
       feature(e, o);
       return;
     }
-    element members;
-    if (o.at_key("geometries").get(members))
-      fail(file_, path_, "a GeometryCollection needs a \"geometries\" list.");
-    PathKey key(path_, "geometries");
-    array list = listOf(members, "\"geometries\"");
-    PathIndex at(path_);
-    size_t i = 0;
-    for (element g : list) {
-      at.set(i++);
+    eachGeometry(file_, path_, o, 0, [&](const element& g) {
       object go;
       if (g.get_object().get(go))
         fail(file_, path_, std::string("a geometry must be an object, not ") + typeName(g) + ".");
       feature(g, go);
-    }
+    });
   }
 
   void feature(const element& e, const object& o) {
@@ -280,20 +247,7 @@ class TopoJsonWalker {
                              typeName(typeValue) + ".");
     }
     if (type == "GeometryCollection") {
-      if (depth >= kMaxCollectionNesting)
-        fail(file_, path_, "geometry collections are nested more than " +
-                               std::to_string(kMaxCollectionNesting) + " deep.");
-      element members;
-      if (o.at_key("geometries").get(members))
-        fail(file_, path_, "a GeometryCollection needs a \"geometries\" list.");
-      PathKey key(path_, "geometries");
-      array list = listOf(members, "\"geometries\"");
-      PathIndex at(path_);
-      size_t i = 0;
-      for (element g : list) {
-        at.set(i++);
-        geometry(g, depth + 1);
-      }
+      eachGeometry(file_, path_, o, depth, [&](const element& g) { geometry(g, depth + 1); });
       return;
     }
     bool points = type == "Point" || type == "MultiPoint";
@@ -311,33 +265,16 @@ class TopoJsonWalker {
     if (type == "Point") {
       point(v);
     } else if (type == "MultiPoint") {
-      array list = listOf(v, "a MultiPoint's coordinates");
-      PathIndex at(path_);
-      size_t i = 0;
-      for (element p : list) {
-        at.set(i++);
-        point(p);
-      }
+      eachItem(path_, listOf(v, "a MultiPoint's coordinates"), [&](const element& p) { point(p); });
     } else if (type == "LineString") {
       line(v, 2, "a LineString");
     } else if (type == "MultiLineString") {
-      array list = listOf(v, "a MultiLineString's arcs");
-      PathIndex at(path_);
-      size_t i = 0;
-      for (element l : list) {
-        at.set(i++);
-        line(l, 2, "a LineString");
-      }
+      eachItem(path_, listOf(v, "a MultiLineString's arcs"),
+               [&](const element& l) { line(l, 2, "a LineString"); });
     } else if (type == "Polygon") {
       rings(v);
     } else {  // MultiPolygon
-      array list = listOf(v, "a MultiPolygon's arcs");
-      PathIndex at(path_);
-      size_t i = 0;
-      for (element p : list) {
-        at.set(i++);
-        rings(p);
-      }
+      eachItem(path_, listOf(v, "a MultiPolygon's arcs"), [&](const element& p) { rings(p); });
     }
   }
 

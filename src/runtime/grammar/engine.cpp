@@ -31,21 +31,14 @@ struct Fault {};
 
 char up(char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); }
 
-bool same(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (up(a[i]) != up(b[i])) return false;
-  return true;
-}
-
 bool startsWith(std::string_view s, std::string_view prefix) {
-  return s.size() >= prefix.size() && same(s.substr(0, prefix.size()), prefix);
+  return s.size() >= prefix.size() && sameName(s.substr(0, prefix.size()), prefix);
 }
 
 bool matchesName(std::string_view text, const char* name, const char* const aliases[3]) {
-  if (name && same(text, name)) return true;
+  if (name && sameName(text, name)) return true;
   for (int i = 0; i < 3; ++i)
-    if (aliases[i] && same(text, aliases[i])) return true;
+    if (aliases[i] && sameName(text, aliases[i])) return true;
   return false;
 }
 
@@ -127,7 +120,7 @@ std::string enumExpect(const EnumTable& t) {
 const host::EnumWord* findWord(const EnumTable* t, std::string_view w) {
   if (!t) return nullptr;
   for (int i = 0; i < t->count; ++i)
-    if (same(w, t->words[i].word)) return &t->words[i];
+    if (sameName(w, t->words[i].word)) return &t->words[i];
   return nullptr;
 }
 
@@ -326,7 +319,7 @@ class Parser {
     node_ = nullptr;
     const Token* t = peek();
     bool procWord = false;
-    if (t->kind == Tok::Name && same(t->text, "PROC")) {
+    if (t->kind == Tok::Name && sameName(t->text, "PROC")) {
       if (!first) {
         report(t, "PROC may only begin the step");
         return;
@@ -693,7 +686,7 @@ class Parser {
         }, "a format name");
         return;
       case ValueKind::TipList:
-        if (t && t->kind == Tok::Name && same(t->text, "NONE")) {
+        if (t && t->kind == Tok::Name && sameName(t->text, "NONE")) {
           take();
           setFlag(od);
           return;
@@ -1072,7 +1065,7 @@ class Parser {
     if (ds) vars = env_.variables(ds);
     auto index = [&](std::string_view name) -> int {
       for (size_t i = 0; i < vars.size(); ++i)
-        if (same(vars[i].name, name)) return static_cast<int>(i);
+        if (sameName(vars[i].name, name)) return static_cast<int>(i);
       return -1;
     };
     auto add = [&](int i, const Token& at) {
@@ -1123,10 +1116,10 @@ class Parser {
       }
       ++items;
       if (t->kind == Tok::Name &&
-          (same(t->text, "_ALL_") || same(t->text, "_NUMERIC_") ||
-           same(t->text, "_CHARACTER_") || same(t->text, "_CHAR_"))) {
+          (sameName(t->text, "_ALL_") || sameName(t->text, "_NUMERIC_") ||
+           sameName(t->text, "_CHARACTER_") || sameName(t->text, "_CHAR_"))) {
         const Token& w = take();
-        int kind = same(w.text, "_ALL_") ? 0 : same(w.text, "_NUMERIC_") ? 1 : 2;
+        int kind = sameName(w.text, "_ALL_") ? 0 : sameName(w.text, "_NUMERIC_") ? 1 : 2;
         for (size_t i = 0; i < vars.size(); ++i)
           if (kind == 0 || (kind == 1) == vars[i].numeric) add(static_cast<int>(i), w);
         continue;
@@ -1168,8 +1161,9 @@ class Parser {
       }
       const Token* k = peek();
       if (k && k->kind == Tok::Name && is(1, Tok::Minus) &&
-          (same(k->text, "NUMERIC") || same(k->text, "CHARACTER") || same(k->text, "CHAR"))) {
-        int kind = same(k->text, "NUMERIC") ? 1 : 2;
+          (sameName(k->text, "NUMERIC") || sameName(k->text, "CHARACTER") ||
+           sameName(k->text, "CHAR"))) {
+        int kind = sameName(k->text, "NUMERIC") ? 1 : 2;
         take();
         take();
         const Token& b = varToken();
@@ -1194,7 +1188,7 @@ class Parser {
     std::string pa, da, pb, db;
     split(a.text, &pa, &da);
     split(b.text, &pb, &db);
-    bool ok = !da.empty() && !db.empty() && da.size() <= 9 && db.size() <= 9 && same(pa, pb) &&
+    bool ok = !da.empty() && !db.empty() && da.size() <= 9 && db.size() <= 9 && sameName(pa, pb) &&
               std::stol(da) <= std::stol(db);
     if (!ok) {
       report(&a, a.text + "-" + b.text + " is not a numbered range such as X1-X5");
@@ -1209,7 +1203,7 @@ class Parser {
       std::string name = pa + digits;
       int i = -1;
       for (size_t j = 0; j < vars.size(); ++j)
-        if (same(vars[j].name, name)) i = static_cast<int>(j);
+        if (sameName(vars[j].name, name)) i = static_cast<int>(j);
       if (i < 0) {
         missing(a, name);  // one message; the rest of the range is not looked at
         return;

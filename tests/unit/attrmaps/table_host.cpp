@@ -88,9 +88,7 @@ host::DataSet* TableHost::addTable(std::string member, std::vector<TableColumn> 
 }
 
 Table* TableHost::table(host::DataSet* ds) {
-  for (Table& t : tables_)
-    if (reinterpret_cast<host::DataSet*>(&t) == ds) return &t;
-  return nullptr;
+  return recordOf(tables_, ds);
 }
 
 void TableHost::setBy(std::vector<std::string> names) {

@@ -117,9 +117,7 @@ host::DataSet* DriverHost::addDataSet(std::string library, std::string member,
 }
 
 FakeDataSet* DriverHost::find(host::DataSet* ds) {
-  for (FakeDataSet& s : sets_)
-    if (reinterpret_cast<host::DataSet*>(&s) == ds) return &s;
-  return nullptr;
+  return recordOf(sets_, ds);
 }
 
 host::Status DriverHost::xsproc(const host::Grammar&, int, host::StatementList* out) {

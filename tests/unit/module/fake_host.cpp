@@ -92,9 +92,7 @@ host::DataSet* FakeHost::addValueSet(ValueSet set) {
 }
 
 FakeHost::ValueSet* FakeHost::valueSet(host::DataSet* ds) {
-  for (ValueSet& s : valueSets_)
-    if (reinterpret_cast<host::DataSet*>(&s) == ds) return &s;
-  return nullptr;
+  return recordOf(valueSets_, ds);
 }
 
 host::Status FakeHost::xoinfo(host::DataSet* ds, int item, int64_t* out) {

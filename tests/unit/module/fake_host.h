@@ -19,6 +19,15 @@
 
 namespace qv::test {
 
+// Test hosts hand a data set to the module as the address of its record:
+// the record in `sets` behind the handle `ds`, or null.
+template <class Record>
+Record* recordOf(std::deque<Record>& sets, host::DataSet* ds) {
+  for (Record& s : sets)
+    if (reinterpret_cast<host::DataSet*>(&s) == ds) return &s;
+  return nullptr;
+}
+
 class FakeHost : public host::Host {
  public:
   struct Message {

@@ -17,9 +17,7 @@ host::DataSet* PlotsHost::addDataSet(std::string member, std::vector<TestVar> va
 }
 
 TestDataSet* PlotsHost::find(host::DataSet* ds) {
-  for (TestDataSet& s : sets_)
-    if (reinterpret_cast<host::DataSet*>(&s) == ds) return &s;
-  return nullptr;
+  return recordOf(sets_, ds);
 }
 
 std::string PlotsHost::xpmstr(int set, int number) {

@@ -148,18 +148,31 @@ int templateCompiler(const uint8_t* data, size_t size) {
   return 0;
 }
 
-int wholeStep(const uint8_t* data, size_t size) {
-  if (size > kMaxText) return 0;
-  const std::string_view text = asText(data, size);
-  // Keep the run inside its own folder and off the network: no paths, no
-  // URLs (the tile URL is fixed below to a folder that does not exist).
-  if (!staysInFolder(text)) return 0;
+// The folder a whole step runs in, made once and removed at exit.
+const fs::path& stepFolder() {
   static const fs::path dir = [] {
     char tmpl[] = "/tmp/qv-fuzz-step-XXXXXX";
     const char* made = mkdtemp(tmpl);
     if (!made) std::abort();
     return fs::path(made);
   }();
+  static const bool cleanup = [] {
+    return std::atexit([] {
+      std::error_code ec;
+      fs::remove_all(stepFolder(), ec);
+    }) == 0;
+  }();
+  (void)cleanup;
+  return dir;
+}
+
+int wholeStep(const uint8_t* data, size_t size) {
+  if (size > kMaxText) return 0;
+  const std::string_view text = asText(data, size);
+  // Keep the run inside its own folder and off the network: no paths, no
+  // URLs (the tile URL is fixed below to a folder that does not exist).
+  if (!staysInFolder(text)) return 0;
+  const fs::path& dir = stepFolder();
   std::error_code ec;
   for (const auto& e : fs::directory_iterator(dir, ec)) fs::remove_all(e.path(), ec);
   {

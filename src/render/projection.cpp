@@ -91,6 +91,7 @@ Projection Projection::fit(const Extent& extent, const Rect& viewport, double ma
 }
 
 Point Projection::project(double lon, double lat) const {
+  if (lon > wrapAbove_) lon -= 360;
   return toPixel(mercatorUnit(lon, lat));
 }
 

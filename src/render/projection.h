@@ -66,6 +66,11 @@ class Projection {
   static Projection fit(const Extent& extent, const Rect& viewport, double margin);
 
   Point project(double lon, double lat) const;
+  // Longitudes above `lon` are drawn 360 degrees to the west, so that data
+  // that crosses the antimeridian (the Aleutians, Pacific islands) stays in
+  // one piece. No wrap by default.
+  void setWrapAbove(double lon) { wrapAbove_ = lon; }
+  double wrapAbove() const { return wrapAbove_; }
   Point project(LonLat p) const { return project(p.lon, p.lat); }
   LonLat unproject(Point px) const;
   // Pixels of world units and back.
@@ -81,6 +86,7 @@ class Projection {
  private:
   double scale_ = kTileSize;
   double offsetX_ = 0, offsetY_ = 0;
+  double wrapAbove_ = 1e300;
 };
 
 // --- Tiles -----------------------------------------------------------------

@@ -26,6 +26,8 @@ args=()
 [ -f "$work/args" ] && read -r -a args < "$work/args"
 (
   cd "$work" || exit 125
+  # Map tiles are cached inside the case's copy, never in the user's cache.
+  export QORTAVLO_TILE_CACHE="$work/tile-cache"
   if [ -f env ]; then
     while IFS= read -r line || [ -n "$line" ]; do
       case "$line" in ''|'#'*) continue ;; esac

@@ -49,13 +49,12 @@ Status appendEscaped(std::string& out, std::string_view text) {
   return kOk;
 }
 
-// A text that names something in the template (a plot name, a font family)
-// is written as held. Only a double quote, which would end the template
-// string early and leave the template unreadable, makes it go through the
-// escaping; every ordinary name stays byte for byte what the plot wrote.
+// A text that names something in the template, written as held unless it
+// holds a double quote (CleanName).
 Status appendVerbatim(std::string& out, std::string_view text) {
-  if (text.find('"') != std::string_view::npos) return appendEscaped(out, text);
-  out += text;
+  const host::HStr* e = CleanName(text.data(), static_cast<int>(text.size()));
+  if (!e) return host::kNoMemory;
+  out += host::host().kdlgstr(e);
   return kOk;
 }
 

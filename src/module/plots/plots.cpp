@@ -207,7 +207,11 @@ Status writeName(PlotCall& c) {
   } else {
     return kOk;
   }
-  c.w(name);
+  // Written as held, so that legends name it with the same bytes; a double
+  // quote in it would end the template string, so such a name is escaped.
+  const host::HStr* written = CleanName(name.data(), static_cast<int>(name.size()));
+  if (!written) return host::kNoMemory;
+  c.w(host::host().kdlgstr(written));
   c.w("\"");
   if (c.continuous) {
     if (!p->contLegends) return kOk;

@@ -34,7 +34,12 @@ Status put(host::Stream* out, std::initializer_list<std::string_view> pieces) {
 }
 
 // A blank and the name in double quotes: how a plot name stands in a list.
-Status putName(host::Stream* out, std::string_view name) { return put(out, {" \"", name, "\""}); }
+// A plot name in a list, written as the plot wrote it (CleanName).
+Status putName(host::Stream* out, std::string_view name) {
+  const host::HStr* written = CleanName(name.data(), static_cast<int>(name.size()));
+  if (!written) return host::kNoMemory;
+  return put(out, {" \"", host::host().kdlgstr(written), "\""});
+}
 
 // The escaped form of a user text; null when it cannot be made (the host
 // has written the memory message when its buffer was the cause).

@@ -1,5 +1,7 @@
 #include "module/text/cleanchars.h"
 
+#include <string_view>
+
 #include <cstring>
 
 namespace qv::module {
@@ -59,6 +61,13 @@ const host::HStr* CleanChars(const char* text, int length) {
   const host::HStr* result = h.kdltxt(buffer, static_cast<long>(out));
   h.vmfree(buffer);
   return result;
+}
+
+const host::HStr* CleanName(const char* text, int length) {
+  if (!text || length <= 0) return host::host().kdltxt("", 0);
+  std::string_view t(text, static_cast<size_t>(length));
+  if (t.find('"') != std::string_view::npos) return CleanChars(text, length);
+  return host::host().kdltxt(text, length);
 }
 
 }  // namespace qv::module

@@ -20,4 +20,10 @@ namespace qv::module {
 // released before return.
 const host::HStr* CleanChars(const char* text, int length);
 
+// A text that names something in the template (a plot name, a font family)
+// is written as held, so that every reference to it reads the same bytes;
+// only a double quote, which would end the template string early and leave
+// the template unreadable, sends it through CleanChars. Null as CleanChars.
+const host::HStr* CleanName(const char* text, int length);
+
 }  // namespace qv::module

@@ -1,10 +1,18 @@
 #include "runtime/session/render_objects.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <variant>
 
 #include "runtime/common/error.h"
 #include "runtime/data/dataset.h"
 #include "runtime/formats/formats.h"
+#include "render/png.h"
+#include "render/renderer.h"
 
 namespace qv::rt {
 
@@ -17,10 +25,6 @@ std::string trimmed(std::string_view s) {
   if (b == std::string_view::npos) return {};
   const size_t e = s.find_last_not_of(' ');
   return std::string(s.substr(b, e - b + 1));
-}
-
-std::string plural(int64_t n, std::string_view word) {
-  return std::to_string(n) + " " + std::string(word) + (n == 1 ? "" : "s");
 }
 
 }  // namespace
@@ -90,106 +94,325 @@ host::Status GraphManagerImpl::build(host::DataCollection* data, host::Template*
   return host::kOk;
 }
 
-// The BY line of the current group: "var=value, var=value", each value in
-// its variable's display format when it has one.
-std::string GraphManagerImpl::byLine(host::DataSet* ds) const {
-  std::string line;
-  for (size_t k = 0; k < by_.size(); ++k) {
-    const host::VarDesc d = ds->desc(ds->byVarIndex(k));
-    host::FormatDesc f;
-    const bool formatted = !d.format.empty() && resolveFormat(d.format, &f);
-    std::string value;
-    if (d.type == host::kNumeric) {
-      int width = d.formatWidth;
-      if (!formatted) {
-        resolveFormat("BEST", &f);
-        width = 12;
-      }
-      value = trimmed(formatNumber(f, width, d.formatDecimals, ds->byNum(k), missing_));
-    } else {
-      value = formatted ? formatChar(f, d.formatWidth, ds->byChr(k)) : std::string(ds->byChr(k));
-      value = trimmed(value);
+// The value of BY variable k in the current group, in its display format
+// when it has one.
+std::string GraphManagerImpl::byValue(host::DataSet* ds, size_t k) const {
+  const host::VarDesc d = ds->desc(ds->byVarIndex(k));
+  host::FormatDesc f;
+  const bool formatted = !d.format.empty() && resolveFormat(d.format, &f);
+  if (d.type == host::kNumeric) {
+    int width = d.formatWidth;
+    if (!formatted) {
+      resolveFormat("BEST", &f);
+      width = 12;
     }
-    if (!line.empty()) line += ", ";
-    line += d.name + "=" + value;
+    return trimmed(formatNumber(f, width, d.formatDecimals, ds->byNum(k), missing_));
   }
+  std::string value = formatted ? formatChar(f, d.formatWidth, ds->byChr(k)) : std::string(ds->byChr(k));
+  return trimmed(value);
+}
+
+std::vector<ByValue> GraphManagerImpl::byValues(host::DataSet* ds) const {
+  std::vector<ByValue> out;
+  for (size_t k = 0; k < by_.size(); ++k)
+    out.push_back({ds->desc(ds->byVarIndex(k)).name, byValue(ds, k)});
+  return out;
+}
+
+namespace {
+
+bool startsNoCase(std::string_view text, size_t at, std::string_view word) {
+  if (at + word.size() > text.size()) return false;
+  for (size_t i = 0; i < word.size(); ++i)
+    if (std::toupper(static_cast<unsigned char>(text[at + i])) !=
+        std::toupper(static_cast<unsigned char>(word[i])))
+      return false;
+  return true;
+}
+
+bool sameNoCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && startsNoCase(a, 0, b);
+}
+
+std::string byLineOf(const std::vector<ByValue>& by) {
+  std::string line;
+  for (const ByValue& v : by) line += (line.empty() ? "" : ", ") + v.name + "=" + v.value;
   return line;
 }
 
-std::string GraphManagerImpl::describe(std::string_view byLine,
-                                       const host::DataSet* byData) const {
-  std::string text = "Graph " + label_ + " from template " + compiled_->name();
-  if (!description_.empty()) text += " (\"" + description_ + "\")";
-  if (!byLine.empty()) text += " for " + std::string(byLine);
-  text += ": data ";
-  if (data_->sources().empty()) text += "none";
-  bool first = true;
-  for (const DataSourceImpl* source : data_->sources()) {
-    host::DataSet* ds = source->dataSet();
-    int64_t observations = ds->info(24);
-    if (ds == byData) {
-      // The observations of this BY group.
-      observations = 0;
-      ds->rewind();
-      while (ds->next()) ++observations;
+}  // namespace
+
+std::string substituteByValues(std::string_view text, const std::vector<ByValue>& by) {
+  std::string out;
+  // The BY variable a reference names, "(var)" or a number from 1, at
+  // `at`: its index and the reference's length, or false.
+  auto which = [&](size_t at, size_t* k, size_t* len) {
+    if (at < text.size() && text[at] == '(') {
+      const size_t close = text.find(')', at);
+      if (close == std::string_view::npos) return false;
+      const std::string name = trimmed(text.substr(at + 1, close - at - 1));
+      for (size_t v = 0; v < by.size(); ++v) {
+        if (sameNoCase(by[v].name, name)) {
+          *k = v;
+          *len = close + 1 - at;
+          return true;
+        }
+      }
+      return false;
     }
-    std::string columns;
-    for (const std::string& c : source->data()->columns()) columns += (columns.empty() ? "" : ", ") + c;
-    if (columns.empty()) columns = "no columns";
-    text += (first ? "" : ", ") + std::string(source->data()->name()) + " (" + columns + "; " +
-            plural(observations, "observation") + ")";
-    first = false;
+    size_t e = at;
+    while (e < text.size() && e - at < 3 && std::isdigit(static_cast<unsigned char>(text[e]))) ++e;
+    if (e == at) return false;
+    const size_t n = std::stoul(std::string(text.substr(at, e - at)));
+    if (n < 1 || n > by.size()) return false;
+    *k = n - 1;
+    *len = e - at;
+    return true;
+  };
+  size_t i = 0;
+  while (i < text.size()) {
+    if (text[i] == '#') {
+      if (startsNoCase(text, i, "#BYLINE")) {
+        out += byLineOf(by);
+        i += 7;
+        continue;
+      }
+      size_t k = 0, len = 0;
+      bool done = false;
+      for (std::string_view word : {"#BYVALUE", "#BYVAL", "#BYNAME", "#BYVAR"}) {
+        if (done || !startsNoCase(text, i, word) || !which(i + word.size(), &k, &len)) continue;
+        out += word.substr(0, 6) == "#BYVAL" ? by[k].value : by[k].name;
+        i += word.size() + len;
+        done = true;
+      }
+      if (done) continue;
+    }
+    out += text[i++];
   }
-  text += "; dynamic values ";
-  if (dynamics_.empty()) text += "none";
-  first = true;
+  return out;
+}
+
+std::string graphFileName(int n) {
+  return n <= 0 ? std::string("tavlo.png") : "tavlo" + std::to_string(n) + ".png";
+}
+
+// --- DataSetTable -------------------------------------------------------------------
+
+DataSetTable::DataSetTable(std::string name, host::DataSet* ds, char missing)
+    : name_(std::move(name)), ds_(ds), missing_(missing) {
+  ds_->rewind();
+  while (ds_->next()) ++rows_;
+}
+
+const render::DataColumn* DataSetTable::column(std::string_view name) {
+  for (const auto& c : columns_)
+    if (sameNoCase(c->name, name)) return c.get();
+  const int var = ds_->find(name);
+  if (var < 0) return nullptr;
+  const host::VarDesc d = ds_->desc(var);
+  auto col = std::make_unique<render::DataColumn>();
+  col->name = d.name;
+  col->label = d.label.empty() ? d.name : d.label;
+  col->numeric = d.type == host::kNumeric;
+  if (col->numeric) col->num.reserve(rows_);
+  else col->chr.reserve(rows_);
+  ds_->rewind();
+  while (ds_->next()) {
+    if (col->numeric) col->num.push_back(ds_->num(var));
+    else col->chr.push_back(ds_->chr(var));
+  }
+  host::FormatDesc f;
+  if (!d.format.empty() && resolveFormat(d.format, &f)) {
+    const int width = d.formatWidth, decimals = d.formatDecimals;
+    const char missing = missing_;
+    if (col->numeric)
+      col->formatNumber = [f, width, decimals, missing](double v) {
+        return formatNumber(f, width, decimals, v, missing);
+      };
+    else
+      col->formatText = [f, width](std::string_view v) { return formatChar(f, width, v); };
+  }
+  columns_.push_back(std::move(col));
+  return columns_.back().get();
+}
+
+// --- Drawing and writing ---------------------------------------------------------------
+
+bool GraphManagerImpl::drawOne(host::DataSet* byData, std::vector<unsigned char>* png) {
+  render::RenderRequest req;
+  req.width = output_.width;
+  req.height = output_.height;
+  req.streetMapUrl = output_.tileUrl;
+  req.tiles.baseDir = output_.baseDir;
+  req.skipTiles = tilesFailed_;
+  std::vector<std::unique_ptr<DataSetTable>> tables;
+  for (const DataSourceImpl* s : data_->sources()) {
+    tables.push_back(std::make_unique<DataSetTable>(std::string(s->data()->name()),
+                                                    s->dataSet(), missing_));
+    req.data.push_back(tables.back().get());
+  }
   for (const host::DynamicValue& v : dynamics_) {
-    text += (first ? "" : ", ") + v.name + "=" + (v.dataSet ? v.dataSet->name() : v.value);
-    first = false;
+    if (v.dataSet) {
+      tables.push_back(std::make_unique<DataSetTable>(v.name, v.dataSet, missing_));
+      if (!req.mapData) req.mapData = tables.back().get();
+    } else {
+      req.dynamics[v.name] = v.value;
+    }
   }
-  return text + ".";
+  if (byData) {
+    const std::vector<ByValue> by = byValues(byData);
+    req.dynamics["__BYLINE__"] = byLineOf(by);
+    if (byTexts_) {
+      for (size_t i = 0; i < byTexts_->size(); ++i) {
+        const host::Value& value = byTexts_->valueAt(i);
+        std::string text;
+        if (const auto* str = std::get_if<std::string>(&value)) text = *str;
+        else if (const auto* h = std::get_if<const host::HStr*>(&value))
+          text = std::string(StringPool::text(*h));
+        req.dynamics[std::string(byTexts_->keyAt(i))] = substituteByValues(text, by);
+      }
+    }
+  }
+  try {
+    render::RenderResult r = render::renderGraph(*compiled_->model(), req);
+    // Every BY group meets the same problems: each is logged once.
+    for (const std::string& w : r.warnings)
+      if (warned_.insert(w).second) log_.warning(w);
+    tilesFailed_ = tilesFailed_ || r.tilesFailed;
+    *png = render::encodePng(*r.canvas);
+  } catch (const UserError& e) {
+    log_.error(std::string("The map could not be drawn: ") + e.what());
+    return false;
+  } catch (const std::exception& e) {
+    log_.error(std::string("The map could not be drawn: ") + e.what());
+    return false;
+  }
+  return true;
+}
+
+namespace {
+
+// Writes a file whole under a temporary name and renames it into place.
+bool writeFileAtomically(const std::filesystem::path& path, const std::vector<unsigned char>& bytes,
+                         std::string* why) {
+  std::filesystem::path tmp = path;
+  tmp += ".part";
+  std::FILE* f = std::fopen(tmp.c_str(), "wb");
+  if (!f) {
+    *why = std::strerror(errno);
+    return false;
+  }
+  const size_t n = std::fwrite(bytes.data(), 1, bytes.size(), f);
+  const bool flushed = std::fflush(f) == 0;
+  const int err = errno;
+  const bool closed = std::fclose(f) == 0;
+  if (n != bytes.size() || !flushed || !closed) {
+    *why = std::strerror(err ? err : EIO);
+    std::remove(tmp.c_str());
+    return false;
+  }
+  std::error_code ec;
+  std::filesystem::rename(tmp, path, ec);
+  if (ec) {
+    *why = ec.message();
+    std::remove(tmp.c_str());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool GraphManagerImpl::writeAll(const std::vector<std::vector<unsigned char>>& images) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const fs::path dir = output_.outDir.empty() ? fs::path(".") : fs::path(output_.outDir);
+  if (!fs::is_directory(dir, ec)) {
+    fs::create_directories(dir, ec);
+    if (ec) {
+      log_.error("The output folder " + dir.string() + " cannot be made: " + ec.message() + ".");
+      return false;
+    }
+  }
+  int local = 0;
+  int* counter = output_.graphsWritten ? output_.graphsWritten : &local;
+  std::vector<fs::path> done;
+  for (const auto& png : images) {
+    const fs::path path = (dir / graphFileName(*counter)).lexically_normal();
+    std::string why;
+    if (!writeFileAtomically(path, png, &why)) {
+      log_.error("The map could not be written to " + path.string() + ": " + why + ".");
+      // A step that fails leaves no images behind.
+      for (const fs::path& p : done) fs::remove(p, ec);
+      for (const std::string& w : written_) log_.note("The map " + w + " was removed.");
+      written_.clear();
+      return false;
+    }
+    ++*counter;
+    done.push_back(path);
+    written_.push_back(path.string());
+  }
+  for (size_t i = 0; i < written_.size(); ++i)
+    log_.note("The map was written to " + written_[i] + " (" + std::to_string(output_.width) +
+              " x " + std::to_string(output_.height) + ").");
+  return true;
 }
 
 host::Status GraphManagerImpl::render() {
   if (!data_ || !compiled_) return -1;
+  written_.clear();
+  warned_.clear();
+  tilesFailed_ = false;
+  if (const std::string format = output_.format ? output_.format() : "";
+      !format.empty() && format != "PNG")
+    log_.warning("The renderer writes PNG images; GRAPHFORMAT=" + format + " is drawn as PNG.");
+  std::vector<std::vector<unsigned char>> images;
   if (by_.empty()) {
-    log_.note(describe({}, nullptr));
+    images.emplace_back();
+    if (!drawOne(nullptr, &images.back())) return -3;
     ++renderings_;
+  } else {
+    // The groups come from the first data set of the graph that has every
+    // BY variable: the plot data when there is one.
+    std::vector<host::DataSet*> candidates;
+    for (const DataSourceImpl* s : data_->sources()) candidates.push_back(s->dataSet());
+    for (const host::DynamicValue& v : dynamics_)
+      if (v.dataSet) candidates.push_back(v.dataSet);
+    host::DataSet* byData = nullptr;
+    for (host::DataSet* ds : candidates) {
+      const bool all = std::all_of(by_.begin(), by_.end(),
+                                   [&](const host::ByVariable& b) { return ds->find(b.name) >= 0; });
+      if (all) {
+        byData = ds;
+        break;
+      }
+    }
+    if (!byData) {
+      std::string names;
+      for (const host::ByVariable& b : by_) names += (names.empty() ? "" : " ") + b.name;
+      log_.error("No data set of the graph " + label_ + " has the BY variables " + names + ".");
+      return -2;
+    }
+    try {
+      byData->setBy(by_);
+    } catch (const UserError& e) {
+      log_.error(e.what());
+      return -2;
+    }
+    bool ok = true;
+    while (ok && byData->byNext()) {
+      images.emplace_back();
+      ok = drawOne(byData, &images.back());
+      if (ok) ++renderings_;
+    }
+    byData->byRewind(true);
+    if (!ok) return -3;
+  }
+  if (output_.stepFailed && output_.stepFailed()) {
+    log_.note("No map was written because of the errors above.");
     return host::kOk;
   }
-  // The groups come from the first data set of the graph that has every BY
-  // variable: the plot data when there is one.
-  std::vector<host::DataSet*> candidates;
-  for (const DataSourceImpl* s : data_->sources()) candidates.push_back(s->dataSet());
-  for (const host::DynamicValue& v : dynamics_)
-    if (v.dataSet) candidates.push_back(v.dataSet);
-  host::DataSet* byData = nullptr;
-  for (host::DataSet* ds : candidates) {
-    const bool all = std::all_of(by_.begin(), by_.end(),
-                                 [&](const host::ByVariable& b) { return ds->find(b.name) >= 0; });
-    if (all) {
-      byData = ds;
-      break;
-    }
-  }
-  if (!byData) {
-    std::string names;
-    for (const host::ByVariable& b : by_) names += (names.empty() ? "" : " ") + b.name;
-    log_.error("No data set of the graph " + label_ + " has the BY variables " + names + ".");
-    return -2;
-  }
-  try {
-    byData->setBy(by_);
-  } catch (const UserError& e) {
-    log_.error(e.what());
-    return -2;
-  }
-  while (byData->byNext()) {
-    log_.note(describe(byLine(byData), byData));
-    ++renderings_;
-  }
-  byData->byRewind(true);
-  return host::kOk;
+  return writeAll(images) ? host::kOk : -3;
 }
 
 // --- Registration ---------------------------------------------------------------------
@@ -209,7 +432,8 @@ void registerRenderClasses(ObjectFactoryImpl& factory, RenderContext context) {
     std::vector<host::ByVariable> by = ctx->byVariables ? ctx->byVariables()
                                                         : std::vector<host::ByVariable>{};
     return std::make_unique<GraphManagerImpl>(*ctx->log, std::move(by),
-                                              ctx->missing ? ctx->missing() : '.');
+                                              ctx->missing ? ctx->missing() : '.',
+                                              ctx->output ? ctx->output() : GraphOutput{});
   });
 }
 

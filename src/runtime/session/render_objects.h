@@ -3,19 +3,22 @@
 // ("multidata") and the graph manager ("graph_manager") that builds the
 // graph and renders it, once per BY group when BY groups are in effect.
 //
-// Until the renderer draws images, a rendering is one NOTE in the log that
-// names the graph, its data sources (data object, columns, observations)
-// and its dynamic values, with the BY line of its group.
+// A rendering is one PNG image of GRAPHWIDTH x GRAPHHEIGHT in the output
+// folder, named tavlo.png, tavlo1.png, tavlo2.png ... across the whole run;
+// the log names every file written. The images of a step are drawn first
+// and written only when all were drawn and the step has logged no error.
 #pragma once
 
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "module/host/host.h"
 #include "render/compiler.h"
+#include "render/data.h"
 #include "runtime/log/log.h"
 #include "runtime/objects/objects.h"
 
@@ -74,13 +77,64 @@ class DataCollectionImpl final : public host::DataCollection {
   bool finished_ = false;
 };
 
+// Where and how large the images of a graph are made.
+struct GraphOutput {
+  int width = 640, height = 480;  // GRAPHWIDTH=, GRAPHHEIGHT=
+  std::string tileUrl;            // TILEURL= ("" for the default)
+  // GRAPHFORMAT= when the graph is drawn (the step may set it to PNG for its
+  // duration); the renderer writes PNG whatever it says.
+  std::function<std::string()> format;
+  std::string outDir = ".";       // --out
+  std::string baseDir;            // the program's folder: relative file:// tile paths
+  int* graphsWritten = nullptr;   // numbers the images across the run (null: from 0)
+  // True when the step has already failed (an ERROR was logged): no image
+  // is written then.
+  std::function<bool()> stepFailed;
+};
+
+// The image file name of the n-th graph of a run (from 0): tavlo.png,
+// tavlo1.png, tavlo2.png, ...
+std::string graphFileName(int n);
+
+// One BY variable of the group being drawn: its name and its value as shown.
+struct ByValue {
+  std::string name;
+  std::string value;
+};
+
+// A title text for one BY group: #BYLINE becomes the BY line
+// ("var=value, ..."), #BYVALUE(var) / #BYVAL(var) / #BYVALn the value and
+// #BYNAME(var) / #BYVAR(var) / #BYVARn the name of a BY variable (n from
+// 1; names in any letter case). A reference to no BY variable stays as
+// written.
+std::string substituteByValues(std::string_view text, const std::vector<ByValue>& by);
+
+// A data set seen by the renderer: the observations it reads now (those of
+// the current BY group when BY iteration is on), columns read on first use,
+// display texts in the variables' formats.
+class DataSetTable final : public render::DataTable {
+ public:
+  DataSetTable(std::string name, host::DataSet* ds, char missing);
+  std::string_view name() const override { return name_; }
+  size_t rows() const override { return rows_; }
+  const render::DataColumn* column(std::string_view name) override;
+
+ private:
+  std::string name_;
+  host::DataSet* ds_;
+  char missing_;
+  size_t rows_ = 0;
+  std::vector<std::unique_ptr<render::DataColumn>> columns_;
+};
+
 // "graph_manager".
 class GraphManagerImpl final : public host::GraphManager {
  public:
   // `by`: the step's BY variables (none: one rendering); `missing`: the
   // character a missing BY value shows as.
-  GraphManagerImpl(Log& log, std::vector<host::ByVariable> by, char missing)
-      : log_(log), by_(std::move(by)), missing_(missing) {}
+  GraphManagerImpl(Log& log, std::vector<host::ByVariable> by, char missing,
+                   GraphOutput output = {})
+      : log_(log), by_(std::move(by)), missing_(missing), output_(std::move(output)) {}
   std::string_view className() const override { return "graph_manager"; }
 
   // Fails unless the template has compiled and the collection is ours.
@@ -89,14 +143,21 @@ class GraphManagerImpl final : public host::GraphManager {
                      const std::vector<host::DynamicValue>& dynamics,
                      host::AssocArray* byTexts) override;
   // One rendering, or one per BY group. -1 when the graph was not built,
-  // -2 when no data set of the graph has the BY variables.
+  // -2 when no data set of the graph has the BY variables, -3 when an
+  // image could not be drawn or written.
   host::Status render() override;
 
   int renderings() const { return renderings_; }
+  // The files written by the last render(), in order.
+  const std::vector<std::string>& written() const { return written_; }
 
  private:
-  std::string describe(std::string_view byLine, const host::DataSet* byData) const;
-  std::string byLine(host::DataSet* ds) const;
+  // Draws one image of the current BY group (of everything without BY
+  // groups); false after an ERROR.
+  bool drawOne(host::DataSet* byData, std::vector<unsigned char>* png);
+  bool writeAll(const std::vector<std::vector<unsigned char>>& images);
+  std::string byValue(host::DataSet* ds, size_t k) const;
+  std::vector<ByValue> byValues(host::DataSet* ds) const;
 
   Log& log_;
   std::vector<host::ByVariable> by_;
@@ -106,7 +167,11 @@ class GraphManagerImpl final : public host::GraphManager {
   std::string label_, description_;
   std::vector<host::DynamicValue> dynamics_;
   host::AssocArray* byTexts_ = nullptr;
+  GraphOutput output_;
+  std::set<std::string> warned_;  // warnings of this render(), each logged once
+  bool tilesFailed_ = false;      // no tile came for an earlier BY group: ask no more
   int renderings_ = 0;
+  std::vector<std::string> written_;
 };
 
 // What the classes above need from the session, read when an object is made.
@@ -114,6 +179,8 @@ struct RenderContext {
   Log* log = nullptr;
   std::function<std::vector<host::ByVariable>()> byVariables;
   std::function<char()> missing;
+  // The image settings of the moment (read when a graph manager is made).
+  std::function<GraphOutput()> output;
 };
 
 // Registers the four classes with the factory.

@@ -69,6 +69,18 @@ RuntimeHost::RuntimeHost(SessionState& s) : s_(s) {
   render.log = &s_.log;
   render.byVariables = [this] { return by_; };
   render.missing = [this] { return s_.settings.missing.empty() ? '.' : s_.settings.missing[0]; };
+  render.output = [this] {
+    GraphOutput o;
+    o.width = s_.settings.graphWidth;
+    o.height = s_.settings.graphHeight;
+    o.tileUrl = s_.settings.tileUrl;
+    o.format = [this] { return s_.settings.graphFormat; };
+    o.outDir = s_.outDir;
+    o.baseDir = s_.programDir;
+    o.graphsWritten = &s_.graphsWritten;
+    o.stepFailed = [this] { return s_.log.errorCount() > stepErrors_; };
+    return o;
+  };
   registerRenderClasses(factory_, std::move(render));
 }
 
@@ -81,6 +93,7 @@ void RuntimeHost::beginStep(const Step& step) {
   step_ = &step;
   by_ = step.by;
   exitCode_ = 0;
+  stepErrors_ = s_.log.errorCount();
 }
 
 host::Status RuntimeHost::endStep() {

@@ -121,6 +121,7 @@ class RuntimeHost final : public host::Host {
   ObjectFactoryImpl factory_;
   MemoryService memory_;
   host::Status exitCode_ = 0;
+  int stepErrors_ = 0;  // ERROR lines logged before the step began
   struct Slot {
     void* value = nullptr;
     void (*cleanup)(void*) = nullptr;

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+
 #include "../data/testutil.h"
 #include "runtime/data/dataset.h"
 
@@ -62,37 +65,98 @@ class RenderObjects : public ::testing::Test {
   DataCollectionImpl collection;
 };
 
-TEST_F(RenderObjects, OneRenderingWithoutBy) {
-  GraphManagerImpl manager(log, {}, '.');
-  CompiledTemplate tmpl(log);
-  ASSERT_EQ(build(manager, tmpl), 0);
-  EXPECT_EQ(manager.render(), 0);
-  EXPECT_EQ(manager.renderings(), 1);
-  EXPECT_EQ(log.text(),
-            "NOTE: Graph Tavlo from template tavlo (\"Sales\"): data PLOTDATA (x; 4 "
-            "observations), RESPONSEDATA (no columns; 2 observations); dynamic values "
-            "__MAPID__=state, __MAP__=WORK.RESP.\n");
+// The output settings of a test: images into the test's folder, numbered
+// from `counter`.
+GraphOutput outputTo(const std::string& dir, int* counter) {
+  GraphOutput o;
+  o.outDir = dir;
+  o.graphsWritten = counter;
+  return o;
 }
 
-TEST_F(RenderObjects, OneRenderingPerByGroupWithFormattedValues) {
-  GraphManagerImpl manager(log, {{"year", false}, {"state", false}}, '.');
+bool isPng(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  char sig[8] = {};
+  in.read(sig, 8);
+  return in.gcount() == 8 && std::string(sig + 1, 3) == "PNG";
+}
+
+TEST_F(RenderObjects, OneImageWithoutByNamedInTheLog) {
+  int counter = 0;
+  const std::string out = dir.str() + "/out";  // made when missing
+  GraphManagerImpl manager(log, {}, '.', outputTo(out, &counter));
+  CompiledTemplate tmpl(log);
+  ASSERT_EQ(build(manager, tmpl), 0);
+  // A file already there is replaced.
+  std::filesystem::create_directories(out);
+  std::ofstream(out + "/tavlo.png") << "not an image";
+  EXPECT_EQ(manager.render(), 0);
+  EXPECT_EQ(manager.renderings(), 1);
+  EXPECT_EQ(counter, 1);
+  EXPECT_TRUE(isPng(out + "/tavlo.png"));
+  EXPECT_EQ(log.text(), "NOTE: The map was written to " + out + "/tavlo.png (640 x 480).\n");
+}
+
+TEST_F(RenderObjects, OneImagePerByGroupNumberedAcrossTheRun) {
+  int counter = 2;  // two graphs were written by earlier steps
+  GraphOutput o = outputTo(dir.str(), &counter);
+  o.width = 320;
+  o.height = 200;
+  GraphManagerImpl manager(log, {{"year", false}, {"state", false}}, '.', o);
   CompiledTemplate tmpl(log);
   ASSERT_EQ(build(manager, tmpl), 0);
   EXPECT_EQ(manager.render(), 0);
   EXPECT_EQ(manager.renderings(), 3);
-  const std::string text = log.text();
-  EXPECT_NE(text.find("for year=$2,020.00, state=AL: data PLOTDATA (x; 1 observation), "
-                      "RESPONSEDATA (no columns; 2 observations)"),
-            std::string::npos)
-      << text;
-  EXPECT_NE(text.find("for year=$2,020.00, state=CA: data PLOTDATA (x; 2 observations)"),
-            std::string::npos);
-  EXPECT_NE(text.find("for year=$2,021.00, state=TX: data PLOTDATA (x; 1 observation)"),
-            std::string::npos);
+  EXPECT_EQ(counter, 5);
+  for (const char* name : {"tavlo2.png", "tavlo3.png", "tavlo4.png"}) {
+    EXPECT_TRUE(isPng(dir.str() + "/" + name)) << name;
+    EXPECT_NE(log.text().find("NOTE: The map was written to " + dir.str() + "/" + name +
+                              " (320 x 200)."),
+              std::string::npos)
+        << log.text();
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir.str() + "/tavlo.png"));
+}
+
+TEST_F(RenderObjects, NoImageWhenTheStepFailedOrTheFileCannotBeWritten) {
+  int counter = 0;
+  GraphOutput o = outputTo(dir.str(), &counter);
+  o.stepFailed = [] { return true; };
+  {
+    GraphManagerImpl manager(log, {}, '.', o);
+    CompiledTemplate tmpl(log);
+    ASSERT_EQ(build(manager, tmpl), 0);
+    EXPECT_EQ(manager.render(), 0);
+    EXPECT_EQ(counter, 0);
+    EXPECT_FALSE(std::filesystem::exists(dir.str() + "/tavlo.png"));
+    EXPECT_NE(log.text().find("No map was written because of the errors above."),
+              std::string::npos);
+  }
+  // The output "folder" is a file: the error names the path.
+  const std::string file = dir.write("taken", "x");
+  GraphManagerImpl manager(log, {{"year", false}}, '.', outputTo(file, &counter));
+  CompiledTemplate tmpl(log);
+  ASSERT_EQ(build(manager, tmpl), 0);
+  EXPECT_LT(manager.render(), 0);
+  EXPECT_EQ(counter, 0);
+  EXPECT_EQ(log.errorCount(), 1);
+  EXPECT_NE(log.text().find("ERROR: The output folder " + file), std::string::npos) << log.text();
+}
+
+TEST(ByTexts, ValuesNamesAndLineOfTheGroup) {
+  const std::vector<ByValue> by = {{"Year", "$2,020.00"}, {"state", "CA"}};
+  EXPECT_EQ(substituteByValues("Sales #BYVAL(year) in #byvalue( STATE ) (#BYNAME(state))", by),
+            "Sales $2,020.00 in CA (state)");
+  EXPECT_EQ(substituteByValues("#BYVAL2/#BYVAR1: #BYLINE", by), "CA/Year: Year=$2,020.00, state=CA");
+  // References to no BY variable stay as written; a lone # too.
+  EXPECT_EQ(substituteByValues("#BYVAL(county) #BYVAL3 #BYVAL( # 5", by),
+            "#BYVAL(county) #BYVAL3 #BYVAL( # 5");
+  EXPECT_EQ(substituteByValues("#BYLINE", {}), "");
 }
 
 TEST_F(RenderObjects, ByVariablesNowhereIsAnError) {
-  GraphManagerImpl manager(log, {{"county", false}}, '.');
+  int counter = 0;
+  GraphManagerImpl manager(log, {{"county", false}}, '.', outputTo(dir.str(), &counter));
   CompiledTemplate tmpl(log);
   ASSERT_EQ(build(manager, tmpl), 0);
   EXPECT_LT(manager.render(), 0);
@@ -101,7 +165,8 @@ TEST_F(RenderObjects, ByVariablesNowhereIsAnError) {
 }
 
 TEST_F(RenderObjects, NothingRendersBeforeABuild) {
-  GraphManagerImpl manager(log, {}, '.');
+  int counter = 0;
+  GraphManagerImpl manager(log, {}, '.', outputTo(dir.str(), &counter));
   EXPECT_LT(manager.render(), 0);
 
   // A template that did not compile cannot be built into a graph.

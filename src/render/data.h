@@ -1,0 +1,74 @@
+// The data a rendering draws from: named tables whose columns hold numbers
+// or texts, one value per row, with the display text of every value (the
+// value in its column's display format). The host hands its data sets in
+// through this interface; tests use MemoryTable.
+#pragma once
+
+#include <cstddef>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qv::render {
+
+struct DataColumn {
+  std::string name;
+  std::string label;  // the variable's label, or its name
+  bool numeric = true;
+  std::vector<double> num;              // numeric: one per row, NaN when missing
+  std::vector<std::string_view> chr;    // character: one per row, trailing blanks dropped
+  // The display text of a number (the host's format); unset: shortest %g form.
+  std::function<std::string(double)> formatNumber;
+  // The display text of a character value; unset: the value itself.
+  std::function<std::string(std::string_view)> formatText;
+
+  size_t size() const { return numeric ? num.size() : chr.size(); }
+  // Missing: a NaN number or an empty text.
+  bool missing(size_t row) const;
+  // The number of a row (NaN for a character column or a row out of range).
+  double number(size_t row) const;
+  // The display text of a row, trailing and leading blanks dropped; "" for a
+  // missing character value, "." for a missing number.
+  std::string text(size_t row) const;
+};
+
+// The text of a number in at most 12 significant digits, without trailing
+// zeros ("3", "0.25", "1e+20").
+std::string shortNumber(double v);
+
+class DataTable {
+ public:
+  virtual ~DataTable() = default;
+  virtual std::string_view name() const = 0;
+  virtual size_t rows() const = 0;
+  // The column called `name` (letter case ignored), read on first use; null
+  // when the table has no such column.
+  virtual const DataColumn* column(std::string_view name) = 0;
+};
+
+// A table built in memory, column by column (every column must have the
+// same number of rows).
+class MemoryTable final : public DataTable {
+ public:
+  explicit MemoryTable(std::string name) : name_(std::move(name)) {}
+  std::string_view name() const override { return name_; }
+  size_t rows() const override { return rows_; }
+  const DataColumn* column(std::string_view name) override;
+
+  MemoryTable& numbers(std::string name, std::vector<double> values, std::string label = "");
+  MemoryTable& texts(std::string name, const std::vector<std::string>& values,
+                     std::string label = "");
+
+ private:
+  std::string name_;
+  size_t rows_ = 0;
+  std::deque<std::string> storage_;  // the character values the views point into
+  std::deque<DataColumn> columns_;  // stable addresses
+};
+
+bool sameNameNoCase(std::string_view a, std::string_view b);
+
+}  // namespace qv::render

@@ -1,0 +1,312 @@
+// What the renderer's parts share: the environment of one rendering, the
+// reading of attribute values (colors, lengths, fonts, attribute blocks),
+// group values and their looks, color responses, and the prepared layer
+// that each kind of mark implements in its own file.
+#pragma once
+
+#include <cairo.h>
+
+#include <cmath>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "render/canvas.h"
+#include "render/data.h"
+#include "render/geometry.h"
+#include "render/markers.h"
+#include "render/model.h"
+#include "render/projection.h"
+#include "render/renderer.h"
+#include "render/style.h"
+#include "render/text.h"
+
+namespace qv::render {
+
+// --- The environment of one rendering ---------------------------------------
+
+class Env {
+ public:
+  Env(const GraphModel& model, const RenderRequest& request);
+
+  const GraphModel& model;
+  const RenderRequest& req;
+  Style style;
+  double percentBase;  // pixels that 100% of a size means (the graph's smaller side)
+
+  // The data called `id` ("__MAP__" is the map data), or null.
+  DataTable* table(std::string_view id) const;
+  // A dynamic value ("" when there is none).
+  std::string dynamic(std::string_view name) const;
+  bool hasDynamic(std::string_view name) const;
+
+  // Records a warning (each distinct text once).
+  void warn(const std::string& text);
+  std::vector<std::string> warnings;
+  bool tilesFailed = false;  // a tile layer got no tile at all
+
+  // The binding of an attribute variable (DiscreteAttrVar / RangeAttrVar)
+  // named `name`, or null when `name` is a plain column.
+  const AttrVar* attrVar(std::string_view name) const;
+
+  // A longitude (`x`) or latitude column in degrees, for data whose
+  // coordinate system the dynamic value `systemName` (__PLOTCS__,
+  // __MAPCS__) gives: web mercator meters are converted (a copy kept for the
+  // rendering), degrees are the column itself. An unknown system is read as
+  // degrees, after a warning.
+  const DataColumn* inDegrees(const DataColumn* column, bool x, std::string_view systemName);
+
+ private:
+  std::set<std::string> warned_;
+  std::deque<DataColumn> converted_;
+};
+
+// The name a layer is known by in messages: its name, else its statement.
+std::string layerName(const Layer& layer);
+
+// --- Attribute values ------------------------------------------------------
+
+// A color from a text: CXrrggbb, #rrggbb or a color name (CSS names, any
+// letter case, "grey" and "gray" alike).
+bool colorFromText(std::string_view text, Rgba& out);
+// A color option value: a CXrrggbb color, a color name, or a style
+// reference (TwoColorRamp:startcolor, GraphData2:color).
+bool colorOf(const Value& v, const Style& style, Rgba& out);
+// The ramp a color model name stands for (TwoColorRamp, ThreeColorRamp,
+// their Alt forms); null when the name is none of them.
+const std::vector<Rgba>* rampByName(const Style& style, std::string_view name);
+
+// A length in pixels: px (and no unit) as they are, pt, in, cm, mm, and
+// percent of `percentOf`. Non-finite or negative results give `fallback`.
+double lengthPx(const Value& v, double percentOf, double fallback);
+// The n of "GraphData<n>" (any letter case), 0 for another name.
+int graphDataNumber(std::string_view element);
+// A font size in points from a size value: a dimension (no unit means
+// points) or a style reference to a text element's size.
+double fontSizePt(const Value& v, const Style& style, double percentOfPx, double fallback);
+// The font of a text style element (GraphTitleText, GraphLabelText, ...),
+// or `fallback` for another name.
+FontStyle fontOfElement(const Style& style, std::string_view element, const FontStyle& fallback);
+
+// Applies a text attribute block (style element and Color, Family, Size,
+// Weight, Style overrides) to `font`. Null does nothing.
+void applyTextBlock(const Value* block, const Style& style, double percentBase, FontStyle& font);
+
+struct LineLook {
+  Rgba color;
+  double width = 1;
+  int pattern = 1;
+};
+// Applies a line block (Color, Pattern, Thickness) to `line`.
+void applyLineBlock(const Value* block, const Style& style, double percentBase, LineLook& line);
+
+// The color made see-through by a transparency t from 0 (none) to 1 (invisible).
+Rgba withTransparency(Rgba c, double t);
+// The layer's DataTransparency= (0 when absent or out of range).
+double dataTransparency(const Layer& layer);
+
+// --- Group values ----------------------------------------------------------
+
+// One group of a grouped layer.
+struct GroupEntry {
+  std::string label;                          // the value as shown
+  int graphData = 1;                          // the GraphData element it cycles to
+  const DiscreteAttrValue* attrs = nullptr;   // its attribute map entry, if any
+  bool present = false;                       // occurs in the data drawn
+};
+
+class Grouping {
+ public:
+  // Groups the rows of `table` by `column` (a column name or an attribute
+  // variable bound to a discrete attribute map). False, with `problem` set,
+  // when the column is not in the table.
+  bool init(Env& env, std::string_view column, DataTable* table, bool includeMissing,
+            std::string* problem);
+  // The group of a row, -1 for a row left out (a missing value when missing
+  // groups are not included).
+  int group(size_t row) const {
+    return row < rowGroup_.size() ? rowGroup_[row] : -1;
+  }
+  const std::vector<GroupEntry>& entries() const { return entries_; }
+  // The entries a legend shows: those present in the data, or every value
+  // of an attribute map that asks for all, in the map's order.
+  std::vector<int> legendOrder() const;
+  const std::string& title() const { return title_; }
+
+ private:
+  const DiscreteAttrMap* map_ = nullptr;
+  std::vector<GroupEntry> entries_;
+  std::vector<int> rowGroup_;
+  std::string title_;
+};
+
+// The option block `name` (markerattrs, fillattrs, ...) of a group's
+// attribute map entry, or null.
+const Value* entryBlock(const GroupEntry& g, std::string_view name);
+
+// --- Color responses -------------------------------------------------------
+
+// One class of a range attribute map, for legends.
+struct RangeClass {
+  std::string label;
+  Rgba color;
+};
+
+class ColorResponse {
+ public:
+  // The colors of `column` in `table`: through the range attribute map an
+  // attribute variable binds, else a continuous ramp over the values (the
+  // layer's ColorModel=, else the three-color ramp). False, with `problem`
+  // set, when the column is not a numeric column of the table.
+  bool init(Env& env, const Layer& layer, std::string_view column, DataTable* table,
+            std::string* problem);
+  // The color of a row; the missing color (or the map's Missing range) for
+  // a missing value.
+  Rgba rowColor(size_t row) const;
+  Rgba color(double v) const;
+  double value(size_t row) const { return col_ ? col_->number(row) : NAN; }
+  bool ranged() const { return map_ != nullptr; }
+  double min() const { return min_; }
+  double max() const { return max_; }
+  const std::vector<Rgba>& ramp() const { return ramp_; }
+  // The classes of a range map, in the map's order (with "Missing" when a
+  // missing value was met and the map gives it no class).
+  std::vector<RangeClass> classes() const;
+  const std::string& title() const { return title_; }
+  void noteMissing() { sawMissing_ = true; }
+
+ private:
+  int rangeOf(double v) const;  // index into the map's ranges, -1 none
+  Rgba rangeColor(int index, double v) const;
+  double bound(const RangeBound& b) const;
+
+  const Style* style_ = nullptr;
+  const DataColumn* col_ = nullptr;
+  const RangeAttrMap* map_ = nullptr;
+  std::vector<Rgba> ramp_;
+  double min_ = 0, max_ = 0, maxAbs_ = 0;
+  mutable bool sawMissing_ = false;
+  std::string title_;
+};
+
+// --- Legends ---------------------------------------------------------------
+
+// One entry of a discrete legend.
+struct LegendItem {
+  enum class Kind { Fill, Marker, Line, Text, Bubble };
+  Kind kind = Kind::Fill;
+  std::string label;
+  Rgba fill{0, 0, 0, 0};
+  LineLook line;          // outline of a fill, or the line
+  MarkerStyle marker;
+  FontStyle font;         // Text: the sample's font
+};
+
+// --- Prepared layers -------------------------------------------------------
+
+// The extent of what a layer shows, both as it is and with the eastern
+// longitudes moved 360 degrees west (for data across the antimeridian).
+struct WrapExtent {
+  Extent plain, shifted;
+  void add(double lon, double lat) {
+    plain.add(lon, lat);
+    shifted.add(lon > 0 ? lon - 360 : lon, lat);
+  }
+  void add(const WrapExtent& o) {
+    plain.add(o.plain);
+    shifted.add(o.shifted);
+  }
+};
+
+// What a layer draws with, once the map area and projection are known.
+struct DrawContext {
+  Canvas* canvas = nullptr;
+  cairo_t* cr = nullptr;
+  Projection proj;
+  Rect area;  // the map area in pixels
+  GeometryOptions geo;
+};
+
+class PreparedLayer {
+ public:
+  explicit PreparedLayer(const Layer& l) : layer(l) {}
+  virtual ~PreparedLayer() = default;
+  virtual void draw(Env& env, const DrawContext& dc) = 0;
+
+  const Layer& layer;
+  WrapExtent extent;               // what the layer shows, for fitting the map
+  std::vector<LegendItem> items;   // the entries of a discrete legend for it
+  std::string groupTitle;          // the label of its group variable
+  // A continuous color response: its scale, for a gradient legend.
+  std::optional<ColorResponse> scale;
+  bool tiles = false;              // a tile layer (covers the map area)
+  std::string attribution;         // a tile provider's credit line, drawn last
+};
+
+using PreparedLayers = std::vector<std::unique_ptr<PreparedLayer>>;
+
+// One per kind of mark; null when the layer cannot be drawn (after a
+// warning naming the layer and why).
+std::unique_ptr<PreparedLayer> prepareTiles(Env& env, const Layer& layer);
+std::unique_ptr<PreparedLayer> prepareRegions(Env& env, const Layer& layer);
+std::unique_ptr<PreparedLayer> prepareScatter(Env& env, const Layer& layer);
+std::unique_ptr<PreparedLayer> prepareBubbles(Env& env, const Layer& layer);
+std::unique_ptr<PreparedLayer> prepareSeries(Env& env, const Layer& layer);
+std::unique_ptr<PreparedLayer> prepareText(Env& env, const Layer& layer);
+
+// The table of a point layer (its dataID=) and its X and Y columns; false
+// after a warning when any of them is missing.
+bool pointColumns(Env& env, const Layer& layer, DataTable*& table, const DataColumn*& x,
+                  const DataColumn*& y);
+
+// The marker look of a plot's group (of the plot when `g` is null): the
+// GraphData element, the plot's Markerattrs= overrides, then the group's
+// attribute map entry, with the plot's DataTransparency=.
+MarkerStyle markerLook(Env& env, const Layer& layer, const GroupEntry* g);
+
+// Draws the DataLabel= column of a point plot next to each point (rows whose
+// group is -1 left out), `clearance` pixels from it.
+void drawDataLabels(Env& env, const DrawContext& dc, const Layer& layer, DataTable* table,
+                    const DataColumn* x, const DataColumn* y, const std::vector<int>* rowGroup,
+                    TextPosition defaultPosition, double clearance);
+
+// A text label style from a layer's text block (TextAttrs= or
+// DataLabelAttrs=) over the data text element.
+FontStyle layerFont(Env& env, const Layer& layer, std::string_view option);
+
+// --- Blocks around the map ---------------------------------------------------
+
+struct Size2 {
+  double width = 0, height = 0;
+};
+
+// A block laid out beside the map: a legend or a title line.
+class Block {
+ public:
+  virtual ~Block() = default;
+  // Lays the block out within `maxWidth` x `maxHeight`; its size.
+  virtual Size2 layout(cairo_t* cr, double maxWidth, double maxHeight) = 0;
+  virtual void draw(cairo_t* cr, const Rect& box) = 0;
+};
+
+enum class Side { Top, Bottom, Left, Right, Inside };
+
+struct PlacedBlock {
+  std::unique_ptr<Block> block;
+  Side side = Side::Bottom;
+  double halign = 0.5;  // 0 left, 0.5 center, 1 right (top and bottom blocks)
+};
+
+// The legends of the template (key legends and gradient legends) as blocks.
+std::vector<PlacedBlock> makeLegends(Env& env, const PreparedLayers& layers);
+// Title and footnote lines as blocks.
+std::vector<PlacedBlock> makeTitles(Env& env, const std::vector<TextEntry>& entries,
+                                    bool footnotes);
+
+}  // namespace qv::render

@@ -1,0 +1,207 @@
+// "BubblePlot": a circle at each (X, Y) whose area follows SIZE: the
+// smallest size gets the minimum radius (bubbleradiusmin=), the largest the
+// maximum radius (bubbleradiusmax=), and areas grow linearly in between.
+// Larger bubbles are drawn first so that small ones stay visible.
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+
+#include "render/draw.h"
+
+namespace qv::render {
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+struct BubbleLook {
+  Rgba fill;
+  LineLook outline;
+};
+
+// Which parts a Display=( ) list asks for; both without one.
+void displayParts(const Layer& layer, bool& fill, bool& outline) {
+  fill = outline = true;
+  const Value* d = layer.options.find("Display");
+  if (!d || d->kind != Value::Kind::List) return;
+  fill = outline = false;
+  for (const Value& item : d->items) {
+    if (sameNameNoCase(item.text, "Fill")) fill = true;
+    if (sameNameNoCase(item.text, "Outline")) outline = true;
+  }
+}
+
+BubbleLook bubbleLook(Env& env, const Layer& layer, const GroupEntry* g) {
+  const Style& st = env.style;
+  const Value* fillBlock = layer.options.find("FillAttrs");
+  const Value* lineBlock = layer.options.find("OutLineAttrs");
+  int n = g ? g->graphData : (fillBlock && fillBlock->graphData > 0 ? fillBlock->graphData : 1);
+  DataStyle d = graphData(st, n);
+  BubbleLook look{d.fill, LineLook{d.contrast, 1, 1}};
+  auto applyFill = [&](const Value* b) {
+    if (!b) return;
+    if (int e = graphDataNumber(b->styleElement)) look.fill = graphData(st, e).fill;
+    if (const Value* c = b->find("Color")) colorOf(*c, st, look.fill);
+    if (const Value* t = b->find("Transparency")) look.fill = withTransparency(look.fill, t->number);
+  };
+  applyFill(fillBlock);
+  applyLineBlock(lineBlock, st, env.percentBase, look.outline);
+  if (g) {
+    applyFill(entryBlock(*g, "fillattrs"));
+    applyLineBlock(entryBlock(*g, "lineattrs"), st, env.percentBase, look.outline);
+  }
+  const double t = dataTransparency(layer);
+  look.fill = withTransparency(look.fill, t);
+  look.outline.color = withTransparency(look.outline.color, t);
+  return look;
+}
+
+class BubbleLayer final : public PreparedLayer {
+ public:
+  explicit BubbleLayer(const Layer& l) : PreparedLayer(l) {}
+
+  void draw(Env& env, const DrawContext& dc) override {
+    const double side = std::min(dc.area.width, dc.area.height);
+    double rmin = 4, rmax = std::max(4.0, side * 0.05);
+    if (const Value* v = layer.options.find("bubbleradiusmin")) rmin = lengthPx(*v, side, rmin);
+    if (const Value* v = layer.options.find("bubbleradiusmax")) rmax = lengthPx(*v, side, rmax);
+    rmin = std::min(rmin, side);
+    rmax = std::min(rmax, side);
+    if (rmax < rmin) std::swap(rmin, rmax);
+
+    std::vector<size_t> order;
+    std::vector<double> radius(size->size(), 0);
+    for (size_t r = 0; r < radius.size() && r < x->size() && r < y->size(); ++r) {
+      if (grouped && rowGroup[r] < 0) continue;
+      const double s = size->num[r];
+      if (!std::isfinite(s) || !std::isfinite(x->num[r]) || !std::isfinite(y->num[r])) continue;
+      const double f = smax > smin ? (s - smin) / (smax - smin) : 1.0;
+      radius[r] = std::sqrt(rmin * rmin + (rmax * rmax - rmin * rmin) * std::clamp(f, 0.0, 1.0));
+      order.push_back(r);
+    }
+    std::stable_sort(order.begin(), order.end(),
+                     [&](size_t a, size_t b) { return radius[a] > radius[b]; });
+
+    cairo_t* cr = dc.cr;
+    CairoStateGuard guard(cr);
+    for (size_t r : order) {
+      const Point p = dc.proj.project(x->num[r], y->num[r]);
+      const double rad = radius[r];
+      if (!std::isfinite(p.x) || !std::isfinite(p.y) || rad <= 0) continue;
+      if (p.x + rad < dc.area.x || p.x - rad > dc.area.right() || p.y + rad < dc.area.y ||
+          p.y - rad > dc.area.bottom())
+        continue;
+      BubbleLook look = looks[grouped ? static_cast<size_t>(rowGroup[r]) : 0];
+      if (scale) {
+        Rgba c = withTransparency(scale->rowColor(r), dataTransparency(layer));
+        look.fill = c;
+        look.outline.color = mix(c, rgbHex(0x000000, c.a), 0.4);
+      }
+      cairo_new_path(cr);
+      cairo_arc(cr, p.x, p.y, rad, 0, 2 * kPi);
+      if (showFill && look.fill.a > 0) {
+        setSourceColor(cr, look.fill);
+        cairo_fill_preserve(cr);
+      }
+      if (showOutline && look.outline.width > 0 && look.outline.color.a > 0) {
+        setLineStyle(cr, look.outline.color, look.outline.width, look.outline.pattern);
+        cairo_stroke_preserve(cr);
+      }
+      cairo_new_path(cr);
+    }
+    drawDataLabels(env, dc, layer, table, x, y, grouped ? &rowGroup : nullptr,
+                   TextPosition::Center, 0);
+  }
+
+  DataTable* table = nullptr;
+  const DataColumn *x = nullptr, *y = nullptr, *size = nullptr;
+  bool grouped = false, showFill = true, showOutline = true;
+  std::vector<int> rowGroup;
+  std::vector<BubbleLook> looks;
+  double smin = 0, smax = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<PreparedLayer> prepareBubbles(Env& env, const Layer& layer) {
+  auto out = std::make_unique<BubbleLayer>(layer);
+  if (!pointColumns(env, layer, out->table, out->x, out->y)) return nullptr;
+  const std::string name = layerName(layer);
+  const ColumnRef* sizeRef = layer.column(Role::Size);
+  out->size = sizeRef ? out->table->column(sizeRef->column) : nullptr;
+  if (!out->size || !out->size->numeric) {
+    env.warn("The plot " + name + " is not drawn: its SIZE column " +
+             (sizeRef ? sizeRef->column : std::string("(none)")) + " is not a numeric column of " +
+             std::string(out->table->name()) + ".");
+    return nullptr;
+  }
+  displayParts(layer, out->showFill, out->showOutline);
+  std::string problem;
+  Grouping g;
+  if (const ColumnRef* group = layer.column(Role::Group)) {
+    const Value* inc = layer.options.find("includemissinggroup");
+    if (g.init(env, group->column, out->table, !inc || inc->flag, &problem)) {
+      out->grouped = true;
+      out->rowGroup.resize(out->table->rows(), -1);
+      for (size_t r = 0; r < out->rowGroup.size(); ++r) out->rowGroup[r] = g.group(r);
+      for (const GroupEntry& e : g.entries()) out->looks.push_back(bubbleLook(env, layer, &e));
+      out->groupTitle = g.title();
+    } else {
+      env.warn("The plot " + name + " is drawn without its groups: " + problem + ".");
+    }
+  }
+  if (!out->grouped) out->looks.push_back(bubbleLook(env, layer, nullptr));
+  if (const ColumnRef* response = layer.column(Role::ColorResponse); response && !out->grouped) {
+    ColorResponse scale;
+    if (scale.init(env, layer, response->column, out->table, &problem)) {
+      out->groupTitle = scale.title();
+      out->scale = std::move(scale);
+    } else {
+      env.warn("The plot " + name + " is drawn without its color response: " + problem + ".");
+    }
+  }
+
+  bool any = false;
+  const size_t n = std::min({out->x->size(), out->y->size(), out->size->size()});
+  for (size_t r = 0; r < n; ++r) {
+    if (out->grouped && out->rowGroup[r] < 0) continue;
+    const double s = out->size->num[r];
+    if (!std::isfinite(s)) continue;
+    out->extent.add(out->x->num[r], out->y->num[r]);
+    if (!any) out->smin = out->smax = s;
+    out->smin = std::min(out->smin, s);
+    out->smax = std::max(out->smax, s);
+    any = true;
+  }
+
+  LegendItem item;
+  item.kind = LegendItem::Kind::Bubble;
+  auto fillItem = [&](const BubbleLook& look, std::string label) {
+    item.label = std::move(label);
+    item.fill = out->showFill ? look.fill : Rgba{0, 0, 0, 0};
+    item.line = look.outline;
+    if (!out->showOutline) item.line.width = 0;
+    out->items.push_back(item);
+  };
+  if (out->grouped) {
+    for (int gi : g.legendOrder())
+      fillItem(out->looks[static_cast<size_t>(gi)], g.entries()[static_cast<size_t>(gi)].label);
+  } else if (out->scale && out->scale->ranged()) {
+    for (const RangeClass& c : out->scale->classes()) {
+      BubbleLook look = out->looks[0];
+      look.fill = c.color;
+      look.outline.color = mix(c.color, rgbHex(0x000000), 0.4);
+      fillItem(look, c.label);
+    }
+  } else {
+    BubbleLook look = out->looks[0];
+    if (out->scale) {
+      look.fill = out->scale->color((out->scale->min() + out->scale->max()) / 2);
+      look.outline.color = mix(look.fill, rgbHex(0x000000), 0.4);
+    }
+    fillItem(look, layer.legendLabel ? *layer.legendLabel : name);
+  }
+  return out;
+}
+
+}  // namespace qv::render

@@ -1,0 +1,281 @@
+// "ScatterPlot": a marker at each (X, Y) of the plot data, in the symbol,
+// size and color of its group (GraphData cycling or a discrete attribute
+// map) or of its color response, with optional data labels.
+//
+// Markers sit on whole pixels (subpixel=off), so each distinct look is
+// drawn once into a small image and stamped where the points fall. An opaque
+// marker on a pixel that already holds the same one is skipped (it would
+// change only its antialiased edge); see-through markers are all drawn, as
+// their piling up shows where points crowd. A million points cost a
+// projection and a few dozen pixel blends each.
+#include <algorithm>
+#include <cmath>
+#include <unordered_map>
+
+#include "render/draw.h"
+#include "render/raster.h"
+
+namespace qv::render {
+
+namespace {
+
+// Sorts keys ascending: two counting passes of 16 bits each.
+void radixSort(std::vector<uint32_t>& keys) {
+  std::vector<uint32_t> tmp(keys.size());
+  for (int shift : {0, 16}) {
+    std::vector<size_t> count(65537, 0);
+    for (uint32_t k : keys) ++count[((k >> shift) & 0xFFFFu) + 1];
+    for (size_t i = 1; i < count.size(); ++i) count[i] += count[i - 1];
+    for (uint32_t k : keys) tmp[count[(k >> shift) & 0xFFFFu]++] = k;
+    keys.swap(tmp);
+  }
+}
+
+uint32_t packColor(const Rgba& c) {
+  auto b = [](double v) { return static_cast<uint32_t>(std::lround(std::clamp(v, 0.0, 1.0) * 255)); };
+  return (b(c.a) << 24) | (b(c.r) << 16) | (b(c.g) << 8) | b(c.b);
+}
+
+}  // namespace
+
+// The marker look of a plot's group (or of the plot when `g` is null).
+MarkerStyle markerLook(Env& env, const Layer& layer, const GroupEntry* g) {
+  const Style& st = env.style;
+  const Value* block = layer.options.find("Markerattrs");
+  int n = g ? g->graphData : (block && block->graphData > 0 ? block->graphData : 1);
+  auto reset = [&](int element, MarkerStyle& m) {
+    DataStyle d = graphData(st, element);
+    m.symbol = d.symbol;
+    m.color = d.contrast;
+  };
+  auto apply = [&](const Value* b, MarkerStyle& m) {
+    if (!b) return;
+    if (const Value* c = b->find("Color")) colorOf(*c, st, m.color);
+    if (const Value* s = b->find("Symbol")) {
+      MarkerSymbol sym;
+      if (markerSymbolFromName(s->text, sym)) m.symbol = sym;
+      else env.warn("The marker symbol " + s->text + " of " + layerName(layer) +
+                    " is not known; the default symbol is drawn.");
+    }
+    if (const Value* s = b->find("Size")) m.size = std::min(lengthPx(*s, env.percentBase, m.size), 400.0);
+    if (const Value* t = b->find("Transparency")) m.color = withTransparency(m.color, t->number);
+  };
+  MarkerStyle m;
+  m.size = st.markerSizePx;
+  m.lineWidth = 1;
+  reset(n, m);
+  apply(block, m);
+  if (g) {
+    if (const Value* e = entryBlock(*g, "markerattrs")) {
+      if (int en = graphDataNumber(e->styleElement)) reset(en, m);
+      apply(e, m);
+    }
+  }
+  m.color = withTransparency(m.color, dataTransparency(layer));
+  return m;
+}
+
+// Data labels of a point plot: the DataLabel= column at each point.
+void drawDataLabels(Env& env, const DrawContext& dc, const Layer& layer, DataTable* table,
+                    const DataColumn* x, const DataColumn* y, const std::vector<int>* rowGroup,
+                    TextPosition defaultPosition, double clearance) {
+  const ColumnRef* ref = layer.column(Role::DataLabel);
+  if (!ref) return;
+  const DataColumn* labels = table->column(ref->column);
+  if (!labels) {
+    env.warn("The data labels of " + layerName(layer) + " are not drawn: the column " +
+             ref->column + " is not in the data " + std::string(table->name()) + ".");
+    return;
+  }
+  LabelStyle ls;
+  ls.font = layerFont(env, layer, "DataLabelAttrs");
+  ls.font.color = withTransparency(ls.font.color, dataTransparency(layer));
+  ls.position = defaultPosition;
+  if (const Value* p = layer.options.find("dataLabelPosition")) textPositionFromName(p->text, ls.position);
+  ls.pad = clearance;
+  const Rect inside = dc.area.inflated(20);
+  const size_t n = std::min({x->size(), y->size(), labels->size()});
+  for (size_t r = 0; r < n; ++r) {
+    if (rowGroup && (*rowGroup)[r] < 0) continue;
+    if (labels->missing(r)) continue;
+    Point p = dc.proj.project(x->num[r], y->num[r]);
+    if (!std::isfinite(p.x) || !std::isfinite(p.y) || !inside.contains(p)) continue;
+    drawLabel(dc.cr, {std::floor(p.x) + 0.5, std::floor(p.y) + 0.5}, labels->text(r), ls);
+  }
+}
+
+namespace {
+
+class ScatterLayer final : public PreparedLayer {
+ public:
+  explicit ScatterLayer(const Layer& l) : PreparedLayer(l) {}
+
+  void draw(Env& env, const DrawContext& dc) override {
+    {
+      PixelTarget t(*dc.canvas, dc.area);
+      if (!t.empty()) stampAll(t, dc);
+    }
+    double clearance = looks.empty() ? 4 : looks[0].size / 2 + 2;
+    drawDataLabels(env, dc, layer, table, x, y, grouped ? &rowGroup : nullptr,
+                   TextPosition::TopRight, clearance);
+  }
+
+  // Every point's marker, stamped at its pixel.
+  void stampAll(PixelTarget& t, const DrawContext& dc) {
+    std::vector<MarkerStamp> stamps;
+    std::vector<int> lookStamp(looks.size(), -1);
+    std::unordered_map<uint32_t, int> colorStamp;  // color response: by color
+    const double transparency = dataTransparency(layer);
+    auto stampOf = [&](size_t r) -> int {
+      if (scale) {
+        const Rgba c = withTransparency(scale->rowColor(r), transparency);
+        const uint32_t key = packColor(c);
+        if (auto it = colorStamp.find(key); it != colorStamp.end()) return it->second;
+        MarkerStyle m = looks[0];
+        m.color = c;
+        stamps.push_back(makeMarkerStamp(m));
+        colorStamp.emplace(key, static_cast<int>(stamps.size() - 1));
+        return static_cast<int>(stamps.size() - 1);
+      }
+      const size_t look = grouped ? static_cast<size_t>(rowGroup[r]) : 0;
+      if (lookStamp[look] < 0) {
+        stamps.push_back(makeMarkerStamp(looks[look]));
+        lookStamp[look] = static_cast<int>(stamps.size() - 1);
+      }
+      return lookStamp[look];
+    };
+
+    double reach = 0;
+    for (const MarkerStyle& m : looks) reach = std::max(reach, m.size / 2 + m.lineWidth + 2);
+    const int pad = static_cast<int>(std::ceil(std::min(reach, 250.0)));
+    const double fx0 = t.x0() - pad, fx1 = t.x1() + pad;
+    const double fy0 = t.y0() - pad, fy1 = t.y1() + pad;
+    const size_t n = std::min(x->size(), y->size());
+    // The pixel of a row's point, false when it is off the map.
+    auto pixelOf = [&](size_t r, int& px, int& py) {
+      if (grouped && rowGroup[r] < 0) return false;
+      const double lon = x->num[r], lat = y->num[r];
+      if (!std::isfinite(lon) || !std::isfinite(lat)) return false;
+      const Point p = dc.proj.project(lon, lat);
+      if (!(p.x >= fx0 && p.x < fx1 && p.y >= fy0 && p.y < fy1)) return false;
+      px = static_cast<int>(std::floor(p.x));
+      py = static_cast<int>(std::floor(p.y));
+      return true;
+    };
+
+    if (!grouped && !scale) {
+      // One look: the order of drawing does not change the image, so the
+      // points go in pixel order (the image is then walked row by row, not
+      // at random).
+      const MarkerStamp stamp = makeMarkerStamp(looks[0]);
+      const uint32_t gw = static_cast<uint32_t>(t.x1() - t.x0() + 2 * pad);
+      std::vector<uint32_t> keys;
+      keys.reserve(n);
+      for (size_t r = 0; r < n; ++r) {
+        int px, py;
+        if (!pixelOf(r, px, py)) continue;
+        keys.push_back(static_cast<uint32_t>(py - t.y0() + pad) * gw +
+                       static_cast<uint32_t>(px - t.x0() + pad));
+      }
+      radixSort(keys);
+      for (size_t i = 0; i < keys.size(); ++i) {
+        if (stamp.opaque && i > 0 && keys[i] == keys[i - 1]) continue;
+        const int px = static_cast<int>(keys[i] % gw) + t.x0() - pad;
+        const int py = static_cast<int>(keys[i] / gw) + t.y0() - pad;
+        stampMarker(t, stamp, px, py);
+      }
+      return;
+    }
+
+    // Several looks: data order, which decides what lies on top. The stamp
+    // last put at each pixel is remembered, to skip opaque repeats.
+    const int w = t.x1() - t.x0(), h = t.y1() - t.y0();
+    std::vector<uint16_t> last(static_cast<size_t>(w) * static_cast<size_t>(h), 0);
+    for (size_t r = 0; r < n; ++r) {
+      int px, py;
+      if (!pixelOf(r, px, py)) continue;
+      const int s = stampOf(r);
+      if (stamps[static_cast<size_t>(s)].opaque && px >= t.x0() && px < t.x1() && py >= t.y0() &&
+          py < t.y1() && s < 65535) {
+        uint16_t& seen = last[static_cast<size_t>(py - t.y0()) * static_cast<size_t>(w) +
+                             static_cast<size_t>(px - t.x0())];
+        if (seen == s + 1) continue;
+        seen = static_cast<uint16_t>(s + 1);
+      }
+      stampMarker(t, stamps[static_cast<size_t>(s)], px, py);
+    }
+  }
+
+  DataTable* table = nullptr;
+  const DataColumn *x = nullptr, *y = nullptr;
+  bool grouped = false;
+  std::vector<int> rowGroup;
+  std::vector<MarkerStyle> looks;  // per group, or one
+};
+
+}  // namespace
+
+std::unique_ptr<PreparedLayer> prepareScatter(Env& env, const Layer& layer) {
+  auto out = std::make_unique<ScatterLayer>(layer);
+  if (!pointColumns(env, layer, out->table, out->x, out->y)) return nullptr;
+  const std::string name = layerName(layer);
+  const std::string label = layer.legendLabel ? *layer.legendLabel : name;
+  std::string problem;
+  LegendItem item;
+  item.kind = LegendItem::Kind::Marker;
+
+  const ColumnRef* group = layer.column(Role::Group);
+  const ColumnRef* response = layer.column(Role::ColorResponse);
+  Grouping g;
+  if (group) {
+    const Value* inc = layer.options.find("includemissinggroup");
+    if (g.init(env, group->column, out->table, !inc || inc->flag, &problem)) {
+      out->grouped = true;
+      out->rowGroup.resize(out->table->rows(), -1);
+      for (size_t r = 0; r < out->rowGroup.size(); ++r) out->rowGroup[r] = g.group(r);
+      for (const GroupEntry& e : g.entries()) out->looks.push_back(markerLook(env, layer, &e));
+      out->groupTitle = g.title();
+    } else {
+      env.warn("The plot " + name + " is drawn without its groups: " + problem + ".");
+    }
+  }
+  if (!out->grouped) out->looks.push_back(markerLook(env, layer, nullptr));
+  if (response && !out->grouped) {
+    ColorResponse scale;
+    if (scale.init(env, layer, response->column, out->table, &problem)) {
+      out->groupTitle = scale.title();
+      if (scale.ranged()) {
+        // Colored by class: the legend lists the classes.
+        for (const RangeClass& c : scale.classes()) {
+          item.label = c.label;
+          item.marker = out->looks[0];
+          item.marker.color = c.color;
+          out->items.push_back(item);
+        }
+      }
+      out->scale = std::move(scale);
+    } else {
+      env.warn("The plot " + name + " is drawn without its color response: " + problem + ".");
+    }
+  }
+
+  const size_t n = std::min(out->x->size(), out->y->size());
+  for (size_t r = 0; r < n; ++r)
+    if (!out->grouped || out->rowGroup[r] >= 0) out->extent.add(out->x->num[r], out->y->num[r]);
+
+  if (out->grouped) {
+    for (int gi : g.legendOrder()) {
+      item.label = g.entries()[static_cast<size_t>(gi)].label;
+      item.marker = out->looks[static_cast<size_t>(gi)];
+      out->items.push_back(item);
+    }
+  } else if (out->items.empty()) {
+    item.label = label;
+    item.marker = out->looks[0];
+    if (out->scale) item.marker.color = out->scale->color((out->scale->min() + out->scale->max()) / 2);
+    out->items.push_back(item);
+  }
+  return out;
+}
+
+}  // namespace qv::render

@@ -1,0 +1,270 @@
+// "TextPlot": the values of the text column placed at (X, Y) of the plot
+// data: at a compass position (position=), rotated (Rotate= a number or a
+// column), in the text attributes, a group's or a color response's color,
+// sized by a response (SizeResponse=, SizeMin=, SizeMax=,
+// SizeMaxResponse=), split into lines (Splitpolicy=, SplitChar=,
+// SplitCharDrop=, SplitJustify=, splitwidth=), with a halo (backlight=) and
+// a filled or outlined box (Display=, FillAttrs=, OutLineAttrs=, pad=).
+#include <algorithm>
+#include <cmath>
+
+#include "render/draw.h"
+
+namespace qv::render {
+
+namespace {
+
+// The last occurrence of an option: the statement may repeat one, and the
+// later one is the more specific.
+const Value* lastOption(const Layer& layer, std::string_view name) {
+  const Value* v = nullptr;
+  for (const Option& o : layer.options.items)
+    if (sameNameNoCase(o.name, name)) v = &o.value;
+  return v;
+}
+
+struct Pad {
+  double left = 0, right = 0, top = 0, bottom = 0;
+};
+
+class TextLayer final : public PreparedLayer {
+ public:
+  explicit TextLayer(const Layer& l) : PreparedLayer(l) {}
+
+  void draw(Env&, const DrawContext& dc) override {
+    cairo_t* cr = dc.cr;
+    const Rect near = dc.area.inflated(std::max(dc.area.width, dc.area.height) * 0.25);
+    const size_t n = std::min({x->size(), y->size(), text->size()});
+    for (size_t r = 0; r < n; ++r) {
+      if (grouped && rowGroup[r] < 0) continue;
+      if (text->missing(r)) continue;
+      const Point p = dc.proj.project(x->num[r], y->num[r]);
+      if (!std::isfinite(p.x) || !std::isfinite(p.y) || !near.contains(p)) continue;
+      LabelStyle ls = base;
+      if (grouped) ls.font = fonts[static_cast<size_t>(rowGroup[r])];
+      if (scale) ls.font.color = withTransparency(scale->rowColor(r), transparency);
+      if (rotateColumn) {
+        double a = rotateColumn->number(r);
+        ls.rotateDeg = std::isfinite(a) ? a : 0;
+      }
+      if (sizeColumn) {
+        double v = sizeColumn->number(r);
+        if (!std::isfinite(v)) continue;
+        double f = sizeMaxResponse > 0 ? std::fabs(v) / sizeMaxResponse : 1;
+        ls.font.sizePt = std::max(sizeMinPt, std::min(sizeMaxPt, sizeMaxPt * f));
+      }
+      const std::string value = text->text(r);
+      if (boxFill || boxOutline) drawBox(cr, p, value, ls);
+      drawLabel(cr, p, value, ls);
+    }
+  }
+
+  // The box behind a label: its text block grown by the pad, rotated with it.
+  void drawBox(cairo_t* cr, Point at, const std::string& value, const LabelStyle& ls) const {
+    TextExtent e = measureText(cr, value, ls.font, ls.split, ls.justify);
+    if (e.width <= 0 || e.height <= 0) return;
+    Point off = labelOffset(ls.position, e.width, e.height, ls.pad);
+    CairoStateGuard guard(cr);
+    cairo_translate(cr, at.x, at.y);
+    cairo_rotate(cr, -ls.rotateDeg * 3.14159265358979323846 / 180);
+    cairo_rectangle(cr, off.x - pad.left, off.y - pad.top, e.width + pad.left + pad.right,
+                    e.height + pad.top + pad.bottom);
+    if (boxFill && fill.a > 0) {
+      setSourceColor(cr, fill);
+      cairo_fill_preserve(cr);
+    }
+    if (boxOutline && outline.width > 0 && outline.color.a > 0) {
+      setLineStyle(cr, outline.color, outline.width, outline.pattern);
+      cairo_stroke_preserve(cr);
+    }
+    cairo_new_path(cr);
+  }
+
+  const DataColumn *x = nullptr, *y = nullptr, *text = nullptr;
+  const DataColumn *rotateColumn = nullptr, *sizeColumn = nullptr;
+  double sizeMinPt = 0, sizeMaxPt = 0, sizeMaxResponse = 0;
+  double transparency = 0;
+  bool grouped = false, boxFill = false, boxOutline = false;
+  std::vector<int> rowGroup;
+  std::vector<FontStyle> fonts;  // per group
+  LabelStyle base;
+  Rgba fill;
+  LineLook outline;
+  Pad pad;
+};
+
+}  // namespace
+
+std::unique_ptr<PreparedLayer> prepareText(Env& env, const Layer& layer) {
+  auto out = std::make_unique<TextLayer>(layer);
+  DataTable* table = nullptr;
+  if (!pointColumns(env, layer, table, out->x, out->y)) return nullptr;
+  const std::string name = layerName(layer);
+  const ColumnRef* textRef = layer.column(Role::Text);
+  out->text = textRef ? table->column(textRef->column) : nullptr;
+  if (!out->text) {
+    env.warn("The plot " + name + " is not drawn: its text column " +
+             (textRef ? textRef->column : std::string("(none)")) + " is not in the data " +
+             std::string(table->name()) + ".");
+    return nullptr;
+  }
+  const Style& st = env.style;
+  out->transparency = dataTransparency(layer);
+  const Value* textBlock = layer.options.find("TextAttrs");
+  FontStyle font = layerFont(env, layer, "TextAttrs");
+
+  // Position, rotation, halo, splitting.
+  LabelStyle& ls = out->base;
+  ls.position = TextPosition::Center;
+  if (const Value* p = layer.options.find("position")) textPositionFromName(p->text, ls.position);
+  if (const Value* r = layer.options.find("Rotate")) {
+    if (r->kind == Value::Kind::Column) {
+      out->rotateColumn = table->column(r->text);
+      if (!out->rotateColumn || !out->rotateColumn->numeric) {
+        env.warn("The labels of " + name + " are not rotated: the column " + r->text +
+                 " is not a numeric column of " + std::string(table->name()) + ".");
+        out->rotateColumn = nullptr;
+      }
+    } else if (std::isfinite(r->number)) {
+      ls.rotateDeg = r->number;
+    }
+  }
+  if (const Value* b = layer.options.find("backlight"))
+    ls.backlight = b->kind == Value::Kind::Keyword ? 0.75 : std::clamp(b->number, 0.0, 1.0);
+  if (const Value* sp = lastOption(layer, "Splitpolicy")) {
+    if (sameNameNoCase(sp->text, "split")) ls.split.policy = SplitPolicy::Split;
+    else if (sameNameNoCase(sp->text, "splitalways")) ls.split.policy = SplitPolicy::SplitAlways;
+  }
+  if (const Value* c = lastOption(layer, "SplitChar"); c && !c->text.empty())
+    ls.split.splitChars = c->text;
+  if (const Value* d = lastOption(layer, "SplitCharDrop")) ls.split.dropSplitChar = d->flag;
+  if (const Value* w = layer.options.find("splitwidth"); w && std::isfinite(w->number))
+    ls.split.maxChars = static_cast<int>(std::clamp(w->number, 0.0, 10000.0));
+  if (ls.split.policy == SplitPolicy::Split && ls.split.maxChars <= 0) ls.split.maxChars = 16;
+  if (const Value* j = lastOption(layer, "SplitJustify")) {
+    if (sameNameNoCase(j->text, "Left")) ls.justify = Justify::Left;
+    else if (sameNameNoCase(j->text, "Right")) ls.justify = Justify::Right;
+  }
+
+  // The box: Display=( Outline Fill ), its fill, outline and pad.
+  if (const Value* d = lastOption(layer, "Display"); d && d->kind == Value::Kind::List) {
+    for (const Value& item : d->items) {
+      if (sameNameNoCase(item.text, "Fill")) out->boxFill = true;
+      if (sameNameNoCase(item.text, "Outline")) out->boxOutline = true;
+    }
+  }
+  out->fill = st.background;
+  if (const Value* f = layer.options.find("FillAttrs")) {
+    if (int e = graphDataNumber(f->styleElement)) out->fill = graphData(st, e).fill;
+    if (const Value* c = f->find("Color")) colorOf(*c, st, out->fill);
+    if (const Value* t = f->find("Transparency")) out->fill = withTransparency(out->fill, t->number);
+  }
+  out->fill = withTransparency(out->fill, out->transparency);
+  out->outline = LineLook{font.color, 1, 1};
+  applyLineBlock(lastOption(layer, "OutLineAttrs"), st, env.percentBase, out->outline);
+  out->outline.color = withTransparency(out->outline.color, out->transparency);
+  if (const Value* p = layer.options.find("pad")) {
+    if (p->kind == Value::Kind::Block) {
+      if (const Value* v = p->find("left")) out->pad.left = lengthPx(*v, env.percentBase, 0);
+      if (const Value* v = p->find("right")) out->pad.right = lengthPx(*v, env.percentBase, 0);
+      if (const Value* v = p->find("top")) out->pad.top = lengthPx(*v, env.percentBase, 0);
+      if (const Value* v = p->find("bottom")) out->pad.bottom = lengthPx(*v, env.percentBase, 0);
+    } else {
+      double v = lengthPx(*p, env.percentBase, 0);
+      out->pad = Pad{v, v, v, v};
+    }
+  } else if (out->boxFill || out->boxOutline) {
+    out->pad = Pad{2, 2, 1, 1};
+  }
+  ls.pad = 3 + std::max({out->pad.left, out->pad.right, out->pad.top, out->pad.bottom});
+
+  // Size by a response.
+  if (const Value* s = layer.options.find("SizeResponse")) {
+    out->sizeColumn = table->column(s->text);
+    if (!out->sizeColumn || !out->sizeColumn->numeric) {
+      env.warn("The labels of " + name + " are not sized by " + s->text +
+               ": it is not a numeric column of " + std::string(table->name()) + ".");
+      out->sizeColumn = nullptr;
+    } else {
+      out->sizeMinPt = 5;
+      out->sizeMaxPt = 24;
+      if (const Value* v = layer.options.find("SizeMin"))
+        out->sizeMinPt = fontSizePt(*v, st, env.percentBase, out->sizeMinPt);
+      if (const Value* v = layer.options.find("SizeMax"))
+        out->sizeMaxPt = fontSizePt(*v, st, env.percentBase, out->sizeMaxPt);
+      if (out->sizeMaxPt < out->sizeMinPt) std::swap(out->sizeMinPt, out->sizeMaxPt);
+      const Value* m = layer.options.find("SizeMaxResponse");
+      if (m && std::isfinite(m->number) && m->number > 0) {
+        out->sizeMaxResponse = m->number;
+      } else {
+        for (double v : out->sizeColumn->num)
+          if (std::isfinite(v)) out->sizeMaxResponse = std::max(out->sizeMaxResponse, std::fabs(v));
+      }
+    }
+  }
+
+  // Colors: the plot's font, a group's color or a color response.
+  font.color = withTransparency(font.color, out->transparency);
+  ls.font = font;
+  std::string problem;
+  Grouping g;
+  if (const ColumnRef* group = layer.column(Role::Group)) {
+    const Value* inc = layer.options.find("includemissinggroup");
+    if (g.init(env, group->column, table, !inc || inc->flag, &problem)) {
+      out->grouped = true;
+      out->rowGroup.resize(table->rows(), -1);
+      for (size_t r = 0; r < out->rowGroup.size(); ++r) out->rowGroup[r] = g.group(r);
+      for (const GroupEntry& e : g.entries()) {
+        FontStyle f = font;
+        if (!(textBlock && textBlock->find("Color")))
+          f.color = withTransparency(graphData(st, e.graphData).contrast, out->transparency);
+        if (const Value* b = entryBlock(e, "textattrs")) {
+          applyTextBlock(b, st, env.percentBase, f);
+          f.color = withTransparency(f.color, out->transparency);
+        }
+        out->fonts.push_back(f);
+      }
+      out->groupTitle = g.title();
+    } else {
+      env.warn("The plot " + name + " is drawn without its groups: " + problem + ".");
+    }
+  }
+  if (const ColumnRef* response = layer.column(Role::ColorResponse); response && !out->grouped) {
+    ColorResponse scale;
+    if (scale.init(env, layer, response->column, table, &problem)) {
+      out->groupTitle = scale.title();
+      out->scale = std::move(scale);
+    } else {
+      env.warn("The plot " + name + " is drawn without its color response: " + problem + ".");
+    }
+  }
+
+  const size_t n = std::min(out->x->size(), out->y->size());
+  for (size_t r = 0; r < n; ++r)
+    if (!out->grouped || out->rowGroup[r] >= 0) out->extent.add(out->x->num[r], out->y->num[r]);
+
+  LegendItem item;
+  item.kind = LegendItem::Kind::Text;
+  if (out->grouped) {
+    for (int gi : g.legendOrder()) {
+      item.label = g.entries()[static_cast<size_t>(gi)].label;
+      item.font = out->fonts[static_cast<size_t>(gi)];
+      out->items.push_back(item);
+    }
+  } else if (out->scale && out->scale->ranged()) {
+    for (const RangeClass& c : out->scale->classes()) {
+      item.label = c.label;
+      item.font = font;
+      item.font.color = c.color;
+      out->items.push_back(item);
+    }
+  } else {
+    item.label = layer.legendLabel ? *layer.legendLabel : name;
+    item.font = font;
+    if (out->scale) item.font.color = out->scale->color((out->scale->min() + out->scale->max()) / 2);
+    out->items.push_back(item);
+  }
+  return out;
+}
+
+}  // namespace qv::render

@@ -1,0 +1,393 @@
+// Legends. "DiscreteLegend": one entry per group value, class or plot of
+// the plots it names, each a swatch (a filled square for regions, a marker,
+// a line, a bubble, a text sample) and its label, in rows (across= columns
+// at most), with a title; placed below the map unless valign=/halign= say
+// otherwise. "ContinuousLegend": a gradient bar of a plot's color response
+// with ticks at round values, horizontal below or above the map, vertical
+// at its side.
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "render/draw.h"
+
+namespace qv::render {
+
+namespace {
+
+constexpr double kPad = 5;       // inside the legend's border
+constexpr double kSwatch = 12;   // side of a swatch
+constexpr double kSwatchGap = 4;  // between a swatch and its label
+constexpr double kColumnGap = 12;
+constexpr double kRowGap = 3;
+constexpr double kTitleGap = 10;  // between a title on the left and the entries
+constexpr double kPi = 3.14159265358979323846;
+constexpr size_t kMaxItems = 200;  // entries of one legend (more cannot be read)
+
+void drawText(cairo_t* cr, double x, double y, const std::string& text, const FontStyle& font,
+              Justify justify = Justify::Left) {
+  LabelStyle ls;
+  ls.font = font;
+  ls.position = TextPosition::BottomRight;
+  ls.pad = 0;
+  ls.justify = justify;
+  drawLabel(cr, {x, y}, text, ls);
+}
+
+void border(cairo_t* cr, const Rect& box) {
+  CairoStateGuard g(cr);
+  cairo_rectangle(cr, box.x + 0.5, box.y + 0.5, std::max(0.0, box.width - 1),
+                  std::max(0.0, box.height - 1));
+  setLineStyle(cr, rgbHex(0xA0A0A0), 1, 1);
+  cairo_stroke(cr);
+}
+
+void drawSwatch(cairo_t* cr, const LegendItem& it, const Rect& r) {
+  CairoStateGuard g(cr);
+  const double cx = r.x + r.width / 2, cy = r.y + r.height / 2;
+  switch (it.kind) {
+    case LegendItem::Kind::Fill:
+    case LegendItem::Kind::Bubble: {
+      if (it.kind == LegendItem::Kind::Fill)
+        cairo_rectangle(cr, r.x + 0.5, r.y + 0.5, r.width - 1, r.height - 1);
+      else
+        cairo_arc(cr, cx, cy, r.width / 2 - 0.5, 0, 2 * kPi);
+      if (it.fill.a > 0) {
+        setSourceColor(cr, it.fill);
+        cairo_fill_preserve(cr);
+      }
+      LineLook l = it.line;
+      if (l.width > 0 && l.color.a > 0) {
+        setLineStyle(cr, l.color, std::clamp(l.width, 0.5, 2.0), 1);
+        cairo_stroke_preserve(cr);
+      }
+      cairo_new_path(cr);
+      break;
+    }
+    case LegendItem::Kind::Marker: {
+      MarkerStyle m = it.marker;
+      m.size = std::min(m.size, r.width);
+      drawMarker(cr, m, {std::floor(cx) + 0.5, std::floor(cy) + 0.5});
+      break;
+    }
+    case LegendItem::Kind::Line: {
+      const LineLook& l = it.line;
+      cairo_move_to(cr, r.x - 2, cy);
+      cairo_line_to(cr, r.right() + 2, cy);
+      setLineStyle(cr, l.color, std::clamp(l.width, 0.5, 4.0), l.pattern);
+      cairo_stroke(cr);
+      break;
+    }
+    case LegendItem::Kind::Text: {
+      FontStyle f = it.font;
+      f.sizePt = std::min(f.sizePt, r.height / kPxPerPt * 1.1);
+      LabelStyle ls;
+      ls.font = f;
+      drawLabel(cr, {cx, cy}, "A", ls);
+      break;
+    }
+  }
+}
+
+class DiscreteLegendBlock final : public Block {
+ public:
+  Size2 layout(cairo_t* cr, double maxWidth, double maxHeight) override {
+    if (items.empty()) return {};
+    const double valueH = measureText(cr, "Ag", valueFont).height;
+    swatch_ = autoItemSize ? std::max(6.0, valueH) : kSwatch;
+    rowH_ = std::max(swatch_, valueH);
+    colW_ = 0;
+    for (const LegendItem& it : items)
+      colW_ = std::max(colW_, swatch_ + kSwatchGap + measureText(cr, it.label, valueFont).width);
+    TextExtent t = title.empty() ? TextExtent{} : measureText(cr, title, titleFont);
+    titleW_ = t.width;
+    titleH_ = t.height;
+    const double avail = std::max(0.0, maxWidth - 2 * kPad);
+    titleLeft_ = !title.empty() && !vertical && titleW_ <= avail * 0.3;
+    const double itemsAvail = avail - (titleLeft_ ? titleW_ + kTitleGap : 0);
+    int cols = across > 0 ? across
+               : vertical ? 1
+                          : static_cast<int>(std::floor((itemsAvail + kColumnGap) / (colW_ + kColumnGap)));
+    cols_ = std::clamp(cols, 1, static_cast<int>(items.size()));
+    int rows = static_cast<int>((items.size() + static_cast<size_t>(cols_) - 1) / static_cast<size_t>(cols_));
+    const double above = !title.empty() && !titleLeft_ ? titleH_ + 4 : 0;
+    const double room = maxHeight - 2 * kPad - above;
+    const int fit = std::max(1, static_cast<int>(std::floor((room + kRowGap) / (rowH_ + kRowGap))));
+    rows_ = std::min(rows, fit);
+    shown_ = std::min(items.size(), static_cast<size_t>(rows_) * static_cast<size_t>(cols_));
+    const double itemsH = rows_ * rowH_ + (rows_ - 1) * kRowGap;
+    const double itemsW = cols_ * colW_ + (cols_ - 1) * kColumnGap;
+    Size2 s;
+    s.width = 2 * kPad + (titleLeft_ ? titleW_ + kTitleGap : 0) + itemsW;
+    if (!title.empty() && !titleLeft_) s.width = std::max(s.width, titleW_ + 2 * kPad);
+    s.height = 2 * kPad + above + std::max(titleLeft_ ? titleH_ : 0.0, itemsH);
+    return s;
+  }
+
+  void draw(cairo_t* cr, const Rect& box) override {
+    border(cr, box);
+    CairoStateGuard g(cr);
+    cairo_rectangle(cr, box.x, box.y, box.width, box.height);
+    cairo_clip(cr);
+    double x0 = box.x + kPad, y0 = box.y + kPad;
+    if (!title.empty()) {
+      if (titleLeft_) {
+        drawText(cr, x0, box.y + (box.height - titleH_) / 2, title, titleFont);
+        x0 += titleW_ + kTitleGap;
+      } else {
+        drawText(cr, x0, y0, title, titleFont);
+        y0 += titleH_ + 4;
+      }
+    }
+    const double valueH = measureText(cr, "Ag", valueFont).height;
+    for (size_t i = 0; i < shown_; ++i) {
+      const int col = static_cast<int>(i % static_cast<size_t>(cols_));
+      const int row = static_cast<int>(i / static_cast<size_t>(cols_));
+      const double ix = x0 + col * (colW_ + kColumnGap), iy = y0 + row * (rowH_ + kRowGap);
+      drawSwatch(cr, items[i], Rect{ix, iy + (rowH_ - swatch_) / 2, swatch_, swatch_});
+      drawText(cr, ix + swatch_ + kSwatchGap, iy + (rowH_ - valueH) / 2, items[i].label, valueFont);
+    }
+  }
+
+  std::string title;
+  FontStyle titleFont, valueFont;
+  std::vector<LegendItem> items;
+  int across = 0;
+  bool vertical = false, autoItemSize = false;
+
+ private:
+  double swatch_ = kSwatch, rowH_ = 0, colW_ = 0, titleW_ = 0, titleH_ = 0;
+  int cols_ = 1, rows_ = 1;
+  size_t shown_ = 0;
+  bool titleLeft_ = false;
+};
+
+// Round tick values within [lo, hi], about five of them.
+std::vector<double> niceTicks(double lo, double hi, bool integer, double& step) {
+  std::vector<double> out;
+  if (!(hi > lo)) {
+    step = 1;
+    out.push_back(lo);
+    return out;
+  }
+  double raw = (hi - lo) / 4;
+  double mag = std::pow(10, std::floor(std::log10(raw)));
+  double f = raw / mag;
+  step = (f < 1.5 ? 1 : f < 3 ? 2 : f < 7 ? 5 : 10) * mag;
+  if (integer) step = std::max(1.0, std::round(step));
+  double first = std::ceil(lo / step - 1e-9) * step;
+  for (double v = first; v <= hi + step * 1e-9 && out.size() < 50; v += step)
+    out.push_back(std::fabs(v) < step * 1e-9 ? 0 : v);
+  if (out.size() < 2) out = {lo, hi};
+  return out;
+}
+
+std::string tickText(double v, double step, bool integer) {
+  char buf[64];
+  if (integer) {
+    std::snprintf(buf, sizeof buf, "%.0f", std::round(v));
+    return buf;
+  }
+  int decimals = 0;
+  if (step > 0 && std::isfinite(step))
+    decimals = std::clamp(static_cast<int>(std::ceil(-std::log10(step) - 1e-9)), 0, 10);
+  if (std::fabs(v) >= 1e9 || (std::fabs(v) > 0 && std::fabs(v) < 1e-6)) return shortNumber(v);
+  std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
+  return buf;
+}
+
+class GradientLegendBlock final : public Block {
+ public:
+  Size2 layout(cairo_t* cr, double maxWidth, double maxHeight) override {
+    ticks_ = niceTicks(scale.min(), scale.max(), integer, step_);
+    labels_.clear();
+    labelW_ = 0;
+    for (double t : ticks_) {
+      labels_.push_back(tickText(t, step_, integer));
+      labelW_ = std::max(labelW_, measureText(cr, labels_.back(), valueFont).width);
+    }
+    labelH_ = measureText(cr, "0", valueFont).height;
+    TextExtent t = title.empty() ? TextExtent{} : measureText(cr, title, titleFont);
+    titleW_ = t.width;
+    titleH_ = t.height;
+    Size2 s;
+    if (!vertical) {
+      titleLeft_ = !title.empty() && titleW_ <= maxWidth * 0.3;
+      const double room = maxWidth - 2 * kPad - (titleLeft_ ? titleW_ + kTitleGap : 0) - labelW_;
+      barLen_ = std::clamp(std::min(room, 360.0), 0.0, 360.0);
+      if (barLen_ < 20) return {};
+      s.width = 2 * kPad + (titleLeft_ ? titleW_ + kTitleGap : 0) + barLen_ + labelW_;
+      if (!title.empty() && !titleLeft_) s.width = std::max(s.width, titleW_ + 2 * kPad);
+      const double body = kThick + 4 + labelH_;
+      s.height = 2 * kPad + (titleLeft_ ? std::max(titleH_, body) : body + (title.empty() ? 0 : titleH_ + 4));
+    } else {
+      titleLeft_ = false;
+      const double room = maxHeight - 2 * kPad - (title.empty() ? 0 : titleH_ + 4) - labelH_;
+      barLen_ = std::clamp(std::min(room, 300.0), 0.0, 300.0);
+      if (barLen_ < 20) return {};
+      s.width = 2 * kPad + std::max(titleW_, kThick + 4 + labelW_);
+      s.height = 2 * kPad + (title.empty() ? 0 : titleH_ + 4) + barLen_ + labelH_;
+    }
+    return s;
+  }
+
+  void draw(cairo_t* cr, const Rect& box) override {
+    if (showBorder) border(cr, box);
+    CairoStateGuard g(cr);
+    double x0 = box.x + kPad, y0 = box.y + kPad;
+    if (!title.empty()) {
+      if (titleLeft_) {
+        drawText(cr, x0, box.y + (box.height - titleH_) / 2, title, titleFont);
+        x0 += titleW_ + kTitleGap;
+      } else {
+        drawText(cr, vertical ? x0 : box.x + (box.width - titleW_) / 2, y0, title, titleFont);
+        y0 += titleH_ + 4;
+      }
+    }
+    Rect bar;
+    if (!vertical) {
+      bar = Rect{x0 + labelW_ / 2, titleLeft_ ? box.y + (box.height - kThick - 4 - labelH_) / 2 : y0,
+                 barLen_, kThick};
+    } else {
+      bar = Rect{x0, y0 + labelH_ / 2, kThick, barLen_};
+    }
+    // The bar: low values left (horizontal) or at the bottom (vertical).
+    cairo_pattern_t* pat = vertical ? cairo_pattern_create_linear(0, bar.bottom(), 0, bar.y)
+                                    : cairo_pattern_create_linear(bar.x, 0, bar.right(), 0);
+    // A range map's colors change in steps: many stops keep them sharp.
+    const int stops = scale.ranged() ? 256 : 32;
+    for (int k = 0; k <= stops; ++k) {
+      const double f = double(k) / stops;
+      const Rgba c = scale.color(scale.min() + (scale.max() - scale.min()) * f);
+      cairo_pattern_add_color_stop_rgba(pat, f, c.r, c.g, c.b, c.a);
+    }
+    cairo_rectangle(cr, bar.x, bar.y, bar.width, bar.height);
+    cairo_set_source(cr, pat);
+    cairo_fill(cr);
+    cairo_pattern_destroy(pat);
+    cairo_rectangle(cr, bar.x + 0.5, bar.y + 0.5, bar.width - 1, bar.height - 1);
+    setLineStyle(cr, rgbHex(0x707070), 1, 1);
+    cairo_stroke(cr);
+
+    const double span = scale.max() - scale.min();
+    for (size_t i = 0; i < ticks_.size(); ++i) {
+      const double f = span > 0 ? (ticks_[i] - scale.min()) / span : 0.5;
+      const TextExtent e = measureText(cr, labels_[i], valueFont);
+      if (!vertical) {
+        const double x = std::round(bar.x + f * bar.width) + 0.5;
+        cairo_move_to(cr, x, bar.bottom());
+        cairo_line_to(cr, x, bar.bottom() + 3);
+        setLineStyle(cr, rgbHex(0x404040), 1, 1);
+        cairo_stroke(cr);
+        drawText(cr, x - e.width / 2, bar.bottom() + 4, labels_[i], valueFont, Justify::Center);
+      } else {
+        const double y = std::round(bar.bottom() - f * bar.height) + 0.5;
+        cairo_move_to(cr, bar.right(), y);
+        cairo_line_to(cr, bar.right() + 3, y);
+        setLineStyle(cr, rgbHex(0x404040), 1, 1);
+        cairo_stroke(cr);
+        drawText(cr, bar.right() + 4, y - e.height / 2, labels_[i], valueFont);
+      }
+    }
+  }
+
+  explicit GradientLegendBlock(const ColorResponse& s) : scale(s) {}
+
+  const ColorResponse& scale;
+  std::string title;
+  FontStyle titleFont, valueFont;
+  bool vertical = false, integer = false, showBorder = false;
+
+ private:
+  static constexpr double kThick = 12;
+  std::vector<double> ticks_;
+  std::vector<std::string> labels_;
+  double step_ = 1, labelW_ = 0, labelH_ = 0, titleW_ = 0, titleH_ = 0, barLen_ = 0;
+  bool titleLeft_ = false;
+};
+
+const PreparedLayer* findLayer(const PreparedLayers& layers, std::string_view name) {
+  for (const auto& p : layers)
+    if (!p->layer.name.empty() && sameNameNoCase(p->layer.name, name)) return p.get();
+  return nullptr;
+}
+
+// Where a legend goes, by its valign=, halign= and Location=.
+void placement(const Legend& l, PlacedBlock& pb) {
+  const Value* valign = l.options.find("valign");
+  const Value* halign = l.options.find("halign");
+  const Value* location = l.options.find("Location");
+  pb.side = Side::Bottom;
+  if (location && sameNameNoCase(location->text, "Inside")) pb.side = Side::Inside;
+  else if (valign && sameNameNoCase(valign->text, "top")) pb.side = Side::Top;
+  else if (valign && sameNameNoCase(valign->text, "bottom")) pb.side = Side::Bottom;
+  else if (halign && sameNameNoCase(halign->text, "left")) pb.side = Side::Left;
+  else if (halign && sameNameNoCase(halign->text, "right")) pb.side = Side::Right;
+  pb.halign = 0.5;
+  if (halign && valign) {
+    if (sameNameNoCase(halign->text, "left")) pb.halign = 0;
+    if (sameNameNoCase(halign->text, "right")) pb.halign = 1;
+  }
+}
+
+void legendFonts(Env& env, const Legend& l, FontStyle& title, FontStyle& value) {
+  title = env.style.graphLabelText;
+  value = env.style.graphValueText;
+  applyTextBlock(l.options.find("TitleAttrs"), env.style, env.percentBase, title);
+  applyTextBlock(l.options.find("ValueAttrs"), env.style, env.percentBase, value);
+}
+
+}  // namespace
+
+std::vector<PlacedBlock> makeLegends(Env& env, const PreparedLayers& layers) {
+  std::vector<PlacedBlock> out;
+  std::vector<const Legend*> all;
+  for (const Legend& l : env.model.overlayLegends) all.push_back(&l);
+  for (const Legend& l : env.model.globalLegends) all.push_back(&l);
+  for (const Legend* l : all) {
+    PlacedBlock pb;
+    placement(*l, pb);
+    const std::string title = l->title ? *l->title : std::string();
+    if (l->continuous) {
+      const std::string name = l->plots.empty() ? std::string() : l->plots.front();
+      const PreparedLayer* p = findLayer(layers, name);
+      if (!p || !p->scale) {
+        if (!p || p->items.empty())
+          env.warn("The gradient legend of " + (name.empty() ? std::string("(no plot)") : name) +
+                   " is not drawn: no plot of that name has a continuous color response.");
+        continue;
+      }
+      auto b = std::make_unique<GradientLegendBlock>(*p->scale);
+      b->title = title;
+      legendFonts(env, *l, b->titleFont, b->valueFont);
+      b->vertical = pb.side == Side::Left || pb.side == Side::Right;
+      if (const Value* o = l->options.find("orient")) b->vertical = sameNameNoCase(o->text, "vertical");
+      if (const Value* i = l->options.find("Integer")) b->integer = i->flag;
+      if (const Value* bo = l->options.find("Border")) b->showBorder = bo->flag;
+      pb.block = std::move(b);
+    } else {
+      auto b = std::make_unique<DiscreteLegendBlock>();
+      b->title = title;
+      legendFonts(env, *l, b->titleFont, b->valueFont);
+      for (const std::string& name : l->plots) {
+        const PreparedLayer* p = findLayer(layers, name);
+        if (p) b->items.insert(b->items.end(), p->items.begin(), p->items.end());
+      }
+      if (b->items.empty()) continue;
+      if (b->items.size() > kMaxItems) {
+        env.warn("The legend lists the first " + std::to_string(kMaxItems) + " of its " +
+                 std::to_string(b->items.size()) + " entries.");
+        b->items.resize(kMaxItems);
+      }
+      if (const Value* a = l->options.find("across"); a && std::isfinite(a->number))
+        b->across = static_cast<int>(std::clamp(a->number, 0.0, 100.0));
+      if (const Value* ai = l->options.find("AutoItemSize")) b->autoItemSize = ai->flag;
+      b->vertical = pb.side == Side::Left || pb.side == Side::Right;
+      pb.block = std::move(b);
+    }
+    out.push_back(std::move(pb));
+  }
+  return out;
+}
+
+}  // namespace qv::render

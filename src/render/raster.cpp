@@ -1,0 +1,178 @@
+#include "render/raster.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace qv::render {
+
+PixelTarget::PixelTarget(Canvas& canvas, const Rect& clip) : canvas_(canvas) {
+  cairo_surface_t* s = canvas.surface();
+  cairo_surface_flush(s);
+  if (cairo_image_surface_get_format(s) != CAIRO_FORMAT_ARGB32) return;
+  data_ = reinterpret_cast<uint32_t*>(cairo_image_surface_get_data(s));
+  stride_ = cairo_image_surface_get_stride(s) / 4;
+  auto clampTo = [](double v, int hi) {
+    if (!(v > 0)) return 0;
+    return v > hi ? hi : static_cast<int>(v);
+  };
+  x0_ = clampTo(std::ceil(clip.x), canvas.width());
+  y0_ = clampTo(std::ceil(clip.y), canvas.height());
+  x1_ = clampTo(std::floor(clip.right()), canvas.width());
+  y1_ = clampTo(std::floor(clip.bottom()), canvas.height());
+}
+
+PixelTarget::~PixelTarget() { cairo_surface_mark_dirty(canvas_.surface()); }
+
+uint32_t premultiplied(const Rgba& c) {
+  auto b = [](double v) {
+    return static_cast<uint32_t>(std::lround(std::clamp(std::isfinite(v) ? v : 0.0, 0.0, 1.0) * 255));
+  };
+  const uint32_t a = b(c.a);
+  auto p = [&](double v) { return (b(v) * a + 127) / 255; };
+  return (a << 24) | (p(c.r) << 16) | (p(c.g) << 8) | p(c.b);
+}
+
+MarkerStamp makeMarkerStamp(const MarkerStyle& m) {
+  MarkerStamp s;
+  const double reach = std::max(1.0, m.size / 2 + m.lineWidth + 1);
+  s.center = static_cast<int>(std::ceil(std::min(reach, 200.0)));
+  s.size = 2 * s.center + 1;
+  cairo_surface_t* surf = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, s.size, s.size);
+  cairo_t* cr = cairo_create(surf);
+  drawMarker(cr, m, {s.center + 0.5, s.center + 0.5});
+  cairo_destroy(cr);
+  cairo_surface_flush(surf);
+  const unsigned char* data = cairo_image_surface_get_data(surf);
+  const int stride = cairo_image_surface_get_stride(surf);
+  for (int y = 0; data && y < s.size; ++y) {
+    const auto* row = reinterpret_cast<const uint32_t*>(data + static_cast<ptrdiff_t>(y) * stride);
+    for (int x = 0; x < s.size;) {
+      if (!(row[x] >> 24)) {
+        ++x;
+        continue;
+      }
+      MarkerStamp::Run run;
+      run.dy = y - s.center;
+      run.dx = x - s.center;
+      run.first = static_cast<uint32_t>(s.px.size());
+      while (x < s.size && (row[x] >> 24)) {
+        s.opaque = s.opaque || (row[x] >> 24) == 255;
+        s.px.push_back(row[x++]);
+      }
+      run.count = static_cast<uint32_t>(s.px.size()) - run.first;
+      s.runs.push_back(run);
+    }
+  }
+  cairo_surface_destroy(surf);
+  return s;
+}
+
+void stampMarker(PixelTarget& t, const MarkerStamp& s, int cx, int cy) {
+  const bool inside = cx - s.center >= t.x0() && cx + s.center < t.x1() &&
+                      cy - s.center >= t.y0() && cy + s.center < t.y1();
+  for (const MarkerStamp::Run& run : s.runs) {
+    const int y = cy + run.dy;
+    int x = cx + run.dx;
+    const uint32_t* src = s.px.data() + run.first;
+    int n = static_cast<int>(run.count);
+    if (!inside) {
+      if (y < t.y0() || y >= t.y1()) continue;
+      if (x < t.x0()) {
+        src += t.x0() - x;
+        n -= t.x0() - x;
+        x = t.x0();
+      }
+      n = std::min(n, t.x1() - x);
+      if (n <= 0) continue;
+    }
+    uint32_t* dst = t.row(y) + x;
+    for (int i = 0; i < n; ++i) dst[i] = PixelTarget::over(src[i], dst[i]);
+  }
+}
+
+namespace {
+
+// The color at a coverage from 0 to 1.
+inline uint32_t scaled(uint32_t argb, double coverage) {
+  const uint32_t k = static_cast<uint32_t>(coverage * 256);
+  if (k >= 256) return argb;
+  uint32_t rb = ((argb & 0x00FF00FFu) * k >> 8) & 0x00FF00FFu;
+  uint32_t ag = (((argb >> 8) & 0x00FF00FFu) * k) & 0xFF00FF00u;
+  return rb | ag;
+}
+
+// One segment by Wu's method: along the major axis, one step per pixel,
+// the line's coverage shared between the two pixels it passes between.
+// The pixel of the end point is left to the next segment when `skipEnd`.
+void segment(PixelTarget& t, double x0, double y0, double x1, double y1, uint32_t color,
+             double width, bool skipEnd) {
+  // Pixel centers at whole numbers.
+  x0 -= 0.5;
+  y0 -= 0.5;
+  x1 -= 0.5;
+  y1 -= 0.5;
+  const bool steep = std::fabs(y1 - y0) > std::fabs(x1 - x0);
+  if (steep) {
+    std::swap(x0, y0);
+    std::swap(x1, y1);
+  }
+  bool skipFirst = false, skipLast = skipEnd;
+  if (x0 > x1) {
+    std::swap(x0, x1);
+    std::swap(y0, y1);
+    std::swap(skipFirst, skipLast);
+  }
+  const double dx = x1 - x0, dy = y1 - y0;
+  const double grad = dx > 0 ? dy / dx : 0;
+  // A line across the pixels covers more of each column than a straight one.
+  const double coverage = std::min(1.0, width * std::sqrt(1 + grad * grad));
+  long a = std::lround(x0), b = std::lround(x1);
+  if (skipFirst) ++a;
+  if (skipLast) --b;
+  // Only the part inside the target.
+  const long lo = steep ? t.y0() - 1 : t.x0() - 1, hi = steep ? t.y1() : t.x1();
+  a = std::max(a, lo);
+  b = std::min(b, hi);
+  for (long x = a; x <= b; ++x) {
+    const double y = y0 + grad * (static_cast<double>(x) - x0);
+    const double fy = std::floor(y);
+    const double f = y - fy;
+    const int ix = static_cast<int>(x), iy = static_cast<int>(fy);
+    const uint32_t c0 = scaled(color, (1 - f) * coverage), c1 = scaled(color, f * coverage);
+    if (steep) {
+      if (c0 >> 24) t.blend(iy, ix, c0);
+      if (c1 >> 24) t.blend(iy + 1, ix, c1);
+    } else {
+      if (c0 >> 24) t.blend(ix, iy, c0);
+      if (c1 >> 24) t.blend(ix, iy + 1, c1);
+    }
+  }
+}
+
+}  // namespace
+
+void drawHairlines(PixelTarget& t, const std::vector<Ring>& lines, bool closed, const Rgba& color,
+                   double width) {
+  if (t.empty() || !(width > 0)) return;
+  const uint32_t c = premultiplied(color);
+  if (!(c >> 24)) return;
+  // Coordinates far outside would overflow the pixel arithmetic; the
+  // geometry path clips to near the target, this only guards.
+  const double limit = 1e6;
+  for (const Ring& l : lines) {
+    const size_t n = l.size();
+    if (n < 2) continue;
+    const size_t segments = closed ? n : n - 1;
+    for (size_t i = 0; i < segments; ++i) {
+      const Point& p = l[i];
+      const Point& q = l[(i + 1) % n];
+      if (!(std::fabs(p.x) < limit && std::fabs(p.y) < limit && std::fabs(q.x) < limit &&
+            std::fabs(q.y) < limit))
+        continue;
+      // An open line's last segment draws its end point too.
+      segment(t, p.x, p.y, q.x, q.y, c, width, closed || i + 1 < segments);
+    }
+  }
+}
+
+}  // namespace qv::render

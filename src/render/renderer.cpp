@@ -1,0 +1,171 @@
+// The render pipeline: prepare every layer (its rows, groups, colors and
+// extent), lay out titles, footnotes and legends around the map, fit the
+// projection to what the layers show, then draw the layers in template
+// order, the tile credits, the legends and the titles.
+#include "render/renderer.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "render/draw.h"
+
+namespace qv::render {
+
+namespace {
+
+constexpr double kOuterPad = 6;    // between the image edge and everything
+constexpr double kBlockGap = 4;    // between stacked blocks
+constexpr double kMapMargin = 10;  // between the map area's edge and the fitted data
+
+struct Placed {
+  Block* block;
+  Rect box;
+};
+
+// The overlay's pad=: one length for every side, or top/bottom/left/right.
+void overlayPad(const GraphModel& model, double percentOf, double pad[4]) {
+  pad[0] = pad[1] = pad[2] = pad[3] = 0;  // top, bottom, left, right
+  const Value* v = model.overlayOptions.find("pad");
+  if (!v) return;
+  if (v->kind == Value::Kind::Block) {
+    const char* names[4] = {"top", "bottom", "left", "right"};
+    for (int i = 0; i < 4; ++i)
+      if (const Value* s = v->find(names[i])) pad[i] = lengthPx(*s, percentOf, 0);
+  } else {
+    double p = lengthPx(*v, percentOf, 0);
+    for (int i = 0; i < 4; ++i) pad[i] = p;
+  }
+  for (int i = 0; i < 4; ++i) pad[i] = std::min(pad[i], percentOf / 4);
+}
+
+std::unique_ptr<PreparedLayer> prepare(Env& env, const Layer& l) {
+  switch (l.kind) {
+    case LayerKind::Map: return prepareTiles(env, l);
+    case LayerKind::Region: return prepareRegions(env, l);
+    case LayerKind::Scatter: return prepareScatter(env, l);
+    case LayerKind::Bubble: return prepareBubbles(env, l);
+    case LayerKind::Series: return prepareSeries(env, l);
+    case LayerKind::Text: return prepareText(env, l);
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+RenderResult renderGraph(const GraphModel& model, const RenderRequest& req) {
+  RenderResult result;
+  result.canvas = std::make_unique<Canvas>(req.width, req.height);
+  Canvas& canvas = *result.canvas;
+  cairo_t* cr = canvas.cr();
+  Env env(model, req);
+  if (model.graph.opaque) canvas.fill(env.style.background);
+
+  PreparedLayers layers;
+  for (const Layer& l : model.layers)
+    if (auto p = prepare(env, l)) layers.push_back(std::move(p));
+
+  std::vector<PlacedBlock> titles = makeTitles(env, model.titles, false);
+  std::vector<PlacedBlock> footnotes = makeTitles(env, model.footnotes, true);
+  std::vector<PlacedBlock> legends = makeLegends(env, layers);
+
+  const double W = req.width, H = req.height;
+  Rect free{kOuterPad, kOuterPad, std::max(0.0, W - 2 * kOuterPad),
+            std::max(0.0, H - 2 * kOuterPad)};
+  std::vector<Placed> placed;
+
+  // A block at the top or bottom edge of what is left.
+  auto stack = [&](PlacedBlock& b, bool top, double maxHeight) {
+    Size2 s = b.block->layout(cr, free.width, maxHeight);
+    if (s.width <= 0 || s.height <= 0) return;
+    s.width = std::min(s.width, free.width);
+    s.height = std::min(s.height, std::max(0.0, free.height));
+    double x = free.x + (free.width - s.width) * b.halign;
+    double y = top ? free.y : free.bottom() - s.height;
+    placed.push_back({b.block.get(), Rect{x, y, s.width, s.height}});
+    const double used = s.height + kBlockGap;
+    if (top) free.y += used;
+    free.height = std::max(0.0, free.height - used);
+  };
+
+  for (PlacedBlock& t : titles) stack(t, true, H / 4);
+  // Footnotes from the bottom: the last one lowest.
+  for (auto it = footnotes.rbegin(); it != footnotes.rend(); ++it) stack(*it, false, H / 4);
+  // Legends below the map: the first one nearest the map, so lay out from
+  // the last one upward.
+  for (auto it = legends.rbegin(); it != legends.rend(); ++it)
+    if (it->side == Side::Bottom) stack(*it, false, H * 0.3);
+  for (PlacedBlock& l : legends)
+    if (l.side == Side::Top) stack(l, true, H * 0.3);
+  for (PlacedBlock& l : legends) {
+    if (l.side != Side::Left && l.side != Side::Right) continue;
+    Size2 s = l.block->layout(cr, free.width * 0.35, free.height);
+    if (s.width <= 0 || s.height <= 0) continue;
+    s.height = std::min(s.height, free.height);
+    double y = free.y + (free.height - s.height) / 2;
+    if (l.side == Side::Left) {
+      placed.push_back({l.block.get(), Rect{free.x, y, s.width, s.height}});
+      free.x += s.width + kBlockGap;
+    } else {
+      placed.push_back({l.block.get(), Rect{free.right() - s.width, y, s.width, s.height}});
+    }
+    free.width = std::max(0.0, free.width - s.width - kBlockGap);
+  }
+
+  double pad[4];
+  overlayPad(model, env.percentBase, pad);
+  Rect area{free.x + pad[2], free.y + pad[0], std::max(1.0, free.width - pad[2] - pad[3]),
+            std::max(1.0, free.height - pad[0] - pad[1])};
+
+  // Inside legends sit in the map area's lower right corner.
+  for (PlacedBlock& l : legends) {
+    if (l.side != Side::Inside) continue;
+    Size2 s = l.block->layout(cr, area.width * 0.5, area.height * 0.5);
+    if (s.width <= 0 || s.height <= 0) continue;
+    placed.push_back({l.block.get(), Rect{area.right() - s.width - 4, area.bottom() - s.height - 4,
+                                          s.width, s.height}});
+  }
+
+  WrapExtent extent;
+  for (const auto& p : layers) extent.add(p->extent);
+  // Data across the antimeridian spans less when its eastern longitudes are
+  // taken 360 degrees west.
+  const Extent& plain = extent.plain;
+  const Extent& shifted = extent.shifted;
+  const bool wrap = plain.valid && plain.maxLon - plain.minLon > 180 &&
+                    shifted.maxLon - shifted.minLon < plain.maxLon - plain.minLon;
+  const double margin = std::min(kMapMargin, std::min(area.width, area.height) / 8);
+  DrawContext dc;
+  dc.canvas = &canvas;
+  dc.cr = cr;
+  dc.area = area;
+  dc.proj = Projection::fit(wrap ? shifted : plain, area, margin);
+  if (wrap) dc.proj.setWrapAbove(0);
+  dc.geo = geometryFor(area, 4);
+
+  {
+    CairoStateGuard guard(cr);
+    cairo_rectangle(cr, area.x, area.y, area.width, area.height);
+    cairo_clip(cr);
+    setSourceColor(cr, env.style.wallColor);
+    cairo_paint(cr);
+    for (const auto& p : layers) p->draw(env, dc);
+    for (const auto& p : layers)
+      if (!p->attribution.empty())
+        drawAttribution(cr, area, p->attribution, env.style.attributionText);
+  }
+  {
+    CairoStateGuard guard(cr);
+    cairo_rectangle(cr, area.x + 0.5, area.y + 0.5, area.width - 1, area.height - 1);
+    setLineStyle(cr, rgbHex(0xA0A0A0), 1, 1);
+    cairo_stroke(cr);
+  }
+  for (const Placed& p : placed) p.block->draw(cr, p.box);
+
+  result.warnings = std::move(env.warnings);
+  result.tilesFailed = env.tilesFailed;
+  result.mapArea = area;
+  result.projection = dc.proj;
+  return result;
+}
+
+}  // namespace qv::render

@@ -1,0 +1,67 @@
+// The renderer: draws a compiled graph model with its data into an image.
+//
+// Layout: titles on top, footnotes at the bottom, the key legends below the
+// map (or where their placement says), gradient legends where their position
+// says, and the map in the rest, fitted with the Web Mercator projection to
+// the union of what the layers show (map regions, plot points) with a margin.
+// The layers are drawn in template order, one file per kind of mark
+// (layer_*.cpp), then legends (legend.cpp) and titles (titles.cpp).
+//
+// Nothing the data holds makes drawing fail: a column a layer names that the
+// data lacks, or a tile provider that cannot be reached, gives a warning and
+// the rest is drawn.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "render/canvas.h"
+#include "render/data.h"
+#include "render/model.h"
+#include "render/tiles.h"
+
+namespace qv::render {
+
+// Everything one image is drawn from, besides the model.
+struct RenderRequest {
+  int width = 640, height = 480;
+  // The data sources by their data object names (PLOTDATA, RESPONSEDATA).
+  std::vector<DataTable*> data;
+  // The map data (the "__MAP__" data), or null.
+  DataTable* mapData = nullptr;
+  // The dynamic values by name: __MAPID__, __ID__, MapProvider, url, and
+  // the texts of dynamic titles (TITLE1, __BYLINE__), already substituted
+  // for the BY group being drawn.
+  std::map<std::string, std::string, std::less<>> dynamics;
+  // The street-map tile URL template (TILEURL=); "" for the default.
+  std::string streetMapUrl;
+  TileFetchOptions tiles;
+  // Set when an earlier image of the same graph could get no tile at all:
+  // the tile layer then keeps the plain background without asking again.
+  bool skipTiles = false;
+};
+
+struct RenderResult {
+  std::unique_ptr<Canvas> canvas;
+  // What could not be drawn as asked, one message each, without a severity
+  // word (the host logs them as warnings).
+  std::vector<std::string> warnings;
+  // A tile layer got no tile at all.
+  bool tilesFailed = false;
+  // Where the map went: its area in pixels and the projection of the layers.
+  Rect mapArea;
+  Projection projection;
+};
+
+// Draws one image. Throws rt::UserError only when the image size is not
+// usable (naming the size).
+RenderResult renderGraph(const GraphModel& model, const RenderRequest& request);
+
+// Decodes the escapes the procedure writes in quoted texts
+// ("(*ESC*){unicode '0022'x}" and its kind) in a dynamic text.
+std::string decodeTextEscapes(std::string_view text);
+
+}  // namespace qv::render

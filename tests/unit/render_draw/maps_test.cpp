@@ -1,0 +1,360 @@
+// Whole programs run in-process as the command runs them, their images
+// compared with reference drawings in tests/visual (QORTAVLO_REBASELINE=1
+// rewrites them), and maps tested pixel by pixel where a color is certain.
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "pipeline.h"
+#include "program_run.h"
+#include "render/style.h"
+#include "tile_server.h"
+#include "visual.h"
+
+namespace qv::render {
+namespace {
+
+using qv::test::ProgramRun;
+
+// Text-heavy drawings differ a little more between font versions.
+const qv::test::VisualOptions kTexty{32, 0.01};
+
+void expectDrawn(const ProgramRun& run, const char* file = "tavlo.png") {
+  EXPECT_EQ(run.status(), 0) << run.log();
+  EXPECT_TRUE(run.wrote(file)) << run.log();
+  EXPECT_EQ(run.log().find("WARNING"), std::string::npos) << run.log();
+}
+
+TEST(Maps, ClassifiedStateChoropleth) {
+  ProgramRun run(R"P(
+TITLE1 "Population by state";
+FOOTNOTE1 J=RIGHT "Utah is left out of the response data";
+PROC TAVLO MAPDATA=ex.us_states(WHERE=(ID < 60 and ID not in (2, 15)))
+           MAPRESPDATA=ex.population_engineers_hurricanes(WHERE=(id ne 49));
+  CHOROMAP population / MAPID=ID ID=id NUMLEVELS=5;
+RUN;
+)P");
+  expectDrawn(run);
+  EXPECT_NE(run.log().find("NOTE: The map was written to " + run.out() + "/tavlo.png (640 x 480)."),
+            std::string::npos)
+      << run.log();
+  EXPECT_TRUE(qv::test::matchesReference(run.image(), "choropleth_states", kTexty));
+}
+
+TEST(Maps, GroupedPointsOverRegions) {
+  ProgramRun run(R"P(
+TITLE "Airports of five western states";
+PROC TAVLO MAPDATA=ex.us_states(WHERE=(ID in (4, 6, 32, 41, 49)))
+           PLOTDATA=ex.airports(WHERE=(state in ('AZ', 'CA', 'NV', 'OR', 'UT')));
+  CHOROMAP / MAPID=ID;
+  SCATTER X=longitude Y=latitude / GROUP=state NAME="airports";
+  KEYLEGEND "airports" / TITLE="State";
+RUN;
+)P");
+  expectDrawn(run);
+  EXPECT_TRUE(qv::test::matchesReference(run.image(), "points_groups", kTexty));
+}
+
+// Two road trips between state capitals; a stop without coordinates breaks
+// the western line, and the eastern one is drawn smooth.
+const char* kTrips =
+    "trip,stop,lon,lat\n"
+    "West,Sacramento,-121.4934,38.5767\n"
+    "West,Carson City,-119.7539,39.1641\n"
+    "West,Salt Lake City,-111.888,40.7774\n"
+    "West,Unknown,.,.\n"
+    "West,Denver,-104.9848,39.7392\n"
+    "West,Cheyenne,-104.8202,41.1400\n"
+    "West,Lincoln,-96.6999,40.8081\n"
+    "East,Springfield,-89.6548,39.7984\n"
+    "East,Indianapolis,-86.1627,39.7684\n"
+    "East,Columbus,-82.9987,39.9612\n"
+    "East,Harrisburg,-76.8839,40.2645\n"
+    "East,Albany,-73.7572,42.6526\n"
+    "East,Boston,-71.0636,42.3581\n";
+
+TEST(Maps, SeriesBrokenAtMissingStopsAndSmoothed) {
+  ProgramRun run(R"P(
+TITLE "Two road trips";
+PROC TAVLO MAPDATA=ex.us_states(WHERE=(ID < 60 and ID not in (2, 15))) PLOTDATA=trips;
+  CHOROMAP / MAPID=ID;
+  SERIES X=lon Y=lat / GROUP=trip LINEATTRS=(THICKNESS=2) NAME="west";
+  SERIES X=lon Y=lat / GROUP=trip SMOOTHCONNECT LINEATTRS=(PATTERN=DASH) NAME="smooth";
+  SCATTER X=lon Y=lat / MARKERATTRS=(SYMBOL=CircleFilled SIZE=5 COLOR=black);
+  KEYLEGEND "west" / TITLE="Trip";
+RUN;
+)P",
+                 {{"trips.csv", kTrips}});
+  expectDrawn(run);
+  EXPECT_TRUE(qv::test::matchesReference(run.image(), "series_routes", kTexty));
+}
+
+TEST(Maps, TextLabelsWithHaloAndBox) {
+  ProgramRun run(R"P(
+OPTIONS GRAPHWIDTH=560 GRAPHHEIGHT=420;
+TITLE "Capitals of the Mountain states";
+PROC TAVLO MAPDATA=ex.us_states(WHERE=(ID in (4, 8, 16, 30, 32, 35, 49, 56)))
+           MAPRESPDATA=ex.population_engineers_hurricanes(WHERE=(id in (4, 8, 16, 30, 32, 35, 49, 56)))
+           PLOTDATA=ex.us_state_capitals(WHERE=(STATE in ('Arizona', 'Colorado', 'Idaho',
+                    'Montana', 'Nevada', 'New Mexico', 'Utah')));
+  CHOROMAP population / MAPID=ID ID=id NUMLEVELS=3;
+  SCATTER X=LON Y=LAT / MARKERATTRS=(SYMBOL=StarFilled SIZE=9PX COLOR=darkred);
+  TEXT X=LON Y=LAT TEXT=CITY / POSITION=TOP BACKLIGHT TEXTATTRS=(SIZE=8PT WEIGHT=BOLD);
+  TEXT X=LON Y=LAT TEXT=STATE / POSITION=BOTTOM BACKFILL OUTLINE TEXTATTRS=(SIZE=6PT STYLE=ITALIC)
+       NAME="states";
+RUN;
+)P");
+  expectDrawn(run);
+  EXPECT_TRUE(qv::test::matchesReference(run.image(), "capital_labels", kTexty));
+}
+
+// Cities with a size, a rate and a kind, for bubbles and markers.
+const char* kCities =
+    "city,lon,lat,pop,rate,kind\n"
+    "Seattle,-122.33,47.61,737,4.1,port\n"
+    "San Francisco,-122.42,37.77,815,3.2,port\n"
+    "Los Angeles,-118.24,34.05,3898,5.1,port\n"
+    "Phoenix,-112.07,33.45,1608,4.4,inland\n"
+    "Denver,-104.99,39.74,715,3.6,inland\n"
+    "Dallas,-96.80,32.78,1304,3.9,inland\n"
+    "Chicago,-87.63,41.88,2746,6.0,inland\n"
+    "Atlanta,-84.39,33.75,499,4.7,inland\n"
+    "Miami,-80.19,25.76,442,2.9,port\n"
+    "New York,-74.01,40.71,8804,6.5,port\n"
+    "Boston,-71.06,42.36,676,4.0,port\n";
+
+TEST(Maps, LegendsAndTitles) {
+  ProgramRun run(R"P(
+OPTIONS GRAPHWIDTH=720 GRAPHHEIGHT=540;
+TITLE1 "Hurricanes, cities and jobs";
+TITLE2 COLOR=gray ITALIC "hurricanes since 1851 by state";
+TITLE3 J=LEFT BOX=1 BCOLOR=lightyellow "Legends below and at the side";
+FOOTNOTE1 J=LEFT "Bubbles: population in thousands";
+FOOTNOTE2 J=RIGHT COLOR=blue "Sources: NOAA, census";
+PROC TAVLO MAPDATA=ex.us_states(WHERE=(ID < 60 and ID not in (2, 15)))
+           MAPRESPDATA=ex.population_engineers_hurricanes PLOTDATA=cities;
+  CHOROMAP hurricanes / MAPID=ID ID=id NUMLEVELS=4 LEVELTYPE=INTERVAL NAME="storms";
+  BUBBLE X=lon Y=lat SIZE=pop / COLORRESPONSE=rate BRADIUSMIN=3 BRADIUSMAX=14 NAME="cities";
+  SCATTER X=lon Y=lat / GROUP=kind MARKERATTRS=(SIZE=5) NAME="kinds";
+  KEYLEGEND "storms" / TITLE="Hurricanes";
+  KEYLEGEND "kinds" / TITLE="Kind";
+  GRADLEGEND "cities" / TITLE="Unemployment (%)";
+RUN;
+)P",
+                 {{"cities.csv", kCities}});
+  expectDrawn(run);
+  EXPECT_TRUE(qv::test::matchesReference(run.image(), "legends_titles", kTexty));
+}
+
+// Group B comes first in the data, group A only on the second day, first
+// in that day's rows. With BY groups the template binds the group to an
+// attribute map that lists the values in the order first met over all the
+// groups, so B keeps its color on both days.
+TEST(MapPixels, GroupColorsStayTheSameInEveryByGroup) {
+  qv::test::Pipeline p;
+  p.write("days.csv",
+          "day,kind,lon,lat\n"
+          "1,B,-100,40\n1,B,-95,40\n"
+          "2,A,-100,35\n2,B,-95,35\n2,B,-90,35\n");
+  host::DataSet* map = p.open("EX", "us_states", "ID < 60 and ID not in (2, 15)");
+  const std::string t = qv::test::graphTemplate(
+      "",
+      "DiscreteAttrVar attrvar=__ATTRVAR1__ var=kind attrmap=\"__ATTRMAP__\";"
+      "DiscreteAttrMap name=\"__ATTRMAP__\" / autocycleattrs=1;Value \"B\";Value \"A\";"
+      "EndDiscreteAttrMap;"
+      "EntryTitle __BYLINE__ / textattrs=(size=GraphLabelText:fontsize);"
+      "layout overlaymap;mapRegionLayer mapProvider=dataset / dataID=__MAP__ mapid=ID "
+      "NAME=\"CHOROMAP\";ScatterPlot X=lon Y=lat / dataID=PLOTDATA subpixel=off "
+      "Group=__ATTRVAR1__ Markerattrs=( Symbol=SquareFilled Size=16px) name=\"kinds\";"
+      "endlayout;",
+      "DiscreteLegend \"kinds\";", "", "__BYLINE__");
+  const Style& st = defaultStyle();
+  const uint32_t b = qv::test::hexOf(graphData(st, 1).contrast);
+  const uint32_t a = qv::test::hexOf(graphData(st, 2).contrast);
+  for (int day : {1, 2}) {
+    host::DataSet* pts = p.open("WORK", "days", "day = " + std::to_string(day));
+    RenderResult r = p.draw(t, {{"PLOTDATA", pts}}, map,
+                            {{"__BYLINE__", "day=" + std::to_string(day)}});
+    ASSERT_TRUE(r.canvas);
+    EXPECT_TRUE(r.warnings.empty());
+    const double lat = day == 1 ? 40 : 35;
+    const Point pb = r.projection.project(-95, lat);
+    EXPECT_EQ(qv::test::rgbAt(*r.canvas, pb.x, pb.y), b) << "day " << day;
+    if (day == 2) {
+      const Point pa = r.projection.project(-100, lat);
+      EXPECT_EQ(qv::test::rgbAt(*r.canvas, pa.x, pa.y), a);
+      EXPECT_TRUE(qv::test::matchesReference(*r.canvas, "by_groups", kTexty));
+    }
+  }
+}
+
+// --- Pixels ---------------------------------------------------------------
+
+// A point inside each state, far from its borders.
+struct Inside {
+  const char* state;
+  double lon, lat;
+};
+constexpr Inside kKansas{"Kansas", -98.4, 38.5}, kTexas{"Texas", -99.0, 31.5},
+    kColorado{"Colorado", -105.5, 39.0}, kMontana{"Montana", -109.6, 47.0},
+    kMissouri{"Missouri", -92.5, 38.4}, kNevada{"Nevada", -116.9, 39.3},
+    kUtah{"Utah", -111.6, 39.3};
+
+TEST(MapPixels, ClassColorsMissingColorAndBackground) {
+  qv::test::Pipeline p;
+  host::DataSet* map = p.open("EX", "us_states", "ID < 60 and ID not in (2, 15)");
+  host::DataSet* resp = p.open("EX", "population_engineers_hurricanes", "id ne 49");
+  // Classes as a COLORMODEL= of five colors gives them.
+  const std::string t = qv::test::graphTemplate(
+      " BackgroundColor=CXFFF8E7",
+      "RangeAttrMap name=\"_clrrespmap_\";"
+      "Range 585501-<1700000 / DiscreteLabel=\"1\" RangeColor=CXFFFFCC;"
+      "Range 1700000-<3500000 / DiscreteLabel=\"2\" RangeColor=CXA1DAB4;"
+      "Range 3500000-<5800000 / DiscreteLabel=\"3\" RangeColor=CX41B6C4;"
+      "Range 5800000-<8500000 / DiscreteLabel=\"4\" RangeColor=CX2C7FB8;"
+      "Range 8500000-3.925e+07 / DiscreteLabel=\"5\" RangeColor=CX253494;"
+      "EndRangeAttrMap;RangeAttrVar attrvar=_CLRRESP_ var=population attrmap=\"_clrrespmap_\";"
+      "layout overlaymap;mapRegionLayer mapProvider=dataset / dataID=RESPONSEDATA mapid=ID "
+      "id=id colorResponse=_CLRRESP_ NAME=\"CHOROMAP\";endlayout;",
+      "DiscreteLegend \"CHOROMAP\";");
+  RenderResult r = p.draw(t, {{"RESPONSEDATA", resp}}, map, {{"__MAPID__", "ID"}});
+  ASSERT_TRUE(r.canvas);
+  EXPECT_TRUE(r.warnings.empty());
+  const Canvas& c = *r.canvas;
+  const std::vector<std::pair<Inside, uint32_t>> expected = {
+      {kMontana, 0xFFFFCC},  {kKansas, 0xA1DAB4},  {kNevada, 0xA1DAB4},
+      {kColorado, 0x41B6C4}, {kMissouri, 0x2C7FB8},
+      // Texas is in the last class, whose bound the template rounds down.
+      {kTexas, 0x253494},
+      {kUtah, qv::test::hexOf(defaultStyle().missingColor)}};
+  for (const auto& [in, color] : expected) {
+    Point px = r.projection.project(in.lon, in.lat);
+    EXPECT_EQ(qv::test::rgbAt(c, px.x, px.y), color) << in.state;
+  }
+  // The background fills the frame around the map.
+  for (auto [x, y] : {std::pair{0, 0}, {c.width() - 1, 0}, {0, c.height() - 1},
+                      {c.width() - 1, c.height() - 1}, {c.width() / 2, 2}})
+    EXPECT_EQ(qv::test::rgbAt(c, x, y), 0xFFF8E7u) << x << "," << y;
+  EXPECT_GT(r.mapArea.width, c.width() * 0.8);
+}
+
+// --- Tiles ------------------------------------------------------------------
+
+// How many pixels of the image have one of the test tiles' colors.
+long tilePixels(const Canvas& c) {
+  std::set<uint32_t> colors;
+  for (int z = 0; z < 5; ++z)
+    for (int x = 0; x < 8; ++x) colors.insert(qv::test::hexOf(qv::test::tileColor(z, x, 0)));
+  long n = 0;
+  for (int y = 0; y < c.height(); ++y)
+    for (int x = 0; x < c.width(); ++x) n += colors.count(c.pixelRgba(x, y) >> 8);
+  return n;
+}
+
+long pixelsOf(const Canvas& c, uint32_t rgb) {
+  long n = 0;
+  for (int y = 0; y < c.height(); ++y)
+    for (int x = 0; x < c.width(); ++x) n += (c.pixelRgba(x, y) >> 8) == rgb;
+  return n;
+}
+
+const char* kTileProgram = R"P(
+OPTIONS GRAPHWIDTH=320 GRAPHHEIGHT=240 TILEURL='%URL%';
+PROC TAVLO MAPDATA=ex.us_states(WHERE=(ID in (8, 20, 31, 40, 56)));
+  OPENSTREETMAP;
+  CHOROMAP / MAPID=ID;
+RUN;
+)P";
+
+std::string tileProgram(const std::string& url) {
+  std::string p = kTileProgram;
+  p.replace(p.find("%URL%"), 5, url);
+  return p;
+}
+
+// Test tiles of zooms 3 to 6 over the United States only (a whole zoom
+// level takes long to make).
+void writeUsTiles(const std::string& dir) {
+  for (int z = 3; z <= 6; ++z) {
+    const double n = 1 << z;
+    const Point a = mercatorUnit(-130, 55), b = mercatorUnit(-60, 20);
+    for (int x = static_cast<int>(a.x * n); x <= static_cast<int>(b.x * n); ++x) {
+      for (int y = static_cast<int>(a.y * n); y <= static_cast<int>(b.y * n); ++y) {
+        const auto p = std::filesystem::path(dir) / std::to_string(z) / std::to_string(x) /
+                       (std::to_string(y) + ".png");
+        std::filesystem::create_directories(p.parent_path());
+        const auto bytes = qv::test::makeTilePng(z, x, y);
+        std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                 static_cast<std::streamsize>(bytes.size()));
+      }
+    }
+  }
+}
+
+TEST(MapTiles, LocalFolderUnderTheRegions) {
+  qv::test::TempDir tiles;
+  writeUsTiles(tiles.path());
+  ProgramRun run(tileProgram("file://" + tiles.path() + "/{z}/{x}/{y}.png"));
+  expectDrawn(run);
+  Canvas img = run.image();
+  // Tiles around the regions, regions over the tiles.
+  EXPECT_GT(tilePixels(img), 320 * 240 / 8);
+  EXPECT_GT(pixelsOf(img, qv::test::hexOf(defaultStyle().emptyRegionFill)), 320 * 240 / 8);
+  EXPECT_TRUE(qv::test::matchesReference(img, "tiles_regions", kTexty));
+}
+
+TEST(MapTiles, LoopbackServerAndAnUnreachablePort) {
+  qv::test::TileServer server([](const std::string& path) {
+    int z, x, y;
+    if (std::sscanf(path.c_str(), "/%d/%d/%d.png", &z, &x, &y) == 3 && z >= 0 && z < 10)
+      return qv::test::HttpAnswer{200, "image/png", [&] {
+                                    auto b = qv::test::makeTilePng(z, x, y);
+                                    return std::string(b.begin(), b.end());
+                                  }()};
+    return qv::test::HttpAnswer{404, "text/plain", "no tile"};
+  });
+  ProgramRun served(tileProgram(server.base() + "/{z}/{x}/{y}.png"));
+  expectDrawn(served);
+  EXPECT_GT(server.requests(), 0);
+  EXPECT_GT(tilePixels(served.image()), 320 * 240 / 8);
+
+  const int port = qv::test::closedLoopbackPort();
+  ProgramRun refused(tileProgram("http://127.0.0.1:" + std::to_string(port) + "/{z}/{x}/{y}.png"));
+  EXPECT_EQ(refused.status(), 0) << refused.log();
+  EXPECT_NE(refused.log().find("WARNING: Map tiles from OpenStreetMap could not be fetched ("),
+            std::string::npos)
+      << refused.log();
+  EXPECT_NE(refused.log().find("the map is drawn on a plain background."), std::string::npos);
+  // The map is drawn anyway: regions on the plain background.
+  ASSERT_TRUE(refused.wrote("tavlo.png"));
+  Canvas img = refused.image();
+  EXPECT_EQ(tilePixels(img), 0);
+  EXPECT_GT(pixelsOf(img, qv::test::hexOf(defaultStyle().wallColor)), 320 * 240 / 20);
+}
+
+// A provider that has no tiles is asked once per step, not once per BY group.
+TEST(MapTiles, NotAskedAgainForLaterByGroups) {
+  qv::test::TileServer server(
+      [](const std::string&) { return qv::test::HttpAnswer{404, "text/plain", "none"}; });
+  const std::string url = server.base() + "/{z}/{x}/{y}.png";
+  const std::string regions =
+      "id,segment,long,lat\n1,1,-100,40\n1,1,-99,40\n1,1,-99,41\n"
+      "2,1,10,50\n2,1,11,50\n2,1,11,51\n3,1,140,-30\n3,1,141,-30\n3,1,141,-29\n";
+  ProgramRun first("OPTIONS TILEURL='" + url + "';\nPROC TAVLO MAPDATA=m(WHERE=(id=1));\n"
+                   "OSM; CHOROMAP / MAPID=id;\nRUN;\n",
+                   {{"m.csv", regions}});
+  const int one = server.requests();
+  EXPECT_GT(one, 0);
+  ProgramRun all("OPTIONS TILEURL='" + url + "';\nPROC TAVLO MAPDATA=m;\nBY id;\n"
+                 "OSM; CHOROMAP / MAPID=id;\nRUN;\n",
+                 {{"m.csv", regions}});
+  EXPECT_EQ(server.requests(), 2 * one);
+  EXPECT_TRUE(all.wrote("tavlo2.png")) << all.log();
+  size_t warnings = 0;
+  for (size_t at = 0; (at = all.log().find("WARNING: Map tiles", at)) != std::string::npos; ++at)
+    ++warnings;
+  EXPECT_EQ(warnings, 1u) << all.log();
+}
+
+}  // namespace
+}  // namespace qv::render

@@ -6,6 +6,7 @@
 // v from 0 (85.0511 N) to 1 (85.0511 S). Pixels grow right and down.
 #pragma once
 
+#include <compare>
 #include <cstdint>
 
 namespace qv::render {

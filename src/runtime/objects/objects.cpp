@@ -344,6 +344,11 @@ void* MemoryService::alloc(size_t size) {
     ++failures_;
     return nullptr;
   }
+  if (failAtLeast_ > 0 && size >= failAtLeast_) {
+    failAtLeast_ = 0;
+    ++failures_;
+    return nullptr;
+  }
   void* b = std::calloc(size == 0 ? 1 : size, 1);
   if (!b) {
     ++failures_;

@@ -231,6 +231,10 @@ class MemoryService {
   // The n-th allocation from now (1 = the next) fails once; 0 or less
   // turns the injection off.
   void failAfter(long n);
+  // The next allocation of at least `size` bytes fails once; 0 turns this
+  // off. Lets a test fail one large block (a work buffer) without counting
+  // every allocation before it.
+  void failAtLeast(size_t size) { failAtLeast_ = size; }
   size_t liveBlocks() const { return blocks_.size(); }
   // Allocations answered with null so far.
   long failures() const { return failures_; }
@@ -242,6 +246,7 @@ class MemoryService {
  private:
   std::unordered_set<void*> blocks_;
   long countdown_ = 0;  // 0: no failure planned
+  size_t failAtLeast_ = 0;  // 0: no failure by size planned
   long failures_ = 0;
 };
 

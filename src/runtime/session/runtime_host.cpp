@@ -52,6 +52,9 @@ RuntimeHost::RuntimeHost(SessionState& s) : s_(s) {
   long n = 0;
   if (const char* v = std::getenv("QORTAVLO_FAIL_ALLOC"))
     if (MemoryService::parseFailAfter(v, &n)) memory_.failAfter(n);
+  // QORTAVLO_FAIL_ALLOC_SIZE=S: the first allocation of S bytes or more fails.
+  if (const char* v = std::getenv("QORTAVLO_FAIL_ALLOC_SIZE"))
+    if (MemoryService::parseFailAfter(v, &n)) memory_.failAtLeast(static_cast<size_t>(n));
   // Files the procedure writes (TMPLOUT=) are named relative to the
   // program's folder, as quoted data set names are.
   factory_.registerClass("stream_flatfile", [this](std::string_view arg) {

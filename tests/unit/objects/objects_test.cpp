@@ -333,5 +333,20 @@ TEST(Memory, BlocksAndInjectedFailure) {
   }
 }
 
+TEST(Memory, FailsTheFirstLargeBlockOnce) {
+  MemoryService m;
+  m.failAtLeast(1000);
+  void* small = m.alloc(999);
+  void* big = m.alloc(4096);
+  void* again = m.alloc(4096);
+  EXPECT_NE(small, nullptr) << "smaller blocks are served";
+  EXPECT_EQ(big, nullptr);
+  EXPECT_NE(again, nullptr) << "only the first large block fails";
+  EXPECT_EQ(m.failures(), 1);
+  m.free(small);
+  m.free(again);
+  EXPECT_EQ(m.liveBlocks(), 0u);
+}
+
 }  // namespace
 }  // namespace qv::rt

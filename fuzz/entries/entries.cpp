@@ -1,0 +1,211 @@
+#include "entries.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "../../tests/unit/module/fake_host.h"
+#include "module/color/color.h"
+#include "render/compiler.h"
+#include "runtime/common/error.h"
+#include "runtime/data/csv.h"
+#include "runtime/data/filebuf.h"
+#include "runtime/data/geojson.h"
+#include "runtime/data/where.h"
+#include "runtime/program/program.h"
+#include "runtime/session/session.h"
+
+namespace qv::fuzz {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string_view asText(const uint8_t* data, size_t size) {
+  return {reinterpret_cast<const char*>(data), size};
+}
+
+void ignoreNote(const std::string&) {}
+
+// True when a program text can name no file outside its own folder and no
+// URL: no "//", "..", backslash or NUL, and no "/" starting a quoted text or
+// an option value (an absolute path). A "/" elsewhere (options after a
+// slash, comments, division) is fine.
+bool staysInFolder(std::string_view text) {
+  if (text.find("//") != text.npos || text.find("..") != text.npos ||
+      text.find('\\') != text.npos || text.find('\0') != text.npos)
+    return false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c != '\'' && c != '"' && c != '=') continue;
+    size_t j = i + 1;
+    while (j < text.size() && (text[j] == ' ' || text[j] == '\t' || text[j] == '\n' ||
+                               text[j] == '\r'))
+      ++j;
+    if (j < text.size() && text[j] == '/') return false;
+  }
+  return true;
+}
+
+// A small fixed table for binding WHERE expressions.
+const rt::Table& sampleTable() {
+  static const rt::Table table = [] {
+    static const char kCsv[] =
+        "name,state,rate,when\n"
+        "Ada,WA,4.5,21915\n"
+        "Bo,OR,.,0\n"
+        "Cy,,12,-3\n";
+    rt::CsvSettings settings;
+    return rt::parseDelimited(rt::TextBuffer::fromText(kCsv), "sample.csv", settings,
+                              ignoreNote);
+  }();
+  return table;
+}
+
+}  // namespace
+
+int programReader(const uint8_t* data, size_t size) {
+  if (size > kMaxText) return 0;
+  rt::ProgramReader reader(std::string(asText(data, size)), "fuzz.tav");
+  rt::Item item;
+  // Each call consumes at least one statement; the cap only guards against
+  // a reader that stops making progress.
+  for (size_t calls = 0; calls < size + 16; ++calls) {
+    try {
+      if (!reader.next(item)) return 0;
+    } catch (const rt::UserError&) {
+    }
+  }
+  std::fprintf(stderr, "program reader made no progress\n");
+  std::abort();
+}
+
+int whereExpr(const uint8_t* data, size_t size) {
+  if (size > kMaxText) return 0;
+  try {
+    auto expr = rt::parseWhere(asText(data, size));
+    expr->bind(sampleTable(), "WORK.SAMPLE");
+    for (size_t row = 0; row < 3; ++row) (void)expr->test(row);
+  } catch (const rt::UserError&) {
+  }
+  return 0;
+}
+
+int color(const uint8_t* data, size_t size) {
+  if (size > 4096) return 0;
+  static test::FakeHost* fake = [] {
+    auto* h = new test::FakeHost();
+    h->install();
+    return h;
+  }();
+  const char* text = reinterpret_cast<const char*>(data);
+  const auto length = static_cast<int32_t>(size);
+  for (int32_t model = module::kModelRgb; model <= module::kModelByteRgb; ++model) {
+    module::ColorValue value;
+    value.model = model;
+    (void)module::ggcolor(text, length, &value);
+  }
+  char out[8];
+  (void)module::process_color(text, length, out);
+  fake->messages.clear();
+  return 0;
+}
+
+int delimited(const uint8_t* data, size_t size) {
+  if (size < 1 || size > kMaxData) return 0;
+  // The first byte picks the delimiter and the name rule.
+  rt::CsvSettings settings;
+  settings.delimiter = (data[0] & 1) ? '\t' : ',';
+  settings.names = (data[0] & 2) ? rt::VarNameRule::Any : rt::VarNameRule::Strict;
+  try {
+    (void)rt::parseDelimited(rt::TextBuffer::fromText(asText(data + 1, size - 1)), "fuzz.csv",
+                             settings, ignoreNote);
+  } catch (const rt::UserError&) {
+  }
+  return 0;
+}
+
+int geoData(const uint8_t* data, size_t size) {
+  if (size < 1 || size > kMaxData) return 0;
+  const auto names = (data[0] & 1) ? rt::VarNameRule::Any : rt::VarNameRule::Strict;
+  try {
+    (void)rt::parseGeoData(asText(data + 1, size - 1), "fuzz.json", "", names, ignoreNote);
+  } catch (const rt::UserError&) {
+  }
+  return 0;
+}
+
+int templateCompiler(const uint8_t* data, size_t size) {
+  if (size > kMaxText) return 0;
+  auto result = render::compileTemplate(asText(data, size));
+  if (!result.model && result.error.empty()) {
+    std::fprintf(stderr, "template failed to compile without a message\n");
+    std::abort();
+  }
+  return 0;
+}
+
+// The folder a whole step runs in, made once and removed at exit.
+const fs::path& stepFolder() {
+  static const fs::path dir = [] {
+    char tmpl[] = "/tmp/qv-fuzz-step-XXXXXX";
+    const char* made = mkdtemp(tmpl);
+    if (!made) std::abort();
+    return fs::path(made);
+  }();
+  static const bool cleanup = [] {
+    return std::atexit([] {
+      std::error_code ec;
+      fs::remove_all(stepFolder(), ec);
+    }) == 0;
+  }();
+  (void)cleanup;
+  return dir;
+}
+
+int wholeStep(const uint8_t* data, size_t size) {
+  if (size > kMaxText) return 0;
+  const std::string_view text = asText(data, size);
+  // Keep the run inside its own folder and off the network: no paths, no
+  // URLs (the tile URL is fixed below to a folder that does not exist).
+  if (!staysInFolder(text)) return 0;
+  const fs::path& dir = stepFolder();
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator(dir, ec)) fs::remove_all(e.path(), ec);
+  {
+    std::ofstream csv(dir / "data.csv");
+    csv << "id,name,value,lon,lat\n"
+           "1,Ada,4.5,-122.3,47.6\n"
+           "1,Ada,4.5,-122.1,47.8\n"
+           "1,Ada,4.5,-122.0,47.5\n"
+           "2,Bo,.,-123.0,45.5\n"
+           "2,Bo,.,-122.8,45.7\n"
+           "2,Bo,.,-122.6,45.4\n";
+    std::ofstream prog(dir / "program.tav");
+    prog << "LIBRARY d '.';\n"
+            "OPTIONS TILEURL='file:///nonexistent-qv-fuzz/{z}/{x}/{y}.png';\n"
+         << text << "\n";
+  }
+  rt::RunOptions opt;
+  opt.programPath = (dir / "program.tav").string();
+  opt.outDir = (dir / "out").string();
+  fs::create_directories(opt.outDir, ec);
+  (void)rt::runProgram(opt);
+  return 0;
+}
+
+EntryFn entryByName(std::string_view name) {
+  if (name == "program") return programReader;
+  if (name == "where") return whereExpr;
+  if (name == "color") return color;
+  if (name == "csv") return delimited;
+  if (name == "geodata") return geoData;
+  if (name == "template") return templateCompiler;
+  if (name == "step") return wholeStep;
+  return nullptr;
+}
+
+}  // namespace qv::fuzz

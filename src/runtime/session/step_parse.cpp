@@ -58,16 +58,24 @@ host::Status RuntimeHost::xsproc(const host::Grammar& grammar, int trace,
   host::Status status = parseStatements(grammar, statements, env, trace, out);
   if (status != 0 || out->empty()) return status;
 
-  // The BY statement is the host's: mark the PROC node, and refuse plot data
-  // that are not in BY order before anything is drawn.
+  // The BY statement is the host's: mark the PROC node, and refuse data in
+  // the wrong order before anything is drawn. The plot data must carry the
+  // BY variables; the map and response data are checked when they do.
   if (!by_.empty()) {
     host::Statement* proc = out->first();
     proc->setFlag(host::kFlagBy);
-    int plotOpt = grammar.dataSetOption[static_cast<int>(host::VarSource::PlotData)];
-    host::DataSet* plot = plotOpt >= 0 ? proc->slot(plotOpt).dataSet : nullptr;
-    if (plot && known(plot)) {
+    for (host::VarSource source :
+         {host::VarSource::PlotData, host::VarSource::MapData, host::VarSource::MapRespData}) {
+      int opt = grammar.dataSetOption[static_cast<int>(source)];
+      host::DataSet* ds = opt >= 0 ? proc->slot(opt).dataSet : nullptr;
+      if (!ds || !known(ds)) continue;
+      bool plot = source == host::VarSource::PlotData;
+      bool hasAll = true;
+      for (const host::ByVariable& v : by_) hasAll = hasAll && ds->find(v.name) >= 0;
+      if (!plot && !hasAll) continue;
       try {
-        plot->setBy(by_);
+        ds->setBy(by_);
+        if (!plot) ds->clearBy();
       } catch (const UserError& e) {
         s_.log.error(e.what());
         ++out->errors;

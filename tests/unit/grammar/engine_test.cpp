@@ -205,7 +205,7 @@ TEST_F(Engine, ListsPadAndUnits) {
 
 TEST_F(Engine, EveryStatementWithManyOptions) {
   parse("PROC TAVLO PLOTDATA=pts(where=(pop>1)) MAPDATA=work.maps RESPDATA=resp "
-        "DATTRMAP=pts RATTRMAP=resp PLOTCS='wgs' MAPCS='lcc' DES='d' TMPLOUT='t.sas' "
+        "DATTRMAP=pts RATTRMAP=resp PLOTCS='wgs' MAPCS='lcc' DES='d' TMPLOUT='t.tav' "
         "DISABLE_CRENDER_CHECK NOAUTOLEGEND CYCLEATTRS NOCYCLEATTRS;\n"
         "OSM;\n"
         "CHOROMAP rate / MAPID=state ID=fips DISCRETE NAME='c' ATTRID=a RATTRID=r "
@@ -228,7 +228,7 @@ TEST_F(Engine, EveryStatementWithManyOptions) {
   EXPECT_EQ(proc.slot(Opt::PlotData).kind, host::kSlotDataSet);
   EXPECT_EQ(proc.slot(Opt::PlotData).text, "WORK.PTS");
   EXPECT_EQ(proc.slot(Opt::MapRespData).text, "WORK.RESP");
-  EXPECT_EQ(proc.slot(Opt::TmplOut).text, "t.sas");
+  EXPECT_EQ(proc.slot(Opt::TmplOut).text, "t.tav");
   for (int f :
        {Flag::DisableCrenderCheck, Flag::NoAutoLegend, Flag::CycleAttrs, Flag::NoCycleAttrs})
     EXPECT_TRUE(proc.flag(f)) << f;

@@ -27,4 +27,7 @@ flags=(-max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len="$max_
 # The whole-step target logs every run to standard error: keep it quiet.
 [ "$target" = step ] && flags+=(-close_fd_mask=2)
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}
+# Fontconfig's process-lifetime caches (reached by the step target through
+# the renderer) are not leaks of ours; the test build suppresses them too.
+export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$PWD/tests/lsan.supp}
 exec "build-fuzz/fuzz_$target" "${flags[@]}" "$@" "fuzz/corpus/$target"

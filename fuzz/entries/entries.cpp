@@ -11,6 +11,7 @@
 
 #include "../../tests/unit/module/fake_host.h"
 #include "module/color/color.h"
+#include "render/canvas.h"
 #include "render/compiler.h"
 #include "runtime/common/error.h"
 #include "runtime/data/csv.h"
@@ -155,6 +156,20 @@ int templateCompiler(const uint8_t* data, size_t size) {
   return 0;
 }
 
+// Tile images come from any server: PNG or JPEG bytes, decoded as tiles
+// are (sides up to 1024 pixels here, to keep each run short).
+int tileImage(const uint8_t* data, size_t size) {
+  if (size > kMaxData) return 0;
+  try {
+    if (render::looksLikeJpeg(data, size))
+      render::decodeJpeg(data, size, "tile", 1024);
+    else
+      render::decodePng(data, size, "tile", 1024);
+  } catch (const rt::UserError&) {
+  }
+  return 0;
+}
+
 // The folder a whole step runs in, made once and removed at exit.
 const fs::path& stepFolder() {
   static const fs::path dir = [] {
@@ -211,6 +226,7 @@ EntryFn entryByName(std::string_view name) {
   if (name == "csv") return delimited;
   if (name == "geodata") return geoData;
   if (name == "template") return templateCompiler;
+  if (name == "image") return tileImage;
   if (name == "step") return wholeStep;
   return nullptr;
 }

@@ -20,6 +20,7 @@ int color(const uint8_t* data, size_t size);
 int delimited(const uint8_t* data, size_t size);
 int geoData(const uint8_t* data, size_t size);
 int templateCompiler(const uint8_t* data, size_t size);
+int tileImage(const uint8_t* data, size_t size);
 int wholeStep(const uint8_t* data, size_t size);
 
 // The entry point of a target by its name (as in fuzz/<name>.cpp); null

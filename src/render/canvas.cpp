@@ -4,10 +4,16 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csetjmp>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <memory>
+#include <optional>
 #include <utility>
+
+// libjpeg's header needs size_t and FILE declared before it.
+#include <jpeglib.h>
 
 #include "runtime/common/error.h"
 
@@ -48,6 +54,42 @@ cairo_status_t readBytes(void* closure, unsigned char* data, unsigned int length
 
 uint32_t readBigEndian32(const unsigned char* p) {
   return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);
+}
+
+// libjpeg reports fatal errors through error_exit, which must not return:
+// it jumps back to decodeJpeg with the message kept here.
+struct JpegState {
+  jpeg_decompress_struct cinfo{};
+  jpeg_error_mgr err{};
+  jpeg_progress_mgr progress{};
+  std::jmp_buf jump;
+  char message[JMSG_LENGTH_MAX] = {};
+  std::optional<Canvas> canvas;
+};
+
+// Progressive images can hold thousands of tiny scans that take very long to
+// decode; real tiles have about ten.
+constexpr int kMaxJpegScans = 100;
+
+JpegState* stateOf(j_common_ptr cinfo) { return static_cast<JpegState*>(cinfo->client_data); }
+
+[[noreturn]] void onJpegError(j_common_ptr cinfo) {
+  JpegState* st = stateOf(cinfo);
+  (*cinfo->err->format_message)(cinfo, st->message);
+  std::longjmp(st->jump, 1);
+}
+
+// Warnings about recoverable damage are not printed: the image is drawn as
+// far as it decodes.
+void onJpegMessage(j_common_ptr) {}
+
+void onJpegProgress(j_common_ptr cinfo) {
+  auto* d = reinterpret_cast<j_decompress_ptr>(cinfo);
+  if (d->input_scan_number > kMaxJpegScans) {
+    JpegState* st = stateOf(cinfo);
+    std::snprintf(st->message, sizeof st->message, "more than %d scans", kMaxJpegScans);
+    std::longjmp(st->jump, 1);
+  }
 }
 
 }  // namespace
@@ -184,6 +226,65 @@ Canvas decodePng(const unsigned char* data, size_t size, const std::string& what
   cairo_set_operator(out.cr(), CAIRO_OPERATOR_OVER);
   cairo_surface_destroy(img);
   return out;
+}
+
+bool looksLikeJpeg(const unsigned char* data, size_t size) {
+  return size >= 3 && data[0] == 0xFF && data[1] == 0xD8 && data[2] == 0xFF;
+}
+
+Canvas decodeJpeg(const unsigned char* data, size_t size, const std::string& what,
+                  int maxSide) {
+  if (!looksLikeJpeg(data, size)) throw rt::UserError(what + " is not a JPEG image.");
+  // Everything libjpeg's error jump may skip over lives on the heap, so no
+  // local changed after setjmp is read after the jump.
+  auto st = std::make_unique<JpegState>();
+  jpeg_decompress_struct* cinfo = &st->cinfo;
+  cinfo->err = jpeg_std_error(&st->err);
+  st->err.error_exit = onJpegError;
+  st->err.output_message = onJpegMessage;
+  cinfo->client_data = st.get();  // kept by jpeg_create_decompress
+  if (setjmp(st->jump)) {
+    jpeg_destroy_decompress(cinfo);
+    throw rt::UserError(what + " is not a valid JPEG image: " + st->message + ".");
+  }
+  jpeg_create_decompress(cinfo);
+  st->progress.progress_monitor = onJpegProgress;
+  cinfo->progress = &st->progress;
+  jpeg_mem_src(cinfo, data, static_cast<unsigned long>(size));
+  jpeg_read_header(cinfo, TRUE);
+  int64_t w = cinfo->image_width, h = cinfo->image_height;
+  try {
+    checkSize(w, h, what, maxSide);
+  } catch (...) {
+    jpeg_destroy_decompress(cinfo);
+    throw;
+  }
+  // Decode straight into Cairo's pixel order (0xAARRGGBB in native order)
+  // with the alpha byte set to opaque.
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  cinfo->out_color_space = JCS_EXT_BGRA;
+#else
+  cinfo->out_color_space = JCS_EXT_ARGB;
+#endif
+  jpeg_start_decompress(cinfo);
+  try {
+    st->canvas.emplace(static_cast<int>(w), static_cast<int>(h));
+  } catch (...) {
+    jpeg_destroy_decompress(cinfo);
+    throw;
+  }
+  cairo_surface_t* surface = st->canvas->surface();
+  cairo_surface_flush(surface);
+  unsigned char* pixels = cairo_image_surface_get_data(surface);
+  size_t stride = static_cast<size_t>(cairo_image_surface_get_stride(surface));
+  while (cinfo->output_scanline < cinfo->output_height) {
+    JSAMPROW row = pixels + size_t(cinfo->output_scanline) * stride;
+    jpeg_read_scanlines(cinfo, &row, 1);
+  }
+  cairo_surface_mark_dirty(surface);
+  jpeg_finish_decompress(cinfo);
+  jpeg_destroy_decompress(cinfo);
+  return std::move(*st->canvas);
 }
 
 Canvas readPngFile(const std::string& path) {

@@ -66,6 +66,14 @@ Canvas readPngFile(const std::string& path);
 
 // True when the bytes start with the PNG signature.
 bool looksLikePng(const unsigned char* data, size_t size);
+// True when the bytes start with a JPEG start-of-image marker.
+bool looksLikeJpeg(const unsigned char* data, size_t size);
+
+// Decodes JPEG bytes (baseline or progressive, gray or color) into an
+// opaque canvas. UserError naming `what` when the bytes are not a JPEG image,
+// are damaged beyond decoding, or the image has a side longer than `maxSide`.
+Canvas decodeJpeg(const unsigned char* data, size_t size, const std::string& what,
+                  int maxSide = kMaxImageSide);
 
 // Cairo state from style values.
 void setSourceColor(cairo_t* cr, const Rgba& c);

@@ -80,14 +80,12 @@ void writeFileAtomically(const std::string& path, const std::vector<unsigned cha
 }
 
 // A tile image from bytes; null with `error` set when they are not a usable
-// PNG image.
+// PNG or JPEG image (street maps serve PNG, imagery services mostly JPEG).
 std::shared_ptr<Canvas> decodeTile(const std::vector<unsigned char>& bytes, const std::string& what,
                                    int maxSide, std::string& error) {
-  if (bytes.size() >= 3 && bytes[0] == 0xFF && bytes[1] == 0xD8 && bytes[2] == 0xFF) {
-    error = what + " is a JPEG image; only PNG tiles can be drawn";
-    return nullptr;
-  }
   try {
+    if (looksLikeJpeg(bytes.data(), bytes.size()))
+      return std::make_shared<Canvas>(decodeJpeg(bytes.data(), bytes.size(), what, maxSide));
     return std::make_shared<Canvas>(decodePng(bytes.data(), bytes.size(), what, maxSide));
   } catch (const rt::UserError& e) {
     error = e.what();

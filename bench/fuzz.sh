@@ -13,6 +13,8 @@ target=${1:?usage: bench/fuzz.sh TARGET SECONDS}
 seconds=${2:?usage: bench/fuzz.sh TARGET SECONDS}
 shift 2
 [ -f "fuzz/$target.cpp" ] || { echo "no fuzz target fuzz/$target.cpp" >&2; exit 2; }
+# clang-14 and its libFuzzer runtime, besides what the normal build needs.
+scripts/bootstrap.sh clang-14 libclang-rt-14-dev
 if [ ! -f build-fuzz/CMakeCache.txt ]; then
   CC=clang-14 CXX=clang++-14 cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DQORTAVLO_FUZZ=ON -DQORTAVLO_TESTS=OFF

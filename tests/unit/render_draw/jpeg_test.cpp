@@ -23,8 +23,28 @@ namespace {
 
 // A width x height JPEG: the left half `left`, the right half `right`
 // (0xRRGGBB); gray images take the red byte.
+// A progressive scan script with one scan per AC coefficient and component:
+// 1 + 63 scans for gray, 1 + 189 for color.
+std::vector<jpeg_scan_info> scanPerCoefficient(int components) {
+  std::vector<jpeg_scan_info> scans;
+  jpeg_scan_info dc{};
+  dc.comps_in_scan = components;
+  for (int c = 0; c < components; ++c) dc.component_index[c] = c;
+  scans.push_back(dc);
+  for (int c = 0; c < components; ++c)
+    for (int k = 1; k < 64; ++k) {
+      jpeg_scan_info s{};
+      s.comps_in_scan = 1;
+      s.component_index[0] = c;
+      s.Ss = s.Se = k;
+      scans.push_back(s);
+    }
+  return scans;
+}
+
 std::vector<unsigned char> makeJpeg(int width, int height, uint32_t left, uint32_t right,
-                                    bool gray = false, bool progressive = false) {
+                                    bool gray = false, bool progressive = false,
+                                    const std::vector<jpeg_scan_info>* scans = nullptr) {
   jpeg_compress_struct c{};
   jpeg_error_mgr err{};
   c.err = jpeg_std_error(&err);
@@ -39,6 +59,10 @@ std::vector<unsigned char> makeJpeg(int width, int height, uint32_t left, uint32
   jpeg_set_defaults(&c);
   jpeg_set_quality(&c, 95, TRUE);
   if (progressive) jpeg_simple_progression(&c);
+  if (scans) {
+    c.scan_info = scans->data();
+    c.num_scans = static_cast<int>(scans->size());
+  }
   jpeg_start_compress(&c, TRUE);
   std::vector<unsigned char> row(size_t(width) * c.input_components);
   for (int x = 0; x < width; ++x) {
@@ -115,6 +139,14 @@ TEST(Jpeg, DamagedAndOversizedImagesGiveErrorsNamingTheInput) {
     }
   }
   expectError(huge, "40000 x 40000");
+
+  // Progressive images are decoded up to 100 scans: 64 are fine, 190 (which
+  // can take very long to decode when large) are refused.
+  auto grayScans = scanPerCoefficient(1);
+  auto many = makeJpeg(16, 16, 0x808080, 0x808080, true, false, &grayScans);
+  EXPECT_EQ(decodeJpeg(many.data(), many.size(), "t").width(), 16);
+  auto colorScans = scanPerCoefficient(3);
+  expectError(makeJpeg(16, 16, 0x102030, 0x405060, false, false, &colorScans), "more than 100 scans");
 
   // Truncated anywhere and bytes flipped at random: an image (libjpeg fills
   // what is missing) or an error, never a crash.

@@ -47,6 +47,7 @@ const OptionInfo kOptions[] = {
     {"GRAPHHEIGHT", OptionId::GraphHeight, false},
     {"GRAPHFORMAT", OptionId::GraphFormat, false},
     {"TILEURL", OptionId::TileUrl, false},
+    {"MAPPROJECTION", OptionId::MapProjection, false},
     {"COLORNAMES", OptionId::ColorNames, false},
 };
 
@@ -54,6 +55,26 @@ const OptionInfo* findOption(std::string_view name) {
   for (const OptionInfo& o : kOptions)
     if (sameName(name, o.name)) return &o;
   return nullptr;
+}
+
+const char* const kProjectionNames[] = {"AUTO", "MERCATOR", "EQUALEARTH", "ALBERSUSA"};
+
+// The projection name `text` spells (any letter case), or null.
+const char* projectionName(std::string_view text) {
+  for (const char* name : kProjectionNames)
+    if (sameName(text, name)) return name;
+  return nullptr;
+}
+
+// MAPPROJECTION= as kept: surrounding blanks dropped, an empty text is
+// AUTO, the projection names in upper case; a PROJ definition as written.
+std::string projectionSetting(std::string_view text) {
+  const char* blanks = " \t\r\n";
+  size_t b = text.find_first_not_of(blanks);
+  if (b == std::string_view::npos) return "AUTO";
+  text = text.substr(b, text.find_last_not_of(blanks) - b + 1);
+  if (const char* name = projectionName(text)) return name;
+  return std::string(text);
 }
 
 // Number of UTF-8 characters, counting each lead byte.
@@ -131,6 +152,15 @@ std::vector<OptionSetting> parseOptions(const Statement& st) {
             bad(std::string("the URL template must contain ") + part);
         o.text = v.text;
         break;
+      case OptionId::MapProjection:
+        // A name (AUTO, MERCATOR, ...) may be written bare; a PROJ
+        // definition is quoted. Whether PROJ knows it is the renderer's
+        // question.
+        if (v.kind != Tok::QString && !(v.kind == Tok::Name && projectionName(v.text)))
+          bad("AUTO, MERCATOR, EQUALEARTH, ALBERSUSA or a quoted PROJ definition "
+              "such as 'EPSG:3035' is expected");
+        o.text = projectionSetting(v.text);
+        break;
       case OptionId::ColorNames:
         if (v.kind != Tok::QString || v.text.empty()) bad("a quoted file path is expected");
         o.text = v.text;
@@ -153,6 +183,7 @@ void applyOption(Settings& s, const OptionSetting& o) {
     case OptionId::GraphHeight: s.graphHeight = static_cast<int>(o.number); break;
     case OptionId::GraphFormat: s.graphFormat = o.text; break;
     case OptionId::TileUrl: s.tileUrl = o.text; break;
+    case OptionId::MapProjection: s.mapProjection = o.text; break;
     case OptionId::ColorNames: s.colorNames = o.text; break;
   }
 }
@@ -189,6 +220,7 @@ std::optional<std::string> settingText(const Settings& s, std::string_view name)
     case OptionId::GraphHeight: return std::to_string(s.graphHeight);
     case OptionId::GraphFormat: return s.graphFormat;
     case OptionId::TileUrl: return s.tileUrl;
+    case OptionId::MapProjection: return s.mapProjection;
     case OptionId::ColorNames: return s.colorNames;
   }
   return std::nullopt;

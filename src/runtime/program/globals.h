@@ -43,12 +43,15 @@ struct Settings {
   int graphHeight = 480;           // GRAPHHEIGHT= pixels
   std::string graphFormat = "PNG";  // GRAPHFORMAT=, upper case
   std::string tileUrl = kDefaultTileUrl;  // TILEURL=
+  // MAPPROJECTION=: a PROJ definition as written, or AUTO, MERCATOR,
+  // EQUALEARTH, ALBERSUSA (kept in upper case; an empty text is AUTO).
+  std::string mapProjection = "AUTO";
   std::string colorNames;          // COLORNAMES= file path ("" none)
 };
 
 enum class OptionId {
   VarNames, Missing, NlDecSeparator, Debug, GraphWidth, GraphHeight,
-  GraphFormat, TileUrl, ColorNames
+  GraphFormat, TileUrl, MapProjection, ColorNames
 };
 
 // One checked setting of an OPTIONS statement.

@@ -74,6 +74,7 @@ RuntimeHost::RuntimeHost(SessionState& s) : s_(s) {
     o.width = s_.settings.graphWidth;
     o.height = s_.settings.graphHeight;
     o.tileUrl = s_.settings.tileUrl;
+    o.projection = s_.settings.mapProjection;
     o.format = [this] { return s_.settings.graphFormat; };
     o.outDir = s_.outDir;
     o.baseDir = s_.programDir;

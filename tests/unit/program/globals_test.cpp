@@ -51,9 +51,11 @@ TEST(Globals, OptionsApplyAndReport) {
   Settings s;
   EXPECT_EQ(s.graphWidth, 640);
   EXPECT_EQ(s.tileUrl, "https://tile.openstreetmap.org/{z}/{x}/{y}.png");
+  EXPECT_EQ(settingText(s, "MapProjection"), "AUTO");
   applyOptions(s, parseOptions(stmt(
       "options varnames=any missing='-' nldecseparator debug='qortavlo syn' graphwidth=800px "
-      "GraphHeight=600 graphformat=svg tileurl='file:///t/{z}/{x}/{y}.png' colornames='c.csv';")));
+      "GraphHeight=600 graphformat=svg tileurl='file:///t/{z}/{x}/{y}.png' colornames='c.csv' "
+      "mapprojection=' +proj=robin +lon_0=10 ';")));
   EXPECT_TRUE(s.varNamesAny);
   EXPECT_EQ(s.missing, "-");
   EXPECT_TRUE(s.nlDecSeparator);
@@ -63,6 +65,8 @@ TEST(Globals, OptionsApplyAndReport) {
   EXPECT_EQ(s.graphFormat, "SVG");
   EXPECT_EQ(s.tileUrl, "file:///t/{z}/{x}/{y}.png");
   EXPECT_EQ(s.colorNames, "c.csv");
+  // A PROJ definition is kept as written, without the blanks around it.
+  EXPECT_EQ(s.mapProjection, "+proj=robin +lon_0=10");
   EXPECT_EQ(settingText(s, "varnames"), "ANY");
   EXPECT_EQ(settingText(s, "GRAPHWIDTH"), "800");
   EXPECT_EQ(settingSwitch(s, "NONLDECSEPARATOR"), false);
@@ -72,6 +76,13 @@ TEST(Globals, OptionsApplyAndReport) {
   applyOptions(s, parseOptions(stmt("options nonldecseparator missing=. varnames=strict;")));
   EXPECT_FALSE(s.varNamesAny);
   EXPECT_EQ(s.missing, ".");
+  // The projection names in any letter case, bare or quoted; empty is AUTO.
+  applyOptions(s, parseOptions(stmt("options mapprojection=albersUSA;")));
+  EXPECT_EQ(settingText(s, "MAPPROJECTION"), "ALBERSUSA");
+  applyOptions(s, parseOptions(stmt("options mapprojection='EqualEarth';")));
+  EXPECT_EQ(s.mapProjection, "EQUALEARTH");
+  applyOptions(s, parseOptions(stmt("options mapprojection=' ';")));
+  EXPECT_EQ(s.mapProjection, "AUTO");
 }
 
 TEST(Globals, OptionErrors) {
@@ -86,6 +97,12 @@ TEST(Globals, OptionErrors) {
   EXPECT_NE(err("options missing='ab';").find("one character"), std::string::npos);
   EXPECT_NE(err("options tileurl='http://x/{z}/{y}.png';").find("{x}"), std::string::npos);
   EXPECT_NE(err("options nldecseparator=1;").find("takes no value"), std::string::npos);
+  // A PROJ definition must be quoted; only the projection names stand bare.
+  EXPECT_EQ(err("options mapprojection=EPSG:3035;"),
+            "g.qv, line 1, column 23: Invalid value EPSG for option MAPPROJECTION: AUTO, "
+            "MERCATOR, EQUALEARTH, ALBERSUSA or a quoted PROJ definition such as 'EPSG:3035' "
+            "is expected");
+  EXPECT_NE(err("options mapprojection=3035;").find("quoted PROJ definition"), std::string::npos);
   // A bad setting anywhere leaves every setting of the statement unapplied.
   Settings s;
   EXPECT_THROW(applyOptions(s, parseOptions(stmt("options graphwidth=100 graphheight=-1;"))), UserError);

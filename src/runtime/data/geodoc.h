@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -154,6 +155,11 @@ class RowBuilder {
     x_.push_back(x);
     y_.push_back(y);
     seg_.push_back(segment_);
+  }
+  // Ends a line part with a row whose LONG and LAT are missing, so that a
+  // line plot over many parts breaks between them.
+  void endLine() {
+    vertex(std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::quiet_NaN());
   }
   void dropLastVertex() {
     x_.pop_back();

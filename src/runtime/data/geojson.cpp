@@ -125,9 +125,12 @@ class GeoJsonWalker {
       // An empty LineString is an empty geometry: no rows.
       if (array a; !coords.get_array().get(a) && a.size() == 0) return;
       positions(coords, 2, "a LineString");
+      rows_.endLine();
     } else if (type == "MultiLineString") {
-      eachItem(path_, arrayOf(coords, "a MultiLineString's coordinates"),
-               [&](const element& l) { positions(l, 2, "a LineString"); });
+      eachItem(path_, arrayOf(coords, "a MultiLineString's coordinates"), [&](const element& l) {
+        positions(l, 2, "a LineString");
+        rows_.endLine();
+      });
     } else if (type == "Polygon") {
       polygon(coords);
     } else {  // MultiPolygon

@@ -5,7 +5,9 @@
 // feature's "id", else its "id" (or "ID") property. SEGMENT numbers the rings
 // and parts of a feature from 1 (a polygon's holes follow its outer ring; a
 // MultiPoint's points are parts); a GeometryCollection's members go on with
-// the numbering. A Point gives one row. Properties become columns in the
+// the numbering. A Point gives one row. Each LineString, and each part of a
+// MultiLineString, ends with one more row of its segment whose LONG and LAT
+// are missing, so that a line plot breaks between parts. Properties become columns in the
 // order they first appear; a column is numeric when every value present is a
 // number (a JSON number, or a text that reads as one under the CSV rule),
 // else character. Positions are taken as written (a third number, the

@@ -268,9 +268,12 @@ class TopoJsonWalker {
       eachItem(path_, listOf(v, "a MultiPoint's coordinates"), [&](const element& p) { point(p); });
     } else if (type == "LineString") {
       line(v, 2, "a LineString");
+      rows_.endLine();
     } else if (type == "MultiLineString") {
-      eachItem(path_, listOf(v, "a MultiLineString's arcs"),
-               [&](const element& l) { line(l, 2, "a LineString"); });
+      eachItem(path_, listOf(v, "a MultiLineString's arcs"), [&](const element& l) {
+        line(l, 2, "a LineString");
+        rows_.endLine();
+      });
     } else if (type == "Polygon") {
       rings(v);
     } else {  // MultiPolygon

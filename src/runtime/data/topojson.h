@@ -10,7 +10,8 @@
 // written. A negative arc index i means arc ~i reversed. Lines and rings are
 // joined as arcs meet (the first position of each later arc stands for the
 // last of the one before); a line of one position is padded to 2 and a ring
-// of fewer than 4 to 4 by repeating its first position.
+// of fewer than 4 to 4 by repeating its first position. As in GeoJSON, each
+// line part ends with a row whose LONG and LAT are missing.
 //
 // Malformed input (invalid JSON, wrong types, an arc index out of range, an
 // unknown geometry type, a missing object) gives one UserError naming the

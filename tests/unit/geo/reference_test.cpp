@@ -128,6 +128,12 @@ TEST(GeoReference, TubeLinesDecodedByHand) {
       EXPECT_DOUBLE_EQ(lon.num[r] * 1e6, std::round(lon.num[r] * 1e6));
       ++r;
     }
+    // Each line ends with a row of missing coordinates.
+    ASSERT_LT(r, t.rows);
+    EXPECT_EQ(id.str(r), g["id"].get<std::string>());
+    EXPECT_EQ(seg.num[r], 1);
+    EXPECT_TRUE(std::isnan(lon.num[r]) && std::isnan(lat.num[r])) << r;
+    ++r;
     ++features;
   }
   EXPECT_EQ(features, 394u);

@@ -3,7 +3,8 @@
 # packages named as arguments are added to the list.
 set -e
 pkgs="build-essential cmake pkg-config libgtest-dev libbenchmark-dev nlohmann-json3-dev libsimdjson-dev
-      libcairo2-dev libpango1.0-dev libcurl4-openssl-dev libpng-dev libjpeg-dev zlib1g-dev $*"
+      libcairo2-dev libpango1.0-dev libcurl4-openssl-dev libpng-dev libjpeg-dev zlib1g-dev
+      libproj-dev proj-data $*"
 missing=""
 for p in $pkgs; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

@@ -211,7 +211,7 @@ const AttrVar* Env::attrVar(std::string_view name) const {
 
 namespace {
 
-enum class Coordinates { Degrees, WebMercator, Unknown };
+enum class Coordinates { Degrees, WebMercator, Other };
 
 Coordinates coordinatesNamed(std::string_view name) {
   std::string n;
@@ -225,31 +225,59 @@ Coordinates coordinatesNamed(std::string_view name) {
   for (const char* m : {"EPSG:3857", "EPSG:900913", "EPSG:3785", "EPSG:102100", "EPSG:102113",
                         "WEBMERCATOR", "PSEUDOMERCATOR", "SPHERICALMERCATOR"})
     if (n == m) return Coordinates::WebMercator;
-  return Coordinates::Unknown;
+  return Coordinates::Other;
 }
 
 }  // namespace
 
-const DataColumn* Env::inDegrees(const DataColumn* column, bool x, std::string_view systemName) {
-  if (!column || !column->numeric) return column;
+bool Env::inDegrees(const DataColumn*& x, const DataColumn*& y, std::string_view systemName,
+                    std::string_view dataName) {
+  if (!x || !y || !x->numeric || !y->numeric) return true;
   const std::string system = decodeTextEscapes(dynamic(systemName));
-  switch (coordinatesNamed(system)) {
-    case Coordinates::Degrees: return column;
-    case Coordinates::Unknown:
-      warn("The coordinate system " + system + " is not known; its coordinates are read as " +
-           "longitude and latitude in degrees.");
-      return column;
-    case Coordinates::WebMercator: break;
+  const Coordinates kind = coordinatesNamed(system);
+  if (kind == Coordinates::Degrees) return true;
+  const std::string key = x->name + "#" + y->name + "#" + system;
+  for (size_t i = 0; i + 1 < converted_.size(); i += 2)
+    if (converted_[i].name == key && converted_[i].num.size() == x->num.size()) {
+      x = &converted_[i];
+      y = &converted_[i + 1];
+      return true;
+    }
+  DataColumn cx = *x, cy = *y;
+  cx.name = cy.name = key;
+  const size_t n = std::min(cx.num.size(), cy.num.size());
+  cx.num.resize(n);
+  cy.num.resize(n);
+  if (kind == Coordinates::WebMercator) {
+    constexpr double kRadius = 6378137, kPi = 3.14159265358979323846, kDeg = 180 / kPi;
+    for (size_t i = 0; i < n; ++i) {
+      cx.num[i] = cx.num[i] / kRadius * kDeg;
+      cy.num[i] = (2 * std::atan(std::exp(cy.num[i] / kRadius)) - kPi / 2) * kDeg;
+    }
+  } else {
+    std::string error;
+    auto converter = makeCoordinateConverter(system, &error);
+    if (!converter) {
+      if (unknownSystems_.insert(system + "\n" + std::string(dataName)).second)
+        warn("The coordinate system " + system + " of the data " + std::string(dataName) +
+             " is not known to PROJ (" + error + "); what would be drawn from it is left out.");
+      return false;
+    }
+    std::vector<Point> pts(n);
+    for (size_t i = 0; i < n; ++i) pts[i] = {cx.num[i], cy.num[i]};
+    converter->toLonLat(pts.data(), n);
+    for (size_t i = 0; i < n; ++i) {
+      const bool ok = std::isfinite(pts[i].x) && std::isfinite(pts[i].y) &&
+                      std::fabs(pts[i].x) < 1e6 && std::fabs(pts[i].y) <= 90;
+      cx.num[i] = ok ? pts[i].x : NAN;
+      cy.num[i] = ok ? pts[i].y : NAN;
+    }
   }
-  for (const DataColumn& c : converted_)
-    if (c.name == column->name + (x ? "#x" : "#y") && c.num.size() == column->num.size()) return &c;
-  DataColumn c = *column;
-  c.name = column->name + (x ? "#x" : "#y");
-  constexpr double kRadius = 6378137, kDeg = 180 / 3.14159265358979323846;
-  for (double& v : c.num)
-    v = x ? v / kRadius * kDeg : (2 * std::atan(std::exp(v / kRadius)) - 3.14159265358979323846 / 2) * kDeg;
-  converted_.push_back(std::move(c));
-  return &converted_.back();
+  converted_.push_back(std::move(cx));
+  converted_.push_back(std::move(cy));
+  x = &converted_[converted_.size() - 2];
+  y = &converted_.back();
+  return true;
 }
 
 std::string layerName(const Layer& layer) {
@@ -448,8 +476,8 @@ bool pointColumns(Env& env, const Layer& layer, DataTable*& table, const DataCol
   }
   const ColumnRef* cx = layer.column(Role::X);
   const ColumnRef* cy = layer.column(Role::Y);
-  x = cx ? env.inDegrees(table->column(cx->column), true, "__PLOTCS__") : nullptr;
-  y = cy ? env.inDegrees(table->column(cy->column), false, "__PLOTCS__") : nullptr;
+  x = cx ? table->column(cx->column) : nullptr;
+  y = cy ? table->column(cy->column) : nullptr;
   for (auto [ref, col, axis] : {std::tuple{cx, x, "X"}, std::tuple{cy, y, "Y"}}) {
     if (!ref) {
       env.warn("The plot " + name + " is not drawn: it has no " + axis + " column.");
@@ -466,6 +494,8 @@ bool pointColumns(Env& env, const Layer& layer, DataTable*& table, const DataCol
       return false;
     }
   }
+  // A system PROJ does not know has been warned of, naming the data.
+  if (!env.inDegrees(x, y, "__PLOTCS__", table->displayName())) return false;
   return true;
 }
 
@@ -750,6 +780,34 @@ std::vector<RangeClass> ColorResponse::classes() const {
   }
   if (sawMissing_ && !missingClass) out.push_back({"Missing", style_->missingColor});
   return out;
+}
+
+}  // namespace qv::render
+
+namespace qv::render {
+
+PlanarBox projectPoints(Env& env, const ProjectContext& pc, const DataColumn* x,
+                        const DataColumn* y, const std::vector<int>* rowGroup, double reach,
+                        std::vector<Point>& planar) {
+  const MapProjection& map = *pc.planar.map;
+  const size_t n = std::min(x->size(), y->size());
+  planar.assign(n, Point{NAN, NAN});
+  for (size_t r = 0; r < n; ++r) {
+    if (rowGroup && (r >= rowGroup->size() || (*rowGroup)[r] < 0)) continue;
+    const LonLat p{x->num[r], y->num[r]};
+    if (!std::isfinite(p.lon) || !std::isfinite(p.lat)) continue;
+    if (!map.accepts(p)) {
+      ++env.rowsLeftOut;
+      continue;
+    }
+    const LonLat w = wrapToCentre(p, pc.planar.cut.lon0);
+    planar[r] = {w.lon, w.lat};
+  }
+  map.forwardPoints(planar.data(), planar.size());
+  PlanarBox box;
+  box.add(planar);
+  box.box.left = box.box.right = box.box.top = box.box.bottom = std::max(0.0, reach);
+  return box;
 }
 
 }  // namespace qv::render

@@ -43,6 +43,9 @@ class DataTable {
  public:
   virtual ~DataTable() = default;
   virtual std::string_view name() const = 0;
+  // The name for messages (the data set's LIBRARY.MEMBER); the name by
+  // default.
+  virtual std::string displayName() const { return std::string(name()); }
   virtual size_t rows() const = 0;
   // The column called `name` (letter case ignored), read on first use; null
   // when the table has no such column.

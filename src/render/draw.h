@@ -20,6 +20,7 @@
 #include "render/canvas.h"
 #include "render/data.h"
 #include "render/geometry.h"
+#include "render/mapprojection.h"
 #include "render/markers.h"
 #include "render/model.h"
 #include "render/projection.h"
@@ -55,16 +56,22 @@ class Env {
   // named `name`, or null when `name` is a plain column.
   const AttrVar* attrVar(std::string_view name) const;
 
-  // A longitude (`x`) or latitude column in degrees, for data whose
-  // coordinate system the dynamic value `systemName` (__PLOTCS__,
-  // __MAPCS__) gives: web mercator meters are converted (a copy kept for the
-  // rendering), degrees are the column itself. An unknown system is read as
-  // degrees, after a warning.
-  const DataColumn* inDegrees(const DataColumn* column, bool x, std::string_view systemName);
+  // The longitude and latitude columns of data whose coordinate system
+  // the dynamic value `systemName` (__PLOTCS__, __MAPCS__) names: columns
+  // in degrees are returned as they are, others are converted through PROJ
+  // (copies kept for the rendering). False after a warning naming the
+  // system and `dataName` when PROJ does not know the system.
+  bool inDegrees(const DataColumn*& x, const DataColumn*& y, std::string_view systemName,
+                 std::string_view dataName);
+
+  // Positions the map projection does not take (ALBERSUSA outside its three
+  // areas), counted over the layers.
+  size_t rowsLeftOut = 0;
 
  private:
   std::set<std::string> warned_;
   std::deque<DataColumn> converted_;
+  std::set<std::string> unknownSystems_;
 };
 
 // The name a layer is known by in messages: its name, else its statement.
@@ -210,20 +217,6 @@ struct LegendItem {
 
 // --- Prepared layers -------------------------------------------------------
 
-// The extent of what a layer shows, both as it is and with the eastern
-// longitudes moved 360 degrees west (for data across the antimeridian).
-struct WrapExtent {
-  Extent plain, shifted;
-  void add(double lon, double lat) {
-    plain.add(lon, lat);
-    shifted.add(lon > 0 ? lon - 360 : lon, lat);
-  }
-  void add(const WrapExtent& o) {
-    plain.add(o.plain);
-    shifted.add(o.shifted);
-  }
-};
-
 // What a layer draws with, once the map area and projection are known.
 struct DrawContext {
   Canvas* canvas = nullptr;
@@ -233,10 +226,19 @@ struct DrawContext {
   GeometryOptions geo;
 };
 
+// What a layer projects with, once the map projection and area are known.
+struct ProjectContext {
+  PlanarContext planar;
+  Rect area;  // the map area in pixels
+};
+
 class PreparedLayer {
  public:
   explicit PreparedLayer(const Layer& l) : layer(l) {}
   virtual ~PreparedLayer() = default;
+  // Takes what the layer shows into planar map coordinates and adds it,
+  // with how far its marks reach in pixels, to what the map must fit.
+  virtual void project(Env& env, const ProjectContext& pc, std::vector<FitBox>& fit) = 0;
   virtual void draw(Env& env, const DrawContext& dc) = 0;
 
   const Layer& layer;
@@ -260,8 +262,9 @@ std::unique_ptr<PreparedLayer> prepareBubbles(Env& env, const Layer& layer);
 std::unique_ptr<PreparedLayer> prepareSeries(Env& env, const Layer& layer);
 std::unique_ptr<PreparedLayer> prepareText(Env& env, const Layer& layer);
 
-// The table of a point layer (its dataID=) and its X and Y columns; false
-// after a warning when any of them is missing.
+// The table of a point layer (its dataID=) and its X and Y columns in
+// degrees; false after a warning when any of them is missing or their
+// coordinate system is not known.
 bool pointColumns(Env& env, const Layer& layer, DataTable*& table, const DataColumn*& x,
                   const DataColumn*& y);
 
@@ -278,11 +281,28 @@ bool groupRows(Env& env, const Layer& layer, DataTable* table, const std::string
 // attribute map entry, with the plot's DataTransparency=.
 MarkerStyle markerLook(Env& env, const Layer& layer, const GroupEntry* g);
 
-// Draws the DataLabel= column of a point plot next to each point (rows whose
-// group is -1 left out), `clearance` pixels from it.
-void drawDataLabels(Env& env, const DrawContext& dc, const Layer& layer, DataTable* table,
-                    const DataColumn* x, const DataColumn* y, const std::vector<int>* rowGroup,
-                    TextPosition defaultPosition, double clearance);
+// The planar positions of a point plot's rows (non-finite for a row with
+// missing coordinates, a row whose group is -1 and a position the
+// projection does not take, which is counted in env.rowsLeftOut); their
+// box is returned with the overhang `reach` on every side (`any` false when
+// no row has a position).
+PlanarBox projectPoints(Env& env, const ProjectContext& pc, const DataColumn* x,
+                        const DataColumn* y, const std::vector<int>* rowGroup, double reach,
+                        std::vector<Point>& planar);
+
+// The data labels of a point plot (its DataLabel= column), laid out.
+struct DataLabels {
+  const DataColumn* labels = nullptr;
+  LabelStyle style;
+  // Prepares the labels of `layer` (a warning when the column is not in
+  // `table`); none when the plot asks for none.
+  void init(Env& env, const Layer& layer, DataTable* table, TextPosition defaultPosition,
+            double clearance);
+  // Adds a fit box for each label that reaches beyond its point.
+  void addFit(cairo_t* cr, const std::vector<Point>& planar, std::vector<FitBox>& fit) const;
+  // Draws each label next to its point.
+  void draw(const DrawContext& dc, const std::vector<Point>& planar) const;
+};
 
 // A text label style from a layer's text block (TextAttrs= or
 // DataLabelAttrs=) over the data text element.

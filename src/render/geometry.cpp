@@ -1,5 +1,7 @@
 #include "render/geometry.h"
 
+#include "render/mapprojection.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -171,25 +173,40 @@ GeometryOptions geometryFor(const Rect& area, double pad) {
   return o;
 }
 
+namespace {
+
+// The visible part of a ring already in pixels, appended to `out`.
+void keepVisibleRing(Ring&& pts, const GeometryOptions& opt, std::vector<Ring>& out) {
+  dropCloseVertices(pts, opt.minSpacing, true);
+  if (pts.size() < 3) return;
+  Bounds b = boundsOf(pts);
+  if (b.x1 < opt.clip.x || b.x0 > opt.clip.right() || b.y1 < opt.clip.y ||
+      b.y0 > opt.clip.bottom())
+    return;  // wholly outside
+  if (b.x0 < opt.clip.x || b.x1 > opt.clip.right() || b.y0 < opt.clip.y ||
+      b.y1 > opt.clip.bottom()) {
+    pts = clipRing(pts, opt.clip);
+    dropCloseVertices(pts, opt.minSpacing, true);
+    if (pts.size() < 3) return;
+  }
+  out.push_back(std::move(pts));
+}
+
+// The visible pieces of a line already in pixels (non-finite points break
+// it), appended to `out`.
+void keepVisibleLine(const Polyline& pts, const GeometryOptions& opt, std::vector<Polyline>& out) {
+  for (Polyline& piece : clipPolyline(pts, opt.clip)) {
+    dropCloseVertices(piece, opt.minSpacing, false);
+    if (piece.size() >= 2) out.push_back(std::move(piece));
+  }
+}
+
+}  // namespace
+
 std::vector<Ring> projectRings(const Projection& proj, const std::vector<LonLatRing>& rings,
                                const GeometryOptions& opt) {
   std::vector<Ring> out;
-  for (const LonLatRing& r : rings) {
-    Ring pts = projectAll(proj, r);
-    dropCloseVertices(pts, opt.minSpacing, true);
-    if (pts.size() < 3) continue;
-    Bounds b = boundsOf(pts);
-    if (b.x1 < opt.clip.x || b.x0 > opt.clip.right() || b.y1 < opt.clip.y ||
-        b.y0 > opt.clip.bottom())
-      continue;  // wholly outside
-    if (b.x0 < opt.clip.x || b.x1 > opt.clip.right() || b.y0 < opt.clip.y ||
-        b.y1 > opt.clip.bottom()) {
-      pts = clipRing(pts, opt.clip);
-      dropCloseVertices(pts, opt.minSpacing, true);
-      if (pts.size() < 3) continue;
-    }
-    out.push_back(std::move(pts));
-  }
+  for (const LonLatRing& r : rings) keepVisibleRing(projectAll(proj, r), opt, out);
   return out;
 }
 
@@ -206,11 +223,151 @@ std::vector<Polyline> projectLine(const Projection& proj, const std::vector<LonL
       pts.push_back(proj.project(p));
   }
   std::vector<Polyline> out;
-  for (Polyline& piece : clipPolyline(pts, opt.clip)) {
-    dropCloseVertices(piece, opt.minSpacing, false);
-    if (piece.size() >= 2) out.push_back(std::move(piece));
+  keepVisibleLine(pts, opt, out);
+  return out;
+}
+
+std::vector<Ring> pixelRings(const Projection& proj, const std::vector<Ring>& planar,
+                             const GeometryOptions& opt) {
+  std::vector<Ring> out;
+  for (const Ring& r : planar) {
+    Ring pts;
+    pts.reserve(r.size());
+    for (const Point& p : r)
+      if (std::isfinite(p.x) && std::isfinite(p.y)) pts.push_back(proj.toPixel(p));
+    keepVisibleRing(std::move(pts), opt, out);
   }
   return out;
+}
+
+std::vector<Polyline> pixelLines(const Projection& proj, const std::vector<Polyline>& planar,
+                                 const GeometryOptions& opt) {
+  std::vector<Polyline> out;
+  for (const Polyline& l : planar) {
+    Polyline pts;
+    pts.reserve(l.size());
+    for (const Point& p : l) pts.push_back(proj.toPixel(p));
+    keepVisibleLine(pts, opt, out);
+  }
+  return out;
+}
+
+// --- Longitude/latitude to planar -------------------------------------------
+
+void PlanarBox::add(const std::vector<Point>& pts) {
+  for (const Point& p : pts) {
+    if (!std::isfinite(p.x) || !std::isfinite(p.y)) continue;
+    if (!any) {
+      box.x0 = box.x1 = p.x;
+      box.y0 = box.y1 = p.y;
+      any = true;
+      continue;
+    }
+    box.x0 = std::min(box.x0, p.x);
+    box.x1 = std::max(box.x1, p.x);
+    box.y0 = std::min(box.y0, p.y);
+    box.y1 = std::max(box.y1, p.y);
+  }
+}
+
+PlanarContext planarContext(const MapProjection& map, const Extent& extent, const Rect& area) {
+  PlanarContext pc;
+  pc.map = &map;
+  pc.cut.lon0 = map.centralMeridian();
+  pc.cut.cut = map.cutsAtAntimeridian();
+  // Web Mercator draws meridians and parallels straight: nothing to bend.
+  // It also stretches far north and south, and costs little: not thinned.
+  pc.cut.maxStep = map.isWebMercator() ? 0 : 1;
+  if (!map.isWebMercator() && extent.valid && area.width > 0 && area.height > 0) {
+    const double degreesPerPixel = std::max((extent.maxLon - extent.minLon) / area.width,
+                                            (extent.maxLat - extent.minLat) / area.height);
+    if (std::isfinite(degreesPerPixel)) pc.thin = degreesPerPixel * 0.25 / 3;
+  }
+  return pc;
+}
+
+namespace {
+
+// Drops each position closer than `tol` degrees (in longitude and in
+// latitude) to the last one kept; the first is always kept, and the last
+// of an open line. A step across the antimeridian is never close.
+void thinLonLat(std::vector<LonLat>& pts, double tol, bool closed) {
+  if (!(tol > 0) || pts.size() < 4) return;
+  auto close = [tol](const LonLat& a, const LonLat& b) {
+    return std::fabs(a.lon - b.lon) < tol && std::fabs(a.lat - b.lat) < tol;
+  };
+  size_t kept = 1;
+  for (size_t i = 1; i < pts.size(); ++i) {
+    const bool last = i + 1 == pts.size();
+    if (close(pts[i], pts[kept - 1]) && !(last && !closed)) continue;
+    pts[kept++] = pts[i];
+  }
+  if (closed && kept > 1 && close(pts[kept - 1], pts[0])) --kept;
+  pts.resize(kept);
+}
+
+}  // namespace
+
+namespace {
+
+// Projects the lon/lat pieces into planar ones appended to `out`.
+template <class Out>
+void forwardPieces(const PlanarContext& pc, std::vector<LonLatRing>& pieces, Out& out,
+                   PlanarBox& box) {
+  for (LonLatRing& piece : pieces) {
+    std::vector<Point> pts(piece.size());
+    for (size_t i = 0; i < piece.size(); ++i) pts[i] = {piece[i].lon, piece[i].lat};
+    pc.map->forward(pts.data(), pts.size());
+    box.add(pts);
+    out.push_back(std::move(pts));
+  }
+  pieces.clear();
+}
+
+}  // namespace
+
+size_t planarRings(const PlanarContext& pc, const std::vector<LonLatRing>& rings,
+                   std::vector<Ring>& out, PlanarBox& box) {
+  size_t leftOut = 0;
+  std::vector<LonLatRing> kept, pieces;
+  for (const LonLatRing& r : rings) {
+    if (r.empty()) continue;
+    if (!pc.map->accepts(r.front())) {
+      leftOut += r.size();
+      continue;
+    }
+    kept.push_back(r);
+    thinLonLat(kept.back(), pc.thin, true);
+  }
+  if (kept.empty()) return leftOut;
+  cutRings(kept, pc.cut, pieces);
+  forwardPieces(pc, pieces, out, box);
+  return leftOut;
+}
+
+size_t planarLine(const PlanarContext& pc, const std::vector<LonLat>& line,
+                  std::vector<Polyline>& out, PlanarBox& box) {
+  size_t leftOut = 0;
+  std::vector<LonLatRing> pieces;
+  std::vector<LonLat> part;
+  auto flush = [&] {
+    if (part.empty()) return;
+    if (!pc.map->accepts(part.front())) {
+      leftOut += part.size();
+    } else if (part.size() >= 2) {
+      thinLonLat(part, pc.thin, false);
+      cutLine(part, pc.cut, pieces);
+    }
+    part.clear();
+  };
+  // Missing coordinates break the line.
+  for (const LonLat& p : line) {
+    if (std::isfinite(p.lon) && std::isfinite(p.lat)) part.push_back(p);
+    else flush();
+  }
+  flush();
+  forwardPieces(pc, pieces, out, box);
+  return leftOut;
 }
 
 void appendRings(cairo_t* cr, const std::vector<Ring>& rings) {

@@ -12,6 +12,7 @@
 
 #include "render/canvas.h"
 #include "render/projection.h"
+#include "render/spherical.h"
 
 namespace qv::render {
 
@@ -65,6 +66,51 @@ std::vector<Ring> projectRings(const Projection& proj, const std::vector<LonLatR
 // The visible pieces of a line in pixels.
 std::vector<Polyline> projectLine(const Projection& proj, const std::vector<LonLat>& line,
                                   const GeometryOptions& opt);
+
+// Rings and lines already in planar map coordinates (see planarRings) to
+// their visible parts in pixels, as projectRings and projectLine give them.
+std::vector<Ring> pixelRings(const Projection& proj, const std::vector<Ring>& planar,
+                             const GeometryOptions& opt);
+std::vector<Polyline> pixelLines(const Projection& proj, const std::vector<Polyline>& planar,
+                                 const GeometryOptions& opt);
+
+// --- Longitude/latitude to planar map coordinates -----------------------------
+
+class MapProjection;
+
+// How positions are made ready for a map projection: its central meridian,
+// whether rings are cut at its antimeridian, how long an edge may stay
+// before it is bent along the projection's curves.
+struct PlanarContext {
+  const MapProjection* map = nullptr;
+  SphereCut cut;
+  // Degrees between kept positions: positions closer to the last one kept
+  // (in longitude and latitude both) are dropped before projecting, as
+  // they would fall on the same pixel. 0 keeps all.
+  double thin = 0;
+};
+// `extent` is what the map shows and `area` the pixels it is drawn into,
+// from which the thinning distance is judged (a third of a quarter pixel,
+// leaving room for projections that stretch).
+PlanarContext planarContext(const MapProjection& map, const Extent& extent, const Rect& area);
+
+// A planar bounding box being grown.
+struct PlanarBox {
+  FitBox box;
+  bool any = false;
+  void add(const std::vector<Point>& pts);  // non-finite points are passed over
+};
+
+// The rings of one region cut at the projection's antimeridian, closed
+// around a pole where they enclose one, and projected; appended to `out`
+// and added to `box`. Rings the projection does not take (ALBERSUSA
+// outside its three areas) are left out: the number of their positions is
+// returned.
+size_t planarRings(const PlanarContext& pc, const std::vector<LonLatRing>& rings,
+                   std::vector<Ring>& out, PlanarBox& box);
+// The same for a line; non-finite positions break it into pieces.
+size_t planarLine(const PlanarContext& pc, const std::vector<LonLat>& line,
+                  std::vector<Polyline>& out, PlanarBox& box);
 
 // Appends closed subpaths / open subpaths to Cairo's current path.
 void appendRings(cairo_t* cr, const std::vector<Ring>& rings);

@@ -60,32 +60,62 @@ class BubbleLayer final : public PreparedLayer {
  public:
   explicit BubbleLayer(const Layer& l) : PreparedLayer(l) {}
 
-  void draw(Env& env, const DrawContext& dc) override {
-    const double side = std::min(dc.area.width, dc.area.height);
+  // Every row's radius in a map area of this size (0 for rows not drawn),
+  // once the rows have planar positions.
+  void sizeBubbles(const Rect& area) {
+    const double side = std::min(area.width, area.height);
     double rmin = 4, rmax = std::max(4.0, side * 0.05);
     if (const Value* v = layer.options.find("bubbleradiusmin")) rmin = lengthPx(*v, side, rmin);
     if (const Value* v = layer.options.find("bubbleradiusmax")) rmax = lengthPx(*v, side, rmax);
     rmin = std::min(rmin, side);
     rmax = std::min(rmax, side);
     if (rmax < rmin) std::swap(rmin, rmax);
-
-    std::vector<size_t> order;
-    std::vector<double> radius(size->size(), 0);
-    for (size_t r = 0; r < radius.size() && r < x->size() && r < y->size(); ++r) {
-      if (grouped && rowGroup[r] < 0) continue;
+    radius.assign(size->size(), 0);
+    for (size_t r = 0; r < radius.size() && r < planar.size(); ++r) {
       const double s = size->num[r];
-      if (!std::isfinite(s) || !std::isfinite(x->num[r]) || !std::isfinite(y->num[r])) continue;
+      if (!std::isfinite(s) || !std::isfinite(planar[r].x) || !std::isfinite(planar[r].y)) continue;
       const double f = smax > smin ? (s - smin) / (smax - smin) : 1.0;
       radius[r] = std::sqrt(rmin * rmin + (rmax * rmax - rmin * rmin) * std::clamp(f, 0.0, 1.0));
-      order.push_back(r);
     }
+  }
+
+  void project(Env& env, const ProjectContext& pc, std::vector<FitBox>& fit) override {
+    projectPoints(env, pc, x, y, grouped ? &rowGroup : nullptr, 0, planar);
+    sizeBubbles(pc.area);
+    // Each bubble reaches as far as its radius (and half its outline):
+    // bubbles of about the same radius share one box, with the largest
+    // radius among them.
+    constexpr int kBands = 32;
+    const double largest = radius.empty() ? 0 : *std::max_element(radius.begin(), radius.end());
+    std::vector<PlanarBox> bands(kBands);
+    std::vector<double> reach(kBands, 0);
+    for (size_t r = 0; r < radius.size(); ++r) {
+      if (radius[r] <= 0) continue;
+      const int k = std::min(kBands - 1, static_cast<int>(radius[r] / largest * kBands));
+      bands[static_cast<size_t>(k)].add({planar[r]});
+      reach[static_cast<size_t>(k)] = std::max(reach[static_cast<size_t>(k)], radius[r]);
+    }
+    const double outline = showOutline ? looks[0].outline.width / 2 : 0;
+    for (int k = 0; k < kBands; ++k) {
+      if (!bands[static_cast<size_t>(k)].any) continue;
+      FitBox b = bands[static_cast<size_t>(k)].box;
+      b.left = b.right = b.top = b.bottom = reach[static_cast<size_t>(k)] + outline;
+      fit.push_back(b);
+    }
+    labels.addFit(nullptr, planar, fit);
+  }
+
+  void draw(Env&, const DrawContext& dc) override {
+    std::vector<size_t> order;
+    for (size_t r = 0; r < radius.size(); ++r)
+      if (radius[r] > 0) order.push_back(r);
     std::stable_sort(order.begin(), order.end(),
                      [&](size_t a, size_t b) { return radius[a] > radius[b]; });
 
     cairo_t* cr = dc.cr;
     CairoStateGuard guard(cr);
     for (size_t r : order) {
-      const Point p = dc.proj.project(x->num[r], y->num[r]);
+      const Point p = dc.proj.toPixel(planar[r]);
       const double rad = radius[r];
       if (!std::isfinite(p.x) || !std::isfinite(p.y) || rad <= 0) continue;
       if (p.x + rad < dc.area.x || p.x - rad > dc.area.right() || p.y + rad < dc.area.y ||
@@ -109,8 +139,7 @@ class BubbleLayer final : public PreparedLayer {
       }
       cairo_new_path(cr);
     }
-    drawDataLabels(env, dc, layer, table, x, y, grouped ? &rowGroup : nullptr,
-                   TextPosition::Center, 0);
+    labels.draw(dc, planar);
   }
 
   DataTable* table = nullptr;
@@ -119,6 +148,9 @@ class BubbleLayer final : public PreparedLayer {
   std::vector<int> rowGroup;
   std::vector<BubbleLook> looks;
   double smin = 0, smax = 0;
+  std::vector<Point> planar;   // per row
+  std::vector<double> radius;  // per row, pixels
+  DataLabels labels;
 };
 
 }  // namespace
@@ -165,6 +197,8 @@ std::unique_ptr<PreparedLayer> prepareBubbles(Env& env, const Layer& layer) {
     out->smax = std::max(out->smax, s);
     any = true;
   }
+
+  out->labels.init(env, layer, out->table, TextPosition::Center, 0);
 
   LegendItem item;
   item.kind = LegendItem::Kind::Bubble;

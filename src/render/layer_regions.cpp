@@ -51,6 +51,7 @@ constexpr double kHairlineWidth = 1.25;
 
 struct Region {
   std::vector<LonLatRing> rings;
+  std::vector<Ring> planar;  // the rings cut and projected
   std::vector<size_t> ringKeyRow;  // a row of each ring, to tell segments apart
   Rgba fill;
   bool responded = true;  // has a response (else the empty outline)
@@ -60,13 +61,25 @@ class RegionLayer final : public PreparedLayer {
  public:
   explicit RegionLayer(const Layer& l) : PreparedLayer(l) {}
 
+  void project(Env& env, const ProjectContext& pc, std::vector<FitBox>& fit) override {
+    PlanarBox box;
+    for (Region& r : regions) {
+      r.planar.clear();
+      env.rowsLeftOut += planarRings(pc.planar, r.rings, r.planar, box);
+    }
+    if (!box.any) return;
+    const double reach = std::max(outline.width, emptyOutline.width) / 2;
+    box.box.left = box.box.right = box.box.top = box.box.bottom = reach;
+    fit.push_back(box.box);
+  }
+
   void draw(Env&, const DrawContext& dc) override {
     cairo_t* cr = dc.cr;
     CairoStateGuard guard(cr);
     cairo_set_fill_rule(cr, CAIRO_FILL_RULE_EVEN_ODD);
     std::vector<std::vector<Ring>> visible(regions.size());
     for (size_t i = 0; i < regions.size(); ++i) {
-      visible[i] = projectRings(dc.proj, regions[i].rings, dc.geo);
+      visible[i] = pixelRings(dc.proj, regions[i].planar, dc.geo);
       if (visible[i].empty() || regions[i].fill.a <= 0) continue;
       cairo_new_path(cr);
       appendRings(cr, visible[i]);
@@ -120,21 +133,21 @@ std::unique_ptr<PreparedLayer> prepareRegions(Env& env, const Layer& layer) {
   if (const ColumnRef* c = layer.column(Role::MapId)) mapId = c->column;
   else if (env.hasDynamic("__MAPID__")) mapId = env.dynamic("__MAPID__");
   const DataColumn* idc = map->column(mapId);
-  const DataColumn* lon =
-      env.inDegrees(firstColumn(map, {"LONG", "LON", "LONGITUDE", "X"}), true, "__MAPCS__");
-  const DataColumn* lat =
-      env.inDegrees(firstColumn(map, {"LAT", "LATITUDE", "Y"}), false, "__MAPCS__");
+  const DataColumn* lon = firstColumn(map, {"LONG", "LON", "LONGITUDE", "X"});
+  const DataColumn* lat = firstColumn(map, {"LAT", "LATITUDE", "Y"});
   const DataColumn* seg = map->column("SEGMENT");
   if (!idc) {
     env.warn("The map regions of " + name + " are not drawn: the map identifier " + mapId +
-             " is not in the map data " + std::string(map->name()) + ".");
+             " is not in the map data " + map->displayName() + ".");
     return nullptr;
   }
   if (!lon || !lat || !lon->numeric || !lat->numeric) {
     env.warn("The map regions of " + name + " are not drawn: the map data " +
-             std::string(map->name()) + " has no numeric longitude and latitude columns.");
+             map->displayName() + " has no numeric longitude and latitude columns.");
     return nullptr;
   }
+  // A system PROJ does not know has been warned of, naming the data.
+  if (!env.inDegrees(lon, lat, "__MAPCS__", map->displayName())) return nullptr;
 
   auto out = std::make_unique<RegionLayer>(layer);
   std::vector<Region>& regions = out->regions;
@@ -142,10 +155,16 @@ std::unique_ptr<PreparedLayer> prepareRegions(Env& env, const Layer& layer) {
   std::vector<size_t> regionRow;  // the first map row of each region
   std::unordered_map<std::string, size_t> byKey;
   const size_t rows = std::min({map->rows(), idc->size(), lon->size(), lat->size()});
-  size_t current = SIZE_MAX, currentRing = SIZE_MAX;
+  size_t current = SIZE_MAX, currentRing = SIZE_MAX, blockFirstRing = 0;
+  size_t noId = 0;  // rows without an identifier: they belong to no region
   for (size_t r = 0; r < rows; ++r) {
     double x = lon->num[r], y = lat->num[r];
     if (!std::isfinite(x) || !std::isfinite(y)) continue;
+    if (idc->missing(r) || (!idc->numeric && idc->text(r).empty())) {
+      ++noId;
+      current = SIZE_MAX;
+      continue;
+    }
     // Rows of one region usually come together: compare with the row before.
     const bool sameRegion = current != SIZE_MAX && r > 0 && sameCell(*idc, r, r - 1);
     if (!sameRegion) {
@@ -158,13 +177,16 @@ std::unique_ptr<PreparedLayer> prepareRegions(Env& env, const Layer& layer) {
       }
       current = it->second;
       currentRing = SIZE_MAX;
+      blockFirstRing = regions[current].rings.size();
     }
     Region& reg = regions[current];
-    // The ring of this row's segment.
+    // The ring of this row's segment, among those of this run of rows: a
+    // later run of the same identifier (another feature with the same id)
+    // starts rings of its own even where its segment numbers repeat.
     if (currentRing == SIZE_MAX || !seg || !sameCell(*seg, r, reg.ringKeyRow[currentRing])) {
       currentRing = SIZE_MAX;
       if (seg)
-        for (size_t k = 0; k < reg.rings.size(); ++k)
+        for (size_t k = blockFirstRing; k < reg.rings.size(); ++k)
           if (sameCell(*seg, r, reg.ringKeyRow[k])) currentRing = k;
       if (currentRing == SIZE_MAX) {
         reg.rings.emplace_back();
@@ -175,6 +197,10 @@ std::unique_ptr<PreparedLayer> prepareRegions(Env& env, const Layer& layer) {
     reg.rings[currentRing].push_back({x, y});
     out->extent.add(x, y);
   }
+  if (noId > 0)
+    env.warn(std::to_string(noId) + (noId == 1 ? " row of the map data " : " rows of the map data ") +
+             map->displayName() + (noId == 1 ? " has no " : " have no ") + mapId +
+             " and " + (noId == 1 ? "is" : "are") + " not drawn.");
 
   // The look of outlines.
   const double transparency = dataTransparency(layer);
@@ -208,7 +234,7 @@ std::unique_ptr<PreparedLayer> prepareRegions(Env& env, const Layer& layer) {
       respId = resp->column(id);
       if (!respId) {
         env.warn("The regions of " + name + " are drawn without their response: the identifier " +
-                 id + " is not in the data " + std::string(resp->name()) + ".");
+                 id + " is not in the data " + resp->displayName() + ".");
         resp = nullptr;
       }
     }

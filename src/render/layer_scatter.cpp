@@ -75,32 +75,64 @@ MarkerStyle markerLook(Env& env, const Layer& layer, const GroupEntry* g) {
   return m;
 }
 
-// Data labels of a point plot: the DataLabel= column at each point.
-void drawDataLabels(Env& env, const DrawContext& dc, const Layer& layer, DataTable* table,
-                    const DataColumn* x, const DataColumn* y, const std::vector<int>* rowGroup,
-                    TextPosition defaultPosition, double clearance) {
+void DataLabels::init(Env& env, const Layer& layer, DataTable* table,
+                      TextPosition defaultPosition, double clearance) {
   const ColumnRef* ref = layer.column(Role::DataLabel);
   if (!ref) return;
-  const DataColumn* labels = table->column(ref->column);
+  labels = table->column(ref->column);
   if (!labels) {
     env.warn("The data labels of " + layerName(layer) + " are not drawn: the column " +
              ref->column + " is not in the data " + std::string(table->name()) + ".");
     return;
   }
-  LabelStyle ls;
-  ls.font = layerFont(env, layer, "DataLabelAttrs");
-  ls.font.color = withTransparency(ls.font.color, dataTransparency(layer));
-  ls.position = defaultPosition;
-  if (const Value* p = layer.options.find("dataLabelPosition")) textPositionFromName(p->text, ls.position);
-  ls.pad = clearance;
-  const Rect inside = dc.area.inflated(20);
-  const size_t n = std::min({x->size(), y->size(), labels->size()});
+  style.font = layerFont(env, layer, "DataLabelAttrs");
+  style.font.color = withTransparency(style.font.color, dataTransparency(layer));
+  style.position = defaultPosition;
+  if (const Value* p = layer.options.find("dataLabelPosition"))
+    textPositionFromName(p->text, style.position);
+  style.pad = clearance;
+}
+
+void DataLabels::addFit(cairo_t* cr, const std::vector<Point>& planar,
+                        std::vector<FitBox>& fit) const {
+  if (!labels) return;
+  // Measuring every label of a large plot costs more than it is worth:
+  // beyond this many, widths are estimated from the number of characters.
+  constexpr size_t kMeasured = 2000;
+  const size_t n = std::min(planar.size(), labels->size());
+  const bool measure = n <= kMeasured;
+  const double em = style.font.sizePt * 96 / 72;
   for (size_t r = 0; r < n; ++r) {
-    if (rowGroup && (*rowGroup)[r] < 0) continue;
-    if (labels->missing(r)) continue;
-    Point p = dc.proj.project(x->num[r], y->num[r]);
+    const Point& p = planar[r];
+    if (!std::isfinite(p.x) || !std::isfinite(p.y) || labels->missing(r)) continue;
+    const std::string text = labels->text(r);
+    TextExtent e;
+    if (measure) {
+      e = measureText(cr, text, style.font, style.split, style.justify);
+    } else {
+      e.width = 0.6 * em * static_cast<double>(text.size());
+      e.height = 1.2 * em;
+    }
+    if (e.width <= 0 || e.height <= 0) continue;
+    const Point off = labelOffset(style.position, e.width, e.height, style.pad);
+    FitBox b{p.x, p.y, p.x, p.y};
+    b.left = std::max(0.0, -off.x);
+    b.right = std::max(0.0, off.x + e.width);
+    b.top = std::max(0.0, -off.y);
+    b.bottom = std::max(0.0, off.y + e.height);
+    fit.push_back(b);
+  }
+}
+
+void DataLabels::draw(const DrawContext& dc, const std::vector<Point>& planar) const {
+  if (!labels) return;
+  const Rect inside = dc.area.inflated(20);
+  const size_t n = std::min(planar.size(), labels->size());
+  for (size_t r = 0; r < n; ++r) {
+    if (!std::isfinite(planar[r].x) || labels->missing(r)) continue;
+    const Point p = dc.proj.toPixel(planar[r]);
     if (!std::isfinite(p.x) || !std::isfinite(p.y) || !inside.contains(p)) continue;
-    drawLabel(dc.cr, {std::floor(p.x) + 0.5, std::floor(p.y) + 0.5}, labels->text(r), ls);
+    drawLabel(dc.cr, {std::floor(p.x) + 0.5, std::floor(p.y) + 0.5}, labels->text(r), style);
   }
 }
 
@@ -110,14 +142,20 @@ class ScatterLayer final : public PreparedLayer {
  public:
   explicit ScatterLayer(const Layer& l) : PreparedLayer(l) {}
 
-  void draw(Env& env, const DrawContext& dc) override {
+  void project(Env& env, const ProjectContext& pc, std::vector<FitBox>& fit) override {
+    double reach = 0;
+    for (const MarkerStyle& m : looks) reach = std::max(reach, m.size / 2 + m.lineWidth);
+    PlanarBox box = projectPoints(env, pc, x, y, grouped ? &rowGroup : nullptr, reach, planar);
+    if (box.any) fit.push_back(box.box);
+    labels.addFit(nullptr, planar, fit);
+  }
+
+  void draw(Env&, const DrawContext& dc) override {
     {
       PixelTarget t(*dc.canvas, dc.area);
       if (!t.empty()) stampAll(t, dc);
     }
-    double clearance = looks.empty() ? 4 : looks[0].size / 2 + 2;
-    drawDataLabels(env, dc, layer, table, x, y, grouped ? &rowGroup : nullptr,
-                   TextPosition::TopRight, clearance);
+    labels.draw(dc, planar);
   }
 
   // Every point's marker, stamped at its pixel.
@@ -150,13 +188,11 @@ class ScatterLayer final : public PreparedLayer {
     const int pad = static_cast<int>(std::ceil(std::min(reach, 250.0)));
     const double fx0 = t.x0() - pad, fx1 = t.x1() + pad;
     const double fy0 = t.y0() - pad, fy1 = t.y1() + pad;
-    const size_t n = std::min(x->size(), y->size());
+    const size_t n = planar.size();
     // The pixel of a row's point, false when it is off the map.
     auto pixelOf = [&](size_t r, int& px, int& py) {
-      if (grouped && rowGroup[r] < 0) return false;
-      const double lon = x->num[r], lat = y->num[r];
-      if (!std::isfinite(lon) || !std::isfinite(lat)) return false;
-      const Point p = dc.proj.project(lon, lat);
+      if (!std::isfinite(planar[r].x) || !std::isfinite(planar[r].y)) return false;
+      const Point p = dc.proj.toPixel(planar[r]);
       if (!(p.x >= fx0 && p.x < fx1 && p.y >= fy0 && p.y < fy1)) return false;
       px = static_cast<int>(std::floor(p.x));
       py = static_cast<int>(std::floor(p.y));
@@ -211,6 +247,8 @@ class ScatterLayer final : public PreparedLayer {
   bool grouped = false;
   std::vector<int> rowGroup;
   std::vector<MarkerStyle> looks;  // per group, or one
+  std::vector<Point> planar;       // per row
+  DataLabels labels;
 };
 
 }  // namespace
@@ -253,6 +291,7 @@ std::unique_ptr<PreparedLayer> prepareScatter(Env& env, const Layer& layer) {
   const size_t n = std::min(out->x->size(), out->y->size());
   for (size_t r = 0; r < n; ++r)
     if (!out->grouped || out->rowGroup[r] >= 0) out->extent.add(out->x->num[r], out->y->num[r]);
+  out->labels.init(env, layer, out->table, TextPosition::TopRight, out->looks[0].size / 2 + 2);
 
   if (out->grouped) {
     for (int gi : g.legendOrder()) {

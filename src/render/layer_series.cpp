@@ -45,13 +45,25 @@ class SeriesLayer final : public PreparedLayer {
  public:
   explicit SeriesLayer(const Layer& l) : PreparedLayer(l) {}
 
+  void project(Env& env, const ProjectContext& pc, std::vector<FitBox>& fit) override {
+    planar.assign(lines.size(), {});
+    for (size_t i = 0; i < lines.size(); ++i) {
+      PlanarBox box;
+      env.rowsLeftOut += planarLine(pc.planar, lines[i], planar[i], box);
+      if (!box.any) continue;
+      const double reach = looks[lineLook[i]].width / 2;
+      box.box.left = box.box.right = box.box.top = box.box.bottom = reach;
+      fit.push_back(box.box);
+    }
+  }
+
   void draw(Env&, const DrawContext& dc) override {
     cairo_t* cr = dc.cr;
     CairoStateGuard guard(cr);
-    for (size_t i = 0; i < lines.size(); ++i) {
+    for (size_t i = 0; i < planar.size(); ++i) {
       const LineLook& look = looks[lineLook[i]];
       if (look.width <= 0 || look.color.a <= 0) continue;
-      std::vector<Polyline> pieces = projectLine(dc.proj, lines[i], dc.geo);
+      std::vector<Polyline> pieces = pixelLines(dc.proj, planar[i], dc.geo);
       if (pieces.empty()) continue;
       cairo_new_path(cr);
       if (smooth) {
@@ -66,7 +78,8 @@ class SeriesLayer final : public PreparedLayer {
     cairo_new_path(cr);
   }
 
-  std::vector<std::vector<LonLat>> lines;
+  std::vector<std::vector<LonLat>> lines;  // per group; non-finite positions break
+  std::vector<std::vector<Polyline>> planar;  // per group: its pieces
   std::vector<size_t> lineLook;
   std::vector<LineLook> looks;
   bool smooth = false;

@@ -31,28 +31,68 @@ class TextLayer final : public PreparedLayer {
  public:
   explicit TextLayer(const Layer& l) : PreparedLayer(l) {}
 
+  // The style of a row's label; false when the row shows none.
+  bool rowStyle(size_t r, LabelStyle& ls) const {
+    if (r >= planar.size() || !std::isfinite(planar[r].x) || text->missing(r)) return false;
+    ls = base;
+    if (grouped) ls.font = fonts[static_cast<size_t>(rowGroup[r])];
+    if (scale) ls.font.color = withTransparency(scale->rowColor(r), transparency);
+    if (rotateColumn) {
+      double a = rotateColumn->number(r);
+      ls.rotateDeg = std::isfinite(a) ? a : 0;
+    }
+    if (sizeColumn) {
+      double v = sizeColumn->number(r);
+      if (!std::isfinite(v)) return false;
+      double f = sizeMaxResponse > 0 ? std::fabs(v) / sizeMaxResponse : 1;
+      ls.font.sizePt = std::max(sizeMinPt, std::min(sizeMaxPt, sizeMaxPt * f));
+    }
+    return true;
+  }
+
+  void project(Env& env, const ProjectContext& pc, std::vector<FitBox>& fit) override {
+    projectPoints(env, pc, x, y, grouped ? &rowGroup : nullptr, 0, planar);
+    // Each label reaches from its point as far as its block (with the box
+    // pad, and turned: the circle around the block when rotated). Past a
+    // couple of thousand labels widths are estimated, not measured.
+    const bool measure = planar.size() <= 2000;
+    LabelStyle ls;
+    for (size_t r = 0; r < planar.size() && r < text->size(); ++r) {
+      if (!rowStyle(r, ls)) continue;
+      const std::string value = text->text(r);
+      TextExtent e;
+      if (measure) {
+        e = measureText(nullptr, value, ls.font, ls.split, ls.justify);
+      } else {
+        const double em = ls.font.sizePt * 96 / 72;
+        e.width = 0.6 * em * static_cast<double>(value.size());
+        e.height = 1.2 * em;
+      }
+      if (e.width <= 0 || e.height <= 0) continue;
+      const Point off = labelOffset(ls.position, e.width, e.height, ls.pad);
+      FitBox b{planar[r].x, planar[r].y, planar[r].x, planar[r].y};
+      const bool boxed = boxFill || boxOutline;
+      b.left = std::max(0.0, -off.x + (boxed ? pad.left : 0));
+      b.right = std::max(0.0, off.x + e.width + (boxed ? pad.right : 0));
+      b.top = std::max(0.0, -off.y + (boxed ? pad.top : 0));
+      b.bottom = std::max(0.0, off.y + e.height + (boxed ? pad.bottom : 0));
+      if (std::fmod(std::fabs(ls.rotateDeg), 360) != 0) {
+        const double reach = std::max({b.left, b.right, b.top, b.bottom});
+        b.left = b.right = b.top = b.bottom = reach;
+      }
+      fit.push_back(b);
+    }
+  }
+
   void draw(Env&, const DrawContext& dc) override {
     cairo_t* cr = dc.cr;
     const Rect near = dc.area.inflated(std::max(dc.area.width, dc.area.height) * 0.25);
-    const size_t n = std::min({x->size(), y->size(), text->size()});
+    const size_t n = std::min(planar.size(), text->size());
+    LabelStyle ls;
     for (size_t r = 0; r < n; ++r) {
-      if (grouped && rowGroup[r] < 0) continue;
-      if (text->missing(r)) continue;
-      const Point p = dc.proj.project(x->num[r], y->num[r]);
+      if (!rowStyle(r, ls)) continue;
+      const Point p = dc.proj.toPixel(planar[r]);
       if (!std::isfinite(p.x) || !std::isfinite(p.y) || !near.contains(p)) continue;
-      LabelStyle ls = base;
-      if (grouped) ls.font = fonts[static_cast<size_t>(rowGroup[r])];
-      if (scale) ls.font.color = withTransparency(scale->rowColor(r), transparency);
-      if (rotateColumn) {
-        double a = rotateColumn->number(r);
-        ls.rotateDeg = std::isfinite(a) ? a : 0;
-      }
-      if (sizeColumn) {
-        double v = sizeColumn->number(r);
-        if (!std::isfinite(v)) continue;
-        double f = sizeMaxResponse > 0 ? std::fabs(v) / sizeMaxResponse : 1;
-        ls.font.sizePt = std::max(sizeMinPt, std::min(sizeMaxPt, sizeMaxPt * f));
-      }
       const std::string value = text->text(r);
       if (boxFill || boxOutline) drawBox(cr, p, value, ls);
       drawLabel(cr, p, value, ls);
@@ -88,6 +128,7 @@ class TextLayer final : public PreparedLayer {
   std::vector<int> rowGroup;
   std::vector<FontStyle> fonts;  // per group
   LabelStyle base;
+  std::vector<Point> planar;  // per row
   Rgba fill;
   LineLook outline;
   Pad pad;

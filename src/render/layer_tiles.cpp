@@ -16,6 +16,9 @@ class TileLayer final : public PreparedLayer {
     tiles = true;
   }
 
+  // Tiles cover whatever the map area shows: nothing to fit.
+  void project(Env&, const ProjectContext&, std::vector<FitBox>&) override {}
+
   void draw(Env& env, const DrawContext& dc) override {
     if (env.req.skipTiles) {
       env.tilesFailed = true;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "render/mapprojection.h"
+
 namespace qv::render {
 
 namespace {
@@ -90,7 +92,72 @@ Projection Projection::fit(const Extent& extent, const Rect& viewport, double ma
                     area.y + area.height / 2 - cv * scale);
 }
 
+Projection Projection::fitBoxes(const std::vector<FitBox>& boxes, const Rect& viewport,
+                                double margin, double maxScale, const FitBox& fallback) {
+  Rect area = viewport;
+  if (std::isfinite(margin) && margin > 0) {
+    Rect inner = viewport.inflated(-margin);
+    if (!inner.empty()) area = inner;
+  }
+  if (area.empty() || !(maxScale > 0)) return Projection(1, area.x, area.y);
+  const std::vector<FitBox> one{fallback};
+  const std::vector<FitBox>& list = boxes.empty() ? one : boxes;
+  // The pixel span along one axis at scale s: the far edge of the box that
+  // reaches furthest minus the near edge of the one that reaches least.
+  struct Span {
+    double lo, hi;
+  };
+  auto spans = [&](double s, bool overhang, Span& x, Span& y) {
+    x = y = {1e300, -1e300};
+    for (const FitBox& b : list) {
+      const double k = overhang ? 1 : 0;
+      x.lo = std::min(x.lo, s * b.x0 - k * b.left);
+      x.hi = std::max(x.hi, s * b.x1 + k * b.right);
+      y.lo = std::min(y.lo, s * b.y0 - k * b.top);
+      y.hi = std::max(y.hi, s * b.y1 + k * b.bottom);
+    }
+  };
+  auto fits = [&](double s, bool overhang) {
+    Span x, y;
+    spans(s, overhang, x, y);
+    return x.hi - x.lo <= area.width && y.hi - y.lo <= area.height;
+  };
+  const bool overhang = fits(0, true);
+  double lo = 0, hi = maxScale;
+  if (fits(hi, overhang)) {
+    lo = hi;
+  } else {
+    // The spans grow with the scale: halve the interval in log steps first
+    // (scales range over many orders of magnitude), then linearly.
+    double s = hi;
+    while (s > 1e-300 && !fits(s, overhang)) {
+      hi = s;
+      s /= 2;
+    }
+    lo = s;
+    for (int i = 0; i < 48; ++i) {
+      const double mid = (lo + hi) / 2;
+      (fits(mid, overhang) ? lo : hi) = mid;
+    }
+  }
+  Span x, y;
+  spans(lo, overhang, x, y);
+  return Projection(lo, area.x + (area.width - (x.hi - x.lo)) / 2 - x.lo,
+                    area.y + (area.height - (y.hi - y.lo)) / 2 - y.lo);
+}
+
 Point Projection::project(double lon, double lat) const {
+  if (map_) {
+    const double lon0 = map_->centralMeridian();
+    double d = std::fmod(lon - lon0, 360.0);
+    if (d > 180) d -= 360;
+    if (d < -180) d += 360;
+    Point p{lon0 + d, lat};
+    if (!std::isfinite(p.x) || !std::isfinite(p.y) || !map_->accepts({lon, lat}))
+      return {NAN, NAN};
+    map_->forwardPoints(&p, 1);
+    return toPixel(p);
+  }
   if (lon > wrapAbove_) lon -= 360;
   return toPixel(mercatorUnit(lon, lat));
 }

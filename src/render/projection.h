@@ -1,13 +1,16 @@
-// Web Mercator: longitude/latitude to pixels of a viewport, fitted to the
-// extent of the data with a uniform scale (no distortion), and the tile
-// arithmetic of the usual 256-pixel tile pyramids.
+// Planar map coordinates to pixels of a viewport, fitted to what is drawn
+// with a uniform scale (no distortion); Web Mercator's unit square; and the
+// tile arithmetic of the usual 256-pixel tile pyramids.
 //
-// World coordinates are the unit square: u from 0 (180 W) to 1 (180 E),
-// v from 0 (85.0511 N) to 1 (85.0511 S). Pixels grow right and down.
+// Web Mercator world coordinates are the unit square: u from 0 (180 W) to
+// 1 (180 E), v from 0 (85.0511 N) to 1 (85.0511 S). Pixels grow right and
+// down. Other projections (mapprojection.h) have planar units of their own.
 #pragma once
 
 #include <compare>
 #include <cstdint>
+#include <memory>
+#include <vector>
 
 namespace qv::render {
 
@@ -52,6 +55,19 @@ struct Extent {
 Point mercatorUnit(double lon, double lat);
 LonLat inverseMercatorUnit(Point unit);
 
+class MapProjection;
+
+// What a fit must show: a box of planar coordinates, and how far what is
+// drawn there reaches beyond it in pixels on each side (a marker's radius,
+// a label's width).
+struct FitBox {
+  double x0 = 0, y0 = 0, x1 = 0, y1 = 0;  // planar, y down
+  double left = 0, right = 0, top = 0, bottom = 0;  // pixels
+};
+
+// Planar coordinates to pixels: a uniform scale and an offset. With a map
+// projection, project() takes longitude/latitude through it; without one
+// it is Web Mercator's unit square.
 class Projection {
  public:
   Projection() = default;
@@ -64,6 +80,15 @@ class Projection {
   // extent shows the whole world; a point or a very small extent is shown
   // at the deepest tile zoom (`kMaxTileZoom`) around its center.
   static Projection fit(const Extent& extent, const Rect& viewport, double margin);
+  // Fits the boxes into `viewport` less `margin`: the largest scale, up to
+  // `maxScale`, at which every box with its overhang fits, centred. The
+  // overhangs are dropped when they alone do not fit. No box: the scale
+  // that shows `fallback` (planar) instead.
+  static Projection fitBoxes(const std::vector<FitBox>& boxes, const Rect& viewport,
+                             double margin, double maxScale, const FitBox& fallback);
+  // The map projection that project() goes through (null: Web Mercator).
+  void setMapProjection(std::shared_ptr<const MapProjection> map) { map_ = std::move(map); }
+  const MapProjection* mapProjection() const { return map_.get(); }
 
   Point project(double lon, double lat) const;
   // Longitudes above `lon` are drawn 360 degrees to the west, so that data
@@ -87,6 +112,7 @@ class Projection {
   double scale_ = kTileSize;
   double offsetX_ = 0, offsetY_ = 0;
   double wrapAbove_ = 1e300;
+  std::shared_ptr<const MapProjection> map_;
 };
 
 // --- Tiles -----------------------------------------------------------------

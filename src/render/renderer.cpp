@@ -50,7 +50,43 @@ std::unique_ptr<PreparedLayer> prepare(Env& env, const Layer& l) {
   return nullptr;
 }
 
+PreparedLayers prepareAll(Env& env, const GraphModel& model) {
+  PreparedLayers layers;
+  for (const Layer& l : model.layers)
+    if (auto p = prepare(env, l)) layers.push_back(std::move(p));
+  return layers;
+}
+
+ProjectionChoice chooseFor(const RenderRequest& req, const PreparedLayers& layers) {
+  WrapExtent extent;
+  bool tiles = false;
+  for (const auto& p : layers) {
+    extent.add(p->extent);
+    tiles = tiles || p->tiles;
+  }
+  return chooseProjection(req.projection, extent, tiles);
+}
+
+// The planar box of the whole world, shown when nothing else is.
+FitBox worldBox(const PlanarContext& pc) {
+  std::vector<Point> pts;
+  for (int lat = -85; lat <= 85; lat += 5)
+    for (int k = -18; k <= 18; ++k) {
+      const LonLat w = wrapToCentre({pc.cut.lon0 + k * 10.0, double(lat)}, pc.cut.lon0);
+      pts.push_back({w.lon, w.lat});
+    }
+  pc.map->forwardPoints(pts.data(), pts.size());
+  PlanarBox box;
+  box.add(pts);
+  return box.any ? box.box : FitBox{0, 0, 1, 1};
+}
+
 }  // namespace
+
+ProjectionChoice chooseStepProjection(const GraphModel& model, const RenderRequest& req) {
+  Env env(model, req);
+  return chooseFor(req, prepareAll(env, model));
+}
 
 RenderResult renderGraph(const GraphModel& model, const RenderRequest& req) {
   RenderResult result;
@@ -60,9 +96,16 @@ RenderResult renderGraph(const GraphModel& model, const RenderRequest& req) {
   Env env(model, req);
   if (model.graph.opaque) canvas.fill(env.style.background);
 
-  PreparedLayers layers;
-  for (const Layer& l : model.layers)
-    if (auto p = prepare(env, l)) layers.push_back(std::move(p));
+  PreparedLayers layers = prepareAll(env, model);
+  WrapExtent extent;
+  for (const auto& p : layers) extent.add(p->extent);
+  MapProjectionPtr map = req.stepProjection;
+  if (!map) {
+    ProjectionChoice choice = chooseFor(req, layers);
+    for (const std::string& w : choice.warnings) env.warn(w);
+    if (!choice.note.empty()) result.notes.push_back(choice.note);
+    map = choice.projection;
+  }
 
   std::vector<PlacedBlock> titles = makeTitles(env, model.titles, false);
   std::vector<PlacedBlock> footnotes = makeTitles(env, model.footnotes, true);
@@ -125,21 +168,23 @@ RenderResult renderGraph(const GraphModel& model, const RenderRequest& req) {
                                           s.width, s.height}});
   }
 
-  WrapExtent extent;
-  for (const auto& p : layers) extent.add(p->extent);
-  // Data across the antimeridian spans less when its eastern longitudes are
-  // taken 360 degrees west.
-  const Extent& plain = extent.plain;
-  const Extent& shifted = extent.shifted;
-  const bool wrap = plain.valid && plain.maxLon - plain.minLon > 180 &&
-                    shifted.maxLon - shifted.minLon < plain.maxLon - plain.minLon;
+  // Everything drawn in planar map coordinates, then the scale at which it
+  // all fits the map area.
+  ProjectContext pc{planarContext(*map, extent.shorter(), area), area};
+  std::vector<FitBox> fit;
+  for (const auto& p : layers) p->project(env, pc, fit);
+  if (env.rowsLeftOut > 0)
+    result.notes.push_back(std::to_string(env.rowsLeftOut) +
+                           (env.rowsLeftOut == 1 ? " row lies" : " rows lie") +
+                           " outside the lower 48 states, Alaska and Hawaii and " +
+                           (env.rowsLeftOut == 1 ? "is" : "are") + " not drawn.");
   const double margin = std::min(kMapMargin, std::min(area.width, area.height) / 8);
   DrawContext dc;
   dc.canvas = &canvas;
   dc.cr = cr;
   dc.area = area;
-  dc.proj = Projection::fit(wrap ? shifted : plain, area, margin);
-  if (wrap) dc.proj.setWrapAbove(0);
+  dc.proj = Projection::fitBoxes(fit, area, margin, map->maxScale(), worldBox(pc.planar));
+  dc.proj.setMapProjection(map);
   dc.geo = geometryFor(area, 4);
 
   {

@@ -2,8 +2,9 @@
 //
 // Layout: titles on top, footnotes at the bottom, the key legends below the
 // map (or where their placement says), gradient legends where their position
-// says, and the map in the rest, fitted with the Web Mercator projection to
-// the union of what the layers show (map regions, plot points) with a margin.
+// says, and the map in the rest, in the projection MAPPROJECTION= asks for
+// (by default one chosen for where the data lie), fitted to what the layers
+// draw (map regions, lines, markers and labels) with a margin.
 // The layers are drawn in template order, one file per kind of mark
 // (layer_*.cpp), then legends (legend.cpp) and titles (titles.cpp).
 //
@@ -20,6 +21,7 @@
 
 #include "render/canvas.h"
 #include "render/data.h"
+#include "render/mapprojection.h"
 #include "render/model.h"
 #include "render/tiles.h"
 
@@ -39,6 +41,12 @@ struct RenderRequest {
   // The street-map tile URL template (TILEURL=); "" for the default.
   std::string streetMapUrl;
   TileFetchOptions tiles;
+  // MAPPROJECTION=: AUTO, MERCATOR, EQUALEARTH, ALBERSUSA or a PROJ
+  // definition.
+  std::string projection = "AUTO";
+  // The projection chosen for the whole step (its BY groups share it); null:
+  // chosen from what this image shows.
+  MapProjectionPtr stepProjection;
   // Set when an earlier image of the same graph could get no tile at all:
   // the tile layer then keeps the plain background without asking again.
   bool skipTiles = false;
@@ -49,6 +57,9 @@ struct RenderResult {
   // What could not be drawn as asked, one message each, without a severity
   // word (the host logs them as warnings).
   std::vector<std::string> warnings;
+  // What the host notes, one line each (the projection chosen, positions
+  // left out).
+  std::vector<std::string> notes;
   // A tile layer got no tile at all.
   bool tilesFailed = false;
   // Where the map went: its area in pixels and the projection of the layers.
@@ -59,6 +70,10 @@ struct RenderResult {
 // Draws one image. Throws rt::UserError only when the image size is not
 // usable (naming the size).
 RenderResult renderGraph(const GraphModel& model, const RenderRequest& request);
+
+// The projection of a step, chosen from what its layers show with the data
+// of `request` (every BY group's), for the images of its BY groups to share.
+ProjectionChoice chooseStepProjection(const GraphModel& model, const RenderRequest& request);
 
 // Decodes the escapes the procedure writes in quoted texts
 // ("(*ESC*){unicode '0022'x}" and its kind) in a dynamic text.

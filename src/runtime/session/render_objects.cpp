@@ -198,6 +198,8 @@ std::string graphFileName(int n) {
 
 // --- DataSetTable -------------------------------------------------------------------
 
+std::string DataSetTable::displayName() const { return ds_->name(); }
+
 DataSetTable::DataSetTable(std::string name, host::DataSet* ds, char missing)
     : name_(std::move(name)), ds_(ds), missing_(missing) {
   ds_->rewind();
@@ -238,14 +240,16 @@ const render::DataColumn* DataSetTable::column(std::string_view name) {
 
 // --- Drawing and writing ---------------------------------------------------------------
 
-bool GraphManagerImpl::drawOne(host::DataSet* byData, std::vector<unsigned char>* png) {
+render::RenderRequest GraphManagerImpl::request(host::DataSet* byData,
+                                               std::vector<std::unique_ptr<DataSetTable>>& tables) const {
   render::RenderRequest req;
   req.width = output_.width;
   req.height = output_.height;
   req.streetMapUrl = output_.tileUrl;
   req.tiles.baseDir = output_.baseDir;
   req.skipTiles = tilesFailed_;
-  std::vector<std::unique_ptr<DataSetTable>> tables;
+  req.projection = output_.projection;
+  req.stepProjection = stepProjection_;
   for (const DataSourceImpl* s : data_->sources()) {
     tables.push_back(std::make_unique<DataSetTable>(std::string(s->data()->name()),
                                                     s->dataSet(), missing_));
@@ -273,11 +277,40 @@ bool GraphManagerImpl::drawOne(host::DataSet* byData, std::vector<unsigned char>
       }
     }
   }
+  return req;
+}
+
+void GraphManagerImpl::logOnce(const std::vector<std::string>& lines, bool warnings) {
+  for (const std::string& line : lines) {
+    if (!warned_.insert(line).second) continue;
+    if (warnings) log_.warning(line);
+    else log_.note(line);
+  }
+}
+
+bool GraphManagerImpl::chooseProjection() {
+  std::vector<std::unique_ptr<DataSetTable>> tables;
+  try {
+    render::ProjectionChoice c =
+        render::chooseStepProjection(*compiled_->model(), request(nullptr, tables));
+    logOnce(c.warnings, true);
+    if (!c.note.empty()) logOnce({c.note}, false);
+    stepProjection_ = c.projection;
+  } catch (const std::exception& e) {
+    log_.error(std::string("The map could not be drawn: ") + e.what());
+    return false;
+  }
+  return true;
+}
+
+bool GraphManagerImpl::drawOne(host::DataSet* byData, std::vector<unsigned char>* png) {
+  std::vector<std::unique_ptr<DataSetTable>> tables;
+  render::RenderRequest req = request(byData, tables);
   try {
     render::RenderResult r = render::renderGraph(*compiled_->model(), req);
     // Every BY group meets the same problems: each is logged once.
-    for (const std::string& w : r.warnings)
-      if (warned_.insert(w).second) log_.warning(w);
+    logOnce(r.notes, false);
+    logOnce(r.warnings, true);
     tilesFailed_ = tilesFailed_ || r.tilesFailed;
     *png = render::encodePng(*r.canvas);
   } catch (const UserError& e) {
@@ -363,6 +396,7 @@ host::Status GraphManagerImpl::render() {
   written_.clear();
   warned_.clear();
   tilesFailed_ = false;
+  stepProjection_.reset();
   if (const std::string format = output_.format ? output_.format() : "";
       !format.empty() && format != "PNG")
     log_.warning("The renderer writes PNG images; GRAPHFORMAT=" + format + " is drawn as PNG.");
@@ -393,6 +427,8 @@ host::Status GraphManagerImpl::render() {
       log_.error("No data set of the graph " + label_ + " has the BY variables " + names + ".");
       return -2;
     }
+    // One projection for every BY group, chosen from all of them.
+    if (!chooseProjection()) return -3;
     try {
       byData->setBy(by_);
     } catch (const UserError& e) {

@@ -19,6 +19,7 @@
 #include "module/host/host.h"
 #include "render/compiler.h"
 #include "render/data.h"
+#include "render/renderer.h"
 #include "runtime/log/log.h"
 #include "runtime/objects/objects.h"
 
@@ -117,6 +118,7 @@ class DataSetTable final : public render::DataTable {
  public:
   DataSetTable(std::string name, host::DataSet* ds, char missing);
   std::string_view name() const override { return name_; }
+  std::string displayName() const override;
   size_t rows() const override { return rows_; }
   const render::DataColumn* column(std::string_view name) override;
 
@@ -156,6 +158,14 @@ class GraphManagerImpl final : public host::GraphManager {
   // Draws one image of the current BY group (of everything without BY
   // groups); false after an ERROR.
   bool drawOne(host::DataSet* byData, std::vector<unsigned char>* png);
+  // The request of one image: the data of the current BY group (`byData`,
+  // or everything when null) in `tables`, which must outlive it.
+  render::RenderRequest request(host::DataSet* byData,
+                                std::vector<std::unique_ptr<DataSetTable>>& tables) const;
+  // Chooses the projection the BY groups share; false after an ERROR.
+  bool chooseProjection();
+  // Logs each line once per render() (warnings, or notes).
+  void logOnce(const std::vector<std::string>& lines, bool warnings);
   bool writeAll(const std::vector<std::vector<unsigned char>>& images);
   std::string byValue(host::DataSet* ds, size_t k) const;
   std::vector<ByValue> byValues(host::DataSet* ds) const;
@@ -171,6 +181,7 @@ class GraphManagerImpl final : public host::GraphManager {
   GraphOutput output_;
   std::set<std::string> warned_;  // warnings of this render(), each logged once
   bool tilesFailed_ = false;      // no tile came for an earlier BY group: ask no more
+  render::MapProjectionPtr stepProjection_;  // shared by the BY groups of a render()
   int renderings_ = 0;
   std::vector<std::string> written_;
 };

@@ -231,12 +231,17 @@ TEST(Drawing, PlotDataInWebMercatorMeters) {
     EXPECT_NEAR(a.y, b.y, 0.01);
     EXPECT_EQ(qv::test::rgbAt(*m.canvas, b.x, b.y), 0xFF0000u);
   }
+  // A system PROJ does not know: one warning naming it and the data, and
+  // the plot is left out.
   RenderResult odd = p.draw(t, {{"PLOTDATA", p.open("WORK", "deg")}}, nullptr,
-                            {{"__PLOTCS__", "EPSG:27700"}}, 200, 150);
+                            {{"__PLOTCS__", "EPSG:999999"}}, 200, 150);
   ASSERT_EQ(odd.warnings.size(), 1u);
-  EXPECT_EQ(odd.warnings[0],
-            "The coordinate system EPSG:27700 is not known; its coordinates are read as longitude "
-            "and latitude in degrees.");
+  EXPECT_EQ(odd.warnings[0].rfind("The coordinate system EPSG:999999 of the data WORK.DEG is not "
+                                  "known to PROJ (",
+                                  0),
+            0u)
+      << odd.warnings[0];
+  EXPECT_EQ(qv::test::rgbAt(*odd.canvas, 100, 75), qv::test::hexOf(defaultStyle().wallColor));
 }
 
 }  // namespace

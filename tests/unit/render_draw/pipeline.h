@@ -59,7 +59,8 @@ class Pipeline {
                             host::DataSet* map = nullptr,
                             std::map<std::string, std::string, std::less<>> dynamics = {},
                             int width = 640, int height = 480,
-                            const std::string& tileUrl = "") {
+                            const std::string& tileUrl = "",
+                            const std::string& projection = "AUTO") {
     render::CompileResult c = render::compileTemplate(text);
     EXPECT_TRUE(c.model) << c.error << " at " << c.offset;
     model_ = std::move(c.model);
@@ -68,6 +69,7 @@ class Pipeline {
     req.width = width;
     req.height = height;
     req.streetMapUrl = tileUrl;
+    req.projection = projection;
     req.tiles.cacheDir = dir_.path() + "/cache";
     req.tiles.totalTimeoutMs = 4000;
     req.tiles.connectTimeoutMs = 1000;

@@ -94,7 +94,10 @@ TEST_F(RenderObjects, OneImageWithoutByNamedInTheLog) {
   EXPECT_EQ(manager.renderings(), 1);
   EXPECT_EQ(counter, 1);
   EXPECT_TRUE(isPng(out + "/tavlo.png"));
-  EXPECT_EQ(log.text(), "NOTE: The map was written to " + out + "/tavlo.png (640 x 480).\n");
+  // Without data the map shows the whole world.
+  EXPECT_EQ(log.text(),
+            "NOTE: The map projection is Equal Earth (+proj=eqearth +lon_0=0), chosen for the "
+            "extent of the data.\nNOTE: The map was written to " + out + "/tavlo.png (640 x 480).\n");
 }
 
 TEST_F(RenderObjects, OneImagePerByGroupNumberedAcrossTheRun) {

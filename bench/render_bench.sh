@@ -54,7 +54,7 @@ run() {  # name, program
   "$exe" --out "$work/out" "$program" 2> "$work/$name.log" || { cat "$work/$name.log"; exit 1; }
   grep -q "The map was written to" "$work/$name.log" || { cat "$work/$name.log"; exit 1; }
   if command -v hyperfine > /dev/null; then
-    hyperfine --warmup 2 --runs 10 --style basic --export-json "$work/$name.json" \
+    hyperfine --warmup 3 --runs 20 --style basic --export-json "$work/$name.json" \
       -n "$name" "$exe --out $work/out $program 2> /dev/null"
     python3 -c "import json,sys; print('$name: median %.1f ms' % (json.load(open(sys.argv[1]))['results'][0]['median'] * 1000))" \
       "$work/$name.json" 2> /dev/null || true

@@ -281,7 +281,7 @@ PlanarContext planarContext(const MapProjection& map, const Extent& extent, cons
   if (!map.isWebMercator() && extent.valid && area.width > 0 && area.height > 0) {
     const double degreesPerPixel = std::max((extent.maxLon - extent.minLon) / area.width,
                                             (extent.maxLat - extent.minLat) / area.height);
-    if (std::isfinite(degreesPerPixel)) pc.thin = degreesPerPixel * 0.25 / 3;
+    if (std::isfinite(degreesPerPixel)) pc.thin = degreesPerPixel * 0.25 / 2;
   }
   return pc;
 }

@@ -90,7 +90,7 @@ struct PlanarContext {
   double thin = 0;
 };
 // `extent` is what the map shows and `area` the pixels it is drawn into,
-// from which the thinning distance is judged (a third of a quarter pixel,
+// from which the thinning distance is judged (half of a quarter pixel,
 // leaving room for projections that stretch).
 PlanarContext planarContext(const MapProjection& map, const Extent& extent, const Rect& area);
 

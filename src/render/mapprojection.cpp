@@ -6,6 +6,8 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <future>
+#include <mutex>
 
 namespace qv::render {
 
@@ -53,7 +55,30 @@ struct PjDeleter {
 using ContextPtr = std::unique_ptr<PJ_CONTEXT, ContextDeleter>;
 using PjPtr = std::unique_ptr<PJ, PjDeleter>;
 
+// Makes one PROJ object, which leaves PROJ's database open and cached for
+// every later context.
+void warmUp() {
+  if (PJ_CONTEXT* ctx = proj_context_create()) {
+    proj_log_level(ctx, PJ_LOG_NONE);
+    proj_destroy(proj_create(ctx, "+proj=eqearth +ellps=WGS84"));
+    proj_context_destroy(ctx);
+  }
+}
+
+std::mutex warmMutex;
+std::shared_future<void> warmed;
+
+void waitForProj() {
+  std::shared_future<void> f;
+  {
+    std::lock_guard<std::mutex> lock(warmMutex);
+    f = warmed;
+  }
+  if (f.valid()) f.wait();
+}
+
 ContextPtr newContext() {
+  waitForProj();
   ContextPtr ctx(proj_context_create());
   if (ctx) proj_log_level(ctx.get(), PJ_LOG_NONE);
   return ctx;
@@ -92,6 +117,9 @@ struct ProjTransform {
   double lon0 = 0;
   bool azimuthal = false;
   double metresPerUnit = 1;
+  // The operation is a bare projection: radians in (converted here, which
+  // costs less than a pipeline step in PROJ).
+  bool radians = false;
 };
 
 bool makeTransform(std::string_view definition, bool toLonLat, ProjTransform& t,
@@ -154,16 +182,15 @@ bool makeTransform(std::string_view definition, bool toLonLat, ProjTransform& t,
 }
 
 // A projection of the WGS 84 ellipsoid given by PROJ parameters, made
-// straight from its pipeline: no database search, and no choice among
-// operations for every position.
+// straight from them: no database search, no choice among operations for
+// every position, no unit conversion step.
 bool makeDirect(const std::string& params, ProjTransform& t) {
   t.ctx = newContext();
   if (!t.ctx) return false;
-  const std::string pipeline =
-      "+proj=pipeline +step +proj=unitconvert +xy_in=deg +xy_out=rad +step " + params +
-      " +ellps=WGS84";
-  t.op.reset(proj_create(t.ctx.get(), pipeline.c_str()));
+  const std::string def = params + " +ellps=WGS84";
+  t.op.reset(proj_create(t.ctx.get(), def.c_str()));
   if (!t.op) return false;
+  t.radians = true;
   const std::string name = projParam(params, "proj");
   t.azimuthal = name == "laea";
   const std::string lon0 = projParam(params, "lon_0");
@@ -174,6 +201,10 @@ bool makeDirect(const std::string& params, ProjTransform& t) {
 
 void transform(const ProjTransform& t, Point* pts, size_t n) {
   if (n == 0) return;
+  if (t.radians) {
+    constexpr double kRad = 3.14159265358979323846 / 180;
+    for (size_t i = 0; i < n; ++i) pts[i] = {pts[i].x * kRad, pts[i].y * kRad};
+  }
   proj_trans_generic(t.op.get(), PJ_FWD, &pts[0].x, sizeof(Point), n, &pts[0].y, sizeof(Point), n,
                      nullptr, 0, 0, nullptr, 0, 0);
 }
@@ -329,6 +360,11 @@ MapProjectionPtr makeNamedProj(const std::string& params, const std::string& nam
 }
 
 }  // namespace
+
+void startProj() {
+  std::lock_guard<std::mutex> lock(warmMutex);
+  if (!warmed.valid()) warmed = std::async(std::launch::async, warmUp).share();
+}
 
 const Extent& WrapExtent::shorter() const {
   const bool wrap = plain.valid && plain.maxLon - plain.minLon > 180 &&

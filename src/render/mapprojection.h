@@ -71,6 +71,12 @@ class MapProjection {
 
 using MapProjectionPtr = std::shared_ptr<const MapProjection>;
 
+// PROJ reads its database when the first of its objects is made, which
+// takes longer than projecting a large map. This starts that on a thread of
+// its own, to run beside reading the program and the data; whatever makes a
+// projection waits for it. Calling it again does nothing.
+void startProj();
+
 // Web Mercator centred on `lon0`: planar positions in the unit square of
 // mercatorUnit (u may leave 0..1 sideways, where tiles repeat).
 MapProjectionPtr makeWebMercator(double lon0, std::string description = "");

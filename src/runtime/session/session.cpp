@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "module/entry/entry.h"
+#include "render/mapprojection.h"
 #include "runtime/common/error.h"
 #include "runtime/log/log.h"
 #include "runtime/program/globals.h"
@@ -253,6 +254,7 @@ int runProgram(const RunOptions& options) {
                  options.logPath.c_str(), std::strerror(errno));
     return 2;
   }
+  render::startProj();  // PROJ readies itself beside reading the program and data
   Session session(log, options);
   return session.run();
 }

@@ -171,6 +171,17 @@ TEST(WorldMaps, EqualEarthMercatorAndPolarKeepEveryCountryWholeAndInPlace) {
     EXPECT_EQ(qv::test::rgbAt(*r.canvas, px.x, px.y), wall) << out.name;
   }
   EXPECT_TRUE(qv::test::matchesReference(*r.canvas, "world_polar_south"));
+
+  // Islands on both sides of the antimeridian alone stay in one piece: the
+  // map is centred on 180, where both sides of it meet.
+  host::DataSet* pacific =
+      p.open("EX", "world_countries_50m_countries", "ID in (242, 548, 776, 882)");
+  RenderResult pr = p.draw(t, {{"RESPONSEDATA", marks}}, pacific, {{"__MAPID__", "ID"}}, 800, 600);
+  ASSERT_TRUE(pr.canvas);
+  const Point west = pr.projection.project(179.99, -17), east = pr.projection.project(-179.99, -17);
+  EXPECT_LT(std::hypot(west.x - east.x, west.y - east.y), 3);
+  EXPECT_TRUE(pr.mapArea.contains(west));
+  EXPECT_TRUE(marked(*pr.canvas, pr.projection.project(178.0, -17.8)));  // Viti Levu
 }
 
 // --- The United States ----------------------------------------------------------

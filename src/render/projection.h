@@ -90,6 +90,8 @@ class Projection {
   void setMapProjection(std::shared_ptr<const MapProjection> map) { map_ = std::move(map); }
   const MapProjection* mapProjection() const { return map_.get(); }
 
+  // The pixel of a position (non-finite where the map projection has none
+  // or leaves it out).
   Point project(double lon, double lat) const;
   // Longitudes above `lon` are drawn 360 degrees to the west, so that data
   // that crosses the antimeridian (the Aleutians, Pacific islands) stays in
@@ -97,6 +99,7 @@ class Projection {
   void setWrapAbove(double lon) { wrapAbove_ = lon; }
   double wrapAbove() const { return wrapAbove_; }
   Point project(LonLat p) const { return project(p.lon, p.lat); }
+  // The position of a pixel under Web Mercator (tile maps).
   LonLat unproject(Point px) const;
   // Pixels of world units and back.
   Point toPixel(Point unit) const { return {offsetX_ + unit.x * scale_, offsetY_ + unit.y * scale_}; }

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "runtime/common/error.h"
+#include "runtime/formats/formats.h"
 
 namespace qv::host {
 
@@ -18,10 +19,43 @@ bool blankText(std::string_view s) {
   return true;
 }
 
+// The canonical name, width and decimals of a format text for a variable of
+// the given type; "" when it can be used, else why not.
+std::string checkFormat(std::string_view text, bool numeric, std::string* name, int* width,
+                        int* decimals) {
+  std::string n;
+  int w = 0, d = 0;
+  bool hw = false, hd = false;
+  FormatDesc f;
+  if (!rt::parseFormatName(text, &n, &w, &d, &hw, &hd)) return "is not a format";
+  if (!rt::resolveFormat(text, &f)) return "is unknown";
+  if (f.character && numeric) return "is a character format and the variable is numeric";
+  if (!f.character && !numeric) return "is a numeric format and the variable is character";
+  if (hw && (w < f.minWidth || w > f.maxWidth))
+    return "has a width outside " + std::to_string(f.minWidth) + " to " +
+           std::to_string(f.maxWidth);
+  if (hw && hd && d >= w) return "has no fewer decimals than its width";
+  *name = f.name;
+  *width = w;
+  *decimals = d;
+  return {};
+}
+
+// The format text a schema gave a column ("" when none): "COMMA12.2",
+// "8.2" for the bare form.
+std::string schemaFormat(const rt::Column& col) {
+  if (col.format.empty() && col.formatWidth <= 0) return {};
+  std::string t = col.format;
+  if (col.formatWidth > 0) t += std::to_string(col.formatWidth);
+  t += '.';
+  if (col.formatDecimals > 0) t += std::to_string(col.formatDecimals);
+  return t;
+}
+
 }  // namespace
 
 DataSet::DataSet(std::shared_ptr<const rt::Table> table, rt::ResolvedFile file,
-                 const rt::DataSetOptions& options)
+                 const rt::DataSetOptions& options, const rt::NoteFn& warn)
     : table_(std::move(table)), file_(std::move(file)), options_(options) {
   using rt::UserError;
   const rt::Table& t = *table_;
@@ -64,6 +98,7 @@ DataSet::DataSet(std::shared_ptr<const rt::Table> table, rt::ResolvedFile file,
     vars_.push_back(static_cast<int>(i));
     names_.push_back(names[i]);
   }
+  setFormats(visible, warn);
 
   if (!blankText(options_.where)) {
     where_ = rt::parseWhere(options_.where);
@@ -75,6 +110,48 @@ DataSet::DataSet(std::shared_ptr<const rt::Table> table, rt::ResolvedFile file,
 }
 
 DataSet::~DataSet() = default;
+
+// Display formats: FORMAT= wins over the schema's. One that cannot be used
+// is reported and left out, so the values show as if unformatted; a numeric
+// variable without a format is shown in BEST12.
+void DataSet::setFormats(const std::vector<bool>& visible, const rt::NoteFn& warn) {
+  using rt::UserError;
+  const rt::Table& t = *table_;
+  std::vector<std::string> text(vars_.size());
+  std::vector<const char*> from(vars_.size(), "from the schema file");
+  for (size_t v = 0; v < vars_.size(); ++v)
+    text[v] = schemaFormat(t.columns[static_cast<size_t>(vars_[v])]);
+  for (const auto& [var, fmt] : options_.format) {
+    // The name the data set shows (after RENAME=), else the file's name.
+    int v = find(var);
+    if (v < 0) {
+      const int c = t.find(var);
+      if (c < 0)
+        throw UserError("Variable " + var + " in FORMAT= is not in data set " + name() + ".");
+      if (!visible[static_cast<size_t>(c)])
+        throw UserError("Variable " + var + " in FORMAT= is dropped from data set " + name() + ".");
+      for (size_t k = 0; k < vars_.size(); ++k)
+        if (vars_[k] == c) v = static_cast<int>(k);
+    }
+    text[static_cast<size_t>(v)] = fmt;
+    from[static_cast<size_t>(v)] = "from FORMAT=";
+  }
+  formats_.assign(vars_.size(), Shown{});
+  for (size_t v = 0; v < vars_.size(); ++v) {
+    const bool numeric = t.columns[static_cast<size_t>(vars_[v])].numeric();
+    if (!text[v].empty()) {
+      Shown f;
+      const std::string why = checkFormat(text[v], numeric, &f.name, &f.width, &f.decimals);
+      if (why.empty())
+        formats_[v] = f;
+      else if (warn)
+        warn("The format " + text[v] + " for variable " + names_[v] + " of data set " + name() +
+             " (" + from[v] + ") " + why + "; its values are shown " +
+             (numeric ? "in BEST12." : "as they are."));
+    }
+    if (formats_[v].name.empty() && numeric) formats_[v] = Shown{"BEST", 12, 0};
+  }
+}
 
 std::string DataSet::name() const { return file_.library + "." + file_.member; }
 
@@ -125,9 +202,10 @@ VarDesc DataSet::desc(int var) const {
   d.label = col.label;
   d.type = col.type;
   d.length = col.numeric() ? 8 : col.width;
-  d.format = col.format;
-  d.formatWidth = col.formatWidth;
-  d.formatDecimals = col.formatDecimals;
+  const Shown& f = formats_[static_cast<size_t>(var)];
+  d.format = f.name;
+  d.formatWidth = f.width;
+  d.formatDecimals = f.decimals;
   return d;
 }
 
@@ -354,7 +432,8 @@ std::unique_ptr<host::DataSet> openDataSet(const DataSetRef& ref, const Librarie
   ReadSettings rs;
   rs.names = settings.names;
   auto table = cache.load(f, rs, note);
-  return std::make_unique<host::DataSet>(std::move(table), std::move(f), ref.options);
+  return std::make_unique<host::DataSet>(std::move(table), std::move(f), ref.options,
+                                         settings.warn);
 }
 
 }  // namespace qv::rt

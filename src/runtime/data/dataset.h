@@ -22,8 +22,10 @@ struct DataSet {
  public:
   // A view of `table` (the file `file`) through `options`. UserError when
   // an option names a variable the data set lacks or WHERE= is malformed.
+  // A display format (from FORMAT= or the file's schema) that cannot be
+  // used is reported through `warn` and left out.
   DataSet(std::shared_ptr<const rt::Table> table, rt::ResolvedFile file,
-          const rt::DataSetOptions& options);
+          const rt::DataSetOptions& options, const rt::NoteFn& warn = {});
   ~DataSet();
   DataSet(const DataSet&) = delete;
   DataSet& operator=(const DataSet&) = delete;
@@ -32,6 +34,9 @@ struct DataSet {
 
   int nvars() const { return static_cast<int>(vars_.size()); }
   int find(std::string_view name) const;  // case-insensitive; -1 when absent
+  // The variable's description. Its display format is the one FORMAT= or
+  // the file's schema gives it; a numeric variable without one is shown in
+  // BEST12., and the description says so.
   VarDesc desc(int var) const;
   bool isNumeric(int var) const;
 
@@ -83,6 +88,7 @@ struct DataSet {
   void select();           // base_ from the options
   void applyPushed();      // sel_ from base_ and the pushed selections
   void setRange();         // reading range from the BY group
+  void setFormats(const std::vector<bool>& visible, const rt::NoteFn& warn);
   int column(int var) const {
     return var >= 0 && static_cast<size_t>(var) < vars_.size() ? vars_[static_cast<size_t>(var)] : -1;
   }
@@ -92,6 +98,11 @@ struct DataSet {
   rt::DataSetOptions options_;
   std::vector<int> vars_;           // visible variable -> table column
   std::vector<std::string> names_;  // visible names (after RENAME=)
+  struct Shown {                    // the display format of a visible variable
+    std::string name;               // canonical name ("" none)
+    int width = 0, decimals = 0;    // as written (0: the format's default)
+  };
+  std::vector<Shown> formats_;
   std::unique_ptr<rt::WhereExpr> where_;
   std::vector<std::unique_ptr<rt::WhereExpr>> pushed_;
 
@@ -118,6 +129,7 @@ namespace qv::rt {
 struct OpenSettings {
   std::string programDir;  // quoted paths are relative to it
   VarNameRule names = VarNameRule::Strict;
+  NoteFn warn;             // receives the text of a WARNING (formats left out)
 };
 
 // Resolves, reads (through the cache) and opens a data set.

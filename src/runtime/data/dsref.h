@@ -13,6 +13,7 @@ struct DataSetOptions {
   std::vector<std::string> keep;                          // KEEP= names
   std::vector<std::string> drop;                          // DROP= names
   std::vector<std::pair<std::string, std::string>> rename;  // RENAME=(old=new)
+  std::vector<std::pair<std::string, std::string>> format;  // FORMAT=(var fmt): variable, format as written
   std::string where;       // WHERE=( ... ) text between the parentheses
   int64_t obs = -1;        // OBS=: last observation to read (-1: none)
   int64_t firstobs = 1;    // FIRSTOBS=

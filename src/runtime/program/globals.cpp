@@ -3,6 +3,7 @@
 #include <cmath>
 #include <set>
 
+#include "runtime/formats/formats.h"
 #include "runtime/program/cursor.h"
 
 namespace qv::rt {
@@ -48,6 +49,7 @@ const OptionInfo kOptions[] = {
     {"GRAPHFORMAT", OptionId::GraphFormat, false},
     {"TILEURL", OptionId::TileUrl, false},
     {"MAPPROJECTION", OptionId::MapProjection, false},
+    {"LABELOVERLAP", OptionId::LabelOverlap, false},
     {"COLORNAMES", OptionId::ColorNames, false},
 };
 
@@ -161,6 +163,12 @@ std::vector<OptionSetting> parseOptions(const Statement& st) {
               "such as 'EPSG:3035' is expected");
         o.text = projectionSetting(v.text);
         break;
+      case OptionId::LabelOverlap:
+        if (v.kind != Tok::Name && v.kind != Tok::QString) bad("SHOW, HIDE or MOVE is expected");
+        o.text = upperCase(v.text);
+        if (o.text != "SHOW" && o.text != "HIDE" && o.text != "MOVE")
+          bad("SHOW, HIDE or MOVE is expected");
+        break;
       case OptionId::ColorNames:
         if (v.kind != Tok::QString || v.text.empty()) bad("a quoted file path is expected");
         o.text = v.text;
@@ -184,6 +192,7 @@ void applyOption(Settings& s, const OptionSetting& o) {
     case OptionId::GraphFormat: s.graphFormat = o.text; break;
     case OptionId::TileUrl: s.tileUrl = o.text; break;
     case OptionId::MapProjection: s.mapProjection = o.text; break;
+    case OptionId::LabelOverlap: s.labelOverlap = o.text; break;
     case OptionId::ColorNames: s.colorNames = o.text; break;
   }
 }
@@ -221,6 +230,7 @@ std::optional<std::string> settingText(const Settings& s, std::string_view name)
     case OptionId::GraphFormat: return s.graphFormat;
     case OptionId::TileUrl: return s.tileUrl;
     case OptionId::MapProjection: return s.mapProjection;
+    case OptionId::LabelOverlap: return s.labelOverlap;
     case OptionId::ColorNames: return s.colorNames;
   }
   return std::nullopt;
@@ -303,6 +313,52 @@ int64_t takeCount(Cursor& c, const std::string& option, int64_t min) {
   return static_cast<int64_t>(t.num);
 }
 
+// A format word of FORMAT=: a named format (COMMA12., $CHAR10., BEST.) or
+// the bare w.d form (8.2, 3.0, 8.), which the tokenizer reads as a number.
+bool isFormatToken(const Token& t) {
+  if (t.kind != Tok::Format && t.kind != Tok::Number) return false;
+  std::string name;
+  int w = 0, d = 0;
+  bool hw = false, hd = false;
+  return parseFormatName(t.text, &name, &w, &d, &hw, &hd);
+}
+
+// FORMAT=(var ... fmt var ... fmt): each format applies to the variables
+// written before it. Whether a format is known is decided when the data set
+// is opened, where the variable's data set can be named.
+std::vector<std::pair<std::string, std::string>> readFormatList(Cursor& c) {
+  if (!c.is(Tok::LParen)) c.fail("FORMAT= needs a list in parentheses: FORMAT=(var fmt ...)");
+  const Token& open = c.take();
+  std::vector<std::pair<std::string, std::string>> out;
+  std::vector<std::string> vars;
+  while (!c.is(Tok::RParen)) {
+    if (c.atEnd()) c.failAt(open, "FORMAT= is not closed with ')'");
+    const Token& t = c.take();
+    if (t.kind == Tok::Format || t.kind == Tok::Number) {
+      if (!isFormatToken(t)) c.failAt(t, "Invalid format " + t.text + " in FORMAT=");
+      if (vars.empty()) c.failAt(t, "The format " + t.text + " in FORMAT= follows no variable");
+      for (std::string& v : vars) out.emplace_back(std::move(v), t.text);
+      vars.clear();
+      continue;
+    }
+    if (t.kind == Tok::Name) {
+      if (!isValidName(t.text))
+        c.failAt(t, "Variable name " + t.text + " in FORMAT= is longer than 32 characters");
+    } else if (t.kind != Tok::NameLit) {
+      c.failAt(t, "Expected a variable name or a format in FORMAT=, found " + describeToken(t));
+    }
+    vars.push_back(t.text);
+  }
+  c.take();
+  if (!vars.empty()) {
+    std::string names;
+    for (const std::string& v : vars) names += (names.empty() ? "" : " ") + v;
+    c.failAt(open, "FORMAT= needs a format (like COMMA12. or 8.2) after " + names);
+  }
+  if (out.empty()) c.failAt(open, "FORMAT= needs at least one variable and format");
+  return out;
+}
+
 }  // namespace
 
 DataSetRef parseDataSetRef(const Statement& st, size_t& pos) {
@@ -364,7 +420,7 @@ DataSetRef parseDataSetRef(const std::vector<Token>& toks, size_t& pos, const So
       if (word.kind != Tok::Name)
         c.failAt(word, "Expected a data set option, found " + describeToken(word));
       std::string opt = upperCase(word.text);
-      static const char* known[] = {"KEEP", "DROP", "RENAME", "WHERE", "OBS", "FIRSTOBS"};
+      static const char* known[] = {"KEEP", "DROP", "RENAME", "WHERE", "OBS", "FIRSTOBS", "FORMAT"};
       bool isKnown = false;
       for (const char* k : known) isKnown = isKnown || opt == k;
       if (!isKnown) c.failAt(word, "Unknown data set option " + opt);
@@ -388,6 +444,8 @@ DataSetRef parseDataSetRef(const std::vector<Token>& toks, size_t& pos, const So
         }
         c.take();
         if (o.rename.empty()) c.failAt(word, "RENAME= needs at least one old=new pair");
+      } else if (opt == "FORMAT") {
+        o.format = readFormatList(c);
       } else if (opt == "WHERE") {
         if (!c.is(Tok::LParen)) c.fail("WHERE= needs an expression in parentheses: WHERE=(...)");
         const Token& wopen = c.take();

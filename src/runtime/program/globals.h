@@ -46,12 +46,14 @@ struct Settings {
   // MAPPROJECTION=: a PROJ definition as written, or AUTO, MERCATOR,
   // EQUALEARTH, ALBERSUSA (kept in upper case; an empty text is AUTO).
   std::string mapProjection = "AUTO";
+  // LABELOVERLAP=: SHOW, HIDE or MOVE (upper case).
+  std::string labelOverlap = "SHOW";
   std::string colorNames;          // COLORNAMES= file path ("" none)
 };
 
 enum class OptionId {
   VarNames, Missing, NlDecSeparator, Debug, GraphWidth, GraphHeight,
-  GraphFormat, TileUrl, MapProjection, ColorNames
+  GraphFormat, TileUrl, MapProjection, LabelOverlap, ColorNames
 };
 
 // One checked setting of an OPTIONS statement.
@@ -127,9 +129,10 @@ std::vector<host::ByVariable> parseBy(const Statement& st);
 
 // A data set name at toks[pos] (name, name literal, two-level name or quoted
 // path) with optional data set options in parentheses: KEEP=, DROP=,
-// RENAME=(old=new ...), WHERE=( expr ), OBS=, FIRSTOBS=. On return pos is
-// the index after the reference. WHERE text is cut out of `source` when given
-// (else rebuilt from the tokens); error places name source->file.
+// RENAME=(old=new ...), WHERE=( expr ), OBS=, FIRSTOBS=, FORMAT=(var fmt ...).
+// On return pos is the index after the reference. WHERE text is cut out of
+// `source` when given (else rebuilt from the tokens); error places name
+// source->file.
 DataSetRef parseDataSetRef(const std::vector<Token>& toks, size_t& pos,
                            const SourceText* source = nullptr);
 DataSetRef parseDataSetRef(const Statement& st, size_t& pos);

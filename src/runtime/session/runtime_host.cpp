@@ -119,6 +119,7 @@ host::DataSet* RuntimeHost::openForStep(const DataSetRef& ref) {
   OpenSettings os;
   os.programDir = s_.programDir;
   os.names = s_.settings.varNamesAny ? VarNameRule::Any : VarNameRule::Strict;
+  os.warn = [this](const std::string& t) { s_.log.warning(t); };
   auto ds = openDataSet(ref, s_.libs, s_.cache, os,
                         [this](const std::string& t) { s_.log.note(t); });
   open_.push_back(std::move(ds));

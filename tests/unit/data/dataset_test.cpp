@@ -33,7 +33,15 @@ class DataSetTest : public ::testing::Test {
     r.options = o;
     OpenSettings s;
     s.programDir = dir_.str();
+    s.warn = [this](const std::string& w) { warnings_.push_back(w); };
     return openDataSet(r, libs_, cache_, s, NoteFn());
+  }
+
+  // A variable's display format as "NAME w.d", "" for none.
+  static std::string shown(const DataSet& d, const char* var) {
+    qv::host::VarDesc v = d.desc(d.find(var));
+    if (v.format.empty()) return "";
+    return v.format + " " + std::to_string(v.formatWidth) + "." + std::to_string(v.formatDecimals);
   }
 
   // The cities read from the current selection, joined by spaces.
@@ -51,6 +59,7 @@ class DataSetTest : public ::testing::Test {
   TempDir dir_;
   Libraries libs_;
   DataCache cache_;
+  std::vector<std::string> warnings_;
 };
 
 }  // namespace
@@ -124,6 +133,73 @@ TEST_F(DataSetTest, KeepDropRename) {
   DataSetOptions badWhere;
   badWhere.where = "pop = 'x'";
   EXPECT_NE(errorOf([&] { open(badWhere); }).find("pop"), std::string::npos);
+}
+
+TEST_F(DataSetTest, DisplayFormatsFromTheSchemaAndFormatOption) {
+  dir_.write("cities.schema.json", R"({"fields": [
+      {"name": "pop", "displayFormat": "8.1"},
+      {"name": "rank", "displayFormat": "FOO5."},
+      {"name": "city", "displayFormat": "COMMA6."},
+      {"name": "state", "displayFormat": "$CHAR1."}]})");
+  // The schema's formats; the bare w.d form is the plain number format. An
+  // unknown format, or one for the other type, is left out with a warning.
+  auto d = open();
+  EXPECT_EQ(shown(*d, "pop"), "F 8.1");
+  EXPECT_EQ(shown(*d, "rank"), "BEST 12.0");
+  EXPECT_EQ(shown(*d, "city"), "");
+  EXPECT_EQ(shown(*d, "state"), "$CHAR 1.0");
+  ASSERT_EQ(warnings_.size(), 2u);
+  EXPECT_EQ(warnings_[0],
+            "The format COMMA6. for variable city of data set WORK.CITIES (from the schema "
+            "file) is a numeric format and the variable is character; its values are shown as "
+            "they are.");
+  EXPECT_EQ(warnings_[1],
+            "The format FOO5. for variable rank of data set WORK.CITIES (from the schema file) "
+            "is unknown; its values are shown in BEST12.");
+
+  // FORMAT= wins over the schema (its unknown format is then not used, so
+  // not reported); a variable is named as the data set shows it, or as the
+  // file does.
+  warnings_.clear();
+  DataSetOptions o;
+  o.rename = {{"pop", "people"}};
+  o.format = {{"people", "COMMA12."}, {"RANK", "3."}, {"city", "$5."}};
+  auto f = open(o);
+  EXPECT_EQ(shown(*f, "people"), "COMMA 12.0");
+  EXPECT_EQ(shown(*f, "rank"), "F 3.0");
+  EXPECT_EQ(shown(*f, "city"), "$ 5.0");
+  EXPECT_TRUE(warnings_.empty());
+  o.format = {{"pop", "dollar10.2"}};
+  EXPECT_EQ(shown(*open(o), "people"), "DOLLAR 10.2");
+
+  // Formats that cannot be used: each warned, the value unformatted.
+  warnings_.clear();
+  DataSetOptions bad;
+  bad.format = {{"pop", "COMMA40."}, {"rank", "8.8"}, {"state", "BEST."}, {"city", "NOPE."}};
+  auto b = open(bad);
+  EXPECT_EQ(shown(*b, "pop"), "BEST 12.0");
+  EXPECT_EQ(shown(*b, "rank"), "BEST 12.0");
+  EXPECT_EQ(shown(*b, "state"), "");
+  ASSERT_EQ(warnings_.size(), 4u);
+  EXPECT_NE(warnings_[0].find("BEST. for variable state"), std::string::npos);
+  EXPECT_NE(warnings_[0].find("(from FORMAT=) is a numeric format"), std::string::npos);
+  EXPECT_NE(warnings_[1].find("NOPE. for variable city of data set WORK.CITIES (from FORMAT=) "
+                              "is unknown; its values are shown as they are."),
+            std::string::npos);
+  EXPECT_NE(warnings_[2].find("COMMA40. for variable pop"), std::string::npos);
+  EXPECT_NE(warnings_[2].find("has a width outside 1 to 32; its values are shown in BEST12."),
+            std::string::npos);
+  EXPECT_NE(warnings_[3].find("8.8 for variable rank"), std::string::npos);
+
+  // A variable that is not there is an error, as in KEEP=.
+  DataSetOptions missing;
+  missing.format = {{"nosuch", "8.2"}};
+  EXPECT_EQ(errorOf([&] { open(missing); }),
+            "Variable nosuch in FORMAT= is not in data set WORK.CITIES.");
+  DataSetOptions dropped;
+  dropped.drop = {"pop"};
+  dropped.format = {{"pop", "8.2"}};
+  EXPECT_NE(errorOf([&] { open(dropped); }).find("dropped"), std::string::npos);
 }
 
 TEST_F(DataSetTest, ObservationWindowAndCountItems) {

@@ -240,4 +240,29 @@ TEST(Globals, DataSetRefs) {
   EXPECT_NE(err("''").find("empty"), std::string::npos);
   EXPECT_NE(err("DOLLAR8.2").find("Invalid data set name"), std::string::npos);
   EXPECT_EQ(err("d (obs=max)"), "");
+
+  // FORMAT=: a format applies to the variables written before it; named
+  // formats and the bare w.d form (a number to the tokenizer).
+  Statement f = stmt("d (format=(pop 'a b'n COMMA12. rate 8.2 n 3. c $CHAR5. d best.) keep=pop);");
+  pos = 0;
+  DataSetRef fr = parseDataSetRef(f, pos);
+  EXPECT_EQ(fr.options.format,
+            (std::vector<std::pair<std::string, std::string>>{{"pop", "COMMA12."},
+                                                              {"a b", "COMMA12."},
+                                                              {"rate", "8.2"},
+                                                              {"n", "3."},
+                                                              {"c", "$CHAR5."},
+                                                              {"d", "best."}}));
+  EXPECT_EQ(fr.options.keep, (std::vector<std::string>{"pop"}));
+  EXPECT_NE(err("d (format=pop COMMA12.)").find("list in parentheses"), std::string::npos);
+  EXPECT_NE(err("d (format=(pop))").find("needs a format (like COMMA12. or 8.2) after pop"),
+            std::string::npos);
+  EXPECT_NE(err("d (format=(COMMA12. pop 8.))").find("COMMA12. in FORMAT= follows no variable"),
+            std::string::npos);
+  EXPECT_NE(err("d (format=(pop 1e5))").find("Invalid format 1e5 in FORMAT="), std::string::npos);
+  EXPECT_NE(err("d (format=(pop COMMA12.345))").find("Invalid format"), std::string::npos);
+  EXPECT_NE(err("d (format=(pop 'x' COMMA12.))").find("Expected a variable name or a format"),
+            std::string::npos);
+  EXPECT_NE(err("d (format=())").find("at least one variable"), std::string::npos);
+  EXPECT_NE(err("d (format=(pop 8.2").find("not closed"), std::string::npos);
 }

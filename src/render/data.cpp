@@ -29,6 +29,7 @@ bool sameNameNoCase(std::string_view a, std::string_view b) {
 
 std::string shortNumber(double v) {
   if (std::isnan(v)) return ".";
+  if (v == 0) return "0";  // negative zero too
   char buf[40];
   std::snprintf(buf, sizeof buf, "%.12g", v);
   return buf;

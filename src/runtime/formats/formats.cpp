@@ -626,11 +626,16 @@ std::string formatTime(Kind kind, double v, int width, int decimals) {
   int64_t units;
   if (!timeUnits(v, decimals, &units)) return stars(width);
   Clock c = toClock(units, decimals);
-  std::string sign = (v < 0 && units > 0) ? "-" : "";
+  // The sign goes only on a text that shows more than zero: a shorter form
+  // may drop the digits that made the value non-zero.
+  auto sign = [&](std::string t) {
+    return v < 0 && t.find_first_of("123456789") != std::string::npos ? "-" + t : t;
+  };
   std::string h = kind == Kind::Tod ? two(c.hours) : num(c.hours);
-  std::string hm = sign + h + ":" + two(c.minutes);
+  std::string hm = h + ":" + two(c.minutes);
   std::string hms = hm + ":" + two(c.seconds);
-  return firstFit({decimals > 0 ? hms + "." + c.frac : std::string(), hms, hm, sign + h},
+  return firstFit({decimals > 0 ? sign(hms + "." + c.frac) : std::string(), sign(hms),
+                   sign(hm), sign(h)},
                   width);
 }
 

@@ -381,6 +381,25 @@ TEST(FormatInvariants, FieldWidthHoldsForAnyValue) {
   }
 }
 
+TEST(FormatInvariants, NoNegativeZero) {
+  // A value that shows as zero shows without a sign: never "-0", "-0.00",
+  // "-$0.00" or "(0%)".
+  const char* names[] = {"F", "BEST", "COMMA", "DOLLAR", "PERCENT", "E", "Z",
+                         "TIME", "TOD", "HHMM", "DATETIME"};
+  const double values[] = {-0.0, -1e-300, -5e-324, -1e-9, -0.0004, -0.004, -0.4};
+  for (const char* name : names) {
+    host::FormatDesc f = fmt(name);
+    for (int w : {0, 3, 6, 8, 12})
+      for (int d = 0; d <= 3; ++d)
+        for (double v : values) {
+          const std::string text = formatNumber(f, w, d, v);
+          if (text.find_first_of("-(") == std::string::npos) continue;
+          EXPECT_NE(text.find_first_of("123456789"), std::string::npos)
+              << name << w << "." << d << " of " << v << ": \"" << text << '"';
+        }
+  }
+}
+
 TEST(FormatInvariants, ParsersRejectGarbage) {
   unsigned seed = 12345;
   auto next = [&] { return seed = seed * 1103515245u + 12345u; };

@@ -157,6 +157,37 @@ TEST(ByTexts, ValuesNamesAndLineOfTheGroup) {
   EXPECT_EQ(substituteByValues("#BYLINE", {}), "");
 }
 
+TEST_F(RenderObjects, DisplayTextsOfLabelsInTheVariablesFormats) {
+  // What data labels, TEXT labels and group legends show: the format FORMAT=
+  // gives, the schema's (the bare w.d form too), else BEST12.
+  dir.write("lab.csv",
+            "name,big,ratio,share,code\n"
+            "a,1334795,0.125,-0,7\n"
+            "b,-0,-0.001,123456789012345,8\n"
+            "c,.,2,0.1,\n");
+  dir.write("lab.schema.json", R"({"fields": [{"name": "ratio", "displayFormat": "8.2"},
+                                              {"name": "code", "displayFormat": "Z3."}]})");
+  DataSetRef r;
+  r.member = "lab";
+  r.options.format = {{"big", "COMMA12."}, {"code", "4.1"}};
+  OpenSettings s;
+  s.programDir = dir.str();
+  auto ds = openDataSet(r, libs, cache, s, NoteFn());
+  DataSetTable table("PLOTDATA", ds.get(), '.');
+  auto texts = [&](const char* var) {
+    std::string out;
+    const render::DataColumn* c = table.column(var);
+    if (!c) return std::string("(none)");
+    for (size_t row = 0; row < table.rows(); ++row) out += (row ? "|" : "") + c->text(row);
+    return out;
+  };
+  EXPECT_EQ(texts("big"), "1,334,795|0|.");
+  EXPECT_EQ(texts("ratio"), "0.13|0.00|2.00");
+  EXPECT_EQ(texts("share"), "0|1.2345679E14|0.1");
+  EXPECT_EQ(texts("code"), "7.0|8.0|.");
+  EXPECT_EQ(texts("name"), "a|b|c");
+}
+
 TEST_F(RenderObjects, ByVariablesNowhereIsAnError) {
   int counter = 0;
   GraphManagerImpl manager(log, {{"county", false}}, '.', outputTo(dir.str(), &counter));

@@ -224,6 +224,9 @@ struct DrawContext {
   Projection proj;
   Rect area;  // the map area in pixels
   GeometryOptions geo;
+  // Where the TEXT labels and data labels go (LABELOVERLAP=); null draws
+  // each where it asks to go.
+  LabelSpace* labels = nullptr;
 };
 
 // What a layer projects with, once the map projection and area are known.
@@ -300,7 +303,7 @@ struct DataLabels {
             double clearance);
   // Adds a fit box for each label that reaches beyond its point.
   void addFit(cairo_t* cr, const std::vector<Point>& planar, std::vector<FitBox>& fit) const;
-  // Draws each label next to its point.
+  // Draws each label next to its point, where dc.labels lets it go.
   void draw(const DrawContext& dc, const std::vector<Point>& planar) const;
 };
 

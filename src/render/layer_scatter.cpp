@@ -132,7 +132,17 @@ void DataLabels::draw(const DrawContext& dc, const std::vector<Point>& planar) c
     if (!std::isfinite(planar[r].x) || labels->missing(r)) continue;
     const Point p = dc.proj.toPixel(planar[r]);
     if (!std::isfinite(p.x) || !std::isfinite(p.y) || !inside.contains(p)) continue;
-    drawLabel(dc.cr, {std::floor(p.x) + 0.5, std::floor(p.y) + 0.5}, labels->text(r), style);
+    const Point at{std::floor(p.x) + 0.5, std::floor(p.y) + 0.5};
+    const LaidOutLabel label(dc.cr, labels->text(r), style);
+    if (label.empty()) continue;
+    TextPosition pos = style.position;
+    if (dc.labels) {
+      const auto placed = dc.labels->place(
+          style.position, [&](TextPosition q) { return label.box(at, q); });
+      if (!placed) continue;
+      pos = *placed;
+    }
+    label.draw(dc.cr, at, pos);
   }
 }
 

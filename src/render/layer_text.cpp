@@ -93,17 +93,29 @@ class TextLayer final : public PreparedLayer {
       if (!rowStyle(r, ls)) continue;
       const Point p = dc.proj.toPixel(planar[r]);
       if (!std::isfinite(p.x) || !std::isfinite(p.y) || !near.contains(p)) continue;
-      const std::string value = text->text(r);
-      if (boxFill || boxOutline) drawBox(cr, p, value, ls);
-      drawLabel(cr, p, value, ls);
+      const LaidOutLabel label(cr, text->text(r), ls);
+      if (label.empty()) continue;
+      const bool boxed = boxFill || boxOutline;
+      // The box behind the label counts as part of it.
+      const LabelMargins grow = boxed ? LabelMargins{pad.left, pad.right, pad.top, pad.bottom}
+                                      : LabelMargins{};
+      TextPosition pos = ls.position;
+      if (dc.labels) {
+        const auto placed =
+            dc.labels->place(ls.position, [&](TextPosition q) { return label.box(p, q, grow); });
+        if (!placed) continue;
+        pos = *placed;
+      }
+      if (boxed) drawBox(cr, p, label.extent(), ls, pos);
+      label.draw(cr, p, pos);
     }
   }
 
   // The box behind a label: its text block grown by the pad, rotated with it.
-  void drawBox(cairo_t* cr, Point at, const std::string& value, const LabelStyle& ls) const {
-    TextExtent e = measureText(cr, value, ls.font, ls.split, ls.justify);
+  void drawBox(cairo_t* cr, Point at, const TextExtent& e, const LabelStyle& ls,
+               TextPosition position) const {
     if (e.width <= 0 || e.height <= 0) return;
-    Point off = labelOffset(ls.position, e.width, e.height, ls.pad);
+    Point off = labelOffset(position, e.width, e.height, ls.pad);
     CairoStateGuard guard(cr);
     cairo_translate(cr, at.x, at.y);
     cairo_rotate(cr, -ls.rotateDeg * 3.14159265358979323846 / 180);

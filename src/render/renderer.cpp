@@ -186,6 +186,8 @@ RenderResult renderGraph(const GraphModel& model, const RenderRequest& req) {
   dc.proj = Projection::fitBoxes(fit, area, margin, map->maxScale(), worldBox(pc.planar));
   dc.proj.setMapProjection(map);
   dc.geo = geometryFor(area, 4);
+  LabelSpace labels(req.labelOverlap, area);
+  dc.labels = &labels;
 
   {
     CairoStateGuard guard(cr);
@@ -206,6 +208,12 @@ RenderResult renderGraph(const GraphModel& model, const RenderRequest& req) {
   }
   for (const Placed& p : placed) p.block->draw(cr, p.box);
 
+  result.labelsLeftOut = labels.leftOut();
+  result.labelBoxes = labels.takeDrawn();
+  if (const size_t n = labels.leftOut(); n > 0)
+    result.imageNotes.push_back(std::to_string(n) +
+                                (n == 1 ? " label that would overlap others was left out."
+                                        : " labels that would overlap others were left out."));
   result.warnings = std::move(env.warnings);
   result.tilesFailed = env.tilesFailed;
   result.mapArea = area;

@@ -21,6 +21,7 @@
 
 #include "render/canvas.h"
 #include "render/data.h"
+#include "render/label_space.h"
 #include "render/mapprojection.h"
 #include "render/model.h"
 #include "render/tiles.h"
@@ -50,6 +51,9 @@ struct RenderRequest {
   // Set when an earlier image of the same graph could get no tile at all:
   // the tile layer then keeps the plain background without asking again.
   bool skipTiles = false;
+  // LABELOVERLAP=: what becomes of TEXT labels and data labels that would
+  // cover one another (see label_space.h).
+  LabelOverlap labelOverlap = LabelOverlap::Show;
 };
 
 struct RenderResult {
@@ -60,6 +64,14 @@ struct RenderResult {
   // What the host notes, one line each (the projection chosen, positions
   // left out).
   std::vector<std::string> notes;
+  // Notes about this image alone, which the host logs for every image (the
+  // labels left out so as not to overlap others).
+  std::vector<std::string> imageNotes;
+  // The TEXT labels and data labels left out (LABELOVERLAP=HIDE or MOVE).
+  size_t labelsLeftOut = 0;
+  // For tests: the box of every TEXT label and data label drawn within the
+  // map area, in drawing order (with the box drawn behind a TEXT label).
+  std::vector<LabelBox> labelBoxes;
   // A tile layer got no tile at all.
   bool tilesFailed = false;
   // Where the map went: its area in pixels and the projection of the layers.

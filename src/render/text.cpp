@@ -69,13 +69,24 @@ void cutAtSplitChars(std::string_view text, std::string_view set, std::vector<st
   seps.emplace_back();
 }
 
+std::string joinLines(const std::vector<std::string>& lines) {
+  std::string out;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    if (i) out += '\n';
+    out += lines[i];
+  }
+  return out;
+}
+
+}  // namespace
+
 // A Pango layout for a text in a font, with fixed resolution and no hinting.
-struct Layout {
+struct TextLayout {
   PangoLayout* layout = nullptr;
   cairo_surface_t* scratch = nullptr;  // when measuring without a context
   cairo_t* scratchCr = nullptr;
 
-  Layout(cairo_t* cr, std::string_view text, const FontStyle& font, Justify justify) {
+  TextLayout(cairo_t* cr, std::string_view text, const FontStyle& font, Justify justify) {
     if (!cr) {
       scratch = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 1, 1);
       scratchCr = cairo_create(scratch);
@@ -110,13 +121,13 @@ struct Layout {
     pango_layout_set_text(layout, valid, -1);
     g_free(valid);
   }
-  ~Layout() {
+  ~TextLayout() {
     if (layout) g_object_unref(layout);
     if (scratchCr) cairo_destroy(scratchCr);
     if (scratch) cairo_surface_destroy(scratch);
   }
-  Layout(const Layout&) = delete;
-  Layout& operator=(const Layout&) = delete;
+  TextLayout(const TextLayout&) = delete;
+  TextLayout& operator=(const TextLayout&) = delete;
 
   TextExtent extent() const {
     PangoRectangle logical;
@@ -129,17 +140,6 @@ struct Layout {
     return e;
   }
 };
-
-std::string joinLines(const std::vector<std::string>& lines) {
-  std::string out;
-  for (size_t i = 0; i < lines.size(); ++i) {
-    if (i) out += '\n';
-    out += lines[i];
-  }
-  return out;
-}
-
-}  // namespace
 
 bool textPositionFromName(std::string_view name, TextPosition& out) {
   for (const auto& p : kPositions) {
@@ -213,22 +213,95 @@ Point labelOffset(TextPosition position, double w, double h, double pad) {
 TextExtent measureText(cairo_t* cr, std::string_view text, const FontStyle& font,
                        const TextSplit& split, Justify justify) {
   if (text.empty()) return {};
-  Layout l(cr, joinLines(splitText(text, split)), font, justify);
+  TextLayout l(cr, joinLines(splitText(text, split)), font, justify);
   return l.extent();
 }
 
 Rect drawLabel(cairo_t* cr, Point at, std::string_view text, const LabelStyle& style) {
   if (text.empty() || !std::isfinite(at.x) || !std::isfinite(at.y)) return Rect{at.x, at.y, 0, 0};
+  return LaidOutLabel(cr, text, style).draw(cr, at, style.position);
+}
+
+Rect LabelBox::bounds() const {
+  double x0 = corner[0].x, x1 = x0, y0 = corner[0].y, y1 = y0;
+  for (const Point& p : corner) {
+    x0 = std::min(x0, p.x);
+    x1 = std::max(x1, p.x);
+    y0 = std::min(y0, p.y);
+    y1 = std::max(y1, p.y);
+  }
+  return Rect{x0, y0, x1 - x0, y1 - y0};
+}
+
+bool LabelBox::overlaps(const LabelBox& other) const {
+  // Separating axes: the edge directions of both blocks. Two blocks overlap
+  // when their shadows overlap on every one of them.
+  constexpr double kTouch = 0.01;
+  const LabelBox* boxes[2] = {this, &other};
+  for (const LabelBox* b : boxes) {
+    for (int e = 0; e < 2; ++e) {
+      const Point a = b->corner[static_cast<size_t>(e)];
+      const Point c = b->corner[static_cast<size_t>(e + 1)];
+      double ax = c.x - a.x, ay = c.y - a.y;
+      const double len = std::hypot(ax, ay);
+      if (!(len > 0)) continue;
+      ax /= len;
+      ay /= len;
+      double lo[2] = {INFINITY, INFINITY}, hi[2] = {-INFINITY, -INFINITY};
+      for (int k = 0; k < 2; ++k)
+        for (const Point& p : boxes[k]->corner) {
+          const double d = p.x * ax + p.y * ay;
+          lo[k] = std::min(lo[k], d);
+          hi[k] = std::max(hi[k], d);
+        }
+      if (hi[0] <= lo[1] + kTouch || hi[1] <= lo[0] + kTouch) return false;
+    }
+  }
+  return true;
+}
+
+LabelBox labelBox(Point at, double w, double h, TextPosition position, double pad,
+                  double rotateDeg, const LabelMargins& grow) {
+  pad = std::isfinite(pad) && pad > 0 ? pad : 0;
+  const Point off = labelOffset(position, w, h, pad);
+  const double ang = std::isfinite(rotateDeg) ? -rotateDeg * kPi / 180 : 0;
+  const double c = std::cos(ang), s = std::sin(ang);
+  const double x0 = off.x - grow.left, x1 = off.x + w + grow.right;
+  const double y0 = off.y - grow.top, y1 = off.y + h + grow.bottom;
+  const double cx[4] = {x0, x1, x1, x0};
+  const double cy[4] = {y0, y0, y1, y1};
+  LabelBox b;
+  for (size_t i = 0; i < 4; ++i)
+    b.corner[i] = Point{at.x + cx[i] * c - cy[i] * s, at.y + cx[i] * s + cy[i] * c};
+  return b;
+}
+
+LaidOutLabel::LaidOutLabel(cairo_t* cr, std::string_view text, const LabelStyle& style)
+    : style_(style) {
+  if (text.empty()) return;
+  layout_ = std::make_unique<TextLayout>(cr, joinLines(splitText(text, style.split)), style.font,
+                                         style.justify);
+  extent_ = layout_->extent();
+}
+
+LaidOutLabel::~LaidOutLabel() = default;
+
+LabelBox LaidOutLabel::box(Point at, TextPosition position, const LabelMargins& grow) const {
+  return labelBox(at, extent_.width, extent_.height, position, style_.pad, style_.rotateDeg, grow);
+}
+
+Rect LaidOutLabel::draw(cairo_t* cr, Point at, TextPosition position) const {
+  if (!layout_ || !std::isfinite(at.x) || !std::isfinite(at.y)) return Rect{at.x, at.y, 0, 0};
   CairoStateGuard guard(cr);
-  Layout l(cr, joinLines(splitText(text, style.split)), style.font, style.justify);
-  TextExtent e = l.extent();
+  const LabelStyle& style = style_;
+  const TextExtent& e = extent_;
   double pad = std::isfinite(style.pad) && style.pad > 0 ? style.pad : 0;
-  Point off = labelOffset(style.position, e.width, e.height, pad);
+  Point off = labelOffset(position, e.width, e.height, pad);
 
   double ang = std::isfinite(style.rotateDeg) ? -style.rotateDeg * kPi / 180 : 0;
   cairo_translate(cr, at.x, at.y);
   cairo_rotate(cr, ang);
-  pango_cairo_update_layout(cr, l.layout);
+  pango_cairo_update_layout(cr, layout_->layout);
   cairo_move_to(cr, off.x, off.y);
 
   if (style.backlight > 0) {
@@ -238,7 +311,7 @@ Rect drawLabel(cairo_t* cr, Point at, std::string_view text, const LabelStyle& s
     halo.a *= std::min(style.backlight, 1.0);
     double px = style.font.sizePt * kPxPerPt;
     double width = std::clamp(px * 0.3, 2.0, 12.0);
-    pango_cairo_layout_path(cr, l.layout);
+    pango_cairo_layout_path(cr, layout_->layout);
     setSourceColor(cr, halo);
     cairo_set_line_width(cr, width);
     cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
@@ -246,21 +319,11 @@ Rect drawLabel(cairo_t* cr, Point at, std::string_view text, const LabelStyle& s
     cairo_move_to(cr, off.x, off.y);
   }
   setSourceColor(cr, style.font.color);
-  pango_cairo_show_layout(cr, l.layout);
+  pango_cairo_show_layout(cr, layout_->layout);
   cairo_new_path(cr);  // the path is not part of the saved state
 
   // The box of the rotated block in the caller's space.
-  double c = std::cos(ang), s = std::sin(ang);
-  double xs[4], ys[4];
-  const double cx[4] = {off.x, off.x + e.width, off.x, off.x + e.width};
-  const double cy[4] = {off.y, off.y, off.y + e.height, off.y + e.height};
-  for (int i = 0; i < 4; ++i) {
-    xs[i] = at.x + cx[i] * c - cy[i] * s;
-    ys[i] = at.y + cx[i] * s + cy[i] * c;
-  }
-  double x0 = *std::min_element(xs, xs + 4), x1 = *std::max_element(xs, xs + 4);
-  double y0 = *std::min_element(ys, ys + 4), y1 = *std::max_element(ys, ys + 4);
-  return Rect{x0, y0, x1 - x0, y1 - y0};
+  return labelBox(at, e.width, e.height, position, pad, style.rotateDeg).bounds();
 }
 
 }  // namespace qv::render

@@ -11,6 +11,8 @@
 
 #include <cairo.h>
 
+#include <array>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -78,6 +80,54 @@ TextExtent measureText(cairo_t* cr, std::string_view text, const FontStyle& font
 // shown with replacement characters; an empty text or a non-finite point
 // draws nothing and gives an empty box.
 Rect drawLabel(cairo_t* cr, Point at, std::string_view text, const LabelStyle& style);
+
+// The corners of a label's block as drawn, turned with it, in the caller's
+// space and in order around the block.
+struct LabelBox {
+  std::array<Point, 4> corner;
+  // The axis-aligned rectangle around the corners.
+  Rect bounds() const;
+  // True when the two blocks share some area; blocks that only touch, or
+  // overlap by less than a hundredth of a pixel, do not.
+  bool overlaps(const LabelBox& other) const;
+};
+
+// Room kept around a label's block (a box drawn behind it), in pixels.
+struct LabelMargins {
+  double left = 0, right = 0, top = 0, bottom = 0;
+};
+
+// The box of a w x h block placed at `at` in `position` with `pad`, turned by
+// rotateDeg (counterclockwise) about `at`, grown by `grow` before turning.
+LabelBox labelBox(Point at, double w, double h, TextPosition position, double pad,
+                  double rotateDeg, const LabelMargins& grow = {});
+
+struct TextLayout;
+
+// A label laid out once, so that its box can be asked for at several
+// positions before it is drawn at one of them. Drawing it in the style's
+// position is the same as drawLabel.
+class LaidOutLabel {
+ public:
+  LaidOutLabel(cairo_t* cr, std::string_view text, const LabelStyle& style);
+  ~LaidOutLabel();
+  LaidOutLabel(const LaidOutLabel&) = delete;
+  LaidOutLabel& operator=(const LaidOutLabel&) = delete;
+
+  // Nothing to draw: an empty text.
+  bool empty() const { return !layout_; }
+  const TextExtent& extent() const { return extent_; }
+  // Its box at `at` in `position` (with the style's pad and rotation).
+  LabelBox box(Point at, TextPosition position, const LabelMargins& grow = {}) const;
+  // Draws it at `at` in `position`; the axis-aligned box it covers (empty
+  // for an empty text or a non-finite point).
+  Rect draw(cairo_t* cr, Point at, TextPosition position) const;
+
+ private:
+  std::unique_ptr<TextLayout> layout_;
+  LabelStyle style_;
+  TextExtent extent_;
+};
 
 // The offset of a text block's top-left corner from its point, for a block
 // of the given size, position and pad (before rotation).

@@ -249,6 +249,7 @@ render::RenderRequest GraphManagerImpl::request(host::DataSet* byData,
   req.tiles.baseDir = output_.baseDir;
   req.skipTiles = tilesFailed_;
   req.projection = output_.projection;
+  req.labelOverlap = output_.labelOverlap;
   req.stepProjection = stepProjection_;
   for (const DataSourceImpl* s : data_->sources()) {
     tables.push_back(std::make_unique<DataSetTable>(std::string(s->data()->name()),
@@ -310,6 +311,7 @@ bool GraphManagerImpl::drawOne(host::DataSet* byData, std::vector<unsigned char>
     render::RenderResult r = render::renderGraph(*compiled_->model(), req);
     // Every BY group meets the same problems: each is logged once.
     logOnce(r.notes, false);
+    for (const std::string& line : r.imageNotes) log_.note(line);
     logOnce(r.warnings, true);
     tilesFailed_ = tilesFailed_ || r.tilesFailed;
     *png = render::encodePng(*r.canvas);

@@ -83,6 +83,7 @@ struct GraphOutput {
   int width = 640, height = 480;  // GRAPHWIDTH=, GRAPHHEIGHT=
   std::string tileUrl;            // TILEURL= ("" for the default)
   std::string projection = "AUTO";  // MAPPROJECTION=
+  render::LabelOverlap labelOverlap = render::LabelOverlap::Show;  // LABELOVERLAP=
   // GRAPHFORMAT= when the graph is drawn (the step may set it to PNG for its
   // duration); the renderer writes PNG whatever it says.
   std::function<std::string()> format;

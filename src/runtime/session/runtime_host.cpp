@@ -75,6 +75,7 @@ RuntimeHost::RuntimeHost(SessionState& s) : s_(s) {
     o.height = s_.settings.graphHeight;
     o.tileUrl = s_.settings.tileUrl;
     o.projection = s_.settings.mapProjection;
+    render::labelOverlapFromName(s_.settings.labelOverlap, o.labelOverlap);
     o.format = [this] { return s_.settings.graphFormat; };
     o.outDir = s_.outDir;
     o.baseDir = s_.programDir;

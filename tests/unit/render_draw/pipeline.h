@@ -29,6 +29,9 @@ class Pipeline {
 
   const std::string& dir() const { return dir_.path(); }
 
+  // LABELOVERLAP= of the images drawn.
+  render::LabelOverlap labelOverlap = render::LabelOverlap::Show;
+
   // Writes a file into the test's folder (member `name` of WORK).
   void write(const std::string& name, const std::string& content) {
     std::ofstream(std::filesystem::path(dir_.path()) / name, std::ios::binary) << content;
@@ -70,6 +73,7 @@ class Pipeline {
     req.height = height;
     req.streetMapUrl = tileUrl;
     req.projection = projection;
+    req.labelOverlap = labelOverlap;
     req.tiles.cacheDir = dir_.path() + "/cache";
     req.tiles.totalTimeoutMs = 4000;
     req.tiles.connectTimeoutMs = 1000;

@@ -33,6 +33,24 @@ void magnitudeText(double v, char (&out)[32]) {
   std::snprintf(out, sizeof out, "%g", std::fabs(v));
 }
 
+// An inner break start + i * width is a whole multiple of the nice width,
+// a number of one or two significant digits, but adding up doubles leaves
+// it a little off (0.30000000000000004 for 3 * 0.1). Bounds are written so
+// that they read back exactly, so the break is put back on the decimal it
+// stands for: the nearest multiple of a tenth of the width's leading digit
+// place. Otherwise a value of 0.3 would fall below the class that its
+// label says begins at 0.3.
+double onDecimalGrid(double v, double width) {
+  if (!std::isfinite(v) || !(width > 0) || !std::isfinite(width)) return v;
+  const int place = static_cast<int>(std::floor(std::log10(width))) - 1;
+  if (place < -22 || place > 22) return v;  // powers of ten past 1e22 are not exact
+  const double unit = std::pow(10.0, std::abs(place));
+  const double steps = place < 0 ? v * unit : v / unit;
+  if (!(std::fabs(steps) < 4.0e15)) return v;  // beyond whole-number precision
+  const double whole = std::round(steps);
+  return place < 0 ? whole / unit : whole * unit;
+}
+
 // Keeps the non-missing values and makes sure they are ascending (the host
 // sorts them; a host that did not is not trusted with the quantiles).
 void tidyValues(std::vector<double>* v, size_t from) {
@@ -194,7 +212,7 @@ host::Status getEqualIntervalRanges(PlotContext* plot, int32_t variable, int32_t
     char last[32];
     magnitudeText(min, last);
     for (int32_t i = 0; i <= levels - 2; ++i) {
-      double v = start + i * width;
+      double v = onDecimalGrid(start + i * width, width);
       if (zeroRule) {
         char next[32];
         magnitudeText(start + (i + 1) * width, next);

@@ -7,6 +7,7 @@
 
 #include "module/classify/breaks.h"
 #include "module/classify/response.h"
+#include "module/text/numtext.h"
 #include "module/text/cleanchars.h"
 #include "module/text/textutil.h"
 
@@ -30,6 +31,9 @@ void appendf(std::string& out, const char* fmt, double a, double b) {
   int n = std::snprintf(buf, sizeof buf, fmt, a, b);
   if (n > 0) out.append(buf, static_cast<size_t>(n) < sizeof buf ? static_cast<size_t>(n) : sizeof buf - 1);
 }
+
+// Zero for negative zero, so that no label shows "-0".
+double unsignedZero(double v) { return v == 0 ? 0.0 : v; }
 
 // The text of a color list entry (host strings, or plain texts).
 std::string_view entryText(const host::Value& v) {
@@ -164,24 +168,30 @@ void categorize(PlotContext* plot) {
     const double low = breaks[static_cast<size_t>(c - 1)];
     const double high = nb == 1 ? low : breaks[static_cast<size_t>(c)];
     if (high - low < 0) continue;  // an upside-down class is left out
-    appendf(out, c == classes ? "Range %g-%g /" : "Range %g-<%g /", low, high);
+    // The bounds read back as the very breaks: a value on a break falls in
+    // the class that begins there (six digits would move the break).
+    out += "Range ";
+    out += roundTripText(low);
+    out += c == classes ? "-" : "-<";
+    out += roundTripText(high);
+    out += " /";
     if (!lf.formatted) {
       out += " DiscreteLabel=";
       if (nb == 1)
-        appendf(out, "\"%g\"", low);
+        appendf(out, "\"%g\"", unsignedZero(low));
       else
-        appendf(out, "\"%g - %g\"", low, high);
+        appendf(out, "\"%g - %g\"", unsignedZero(low), unsignedZero(high));
     } else if (lf.resolved) {
       out += " DiscreteLabel=\"";
-      appendFormatted(out, lf, low);
+      appendFormatted(out, lf, unsignedZero(low));
       if (nb > 1) {
         out += " - ";
-        appendFormatted(out, lf, high);
+        appendFormatted(out, lf, unsignedZero(high));
       }
       out += '"';
     } else {
       out += " DiscreteLabel=";
-      appendf(out, "\"%g - %g\"", low, high);
+      appendf(out, "\"%g - %g\"", unsignedZero(low), unsignedZero(high));
     }
     appendColor(out, coloring, classes, c);
   }

@@ -1,5 +1,8 @@
 // The range attribute map written for a classified response: ranges,
 // labels, colors, the attribute variable, and what is left out.
+#include <algorithm>
+#include <cstdlib>
+
 #include "classify_fixture.h"
 
 namespace qv::test {
@@ -49,8 +52,64 @@ TEST_F(ClassifyTest, IntervalMapWithNegativeBreaksAndAnEmptyFirstClass) {
 TEST_F(ClassifyTest, UpsideDownClassIsLeftOutOthersKeepTheirNumbers) {
   respond({1000000, 1000001});
   EXPECT_EQ(classify(kInterval, 2),
-            kHead + "Range 0-1e+06 / DiscreteLabel=\"0 - 1e+06\"" + ramp(2, 2) + tail("rate"));
+            kHead + "Range 0-1000001 / DiscreteLabel=\"0 - 1e+06\"" + ramp(2, 2) + tail("rate"));
   EXPECT_EQ(plot.numLevels, 2);
+}
+
+TEST_F(ClassifyTest, BoundsReadBackAsTheBreaksAndZeroHasNoSign) {
+  // Breaks that six significant digits would move: 2081015 would become
+  // 2.08102e+06 and take 2081015 itself out of the class that begins there.
+  const std::vector<double> values = {585501, 1334795, 2081015, 3051217, 0.1 + 0.2, 1e-7 / 3};
+  respond(values);
+  std::string out = classify(kQuantile, 9);  // six distinct values: they are the breaks
+  std::vector<double> sorted = values;
+  std::sort(sorted.begin(), sorted.end());
+  size_t at = 0;
+  for (size_t i = 0; i + 1 < sorted.size(); ++i) {
+    at = out.find("Range ", at);
+    ASSERT_NE(at, std::string::npos) << out;
+    at += 6;
+    char* end = nullptr;
+    EXPECT_EQ(std::strtod(out.c_str() + at, &end), sorted[i]) << out;
+    EXPECT_EQ(*end, '-');
+    EXPECT_EQ(std::strtod(end + (end[1] == '<' ? 2 : 1), &end), sorted[i + 1]) << out;
+  }
+  EXPECT_NE(out.find("Range 1334795-<2081015 /"), std::string::npos) << out;
+  EXPECT_NE(out.find("Range 2081015-3051217 /"), std::string::npos) << out;
+  EXPECT_NE(out.find("Range 0.30000000000000004-<585501 /"), std::string::npos) << out;
+
+  // Equal-interval breaks are the decimals their labels show: 3 * 0.1
+  // added up is 0.30000000000000004, which would put 0.3 itself in the
+  // class labelled "0.2 - 0.3".
+  stream.open(true);
+  respond({0, 0.3, 0.5});
+  out = classify(kInterval, 5);
+  EXPECT_EQ(interval(5), (std::vector<double>{0, 0, 0.1, 0.2, 0.3, 0.5}));
+  EXPECT_NE(out.find("Range 0.2-<0.3 / DiscreteLabel=\"0.2 - 0.3\""), std::string::npos) << out;
+  EXPECT_NE(out.find("Range 0.3-0.5 / DiscreteLabel=\"0.3 - 0.5\""), std::string::npos) << out;
+  respond({0.012, 0.301, 0.1});
+  EXPECT_EQ(interval(5), (std::vector<double>{0.012, 0.06, 0.12, 0.18, 0.24, 0.301}));
+  respond({-0.7, 1.3});
+  EXPECT_EQ(interval(4), (std::vector<double>{-0.7, -0.5, 0, 0.5, 1.3}));
+  respond({3e-9, 9.7e-8});
+  EXPECT_EQ(interval(5), (std::vector<double>{3e-9, 1.6e-8, 3.2e-8, 4.8e-8, 6.4e-8, 9.7e-8}));
+
+  // Negative zero is written 0, in the range and in the label, formatted
+  // or not.
+  stream.open(true);
+  respond({-0.0, 1, 2});
+  EXPECT_EQ(classify(kQuantile, 5),
+            kHead + "Range 0-<1 / DiscreteLabel=\"0 - 1\"" + ramp(2, 1) +
+                "Range 1-2 / DiscreteLabel=\"1 - 2\"" + ramp(2, 2) + tail("rate"));
+  stream.open(true);
+  respond({-0.0, -0.0});
+  EXPECT_EQ(classify(kQuantile, 5),
+            kHead + "Range 0-0 / DiscreteLabel=\"0\"" + ramp(1, 1) + tail("rate"));
+  stream.open(true);
+  respond({-0.0, 3}, "rate", "F", 8, 0);
+  out = classify(kQuantile, 1);
+  EXPECT_EQ(out.find("-0"), std::string::npos) << out;
+  EXPECT_NE(out.find("Range 0-3 / DiscreteLabel=\"0 - 3\""), std::string::npos) << out;
 }
 
 TEST_F(ClassifyTest, FewerDistinctValuesThanLevelsStoresTheClassesMade) {

@@ -1,8 +1,11 @@
 // Range attribute maps from the RATTRMAP= data set.
 //
 // Each map the plots use (by RATTRID=) becomes its RangeAttrVar bindings and
-// one RangeAttrMap block with a Range entry per row. A map with a bad row is
-// dropped whole; its bindings stay. Rows of one ID form one map even when
+// one RangeAttrMap block with a Range entry per row. A map with a bad row
+// (a MIN or MAX that is no number, "1.2.3" or "10-20" among them) is
+// dropped whole with a warning naming it and the row; its bindings stay,
+// and the other maps are written. Numbers are written so that they read
+// back as the same values. Rows of one ID form one map even when
 // other IDs come between them; maps are written in the order their IDs
 // first appear.
 
@@ -14,6 +17,7 @@
 #include "module/attrmaps/attrmaps.h"
 #include "module/attrmaps/mapdata.h"
 #include "module/host/statements.h"
+#include "module/text/numtext.h"
 #include "module/text/textutil.h"
 
 namespace qv::module {
@@ -70,8 +74,11 @@ RangeColumns findColumns(const MapData& md) {
   return c;
 }
 
-bool onlyNumberChars(std::string_view s) {
-  return s.find_first_not_of(kNumberChars) == std::string_view::npos;
+// A character bound as it is written: as given, except that a zero loses
+// its minus sign ("-0.0" is written "0.0").
+std::string characterBound(const std::string& v) {
+  if (v.front() == '-' && v.find_first_of("123456789") == std::string::npos) return v.substr(1);
+  return v;
 }
 
 bool startsLikeNumber(std::string_view s) {
@@ -138,15 +145,15 @@ Entry writeRange(const MapData& md, const RangeColumns& c, const std::string& ke
       else if (upper == "_NEGMAX_") e = "Range negmax ";
       else if (upper == "_NEGMAXABS_") e = "Range negmaxabs ";
       else return drop(118, key, md);
-    } else if (onlyNumberChars(v)) {
+    } else if (plainNumberText(v)) {
       std::string esc;
-      if (!attrmap::escaped(v, &esc)) return Entry::NoMemory;
+      if (!attrmap::escaped(characterBound(v), &esc)) return Entry::NoMemory;
       e = "Range " + esc;
     } else {
-      return drop(119, key, md);
+      return drop(119, key, md);  // "1.2.3", "10-20", "-", "1e5"
     }
   } else if (attrmap::cellNumber(md, c.min, &number)) {
-    e = "Range " + attrmap::formatG(number);
+    e = "Range " + roundTripText(number);
   } else {
     return drop(117, key, md);
   }
@@ -164,15 +171,15 @@ Entry writeRange(const MapData& md, const RangeColumns& c, const std::string& ke
         if (upper == "_MAX_") e += "max ";
         else if (upper == "_MAXABS_") e += "maxabs ";
         else return drop(120, key, md);
-      } else if (onlyNumberChars(v)) {
+      } else if (plainNumberText(v)) {
         std::string esc;
-        if (!attrmap::escaped(v, &esc)) return Entry::NoMemory;
+        if (!attrmap::escaped(characterBound(v), &esc)) return Entry::NoMemory;
         e += esc;
       } else {
         return drop(121, key, md);
       }
     } else if (attrmap::cellNumber(md, c.max, &number)) {
-      e += attrmap::formatG(number);
+      e += roundTripText(number);
     } else {
       return drop(121, key, md);
     }

@@ -58,6 +58,13 @@ TEST_F(Range, EndsAndExclusions) {
       "NUMS", {chr("ID"), num("MIN"), num("MAX"), chr("EXCLUDEMIN"), num("EXCLUDEMAX")},
       {{"R", 0.0, 10.0, "TRUE", 1.0}, {"R", -2.5, 1e6, "yes", 0.0}});
   EXPECT_EQ(run(ds), map("Range 0<-<10 /;Range -2.5-1e+06 /;"));
+  // Numbers read back as the same values; zero has no sign. Character
+  // numbers are written as given.
+  ds = h.addTable("NUMS", {chr("ID"), num("MIN"), num("MAX")},
+                  {{"R", -0.0, 2081015.0}, {"R", 0.1 + 0.2, 1.0 / 3}});
+  EXPECT_EQ(run(ds),
+            map("Range 0-2081015 /;Range 0.30000000000000004-0.3333333333333333 /;"));
+  EXPECT_EQ(ranges({{"-0.0", "5."}, {".5", "-.25"}}), map("Range 0.0-5. /;Range .5--.25 /;"));
 }
 
 TEST_F(Range, BadRowsDropTheirMapButKeepItsBindings) {
@@ -72,6 +79,17 @@ TEST_F(Range, BadRowsDropTheirMapButKeepItsBindings) {
       {{{"0", "top"}}, 120},                   // not a MAX keyword
       {{{"0", ""}}, 121},                      // blank MAX
       {{{"0", "5x"}}, 121},                    // starts like a number
+      // Number characters that make no number: the template could not
+      // hold them.
+      {{{"1.2.3", "4"}}, 119},
+      {{{"0", "1"}, {"10-20", "30"}}, 119},
+      {{{"-", "1"}}, 119},
+      {{{"..", "1"}}, 119},
+      {{{std::string(400, '9'), "1"}}, 119},  // beyond any double
+      {{{"0", "1.2.3"}}, 121},
+      {{{"0", "10-20"}}, 121},
+      {{{"0", "-"}}, 121},
+      {{{"0", ".."}}, 121},
   };
   for (const Case& c : cases) {
     h.messages.clear();

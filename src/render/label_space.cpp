@@ -76,8 +76,8 @@ bool LabelSpace::isFree(const LabelBox& box, const Rect& b) const {
 void LabelSpace::add(const LabelBox& box, const Rect& b) {
   const auto index = static_cast<unsigned>(boxes_.size());
   boxes_.push_back(box);
+  if (mode_ == LabelOverlap::Show) return;  // nothing is checked against them
   bounds_.push_back(b);
-  if (mode_ == LabelOverlap::Show) return;
   int cx0, cy0, cx1, cy1;
   cellRange(b, cx0, cy0, cx1, cy1);
   for (int cy = cy0; cy <= cy1; ++cy)
@@ -92,7 +92,12 @@ std::optional<TextPosition> LabelSpace::place(
     // Unseen (off the map area, or nowhere): blocks nothing, nothing blocks it.
     if (!std::isfinite(b.x) || !std::isfinite(b.y) || !std::isfinite(b.width) ||
         !std::isfinite(b.height) || !visible(b))
-      return true;
+      return p == own;
+    // The frame is fitted to the labels' own positions: a label is moved
+    // only where it is seen whole.
+    if (p != own && (b.x < area_.x || b.right() > area_.right() || b.y < area_.y ||
+                     b.bottom() > area_.bottom()))
+      return false;
     if (mode_ != LabelOverlap::Show && !isFree(box, b)) return false;
     add(box, b);
     return true;

@@ -4,9 +4,9 @@
 // in the order they are drawn (layers in template order, rows in data
 // order). SHOW draws every label where it asks to go; HIDE leaves out a
 // label whose box would overlap one already drawn; MOVE tries the label's
-// own position, then the eight positions around its point, and leaves it out
-// when none is free. Labels wholly outside the map area are not seen and
-// never block another.
+// own position, then the eight positions around its point that lie wholly
+// inside the map area, and leaves it out when none is free. Labels wholly
+// outside the map area are not seen and never block another.
 //
 // The boxes drawn are kept in a grid of buckets, so a label is checked only
 // against the boxes near it: thousands of labels cost milliseconds.

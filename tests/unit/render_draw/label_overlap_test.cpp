@@ -119,10 +119,16 @@ TEST(LabelSpace, BoxesPositionsAndModes) {
                                                        P::BottomRight, P::Bottom, P::BottomLeft,
                                                        P::Left, P::TopLeft, {}}));
       EXPECT_EQ(space.leftOut(), 2u);
+      // Near the map's left edge a label is not moved where it would be
+      // cut off.
+      EXPECT_EQ(space.place(P::TopRight, at({5, 50})), P::TopRight);
+      EXPECT_EQ(space.place(P::TopRight, at({5, 50})), P::BottomRight);
+      EXPECT_EQ(space.place(P::TopRight, at({5, 50})), std::nullopt);
+      EXPECT_EQ(space.leftOut(), 3u);
     }
     EXPECT_EQ(space.drawn().size(), mode == LabelOverlap::Show ? 5u
                                     : mode == LabelOverlap::Hide ? 1u
-                                                                 : 4u + 8u);
+                                                                 : 4u + 8u + 2u);
   }
 
   // Many labels: each is checked against its neighbours only.

@@ -149,15 +149,6 @@ std::vector<Rgba> modelColors(const Value& v, const Style& style) {
   return {};
 }
 
-// How far a number written with six significant digits (as the template
-// writes range bounds) may lie from the value it stands for. A closed range
-// end takes in values within it, so that the largest response still falls
-// in the last class when its bound was rounded down.
-double printTolerance(double b) {
-  if (!std::isfinite(b) || b == 0) return 0;
-  return 0.5 * std::pow(10.0, std::floor(std::log10(std::fabs(b))) - 5);
-}
-
 }  // namespace
 
 // --- Env ----------------------------------------------------------------------
@@ -692,8 +683,10 @@ int ColorResponse::rangeOf(double v) const {
         double lo = bound(e.low), hi = bound(e.high);
         lowest = std::min(lowest, lo);
         highest = std::max(highest, hi);
-        bool aboveLow = e.excludeLow ? v > lo : v >= lo - printTolerance(lo);
-        bool belowHigh = e.excludeHigh ? v < hi : v <= hi + printTolerance(hi);
+        // Bounds are taken exactly as written: the template writes them
+        // so that they read back as the values they stand for.
+        bool aboveLow = e.excludeLow ? v > lo : v >= lo;
+        bool belowHigh = e.excludeHigh ? v < hi : v <= hi;
         if (aboveLow && belowHigh) return static_cast<int>(i);
         break;
       }
@@ -729,20 +722,21 @@ Rgba ColorResponse::rangeColor(int index, double v) const {
   return rampColor(st.twoColorRamp, n > 1 ? double(index) / double(n - 1) : 0.5);
 }
 
+int ColorResponse::classOf(double v) const {
+  if (!map_) return -1;
+  if (!std::isnan(v)) return rangeOf(v);
+  for (size_t i = 0; i < map_->ranges.size(); ++i)
+    if (map_->ranges[i].special == RangeEntry::Special::Missing) return static_cast<int>(i);
+  return -1;
+}
+
 Rgba ColorResponse::color(double v) const {
   const Style& st = *style_;
-  if (std::isnan(v)) {
-    if (map_) {
-      for (size_t i = 0; i < map_->ranges.size(); ++i)
-        if (map_->ranges[i].special == RangeEntry::Special::Missing)
-          return rangeColor(static_cast<int>(i), v);
-    }
-    return st.missingColor;
-  }
   if (map_) {
-    int i = rangeOf(v);
+    const int i = classOf(v);
     return i >= 0 ? rangeColor(i, v) : st.missingColor;
   }
+  if (std::isnan(v)) return st.missingColor;
   double t = max_ > min_ ? (v - min_) / (max_ - min_) : 0.5;
   return rampColor(ramp_, t);
 }

@@ -68,6 +68,9 @@ class Env {
   // areas), counted over the layers.
   size_t rowsLeftOut = 0;
 
+  // The classes map region layers put their regions in (RenderResult).
+  std::vector<RegionClasses> regionClasses;
+
  private:
   std::set<std::string> warned_;
   std::deque<DataColumn> converted_;
@@ -177,6 +180,9 @@ class ColorResponse {
   // a missing value.
   Rgba rowColor(size_t row) const;
   Rgba color(double v) const;
+  // The index of the range of the map that colors `v` (for a missing
+  // value, the map's Missing range); -1 for none, or without a range map.
+  int classOf(double v) const;
   double value(size_t row) const { return col_ ? col_->number(row) : NAN; }
   bool ranged() const { return map_ != nullptr; }
   double min() const { return min_; }

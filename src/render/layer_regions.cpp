@@ -307,6 +307,13 @@ std::unique_ptr<PreparedLayer> prepareRegions(Env& env, const Layer& layer) {
           regions[i].fill = withTransparency(scale.rowColor(regionResp[i]), transparency);
         }
       }
+      if (scale.ranged()) {
+        RegionClasses& rc = env.regionClasses.emplace_back();
+        rc.layer = name;
+        rc.regions.reserve(regions.size());
+        for (size_t i = 0; i < regions.size(); ++i)
+          rc.regions.emplace_back(regionKey[i], scale.classOf(scale.value(regionResp[i])));
+      }
       out->groupTitle = scale.title();
       if (scale.ranged()) {
         for (const RangeClass& c : scale.classes()) {

@@ -216,6 +216,7 @@ RenderResult renderGraph(const GraphModel& model, const RenderRequest& req) {
                                         : " labels that would overlap others were left out."));
   result.warnings = std::move(env.warnings);
   result.tilesFailed = env.tilesFailed;
+  result.regionClasses = std::move(env.regionClasses);
   result.mapArea = area;
   result.projection = dc.proj;
   return result;

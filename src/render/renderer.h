@@ -56,6 +56,16 @@ struct RenderRequest {
   LabelOverlap labelOverlap = LabelOverlap::Show;
 };
 
+// The classes of one map region layer colored through a range attribute
+// map (the classified response or a RATTRMAP= map): for each region, by
+// its identifier as regions are joined to the response (a number in its
+// shortest form, "48" for "048"), the index of the range that colored it
+// in the map's order; -1 when no range took its value.
+struct RegionClasses {
+  std::string layer;  // the layer's name
+  std::vector<std::pair<std::string, int>> regions;  // in map data order
+};
+
 struct RenderResult {
   std::unique_ptr<Canvas> canvas;
   // What could not be drawn as asked, one message each, without a severity
@@ -74,6 +84,9 @@ struct RenderResult {
   std::vector<LabelBox> labelBoxes;
   // A tile layer got no tile at all.
   bool tilesFailed = false;
+  // For tests and checks: the classes of the regions, one entry per map
+  // region layer with a range attribute map, in template order.
+  std::vector<RegionClasses> regionClasses;
   // Where the map went: its area in pixels and the projection of the layers.
   Rect mapArea;
   Projection projection;

@@ -57,7 +57,7 @@ class Attributes : public ::testing::Test {
         "EndRangeAttrMap;"
         "RangeAttrVar attrvar=_CLRRESP_ var=v attrmap=\"_clrrespmap_\";"
         "RangeAttrMap name=\"_clrrespmap_\";Range 0-<5 / RangeColor=CX111111;"
-        "Range 5-1.23457e+06 / RangeColor=CX222222;EndRangeAttrMap;"
+        "Range 5-1234567.4 / RangeColor=CX222222;EndRangeAttrMap;"
         "DiscreteAttrVar attrvar=D_K var=k attrmap=\"__ATTRMAP__D\";"
         "DiscreteAttrMap name=\"__ATTRMAP__D\" / ignoreCase=true;"
         "Value \"east\" / markerattrs=( color=CXFF0000);"
@@ -97,12 +97,22 @@ TEST_F(Attributes, RangeMapBoundsKeywordsModelsAndMissing) {
   EXPECT_EQ(classes[2].label, "20 - 1234567.4");
   EXPECT_EQ(classes[3].label, "Missing");
 
-  // The classified response: the last bound is the maximum rounded to six
-  // digits, and the maximum still falls in the last class.
+  EXPECT_EQ(c.classOf(15), 1);
+  EXPECT_EQ(c.classOf(NAN), 3);  // the Missing range
+
+  // The classified response: bounds are taken exactly as written, with
+  // nothing let in around them.
   ColorResponse k;
   ASSERT_TRUE(k.init(env, layer, "_CLRRESP_", &data, &problem));
-  EXPECT_EQ(hex(k.rowColor(6)), 0x222222u);
-  EXPECT_EQ(hex(k.color(1.2346e6)), hex(defaultStyle().missingColor));
+  EXPECT_EQ(hex(k.rowColor(6)), 0x222222u);  // the maximum, on the closed end
+  EXPECT_EQ(k.classOf(1234567.4), 1);
+  EXPECT_EQ(k.classOf(std::nextafter(1234567.4, 2e6)), -1);
+  EXPECT_EQ(hex(k.color(1234567.41)), hex(defaultStyle().missingColor));
+  EXPECT_EQ(k.classOf(std::nextafter(5.0, 0.0)), 0);
+  EXPECT_EQ(k.classOf(5), 1);  // the half-open first range stops below 5
+  EXPECT_EQ(k.classOf(0), 0);
+  EXPECT_EQ(k.classOf(-1e-300), -1);
+  EXPECT_EQ(k.classOf(NAN), -1);  // no Missing range
 
   // A continuous response over the three-color ramp, and a character one.
   ColorResponse r;

@@ -351,10 +351,20 @@ std::vector<PlacedBlock> makeLegends(Env& env, const PreparedLayers& layers) {
     if (l->continuous) {
       const std::string name = l->plots.empty() ? std::string() : l->plots.front();
       const PreparedLayer* p = findLayer(layers, name);
+      std::string why;
+      if (!p) {
+        // A plot that could not be drawn has said why already.
+        const bool known = std::any_of(env.model.layers.begin(), env.model.layers.end(),
+                                       [&](const Layer& m) { return sameNameNoCase(m.name, name); });
+        if (!known) why = "no plot has that name";
+      } else if (!p->scale) {
+        why = "the plot has no continuous color response";
+      }
+      // A range map's colors show as a stepped bar.
       if (!p || !p->scale) {
-        if (!p || p->items.empty())
+        if (!why.empty())
           env.warn("The gradient legend of " + (name.empty() ? std::string("(no plot)") : name) +
-                   " is not drawn: no plot of that name has a continuous color response.");
+                   " is not drawn: " + why + ".");
         continue;
       }
       auto b = std::make_unique<GradientLegendBlock>(*p->scale);
@@ -386,6 +396,18 @@ std::vector<PlacedBlock> makeLegends(Env& env, const PreparedLayers& layers) {
       pb.block = std::move(b);
     }
     out.push_back(std::move(pb));
+  }
+  // GRADLEGEND statements that found no plot to show write no legend into
+  // the template at all: say so, and why.
+  const bool anyContinuous = std::any_of(all.begin(), all.end(),
+                                         [](const Legend* l) { return l->continuous; });
+  if (env.req.gradLegendStatements > 0 && !anyContinuous) {
+    const bool classified = std::any_of(layers.begin(), layers.end(), [](const auto& p) {
+      return p->scale && p->scale->ranged();
+    });
+    env.warn(std::string("The GRADLEGEND statement draws no legend: no plot of the step has a "
+                         "continuous color response") +
+             (classified ? "; classified responses are shown in the key legend." : "."));
   }
   return out;
 }

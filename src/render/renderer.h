@@ -42,6 +42,9 @@ struct RenderRequest {
   // The street-map tile URL template (TILEURL=); "" for the default.
   std::string streetMapUrl;
   TileFetchOptions tiles;
+  // The number of GRADLEGEND statements of the step (a step whose
+  // template asks for no gradient legend is told why none is drawn).
+  int gradLegendStatements = 0;
   // MAPPROJECTION=: AUTO, MERCATOR, EQUALEARTH, ALBERSUSA or a PROJ
   // definition.
   std::string projection = "AUTO";

@@ -124,10 +124,13 @@ Style makeDefault() {
                    MarkerSymbol::DiamondFilled, MarkerSymbol::StarFilled};
   s.dataLinePatterns = {1, 4, 8, 5, 14, 26, 15, 20, 41, 42, 2, 34};
 
-  // Sequential: light to dark blue (ordered in lightness, so it reads in
-  // gray too); diverging: blue, light gray, red.
+  // Both sequential, ordered in lightness so that they read in gray and to
+  // colour-blind eyes too: light to dark blue; and dark purple through teal
+  // to yellow (the low, middle and high of the viridis scale), the default
+  // for a continuous response, whose values need not centre on a
+  // meaningful middle.
   s.twoColorRamp = {rgbHex(0xEFF3FF), rgbHex(0x08519C)};
-  s.threeColorRamp = {rgbHex(0x2166AC), rgbHex(0xF7F7F7), rgbHex(0xB2182B)};
+  s.threeColorRamp = {rgbHex(0x440154), rgbHex(0x21918C), rgbHex(0xFDE725)};
 
   s.background = rgbHex(0xFFFFFF);
   s.wallColor = rgbHex(0xF4F4F0);

@@ -250,6 +250,7 @@ render::RenderRequest GraphManagerImpl::request(host::DataSet* byData,
   req.skipTiles = tilesFailed_;
   req.projection = output_.projection;
   req.labelOverlap = output_.labelOverlap;
+  req.gradLegendStatements = output_.gradLegends;
   req.stepProjection = stepProjection_;
   for (const DataSourceImpl* s : data_->sources()) {
     tables.push_back(std::make_unique<DataSetTable>(std::string(s->data()->name()),

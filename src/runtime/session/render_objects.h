@@ -84,6 +84,7 @@ struct GraphOutput {
   std::string tileUrl;            // TILEURL= ("" for the default)
   std::string projection = "AUTO";  // MAPPROJECTION=
   render::LabelOverlap labelOverlap = render::LabelOverlap::Show;  // LABELOVERLAP=
+  int gradLegends = 0;              // GRADLEGEND statements of the step
   // GRAPHFORMAT= when the graph is drawn (the step may set it to PNG for its
   // duration); the renderer writes PNG whatever it says.
   std::function<std::string()> format;

@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "runtime/common/error.h"
+#include "runtime/common/names.h"
 #include "runtime/formats/formats.h"
 #include "runtime/session/render_objects.h"
 
@@ -76,6 +77,9 @@ RuntimeHost::RuntimeHost(SessionState& s) : s_(s) {
     o.tileUrl = s_.settings.tileUrl;
     o.projection = s_.settings.mapProjection;
     render::labelOverlapFromName(s_.settings.labelOverlap, o.labelOverlap);
+    if (step_)
+      for (const Statement& st : step_->statements)
+        if (upperCase(st.keyword()) == "GRADLEGEND") ++o.gradLegends;
     o.format = [this] { return s_.settings.graphFormat; };
     o.outDir = s_.outDir;
     o.baseDir = s_.programDir;

@@ -201,9 +201,7 @@ TEST(Drawing, GoesOnWhenTheDataLackWhatALayerNames) {
       "The plot TEXT is not drawn: its text column label is not in the data PLOTDATA.",
       "The plot BUBBLE is not drawn: its SIZE column name is not a numeric column of PLOTDATA.",
       "The plot SERIES is drawn without its groups: its group column nosuch is not in the data "
-      "PLOTDATA.",
-      "The gradient legend of SCATTER is not drawn: no plot of that name has a continuous color "
-      "response."};
+      "PLOTDATA."};  // the gradient legend of SCATTER goes with its plot, which said why
   EXPECT_EQ(r.warnings, expected);
   // opaque=false: the image is transparent around the map.
   EXPECT_EQ(r.canvas->pixelRgba(1, 1), 0u);

@@ -105,12 +105,17 @@ TEST(Style, ColorTextsAndRamps) {
   EXPECT_EQ(rampColor(s.threeColorRamp, 0.5), s.threeColorRamp[1]);
   EXPECT_EQ(rampColor(s.threeColorRamp, 7), s.threeColorRamp[2]);
   EXPECT_EQ(rampColor(s.threeColorRamp, NAN), s.threeColorRamp[0]);
-  // The sequential ramp darkens steadily.
-  double prev = 2;
+  // Both ramps are sequential: the two-color one darkens steadily, the
+  // three-color one (the default for continuous responses) lightens
+  // steadily, so that they read in gray and to colour-blind eyes alike.
+  double prev = 2, prev3 = -1;
   for (double t = 0; t <= 1.0001; t += 0.1) {
     double l = luminance(rampColor(s.twoColorRamp, t));
     EXPECT_LT(l, prev);
     prev = l;
+    double l3 = luminance(rampColor(s.threeColorRamp, t));
+    EXPECT_GT(l3, prev3) << t;
+    prev3 = l3;
   }
   EXPECT_EQ(rampColor({}, 0.3), Rgba{});
 }

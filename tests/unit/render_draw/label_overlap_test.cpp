@@ -6,7 +6,6 @@
 #include <chrono>
 #include <cmath>
 #include <random>
-#include <regex>
 
 #include "pipeline.h"
 #include "program_run.h"
@@ -276,10 +275,10 @@ TEST(LabelOverlap, OptionInAProgram) {
   qv::test::ProgramRun bad(program("LABELOVERLAP=sideways"), {{"piles.csv", piles}});
   // The error is logged and the run ends with a failure status.
   EXPECT_NE(bad.status(), 0);
-  EXPECT_TRUE(std::regex_search(
-      bad.log(), std::regex("line 2, column [0-9]+: Invalid value sideways for option "
-                            "LABELOVERLAP: SHOW, HIDE or MOVE is expected")))
-      << bad.log();
+  const size_t at = bad.log().find(": Invalid value sideways for option LABELOVERLAP: SHOW, HIDE "
+                                   "or MOVE is expected");
+  ASSERT_NE(at, std::string::npos) << bad.log();
+  EXPECT_NE(bad.log().rfind("line 2, column ", at), std::string::npos) << bad.log();
 }
 
 }  // namespace

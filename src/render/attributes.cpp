@@ -776,10 +776,6 @@ std::vector<RangeClass> ColorResponse::classes() const {
   return out;
 }
 
-}  // namespace qv::render
-
-namespace qv::render {
-
 PlanarBox projectPoints(Env& env, const ProjectContext& pc, const DataColumn* x,
                         const DataColumn* y, const std::vector<int>* rowGroup, double reach,
                         std::vector<Point>& planar) {

@@ -299,6 +299,16 @@ PlanarBox projectPoints(Env& env, const ProjectContext& pc, const DataColumn* x,
                         const DataColumn* y, const std::vector<int>* rowGroup, double reach,
                         std::vector<Point>& planar);
 
+// How far a label at planar `p` reaches from its point, as a fit box: its
+// block at its position with `grow` around it (a box drawn behind it), or
+// the circle around that when it is turned. Past a couple of thousand
+// labels (`measure` false) its width is estimated from its characters
+// instead of measured. Nothing for an empty text.
+std::optional<FitBox> labelFitBox(Point p, std::string_view text, const LabelStyle& ls,
+                                  bool measure, const LabelMargins& grow = {});
+// Whether the labels of a plot of `n` rows are measured for the fit.
+inline bool measureLabels(size_t n) { return n <= 2000; }
+
 // The data labels of a point plot (its DataLabel= column), laid out.
 struct DataLabels {
   const DataColumn* labels = nullptr;
@@ -308,7 +318,7 @@ struct DataLabels {
   void init(Env& env, const Layer& layer, DataTable* table, TextPosition defaultPosition,
             double clearance);
   // Adds a fit box for each label that reaches beyond its point.
-  void addFit(cairo_t* cr, const std::vector<Point>& planar, std::vector<FitBox>& fit) const;
+  void addFit(const std::vector<Point>& planar, std::vector<FitBox>& fit) const;
   // Draws each label next to its point, where dc.labels lets it go.
   void draw(const DrawContext& dc, const std::vector<Point>& planar) const;
 };

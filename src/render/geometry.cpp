@@ -306,10 +306,6 @@ void thinLonLat(std::vector<LonLat>& pts, double tol, bool closed) {
   pts.resize(kept);
 }
 
-}  // namespace
-
-namespace {
-
 // Projects the lon/lat pieces into planar ones appended to `out`.
 template <class Out>
 void forwardPieces(const PlanarContext& pc, std::vector<LonLatRing>& pieces, Out& out,

@@ -1,7 +1,8 @@
 #include "render/label_space.h"
 
+#include "render/data.h"
+
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 
 namespace qv::render {
@@ -18,19 +19,12 @@ constexpr TextPosition kAround[] = {
 // At most this many cells a side: a huge image gets larger cells.
 constexpr int kMaxCells = 256;
 
-bool sameWord(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (std::toupper(static_cast<unsigned char>(a[i])) != b[i]) return false;
-  return true;
-}
-
 }  // namespace
 
 bool labelOverlapFromName(std::string_view name, LabelOverlap& out) {
-  if (sameWord(name, "SHOW")) out = LabelOverlap::Show;
-  else if (sameWord(name, "HIDE")) out = LabelOverlap::Hide;
-  else if (sameWord(name, "MOVE")) out = LabelOverlap::Move;
+  if (sameNameNoCase(name, "SHOW")) out = LabelOverlap::Show;
+  else if (sameNameNoCase(name, "HIDE")) out = LabelOverlap::Hide;
+  else if (sameNameNoCase(name, "MOVE")) out = LabelOverlap::Move;
   else return false;
   return true;
 }

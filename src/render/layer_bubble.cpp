@@ -102,7 +102,7 @@ class BubbleLayer final : public PreparedLayer {
       b.left = b.right = b.top = b.bottom = reach[static_cast<size_t>(k)] + outline;
       fit.push_back(b);
     }
-    labels.addFit(nullptr, planar, fit);
+    labels.addFit(planar, fit);
   }
 
   void draw(Env&, const DrawContext& dc) override {

@@ -93,34 +93,38 @@ void DataLabels::init(Env& env, const Layer& layer, DataTable* table,
   style.pad = clearance;
 }
 
-void DataLabels::addFit(cairo_t* cr, const std::vector<Point>& planar,
-                        std::vector<FitBox>& fit) const {
+std::optional<FitBox> labelFitBox(Point p, std::string_view text, const LabelStyle& ls,
+                                  bool measure, const LabelMargins& grow) {
+  TextExtent e;
+  if (measure) {
+    e = measureText(nullptr, text, ls.font, ls.split, ls.justify);
+  } else {
+    const double em = ls.font.sizePt * 96 / 72;
+    e.width = 0.6 * em * static_cast<double>(text.size());
+    e.height = 1.2 * em;
+  }
+  if (e.width <= 0 || e.height <= 0) return std::nullopt;
+  const Point off = labelOffset(ls.position, e.width, e.height, ls.pad);
+  FitBox b{p.x, p.y, p.x, p.y};
+  b.left = std::max(0.0, -off.x + grow.left);
+  b.right = std::max(0.0, off.x + e.width + grow.right);
+  b.top = std::max(0.0, -off.y + grow.top);
+  b.bottom = std::max(0.0, off.y + e.height + grow.bottom);
+  if (std::fmod(std::fabs(ls.rotateDeg), 360) != 0) {
+    const double reach = std::max({b.left, b.right, b.top, b.bottom});
+    b.left = b.right = b.top = b.bottom = reach;
+  }
+  return b;
+}
+
+void DataLabels::addFit(const std::vector<Point>& planar, std::vector<FitBox>& fit) const {
   if (!labels) return;
-  // Measuring every label of a large plot costs more than it is worth:
-  // beyond this many, widths are estimated from the number of characters.
-  constexpr size_t kMeasured = 2000;
   const size_t n = std::min(planar.size(), labels->size());
-  const bool measure = n <= kMeasured;
-  const double em = style.font.sizePt * 96 / 72;
+  const bool measure = measureLabels(n);
   for (size_t r = 0; r < n; ++r) {
     const Point& p = planar[r];
     if (!std::isfinite(p.x) || !std::isfinite(p.y) || labels->missing(r)) continue;
-    const std::string text = labels->text(r);
-    TextExtent e;
-    if (measure) {
-      e = measureText(cr, text, style.font, style.split, style.justify);
-    } else {
-      e.width = 0.6 * em * static_cast<double>(text.size());
-      e.height = 1.2 * em;
-    }
-    if (e.width <= 0 || e.height <= 0) continue;
-    const Point off = labelOffset(style.position, e.width, e.height, style.pad);
-    FitBox b{p.x, p.y, p.x, p.y};
-    b.left = std::max(0.0, -off.x);
-    b.right = std::max(0.0, off.x + e.width);
-    b.top = std::max(0.0, -off.y);
-    b.bottom = std::max(0.0, off.y + e.height);
-    fit.push_back(b);
+    if (auto b = labelFitBox(p, labels->text(r), style, measure)) fit.push_back(*b);
   }
 }
 
@@ -157,7 +161,7 @@ class ScatterLayer final : public PreparedLayer {
     for (const MarkerStyle& m : looks) reach = std::max(reach, m.size / 2 + m.lineWidth);
     PlanarBox box = projectPoints(env, pc, x, y, grouped ? &rowGroup : nullptr, reach, planar);
     if (box.any) fit.push_back(box.box);
-    labels.addFit(nullptr, planar, fit);
+    labels.addFit(planar, fit);
   }
 
   void draw(Env&, const DrawContext& dc) override {

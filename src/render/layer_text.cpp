@@ -23,10 +23,6 @@ const Value* lastOption(const Layer& layer, std::string_view name) {
   return v;
 }
 
-struct Pad {
-  double left = 0, right = 0, top = 0, bottom = 0;
-};
-
 class TextLayer final : public PreparedLayer {
  public:
   explicit TextLayer(const Layer& l) : PreparedLayer(l) {}
@@ -52,36 +48,19 @@ class TextLayer final : public PreparedLayer {
 
   void project(Env& env, const ProjectContext& pc, std::vector<FitBox>& fit) override {
     projectPoints(env, pc, x, y, grouped ? &rowGroup : nullptr, 0, planar);
-    // Each label reaches from its point as far as its block (with the box
-    // pad, and turned: the circle around the block when rotated). Past a
-    // couple of thousand labels widths are estimated, not measured.
-    const bool measure = planar.size() <= 2000;
+    // Each label reaches from its point as far as its block, with the box
+    // drawn behind it.
+    const bool measure = measureLabels(planar.size());
     LabelStyle ls;
     for (size_t r = 0; r < planar.size() && r < text->size(); ++r) {
       if (!rowStyle(r, ls)) continue;
-      const std::string value = text->text(r);
-      TextExtent e;
-      if (measure) {
-        e = measureText(nullptr, value, ls.font, ls.split, ls.justify);
-      } else {
-        const double em = ls.font.sizePt * 96 / 72;
-        e.width = 0.6 * em * static_cast<double>(value.size());
-        e.height = 1.2 * em;
-      }
-      if (e.width <= 0 || e.height <= 0) continue;
-      const Point off = labelOffset(ls.position, e.width, e.height, ls.pad);
-      FitBox b{planar[r].x, planar[r].y, planar[r].x, planar[r].y};
-      const bool boxed = boxFill || boxOutline;
-      b.left = std::max(0.0, -off.x + (boxed ? pad.left : 0));
-      b.right = std::max(0.0, off.x + e.width + (boxed ? pad.right : 0));
-      b.top = std::max(0.0, -off.y + (boxed ? pad.top : 0));
-      b.bottom = std::max(0.0, off.y + e.height + (boxed ? pad.bottom : 0));
-      if (std::fmod(std::fabs(ls.rotateDeg), 360) != 0) {
-        const double reach = std::max({b.left, b.right, b.top, b.bottom});
-        b.left = b.right = b.top = b.bottom = reach;
-      }
-      fit.push_back(b);
+      if (auto b = labelFitBox(planar[r], text->text(r), ls, measure, behind())) fit.push_back(*b);
     }
+  }
+
+  // The room the box behind a label takes around it (none without one).
+  LabelMargins behind() const {
+    return boxFill || boxOutline ? pad : LabelMargins{};
   }
 
   void draw(Env&, const DrawContext& dc) override {
@@ -95,10 +74,8 @@ class TextLayer final : public PreparedLayer {
       if (!std::isfinite(p.x) || !std::isfinite(p.y) || !near.contains(p)) continue;
       const LaidOutLabel label(cr, text->text(r), ls);
       if (label.empty()) continue;
-      const bool boxed = boxFill || boxOutline;
       // The box behind the label counts as part of it.
-      const LabelMargins grow = boxed ? LabelMargins{pad.left, pad.right, pad.top, pad.bottom}
-                                      : LabelMargins{};
+      const LabelMargins grow = behind();
       TextPosition pos = ls.position;
       if (dc.labels) {
         const auto placed =
@@ -106,7 +83,7 @@ class TextLayer final : public PreparedLayer {
         if (!placed) continue;
         pos = *placed;
       }
-      if (boxed) drawBox(cr, p, label.extent(), ls, pos);
+      if (boxFill || boxOutline) drawBox(cr, p, label.extent(), ls, pos);
       label.draw(cr, p, pos);
     }
   }
@@ -143,7 +120,7 @@ class TextLayer final : public PreparedLayer {
   std::vector<Point> planar;  // per row
   Rgba fill;
   LineLook outline;
-  Pad pad;
+  LabelMargins pad;  // of the box behind a label
 };
 
 }  // namespace
@@ -224,10 +201,10 @@ std::unique_ptr<PreparedLayer> prepareText(Env& env, const Layer& layer) {
       if (const Value* v = p->find("bottom")) out->pad.bottom = lengthPx(*v, env.percentBase, 0);
     } else {
       double v = lengthPx(*p, env.percentBase, 0);
-      out->pad = Pad{v, v, v, v};
+      out->pad = LabelMargins{v, v, v, v};
     }
   } else if (out->boxFill || out->boxOutline) {
-    out->pad = Pad{2, 2, 1, 1};
+    out->pad = LabelMargins{2, 2, 1, 1};
   }
   ls.pad = 3 + std::max({out->pad.left, out->pad.right, out->pad.top, out->pad.bottom});
 

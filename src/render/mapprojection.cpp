@@ -9,6 +9,8 @@
 #include <future>
 #include <mutex>
 
+#include "runtime/common/names.h"
+
 namespace qv::render {
 
 namespace {
@@ -20,9 +22,7 @@ const double kMaxPixelsPerMetre = kTileSize * std::ldexp(1.0, kMaxTileZoom) / kE
 std::string upperTrimmed(std::string_view s) {
   while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
   while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
+  return rt::upperCase(s);
 }
 
 // A number for a PROJ string and the log: at most two decimals, no
@@ -122,6 +122,17 @@ struct ProjTransform {
   bool radians = false;
 };
 
+// Whether a projection is azimuthal, and its central meridian, from its
+// PROJ string.
+void readKind(std::string_view projString, ProjTransform& t) {
+  const std::string name = projParam(projString, "proj");
+  for (const char* a : {"laea", "aeqd", "stere", "sterea", "ups", "ortho", "gnom", "nsper",
+                        "tpers", "airy", "geos"})
+    if (name == a) t.azimuthal = true;
+  const std::string lon0 = projParam(projString, "lon_0");
+  if (!lon0.empty()) t.lon0 = std::atof(lon0.c_str());
+}
+
 bool makeTransform(std::string_view definition, bool toLonLat, ProjTransform& t,
                    std::string* error) {
   t.ctx = newContext();
@@ -157,15 +168,7 @@ bool makeTransform(std::string_view definition, bool toLonLat, ProjTransform& t,
   if (const char* ps = proj_as_proj_string(ctx, t.op.get(), PJ_PROJ_5, nullptr))
     if (PjPtr single{proj_create(ctx, ps)}) t.op = std::move(single);
   // Central meridian and kind, from the CRS as a PROJ string.
-  if (const char* ps = proj_as_proj_string(ctx, crs.get(), PJ_PROJ_5, nullptr)) {
-    const std::string s = ps;
-    const std::string name = projParam(s, "proj");
-    for (const char* a : {"laea", "aeqd", "stere", "sterea", "ups", "ortho", "gnom", "nsper",
-                          "tpers", "airy", "geos"})
-      if (name == a) t.azimuthal = true;
-    const std::string lon0 = projParam(s, "lon_0");
-    if (!lon0.empty()) t.lon0 = std::atof(lon0.c_str());
-  }
+  if (const char* ps = proj_as_proj_string(ctx, crs.get(), PJ_PROJ_5, nullptr)) readKind(ps, t);
   // The size of a planar unit.
   if (proj_get_type(crs.get()) == PJ_TYPE_GEOGRAPHIC_2D_CRS ||
       proj_get_type(crs.get()) == PJ_TYPE_GEOGRAPHIC_3D_CRS) {
@@ -191,10 +194,7 @@ bool makeDirect(const std::string& params, ProjTransform& t) {
   t.op.reset(proj_create(t.ctx.get(), def.c_str()));
   if (!t.op) return false;
   t.radians = true;
-  const std::string name = projParam(params, "proj");
-  t.azimuthal = name == "laea";
-  const std::string lon0 = projParam(params, "lon_0");
-  if (!lon0.empty()) t.lon0 = std::atof(lon0.c_str());
+  readKind(params, t);
   t.metresPerUnit = 1;
   return true;
 }

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "render/mapprojection.h"
+#include "render/spherical.h"
 
 namespace qv::render {
 
@@ -148,17 +149,13 @@ Projection Projection::fitBoxes(const std::vector<FitBox>& boxes, const Rect& vi
 
 Point Projection::project(double lon, double lat) const {
   if (map_) {
-    const double lon0 = map_->centralMeridian();
-    double d = std::fmod(lon - lon0, 360.0);
-    if (d > 180) d -= 360;
-    if (d < -180) d += 360;
-    Point p{lon0 + d, lat};
-    if (!std::isfinite(p.x) || !std::isfinite(p.y) || !map_->accepts({lon, lat}))
+    if (!std::isfinite(lon) || !std::isfinite(lat) || !map_->accepts({lon, lat}))
       return {NAN, NAN};
+    const LonLat w = wrapToCentre({lon, lat}, map_->centralMeridian());
+    Point p{w.lon, w.lat};
     map_->forwardPoints(&p, 1);
     return toPixel(p);
   }
-  if (lon > wrapAbove_) lon -= 360;
   return toPixel(mercatorUnit(lon, lat));
 }
 

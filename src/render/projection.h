@@ -88,16 +88,10 @@ class Projection {
                              double margin, double maxScale, const FitBox& fallback);
   // The map projection that project() goes through (null: Web Mercator).
   void setMapProjection(std::shared_ptr<const MapProjection> map) { map_ = std::move(map); }
-  const MapProjection* mapProjection() const { return map_.get(); }
 
   // The pixel of a position (non-finite where the map projection has none
   // or leaves it out).
   Point project(double lon, double lat) const;
-  // Longitudes above `lon` are drawn 360 degrees to the west, so that data
-  // that crosses the antimeridian (the Aleutians, Pacific islands) stays in
-  // one piece. No wrap by default.
-  void setWrapAbove(double lon) { wrapAbove_ = lon; }
-  double wrapAbove() const { return wrapAbove_; }
   Point project(LonLat p) const { return project(p.lon, p.lat); }
   // The position of a pixel under Web Mercator (tile maps).
   LonLat unproject(Point px) const;
@@ -114,7 +108,6 @@ class Projection {
  private:
   double scale_ = kTileSize;
   double offsetX_ = 0, offsetY_ = 0;
-  double wrapAbove_ = 1e300;
   std::shared_ptr<const MapProjection> map_;
 };
 

@@ -57,14 +57,19 @@ PreparedLayers prepareAll(Env& env, const GraphModel& model) {
   return layers;
 }
 
-ProjectionChoice chooseFor(const RenderRequest& req, const PreparedLayers& layers) {
+// Where the layers' data lie, and whether map tiles are drawn.
+struct Shown {
   WrapExtent extent;
   bool tiles = false;
+};
+
+Shown shownBy(const PreparedLayers& layers) {
+  Shown s;
   for (const auto& p : layers) {
-    extent.add(p->extent);
-    tiles = tiles || p->tiles;
+    s.extent.add(p->extent);
+    s.tiles = s.tiles || p->tiles;
   }
-  return chooseProjection(req.projection, extent, tiles);
+  return s;
 }
 
 // The planar box of the whole world, shown when nothing else is.
@@ -85,7 +90,8 @@ FitBox worldBox(const PlanarContext& pc) {
 
 ProjectionChoice chooseStepProjection(const GraphModel& model, const RenderRequest& req) {
   Env env(model, req);
-  return chooseFor(req, prepareAll(env, model));
+  const Shown shown = shownBy(prepareAll(env, model));
+  return chooseProjection(req.projection, shown.extent, shown.tiles);
 }
 
 RenderResult renderGraph(const GraphModel& model, const RenderRequest& req) {
@@ -97,11 +103,10 @@ RenderResult renderGraph(const GraphModel& model, const RenderRequest& req) {
   if (model.graph.opaque) canvas.fill(env.style.background);
 
   PreparedLayers layers = prepareAll(env, model);
-  WrapExtent extent;
-  for (const auto& p : layers) extent.add(p->extent);
+  const Shown shown = shownBy(layers);
   MapProjectionPtr map = req.stepProjection;
   if (!map) {
-    ProjectionChoice choice = chooseFor(req, layers);
+    ProjectionChoice choice = chooseProjection(req.projection, shown.extent, shown.tiles);
     for (const std::string& w : choice.warnings) env.warn(w);
     if (!choice.note.empty()) result.notes.push_back(choice.note);
     map = choice.projection;
@@ -170,7 +175,7 @@ RenderResult renderGraph(const GraphModel& model, const RenderRequest& req) {
 
   // Everything drawn in planar map coordinates, then the scale at which it
   // all fits the map area.
-  ProjectContext pc{planarContext(*map, extent.shorter(), area), area};
+  ProjectContext pc{planarContext(*map, shown.extent.shorter(), area), area};
   std::vector<FitBox> fit;
   for (const auto& p : layers) p->project(env, pc, fit);
   if (env.rowsLeftOut > 0)

@@ -1,10 +1,10 @@
 #include "runtime/data/filebuf.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <utility>
@@ -22,89 +22,82 @@ struct Fd {
   }
 };
 
+UserError systemError(const char* what, const std::string& path) {
+  return UserError("Cannot " + std::string(what) + " " + path + ": " + std::strerror(errno) + ".");
+}
+
 }  // namespace
-
-TextBuffer::~TextBuffer() { release(); }
-
-void TextBuffer::release() {
-  if (map_) ::munmap(map_, mapSize_);
-  map_ = nullptr;
-  mapSize_ = 0;
-  heap_.reset();
-  data_ = "";
-  size_ = 0;
-}
-
-TextBuffer::TextBuffer(TextBuffer&& o) noexcept { *this = std::move(o); }
-
-TextBuffer& TextBuffer::operator=(TextBuffer&& o) noexcept {
-  if (this != &o) {
-    release();
-    data_ = std::exchange(o.data_, "");
-    size_ = std::exchange(o.size_, 0);
-    heap_ = std::move(o.heap_);
-    map_ = std::exchange(o.map_, nullptr);
-    mapSize_ = std::exchange(o.mapSize_, 0);
-  }
-  return *this;
-}
 
 TextBuffer TextBuffer::fromText(std::string_view text) {
   TextBuffer b;
   b.heap_.reset(new char[text.size() + 1]);
   if (!text.empty()) std::memcpy(b.heap_.get(), text.data(), text.size());
   b.heap_[text.size()] = '\0';
-  b.data_ = b.heap_.get();
   b.size_ = text.size();
   return b;
 }
 
-TextBuffer readWholeFile(const std::string& path) {
-  auto fail = [&](const char* what) {
-    return UserError("Cannot " + std::string(what) + " " + path + ": " + std::strerror(errno) + ".");
-  };
-  Fd f{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
-  if (f.fd < 0) throw fail("open");
+const char* notRegularFile(unsigned mode) {
+  if (S_ISREG(mode)) return "";
+  if (S_ISDIR(mode)) return "a folder";
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+  if (S_ISSOCK(mode)) return "a socket";
+  return "not a regular file";
+}
+
+int openRegularFile(const std::string& path) {
+  // O_NONBLOCK: opening a FIFO must not wait for a writer. It changes
+  // nothing for a regular file, and is cleared once the file is known.
+  Fd f{::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)};
+  if (f.fd < 0) throw systemError("open", path);
   struct stat st {};
-  if (::fstat(f.fd, &st) != 0) throw fail("read");
-  if (S_ISDIR(st.st_mode)) throw UserError("Cannot read " + path + ": it is a folder.");
+  if (::fstat(f.fd, &st) != 0) throw systemError("read", path);
+  if (const char* kind = notRegularFile(st.st_mode); *kind)
+    throw UserError("Cannot read " + path + ": it is " + kind + ", not a regular file.");
+  ::fcntl(f.fd, F_SETFL, ::fcntl(f.fd, F_GETFL) & ~O_NONBLOCK);
+  return std::exchange(f.fd, -1);
+}
 
-  TextBuffer b;
-  if (S_ISREG(st.st_mode) && st.st_size > 0) {
-    size_t size = static_cast<size_t>(st.st_size);
-    void* m = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, f.fd, 0);
-    if (m != MAP_FAILED) {
-      b.map_ = m;
-      b.mapSize_ = size;
-      b.data_ = static_cast<const char*>(m);
-      b.size_ = size;
-      return b;
-    }
-    // Not mappable: read it instead.
-  }
+TextBuffer readWholeFile(const std::string& path) {
+  Fd f{openRegularFile(path)};
+  struct stat st {};
+  if (::fstat(f.fd, &st) != 0) throw systemError("read", path);
 
-  // A pipe or device (or a file that cannot be mapped): read until the end.
-  size_t capacity = S_ISREG(st.st_mode) ? static_cast<size_t>(st.st_size) + 1 : 1 << 16;
+  // Read into a block of the file's size; a file that grows meanwhile is
+  // read to its new end, one that shrinks ends where its data ends.
+  size_t capacity = static_cast<size_t>(st.st_size) + 1;
   std::unique_ptr<char[]> buf(new char[capacity]);
   size_t used = 0;
   for (;;) {
-    if (used == capacity) {
-      size_t bigger = capacity * 2;
+    if (used + 1 == capacity) {
+      // Full: look for more before growing, so a file that kept its size
+      // costs one block of its size.
+      char probe[4096];
+      ssize_t n = ::read(f.fd, probe, sizeof probe);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) throw systemError("read", path);
+      if (n == 0) break;
+      size_t bigger = std::max(capacity * 2, used + static_cast<size_t>(n) + 1);
       std::unique_ptr<char[]> nb(new char[bigger]);
       std::memcpy(nb.get(), buf.get(), used);
+      std::memcpy(nb.get() + used, probe, static_cast<size_t>(n));
       buf = std::move(nb);
       capacity = bigger;
+      used += static_cast<size_t>(n);
+      continue;
     }
-    ssize_t n = ::read(f.fd, buf.get() + used, capacity - used);
+    ssize_t n = ::read(f.fd, buf.get() + used, capacity - 1 - used);
     if (n < 0) {
       if (errno == EINTR) continue;
-      throw fail("read");
+      throw systemError("read", path);
     }
     if (n == 0) break;
     used += static_cast<size_t>(n);
   }
+  buf[used] = '\0';
+  TextBuffer b;
   b.heap_ = std::move(buf);
-  b.data_ = b.heap_.get();
   b.size_ = used;
   return b;
 }

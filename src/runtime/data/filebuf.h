@@ -1,7 +1,7 @@
-// A whole file held in memory: mapped when it is a regular file, else read
-// into a heap block (pipes, devices, texts made by tests). A mapped file
-// must not be cut short by another program while it is being parsed; the
-// readers copy what they keep, so the mapping lives only for one parse.
+// A whole file held in memory, read with read() rather than mapped: a file
+// cut short by another program while it is read then gives short data or an
+// error, never a signal. Only regular files are read; a device, FIFO or
+// folder is refused before anything is read from it.
 #pragma once
 
 #include <cstddef>
@@ -14,31 +14,35 @@ namespace qv::rt {
 class TextBuffer {
  public:
   TextBuffer() = default;
-  ~TextBuffer();
-  TextBuffer(TextBuffer&& o) noexcept;
-  TextBuffer& operator=(TextBuffer&& o) noexcept;
+  TextBuffer(TextBuffer&& o) noexcept = default;
+  TextBuffer& operator=(TextBuffer&& o) noexcept = default;
   TextBuffer(const TextBuffer&) = delete;
   TextBuffer& operator=(const TextBuffer&) = delete;
 
-  const char* data() const { return data_; }
+  const char* data() const { return heap_ ? heap_.get() : ""; }
   size_t size() const { return size_; }
-  std::string_view view() const { return {data_, size_}; }
+  std::string_view view() const { return {data(), size_}; }
 
   static TextBuffer fromText(std::string_view text);
 
  private:
   friend TextBuffer readWholeFile(const std::string& path);
-  void release();
 
-  const char* data_ = "";
+  std::unique_ptr<char[]> heap_;  // size_ bytes and a terminating NUL
   size_t size_ = 0;
-  std::unique_ptr<char[]> heap_;
-  void* map_ = nullptr;  // a mapping of map_size_ bytes, unmapped at the end
-  size_t mapSize_ = 0;
 };
 
-// Reads a file whole (regular files, pipes and devices alike). UserError
-// naming the file when it cannot be opened or read.
+// What kind of file `mode` (st_mode) is, in a user's words ("a folder", "a
+// FIFO", "a device"), or "" for a regular file.
+const char* notRegularFile(unsigned mode);
+
+// Opens `path` for reading without blocking on a FIFO and checks that it is
+// a regular file. Returns the descriptor; UserError naming the file (and
+// what it is) otherwise.
+int openRegularFile(const std::string& path);
+
+// Reads a regular file whole. UserError naming the file when it cannot be
+// opened or read, or is not a regular file.
 TextBuffer readWholeFile(const std::string& path);
 
 }  // namespace qv::rt

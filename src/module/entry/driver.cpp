@@ -360,19 +360,23 @@ Status prescan(Step& s) {
 Status checkResponseData(Step& s) {
   PlotContext& plot = s.plot;
   if (!plot.respData) return kOk;
-  if (s.scan.mapMark) {
-    if (!s.scan.choromap->has(Opt::Response)) {
-      s.h.xpmlog(854, 234, {s.h.dsLibrary(plot.respData), s.h.dsMember(plot.respData)});
-      plot.respData = nullptr;
-      return kOk;
-    }
-    int64_t count = 0;
-    bool stored = false;
-    if (Status st = observationCount(s, plot.respData, &count, &stored)) return st;
-    if (count == 0) {
-      s.h.xpmlog(854, 236);
-      return kUserError;
-    }
+  if (!s.scan.mapMark) {
+    // Only a region layer reads the response data.
+    s.h.xpmlog(854, 261);
+    plot.respData = nullptr;
+    return kOk;
+  }
+  if (!s.scan.choromap->has(Opt::Response)) {
+    s.h.xpmlog(854, 234, {s.h.dsLibrary(plot.respData), s.h.dsMember(plot.respData)});
+    plot.respData = nullptr;
+    return kOk;
+  }
+  int64_t count = 0;
+  bool stored = false;
+  if (Status st = observationCount(s, plot.respData, &count, &stored)) return st;
+  if (count == 0) {
+    s.h.xpmlog(854, 236);
+    return kUserError;
   }
   return makeDataObject(s, plot.respData, "RESPONSEDATA", &plot.respDataObject);
 }

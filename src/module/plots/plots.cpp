@@ -192,6 +192,16 @@ Status writeLegendLabel(PlotCall& c) {
   return kOk;
 }
 
+// True when an earlier plot of the step has this name (in any letter case).
+bool nameTaken(const PlotContext* p, std::string_view name) {
+  for (const host::AssocArray* table : {p->plotNames, p->contLegends}) {
+    if (!table) continue;
+    for (size_t i = 0; i < table->size(); ++i)
+      if (equalNoCase(table->keyAt(i), name)) return true;
+  }
+  return false;
+}
+
 // The plot's name and its entry in the plot-name or continuous-legend table.
 Status writeName(PlotCall& c) {
   PlotContext* p = c.plot;
@@ -213,6 +223,13 @@ Status writeName(PlotCall& c) {
   if (!written) return host::kNoMemory;
   c.w(host::host().kdlgstr(written));
   c.w("\"");
+  // Legends find a plot by its name, in any letter case, and take the first
+  // plot of that name: a later plot of the same name is drawn, but no legend
+  // can name it, so it stays out of the tables the legends read.
+  if (nameTaken(p, name)) {
+    host::host().xpmlog(854, 260, {name, c.keyword});
+    return kOk;
+  }
   if (c.continuous) {
     if (!p->contLegends) return kOk;
     const host::HStr* label = p->responseLabel ? p->responseLabel : p->responseName;

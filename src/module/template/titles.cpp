@@ -330,7 +330,8 @@ Status writeTitlesAndFootnotes(PlotContext* plot, host::Stream* titles,
       s += kind == 'T' && n != 1 ? " / textattrs=(size=GraphLabelText:fontsize);" : ";";
       if (Status st = out->write(s)) return st;
     }
-    if (kind == 'T' && by) {
+    // NOBYLINE leaves the BY line out; titles may still name the BY values.
+    if (kind == 'T' && by && !host::host().xoptbgt("NOBYLINE")) {
       if (Status st = out->write(
               "EntryTitle __BYLINE__ / textattrs=(size=GraphLabelText:fontsize);"))
         return st;

@@ -13,6 +13,6 @@ std::string Place::str() const {
 }
 
 UserError::UserError(const Place& where, const std::string& what)
-    : std::runtime_error(where.str().empty() ? what : where.str() + ": " + what) {}
+    : std::runtime_error(where.str().empty() ? what : where.str() + ": " + what), place_(where) {}
 
 }  // namespace qv::rt

@@ -21,6 +21,14 @@ class UserError : public std::runtime_error {
  public:
   UserError(const Place& where, const std::string& what);
   explicit UserError(const std::string& what) : std::runtime_error(what) {}
+
+  const Place& place() const { return place_; }
+  // The line where a ";" may be missing (the error came at the start of the
+  // next line, in the same statement); 0 when there is no such hint.
+  int joinedAfterLine = 0;
+
+ private:
+  Place place_;
 };
 
 }  // namespace qv::rt

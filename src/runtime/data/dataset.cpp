@@ -356,10 +356,14 @@ void DataSet::setBy(const std::vector<ByVariable>& by) {
   std::vector<size_t> starts;
   for (size_t i = 0; i < base_.size(); ++i) {
     int c = i == 0 ? 1 : compare(base_[i - 1], base_[i]);
-    if (c > 0 && i > 0)
-      throw rt::UserError("Data set " + name() +
-                          " is not sorted in ascending sequence by the BY variables: observation " +
-                          std::to_string(base_[i] + 1) + " is out of order");
+    if (c > 0 && i > 0) {
+      std::string order;
+      for (const auto& b : by)
+        order += (order.empty() ? "" : " ") + std::string(b.descending ? "DESCENDING " : "") + b.name;
+      throw rt::UserError("Data set " + name() + " is not sorted by " + order + ": observation " +
+                          std::to_string(base_[i] + 1) + " is out of order; sort it by " + order +
+                          " first.");
+    }
     if (c != 0) starts.push_back(i);
   }
   starts.push_back(base_.size());

@@ -10,6 +10,7 @@
 #include <set>
 
 #include "runtime/common/error.h"
+#include "runtime/program/statement.h"
 
 namespace qv::rt {
 
@@ -197,6 +198,7 @@ class Parser {
       const Token& last = st[n - 1];
       endLine_ = last.line;
       endCol_ = last.column + width(last);
+      joined_ = false;
       statement(first);
       first = false;
     }
@@ -217,6 +219,10 @@ class Parser {
   Statement* node_ = nullptr;
   const Statement* proc_ = nullptr;
   const OptionDesc* groupOpt_ = nullptr;  // attribute group whose overrides are read
+  // The statement's first error came at the start of a line that follows one
+  // without ";": the statement is most likely two joined ones, and its later
+  // errors only follow from that, so they are counted but not shown.
+  bool joined_ = false;
 
   // --- tokens ---------------------------------------------------------------
   const Token* peek(size_t k = 0) const {
@@ -246,10 +252,32 @@ class Parser {
   void report(const Token* at, const std::string& text) {
     int line, col;
     where(at, &line, &col);
+    emit(line, col,
+         "Syntax error at line " + std::to_string(line) + ", column " + std::to_string(col) +
+             ": " + text);
+  }
+  void emit(int line, int col, const std::string& msg) {
     ++out_->errors;
-    env_.error(line, col,
-               "Syntax error at line " + std::to_string(line) + ", column " + std::to_string(col) +
-                   ": " + text);
+    if (joined_) return;
+    env_.error(line, col, msg);
+    if (int before = joinedLine(line, col)) {
+      joined_ = true;
+      env_.hint(missingSemicolonHint(before));
+    }
+  }
+  // The line a ";" may be missing from when the error at (line, col) comes
+  // at the start of a line, or after a statement keyword that starts a line
+  // (skipped while looking for the next option); else 0.
+  int joinedLine(int line, int col) const {
+    if (!toks_) return 0;
+    if (int before = lineBeforeJoin(*toks_, line, col)) return before;
+    for (size_t k = 1; k < n_; ++k) {
+      const Token& t = (*toks_)[k];
+      if (t.line > line || (t.line == line && t.column > col)) break;
+      const Token& prev = (*toks_)[k - 1];
+      if (prev.line < t.line && t.kind == Tok::Name && findStatement(t.text)) return prev.line;
+    }
+    return 0;
   }
   [[noreturn]] void fail(const Token* at, const std::string& expected,
                          const std::string& foundText = "") {
@@ -262,9 +290,7 @@ class Parser {
   }
   // An error in meaning (a variable or data set that is not there).
   void semanticError(int line, int col, const std::string& text) {
-    ++out_->errors;
-    env_.error(line, col,
-               "Line " + std::to_string(line) + ", column " + std::to_string(col) + ": " + text);
+    emit(line, col, "Line " + std::to_string(line) + ", column " + std::to_string(col) + ": " + text);
   }
   // A semantic trace line; the text is only made when tracing.
   template <class Text>

@@ -40,6 +40,8 @@ struct ParseEnv {
   virtual bool anyNames() = 0;
   // An error: `msg` is the whole text (it names line and column itself).
   virtual void error(int line, int col, const std::string& msg) = 0;
+  // A hint that follows an error (a ";" that may be missing).
+  virtual void hint(const std::string&) {}
   // One trace line ("SYN: ..." or "SEM: ...").
   virtual void trace(const std::string& line) = 0;
 };

@@ -204,6 +204,13 @@ constexpr CatalogEntry kCatalog[] = {
      "{1}= applies only to a numeric response that is not DISCRETE; it is "
      "ignored.",
      1},
+    // {1}: the name; {2}: the statement that repeats it.
+    {854, 260, W,
+     "NAME={1} of this {2} statement is already the name of an earlier plot; the {2} "
+     "plot is drawn, and legends that name {1} refer to the earlier plot.",
+     2},
+    {854, 261, W, "The step has no CHOROMAP statement; the MAPRESPDATA= data set is not used.",
+     0},
 
     // Item 95 of PLOTDATA= answered 0: the data set is not open for reading.
     {855, 7, E, "The data set could not be opened for reading.", 0},

@@ -51,6 +51,8 @@ const OptionInfo kOptions[] = {
     {"MAPPROJECTION", OptionId::MapProjection, false},
     {"LABELOVERLAP", OptionId::LabelOverlap, false},
     {"COLORNAMES", OptionId::ColorNames, false},
+    {"BYLINE", OptionId::ByLine, true},
+    {"NOBYLINE", OptionId::ByLine, true},
 };
 
 const OptionInfo* findOption(std::string_view name) {
@@ -104,7 +106,7 @@ std::vector<OptionSetting> parseOptions(const Statement& st) {
     o.column = word.column;
     if (info->isSwitch) {
       if (c.is(Tok::Equals)) c.fail("Option " + o.name + " takes no value");
-      o.on = o.name == "NLDECSEPARATOR";
+      o.on = o.name == "NLDECSEPARATOR" || o.name == "BYLINE";
       out.push_back(std::move(o));
       continue;
     }
@@ -170,10 +172,18 @@ std::vector<OptionSetting> parseOptions(const Statement& st) {
           bad("SHOW, HIDE or MOVE is expected");
         break;
       case OptionId::ColorNames:
-        if (v.kind != Tok::QString || v.text.empty()) bad("a quoted file path is expected");
+        // CSS, bare or quoted, turns on the CSS color names; any other
+        // quoted text is a file.
+        if (sameName(v.text, "CSS") && (v.kind == Tok::Name || v.kind == Tok::QString)) {
+          o.text = "CSS";
+          break;
+        }
+        if (v.kind != Tok::QString || v.text.empty())
+          bad("CSS or a quoted file path is expected");
         o.text = v.text;
         break;
       case OptionId::NlDecSeparator:
+      case OptionId::ByLine:
         break;
     }
     out.push_back(std::move(o));
@@ -194,6 +204,7 @@ void applyOption(Settings& s, const OptionSetting& o) {
     case OptionId::MapProjection: s.mapProjection = o.text; break;
     case OptionId::LabelOverlap: s.labelOverlap = o.text; break;
     case OptionId::ColorNames: s.colorNames = o.text; break;
+    case OptionId::ByLine: s.byLine = o.on; break;
   }
 }
 
@@ -205,6 +216,8 @@ std::optional<bool> settingSwitch(const Settings& s, std::string_view name) {
   if (sameName(name, "NLDECSEPARATOR")) return s.nlDecSeparator;
   if (sameName(name, "NONLDECSEPARATOR")) return !s.nlDecSeparator;
   if (sameName(name, "VARNAMES")) return s.varNamesAny;
+  if (sameName(name, "BYLINE")) return s.byLine;
+  if (sameName(name, "NOBYLINE")) return !s.byLine;
   return std::nullopt;
 }
 
@@ -212,6 +225,8 @@ bool setSettingSwitch(Settings& s, std::string_view name, bool on) {
   if (sameName(name, "NLDECSEPARATOR")) s.nlDecSeparator = on;
   else if (sameName(name, "NONLDECSEPARATOR")) s.nlDecSeparator = !on;
   else if (sameName(name, "VARNAMES")) s.varNamesAny = on;
+  else if (sameName(name, "BYLINE")) s.byLine = on;
+  else if (sameName(name, "NOBYLINE")) s.byLine = !on;
   else return false;
   return true;
 }
@@ -232,6 +247,7 @@ std::optional<std::string> settingText(const Settings& s, std::string_view name)
     case OptionId::MapProjection: return s.mapProjection;
     case OptionId::LabelOverlap: return s.labelOverlap;
     case OptionId::ColorNames: return s.colorNames;
+    case OptionId::ByLine: return std::string(s.byLine ? "BYLINE" : "NOBYLINE");
   }
   return std::nullopt;
 }

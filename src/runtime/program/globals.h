@@ -48,12 +48,14 @@ struct Settings {
   std::string mapProjection = "AUTO";
   // LABELOVERLAP=: SHOW, HIDE or MOVE (upper case).
   std::string labelOverlap = "SHOW";
-  std::string colorNames;          // COLORNAMES= file path ("" none)
+  // COLORNAMES=: a file path, "CSS" for the CSS color names ("" none).
+  std::string colorNames;
+  bool byLine = true;              // BYLINE / NOBYLINE: the BY line under the titles
 };
 
 enum class OptionId {
   VarNames, Missing, NlDecSeparator, Debug, GraphWidth, GraphHeight,
-  GraphFormat, TileUrl, MapProjection, LabelOverlap, ColorNames
+  GraphFormat, TileUrl, MapProjection, LabelOverlap, ColorNames, ByLine
 };
 
 // One checked setting of an OPTIONS statement.
@@ -62,7 +64,7 @@ struct OptionSetting {
   std::string name;      // upper case, as the option is known ("GRAPHWIDTH")
   std::string text;      // text values (VARNAMES gives "ANY" or "STRICT")
   int64_t number = 0;    // GRAPHWIDTH, GRAPHHEIGHT
-  bool on = false;       // NLDECSEPARATOR (true) / NONLDECSEPARATOR (false)
+  bool on = false;       // NLDECSEPARATOR, BYLINE (true) / NONLDECSEPARATOR, NOBYLINE (false)
   int line = 0, column = 0;
 };
 
@@ -72,10 +74,11 @@ void applyOption(Settings& s, const OptionSetting& o);
 void applyOptions(Settings& s, const std::vector<OptionSetting>& list);
 
 // The settings as the host's option services answer them, by option name
-// (case-insensitive). A switch: NLDECSEPARATOR, VARNAMES (true for ANY).
-// A text: every option, numbers in decimal, VARNAMES as "ANY"/"STRICT",
-// NLDECSEPARATOR as "NLDECSEPARATOR"/"NONLDECSEPARATOR". Empty when the name
-// is not an option.
+// (case-insensitive). A switch: NLDECSEPARATOR, BYLINE (and their NO
+// forms), VARNAMES (true for ANY). A text: every option, numbers in
+// decimal, VARNAMES as "ANY"/"STRICT", NLDECSEPARATOR as
+// "NLDECSEPARATOR"/"NONLDECSEPARATOR", BYLINE as "BYLINE"/"NOBYLINE". Empty
+// when the name is not an option.
 std::optional<bool> settingSwitch(const Settings& s, std::string_view name);
 std::optional<std::string> settingText(const Settings& s, std::string_view name);
 // Sets a switch; false when the name is not a switch.

@@ -127,8 +127,10 @@ bool ProgramReader::next(Item& out) {
           ++step_->errors;
           pendingEnd_ = how;
         }
-        throw UserError(st.placeOf(1), "Unexpected " + describeToken(st.tokens[1]) + " in the " + kw +
-                                           " statement");
+        UserError e(st.placeOf(1),
+                    "Unexpected " + describeToken(st.tokens[1]) + " in the " + kw + " statement");
+        markJoin(e, st);
+        throw e;
       }
       if (!step_) continue;  // "run; quit;" after a step: nothing left to end
       step_->cancelled = cancel;
@@ -143,8 +145,9 @@ bool ProgramReader::next(Item& out) {
         }
         try {
           step_->by = parseBy(st);
-        } catch (const UserError&) {
+        } catch (UserError& e) {
           ++step_->errors;
+          markJoin(e, st);
           throw;
         }
         step_->byStatement = std::move(st);

@@ -43,6 +43,26 @@ std::string sourceTextOf(const std::vector<Token>& tokens, size_t from, size_t t
   return s;
 }
 
+int lineBeforeJoin(const std::vector<Token>& tokens, int line, int column) {
+  for (size_t i = 1; i < tokens.size(); ++i) {
+    const Token& t = tokens[i];
+    if (t.kind == Tok::End || t.kind == Tok::Eof) break;
+    if (t.line != line || t.column != column) continue;
+    const Token& before = tokens[i - 1];
+    return before.line < t.line ? before.line : 0;
+  }
+  return 0;
+}
+
+std::string missingSemicolonHint(int line) {
+  return "A \";\" may be missing at the end of line " + std::to_string(line) + ".";
+}
+
+void markJoin(UserError& e, const Statement& st) {
+  if (e.joinedAfterLine == 0 && e.place().line > 0)
+    e.joinedAfterLine = lineBeforeJoin(st.tokens, e.place().line, e.place().column);
+}
+
 StatementReader::StatementReader(std::string text, std::string file)
     : tok_(std::move(text), std::move(file)) {}
 

@@ -36,6 +36,17 @@ struct Statement {
 std::string sourceTextOf(const std::vector<Token>& tokens, size_t from, size_t to,
                          const SourceText* source);
 
+// A ";" left out at the end of a line joins the next statement to the one
+// before it, and the error then comes at the first word of the next line.
+// When the token at (line, column) begins its line and an earlier token of
+// the same statement stands on an earlier line, answers that line (where a
+// ";" may be missing); else 0.
+int lineBeforeJoin(const std::vector<Token>& tokens, int line, int column);
+// The hint written after such an error.
+std::string missingSemicolonHint(int line);
+// Sets e.joinedAfterLine when the error's place is such a token of `st`.
+void markJoin(UserError& e, const Statement& st);
+
 
 // Splits a program into statements, leaving out empty statements and
 // comments. A tokenizer error throws UserError after the rest of the bad

@@ -427,8 +427,10 @@ host::Status GraphManagerImpl::render() {
     if (!byData) {
       std::string names;
       for (const host::ByVariable& b : by_) names += (names.empty() ? "" : " ") + b.name;
+      // A fault of the program, not of the host: the ERROR ends the step
+      // with the user-error code, and nothing is drawn.
       log_.error("No data set of the graph " + label_ + " has the BY variables " + names + ".");
-      return -2;
+      return host::kOk;
     }
     // One projection for every BY group, chosen from all of them.
     if (!chooseProjection()) return -3;
@@ -436,7 +438,7 @@ host::Status GraphManagerImpl::render() {
       byData->setBy(by_);
     } catch (const UserError& e) {
       log_.error(e.what());
-      return -2;
+      return host::kOk;
     }
     bool ok = true;
     while (ok && byData->byNext()) {

@@ -148,8 +148,9 @@ class GraphManagerImpl final : public host::GraphManager {
                      const std::vector<host::DynamicValue>& dynamics,
                      host::AssocArray* byTexts) override;
   // One rendering, or one per BY group. -1 when the graph was not built,
-  // -2 when no data set of the graph has the BY variables, -3 when an
-  // image could not be drawn or written.
+  // -3 when an image could not be drawn or written. BY variables that no
+  // data set of the graph has, or data out of BY order, are the program's
+  // fault: an ERROR is logged, nothing is drawn and the answer is 0.
   host::Status render() override;
 
   int renderings() const { return renderings_; }

@@ -306,6 +306,12 @@ void** RuntimeHost::sessionSlot(std::string_view name, bool create, void (*clean
   return &it->second.value;
 }
 
+void RuntimeHost::colorNamesChanged() {
+  for (auto& [name, slot] : slots_)
+    if (slot.cleanup && slot.value) slot.cleanup(slot.value);
+  slots_.clear();
+}
+
 bool RuntimeHost::colorRegistry(std::string_view name, uint8_t rgb[3]) {
   auto it = s_.colorNames.find(upperCase(name));
   if (it == s_.colorNames.end()) return false;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "module/host/host.h"
+#include "module/host/statements.h"
 #include "runtime/data/dataset.h"
 #include "runtime/log/log.h"
 #include "runtime/objects/objects.h"
@@ -109,9 +110,16 @@ class RuntimeHost final : public host::Host {
   void** sessionSlot(std::string_view name, bool create,
                      void (*cleanup)(void*)) override;
   bool colorRegistry(std::string_view name, uint8_t rgb[3]) override;
+  // The user color names changed: the session values the procedure keeps
+  // (its color cache holds the registry's answers) are released.
+  void colorNamesChanged();
 
  private:
   bool known(host::DataSet* ds) const;
+  // The step's BY variables against its data sets; errors are counted in
+  // `out`.
+  void checkBy(const host::Grammar& grammar, const host::Statement& proc,
+               host::StatementList* out);
 
   SessionState& s_;
   const Step* step_ = nullptr;

@@ -17,6 +17,7 @@
 #include "runtime/log/log.h"
 #include "runtime/program/globals.h"
 #include "runtime/program/statement.h"
+#include "runtime/session/css_colors.h"
 #include "runtime/session/runtime_host.h"
 
 namespace fs = std::filesystem;
@@ -145,19 +146,34 @@ void Session::globalStatement(const Item& item) {
       break;
     }
     case ItemKind::Options: {
-      auto list = parseOptions(st);
+      std::vector<OptionSetting> list;
+      try {
+        list = parseOptions(st);
+      } catch (UserError& e) {
+        markJoin(e, st);
+        throw;
+      }
       Settings next = s_.settings;
       applyOptions(next, list);
       if (next.colorNames != s_.settings.colorNames) {
+        // Each COLORNAMES= replaces the user color names: CSS, or a file.
         if (next.colorNames.empty()) s_.colorNames.clear();
+        else if (next.colorNames == "CSS") s_.colorNames = cssColorNames();
         else loadColorNames(s_, next.colorNames);
+        // Colors looked up under the old names must be looked up again.
+        host_.colorNamesChanged();
       }
       s_.settings = next;
       break;
     }
     case ItemKind::Title:
     case ItemKind::Footnote:
-      s_.titles.apply(parseTitle(st));
+      try {
+        s_.titles.apply(parseTitle(st));
+      } catch (UserError& e) {
+        markJoin(e, st);
+        throw;
+      }
       break;
     case ItemKind::Step:
       break;
@@ -169,7 +185,13 @@ void Session::runStep(const Step& step) {
   if (step.errors > 0 || step.cancelled) {
     s_.log.note("The " + name + " step was not run" +
                 (step.cancelled ? std::string(": RUN CANCEL.") : " because of the errors above."));
-    if (step.errors > 0) failed_ = true;
+    if (step.errors > 0) {
+      failed_ = true;
+      // A step refused for its errors still ends as every step does.
+      if (name == "TAVLO")
+        s_.log.note("PROCEDURE " + name + " ended with return code " +
+                    std::to_string(host::kUserError) + ".");
+    }
     return;
   }
   if (name != "TAVLO") {
@@ -238,6 +260,7 @@ int Session::run() {
       else globalStatement(item);
     } catch (const UserError& e) {
       s_.log.error(e.what());
+      if (e.joinedAfterLine > 0) s_.log.note(missingSemicolonHint(e.joinedAfterLine));
       failed_ = true;
     }
   }

@@ -1,8 +1,11 @@
 // The host's parse service: runs the module's grammar over the statements of
 // the current step, opening the data sets they name.
+#include <algorithm>
+
 #include "runtime/common/error.h"
 #include "runtime/grammar/engine.h"
 #include "runtime/program/globals.h"
+#include "runtime/program/statement.h"
 #include "runtime/session/runtime_host.h"
 
 namespace qv::rt {
@@ -35,6 +38,7 @@ class StepParseEnv final : public ParseEnv {
   void error(int, int, const std::string& msg) override {
     log_.error(source_ && !source_->file.empty() ? source_->file + ": " + msg : msg);
   }
+  void hint(const std::string& text) override { log_.note(text); }
   void trace(const std::string& line) override { log_.line(line); }
 
  private:
@@ -59,30 +63,84 @@ host::Status RuntimeHost::xsproc(const host::Grammar& grammar, int trace,
   if (status != 0 || out->empty()) return status;
 
   // The BY statement is the host's: mark the PROC node, and refuse data in
-  // the wrong order before anything is drawn. The plot data must carry the
-  // BY variables; the map and response data are checked when they do.
+  // the wrong order, or BY variables that no data set has, before anything
+  // is drawn.
   if (!by_.empty()) {
     host::Statement* proc = out->first();
     proc->setFlag(host::kFlagBy);
-    for (host::VarSource source :
-         {host::VarSource::PlotData, host::VarSource::MapData, host::VarSource::MapRespData}) {
-      int opt = grammar.dataSetOption[static_cast<int>(source)];
-      host::DataSet* ds = opt >= 0 ? proc->slot(opt).dataSet : nullptr;
-      if (!ds || !known(ds)) continue;
-      bool plot = source == host::VarSource::PlotData;
-      bool hasAll = true;
-      for (const host::ByVariable& v : by_) hasAll = hasAll && ds->find(v.name) >= 0;
-      if (!plot && !hasAll) continue;
-      try {
-        ds->setBy(by_);
-        if (!plot) ds->clearBy();
-      } catch (const UserError& e) {
-        s_.log.error(e.what());
-        ++out->errors;
-      }
-    }
+    checkBy(grammar, *proc, out);
   }
   return status;
+}
+
+// The plot data must carry the BY variables; the map and response data are
+// checked when they do. The BY groups are read from one data set, so some
+// data set of the step must have them all.
+void RuntimeHost::checkBy(const host::Grammar& grammar, const host::Statement& proc,
+                          host::StatementList* out) {
+  std::vector<host::DataSet*> sets;  // the plot data first
+  host::DataSet* plotData = nullptr;
+  for (host::VarSource source :
+       {host::VarSource::PlotData, host::VarSource::MapData, host::VarSource::MapRespData}) {
+    int opt = grammar.dataSetOption[static_cast<int>(source)];
+    host::DataSet* ds = opt >= 0 ? proc.slot(opt).dataSet : nullptr;
+    if (!ds || !known(ds)) continue;
+    if (source == host::VarSource::PlotData) plotData = ds;
+    if (std::find(sets.begin(), sets.end(), ds) == sets.end()) sets.push_back(ds);
+  }
+  if (sets.empty()) return;  // nothing could be opened: reported already
+  auto fail = [&](const std::string& text, int line) {
+    s_.log.error(text);
+    ++out->errors;
+    if (line > 0) s_.log.note(missingSemicolonHint(line));
+  };
+
+  std::string names;
+  std::vector<std::string> seen;  // one data set may be opened for two options
+  for (host::DataSet* ds : sets) {
+    if (std::find(seen.begin(), seen.end(), ds->name()) != seen.end()) continue;
+    seen.push_back(ds->name());
+    names += (names.empty() ? "" : ", ") + ds->name();
+  }
+  bool missing = false;
+  for (const host::ByVariable& v : by_) {
+    bool found = false;
+    for (host::DataSet* ds : sets) found = found || ds->find(v.name) >= 0;
+    if (found) continue;
+    missing = true;
+    // "BY a\nRUN;" reads RUN as a second BY variable.
+    int line = 0;
+    if (const Statement* st = step_->byStatement ? &*step_->byStatement : nullptr)
+      for (const Token& t : st->tokens)
+        if (&t != &st->tokens.front() && sameName(t.text, v.name))
+          line = lineBeforeJoin(st->tokens, t.line, t.column);
+    fail("BY variable " + v.name + " is not in " +
+             (seen.size() == 1 ? "the data set " : "any data set of the step (") + names +
+             (seen.size() == 1 ? "." : ")."),
+         line);
+  }
+  if (missing) return;
+
+  std::string list;
+  for (const host::ByVariable& v : by_) list += (list.empty() ? "" : " ") + v.name;
+  bool anyHasAll = false;
+  for (host::DataSet* ds : sets) {
+    const bool plot = ds == plotData;
+    bool hasAll = true;
+    for (const host::ByVariable& v : by_) hasAll = hasAll && ds->find(v.name) >= 0;
+    anyHasAll = anyHasAll || hasAll;
+    if (!plot && !hasAll) continue;
+    try {
+      ds->setBy(by_);
+      if (!plot) ds->clearBy();
+    } catch (const UserError& e) {
+      fail(e.what(), 0);
+    }
+  }
+  if (!anyHasAll)
+    fail("No data set of the step has all the BY variables " + list + " (" + names +
+             "); the BY groups are read from one data set.",
+         0);
 }
 
 }  // namespace qv::rt

@@ -310,10 +310,11 @@ TEST_F(DataSetTest, ByGroups) {
   EXPECT_EQ(read(*d), "Fresno Irvine");
 
   std::string e = errorOf([&] { d->setBy({ByVariable{"pop", false}}); });
-  EXPECT_EQ(e, "Data set WORK.CITIES is not sorted in ascending sequence by the BY variables: "
-               "observation 2 is out of order");
+  EXPECT_EQ(e, "Data set WORK.CITIES is not sorted by pop: observation 2 is out of order; "
+               "sort it by pop first.");
   e = errorOf([&] { d->setBy({ByVariable{"state", true}}); });
-  EXPECT_NE(e.find("observation 3 is out of order"), std::string::npos) << e;
+  EXPECT_NE(e.find("observation 3 is out of order; sort it by DESCENDING state first."),
+            std::string::npos) << e;
   e = errorOf([&] { d->setBy({ByVariable{"zip", false}}); });
   EXPECT_NE(e.find("zip"), std::string::npos) << e;
   EXPECT_NE(e.find("WORK.CITIES"), std::string::npos) << e;

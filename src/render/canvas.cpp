@@ -42,11 +42,15 @@ struct ReadCursor {
   const unsigned char* data;
   size_t size;
   size_t pos;
+  bool ranOut = false;  // asked for more than the data holds
 };
 
 cairo_status_t readBytes(void* closure, unsigned char* data, unsigned int length) {
   auto* c = static_cast<ReadCursor*>(closure);
-  if (c->size - c->pos < length) return CAIRO_STATUS_READ_ERROR;
+  if (c->size - c->pos < length) {
+    c->ranOut = true;
+    return CAIRO_STATUS_READ_ERROR;
+  }
   std::memcpy(data, c->data + c->pos, length);
   c->pos += length;
   return CAIRO_STATUS_SUCCESS;
@@ -210,11 +214,15 @@ Canvas decodePng(const unsigned char* data, size_t size, const std::string& what
     throw rt::UserError(what + " is not a valid PNG image (no header chunk).");
   checkSize(readBigEndian32(data + 16), readBigEndian32(data + 20), what, maxSide);
 
-  ReadCursor cursor{data, size, 0};
+  ReadCursor cursor{data, size, 0, false};
   cairo_surface_t* img = cairo_image_surface_create_from_png_stream(readBytes, &cursor);
   cairo_status_t st = cairo_surface_status(img);
   if (st != CAIRO_STATUS_SUCCESS) {
     cairo_surface_destroy(img);
+    // The PNG reader reports a short file as a memory failure: say what it is.
+    if (cursor.ranOut)
+      throw rt::UserError(what + " is a truncated PNG image: it ends after " +
+                          std::to_string(size) + " bytes.");
     throw rt::UserError(what + " is not a valid PNG image: " + cairo_status_to_string(st) + ".");
   }
   // Always hand back ARGB32, whatever the file's own pixel format.
@@ -295,6 +303,14 @@ Canvas readPngFile(const std::string& path) {
   std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)),
                                    std::istreambuf_iterator<char>());
   return decodePng(bytes.data(), bytes.size(), "The image file \"" + path + "\"");
+}
+
+void requireDrawn(cairo_t* cr, const std::string& what) {
+  cairo_status_t st = cairo_status(cr);
+  if (st == CAIRO_STATUS_SUCCESS) st = cairo_surface_status(cairo_get_target(cr));
+  if (st != CAIRO_STATUS_SUCCESS)
+    throw rt::UserError("drawing " + what + " failed (" + cairo_status_to_string(st) +
+                        "); no image is written.");
 }
 
 void setSourceColor(cairo_t* cr, const Rgba& c) {

@@ -1,6 +1,7 @@
 #include "render/tiles.h"
 
 #include <curl/curl.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -32,6 +33,22 @@ bool startsWithNoCase(std::string_view s, std::string_view prefix) {
   return true;
 }
 
+// What the run has spent on tile servers (see beginTileRun).
+struct TileRun {
+  std::mutex mutex;
+  long budgetMs = kTileWaitBudgetMs;
+  long waitedMs = 0;                    // lost to transfers that timed out
+  std::map<std::string, int> failures;  // by host
+} tileRun;
+
+// The host part of an http(s) URL ("tile.example.org:8080").
+std::string urlHost(std::string_view url) {
+  size_t b = url.find("://");
+  b = b == std::string_view::npos ? 0 : b + 3;
+  size_t e = url.find_first_of("/?#", b);
+  return std::string(url.substr(b, e == std::string_view::npos ? url.size() - b : e - b));
+}
+
 void initCurl() {
   static std::once_flag once;
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
@@ -41,8 +58,24 @@ void initCurl() {
 // it cannot be read or is larger.
 bool readFile(const std::string& path, size_t limit, std::vector<unsigned char>& out,
               std::string& error) {
-  FILE* f = std::fopen(path.c_str(), "rb");
+  // Only a regular file: a FIFO would block the run, a device never end.
+  // O_NONBLOCK keeps the open itself from waiting on a FIFO.
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  struct stat st {};
+  if (fd < 0 || ::fstat(fd, &st) != 0) {
+    error = "\"" + path + "\" cannot be read: " + std::strerror(errno);
+    if (fd >= 0) ::close(fd);
+    return false;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    ::close(fd);
+    error = "\"" + path + "\" is not a regular file";
+    return false;
+  }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  FILE* f = ::fdopen(fd, "rb");
   if (!f) {
+    ::close(fd);
     error = "\"" + path + "\" cannot be read: " + std::strerror(errno);
     return false;
   }
@@ -81,12 +114,31 @@ void writeFileAtomically(const std::string& path, const std::vector<unsigned cha
 
 // A tile image from bytes; null with `error` set when they are not a usable
 // PNG or JPEG image (street maps serve PNG, imagery services mostly JPEG).
+// A tile more than twice the side it is drawn at (drawSide, 0: any) is
+// scaled down to that side at once, so a map holds its tiles near drawing
+// size whatever size the server sends.
 std::shared_ptr<Canvas> decodeTile(const std::vector<unsigned char>& bytes, const std::string& what,
-                                   int maxSide, std::string& error) {
+                                   const TileFetchOptions& o, std::string& error) {
   try {
-    if (looksLikeJpeg(bytes.data(), bytes.size()))
-      return std::make_shared<Canvas>(decodeJpeg(bytes.data(), bytes.size(), what, maxSide));
-    return std::make_shared<Canvas>(decodePng(bytes.data(), bytes.size(), what, maxSide));
+    Canvas img = looksLikeJpeg(bytes.data(), bytes.size())
+                     ? decodeJpeg(bytes.data(), bytes.size(), what, o.maxTileSide)
+                     : decodePng(bytes.data(), bytes.size(), what, o.maxTileSide);
+    const int side = std::max(img.width(), img.height());
+    // Tiles of the usual size are drawn as they are; only ones far larger
+    // than their place on the map are made smaller first.
+    if (o.drawSide <= 0 || side <= 2 * o.drawSide) return std::make_shared<Canvas>(std::move(img));
+    const double f = double(o.drawSide) / side;
+    auto small = std::make_shared<Canvas>(std::max(1, int(std::lround(img.width() * f))),
+                                          std::max(1, int(std::lround(img.height() * f))));
+    cairo_t* cr = small->cr();
+    cairo_scale(cr, double(small->width()) / img.width(), double(small->height()) / img.height());
+    cairo_set_source_surface(cr, img.surface(), 0, 0);
+    cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_GOOD);
+    cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+    cairo_paint(cr);
+    cairo_identity_matrix(cr);
+    cairo_set_operator(cr, CAIRO_OPERATOR_OVER);
+    return small;
   } catch (const rt::UserError& e) {
     error = e.what();
     if (!error.empty() && error.back() == '.') error.pop_back();
@@ -102,6 +154,7 @@ struct Job {
   std::vector<unsigned char> body;
   size_t limit = 0;
   bool tooBig = false;
+  bool hostFailed = false;  // counts against the host (see TileRun)
   CURL* easy = nullptr;
   bool done = false;
   std::string error;
@@ -143,8 +196,24 @@ void runTransfers(std::vector<Job*>& jobs, const TileFetchOptions& o) {
   curl_multi_setopt(multi, CURLMOPT_MAX_HOST_CONNECTIONS, perHost);
   curl_multi_setopt(multi, CURLMOPT_PIPELINING, long(CURLPIPE_MULTIPLEX));
 
-  const long total = std::max(1L, o.totalTimeoutMs);
+  // What is left of the run's time for tiles, and hosts given up on.
+  long total;
+  {
+    std::lock_guard<std::mutex> lock(tileRun.mutex);
+    const long left = tileRun.budgetMs - tileRun.waitedMs;
+    total = std::min(std::max(1L, o.totalTimeoutMs), left);
+    for (Job* j : jobs) {
+      if (left <= 0) {
+        j->error = "this run has already waited " + secondsText(tileRun.waitedMs) +
+                   " seconds for map tiles that did not come, and asks for no more";
+      } else if (int n = tileRun.failures[urlHost(j->url)]; n >= kTileHostFailures) {
+        j->error = "the server " + urlHost(j->url) + " failed " + std::to_string(n) +
+                   " times in this run and is not asked again";
+      }
+    }
+  }
   for (Job* j : jobs) {
+    if (!j->error.empty()) continue;
     CURL* e = curl_easy_init();
     if (!e) {
       j->error = j->url + ": the network library cannot make a transfer";
@@ -168,7 +237,8 @@ void runTransfers(std::vector<Job*>& jobs, const TileFetchOptions& o) {
   }
 
   using Clock = std::chrono::steady_clock;
-  const auto deadline = Clock::now() + std::chrono::milliseconds(total);
+  const auto started = Clock::now();
+  const auto deadline = started + std::chrono::milliseconds(std::max(1L, total));
   std::string unreachable;  // set when the host cannot be reached at all
   int running = 1;
   while (running > 0 && unreachable.empty()) {
@@ -190,7 +260,9 @@ void runTransfers(std::vector<Job*>& jobs, const TileFetchOptions& o) {
         if (hostUnreachable(rc)) unreachable = j->error;
       } else if (status != 200) {
         j->error = j->url + ": the server answered HTTP " + std::to_string(status);
+        j->hostFailed = status >= 500;
       }
+      if (rc != CURLE_OK && !j->tooBig) j->hostFailed = true;
     }
     if (running == 0 || !unreachable.empty()) break;
     auto now = Clock::now();
@@ -199,12 +271,15 @@ void runTransfers(std::vector<Job*>& jobs, const TileFetchOptions& o) {
     curl_multi_poll(multi, nullptr, 0, static_cast<int>(std::min<long long>(wait, 100)), nullptr);
   }
 
+  bool timedOut = false;
   for (Job* j : jobs) {
-    if (!j->done && j->error.empty()) {
+    if (j->easy && !j->done && j->error.empty()) {
       // Once the host proved unreachable, the rest would fail the same way.
       j->error = !unreachable.empty()
                      ? unreachable
                      : j->url + ": no answer within " + secondsText(total) + " seconds";
+      j->hostFailed = unreachable.empty();
+      timedOut = timedOut || unreachable.empty();
     }
     if (j->easy) {
       curl_multi_remove_handle(multi, j->easy);
@@ -213,10 +288,28 @@ void runTransfers(std::vector<Job*>& jobs, const TileFetchOptions& o) {
     }
   }
   curl_multi_cleanup(multi);
+
+  std::lock_guard<std::mutex> lock(tileRun.mutex);
+  if (timedOut)
+    tileRun.waitedMs += static_cast<long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started).count());
+  // A host counts one failure for each map whose tiles it failed to give.
+  std::set<std::string> failedHosts;
+  for (Job* j : jobs)
+    if (j->hostFailed || (!unreachable.empty() && j->error == unreachable))
+      failedHosts.insert(urlHost(j->url));
+  for (const std::string& h : failedHosts) ++tileRun.failures[h];
 }
 
 
 }  // namespace
+
+void beginTileRun(long waitBudgetMs) {
+  std::lock_guard<std::mutex> lock(tileRun.mutex);
+  tileRun.budgetMs = waitBudgetMs;
+  tileRun.waitedMs = 0;
+  tileRun.failures.clear();
+}
 
 TileProvider streetMapProvider(const std::string& urlTemplate) {
   TileProvider p;
@@ -325,6 +418,19 @@ TileSet fetchTiles(const TileProvider& provider, const std::vector<TileKey>& key
     ++set.failed;
     if (firstError.empty()) firstError = why;
   };
+  // Decoded tiles stay within the map's memory budget.
+  size_t held = 0;
+  auto keep = [&](const TileKey& k, std::shared_ptr<Canvas> img) {
+    size_t bytes = size_t(img->width()) * size_t(img->height()) * 4;
+    if (held + bytes > o.memoryBudget) {
+      fail("the decoded tiles of this map would need more than " +
+           std::to_string(o.memoryBudget >> 20) + " MB");
+      return false;
+    }
+    held += bytes;
+    set.images[k] = std::move(img);
+    return true;
+  };
   const std::string& tmpl = provider.urlTemplate;
   const bool local = startsWithNoCase(tmpl, "file://");
   const bool remote = startsWithNoCase(tmpl, "http://") || startsWithNoCase(tmpl, "https://");
@@ -344,13 +450,12 @@ TileSet fetchTiles(const TileProvider& provider, const std::vector<TileKey>& key
         fail(err);
         continue;
       }
-      auto img = decodeTile(bytes, "\"" + path + "\"", o.maxTileSide, err);
+      auto img = decodeTile(bytes, "\"" + path + "\"", o, err);
       if (!img) {
         fail(err);
         continue;
       }
-      set.images[k] = std::move(img);
-      ++set.downloaded;
+      if (keep(k, std::move(img))) ++set.downloaded;
     }
   } else {
     std::string root = o.useCache ? (o.cacheDir.empty() ? defaultTileCacheDir() : o.cacheDir) : "";
@@ -369,12 +474,11 @@ TileSet fetchTiles(const TileProvider& provider, const std::vector<TileKey>& key
           std::string err;
           std::shared_ptr<Canvas> img;
           if (readFile(j.cachePath, o.maxTileBytes, bytes, err))
-            img = decodeTile(bytes, j.cachePath, o.maxTileSide, err);
+            img = decodeTile(bytes, j.cachePath, o, err);
           if (!img) {
             std::remove(j.cachePath.c_str());  // a damaged entry is fetched again
           } else if (int64_t(now - st.st_mtime) <= o.maxAgeSeconds) {
-            set.images[k] = std::move(img);
-            ++set.fromCache;
+            if (keep(k, std::move(img))) ++set.fromCache;
             continue;
           } else {
             j.stale = std::move(img);
@@ -389,14 +493,12 @@ TileSet fetchTiles(const TileProvider& provider, const std::vector<TileKey>& key
     for (Job& j : jobs) {
       std::shared_ptr<Canvas> img;
       std::string err = j.error;
-      if (err.empty()) img = decodeTile(j.body, j.url, o.maxTileSide, err);
+      if (err.empty()) img = decodeTile(j.body, j.url, o, err);
       if (img) {
         if (!j.cachePath.empty()) writeFileAtomically(j.cachePath, j.body);
-        set.images[j.key] = std::move(img);
-        ++set.downloaded;
+        if (keep(j.key, std::move(img))) ++set.downloaded;
       } else if (j.stale) {
-        set.images[j.key] = std::move(j.stale);
-        ++set.stale;
+        if (keep(j.key, std::move(j.stale))) ++set.stale;
       } else {
         fail(err);
       }
@@ -424,9 +526,18 @@ TileDrawResult drawTiles(cairo_t* cr, const Projection& proj, const Rect& viewpo
   if (range.empty()) return result;
 
   std::vector<TileKey> keys;
+  TileFetchOptions o = options;
+  double side = 0;
   for (int y = range.y0; y <= range.y1; ++y)
-    for (int x = range.x0; x <= range.x1; ++x) keys.push_back({range.z, wrapTileX(x, range.z), y});
-  TileSet set = fetchTiles(provider, keys, options);
+    for (int x = range.x0; x <= range.x1; ++x) {
+      keys.push_back({range.z, wrapTileX(x, range.z), y});
+      Rect r = tileRect(proj, range.z, x, y);
+      side = std::max({side, r.width, r.height});
+    }
+  // Tiles are kept at the size they are drawn (and a pixel more, for the
+  // scaling filter); a server's larger tiles cost no more memory.
+  if (o.drawSide <= 0 && side > 0) o.drawSide = static_cast<int>(std::ceil(side)) + 1;
+  TileSet set = fetchTiles(provider, keys, o);
   result.warning = set.warning;
 
   CairoStateGuard guard(cr);

@@ -70,6 +70,11 @@ struct TileFetchOptions {
   int maxConnections = 2;        // per host; HTTP/2 streams share them
   size_t maxTileBytes = size_t(4) << 20;
   int maxTileSide = 2048;        // pixels
+  // The largest side, in pixels, a tile is drawn at on this map (0: any).
+  // A larger tile is scaled down to it as it is decoded.
+  int drawSide = 0;
+  // The decoded tiles of one map together; tiles past it are left out.
+  size_t memoryBudget = size_t(256) << 20;
   std::string userAgent = kTileUserAgent;
   std::string baseDir;           // for relative file:// paths
 };
@@ -83,6 +88,16 @@ struct TileSet {
   int failed = 0;
   std::string warning;  // "" when every tile came
 };
+
+// Waiting for tile servers is bounded for a whole run, not only for one
+// map: the time lost to transfers that timed out is counted against
+// kTileWaitBudgetMs, and a host that failed (no connection, a timeout, an
+// HTTP 5xx answer) kTileHostFailures times is not asked again. Cached tiles
+// are still used. beginTileRun() starts the count afresh (tests give a
+// smaller budget).
+inline constexpr long kTileWaitBudgetMs = 30000;
+inline constexpr int kTileHostFailures = 3;
+void beginTileRun(long waitBudgetMs = kTileWaitBudgetMs);
 
 // Gets the tiles (keys with x already in 0..2^z-1). Never throws for
 // network or file problems: they are summed up in `warning`.

@@ -291,5 +291,75 @@ TEST(Tiles, DrawnTilesLandWhereTheProjectionPutsThem) {
   EXPECT_EQ(d.pixelRgba(int(side) + 20, 20), rgbOf(qv::test::tileColor(2, 1, 0)));
 }
 
+// A server whose tiles are 2048 px wide: each is kept at the size it is
+// drawn, and what one map holds stays within its budget.
+TEST(Tiles, HugeTilesAreHeldAtDrawingSizeWithinTheBudget) {
+  TempDir cache;
+  Canvas big(2048, 2048);
+  big.fill(rgbHex(0x0072B2));
+  const std::string body = bytesText(big.pngBytes());
+  TileServer server([&](const std::string&) { return HttpAnswer{200, "image/png", body}; });
+  TileFetchOptions o = optionsWithCache(cache.path());
+  o.drawSide = 256;
+  TileSet set = fetchTiles(streetMapProvider(server.base() + "/{z}/{x}/{y}.png"), allTiles(1), o);
+  ASSERT_EQ(set.images.size(), 4u) << set.warning;
+  for (const auto& [key, img] : set.images) EXPECT_EQ(img->width(), 256);
+  EXPECT_EQ(set.images.begin()->second->pixelRgba(128, 128), 0x0072B2FFu);
+
+  // A budget for two such tiles: the rest are left out with the warning.
+  o.memoryBudget = 2 * 256 * 256 * 4;
+  set = fetchTiles(streetMapProvider(server.base() + "/{z}/{x}/{y}.png"), allTiles(1), o);
+  EXPECT_EQ(set.images.size(), 2u);
+  EXPECT_NE(set.warning.find("2 of 4 map tiles"), std::string::npos) << set.warning;
+  EXPECT_NE(set.warning.find("would need more than"), std::string::npos) << set.warning;
+}
+
+// Waiting is bounded for the whole run: a server that hangs costs one wait
+// budget over many maps, and one that keeps failing is given up on.
+TEST(Tiles, ARunWaitsForTilesWithinOneBudget) {
+  TempDir cache;
+  beginTileRun(1200);
+  TileServer hanging([](const std::string&) { return HttpAnswer{200, "image/png", "", true}; });
+  TileFetchOptions o = optionsWithCache(cache.path());
+  o.totalTimeoutMs = 500;
+  auto start = std::chrono::steady_clock::now();
+  std::string last;
+  for (int group = 0; group < 20; ++group)
+    last = fetchTiles(streetMapProvider(hanging.base() + "/{z}/{x}/{y}.png"), allTiles(0), o)
+               .warning;
+  double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_LT(secs, 3.0);
+  EXPECT_TRUE(last.find("asks for no more") != std::string::npos ||
+              last.find("is not asked again") != std::string::npos)
+      << last;
+
+  beginTileRun();
+  TileServer failing([](const std::string&) { return HttpAnswer{503, "text/plain", "busy"}; });
+  const std::string url = failing.base() + "/{z}/{x}/{y}.png";
+  for (int map = 0; map < kTileHostFailures; ++map) fetchTiles(streetMapProvider(url), allTiles(0), o);
+  const int asked = failing.requests();
+  EXPECT_EQ(asked, kTileHostFailures);
+  last = fetchTiles(streetMapProvider(url), allTiles(0), o).warning;
+  EXPECT_EQ(failing.requests(), asked);
+  EXPECT_NE(last.find("is not asked again"), std::string::npos) << last;
+  beginTileRun();
+}
+
+// A truncated tile is called truncated, and a FIFO in a tile folder is
+// refused instead of waited on.
+TEST(Tiles, TruncatedTilesAndFifosAreNamed) {
+  TempDir dir;
+  qv::test::writeTileFolder(dir.path(), 1);
+  std::filesystem::resize_file(dir.path() + "/1/0/0.png", 100);
+  std::filesystem::remove(dir.path() + "/1/1/0.png");
+  ASSERT_EQ(::mkfifo((dir.path() + "/1/1/0.png").c_str(), 0600), 0);
+  TileSet set = fetchTiles(streetMapProvider("file://" + dir.path() + "/{z}/{x}/{y}.png"),
+                           {{1, 0, 0}}, TileFetchOptions{});
+  EXPECT_NE(set.warning.find("truncated"), std::string::npos) << set.warning;
+  set = fetchTiles(streetMapProvider("file://" + dir.path() + "/{z}/{x}/{y}.png"), {{1, 1, 0}},
+                   TileFetchOptions{});
+  EXPECT_NE(set.warning.find("not a regular file"), std::string::npos) << set.warning;
+}
+
 }  // namespace
 }  // namespace qv::render

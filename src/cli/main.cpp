@@ -1,4 +1,4 @@
-// qortavlo [--lib NAME=DIR]... [--out DIR] [--log FILE] PROGRAM
+// qortavlo [--lib NAME=DIR]... [--out DIR] [--log FILE] [--max-program-bytes N] PROGRAM
 #include <malloc.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <exception>
+#include <new>
 #include <string>
 
 #include "runtime/session/session.h"
@@ -21,6 +23,9 @@ const char kUsage[] =
     "  --lib NAME=DIR  assign library NAME to folder DIR (as LIBRARY NAME 'DIR';)\n"
     "  --out DIR       folder for the images (default: the current folder)\n"
     "  --log FILE      also write the log to FILE (the log goes to standard error)\n"
+    "  --max-program-bytes N\n"
+    "                  refuse a program longer than N bytes (default 64M; K, M, G\n"
+    "                  may follow N)\n"
     "  --help          print this text\n";
 
 int usageError(const std::string& why) {
@@ -49,9 +54,51 @@ void useLargePages() {
   std::free(probe);
 }
 
+// A byte count: digits, then K, M or G (binary multiples) if wanted.
+bool parseBytes(const std::string& v, size_t* out) {
+  size_t i = 0, n = 0;
+  while (i < v.size() && v[i] >= '0' && v[i] <= '9') {
+    if (n > (SIZE_MAX - 9) / 10) return false;
+    n = n * 10 + static_cast<size_t>(v[i++] - '0');
+  }
+  if (i == 0) return false;
+  int shift = 0;
+  if (i < v.size()) {
+    switch (v[i++] | 0x20) {
+      case 'k': shift = 10; break;
+      case 'm': shift = 20; break;
+      case 'g': shift = 30; break;
+      default: return false;
+    }
+  }
+  if (i != v.size() || n == 0 || n > (SIZE_MAX >> shift)) return false;
+  *out = n << shift;
+  return true;
+}
+
+int run(int argc, char** argv);
+
 }  // namespace
 
+// No exception leaves the program: whatever escapes the run is reported
+// and ends it with status 1.
 int main(int argc, char** argv) {
+  try {
+    return run(argc, argv);
+  } catch (const std::bad_alloc&) {
+    std::fputs("ERROR: Out of memory: a request for working storage could not be met.\n",
+               stderr);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "ERROR: The run stopped on an unexpected failure: %s\n", e.what());
+  } catch (...) {
+    std::fputs("ERROR: The run stopped on an unexpected failure.\n", stderr);
+  }
+  return 1;
+}
+
+namespace {
+
+int run(int argc, char** argv) {
   useLargePages();
   qv::rt::RunOptions opt;
   bool haveProgram = false;
@@ -84,6 +131,9 @@ int main(int argc, char** argv) {
     } else if (a.rfind("--log", 0) == 0) {
       if (!value("--log", &v) || v.empty()) return usageError("--log needs a file");
       opt.logPath = v;
+    } else if (a.rfind("--max-program-bytes", 0) == 0) {
+      if (!value("--max-program-bytes", &v) || !parseBytes(v, &opt.maxProgramBytes))
+        return usageError("--max-program-bytes needs a byte count, like 1000000 or 64M");
     } else if (a.size() > 1 && a[0] == '-' && a != "-") {
       return usageError("unknown option '" + a + "'");
     } else {
@@ -95,3 +145,5 @@ int main(int argc, char** argv) {
   if (!haveProgram) return usageError("no PROGRAM given");
   return qv::rt::runProgram(opt);
 }
+
+}  // namespace

@@ -5,6 +5,10 @@
 #   program.tav        the program (run from a copy of the folder)
 #   args               optional extra command-line arguments, one line
 #   env                optional VAR=value lines, exported for the run
+#   setup              optional shell commands run in the copy first (FIFOs,
+#                      links, files already in out/: what git cannot hold)
+#   stdin              when present, the program is read from standard
+#                      input (this file) instead of program.tav
 #   expect.status      the exit status (default 0)
 #   expect.log         lines that must each appear in the log (fixed strings)
 #   expect.nolog       lines that must not appear in the log
@@ -24,6 +28,11 @@ cp -r "$case_dir"/. "$work"/
 mkdir -p "$work/out"
 args=()
 [ -f "$work/args" ] && read -r -a args < "$work/args"
+if [ -f "$work/setup" ]; then
+  (cd "$work" && bash ./setup) || { echo "[$name] setup failed"; exit 1; }
+fi
+program=program.tav
+[ -f "$work/stdin" ] && program=-
 (
   cd "$work" || exit 125
   # Map tiles are cached inside the case's copy, never in the user's cache.
@@ -34,7 +43,11 @@ args=()
       export "${line%%=*}=${line#*=}"
     done < env
   fi
-  QV_DATA_DIR="${QV_DATA_DIR:-}" "$exe" --out out "${args[@]}" program.tav
+  if [ "$program" = - ]; then
+    QV_DATA_DIR="${QV_DATA_DIR:-}" timeout 300 "$exe" --out out "${args[@]}" - < stdin
+  else
+    QV_DATA_DIR="${QV_DATA_DIR:-}" timeout 300 "$exe" --out out "${args[@]}" program.tav
+  fi
 ) > "$work/stdout.txt" 2> "$work/log.txt"
 status=$?
 fail=0

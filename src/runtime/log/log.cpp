@@ -1,5 +1,10 @@
 #include "runtime/log/log.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <string>
 
@@ -82,11 +87,34 @@ Log::~Log() {
 }
 
 bool Log::openFile(const std::string& path) {
-  std::FILE* f = std::fopen(path.c_str(), "w");
-  if (!f) return false;
+  // O_NONBLOCK: a FIFO nobody reads fails at once (ENXIO) instead of
+  // waiting for a reader; a pipe with a reader (--log /dev/stdout) works.
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0666);
+  if (fd < 0) return false;
+  struct stat st {};
+  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    errno = EISDIR;
+    return false;
+  }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  std::FILE* f = ::fdopen(fd, "w");
+  if (!f) {
+    ::close(fd);
+    return false;
+  }
   if (file_) std::fclose(file_);
   file_ = f;
+  fileFailed_ = false;
   return true;
+}
+
+bool Log::closeFile() {
+  if (!file_) return true;
+  bool ok = !fileFailed_ && std::fflush(file_) == 0 && !std::ferror(file_);
+  ok = std::fclose(file_) == 0 && ok;
+  file_ = nullptr;
+  return ok;
 }
 
 void Log::setStream(std::FILE* f) { out_ = f; }
@@ -103,7 +131,7 @@ void Log::line(std::string_view text) {
     if (!f) continue;
     std::fwrite(text.data(), 1, text.size(), f);
     std::fputc('\n', f);
-    std::fflush(f);
+    if (std::fflush(f) != 0 && f == file_) fileFailed_ = true;
   }
   if (capture_) {
     captured_.append(text);

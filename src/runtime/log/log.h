@@ -53,6 +53,9 @@ class Log {
 
   // Also write every line to this file (false when it cannot be opened).
   bool openFile(const std::string& path);
+  // Closes that file; false when any line could not be written to it (a
+  // full disk, /dev/full), so that the run does not end as if logged.
+  bool closeFile();
   // Write to this stream instead of standard error (tests); null: nowhere.
   void setStream(std::FILE* f);
   // Keep every line in memory as well (tests read them with text()).
@@ -81,6 +84,7 @@ class Log {
  private:
   std::FILE* out_;
   std::FILE* file_ = nullptr;
+  bool fileFailed_ = false;
   bool capture_ = false;
   std::string captured_;
   int errors_ = 0;

@@ -13,7 +13,9 @@
 
 #include "module/entry/entry.h"
 #include "render/mapprojection.h"
+#include "render/tiles.h"
 #include "runtime/common/error.h"
+#include "runtime/data/filebuf.h"
 #include "runtime/log/log.h"
 #include "runtime/program/globals.h"
 #include "runtime/program/statement.h"
@@ -26,29 +28,42 @@ namespace qv::rt {
 
 namespace {
 
-bool readAll(const std::string& path, std::string* text, std::string* why) {
-  if (path == "-") {
-    std::ostringstream ss;
-    ss << std::cin.rdbuf();
-    *text = ss.str();
-    return true;
+// Reads the program, a regular file or standard input, up to `limit` bytes:
+// a program that never ends (standard input left open, /dev/zero) is
+// stopped at the limit instead of filling memory.
+bool readAll(const std::string& path, size_t limit, std::string* text, std::string* why) {
+  int fd = STDIN_FILENO;
+  if (path != "-") {
+    try {
+      fd = openRegularFile(path);
+    } catch (const UserError& e) {
+      *why = e.what();
+      return false;
+    }
   }
-  std::error_code ec;
-  if (fs::is_directory(path, ec)) {
-    *why = "is a folder";
-    return false;
+  char buf[1 << 16];
+  bool tooLong = false;
+  for (;;) {
+    ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      *why = std::string("Cannot read ") + (fd == STDIN_FILENO ? "standard input" : path) +
+             ": " + std::strerror(errno) + ".";
+      break;
+    }
+    if (n == 0) break;
+    if (text->size() + static_cast<size_t>(n) > limit) {
+      tooLong = true;
+      break;
+    }
+    text->append(buf, static_cast<size_t>(n));
   }
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    *why = std::strerror(errno);
-    return false;
-  }
-  text->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  if (in.bad()) {
-    *why = "read error";
-    return false;
-  }
-  return true;
+  if (fd != STDIN_FILENO) ::close(fd);
+  if (tooLong)
+    *why = "The program " + std::string(path == "-" ? "on standard input" : path) +
+           " is longer than " + std::to_string(limit) +
+           " bytes; a longer program needs --max-program-bytes.";
+  return why->empty();
 }
 
 // The folder of the running executable: the renderer lives beside it.
@@ -219,9 +234,8 @@ void Session::runStep(const Step& step) {
 
 int Session::run() {
   std::string text, why;
-  if (!readAll(opt_.programPath, &text, &why)) {
-    std::fprintf(stderr, "qortavlo: cannot read %s: %s\n", opt_.programPath.c_str(),
-                 why.c_str());
+  if (!readAll(opt_.programPath, opt_.maxProgramBytes, &text, &why)) {
+    std::fprintf(stderr, "qortavlo: %s\n", why.c_str());
     return 2;
   }
   std::error_code ec;
@@ -274,12 +288,20 @@ int runProgram(const RunOptions& options) {
   Log log;
   if (!options.logPath.empty() && !log.openFile(options.logPath)) {
     std::fprintf(stderr, "qortavlo: cannot write the log file %s: %s\n",
-                 options.logPath.c_str(), std::strerror(errno));
+                 options.logPath.c_str(),
+                 errno == ENXIO ? "it is a FIFO that no program reads" : std::strerror(errno));
     return 2;
   }
   render::startProj();  // PROJ readies itself beside reading the program and data
+  render::beginTileRun();
   Session session(log, options);
-  return session.run();
+  int status = session.run();
+  if (!log.closeFile()) {
+    std::fprintf(stderr, "qortavlo: the log file %s could not be written: %s\n",
+                 options.logPath.c_str(), std::strerror(errno));
+    return 2;
+  }
+  return status;
 }
 
 }  // namespace qv::rt

@@ -1,5 +1,6 @@
 #include "runtime/data/where.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -69,19 +70,34 @@ namespace {
 
 using Node = WhereExpr::Node;
 
+// A long text shown in a message: the part around `column` (1-based, 0:
+// the start), cut at both ends with "...", never inside a UTF-8 character.
+std::string excerpt(std::string_view text, size_t column = 0, size_t width = 120) {
+  if (text.size() <= width) return std::string(text);
+  size_t from = column > width / 2 ? column - width / 2 : 0;
+  from = std::min(from, text.size() - width);
+  size_t to = from + width;
+  auto continuation = [&](size_t i) { return i < text.size() && (text[i] & 0xC0) == 0x80; };
+  while (from > 0 && continuation(from)) --from;
+  while (continuation(to)) ++to;
+  return (from > 0 ? "..." : "") + std::string(text.substr(from, to - from)) +
+         (to < text.size() ? "..." : "");
+}
+
 [[noreturn]] void syntaxError(std::string_view text, int column, const std::string& what) {
-  throw UserError("Syntax error in the WHERE selection \"" + std::string(text) + "\" at column " +
+  throw UserError("Syntax error in the WHERE selection \"" +
+                  excerpt(text, static_cast<size_t>(std::max(column, 0))) + "\" at column " +
                   std::to_string(column) + ": " + what);
 }
 
 std::string describe(const Tok& t) {
   switch (t.kind) {
     case T::End: return "the end of the selection";
-    case T::Str: return "the text '" + t.text + "'";
-    case T::Num: return "the number " + t.text;
-    case T::Name: return "the name " + t.text;
-    case T::NameLit: return "the name '" + t.text + "'n";
-    default: return "\"" + t.text + "\"";
+    case T::Str: return "the text '" + excerpt(t.text, 0, 60) + "'";
+    case T::Num: return "the number " + excerpt(t.text, 0, 60);
+    case T::Name: return "the name " + excerpt(t.text, 0, 60);
+    case T::NameLit: return "the name '" + excerpt(t.text, 0, 60) + "'n";
+    default: return "\"" + excerpt(t.text, 0, 60) + "\"";
   }
 }
 

@@ -133,4 +133,11 @@ TEST(Where, Errors) {
   std::string chain = "x";
   for (int i = 0; i < 5000; ++i) chain += "+1";
   EXPECT_NE(errorOf([&] { parseWhere(chain + " > 0"); }), "");
+
+  // A long selection is shown cut around the place of the error.
+  std::string longText = "name = '" + std::string(200000, 'a') + "' and x = )";
+  std::string m = errorOf([&] { parseWhere(longText); });
+  EXPECT_LT(m.size(), 400u) << m.substr(0, 400);
+  EXPECT_NE(m.find("\"...aaa"), std::string::npos) << m;
+  EXPECT_NE(m.find("' and x = )\" at column 200019:"), std::string::npos) << m;
 }

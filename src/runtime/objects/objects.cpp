@@ -1,5 +1,9 @@
 #include "runtime/objects/objects.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <charconv>
 #include <cstdlib>
@@ -12,6 +16,12 @@ namespace qv::rt {
 namespace {
 
 const host::Value kEmptyValue{};
+
+mode_t currentUmask() {
+  mode_t m = ::umask(0);
+  ::umask(m);
+  return m;
+}
 
 std::string upperCase(std::string_view s) {
   std::string out(s);
@@ -64,6 +74,7 @@ host::Status MemoryStream::close() {
 
 FlatFileStream::~FlatFileStream() {
   if (file_) std::fclose(file_);
+  if (!tmpPath_.empty()) ::unlink(tmpPath_.c_str());  // never completed
 }
 
 host::Status FlatFileStream::open(bool forOutput) {
@@ -72,31 +83,62 @@ host::Status FlatFileStream::open(bool forOutput) {
     if (s != host::kOk) return s;
   }
   lastError_.clear();
+  told_ = false;
   failed_ = false;
   written_ = 0;
   if (path_.empty()) {
     lastError_ = "no file name";
-    return kIoFailure;
+    return failed(kIoFailure);
   }
-  file_ = std::fopen(path_.c_str(), forOutput ? "wb" : "rb");
+  if (!forOutput) {
+    file_ = std::fopen(path_.c_str(), "rb");
+    if (!file_) {
+      lastError_ = std::strerror(errno);
+      return failed(kIoFailure);
+    }
+    output_ = false;
+    return host::kOk;
+  }
+  // Output goes to a new file beside the target (never through a link, a
+  // FIFO or a device found there), renamed over it when it is complete.
+  struct stat st {};
+  if (::lstat(path_.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    lastError_ = S_ISDIR(st.st_mode)    ? "it is a folder"
+                 : S_ISFIFO(st.st_mode) ? "it is a FIFO"
+                 : S_ISLNK(st.st_mode)  ? "it is a symbolic link"
+                 : S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) ? "it is a device"
+                                                               : "it is not a regular file";
+    return failed(kIoFailure);
+  }
+  std::string pattern = path_ + ".XXXXXX";
+  int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+  if (fd < 0) {
+    lastError_ = std::strerror(errno);
+    return failed(kIoFailure);
+  }
+  ::fchmod(fd, 0666 & ~currentUmask());
+  file_ = ::fdopen(fd, "wb");
   if (!file_) {
     lastError_ = std::strerror(errno);
-    return kIoFailure;
+    ::close(fd);
+    ::unlink(pattern.c_str());
+    return failed(kIoFailure);
   }
-  output_ = forOutput;
+  tmpPath_ = std::move(pattern);
+  output_ = true;
   return host::kOk;
 }
 
 host::Status FlatFileStream::write(const char* bytes, size_t length) {
   if (!file_ || !output_) return kStreamNotOpen;
   if (length == 0) return host::kOk;
-  if (!bytes) return kIoFailure;
+  if (!bytes) return failed(kIoFailure);
   size_t n = std::fwrite(bytes, 1, length, file_);
   written_ += static_cast<int64_t>(n);
   if (n != length) {
     failed_ = true;
     lastError_ = std::strerror(errno);
-    return kIoFailure;
+    return failed(kIoFailure);
   }
   return host::kOk;
 }
@@ -113,12 +155,18 @@ int64_t FlatFileStream::read(char* out, size_t capacity) const {
   if (!out) return -1;
   // What is written so far must be on disk before it can be read back.
   if (file_ && output_ && std::fflush(file_) != 0) return -1;
-  std::FILE* in = std::fopen(path_.c_str(), "rb");
+  std::FILE* in = std::fopen((file_ && output_ ? tmpPath_ : path_).c_str(), "rb");
   if (!in) return -1;
   size_t n = std::fread(out, 1, capacity, in);
   bool bad = std::ferror(in) != 0;
   std::fclose(in);
   return bad ? -1 : static_cast<int64_t>(n);
+}
+
+host::Status FlatFileStream::failed(host::Status s) {
+  if (!told_ && onFailure_) onFailure_(lastError_.empty() ? "unknown error" : lastError_);
+  told_ = true;
+  return s;
 }
 
 host::Status FlatFileStream::close() {
@@ -134,10 +182,20 @@ host::Status FlatFileStream::close() {
     if (!bad) lastError_ = std::strerror(errno);
     bad = true;
   }
+  if (output_) {
+    // Complete: it takes the target's place. Otherwise the target is left
+    // as it was.
+    if (!bad && std::rename(tmpPath_.c_str(), path_.c_str()) != 0) {
+      lastError_ = std::strerror(errno);
+      bad = true;
+    }
+    if (bad) ::unlink(tmpPath_.c_str());
+    tmpPath_.clear();
+  }
   file_ = nullptr;
   output_ = false;
   failed_ = false;
-  return bad ? kIoFailure : host::kOk;
+  return bad ? failed(kIoFailure) : host::kOk;
 }
 
 // --- ListImpl ---------------------------------------------------------------

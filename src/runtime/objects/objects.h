@@ -64,14 +64,20 @@ class FlatFileStream final : public host::Stream {
   const std::string& path() const { return path_; }
   // The system's reason for the last failure ("" when none).
   const std::string& lastError() const { return lastError_; }
+  // Called with that reason when opening, writing or closing fails.
+  void onFailure(std::function<void(const std::string&)> f) { onFailure_ = std::move(f); }
 
  private:
   std::string path_;
+  std::string tmpPath_;  // while writing: the new file, renamed on close
   std::FILE* file_ = nullptr;
   bool output_ = false;
   bool failed_ = false;  // a write failed since open
   int64_t written_ = 0;
   std::string lastError_;
+  std::function<void(const std::string&)> onFailure_;
+  host::Status failed(host::Status s);  // tells onFailure_ once per open
+  bool told_ = false;
 };
 
 // --- Collections ------------------------------------------------------------

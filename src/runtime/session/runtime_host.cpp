@@ -63,7 +63,18 @@ RuntimeHost::RuntimeHost(SessionState& s) : s_(s) {
     if (arg.empty()) return o;
     std::filesystem::path p{std::string(arg)};
     if (p.is_relative() && !s_.programDir.empty()) p = std::filesystem::path(s_.programDir) / p;
-    o = std::make_unique<FlatFileStream>(p.string());
+    p = p.lexically_normal();
+    // The template never replaces what the run reads.
+    if (std::string input = inputAt(p.string()); !input.empty()) {
+      s_.log.warning("TMPLOUT= names " + p.string() + ", which is " + input +
+                     "; the template is not written there.");
+      return o;
+    }
+    auto stream = std::make_unique<FlatFileStream>(p.string());
+    stream->onFailure([this, path = p.string()](const std::string& why) {
+      s_.log.warning("The template file " + path + " cannot be written: " + why + ".");
+    });
+    o = std::move(stream);
     return o;
   });
   RenderContext render;
@@ -88,6 +99,19 @@ RuntimeHost::RuntimeHost(SessionState& s) : s_(s) {
     return o;
   };
   registerRenderClasses(factory_, std::move(render));
+}
+
+std::string RuntimeHost::inputAt(const std::string& path) const {
+  std::error_code ec;
+  auto same = [&](const std::string& other) {
+    return !other.empty() && std::filesystem::equivalent(path, other, ec);
+  };
+  if (same(s_.programPath)) return "the program";
+  for (const auto& ds : open_) {
+    const ResolvedFile& f = ds->file();
+    if (same(f.path)) return "the data set " + ds->library() + "." + ds->member() + " of this step";
+  }
+  return "";
 }
 
 RuntimeHost::~RuntimeHost() {

@@ -26,6 +26,7 @@ struct SessionState {
   Libraries libs;
   DataCache cache;
   std::string programDir;
+  std::string programPath;               // "" when read from standard input
   std::string outDir = ".";
   int graphsWritten = 0;                 // numbers image files across the run
   bool crenderCheck = false;             // the output delivery's renderer-check switch
@@ -116,6 +117,8 @@ class RuntimeHost final : public host::Host {
 
  private:
   bool known(host::DataSet* ds) const;
+  // What the run reads at `path` ("the program", "the data set ..."), or "".
+  std::string inputAt(const std::string& path) const;
   // The step's BY variables against its data sets; errors are counted in
   // `out`.
   void checkBy(const host::Grammar& grammar, const host::Statement& proc,

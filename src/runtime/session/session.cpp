@@ -244,6 +244,7 @@ int Session::run() {
   } else {
     fs::path p = fs::absolute(opt_.programPath, ec);
     s_.programDir = p.parent_path().string();
+    s_.programPath = p.string();
   }
   s_.outDir = opt_.outDir;
   try {

@@ -85,16 +85,32 @@ TEST(Streams, FlatFileFailures) {
   EXPECT_NE(bad.write("x"), host::kOk);
   EXPECT_EQ(bad.close(), host::kOk);
 
-  // A device that is always full: the error shows at the latest on close.
-  if (std::filesystem::exists("/dev/full")) {
-    FlatFileStream full("/dev/full");
-    ASSERT_EQ(full.open(true), host::kOk);
-    std::string big(1 << 16, 'x');
-    host::Status w = full.write(big);
-    host::Status c = full.close();
-    EXPECT_TRUE(w != host::kOk || c != host::kOk);
-    EXPECT_NE(c, host::kOk);
+  // Only a regular file is written, and never through a link: a device,
+  // a FIFO or a link found at the name is refused and left as it is.
+  auto target = tmp.path() / "target.txt";
+  std::ofstream(target) << "keep";
+  auto link = tmp.path() / "link.tmpl";
+  std::filesystem::create_symlink(target, link);
+  for (const std::string& p : {std::string("/dev/full"), link.string()}) {
+    FlatFileStream refused(p);
+    EXPECT_NE(refused.open(true), host::kOk) << p;
+    EXPECT_NE(refused.lastError().find("it is a"), std::string::npos) << refused.lastError();
   }
+
+  // A stream that is not closed (the step failed half way) leaves the old
+  // file whole and no temporary file beside it.
+  {
+    FlatFileStream half(target.string());
+    ASSERT_EQ(half.open(true), host::kOk);
+    ASSERT_EQ(half.write("half a template"), host::kOk);
+  }
+  std::ifstream in(target);
+  std::string kept;
+  std::getline(in, kept);
+  EXPECT_EQ(kept, "keep");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(tmp.path()),
+                          std::filesystem::directory_iterator()),
+            3);
 }
 
 TEST(Collections, ListValues) {

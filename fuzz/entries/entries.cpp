@@ -140,7 +140,9 @@ int geoData(const uint8_t* data, size_t size) {
   if (size < 1 || size > kMaxData) return 0;
   const auto names = (data[0] & 1) ? rt::VarNameRule::Any : rt::VarNameRule::Strict;
   try {
-    (void)rt::parseGeoData(asText(data + 1, size - 1), "fuzz.json", "", names, ignoreNote);
+    // Bit 1 of the first byte: read a JSON list as records, as .json members are.
+    (void)rt::parseGeoData(asText(data + 1, size - 1), "fuzz.json", "", names, ignoreNote,
+                           (data[0] & 2) != 0);
   } catch (const rt::UserError&) {
   }
   return 0;

@@ -433,6 +433,10 @@ std::unique_ptr<host::DataSet> openDataSet(const DataSetRef& ref, const Librarie
                                            DataCache& cache, const OpenSettings& settings,
                                            const NoteFn& note) {
   ResolvedFile f = libs.resolve(ref, settings.programDir);
+  // Once per run and name: which of several files with the name is read.
+  if (std::string w = severalFilesWarning(f); !w.empty() && settings.warn &&
+                                              cache.firstTime("several:" + f.library + "." + f.member))
+    settings.warn(w);
   ReadSettings rs;
   rs.names = settings.names;
   auto table = cache.load(f, rs, note);

@@ -231,12 +231,16 @@ array arrayOf(const std::string& file, const JsonPath& path, const element& e, c
 }
 
 void readPosition(const std::string& file, JsonPath& path, const element& e, double xy[2],
-                  const char* notArray) {
+                  const char* notArray, double* z) {
   array a;
   if (e.get_array().get(a)) fail(file, path, std::string(notArray) + ", not " + typeName(e) + ".");
+  if (z) *z = kMissing;
   size_t n = 0;
   for (element c : a) {
-    if (n < 2 && c.get_double().get(xy[n])) {
+    bool bad = n < 2 && c.get_double().get(xy[n]);
+    // The third number (elevation or depth) when asked for; null is missing.
+    if (n == 2 && z && c.type() != element_type::NULL_VALUE) bad = c.get_double().get(*z) != 0;
+    if (bad) {
       PathIndex at(path);
       at.set(n);
       fail(file, path, std::string("a coordinate must be a number, not ") + typeName(c) + ".");
@@ -410,7 +414,7 @@ Table RowBuilder::finish(VarNameRule rule, const NoteFn& note) {
 
   // Types, and the memory the table will take.
   std::vector<bool> numeric(ncols, true);
-  uint64_t bytes = static_cast<uint64_t>(rows) * 8 * 3;
+  uint64_t bytes = static_cast<uint64_t>(rows) * 8 * (hasZ_ ? 4 : 3);
   auto decide = [&](size_t c) {
     uint64_t chars = 0;
     for (auto [f, v] : byColumn[c]) {
@@ -468,7 +472,13 @@ Table RowBuilder::finish(VarNameRule rule, const NoteFn& note) {
   // a property that clashes with one is renamed.
   std::vector<std::string> header = {"ID", "SEGMENT", "LONG", "LAT"};
   for (size_t c : kept) header.push_back(keys_[c - 1]);
+  // The third numbers of the positions come last: a property named ALT
+  // keeps its name, and they take the next free one.
+  if (hasZ_) header.push_back("ALT");
   std::vector<std::string> names = makeVariableNames(header, rule, file_, NoteFn());
+  if (note && hasZ_ && names.back() != "ALT")
+    note("A property of " + file_ + " is named ALT; the third numbers of its positions are read as " +
+         names.back() + ".");
   if (note) {
     for (size_t i = 0; i < kept.size(); ++i) {
       const std::string& key = header[4 + i];
@@ -507,6 +517,12 @@ Table RowBuilder::finish(VarNameRule rule, const NoteFn& note) {
   Column* lat = seg + 2;
   lat->name = names[3];
   lat->num = std::move(y_);
+  if (hasZ_) {
+    Column alt;
+    alt.name = names.back();
+    alt.num = std::move(z_);
+    t.columns.push_back(std::move(alt));
+  }
   return t;
 }
 

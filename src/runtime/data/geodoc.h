@@ -8,6 +8,7 @@
 
 #include <simdjson.h>
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -116,9 +117,11 @@ void eachItem(JsonPath& path, const array& a, F&& f) {
 }
 
 // The first two numbers of a position into `xy`. When `e` is not an array
-// the message is "NOTARRAY, not <its type>.".
+// the message is "NOTARRAY, not <its type>.". With `z`, the third number
+// (elevation or depth) goes there: NaN when the position has two, or null
+// in third place.
 void readPosition(const std::string& file, JsonPath& path, const element& e, double xy[2],
-                  const char* notArray);
+                  const char* notArray, double* z = nullptr);
 
 // Calls `f` on each member of the GeometryCollection `o` (its "geometries"),
 // with the member's place on `path`. `depth` is how deep `o` is nested in
@@ -150,10 +153,13 @@ class RowBuilder {
   void reserve(size_t n) {
     if (n > maxVertices_ - x_.size()) tooMany();
   }
-  void vertex(double x, double y) {
+  // `z` is the position's third number (NaN when it has none).
+  void vertex(double x, double y, double z = std::numeric_limits<double>::quiet_NaN()) {
     if (x_.size() >= maxVertices_) tooMany();
     x_.push_back(x);
     y_.push_back(y);
+    z_.push_back(z);
+    hasZ_ |= !std::isnan(z);
     seg_.push_back(segment_);
   }
   // Ends a line part with a row whose LONG and LAT are missing, so that a
@@ -164,6 +170,7 @@ class RowBuilder {
   void dropLastVertex() {
     x_.pop_back();
     y_.pop_back();
+    z_.pop_back();
     seg_.pop_back();
   }
   size_t vertices() const { return x_.size(); }
@@ -171,7 +178,10 @@ class RowBuilder {
   double y(size_t i) const { return y_[i]; }
 
   // The table: ID, the properties in the order they first appear, SEGMENT,
-  // LONG, LAT. Property types are inferred as for CSV columns.
+  // LONG, LAT, and ALT when some vertex has a third number. Property types
+  // are inferred as for CSV columns. A property named like one of the map
+  // row columns is renamed, except ALT: a property ALT keeps its name and
+  // the third numbers are read as ALT2 (or the next free name), with a NOTE.
   Table finish(VarNameRule names, const NoteFn& note);
 
  private:
@@ -194,7 +204,8 @@ class RowBuilder {
 
   std::string file_;
   size_t maxVertices_;
-  std::vector<double> x_, y_, seg_;
+  std::vector<double> x_, y_, z_, seg_;
+  bool hasZ_ = false;
   double segment_ = 0;
   std::vector<Feature> features_;
   std::vector<Value> values_;
@@ -214,5 +225,13 @@ Table geoJsonTable(const Document& doc, const std::string& file, VarNameRule nam
 // `object` names the topology's object ("" for the first).
 Table topoJsonTable(const Document& doc, const std::string& file, const std::string& object,
                     VarNameRule names, const NoteFn& note);
+
+// A JSON list of records (objects) as a table, one row per record (see
+// records.cpp). Columns come from the keys in the order they first appear; a
+// column is numeric when it holds only JSON numbers and nulls, else
+// character, with true/false as texts and arrays/objects as their JSON text.
+// null and a key a record lacks are missing values.
+Table recordsTable(const element& list, const std::string& file, VarNameRule names,
+                   const NoteFn& note);
 
 }  // namespace qv::rt::geo

@@ -77,9 +77,9 @@ class GeoJsonWalker {
   array arrayOf(const element& e, const char* what) { return geo::arrayOf(file_, path_, e, what); }
 
   void position(const element& e) {
-    double xy[2] = {0, 0};
-    readPosition(file_, path_, e, xy, "a position must be an array");
-    rows_.vertex(xy[0], xy[1]);
+    double xy[2] = {0, 0}, z;
+    readPosition(file_, path_, e, xy, "a position must be an array", &z);
+    rows_.vertex(xy[0], xy[1], z);
   }
 
   // A list of positions as one segment. `least` is the fewest it may have.
@@ -168,10 +168,12 @@ Table parseGeoJson(std::string_view text, const std::string& file, VarNameRule n
 }
 
 Table parseGeoData(std::string_view text, const std::string& file, const std::string& object,
-                   VarNameRule names, const NoteFn& note) {
+                   VarNameRule names, const NoteFn& note, bool records) {
   return geo::guarded(file, [&] {
     geo::Document doc;
     geo::parseDocument(text, file, doc);
+    if (records && doc.root.type() == geo::element_type::ARRAY)
+      return geo::recordsTable(doc.root, file, names, note);
     geo::object o;
     if (!doc.root.get_object().get(o) && geo::typeOf(o) == "Topology")
       return geo::topoJsonTable(doc, file, object, names, note);
@@ -180,9 +182,9 @@ Table parseGeoData(std::string_view text, const std::string& file, const std::st
 }
 
 Table readGeoDataFile(const std::string& path, const std::string& object, VarNameRule names,
-                      const NoteFn& note) {
+                      const NoteFn& note, bool records) {
   TextBuffer buf = readWholeFile(path);
-  return parseGeoData(buf.view(), path, object, names, note);
+  return parseGeoData(buf.view(), path, object, names, note, records);
 }
 
 }  // namespace qv::rt

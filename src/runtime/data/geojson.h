@@ -10,8 +10,9 @@
 // are missing, so that a line plot breaks between parts. Properties become columns in the
 // order they first appear; a column is numeric when every value present is a
 // number (a JSON number, or a text that reads as one under the CSV rule),
-// else character. Positions are taken as written (a third number, the
-// altitude, is left out).
+// else character. A position's third number (elevation or depth) becomes
+// the numeric column ALT, missing where a position has two; the column is
+// there only when some position has a third number.
 //
 // Malformed input (invalid JSON, wrong types, a ring of fewer than 4
 // positions, a LineString of one, an unknown geometry type) gives one
@@ -32,12 +33,14 @@ Table parseGeoJson(std::string_view text, const std::string& file, VarNameRule n
                    const NoteFn& note);
 
 // Reads GeoJSON or TopoJSON text, as its "type" says ("Topology" is
-// TopoJSON); `object` picks the topology's object ("" the first).
+// TopoJSON); `object` picks the topology's object ("" the first). With
+// `records`, a text that is a JSON list is read as a list of records, one
+// row per object (see records.cpp).
 Table parseGeoData(std::string_view text, const std::string& file, const std::string& object,
-                   VarNameRule names, const NoteFn& note);
+                   VarNameRule names, const NoteFn& note, bool records = false);
 
 // Reads a file with parseGeoData.
 Table readGeoDataFile(const std::string& path, const std::string& object, VarNameRule names,
-                      const NoteFn& note);
+                      const NoteFn& note, bool records = false);
 
 }  // namespace qv::rt

@@ -63,6 +63,15 @@ const char* fileKindName(FileKind k) {
   return "";
 }
 
+std::string severalFilesWarning(const ResolvedFile& r) {
+  if (r.alsoMatched.size() < 2) return {};
+  std::string used = fs::path(r.path).filename().string();
+  std::string w = "The data set name " + r.library + "." + r.member + " matches " +
+                  std::to_string(r.alsoMatched.size()) + " files in the folder " + r.folder + ": ";
+  for (size_t i = 0; i < r.alsoMatched.size(); ++i) w += (i ? ", " : "") + r.alsoMatched[i];
+  return w + ". " + used + " is read.";
+}
+
 std::string memberNameOf(std::string_view stem) {
   std::string r;
   r.reserve(stem.size());
@@ -147,32 +156,44 @@ ResolvedFile Libraries::resolve(const DataSetRef& ref, const std::string& progra
   if (ec)
     throw UserError("Data set " + r.written + " cannot be found: the folder " + *dir +
                     " of library " + lib + " cannot be read (" + ec.message() + ").");
+  // Every data file the name matches, by extension order, then by name:
+  // when there are several, the caller tells the user which one is read.
+  std::vector<std::string> matched;
+  std::string chosen;
   for (const auto& e : kExtensions) {
     std::string best;
     bool bestExact = false;
     size_t elen = std::strlen(e.ext);
+    std::vector<std::string> ofKind;
     for (const auto& f : files) {
       if (!endsWithNoCase(f, e.ext)) continue;
       if (endsWithNoCase(f, ".schema.json")) continue;  // a sidecar, not a data set
       std::string_view stem = std::string_view(f).substr(0, f.size() - elen);
       if (memberNameOf(stem) != wanted) continue;
+      if (fs::is_directory(fs::path(*dir) / f, ec)) continue;
+      ofKind.push_back(f);
       bool exact = sameName(stem, ref.member);
       if (best.empty() || (exact && !bestExact) || (exact == bestExact && f < best)) {
         best = f;
         bestExact = exact;
       }
     }
-    if (!best.empty()) {
-      fs::path p = fs::path(*dir) / best;
-      if (fs::is_directory(p, ec)) continue;
-      r.path = p.string();
+    std::sort(ofKind.begin(), ofKind.end());
+    matched.insert(matched.end(), ofKind.begin(), ofKind.end());
+    if (!best.empty() && chosen.empty()) {
+      chosen = best;
+      r.path = (fs::path(*dir) / best).string();
       r.kind = e.kind;
-      r.library = lib;
-      r.member = wanted;
-      finish(r);
-      nameFirstObject(r);
-      return r;
     }
+  }
+  if (!chosen.empty()) {
+    r.library = lib;
+    r.member = wanted;
+    if (matched.size() > 1) r.alsoMatched = std::move(matched);
+    r.folder = *dir;
+    finish(r);
+    nameFirstObject(r);
+    return r;
   }
 
   // FILE_OBJECT: object OBJECT of topology FILE (a .topojson file, else a

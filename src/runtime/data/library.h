@@ -5,7 +5,9 @@
 // to case, where every character of a file name other than a letter, digit
 // or underscore counts as "_" (us-states-10m.topojson is member
 // US_STATES_10M). When no file has the name, FILE_OBJECT names object
-// OBJECT of the topology in FILE.topojson (else FILE.json). A topology
+// OBJECT of the topology in FILE.topojson (else FILE.json). When several
+// files have the name, the first by that order is read (within one
+// extension, one spelled as written, else the first by name). A topology
 // reached by its own name is its first object. A quoted data set name is a
 // path relative to the program's folder and belongs to WORK.
 #pragma once
@@ -13,6 +15,7 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "runtime/data/dsref.h"
 
@@ -31,7 +34,15 @@ struct ResolvedFile {
   FileKind kind = FileKind::Csv;
   bool regular = true;    // false for a pipe or device (can be read once)
   std::string written;    // the name as the user wrote it, for messages
+  // When the member name matched several data files of the folder: all of
+  // them (file names, in the order they are looked for), else empty.
+  std::vector<std::string> alsoMatched;
+  std::string folder;     // the library's folder, when reached by member name
 };
+
+// The warning for a member name that matched several files ("" when it
+// matched one): names the files and the one read.
+std::string severalFilesWarning(const ResolvedFile& r);
 
 // A member name from a file name's stem: letters, digits and underscores
 // kept, every other character "_", in upper case.

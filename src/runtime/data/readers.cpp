@@ -20,8 +20,9 @@ Table readTsv(const ResolvedFile& f, const ReadSettings& s, const NoteFn& note) 
 }
 
 // GeoJSON, TopoJSON and .json files alike: the document's "type" decides.
+// A .json file may also hold a list of records, read as a plain table.
 Table readGeoData(const ResolvedFile& f, const ReadSettings& s, const NoteFn& note) {
-  return readGeoDataFile(f.path, f.object, s.names, note);
+  return readGeoDataFile(f.path, f.object, s.names, note, f.kind == FileKind::Json);
 }
 
 }  // namespace

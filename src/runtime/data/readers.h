@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 
 #include "runtime/data/library.h"
@@ -31,6 +32,8 @@ class DataCache {
                                     const NoteFn& note);
   void clear() { entries_.clear(); }
   int parses() const { return parses_; }  // files read so far
+  // True the first time a key is asked for: for messages given once a run.
+  bool firstTime(const std::string& key) { return told_.insert(key).second; }
 
  private:
   struct Entry {
@@ -38,6 +41,7 @@ class DataCache {
     std::string stamp;  // size and times of the file and its sidecar
   };
   std::map<std::string, Entry> entries_;
+  std::set<std::string> told_;
   int parses_ = 0;
 };
 

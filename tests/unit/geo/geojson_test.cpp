@@ -72,7 +72,11 @@ TEST(GeoJson, GeometryKindsAndSegments) {
                          "mpoly 2 5 5", "mpoly 2 6 5", "mpoly 2 6 6", "mpoly 2 5 5",
                          "gc 1 9 9", "gc 2 1 2", "gc 2 3 4", "gc 2 nan nan"}));
   // A property seen only on a feature without rows is still a column.
-  EXPECT_EQ(names(t), (std::vector<std::string>{"ID", "name", "only", "SEGMENT", "LONG", "LAT"}));
+  // The point's third number is its ALT; positions of two numbers have none.
+  EXPECT_EQ(names(t),
+            (std::vector<std::string>{"ID", "name", "only", "SEGMENT", "LONG", "LAT", "ALT"}));
+  EXPECT_EQ(col(t, "ALT").num[0], 99);
+  for (size_t r = 1; r < t.rows; ++r) EXPECT_TRUE(std::isnan(col(t, "ALT").num[r])) << r;
   EXPECT_TRUE(col(t, "only").numeric());
   // The row that ends a line part carries the feature's properties, so a
   // line plot grouped by one breaks there instead of starting a group.

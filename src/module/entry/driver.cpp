@@ -14,6 +14,7 @@
 
 #include "module/attrmaps/attrmaps.h"
 #include "module/entry/entry.h"
+#include "module/entry/id_hint.h"
 #include "module/grammar/grammar.h"
 #include "module/legends/legends.h"
 #include "module/plots/plots.h"
@@ -512,12 +513,16 @@ Status matchIdentifiers(Step& s) {
     s.h.xpmlog(854, 233);
     return kUserError;
   }
+  // A mismatch of codes with leading zeros ("01001") gets a hint on how to
+  // keep them; a data set that can be read once is not read for it.
   if (mapVar.type == host::kCharacter && respVar.type == host::kNumeric) {
     s.h.xpmlog(854, 222);
+    if (!s.sequential) leadingZeroHint(s.h, resp, respNumber, map, mapNumber);
     return kUserError;
   }
   if (mapVar.type == host::kNumeric && respVar.type == host::kCharacter) {
     s.h.xpmlog(854, 223);
+    if (!s.sequential) leadingZeroHint(s.h, map, mapNumber, resp, respNumber);
     return kUserError;
   }
   s.respId = respVar.name.empty() ? wanted : respVar.name;

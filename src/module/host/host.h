@@ -247,6 +247,15 @@ class Host {
   virtual std::string dsLibrary(DataSet* ds) = 0;   // upper case
   virtual std::string dsMember(DataSet* ds) = 0;    // upper case
   virtual std::string dsObject(DataSet* ds) = 0;    // third name part ("" none)
+  // Where the type of variable `number` can be declared: the file name of
+  // the schema sidecar of the data set's file ("m.schema.json" beside
+  // "m.csv", whether it exists yet or not) and the variable's name in the
+  // file (before RENAME=). False when the data set's kind of file takes no
+  // sidecar.
+  virtual bool dsTypeDeclaration(DataSet* /*ds*/, int /*number*/, std::string* /*sidecar*/,
+                                 std::string* /*column*/) {
+    return false;
+  }
   // Ascending values of one numeric variable over the current selection,
   // missing values left out; `distinct` drops repeats.
   virtual Status xsortvals(DataSet* ds, int number, bool distinct,

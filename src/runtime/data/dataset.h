@@ -39,6 +39,8 @@ struct DataSet {
   // BEST12., and the description says so.
   VarDesc desc(int var) const;
   bool isNumeric(int var) const;
+  // The table column a variable shows (-1 for a bad number).
+  int tableColumn(int var) const { return column(var); }
 
   const std::string& library() const { return file_.library; }
   const std::string& member() const { return file_.member; }

@@ -133,6 +133,12 @@ std::string findSidecar(const std::string& dataPath) {
   return found;
 }
 
+std::string sidecarFileName(const std::string& dataPath) {
+  std::string found = findSidecar(dataPath);
+  if (!found.empty()) return fs::path(found).filename().string();
+  return fs::path(dataPath).stem().string() + ".schema.json";
+}
+
 std::optional<Schema> loadSidecar(const std::string& dataPath) {
   std::string path = findSidecar(dataPath);
   if (path.empty()) return std::nullopt;

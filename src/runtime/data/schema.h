@@ -43,6 +43,10 @@ Schema parseSchema(std::string_view json, const std::string& file);
 // "<stem>.schema.json" in the same folder), or "" when there is none.
 std::string findSidecar(const std::string& dataPath);
 
+// The file name (without folder) of the sidecar of a data file: the one
+// there is, else the one it would have ("<stem>.schema.json").
+std::string sidecarFileName(const std::string& dataPath);
+
 // Reads the sidecar of a data file when there is one.
 std::optional<Schema> loadSidecar(const std::string& dataPath);
 

@@ -204,6 +204,18 @@ constexpr CatalogEntry kCatalog[] = {
      "{1}= applies only to a numeric response that is not DISCRETE; it is "
      "ignored.",
      1},
+    // {1}: the symbol as written; {2}: the statement (SCATTER, SERIES).
+    {854, 250, W,
+     "The marker symbol \"{1}\" of {2} is not a single word; it is left out.", 2},
+    // After 854/222 or 854/223 when the character identifiers are digits
+    // with leading zeros. {1}: the numeric side's column as the file names
+    // it; {2}: its data set; {3}: the sidecar file; {4}: a code, e.g. 01001.
+    {854, 255, N,
+     "The character identifiers look like codes with leading zeros ({4}); the "
+     "column {1} of {2} was read as numbers, which drops them. To keep the zeros, "
+     "list it in the schema sidecar {3} as a field with \"name\": \"{1}\", "
+     "\"type\": \"string\".",
+     4},
     // {1}: the name; {2}: the statement that repeats it.
     {854, 260, W,
      "NAME={1} of this {2} statement is already the name of an earlier plot; the {2} "

@@ -10,6 +10,7 @@
 
 #include "runtime/common/error.h"
 #include "runtime/common/names.h"
+#include "runtime/data/schema.h"
 #include "runtime/formats/formats.h"
 #include "runtime/session/render_objects.h"
 
@@ -215,6 +216,18 @@ int RuntimeHost::xvcount(host::DataSet* ds) { return known(ds) ? ds->nvars() : 0
 std::string RuntimeHost::dsLibrary(host::DataSet* ds) { return known(ds) ? ds->library() : ""; }
 std::string RuntimeHost::dsMember(host::DataSet* ds) { return known(ds) ? ds->member() : ""; }
 std::string RuntimeHost::dsObject(host::DataSet* ds) { return known(ds) ? ds->object() : ""; }
+
+bool RuntimeHost::dsTypeDeclaration(host::DataSet* ds, int number, std::string* sidecar,
+                                    std::string* column) {
+  if (!known(ds) || number < 0 || number >= ds->nvars()) return false;
+  const ResolvedFile& f = ds->file();
+  if (f.kind != FileKind::Csv && f.kind != FileKind::Tsv) return false;
+  int c = ds->tableColumn(number);
+  if (c < 0) return false;
+  if (sidecar) *sidecar = sidecarFileName(f.path);
+  if (column) *column = ds->table().columns[static_cast<size_t>(c)].name;
+  return true;
+}
 
 host::Status RuntimeHost::xsortvals(host::DataSet* ds, int number, bool distinct,
                                     std::vector<double>* out) {

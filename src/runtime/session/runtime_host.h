@@ -66,6 +66,8 @@ class RuntimeHost final : public host::Host {
   std::string dsLibrary(host::DataSet* ds) override;
   std::string dsMember(host::DataSet* ds) override;
   std::string dsObject(host::DataSet* ds) override;
+  bool dsTypeDeclaration(host::DataSet* ds, int number, std::string* sidecar,
+                         std::string* column) override;
   host::Status xsortvals(host::DataSet* ds, int number, bool distinct,
                          std::vector<double>* out) override;
   host::Status xrewind(host::DataSet* ds) override;

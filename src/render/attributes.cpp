@@ -194,6 +194,10 @@ void Env::warn(const std::string& text) {
   if (warned_.insert(text).second) warnings.push_back(text);
 }
 
+void Env::dataMessage(bool warning, const std::string& text) {
+  if (warned_.insert(text).second) dataMessages.push_back({warning, text});
+}
+
 const AttrVar* Env::attrVar(std::string_view name) const {
   for (const AttrVar& a : model.attrVars)
     if (sameNameNoCase(a.name, name)) return &a;
@@ -545,6 +549,7 @@ bool Grouping::init(Env& env, std::string_view column, DataTable* table, bool in
     }
   }
   int unlisted = 0;
+  std::vector<std::string> unmatched;  // values no entry of the map takes
   auto find = [&](const std::string& text, double number, bool missing) -> int {
     if (missing && !includeMissing) return -1;
     if (map_) {
@@ -557,6 +562,7 @@ bool Grouping::init(Env& env, std::string_view column, DataTable* table, bool in
       if (entries_[i].label == text) return static_cast<int>(i);
     GroupEntry g;
     g.label = text;
+    if (map_ && !missing) unmatched.push_back(text);
     ++unlisted;
     g.graphData = map_ && map_->autoCycle ? mapCount + unlisted : unlisted;
     g.attrs = other;
@@ -603,6 +609,27 @@ bool Grouping::init(Env& env, std::string_view column, DataTable* table, bool in
   }
   for (int g : rowGroup_)
     if (g >= 0) entries_[static_cast<size_t>(g)].present = true;
+  // Values the map does not list (and no Other entry takes) cycle through
+  // the style's group looks: say so, so that a misspelt value is seen.
+  if (!unmatched.empty() && !other) {
+    std::string shown;
+    for (size_t i = 0; i < unmatched.size() && i < 5; ++i)
+      shown += (i ? ", " : "") + unmatched[i];
+    if (unmatched.size() > 5) shown += ", ...";
+    const size_t n = unmatched.size();
+    // A DATTRMAP= map is known by its ID in the template's name.
+    std::string mapName = map_->name;
+    constexpr std::string_view kPrefix = "__ATTRMAP__";
+    if (mapName.size() > kPrefix.size() && mapName.compare(0, kPrefix.size(), kPrefix) == 0 &&
+        mapName.find_first_not_of("0123456789", kPrefix.size()) != std::string::npos)
+      mapName.erase(0, kPrefix.size());
+    env.dataMessage(false, std::to_string(n) + (n == 1 ? " value of " : " values of ") +
+                               col->name + " in " + table->displayName() +
+                               (n == 1 ? " matches" : " match") +
+                               " no value of the discrete attribute map " + mapName +
+                               " (" + shown + "); " + (n == 1 ? "it takes" : "they take") +
+                               " the default group looks.");
+  }
   return true;
 }
 

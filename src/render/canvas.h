@@ -75,6 +75,12 @@ bool looksLikeJpeg(const unsigned char* data, size_t size);
 Canvas decodeJpeg(const unsigned char* data, size_t size, const std::string& what,
                   int maxSide = kMaxImageSide);
 
+// Cairo keeps its first error and draws nothing after it, so an image drawn
+// past one is not the image asked for: UserError naming `what` was being
+// drawn and Cairo's reason when the context or its surface is in an error
+// state.
+void requireDrawn(cairo_t* cr, const std::string& what);
+
 // Cairo state from style values.
 void setSourceColor(cairo_t* cr, const Rgba& c);
 // Line width, color, dash pattern (a line pattern code) and butt caps.

@@ -50,6 +50,10 @@ class Env {
   // Records a warning (each distinct text once).
   void warn(const std::string& text);
   std::vector<std::string> warnings;
+  // Records a message about how this image's data joined (each distinct
+  // text once; see RenderResult::dataMessages).
+  void dataMessage(bool warning, const std::string& text);
+  std::vector<DataMessage> dataMessages;
   bool tilesFailed = false;  // a tile layer got no tile at all
 
   // The binding of an attribute variable (DiscreteAttrVar / RangeAttrVar)

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <optional>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "render/draw.h"
 #include "render/raster.h"
@@ -44,6 +45,87 @@ const DataColumn* firstColumn(DataTable* t, std::initializer_list<const char*> n
   for (const char* n : names)
     if (const DataColumn* c = t->column(n)) return c;
   return nullptr;
+}
+
+// How many identifiers a join message shows.
+constexpr size_t kShownIds = 5;
+
+// "a, b, c" of the first identifiers, "..." after them when there are more.
+std::string firstIds(const std::vector<std::string>& ids, size_t count) {
+  std::string out;
+  for (const std::string& id : ids) out += (out.empty() ? "" : ", ") + id;
+  if (count > ids.size()) out += ", ...";
+  return out;
+}
+
+std::string counted(size_t n, const char* one, const char* many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+// The response row of every region: the first row with its identifier.
+// Says what did not join cleanly: identifiers on more than one row (one
+// warning), regions without a response and responses without a region (one
+// note), naming the first identifiers as the response data writes them.
+std::vector<size_t> joinResponses(Env& env, DataTable& map, DataTable& resp,
+                                  const DataColumn& respId,
+                                  const std::vector<std::string>& regionKey) {
+  std::unordered_map<std::string, size_t> rowOf;   // identifier -> first row
+  std::unordered_set<std::string> repeated;        // identifiers on more than one row
+  std::vector<std::string> repeatedShown;
+  size_t blankIds = 0;
+  const size_t rows = std::min(resp.rows(), respId.size());
+  for (size_t r = 0; r < rows; ++r) {
+    if (respId.missing(r)) {
+      ++blankIds;
+      continue;
+    }
+    auto [it, added] = rowOf.emplace(idKey(respId, r), r);
+    if (added) continue;
+    if (repeated.insert(it->first).second && repeatedShown.size() < kShownIds)
+      repeatedShown.push_back(respId.text(it->second));
+  }
+  std::vector<size_t> regionResp(regionKey.size(), SIZE_MAX);
+  std::unordered_set<std::string_view> joined;  // identifiers some region took
+  size_t regionsWithout = 0;
+  for (size_t i = 0; i < regionKey.size(); ++i) {
+    if (auto it = rowOf.find(regionKey[i]); it != rowOf.end()) {
+      regionResp[i] = it->second;
+      joined.insert(it->first);
+    } else {
+      ++regionsWithout;
+    }
+  }
+  // Responses without a region, in the order of the response data.
+  size_t unmatched = blankIds;
+  std::vector<std::string> unmatchedShown;
+  for (size_t r = 0; r < rows; ++r) {
+    if (respId.missing(r)) continue;
+    auto it = rowOf.find(idKey(respId, r));
+    if (it->second != r || joined.count(it->first)) continue;
+    ++unmatched;
+    if (unmatchedShown.size() < kShownIds) unmatchedShown.push_back(respId.text(r));
+  }
+  if (blankIds > 0 && unmatchedShown.size() < kShownIds) unmatchedShown.push_back("(missing)");
+
+  const std::string respName = resp.displayName();
+  if (!repeated.empty())
+    env.dataMessage(true, counted(repeated.size(), "identifier", "identifiers") + " of " +
+                              respId.name + " in " + respName + " " +
+                              (repeated.size() == 1 ? "is" : "are") +
+                              " on more than one row (" +
+                              firstIds(repeatedShown, repeated.size()) + "); the first row" +
+                              (repeated.size() == 1 ? " is used." : " of each is used."));
+  std::string text;
+  if (regionsWithout > 0)
+    text = counted(regionsWithout, "region", "regions") + " of the map " + map.displayName() +
+           (regionsWithout == 1 ? " has" : " have") + " no response in " + respName;
+  if (unmatched > 0)
+    text += (text.empty() ? counted(unmatched, "response", "responses") + " of " + respName
+                          : ", and " + counted(unmatched, "response", "responses")) +
+            (unmatched == 1 ? " matches" : " match") + " no region of the map (first: " +
+            firstIds(unmatchedShown, unmatched) + ")";
+  if (!text.empty()) env.dataMessage(false, text + ".");
+  return regionResp;
 }
 
 // Outlines up to this width are drawn as hairlines.
@@ -246,11 +328,7 @@ std::unique_ptr<PreparedLayer> prepareRegions(Env& env, const Layer& layer) {
     if (resp == map) {
       regionResp = regionRow;
     } else {
-      std::unordered_map<std::string, size_t> rowOf;
-      for (size_t r = 0; r < resp->rows() && r < respId->size(); ++r)
-        rowOf.emplace(idKey(*respId, r), r);
-      for (size_t i = 0; i < regions.size(); ++i)
-        if (auto it = rowOf.find(regionKey[i]); it != rowOf.end()) regionResp[i] = it->second;
+      regionResp = joinResponses(env, *map, *resp, *respId, regionKey);
     }
   }
 

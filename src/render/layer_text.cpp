@@ -34,8 +34,8 @@ class TextLayer final : public PreparedLayer {
     if (grouped) ls.font = fonts[static_cast<size_t>(rowGroup[r])];
     if (scale) ls.font.color = withTransparency(scale->rowColor(r), transparency);
     if (rotateColumn) {
-      double a = rotateColumn->number(r);
-      ls.rotateDeg = std::isfinite(a) ? a : 0;
+      // A non-finite angle leaves that label unturned.
+      ls.rotateDeg = labelTurn(rotateColumn->number(r));
     }
     if (sizeColumn) {
       double v = sizeColumn->number(r);
@@ -155,8 +155,8 @@ std::unique_ptr<PreparedLayer> prepareText(Env& env, const Layer& layer) {
                  " is not a numeric column of " + std::string(table->name()) + ".");
         out->rotateColumn = nullptr;
       }
-    } else if (std::isfinite(r->number)) {
-      ls.rotateDeg = r->number;
+    } else {
+      ls.rotateDeg = labelTurn(r->number);
     }
   }
   if (const Value* b = layer.options.find("backlight"))

@@ -56,6 +56,9 @@ void convertRow(const uint32_t* row, int w, bool rgb24, bool opaque, unsigned ch
 
 std::vector<unsigned char> encodePng(const Canvas& canvas) {
   cairo_surface_t* s = canvas.surface();
+  if (cairo_status_t st = cairo_surface_status(s); st != CAIRO_STATUS_SUCCESS)
+    throw rt::UserError(std::string("The image cannot be encoded as PNG: ") +
+                        cairo_status_to_string(st) + ".");
   cairo_surface_flush(s);
   const int w = canvas.width(), h = canvas.height();
   const unsigned char* pixels = cairo_image_surface_get_data(s);

@@ -1,7 +1,7 @@
 // The render pipeline: prepare every layer (its rows, groups, colors and
 // extent), lay out titles, footnotes and legends around the map, fit the
-// projection to what the layers show, then draw the layers in template
-// order, the tile credits, the legends and the titles.
+// projection to what the layers show, then draw the tiles, the other layers
+// in template order, the tile credits, the legends and the titles.
 #include "render/renderer.h"
 
 #include <algorithm>
@@ -200,10 +200,19 @@ RenderResult renderGraph(const GraphModel& model, const RenderRequest& req) {
     cairo_clip(cr);
     setSourceColor(cr, env.style.wallColor);
     cairo_paint(cr);
-    for (const auto& p : layers) p->draw(env, dc);
+    requireDrawn(cr, "the map area");
+    // Tiles beneath every data layer, whatever the statement order; the
+    // data layers in template order.
+    for (bool tiles : {true, false})
+      for (const auto& p : layers) {
+        if (p->tiles != tiles) continue;
+        p->draw(env, dc);
+        requireDrawn(cr, "the plot " + layerName(p->layer));
+      }
     for (const auto& p : layers)
       if (!p->attribution.empty())
         drawAttribution(cr, area, p->attribution, env.style.attributionText);
+    requireDrawn(cr, "the tile credits");
   }
   {
     CairoStateGuard guard(cr);
@@ -211,7 +220,9 @@ RenderResult renderGraph(const GraphModel& model, const RenderRequest& req) {
     setLineStyle(cr, rgbHex(0xA0A0A0), 1, 1);
     cairo_stroke(cr);
   }
+  requireDrawn(cr, "the map frame");
   for (const Placed& p : placed) p.block->draw(cr, p.box);
+  requireDrawn(cr, "the titles and legends");
 
   result.labelsLeftOut = labels.leftOut();
   result.labelBoxes = labels.takeDrawn();
@@ -220,6 +231,7 @@ RenderResult renderGraph(const GraphModel& model, const RenderRequest& req) {
                                 (n == 1 ? " label that would overlap others was left out."
                                         : " labels that would overlap others were left out."));
   result.warnings = std::move(env.warnings);
+  result.dataMessages = std::move(env.dataMessages);
   result.tilesFailed = env.tilesFailed;
   result.regionClasses = std::move(env.regionClasses);
   result.mapArea = area;

@@ -5,8 +5,9 @@
 // says, and the map in the rest, in the projection MAPPROJECTION= asks for
 // (by default one chosen for where the data lie), fitted to what the layers
 // draw (map regions, lines, markers and labels) with a margin.
-// The layers are drawn in template order, one file per kind of mark
-// (layer_*.cpp), then legends (legend.cpp) and titles (titles.cpp).
+// The tile layer is drawn first, then the other layers in template order,
+// one file per kind of mark (layer_*.cpp), then legends (legend.cpp) and
+// titles (titles.cpp).
 //
 // Nothing the data holds makes drawing fail: a column a layer names that the
 // data lacks, or a tile provider that cannot be reached, gives a warning and
@@ -69,6 +70,15 @@ struct RegionClasses {
   std::vector<std::pair<std::string, int>> regions;  // in map data order
 };
 
+// A message about how the data of one image joined: response rows to map
+// regions, values to a discrete attribute map. Under BY groups it may
+// differ from group to group (the host says once what every group shares).
+struct DataMessage {
+  bool warning = false;  // else a note
+  std::string text;      // one sentence, ending with "."
+  bool operator==(const DataMessage&) const = default;
+};
+
 struct RenderResult {
   std::unique_ptr<Canvas> canvas;
   // What could not be drawn as asked, one message each, without a severity
@@ -80,6 +90,9 @@ struct RenderResult {
   // Notes about this image alone, which the host logs for every image (the
   // labels left out so as not to overlap others).
   std::vector<std::string> imageNotes;
+  // How this image's data joined (duplicate response identifiers, regions
+  // and responses without a partner, values no attribute map entry takes).
+  std::vector<DataMessage> dataMessages;
   // The TEXT labels and data labels left out (LABELOVERLAP=HIDE or MOVE).
   size_t labelsLeftOut = 0;
   // For tests: the box of every TEXT label and data label drawn within the
@@ -95,8 +108,9 @@ struct RenderResult {
   Projection projection;
 };
 
-// Draws one image. Throws rt::UserError only when the image size is not
-// usable (naming the size).
+// Draws one image. Throws rt::UserError when the image size is not usable
+// (naming the size), or when Cairo fails while drawing (naming what was
+// being drawn and Cairo's reason): no image is then to be written.
 RenderResult renderGraph(const GraphModel& model, const RenderRequest& request);
 
 // The projection of a step, chosen from what its layers show with the data

@@ -312,8 +312,9 @@ Style applyOverrides(const Style& base, const StyleOverrides& o,
 
   if (!o.backgroundColor.empty()) {
     Rgba c;
+    // The map area takes it too (tiles, when drawn, still cover it).
     if (parseColorText(o.backgroundColor, c))
-      s.background = c;
+      s.background = s.wallColor = c;
     else
       note("The BackgroundColor \"" + o.backgroundColor + "\" is not a color; the default is used.");
   }

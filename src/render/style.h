@@ -145,7 +145,7 @@ struct StyleOverrides {
   std::vector<std::string> dataContrastColors;
   std::vector<std::string> dataSymbols;
   std::vector<int> dataLinePatterns;
-  std::string backgroundColor;  // "" leaves the default
+  std::string backgroundColor;  // graph and map area; "" leaves the defaults
 };
 
 // The style with the overrides applied. An entry that cannot be used (not a

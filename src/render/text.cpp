@@ -260,11 +260,15 @@ bool LabelBox::overlaps(const LabelBox& other) const {
   return true;
 }
 
+double labelTurn(double rotateDeg) {
+  return std::isfinite(rotateDeg) ? std::fmod(rotateDeg, 360) : 0;
+}
+
 LabelBox labelBox(Point at, double w, double h, TextPosition position, double pad,
                   double rotateDeg, const LabelMargins& grow) {
   pad = std::isfinite(pad) && pad > 0 ? pad : 0;
   const Point off = labelOffset(position, w, h, pad);
-  const double ang = std::isfinite(rotateDeg) ? -rotateDeg * kPi / 180 : 0;
+  const double ang = -labelTurn(rotateDeg) * kPi / 180;
   const double c = std::cos(ang), s = std::sin(ang);
   const double x0 = off.x - grow.left, x1 = off.x + w + grow.right;
   const double y0 = off.y - grow.top, y1 = off.y + h + grow.bottom;
@@ -298,7 +302,7 @@ Rect LaidOutLabel::draw(cairo_t* cr, Point at, TextPosition position) const {
   double pad = std::isfinite(style.pad) && style.pad > 0 ? style.pad : 0;
   Point off = labelOffset(position, e.width, e.height, pad);
 
-  double ang = std::isfinite(style.rotateDeg) ? -style.rotateDeg * kPi / 180 : 0;
+  const double ang = -labelTurn(style.rotateDeg) * kPi / 180;
   cairo_translate(cr, at.x, at.y);
   cairo_rotate(cr, ang);
   pango_cairo_update_layout(cr, layout_->layout);

@@ -50,6 +50,10 @@ struct TextSplit {
 // line. Characters are counted as UTF-8 code points.
 std::vector<std::string> splitText(std::string_view text, const TextSplit& split);
 
+// A label's turn in degrees as drawn: reduced modulo 360 (so that a huge
+// angle stays exact enough to draw), 0 for a non-finite one.
+double labelTurn(double rotateDeg);
+
 struct LabelStyle {
   FontStyle font;
   TextPosition position = TextPosition::Center;

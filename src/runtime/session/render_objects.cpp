@@ -290,6 +290,26 @@ void GraphManagerImpl::logOnce(const std::vector<std::string>& lines, bool warni
   }
 }
 
+void GraphManagerImpl::logGroupMessages() {
+  auto inGroup = [](const std::vector<render::DataMessage>& list, const render::DataMessage& m) {
+    return std::find(list.begin(), list.end(), m) != list.end();
+  };
+  for (const auto& [byLine, messages] : groupMessages_) {
+    for (const render::DataMessage& m : messages) {
+      const bool everyGroup = std::all_of(groupMessages_.begin(), groupMessages_.end(),
+                                          [&](const auto& g) { return inGroup(g.second, m); });
+      if (everyGroup) {
+        logOnce({m.text}, m.warning);
+        continue;
+      }
+      const std::string text = "BY group " + byLine + ": " + m.text;
+      if (m.warning) log_.warning(text);
+      else log_.note(text);
+    }
+  }
+  groupMessages_.clear();
+}
+
 bool GraphManagerImpl::chooseProjection() {
   std::vector<std::unique_ptr<DataSetTable>> tables;
   try {
@@ -314,6 +334,11 @@ bool GraphManagerImpl::drawOne(host::DataSet* byData, std::vector<unsigned char>
     logOnce(r.notes, false);
     for (const std::string& line : r.imageNotes) log_.note(line);
     logOnce(r.warnings, true);
+    if (byData) {
+      groupMessages_.emplace_back(byLineOf(byValues(byData)), std::move(r.dataMessages));
+    } else {
+      for (const render::DataMessage& m : r.dataMessages) logOnce({m.text}, m.warning);
+    }
     tilesFailed_ = tilesFailed_ || r.tilesFailed;
     *png = render::encodePng(*r.canvas);
   } catch (const UserError& e) {
@@ -398,6 +423,7 @@ host::Status GraphManagerImpl::render() {
   if (!data_ || !compiled_) return -1;
   written_.clear();
   warned_.clear();
+  groupMessages_.clear();
   tilesFailed_ = false;
   stepProjection_.reset();
   if (const std::string format = output_.format ? output_.format() : "";
@@ -448,6 +474,7 @@ host::Status GraphManagerImpl::render() {
     }
     byData->byRewind(true);
     if (!ok) return -3;
+    logGroupMessages();
   }
   if (output_.stepFailed && output_.stepFailed()) {
     log_.note("No map was written because of the errors above.");

@@ -169,6 +169,9 @@ class GraphManagerImpl final : public host::GraphManager {
   bool chooseProjection();
   // Logs each line once per render() (warnings, or notes).
   void logOnce(const std::vector<std::string>& lines, bool warnings);
+  // Logs how the data of the BY groups joined: a message every group gives
+  // once, any other with the BY group it belongs to.
+  void logGroupMessages();
   bool writeAll(const std::vector<std::vector<unsigned char>>& images);
   std::string byValue(host::DataSet* ds, size_t k) const;
   std::vector<ByValue> byValues(host::DataSet* ds) const;
@@ -183,6 +186,8 @@ class GraphManagerImpl final : public host::GraphManager {
   host::AssocArray* byTexts_ = nullptr;
   GraphOutput output_;
   std::set<std::string> warned_;  // warnings of this render(), each logged once
+  // The data join messages of each BY group drawn (its BY line first).
+  std::vector<std::pair<std::string, std::vector<render::DataMessage>>> groupMessages_;
   bool tilesFailed_ = false;      // no tile came for an earlier BY group: ask no more
   render::MapProjectionPtr stepProjection_;  // shared by the BY groups of a render()
   int renderings_ = 0;

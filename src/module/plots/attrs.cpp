@@ -41,10 +41,25 @@ void lineOverrides(PlotCall& c, const Slot& g) {
   c.w(")");
 }
 
+// A marker symbol goes into the template as written, so only a single word
+// (no blank, quote, parenthesis, ';', '/' or '=') can stand there; another
+// is left out with a warning and the marker keeps its default symbol.
+bool symbolUsable(const PlotCall& c, const Slot& g) {
+  if (!given(g, host::kAttrSymbol)) return false;
+  const std::string& s = g.attr(host::kAttrSymbol).text;
+  bool word = !s.empty();
+  for (unsigned char ch : s)
+    if (ch <= ' ' || ch == 0x7f || ch == ';' || ch == '"' || ch == '\'' || ch == '(' ||
+        ch == ')' || ch == '/' || ch == '=')
+      word = false;
+  if (!word) host::host().xpmlog(854, 250, {s, c.keyword});
+  return word;
+}
+
 void markerBlock(PlotCall& c, bool defaults) {
   const Slot& g = c.slot(Opt::MarkerAttrs);
-  const bool overrides =
-      given(g, host::kAttrColor) || given(g, host::kAttrSymbol) || given(g, host::kAttrSize);
+  const bool symbol = symbolUsable(c, g);
+  const bool overrides = given(g, host::kAttrColor) || symbol || given(g, host::kAttrSize);
   if (!overrides && !hasStyle(g)) {
     if (defaults) {
       c.w(" Markerattrs=");
@@ -59,7 +74,7 @@ void markerBlock(PlotCall& c, bool defaults) {
     c.w(" Color=");
     c.color(g.attr(host::kAttrColor));
   }
-  if (given(g, host::kAttrSymbol)) {
+  if (symbol) {
     c.w(" Symbol=");
     c.w(g.attr(host::kAttrSymbol).text);
   }

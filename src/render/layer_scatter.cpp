@@ -21,6 +21,12 @@ namespace {
 
 // Sorts keys ascending: two counting passes of 16 bits each.
 void radixSort(std::vector<uint32_t>& keys) {
+  // Two passes over 65536 counters pay off only for many keys: a layer of
+  // a few points (and a step may have thousands of layers) is sorted plainly.
+  if (keys.size() < 65536) {
+    std::sort(keys.begin(), keys.end());
+    return;
+  }
   std::vector<uint32_t> tmp(keys.size());
   for (int shift : {0, 16}) {
     std::vector<size_t> count(65537, 0);

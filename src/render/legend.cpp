@@ -8,8 +8,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <string>
+#include <unordered_map>
 
 #include "render/draw.h"
+#include "runtime/common/names.h"
 
 namespace qv::render {
 
@@ -306,11 +309,22 @@ class GradientLegendBlock final : public Block {
   bool titleLeft_ = false;
 };
 
-const PreparedLayer* findLayer(const PreparedLayers& layers, std::string_view name) {
-  for (const auto& p : layers)
-    if (!p->layer.name.empty() && sameNameNoCase(p->layer.name, name)) return p.get();
-  return nullptr;
-}
+// The drawn layers by name, in any letter case (the first of a name):
+// legends that list thousands of plots find each at once.
+class LayersByName {
+ public:
+  explicit LayersByName(const PreparedLayers& layers) {
+    for (const auto& p : layers)
+      if (!p->layer.name.empty()) byName_.emplace(rt::upperCase(p->layer.name), p.get());
+  }
+  const PreparedLayer* find(std::string_view name) const {
+    auto it = byName_.find(rt::upperCase(name));
+    return it == byName_.end() ? nullptr : it->second;
+  }
+
+ private:
+  std::unordered_map<std::string, const PreparedLayer*> byName_;
+};
 
 // Where a legend goes, by its valign=, halign= and Location=.
 void placement(const Legend& l, PlacedBlock& pb) {
@@ -341,6 +355,7 @@ void legendFonts(Env& env, const Legend& l, FontStyle& title, FontStyle& value) 
 
 std::vector<PlacedBlock> makeLegends(Env& env, const PreparedLayers& layers) {
   std::vector<PlacedBlock> out;
+  const LayersByName byName(layers);
   std::vector<const Legend*> all;
   for (const Legend& l : env.model.overlayLegends) all.push_back(&l);
   for (const Legend& l : env.model.globalLegends) all.push_back(&l);
@@ -350,7 +365,7 @@ std::vector<PlacedBlock> makeLegends(Env& env, const PreparedLayers& layers) {
     const std::string title = l->title ? *l->title : std::string();
     if (l->continuous) {
       const std::string name = l->plots.empty() ? std::string() : l->plots.front();
-      const PreparedLayer* p = findLayer(layers, name);
+      const PreparedLayer* p = byName.find(name);
       std::string why;
       if (!p) {
         // A plot that could not be drawn has said why already.
@@ -380,7 +395,7 @@ std::vector<PlacedBlock> makeLegends(Env& env, const PreparedLayers& layers) {
       b->title = title;
       legendFonts(env, *l, b->titleFont, b->valueFont);
       for (const std::string& name : l->plots) {
-        const PreparedLayer* p = findLayer(layers, name);
+        const PreparedLayer* p = byName.find(name);
         if (p) b->items.insert(b->items.end(), p->items.begin(), p->items.end());
       }
       if (b->items.empty()) continue;

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <unordered_set>
 
 #include "module/host/host.h"
 
@@ -87,6 +89,9 @@ struct PlotContext {
   // the step. Type 0 not set, 22 plain, 24 date or time format, 25 discrete.
   int32_t xAxisType = 0;
   int32_t yAxisType = 0;
+  // Names in plotNames and contLegends, in capital letters: a name is
+  // checked against them in constant time, however many plots there are.
+  std::unordered_set<std::string> namesTaken;
   const host::HStr* xAxisFormat = nullptr;  // format name of a type-24 axis
   const host::HStr* yAxisFormat = nullptr;
   int32_t xAxisInterval = 0;  // isDateTime class of that format

@@ -193,13 +193,11 @@ Status writeLegendLabel(PlotCall& c) {
 }
 
 // True when an earlier plot of the step has this name (in any letter case).
-bool nameTaken(const PlotContext* p, std::string_view name) {
-  for (const host::AssocArray* table : {p->plotNames, p->contLegends}) {
-    if (!table) continue;
-    for (size_t i = 0; i < table->size(); ++i)
-      if (equalNoCase(table->keyAt(i), name)) return true;
-  }
-  return false;
+std::string capitals(std::string_view name) {
+  std::string s(name);
+  for (char& ch : s)
+    if (ch >= 'a' && ch <= 'z') ch = static_cast<char>(ch - 'a' + 'A');
+  return s;
 }
 
 // The plot's name and its entry in the plot-name or continuous-legend table.
@@ -226,7 +224,7 @@ Status writeName(PlotCall& c) {
   // Legends find a plot by its name, in any letter case, and take the first
   // plot of that name: a later plot of the same name is drawn, but no legend
   // can name it, so it stays out of the tables the legends read.
-  if (nameTaken(p, name)) {
+  if (!p->namesTaken.insert(capitals(name)).second) {
     host::host().xpmlog(854, 260, {name, c.keyword});
     return kOk;
   }

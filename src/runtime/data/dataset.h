@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "module/host/host.h"
@@ -100,6 +101,7 @@ struct DataSet {
   rt::DataSetOptions options_;
   std::vector<int> vars_;           // visible variable -> table column
   std::vector<std::string> names_;  // visible names (after RENAME=)
+  std::unordered_map<std::string, int> byName_;  // upper-case name -> index in names_
   struct Shown {                    // the display format of a visible variable
     std::string name;               // canonical name ("" none)
     int width = 0, decimals = 0;    // as written (0: the format's default)

@@ -267,6 +267,10 @@ Table guarded(const std::string& file, const std::function<Table()>& read) {
 // --- RowBuilder ----------------------------------------------------------
 
 void RowBuilder::tooMany() const {
+  if (expansion_)
+    throw UserError(file_ + " expands to more than " + std::to_string(maxVertices_) +
+                    " vertices, " + std::to_string(kTopoJsonExpansion) +
+                    " times its size in bytes: its arcs are repeated more than a map needs.");
   throw UserError(file_ + " has more than " + std::to_string(maxVertices_) +
                   " vertices; that is more than this reader takes.");
 }

@@ -141,8 +141,9 @@ void eachGeometry(const std::string& file, JsonPath& path, const object& o, int 
 // Collects features and their vertices, then makes the table.
 class RowBuilder {
  public:
-  explicit RowBuilder(std::string file, size_t maxVertices = kMaxVertices)
-      : file_(std::move(file)), maxVertices_(maxVertices) {}
+  // `expansion`: maxVertices is the file's expansion cap (for the message).
+  explicit RowBuilder(std::string file, size_t maxVertices = kMaxVertices, bool expansion = false)
+      : file_(std::move(file)), maxVertices_(maxVertices), expansion_(expansion) {}
 
   // Starts a feature with its "id" member (null when none) and its
   // "properties" member (null when none). `path` is the feature's place.
@@ -204,6 +205,7 @@ class RowBuilder {
 
   std::string file_;
   size_t maxVertices_;
+  bool expansion_ = false;
   std::vector<double> x_, y_, z_, seg_;
   bool hasZ_ = false;
   double segment_ = 0;
@@ -222,9 +224,14 @@ Table guarded(const std::string& file, const std::function<Table()>& read);
 // Table builders over a parsed document (the `root` of `doc`).
 Table geoJsonTable(const Document& doc, const std::string& file, VarNameRule names,
                    const NoteFn& note);
-// `object` names the topology's object ("" for the first).
+// `object` names the topology's object ("" for the first). Arcs shared by
+// many features expand a small file into many vertices: at most
+// kTopoJsonExpansion times `textBytes` (the file's size) are made. Real
+// topologies give a few vertices per byte; a file built to blow up gives
+// thousands.
+inline constexpr size_t kTopoJsonExpansion = 100;
 Table topoJsonTable(const Document& doc, const std::string& file, const std::string& object,
-                    VarNameRule names, const NoteFn& note);
+                    VarNameRule names, const NoteFn& note, size_t textBytes);
 
 // A JSON list of records (objects) as a table, one row per record (see
 // records.cpp). Columns come from the keys in the order they first appear; a

@@ -176,7 +176,7 @@ Table parseGeoData(std::string_view text, const std::string& file, const std::st
       return geo::recordsTable(doc.root, file, names, note);
     geo::object o;
     if (!doc.root.get_object().get(o) && geo::typeOf(o) == "Topology")
-      return geo::topoJsonTable(doc, file, object, names, note);
+      return geo::topoJsonTable(doc, file, object, names, note, text.size());
     return geo::geoJsonTable(doc, file, names, note);
   });
 }

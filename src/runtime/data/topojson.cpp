@@ -293,8 +293,11 @@ class TopoJsonWalker {
 }  // namespace
 
 Table topoJsonTable(const Document& doc, const std::string& file, const std::string& object,
-                    VarNameRule names, const NoteFn& note) {
-  RowBuilder rows(file);
+                    VarNameRule names, const NoteFn& note, size_t textBytes) {
+  const size_t cap = textBytes < kMaxVertices / kTopoJsonExpansion
+                         ? std::max<size_t>(textBytes * kTopoJsonExpansion, 1)
+                         : kMaxVertices;
+  RowBuilder rows(file, cap, cap < kMaxVertices);
   TopoJsonWalker(file, rows).read(doc.root, object);
   return rows.finish(names, note);
 }
@@ -306,7 +309,7 @@ Table parseTopoJson(std::string_view text, const std::string& file, const std::s
   return geo::guarded(file, [&] {
     geo::Document doc;
     geo::parseDocument(text, file, doc);
-    return geo::topoJsonTable(doc, file, object, names, note);
+    return geo::topoJsonTable(doc, file, object, names, note, text.size());
   });
 }
 

@@ -10,6 +10,7 @@
 #include <new>
 #include <string>
 
+#include "runtime/common/tempfiles.h"
 #include "runtime/session/session.h"
 
 namespace {
@@ -100,6 +101,7 @@ namespace {
 
 int run(int argc, char** argv) {
   useLargePages();
+  qv::rt::removeTempFilesOnSignal();
   qv::rt::RunOptions opt;
   bool haveProgram = false;
   for (int i = 1; i < argc; ++i) {

@@ -16,6 +16,7 @@
 #include <jpeglib.h>
 
 #include "runtime/common/error.h"
+#include "runtime/common/tempfiles.h"
 
 namespace qv::render {
 
@@ -164,14 +165,20 @@ std::vector<unsigned char> Canvas::pngBytes() const {
 
 void Canvas::writePng(const std::string& path) const {
   std::vector<unsigned char> bytes = pngBytes();
-  std::string tmp = path + ".tmp" + std::to_string(::getpid());
+  std::string tmp;
   auto fail = [&](int err) {
-    std::remove(tmp.c_str());
+    if (!tmp.empty()) rt::removeTempFile(tmp);
     throw rt::UserError("The image file \"" + path + "\" cannot be written: " +
                         std::strerror(err) + ".");
   };
-  FILE* f = std::fopen(tmp.c_str(), "wb");
-  if (!f) fail(errno);
+  int fd = rt::createTempBeside(path, tmp);
+  if (fd < 0) fail(errno);
+  FILE* f = ::fdopen(fd, "wb");
+  if (!f) {
+    int err = errno;
+    ::close(fd);
+    fail(err);
+  }
   size_t n = std::fwrite(bytes.data(), 1, bytes.size(), f);
   int err = errno;
   if (n != bytes.size()) {
@@ -180,6 +187,7 @@ void Canvas::writePng(const std::string& path) const {
   }
   if (std::fclose(f) != 0) fail(errno);
   if (std::rename(tmp.c_str(), path.c_str()) != 0) fail(errno);
+  rt::forgetTempFile(tmp);
 }
 
 uint32_t Canvas::pixelRgba(int x, int y) const {

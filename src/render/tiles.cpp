@@ -21,6 +21,7 @@
 #include "render/geometry.h"
 #include "render/text.h"
 #include "runtime/common/error.h"
+#include "runtime/common/tempfiles.h"
 
 namespace qv::render {
 
@@ -104,12 +105,20 @@ bool readFile(const std::string& path, size_t limit, std::vector<unsigned char>&
 void writeFileAtomically(const std::string& path, const std::vector<unsigned char>& bytes) {
   std::error_code ec;
   std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
-  std::string tmp = path + ".tmp" + std::to_string(::getpid());
-  FILE* f = std::fopen(tmp.c_str(), "wb");
-  if (!f) return;  // a cache that cannot be written only costs a fetch next time
+  // A new file (never one planted at a guessable name), renamed into place.
+  std::string tmp;
+  int fd = rt::createTempBeside(path, tmp);
+  if (fd < 0) return;  // a cache that cannot be written only costs a fetch next time
+  FILE* f = ::fdopen(fd, "wb");
+  if (!f) {
+    ::close(fd);
+    rt::removeTempFile(tmp);
+    return;
+  }
   bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
   ok = (std::fclose(f) == 0) && ok;
-  if (!ok || std::rename(tmp.c_str(), path.c_str()) != 0) std::remove(tmp.c_str());
+  if (!ok || std::rename(tmp.c_str(), path.c_str()) != 0) rt::removeTempFile(tmp);
+  else rt::forgetTempFile(tmp);
 }
 
 // A tile image from bytes; null with `error` set when they are not a usable

@@ -1,5 +1,7 @@
 #include "runtime/objects/objects.h"
 
+#include "runtime/common/tempfiles.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,12 +18,6 @@ namespace qv::rt {
 namespace {
 
 const host::Value kEmptyValue{};
-
-mode_t currentUmask() {
-  mode_t m = ::umask(0);
-  ::umask(m);
-  return m;
-}
 
 std::string upperCase(std::string_view s) {
   std::string out(s);
@@ -74,7 +70,7 @@ host::Status MemoryStream::close() {
 
 FlatFileStream::~FlatFileStream() {
   if (file_) std::fclose(file_);
-  if (!tmpPath_.empty()) ::unlink(tmpPath_.c_str());  // never completed
+  if (!tmpPath_.empty()) removeTempFile(tmpPath_);  // never completed
 }
 
 host::Status FlatFileStream::open(bool forOutput) {
@@ -110,21 +106,20 @@ host::Status FlatFileStream::open(bool forOutput) {
                                                                : "it is not a regular file";
     return failed(kIoFailure);
   }
-  std::string pattern = path_ + ".XXXXXX";
-  int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+  std::string tmp;
+  int fd = createTempBeside(path_, tmp);
   if (fd < 0) {
     lastError_ = std::strerror(errno);
     return failed(kIoFailure);
   }
-  ::fchmod(fd, 0666 & ~currentUmask());
   file_ = ::fdopen(fd, "wb");
   if (!file_) {
     lastError_ = std::strerror(errno);
     ::close(fd);
-    ::unlink(pattern.c_str());
+    removeTempFile(tmp);
     return failed(kIoFailure);
   }
-  tmpPath_ = std::move(pattern);
+  tmpPath_ = std::move(tmp);
   output_ = true;
   return host::kOk;
 }
@@ -189,7 +184,8 @@ host::Status FlatFileStream::close() {
       lastError_ = std::strerror(errno);
       bad = true;
     }
-    if (bad) ::unlink(tmpPath_.c_str());
+    if (bad) removeTempFile(tmpPath_);
+    else forgetTempFile(tmpPath_);
     tmpPath_.clear();
   }
   file_ = nullptr;

@@ -1,0 +1,26 @@
+// The run's temporary files (images, templates and tile cache entries being
+// written), so that SIGINT and SIGTERM remove them before the run ends.
+#pragma once
+
+#include <string>
+
+namespace qv::rt {
+
+// Creates a new file for writing beside `target` ("<target>.XXXXXX",
+// O_EXCL: never an existing file, never through a link) and registers it.
+// Returns the descriptor and sets `path`; -1 with errno set on failure.
+int createTempBeside(const std::string& target, std::string& path);
+
+// Registers a temporary file made otherwise; forgets one that was renamed
+// into place or removed. Both are cheap and safe from any thread.
+void registerTempFile(const std::string& path);
+void forgetTempFile(const std::string& path);
+
+// Removes a registered temporary file and forgets it.
+void removeTempFile(const std::string& path);
+
+// On SIGINT or SIGTERM: removes every registered temporary file, then ends
+// the process by the same signal (its usual exit status).
+void removeTempFilesOnSignal();
+
+}  // namespace qv::rt

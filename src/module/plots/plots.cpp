@@ -192,7 +192,7 @@ Status writeLegendLabel(PlotCall& c) {
   return kOk;
 }
 
-// True when an earlier plot of the step has this name (in any letter case).
+// A plot name in capital letters: names are compared without regard to case.
 std::string capitals(std::string_view name) {
   std::string s(name);
   for (char& ch : s)

@@ -159,7 +159,7 @@ ResolvedFile Libraries::resolve(const DataSetRef& ref, const std::string& progra
   // Every data file the name matches, by extension order, then by name:
   // when there are several, the caller tells the user which one is read.
   std::vector<std::string> matched;
-  std::string chosen;
+  std::string chosen, folderNamed;  // folderNamed: a folder with a data file's name
   for (const auto& e : kExtensions) {
     std::string best;
     bool bestExact = false;
@@ -170,7 +170,10 @@ ResolvedFile Libraries::resolve(const DataSetRef& ref, const std::string& progra
       if (endsWithNoCase(f, ".schema.json")) continue;  // a sidecar, not a data set
       std::string_view stem = std::string_view(f).substr(0, f.size() - elen);
       if (memberNameOf(stem) != wanted) continue;
-      if (fs::is_directory(fs::path(*dir) / f, ec)) continue;
+      if (fs::is_directory(fs::path(*dir) / f, ec)) {
+        if (folderNamed.empty()) folderNamed = f;
+        continue;
+      }
       ofKind.push_back(f);
       bool exact = sameName(stem, ref.member);
       if (best.empty() || (exact && !bestExact) || (exact == bestExact && f < best)) {
@@ -236,6 +239,9 @@ ResolvedFile Libraries::resolve(const DataSetRef& ref, const std::string& progra
   if (!nearMiss.empty())
     throw UserError("Data set " + r.written + " does not exist: " + nearMiss + " in the folder " +
                     *dir + " (library " + lib + ").");
+  if (!folderNamed.empty())
+    throw UserError("Data set " + r.written + " cannot be read: " + folderNamed +
+                    " in the folder " + *dir + " (library " + lib + ") is a folder, not a data file.");
   throw UserError("Data set " + r.written + " does not exist: no file " + ref.member +
                   ".csv, .tsv, .geojson, .topojson or .json in the folder " + *dir +
                   " (library " + lib + ").");

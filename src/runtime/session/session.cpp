@@ -81,8 +81,14 @@ std::string executableFolder() {
 void loadColorNames(SessionState& s, const std::string& path) {
   fs::path p = path;
   if (p.is_relative()) p = fs::path(s.programDir) / p;
-  std::ifstream in(p);
-  if (!in) throw UserError("Cannot read the color names file " + p.string() + ".");
+  // Read whole (a regular file only: a FIFO or device is refused by name).
+  TextBuffer text;
+  try {
+    text = readWholeFile(p.string());
+  } catch (const UserError& e) {
+    throw UserError(std::string("The color names file cannot be read: ") + e.what());
+  }
+  std::istringstream in{std::string(text.view())};
   std::map<std::string, std::array<uint8_t, 3>> names;
   std::string line;
   int lineNo = 0;

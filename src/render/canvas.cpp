@@ -7,6 +7,7 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <fstream>
 #include <memory>
 #include <optional>
@@ -316,6 +317,8 @@ Canvas readPngFile(const std::string& path) {
 void requireDrawn(cairo_t* cr, const std::string& what) {
   cairo_status_t st = cairo_status(cr);
   if (st == CAIRO_STATUS_SUCCESS) st = cairo_surface_status(cairo_get_target(cr));
+  // Memory is the host's to report, as everywhere else.
+  if (st == CAIRO_STATUS_NO_MEMORY) throw std::bad_alloc();
   if (st != CAIRO_STATUS_SUCCESS)
     throw rt::UserError("drawing " + what + " failed (" + cairo_status_to_string(st) +
                         "); no image is written.");

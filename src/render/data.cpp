@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <limits>
 
+#include "runtime/data/table.h"
+
 namespace qv::render {
 
 namespace {
@@ -53,9 +55,9 @@ std::string DataColumn::text(size_t row) const {
     return shortNumber(v);
   }
   if (row >= chr.size()) return {};
-  std::string_view s = chr[row];
-  if (formatText) return std::string(trimBlanks(formatText(s)));
-  return std::string(trimBlanks(s));
+  std::string_view s = rt::cutUtf8(chr[row], kMaxDisplayBytes * 2);
+  if (formatText) return std::string(rt::cutUtf8(trimBlanks(formatText(s)), kMaxDisplayBytes));
+  return std::string(rt::cutUtf8(trimBlanks(s), kMaxDisplayBytes));
 }
 
 const DataColumn* MemoryTable::column(std::string_view name) {

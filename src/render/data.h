@@ -14,6 +14,10 @@
 
 namespace qv::render {
 
+// The most bytes of one text (label, legend entry, title segment) laid out
+// for display; a longer one is cut there, at a character boundary.
+inline constexpr size_t kMaxDisplayBytes = 4096;
+
 struct DataColumn {
   std::string name;
   std::string label;  // the variable's label, or its name
@@ -31,7 +35,8 @@ struct DataColumn {
   // The number of a row (NaN for a character column or a row out of range).
   double number(size_t row) const;
   // The display text of a row, trailing and leading blanks dropped; "" for a
-  // missing character value, "." for a missing number.
+  // missing character value, "." for a missing number. At most
+  // kMaxDisplayBytes long.
   std::string text(size_t row) const;
 };
 

@@ -7,7 +7,9 @@
 #include <cmath>
 
 #include "render/canvas.h"
+#include "render/data.h"
 #include "render/geometry.h"
+#include "runtime/data/table.h"
 
 namespace qv::render {
 
@@ -117,7 +119,10 @@ struct TextLayout {
                                        : justify == Justify::Right ? PANGO_ALIGN_RIGHT
                                                                    : PANGO_ALIGN_CENTER);
     // Pango needs valid UTF-8; bad bytes become replacement characters.
-    gchar* valid = g_utf8_make_valid(text.data(), static_cast<gssize>(text.size()));
+    // A text is laid out up to kMaxDisplayBytes: a huge value would cost
+    // gigabytes of layout for nothing anyone can read.
+    const std::string_view shown = rt::cutUtf8(text, kMaxDisplayBytes);
+    gchar* valid = g_utf8_make_valid(shown.data(), static_cast<gssize>(shown.size()));
     pango_layout_set_text(layout, valid, -1);
     g_free(valid);
   }

@@ -15,6 +15,9 @@
 #   expect.count       "N text" lines: text must appear on exactly N log lines
 #   expect.files       files that must exist in the output folder afterwards
 #   expect.nofiles     files that must not exist there
+#   expect.same        "A B" lines: files A and B (relative to the copy) must
+#                      be equal afterwards (inputs and files already in out/
+#                      left as they were)
 #   golden/NAME        NAME (written relative to the program folder) must equal it
 #                      (E2E_REBASELINE=1 rewrites the golden files from this run)
 # The whole log and the copy are kept in $E2E_KEEP when that is set.
@@ -87,6 +90,18 @@ if [ -f "$work/expect.nofiles" ]; then
     [ -z "$f" ] && continue
     [ -e "$work/out/$f" ] && { echo "[$name] unexpected output file $f"; fail=1; }
   done < "$work/expect.nofiles"
+fi
+# No run leaves a temporary file behind (NAME.XXXXXX beside its target).
+for t in "$work"/out/*.??????; do
+  [ -e "$t" ] || continue
+  case "$t" in *.XXXXXX) continue ;; esac  # planted by a case's setup
+  echo "[$name] temporary file left: ${t#"$work"/}"; fail=1
+done
+if [ -f "$work/expect.same" ]; then
+  while read -r a b || [ -n "$a" ]; do
+    [ -z "$a" ] && continue
+    cmp -s "$work/$a" "$work/$b" || { echo "[$name] $a differs from $b"; fail=1; }
+  done < "$work/expect.same"
 fi
 if [ -d "$work/golden" ]; then
   for g in "$work"/golden/*; do

@@ -839,7 +839,8 @@ Status handOff(Step& s) {
   if (Status st = manager->build(s.collection, s.compiled, "Tavlo", about, dynamics, byTexts))
     return serviceFailed(s, st);
   if (Status st = s.collection->finish()) return serviceFailed(s, st);
-  if (Status st = manager->render()) return serviceFailed(s, st);
+  // 112 comes after the renderer's own ERROR saying what failed.
+  if (Status st = manager->render()) return st == kHostFailure ? st : serviceFailed(s, st);
   return kOk;
 }
 

@@ -1,5 +1,8 @@
 #include "runtime/session/render_objects.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -9,6 +12,7 @@
 #include <variant>
 
 #include "runtime/common/error.h"
+#include "runtime/common/tempfiles.h"
 #include "runtime/data/dataset.h"
 #include "runtime/formats/formats.h"
 #include "render/png.h"
@@ -108,8 +112,10 @@ std::string GraphManagerImpl::byValue(host::DataSet* ds, size_t k) const {
     }
     return trimmed(formatNumber(f, width, d.formatDecimals, ds->byNum(k), missing_));
   }
-  std::string value = formatted ? formatChar(f, d.formatWidth, ds->byChr(k)) : std::string(ds->byChr(k));
-  return trimmed(value);
+  // A value is shown (BY line, #BYVALUE) up to the length any text is.
+  const std::string_view raw = cutUtf8(ds->byChr(k), 2 * render::kMaxDisplayBytes);
+  std::string value = formatted ? formatChar(f, d.formatWidth, raw) : std::string(raw);
+  return std::string(cutUtf8(trimmed(value), render::kMaxDisplayBytes));
 }
 
 std::vector<ByValue> GraphManagerImpl::byValues(host::DataSet* ds) const {
@@ -219,10 +225,19 @@ const render::DataColumn* DataSetTable::column(std::string_view name) {
   if (col->numeric) col->num.reserve(rows_);
   else col->chr.reserve(rows_);
   ds_->rewind();
+  bool tooLong = false;
   while (ds_->next()) {
-    if (col->numeric) col->num.push_back(ds_->num(var));
-    else col->chr.push_back(ds_->chr(var));
+    if (col->numeric) {
+      col->num.push_back(ds_->num(var));
+    } else {
+      col->chr.push_back(ds_->chr(var));
+      tooLong = tooLong || col->chr.back().size() > render::kMaxDisplayBytes;
+    }
   }
+  if (tooLong)
+    longTexts_.push_back("Values of the variable " + d.name + " in " + ds_->name() +
+                         " are longer than " + std::to_string(render::kMaxDisplayBytes) +
+                         " bytes; they are shown cut there.");
   host::FormatDesc f;
   if (!d.format.empty() && resolveFormat(d.format, &f)) {
     const int width = d.formatWidth, decimals = d.formatDecimals;
@@ -340,10 +355,13 @@ bool GraphManagerImpl::drawOne(host::DataSet* byData, std::vector<unsigned char>
       for (const render::DataMessage& m : r.dataMessages) logOnce({m.text}, m.warning);
     }
     tilesFailed_ = tilesFailed_ || r.tilesFailed;
+    for (const auto& t : tables) logOnce(t->longTexts(), true);
     *png = render::encodePng(*r.canvas);
   } catch (const UserError& e) {
     log_.error(std::string("The map could not be drawn: ") + e.what());
     return false;
+  } catch (const std::bad_alloc&) {
+    throw;  // the host's memory message and code, as for any step
   } catch (const std::exception& e) {
     log_.error(std::string("The map could not be drawn: ") + e.what());
     return false;
@@ -351,72 +369,97 @@ bool GraphManagerImpl::drawOne(host::DataSet* byData, std::vector<unsigned char>
   return true;
 }
 
-namespace {
+// --- Writing images -------------------------------------------------------------------
 
-// Writes a file whole under a temporary name and renames it into place.
-bool writeFileAtomically(const std::filesystem::path& path, const std::vector<unsigned char>& bytes,
-                         std::string* why) {
-  std::filesystem::path tmp = path;
-  tmp += ".part";
-  std::FILE* f = std::fopen(tmp.c_str(), "wb");
-  if (!f) {
+StagedImages::~StagedImages() { discard(); }
+
+bool StagedImages::add(const std::string& final, const std::vector<unsigned char>& bytes,
+                       std::string* why) {
+  Staged f;
+  f.final = final;
+  const int fd = createTempBeside(final, f.tmp);
+  if (fd < 0) {
     *why = std::strerror(errno);
     return false;
   }
-  const size_t n = std::fwrite(bytes.data(), 1, bytes.size(), f);
-  const bool flushed = std::fflush(f) == 0;
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
   const int err = errno;
-  const bool closed = std::fclose(f) == 0;
-  if (n != bytes.size() || !flushed || !closed) {
-    *why = std::strerror(err ? err : EIO);
-    std::remove(tmp.c_str());
+  struct stat st {};
+  const bool ok = done == bytes.size() && ::fstat(fd, &st) == 0;
+  if (::close(fd) != 0 || !ok) {
+    *why = std::strerror(ok ? errno : (err ? err : EIO));
+    removeTempFile(f.tmp);
     return false;
   }
+  f.dev = st.st_dev;
+  f.ino = st.st_ino;
+  files_.push_back(std::move(f));
+  return true;
+}
+
+bool StagedImages::commit(std::vector<std::string>* written, std::string* why) {
+  for (size_t i = 0; i < files_.size(); ++i) {
+    Staged& f = files_[i];
+    if (std::rename(f.tmp.c_str(), f.final.c_str()) != 0) {
+      *why = f.final + ": " + std::strerror(errno);
+      // The images this step put in place go again, if they are still ours
+      // (another run may have replaced one since).
+      for (size_t k = 0; k < i; ++k) {
+        struct stat st {};
+        if (::stat(files_[k].final.c_str(), &st) == 0 && st.st_dev == files_[k].dev &&
+            st.st_ino == files_[k].ino)
+          ::unlink(files_[k].final.c_str());
+      }
+      files_.erase(files_.begin(), files_.begin() + static_cast<ptrdiff_t>(i));
+      discard();
+      return false;
+    }
+    forgetTempFile(f.tmp);
+    written->push_back(f.final);
+  }
+  files_.clear();
+  return true;
+}
+
+void StagedImages::discard() {
+  for (const Staged& f : files_) removeTempFile(f.tmp);
+  files_.clear();
+}
+
+bool GraphManagerImpl::outputFolder(std::string* dir) {
+  namespace fs = std::filesystem;
   std::error_code ec;
-  std::filesystem::rename(tmp, path, ec);
+  *dir = output_.outDir.empty() ? std::string(".") : output_.outDir;
+  if (fs::is_directory(*dir, ec)) return true;
+  if (fs::exists(*dir, ec)) {
+    log_.error("The output folder " + *dir + " cannot be used: it is a file, not a folder.");
+    return false;
+  }
+  fs::create_directories(*dir, ec);
   if (ec) {
-    *why = ec.message();
-    std::remove(tmp.c_str());
+    log_.error("The output folder " + *dir + " cannot be made: " + ec.message() + ".");
     return false;
   }
   return true;
 }
 
-}  // namespace
-
-bool GraphManagerImpl::writeAll(const std::vector<std::vector<unsigned char>>& images) {
+bool GraphManagerImpl::stage(StagedImages& staged, const std::string& dir,
+                             const std::vector<unsigned char>& png) {
   namespace fs = std::filesystem;
-  std::error_code ec;
-  const fs::path dir = output_.outDir.empty() ? fs::path(".") : fs::path(output_.outDir);
-  if (!fs::is_directory(dir, ec)) {
-    fs::create_directories(dir, ec);
-    if (ec) {
-      log_.error("The output folder " + dir.string() + " cannot be made: " + ec.message() + ".");
-      return false;
-    }
-  }
-  int local = 0;
-  int* counter = output_.graphsWritten ? output_.graphsWritten : &local;
-  std::vector<fs::path> done;
-  for (const auto& png : images) {
-    const fs::path path = (dir / graphFileName(*counter)).lexically_normal();
-    std::string why;
-    if (!writeFileAtomically(path, png, &why)) {
-      log_.error("The map could not be written to " + path.string() + ": " + why + ".");
-      // A step that fails leaves no images behind.
-      for (const fs::path& p : done) fs::remove(p, ec);
-      for (const std::string& w : written_) log_.note("The map " + w + " was removed.");
-      written_.clear();
-      return false;
-    }
-    ++*counter;
-    done.push_back(path);
-    written_.push_back(path.string());
-  }
-  for (size_t i = 0; i < written_.size(); ++i)
-    log_.note("The map was written to " + written_[i] + " (" + std::to_string(output_.width) +
-              " x " + std::to_string(output_.height) + ").");
-  return true;
+  const int first = output_.graphsWritten ? *output_.graphsWritten : 0;
+  const std::string path =
+      (fs::path(dir) / graphFileName(first + static_cast<int>(staged.size()))).lexically_normal();
+  std::string why;
+  if (staged.add(path, png, &why)) return true;
+  log_.error("The map could not be written in the folder " + dir + " (" +
+             fs::path(path).filename().string() + "): " + why + ".");
+  return false;
 }
 
 host::Status GraphManagerImpl::render() {
@@ -429,11 +472,16 @@ host::Status GraphManagerImpl::render() {
   if (const std::string format = output_.format ? output_.format() : "";
       !format.empty() && format != "PNG")
     log_.warning("The renderer writes PNG images; GRAPHFORMAT=" + format + " is drawn as PNG.");
-  std::vector<std::vector<unsigned char>> images;
+  // Each image is written as soon as it is drawn, under a temporary name;
+  // they take their names only when the whole step has succeeded.
+  std::string dir;
+  if (!outputFolder(&dir)) return host::kOk;
+  StagedImages staged;
+  std::vector<unsigned char> png;
   if (by_.empty()) {
-    images.emplace_back();
-    if (!drawOne(nullptr, &images.back())) return -3;
+    if (!drawOne(nullptr, &png)) return host::kHostFailure;
     ++renderings_;
+    if (!stage(staged, dir, png)) return host::kOk;
   } else {
     // The groups come from the first data set of the graph that has every
     // BY variable: the plot data when there is one.
@@ -466,21 +514,34 @@ host::Status GraphManagerImpl::render() {
       log_.error(e.what());
       return host::kOk;
     }
-    bool ok = true;
-    while (ok && byData->byNext()) {
-      images.emplace_back();
-      ok = drawOne(byData, &images.back());
-      if (ok) ++renderings_;
+    bool drawn = true, kept = true;
+    while (drawn && kept && byData->byNext()) {
+      drawn = drawOne(byData, &png);
+      if (drawn) {
+        ++renderings_;
+        kept = stage(staged, dir, png);
+      }
     }
     byData->byRewind(true);
-    if (!ok) return -3;
+    if (!drawn) return host::kHostFailure;
+    if (!kept) return host::kOk;
     logGroupMessages();
   }
   if (output_.stepFailed && output_.stepFailed()) {
     log_.note("No map was written because of the errors above.");
     return host::kOk;
   }
-  return writeAll(images) ? host::kOk : -3;
+  std::string why;
+  if (!staged.commit(&written_, &why)) {
+    log_.error("The maps could not be put in place in the folder " + dir + ": " + why + ".");
+    written_.clear();
+    return host::kOk;
+  }
+  if (output_.graphsWritten) *output_.graphsWritten += static_cast<int>(written_.size());
+  for (const std::string& w : written_)
+    log_.note("The map was written to " + w + " (" + std::to_string(output_.width) + " x " +
+              std::to_string(output_.height) + ").");
+  return host::kOk;
 }
 
 // --- Registration ---------------------------------------------------------------------

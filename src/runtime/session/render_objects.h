@@ -9,6 +9,8 @@
 // and written only when all were drawn and the step has logged no error.
 #pragma once
 
+#include <sys/types.h>
+
 #include <functional>
 #include <memory>
 #include <set>
@@ -123,6 +125,9 @@ class DataSetTable final : public render::DataTable {
   std::string displayName() const override;
   size_t rows() const override { return rows_; }
   const render::DataColumn* column(std::string_view name) override;
+  // Warnings for the character variables read whose values are too long to
+  // show whole (one per variable).
+  const std::vector<std::string>& longTexts() const { return longTexts_; }
 
  private:
   std::string name_;
@@ -130,6 +135,36 @@ class DataSetTable final : public render::DataTable {
   char missing_;
   size_t rows_ = 0;
   std::vector<std::unique_ptr<render::DataColumn>> columns_;
+  std::vector<std::string> longTexts_;
+};
+
+// The images of one step, written to temporary files beside their final
+// names as they are drawn (so BY groups do not pile up in memory), and
+// renamed into place only when the step succeeds: a failed step leaves the
+// folder as it was, and never removes a file it did not make.
+class StagedImages {
+ public:
+  StagedImages() = default;
+  ~StagedImages();  // discards what was not committed
+  StagedImages(const StagedImages&) = delete;
+  StagedImages& operator=(const StagedImages&) = delete;
+
+  // Writes `bytes` to a new file beside `final`; false with the reason.
+  bool add(const std::string& final, const std::vector<unsigned char>& bytes, std::string* why);
+  // Renames every file into place, in order, appending the final names to
+  // `written`. On a failure the ones already renamed are removed again and
+  // the rest discarded: false with the reason.
+  bool commit(std::vector<std::string>* written, std::string* why);
+  void discard();
+  size_t size() const { return files_.size(); }
+
+ private:
+  struct Staged {
+    std::string tmp, final;
+    dev_t dev = 0;
+    ino_t ino = 0;
+  };
+  std::vector<Staged> files_;
 };
 
 // "graph_manager".
@@ -148,9 +183,11 @@ class GraphManagerImpl final : public host::GraphManager {
                      const std::vector<host::DynamicValue>& dynamics,
                      host::AssocArray* byTexts) override;
   // One rendering, or one per BY group. -1 when the graph was not built,
-  // -3 when an image could not be drawn or written. BY variables that no
-  // data set of the graph has, or data out of BY order, are the program's
-  // fault: an ERROR is logged, nothing is drawn and the answer is 0.
+  // 112 when an image could not be drawn (after an ERROR saying why). BY
+  // variables that no data set of the graph has, data out of BY order, or
+  // an output folder that cannot be made or written are the program's or
+  // the user's to mend: an ERROR is logged, no image is left and the answer
+  // is 0. Memory exhaustion is thrown (std::bad_alloc) to the caller.
   host::Status render() override;
 
   int renderings() const { return renderings_; }
@@ -172,7 +209,11 @@ class GraphManagerImpl final : public host::GraphManager {
   // Logs how the data of the BY groups joined: a message every group gives
   // once, any other with the BY group it belongs to.
   void logGroupMessages();
-  bool writeAll(const std::vector<std::vector<unsigned char>>& images);
+  // The output folder, made when missing; false after an ERROR.
+  bool outputFolder(std::string* dir);
+  // Writes the next image of the step under a temporary name; false after
+  // an ERROR naming the folder and the reason.
+  bool stage(StagedImages& staged, const std::string& dir, const std::vector<unsigned char>& png);
   std::string byValue(host::DataSet* ds, size_t k) const;
   std::vector<ByValue> byValues(host::DataSet* ds) const;
 

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <new>
 #include <sstream>
 
 #include "module/entry/entry.h"
@@ -234,6 +235,9 @@ void Session::runStep(const Step& step) {
   host::Status code = host::kOk;
   try {
     code = proc_->entry();
+  } catch (const std::bad_alloc&) {
+    s_.log.memoryExhausted();
+    code = host::kNoMemory;
   } catch (const std::exception& e) {
     // Nothing may escape the procedure; an escape is a fault of ours, and
     // the step fails rather than the run.
@@ -291,6 +295,11 @@ int Session::run() {
     } catch (const UserError& e) {
       s_.log.error(e.what());
       if (e.joinedAfterLine > 0) s_.log.note(missingSemicolonHint(e.joinedAfterLine));
+      failed_ = true;
+    } catch (const std::bad_alloc&) {
+      // Reading a statement's data ran out of memory: say so as the host
+      // does anywhere, and go on with the next statement.
+      s_.log.memoryExhausted();
       failed_ = true;
     }
   }

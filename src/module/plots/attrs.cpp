@@ -4,6 +4,7 @@
 
 #include "module/plots/plotcall.h"
 #include "module/text/cleanchars.h"
+#include "module/text/textutil.h"
 
 namespace qv::module::plots {
 
@@ -47,11 +48,7 @@ void lineOverrides(PlotCall& c, const Slot& g) {
 bool symbolUsable(const PlotCall& c, const Slot& g) {
   if (!given(g, host::kAttrSymbol)) return false;
   const std::string& s = g.attr(host::kAttrSymbol).text;
-  bool word = !s.empty();
-  for (unsigned char ch : s)
-    if (ch <= ' ' || ch == 0x7f || ch == ';' || ch == '"' || ch == '\'' || ch == '(' ||
-        ch == ')' || ch == '/' || ch == '=')
-      word = false;
+  const bool word = singleWord(s);
   if (!word) host::host().xpmlog(854, 250, {s, c.keyword});
   return word;
 }

@@ -71,10 +71,17 @@ Status putColorList(host::Stream* out, std::string_view option, const Slot& slot
   return put(out, {")"});
 }
 
-Status putTextList(host::Stream* out, std::string_view option, const Slot& slot) {
-  if (Status st = put(out, {option})) return st;
-  for (const Slot& entry : slot.list)
+// DATASYMBOLS=: symbols are written bare, so one that is not a single word
+// is left out with the warning plot statements give for theirs.
+Status putSymbolList(host::Stream* out, const Slot& slot) {
+  if (Status st = put(out, {" dataSymbols=( "})) return st;
+  for (const Slot& entry : slot.list) {
+    if (!singleWord(entry.text)) {
+      host::host().xpmlog(854, 250, {entry.text, "STYLEATTRS"});
+      continue;
+    }
     if (Status st = put(out, {entry.text, " "})) return st;
+  }
   return put(out, {")"});
 }
 
@@ -171,7 +178,7 @@ Status writeStyleAttrs(const host::Statement& node, host::Stream* out) {
   if (const Slot& s = node.slot(Opt::DataContrastColors); s.present())
     if (Status st = putColorList(out, " dataContrastColors=( ", s)) return st;
   if (const Slot& s = node.slot(Opt::DataSymbols); s.present())
-    if (Status st = putTextList(out, " dataSymbols=( ", s)) return st;
+    if (Status st = putSymbolList(out, s)) return st;
   if (const Slot& s = node.slot(Opt::DataLinePatterns); s.present())
     if (Status st = putCodeList(out, " dataLinePatterns=( ", s)) return st;
   if (const Slot& s = node.slot(Opt::BackColor); s.present()) {

@@ -82,6 +82,15 @@ int wzsteqn(const char* a, int alen, const char* b, int blen) {
   return wzbcup(a, b, alen) == 0 ? 1 : 0;
 }
 
+bool singleWord(std::string_view s) {
+  if (s.empty()) return false;
+  for (unsigned char ch : s)
+    if (ch <= ' ' || ch == 0x7f || ch == ';' || ch == '"' || ch == '\'' || ch == '(' ||
+        ch == ')' || ch == '/' || ch == '=')
+      return false;
+  return true;
+}
+
 bool equalNoCase(std::string_view a, std::string_view b) {
   return wzsteqn(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size())) == 1;
 }

@@ -60,6 +60,10 @@ int wzsteqn(const char* a, int alen, const char* b, int blen);
 // wzsteqn on two views: whether they are equal without regard to case.
 bool equalNoCase(std::string_view a, std::string_view b);
 
+// A text that can stand in the template as one bare word: not empty, and no
+// blank, control character, quote, parenthesis, ';', '/' or '='.
+bool singleWord(std::string_view s);
+
 // Position of the first occurrence of the pattern in the field. A pattern
 // length below 0 means the pattern is terminated. An empty or null pattern
 // gives 0; otherwise an empty field (or one shorter than the pattern) gives -1.

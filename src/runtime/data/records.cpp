@@ -45,33 +45,22 @@ struct RecordColumn {
 
 void addValue(RecordColumn& c, size_t row, const element& v, std::string& arena) {
   RecordColumn::Value val{row, Kind::Missing, kMissing, arena.size(), 0};
-  char buf[32];
+  // A number keeps the text JSON gave it (shortest form) beside its value.
+  auto number = [&](auto n) {
+    char buf[32];
+    arena.append(buf, static_cast<size_t>(std::to_chars(buf, buf + sizeof buf, n).ptr - buf));
+    val.number = static_cast<double>(n);
+    val.kind = Kind::Number;
+  };
   switch (v.type()) {
     case element_type::NULL_VALUE: break;
     case element_type::STRING:
       arena.append(v.get_string().value_unsafe());
       val.kind = Kind::Text;
       break;
-    case element_type::INT64: {
-      int64_t i = v.get_int64().value_unsafe();
-      arena.append(buf, static_cast<size_t>(std::to_chars(buf, buf + sizeof buf, i).ptr - buf));
-      val.number = static_cast<double>(i);
-      val.kind = Kind::Number;
-      break;
-    }
-    case element_type::UINT64: {
-      uint64_t u = v.get_uint64().value_unsafe();
-      arena.append(buf, static_cast<size_t>(std::to_chars(buf, buf + sizeof buf, u).ptr - buf));
-      val.number = static_cast<double>(u);
-      val.kind = Kind::Number;
-      break;
-    }
-    case element_type::DOUBLE:
-      val.number = v.get_double().value_unsafe();
-      arena.append(buf,
-                   static_cast<size_t>(std::to_chars(buf, buf + sizeof buf, val.number).ptr - buf));
-      val.kind = Kind::Number;
-      break;
+    case element_type::INT64: number(v.get_int64().value_unsafe()); break;
+    case element_type::UINT64: number(v.get_uint64().value_unsafe()); break;
+    case element_type::DOUBLE: number(v.get_double().value_unsafe()); break;
     case element_type::BOOL:
       arena += v.get_bool().value_unsafe() ? "true" : "false";
       val.kind = Kind::Other;

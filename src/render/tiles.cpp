@@ -145,6 +145,8 @@ std::shared_ptr<Canvas> decodeTile(const std::vector<unsigned char>& bytes, cons
     cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_GOOD);
     cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
     cairo_paint(cr);
+    // The context would keep the large image alive as its source.
+    cairo_set_source_rgb(cr, 0, 0, 0);
     cairo_identity_matrix(cr);
     cairo_set_operator(cr, CAIRO_OPERATOR_OVER);
     return small;

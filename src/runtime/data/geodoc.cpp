@@ -105,19 +105,6 @@ size_t hugeNumberAt(std::string_view t) {
   return t.size();
 }
 
-void formatNumber(std::string& out, double v) {
-  char buf[32];
-  auto r = std::to_chars(buf, buf + sizeof buf, v);
-  out.append(buf, static_cast<size_t>(r.ptr - buf));
-}
-
-template <class Int>
-void formatInteger(std::string& out, Int v) {
-  char buf[24];
-  auto r = std::to_chars(buf, buf + sizeof buf, v);
-  out.append(buf, static_cast<size_t>(r.ptr - buf));
-}
-
 std::string_view trimTrailingBlanks(std::string_view s) {
   while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
   return s;
@@ -264,6 +251,26 @@ Table guarded(const std::string& file, const std::function<Table()>& read) {
   }
 }
 
+CellKind appendCell(const element& v, std::string& text, double* number) {
+  auto numeric = [&](auto n) {
+    char buf[32];
+    text.append(buf, static_cast<size_t>(std::to_chars(buf, buf + sizeof buf, n).ptr - buf));
+    *number = static_cast<double>(n);
+    return CellKind::Number;
+  };
+  switch (v.type()) {
+    case element_type::NULL_VALUE: return CellKind::Missing;
+    case element_type::STRING: text.append(v.get_string().value_unsafe()); return CellKind::Text;
+    case element_type::INT64: return numeric(v.get_int64().value_unsafe());
+    case element_type::UINT64: return numeric(v.get_uint64().value_unsafe());
+    case element_type::DOUBLE: return numeric(v.get_double().value_unsafe());
+    case element_type::BOOL: text += v.get_bool().value_unsafe() ? "true" : "false"; break;
+    case element_type::ARRAY:
+    case element_type::OBJECT: text += simdjson::minify(v); break;
+  }
+  return CellKind::Other;
+}
+
 // --- RowBuilder ----------------------------------------------------------
 
 void RowBuilder::tooMany() const {
@@ -277,45 +284,7 @@ void RowBuilder::tooMany() const {
 
 void RowBuilder::addValue(uint32_t column, const element& v) {
   Value val{column, Kind::Missing, kMissing, text_.size(), 0};
-  switch (v.type()) {
-    case element_type::NULL_VALUE: break;
-    case element_type::STRING: {
-      text_.append(v.get_string().value_unsafe());
-      val.kind = Kind::Text;
-      break;
-    }
-    case element_type::INT64: {
-      int64_t i = v.get_int64().value_unsafe();
-      formatInteger(text_, i);
-      val.kind = Kind::Number;
-      val.number = static_cast<double>(i);
-      break;
-    }
-    case element_type::UINT64: {
-      uint64_t u = v.get_uint64().value_unsafe();
-      formatInteger(text_, u);
-      val.kind = Kind::Number;
-      val.number = static_cast<double>(u);
-      break;
-    }
-    case element_type::DOUBLE: {
-      double d = v.get_double().value_unsafe();
-      formatNumber(text_, d);
-      val.kind = Kind::Number;
-      val.number = d;
-      break;
-    }
-    case element_type::BOOL: {
-      text_ += v.get_bool().value_unsafe() ? "true" : "false";
-      val.kind = Kind::Other;
-      break;
-    }
-    case element_type::ARRAY:
-    case element_type::OBJECT:
-      text_ += simdjson::minify(v);
-      val.kind = Kind::Other;
-      break;
-  }
+  val.kind = appendCell(v, text_, &val.number);
   val.length = text_.size() - val.offset;
   values_.push_back(val);
 }

@@ -138,6 +138,13 @@ void eachGeometry(const std::string& file, JsonPath& path, const object& o, int 
   eachItem(path, arrayOf(file, path, members, "\"geometries\""), f);
 }
 
+// How a JSON value reads as a table cell.
+enum class CellKind : uint8_t { Missing, Text, Number, Other };
+// Appends the text of `v` to `text` (nothing for null; a number in its
+// shortest decimal form; true and false as words; an array or object as its
+// JSON text), sets *number for a number, and answers the value's kind.
+CellKind appendCell(const element& v, std::string& text, double* number);
+
 // Collects features and their vertices, then makes the table.
 class RowBuilder {
  public:
@@ -186,7 +193,7 @@ class RowBuilder {
   Table finish(VarNameRule names, const NoteFn& note);
 
  private:
-  enum class Kind : uint8_t { Missing, Text, Number, Other };
+  using Kind = CellKind;
   struct Value {
     uint32_t column;  // 0 is ID
     Kind kind;

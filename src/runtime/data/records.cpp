@@ -10,7 +10,6 @@
 // value is lost. null, and a key a record lacks, is a missing value; a key
 // repeated within one record counts once (the first).
 #include <algorithm>
-#include <charconv>
 #include <cstdint>
 #include <limits>
 #include <string>
@@ -26,7 +25,7 @@ namespace {
 
 constexpr double kMissing = std::numeric_limits<double>::quiet_NaN();
 
-enum class Kind : uint8_t { Missing, Number, Text, Other };
+using Kind = CellKind;
 
 // The values one key has, by record; a record without the key has none.
 // Texts live in one arena shared by all columns.
@@ -45,32 +44,7 @@ struct RecordColumn {
 
 void addValue(RecordColumn& c, size_t row, const element& v, std::string& arena) {
   RecordColumn::Value val{row, Kind::Missing, kMissing, arena.size(), 0};
-  // A number keeps the text JSON gave it (shortest form) beside its value.
-  auto number = [&](auto n) {
-    char buf[32];
-    arena.append(buf, static_cast<size_t>(std::to_chars(buf, buf + sizeof buf, n).ptr - buf));
-    val.number = static_cast<double>(n);
-    val.kind = Kind::Number;
-  };
-  switch (v.type()) {
-    case element_type::NULL_VALUE: break;
-    case element_type::STRING:
-      arena.append(v.get_string().value_unsafe());
-      val.kind = Kind::Text;
-      break;
-    case element_type::INT64: number(v.get_int64().value_unsafe()); break;
-    case element_type::UINT64: number(v.get_uint64().value_unsafe()); break;
-    case element_type::DOUBLE: number(v.get_double().value_unsafe()); break;
-    case element_type::BOOL:
-      arena += v.get_bool().value_unsafe() ? "true" : "false";
-      val.kind = Kind::Other;
-      break;
-    case element_type::ARRAY:
-    case element_type::OBJECT:
-      arena += simdjson::minify(v);
-      val.kind = Kind::Other;
-      break;
-  }
+  val.kind = appendCell(v, arena, &val.number);
   // Trailing blanks are not kept in character values.
   while (arena.size() > val.offset && arena.back() == ' ') arena.pop_back();
   val.length = arena.size() - val.offset;

@@ -192,14 +192,6 @@ Status writeLegendLabel(PlotCall& c) {
   return kOk;
 }
 
-// A plot name in capital letters: names are compared without regard to case.
-std::string capitals(std::string_view name) {
-  std::string s(name);
-  for (char& ch : s)
-    if (ch >= 'a' && ch <= 'z') ch = static_cast<char>(ch - 'a' + 'A');
-  return s;
-}
-
 // The plot's name and its entry in the plot-name or continuous-legend table.
 Status writeName(PlotCall& c) {
   PlotContext* p = c.plot;
@@ -224,7 +216,7 @@ Status writeName(PlotCall& c) {
   // Legends find a plot by its name, in any letter case, and take the first
   // plot of that name: a later plot of the same name is drawn, but no legend
   // can name it, so it stays out of the tables the legends read.
-  if (!p->namesTaken.insert(capitals(name)).second) {
+  if (!p->namesTaken.insert(upper(name)).second) {
     host::host().xpmlog(854, 260, {name, c.keyword});
     return kOk;
   }

@@ -165,30 +165,10 @@ std::vector<unsigned char> Canvas::pngBytes() const {
 }
 
 void Canvas::writePng(const std::string& path) const {
-  std::vector<unsigned char> bytes = pngBytes();
-  std::string tmp;
-  auto fail = [&](int err) {
-    if (!tmp.empty()) rt::removeTempFile(tmp);
+  const std::vector<unsigned char> bytes = pngBytes();
+  if (int err = rt::replaceFile(path, bytes.data(), bytes.size()))
     throw rt::UserError("The image file \"" + path + "\" cannot be written: " +
                         std::strerror(err) + ".");
-  };
-  int fd = rt::createTempBeside(path, tmp);
-  if (fd < 0) fail(errno);
-  FILE* f = ::fdopen(fd, "wb");
-  if (!f) {
-    int err = errno;
-    ::close(fd);
-    fail(err);
-  }
-  size_t n = std::fwrite(bytes.data(), 1, bytes.size(), f);
-  int err = errno;
-  if (n != bytes.size()) {
-    std::fclose(f);
-    fail(err ? err : EIO);
-  }
-  if (std::fclose(f) != 0) fail(errno);
-  if (std::rename(tmp.c_str(), path.c_str()) != 0) fail(errno);
-  rt::forgetTempFile(tmp);
 }
 
 uint32_t Canvas::pixelRgba(int x, int y) const {

@@ -1,7 +1,6 @@
 #include "render/tiles.h"
 
 #include <curl/curl.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,6 +21,7 @@
 #include "render/text.h"
 #include "runtime/common/error.h"
 #include "runtime/common/tempfiles.h"
+#include "runtime/data/filebuf.h"
 
 namespace qv::render {
 
@@ -60,20 +60,13 @@ void initCurl() {
 bool readFile(const std::string& path, size_t limit, std::vector<unsigned char>& out,
               std::string& error) {
   // Only a regular file: a FIFO would block the run, a device never end.
-  // O_NONBLOCK keeps the open itself from waiting on a FIFO.
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  struct stat st {};
-  if (fd < 0 || ::fstat(fd, &st) != 0) {
-    error = "\"" + path + "\" cannot be read: " + std::strerror(errno);
-    if (fd >= 0) ::close(fd);
+  const char* kind = nullptr;
+  const int fd = rt::openRegularFd(path, &kind);
+  if (fd < 0) {
+    error = kind ? "\"" + path + "\" is not a regular file"
+                 : "\"" + path + "\" cannot be read: " + std::strerror(errno);
     return false;
   }
-  if (!S_ISREG(st.st_mode)) {
-    ::close(fd);
-    error = "\"" + path + "\" is not a regular file";
-    return false;
-  }
-  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   FILE* f = ::fdopen(fd, "rb");
   if (!f) {
     ::close(fd);
@@ -105,20 +98,8 @@ bool readFile(const std::string& path, size_t limit, std::vector<unsigned char>&
 void writeFileAtomically(const std::string& path, const std::vector<unsigned char>& bytes) {
   std::error_code ec;
   std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
-  // A new file (never one planted at a guessable name), renamed into place.
-  std::string tmp;
-  int fd = rt::createTempBeside(path, tmp);
-  if (fd < 0) return;  // a cache that cannot be written only costs a fetch next time
-  FILE* f = ::fdopen(fd, "wb");
-  if (!f) {
-    ::close(fd);
-    rt::removeTempFile(tmp);
-    return;
-  }
-  bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-  ok = (std::fclose(f) == 0) && ok;
-  if (!ok || std::rename(tmp.c_str(), path.c_str()) != 0) rt::removeTempFile(tmp);
-  else rt::forgetTempFile(tmp);
+  // A cache that cannot be written only costs a fetch next time.
+  (void)rt::replaceFile(path, bytes.data(), bytes.size());
 }
 
 // A tile image from bytes; null with `error` set when they are not a usable

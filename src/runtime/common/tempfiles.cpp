@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
+#include <cstdio>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -72,6 +74,42 @@ int createTempBeside(const std::string& target, std::string& path) {
   path = std::move(pattern);
   registerTempFile(path);
   return fd;
+}
+
+int writeTempBeside(const std::string& target, const void* data, size_t size, std::string& path,
+                    struct stat* st) {
+  std::string tmp;
+  const int fd = createTempBeside(target, tmp);
+  if (fd < 0) return errno;
+  const char* bytes = static_cast<const char*>(data);
+  size_t done = 0;
+  int err = 0;
+  while (done < size && err == 0) {
+    const ssize_t n = ::write(fd, bytes + done, size - done);
+    if (n > 0) done += static_cast<size_t>(n);
+    else if (n == 0) err = EIO;
+    else if (errno != EINTR) err = errno;
+  }
+  if (err == 0 && st && ::fstat(fd, st) != 0) err = errno;
+  if (::close(fd) != 0 && err == 0) err = errno;
+  if (err != 0) {
+    removeTempFile(tmp);
+    return err;
+  }
+  path = std::move(tmp);
+  return 0;
+}
+
+int replaceFile(const std::string& target, const void* data, size_t size) {
+  std::string tmp;
+  if (int err = writeTempBeside(target, data, size, tmp)) return err;
+  if (std::rename(tmp.c_str(), target.c_str()) != 0) {
+    const int err = errno;
+    removeTempFile(tmp);
+    return err;
+  }
+  forgetTempFile(tmp);
+  return 0;
 }
 
 void removeTempFilesOnSignal() {

@@ -2,6 +2,9 @@
 // written), so that SIGINT and SIGTERM remove them before the run ends.
 #pragma once
 
+#include <sys/stat.h>
+
+#include <cstddef>
 #include <string>
 
 namespace qv::rt {
@@ -10,6 +13,16 @@ namespace qv::rt {
 // O_EXCL: never an existing file, never through a link) and registers it.
 // Returns the descriptor and sets `path`; -1 with errno set on failure.
 int createTempBeside(const std::string& target, std::string& path);
+
+// Writes `size` bytes to such a new file and closes it. Returns 0 and sets
+// `path` (and *st, when given, to the finished file's status); else errno,
+// with nothing left behind.
+int writeTempBeside(const std::string& target, const void* data, size_t size, std::string& path,
+                    struct stat* st = nullptr);
+
+// Writes a file whole beside `target` and renames it over `target`, so a
+// reader sees the old file or the new one, never a part. 0 or errno.
+int replaceFile(const std::string& target, const void* data, size_t size);
 
 // Registers a temporary file made otherwise; forgets one that was renamed
 // into place or removed. Both are cheap and safe from any thread.

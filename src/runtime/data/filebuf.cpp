@@ -46,17 +46,28 @@ const char* notRegularFile(unsigned mode) {
   return "not a regular file";
 }
 
-int openRegularFile(const std::string& path) {
+int openRegularFd(const std::string& path, const char** kind) {
+  *kind = nullptr;
   // O_NONBLOCK: opening a FIFO must not wait for a writer. It changes
   // nothing for a regular file, and is cleared once the file is known.
   Fd f{::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)};
-  if (f.fd < 0) throw systemError("open", path);
+  if (f.fd < 0) return -1;
   struct stat st {};
-  if (::fstat(f.fd, &st) != 0) throw systemError("read", path);
-  if (const char* kind = notRegularFile(st.st_mode); *kind)
-    throw UserError("Cannot read " + path + ": it is " + kind + ", not a regular file.");
+  if (::fstat(f.fd, &st) != 0) return -1;
+  if (const char* k = notRegularFile(st.st_mode); *k) {
+    *kind = k;
+    return -1;
+  }
   ::fcntl(f.fd, F_SETFL, ::fcntl(f.fd, F_GETFL) & ~O_NONBLOCK);
   return std::exchange(f.fd, -1);
+}
+
+int openRegularFile(const std::string& path) {
+  const char* kind = nullptr;
+  const int fd = openRegularFd(path, &kind);
+  if (fd >= 0) return fd;
+  if (kind) throw UserError("Cannot read " + path + ": it is " + kind + ", not a regular file.");
+  throw systemError("open", path);
 }
 
 TextBuffer readWholeFile(const std::string& path) {

@@ -37,8 +37,11 @@ class TextBuffer {
 const char* notRegularFile(unsigned mode);
 
 // Opens `path` for reading without blocking on a FIFO and checks that it is
-// a regular file. Returns the descriptor; UserError naming the file (and
-// what it is) otherwise.
+// a regular file. Returns the descriptor; -1 with errno set when it cannot
+// be opened, or with *kind set (notRegularFile's words) when it is no
+// regular file.
+int openRegularFd(const std::string& path, const char** kind);
+// The same, with a UserError naming the file (and what it is) for -1.
 int openRegularFile(const std::string& path);
 
 // Reads a regular file whole. UserError naming the file when it cannot be

@@ -1,8 +1,5 @@
 #include "runtime/objects/objects.h"
 
-#include "runtime/common/tempfiles.h"
-
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,6 +9,9 @@
 #include <cstring>
 #include <filesystem>
 #include <new>
+
+#include "runtime/common/tempfiles.h"
+#include "runtime/data/filebuf.h"
 
 namespace qv::rt {
 
@@ -99,11 +99,8 @@ host::Status FlatFileStream::open(bool forOutput) {
   // FIFO or a device found there), renamed over it when it is complete.
   struct stat st {};
   if (::lstat(path_.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
-    lastError_ = S_ISDIR(st.st_mode)    ? "it is a folder"
-                 : S_ISFIFO(st.st_mode) ? "it is a FIFO"
-                 : S_ISLNK(st.st_mode)  ? "it is a symbolic link"
-                 : S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) ? "it is a device"
-                                                               : "it is not a regular file";
+    lastError_ = S_ISLNK(st.st_mode) ? std::string("it is a symbolic link")
+                                      : std::string("it is ") + notRegularFile(st.st_mode);
     return failed(kIoFailure);
   }
   std::string tmp;

@@ -377,24 +377,9 @@ bool StagedImages::add(const std::string& final, const std::vector<unsigned char
                        std::string* why) {
   Staged f;
   f.final = final;
-  const int fd = createTempBeside(final, f.tmp);
-  if (fd < 0) {
-    *why = std::strerror(errno);
-    return false;
-  }
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += static_cast<size_t>(n);
-  }
-  const int err = errno;
   struct stat st {};
-  const bool ok = done == bytes.size() && ::fstat(fd, &st) == 0;
-  if (::close(fd) != 0 || !ok) {
-    *why = std::strerror(ok ? errno : (err ? err : EIO));
-    removeTempFile(f.tmp);
+  if (int err = writeTempBeside(final, bytes.data(), bytes.size(), f.tmp, &st)) {
+    *why = std::strerror(err);
     return false;
   }
   f.dev = st.st_dev;

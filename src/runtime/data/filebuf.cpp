@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <utility>
 
@@ -70,24 +71,30 @@ int openRegularFile(const std::string& path) {
   throw systemError("open", path);
 }
 
-TextBuffer readWholeFile(const std::string& path) {
-  Fd f{openRegularFile(path)};
+TextBuffer readToEnd(int fd, const std::string& name, size_t limit, bool* tooLong) {
+  if (tooLong) *tooLong = false;
   struct stat st {};
-  if (::fstat(f.fd, &st) != 0) throw systemError("read", path);
+  if (::fstat(fd, &st) != 0) throw systemError("read", name);
 
-  // Read into a block of the file's size; a file that grows meanwhile is
-  // read to its new end, one that shrinks ends where its data ends.
-  size_t capacity = static_cast<size_t>(st.st_size) + 1;
+  // Read into a block of the file's size (a pipe's is 0); a file that grows
+  // meanwhile is read to its new end, one that shrinks ends where its data
+  // ends.
+  size_t capacity = static_cast<size_t>(std::min<uint64_t>(st.st_size, limit)) + 1;
   std::unique_ptr<char[]> buf(new char[capacity]);
   size_t used = 0;
   for (;;) {
+    if (used > limit) {
+      if (tooLong) *tooLong = true;
+      used = limit;
+      break;
+    }
     if (used + 1 == capacity) {
       // Full: look for more before growing, so a file that kept its size
       // costs one block of its size.
       char probe[4096];
-      ssize_t n = ::read(f.fd, probe, sizeof probe);
+      ssize_t n = ::read(fd, probe, sizeof probe);
       if (n < 0 && errno == EINTR) continue;
-      if (n < 0) throw systemError("read", path);
+      if (n < 0) throw systemError("read", name);
       if (n == 0) break;
       size_t bigger = std::max(capacity * 2, used + static_cast<size_t>(n) + 1);
       std::unique_ptr<char[]> nb(new char[bigger]);
@@ -98,10 +105,10 @@ TextBuffer readWholeFile(const std::string& path) {
       used += static_cast<size_t>(n);
       continue;
     }
-    ssize_t n = ::read(f.fd, buf.get() + used, capacity - 1 - used);
+    ssize_t n = ::read(fd, buf.get() + used, capacity - 1 - used);
     if (n < 0) {
       if (errno == EINTR) continue;
-      throw systemError("read", path);
+      throw systemError("read", name);
     }
     if (n == 0) break;
     used += static_cast<size_t>(n);
@@ -111,6 +118,11 @@ TextBuffer readWholeFile(const std::string& path) {
   b.heap_ = std::move(buf);
   b.size_ = used;
   return b;
+}
+
+TextBuffer readWholeFile(const std::string& path) {
+  Fd f{openRegularFile(path)};
+  return readToEnd(f.fd, path, SIZE_MAX - 1, nullptr);
 }
 
 }  // namespace qv::rt

@@ -26,7 +26,7 @@ class TextBuffer {
   static TextBuffer fromText(std::string_view text);
 
  private:
-  friend TextBuffer readWholeFile(const std::string& path);
+  friend TextBuffer readToEnd(int fd, const std::string& name, size_t limit, bool* tooLong);
 
   std::unique_ptr<char[]> heap_;  // size_ bytes and a terminating NUL
   size_t size_ = 0;
@@ -43,6 +43,10 @@ const char* notRegularFile(unsigned mode);
 int openRegularFd(const std::string& path, const char** kind);
 // The same, with a UserError naming the file (and what it is) for -1.
 int openRegularFile(const std::string& path);
+
+// Reads `fd` to its end, or to `limit` bytes: *tooLong (when given) then
+// says more was there. UserError naming `name` when it cannot be read.
+TextBuffer readToEnd(int fd, const std::string& name, size_t limit, bool* tooLong);
 
 // Reads a regular file whole. UserError naming the file when it cannot be
 // opened or read, or is not a regular file.

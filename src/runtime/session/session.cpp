@@ -34,38 +34,24 @@ namespace {
 // a program that never ends (standard input left open, /dev/zero) is
 // stopped at the limit instead of filling memory.
 bool readAll(const std::string& path, size_t limit, std::string* text, std::string* why) {
-  int fd = STDIN_FILENO;
-  if (path != "-") {
-    try {
-      fd = openRegularFile(path);
-    } catch (const UserError& e) {
-      *why = e.what();
-      return false;
-    }
-  }
-  char buf[1 << 16];
+  const bool stdIn = path == "-";
   bool tooLong = false;
-  for (;;) {
-    ssize_t n = ::read(fd, buf, sizeof buf);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      *why = std::string("Cannot read ") + (fd == STDIN_FILENO ? "standard input" : path) +
-             ": " + std::strerror(errno) + ".";
-      break;
-    }
-    if (n == 0) break;
-    if (text->size() + static_cast<size_t>(n) > limit) {
-      tooLong = true;
-      break;
-    }
-    text->append(buf, static_cast<size_t>(n));
+  try {
+    struct Closer {
+      int fd;
+      ~Closer() {
+        if (fd != STDIN_FILENO) ::close(fd);
+      }
+    } file{stdIn ? STDIN_FILENO : openRegularFile(path)};
+    text->assign(readToEnd(file.fd, stdIn ? "standard input" : path, limit, &tooLong).view());
+  } catch (const UserError& e) {
+    *why = e.what();
+    return false;
   }
-  if (fd != STDIN_FILENO) ::close(fd);
   if (tooLong)
-    *why = "The program " + std::string(path == "-" ? "on standard input" : path) +
-           " is longer than " + std::to_string(limit) +
-           " bytes; a longer program needs --max-program-bytes.";
-  return why->empty();
+    *why = "The program " + std::string(stdIn ? "on standard input" : path) + " is longer than " +
+           std::to_string(limit) + " bytes; a longer program needs --max-program-bytes.";
+  return !tooLong;
 }
 
 // The folder of the running executable: the renderer lives beside it.

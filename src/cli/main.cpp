@@ -11,6 +11,7 @@
 #include <string>
 
 #include "runtime/common/tempfiles.h"
+#include "runtime/log/log.h"
 #include "runtime/session/session.h"
 
 namespace {
@@ -87,8 +88,7 @@ int main(int argc, char** argv) {
   try {
     return run(argc, argv);
   } catch (const std::bad_alloc&) {
-    std::fputs("ERROR: Out of memory: a request for working storage could not be met.\n",
-               stderr);
+    qv::rt::Log().memoryExhausted();  // the host's memory message, on standard error
   } catch (const std::exception& e) {
     std::fprintf(stderr, "ERROR: The run stopped on an unexpected failure: %s\n", e.what());
   } catch (...) {

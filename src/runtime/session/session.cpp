@@ -165,13 +165,13 @@ void Session::globalStatement(const Item& item) {
       Settings next = s_.settings;
       applyOptions(next, list);
       // An image this size could not be made: say so here, not at drawing.
-      if (int64_t(next.graphWidth) * next.graphHeight > render::kMaxImagePixels)
-        throw UserError(st.place(),
-                        "GRAPHWIDTH=" + std::to_string(next.graphWidth) + " and GRAPHHEIGHT=" +
-                            std::to_string(next.graphHeight) + " make an image of " +
-                            std::to_string(int64_t(next.graphWidth) * next.graphHeight) +
-                            " pixels; at most " + std::to_string(render::kMaxImagePixels) +
-                            " are possible");
+      if (const int64_t pixels = int64_t(next.graphWidth) * next.graphHeight;
+          pixels > render::kMaxImagePixels)
+        throw UserError(st.place(), "GRAPHWIDTH=" + std::to_string(next.graphWidth) +
+                                        " and GRAPHHEIGHT=" + std::to_string(next.graphHeight) +
+                                        " make an image of " + std::to_string(pixels) +
+                                        " pixels; at most " +
+                                        std::to_string(render::kMaxImagePixels) + " are possible");
       if (next.colorNames != s_.settings.colorNames) {
         // Each COLORNAMES= replaces the user color names: CSS, or a file.
         if (next.colorNames.empty()) s_.colorNames.clear();

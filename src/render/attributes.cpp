@@ -198,6 +198,13 @@ void Env::dataMessage(bool warning, const std::string& text) {
   if (warned_.insert(text).second) dataMessages.push_back({warning, text});
 }
 
+std::string Env::firstValues(const std::vector<std::string>& shown, size_t count) {
+  std::string out;
+  for (const std::string& v : shown) out += (out.empty() ? "" : ", ") + v;
+  if (count > shown.size()) out += ", ...";
+  return out;
+}
+
 const AttrVar* Env::attrVar(std::string_view name) const {
   for (const AttrVar& a : model.attrVars)
     if (sameNameNoCase(a.name, name)) return &a;
@@ -549,7 +556,8 @@ bool Grouping::init(Env& env, std::string_view column, DataTable* table, bool in
     }
   }
   int unlisted = 0;
-  std::vector<std::string> unmatched;  // values no entry of the map takes
+  std::vector<std::string> unmatched;  // the first values no entry of the map takes
+  size_t unmatchedCount = 0;
   auto find = [&](const std::string& text, double number, bool missing) -> int {
     if (missing && !includeMissing) return -1;
     if (map_) {
@@ -562,7 +570,7 @@ bool Grouping::init(Env& env, std::string_view column, DataTable* table, bool in
       if (entries_[i].label == text) return static_cast<int>(i);
     GroupEntry g;
     g.label = text;
-    if (map_ && !missing) unmatched.push_back(text);
+    if (map_ && !missing && unmatchedCount++ < Env::kShownValues) unmatched.push_back(text);
     ++unlisted;
     g.graphData = map_ && map_->autoCycle ? mapCount + unlisted : unlisted;
     g.attrs = other;
@@ -611,12 +619,9 @@ bool Grouping::init(Env& env, std::string_view column, DataTable* table, bool in
     if (g >= 0) entries_[static_cast<size_t>(g)].present = true;
   // Values the map does not list (and no Other entry takes) cycle through
   // the style's group looks: say so, so that a misspelt value is seen.
-  if (!unmatched.empty() && !other) {
-    std::string shown;
-    for (size_t i = 0; i < unmatched.size() && i < 5; ++i)
-      shown += (i ? ", " : "") + unmatched[i];
-    if (unmatched.size() > 5) shown += ", ...";
-    const size_t n = unmatched.size();
+  if (unmatchedCount > 0 && !other) {
+    const std::string shown = Env::firstValues(unmatched, unmatchedCount);
+    const size_t n = unmatchedCount;
     // A DATTRMAP= map is known by its ID in the template's name.
     std::string mapName = map_->name;
     constexpr std::string_view kPrefix = "__ATTRMAP__";

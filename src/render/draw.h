@@ -53,6 +53,10 @@ class Env {
   // Records a message about how this image's data joined (each distinct
   // text once; see RenderResult::dataMessages).
   void dataMessage(bool warning, const std::string& text);
+  // How many values a data message names, and their list: "a, b, c", with
+  // ", ..." when `count` is more than `shown` holds.
+  static constexpr size_t kShownValues = 5;
+  static std::string firstValues(const std::vector<std::string>& shown, size_t count);
   std::vector<DataMessage> dataMessages;
   bool tilesFailed = false;  // a tile layer got no tile at all
 

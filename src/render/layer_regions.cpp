@@ -47,17 +47,6 @@ const DataColumn* firstColumn(DataTable* t, std::initializer_list<const char*> n
   return nullptr;
 }
 
-// How many identifiers a join message shows.
-constexpr size_t kShownIds = 5;
-
-// "a, b, c" of the first identifiers, "..." after them when there are more.
-std::string firstIds(const std::vector<std::string>& ids, size_t count) {
-  std::string out;
-  for (const std::string& id : ids) out += (out.empty() ? "" : ", ") + id;
-  if (count > ids.size()) out += ", ...";
-  return out;
-}
-
 std::string counted(size_t n, const char* one, const char* many) {
   return std::to_string(n) + " " + (n == 1 ? one : many);
 }
@@ -81,7 +70,7 @@ std::vector<size_t> joinResponses(Env& env, DataTable& map, DataTable& resp,
     }
     auto [it, added] = rowOf.emplace(idKey(respId, r), r);
     if (added) continue;
-    if (repeated.insert(it->first).second && repeatedShown.size() < kShownIds)
+    if (repeated.insert(it->first).second && repeatedShown.size() < Env::kShownValues)
       repeatedShown.push_back(respId.text(it->second));
   }
   std::vector<size_t> regionResp(regionKey.size(), SIZE_MAX);
@@ -103,9 +92,9 @@ std::vector<size_t> joinResponses(Env& env, DataTable& map, DataTable& resp,
     auto it = rowOf.find(idKey(respId, r));
     if (it->second != r || joined.count(it->first)) continue;
     ++unmatched;
-    if (unmatchedShown.size() < kShownIds) unmatchedShown.push_back(respId.text(r));
+    if (unmatchedShown.size() < Env::kShownValues) unmatchedShown.push_back(respId.text(r));
   }
-  if (blankIds > 0 && unmatchedShown.size() < kShownIds) unmatchedShown.push_back("(missing)");
+  if (blankIds > 0 && unmatchedShown.size() < Env::kShownValues) unmatchedShown.push_back("(missing)");
 
   const std::string respName = resp.displayName();
   if (!repeated.empty())
@@ -113,7 +102,7 @@ std::vector<size_t> joinResponses(Env& env, DataTable& map, DataTable& resp,
                               respId.name + " in " + respName + " " +
                               (repeated.size() == 1 ? "is" : "are") +
                               " on more than one row (" +
-                              firstIds(repeatedShown, repeated.size()) + "); the first row" +
+                              Env::firstValues(repeatedShown, repeated.size()) + "); the first row" +
                               (repeated.size() == 1 ? " is used." : " of each is used."));
   std::string text;
   if (regionsWithout > 0)
@@ -123,7 +112,7 @@ std::vector<size_t> joinResponses(Env& env, DataTable& map, DataTable& resp,
     text += (text.empty() ? counted(unmatched, "response", "responses") + " of " + respName
                           : ", and " + counted(unmatched, "response", "responses")) +
             (unmatched == 1 ? " matches" : " match") + " no region of the map (first: " +
-            firstIds(unmatchedShown, unmatched) + ")";
+            Env::firstValues(unmatchedShown, unmatched) + ")";
   if (!text.empty()) env.dataMessage(false, text + ".");
   return regionResp;
 }

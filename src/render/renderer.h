@@ -14,6 +14,7 @@
 // the rest is drawn.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -29,9 +30,22 @@
 
 namespace qv::render {
 
+// The kind of file a graph becomes. Png is an image of GRAPHDPI; Pdf and
+// Svg are vector drawings; Html is an SVG drawing meant for a page (the
+// host puts the maps of a step on one page, see html.h).
+enum class OutputKind { Png, Svg, Pdf, Html };
+
 // Everything one image is drawn from, besides the model.
 struct RenderRequest {
-  int width = 640, height = 480;
+  int width = 640, height = 480;  // layout pixels (at 96 per inch)
+  OutputKind output = OutputKind::Png;
+  // Pixels per inch of a PNG: the image is width x height scaled by dpi/96,
+  // with the same layout. Vector outputs keep their size.
+  double dpi = 96;
+  // The text of a number in a display format such as DOLLAR8.2 (TIPFORMAT=);
+  // false when the format is not known (the value's own text is shown).
+  // Unset: formats are not known.
+  std::function<bool(std::string_view format, double value, std::string* text)> formatValue;
   // The data sources by their data object names (PLOTDATA, RESPONSEDATA).
   std::vector<DataTable*> data;
   // The map data (the "__MAP__" data), or null.
@@ -80,7 +94,11 @@ struct DataMessage {
 };
 
 struct RenderResult {
+  // The image (Png output).
   std::unique_ptr<Canvas> canvas;
+  // The drawing of the other outputs: the PDF file's bytes, the SVG file,
+  // or for Html the <svg> element alone, for a page.
+  std::string document;
   // What could not be drawn as asked, one message each, without a severity
   // word (the host logs them as warnings).
   std::vector<std::string> warnings;

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cairo.h>
+#include <pango/pango.h>
 
 #include <array>
 #include <memory>
@@ -106,7 +107,36 @@ struct LabelMargins {
 LabelBox labelBox(Point at, double w, double h, TextPosition position, double pad,
                   double rotateDeg, const LabelMargins& grow = {});
 
-struct TextLayout;
+// A text block laid out by Pango in a font, at 96 pixels per inch without
+// hinting: the same block whatever it is drawn on.
+class TextLayout {
+ public:
+  TextLayout(std::string_view text, const FontStyle& font, Justify justify);
+  ~TextLayout();
+  TextLayout(const TextLayout&) = delete;
+  TextLayout& operator=(const TextLayout&) = delete;
+
+  TextExtent extent() const;
+  PangoLayout* pango() const { return layout_; }
+  const FontStyle& font() const { return font_; }
+  double sizePx() const { return sizePx_; }
+  // The family the text is drawn in, as the system's fonts resolve it
+  // ("DejaVu Sans" for "Sans").
+  std::string family() const;
+
+  // One line of the block: its text, where its left end and baseline lie
+  // relative to the block's top-left corner, and its width.
+  struct Line {
+    std::string text;
+    double x = 0, baseline = 0, width = 0;
+  };
+  std::vector<Line> lines() const;
+
+ private:
+  PangoLayout* layout_ = nullptr;
+  FontStyle font_;
+  double sizePx_ = 12;
+};
 
 // A label laid out once, so that its box can be asked for at several
 // positions before it is drawn at one of them. Drawing it in the style's

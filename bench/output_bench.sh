@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# Whole-process time and file size of each kind of output: the US counties
+# choropleth (examples/data/us_counties.csv with unemployment.tsv, five
+# quantile classes, outlines, a title and a legend) at 1280x1024, written
+# as PNG, SVG, PDF and HTML (OPTIONS OUTPUT=). Each kind: the median of N
+# runs (hyperfine when it is installed, else a timed loop), the size of
+# the file, and the time against PNG's.
+#
+# Target: SVG and HTML take no more than twice the PNG time.
+#
+# Usage: bench/output_bench.sh [path/to/qortavlo] [N]   (default: build/qortavlo, 10)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+exe=${1:-$root/build/qortavlo}
+runs=${2:-10}
+[ -x "$exe" ] || { echo "no executable $exe (build the qortavlo target first)"; exit 2; }
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+for kind in PNG SVG PDF HTML; do
+  cat > "$work/$kind.tav" <<EOF
+LIBRARY ex '$root/examples/data';
+OPTIONS GRAPHWIDTH=1280 GRAPHHEIGHT=1024 OUTPUT=$kind;
+TITLE "Unemployment rate by county";
+PROC TAVLO MAPDATA=ex.us_counties MAPRESPDATA=ex.unemployment;
+  CHOROMAP rate / MAPID=ID ID=id NUMLEVELS=5 LEVELTYPE=QUANTILE LINEATTRS=(COLOR=gray THICKNESS=0.5);
+RUN;
+EOF
+done
+
+# Median seconds of `runs` runs of one program.
+median() {  # kind
+  local kind=$1
+  if command -v hyperfine > /dev/null; then
+    hyperfine --warmup 2 --runs "$runs" --style none --export-json "$work/$kind.json" \
+      "$exe --out $work/$kind $work/$kind.tav 2> /dev/null" > /dev/null
+    python3 -c "import json,sys; print('%.4f' % json.load(open(sys.argv[1]))['results'][0]['median'])" \
+      "$work/$kind.json"
+  else
+    local i start end
+    for i in $(seq "$runs"); do
+      start=$(date +%s.%N)
+      "$exe" --out "$work/$kind" "$work/$kind.tav" 2> /dev/null
+      end=$(date +%s.%N)
+      echo "$end - $start" | bc -l
+    done | sort -n | awk '{ t[NR] = $1 } END { printf "%.4f\n", NR % 2 ? t[(NR + 1) / 2] : (t[NR / 2] + t[NR / 2 + 1]) / 2 }'
+  fi
+}
+
+echo "== the counties choropleth at 1280x1024, median of $runs whole runs"
+printf '%-5s %10s %12s %8s\n' kind "time (s)" "size (KB)" "x PNG"
+png_time=""
+for kind in PNG SVG PDF HTML; do
+  ext=$(echo "$kind" | tr 'A-Z' 'a-z')
+  # One run first: it must succeed and write its file.
+  "$exe" --out "$work/$kind" "$work/$kind.tav" 2> "$work/$kind.log" || { cat "$work/$kind.log"; exit 1; }
+  file=$work/$kind/tavlo.$ext
+  [ -s "$file" ] || { cat "$work/$kind.log"; echo "no $file"; exit 1; }
+  t=$(median "$kind")
+  [ -n "$png_time" ] || png_time=$t
+  size=$(stat -c %s "$file")
+  ratio=$(echo "$t / $png_time" | bc -l)
+  verdict=""
+  case $kind in SVG|HTML) verdict=$(echo "$ratio <= 2" | bc -l | sed 's/1/  (target met)/; s/0/  (over the 2x target)/') ;; esac
+  printf '%-5s %10.3f %12.1f %8.2f%s\n' "$kind" "$t" "$(echo "$size / 1024" | bc -l)" "$ratio" "$verdict"
+done

@@ -16,6 +16,7 @@
 // libjpeg's header needs size_t and FILE declared before it.
 #include <jpeglib.h>
 
+#include "render/cairo_painter.h"
 #include "runtime/common/error.h"
 #include "runtime/common/tempfiles.h"
 
@@ -100,6 +101,8 @@ void onJpegProgress(j_common_ptr cinfo) {
 
 }  // namespace
 
+void checkGraphSize(int64_t w, int64_t h) { checkSize(w, h, "The graph image"); }
+
 Canvas::Canvas(int width, int height) {
   checkSize(width, height, "The graph image");
   surface_ = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
@@ -121,6 +124,11 @@ Canvas::Canvas(cairo_surface_t* surface) : surface_(surface) {
   height_ = cairo_image_surface_get_height(surface_);
 }
 
+Painter& Canvas::painter() {
+  if (!painter_) painter_ = std::make_unique<CairoPainter>(cr_, this);
+  return *painter_;
+}
+
 Canvas::~Canvas() {
   if (cr_) cairo_destroy(cr_);
   if (surface_) cairo_surface_destroy(surface_);
@@ -130,7 +138,9 @@ Canvas::Canvas(Canvas&& other) noexcept
     : surface_(std::exchange(other.surface_, nullptr)),
       cr_(std::exchange(other.cr_, nullptr)),
       width_(std::exchange(other.width_, 0)),
-      height_(std::exchange(other.height_, 0)) {}
+      height_(std::exchange(other.height_, 0)) {
+  other.painter_.reset();
+}
 
 Canvas& Canvas::operator=(Canvas&& other) noexcept {
   if (this != &other) {
@@ -140,6 +150,8 @@ Canvas& Canvas::operator=(Canvas&& other) noexcept {
     cr_ = std::exchange(other.cr_, nullptr);
     width_ = std::exchange(other.width_, 0);
     height_ = std::exchange(other.height_, 0);
+    painter_.reset();
+    other.painter_.reset();
   }
   return *this;
 }
@@ -308,13 +320,5 @@ void setSourceColor(cairo_t* cr, const Rgba& c) {
   cairo_set_source_rgba(cr, c.r, c.g, c.b, c.a);
 }
 
-void setLineStyle(cairo_t* cr, const Rgba& color, double width, int pattern) {
-  setSourceColor(cr, color);
-  cairo_set_line_width(cr, width > 0 ? width : 1);
-  std::vector<double> dashes = dashArray(pattern, width);
-  cairo_set_dash(cr, dashes.data(), static_cast<int>(dashes.size()), 0);
-  cairo_set_line_cap(cr, CAIRO_LINE_CAP_BUTT);
-  cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
-}
 
 }  // namespace qv::render

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "render/painter.h"
 #include "render/style.h"
 
 namespace qv::render {
@@ -18,6 +19,10 @@ namespace qv::render {
 // side; the pixel cap keeps one image under 1 GiB of memory).
 inline constexpr int kMaxImageSide = 32767;
 inline constexpr int64_t kMaxImagePixels = int64_t(1) << 28;
+
+// UserError naming the size when a graph of w x h pixels is outside the
+// limits above.
+void checkGraphSize(int64_t w, int64_t h);
 
 class Canvas {
  public:
@@ -36,6 +41,8 @@ class Canvas {
   int height() const { return height_; }
   cairo_t* cr() const { return cr_; }
   cairo_surface_t* surface() const { return surface_; }
+  // A painter that draws on this image, one pixel to a unit.
+  Painter& painter();
 
   // Paints the whole image with a color (the graph background).
   void fill(const Rgba& color);
@@ -54,6 +61,7 @@ class Canvas {
   cairo_surface_t* surface_ = nullptr;
   cairo_t* cr_ = nullptr;
   int width_ = 0, height_ = 0;
+  std::unique_ptr<Painter> painter_;  // made on first use
 };
 
 // Decodes PNG bytes into a canvas. UserError naming `what` (a file name or
@@ -81,9 +89,7 @@ Canvas decodeJpeg(const unsigned char* data, size_t size, const std::string& wha
 // state.
 void requireDrawn(cairo_t* cr, const std::string& what);
 
-// Cairo state from style values.
+// Cairo's source from a style color.
 void setSourceColor(cairo_t* cr, const Rgba& c);
-// Line width, color, dash pattern (a line pattern code) and butt caps.
-void setLineStyle(cairo_t* cr, const Rgba& color, double width, int pattern);
 
 }  // namespace qv::render

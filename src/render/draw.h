@@ -4,8 +4,6 @@
 // that each kind of mark implements in its own file.
 #pragma once
 
-#include <cairo.h>
-
 #include <cmath>
 #include <deque>
 #include <functional>
@@ -23,6 +21,7 @@
 #include "render/mapprojection.h"
 #include "render/markers.h"
 #include "render/model.h"
+#include "render/painter.h"
 #include "render/projection.h"
 #include "render/renderer.h"
 #include "render/style.h"
@@ -59,6 +58,10 @@ class Env {
   static std::string firstValues(const std::vector<std::string>& shown, size_t count);
   std::vector<DataMessage> dataMessages;
   bool tilesFailed = false;  // a tile layer got no tile at all
+  // Whether the output keeps marks apart, with their tips and links.
+  bool keepsMarks() const {
+    return req.output == OutputKind::Svg || req.output == OutputKind::Html;
+  }
 
   // The binding of an attribute variable (DiscreteAttrVar / RangeAttrVar)
   // named `name`, or null when `name` is a plain column.
@@ -229,12 +232,36 @@ struct LegendItem {
   FontStyle font;         // Text: the sample's font
 };
 
+// --- Tips and links --------------------------------------------------------
+
+// The tip and link of each row of a layer's data, for outputs that keep
+// marks apart: the tip variables labelled (TIPLABEL=, else the variable's
+// label) and formatted (TIPFORMAT=, else the variable's own format), one per
+// line as "label: value", and the URL= value.
+class MarkTips {
+ public:
+  // Reads the tip and URL columns of `table` when the output keeps marks
+  // apart (a warning names a tip variable the table lacks).
+  void init(Env& env, const Layer& layer, DataTable* table);
+  // The mark of a row (`row` SIZE_MAX: a mark of no row, with no tip).
+  ItemInfo info(const char* kind, size_t row) const;
+
+ private:
+  struct Part {
+    std::string label;
+    const DataColumn* column = nullptr;
+    std::string format;
+  };
+  const Env* env_ = nullptr;
+  std::vector<Part> parts_;
+  const DataColumn* url_ = nullptr;
+};
+
 // --- Prepared layers -------------------------------------------------------
 
 // What a layer draws with, once the map area and projection are known.
 struct DrawContext {
-  Canvas* canvas = nullptr;
-  cairo_t* cr = nullptr;
+  Painter* pen = nullptr;
   Projection proj;
   Rect area;  // the map area in pixels
   GeometryOptions geo;
@@ -346,8 +373,8 @@ class Block {
  public:
   virtual ~Block() = default;
   // Lays the block out within `maxWidth` x `maxHeight`; its size.
-  virtual Size2 layout(cairo_t* cr, double maxWidth, double maxHeight) = 0;
-  virtual void draw(cairo_t* cr, const Rect& box) = 0;
+  virtual Size2 layout(double maxWidth, double maxHeight) = 0;
+  virtual void draw(Painter& pen, const Rect& box) = 0;
 };
 
 enum class Side { Top, Bottom, Left, Right, Inside };

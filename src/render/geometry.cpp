@@ -366,46 +366,46 @@ size_t planarLine(const PlanarContext& pc, const std::vector<LonLat>& line,
   return leftOut;
 }
 
-void appendRings(cairo_t* cr, const std::vector<Ring>& rings) {
+void appendRings(Painter& pen, const std::vector<Ring>& rings) {
   for (const Ring& r : rings) {
     if (r.size() < 3) continue;
-    cairo_move_to(cr, r[0].x, r[0].y);
-    for (size_t i = 1; i < r.size(); ++i) cairo_line_to(cr, r[i].x, r[i].y);
-    cairo_close_path(cr);
+    pen.moveTo(r[0].x, r[0].y);
+    for (size_t i = 1; i < r.size(); ++i) pen.lineTo(r[i].x, r[i].y);
+    pen.closePath();
   }
 }
 
-void appendPolylines(cairo_t* cr, const std::vector<Polyline>& lines) {
+void appendPolylines(Painter& pen, const std::vector<Polyline>& lines) {
   for (const Polyline& l : lines) {
     if (l.size() < 2) continue;
-    cairo_move_to(cr, l[0].x, l[0].y);
-    for (size_t i = 1; i < l.size(); ++i) cairo_line_to(cr, l[i].x, l[i].y);
+    pen.moveTo(l[0].x, l[0].y);
+    for (size_t i = 1; i < l.size(); ++i) pen.lineTo(l[i].x, l[i].y);
   }
 }
 
-bool regionPath(cairo_t* cr, const Projection& proj, const std::vector<LonLatRing>& rings,
+bool regionPath(Painter& pen, const Projection& proj, const std::vector<LonLatRing>& rings,
                 const GeometryOptions& opt) {
-  cairo_new_path(cr);
+  pen.newPath();
   std::vector<Ring> visible = projectRings(proj, rings, opt);
-  appendRings(cr, visible);
+  appendRings(pen, visible);
   return !visible.empty();
 }
 
-void fillAndStroke(cairo_t* cr, const Rgba& fill, const Rgba& outline, double outlineWidth,
+void fillAndStroke(Painter& pen, const Rgba& fill, const Rgba& outline, double outlineWidth,
                    int outlinePattern) {
   {
-    CairoStateGuard guard(cr);
-    cairo_set_fill_rule(cr, CAIRO_FILL_RULE_EVEN_ODD);
+    StateGuard guard(pen);
+    pen.setFillRule(FillRule::EvenOdd);
     if (fill.a > 0) {
-      setSourceColor(cr, fill);
-      cairo_fill_preserve(cr);
+      pen.setColor(fill);
+      pen.fillPreserve();
     }
     if (outlineWidth > 0 && outline.a > 0) {
-      setLineStyle(cr, outline, outlineWidth, outlinePattern);
-      cairo_stroke_preserve(cr);
+      setLineStyle(pen, outline, outlineWidth, outlinePattern);
+      pen.strokePreserve();
     }
   }
-  cairo_new_path(cr);
+  pen.newPath();
 }
 
 }  // namespace qv::render

@@ -1,33 +1,18 @@
 // The geometry path every mark shares: project longitude/latitude to
 // pixels, thin out sub-pixel vertices, clip to the drawing area
 // (Sutherland-Hodgman for rings, segment clipping for lines), and build the
-// Cairo path. Clipping first keeps Cairo's fixed-point coordinates in range
+// path. Clipping first keeps Cairo's fixed-point coordinates in range
 // however far the map is zoomed in, and keeps work proportional to what is
 // visible.
 #pragma once
 
-#include <cairo.h>
-
 #include <vector>
 
-#include "render/canvas.h"
+#include "render/painter.h"
 #include "render/projection.h"
 #include "render/spherical.h"
 
 namespace qv::render {
-
-// Saves the Cairo state on construction and restores it on destruction, so
-// that a mark's color, line, clip and transform never leak to the next.
-class CairoStateGuard {
- public:
-  explicit CairoStateGuard(cairo_t* cr) : cr_(cr) { cairo_save(cr_); }
-  ~CairoStateGuard() { cairo_restore(cr_); }
-  CairoStateGuard(const CairoStateGuard&) = delete;
-  CairoStateGuard& operator=(const CairoStateGuard&) = delete;
-
- private:
-  cairo_t* cr_;
-};
 
 using Ring = std::vector<Point>;      // closed: the last point joins the first
 using Polyline = std::vector<Point>;  // open
@@ -113,21 +98,21 @@ size_t planarLine(const PlanarContext& pc, const std::vector<LonLat>& line,
                   std::vector<Polyline>& out, PlanarBox& box);
 
 // Appends closed subpaths / open subpaths to Cairo's current path.
-void appendRings(cairo_t* cr, const std::vector<Ring>& rings);
-void appendPolylines(cairo_t* cr, const std::vector<Polyline>& lines);
+void appendRings(Painter& pen, const std::vector<Ring>& rings);
+void appendPolylines(Painter& pen, const std::vector<Polyline>& lines);
 
 // Builds the path of a region: all its rings as one path, to be filled
 // together with the even-odd rule (as fillAndStroke does) so that holes stay
 // holes and separate parts fill. False when nothing of the region is visible
 // (the path is then empty).
-bool regionPath(cairo_t* cr, const Projection& proj, const std::vector<LonLatRing>& rings,
+bool regionPath(Painter& pen, const Projection& proj, const std::vector<LonLatRing>& rings,
                 const GeometryOptions& opt);
 
 // Fills the current path by the even-odd rule with `fill` (skipped when its
 // alpha is 0) and strokes it with `outline` at `outlineWidth` pixels
 // (skipped when the width is not positive), inside its own saved state;
 // clears the path.
-void fillAndStroke(cairo_t* cr, const Rgba& fill, const Rgba& outline, double outlineWidth,
+void fillAndStroke(Painter& pen, const Rgba& fill, const Rgba& outline, double outlineWidth,
                    int outlinePattern = 1);
 
 }  // namespace qv::render

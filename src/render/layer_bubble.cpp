@@ -112,8 +112,8 @@ class BubbleLayer final : public PreparedLayer {
     std::stable_sort(order.begin(), order.end(),
                      [&](size_t a, size_t b) { return radius[a] > radius[b]; });
 
-    cairo_t* cr = dc.cr;
-    CairoStateGuard guard(cr);
+    Painter& pen = *dc.pen;
+    StateGuard guard(pen);
     for (size_t r : order) {
       const Point p = dc.proj.toPixel(planar[r]);
       const double rad = radius[r];
@@ -127,17 +127,18 @@ class BubbleLayer final : public PreparedLayer {
         look.fill = c;
         look.outline.color = mix(c, rgbHex(0x000000, c.a), 0.4);
       }
-      cairo_new_path(cr);
-      cairo_arc(cr, p.x, p.y, rad, 0, 2 * kPi);
+      ItemGuard item(pen, tips.info("bubble", r));
+      pen.newPath();
+      pen.arc(p.x, p.y, rad, 0, 2 * kPi);
       if (showFill && look.fill.a > 0) {
-        setSourceColor(cr, look.fill);
-        cairo_fill_preserve(cr);
+        pen.setColor(look.fill);
+        pen.fillPreserve();
       }
       if (showOutline && look.outline.width > 0 && look.outline.color.a > 0) {
-        setLineStyle(cr, look.outline.color, look.outline.width, look.outline.pattern);
-        cairo_stroke_preserve(cr);
+        setLineStyle(pen, look.outline.color, look.outline.width, look.outline.pattern);
+        pen.strokePreserve();
       }
-      cairo_new_path(cr);
+      pen.newPath();
     }
     labels.draw(dc, planar);
   }
@@ -148,6 +149,7 @@ class BubbleLayer final : public PreparedLayer {
   std::vector<int> rowGroup;
   std::vector<BubbleLook> looks;
   double smin = 0, smax = 0;
+  MarkTips tips;
   std::vector<Point> planar;   // per row
   std::vector<double> radius;  // per row, pixels
   DataLabels labels;
@@ -199,6 +201,7 @@ std::unique_ptr<PreparedLayer> prepareBubbles(Env& env, const Layer& layer) {
   }
 
   out->labels.init(env, layer, out->table, TextPosition::Center, 0);
+  out->tips.init(env, layer, out->table);
 
   LegendItem item;
   item.kind = LegendItem::Kind::Bubble;

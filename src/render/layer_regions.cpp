@@ -126,6 +126,7 @@ struct Region {
   std::vector<size_t> ringKeyRow;  // a row of each ring, to tell segments apart
   Rgba fill;
   bool responded = true;  // has a response (else the empty outline)
+  size_t respRow = SIZE_MAX;  // its row of the response data
 };
 
 class RegionLayer final : public PreparedLayer {
@@ -145,48 +146,57 @@ class RegionLayer final : public PreparedLayer {
   }
 
   void draw(Env&, const DrawContext& dc) override {
-    cairo_t* cr = dc.cr;
-    CairoStateGuard guard(cr);
-    cairo_set_fill_rule(cr, CAIRO_FILL_RULE_EVEN_ODD);
+    Painter& pen = *dc.pen;
+    StateGuard guard(pen);
+    pen.setFillRule(FillRule::EvenOdd);
     std::vector<std::vector<Ring>> visible(regions.size());
     for (size_t i = 0; i < regions.size(); ++i) {
       visible[i] = pixelRings(dc.proj, regions[i].planar, dc.geo);
       if (visible[i].empty() || regions[i].fill.a <= 0) continue;
-      cairo_new_path(cr);
-      appendRings(cr, visible[i]);
-      setSourceColor(cr, regions[i].fill);
-      cairo_fill(cr);
+      ItemGuard item(pen, tips.info("region", regions[i].respRow));
+      pen.newPath();
+      appendRings(pen, visible[i]);
+      pen.setColor(regions[i].fill);
+      pen.fill();
     }
     // Outlines after all fills, so that no fill covers half of a
     // neighbour's edge.
+    Canvas* image = pen.pixels();
+    const double s = pen.pixelScale();
     for (bool responded : {true, false}) {
       const LineLook& look = responded ? outline : emptyOutline;
       if (look.width <= 0 || look.color.a <= 0) continue;
-      // Thin solid outlines go straight into the pixels; Cairo strokes
-      // the others, region by region (one path of every region strokes
-      // slower).
-      const bool hairline = look.pattern == 1 && look.width <= kHairlineWidth;
+      // Thin solid outlines go straight into the pixels of an image; Cairo
+      // strokes the others, region by region (one path of every region
+      // strokes slower); a drawing that keeps marks apart takes them all as
+      // one path.
+      const bool hairline = image && look.pattern == 1 && look.width * s <= kHairlineWidth;
+      const bool onePath = !image && pen.keepsItems();
       std::optional<PixelTarget> pixels;
       if (hairline) {
-        pixels.emplace(*dc.canvas, dc.area);
+        pixels.emplace(*image, scaledRect(dc.area, s));
       } else {
-        setLineStyle(cr, look.color, look.width, look.pattern);
-        cairo_set_line_join(cr, CAIRO_LINE_JOIN_BEVEL);
+        setLineStyle(pen, look.color, look.width, look.pattern);
+        pen.setLineJoin(LineJoin::Bevel);
+        pen.newPath();
       }
       for (size_t i = 0; i < regions.size(); ++i) {
         if (regions[i].responded != responded || visible[i].empty()) continue;
         if (hairline) {
-          drawHairlines(*pixels, visible[i], true, look.color, look.width);
+          drawHairlines(*pixels, s == 1 ? visible[i] : scaledRings(visible[i], s), true,
+                        look.color, look.width * s);
         } else {
-          cairo_new_path(cr);
-          appendRings(cr, visible[i]);
-          cairo_stroke(cr);
+          if (!onePath) pen.newPath();
+          appendRings(pen, visible[i]);
+          if (!onePath) pen.stroke();
         }
       }
+      if (onePath) pen.stroke();
     }
-    cairo_new_path(cr);
+    pen.newPath();
   }
 
+  MarkTips tips;
   std::vector<Region> regions;
   LineLook outline, emptyOutline;
 };
@@ -290,7 +300,7 @@ std::unique_ptr<PreparedLayer> prepareRegions(Env& env, const Layer& layer) {
   const ColumnRef* group = layer.column(Role::ColorGroup);
   DataTable* resp = nullptr;
   const DataColumn* respId = nullptr;
-  if (response || group) {
+  if (response || group || !layer.tips.empty() || layer.column(Role::Url)) {
     const bool fromMap = layer.dataId.empty() || sameNameNoCase(layer.dataId, "__MAP__");
     resp = fromMap ? map : env.table(layer.dataId);
     if (!resp) {
@@ -319,6 +329,8 @@ std::unique_ptr<PreparedLayer> prepareRegions(Env& env, const Layer& layer) {
     } else {
       regionResp = joinResponses(env, *map, *resp, *respId, regionKey);
     }
+    for (size_t i = 0; i < regions.size(); ++i) regions[i].respRow = regionResp[i];
+    out->tips.init(env, layer, resp);
   }
 
   LegendItem item;

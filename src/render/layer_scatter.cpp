@@ -103,7 +103,7 @@ std::optional<FitBox> labelFitBox(Point p, std::string_view text, const LabelSty
                                   bool measure, const LabelMargins& grow) {
   TextExtent e;
   if (measure) {
-    e = measureText(nullptr, text, ls.font, ls.split, ls.justify);
+    e = measureText(text, ls.font, ls.split, ls.justify);
   } else {
     const double em = ls.font.sizePt * 96 / 72;
     e.width = 0.6 * em * static_cast<double>(text.size());
@@ -143,7 +143,7 @@ void DataLabels::draw(const DrawContext& dc, const std::vector<Point>& planar) c
     const Point p = dc.proj.toPixel(planar[r]);
     if (!std::isfinite(p.x) || !std::isfinite(p.y) || !inside.contains(p)) continue;
     const Point at{std::floor(p.x) + 0.5, std::floor(p.y) + 0.5};
-    const LaidOutLabel label(dc.cr, labels->text(r), style);
+    const LaidOutLabel label(labels->text(r), style);
     if (label.empty()) continue;
     TextPosition pos = style.position;
     if (dc.labels) {
@@ -152,7 +152,7 @@ void DataLabels::draw(const DrawContext& dc, const std::vector<Point>& planar) c
       if (!placed) continue;
       pos = *placed;
     }
-    label.draw(dc.cr, at, pos);
+    label.draw(*dc.pen, at, pos);
   }
 }
 
@@ -171,15 +171,48 @@ class ScatterLayer final : public PreparedLayer {
   }
 
   void draw(Env&, const DrawContext& dc) override {
-    {
-      PixelTarget t(*dc.canvas, dc.area);
-      if (!t.empty()) stampAll(t, dc);
+    Painter& pen = *dc.pen;
+    if (Canvas* image = pen.pixels(); image && !pen.keepsItems()) {
+      PixelTarget t(*image, scaledRect(dc.area, pen.pixelScale()));
+      if (!t.empty()) stampAll(t, dc, pen.pixelScale());
+    } else {
+      drawEach(pen, dc);
     }
     labels.draw(dc, planar);
   }
 
-  // Every point's marker, stamped at its pixel.
-  void stampAll(PixelTarget& t, const DrawContext& dc) {
+  // The look of a row's marker.
+  MarkerStyle lookOf(size_t r) const {
+    if (scale) {
+      MarkerStyle m = looks[0];
+      m.color = withTransparency(scale->rowColor(r), dataTransparency(layer));
+      return m;
+    }
+    return looks[grouped ? static_cast<size_t>(rowGroup[r]) : 0];
+  }
+
+  // Every point's marker drawn as a shape of its own, in data order, where
+  // a stamp would put it.
+  void drawEach(Painter& pen, const DrawContext& dc) {
+    double reach = 0;
+    for (const MarkerStyle& m : looks) reach = std::max(reach, m.size / 2 + m.lineWidth + 2);
+    StateGuard guard(pen);
+    pen.rectangle(dc.area.x, dc.area.y, dc.area.width, dc.area.height);
+    pen.clip();
+    for (size_t r = 0; r < planar.size(); ++r) {
+      if (!std::isfinite(planar[r].x) || !std::isfinite(planar[r].y)) continue;
+      const Point p = dc.proj.toPixel(planar[r]);
+      if (!(p.x >= dc.area.x - reach && p.x < dc.area.right() + reach &&
+            p.y >= dc.area.y - reach && p.y < dc.area.bottom() + reach))
+        continue;
+      ItemGuard item(pen, tips.info("marker", r));
+      drawMarker(pen, lookOf(r), {std::floor(p.x) + 0.5, std::floor(p.y) + 0.5});
+    }
+  }
+
+  // Every point's marker, stamped at its pixel (`s` image pixels to a
+  // layout pixel).
+  void stampAll(PixelTarget& t, const DrawContext& dc, double s) {
     std::vector<MarkerStamp> stamps;
     std::vector<int> lookStamp(looks.size(), -1);
     std::unordered_map<uint32_t, int> colorStamp;  // color response: by color
@@ -191,20 +224,20 @@ class ScatterLayer final : public PreparedLayer {
         if (auto it = colorStamp.find(key); it != colorStamp.end()) return it->second;
         MarkerStyle m = looks[0];
         m.color = c;
-        stamps.push_back(makeMarkerStamp(m));
+        stamps.push_back(makeMarkerStamp(scaledMarker(m, s)));
         colorStamp.emplace(key, static_cast<int>(stamps.size() - 1));
         return static_cast<int>(stamps.size() - 1);
       }
       const size_t look = grouped ? static_cast<size_t>(rowGroup[r]) : 0;
       if (lookStamp[look] < 0) {
-        stamps.push_back(makeMarkerStamp(looks[look]));
+        stamps.push_back(makeMarkerStamp(scaledMarker(looks[look], s)));
         lookStamp[look] = static_cast<int>(stamps.size() - 1);
       }
       return lookStamp[look];
     };
 
     double reach = 0;
-    for (const MarkerStyle& m : looks) reach = std::max(reach, m.size / 2 + m.lineWidth + 2);
+    for (const MarkerStyle& m : looks) reach = std::max(reach, (m.size / 2 + m.lineWidth) * s + 2);
     const int pad = static_cast<int>(std::ceil(std::min(reach, 250.0)));
     const double fx0 = t.x0() - pad, fx1 = t.x1() + pad;
     const double fy0 = t.y0() - pad, fy1 = t.y1() + pad;
@@ -212,7 +245,8 @@ class ScatterLayer final : public PreparedLayer {
     // The pixel of a row's point, false when it is off the map.
     auto pixelOf = [&](size_t r, int& px, int& py) {
       if (!std::isfinite(planar[r].x) || !std::isfinite(planar[r].y)) return false;
-      const Point p = dc.proj.toPixel(planar[r]);
+      Point p = dc.proj.toPixel(planar[r]);
+      p = Point{p.x * s, p.y * s};
       if (!(p.x >= fx0 && p.x < fx1 && p.y >= fy0 && p.y < fy1)) return false;
       px = static_cast<int>(std::floor(p.x));
       py = static_cast<int>(std::floor(p.y));
@@ -223,7 +257,7 @@ class ScatterLayer final : public PreparedLayer {
       // One look: the order of drawing does not change the image, so the
       // points go in pixel order (the image is then walked row by row, not
       // at random).
-      const MarkerStamp stamp = makeMarkerStamp(looks[0]);
+      const MarkerStamp stamp = makeMarkerStamp(scaledMarker(looks[0], s));
       const uint32_t gw = static_cast<uint32_t>(t.x1() - t.x0() + 2 * pad);
       std::vector<uint32_t> keys;
       keys.reserve(n);
@@ -250,15 +284,15 @@ class ScatterLayer final : public PreparedLayer {
     for (size_t r = 0; r < n; ++r) {
       int px, py;
       if (!pixelOf(r, px, py)) continue;
-      const int s = stampOf(r);
-      if (stamps[static_cast<size_t>(s)].opaque && px >= t.x0() && px < t.x1() && py >= t.y0() &&
-          py < t.y1() && s < 65535) {
+      const int k = stampOf(r);
+      if (stamps[static_cast<size_t>(k)].opaque && px >= t.x0() && px < t.x1() && py >= t.y0() &&
+          py < t.y1() && k < 65535) {
         uint16_t& seen = last[static_cast<size_t>(py - t.y0()) * static_cast<size_t>(w) +
                              static_cast<size_t>(px - t.x0())];
-        if (seen == s + 1) continue;
-        seen = static_cast<uint16_t>(s + 1);
+        if (seen == k + 1) continue;
+        seen = static_cast<uint16_t>(k + 1);
       }
-      stampMarker(t, stamps[static_cast<size_t>(s)], px, py);
+      stampMarker(t, stamps[static_cast<size_t>(k)], px, py);
     }
   }
 
@@ -269,6 +303,7 @@ class ScatterLayer final : public PreparedLayer {
   std::vector<MarkerStyle> looks;  // per group, or one
   std::vector<Point> planar;       // per row
   DataLabels labels;
+  MarkTips tips;
 };
 
 }  // namespace
@@ -312,6 +347,7 @@ std::unique_ptr<PreparedLayer> prepareScatter(Env& env, const Layer& layer) {
   for (size_t r = 0; r < n; ++r)
     if (!out->grouped || out->rowGroup[r] >= 0) out->extent.add(out->x->num[r], out->y->num[r]);
   out->labels.init(env, layer, out->table, TextPosition::TopRight, out->looks[0].size / 2 + 2);
+  out->tips.init(env, layer, out->table);
 
   if (out->grouped) {
     for (int gi : g.legendOrder()) {

@@ -28,15 +28,15 @@ LineLook seriesLook(Env& env, const Layer& layer, const GroupEntry* g) {
 }
 
 // A smooth curve through the points (Catmull-Rom as cubic Bezier pieces).
-void smoothPath(cairo_t* cr, const Polyline& pts) {
-  cairo_move_to(cr, pts[0].x, pts[0].y);
+void smoothPath(Painter& pen, const Polyline& pts) {
+  pen.moveTo(pts[0].x, pts[0].y);
   const size_t n = pts.size();
   for (size_t i = 0; i + 1 < n; ++i) {
     const Point& p0 = pts[i == 0 ? 0 : i - 1];
     const Point& p1 = pts[i];
     const Point& p2 = pts[i + 1];
     const Point& p3 = pts[i + 2 < n ? i + 2 : n - 1];
-    cairo_curve_to(cr, p1.x + (p2.x - p0.x) / 6, p1.y + (p2.y - p0.y) / 6,
+    pen.curveTo(p1.x + (p2.x - p0.x) / 6, p1.y + (p2.y - p0.y) / 6,
                    p2.x - (p3.x - p1.x) / 6, p2.y - (p3.y - p1.y) / 6, p2.x, p2.y);
   }
 }
@@ -58,31 +58,34 @@ class SeriesLayer final : public PreparedLayer {
   }
 
   void draw(Env&, const DrawContext& dc) override {
-    cairo_t* cr = dc.cr;
-    CairoStateGuard guard(cr);
+    Painter& pen = *dc.pen;
+    StateGuard guard(pen);
     for (size_t i = 0; i < planar.size(); ++i) {
       const LineLook& look = looks[lineLook[i]];
       if (look.width <= 0 || look.color.a <= 0) continue;
       std::vector<Polyline> pieces = pixelLines(dc.proj, planar[i], dc.geo);
       if (pieces.empty()) continue;
-      cairo_new_path(cr);
+      ItemGuard item(pen, tips.info("line", lineRow[i]));
+      pen.newPath();
       if (smooth) {
-        for (const Polyline& p : pieces) smoothPath(cr, p);
+        for (const Polyline& p : pieces) smoothPath(pen, p);
       } else {
-        appendPolylines(cr, pieces);
+        appendPolylines(pen, pieces);
       }
-      setLineStyle(cr, look.color, look.width, look.pattern);
-      cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
-      cairo_stroke(cr);
+      setLineStyle(pen, look.color, look.width, look.pattern);
+      pen.setLineJoin(LineJoin::Round);
+      pen.stroke();
     }
-    cairo_new_path(cr);
+    pen.newPath();
   }
 
   std::vector<std::vector<LonLat>> lines;  // per group; non-finite positions break
   std::vector<std::vector<Polyline>> planar;  // per group: its pieces
   std::vector<size_t> lineLook;
+  std::vector<size_t> lineRow;  // per group: its first row (its tip and link)
   std::vector<LineLook> looks;
   bool smooth = false;
+  MarkTips tips;
 };
 
 }  // namespace
@@ -109,6 +112,7 @@ std::unique_ptr<PreparedLayer> prepareSeries(Env& env, const Layer& layer) {
   const size_t groups = grouped ? g.entries().size() : 1;
   out->lines.resize(groups);
   out->lineLook.resize(groups);
+  out->lineRow.assign(groups, SIZE_MAX);
   for (size_t i = 0; i < groups; ++i) {
     out->looks.push_back(seriesLook(env, layer, grouped ? &g.entries()[i] : nullptr));
     out->lineLook[i] = i;
@@ -127,7 +131,10 @@ std::unique_ptr<PreparedLayer> prepareSeries(Env& env, const Layer& layer) {
     }
     line.push_back({lon, lat});
     out->extent.add(lon, lat);
+    size_t& first = out->lineRow[static_cast<size_t>(gi)];
+    if (first == SIZE_MAX) first = r;
   }
+  out->tips.init(env, layer, table);
 
   LegendItem item;
   item.kind = LegendItem::Kind::Line;

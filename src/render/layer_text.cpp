@@ -64,7 +64,7 @@ class TextLayer final : public PreparedLayer {
   }
 
   void draw(Env&, const DrawContext& dc) override {
-    cairo_t* cr = dc.cr;
+    Painter& pen = *dc.pen;
     const Rect near = dc.area.inflated(std::max(dc.area.width, dc.area.height) * 0.25);
     const size_t n = std::min(planar.size(), text->size());
     LabelStyle ls;
@@ -72,7 +72,7 @@ class TextLayer final : public PreparedLayer {
       if (!rowStyle(r, ls)) continue;
       const Point p = dc.proj.toPixel(planar[r]);
       if (!std::isfinite(p.x) || !std::isfinite(p.y) || !near.contains(p)) continue;
-      const LaidOutLabel label(cr, text->text(r), ls);
+      const LaidOutLabel label(text->text(r), ls);
       if (label.empty()) continue;
       // The box behind the label counts as part of it.
       const LabelMargins grow = behind();
@@ -83,30 +83,31 @@ class TextLayer final : public PreparedLayer {
         if (!placed) continue;
         pos = *placed;
       }
-      if (boxFill || boxOutline) drawBox(cr, p, label.extent(), ls, pos);
-      label.draw(cr, p, pos);
+      ItemGuard item(pen, tips.info("label", r));
+      if (boxFill || boxOutline) drawBox(pen, p, label.extent(), ls, pos);
+      label.draw(pen, p, pos);
     }
   }
 
   // The box behind a label: its text block grown by the pad, rotated with it.
-  void drawBox(cairo_t* cr, Point at, const TextExtent& e, const LabelStyle& ls,
+  void drawBox(Painter& pen, Point at, const TextExtent& e, const LabelStyle& ls,
                TextPosition position) const {
     if (e.width <= 0 || e.height <= 0) return;
     Point off = labelOffset(position, e.width, e.height, ls.pad);
-    CairoStateGuard guard(cr);
-    cairo_translate(cr, at.x, at.y);
-    cairo_rotate(cr, -ls.rotateDeg * 3.14159265358979323846 / 180);
-    cairo_rectangle(cr, off.x - pad.left, off.y - pad.top, e.width + pad.left + pad.right,
+    StateGuard guard(pen);
+    pen.translate(at.x, at.y);
+    pen.rotate(-ls.rotateDeg * 3.14159265358979323846 / 180);
+    pen.rectangle(off.x - pad.left, off.y - pad.top, e.width + pad.left + pad.right,
                     e.height + pad.top + pad.bottom);
     if (boxFill && fill.a > 0) {
-      setSourceColor(cr, fill);
-      cairo_fill_preserve(cr);
+      pen.setColor(fill);
+      pen.fillPreserve();
     }
     if (boxOutline && outline.width > 0 && outline.color.a > 0) {
-      setLineStyle(cr, outline.color, outline.width, outline.pattern);
-      cairo_stroke_preserve(cr);
+      setLineStyle(pen, outline.color, outline.width, outline.pattern);
+      pen.strokePreserve();
     }
-    cairo_new_path(cr);
+    pen.newPath();
   }
 
   const DataColumn *x = nullptr, *y = nullptr, *text = nullptr;
@@ -121,6 +122,7 @@ class TextLayer final : public PreparedLayer {
   Rgba fill;
   LineLook outline;
   LabelMargins pad;  // of the box behind a label
+  MarkTips tips;
 };
 
 }  // namespace
@@ -239,6 +241,7 @@ std::unique_ptr<PreparedLayer> prepareText(Env& env, const Layer& layer) {
   std::string problem;
   Grouping g;
   out->grouped = groupRows(env, layer, table, name, g, out->rowGroup, out->groupTitle);
+  out->tips.init(env, layer, table);
   if (out->grouped) {
     for (const GroupEntry& e : g.entries()) {
       FontStyle f = font;

@@ -24,7 +24,7 @@ class TileLayer final : public PreparedLayer {
       env.tilesFailed = true;
       return;
     }
-    TileDrawResult r = drawTiles(dc.cr, dc.proj, dc.area, provider_, env.req.tiles);
+    TileDrawResult r = drawTiles(*dc.pen, dc.proj, dc.area, provider_, env.req.tiles);
     if (!r.warning.empty()) env.warn(r.warning);
     if (r.drawn > 0) attribution = provider_.attribution;
     else if (!r.warning.empty()) env.tilesFailed = true;

@@ -27,58 +27,58 @@ constexpr double kTitleGap = 10;  // between a title on the left and the entries
 constexpr double kPi = 3.14159265358979323846;
 constexpr size_t kMaxItems = 200;  // entries of one legend (more cannot be read)
 
-void drawText(cairo_t* cr, double x, double y, const std::string& text, const FontStyle& font,
+void drawText(Painter& pen, double x, double y, const std::string& text, const FontStyle& font,
               Justify justify = Justify::Left) {
   LabelStyle ls;
   ls.font = font;
   ls.position = TextPosition::BottomRight;
   ls.pad = 0;
   ls.justify = justify;
-  drawLabel(cr, {x, y}, text, ls);
+  drawLabel(pen, {x, y}, text, ls);
 }
 
-void border(cairo_t* cr, const Rect& box) {
-  CairoStateGuard g(cr);
-  cairo_rectangle(cr, box.x + 0.5, box.y + 0.5, std::max(0.0, box.width - 1),
+void border(Painter& pen, const Rect& box) {
+  StateGuard g(pen);
+  pen.rectangle(box.x + 0.5, box.y + 0.5, std::max(0.0, box.width - 1),
                   std::max(0.0, box.height - 1));
-  setLineStyle(cr, rgbHex(0xA0A0A0), 1, 1);
-  cairo_stroke(cr);
+  setLineStyle(pen, rgbHex(0xA0A0A0), 1, 1);
+  pen.stroke();
 }
 
-void drawSwatch(cairo_t* cr, const LegendItem& it, const Rect& r) {
-  CairoStateGuard g(cr);
+void drawSwatch(Painter& pen, const LegendItem& it, const Rect& r) {
+  StateGuard g(pen);
   const double cx = r.x + r.width / 2, cy = r.y + r.height / 2;
   switch (it.kind) {
     case LegendItem::Kind::Fill:
     case LegendItem::Kind::Bubble: {
       if (it.kind == LegendItem::Kind::Fill)
-        cairo_rectangle(cr, r.x + 0.5, r.y + 0.5, r.width - 1, r.height - 1);
+        pen.rectangle(r.x + 0.5, r.y + 0.5, r.width - 1, r.height - 1);
       else
-        cairo_arc(cr, cx, cy, r.width / 2 - 0.5, 0, 2 * kPi);
+        pen.arc(cx, cy, r.width / 2 - 0.5, 0, 2 * kPi);
       if (it.fill.a > 0) {
-        setSourceColor(cr, it.fill);
-        cairo_fill_preserve(cr);
+        pen.setColor(it.fill);
+        pen.fillPreserve();
       }
       LineLook l = it.line;
       if (l.width > 0 && l.color.a > 0) {
-        setLineStyle(cr, l.color, std::clamp(l.width, 0.5, 2.0), 1);
-        cairo_stroke_preserve(cr);
+        setLineStyle(pen, l.color, std::clamp(l.width, 0.5, 2.0), 1);
+        pen.strokePreserve();
       }
-      cairo_new_path(cr);
+      pen.newPath();
       break;
     }
     case LegendItem::Kind::Marker: {
       MarkerStyle m = it.marker;
       m.size = std::min(m.size, r.width);
-      drawMarker(cr, m, {std::floor(cx) + 0.5, std::floor(cy) + 0.5});
+      drawMarker(pen, m, {std::floor(cx) + 0.5, std::floor(cy) + 0.5});
       break;
     }
     case LegendItem::Kind::Line: {
       const LineLook& l = it.line;
-      cairo_move_to(cr, r.x - 2, cy);
-      cairo_line_to(cr, r.right() + 2, cy);
-      setLineStyle(cr, l.color, std::clamp(l.width, 0.5, 4.0), l.pattern);
-      cairo_stroke(cr);
+      pen.moveTo(r.x - 2, cy);
+      pen.lineTo(r.right() + 2, cy);
+      setLineStyle(pen, l.color, std::clamp(l.width, 0.5, 4.0), l.pattern);
+      pen.stroke();
       break;
     }
     case LegendItem::Kind::Text: {
@@ -86,7 +86,7 @@ void drawSwatch(cairo_t* cr, const LegendItem& it, const Rect& r) {
       f.sizePt = std::min(f.sizePt, r.height / kPxPerPt * 1.1);
       LabelStyle ls;
       ls.font = f;
-      drawLabel(cr, {cx, cy}, "A", ls);
+      drawLabel(pen, {cx, cy}, "A", ls);
       break;
     }
   }
@@ -94,15 +94,15 @@ void drawSwatch(cairo_t* cr, const LegendItem& it, const Rect& r) {
 
 class DiscreteLegendBlock final : public Block {
  public:
-  Size2 layout(cairo_t* cr, double maxWidth, double maxHeight) override {
+  Size2 layout(double maxWidth, double maxHeight) override {
     if (items.empty()) return {};
-    const double valueH = measureText(cr, "Ag", valueFont).height;
+    const double valueH = measureText("Ag", valueFont).height;
     swatch_ = autoItemSize ? std::max(6.0, valueH) : kSwatch;
     rowH_ = std::max(swatch_, valueH);
     colW_ = 0;
     for (const LegendItem& it : items)
-      colW_ = std::max(colW_, swatch_ + kSwatchGap + measureText(cr, it.label, valueFont).width);
-    TextExtent t = title.empty() ? TextExtent{} : measureText(cr, title, titleFont);
+      colW_ = std::max(colW_, swatch_ + kSwatchGap + measureText(it.label, valueFont).width);
+    TextExtent t = title.empty() ? TextExtent{} : measureText(title, titleFont);
     titleW_ = t.width;
     titleH_ = t.height;
     const double avail = std::max(0.0, maxWidth - 2 * kPad);
@@ -127,28 +127,28 @@ class DiscreteLegendBlock final : public Block {
     return s;
   }
 
-  void draw(cairo_t* cr, const Rect& box) override {
-    border(cr, box);
-    CairoStateGuard g(cr);
-    cairo_rectangle(cr, box.x, box.y, box.width, box.height);
-    cairo_clip(cr);
+  void draw(Painter& pen, const Rect& box) override {
+    border(pen, box);
+    StateGuard g(pen);
+    pen.rectangle(box.x, box.y, box.width, box.height);
+    pen.clip();
     double x0 = box.x + kPad, y0 = box.y + kPad;
     if (!title.empty()) {
       if (titleLeft_) {
-        drawText(cr, x0, box.y + (box.height - titleH_) / 2, title, titleFont);
+        drawText(pen, x0, box.y + (box.height - titleH_) / 2, title, titleFont);
         x0 += titleW_ + kTitleGap;
       } else {
-        drawText(cr, x0, y0, title, titleFont);
+        drawText(pen, x0, y0, title, titleFont);
         y0 += titleH_ + 4;
       }
     }
-    const double valueH = measureText(cr, "Ag", valueFont).height;
+    const double valueH = measureText("Ag", valueFont).height;
     for (size_t i = 0; i < shown_; ++i) {
       const int col = static_cast<int>(i % static_cast<size_t>(cols_));
       const int row = static_cast<int>(i / static_cast<size_t>(cols_));
       const double ix = x0 + col * (colW_ + kColumnGap), iy = y0 + row * (rowH_ + kRowGap);
-      drawSwatch(cr, items[i], Rect{ix, iy + (rowH_ - swatch_) / 2, swatch_, swatch_});
-      drawText(cr, ix + swatch_ + kSwatchGap, iy + (rowH_ - valueH) / 2, items[i].label, valueFont);
+      drawSwatch(pen, items[i], Rect{ix, iy + (rowH_ - swatch_) / 2, swatch_, swatch_});
+      drawText(pen, ix + swatch_ + kSwatchGap, iy + (rowH_ - valueH) / 2, items[i].label, valueFont);
     }
   }
 
@@ -201,16 +201,16 @@ std::string tickText(double v, double step, bool integer) {
 
 class GradientLegendBlock final : public Block {
  public:
-  Size2 layout(cairo_t* cr, double maxWidth, double maxHeight) override {
+  Size2 layout(double maxWidth, double maxHeight) override {
     ticks_ = niceTicks(scale.min(), scale.max(), integer, step_);
     labels_.clear();
     labelW_ = 0;
     for (double t : ticks_) {
       labels_.push_back(tickText(t, step_, integer));
-      labelW_ = std::max(labelW_, measureText(cr, labels_.back(), valueFont).width);
+      labelW_ = std::max(labelW_, measureText(labels_.back(), valueFont).width);
     }
-    labelH_ = measureText(cr, "0", valueFont).height;
-    TextExtent t = title.empty() ? TextExtent{} : measureText(cr, title, titleFont);
+    labelH_ = measureText("0", valueFont).height;
+    TextExtent t = title.empty() ? TextExtent{} : measureText(title, titleFont);
     titleW_ = t.width;
     titleH_ = t.height;
     Size2 s;
@@ -234,16 +234,16 @@ class GradientLegendBlock final : public Block {
     return s;
   }
 
-  void draw(cairo_t* cr, const Rect& box) override {
-    if (showBorder) border(cr, box);
-    CairoStateGuard g(cr);
+  void draw(Painter& pen, const Rect& box) override {
+    if (showBorder) border(pen, box);
+    StateGuard g(pen);
     double x0 = box.x + kPad, y0 = box.y + kPad;
     if (!title.empty()) {
       if (titleLeft_) {
-        drawText(cr, x0, box.y + (box.height - titleH_) / 2, title, titleFont);
+        drawText(pen, x0, box.y + (box.height - titleH_) / 2, title, titleFont);
         x0 += titleW_ + kTitleGap;
       } else {
-        drawText(cr, vertical ? x0 : box.x + (box.width - titleW_) / 2, y0, title, titleFont);
+        drawText(pen, vertical ? x0 : box.x + (box.width - titleW_) / 2, y0, title, titleFont);
         y0 += titleH_ + 4;
       }
     }
@@ -255,41 +255,39 @@ class GradientLegendBlock final : public Block {
       bar = Rect{x0, y0 + labelH_ / 2, kThick, barLen_};
     }
     // The bar: low values left (horizontal) or at the bottom (vertical).
-    cairo_pattern_t* pat = vertical ? cairo_pattern_create_linear(0, bar.bottom(), 0, bar.y)
-                                    : cairo_pattern_create_linear(bar.x, 0, bar.right(), 0);
     // A range map's colors change in steps: many stops keep them sharp.
-    const int stops = scale.ranged() ? 256 : 32;
-    for (int k = 0; k <= stops; ++k) {
-      const double f = double(k) / stops;
-      const Rgba c = scale.color(scale.min() + (scale.max() - scale.min()) * f);
-      cairo_pattern_add_color_stop_rgba(pat, f, c.r, c.g, c.b, c.a);
+    const int steps = scale.ranged() ? 256 : 32;
+    std::vector<GradientStop> stops;
+    for (int k = 0; k <= steps; ++k) {
+      const double f = double(k) / steps;
+      stops.push_back({f, scale.color(scale.min() + (scale.max() - scale.min()) * f)});
     }
-    cairo_rectangle(cr, bar.x, bar.y, bar.width, bar.height);
-    cairo_set_source(cr, pat);
-    cairo_fill(cr);
-    cairo_pattern_destroy(pat);
-    cairo_rectangle(cr, bar.x + 0.5, bar.y + 0.5, bar.width - 1, bar.height - 1);
-    setLineStyle(cr, rgbHex(0x707070), 1, 1);
-    cairo_stroke(cr);
+    pen.rectangle(bar.x, bar.y, bar.width, bar.height);
+    if (vertical) pen.setLinearGradient({0, bar.bottom()}, {0, bar.y}, stops);
+    else pen.setLinearGradient({bar.x, 0}, {bar.right(), 0}, stops);
+    pen.fill();
+    pen.rectangle(bar.x + 0.5, bar.y + 0.5, bar.width - 1, bar.height - 1);
+    setLineStyle(pen, rgbHex(0x707070), 1, 1);
+    pen.stroke();
 
     const double span = scale.max() - scale.min();
     for (size_t i = 0; i < ticks_.size(); ++i) {
       const double f = span > 0 ? (ticks_[i] - scale.min()) / span : 0.5;
-      const TextExtent e = measureText(cr, labels_[i], valueFont);
+      const TextExtent e = measureText(labels_[i], valueFont);
       if (!vertical) {
         const double x = std::round(bar.x + f * bar.width) + 0.5;
-        cairo_move_to(cr, x, bar.bottom());
-        cairo_line_to(cr, x, bar.bottom() + 3);
-        setLineStyle(cr, rgbHex(0x404040), 1, 1);
-        cairo_stroke(cr);
-        drawText(cr, x - e.width / 2, bar.bottom() + 4, labels_[i], valueFont, Justify::Center);
+        pen.moveTo(x, bar.bottom());
+        pen.lineTo(x, bar.bottom() + 3);
+        setLineStyle(pen, rgbHex(0x404040), 1, 1);
+        pen.stroke();
+        drawText(pen, x - e.width / 2, bar.bottom() + 4, labels_[i], valueFont, Justify::Center);
       } else {
         const double y = std::round(bar.bottom() - f * bar.height) + 0.5;
-        cairo_move_to(cr, bar.right(), y);
-        cairo_line_to(cr, bar.right() + 3, y);
-        setLineStyle(cr, rgbHex(0x404040), 1, 1);
-        cairo_stroke(cr);
-        drawText(cr, bar.right() + 4, y - e.height / 2, labels_[i], valueFont);
+        pen.moveTo(bar.right(), y);
+        pen.lineTo(bar.right() + 3, y);
+        setLineStyle(pen, rgbHex(0x404040), 1, 1);
+        pen.stroke();
+        drawText(pen, bar.right() + 4, y - e.height / 2, labels_[i], valueFont);
       }
     }
   }

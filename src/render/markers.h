@@ -2,8 +2,7 @@
 // on a pixel position.
 #pragma once
 
-#include <cairo.h>
-
+#include "render/painter.h"
 #include "render/projection.h"
 #include "render/style.h"
 
@@ -19,10 +18,10 @@ struct MarkerStyle {
 
 // Adds the outline of a symbol `size` pixels across, centered at `at`, to
 // the current path (open strokes for the symbols made of lines).
-void markerPath(cairo_t* cr, MarkerSymbol symbol, Point at, double size);
+void markerPath(Painter& pen, MarkerSymbol symbol, Point at, double size);
 
 // Draws one marker inside its own saved Cairo state. Nothing is drawn for a
 // non-finite position or a size that is not positive.
-void drawMarker(cairo_t* cr, const MarkerStyle& style, Point at);
+void drawMarker(Painter& pen, const MarkerStyle& style, Point at);
 
 }  // namespace qv::render

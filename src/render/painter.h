@@ -126,12 +126,11 @@ class StateGuard {
   Painter& p_;
 };
 
-// The same as a mark: beginItem on construction when the painter keeps
-// items and `info` says something (a tip or a link), endItem on destruction.
+// What is drawn in its life is one mark: beginItem on construction when the
+// painter keeps items, endItem on destruction.
 class ItemGuard {
  public:
-  ItemGuard(Painter& p, const ItemInfo& info)
-      : p_(p), open_(p.keepsItems() && (!info.tip.empty() || !info.url.empty())) {
+  ItemGuard(Painter& p, const ItemInfo& info) : p_(p), open_(p.keepsItems()) {
     if (open_) p_.beginItem(info);
   }
   ~ItemGuard() {

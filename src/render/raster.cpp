@@ -1,5 +1,7 @@
 #include "render/raster.h"
 
+#include "render/cairo_painter.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -32,6 +34,19 @@ uint32_t premultiplied(const Rgba& c) {
   return (a << 24) | (p(c.r) << 16) | (p(c.g) << 8) | p(c.b);
 }
 
+std::vector<Ring> scaledRings(const std::vector<Ring>& rings, double s) {
+  std::vector<Ring> out(rings);
+  for (Ring& r : out)
+    for (Point& p : r) p = Point{p.x * s, p.y * s};
+  return out;
+}
+
+MarkerStyle scaledMarker(MarkerStyle m, double s) {
+  m.size *= s;
+  m.lineWidth *= s;
+  return m;
+}
+
 MarkerStamp makeMarkerStamp(const MarkerStyle& m) {
   MarkerStamp s;
   const double reach = std::max(1.0, m.size / 2 + m.lineWidth + 1);
@@ -39,7 +54,8 @@ MarkerStamp makeMarkerStamp(const MarkerStyle& m) {
   s.size = 2 * s.center + 1;
   cairo_surface_t* surf = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, s.size, s.size);
   cairo_t* cr = cairo_create(surf);
-  drawMarker(cr, m, {s.center + 0.5, s.center + 0.5});
+  CairoPainter pen(cr);
+  drawMarker(pen, m, {s.center + 0.5, s.center + 0.5});
   cairo_destroy(cr);
   cairo_surface_flush(surf);
   const unsigned char* data = cairo_image_surface_get_data(surf);

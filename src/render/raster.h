@@ -55,6 +55,13 @@ class PixelTarget {
   int x0_ = 0, y0_ = 0, x1_ = 0, y1_ = 0;
 };
 
+// Layout pixels to image pixels at `s` image pixels per layout pixel.
+inline Rect scaledRect(const Rect& r, double s) {
+  return Rect{r.x * s, r.y * s, r.width * s, r.height * s};
+}
+std::vector<Ring> scaledRings(const std::vector<Ring>& rings, double s);
+MarkerStyle scaledMarker(MarkerStyle m, double s);
+
 // A marker drawn once, centered on its pixel (center, center), kept as the
 // runs of pixels it covers (most of a hollow marker's square is empty).
 struct MarkerStamp {

@@ -7,7 +7,9 @@
 #include <algorithm>
 #include <cmath>
 
+#include "render/cairo_painter.h"
 #include "render/draw.h"
+#include "render/svg_painter.h"
 
 namespace qv::render {
 
@@ -86,6 +88,62 @@ FitBox worldBox(const PlanarContext& pc) {
   return box.any ? box.box : FitBox{0, 0, 1, 1};
 }
 
+// What a graph is drawn on: an image of the request's size at its DPI, a
+// PDF page, or an SVG drawing.
+class Output {
+ public:
+  explicit Output(const RenderRequest& req) : kind_(req.output) {
+    switch (kind_) {
+      case OutputKind::Png: {
+        const double s = std::isfinite(req.dpi) && req.dpi > 0 ? req.dpi / 96 : 1;
+        image_ = std::make_unique<Canvas>(scaledSide(req.width, s), scaledSide(req.height, s));
+        cairo_ = std::make_unique<CairoPainter>(image_->cr(), image_.get(), s);
+        if (s != 1) cairo_->scale(s, s);
+        break;
+      }
+      case OutputKind::Pdf:
+        checkLayoutSize(req.width, req.height);
+        pdf_ = std::make_unique<PdfDocument>(req.width, req.height);
+        break;
+      case OutputKind::Svg:
+      case OutputKind::Html:
+        checkLayoutSize(req.width, req.height);
+        svg_ = std::make_unique<SvgPainter>(req.width, req.height);
+        break;
+    }
+  }
+
+  Painter& painter() {
+    if (cairo_) return *cairo_;
+    if (pdf_) return pdf_->painter();
+    return *svg_;
+  }
+
+  void finish(RenderResult& result) {
+    switch (kind_) {
+      case OutputKind::Png: result.canvas = std::move(image_); break;
+      case OutputKind::Pdf: result.document = pdf_->finish(); break;
+      case OutputKind::Svg: result.document = svg_->document(); break;
+      case OutputKind::Html: result.document = svg_->element(); break;
+    }
+  }
+
+ private:
+  static int scaledSide(int side, double s) {
+    const double v = std::round(side * s);
+    return v > kMaxImageSide ? kMaxImageSide + 1 : static_cast<int>(std::max(v, 0.0));
+  }
+  // The same limits as an image's, so that every output takes the same
+  // GRAPHWIDTH and GRAPHHEIGHT.
+  static void checkLayoutSize(int w, int h) { checkGraphSize(w, h); }
+
+  OutputKind kind_;
+  std::unique_ptr<Canvas> image_;
+  std::unique_ptr<CairoPainter> cairo_;
+  std::unique_ptr<PdfDocument> pdf_;
+  std::unique_ptr<SvgPainter> svg_;
+};
+
 }  // namespace
 
 ProjectionChoice chooseStepProjection(const GraphModel& model, const RenderRequest& req) {
@@ -96,11 +154,14 @@ ProjectionChoice chooseStepProjection(const GraphModel& model, const RenderReque
 
 RenderResult renderGraph(const GraphModel& model, const RenderRequest& req) {
   RenderResult result;
-  result.canvas = std::make_unique<Canvas>(req.width, req.height);
-  Canvas& canvas = *result.canvas;
-  cairo_t* cr = canvas.cr();
+  Output out(req);
+  Painter& pen = out.painter();
   Env env(model, req);
-  if (model.graph.opaque) canvas.fill(env.style.background);
+  if (model.graph.opaque) {
+    StateGuard guard(pen);
+    pen.setColor(env.style.background);
+    pen.paint();
+  }
 
   PreparedLayers layers = prepareAll(env, model);
   const Shown shown = shownBy(layers);
@@ -123,7 +184,7 @@ RenderResult renderGraph(const GraphModel& model, const RenderRequest& req) {
 
   // A block at the top or bottom edge of what is left.
   auto stack = [&](PlacedBlock& b, bool top, double maxHeight) {
-    Size2 s = b.block->layout(cr, free.width, maxHeight);
+    Size2 s = b.block->layout(free.width, maxHeight);
     if (s.width <= 0 || s.height <= 0) return;
     s.width = std::min(s.width, free.width);
     s.height = std::min(s.height, std::max(0.0, free.height));
@@ -146,7 +207,7 @@ RenderResult renderGraph(const GraphModel& model, const RenderRequest& req) {
     if (l.side == Side::Top) stack(l, true, H * 0.3);
   for (PlacedBlock& l : legends) {
     if (l.side != Side::Left && l.side != Side::Right) continue;
-    Size2 s = l.block->layout(cr, free.width * 0.35, free.height);
+    Size2 s = l.block->layout(free.width * 0.35, free.height);
     if (s.width <= 0 || s.height <= 0) continue;
     s.height = std::min(s.height, free.height);
     double y = free.y + (free.height - s.height) / 2;
@@ -167,7 +228,7 @@ RenderResult renderGraph(const GraphModel& model, const RenderRequest& req) {
   // Inside legends sit in the map area's lower right corner.
   for (PlacedBlock& l : legends) {
     if (l.side != Side::Inside) continue;
-    Size2 s = l.block->layout(cr, area.width * 0.5, area.height * 0.5);
+    Size2 s = l.block->layout(area.width * 0.5, area.height * 0.5);
     if (s.width <= 0 || s.height <= 0) continue;
     placed.push_back({l.block.get(), Rect{area.right() - s.width - 4, area.bottom() - s.height - 4,
                                           s.width, s.height}});
@@ -185,8 +246,7 @@ RenderResult renderGraph(const GraphModel& model, const RenderRequest& req) {
                            (env.rowsLeftOut == 1 ? "is" : "are") + " not drawn.");
   const double margin = std::min(kMapMargin, std::min(area.width, area.height) / 8);
   DrawContext dc;
-  dc.canvas = &canvas;
-  dc.cr = cr;
+  dc.pen = &pen;
   dc.area = area;
   dc.proj = Projection::fitBoxes(fit, area, margin, map->maxScale(), worldBox(pc.planar));
   dc.proj.setMapProjection(map);
@@ -195,34 +255,34 @@ RenderResult renderGraph(const GraphModel& model, const RenderRequest& req) {
   dc.labels = &labels;
 
   {
-    CairoStateGuard guard(cr);
-    cairo_rectangle(cr, area.x, area.y, area.width, area.height);
-    cairo_clip(cr);
-    setSourceColor(cr, env.style.wallColor);
-    cairo_paint(cr);
-    requireDrawn(cr, "the map area");
+    StateGuard guard(pen);
+    pen.rectangle(area.x, area.y, area.width, area.height);
+    pen.clip();
+    pen.setColor(env.style.wallColor);
+    pen.paint();
+    pen.check("the map area");
     // Tiles beneath every data layer, whatever the statement order; the
     // data layers in template order.
     for (bool tiles : {true, false})
       for (const auto& p : layers) {
         if (p->tiles != tiles) continue;
         p->draw(env, dc);
-        requireDrawn(cr, "the plot " + layerName(p->layer));
+        pen.check("the plot " + layerName(p->layer));
       }
     for (const auto& p : layers)
       if (!p->attribution.empty())
-        drawAttribution(cr, area, p->attribution, env.style.attributionText);
-    requireDrawn(cr, "the tile credits");
+        drawAttribution(pen, area, p->attribution, env.style.attributionText);
+    pen.check("the tile credits");
   }
   {
-    CairoStateGuard guard(cr);
-    cairo_rectangle(cr, area.x + 0.5, area.y + 0.5, area.width - 1, area.height - 1);
-    setLineStyle(cr, rgbHex(0xA0A0A0), 1, 1);
-    cairo_stroke(cr);
+    StateGuard guard(pen);
+    pen.rectangle(area.x + 0.5, area.y + 0.5, area.width - 1, area.height - 1);
+    setLineStyle(pen, rgbHex(0xA0A0A0), 1, 1);
+    pen.stroke();
   }
-  requireDrawn(cr, "the map frame");
-  for (const Placed& p : placed) p.block->draw(cr, p.box);
-  requireDrawn(cr, "the titles and legends");
+  pen.check("the map frame");
+  for (const Placed& p : placed) p.block->draw(pen, p.box);
+  pen.check("the titles and legends");
 
   result.labelsLeftOut = labels.leftOut();
   result.labelBoxes = labels.takeDrawn();
@@ -236,6 +296,7 @@ RenderResult renderGraph(const GraphModel& model, const RenderRequest& req) {
   result.regionClasses = std::move(env.regionClasses);
   result.mapArea = area;
   result.projection = dc.proj;
+  out.finish(result);
   return result;
 }
 

@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include "render/canvas.h"
+#include "render/painter.h"
 #include "render/data.h"
 #include "render/geometry.h"
 #include "runtime/data/table.h"
@@ -80,71 +81,102 @@ std::string joinLines(const std::vector<std::string>& lines) {
   return out;
 }
 
+// The Pango context every text is laid out in: 96 pixels per inch, no
+// hinting, grey antialiasing; one per thread (Pango objects are not shared
+// between threads).
+PangoContext* layoutContext() {
+  struct Holder {
+    PangoContext* ctx = nullptr;
+    Holder() {
+      ctx = pango_font_map_create_context(pango_cairo_font_map_get_default());
+      pango_cairo_context_set_resolution(ctx, 96);
+      cairo_font_options_t* fo = cairo_font_options_create();
+      cairo_font_options_set_hint_style(fo, CAIRO_HINT_STYLE_NONE);
+      cairo_font_options_set_hint_metrics(fo, CAIRO_HINT_METRICS_OFF);
+      cairo_font_options_set_antialias(fo, CAIRO_ANTIALIAS_GRAY);
+      pango_cairo_context_set_font_options(ctx, fo);
+      cairo_font_options_destroy(fo);
+    }
+    ~Holder() { g_object_unref(ctx); }
+  };
+  thread_local Holder holder;
+  return holder.ctx;
+}
+
 }  // namespace
 
-// A Pango layout for a text in a font, with fixed resolution and no hinting.
-struct TextLayout {
-  PangoLayout* layout = nullptr;
-  cairo_surface_t* scratch = nullptr;  // when measuring without a context
-  cairo_t* scratchCr = nullptr;
+TextLayout::TextLayout(std::string_view text, const FontStyle& font, Justify justify)
+    : font_(font) {
+  layout_ = pango_layout_new(layoutContext());
+  PangoFontDescription* fd = pango_font_description_new();
+  pango_font_description_set_family(fd, font.family.empty() ? "Sans" : font.family.c_str());
+  double px = std::isfinite(font.sizePt) && font.sizePt > 0 ? font.sizePt * kPxPerPt : 12;
+  sizePx_ = std::min(px, 2000.0);
+  pango_font_description_set_absolute_size(fd, sizePx_ * PANGO_SCALE);
+  pango_font_description_set_weight(fd, font.bold ? PANGO_WEIGHT_BOLD : PANGO_WEIGHT_NORMAL);
+  pango_font_description_set_style(fd, font.italic ? PANGO_STYLE_ITALIC : PANGO_STYLE_NORMAL);
+  pango_layout_set_font_description(layout_, fd);
+  pango_font_description_free(fd);
 
-  TextLayout(cairo_t* cr, std::string_view text, const FontStyle& font, Justify justify) {
-    if (!cr) {
-      scratch = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 1, 1);
-      scratchCr = cairo_create(scratch);
-      cr = scratchCr;
-    }
-    layout = pango_cairo_create_layout(cr);
-    PangoContext* ctx = pango_layout_get_context(layout);
-    pango_cairo_context_set_resolution(ctx, 96);
-    cairo_font_options_t* fo = cairo_font_options_create();
-    cairo_font_options_set_hint_style(fo, CAIRO_HINT_STYLE_NONE);
-    cairo_font_options_set_hint_metrics(fo, CAIRO_HINT_METRICS_OFF);
-    cairo_font_options_set_antialias(fo, CAIRO_ANTIALIAS_GRAY);
-    pango_cairo_context_set_font_options(ctx, fo);
-    cairo_font_options_destroy(fo);
-    pango_layout_context_changed(layout);
+  pango_layout_set_alignment(layout_, justify == Justify::Left    ? PANGO_ALIGN_LEFT
+                                      : justify == Justify::Right ? PANGO_ALIGN_RIGHT
+                                                                  : PANGO_ALIGN_CENTER);
+  // Pango needs valid UTF-8; bad bytes become replacement characters.
+  // A text is laid out up to kMaxDisplayBytes: a huge value would cost
+  // gigabytes of layout for nothing anyone can read.
+  const std::string_view shown = rt::cutUtf8(text, kMaxDisplayBytes);
+  gchar* valid = g_utf8_make_valid(shown.data(), static_cast<gssize>(shown.size()));
+  pango_layout_set_text(layout_, valid, -1);
+  g_free(valid);
+}
 
-    PangoFontDescription* fd = pango_font_description_new();
-    pango_font_description_set_family(fd, font.family.empty() ? "Sans" : font.family.c_str());
-    double px = std::isfinite(font.sizePt) && font.sizePt > 0 ? font.sizePt * kPxPerPt : 12;
-    px = std::min(px, 2000.0);
-    pango_font_description_set_absolute_size(fd, px * PANGO_SCALE);
-    pango_font_description_set_weight(fd, font.bold ? PANGO_WEIGHT_BOLD : PANGO_WEIGHT_NORMAL);
-    pango_font_description_set_style(fd, font.italic ? PANGO_STYLE_ITALIC : PANGO_STYLE_NORMAL);
-    pango_layout_set_font_description(layout, fd);
-    pango_font_description_free(fd);
+TextLayout::~TextLayout() {
+  if (layout_) g_object_unref(layout_);
+}
 
-    pango_layout_set_alignment(layout, justify == Justify::Left    ? PANGO_ALIGN_LEFT
-                                       : justify == Justify::Right ? PANGO_ALIGN_RIGHT
-                                                                   : PANGO_ALIGN_CENTER);
-    // Pango needs valid UTF-8; bad bytes become replacement characters.
-    // A text is laid out up to kMaxDisplayBytes: a huge value would cost
-    // gigabytes of layout for nothing anyone can read.
-    const std::string_view shown = rt::cutUtf8(text, kMaxDisplayBytes);
-    gchar* valid = g_utf8_make_valid(shown.data(), static_cast<gssize>(shown.size()));
-    pango_layout_set_text(layout, valid, -1);
-    g_free(valid);
+TextExtent TextLayout::extent() const {
+  PangoRectangle logical;
+  pango_layout_get_extents(layout_, nullptr, &logical);
+  TextExtent e;
+  e.width = double(logical.width) / PANGO_SCALE;
+  e.height = double(logical.height) / PANGO_SCALE;
+  e.baseline = double(pango_layout_get_baseline(layout_)) / PANGO_SCALE;
+  e.lines = pango_layout_get_line_count(layout_);
+  return e;
+}
+
+std::string TextLayout::family() const {
+  const PangoFontDescription* want = pango_layout_get_font_description(layout_);
+  PangoFont* f = pango_context_load_font(pango_layout_get_context(layout_), want);
+  std::string name;
+  if (f) {
+    PangoFontDescription* got = pango_font_describe(f);
+    if (const char* fam = pango_font_description_get_family(got)) name = fam;
+    pango_font_description_free(got);
+    g_object_unref(f);
   }
-  ~TextLayout() {
-    if (layout) g_object_unref(layout);
-    if (scratchCr) cairo_destroy(scratchCr);
-    if (scratch) cairo_surface_destroy(scratch);
-  }
-  TextLayout(const TextLayout&) = delete;
-  TextLayout& operator=(const TextLayout&) = delete;
+  if (name.empty()) name = font_.family.empty() ? "Sans" : font_.family;
+  return name;
+}
 
-  TextExtent extent() const {
+std::vector<TextLayout::Line> TextLayout::lines() const {
+  std::vector<Line> out;
+  const char* text = pango_layout_get_text(layout_);
+  PangoLayoutIter* it = pango_layout_get_iter(layout_);
+  do {
+    PangoLayoutLine* line = pango_layout_iter_get_line_readonly(it);
     PangoRectangle logical;
-    pango_layout_get_extents(layout, nullptr, &logical);
-    TextExtent e;
-    e.width = double(logical.width) / PANGO_SCALE;
-    e.height = double(logical.height) / PANGO_SCALE;
-    e.baseline = double(pango_layout_get_baseline(layout)) / PANGO_SCALE;
-    e.lines = pango_layout_get_line_count(layout);
-    return e;
-  }
-};
+    pango_layout_iter_get_line_extents(it, nullptr, &logical);
+    Line l;
+    l.text.assign(text + line->start_index, static_cast<size_t>(line->length));
+    l.x = double(logical.x) / PANGO_SCALE;
+    l.width = double(logical.width) / PANGO_SCALE;
+    l.baseline = double(pango_layout_iter_get_baseline(it)) / PANGO_SCALE;
+    out.push_back(std::move(l));
+  } while (pango_layout_iter_next_line(it));
+  pango_layout_iter_free(it);
+  return out;
+}
 
 bool textPositionFromName(std::string_view name, TextPosition& out) {
   for (const auto& p : kPositions) {
@@ -215,16 +247,16 @@ Point labelOffset(TextPosition position, double w, double h, double pad) {
   return {-w / 2, -h / 2};
 }
 
-TextExtent measureText(cairo_t* cr, std::string_view text, const FontStyle& font,
-                       const TextSplit& split, Justify justify) {
+TextExtent measureText(std::string_view text, const FontStyle& font, const TextSplit& split,
+                       Justify justify) {
   if (text.empty()) return {};
-  TextLayout l(cr, joinLines(splitText(text, split)), font, justify);
+  TextLayout l(joinLines(splitText(text, split)), font, justify);
   return l.extent();
 }
 
-Rect drawLabel(cairo_t* cr, Point at, std::string_view text, const LabelStyle& style) {
+Rect drawLabel(Painter& p, Point at, std::string_view text, const LabelStyle& style) {
   if (text.empty() || !std::isfinite(at.x) || !std::isfinite(at.y)) return Rect{at.x, at.y, 0, 0};
-  return LaidOutLabel(cr, text, style).draw(cr, at, style.position);
+  return LaidOutLabel(text, style).draw(p, at, style.position);
 }
 
 Rect LabelBox::bounds() const {
@@ -285,10 +317,9 @@ LabelBox labelBox(Point at, double w, double h, TextPosition position, double pa
   return b;
 }
 
-LaidOutLabel::LaidOutLabel(cairo_t* cr, std::string_view text, const LabelStyle& style)
-    : style_(style) {
+LaidOutLabel::LaidOutLabel(std::string_view text, const LabelStyle& style) : style_(style) {
   if (text.empty()) return;
-  layout_ = std::make_unique<TextLayout>(cr, joinLines(splitText(text, style.split)), style.font,
+  layout_ = std::make_unique<TextLayout>(joinLines(splitText(text, style.split)), style.font,
                                          style.justify);
   extent_ = layout_->extent();
 }
@@ -299,37 +330,25 @@ LabelBox LaidOutLabel::box(Point at, TextPosition position, const LabelMargins& 
   return labelBox(at, extent_.width, extent_.height, position, style_.pad, style_.rotateDeg, grow);
 }
 
-Rect LaidOutLabel::draw(cairo_t* cr, Point at, TextPosition position) const {
+Rect LaidOutLabel::draw(Painter& p, Point at, TextPosition position) const {
   if (!layout_ || !std::isfinite(at.x) || !std::isfinite(at.y)) return Rect{at.x, at.y, 0, 0};
-  CairoStateGuard guard(cr);
+  StateGuard guard(p);
   const LabelStyle& style = style_;
   const TextExtent& e = extent_;
   double pad = std::isfinite(style.pad) && style.pad > 0 ? style.pad : 0;
   Point off = labelOffset(position, e.width, e.height, pad);
 
-  const double ang = -labelTurn(style.rotateDeg) * kPi / 180;
-  cairo_translate(cr, at.x, at.y);
-  cairo_rotate(cr, ang);
-  pango_cairo_update_layout(cr, layout_->layout);
-  cairo_move_to(cr, off.x, off.y);
-
+  p.translate(at.x, at.y);
+  p.rotate(-labelTurn(style.rotateDeg) * kPi / 180);
+  Rgba halo = style.backlightColor;
+  double haloWidth = 0;
   if (style.backlight > 0) {
-    Rgba halo = style.backlightColor;
     if (halo.a <= 0)
       halo = luminance(style.font.color) < 0.4 ? rgbHex(0xFFFFFF) : rgbHex(0x000000);
     halo.a *= std::min(style.backlight, 1.0);
-    double px = style.font.sizePt * kPxPerPt;
-    double width = std::clamp(px * 0.3, 2.0, 12.0);
-    pango_cairo_layout_path(cr, layout_->layout);
-    setSourceColor(cr, halo);
-    cairo_set_line_width(cr, width);
-    cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
-    cairo_stroke(cr);
-    cairo_move_to(cr, off.x, off.y);
+    haloWidth = std::clamp(style.font.sizePt * kPxPerPt * 0.3, 2.0, 12.0);
   }
-  setSourceColor(cr, style.font.color);
-  pango_cairo_show_layout(cr, layout_->layout);
-  cairo_new_path(cr);  // the path is not part of the saved state
+  p.drawText(*layout_, off.x, off.y, style.font.color, haloWidth, halo);
 
   // The box of the rotated block in the caller's space.
   return labelBox(at, e.width, e.height, position, pad, style.rotateDeg).bounds();

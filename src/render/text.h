@@ -9,7 +9,6 @@
 // fonts.
 #pragma once
 
-#include <cairo.h>
 #include <pango/pango.h>
 
 #include <array>
@@ -18,6 +17,7 @@
 #include <string_view>
 #include <vector>
 
+#include "render/painter.h"
 #include "render/projection.h"
 #include "render/style.h"
 
@@ -76,15 +76,15 @@ struct TextExtent {
   int lines = 0;
 };
 
-// Measures a text as drawLabel would lay it out. `cr` may be null.
-TextExtent measureText(cairo_t* cr, std::string_view text, const FontStyle& font,
-                       const TextSplit& split = {}, Justify justify = Justify::Center);
+// Measures a text as drawLabel would lay it out.
+TextExtent measureText(std::string_view text, const FontStyle& font, const TextSplit& split = {},
+                       Justify justify = Justify::Center);
 
-// Draws a label inside its own saved Cairo state and returns the
+// Draws a label inside its own saved painter state and returns the
 // axis-aligned box it covers (in the caller's user space). Invalid UTF-8 is
 // shown with replacement characters; an empty text or a non-finite point
 // draws nothing and gives an empty box.
-Rect drawLabel(cairo_t* cr, Point at, std::string_view text, const LabelStyle& style);
+Rect drawLabel(Painter& p, Point at, std::string_view text, const LabelStyle& style);
 
 // The corners of a label's block as drawn, turned with it, in the caller's
 // space and in order around the block.
@@ -143,7 +143,7 @@ class TextLayout {
 // position is the same as drawLabel.
 class LaidOutLabel {
  public:
-  LaidOutLabel(cairo_t* cr, std::string_view text, const LabelStyle& style);
+  LaidOutLabel(std::string_view text, const LabelStyle& style);
   ~LaidOutLabel();
   LaidOutLabel(const LaidOutLabel&) = delete;
   LaidOutLabel& operator=(const LaidOutLabel&) = delete;
@@ -155,7 +155,7 @@ class LaidOutLabel {
   LabelBox box(Point at, TextPosition position, const LabelMargins& grow = {}) const;
   // Draws it at `at` in `position`; the axis-aligned box it covers (empty
   // for an empty text or a non-finite point).
-  Rect draw(cairo_t* cr, Point at, TextPosition position) const;
+  Rect draw(Painter& p, Point at, TextPosition position) const;
 
  private:
   std::unique_ptr<TextLayout> layout_;

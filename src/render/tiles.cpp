@@ -509,7 +509,7 @@ TileSet fetchTiles(const TileProvider& provider, const std::vector<TileKey>& key
   return set;
 }
 
-TileDrawResult drawTiles(cairo_t* cr, const Projection& proj, const Rect& viewport,
+TileDrawResult drawTiles(Painter& pen, const Projection& proj, const Rect& viewport,
                          const TileProvider& provider, const TileFetchOptions& options) {
   TileDrawResult result;
   if (viewport.empty()) return result;
@@ -532,9 +532,9 @@ TileDrawResult drawTiles(cairo_t* cr, const Projection& proj, const Rect& viewpo
   TileSet set = fetchTiles(provider, keys, o);
   result.warning = set.warning;
 
-  CairoStateGuard guard(cr);
-  cairo_rectangle(cr, viewport.x, viewport.y, viewport.width, viewport.height);
-  cairo_clip(cr);
+  StateGuard guard(pen);
+  pen.rectangle(viewport.x, viewport.y, viewport.width, viewport.height);
+  pen.clip();
   for (int y = range.y0; y <= range.y1; ++y) {
     for (int x = range.x0; x <= range.x1; ++x) {
       auto it = set.images.find(TileKey{range.z, wrapTileX(x, range.z), y});
@@ -542,42 +542,34 @@ TileDrawResult drawTiles(cairo_t* cr, const Projection& proj, const Rect& viewpo
       const Canvas& img = *it->second;
       Rect r = tileRect(proj, range.z, x, y);
       if (r.empty()) continue;
-      CairoStateGuard one(cr);
-      cairo_translate(cr, r.x, r.y);
-      cairo_scale(cr, r.width / img.width(), r.height / img.height());
-      cairo_pattern_t* pat = cairo_pattern_create_for_surface(img.surface());
-      // Padding keeps scaled tile edges opaque, so neighbours meet cleanly.
-      cairo_pattern_set_extend(pat, CAIRO_EXTEND_PAD);
-      bool oneToOne = std::fabs(r.width - img.width()) < 1e-9 && std::fabs(r.height - img.height()) < 1e-9;
-      cairo_pattern_set_filter(pat, oneToOne ? CAIRO_FILTER_NEAREST : CAIRO_FILTER_GOOD);
-      cairo_set_source(cr, pat);
-      cairo_rectangle(cr, 0, 0, img.width(), img.height());
-      cairo_fill(cr);
-      cairo_pattern_destroy(pat);
+      // A tile drawn pixel for pixel is copied as it is; others smoothed.
+      const bool oneToOne = pen.pixelScale() == 1 && std::fabs(r.width - img.width()) < 1e-9 &&
+                            std::fabs(r.height - img.height()) < 1e-9;
+      pen.drawImage(img, r, !oneToOne);
       ++result.drawn;
     }
   }
   return result;
 }
 
-void drawAttribution(cairo_t* cr, const Rect& area, std::string_view text, const FontStyle& font) {
+void drawAttribution(Painter& pen, const Rect& area, std::string_view text, const FontStyle& font) {
   if (text.empty() || area.empty()) return;
   const double pad = 2;
-  TextExtent e = measureText(cr, text, font);
+  TextExtent e = measureText(text, font);
   Rect box{area.right() - e.width - 2 * pad, area.bottom() - e.height - 2 * pad,
            e.width + 2 * pad, e.height + 2 * pad};
-  CairoStateGuard guard(cr);
-  cairo_rectangle(cr, area.x, area.y, area.width, area.height);
-  cairo_clip(cr);
-  cairo_rectangle(cr, box.x, box.y, box.width, box.height);
-  setSourceColor(cr, rgbHex(0xFFFFFF, 0.75));
-  cairo_fill(cr);
+  StateGuard guard(pen);
+  pen.rectangle(area.x, area.y, area.width, area.height);
+  pen.clip();
+  pen.rectangle(box.x, box.y, box.width, box.height);
+  pen.setColor(rgbHex(0xFFFFFF, 0.75));
+  pen.fill();
   LabelStyle ls;
   ls.font = font;
   ls.position = TextPosition::BottomRight;
   ls.pad = 0;
   ls.justify = Justify::Right;
-  drawLabel(cr, {box.x + pad, box.y + pad}, text, ls);
+  drawLabel(pen, {box.x + pad, box.y + pad}, text, ls);
 }
 
 }  // namespace qv::render

@@ -12,7 +12,6 @@
 // an older one is fetched again, and still used when the fetch fails.
 #pragma once
 
-#include <cairo.h>
 
 #include <cstdint>
 #include <map>
@@ -22,6 +21,7 @@
 #include <vector>
 
 #include "render/canvas.h"
+#include "render/painter.h"
 #include "render/projection.h"
 #include "render/style.h"
 
@@ -113,11 +113,11 @@ struct TileDrawResult {
 // Draws the tiles that cover `viewport` under `proj` (clipped to it) at the
 // tile zoom nearest the projection's, scaled to fit. Places without a tile
 // keep what was there (the plain background).
-TileDrawResult drawTiles(cairo_t* cr, const Projection& proj, const Rect& viewport,
+TileDrawResult drawTiles(Painter& pen, const Projection& proj, const Rect& viewport,
                          const TileProvider& provider, const TileFetchOptions& options);
 
 // Draws the attribution text in the bottom right corner of `area` on a
 // light box.
-void drawAttribution(cairo_t* cr, const Rect& area, std::string_view text, const FontStyle& font);
+void drawAttribution(Painter& pen, const Rect& area, std::string_view text, const FontStyle& font);
 
 }  // namespace qv::render

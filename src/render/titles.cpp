@@ -19,11 +19,11 @@ struct Segment {
 
 class TitleBlock final : public Block {
  public:
-  Size2 layout(cairo_t* cr, double maxWidth, double maxHeight) override {
+  Size2 layout(double maxWidth, double maxHeight) override {
     const double frame = 2 * (pad_ + borderWidth());
     scale_ = 1;
     for (int attempt = 0; attempt < 6; ++attempt) {
-      measure(cr);
+      measure();
       const double w = width_ + frame;
       if (w <= maxWidth || scale_ < 0.45) break;
       scale_ *= std::max(0.45, maxWidth / w * 0.98);
@@ -33,19 +33,19 @@ class TitleBlock final : public Block {
     return s;
   }
 
-  void draw(cairo_t* cr, const Rect& boxIn) override {
+  void draw(Painter& pen, const Rect& boxIn) override {
     Rect box{boxIn.x, boxIn.y + spaceBefore_, boxIn.width, boxIn.height - spaceBefore_};
-    CairoStateGuard g(cr);
+    StateGuard g(pen);
     if (background.a > 0) {
-      cairo_rectangle(cr, box.x, box.y, box.width, box.height);
-      setSourceColor(cr, background);
-      cairo_fill(cr);
+      pen.rectangle(box.x, box.y, box.width, box.height);
+      pen.setColor(background);
+      pen.fill();
     }
     if (border > 0) {
       const double b = borderWidth();
-      cairo_rectangle(cr, box.x + b / 2, box.y + b / 2, box.width - b, box.height - b);
-      setLineStyle(cr, borderColor, b, 1);
-      cairo_stroke(cr);
+      pen.rectangle(box.x + b / 2, box.y + b / 2, box.width - b, box.height - b);
+      setLineStyle(pen, borderColor, b, 1);
+      pen.stroke();
     }
     double x = box.x + (box.width - width_) / 2;
     const double top = box.y + pad_ + borderWidth();
@@ -57,7 +57,7 @@ class TitleBlock final : public Block {
       ls.position = TextPosition::BottomRight;
       ls.pad = 0;
       ls.justify = Justify::Left;
-      drawLabel(cr, {x, top + baseline_ - extents_[i].baseline}, s.text, ls);
+      drawLabel(pen, {x, top + baseline_ - extents_[i].baseline}, s.text, ls);
       x += extents_[i].width;
     }
   }
@@ -72,14 +72,14 @@ class TitleBlock final : public Block {
   Rgba borderColor = rgbHex(0x000000);
 
  private:
-  void measure(cairo_t* cr) {
+  void measure() {
     extents_.clear();
     width_ = 0;
     double above = 0, below = 0;
     for (const Segment& s : segments) {
       FontStyle f = s.font;
       f.sizePt *= scale_;
-      TextExtent e = measureText(cr, s.text, f);
+      TextExtent e = measureText(s.text, f);
       extents_.push_back(e);
       width_ += e.width;
       above = std::max(above, e.baseline);

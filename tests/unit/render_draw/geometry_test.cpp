@@ -3,6 +3,8 @@
 
 #include <cmath>
 
+#include "render/cairo_painter.h"
+#include "render/canvas.h"
 #include "render/geometry.h"
 
 namespace qv::render {
@@ -129,39 +131,15 @@ TEST(RegionPath, HolesStayHolesWhateverTheWinding) {
       {{-4, -4}, {4, -4}, {4, 4}, {-4, 4}},
       {{20, 20}, {21, 20}, {21, 21}},  // off the map
   };
-  ASSERT_TRUE(regionPath(c.cr(), p, rings, geometryFor(Rect{0, 0, 100, 100})));
-  fillAndStroke(c.cr(), rgbHex(0x0072B2), rgbHex(0x000000), 0);
+  Painter& pen = c.painter();
+  ASSERT_TRUE(regionPath(pen, p, rings, geometryFor(Rect{0, 0, 100, 100})));
+  fillAndStroke(pen, rgbHex(0x0072B2), rgbHex(0x000000), 0);
   EXPECT_EQ(c.pixelRgba(50, 50), 0xFFFFFFFFu);  // the hole
   EXPECT_EQ(c.pixelRgba(10, 50), 0x0072B2FFu);  // the ring
   // Nothing visible: false and an empty path.
-  EXPECT_FALSE(regionPath(c.cr(), p, {{{50, 50}, {51, 50}, {51, 51}}},
+  EXPECT_FALSE(regionPath(pen, p, {{{50, 50}, {51, 50}, {51, 51}}},
                           geometryFor(Rect{0, 0, 100, 100})));
   EXPECT_FALSE(cairo_has_current_point(c.cr()));
-}
-
-TEST(CairoStateGuard, RestoresTheStateOfEachMark) {
-  Canvas c(10, 10);
-  cairo_t* cr = c.cr();
-  cairo_set_line_width(cr, 3);
-  {
-    CairoStateGuard g(cr);
-    cairo_set_line_width(cr, 9);
-    cairo_rectangle(cr, 0, 0, 5, 5);
-    cairo_clip(cr);
-    double dash = 2;
-    cairo_set_dash(cr, &dash, 1, 0);
-  }
-  EXPECT_EQ(cairo_get_line_width(cr), 3);
-  EXPECT_EQ(cairo_get_dash_count(cr), 0);
-  double x0, y0, x1, y1;
-  cairo_clip_extents(cr, &x0, &y0, &x1, &y1);
-  EXPECT_EQ(x1, 10);
-  // fillAndStroke leaves the caller's state and clears the path.
-  cairo_rectangle(cr, 1, 1, 4, 4);
-  fillAndStroke(cr, rgbHex(0xFF0000), rgbHex(0x00FF00), 2, 20);
-  EXPECT_EQ(cairo_get_line_width(cr), 3);
-  EXPECT_EQ(cairo_get_fill_rule(cr), CAIRO_FILL_RULE_WINDING);
-  EXPECT_FALSE(cairo_has_current_point(cr));
 }
 
 }  // namespace

@@ -183,7 +183,7 @@ TEST(Jpeg, JpegTilesAreDrawn) {
   TileProvider p = imageMapProvider("file://" + dir.path() + "/{z}/{x}/{y}.jpg");
   Canvas c(256, 256);
   c.fill(rgbHex(0xFFFFFF));
-  TileDrawResult r = drawTiles(c.cr(), Projection(256, 0, 0), Rect{0, 0, 256, 256}, p,
+  TileDrawResult r = drawTiles(c.painter(), Projection(256, 0, 0), Rect{0, 0, 256, 256}, p,
                                TileFetchOptions{});
   EXPECT_EQ(r.drawn, 1);
   EXPECT_EQ(r.warning, "");

@@ -125,7 +125,7 @@ TEST(Style, SymbolsAndLinePatternsByName) {
   for (int i = 0; i < kMarkerSymbolCount; ++i) {
     auto s = static_cast<MarkerSymbol>(i);
     Canvas c(20, 20);
-    markerPath(c.cr(), s, {10, 10}, 10);
+    markerPath(c.painter(), s, {10, 10}, 10);
     double x0, y0, x1, y1;
     cairo_path_extents(c.cr(), &x0, &y0, &x1, &y1);
     EXPECT_GT(x1 - x0, 4) << markerSymbolName(s);

@@ -63,18 +63,18 @@ TEST(Label, PositionsByNameAndOffsets) {
 TEST(Label, MeasuresAndBoxesFollowTheLayout) {
   FontStyle f;
   f.sizePt = 10;
-  TextExtent one = measureText(nullptr, "Denver", f);
-  TextExtent longer = measureText(nullptr, "Denver, Colorado", f);
+  TextExtent one = measureText("Denver", f);
+  TextExtent longer = measureText("Denver, Colorado", f);
   EXPECT_GT(one.width, 10);
   EXPECT_GT(longer.width, one.width);
   EXPECT_EQ(one.lines, 1);
-  TextExtent two = measureText(nullptr, "Denver Colorado", f, TextSplit{SplitPolicy::SplitAlways, " ", true, 0});
+  TextExtent two = measureText("Denver Colorado", f, TextSplit{SplitPolicy::SplitAlways, " ", true, 0});
   EXPECT_EQ(two.lines, 2);
   EXPECT_GT(two.height, one.height * 1.8);
   FontStyle big = f;
   big.sizePt = 20;
-  EXPECT_NEAR(measureText(nullptr, "Denver", big).width, 2 * one.width, one.width * 0.15);
-  EXPECT_EQ(measureText(nullptr, "", f).width, 0);
+  EXPECT_NEAR(measureText("Denver", big).width, 2 * one.width, one.width * 0.15);
+  EXPECT_EQ(measureText("", f).width, 0);
 
   Canvas c(200, 200);
   c.fill(rgbHex(0xFFFFFF));
@@ -82,22 +82,22 @@ TEST(Label, MeasuresAndBoxesFollowTheLayout) {
   ls.font = f;
   ls.position = TextPosition::TopRight;
   ls.pad = 4;
-  Rect box = drawLabel(c.cr(), {100, 100}, "Denver", ls);
+  Rect box = drawLabel(c.painter(), {100, 100}, "Denver", ls);
   EXPECT_NEAR(box.x, 104, 1e-9);
   EXPECT_NEAR(box.bottom(), 96, 1e-9);
   EXPECT_NEAR(box.width, one.width, 1e-9);
   // Turned a quarter: the box stands upright, right of the point.
   ls.rotateDeg = 90;
   ls.position = TextPosition::Center;
-  Rect up = drawLabel(c.cr(), {50, 100}, "Denver", ls);
+  Rect up = drawLabel(c.painter(), {50, 100}, "Denver", ls);
   EXPECT_NEAR(up.width, one.height, 1e-6);
   EXPECT_NEAR(up.height, one.width, 1e-6);
   // Bad UTF-8 and odd sizes draw without trouble; nothing for no text.
   ls.font.sizePt = -3;
-  Rect odd = drawLabel(c.cr(), {50, 50}, "bad \xFF\xFE bytes", ls);
+  Rect odd = drawLabel(c.painter(), {50, 50}, "bad \xFF\xFE bytes", ls);
   EXPECT_GT(odd.height, 0);
-  EXPECT_EQ(drawLabel(c.cr(), {50, 50}, "", ls).width, 0);
-  EXPECT_EQ(drawLabel(c.cr(), {NAN, 50}, "x", ls).width, 0);
+  EXPECT_EQ(drawLabel(c.painter(), {50, 50}, "", ls).width, 0);
+  EXPECT_EQ(drawLabel(c.painter(), {NAN, 50}, "x", ls).width, 0);
   // The state of the caller is untouched.
   EXPECT_FALSE(cairo_has_current_point(c.cr()));
 }

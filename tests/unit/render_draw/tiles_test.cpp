@@ -267,7 +267,7 @@ TEST(Tiles, DrawnTilesLandWhereTheProjectionPutsThem) {
   Canvas c(300, 300);
   c.fill(rgbHex(0xFFFFFF));
   Projection proj(512, 10, 20);
-  TileDrawResult r = drawTiles(c.cr(), proj, Rect{0, 0, 300, 300}, p, TileFetchOptions{});
+  TileDrawResult r = drawTiles(c.painter(), proj, Rect{0, 0, 300, 300}, p, TileFetchOptions{});
   EXPECT_EQ(r.zoom, 1);
   // Columns -1 (the world repeated to the left), 0 and 1; rows 0 and 1.
   EXPECT_EQ(r.drawn, 6);
@@ -285,7 +285,7 @@ TEST(Tiles, DrawnTilesLandWhereTheProjectionPutsThem) {
   // A fractional zoom (1.7) takes zoom 2 tiles, drawn smaller than 256 px.
   Canvas d(300, 300);
   Projection p2(256 * std::pow(2.0, 1.7), 0, 0);
-  r = drawTiles(d.cr(), p2, Rect{0, 0, 300, 300}, p, TileFetchOptions{});
+  r = drawTiles(d.painter(), p2, Rect{0, 0, 300, 300}, p, TileFetchOptions{});
   EXPECT_EQ(r.zoom, 2);
   double side = 256 * std::pow(2.0, 1.7) / 4;  // about 208 px
   EXPECT_EQ(d.pixelRgba(int(side) + 20, 20), rgbOf(qv::test::tileColor(2, 1, 0)));

@@ -40,11 +40,11 @@ Extent extentOf(const std::vector<LonLatRing>& rings) {
   return e;
 }
 
-void frame(cairo_t* cr, const Rect& area) {
-  CairoStateGuard g(cr);
-  cairo_rectangle(cr, area.x + 0.5, area.y + 0.5, area.width - 1, area.height - 1);
-  setLineStyle(cr, rgbHex(0x333333), 1, 1);
-  cairo_stroke(cr);
+void frame(Painter& pen, const Rect& area) {
+  StateGuard g(pen);
+  pen.rectangle(area.x + 0.5, area.y + 0.5, area.width - 1, area.height - 1);
+  setLineStyle(pen, rgbHex(0x333333), 1, 1);
+  pen.stroke();
 }
 
 TEST(Visual, RegionWithHoleClippedToThePlotArea) {
@@ -67,16 +67,16 @@ TEST(Visual, RegionWithHoleClippedToThePlotArea) {
   view.add(e.maxLon, e.maxLat);
   Projection proj = Projection::fit(view, area, 12);
   {
-    CairoStateGuard g(c.cr());
+    StateGuard g(c.painter());
     cairo_rectangle(c.cr(), area.x, area.y, area.width, area.height);
     cairo_clip(c.cr());
     setSourceColor(c.cr(), st.wallColor);
     cairo_paint(c.cr());
-    ASSERT_TRUE(regionPath(c.cr(), proj, rings, geometryFor(area, 4)));
+    ASSERT_TRUE(regionPath(c.painter(), proj, rings, geometryFor(area, 4)));
     DataStyle d = graphData(st, 1);
-    fillAndStroke(c.cr(), d.fill, st.regionOutline, 1.5);
+    fillAndStroke(c.painter(), d.fill, st.regionOutline, 1.5);
   }
-  frame(c.cr(), area);
+  frame(c.painter(), area);
   EXPECT_TRUE(qv::test::matchesReference(c, "region_hole"));
 }
 
@@ -88,8 +88,8 @@ TEST(Visual, RegionOfManyPartsFillsTogether) {
   c.fill(st.background);
   Rect area{0, 0, 240, 240};
   Projection proj = Projection::fit(extentOf(rings), area, 8);
-  ASSERT_TRUE(regionPath(c.cr(), proj, rings, geometryFor(area)));
-  fillAndStroke(c.cr(), graphData(st, 3).fill, st.regionOutline, st.regionOutlineWidth);
+  ASSERT_TRUE(regionPath(c.painter(), proj, rings, geometryFor(area)));
+  fillAndStroke(c.painter(), graphData(st, 3).fill, st.regionOutline, st.regionOutlineWidth);
   EXPECT_TRUE(qv::test::matchesReference(c, "region_parts"));
 }
 
@@ -106,16 +106,16 @@ TEST(Visual, LinePatterns) {
     ls.font = f;
     ls.position = TextPosition::Right;
     ls.pad = 0;
-    drawLabel(c.cr(), {6, y}, std::to_string(code) + " " + linePatternName(code), ls);
-    CairoStateGuard g(c.cr());
-    setLineStyle(c.cr(), graphData(st, int(i) + 1).contrast, 1, code);
+    drawLabel(c.painter(), {6, y}, std::to_string(code) + " " + linePatternName(code), ls);
+    StateGuard g(c.painter());
+    setLineStyle(c.painter(), graphData(st, int(i) + 1).contrast, 1, code);
     cairo_move_to(c.cr(), 165, y - 4);
     cairo_line_to(c.cr(), 235, y - 4);
     cairo_stroke(c.cr());
     Polyline zig;
     for (int k = 0; k <= 8; ++k) zig.push_back({245 + 16.0 * k, y + ((k % 2) ? -5.0 : 4.0)});
-    appendPolylines(c.cr(), clipPolyline(zig, clip));
-    setLineStyle(c.cr(), rgbHex(0x222222), 2.5, code);
+    appendPolylines(c.painter(), clipPolyline(zig, clip));
+    setLineStyle(c.painter(), rgbHex(0x222222), 2.5, code);
     cairo_stroke(c.cr());
   }
   EXPECT_TRUE(qv::test::matchesReference(c, "line_patterns"));
@@ -138,8 +138,8 @@ TEST(Visual, MarkerSymbols) {
     m.color = graphData(st, i + 1).contrast;
     m.lineWidth = 1.5;
     if (i % 4 == 3) m.outline = rgbHex(0x000000);  // some filled ones get an edge
-    drawMarker(c.cr(), m, at);
-    drawLabel(c.cr(), at, markerSymbolName(m.symbol), ls);
+    drawMarker(c.painter(), m, at);
+    drawLabel(c.painter(), at, markerSymbolName(m.symbol), ls);
   }
   EXPECT_TRUE(qv::test::matchesReference(c, "markers"));
 }
@@ -156,12 +156,12 @@ TEST(Visual, TextPositionsRotationAndBacklight) {
     LabelStyle ls;
     ls.font = st.graphDataText;
     ls.position = all[i];
-    drawLabel(c.cr(), at, textPositionName(all[i]), ls);
+    drawLabel(c.painter(), at, textPositionName(all[i]), ls);
     MarkerStyle dot;
     dot.symbol = MarkerSymbol::CircleFilled;
     dot.size = 4;
     dot.color = rgbHex(0xD55E00);
-    drawMarker(c.cr(), dot, at);
+    drawMarker(c.painter(), dot, at);
   }
   // A dark field with rotated, backlit and split labels.
   cairo_rectangle(c.cr(), 290, 0, 150, 240);
@@ -172,24 +172,24 @@ TEST(Visual, TextPositionsRotationAndBacklight) {
   ls.font.sizePt = 10;
   ls.font.bold = true;
   ls.backlight = 1;
-  drawLabel(c.cr(), {360, 40}, "Backlit", ls);
+  drawLabel(c.painter(), {360, 40}, "Backlit", ls);
   ls.rotateDeg = 30;
   ls.font.italic = true;
   ls.backlight = 0.5;
   ls.font.color = rgbHex(0xFFFFFF);
-  drawLabel(c.cr(), {360, 100}, "Rotated 30", ls);
+  drawLabel(c.painter(), {360, 100}, "Rotated 30", ls);
   ls.rotateDeg = 90;
   ls.font.italic = false;
   ls.backlight = 0;
   ls.font.family = "DejaVu Serif";
-  drawLabel(c.cr(), {420, 150}, "Upright", ls);
+  drawLabel(c.painter(), {420, 150}, "Upright", ls);
   ls.rotateDeg = 0;
   ls.font.family = "DejaVu Sans";
   ls.font.color = rgbHex(0x000000);
   ls.backlight = 0.8;
   ls.split = TextSplit{SplitPolicy::SplitAlways, "/", true, 0};
   ls.justify = Justify::Left;
-  drawLabel(c.cr(), {360, 190}, "Split/into three/lines", ls);
+  drawLabel(c.painter(), {360, 190}, "Split/into three/lines", ls);
   EXPECT_TRUE(qv::test::matchesReference(c, "text_labels"));
 }
 
@@ -204,7 +204,7 @@ TEST(Visual, TilesFromALocalFolder) {
   e.add(-100, -20);
   e.add(40, 70);
   Projection proj = Projection::fit(e, area, 0);
-  TileDrawResult r = drawTiles(c.cr(), proj, area, p, TileFetchOptions{});
+  TileDrawResult r = drawTiles(c.painter(), proj, area, p, TileFetchOptions{});
   EXPECT_NEAR(proj.zoom(), 2.5, 0.1);
   EXPECT_EQ(r.zoom, 2);
   EXPECT_EQ(r.warning, "");
@@ -216,8 +216,8 @@ TEST(Visual, TilesFromALocalFolder) {
   m.size = 24;
   m.lineWidth = 3;
   m.color = rgbHex(0xFFFFFF);
-  for (double lon : {-90.0, -45.0, 0.0}) drawMarker(c.cr(), m, proj.project(lon, 0));
-  drawAttribution(c.cr(), area, p.attribution, defaultStyle().attributionText);
+  for (double lon : {-90.0, -45.0, 0.0}) drawMarker(c.painter(), m, proj.project(lon, 0));
+  drawAttribution(c.painter(), area, p.attribution, defaultStyle().attributionText);
   EXPECT_TRUE(qv::test::matchesReference(c, "tiles_local"));
 }
 

@@ -33,7 +33,7 @@ median() {  # kind
   local kind=$1
   if command -v hyperfine > /dev/null; then
     hyperfine --warmup 2 --runs "$runs" --style none --export-json "$work/$kind.json" \
-      "$exe --out $work/$kind $work/$kind.tav 2> /dev/null" > /dev/null
+      "$exe --out $work/$kind $work/$kind.tav 2> /dev/null" > /dev/null 2> "$work/$kind.hyperfine"
     python3 -c "import json,sys; print('%.4f' % json.load(open(sys.argv[1]))['results'][0]['median'])" \
       "$work/$kind.json"
   else

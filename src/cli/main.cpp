@@ -1,4 +1,5 @@
-// qortavlo [--lib NAME=DIR]... [--out DIR] [--log FILE] [--max-program-bytes N] PROGRAM
+// qortavlo [--lib NAME=DIR]... [--out DIR] [--output KIND] [--log FILE]
+//          [--max-program-bytes N] PROGRAM
 #include <malloc.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -12,23 +13,36 @@
 
 #include "runtime/common/tempfiles.h"
 #include "runtime/log/log.h"
+#include "runtime/program/globals.h"
 #include "runtime/session/session.h"
 
 namespace {
 
 const char kUsage[] =
-    "usage: qortavlo [--lib NAME=DIR]... [--out DIR] [--log FILE] PROGRAM\n"
+    "usage: qortavlo [--lib NAME=DIR]... [--out DIR] [--output KIND] [--log FILE] PROGRAM\n"
     "\n"
     "Runs the statements of PROGRAM (a file, or - for standard input) and\n"
-    "draws one map image per PROC TAVLO step and BY group.\n"
+    "draws one map per PROC TAVLO step and BY group.\n"
     "\n"
     "  --lib NAME=DIR  assign library NAME to folder DIR (as LIBRARY NAME 'DIR';)\n"
-    "  --out DIR       folder for the images (default: the current folder)\n"
+    "  --out DIR       folder for the maps (default: the current folder)\n"
+    "  --output KIND   the kind of map file: PNG (default), SVG, PDF or HTML, in\n"
+    "                  any letter case; the value the run starts with, which\n"
+    "                  OPTIONS OUTPUT=KIND; changes from that statement on\n"
     "  --log FILE      also write the log to FILE (the log goes to standard error)\n"
     "  --max-program-bytes N\n"
     "                  refuse a program longer than N bytes (default 64M; K, M, G\n"
     "                  may follow N)\n"
-    "  --help          print this text\n";
+    "  --help          print this text\n"
+    "\n"
+    "Map files are numbered across the run whatever their kind: tavlo.png,\n"
+    "tavlo1.svg, tavlo2.pdf, ... PNG is an image of GRAPHWIDTH x GRAPHHEIGHT\n"
+    "pixels (default 640 x 480) scaled by GRAPHDPI/96 (OPTIONS GRAPHDPI=n;\n"
+    "n from 24 to 2400, default 96; the layout stays the same). SVG and PDF\n"
+    "are vector drawings (PDF keeps text as text, fonts embedded). HTML is one\n"
+    "self-contained page per step holding the maps of all its BY groups, each\n"
+    "under its BY line; a mark's TIP= values show when the pointer rests on it\n"
+    "and URL= makes it a link. GRAPHFORMAT= does not choose the kind of file.\n";
 
 int usageError(const std::string& why) {
   std::fprintf(stderr, "qortavlo: %s\n%s", why.c_str(), kUsage);
@@ -127,6 +141,11 @@ int run(int argc, char** argv) {
       if (eq == std::string::npos || eq == 0 || eq + 1 == v.size())
         return usageError("--lib needs NAME=DIR, got '" + v + "'");
       opt.libs.emplace_back(v.substr(0, eq), v.substr(eq + 1));
+    } else if (a == "--output" || a.rfind("--output=", 0) == 0) {
+      if (!value("--output", &v)) return usageError("--output needs a kind: PNG, SVG, PDF or HTML");
+      opt.output = qv::rt::outputKindName(v);
+      if (opt.output.empty())
+        return usageError("--output " + v + " is not a kind of map file: PNG, SVG, PDF or HTML");
     } else if (a.rfind("--out", 0) == 0) {
       if (!value("--out", &v) || v.empty()) return usageError("--out needs a folder");
       opt.outDir = v;

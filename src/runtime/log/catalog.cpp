@@ -111,7 +111,10 @@ constexpr CatalogEntry kCatalog[] = {
     {854, 202, E, "A map needs a CHOROMAP, OPENSTREETMAP or ESRIMAP statement.", 0},
     {854, 203, E, "MAPRESPDATA= must name a different data set from MAPDATA=.", 0},
     {854, 206, E, "The MAPDATA= data set has no observations.", 0},
-    {854, 207, N, "{1} output is not available for maps; the map is made as PNG.", 1},
+    {854, 207, N,
+     "GRAPHFORMAT={1} is taken as PNG for maps; the kind of file written is set by "
+     "OPTIONS OUTPUT= alone (OUTPUT=SVG writes SVG files, OUTPUT=PDF PDF files).",
+     1},
     {854, 208, W,
      "Only one tile layer can be drawn; this OPENSTREETMAP statement is "
      "ignored.",

@@ -1,6 +1,7 @@
 #include "runtime/program/globals.h"
 
 #include <cmath>
+#include <cstdio>
 #include <set>
 
 #include "runtime/formats/formats.h"
@@ -53,6 +54,8 @@ const OptionInfo kOptions[] = {
     {"COLORNAMES", OptionId::ColorNames, false},
     {"BYLINE", OptionId::ByLine, true},
     {"NOBYLINE", OptionId::ByLine, true},
+    {"OUTPUT", OptionId::Output, false},
+    {"GRAPHDPI", OptionId::GraphDpi, false},
 };
 
 const OptionInfo* findOption(std::string_view name) {
@@ -90,6 +93,12 @@ size_t charCount(const std::string& s) {
 }
 
 }  // namespace
+
+std::string outputKindName(std::string_view text) {
+  for (const char* kind : kOutputKinds)
+    if (sameName(text, kind)) return kind;
+  return "";
+}
 
 std::vector<OptionSetting> parseOptions(const Statement& st) {
   std::vector<OptionSetting> out;
@@ -182,6 +191,20 @@ std::vector<OptionSetting> parseOptions(const Statement& st) {
           bad("CSS or a quoted file path is expected");
         o.text = v.text;
         break;
+      case OptionId::Output:
+        if (v.kind == Tok::Name || v.kind == Tok::QString) o.text = outputKindName(v.text);
+        if (o.text.empty()) bad("PNG, SVG, PDF or HTML is expected");
+        break;
+      case OptionId::GraphDpi: {
+        char range[64];
+        std::snprintf(range, sizeof range, "a number from %g to %g is expected", kMinGraphDpi,
+                      kMaxGraphDpi);
+        if ((v.kind != Tok::Int && v.kind != Tok::Number) || !(v.num >= kMinGraphDpi) ||
+            v.num > kMaxGraphDpi)
+          bad(range);
+        o.value = v.num;
+        break;
+      }
       case OptionId::NlDecSeparator:
       case OptionId::ByLine:
         break;
@@ -205,6 +228,8 @@ void applyOption(Settings& s, const OptionSetting& o) {
     case OptionId::LabelOverlap: s.labelOverlap = o.text; break;
     case OptionId::ColorNames: s.colorNames = o.text; break;
     case OptionId::ByLine: s.byLine = o.on; break;
+    case OptionId::Output: s.output = o.text; break;
+    case OptionId::GraphDpi: s.graphDpi = o.value; break;
   }
 }
 
@@ -248,6 +273,12 @@ std::optional<std::string> settingText(const Settings& s, std::string_view name)
     case OptionId::LabelOverlap: return s.labelOverlap;
     case OptionId::ColorNames: return s.colorNames;
     case OptionId::ByLine: return std::string(s.byLine ? "BYLINE" : "NOBYLINE");
+    case OptionId::Output: return s.output;
+    case OptionId::GraphDpi: {
+      char text[32];
+      std::snprintf(text, sizeof text, "%g", s.graphDpi);
+      return std::string(text);
+    }
   }
   return std::nullopt;
 }

@@ -51,11 +51,26 @@ struct Settings {
   // COLORNAMES=: a file path, "CSS" for the CSS color names ("" none).
   std::string colorNames;
   bool byLine = true;              // BYLINE / NOBYLINE: the BY line under the titles
+  // OUTPUT=: the kind of map file written, PNG, SVG, PDF or HTML (upper
+  // case). --output gives the value the run starts with.
+  std::string output = "PNG";
+  // GRAPHDPI=: pixels per inch of a PNG map (the layout stays that of
+  // GRAPHWIDTH x GRAPHHEIGHT at 96).
+  double graphDpi = 96;
 };
+
+// The kinds OUTPUT= and --output accept, and the lowest and highest GRAPHDPI=.
+inline constexpr const char* kOutputKinds[] = {"PNG", "SVG", "PDF", "HTML"};
+inline constexpr double kMinGraphDpi = 24, kMaxGraphDpi = 2400;
+
+// The OUTPUT= kind `text` names (any letter case), in upper case; "" when it
+// names none.
+std::string outputKindName(std::string_view text);
 
 enum class OptionId {
   VarNames, Missing, NlDecSeparator, Debug, GraphWidth, GraphHeight,
-  GraphFormat, TileUrl, MapProjection, LabelOverlap, ColorNames, ByLine
+  GraphFormat, TileUrl, MapProjection, LabelOverlap, ColorNames, ByLine,
+  Output, GraphDpi
 };
 
 // One checked setting of an OPTIONS statement.
@@ -64,6 +79,7 @@ struct OptionSetting {
   std::string name;      // upper case, as the option is known ("GRAPHWIDTH")
   std::string text;      // text values (VARNAMES gives "ANY" or "STRICT")
   int64_t number = 0;    // GRAPHWIDTH, GRAPHHEIGHT
+  double value = 0;      // GRAPHDPI
   bool on = false;       // NLDECSEPARATOR, BYLINE (true) / NONLDECSEPARATOR, NOBYLINE (false)
   int line = 0, column = 0;
 };

@@ -3,6 +3,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -121,6 +123,27 @@ void loadColorNames(SessionState& s, const std::string& path) {
   s.colorNames = std::move(names);
 }
 
+// A PNG map is GRAPHWIDTH x GRAPHHEIGHT scaled by GRAPHDPI/96: refuses the
+// settings at the OPTIONS statement that makes an image too large to be
+// made (vector outputs keep the layout size and are not concerned).
+void checkPngSize(const Settings& next, const Statement& st) {
+  if (next.output != "PNG") return;
+  const double scale = next.graphDpi / 96;
+  const int64_t w = std::llround(next.graphWidth * scale);
+  const int64_t h = std::llround(next.graphHeight * scale);
+  if (w <= render::kMaxImageSide && h <= render::kMaxImageSide && w * h <= render::kMaxImagePixels)
+    return;
+  char dpi[32];
+  std::snprintf(dpi, sizeof dpi, "%g", next.graphDpi);
+  throw UserError(st.place(), "GRAPHWIDTH=" + std::to_string(next.graphWidth) + " and GRAPHHEIGHT=" +
+                                  std::to_string(next.graphHeight) + " at GRAPHDPI=" + dpi +
+                                  " make a PNG image of " + std::to_string(w) + " x " +
+                                  std::to_string(h) + " pixels; at most " +
+                                  std::to_string(render::kMaxImageSide) + " a side and " +
+                                  std::to_string(render::kMaxImagePixels) +
+                                  " pixels are possible");
+}
+
 class Session {
  public:
   Session(Log& log, const RunOptions& opt) : s_(log), opt_(opt), host_(s_) {}
@@ -172,6 +195,7 @@ void Session::globalStatement(const Item& item) {
                                         " make an image of " + std::to_string(pixels) +
                                         " pixels; at most " +
                                         std::to_string(render::kMaxImagePixels) + " are possible");
+      checkPngSize(next, st);
       if (next.colorNames != s_.settings.colorNames) {
         // Each COLORNAMES= replaces the user color names: CSS, or a file.
         if (next.colorNames.empty()) s_.colorNames.clear();
@@ -252,6 +276,7 @@ int Session::run() {
     s_.programPath = p.string();
   }
   s_.outDir = opt_.outDir;
+  s_.settings.output = opt_.output;
   try {
     s_.libs.assign("WORK", s_.programDir);
     for (auto& [name, dir] : opt_.libs) s_.libs.assign(name, dir);

@@ -14,6 +14,9 @@ struct RunOptions {
   std::string outDir = ".";                             // --out
   std::string logPath;                                  // --log ("" none)
   size_t maxProgramBytes = size_t{64} << 20;            // --max-program-bytes
+  // --output: the kind of map file the run starts with (PNG, SVG, PDF,
+  // HTML); OPTIONS OUTPUT= changes it from there.
+  std::string output = "PNG";
 };
 
 // Reads and runs the program. Returns the process exit status: 0 when every

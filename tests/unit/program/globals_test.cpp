@@ -83,6 +83,15 @@ TEST(Globals, OptionsApplyAndReport) {
   EXPECT_EQ(s.mapProjection, "EQUALEARTH");
   applyOptions(s, parseOptions(stmt("options mapprojection=' ';")));
   EXPECT_EQ(s.mapProjection, "AUTO");
+  // The kind of map file and the PNG density, at the ends of their ranges.
+  EXPECT_EQ(settingText(s, "OUTPUT"), "PNG");
+  EXPECT_EQ(settingText(s, "GRAPHDPI"), "96");
+  applyOptions(s, parseOptions(stmt("options output=Html graphdpi=2400;")));
+  EXPECT_EQ(s.output, "HTML");
+  EXPECT_EQ(s.graphDpi, 2400);
+  applyOptions(s, parseOptions(stmt("options output='pdf' graphdpi=24.5;")));
+  EXPECT_EQ(settingText(s, "output"), "PDF");
+  EXPECT_EQ(settingText(s, "graphdpi"), "24.5");
 }
 
 TEST(Globals, OptionErrors) {
@@ -97,6 +106,10 @@ TEST(Globals, OptionErrors) {
   EXPECT_NE(err("options missing='ab';").find("one character"), std::string::npos);
   EXPECT_NE(err("options tileurl='http://x/{z}/{y}.png';").find("{x}"), std::string::npos);
   EXPECT_NE(err("options nldecseparator=1;").find("takes no value"), std::string::npos);
+  EXPECT_NE(err("options output=gif;").find("Invalid value gif for option OUTPUT: PNG, SVG, PDF or HTML"),
+            std::string::npos);
+  EXPECT_NE(err("options graphdpi=23.9;").find("from 24 to 2400"), std::string::npos);
+  EXPECT_NE(err("options graphdpi=2401;").find("from 24 to 2400"), std::string::npos);
   // A PROJ definition must be quoted; only the projection names stand bare.
   EXPECT_EQ(err("options mapprojection=EPSG:3035;"),
             "g.qv, line 1, column 23: Invalid value EPSG for option MAPPROJECTION: AUTO, "

@@ -9,13 +9,13 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <stdexcept>
 #include <variant>
 
 #include "runtime/common/error.h"
 #include "runtime/common/tempfiles.h"
 #include "runtime/data/dataset.h"
 #include "runtime/formats/formats.h"
-#include "render/png.h"
 #include "render/renderer.h"
 
 namespace qv::rt {
@@ -198,8 +198,45 @@ std::string substituteByValues(std::string_view text, const std::vector<ByValue>
   return out;
 }
 
-std::string graphFileName(int n) {
-  return n <= 0 ? std::string("tavlo.png") : "tavlo" + std::to_string(n) + ".png";
+namespace {
+
+const char* extensionOf(render::OutputKind kind) {
+  switch (kind) {
+    case render::OutputKind::Png: return ".png";
+    case render::OutputKind::Svg: return ".svg";
+    case render::OutputKind::Pdf: return ".pdf";
+    case render::OutputKind::Html: return ".html";
+  }
+  return ".png";
+}
+
+}  // namespace
+
+std::string graphFileName(int n, render::OutputKind kind) {
+  return (n <= 0 ? std::string("tavlo") : "tavlo" + std::to_string(n)) + extensionOf(kind);
+}
+
+bool outputKindFromName(std::string_view name, render::OutputKind* kind) {
+  static const std::pair<const char*, render::OutputKind> kKinds[] = {
+      {"PNG", render::OutputKind::Png},
+      {"SVG", render::OutputKind::Svg},
+      {"PDF", render::OutputKind::Pdf},
+      {"HTML", render::OutputKind::Html}};
+  for (const auto& [n, k] : kKinds) {
+    if (name == n) {
+      *kind = k;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool formatTipValue(std::string_view format, double value, char missing, std::string* text) {
+  host::FormatDesc f;
+  int width = 0, decimals = 0;
+  if (!resolveFormatText(format, &f, &width, &decimals) || f.character) return false;
+  *text = trimmed(formatNumber(f, width, decimals, value, missing));
+  return true;
 }
 
 // --- DataSetTable -------------------------------------------------------------------
@@ -260,6 +297,11 @@ render::RenderRequest GraphManagerImpl::request(host::DataSet* byData,
   render::RenderRequest req;
   req.width = output_.width;
   req.height = output_.height;
+  req.output = output_.output;
+  req.dpi = output_.dpi;
+  req.formatValue = [missing = missing_](std::string_view format, double value, std::string* text) {
+    return formatTipValue(format, value, missing, text);
+  };
   req.streetMapUrl = output_.tileUrl;
   req.tiles.baseDir = output_.baseDir;
   req.skipTiles = tilesFailed_;
@@ -340,7 +382,7 @@ bool GraphManagerImpl::chooseProjection() {
   return true;
 }
 
-bool GraphManagerImpl::drawOne(host::DataSet* byData, std::vector<unsigned char>* png) {
+bool GraphManagerImpl::drawOne(host::DataSet* byData, Drawn* out) {
   std::vector<std::unique_ptr<DataSetTable>> tables;
   render::RenderRequest req = request(byData, tables);
   try {
@@ -356,7 +398,19 @@ bool GraphManagerImpl::drawOne(host::DataSet* byData, std::vector<unsigned char>
     }
     tilesFailed_ = tilesFailed_ || r.tilesFailed;
     for (const auto& t : tables) logOnce(t->longTexts(), true);
-    *png = render::encodePng(*r.canvas);
+    if (output_.output == render::OutputKind::Png) {
+      if (!r.canvas) throw std::runtime_error("the renderer gave no image");
+      const std::vector<unsigned char> png = r.canvas->pngBytes();
+      out->bytes.assign(png.begin(), png.end());
+      out->width = r.canvas->width();
+      out->height = r.canvas->height();
+    } else {
+      // Never an empty file in place of a drawing.
+      if (r.document.empty()) throw std::runtime_error("the renderer gave no drawing");
+      out->bytes = std::move(r.document);
+      out->width = output_.width;
+      out->height = output_.height;
+    }
   } catch (const UserError& e) {
     log_.error(std::string("The map could not be drawn: ") + e.what());
     return false;
@@ -375,6 +429,11 @@ StagedImages::~StagedImages() { discard(); }
 
 bool StagedImages::add(const std::string& final, const std::vector<unsigned char>& bytes,
                        std::string* why) {
+  return add(final,
+             std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), why);
+}
+
+bool StagedImages::add(const std::string& final, std::string_view bytes, std::string* why) {
   Staged f;
   f.final = final;
   struct stat st {};
@@ -435,16 +494,30 @@ bool GraphManagerImpl::outputFolder(std::string* dir) {
 }
 
 bool GraphManagerImpl::stage(StagedImages& staged, const std::string& dir,
-                             const std::vector<unsigned char>& png) {
+                             std::string_view bytes) {
   namespace fs = std::filesystem;
   const int first = output_.graphsWritten ? *output_.graphsWritten : 0;
-  const std::string path =
-      (fs::path(dir) / graphFileName(first + static_cast<int>(staged.size()))).lexically_normal();
+  const std::string path = (fs::path(dir) / graphFileName(first + static_cast<int>(staged.size()),
+                                                          output_.output))
+                               .lexically_normal();
   std::string why;
-  if (staged.add(path, png, &why)) return true;
+  if (staged.add(path, bytes, &why)) return true;
   log_.error("The map could not be written in the folder " + dir + " (" +
              fs::path(path).filename().string() + "): " + why + ".");
   return false;
+}
+
+bool GraphManagerImpl::stagePage(StagedImages& staged, const std::string& dir) {
+  // The page is titled by the step's first title; a title that names BY
+  // values belongs to one map, not to the page of them all.
+  std::string title = output_.pageTitle;
+  std::string upper = title;
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  if (!by_.empty() && upper.find("#BY") != std::string::npos) title.clear();
+  if (title.find_first_not_of(' ') == std::string::npos) title = "tavlo";
+  const std::string page = render::htmlPage(trimmed(title), pageMaps_);
+  pageMaps_.clear();
+  return stage(staged, dir, page);
 }
 
 host::Status GraphManagerImpl::render() {
@@ -452,21 +525,41 @@ host::Status GraphManagerImpl::render() {
   written_.clear();
   warned_.clear();
   groupMessages_.clear();
+  pageMaps_.clear();
+  sizes_.clear();
   tilesFailed_ = false;
   stepProjection_.reset();
+  const bool page = output_.output == render::OutputKind::Html;
   if (const std::string format = output_.format ? output_.format() : "";
-      !format.empty() && format != "PNG")
-    log_.warning("The renderer writes PNG images; GRAPHFORMAT=" + format + " is drawn as PNG.");
-  // Each image is written as soon as it is drawn, under a temporary name;
-  // they take their names only when the whole step has succeeded.
+      !format.empty() && format != "PNG") {
+    if (output_.output == render::OutputKind::Png)
+      log_.warning("The renderer writes PNG images; GRAPHFORMAT=" + format + " is drawn as PNG.");
+    else
+      log_.warning("GRAPHFORMAT=" + format + " does not choose the kind of map file; OUTPUT= does.");
+  }
+  // Each map is written as soon as it is drawn, under a temporary name;
+  // they take their names only when the whole step has succeeded. The maps
+  // of an HTML page are kept until the page is whole.
   std::string dir;
   if (!outputFolder(&dir)) return host::kOk;
   StagedImages staged;
-  std::vector<unsigned char> png;
+  Drawn drawn;
+  // Keeps one drawn map: staged as its own file, or kept for the page
+  // (under its BY line, `caption`).
+  auto keep = [&](std::string caption) {
+    const std::string size = std::to_string(drawn.width) + " x " + std::to_string(drawn.height);
+    if (page) {
+      if (sizes_.empty()) sizes_.push_back(size);
+      pageMaps_.push_back({std::move(caption), std::move(drawn.bytes)});
+      return true;
+    }
+    sizes_.push_back(size);
+    return stage(staged, dir, drawn.bytes);
+  };
   if (by_.empty()) {
-    if (!drawOne(nullptr, &png)) return host::kHostFailure;
+    if (!drawOne(nullptr, &drawn)) return host::kHostFailure;
     ++renderings_;
-    if (!stage(staged, dir, png)) return host::kOk;
+    if (!keep("")) return host::kOk;
   } else {
     // The groups come from the first data set of the graph that has every
     // BY variable: the plot data when there is one.
@@ -499,19 +592,20 @@ host::Status GraphManagerImpl::render() {
       log_.error(e.what());
       return host::kOk;
     }
-    bool drawn = true, kept = true;
-    while (drawn && kept && byData->byNext()) {
-      drawn = drawOne(byData, &png);
-      if (drawn) {
+    bool ok = true, kept = true;
+    while (ok && kept && byData->byNext()) {
+      ok = drawOne(byData, &drawn);
+      if (ok) {
         ++renderings_;
-        kept = stage(staged, dir, png);
+        kept = keep(byLineOf(byValues(byData)));
       }
     }
     byData->byRewind(true);
-    if (!drawn) return host::kHostFailure;
+    if (!ok) return host::kHostFailure;
     if (!kept) return host::kOk;
     logGroupMessages();
   }
+  if (page && !stagePage(staged, dir)) return host::kOk;
   if (output_.stepFailed && output_.stepFailed()) {
     log_.note("No map was written because of the errors above.");
     return host::kOk;
@@ -523,9 +617,13 @@ host::Status GraphManagerImpl::render() {
     return host::kOk;
   }
   if (output_.graphsWritten) *output_.graphsWritten += static_cast<int>(written_.size());
-  for (const std::string& w : written_)
-    log_.note("The map was written to " + w + " (" + std::to_string(output_.width) + " x " +
-              std::to_string(output_.height) + ").");
+  for (size_t i = 0; i < written_.size() && i < sizes_.size(); ++i) {
+    if (page && renderings_ > 1)
+      log_.note("The " + std::to_string(renderings_) + " maps were written to " + written_[i] +
+                " (" + sizes_[i] + " each).");
+    else
+      log_.note("The map was written to " + written_[i] + " (" + sizes_[i] + ").");
+  }
   return host::kOk;
 }
 

@@ -3,10 +3,14 @@
 // ("multidata") and the graph manager ("graph_manager") that builds the
 // graph and renders it, once per BY group when BY groups are in effect.
 //
-// A rendering is one PNG image of GRAPHWIDTH x GRAPHHEIGHT in the output
-// folder, named tavlo.png, tavlo1.png, tavlo2.png ... across the whole run;
-// the log names every file written. The images of a step are drawn first
-// and written only when all were drawn and the step has logged no error.
+// A rendering is one map file in the output folder, of the kind OUTPUT=
+// says: a PNG image of GRAPHWIDTH x GRAPHHEIGHT scaled by GRAPHDPI/96, an
+// SVG or a PDF drawing; named tavlo.png, tavlo1.svg, tavlo2.pdf ... across
+// the whole run. HTML output makes one page per step holding the maps of
+// all its BY groups, under the number of the step's first map. The log
+// names every file written. The files of a step are staged as they are
+// drawn and put in place only when all were drawn and the step has logged
+// no error.
 #pragma once
 
 #include <sys/types.h>
@@ -21,6 +25,7 @@
 #include "module/host/host.h"
 #include "render/compiler.h"
 #include "render/data.h"
+#include "render/html.h"
 #include "render/renderer.h"
 #include "runtime/log/log.h"
 #include "runtime/objects/objects.h"
@@ -90,6 +95,10 @@ struct GraphOutput {
   // GRAPHFORMAT= when the graph is drawn (the step may set it to PNG for its
   // duration); the renderer writes PNG whatever it says.
   std::function<std::string()> format;
+  render::OutputKind output = render::OutputKind::Png;  // OUTPUT=, --output
+  double dpi = 96;                // GRAPHDPI=
+  // The title of an HTML page: the step's first title ("" for none).
+  std::string pageTitle;
   std::string outDir = ".";       // --out
   std::string baseDir;            // the program's folder: relative file:// tile paths
   int* graphsWritten = nullptr;   // numbers the images across the run (null: from 0)
@@ -98,9 +107,18 @@ struct GraphOutput {
   std::function<bool()> stepFailed;
 };
 
-// The image file name of the n-th graph of a run (from 0): tavlo.png,
-// tavlo1.png, tavlo2.png, ...
-std::string graphFileName(int n);
+// The file name of the n-th graph of a run (from 0) in the output kind:
+// tavlo.png, tavlo1.png, tavlo2.svg, tavlo3.pdf, tavlo4.html, ...
+std::string graphFileName(int n, render::OutputKind kind = render::OutputKind::Png);
+
+// The OUTPUT= kind named by an upper-case kind name (PNG, SVG, PDF, HTML);
+// false for another name.
+bool outputKindFromName(std::string_view name, render::OutputKind* kind);
+
+// The text of `value` in the numeric display format `format` (DOLLAR8.2,
+// COMMA10., 8.2), without leading and trailing blanks; false for a format
+// not known or a character format. `missing` shows a missing value.
+bool formatTipValue(std::string_view format, double value, char missing, std::string* text);
 
 // One BY variable of the group being drawn: its name and its value as shown.
 struct ByValue {
@@ -151,6 +169,7 @@ class StagedImages {
 
   // Writes `bytes` to a new file beside `final`; false with the reason.
   bool add(const std::string& final, const std::vector<unsigned char>& bytes, std::string* why);
+  bool add(const std::string& final, std::string_view bytes, std::string* why);
   // Renames every file into place, in order, appending the final names to
   // `written`. On a failure the ones already renamed are removed again and
   // the rest discarded: false with the reason.
@@ -195,9 +214,15 @@ class GraphManagerImpl final : public host::GraphManager {
   const std::vector<std::string>& written() const { return written_; }
 
  private:
-  // Draws one image of the current BY group (of everything without BY
+  // One drawn map: the file's bytes (for HTML the <svg> element, for the
+  // page), and its size for the log.
+  struct Drawn {
+    std::string bytes;
+    int width = 0, height = 0;
+  };
+  // Draws one map of the current BY group (of everything without BY
   // groups); false after an ERROR.
-  bool drawOne(host::DataSet* byData, std::vector<unsigned char>* png);
+  bool drawOne(host::DataSet* byData, Drawn* out);
   // The request of one image: the data of the current BY group (`byData`,
   // or everything when null) in `tables`, which must outlive it.
   render::RenderRequest request(host::DataSet* byData,
@@ -211,9 +236,11 @@ class GraphManagerImpl final : public host::GraphManager {
   void logGroupMessages();
   // The output folder, made when missing; false after an ERROR.
   bool outputFolder(std::string* dir);
-  // Writes the next image of the step under a temporary name; false after
+  // Writes the next file of the step under a temporary name; false after
   // an ERROR naming the folder and the reason.
-  bool stage(StagedImages& staged, const std::string& dir, const std::vector<unsigned char>& png);
+  bool stage(StagedImages& staged, const std::string& dir, std::string_view bytes);
+  // Stages the HTML page of the step's maps; false after an ERROR.
+  bool stagePage(StagedImages& staged, const std::string& dir);
   std::string byValue(host::DataSet* ds, size_t k) const;
   std::vector<ByValue> byValues(host::DataSet* ds) const;
 
@@ -231,6 +258,8 @@ class GraphManagerImpl final : public host::GraphManager {
   std::vector<std::pair<std::string, std::vector<render::DataMessage>>> groupMessages_;
   bool tilesFailed_ = false;      // no tile came for an earlier BY group: ask no more
   render::MapProjectionPtr stepProjection_;  // shared by the BY groups of a render()
+  std::vector<render::HtmlMap> pageMaps_;    // HTML: the maps of the step's page
+  std::vector<std::string> sizes_;           // "W x H" of each file staged, for the log
   int renderings_ = 0;
   std::vector<std::string> written_;
 };

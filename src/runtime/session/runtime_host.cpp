@@ -93,6 +93,10 @@ RuntimeHost::RuntimeHost(SessionState& s) : s_(s) {
       for (const Statement& st : step_->statements)
         if (upperCase(st.keyword()) == "GRADLEGEND") ++o.gradLegends;
     o.format = [this] { return s_.settings.graphFormat; };
+    outputKindFromName(s_.settings.output, &o.output);
+    o.dpi = s_.settings.graphDpi;
+    for (int n = 1; n <= TitleStore::kMax && o.pageTitle.empty(); ++n)
+      if (const host::TitleEntry* t = s_.titles.get('T', n)) o.pageTitle = t->text;
     o.outDir = s_.outDir;
     o.baseDir = s_.programDir;
     o.graphsWritten = &s_.graphsWritten;

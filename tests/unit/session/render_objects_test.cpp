@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <filesystem>
+#include <iterator>
 #include <fstream>
 
 #include "../data/testutil.h"
@@ -147,6 +149,56 @@ TEST_F(RenderObjects, NoImageWhenTheStepFailedOrTheFileCannotBeWritten) {
   EXPECT_NE(log.text().find("ERROR: The output folder " + file + " cannot be used: it is a file"),
             std::string::npos)
       << log.text();
+}
+
+TEST_F(RenderObjects, HtmlStepIsOnePageOfEveryByGroupUnderOneNumber) {
+  int counter = 2;
+  GraphOutput o = outputTo(dir.str(), &counter);
+  o.output = render::OutputKind::Html;
+  o.width = 320;
+  o.height = 200;
+  o.pageTitle = "Sales by #BYVAL(state)";  // names a BY value: not the page's
+  GraphManagerImpl manager(log, {{"year", false}, {"state", false}}, '.', o);
+  CompiledTemplate tmpl(log);
+  ASSERT_EQ(build(manager, tmpl), 0);
+  EXPECT_EQ(manager.render(), 0);
+  EXPECT_EQ(manager.renderings(), 3);
+  EXPECT_EQ(counter, 3);  // the next step's file is tavlo3
+  ASSERT_EQ(manager.written(), std::vector<std::string>{dir.str() + "/tavlo2.html"});
+  EXPECT_FALSE(std::filesystem::exists(dir.str() + "/tavlo3.html"));
+  EXPECT_NE(log.text().find("NOTE: The 3 maps were written to " + dir.str() +
+                            "/tavlo2.html (320 x 200 each)."),
+            std::string::npos)
+      << log.text();
+  // Each map under its own BY line, in BY order.
+  std::ifstream in(dir.str() + "/tavlo2.html");
+  const std::string page((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_NE(page.find("<title>tavlo</title>"), std::string::npos);
+  size_t at = 0;
+  for (const char* caption : {"year=$2,020.00, state=AL", "year=$2,020.00, state=CA",
+                              "year=$2,021.00, state=TX"}) {
+    at = page.find(caption, at);
+    EXPECT_NE(at, std::string::npos) << caption;
+  }
+}
+
+TEST(TipFormats, NumericFormatsByNameTrimmedOthersRefused) {
+  std::string text = "unchanged";
+  EXPECT_TRUE(formatTipValue("DOLLAR8.2", 1234.5, '.', &text));
+  EXPECT_EQ(text, "$1,234.50");
+  EXPECT_TRUE(formatTipValue("comma10.", 1234567, '.', &text));
+  EXPECT_EQ(text, "1,234,567");
+  EXPECT_TRUE(formatTipValue("8.2", 3.14159, '.', &text));
+  EXPECT_EQ(text, "3.14");
+  EXPECT_TRUE(formatTipValue("PERCENT8.1", 0.097, '.', &text));
+  EXPECT_EQ(text, "9.7%");
+  EXPECT_TRUE(formatTipValue("8.2", std::nan(""), '-', &text));
+  EXPECT_EQ(text, "-");
+  text = "unchanged";
+  EXPECT_FALSE(formatTipValue("$CHAR10.", 1, '.', &text));
+  EXPECT_FALSE(formatTipValue("NOSUCH8.", 1, '.', &text));
+  EXPECT_FALSE(formatTipValue("", 1, '.', &text));
+  EXPECT_EQ(text, "unchanged");
 }
 
 TEST(ByTexts, ValuesNamesAndLineOfTheGroup) {

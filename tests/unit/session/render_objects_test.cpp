@@ -184,7 +184,7 @@ TEST_F(RenderObjects, HtmlStepIsOnePageOfEveryByGroupUnderOneNumber) {
 
 TEST(TipFormats, NumericFormatsByNameTrimmedOthersRefused) {
   std::string text = "unchanged";
-  EXPECT_TRUE(formatTipValue("DOLLAR8.2", 1234.5, '.', &text));
+  EXPECT_TRUE(formatTipValue("DOLLAR10.2", 1234.5, '.', &text));
   EXPECT_EQ(text, "$1,234.50");
   EXPECT_TRUE(formatTipValue("comma10.", 1234567, '.', &text));
   EXPECT_EQ(text, "1,234,567");

@@ -19,7 +19,8 @@
 namespace {
 
 const char kUsage[] =
-    "usage: qortavlo [--lib NAME=DIR]... [--out DIR] [--output KIND] [--log FILE] PROGRAM\n"
+    "usage: qortavlo [--lib NAME=DIR]... [--out DIR] [--output KIND] [--log FILE]\n"
+    "                [--max-program-bytes N] PROGRAM\n"
     "\n"
     "Runs the statements of PROGRAM (a file, or - for standard input) and\n"
     "draws one map per PROC TAVLO step and BY group.\n"

@@ -270,7 +270,8 @@ void PlanarBox::add(const std::vector<Point>& pts) {
   }
 }
 
-PlanarContext planarContext(const MapProjection& map, const Extent& extent, const Rect& area) {
+PlanarContext planarContext(const MapProjection& map, const Extent& extent, const Rect& area,
+                            double minSpacing) {
   PlanarContext pc;
   pc.map = &map;
   pc.cut.lon0 = map.centralMeridian();
@@ -281,7 +282,7 @@ PlanarContext planarContext(const MapProjection& map, const Extent& extent, cons
   if (!map.isWebMercator() && extent.valid && area.width > 0 && area.height > 0) {
     const double degreesPerPixel = std::max((extent.maxLon - extent.minLon) / area.width,
                                             (extent.maxLat - extent.minLat) / area.height);
-    if (std::isfinite(degreesPerPixel)) pc.thin = degreesPerPixel * 0.25 / 2;
+    if (std::isfinite(degreesPerPixel)) pc.thin = degreesPerPixel * minSpacing / 2;
   }
   return pc;
 }

@@ -75,9 +75,10 @@ struct PlanarContext {
   double thin = 0;
 };
 // `extent` is what the map shows and `area` the pixels it is drawn into,
-// from which the thinning distance is judged (half of a quarter pixel,
+// from which the thinning distance is judged (half of `minSpacing` pixels,
 // leaving room for projections that stretch).
-PlanarContext planarContext(const MapProjection& map, const Extent& extent, const Rect& area);
+PlanarContext planarContext(const MapProjection& map, const Extent& extent, const Rect& area,
+                            double minSpacing = 0.25);
 
 // A planar bounding box being grown.
 struct PlanarBox {

@@ -18,6 +18,7 @@ namespace {
 constexpr double kOuterPad = 6;    // between the image edge and everything
 constexpr double kBlockGap = 4;    // between stacked blocks
 constexpr double kMapMargin = 10;  // between the map area's edge and the fitted data
+constexpr double kVectorMinSpacing = 0.02;  // pixels between kept vertices in vector outputs
 
 struct Placed {
   Block* block;
@@ -236,7 +237,11 @@ RenderResult renderGraph(const GraphModel& model, const RenderRequest& req) {
 
   // Everything drawn in planar map coordinates, then the scale at which it
   // all fits the map area.
-  ProjectContext pc{planarContext(*map, shown.extent.shorter(), area), area};
+  // A drawing that can be zoomed into keeps regions smaller than a pixel,
+  // so that each has its shape, tip and link there.
+  const double minSpacing = req.output == OutputKind::Png ? GeometryOptions{}.minSpacing
+                                                          : kVectorMinSpacing;
+  ProjectContext pc{planarContext(*map, shown.extent.shorter(), area, minSpacing), area};
   std::vector<FitBox> fit;
   for (const auto& p : layers) p->project(env, pc, fit);
   if (env.rowsLeftOut > 0)
@@ -251,6 +256,7 @@ RenderResult renderGraph(const GraphModel& model, const RenderRequest& req) {
   dc.proj = Projection::fitBoxes(fit, area, margin, map->maxScale(), worldBox(pc.planar));
   dc.proj.setMapProjection(map);
   dc.geo = geometryFor(area, 4);
+  dc.geo.minSpacing = minSpacing;
   LabelSpace labels(req.labelOverlap, area);
   dc.labels = &labels;
 

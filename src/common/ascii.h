@@ -1,0 +1,49 @@
+// ASCII character classes and letter-case helpers for names and keywords,
+// shared by every layer (the module, the runtime and the renderer). They
+// look at ASCII letters only and never at the locale: names are compared
+// the same way on every machine.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace qv {
+
+constexpr bool isDigit(char c) { return c >= '0' && c <= '9'; }
+constexpr bool isAlpha(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+constexpr bool isAlnum(char c) { return isAlpha(c) || isDigit(c); }
+// A name starts with a letter or "_" and goes on with letters, digits and "_".
+constexpr bool isNameStart(char c) { return isAlpha(c) || c == '_'; }
+constexpr bool isNameChar(char c) { return isNameStart(c) || isDigit(c); }
+constexpr bool isBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
+}
+
+constexpr char upperAscii(char c) { return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c; }
+constexpr char lowerAscii(char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; }
+
+std::string upper(std::string_view s);
+std::string lower(std::string_view s);
+
+// Equal but for the letter case of ASCII letters.
+constexpr bool sameNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (upperAscii(a[i]) != upperAscii(b[i])) return false;
+  return true;
+}
+constexpr bool startsWithNoCase(std::string_view s, std::string_view prefix) {
+  return s.size() >= prefix.size() && sameNoCase(s.substr(0, prefix.size()), prefix);
+}
+constexpr bool endsWithNoCase(std::string_view s, std::string_view suffix) {
+  return s.size() >= suffix.size() && sameNoCase(s.substr(s.size() - suffix.size()), suffix);
+}
+
+// The text without leading and trailing blanks.
+constexpr std::string_view trimBlanks(std::string_view s) {
+  while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && isBlank(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+}  // namespace qv

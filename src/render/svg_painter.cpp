@@ -685,33 +685,24 @@ void SvgPainter::flushPending() {
   pendingFill_ = pendingStroke_ = false;
 }
 
-void SvgPainter::fillPreserve() {
-  if (!pathValid_ || pathBoxEmpty_) return;
-  if (pendingStroke_ && pendingVersion_ == pathVersion_) {
-    // The stroke drawn first, then this fill over it: one element.
-    writeShape(body_, true, true, true);
-    pendingStroke_ = false;
-    return;
-  }
-  flushPending();
-  if (!drawable()) return;
-  syncClips();
-  pendingFill_ = true;
-  pendingVersion_ = pathVersion_;
-  pendingState_ = stack_.back();
-}
+void SvgPainter::fillPreserve() { paintPreserved(true); }
 
-void SvgPainter::strokePreserve() {
+void SvgPainter::strokePreserve() { paintPreserved(false); }
+
+void SvgPainter::paintPreserved(bool fill) {
   if (!pathValid_ || pathBoxEmpty_) return;
-  if (pendingFill_ && pendingVersion_ == pathVersion_) {
-    writeShape(body_, true, true, false);
-    pendingFill_ = false;
+  bool& other = fill ? pendingStroke_ : pendingFill_;
+  if (other && pendingVersion_ == pathVersion_) {
+    // The other paint of the same path is waiting: one element with both
+    // (a stroke drawn before its fill is painted beneath it).
+    writeShape(body_, true, true, fill);
+    other = false;
     return;
   }
   flushPending();
   if (!drawable()) return;
   syncClips();
-  pendingStroke_ = true;
+  (fill ? pendingFill_ : pendingStroke_) = true;
   pendingVersion_ = pathVersion_;
   pendingState_ = stack_.back();
 }

@@ -133,6 +133,9 @@ class SvgPainter final : public Painter {
   void pathCommand(char c);
   void appendElement(std::string& out) const;
 
+  // A fill (or stroke) of the path that keeps it: joined into one element
+  // with the other paint of the same path when that is waiting.
+  void paintPreserved(bool fill);
   // Writes the pending fill (fillPreserve waiting for a stroke) alone.
   void flushPending();
   void writeShape(std::string& out, bool doFill, bool doStroke, bool strokeFirst) const;

@@ -20,19 +20,13 @@
 #include <vector>
 
 #include "pipeline.h"
+#include "support.h"
 #include "program_run.h"
 #include "render/style.h"
 #include "visual.h"
 
 namespace qv::test {
 namespace {
-
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
 
 // Runs a shell command; its standard output, and its exit status in
 // `status` (-1 when it could not be started).

@@ -15,17 +15,11 @@
 #include <vector>
 
 #include "pipeline.h"
+#include "support.h"
 #include "program_run.h"
 
 namespace qv::test {
 namespace {
-
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
 
 // Column `value` of a delimited file by the whole-number identifier in
 // column `id`; an empty cell or "." is no value.

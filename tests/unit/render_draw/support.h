@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -32,6 +34,14 @@ class TempDir {
 };
 
 // The color of test tile (z, x, y): distinct for every tile of a zoom.
+// The whole content of a file ("" when it cannot be read).
+inline std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
 inline render::Rgba tileColor(int z, int x, int y) {
   static const uint32_t colors[] = {0xD55E00, 0x0072B2, 0x009E73, 0xE69F00,
                                     0xCC79A7, 0x56B4E9, 0xF0E442, 0x332288};

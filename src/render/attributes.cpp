@@ -2,7 +2,6 @@
 // colors, lengths, fonts, attribute blocks, group values with their
 // attribute maps, and color responses (continuous ramps and range maps).
 #include <algorithm>
-#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -16,12 +15,6 @@ namespace qv::render {
 namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-
-std::string lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
 
 std::string_view trim(std::string_view s) {
   size_t b = 0, e = s.size();
@@ -112,7 +105,7 @@ Rgba stepperColor(const Value& v, const Style& style) {
   if (a.kind == Value::Kind::StyleRef && b.kind == Value::Kind::StyleRef) {
     std::string_view ea = std::string_view(a.text).substr(0, a.text.find(':'));
     std::string_view eb = std::string_view(b.text).substr(0, b.text.find(':'));
-    if (sameNameNoCase(ea, eb)) {
+    if (sameNoCase(ea, eb)) {
       const std::vector<Rgba>* ramp = rampByName(style, ea);
       if (!ramp) ramp = &style.twoColorRamp;
       return rampColor(*ramp, t);
@@ -171,22 +164,22 @@ Env::Env(const GraphModel& m, const RenderRequest& r) : model(m), req(r) {
 }
 
 DataTable* Env::table(std::string_view id) const {
-  if (sameNameNoCase(id, "__MAP__")) return req.mapData;
+  if (sameNoCase(id, "__MAP__")) return req.mapData;
   for (DataTable* t : req.data)
-    if (t && sameNameNoCase(t->name(), id)) return t;
-  if (req.mapData && sameNameNoCase(req.mapData->name(), id)) return req.mapData;
+    if (t && sameNoCase(t->name(), id)) return t;
+  if (req.mapData && sameNoCase(req.mapData->name(), id)) return req.mapData;
   return nullptr;
 }
 
 std::string Env::dynamic(std::string_view name) const {
   for (const auto& [k, v] : req.dynamics)
-    if (sameNameNoCase(k, name)) return v;
+    if (sameNoCase(k, name)) return v;
   return {};
 }
 
 bool Env::hasDynamic(std::string_view name) const {
   for (const auto& kv : req.dynamics)
-    if (sameNameNoCase(kv.first, name)) return true;
+    if (sameNoCase(kv.first, name)) return true;
   return false;
 }
 
@@ -207,7 +200,7 @@ std::string Env::firstValues(const std::vector<std::string>& shown, size_t count
 
 const AttrVar* Env::attrVar(std::string_view name) const {
   for (const AttrVar& a : model.attrVars)
-    if (sameNameNoCase(a.name, name)) return &a;
+    if (sameNoCase(a.name, name)) return &a;
   return nullptr;
 }
 
@@ -218,8 +211,7 @@ enum class Coordinates { Degrees, WebMercator, Other };
 Coordinates coordinatesNamed(std::string_view name) {
   std::string n;
   for (char c : name)
-    if (!std::isspace(static_cast<unsigned char>(c)) && c != '_' && c != '-')
-      n += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (!isBlank(c) && c != '_' && c != '-') n += upperAscii(c);
   if (n.empty()) return Coordinates::Degrees;
   for (const char* d : {"EPSG:4326", "WGS84", "CRS84", "OGC:CRS84", "LONLAT", "LATLONG",
                         "LONGLAT", "DEGREES", "GEOGRAPHIC", "EPSG:4269", "NAD83"})
@@ -316,11 +308,11 @@ bool colorFromText(std::string_view text, Rgba& out) {
 }
 
 const std::vector<Rgba>* rampByName(const Style& style, std::string_view name) {
-  if (sameNameNoCase(name, "TwoColorRamp") || sameNameNoCase(name, "TwoColorAltRamp") ||
-      sameNameNoCase(name, "TwoAltColorRamp"))
+  if (sameNoCase(name, "TwoColorRamp") || sameNoCase(name, "TwoColorAltRamp") ||
+      sameNoCase(name, "TwoAltColorRamp"))
     return &style.twoColorRamp;
-  if (sameNameNoCase(name, "ThreeColorRamp") || sameNameNoCase(name, "ThreeColorAltRamp") ||
-      sameNameNoCase(name, "ThreeAltColorRamp"))
+  if (sameNoCase(name, "ThreeColorRamp") || sameNoCase(name, "ThreeColorAltRamp") ||
+      sameNoCase(name, "ThreeAltColorRamp"))
     return &style.threeColorRamp;
   return nullptr;
 }
@@ -373,7 +365,7 @@ double lengthPx(const Value& v, double percentOf, double fallback) {
 }
 
 int graphDataNumber(std::string_view element) {
-  if (element.size() <= 9 || !sameNameNoCase(element.substr(0, 9), "GraphData")) return 0;
+  if (element.size() <= 9 || !sameNoCase(element.substr(0, 9), "GraphData")) return 0;
   int n = 0;
   std::string_view d = element.substr(9);
   auto [p, ec] = std::from_chars(d.data(), d.data() + d.size(), n);
@@ -381,12 +373,12 @@ int graphDataNumber(std::string_view element) {
 }
 
 FontStyle fontOfElement(const Style& style, std::string_view element, const FontStyle& fallback) {
-  if (sameNameNoCase(element, "GraphTitleText") || sameNameNoCase(element, "GraphTitle1Text"))
+  if (sameNoCase(element, "GraphTitleText") || sameNoCase(element, "GraphTitle1Text"))
     return style.graphTitleText;
-  if (sameNameNoCase(element, "GraphFootnoteText")) return style.graphFootnoteText;
-  if (sameNameNoCase(element, "GraphLabelText")) return style.graphLabelText;
-  if (sameNameNoCase(element, "GraphValueText")) return style.graphValueText;
-  if (sameNameNoCase(element, "GraphDataText")) return style.graphDataText;
+  if (sameNoCase(element, "GraphFootnoteText")) return style.graphFootnoteText;
+  if (sameNoCase(element, "GraphLabelText")) return style.graphLabelText;
+  if (sameNoCase(element, "GraphValueText")) return style.graphValueText;
+  if (sameNoCase(element, "GraphDataText")) return style.graphDataText;
   return fallback;
 }
 
@@ -411,11 +403,11 @@ void applyTextBlock(const Value* block, const Style& style, double percentBase, 
     if (int n = graphDataNumber(block->styleElement)) font.color = graphData(style, n).contrast;
     else font = fontOfElement(style, block->styleElement, font);
   }
-  if (const Value* c = block->find("Color")) colorOf(*c, style, font.color);
-  if (const Value* f = block->find("Family"); f && !f->text.empty()) font.family = f->text;
-  if (const Value* s = block->find("Size")) font.sizePt = fontSizePt(*s, style, percentBase, font.sizePt);
-  if (const Value* w = block->find("Weight")) font.bold = sameNameNoCase(w->text, "bold");
-  if (const Value* s = block->find("Style")) font.italic = sameNameNoCase(s->text, "italic");
+  if (const Value* c = block->find(Attr::Color)) colorOf(*c, style, font.color);
+  if (const Value* f = block->find(Attr::Family); f && !f->text.empty()) font.family = f->text;
+  if (const Value* s = block->find(Attr::Size)) font.sizePt = fontSizePt(*s, style, percentBase, font.sizePt);
+  if (const Value* w = block->find(Attr::Weight)) font.bold = sameNoCase(w->text, "bold");
+  if (const Value* s = block->find(Attr::Style)) font.italic = sameNoCase(s->text, "italic");
 }
 
 void applyLineBlock(const Value* block, const Style& style, double percentBase, LineLook& line) {
@@ -425,13 +417,13 @@ void applyLineBlock(const Value* block, const Style& style, double percentBase, 
     line.color = d.contrast;
     line.pattern = d.linePattern;
   }
-  if (const Value* c = block->find("Color")) colorOf(*c, style, line.color);
-  if (const Value* p = block->find("Pattern")) {
+  if (const Value* c = block->find(Attr::Color)) colorOf(*c, style, line.color);
+  if (const Value* p = block->find(Attr::Pattern)) {
     int code = 1;
     if (p->kind == Value::Kind::Number) line.pattern = static_cast<int>(p->number);
     else if (linePatternFromName(p->text, code)) line.pattern = code;
   }
-  if (const Value* t = block->find("Thickness")) line.width = lengthPx(*t, percentBase, line.width);
+  if (const Value* t = block->find(Attr::Thickness)) line.width = lengthPx(*t, percentBase, line.width);
 }
 
 Rgba withTransparency(Rgba c, double t) {
@@ -440,12 +432,12 @@ Rgba withTransparency(Rgba c, double t) {
 }
 
 double dataTransparency(const Layer& layer) {
-  const Value* v = layer.options.find("DataTransparency");
+  const Value* v = layer.options.find(Key::DataTransparency);
   if (!v || !std::isfinite(v->number)) return 0;
   return std::clamp(v->number, 0.0, 1.0);
 }
 
-FontStyle layerFont(Env& env, const Layer& layer, std::string_view option) {
+FontStyle layerFont(Env& env, const Layer& layer, Key option) {
   FontStyle f = env.style.graphDataText;
   applyTextBlock(layer.options.find(option), env.style, env.percentBase, f);
   return f;
@@ -455,9 +447,9 @@ bool groupRows(Env& env, const Layer& layer, DataTable* table, const std::string
                Grouping& g, std::vector<int>& rowGroup, std::string& groupTitle) {
   const ColumnRef* group = layer.column(Role::Group);
   if (!group) return false;
-  const Value* inc = layer.options.find("includemissinggroup");
+  const bool withMissing = get<bool>(layer, Key::IncludeMissingGroup, true);
   std::string problem;
-  if (!g.init(env, group->column, table, !inc || inc->flag, &problem)) {
+  if (!g.init(env, group->column, table, withMissing, &problem)) {
     env.warn("The plot " + name + " is drawn without its groups: " + problem + ".");
     return false;
   }
@@ -510,7 +502,7 @@ bool valueMatches(std::string_view entry, std::string_view text, double number, 
                   bool ignoreCase) {
   entry = trim(entry);
   if (missing) return entry.empty() || entry == ".";
-  if (ignoreCase ? sameNameNoCase(entry, text) : entry == text) return true;
+  if (ignoreCase ? sameNoCase(entry, text) : entry == text) return true;
   double e = 0;
   return std::isfinite(number) && parseNumber(entry, e) && e == number;
 }
@@ -647,8 +639,8 @@ std::vector<int> Grouping::legendOrder() const {
   return out;
 }
 
-const Value* entryBlock(const GroupEntry& g, std::string_view name) {
-  return g.attrs ? g.attrs->options.find(name) : nullptr;
+const Value* entryBlock(const GroupEntry& g, Key key) {
+  return g.attrs ? g.attrs->options.find(key) : nullptr;
 }
 
 // --- Color responses ------------------------------------------------------------
@@ -682,7 +674,7 @@ bool ColorResponse::init(Env& env, const Layer& layer, std::string_view column, 
     any = true;
   }
   ramp_ = env.style.threeColorRamp;
-  if (const Value* model = layer.options.find("ColorModel")) {
+  if (const Value* model = layer.options.find(Key::ColorModel)) {
     std::vector<Rgba> r = modelColors(*model, env.style);
     if (r.size() >= 2) ramp_ = std::move(r);
     else

@@ -12,7 +12,6 @@
 // input, however broken, ends in a model or an error.
 #include "render/compiler.h"
 
-#include <cctype>
 #include <charconv>
 #include <cstring>
 #include <exception>
@@ -20,7 +19,9 @@
 #include <optional>
 #include <span>
 
+#include "common/ascii.h"
 #include "render/data.h"
+#include "render/text.h"
 
 namespace qv::render {
 
@@ -36,10 +37,13 @@ enum class K {
 
 struct TypeDesc;
 
-struct OptionSpec {
+// An attribute of a block, as the block's table spells it, with its type
+// (the same attribute may take another type in another block: Size= is a
+// length in MarkerAttrs= and a length or a style reference in TextAttrs=).
+struct AttrSpec {
+  Attr attr;
   std::string_view name;
   const TypeDesc* type;
-  std::optional<Role> role = std::nullopt;  // a column role when the value is a column
 };
 
 struct TypeDesc {
@@ -47,7 +51,7 @@ struct TypeDesc {
   std::string_view what;  // for messages: "a number", "true or false", ...
   std::span<const std::string_view> words = {};  // Keyword: the accepted words
   const TypeDesc* element = nullptr;             // List, Keyed: the item type
-  std::span<const OptionSpec> table = {};        // Block: the accepted overrides
+  std::span<const AttrSpec> table = {};          // Block: the accepted overrides
   std::span<const TypeDesc* const> alts = {};    // Alt: tried in order
 };
 
@@ -72,8 +76,11 @@ constexpr std::string_view wHalign[] = {"left", "center", "right"};
 constexpr std::string_view wValign[] = {"top", "center", "bottom"};
 constexpr std::string_view wOrient[] = {"horizontal", "vertical"};
 constexpr std::string_view wLocation[] = {"Outside", "Inside"};
-constexpr std::string_view wPosition[] = {"Top",    "TopRight", "Right", "BottomRight", "Bottom",
-                                          "BottomLeft", "Left", "TopLeft", "Center"};
+constexpr auto wPosition = [] {
+  std::array<std::string_view, std::size(kTextPositions)> names;
+  for (size_t i = 0; i < names.size(); ++i) names[i] = kTextPositions[i].name;
+  return names;
+}();
 constexpr std::string_view wSplitPolicy[] = {"none", "split", "splitalways"};
 constexpr std::string_view wJustify[] = {"Left", "Right", "Center"};
 constexpr std::string_view wOnOff[] = {"on", "off"};
@@ -142,17 +149,26 @@ constexpr const TypeDesc* aRotate[] = {&tNumber, &tColumn};
 constexpr TypeDesc tRotate{K::Alt, "a number or a column", {}, nullptr, {}, aRotate};
 
 // Attribute blocks: [style element][( overrides )].
-constexpr OptionSpec kMarkerBlock[] = {
-    {"Color", &tColor}, {"Symbol", &tName}, {"Size", &tDimension}, {"Transparency", &tNumber}};
-constexpr OptionSpec kLineBlock[] = {
-    {"Color", &tColor}, {"Pattern", &tPattern}, {"Thickness", &tDimension}};
-constexpr OptionSpec kFillBlock[] = {{"Color", &tColor}, {"Transparency", &tNumber}};
-constexpr OptionSpec kTextBlock[] = {{"Color", &tColor},   {"Family", &tString},
-                                     {"Size", &tSize},     {"Weight", &tWeight},
-                                     {"Style", &tStyle}};
-constexpr OptionSpec kBorderBlock[] = {{"thickness", &tDimension}, {"color", &tColor}};
-constexpr OptionSpec kPadBlock[] = {
-    {"top", &tDimension}, {"bottom", &tDimension}, {"left", &tDimension}, {"right", &tDimension}};
+constexpr AttrSpec kMarkerBlock[] = {{Attr::Color, "Color", &tColor},
+                                     {Attr::Symbol, "Symbol", &tName},
+                                     {Attr::Size, "Size", &tDimension},
+                                     {Attr::Transparency, "Transparency", &tNumber}};
+constexpr AttrSpec kLineBlock[] = {{Attr::Color, "Color", &tColor},
+                                   {Attr::Pattern, "Pattern", &tPattern},
+                                   {Attr::Thickness, "Thickness", &tDimension}};
+constexpr AttrSpec kFillBlock[] = {{Attr::Color, "Color", &tColor},
+                                   {Attr::Transparency, "Transparency", &tNumber}};
+constexpr AttrSpec kTextBlock[] = {{Attr::Color, "Color", &tColor},
+                                   {Attr::Family, "Family", &tString},
+                                   {Attr::Size, "Size", &tSize},
+                                   {Attr::Weight, "Weight", &tWeight},
+                                   {Attr::Style, "Style", &tStyle}};
+constexpr AttrSpec kBorderBlock[] = {{Attr::Thickness, "thickness", &tDimension},
+                                     {Attr::Color, "color", &tColor}};
+constexpr AttrSpec kPadBlock[] = {{Attr::Top, "top", &tDimension},
+                                  {Attr::Bottom, "bottom", &tDimension},
+                                  {Attr::Left, "left", &tDimension},
+                                  {Attr::Right, "right", &tDimension}};
 
 constexpr TypeDesc tMarkerAttrs{K::Block, "marker attributes", {}, nullptr, kMarkerBlock};
 constexpr TypeDesc tLineAttrs{K::Block, "line attributes", {}, nullptr, kLineBlock};
@@ -163,140 +179,259 @@ constexpr TypeDesc tPadBlock{K::Block, "paddings", {}, nullptr, kPadBlock};
 constexpr const TypeDesc* aPad[] = {&tDimension, &tPadBlock};
 constexpr TypeDesc tPad{K::Alt, "a padding or a list of paddings", {}, nullptr, {}, aPad};
 
-// Statement options. Each line is one accepted option and its value type.
+// Every option key: its name, its value type and, for a column, its role.
+struct KeySpec {
+  Key key;
+  std::string_view name;
+  const TypeDesc* type;
+  std::optional<Role> role = std::nullopt;  // a column role when the value is a column
+};
+
+constexpr KeySpec kKeys[] = {
+    {Key::Across, "across", &tInteger},
+    {Key::AttrMap, "attrmap", &tString},
+    {Key::AttrVar, "attrvar", &tName},
+    {Key::AutoCycleAttrs, "autocycleattrs", &tInteger},
+    {Key::AutoItemSize, "AutoItemSize", &tBoolean},
+    {Key::BackgroundColor, "BackgroundColor", &tColor},
+    {Key::Backlight, "backlight", &tBacklight},
+    {Key::Border, "border", &tBoolean},
+    {Key::BorderAttrs, "borderattrs", &tBorderAttrs},
+    {Key::Break, "break", &tBoolean},
+    {Key::BubbleRadiusMax, "bubbleradiusmax", &tDimension},
+    {Key::BubbleRadiusMin, "bubbleradiusmin", &tDimension},
+    {Key::ColorGroup, "colorGroup", &tColumn, Role::ColorGroup},
+    {Key::ColorModel, "ColorModel", &tColorModel},
+    {Key::ColorResponse, "colorResponse", &tColumn, Role::ColorResponse},
+    {Key::ContributeOffsets, "contributeOffsets", &tOffsets},
+    {Key::DataColors, "dataColors", &tColorList},
+    {Key::DataContrastColors, "dataContrastColors", &tColorList},
+    {Key::DataId, "dataID", &tName},
+    {Key::DataLabel, "DataLabel", &tColumn, Role::DataLabel},
+    {Key::DataLabelAttrs, "DataLabelAttrs", &tTextAttrs},
+    {Key::DataLabelPosition, "dataLabelPosition", &tPosition},
+    {Key::DataLinePatterns, "dataLinePatterns", &tIntegerList},
+    {Key::DataSymbols, "dataSymbols", &tNameList},
+    {Key::DataTransparency, "DataTransparency", &tNumber},
+    {Key::DesignHeight, "DesignHeight", &tDimension},
+    {Key::DesignWidth, "DesignWidth", &tDimension},
+    {Key::DiscreteLabel, "DiscreteLabel", &tString},
+    {Key::DiscreteLegendEntryPolicy, "discreteLegendEntryPolicy", &tEntryPolicy},
+    {Key::DiscreteOffset, "discreteOffset", &tNumber},
+    {Key::Display, "Display", &tDisplay},
+    {Key::EmptyOutlineAttrs, "EmptyOutLineAttrs", &tLineAttrs},
+    {Key::ExtractScale, "extractscale", &tBoolean},
+    {Key::FillAttrs, "fillattrs", &tFillAttrs},
+    {Key::Group, "Group", &tColumn, Role::Group},
+    {Key::Halign, "halign", &tHalign},
+    {Key::HalignCenter, "halignCenter", &tGraph},
+    {Key::Id, "id", &tColumn, Role::Id},
+    {Key::IgnoreCase, "ignoreCase", &tBoolean},
+    {Key::IncludeMissingGroup, "includemissinggroup", &tBoolean},
+    {Key::Integer, "Integer", &tBoolean},
+    {Key::LegendLabel, "LegendLabel", &tString},
+    {Key::LineAttrs, "lineattrs", &tLineAttrs},
+    {Key::Location, "Location", &tLocation},
+    {Key::MapId, "mapid", &tColumn, Role::MapId},
+    {Key::MapProvider, "mapProvider", &tName},
+    {Key::MarkerAttrs, "markerattrs", &tMarkerAttrs},
+    {Key::Name, "name", &tString},
+    {Key::Opaque, "opaque", &tBoolean},
+    {Key::Orient, "orient", &tOrient},
+    {Key::OutlineAttrs, "OutLineAttrs", &tLineAttrs},
+    {Key::Pad, "pad", &tPad},
+    {Key::Position, "position", &tPosition},
+    {Key::Primary, "primary", &tBoolean},
+    {Key::RangeAltColor, "RangeAltColor", &tColorName},
+    {Key::RangeAltColorModel, "rangeAltColorModel", &tRangeColorModel},
+    {Key::RangeColor, "RangeColor", &tRangeColor},
+    {Key::RangeColorModel, "rangeColorModel", &tRangeColorModel},
+    {Key::RoleName, "rolename", &tRoleColumns},
+    {Key::Rotate, "Rotate", &tRotate, Role::Rotate},
+    {Key::Size, "SIZE", &tColumn, Role::Size},
+    {Key::SizeMax, "SizeMax", &tDimension},
+    {Key::SizeMaxResponse, "SizeMaxResponse", &tNumber},
+    {Key::SizeMin, "SizeMin", &tDimension},
+    {Key::SizeResponse, "SizeResponse", &tColumn, Role::SizeResponse},
+    {Key::SmoothConnect, "smoothconnect", &tBoolean},
+    {Key::SplitChar, "SplitChar", &tString},
+    {Key::SplitCharDrop, "SplitCharDrop", &tBoolean},
+    {Key::SplitJustify, "SplitJustify", &tJustify},
+    {Key::SplitPolicy, "Splitpolicy", &tSplitPolicy},
+    {Key::SplitWidth, "splitwidth", &tNumber},
+    {Key::Strip, "strip", &tBoolean},
+    {Key::Subpixel, "subpixel", &tOnOff},
+    {Key::Text, "text", &tColumn, Role::Text},
+    {Key::TextAttrs, "textattrs", &tTextAttrs},
+    {Key::Tip, "tip", &tTip},
+    {Key::TipFormat, "tipformat", &tRoleFormats},
+    {Key::TipLabel, "tiplabel", &tRoleLabels},
+    {Key::Title, "Title", &tString},
+    {Key::TitleAttrs, "TitleAttrs", &tTextAttrs},
+    {Key::Url, "URL", &tColumn, Role::Url},
+    {Key::Valign, "valign", &tValign},
+    {Key::ValueAttrs, "ValueAttrs", &tTextAttrs},
+    {Key::Var, "var", &tVar},
+    {Key::X, "X", &tColumn, Role::X},
+    {Key::Y, "Y", &tColumn, Role::Y},
+};
+static_assert(std::size(kKeys) == kKeyCount, "one line of kKeys per Key");
+
+constexpr bool keysInOrder() {
+  for (size_t i = 0; i < std::size(kKeys); ++i) {
+    if (kKeys[i].key != static_cast<Key>(i)) return false;
+    for (size_t j = 0; j < i; ++j)
+      if (sameNoCase(kKeys[i].name, kKeys[j].name)) return false;
+  }
+  return true;
+}
+static_assert(keysInOrder(), "kKeys lists the keys in the order of Key, each name once");
+
+constexpr const KeySpec& keySpec(Key k) { return kKeys[static_cast<size_t>(k)]; }
+
+// An option a statement accepts: its key, as this statement spells it.
+struct OptionSpec {
+  Key key;
+  std::string_view name;
+  constexpr const TypeDesc& type() const { return *keySpec(key).type; }
+  constexpr std::optional<Role> role() const { return keySpec(key).role; }
+};
+
+// Statement options. Each line is one accepted option.
 constexpr OptionSpec kGraphOptions[] = {
-    {"opaque", &tBoolean},
-    {"dataColors", &tColorList},
-    {"dataContrastColors", &tColorList},
-    {"dataSymbols", &tNameList},
-    {"dataLinePatterns", &tIntegerList},
-    {"BackgroundColor", &tColor},
-    {"DesignWidth", &tDimension},
-    {"DesignHeight", &tDimension},
+    {Key::Opaque, "opaque"},
+    {Key::DataColors, "dataColors"},
+    {Key::DataContrastColors, "dataContrastColors"},
+    {Key::DataSymbols, "dataSymbols"},
+    {Key::DataLinePatterns, "dataLinePatterns"},
+    {Key::BackgroundColor, "BackgroundColor"},
+    {Key::DesignWidth, "DesignWidth"},
+    {Key::DesignHeight, "DesignHeight"},
 };
 constexpr OptionSpec kAttrVarHead[] = {
-    {"attrvar", &tName}, {"var", &tVar}, {"attrmap", &tString}};
-constexpr OptionSpec kMapNameHead[] = {{"name", &tString}};
+    {Key::AttrVar, "attrvar"}, {Key::Var, "var"}, {Key::AttrMap, "attrmap"}};
+constexpr OptionSpec kMapNameHead[] = {{Key::Name, "name"}};
 constexpr OptionSpec kDiscreteMapOptions[] = {
-    {"discreteLegendEntryPolicy", &tEntryPolicy},
-    {"ignoreCase", &tBoolean},
-    {"autocycleattrs", &tInteger},
+    {Key::DiscreteLegendEntryPolicy, "discreteLegendEntryPolicy"},
+    {Key::IgnoreCase, "ignoreCase"},
+    {Key::AutoCycleAttrs, "autocycleattrs"},
 };
 constexpr OptionSpec kValueOptions[] = {
-    {"markerattrs", &tMarkerAttrs},
-    {"lineattrs", &tLineAttrs},
-    {"fillattrs", &tFillAttrs},
-    {"textattrs", &tTextAttrs},
+    {Key::MarkerAttrs, "markerattrs"},
+    {Key::LineAttrs, "lineattrs"},
+    {Key::FillAttrs, "fillattrs"},
+    {Key::TextAttrs, "textattrs"},
 };
 constexpr OptionSpec kRangeOptions[] = {
-    {"DiscreteLabel", &tString},
-    {"RangeColor", &tRangeColor},
-    {"RangeAltColor", &tColorName},
-    {"rangeColorModel", &tRangeColorModel},
-    {"rangeAltColorModel", &tRangeColorModel},
+    {Key::DiscreteLabel, "DiscreteLabel"},
+    {Key::RangeColor, "RangeColor"},
+    {Key::RangeAltColor, "RangeAltColor"},
+    {Key::RangeColorModel, "rangeColorModel"},
+    {Key::RangeAltColorModel, "rangeAltColorModel"},
 };
-constexpr OptionSpec kSegmentOptions[] = {{"halign", &tHalign}, {"textattrs", &tTextAttrs}};
+constexpr OptionSpec kSegmentOptions[] = {{Key::Halign, "halign"}, {Key::TextAttrs, "textattrs"}};
 constexpr OptionSpec kEntryOptions[] = {
-    {"halign", &tHalign},        {"textattrs", &tTextAttrs},
-    {"backgroundcolor", &tColor}, {"opaque", &tBoolean},
-    {"border", &tBoolean},       {"borderattrs", &tBorderAttrs},
-    {"pad", &tPad},              {"halignCenter", &tGraph},
+    {Key::Halign, "halign"},        {Key::TextAttrs, "textattrs"},
+    {Key::BackgroundColor, "backgroundcolor"}, {Key::Opaque, "opaque"},
+    {Key::Border, "border"},       {Key::BorderAttrs, "borderattrs"},
+    {Key::Pad, "pad"},              {Key::HalignCenter, "halignCenter"},
 };
-constexpr OptionSpec kOverlayOptions[] = {{"pad", &tPad}};
-constexpr OptionSpec kMapLayerHead[] = {{"mapProvider", &tName}};
+constexpr OptionSpec kOverlayOptions[] = {{Key::Pad, "pad"}};
+constexpr OptionSpec kMapLayerHead[] = {{Key::MapProvider, "mapProvider"}};
 
-constexpr OptionSpec kXY[] = {{"X", &tColumn, Role::X}, {"Y", &tColumn, Role::Y}};
-constexpr OptionSpec kBubbleHead[] = {
-    {"X", &tColumn, Role::X}, {"Y", &tColumn, Role::Y}, {"SIZE", &tColumn, Role::Size}};
-constexpr OptionSpec kTextHead[] = {
-    {"X", &tColumn, Role::X}, {"Y", &tColumn, Role::Y}, {"text", &tColumn, Role::Text}};
+constexpr OptionSpec kXY[] = {{Key::X, "X"}, {Key::Y, "Y"}};
+constexpr OptionSpec kBubbleHead[] = {{Key::X, "X"}, {Key::Y, "Y"}, {Key::Size, "SIZE"}};
+constexpr OptionSpec kTextHead[] = {{Key::X, "X"}, {Key::Y, "Y"}, {Key::Text, "text"}};
 
 // Options every plot and the region layer may carry.
 constexpr OptionSpec kPlotCommon[] = {
-    {"dataID", &tName},
-    {"ColorModel", &tColorModel},
-    {"primary", &tBoolean},
-    {"includemissinggroup", &tBoolean},
-    {"tip", &tTip},
-    {"rolename", &tRoleColumns},
-    {"tipformat", &tRoleFormats},
-    {"tiplabel", &tRoleLabels},
-    {"DataTransparency", &tNumber},
-    {"URL", &tColumn, Role::Url},
-    {"LegendLabel", &tString},
-    {"name", &tString},
+    {Key::DataId, "dataID"},
+    {Key::ColorModel, "ColorModel"},
+    {Key::Primary, "primary"},
+    {Key::IncludeMissingGroup, "includemissinggroup"},
+    {Key::Tip, "tip"},
+    {Key::RoleName, "rolename"},
+    {Key::TipFormat, "tipformat"},
+    {Key::TipLabel, "tiplabel"},
+    {Key::DataTransparency, "DataTransparency"},
+    {Key::Url, "URL"},
+    {Key::LegendLabel, "LegendLabel"},
+    {Key::Name, "name"},
 };
 // Options of the point plots (not the region layer).
 constexpr OptionSpec kPointCommon[] = {
-    {"discreteOffset", &tNumber},
-    {"Group", &tColumn, Role::Group},
+    {Key::DiscreteOffset, "discreteOffset"},
+    {Key::Group, "Group"},
 };
 constexpr OptionSpec kRegionOwn[] = {
-    {"mapid", &tColumn, Role::MapId},
-    {"id", &tColumn, Role::Id},
-    {"colorResponse", &tColumn, Role::ColorResponse},
-    {"colorGroup", &tColumn, Role::ColorGroup},
-    {"OutLineAttrs", &tLineAttrs},
-    {"EmptyOutLineAttrs", &tLineAttrs},
+    {Key::MapId, "mapid"},
+    {Key::Id, "id"},
+    {Key::ColorResponse, "colorResponse"},
+    {Key::ColorGroup, "colorGroup"},
+    {Key::OutlineAttrs, "OutLineAttrs"},
+    {Key::EmptyOutlineAttrs, "EmptyOutLineAttrs"},
 };
 constexpr OptionSpec kScatterOwn[] = {
-    {"subpixel", &tOnOff},
-    {"Markerattrs", &tMarkerAttrs},
-    {"dataLabelPosition", &tPosition},
-    {"DataLabelAttrs", &tTextAttrs},
-    {"ColorResponse", &tColumn, Role::ColorResponse},
-    {"DataLabel", &tColumn, Role::DataLabel},
-    {"contributeOffsets", &tOffsets},
+    {Key::Subpixel, "subpixel"},
+    {Key::MarkerAttrs, "Markerattrs"},
+    {Key::DataLabelPosition, "dataLabelPosition"},
+    {Key::DataLabelAttrs, "DataLabelAttrs"},
+    {Key::ColorResponse, "ColorResponse"},
+    {Key::DataLabel, "DataLabel"},
+    {Key::ContributeOffsets, "contributeOffsets"},
 };
 constexpr OptionSpec kSeriesOwn[] = {
-    {"smoothconnect", &tBoolean},
-    {"break", &tBoolean},
-    {"Markerattrs", &tMarkerAttrs},
-    {"Lineattrs", &tLineAttrs},
-    {"DataLabelAttrs", &tTextAttrs},
+    {Key::SmoothConnect, "smoothconnect"},
+    {Key::Break, "break"},
+    {Key::MarkerAttrs, "Markerattrs"},
+    {Key::LineAttrs, "Lineattrs"},
+    {Key::DataLabelAttrs, "DataLabelAttrs"},
 };
 constexpr OptionSpec kBubbleOwn[] = {
-    {"OutLineAttrs", &tLineAttrs},
-    {"dataLabelPosition", &tPosition},
-    {"DataLabelAttrs", &tTextAttrs},
-    {"Display", &tDisplay},
-    {"FillAttrs", &tFillAttrs},
-    {"ColorResponse", &tColumn, Role::ColorResponse},
-    {"DataLabel", &tColumn, Role::DataLabel},
-    {"bubbleradiusmin", &tDimension},
-    {"bubbleradiusmax", &tDimension},
+    {Key::OutlineAttrs, "OutLineAttrs"},
+    {Key::DataLabelPosition, "dataLabelPosition"},
+    {Key::DataLabelAttrs, "DataLabelAttrs"},
+    {Key::Display, "Display"},
+    {Key::FillAttrs, "FillAttrs"},
+    {Key::ColorResponse, "ColorResponse"},
+    {Key::DataLabel, "DataLabel"},
+    {Key::BubbleRadiusMin, "bubbleradiusmin"},
+    {Key::BubbleRadiusMax, "bubbleradiusmax"},
 };
 constexpr OptionSpec kTextOwn[] = {
-    {"OutLineAttrs", &tLineAttrs},
-    {"TextAttrs", &tTextAttrs},
-    {"Splitpolicy", &tSplitPolicy},
-    {"SplitChar", &tString},
-    {"SplitCharDrop", &tBoolean},
-    {"SplitJustify", &tJustify},
-    {"strip", &tBoolean},
-    {"Display", &tDisplay},
-    {"FillAttrs", &tFillAttrs},
-    {"ColorResponse", &tColumn, Role::ColorResponse},
-    {"Rotate", &tRotate, Role::Rotate},
-    {"pad", &tPad},
-    {"contributeOffsets", &tOffsets},
-    {"backlight", &tBacklight},
-    {"position", &tPosition},
-    {"splitwidth", &tNumber},
-    {"SizeResponse", &tColumn, Role::SizeResponse},
-    {"SizeMin", &tDimension},
-    {"SizeMax", &tDimension},
-    {"SizeMaxResponse", &tNumber},
+    {Key::OutlineAttrs, "OutLineAttrs"},
+    {Key::TextAttrs, "TextAttrs"},
+    {Key::SplitPolicy, "Splitpolicy"},
+    {Key::SplitChar, "SplitChar"},
+    {Key::SplitCharDrop, "SplitCharDrop"},
+    {Key::SplitJustify, "SplitJustify"},
+    {Key::Strip, "strip"},
+    {Key::Display, "Display"},
+    {Key::FillAttrs, "FillAttrs"},
+    {Key::ColorResponse, "ColorResponse"},
+    {Key::Rotate, "Rotate"},
+    {Key::Pad, "pad"},
+    {Key::ContributeOffsets, "contributeOffsets"},
+    {Key::Backlight, "backlight"},
+    {Key::Position, "position"},
+    {Key::SplitWidth, "splitwidth"},
+    {Key::SizeResponse, "SizeResponse"},
+    {Key::SizeMin, "SizeMin"},
+    {Key::SizeMax, "SizeMax"},
+    {Key::SizeMaxResponse, "SizeMaxResponse"},
 };
 constexpr OptionSpec kDiscreteLegendOptions[] = {
-    {"valign", &tValign},         {"halign", &tHalign},        {"across", &tInteger},
-    {"Title", &tString},          {"TitleAttrs", &tTextAttrs}, {"ValueAttrs", &tTextAttrs},
-    {"AutoItemSize", &tBoolean},
+    {Key::Valign, "valign"},         {Key::Halign, "halign"},
+    {Key::Across, "across"},         {Key::Title, "Title"},
+    {Key::TitleAttrs, "TitleAttrs"}, {Key::ValueAttrs, "ValueAttrs"},
+    {Key::AutoItemSize, "AutoItemSize"},
 };
 constexpr OptionSpec kContinuousLegendOptions[] = {
-    {"Location", &tLocation},     {"valign", &tValign},       {"halign", &tHalign},
-    {"orient", &tOrient},         {"Title", &tString},        {"TitleAttrs", &tTextAttrs},
-    {"extractscale", &tBoolean},  {"Integer", &tBoolean},     {"Border", &tBoolean},
+    {Key::Location, "Location"},         {Key::Valign, "valign"},
+    {Key::Halign, "halign"},             {Key::Orient, "orient"},
+    {Key::Title, "Title"},               {Key::TitleAttrs, "TitleAttrs"},
+    {Key::ExtractScale, "extractscale"}, {Key::Integer, "Integer"},
+    {Key::Border, "Border"},
 };
 
 using Table = std::span<const OptionSpec>;
@@ -318,6 +453,20 @@ constexpr Table gBubble[] = {kPlotCommon, kPointCommon, kBubbleOwn};
 constexpr Table gText[] = {kPlotCommon, kPointCommon, kTextOwn};
 constexpr Table gDiscreteLegend[] = {kDiscreteLegendOptions};
 constexpr Table gContinuousLegend[] = {kContinuousLegendOptions};
+
+// A statement may spell an option in its own letter case, never otherwise.
+constexpr bool spelledAsKeys(std::span<const Table> groups) {
+  for (const Table& t : groups)
+    for (const OptionSpec& o : t)
+      if (!sameNoCase(o.name, keySpec(o.key).name)) return false;
+  return true;
+}
+constexpr Table kAllTables[] = {
+    kGraphOptions, kAttrVarHead, kMapNameHead, kDiscreteMapOptions, kValueOptions, kRangeOptions,
+    kSegmentOptions, kEntryOptions, kOverlayOptions, kMapLayerHead, kXY, kBubbleHead, kTextHead,
+    kPlotCommon, kPointCommon, kRegionOwn, kScatterOwn, kSeriesOwn, kBubbleOwn, kTextOwn,
+    kDiscreteLegendOptions, kContinuousLegendOptions};
+static_assert(spelledAsKeys(kAllTables), "an option table spells a key other than kKeys does");
 
 // Where a statement may stand.
 enum Ctx : unsigned {
@@ -345,15 +494,15 @@ struct StatementSpec {
   unsigned where;  // Ctx bits
   std::span<const Table> headTables = {};
   std::span<const Table> slashTables = {};  // empty: no " /" part
-  std::span<const std::string_view> required = {};  // head options that must be given
+  std::span<const Key> required = {};  // head options that must be given
 };
 
-constexpr std::string_view rAttrVar[] = {"attrvar", "var", "attrmap"};
-constexpr std::string_view rMapName[] = {"name"};
-constexpr std::string_view rProvider[] = {"mapProvider"};
-constexpr std::string_view rXY[] = {"X", "Y"};
-constexpr std::string_view rBubble[] = {"X", "Y", "SIZE"};
-constexpr std::string_view rText[] = {"X", "Y", "text"};
+constexpr Key rAttrVar[] = {Key::AttrVar, Key::Var, Key::AttrMap};
+constexpr Key rMapName[] = {Key::Name};
+constexpr Key rProvider[] = {Key::MapProvider};
+constexpr Key rXY[] = {Key::X, Key::Y};
+constexpr Key rBubble[] = {Key::X, Key::Y, Key::Size};
+constexpr Key rText[] = {Key::X, Key::Y, Key::Text};
 
 constexpr StatementSpec kStatements[] = {
     {"proc", S::Proc, cTop},
@@ -391,22 +540,10 @@ constexpr StatementSpec kStatements[] = {
 // ---------------------------------------------------------------------------
 // Text helpers
 
-char lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
-
-bool startsWith(std::string_view s, std::string_view p) {
-  return s.size() >= p.size() && sameNameNoCase(s.substr(0, p.size()), p);
-}
-
-bool isBlank(unsigned char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
-}
-
 // Characters that make up a bare word (names, numbers, colors, formats).
 bool isWordChar(unsigned char c) {
   return c > 0x20 && c != 0x7f && std::strchr(";()=\",'/", c) == nullptr;
 }
-
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 // Printable form of a piece of the text for a message.
 std::string shown(std::string_view s, size_t max = 60) {
@@ -458,25 +595,25 @@ size_t numberPrefix(std::string_view s, double& value) {
 
 std::optional<Unit> unitOf(std::string_view u) {
   if (u.empty()) return Unit::None;
-  if (sameNameNoCase(u, "px")) return Unit::Px;
-  if (sameNameNoCase(u, "in")) return Unit::In;
-  if (sameNameNoCase(u, "cm")) return Unit::Cm;
-  if (sameNameNoCase(u, "mm")) return Unit::Mm;
-  if (sameNameNoCase(u, "pt")) return Unit::Pt;
-  if (sameNameNoCase(u, "pct") || u == "%") return Unit::Percent;
+  if (sameNoCase(u, "px")) return Unit::Px;
+  if (sameNoCase(u, "in")) return Unit::In;
+  if (sameNoCase(u, "cm")) return Unit::Cm;
+  if (sameNoCase(u, "mm")) return Unit::Mm;
+  if (sameNoCase(u, "pt")) return Unit::Pt;
+  if (sameNoCase(u, "pct") || u == "%") return Unit::Percent;
   return std::nullopt;
 }
 
 int hexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
-  c = lower(c);
+  c = lowerAscii(c);
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   return -1;
 }
 
 // CXrrggbb (any letter case) as a color.
 std::optional<Rgb> cxColor(std::string_view w) {
-  if (w.size() != 8 || lower(w[0]) != 'c' || lower(w[1]) != 'x') return std::nullopt;
+  if (w.size() != 8 || lowerAscii(w[0]) != 'c' || lowerAscii(w[1]) != 'x') return std::nullopt;
   uint8_t v[3];
   for (int k = 0; k < 3; ++k) {
     int hi = hexDigit(w[2 + 2 * k]), lo = hexDigit(w[3 + 2 * k]);
@@ -531,7 +668,7 @@ class Parser {
   bool atEnd() const { return pos_ >= s_.size(); }
   int peek() const { return atEnd() ? -1 : static_cast<unsigned char>(s_[pos_]); }
   void ws() {
-    while (!atEnd() && isBlank(static_cast<unsigned char>(s_[pos_]))) ++pos_;
+    while (!atEnd() && isBlank(s_[pos_])) ++pos_;
   }
   std::string_view word() {
     size_t b = pos_;
@@ -550,10 +687,10 @@ class Parser {
   Value stepper(std::string_view opt);
   Value expression(std::string_view opt);
   Value block(const TypeDesc& t, std::string_view opt, int depth);
-  void overrides(std::span<const OptionSpec> table, const TypeDesc* keyed, std::string_view opt,
-                 std::vector<Option>& out, int depth);
-  void options(std::span<const Table> tables, bool head, OptionList& out);
-  void slashOptions(OptionList& out);
+  void overrides(std::span<const AttrSpec> table, const TypeDesc* keyed, std::string_view opt,
+                 Value& out, int depth);
+  void options(std::span<const Table> tables, bool head, Options& out);
+  void slashOptions(Options& out);
   const OptionSpec* lookup(std::span<const Table> tables, std::string_view name) const;
 
   // --- statements ---
@@ -561,7 +698,7 @@ class Parser {
   void endStatement();
   const StatementSpec* findStatement(std::string_view kw) const;
   void checkPlace(const StatementSpec& spec, size_t at);
-  void checkRequired(const OptionList& head);
+  void checkRequired(const Options& head);
   void beginGraph();
   void attrVar(bool range);
   void discreteMap();
@@ -674,13 +811,13 @@ std::string Parser::nameLiteral() {
 // After a scalar value the next thing must be a blank or a delimiter.
 void Parser::endOfScalar(std::string_view opt) {
   int c = peek();
-  if (c == -1 || isBlank(static_cast<unsigned char>(c)) || c == ';' || c == ')' || c == '/')
+  if (c == -1 || isBlank(static_cast<char>(c)) || c == ';' || c == ')' || c == '/')
     return;
   fail(pos_, "unexpected " + found(pos_) + " after the value of " + std::string(opt) + "=");
 }
 
 // The statement's options after " /", when it has that part.
-void Parser::slashOptions(OptionList& out) {
+void Parser::slashOptions(Options& out) {
   ws();
   if (peek() == '/') {
     ++pos_;
@@ -691,7 +828,7 @@ void Parser::slashOptions(OptionList& out) {
 const OptionSpec* Parser::lookup(std::span<const Table> tables, std::string_view name) const {
   for (const Table& t : tables)
     for (const OptionSpec& o : t)
-      if (sameNameNoCase(o.name, name)) return &o;
+      if (sameNoCase(o.name, name)) return &o;
   return nullptr;
 }
 
@@ -710,7 +847,7 @@ bool Parser::mayStart(const TypeDesc& t) const {
       while (e < s_.size() && isWordChar(static_cast<unsigned char>(s_[e]))) ++e;
       if (e == pos_ || e >= s_.size() || s_[e] != '(') return false;
       return t.kind == K::Expression ||
-             sameNameNoCase(s_.substr(pos_, e - pos_), "GradientStepper");
+             sameNoCase(s_.substr(pos_, e - pos_), "GradientStepper");
     }
     default:
       return true;
@@ -748,7 +885,7 @@ Value Parser::parseValue(const TypeDesc& t, std::string_view opt, int depth) {
       v.offset = at;
       if (t.kind == K::Keyed) {
         v.hasOverrides = true;
-        overrides({}, t.element, opt, v.options, depth + 1);
+        overrides({}, t.element, opt, v, depth + 1);
         return v;
       }
       ++pos_;
@@ -835,7 +972,7 @@ Value Parser::scalar(const TypeDesc& t, std::string_view opt) {
     case K::Keyword: {
       const std::string_view* hit = nullptr;
       for (const std::string_view& k : t.words)
-        if (sameNameNoCase(k, w)) hit = &k;
+        if (sameNoCase(k, w)) hit = &k;
       if (!hit) bad(w);
       v.kind = Value::Kind::Keyword;
       v.text = std::string(*hit);
@@ -843,8 +980,8 @@ Value Parser::scalar(const TypeDesc& t, std::string_view opt) {
       return v;
     }
     case K::Boolean:
-      if (sameNameNoCase(w, "true")) v.flag = true;
-      else if (!sameNameNoCase(w, "false")) bad(w);
+      if (sameNoCase(w, "true")) v.flag = true;
+      else if (!sameNoCase(w, "false")) bad(w);
       v.kind = Value::Kind::Boolean;
       break;
     case K::StyleRef: {
@@ -873,7 +1010,7 @@ Value Parser::scalar(const TypeDesc& t, std::string_view opt) {
 Value Parser::stepper(std::string_view opt) {
   size_t at = pos_;
   std::string_view w = word();
-  if (!sameNameNoCase(w, "GradientStepper") || peek() != '(')
+  if (!sameNoCase(w, "GradientStepper") || peek() != '(')
     fail(at, std::string(opt) + "= expects GradientStepper(...), found " + found(at));
   ++pos_;
   Value v;
@@ -959,7 +1096,7 @@ Value Parser::block(const TypeDesc& t, std::string_view opt, int depth) {
     if (w.empty())
       fail(at, std::string(opt) + "= expects " + std::string(t.what) + ", found " + found(at));
     v.styleElement = std::string(w);
-    if (startsWith(w, "GraphData") && w.size() > 9) {
+    if (startsWithNoCase(w, "GraphData") && w.size() > 9) {
       std::string_view n = w.substr(9);
       int g = 0;
       auto [p, ec] = std::from_chars(n.data(), n.data() + n.size(), g);
@@ -974,14 +1111,14 @@ Value Parser::block(const TypeDesc& t, std::string_view opt, int depth) {
     }
   }
   v.hasOverrides = true;
-  overrides(t.table, nullptr, opt, v.options, depth + 1);
+  overrides(t.table, nullptr, opt, v, depth + 1);
   return v;
 }
 
 // ( name=value ... ): names from `table`, or any names with values of type
 // `keyed`.
-void Parser::overrides(std::span<const OptionSpec> table, const TypeDesc* keyed,
-                       std::string_view opt, std::vector<Option>& out, int depth) {
+void Parser::overrides(std::span<const AttrSpec> table, const TypeDesc* keyed,
+                       std::string_view opt, Value& out, int depth) {
   if (depth > kMaxDepth) fail(pos_, "values nested too deeply");
   size_t open = pos_;
   ++pos_;  // the "("
@@ -1006,26 +1143,23 @@ void Parser::overrides(std::span<const OptionSpec> table, const TypeDesc* keyed,
       fail(pos_, "expected \"=\" after " + std::string(name) + " in " + std::string(opt) +
                      "=( ), found " + found(pos_));
     ++pos_;
-    Option o;
-    o.offset = at;
     if (keyed) {
-      o.name = std::string(name);
-      o.value = parseValue(*keyed, name, depth + 1);
+      Value v = parseValue(*keyed, name, depth + 1);
+      out.roles.push_back({std::string(name), std::move(v), at});
     } else {
-      const OptionSpec* spec = nullptr;
-      for (const OptionSpec& x : table)
-        if (sameNameNoCase(x.name, name)) spec = &x;
+      const AttrSpec* spec = nullptr;
+      for (const AttrSpec& x : table)
+        if (sameNoCase(x.name, name)) spec = &x;
       if (!spec)
         fail(at, "unknown option \"" + shown(name, 40) + "\" in " + std::string(opt) + "=( )");
-      o.name = std::string(spec->name);
-      o.value = parseValue(*spec->type, spec->name, depth + 1);
+      Value v = parseValue(*spec->type, spec->name, depth + 1);
+      out.attrs.push_back({spec->attr, std::move(v), at});
     }
-    out.push_back(std::move(o));
   }
 }
 
 // Named options up to ";" (or, in the head, up to " /").
-void Parser::options(std::span<const Table> tables, bool head, OptionList& out) {
+void Parser::options(std::span<const Table> tables, bool head, Options& out) {
   std::string kw(stmt_->keyword);
   for (;;) {
     ws();
@@ -1054,17 +1188,14 @@ void Parser::options(std::span<const Table> tables, bool head, OptionList& out) 
     if (peek() != '=')
       fail(pos_, "expected \"=\" after " + std::string(name) + ", found " + found(pos_));
     ++pos_;
-    Option o;
-    o.offset = at;
-    o.name = std::string(spec->name);
-    o.value = parseValue(*spec->type, spec->name, 0);
-    out.items.push_back(std::move(o));
+    Value v = parseValue(spec->type(), spec->name, 0);
+    out.items.push_back({spec->key, std::move(v), at});
   }
 }
 
 const StatementSpec* Parser::findStatement(std::string_view kw) const {
   for (const StatementSpec& st : kStatements)
-    if (sameNameNoCase(st.keyword, kw)) return &st;
+    if (sameNoCase(st.keyword, kw)) return &st;
   return nullptr;
 }
 
@@ -1077,11 +1208,11 @@ void Parser::endStatement() {
   ++pos_;
 }
 
-void Parser::checkRequired(const OptionList& head) {
-  for (std::string_view r : stmt_->required)
+void Parser::checkRequired(const Options& head) {
+  for (Key r : stmt_->required)
     if (!head.has(r))
       fail(stmtStart_, "the statement " + std::string(stmt_->keyword) + " lacks " +
-                           std::string(r) + "=");
+                           std::string(keySpec(r).name) + "=");
 }
 
 std::string where(unsigned ctx) {
@@ -1145,7 +1276,7 @@ void Parser::statement() {
       if (wrapped_) fail(stmtStart_, "a second proc template");
       ws();
       size_t at = pos_;
-      if (!sameNameNoCase(word(), "template"))
+      if (!sameNoCase(word(), "template"))
         fail(at, "expected \"template\" after proc, found " + found(at));
       endStatement();
       wrapped_ = true;
@@ -1154,7 +1285,7 @@ void Parser::statement() {
     case S::Define: {
       ws();
       size_t at = pos_;
-      if (!sameNameNoCase(word(), "statgraph"))
+      if (!sameNoCase(word(), "statgraph"))
         fail(at, "expected \"statgraph\" after define, found " + found(at));
       ws();
       at = pos_;
@@ -1247,29 +1378,29 @@ void Parser::beginGraph() {
   endStatement();
   for (const Option& o : g.options.items) {
     const Value& v = o.value;
-    if (o.name == "opaque") g.opaque = v.flag;
-    else if (o.name == "dataColors" || o.name == "dataContrastColors") {
-      auto& list = o.name == "dataColors" ? g.dataColors : g.dataContrastColors;
+    if (o.key == Key::Opaque) g.opaque = v.flag;
+    else if (o.key == Key::DataColors || o.key == Key::DataContrastColors) {
+      auto& list = o.key == Key::DataColors ? g.dataColors : g.dataContrastColors;
       list.clear();
       for (const Value& c : v.items) list.push_back(*c.rgb);
-    } else if (o.name == "dataSymbols") {
+    } else if (o.key == Key::DataSymbols) {
       g.dataSymbols.clear();
       for (const Value& x : v.items) g.dataSymbols.push_back(x.text);
-    } else if (o.name == "dataLinePatterns") {
+    } else if (o.key == Key::DataLinePatterns) {
       g.dataLinePatterns.clear();
       for (const Value& x : v.items) g.dataLinePatterns.push_back(static_cast<int>(x.number));
-    } else if (o.name == "BackgroundColor") g.backgroundColor = v.rgb;
-    else if (o.name == "DesignWidth") g.designWidth = v.number;
-    else if (o.name == "DesignHeight") g.designHeight = v.number;
+    } else if (o.key == Key::BackgroundColor) g.backgroundColor = v.rgb;
+    else if (o.key == Key::DesignWidth) g.designWidth = v.number;
+    else if (o.key == Key::DesignHeight) g.designHeight = v.number;
   }
 }
 
 // The column an expression such as eval(sort('my var'n, RETAIN=ALL)) sorts.
 std::string expressionColumn(std::string_view e) {
   constexpr std::string_view head = "eval(sort(";
-  if (!startsWith(e, head)) return {};
+  if (!startsWithNoCase(e, head)) return {};
   e.remove_prefix(head.size());
-  while (!e.empty() && isBlank(static_cast<unsigned char>(e[0]))) e.remove_prefix(1);
+  while (!e.empty() && isBlank(e[0])) e.remove_prefix(1);
   if (e.empty()) return {};
   std::string out;
   if (e[0] == '\'') {
@@ -1295,34 +1426,34 @@ void Parser::attrVar(bool range) {
   AttrVar a;
   a.range = range;
   a.offset = stmtStart_;
-  OptionList head;
+  Options head;
   options(stmt_->headTables, true, head);
   endStatement();
   checkRequired(head);
-  a.name = head.find("attrvar")->text;
-  const Value* var = head.find("var");
+  a.name = head.find(Key::AttrVar)->text;
+  const Value* var = head.find(Key::Var);
   if (var->kind == Value::Kind::Expression) {
     a.expression = var->text;
     a.variable = expressionColumn(var->text);
   } else {
     a.variable = var->text;
   }
-  a.map = head.find("attrmap")->text;
+  a.map = head.find(Key::AttrMap)->text;
   m_->attrVars.push_back(std::move(a));
 }
 
 void Parser::discreteMap() {
   DiscreteAttrMap d;
   d.offset = stmtStart_;
-  OptionList head;
+  Options head;
   options(stmt_->headTables, true, head);
   slashOptions(d.options);
   endStatement();
   checkRequired(head);
-  d.name = head.find("name")->text;
-  if (const Value* v = d.options.find("discreteLegendEntryPolicy")) d.showAll = !v->text.empty();
-  if (const Value* v = d.options.find("ignoreCase")) d.ignoreCase = v->flag;
-  if (const Value* v = d.options.find("autocycleattrs")) d.autoCycle = v->number != 0;
+  d.name = head.find(Key::Name)->text;
+  if (const Value* v = d.options.find(Key::DiscreteLegendEntryPolicy)) d.showAll = !v->text.empty();
+  if (const Value* v = d.options.find(Key::IgnoreCase)) d.ignoreCase = v->flag;
+  if (const Value* v = d.options.find(Key::AutoCycleAttrs)) d.autoCycle = v->number != 0;
   m_->discreteMaps.push_back(std::move(d));
   ctx_ = cDiscrete;
   openAt_ = stmtStart_;
@@ -1344,7 +1475,7 @@ void Parser::valueEntry() {
       continue;
     }
     std::string_view w = word();
-    if (sameNameNoCase(w, "Other") && !e.other && e.values.empty()) {
+    if (sameNoCase(w, "Other") && !e.other && e.values.empty()) {
       e.other = true;
       continue;
     }
@@ -1362,11 +1493,11 @@ void Parser::valueEntry() {
 void Parser::rangeMap() {
   RangeAttrMap r;
   r.offset = stmtStart_;
-  OptionList head;
+  Options head;
   options(stmt_->headTables, true, head);
   endStatement();
   checkRequired(head);
-  r.name = head.find("name")->text;
+  r.name = head.find(Key::Name)->text;
   m_->rangeMaps.push_back(std::move(r));
   ctx_ = cRange;
   openAt_ = stmtStart_;
@@ -1382,33 +1513,33 @@ void Parser::rangeEntry() {
   size_t e = at;
   while (e < s_.size() && s_[e] != '/' && s_[e] != ';' && s_[e] != '"') ++e;
   std::string_view spec = s_.substr(at, e - at);
-  while (!spec.empty() && isBlank(static_cast<unsigned char>(spec.back()))) spec.remove_suffix(1);
+  while (!spec.empty() && isBlank(spec.back())) spec.remove_suffix(1);
   auto malformed = [&](size_t off) {
     fail(at + off, "malformed range \"" + shown(spec, 60) +
                        "\" (expected low-high, low-<high, low<-high or Other, Under, Over, "
                        "Missing)");
   };
   if (spec.empty()) malformed(0);
-  if (sameNameNoCase(spec, "Other")) r.special = RangeEntry::Special::Other;
-  else if (sameNameNoCase(spec, "Under")) r.special = RangeEntry::Special::Under;
-  else if (sameNameNoCase(spec, "Over")) r.special = RangeEntry::Special::Over;
-  else if (sameNameNoCase(spec, "Missing")) r.special = RangeEntry::Special::Missing;
+  if (sameNoCase(spec, "Other")) r.special = RangeEntry::Special::Other;
+  else if (sameNoCase(spec, "Under")) r.special = RangeEntry::Special::Under;
+  else if (sameNoCase(spec, "Over")) r.special = RangeEntry::Special::Over;
+  else if (sameNoCase(spec, "Missing")) r.special = RangeEntry::Special::Missing;
   else {
     size_t i = 0;
     auto blanks = [&] {
-      while (i < spec.size() && isBlank(static_cast<unsigned char>(spec[i]))) ++i;
+      while (i < spec.size() && isBlank(spec[i])) ++i;
     };
     auto bound = [&](bool low) {
       RangeBound b;
       size_t start = i;
-      while (i < spec.size() && std::isalpha(static_cast<unsigned char>(spec[i]))) ++i;
+      while (i < spec.size() && isAlpha(spec[i])) ++i;
       std::string_view k = spec.substr(start, i - start);
       if (!k.empty()) {
-        if (low && sameNameNoCase(k, "min")) b.kind = RangeBound::Kind::Min;
-        else if (low && sameNameNoCase(k, "negmax")) b.kind = RangeBound::Kind::NegMax;
-        else if (low && sameNameNoCase(k, "negmaxabs")) b.kind = RangeBound::Kind::NegMaxAbs;
-        else if (!low && sameNameNoCase(k, "max")) b.kind = RangeBound::Kind::Max;
-        else if (!low && sameNameNoCase(k, "maxabs")) b.kind = RangeBound::Kind::MaxAbs;
+        if (low && sameNoCase(k, "min")) b.kind = RangeBound::Kind::Min;
+        else if (low && sameNoCase(k, "negmax")) b.kind = RangeBound::Kind::NegMax;
+        else if (low && sameNoCase(k, "negmaxabs")) b.kind = RangeBound::Kind::NegMaxAbs;
+        else if (!low && sameNoCase(k, "max")) b.kind = RangeBound::Kind::Max;
+        else if (!low && sameNoCase(k, "maxabs")) b.kind = RangeBound::Kind::MaxAbs;
         else malformed(start);
         return b;
       }
@@ -1432,11 +1563,11 @@ void Parser::rangeEntry() {
   slashOptions(r.options);
   endStatement();
   for (const Option& o : r.options.items) {
-    if (o.name == "DiscreteLabel") r.label = o.value.text;
-    else if (o.name == "RangeColor") r.color = o.value;
-    else if (o.name == "RangeAltColor") r.altColor = o.value;
-    else if (o.name == "rangeColorModel") r.colorModel = o.value;
-    else if (o.name == "rangeAltColorModel") r.altColorModel = o.value;
+    if (o.key == Key::DiscreteLabel) r.label = o.value.text;
+    else if (o.key == Key::RangeColor) r.color = o.value;
+    else if (o.key == Key::RangeAltColor) r.altColor = o.value;
+    else if (o.key == Key::RangeColorModel) r.colorModel = o.value;
+    else if (o.key == Key::RangeAltColorModel) r.altColorModel = o.value;
   }
   m_->rangeMaps.back().ranges.push_back(std::move(r));
 }
@@ -1447,7 +1578,7 @@ void Parser::textEntry(bool footnote) {
   t.footnote = footnote;
   t.offset = stmtStart_;
   std::string kw(stmt_->keyword);
-  OptionList pending;
+  Options pending;
   size_t pendingAt = 0;
   for (;;) {
     ws();
@@ -1471,20 +1602,17 @@ void Parser::textEntry(bool footnote) {
       ++pos_;
       const OptionSpec* spec = nullptr;
       for (const OptionSpec& o : kSegmentOptions)
-        if (sameNameNoCase(o.name, w)) spec = &o;
+        if (sameNoCase(o.name, w)) spec = &o;
       if (!spec) fail(at, "unknown text option \"" + shown(w, 40) + "\" of " + kw);
       if (pending.items.empty()) pendingAt = at;
-      Option o;
-      o.offset = at;
-      o.name = std::string(spec->name);
-      o.value = parseValue(*spec->type, spec->name, 0);
-      pending.items.push_back(std::move(o));
+      Value v = parseValue(spec->type(), spec->name, 0);
+      pending.items.push_back({spec->key, std::move(v), at});
       continue;
     }
     pos_ = after;
     bool declared = false;
     for (const std::string& d : m_->dynamics)
-      if (sameNameNoCase(d, w)) declared = true;
+      if (sameNoCase(d, w)) declared = true;
     if (!declared)
       fail(at, "\"" + shown(w, 40) + "\" in " + kw + " is neither a quoted text nor a declared "
                "dynamic name");
@@ -1507,7 +1635,7 @@ void Parser::layout() {
   ws();
   size_t at = pos_;
   std::string_view type = word();
-  if (sameNameNoCase(type, "overlaymap")) {
+  if (sameNoCase(type, "overlaymap")) {
     if (m_->hasOverlay) fail(stmtStart_, "a second layout overlaymap");
     m_->hasOverlay = true;
     ws();
@@ -1519,7 +1647,7 @@ void Parser::layout() {
     endStatement();
     ctx_ = cOverlay;
     openName_ = "layout overlaymap";
-  } else if (sameNameNoCase(type, "GlobalLegend")) {
+  } else if (sameNoCase(type, "GlobalLegend")) {
     if (m_->hasGlobalLegend) fail(stmtStart_, "a second layout GlobalLegend");
     m_->hasGlobalLegend = true;
     endStatement();
@@ -1551,24 +1679,22 @@ void Parser::layer(const StatementSpec& spec) {
   const Option* tipList = nullptr;
   const Value* roles = nullptr;
   for (const Option& o : l.options.items) {
-    const OptionSpec* os = lookup(spec.headTables, o.name);
-    if (!os) os = lookup(spec.slashTables, o.name);
-    if (os && os->role && o.value.kind == Value::Kind::Column)
-      l.columns.push_back({*os->role, o.value.text});
-    if (o.name == "dataID") l.dataId = o.value.text;
-    else if (o.name == "mapProvider") l.provider = o.value.text;
-    else if (o.name == "name") l.name = o.value.text;
-    else if (o.name == "LegendLabel") l.legendLabel = o.value.text;
-    else if (o.name == "tip") {
+    if (std::optional<Role> role = keySpec(o.key).role; role && o.value.kind == Value::Kind::Column)
+      l.columns.push_back({*role, o.value.text});
+    if (o.key == Key::DataId) l.dataId = o.value.text;
+    else if (o.key == Key::MapProvider) l.provider = o.value.text;
+    else if (o.key == Key::Name) l.name = o.value.text;
+    else if (o.key == Key::LegendLabel) l.legendLabel = o.value.text;
+    else if (o.key == Key::Tip) {
       if (o.value.kind == Value::Kind::Keyword) l.tipNone = true;
       else tipList = &o;
-    } else if (o.name == "rolename") roles = &o.value;
+    } else if (o.key == Key::RoleName) roles = &o.value;
   }
   // Tips: tip=( roles ) picks roles that rolename=( role=column ) defines;
   // tipformat= and tiplabel= add to roles that tip=( ) shows.
   if (tipList) {
     for (const Value& r : tipList->value.items) {
-      const Value* col = roles ? roles->find(r.text) : nullptr;
+      const Value* col = roles ? roles->role(r.text) : nullptr;
       if (!col)
         fail(r.offset, "tip=( ) names the role \"" + shown(r.text, 40) +
                            "\", which no rolename=( ) defines");
@@ -1576,15 +1702,15 @@ void Parser::layer(const StatementSpec& spec) {
     }
   }
   for (const Option& o : l.options.items) {
-    if (o.name != "tipformat" && o.name != "tiplabel") continue;
-    for (const Option& e : o.value.options) {
+    if (o.key != Key::TipFormat && o.key != Key::TipLabel) continue;
+    for (const RoleEntry& e : o.value.roles) {
       Tip* tip = nullptr;
       for (Tip& t : l.tips)
-        if (sameNameNoCase(t.role, e.name)) tip = &t;
+        if (sameNoCase(t.role, e.role)) tip = &t;
       if (!tip)
-        fail(e.offset, o.name + "=( ) names the role \"" + shown(e.name, 40) +
-                           "\", which tip=( ) does not show");
-      if (o.name == "tipformat") tip->format = e.value.text;
+        fail(e.offset, std::string(keySpec(o.key).name) + "=( ) names the role \"" +
+                           shown(e.role, 40) + "\", which tip=( ) does not show");
+      if (o.key == Key::TipFormat) tip->format = e.value.text;
       else tip->label = e.value.text;
     }
   }
@@ -1608,7 +1734,7 @@ void Parser::legend(bool continuous) {
                    (g.plots.empty() ? found(pos_) : std::to_string(g.plots.size()) + " names"));
   slashOptions(g.options);
   endStatement();
-  if (const Value* t = g.options.find("Title")) g.title = t->text;
+  if (const Value* t = g.options.find(Key::Title)) g.title = t->text;
   (ctx_ == cOverlay ? m_->overlayLegends : m_->globalLegends).push_back(std::move(g));
 }
 

@@ -1,17 +1,17 @@
 #include "render/data.h"
 
-#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <limits>
 
+#include "common/ascii.h"
 #include "runtime/data/table.h"
 
 namespace qv::render {
 
 namespace {
 
-std::string_view trimBlanks(std::string_view s) {
+std::string_view trimSpacesTabs(std::string_view s) {
   size_t b = 0, e = s.size();
   while (b < e && (s[b] == ' ' || s[b] == '\t')) ++b;
   while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t')) --e;
@@ -19,15 +19,6 @@ std::string_view trimBlanks(std::string_view s) {
 }
 
 }  // namespace
-
-bool sameNameNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
-}
 
 std::string shortNumber(double v) {
   if (std::isnan(v)) return ".";
@@ -39,7 +30,7 @@ std::string shortNumber(double v) {
 
 bool DataColumn::missing(size_t row) const {
   if (numeric) return row >= num.size() || std::isnan(num[row]);
-  return row >= chr.size() || trimBlanks(chr[row]).empty();
+  return row >= chr.size() || trimSpacesTabs(chr[row]).empty();
 }
 
 double DataColumn::number(size_t row) const {
@@ -51,18 +42,18 @@ std::string DataColumn::text(size_t row) const {
   if (numeric) {
     double v = number(row);
     if (std::isnan(v)) return ".";
-    if (formatNumber) return std::string(trimBlanks(formatNumber(v)));
+    if (formatNumber) return std::string(trimSpacesTabs(formatNumber(v)));
     return shortNumber(v);
   }
   if (row >= chr.size()) return {};
   std::string_view s = rt::cutUtf8(chr[row], kMaxDisplayBytes * 2);
-  if (formatText) return std::string(rt::cutUtf8(trimBlanks(formatText(s)), kMaxDisplayBytes));
-  return std::string(rt::cutUtf8(trimBlanks(s), kMaxDisplayBytes));
+  if (formatText) return std::string(rt::cutUtf8(trimSpacesTabs(formatText(s)), kMaxDisplayBytes));
+  return std::string(rt::cutUtf8(trimSpacesTabs(s), kMaxDisplayBytes));
 }
 
 const DataColumn* MemoryTable::column(std::string_view name) {
   for (const DataColumn& c : columns_)
-    if (sameNameNoCase(c.name, name)) return &c;
+    if (sameNoCase(c.name, name)) return &c;
   return nullptr;
 }
 

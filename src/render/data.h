@@ -77,7 +77,4 @@ class MemoryTable final : public DataTable {
   std::deque<DataColumn> columns_;  // stable addresses
 };
 
-// Whether two names are the same but for letter case.
-bool sameNameNoCase(std::string_view a, std::string_view b);
-
 }  // namespace qv::render

@@ -15,6 +15,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "common/ascii.h"
 #include "render/canvas.h"
 #include "render/data.h"
 #include "render/geometry.h"
@@ -167,9 +168,9 @@ class Grouping {
   std::string title_;
 };
 
-// The option block `name` (markerattrs, fillattrs, ...) of a group's
+// The option block `key` (MarkerAttrs, FillAttrs, ...) of a group's
 // attribute map entry, or null.
-const Value* entryBlock(const GroupEntry& g, std::string_view name);
+const Value* entryBlock(const GroupEntry& g, Key key);
 
 // --- Color responses -------------------------------------------------------
 
@@ -360,7 +361,7 @@ struct DataLabels {
 
 // A text label style from a layer's text block (TextAttrs= or
 // DataLabelAttrs=) over the data text element.
-FontStyle layerFont(Env& env, const Layer& layer, std::string_view option);
+FontStyle layerFont(Env& env, const Layer& layer, Key option);
 
 // --- Blocks around the map ---------------------------------------------------
 

@@ -1,5 +1,6 @@
 #include "render/label_space.h"
 
+#include "common/ascii.h"
 #include "render/data.h"
 
 #include <algorithm>
@@ -22,9 +23,9 @@ constexpr int kMaxCells = 256;
 }  // namespace
 
 bool labelOverlapFromName(std::string_view name, LabelOverlap& out) {
-  if (sameNameNoCase(name, "SHOW")) out = LabelOverlap::Show;
-  else if (sameNameNoCase(name, "HIDE")) out = LabelOverlap::Hide;
-  else if (sameNameNoCase(name, "MOVE")) out = LabelOverlap::Move;
+  if (sameNoCase(name, "SHOW")) out = LabelOverlap::Show;
+  else if (sameNoCase(name, "HIDE")) out = LabelOverlap::Hide;
+  else if (sameNoCase(name, "MOVE")) out = LabelOverlap::Move;
   else return false;
   return true;
 }

@@ -22,33 +22,33 @@ struct BubbleLook {
 // Which parts a Display=( ) list asks for; both without one.
 void displayParts(const Layer& layer, bool& fill, bool& outline) {
   fill = outline = true;
-  const Value* d = layer.options.find("Display");
+  const Value* d = layer.options.find(Key::Display);
   if (!d || d->kind != Value::Kind::List) return;
   fill = outline = false;
   for (const Value& item : d->items) {
-    if (sameNameNoCase(item.text, "Fill")) fill = true;
-    if (sameNameNoCase(item.text, "Outline")) outline = true;
+    if (sameNoCase(item.text, "Fill")) fill = true;
+    if (sameNoCase(item.text, "Outline")) outline = true;
   }
 }
 
 BubbleLook bubbleLook(Env& env, const Layer& layer, const GroupEntry* g) {
   const Style& st = env.style;
-  const Value* fillBlock = layer.options.find("FillAttrs");
-  const Value* lineBlock = layer.options.find("OutLineAttrs");
+  const Value* fillBlock = layer.options.find(Key::FillAttrs);
+  const Value* lineBlock = layer.options.find(Key::OutlineAttrs);
   int n = g ? g->graphData : (fillBlock && fillBlock->graphData > 0 ? fillBlock->graphData : 1);
   DataStyle d = graphData(st, n);
   BubbleLook look{d.fill, LineLook{d.contrast, 1, 1}};
   auto applyFill = [&](const Value* b) {
     if (!b) return;
     if (int e = graphDataNumber(b->styleElement)) look.fill = graphData(st, e).fill;
-    if (const Value* c = b->find("Color")) colorOf(*c, st, look.fill);
-    if (const Value* t = b->find("Transparency")) look.fill = withTransparency(look.fill, t->number);
+    if (const Value* c = b->find(Attr::Color)) colorOf(*c, st, look.fill);
+    if (const Value* t = b->find(Attr::Transparency)) look.fill = withTransparency(look.fill, t->number);
   };
   applyFill(fillBlock);
   applyLineBlock(lineBlock, st, env.percentBase, look.outline);
   if (g) {
-    applyFill(entryBlock(*g, "fillattrs"));
-    applyLineBlock(entryBlock(*g, "lineattrs"), st, env.percentBase, look.outline);
+    applyFill(entryBlock(*g, Key::FillAttrs));
+    applyLineBlock(entryBlock(*g, Key::LineAttrs), st, env.percentBase, look.outline);
   }
   const double t = dataTransparency(layer);
   look.fill = withTransparency(look.fill, t);
@@ -65,8 +65,8 @@ class BubbleLayer final : public PreparedLayer {
   void sizeBubbles(const Rect& area) {
     const double side = std::min(area.width, area.height);
     double rmin = 4, rmax = std::max(4.0, side * 0.05);
-    if (const Value* v = layer.options.find("bubbleradiusmin")) rmin = lengthPx(*v, side, rmin);
-    if (const Value* v = layer.options.find("bubbleradiusmax")) rmax = lengthPx(*v, side, rmax);
+    if (const Value* v = layer.options.find(Key::BubbleRadiusMin)) rmin = lengthPx(*v, side, rmin);
+    if (const Value* v = layer.options.find(Key::BubbleRadiusMax)) rmax = lengthPx(*v, side, rmax);
     rmin = std::min(rmin, side);
     rmax = std::min(rmax, side);
     if (rmax < rmin) std::swap(rmin, rmax);

@@ -286,9 +286,9 @@ std::unique_ptr<PreparedLayer> prepareRegions(Env& env, const Layer& layer) {
   // The look of outlines.
   const double transparency = dataTransparency(layer);
   LineLook outline{env.style.regionOutline, env.style.regionOutlineWidth, 1};
-  applyLineBlock(layer.options.find("OutLineAttrs"), env.style, env.percentBase, outline);
+  applyLineBlock(layer.options.find(Key::OutlineAttrs), env.style, env.percentBase, outline);
   LineLook empty = outline;
-  if (const Value* e = layer.options.find("EmptyOutLineAttrs"))
+  if (const Value* e = layer.options.find(Key::EmptyOutlineAttrs))
     applyLineBlock(e, env.style, env.percentBase, empty);
   outline.color = withTransparency(outline.color, transparency);
   empty.color = withTransparency(empty.color, transparency);
@@ -301,7 +301,7 @@ std::unique_ptr<PreparedLayer> prepareRegions(Env& env, const Layer& layer) {
   DataTable* resp = nullptr;
   const DataColumn* respId = nullptr;
   if (response || group || !layer.tips.empty() || layer.column(Role::Url)) {
-    const bool fromMap = layer.dataId.empty() || sameNameNoCase(layer.dataId, "__MAP__");
+    const bool fromMap = layer.dataId.empty() || sameNoCase(layer.dataId, "__MAP__");
     resp = fromMap ? map : env.table(layer.dataId);
     if (!resp) {
       env.warn("The regions of " + name + " are drawn without their response: the data " +
@@ -342,16 +342,16 @@ std::unique_ptr<PreparedLayer> prepareRegions(Env& env, const Layer& layer) {
 
   if (resp && group) {
     Grouping g;
-    const Value* inc = layer.options.find("includemissinggroup");
-    if (!g.init(env, group->column, resp, !inc || inc->flag, &problem)) {
+    const bool withMissing = get<bool>(layer, Key::IncludeMissingGroup, true);
+    if (!g.init(env, group->column, resp, withMissing, &problem)) {
       env.warn("The regions of " + name + " are drawn without their colors: " + problem + ".");
     } else {
       auto fillOf = [&](const GroupEntry& e) {
         Rgba c = graphData(env.style, e.graphData).fill;
-        if (const Value* f = entryBlock(e, "fillattrs")) {
+        if (const Value* f = entryBlock(e, Key::FillAttrs)) {
           if (int n = graphDataNumber(f->styleElement)) c = graphData(env.style, n).fill;
-          if (const Value* fc = f->find("color")) colorOf(*fc, env.style, c);
-          if (const Value* ft = f->find("transparency")) c = withTransparency(c, ft->number);
+          if (const Value* fc = f->find(Attr::Color)) colorOf(*fc, env.style, c);
+          if (const Value* ft = f->find(Attr::Transparency)) c = withTransparency(c, ft->number);
         }
         return withTransparency(c, transparency);
       };

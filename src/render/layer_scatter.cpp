@@ -47,7 +47,7 @@ uint32_t packColor(const Rgba& c) {
 // The marker look of a plot's group (or of the plot when `g` is null).
 MarkerStyle markerLook(Env& env, const Layer& layer, const GroupEntry* g) {
   const Style& st = env.style;
-  const Value* block = layer.options.find("Markerattrs");
+  const Value* block = layer.options.find(Key::MarkerAttrs);
   int n = g ? g->graphData : (block && block->graphData > 0 ? block->graphData : 1);
   auto reset = [&](int element, MarkerStyle& m) {
     DataStyle d = graphData(st, element);
@@ -56,15 +56,15 @@ MarkerStyle markerLook(Env& env, const Layer& layer, const GroupEntry* g) {
   };
   auto apply = [&](const Value* b, MarkerStyle& m) {
     if (!b) return;
-    if (const Value* c = b->find("Color")) colorOf(*c, st, m.color);
-    if (const Value* s = b->find("Symbol")) {
+    if (const Value* c = b->find(Attr::Color)) colorOf(*c, st, m.color);
+    if (const Value* s = b->find(Attr::Symbol)) {
       MarkerSymbol sym;
       if (markerSymbolFromName(s->text, sym)) m.symbol = sym;
       else env.warn("The marker symbol " + s->text + " of " + layerName(layer) +
                     " is not known; the default symbol is drawn.");
     }
-    if (const Value* s = b->find("Size")) m.size = std::min(lengthPx(*s, env.percentBase, m.size), 400.0);
-    if (const Value* t = b->find("Transparency")) m.color = withTransparency(m.color, t->number);
+    if (const Value* s = b->find(Attr::Size)) m.size = std::min(lengthPx(*s, env.percentBase, m.size), 400.0);
+    if (const Value* t = b->find(Attr::Transparency)) m.color = withTransparency(m.color, t->number);
   };
   MarkerStyle m;
   m.size = st.markerSizePx;
@@ -72,7 +72,7 @@ MarkerStyle markerLook(Env& env, const Layer& layer, const GroupEntry* g) {
   reset(n, m);
   apply(block, m);
   if (g) {
-    if (const Value* e = entryBlock(*g, "markerattrs")) {
+    if (const Value* e = entryBlock(*g, Key::MarkerAttrs)) {
       if (int en = graphDataNumber(e->styleElement)) reset(en, m);
       apply(e, m);
     }
@@ -91,10 +91,10 @@ void DataLabels::init(Env& env, const Layer& layer, DataTable* table,
              ref->column + " is not in the data " + std::string(table->name()) + ".");
     return;
   }
-  style.font = layerFont(env, layer, "DataLabelAttrs");
+  style.font = layerFont(env, layer, Key::DataLabelAttrs);
   style.font.color = withTransparency(style.font.color, dataTransparency(layer));
   style.position = defaultPosition;
-  if (const Value* p = layer.options.find("dataLabelPosition"))
+  if (const Value* p = layer.options.find(Key::DataLabelPosition))
     textPositionFromName(p->text, style.position);
   style.pad = clearance;
 }

@@ -13,7 +13,7 @@ namespace {
 
 LineLook seriesLook(Env& env, const Layer& layer, const GroupEntry* g) {
   const Style& st = env.style;
-  const Value* block = layer.options.find("Lineattrs");
+  const Value* block = layer.options.find(Key::LineAttrs);
   int n = g ? g->graphData : (block && block->graphData > 0 ? block->graphData : 1);
   DataStyle d = graphData(st, n);
   // Lines tell groups apart by color; by pattern too when the template
@@ -21,7 +21,7 @@ LineLook seriesLook(Env& env, const Layer& layer, const GroupEntry* g) {
   const bool patterned = !env.model.graph.dataLinePatterns.empty();
   LineLook look{d.contrast, st.lineWidthPx, patterned ? d.linePattern : 1};
   applyLineBlock(block, st, env.percentBase, look);
-  if (g) applyLineBlock(entryBlock(*g, "lineattrs"), st, env.percentBase, look);
+  if (g) applyLineBlock(entryBlock(*g, Key::LineAttrs), st, env.percentBase, look);
   look.color = withTransparency(look.color, dataTransparency(layer));
   look.width = std::min(look.width, 200.0);
   return look;
@@ -96,17 +96,15 @@ std::unique_ptr<PreparedLayer> prepareSeries(Env& env, const Layer& layer) {
   const DataColumn *x = nullptr, *y = nullptr;
   if (!pointColumns(env, layer, table, x, y)) return nullptr;
   const std::string name = layerName(layer);
-  const Value* smooth = layer.options.find("smoothconnect");
-  out->smooth = smooth && smooth->flag;
-  const Value* brk = layer.options.find("break");
-  const bool breakAtMissing = brk && brk->flag;
+  out->smooth = get<bool>(layer, Key::SmoothConnect, false);
+  const bool breakAtMissing = get<bool>(layer, Key::Break, false);
 
   Grouping g;
   bool grouped = false;
   std::string problem;
   if (const ColumnRef* group = layer.column(Role::Group)) {
-    const Value* inc = layer.options.find("includemissinggroup");
-    grouped = g.init(env, group->column, table, !inc || inc->flag, &problem);
+    const bool withMissing = get<bool>(layer, Key::IncludeMissingGroup, true);
+    grouped = g.init(env, group->column, table, withMissing, &problem);
     if (!grouped) env.warn("The plot " + name + " is drawn without its groups: " + problem + ".");
   }
   const size_t groups = grouped ? g.entries().size() : 1;

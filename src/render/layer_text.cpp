@@ -14,15 +14,6 @@ namespace qv::render {
 
 namespace {
 
-// The last occurrence of an option: the statement may repeat one, and the
-// later one is the more specific.
-const Value* lastOption(const Layer& layer, std::string_view name) {
-  const Value* v = nullptr;
-  for (const Option& o : layer.options.items)
-    if (sameNameNoCase(o.name, name)) v = &o.value;
-  return v;
-}
-
 class TextLayer final : public PreparedLayer {
  public:
   explicit TextLayer(const Layer& l) : PreparedLayer(l) {}
@@ -142,14 +133,14 @@ std::unique_ptr<PreparedLayer> prepareText(Env& env, const Layer& layer) {
   }
   const Style& st = env.style;
   out->transparency = dataTransparency(layer);
-  const Value* textBlock = layer.options.find("TextAttrs");
-  FontStyle font = layerFont(env, layer, "TextAttrs");
+  const Value* textBlock = layer.options.find(Key::TextAttrs);
+  FontStyle font = layerFont(env, layer, Key::TextAttrs);
 
   // Position, rotation, halo, splitting.
   LabelStyle& ls = out->base;
   ls.position = TextPosition::Center;
-  if (const Value* p = layer.options.find("position")) textPositionFromName(p->text, ls.position);
-  if (const Value* r = layer.options.find("Rotate")) {
+  if (const Value* p = layer.options.find(Key::Position)) textPositionFromName(p->text, ls.position);
+  if (const Value* r = layer.options.find(Key::Rotate)) {
     if (r->kind == Value::Kind::Column) {
       out->rotateColumn = table->column(r->text);
       if (!out->rotateColumn || !out->rotateColumn->numeric) {
@@ -161,46 +152,46 @@ std::unique_ptr<PreparedLayer> prepareText(Env& env, const Layer& layer) {
       ls.rotateDeg = labelTurn(r->number);
     }
   }
-  if (const Value* b = layer.options.find("backlight"))
+  if (const Value* b = layer.options.find(Key::Backlight))
     ls.backlight = b->kind == Value::Kind::Keyword ? 0.75 : std::clamp(b->number, 0.0, 1.0);
-  if (const Value* sp = lastOption(layer, "Splitpolicy")) {
-    if (sameNameNoCase(sp->text, "split")) ls.split.policy = SplitPolicy::Split;
-    else if (sameNameNoCase(sp->text, "splitalways")) ls.split.policy = SplitPolicy::SplitAlways;
+  if (const Value* sp = layer.options.last(Key::SplitPolicy)) {
+    if (sameNoCase(sp->text, "split")) ls.split.policy = SplitPolicy::Split;
+    else if (sameNoCase(sp->text, "splitalways")) ls.split.policy = SplitPolicy::SplitAlways;
   }
-  if (const Value* c = lastOption(layer, "SplitChar"); c && !c->text.empty())
+  if (const Value* c = layer.options.last(Key::SplitChar); c && !c->text.empty())
     ls.split.splitChars = c->text;
-  if (const Value* d = lastOption(layer, "SplitCharDrop")) ls.split.dropSplitChar = d->flag;
-  if (const Value* w = layer.options.find("splitwidth"); w && std::isfinite(w->number))
+  if (const Value* d = layer.options.last(Key::SplitCharDrop)) ls.split.dropSplitChar = d->flag;
+  if (const Value* w = layer.options.find(Key::SplitWidth); w && std::isfinite(w->number))
     ls.split.maxChars = static_cast<int>(std::clamp(w->number, 0.0, 10000.0));
   if (ls.split.policy == SplitPolicy::Split && ls.split.maxChars <= 0) ls.split.maxChars = 16;
-  if (const Value* j = lastOption(layer, "SplitJustify")) {
-    if (sameNameNoCase(j->text, "Left")) ls.justify = Justify::Left;
-    else if (sameNameNoCase(j->text, "Right")) ls.justify = Justify::Right;
+  if (const Value* j = layer.options.last(Key::SplitJustify)) {
+    if (sameNoCase(j->text, "Left")) ls.justify = Justify::Left;
+    else if (sameNoCase(j->text, "Right")) ls.justify = Justify::Right;
   }
 
   // The box: Display=( Outline Fill ), its fill, outline and pad.
-  if (const Value* d = lastOption(layer, "Display"); d && d->kind == Value::Kind::List) {
+  if (const Value* d = layer.options.last(Key::Display); d && d->kind == Value::Kind::List) {
     for (const Value& item : d->items) {
-      if (sameNameNoCase(item.text, "Fill")) out->boxFill = true;
-      if (sameNameNoCase(item.text, "Outline")) out->boxOutline = true;
+      if (sameNoCase(item.text, "Fill")) out->boxFill = true;
+      if (sameNoCase(item.text, "Outline")) out->boxOutline = true;
     }
   }
   out->fill = st.background;
-  if (const Value* f = layer.options.find("FillAttrs")) {
+  if (const Value* f = layer.options.find(Key::FillAttrs)) {
     if (int e = graphDataNumber(f->styleElement)) out->fill = graphData(st, e).fill;
-    if (const Value* c = f->find("Color")) colorOf(*c, st, out->fill);
-    if (const Value* t = f->find("Transparency")) out->fill = withTransparency(out->fill, t->number);
+    if (const Value* c = f->find(Attr::Color)) colorOf(*c, st, out->fill);
+    if (const Value* t = f->find(Attr::Transparency)) out->fill = withTransparency(out->fill, t->number);
   }
   out->fill = withTransparency(out->fill, out->transparency);
   out->outline = LineLook{font.color, 1, 1};
-  applyLineBlock(lastOption(layer, "OutLineAttrs"), st, env.percentBase, out->outline);
+  applyLineBlock(layer.options.last(Key::OutlineAttrs), st, env.percentBase, out->outline);
   out->outline.color = withTransparency(out->outline.color, out->transparency);
-  if (const Value* p = layer.options.find("pad")) {
+  if (const Value* p = layer.options.find(Key::Pad)) {
     if (p->kind == Value::Kind::Block) {
-      if (const Value* v = p->find("left")) out->pad.left = lengthPx(*v, env.percentBase, 0);
-      if (const Value* v = p->find("right")) out->pad.right = lengthPx(*v, env.percentBase, 0);
-      if (const Value* v = p->find("top")) out->pad.top = lengthPx(*v, env.percentBase, 0);
-      if (const Value* v = p->find("bottom")) out->pad.bottom = lengthPx(*v, env.percentBase, 0);
+      if (const Value* v = p->find(Attr::Left)) out->pad.left = lengthPx(*v, env.percentBase, 0);
+      if (const Value* v = p->find(Attr::Right)) out->pad.right = lengthPx(*v, env.percentBase, 0);
+      if (const Value* v = p->find(Attr::Top)) out->pad.top = lengthPx(*v, env.percentBase, 0);
+      if (const Value* v = p->find(Attr::Bottom)) out->pad.bottom = lengthPx(*v, env.percentBase, 0);
     } else {
       double v = lengthPx(*p, env.percentBase, 0);
       out->pad = LabelMargins{v, v, v, v};
@@ -211,7 +202,7 @@ std::unique_ptr<PreparedLayer> prepareText(Env& env, const Layer& layer) {
   ls.pad = 3 + std::max({out->pad.left, out->pad.right, out->pad.top, out->pad.bottom});
 
   // Size by a response.
-  if (const Value* s = layer.options.find("SizeResponse")) {
+  if (const Value* s = layer.options.find(Key::SizeResponse)) {
     out->sizeColumn = table->column(s->text);
     if (!out->sizeColumn || !out->sizeColumn->numeric) {
       env.warn("The labels of " + name + " are not sized by " + s->text +
@@ -220,12 +211,12 @@ std::unique_ptr<PreparedLayer> prepareText(Env& env, const Layer& layer) {
     } else {
       out->sizeMinPt = 5;
       out->sizeMaxPt = 24;
-      if (const Value* v = layer.options.find("SizeMin"))
+      if (const Value* v = layer.options.find(Key::SizeMin))
         out->sizeMinPt = fontSizePt(*v, st, env.percentBase, out->sizeMinPt);
-      if (const Value* v = layer.options.find("SizeMax"))
+      if (const Value* v = layer.options.find(Key::SizeMax))
         out->sizeMaxPt = fontSizePt(*v, st, env.percentBase, out->sizeMaxPt);
       if (out->sizeMaxPt < out->sizeMinPt) std::swap(out->sizeMinPt, out->sizeMaxPt);
-      const Value* m = layer.options.find("SizeMaxResponse");
+      const Value* m = layer.options.find(Key::SizeMaxResponse);
       if (m && std::isfinite(m->number) && m->number > 0) {
         out->sizeMaxResponse = m->number;
       } else {
@@ -245,9 +236,9 @@ std::unique_ptr<PreparedLayer> prepareText(Env& env, const Layer& layer) {
   if (out->grouped) {
     for (const GroupEntry& e : g.entries()) {
       FontStyle f = font;
-      if (!(textBlock && textBlock->find("Color")))
+      if (!(textBlock && textBlock->find(Attr::Color)))
         f.color = withTransparency(graphData(st, e.graphData).contrast, out->transparency);
-      if (const Value* b = entryBlock(e, "textattrs")) {
+      if (const Value* b = entryBlock(e, Key::TextAttrs)) {
         applyTextBlock(b, st, env.percentBase, f);
         f.color = withTransparency(f.color, out->transparency);
       }

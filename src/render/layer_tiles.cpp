@@ -36,7 +36,7 @@ class TileLayer final : public PreparedLayer {
 
 bool contains(std::string_view text, std::string_view part) {
   for (size_t i = 0; i + part.size() <= text.size(); ++i)
-    if (sameNameNoCase(text.substr(i, part.size()), part)) return true;
+    if (sameNoCase(text.substr(i, part.size()), part)) return true;
   return false;
 }
 

@@ -326,27 +326,27 @@ class LayersByName {
 
 // Where a legend goes, by its valign=, halign= and Location=.
 void placement(const Legend& l, PlacedBlock& pb) {
-  const Value* valign = l.options.find("valign");
-  const Value* halign = l.options.find("halign");
-  const Value* location = l.options.find("Location");
+  const Value* valign = l.options.find(Key::Valign);
+  const Value* halign = l.options.find(Key::Halign);
+  const Value* location = l.options.find(Key::Location);
   pb.side = Side::Bottom;
-  if (location && sameNameNoCase(location->text, "Inside")) pb.side = Side::Inside;
-  else if (valign && sameNameNoCase(valign->text, "top")) pb.side = Side::Top;
-  else if (valign && sameNameNoCase(valign->text, "bottom")) pb.side = Side::Bottom;
-  else if (halign && sameNameNoCase(halign->text, "left")) pb.side = Side::Left;
-  else if (halign && sameNameNoCase(halign->text, "right")) pb.side = Side::Right;
+  if (location && sameNoCase(location->text, "Inside")) pb.side = Side::Inside;
+  else if (valign && sameNoCase(valign->text, "top")) pb.side = Side::Top;
+  else if (valign && sameNoCase(valign->text, "bottom")) pb.side = Side::Bottom;
+  else if (halign && sameNoCase(halign->text, "left")) pb.side = Side::Left;
+  else if (halign && sameNoCase(halign->text, "right")) pb.side = Side::Right;
   pb.halign = 0.5;
   if (halign && valign) {
-    if (sameNameNoCase(halign->text, "left")) pb.halign = 0;
-    if (sameNameNoCase(halign->text, "right")) pb.halign = 1;
+    if (sameNoCase(halign->text, "left")) pb.halign = 0;
+    if (sameNoCase(halign->text, "right")) pb.halign = 1;
   }
 }
 
 void legendFonts(Env& env, const Legend& l, FontStyle& title, FontStyle& value) {
   title = env.style.graphLabelText;
   value = env.style.graphValueText;
-  applyTextBlock(l.options.find("TitleAttrs"), env.style, env.percentBase, title);
-  applyTextBlock(l.options.find("ValueAttrs"), env.style, env.percentBase, value);
+  applyTextBlock(l.options.find(Key::TitleAttrs), env.style, env.percentBase, title);
+  applyTextBlock(l.options.find(Key::ValueAttrs), env.style, env.percentBase, value);
 }
 
 }  // namespace
@@ -368,7 +368,7 @@ std::vector<PlacedBlock> makeLegends(Env& env, const PreparedLayers& layers) {
       if (!p) {
         // A plot that could not be drawn has said why already.
         const bool known = std::any_of(env.model.layers.begin(), env.model.layers.end(),
-                                       [&](const Layer& m) { return sameNameNoCase(m.name, name); });
+                                       [&](const Layer& m) { return sameNoCase(m.name, name); });
         if (!known) why = "no plot has that name";
       } else if (!p->scale) {
         why = "the plot has no continuous color response";
@@ -384,9 +384,9 @@ std::vector<PlacedBlock> makeLegends(Env& env, const PreparedLayers& layers) {
       b->title = title;
       legendFonts(env, *l, b->titleFont, b->valueFont);
       b->vertical = pb.side == Side::Left || pb.side == Side::Right;
-      if (const Value* o = l->options.find("orient")) b->vertical = sameNameNoCase(o->text, "vertical");
-      if (const Value* i = l->options.find("Integer")) b->integer = i->flag;
-      if (const Value* bo = l->options.find("Border")) b->showBorder = bo->flag;
+      if (const Value* o = l->options.find(Key::Orient)) b->vertical = sameNoCase(o->text, "vertical");
+      b->integer = get<bool>(*l, Key::Integer, b->integer);
+      b->showBorder = get<bool>(*l, Key::Border, b->showBorder);
       pb.block = std::move(b);
     } else {
       auto b = std::make_unique<DiscreteLegendBlock>();
@@ -402,9 +402,9 @@ std::vector<PlacedBlock> makeLegends(Env& env, const PreparedLayers& layers) {
                  std::to_string(b->items.size()) + " entries.");
         b->items.resize(kMaxItems);
       }
-      if (const Value* a = l->options.find("across"); a && std::isfinite(a->number))
+      if (const Value* a = l->options.find(Key::Across); a && std::isfinite(a->number))
         b->across = static_cast<int>(std::clamp(a->number, 0.0, 100.0));
-      if (const Value* ai = l->options.find("AutoItemSize")) b->autoItemSize = ai->flag;
+      b->autoItemSize = get<bool>(*l, Key::AutoItemSize, b->autoItemSize);
       b->vertical = pb.side == Side::Left || pb.side == Side::Right;
       pb.block = std::move(b);
     }

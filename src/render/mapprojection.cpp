@@ -3,13 +3,12 @@
 #include <proj.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <future>
 #include <mutex>
 
-#include "runtime/common/names.h"
+#include "common/ascii.h"
 
 namespace qv::render {
 
@@ -18,12 +17,6 @@ namespace {
 constexpr double kEarthCircumference = 40075016.685578;  // metres, at the equator
 // Pixels per metre at the deepest tile zoom: no map is drawn larger.
 const double kMaxPixelsPerMetre = kTileSize * std::ldexp(1.0, kMaxTileZoom) / kEarthCircumference;
-
-std::string upperTrimmed(std::string_view s) {
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
-  return rt::upperCase(s);
-}
 
 // A number for a PROJ string and the log: at most two decimals, no
 // trailing zeros.
@@ -396,7 +389,7 @@ MapProjectionPtr makeAlbersUsa() {
 
 ProjectionChoice chooseProjection(std::string_view setting, const WrapExtent& extent, bool tiles) {
   ProjectionChoice out;
-  std::string key = upperTrimmed(setting);
+  std::string key = upper(trimBlanks(setting));
   if (key.empty()) key = "AUTO";
 
   // Where the data lie.

@@ -1,22 +1,33 @@
 #include "render/model.h"
 
-#include "render/data.h"
+#include "common/ascii.h"
 
 namespace qv::render {
 
-namespace {
-
-const Value* findIn(const std::vector<Option>& items, std::string_view name) {
-  for (const Option& o : items)
-    if (sameNameNoCase(o.name, name)) return &o.value;
+const Value* Value::find(Attr attr) const {
+  for (const AttrOption& o : attrs)
+    if (o.attr == attr) return &o.value;
   return nullptr;
 }
 
-}  // namespace
+const Value* Value::role(std::string_view name) const {
+  for (const RoleEntry& e : roles)
+    if (sameNoCase(e.role, name)) return &e.value;
+  return nullptr;
+}
 
-const Value* Value::find(std::string_view name) const { return findIn(options, name); }
+const Value* Options::find(Key key) const {
+  for (const Option& o : items)
+    if (o.key == key) return &o.value;
+  return nullptr;
+}
 
-const Value* OptionList::find(std::string_view name) const { return findIn(items, name); }
+const Value* Options::last(Key key) const {
+  const Value* v = nullptr;
+  for (const Option& o : items)
+    if (o.key == key) v = &o.value;
+  return v;
+}
 
 const ColumnRef* Layer::column(Role role) const {
   for (const ColumnRef& c : columns)
@@ -26,19 +37,19 @@ const ColumnRef* Layer::column(Role role) const {
 
 const DiscreteAttrMap* GraphModel::discreteMap(std::string_view n) const {
   for (const DiscreteAttrMap& m : discreteMaps)
-    if (sameNameNoCase(m.name, n)) return &m;
+    if (sameNoCase(m.name, n)) return &m;
   return nullptr;
 }
 
 const RangeAttrMap* GraphModel::rangeMap(std::string_view n) const {
   for (const RangeAttrMap& m : rangeMaps)
-    if (sameNameNoCase(m.name, n)) return &m;
+    if (sameNoCase(m.name, n)) return &m;
   return nullptr;
 }
 
 const Layer* GraphModel::layer(std::string_view n) const {
   for (const Layer& l : layers)
-    if (!l.name.empty() && sameNameNoCase(l.name, n)) return &l;
+    if (!l.name.empty() && sameNoCase(l.name, n)) return &l;
   return nullptr;
 }
 

@@ -2,8 +2,9 @@
 // it; the renderer draws it with the step's data sources and dynamic values.
 //
 // Every statement keeps all of its options in written order as typed values
-// (OptionList), and the things the renderer needs most are also lifted into
-// plain fields (colors, names, column roles, ranges, tips).
+// (Options), each under its Key, and the things the renderer needs most are
+// also lifted into plain fields (colors, names, column roles, ranges, tips).
+// Options are read by key, never by name: a misspelt key does not compile.
 #pragma once
 
 #include <cstddef>
@@ -11,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 namespace qv::render {
@@ -22,7 +24,36 @@ struct Rgb {
 
 enum class Unit { None, Px, In, Cm, Mm, Percent, Pt };
 
-struct Option;
+// Every option of the template's statements, one key per name (letter case
+// aside). The compiler's table of keys (compiler.cpp) gives each its name,
+// value type and column role, in this order.
+enum class Key : uint8_t {
+  Across, AttrMap, AttrVar, AutoCycleAttrs, AutoItemSize, BackgroundColor, Backlight, Border,
+  BorderAttrs, Break, BubbleRadiusMax, BubbleRadiusMin, ColorGroup, ColorModel, ColorResponse,
+  ContributeOffsets, DataColors, DataContrastColors, DataId, DataLabel, DataLabelAttrs,
+  DataLabelPosition, DataLinePatterns, DataSymbols, DataTransparency, DesignHeight, DesignWidth,
+  DiscreteLabel, DiscreteLegendEntryPolicy, DiscreteOffset, Display, EmptyOutlineAttrs,
+  ExtractScale, FillAttrs, Group, Halign, HalignCenter, Id, IgnoreCase, IncludeMissingGroup,
+  Integer, LegendLabel, LineAttrs, Location, MapId, MapProvider, MarkerAttrs, Name, Opaque,
+  Orient, OutlineAttrs, Pad, Position, Primary, RangeAltColor, RangeAltColorModel, RangeColor,
+  RangeColorModel, RoleName, Rotate, Size, SizeMax, SizeMaxResponse, SizeMin, SizeResponse,
+  SmoothConnect, SplitChar, SplitCharDrop, SplitJustify, SplitPolicy, SplitWidth, Strip,
+  Subpixel, Text, TextAttrs, Tip, TipFormat, TipLabel, Title, TitleAttrs, Url, Valign,
+  ValueAttrs, Var, X, Y,
+  Count
+};
+inline constexpr size_t kKeyCount = static_cast<size_t>(Key::Count);
+
+// The attributes inside an attribute block such as LineAttrs=( ... ) and
+// the sides of pad=( ... ).
+enum class Attr : uint8_t {
+  Color, Symbol, Size, Transparency, Pattern, Thickness, Family, Weight, Style,
+  Top, Bottom, Left, Right,
+  Count
+};
+
+struct AttrOption;
+struct RoleEntry;
 
 // One option value. Which fields are meaningful depends on `kind`.
 struct Value {
@@ -39,7 +70,7 @@ struct Value {
     Expression,  // a parenthesised expression kept as written (text)
     Stepper,     // GradientStepper(start,end,count,index): items[0..1], count, index
     List,        // ( item item ... ) (items)
-    Block,       // [style element][( name=value ... )] (styleElement, options)
+    Block,       // [style element][( name=value ... )] (styleElement, attrs or roles)
   };
   Kind kind = Kind::Name;
   double number = 0;
@@ -52,26 +83,62 @@ struct Value {
   std::string styleElement;      // Block: style element name, may be empty
   int graphData = 0;             // Block: n of a "GraphData<n>" style element
   bool hasOverrides = false;     // Block: a parenthesised list was written
-  std::vector<Option> options;   // Block: the overrides in written order
+  std::vector<AttrOption> attrs; // Block: the overrides in written order
+  std::vector<RoleEntry> roles;  // role=value lists (rolename=, tipformat=, tiplabel=)
   size_t offset = 0;             // byte offset of the value in the text
 
-  // Block only: the override named `name` (any letter case), or null.
-  const Value* find(std::string_view name) const;
+  // Block only: the first override of `attr`, or null.
+  const Value* find(Attr attr) const;
+  // role=value lists only: the value given for the role (any letter case).
+  const Value* role(std::string_view name) const;
+};
+
+struct AttrOption {
+  Attr attr;
+  Value value;
+  size_t offset = 0;  // byte offset of the attribute's name
+};
+
+struct RoleEntry {
+  std::string role;  // the role name as written
+  Value value;
+  size_t offset = 0;
 };
 
 struct Option {
-  std::string name;  // the name as the compiler's table spells it
+  Key key;
   Value value;
   size_t offset = 0;  // byte offset of the option name
 };
 
 // Options in written order. An option may occur more than once (the text
-// plot writes its display list twice); find() gives the first.
-struct OptionList {
+// plot writes its display list twice); find() gives the first, last() the
+// last, which is the more specific where a statement repeats one.
+struct Options {
   std::vector<Option> items;
-  const Value* find(std::string_view name) const;  // any letter case
-  bool has(std::string_view name) const { return find(name) != nullptr; }
+  const Value* find(Key key) const;
+  const Value* last(Key key) const;
+  bool has(Key key) const { return find(key) != nullptr; }
 };
+
+// Typed reads of an option, `fallback` when it is not given: a flag
+// (bool), a number (double) or a text (std::string_view).
+template <class T>
+T get(const Options& options, Key key, T fallback) {
+  const Value* v = options.find(key);
+  if (!v) return fallback;
+  if constexpr (std::is_same_v<T, bool>) return v->flag;
+  else if constexpr (std::is_same_v<T, double>) return v->number;
+  else {
+    static_assert(std::is_same_v<T, std::string_view>, "get<> reads bool, double or text");
+    return v->text;
+  }
+}
+template <class T, class Statement>
+  requires requires(const Statement& s) { s.options.items; }
+T get(const Statement& statement, Key key, T fallback) {
+  return get<T>(statement.options, key, fallback);
+}
 
 // begingraph options.
 struct GraphOptions {
@@ -81,14 +148,14 @@ struct GraphOptions {
   std::optional<Rgb> backgroundColor;
   bool opaque = true;
   std::optional<double> designWidth, designHeight;
-  OptionList options;
+  Options options;
 };
 
 // A discrete attribute map: attributes per group value.
 struct DiscreteAttrValue {
   std::vector<std::string> values;  // the value texts ("Value " " "." gives two)
   bool other = false;               // Value Other
-  OptionList options;               // markerattrs, lineattrs, fillattrs, textattrs
+  Options options;               // markerattrs, lineattrs, fillattrs, textattrs
   size_t offset = 0;
 };
 
@@ -97,7 +164,7 @@ struct DiscreteAttrMap {
   bool showAll = false;     // discreteLegendEntryPolicy=attrmap
   bool ignoreCase = false;  // ignoreCase=true
   bool autoCycle = false;   // autocycleattrs=1
-  OptionList options;
+  Options options;
   std::vector<DiscreteAttrValue> values;
   size_t offset = 0;
 };
@@ -119,7 +186,7 @@ struct RangeEntry {
   std::optional<Value> altColor;     // RangeAltColor
   std::optional<Value> colorModel;   // rangeColorModel: a Name or a List of colors
   std::optional<Value> altColorModel;
-  OptionList options;
+  Options options;
   size_t offset = 0;
 };
 
@@ -143,13 +210,13 @@ struct AttrVar {
 struct TextSegment {
   bool dynamic = false;  // text names a dynamic value
   std::string text;      // decoded text, or the dynamic name
-  OptionList options;    // halign, textattrs for this segment
+  Options options;    // halign, textattrs for this segment
 };
 
 struct TextEntry {
   bool footnote = false;
   std::vector<TextSegment> segments;
-  OptionList options;  // halign, textattrs, backgroundcolor, border, pad, ...
+  Options options;  // halign, textattrs, backgroundcolor, border, pad, ...
   size_t offset = 0;
 };
 
@@ -182,7 +249,7 @@ struct Layer {
   std::vector<ColumnRef> columns;  // column roles in written order
   bool tipNone = false;            // tip=none
   std::vector<Tip> tips;           // in the order of tip=( )
-  OptionList options;              // every option, head ones first
+  Options options;              // every option, head ones first
   size_t offset = 0;
 
   const ColumnRef* column(Role role) const;
@@ -193,7 +260,7 @@ struct Legend {
   bool continuous = false;
   std::vector<std::string> plots;  // the plot names it lists
   std::optional<std::string> title;
-  OptionList options;
+  Options options;
   size_t offset = 0;
 };
 
@@ -205,7 +272,7 @@ struct GraphModel {
   std::vector<DiscreteAttrMap> discreteMaps;
   std::vector<RangeAttrMap> rangeMaps;
   std::vector<TextEntry> titles, footnotes;
-  OptionList overlayOptions;  // layout overlaymap options (pad)
+  Options overlayOptions;  // layout overlaymap options (pad)
   std::vector<Layer> layers;  // the overlay's layers in drawing order
   std::vector<Legend> overlayLegends;  // legends inside the overlay (gradient legends)
   std::vector<Legend> globalLegends;   // legends of layout GlobalLegend

@@ -28,12 +28,12 @@ struct Placed {
 // The overlay's pad=: one length for every side, or top/bottom/left/right.
 void overlayPad(const GraphModel& model, double percentOf, double pad[4]) {
   pad[0] = pad[1] = pad[2] = pad[3] = 0;  // top, bottom, left, right
-  const Value* v = model.overlayOptions.find("pad");
+  const Value* v = model.overlayOptions.find(Key::Pad);
   if (!v) return;
   if (v->kind == Value::Kind::Block) {
-    const char* names[4] = {"top", "bottom", "left", "right"};
+    constexpr Attr sides[4] = {Attr::Top, Attr::Bottom, Attr::Left, Attr::Right};
     for (int i = 0; i < 4; ++i)
-      if (const Value* s = v->find(names[i])) pad[i] = lengthPx(*s, percentOf, 0);
+      if (const Value* s = v->find(sides[i])) pad[i] = lengthPx(*s, percentOf, 0);
   } else {
     double p = lengthPx(*v, percentOf, 0);
     for (int i = 0; i < 4; ++i) pad[i] = p;

@@ -1,23 +1,14 @@
 #include "render/style.h"
 
+#include "common/ascii.h"
+
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <cstdio>
 
 namespace qv::render {
 
 namespace {
-
-bool equalsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  }
-  return true;
-}
 
 int hexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -157,8 +148,7 @@ Rgba rgbHex(uint32_t rrggbb, double alpha) {
 
 bool parseColorText(std::string_view text, Rgba& out) {
   if (text.size() != 8) return false;
-  if (std::toupper(static_cast<unsigned char>(text[0])) != 'C' ||
-      std::toupper(static_cast<unsigned char>(text[1])) != 'X')
+  if (upperAscii(text[0]) != 'C' || upperAscii(text[1]) != 'X')
     return false;
   uint32_t v = 0;
   for (size_t i = 2; i < 8; ++i) {
@@ -203,7 +193,7 @@ double luminance(const Rgba& c) {
 
 bool markerSymbolFromName(std::string_view name, MarkerSymbol& out) {
   for (const auto& s : kSymbols) {
-    if (equalsNoCase(name, s.name)) {
+    if (sameNoCase(name, s.name)) {
       out = s.symbol;
       return true;
     }
@@ -223,7 +213,7 @@ bool markerSymbolFilled(MarkerSymbol s) {
 
 bool linePatternFromName(std::string_view name, int& code) {
   for (const auto& p : patterns()) {
-    if (equalsNoCase(name, p.name)) {
+    if (sameNoCase(name, p.name)) {
       code = p.code;
       return true;
     }

@@ -1,11 +1,11 @@
 #include "render/svg_painter.h"
 
 #include <algorithm>
-#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <numbers>
 
+#include "common/ascii.h"
 #include "render/canvas.h"
 #include "render/text.h"
 
@@ -85,11 +85,10 @@ std::string hexColor(const Rgba& c) {
 
 // The family list of a text: the family as resolved, then a generic one.
 std::string fontFamilyList(const std::string& family) {
-  std::string lower;
-  for (char c : family) lower += char(std::tolower(static_cast<unsigned char>(c)));
-  const char* generic = lower.find("mono") != std::string::npos ? "monospace"
-                        : lower.find("serif") != std::string::npos &&
-                                  lower.find("sans") == std::string::npos
+  const std::string low = lower(family);
+  const char* generic = low.find("mono") != std::string::npos ? "monospace"
+                        : low.find("serif") != std::string::npos &&
+                                  low.find("sans") == std::string::npos
                             ? "serif"
                             : "sans-serif";
   // Words that are CSS identifiers need no quotes ("DejaVu Sans"); any
@@ -97,13 +96,13 @@ std::string fontFamilyList(const std::string& family) {
   bool plain = !family.empty() && family.front() != ' ' && family.back() != ' ' &&
                family.find("  ") == std::string::npos;
   for (size_t i = 0; plain && i < family.size(); ++i) {
-    const unsigned char c = static_cast<unsigned char>(family[i]);
+    const char c = family[i];
     const bool wordStart = i == 0 || family[i - 1] == ' ';
-    plain = c == ' ' || std::isalpha(c) || c == '_' || (!wordStart && (std::isdigit(c) || c == '-'));
+    plain = c == ' ' || isAlpha(c) || c == '_' || (!wordStart && (isDigit(c) || c == '-'));
   }
   for (const char* keyword : {"serif", "sans-serif", "monospace", "cursive", "fantasy", "system-ui",
                               "inherit", "initial", "unset", "default", "revert"})
-    if (lower == keyword) plain = false;
+    if (low == keyword) plain = false;
   std::string css;
   if (plain) {
     css = family;
@@ -227,8 +226,7 @@ std::string safeLinkUrl(std::string_view url) {
   const size_t colon = u.find(':');
   const size_t stop = u.find_first_of("/?#");
   if (colon == std::string::npos || (stop != std::string::npos && stop < colon)) return u;
-  std::string scheme;
-  for (size_t i = 0; i < colon; ++i) scheme += char(std::tolower(static_cast<unsigned char>(u[i])));
+  const std::string scheme = lower(u.substr(0, colon));
   if (scheme == "http" || scheme == "https" || scheme == "mailto") return u;
   return "";
 }
@@ -454,7 +452,7 @@ void SvgPainter::pathPoint(Point p, char command) {
   }
   auto number = [this](long long v) {
     const char last = d_.empty() ? 'M' : d_.back();
-    if (v >= 0 && (std::isdigit(static_cast<unsigned char>(last)) || last == '.')) d_ += ' ';
+    if (v >= 0 && (isDigit(last) || last == '.')) d_ += ' ';
     appendScaled(d_, v, 2);
   };
   if (command == 'M') {

@@ -3,9 +3,9 @@
 #include <pango/pangocairo.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 
+#include "common/ascii.h"
 #include "render/canvas.h"
 #include "render/painter.h"
 #include "render/data.h"
@@ -17,19 +17,6 @@ namespace qv::render {
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
-
-struct PositionName {
-  TextPosition pos;
-  const char* name;
-};
-
-constexpr PositionName kPositions[] = {
-    {TextPosition::Center, "center"},         {TextPosition::Top, "top"},
-    {TextPosition::Bottom, "bottom"},         {TextPosition::Left, "left"},
-    {TextPosition::Right, "right"},           {TextPosition::TopLeft, "topleft"},
-    {TextPosition::TopRight, "topright"},     {TextPosition::BottomLeft, "bottomleft"},
-    {TextPosition::BottomRight, "bottomright"},
-};
 
 // Length in bytes of the UTF-8 character starting at s[i] (1 for a bad byte,
 // so that counting always moves on).
@@ -179,13 +166,8 @@ std::vector<TextLayout::Line> TextLayout::lines() const {
 }
 
 bool textPositionFromName(std::string_view name, TextPosition& out) {
-  for (const auto& p : kPositions) {
-    std::string_view n = p.name;
-    if (n.size() != name.size()) continue;
-    bool same = true;
-    for (size_t i = 0; i < n.size() && same; ++i)
-      same = std::tolower(static_cast<unsigned char>(name[i])) == n[i];
-    if (same) {
+  for (const TextPositionName& p : kTextPositions) {
+    if (sameNoCase(p.name, name)) {
       out = p.pos;
       return true;
     }
@@ -193,10 +175,10 @@ bool textPositionFromName(std::string_view name, TextPosition& out) {
   return false;
 }
 
-const char* textPositionName(TextPosition p) {
-  for (const auto& e : kPositions)
+std::string_view textPositionName(TextPosition p) {
+  for (const TextPositionName& e : kTextPositions)
     if (e.pos == p) return e.name;
-  return "center";
+  return "Center";
 }
 
 std::vector<std::string> splitText(std::string_view text, const TextSplit& split) {

@@ -27,10 +27,25 @@ namespace qv::render {
 // point, TopRight above and to the right, Center on it.
 enum class TextPosition { Center, Top, Bottom, Left, Right, TopLeft, TopRight, BottomLeft, BottomRight };
 
-// The position of a name (case-insensitive: "center", "top", "topright", ...);
+struct TextPositionName {
+  TextPosition pos;
+  std::string_view name;
+};
+
+// The positions by name, spelt as the template spells them, in the order
+// the compiler's message lists them.
+inline constexpr TextPositionName kTextPositions[] = {
+    {TextPosition::Top, "Top"},               {TextPosition::TopRight, "TopRight"},
+    {TextPosition::Right, "Right"},           {TextPosition::BottomRight, "BottomRight"},
+    {TextPosition::Bottom, "Bottom"},         {TextPosition::BottomLeft, "BottomLeft"},
+    {TextPosition::Left, "Left"},             {TextPosition::TopLeft, "TopLeft"},
+    {TextPosition::Center, "Center"},
+};
+
+// The position of a name (any letter case: "center", "Top", "TOPRIGHT", ...);
 // false when the name is not a position.
 bool textPositionFromName(std::string_view name, TextPosition& out);
-const char* textPositionName(TextPosition p);
+std::string_view textPositionName(TextPosition p);
 
 enum class Justify { Left, Center, Right };
 enum class SplitPolicy { None, Split, SplitAlways };

@@ -17,6 +17,7 @@
 #include <mutex>
 #include <set>
 
+#include "common/ascii.h"
 #include "render/geometry.h"
 #include "render/text.h"
 #include "runtime/common/error.h"
@@ -26,13 +27,6 @@
 namespace qv::render {
 
 namespace {
-
-bool startsWithNoCase(std::string_view s, std::string_view prefix) {
-  if (s.size() < prefix.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(s[i])) != prefix[i]) return false;
-  return true;
-}
 
 // What the run has spent on tile servers (see beginTileRun).
 struct TileRun {

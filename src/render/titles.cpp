@@ -96,8 +96,8 @@ class TitleBlock final : public Block {
 
 double halignOf(const Value* v, double fallback) {
   if (!v) return fallback;
-  if (sameNameNoCase(v->text, "left")) return 0;
-  if (sameNameNoCase(v->text, "right")) return 1;
+  if (sameNoCase(v->text, "left")) return 0;
+  if (sameNoCase(v->text, "right")) return 1;
   return 0.5;
 }
 
@@ -159,7 +159,7 @@ std::vector<PlacedBlock> makeTitles(Env& env, const std::vector<TextEntry>& entr
   const double graphHeight = env.req.height;
   for (const TextEntry& e : entries) {
     FontStyle base = footnotes ? st.graphFootnoteText : st.graphTitleText;
-    applyTextBlock(e.options.find("textattrs"), st, graphHeight, base);
+    applyTextBlock(e.options.find(Key::TextAttrs), st, graphHeight, base);
     auto b = std::make_unique<TitleBlock>();
     bool any = false;
     const Value* segmentHalign = nullptr;
@@ -167,27 +167,27 @@ std::vector<PlacedBlock> makeTitles(Env& env, const std::vector<TextEntry>& entr
       Segment seg;
       seg.text = s.dynamic ? decodeTextEscapes(env.dynamic(s.text)) : s.text;
       seg.font = base;
-      applyTextBlock(s.options.find("textattrs"), st, graphHeight, seg.font);
-      if (!segmentHalign) segmentHalign = s.options.find("halign");
+      applyTextBlock(s.options.find(Key::TextAttrs), st, graphHeight, seg.font);
+      if (!segmentHalign) segmentHalign = s.options.find(Key::Halign);
       any = any || !seg.text.empty();
       b->segments.push_back(std::move(seg));
     }
     if (!any) continue;
-    if (const Value* bg = e.options.find("backgroundcolor")) colorOf(*bg, st, b->background);
-    if (const Value* border = e.options.find("border"); border && border->flag) {
+    if (const Value* bg = e.options.find(Key::BackgroundColor)) colorOf(*bg, st, b->background);
+    if (const Value* border = e.options.find(Key::Border); border && border->flag) {
       b->border = 1;
-      if (const Value* ba = e.options.find("borderattrs")) {
-        if (const Value* t = ba->find("thickness")) b->border = std::min(lengthPx(*t, graphHeight, 1), 20.0);
-        if (const Value* c = ba->find("color")) colorOf(*c, st, b->borderColor);
+      if (const Value* ba = e.options.find(Key::BorderAttrs)) {
+        if (const Value* t = ba->find(Attr::Thickness)) b->border = std::min(lengthPx(*t, graphHeight, 1), 20.0);
+        if (const Value* c = ba->find(Attr::Color)) colorOf(*c, st, b->borderColor);
       }
     }
     // pad= is the box's pad (one length); pad=(top=) / (bottom=) is space
     // before the line.
     double pad = b->background.a > 0 || b->border > 0 ? 2 : 0;
-    if (const Value* p = e.options.find("pad")) {
+    if (const Value* p = e.options.find(Key::Pad)) {
       if (p->kind == Value::Kind::Block) {
-        const Value* s = p->find(footnotes ? "bottom" : "top");
-        if (!s) s = p->find(footnotes ? "top" : "bottom");
+        const Value* s = p->find(footnotes ? Attr::Bottom : Attr::Top);
+        if (!s) s = p->find(footnotes ? Attr::Top : Attr::Bottom);
         if (s) b->setSpaceBefore(std::min(lengthPx(*s, graphHeight, 0), graphHeight / 4));
       } else {
         pad = std::min(lengthPx(*p, graphHeight, pad), graphHeight / 8);
@@ -196,7 +196,7 @@ std::vector<PlacedBlock> makeTitles(Env& env, const std::vector<TextEntry>& entr
     b->setPad(pad);
     PlacedBlock pb;
     pb.side = footnotes ? Side::Bottom : Side::Top;
-    pb.halign = halignOf(e.options.find("halign"), halignOf(segmentHalign, 0.5));
+    pb.halign = halignOf(e.options.find(Key::Halign), halignOf(segmentHalign, 0.5));
     pb.block = std::move(b);
     out.push_back(std::move(pb));
   }

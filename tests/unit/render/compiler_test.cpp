@@ -77,9 +77,9 @@ TEST(TemplateCompiler, ClassifiedChoropleth) {
   EXPECT_EQ(m->titles[0].segments[0].text, "Sales by state");
   ASSERT_EQ(m->footnotes.size(), 1u);
   EXPECT_TRUE(m->footnotes[0].footnote);
-  const Value* pad = m->overlayOptions.find("PAD");
+  const Value* pad = m->overlayOptions.find(Key::Pad);
   ASSERT_TRUE(pad);
-  EXPECT_EQ(pad->find("bottom")->number, 5);
+  EXPECT_EQ(pad->find(Attr::Bottom)->number, 5);
 
   ASSERT_EQ(m->layers.size(), 2u);
   EXPECT_EQ(m->layers[0].kind, LayerKind::Map);
@@ -93,10 +93,10 @@ TEST(TemplateCompiler, ClassifiedChoropleth) {
   EXPECT_EQ(region.column(Role::MapId)->column, "state");
   EXPECT_EQ(region.column(Role::Id)->column, "state");
   EXPECT_EQ(region.column(Role::ColorResponse)->column, "_CLRRESP_");
-  const Value* outline = region.options.find("EmptyOutLineAttrs");
+  const Value* outline = region.options.find(Key::EmptyOutlineAttrs);
   ASSERT_TRUE(outline);
-  EXPECT_EQ(outline->find("thickness")->unit, Unit::Px);
-  EXPECT_EQ(*outline->find("color")->rgb, (Rgb{0, 0, 0}));
+  EXPECT_EQ(outline->find(Attr::Thickness)->unit, Unit::Px);
+  EXPECT_EQ(*outline->find(Attr::Color)->rgb, (Rgb{0, 0, 0}));
 
   ASSERT_EQ(m->globalLegends.size(), 1u);
   EXPECT_EQ(m->globalLegends[0].plots, std::vector<std::string>{"CHOROMAP"});
@@ -144,7 +144,7 @@ TEST(TemplateCompiler, GroupedScatterWithTipsAndStyles) {
   ASSERT_EQ(m->titles.size(), 2u);
   EXPECT_TRUE(m->titles[0].segments[0].dynamic);
   EXPECT_EQ(m->titles[1].segments[0].text, "__BYLINE__");
-  EXPECT_EQ(m->titles[1].options.find("textattrs")->find("size")->text,
+  EXPECT_EQ(m->titles[1].options.find(Key::TextAttrs)->find(Attr::Size)->text,
             "GraphLabelText:fontsize");
 
   ASSERT_EQ(m->layers.size(), 2u);
@@ -161,30 +161,30 @@ TEST(TemplateCompiler, GroupedScatterWithTipsAndStyles) {
   EXPECT_EQ(sc.tips[0].label, "City & town");
   EXPECT_EQ(sc.tips[1].column, "pop '20");
   EXPECT_EQ(sc.tips[1].format, "COMMA10.");
-  const Value* marker = sc.options.find("markerattrs");
+  const Value* marker = sc.options.find(Key::MarkerAttrs);
   EXPECT_EQ(marker->graphData, 1);
-  EXPECT_EQ(marker->find("size")->number, 5);
-  EXPECT_EQ(marker->find("symbol")->text, "circle");
-  const Value* label = sc.options.find("DataLabelAttrs");
-  EXPECT_EQ(label->find("Family")->text, "Arial");
-  EXPECT_EQ(label->find("Weight")->text, "bold");
-  EXPECT_EQ(sc.options.find("dataLabelPosition")->text, "TopRight");
-  const Value* offsets = sc.options.find("contributeOffsets");
+  EXPECT_EQ(marker->find(Attr::Size)->number, 5);
+  EXPECT_EQ(marker->find(Attr::Symbol)->text, "circle");
+  const Value* label = sc.options.find(Key::DataLabelAttrs);
+  EXPECT_EQ(label->find(Attr::Family)->text, "Arial");
+  EXPECT_EQ(label->find(Attr::Weight)->text, "bold");
+  EXPECT_EQ(sc.options.find(Key::DataLabelPosition)->text, "TopRight");
+  const Value* offsets = sc.options.find(Key::ContributeOffsets);
   ASSERT_EQ(offsets->items.size(), 2u);
   EXPECT_EQ(offsets->items[0].text, "YMAX");
 
   const Layer& se = m->layers[1];
   EXPECT_EQ(se.name, "SERIES");
-  const Value* line = se.options.find("Lineattrs");
+  const Value* line = se.options.find(Key::LineAttrs);
   EXPECT_EQ(line->graphData, 2);
-  EXPECT_EQ(line->find("pattern")->number, 20);
-  EXPECT_EQ(line->find("thickness")->unit, Unit::Pt);
-  EXPECT_FALSE(se.options.find("DataLabelAttrs")->hasOverrides);
+  EXPECT_EQ(line->find(Attr::Pattern)->number, 20);
+  EXPECT_EQ(line->find(Attr::Thickness)->unit, Unit::Pt);
+  EXPECT_FALSE(se.options.find(Key::DataLabelAttrs)->hasOverrides);
 
   const Legend& lg = m->globalLegends.at(0);
   EXPECT_EQ(lg.plots, (std::vector<std::string>{"pts", "SERIES"}));
   EXPECT_EQ(lg.title, "Kinds");
-  EXPECT_EQ(lg.options.find("ValueAttrs")->styleElement, "GraphValueText");
+  EXPECT_EQ(lg.options.find(Key::ValueAttrs)->styleElement, "GraphValueText");
 }
 
 TEST(TemplateCompiler, TextAndBubblePlotsWithGradientLegend) {
@@ -214,28 +214,28 @@ TEST(TemplateCompiler, TextAndBubblePlotsWithGradientLegend) {
   EXPECT_EQ(tx.column(Role::Text)->column, "name");
   EXPECT_EQ(tx.column(Role::Rotate)->column, "angle");
   EXPECT_EQ(tx.column(Role::SizeResponse)->column, "pop");
-  EXPECT_EQ(tx.options.find("SplitChar")->text, ",");
-  EXPECT_EQ(tx.options.find("SizeMax")->unit, Unit::Percent);
-  EXPECT_EQ(tx.options.find("backlight")->text, "auto");
-  EXPECT_EQ(tx.options.find("pad")->find("bottom")->unit, Unit::Px);
+  EXPECT_EQ(tx.options.find(Key::SplitChar)->text, ",");
+  EXPECT_EQ(tx.options.find(Key::SizeMax)->unit, Unit::Percent);
+  EXPECT_EQ(tx.options.find(Key::Backlight)->text, "auto");
+  EXPECT_EQ(tx.options.find(Key::Pad)->find(Attr::Bottom)->unit, Unit::Px);
   int displays = 0;
-  for (const Option& o : tx.options.items) displays += o.name == "Display";
+  for (const Option& o : tx.options.items) displays += o.key == Key::Display;
   EXPECT_EQ(displays, 2);
 
   const Layer& bu = m->layers[1];
   EXPECT_EQ(bu.column(Role::Size)->column, "pop");
   EXPECT_EQ(bu.column(Role::ColorResponse)->column, "rate");
   EXPECT_TRUE(bu.tipNone);
-  EXPECT_EQ(bu.options.find("ColorModel")->items.size(), 2u);
-  EXPECT_EQ(bu.options.find("discreteOffset")->number, -0.5);
-  EXPECT_DOUBLE_EQ(bu.options.find("bubbleradiusmax")->number, 1e-05);
+  EXPECT_EQ(bu.options.find(Key::ColorModel)->items.size(), 2u);
+  EXPECT_EQ(bu.options.find(Key::DiscreteOffset)->number, -0.5);
+  EXPECT_DOUBLE_EQ(bu.options.find(Key::BubbleRadiusMax)->number, 1e-05);
 
   ASSERT_EQ(m->overlayLegends.size(), 1u);
   const Legend& cl = m->overlayLegends[0];
   EXPECT_TRUE(cl.continuous);
   EXPECT_EQ(cl.plots[0], "BUBBLE");
   EXPECT_EQ(cl.title, "Rate");
-  EXPECT_TRUE(cl.options.find("border")->flag);
+  EXPECT_TRUE(cl.options.find(Key::Border)->flag);
 }
 
 TEST(TemplateCompiler, TitlesWithSegmentsAndAttributeMaps) {
@@ -281,11 +281,11 @@ TEST(TemplateCompiler, TitlesWithSegmentsAndAttributeMaps) {
   EXPECT_TRUE(d.showAll);
   EXPECT_TRUE(d.ignoreCase);
   ASSERT_EQ(d.values.size(), 4u);
-  EXPECT_EQ(*d.values[0].options.find("markerattrs")->find("color")->rgb, (Rgb{255, 0, 0}));
-  EXPECT_EQ(d.values[0].options.find("lineattrs")->graphData, 2);
+  EXPECT_EQ(*d.values[0].options.find(Key::MarkerAttrs)->find(Attr::Color)->rgb, (Rgb{255, 0, 0}));
+  EXPECT_EQ(d.values[0].options.find(Key::LineAttrs)->graphData, 2);
   EXPECT_EQ(d.values[2].values, (std::vector<std::string>{" ", "."}));
   EXPECT_TRUE(d.values[3].other);
-  EXPECT_EQ(d.values[3].options.find("textattrs")->find("style")->text, "italic");
+  EXPECT_EQ(d.values[3].options.find(Key::TextAttrs)->find(Attr::Style)->text, "italic");
 
   const RangeAttrMap& r = *m->rangeMap("__RATTRMAP__R1");
   ASSERT_EQ(r.ranges.size(), 6u);
@@ -309,15 +309,15 @@ TEST(TemplateCompiler, TitlesWithSegmentsAndAttributeMaps) {
   ASSERT_EQ(m->titles.size(), 1u);
   const TextEntry& title = m->titles[0];
   ASSERT_EQ(title.segments.size(), 2u);
-  EXPECT_EQ(title.segments[0].options.find("halign")->text, "left");
-  EXPECT_EQ(title.segments[0].options.find("textattrs")->find("family")->text, "Arial");
+  EXPECT_EQ(title.segments[0].options.find(Key::Halign)->text, "left");
+  EXPECT_EQ(title.segments[0].options.find(Key::TextAttrs)->find(Attr::Family)->text, "Arial");
   // Only the three escapes are decoded; other text stays as it is.
   EXPECT_EQ(title.segments[1].text, "50% \"off(*ESC*){unicode '0041'x}");
-  EXPECT_TRUE(title.segments[1].options.find("textattrs")->options.empty());
-  EXPECT_EQ(title.options.find("halignCenter")->text, "Graph");
-  EXPECT_EQ(title.options.find("borderattrs")->find("thickness")->number, 2);
-  EXPECT_EQ(title.options.find("pad")->unit, Unit::Percent);
-  EXPECT_EQ(m->footnotes.at(0).options.find("pad")->find("bottom")->unit, Unit::Pt);
+  EXPECT_TRUE(title.segments[1].options.find(Key::TextAttrs)->attrs.empty());
+  EXPECT_EQ(title.options.find(Key::HalignCenter)->text, "Graph");
+  EXPECT_EQ(title.options.find(Key::BorderAttrs)->find(Attr::Thickness)->number, 2);
+  EXPECT_EQ(title.options.find(Key::Pad)->unit, Unit::Percent);
+  EXPECT_EQ(m->footnotes.at(0).options.find(Key::Pad)->find(Attr::Bottom)->unit, Unit::Pt);
   EXPECT_TRUE(m->layers.empty());
 }
 

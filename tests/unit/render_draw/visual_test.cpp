@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "common/ascii.h"
 #include "render/geometry.h"
 #include "render/markers.h"
 #include "render/text.h"
@@ -156,7 +157,7 @@ TEST(Visual, TextPositionsRotationAndBacklight) {
     LabelStyle ls;
     ls.font = st.graphDataText;
     ls.position = all[i];
-    drawLabel(c.painter(), at, textPositionName(all[i]), ls);
+    drawLabel(c.painter(), at, lower(textPositionName(all[i])), ls);
     MarkerStyle dot;
     dot.symbol = MarkerSymbol::CircleFilled;
     dot.size = 4;

@@ -1,6 +1,6 @@
-// Whole programs run in-process as the command runs them, their images
-// compared with reference drawings in tests/visual (QORTAVLO_REBASELINE=1
-// rewrites them), and maps tested pixel by pixel where a color is certain.
+// Maps drawn whole and tested pixel by pixel where a color is certain, and
+// map tiles under a program's regions (the program cases of tests/visual
+// are run by visual_test.cpp).
 #include <gtest/gtest.h>
 
 #include <set>
@@ -16,134 +16,10 @@ namespace {
 
 using qv::test::ProgramRun;
 
-// Text-heavy drawings differ a little more between font versions.
-const qv::test::VisualOptions kTexty{32, 0.01};
-
 void expectDrawn(const ProgramRun& run, const char* file = "tavlo.png") {
   EXPECT_EQ(run.status(), 0) << run.log();
   EXPECT_TRUE(run.wrote(file)) << run.log();
   EXPECT_EQ(run.log().find("WARNING"), std::string::npos) << run.log();
-}
-
-TEST(Maps, ClassifiedStateChoropleth) {
-  ProgramRun run(R"P(
-TITLE1 "Population by state";
-FOOTNOTE1 J=RIGHT "Utah is left out of the response data";
-PROC TAVLO MAPDATA=ex.us_states(WHERE=(ID < 60 and ID not in (2, 15)))
-           MAPRESPDATA=ex.population_engineers_hurricanes(WHERE=(id ne 49));
-  CHOROMAP population / MAPID=ID ID=id NUMLEVELS=5;
-RUN;
-)P");
-  expectDrawn(run);
-  EXPECT_NE(run.log().find("NOTE: The map was written to " + run.out() + "/tavlo.png (640 x 480)."),
-            std::string::npos)
-      << run.log();
-  EXPECT_TRUE(qv::test::matchesReference(run.image(), "choropleth_states", kTexty));
-}
-
-TEST(Maps, GroupedPointsOverRegions) {
-  ProgramRun run(R"P(
-TITLE "Airports of five western states";
-PROC TAVLO MAPDATA=ex.us_states(WHERE=(ID in (4, 6, 32, 41, 49)))
-           PLOTDATA=ex.airports(WHERE=(state in ('AZ', 'CA', 'NV', 'OR', 'UT')));
-  CHOROMAP / MAPID=ID;
-  SCATTER X=longitude Y=latitude / GROUP=state NAME="airports";
-  KEYLEGEND "airports" / TITLE="State";
-RUN;
-)P");
-  expectDrawn(run);
-  EXPECT_TRUE(qv::test::matchesReference(run.image(), "points_groups", kTexty));
-}
-
-// Two road trips between state capitals; a stop without coordinates breaks
-// the western line, and the eastern one is drawn smooth.
-const char* kTrips =
-    "trip,stop,lon,lat\n"
-    "West,Sacramento,-121.4934,38.5767\n"
-    "West,Carson City,-119.7539,39.1641\n"
-    "West,Salt Lake City,-111.888,40.7774\n"
-    "West,Unknown,.,.\n"
-    "West,Denver,-104.9848,39.7392\n"
-    "West,Cheyenne,-104.8202,41.1400\n"
-    "West,Lincoln,-96.6999,40.8081\n"
-    "East,Springfield,-89.6548,39.7984\n"
-    "East,Indianapolis,-86.1627,39.7684\n"
-    "East,Columbus,-82.9987,39.9612\n"
-    "East,Harrisburg,-76.8839,40.2645\n"
-    "East,Albany,-73.7572,42.6526\n"
-    "East,Boston,-71.0636,42.3581\n";
-
-TEST(Maps, SeriesBrokenAtMissingStopsAndSmoothed) {
-  ProgramRun run(R"P(
-TITLE "Two road trips";
-PROC TAVLO MAPDATA=ex.us_states(WHERE=(ID < 60 and ID not in (2, 15))) PLOTDATA=trips;
-  CHOROMAP / MAPID=ID;
-  SERIES X=lon Y=lat / GROUP=trip LINEATTRS=(THICKNESS=2) NAME="west";
-  SERIES X=lon Y=lat / GROUP=trip SMOOTHCONNECT LINEATTRS=(PATTERN=DASH) NAME="smooth";
-  SCATTER X=lon Y=lat / MARKERATTRS=(SYMBOL=CircleFilled SIZE=5 COLOR=black);
-  KEYLEGEND "west" / TITLE="Trip";
-RUN;
-)P",
-                 {{"trips.csv", kTrips}});
-  expectDrawn(run);
-  EXPECT_TRUE(qv::test::matchesReference(run.image(), "series_routes", kTexty));
-}
-
-TEST(Maps, TextLabelsWithHaloAndBox) {
-  ProgramRun run(R"P(
-OPTIONS GRAPHWIDTH=560 GRAPHHEIGHT=420;
-TITLE "Capitals of the Mountain states";
-PROC TAVLO MAPDATA=ex.us_states(WHERE=(ID in (4, 8, 16, 30, 32, 35, 49, 56)))
-           MAPRESPDATA=ex.population_engineers_hurricanes(WHERE=(id in (4, 8, 16, 30, 32, 35, 49, 56)))
-           PLOTDATA=ex.us_state_capitals(WHERE=(STATE in ('Arizona', 'Colorado', 'Idaho',
-                    'Montana', 'Nevada', 'New Mexico', 'Utah')));
-  CHOROMAP population / MAPID=ID ID=id NUMLEVELS=3;
-  SCATTER X=LON Y=LAT / MARKERATTRS=(SYMBOL=StarFilled SIZE=9PX COLOR=darkred);
-  TEXT X=LON Y=LAT TEXT=CITY / POSITION=TOP BACKLIGHT TEXTATTRS=(SIZE=8PT WEIGHT=BOLD);
-  TEXT X=LON Y=LAT TEXT=STATE / POSITION=BOTTOM BACKFILL OUTLINE TEXTATTRS=(SIZE=6PT STYLE=ITALIC)
-       NAME="states";
-RUN;
-)P");
-  expectDrawn(run);
-  EXPECT_TRUE(qv::test::matchesReference(run.image(), "capital_labels", kTexty));
-}
-
-// Cities with a size, a rate and a kind, for bubbles and markers.
-const char* kCities =
-    "city,lon,lat,pop,rate,kind\n"
-    "Seattle,-122.33,47.61,737,4.1,port\n"
-    "San Francisco,-122.42,37.77,815,3.2,port\n"
-    "Los Angeles,-118.24,34.05,3898,5.1,port\n"
-    "Phoenix,-112.07,33.45,1608,4.4,inland\n"
-    "Denver,-104.99,39.74,715,3.6,inland\n"
-    "Dallas,-96.80,32.78,1304,3.9,inland\n"
-    "Chicago,-87.63,41.88,2746,6.0,inland\n"
-    "Atlanta,-84.39,33.75,499,4.7,inland\n"
-    "Miami,-80.19,25.76,442,2.9,port\n"
-    "New York,-74.01,40.71,8804,6.5,port\n"
-    "Boston,-71.06,42.36,676,4.0,port\n";
-
-TEST(Maps, LegendsAndTitles) {
-  ProgramRun run(R"P(
-OPTIONS GRAPHWIDTH=720 GRAPHHEIGHT=540;
-TITLE1 "Hurricanes, cities and jobs";
-TITLE2 COLOR=gray ITALIC "hurricanes since 1851 by state";
-TITLE3 J=LEFT BOX=1 BCOLOR=lightyellow "Legends below and at the side";
-FOOTNOTE1 J=LEFT "Bubbles: population in thousands";
-FOOTNOTE2 J=RIGHT COLOR=blue "Sources: NOAA, census";
-PROC TAVLO MAPDATA=ex.us_states(WHERE=(ID < 60 and ID not in (2, 15)))
-           MAPRESPDATA=ex.population_engineers_hurricanes PLOTDATA=cities;
-  CHOROMAP hurricanes / MAPID=ID ID=id NUMLEVELS=4 LEVELTYPE=INTERVAL NAME="storms";
-  BUBBLE X=lon Y=lat SIZE=pop / COLORRESPONSE=rate BRADIUSMIN=3 BRADIUSMAX=14 NAME="cities";
-  SCATTER X=lon Y=lat / GROUP=kind MARKERATTRS=(SIZE=5) NAME="kinds";
-  KEYLEGEND "storms" / TITLE="Hurricanes";
-  KEYLEGEND "kinds" / TITLE="Kind";
-  GRADLEGEND "cities" / TITLE="Unemployment (%)";
-RUN;
-)P",
-                 {{"cities.csv", kCities}});
-  expectDrawn(run);
-  EXPECT_TRUE(qv::test::matchesReference(run.image(), "legends_titles", kTexty));
 }
 
 // Group B comes first in the data, group A only on the second day, first
@@ -183,7 +59,7 @@ TEST(MapPixels, GroupColorsStayTheSameInEveryByGroup) {
     if (day == 2) {
       const Point pa = r.projection.project(-100, lat);
       EXPECT_EQ(qv::test::rgbAt(*r.canvas, pa.x, pa.y), a);
-      EXPECT_TRUE(qv::test::matchesReference(*r.canvas, "by_groups", kTexty));
+      EXPECT_TRUE(qv::test::matchesReference(*r.canvas, "by_groups"));
     }
   }
 }
@@ -300,7 +176,7 @@ TEST(MapTiles, LocalFolderUnderTheRegions) {
   // Tiles around the regions, regions over the tiles.
   EXPECT_GT(tilePixels(img), 320 * 240 / 8);
   EXPECT_GT(pixelsOf(img, qv::test::hexOf(defaultStyle().emptyRegionFill)), 320 * 240 / 8);
-  EXPECT_TRUE(qv::test::matchesReference(img, "tiles_regions", kTexty));
+  EXPECT_TRUE(qv::test::matchesReference(img, "tiles_regions"));
 }
 
 TEST(MapTiles, LoopbackServerAndAnUnreachablePort) {

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 
 #include "runtime/common/error.h"
@@ -60,12 +61,21 @@ render::Canvas diffImage(const render::Canvas& a, const render::Canvas& b, int t
   return out;
 }
 
-::testing::AssertionResult matchesReference(const render::Canvas& actual, const std::string& name,
-                                            const VisualOptions& options) {
+std::string visualCaseDir(const std::string& name) {
+  return std::string(QV_SOURCE_DIR) + "/tests/visual/" + name;
+}
+
+::testing::AssertionResult matchesReference(const render::Canvas& actual, const std::string& name) {
   namespace fs = std::filesystem;
   std::string size = std::to_string(actual.width()) + "x" + std::to_string(actual.height());
-  fs::path ref = fs::path(QV_SOURCE_DIR) / "tests" / "visual" / (name + "." + size + ".png");
+  fs::path ref = fs::path(visualCaseDir(name)) / "expected.png";
   fs::path outDir = fs::path(QV_BINARY_DIR) / "visual";
+  int tolerance = -1;
+  double allowedFraction = -1;
+  std::ifstream(fs::path(visualCaseDir(name)) / "tolerance") >> tolerance >> allowedFraction;
+  if (tolerance < 0 || tolerance > 255 || !(allowedFraction >= 0 && allowedFraction <= 1))
+    return ::testing::AssertionFailure()
+           << visualCaseDir(name) << "/tolerance holds no line \"PART SHARE\" (e.g. 24 0.004)";
 
   if (rebaseline()) {
     fs::create_directories(ref.parent_path());
@@ -87,17 +97,17 @@ render::Canvas diffImage(const render::Canvas& a, const render::Canvas& b, int t
            << "reference " << ref.string() << " is " << expected.width() << "x"
            << expected.height() << ", the drawing " << size;
   }
-  ImageDiff d = compareImages(actual, expected, options.tolerance);
+  ImageDiff d = compareImages(actual, expected, tolerance);
   double fraction = d.total ? double(d.differing) / double(d.total) : 0;
-  if (fraction <= options.allowedFraction) return ::testing::AssertionSuccess();
+  if (fraction <= allowedFraction) return ::testing::AssertionSuccess();
 
   fs::path diffPath = outDir / (name + ".diff.png");
   actual.writePng(actualPath.string());
-  diffImage(actual, expected, options.tolerance).writePng(diffPath.string());
+  diffImage(actual, expected, tolerance).writePng(diffPath.string());
   std::ostringstream msg;
   msg << name << ": " << d.differing << " of " << d.total << " pixels differ (" << fraction * 100
-      << "%, allowed " << options.allowedFraction * 100 << "%) by more than "
-      << options.tolerance << "; largest difference " << d.worst << ". Drawing: "
+      << "%, allowed " << allowedFraction * 100 << "%) by more than "
+      << tolerance << "; largest difference " << d.worst << ". Drawing: "
       << actualPath.string() << ", difference: " << diffPath.string();
   return ::testing::AssertionFailure() << msg.str();
 }

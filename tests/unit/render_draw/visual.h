@@ -1,9 +1,10 @@
-// Visual tests: compare a drawing with a reference PNG kept in
-// tests/visual/<name>.<W>x<H>.png.
+// Visual tests: compare a drawing with the reference of its case folder,
+// tests/visual/<name>/expected.png, within the folder's tolerance (see
+// tests/visual/README.md).
 //
 // Two pixels match when each of their red, green, blue and alpha parts
-// differs by at most `tolerance`; the drawing passes when the share of
-// pixels that do not match is at most `allowedFraction` (so font hinting
+// differs by at most the tolerance; the drawing passes when the share of
+// pixels that do not match is at most the allowed share (so font hinting
 // and anti-aliasing differences between machines do not fail it). On
 // failure <name>.actual.png and <name>.diff.png are written into
 // <build>/visual/ and the message gives the numbers. With the environment
@@ -19,11 +20,6 @@
 
 namespace qv::test {
 
-struct VisualOptions {
-  int tolerance = 24;              // per color part, 0..255
-  double allowedFraction = 0.004;  // of all pixels
-};
-
 struct ImageDiff {
   long differing = 0;  // pixels outside the tolerance
   long total = 0;
@@ -37,7 +33,9 @@ ImageDiff compareImages(const render::Canvas& actual, const render::Canvas& expe
 render::Canvas diffImage(const render::Canvas& actual, const render::Canvas& expected,
                          int tolerance);
 
-::testing::AssertionResult matchesReference(const render::Canvas& actual, const std::string& name,
-                                            const VisualOptions& options = {});
+// The folder of the case `name`.
+std::string visualCaseDir(const std::string& name);
+
+::testing::AssertionResult matchesReference(const render::Canvas& actual, const std::string& name);
 
 }  // namespace qv::test

@@ -1,8 +1,13 @@
-// Drawings made with the renderer's pieces, compared with reference images
-// in tests/visual (see visual.h; QORTAVLO_REBASELINE=1 rewrites them).
+// The visual cases of tests/visual: every folder with a program is run as
+// the command runs it, and the scenes below draw with the renderer's pieces;
+// each drawing is compared with its folder's reference (see visual.h;
+// QORTAVLO_REBASELINE=1 rewrites them).
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -12,11 +17,44 @@
 #include "render/text.h"
 #include "render/tiles.h"
 #include "runtime/data/csv.h"
+#include "program_run.h"
 #include "support.h"
 #include "visual.h"
 
 namespace qv::render {
 namespace {
+
+std::string fileText(const std::filesystem::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+// Each case folder with a prog.tav: the program runs cleanly (status 0, no
+// warning) and draws its reference.
+TEST(Visual, ProgramCases) {
+  namespace fs = std::filesystem;
+  int cases = 0;
+  for (const auto& dir : fs::directory_iterator(fs::path(QV_SOURCE_DIR) / "tests" / "visual")) {
+    const fs::path prog = dir.path() / "prog.tav";
+    if (!fs::exists(prog)) continue;
+    ++cases;
+    const std::string name = dir.path().filename().string();
+    std::vector<std::pair<std::string, std::string>> files;
+    for (const auto& f : fs::directory_iterator(dir.path())) {
+      const std::string n = f.path().filename().string();
+      if (n != "prog.tav" && n != "expected.png" && n != "tolerance")
+        files.emplace_back(n, fileText(f.path()));
+    }
+    qv::test::ProgramRun run(fileText(prog), files);
+    EXPECT_EQ(run.status(), 0) << name << "\n" << run.log();
+    EXPECT_EQ(run.log().find("WARNING"), std::string::npos) << name << "\n" << run.log();
+    ASSERT_TRUE(run.wrote("tavlo.png")) << name << "\n" << run.log();
+    EXPECT_TRUE(qv::test::matchesReference(run.image(), name));
+  }
+  EXPECT_GE(cases, 5);
+}
 
 // The rings of one state from the example map data (one ring per SEGMENT).
 std::vector<LonLatRing> stateRings(const std::string& name) {

@@ -11,6 +11,8 @@
 #include <new>
 #include <string>
 
+#include "common/ascii.h"
+
 #include "runtime/common/tempfiles.h"
 #include "runtime/log/log.h"
 #include "runtime/program/globals.h"
@@ -74,7 +76,7 @@ void useLargePages() {
 // A byte count: digits, then K, M or G (binary multiples) if wanted.
 bool parseBytes(const std::string& v, size_t* out) {
   size_t i = 0, n = 0;
-  while (i < v.size() && v[i] >= '0' && v[i] <= '9') {
+  while (i < v.size() && qv::isDigit(v[i])) {
     if (n > (SIZE_MAX - 9) / 10) return false;
     n = n * 10 + static_cast<size_t>(v[i++] - '0');
   }

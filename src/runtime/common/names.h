@@ -1,19 +1,28 @@
-// Names as the host compares and checks them: ASCII letters folded, valid
-// names of letters, digits and underscores.
+// Names as the host checks them: valid names of letters, digits and
+// underscores, at most 32 bytes. Names compare without regard to the case of
+// their ASCII letters (qv::sameNoCase, qv::upper in common/ascii.h).
 #pragma once
 
 #include <cstddef>
 #include <string>
 #include <string_view>
 
+#include "common/ascii.h"
+
 namespace qv::rt {
 
 inline constexpr size_t kMaxNameBytes = 32;
 
-// Case-insensitive comparison of ASCII texts, as names are compared.
-bool sameName(std::string_view a, std::string_view b);
-std::string upperCase(std::string_view s);
 // Letters, digits and underscores, not starting with a digit, 1 to 32 bytes.
-bool isValidName(std::string_view s);
+constexpr bool isValidName(std::string_view s) {
+  if (s.empty() || s.size() > kMaxNameBytes || !isNameStart(s[0])) return false;
+  for (char c : s)
+    if (!isNameChar(c)) return false;
+  return true;
+}
+
+// The renderer's legend and map projection still call this name for
+// qv::upper; it goes once they call qv::upper themselves.
+inline std::string upperCase(std::string_view s) { return upper(s); }
 
 }  // namespace qv::rt

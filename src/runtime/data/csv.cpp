@@ -8,6 +8,8 @@
 #include <limits>
 #include <utility>
 
+#include "common/ascii.h"
+
 #include "runtime/common/error.h"
 
 namespace qv::rt {
@@ -92,7 +94,7 @@ inline bool toNumber(const char* s, size_t len, double* v) {
     if (b == e || *b == '-' || *b == '+') return false;
   }
   const char* d = *b == '-' ? b + 1 : b;
-  if (d == e || !((*d >= '0' && *d <= '9') || *d == '.')) return false;
+  if (d == e || !(isDigit(*d) || *d == '.')) return false;
   auto [ptr, ec] = std::from_chars(b, e, *v);
   if (ptr != e) return false;
   if (ec == std::errc()) return true;
@@ -474,9 +476,9 @@ Table parseDelimited(const TextBuffer& buffer, const std::string& file, const Cs
     for (auto& f : schema->fields) {
       int idx = -1;
       for (size_t i = 0; i < ncols && idx < 0; ++i)
-        if (sameName(header[i], f.name)) idx = static_cast<int>(i);
+        if (sameNoCase(header[i], f.name)) idx = static_cast<int>(i);
       for (size_t i = 0; i < ncols && idx < 0; ++i)
-        if (sameName(names[i], f.name)) idx = static_cast<int>(i);
+        if (sameNoCase(names[i], f.name)) idx = static_cast<int>(i);
       if (idx < 0)
         throw UserError("The schema file " + schema->file + " names a field \"" + f.name +
                         "\" that is not a column of " + file + ".");

@@ -94,7 +94,7 @@ DataSet::DataSet(std::shared_ptr<const rt::Table> table, rt::ResolvedFile file,
   byName_.reserve(ncols);
   for (size_t i = 0; i < ncols; ++i) {
     if (!visible[i]) continue;
-    if (!byName_.emplace(rt::upperCase(names[i]), static_cast<int>(names_.size())).second)
+    if (!byName_.emplace(upper(names[i]), static_cast<int>(names_.size())).second)
       throw UserError("Data set " + name() + " would have two variables named " + names[i] +
                       " after RENAME=.");
     vars_.push_back(static_cast<int>(i));
@@ -158,7 +158,7 @@ void DataSet::setFormats(const std::vector<bool>& visible, const rt::NoteFn& war
 std::string DataSet::name() const { return file_.library + "." + file_.member; }
 
 bool DataSet::sameAs(const DataSet& other) const {
-  return file_.canonical == other.file_.canonical && rt::sameName(file_.object, other.file_.object);
+  return file_.canonical == other.file_.canonical && sameNoCase(file_.object, other.file_.object);
 }
 
 // Items of the observation counts and properties:
@@ -186,7 +186,7 @@ int64_t DataSet::info(int item) const {
 }
 
 int DataSet::find(std::string_view n) const {
-  auto it = byName_.find(rt::upperCase(n));
+  auto it = byName_.find(upper(n));
   return it == byName_.end() ? -1 : it->second;
 }
 

@@ -9,6 +9,8 @@
 #include <cstring>
 #include <limits>
 
+#include "common/ascii.h"
+
 #include "runtime/common/error.h"
 #include "runtime/common/names.h"
 #include "runtime/data/csv.h"
@@ -31,7 +33,8 @@ struct SyntaxProbe {
   size_t size = 0;  // of the text
   bool failed = false;
   size_t position = 0;
-  std::string message;
+  std::string message;  // from "syntax error" on
+  std::string full;     // the whole message
   bool null() { return true; }
   bool boolean(bool) { return true; }
   bool number_integer(json::number_integer_t) { return true; }
@@ -51,6 +54,7 @@ struct SyntaxProbe {
     pos = std::min(pos, size);
     position = token.size() < pos ? pos - token.size() : pos;
     std::string what = e.what();
+    full = what;
     size_t s = what.find("syntax error");
     message = s == std::string::npos ? what : what.substr(s);
     return false;
@@ -93,9 +97,9 @@ size_t hugeNumberAt(std::string_view t) {
         inString = false;
     } else if (c == '"') {
       inString = true;
-    } else if (c == '-' || (c >= '0' && c <= '9')) {
+    } else if (c == '-' || isDigit(c)) {
       size_t j = i;
-      while (j < t.size() && (std::strchr("+-.eE", t[j]) || (t[j] >= '0' && t[j] <= '9'))) ++j;
+      while (j < t.size() && (std::strchr("+-.eE", t[j]) || isDigit(t[j]))) ++j;
       std::string num(t.substr(i, j - i));
       double v = std::strtod(num.c_str(), nullptr);
       if (std::isinf(v)) return i;
@@ -130,6 +134,13 @@ std::string JsonPath::str() const {
 void fail(const std::string& file, const JsonPath& at, const std::string& what) {
   std::string where = at.str();
   throw UserError(where.empty() ? file + ": " + what : file + ", at " + where + ": " + what);
+}
+
+std::string rejectionOf(std::string_view text) {
+  SyntaxProbe probe;
+  probe.size = text.size();
+  nlohmann::json::sax_parse(text.begin(), text.end(), &probe);
+  return probe.failed ? probe.full : std::string();
 }
 
 void parseDocument(std::string_view text, const std::string& file, Document& doc) {

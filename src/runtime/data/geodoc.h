@@ -93,6 +93,12 @@ struct Document {
 // offset and its line and column, and what is wrong there.
 void parseDocument(std::string_view text, const std::string& file, Document& doc);
 
+// Why a JSON text that simdjson rejected is not JSON, in the words of a
+// second parser that says where and what ("[json.exception.parse_error.101]
+// parse error at line 1, column 9: syntax error while parsing ..."); "" when
+// that parser reads the text (too deep, a huge integer).
+std::string rejectionOf(std::string_view text);
+
 // The name of a value's JSON type for messages ("a text", "an array", ...).
 const char* typeName(const element& e);
 

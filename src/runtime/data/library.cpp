@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <vector>
 
+#include "common/ascii.h"
+
 #include "runtime/common/error.h"
 #include "runtime/data/table.h"
 #include "runtime/data/topojson.h"
@@ -27,10 +29,6 @@ constexpr Extension kExtensions[] = {
     {".csv", FileKind::Csv},         {".tsv", FileKind::Tsv},   {".geojson", FileKind::GeoJson},
     {".topojson", FileKind::TopoJson}, {".json", FileKind::Json},
 };
-
-bool endsWithNoCase(std::string_view s, std::string_view suffix) {
-  return s.size() >= suffix.size() && sameName(s.substr(s.size() - suffix.size()), suffix);
-}
 
 void finish(ResolvedFile& r) {
   std::error_code ec;
@@ -76,16 +74,15 @@ std::string memberNameOf(std::string_view stem) {
   std::string r;
   r.reserve(stem.size());
   for (char c : stem) {
-    bool keep = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
-    r += keep ? c : '_';
+    r += isNameChar(c) ? c : '_';
   }
-  return upperCase(r);
+  return upper(r);
 }
 
 void Libraries::assign(std::string_view name, const std::string& dir) {
   if (!isValidName(name))
     throw UserError("Library name '" + std::string(name) + "' is not a valid name.");
-  std::string key = upperCase(name);
+  std::string key = upper(name);
   std::error_code ec;
   if (dir.empty() || !fs::is_directory(dir, ec))
     throw UserError("Library " + key + " cannot be assigned: the folder '" + dir +
@@ -95,11 +92,11 @@ void Libraries::assign(std::string_view name, const std::string& dir) {
 }
 
 const std::string* Libraries::lookup(std::string_view name) const {
-  auto it = dirs_.find(upperCase(name));
+  auto it = dirs_.find(upper(name));
   return it == dirs_.end() ? nullptr : &it->second;
 }
 
-bool Libraries::remove(std::string_view name) { return dirs_.erase(upperCase(name)) > 0; }
+bool Libraries::remove(std::string_view name) { return dirs_.erase(upper(name)) > 0; }
 
 ResolvedFile Libraries::resolve(const DataSetRef& ref, const std::string& programDir) const {
   ResolvedFile r;
@@ -140,7 +137,7 @@ ResolvedFile Libraries::resolve(const DataSetRef& ref, const std::string& progra
     return r;
   }
 
-  std::string lib = ref.library.empty() ? std::string("WORK") : upperCase(ref.library);
+  std::string lib = ref.library.empty() ? std::string("WORK") : upper(ref.library);
   const std::string* dir = lookup(lib);
   if (!dir)
     throw UserError("Data set " + r.written + " cannot be found: library " + lib +
@@ -175,7 +172,7 @@ ResolvedFile Libraries::resolve(const DataSetRef& ref, const std::string& progra
         continue;
       }
       ofKind.push_back(f);
-      bool exact = sameName(stem, ref.member);
+      bool exact = sameNoCase(stem, ref.member);
       if (best.empty() || (exact && !bestExact) || (exact == bestExact && f < best)) {
         best = f;
         bestExact = exact;

@@ -2,10 +2,12 @@
 
 #include <charconv>
 #include <filesystem>
-#include <nlohmann/json.hpp>
+
+#include "common/ascii.h"
 
 #include "runtime/common/error.h"
 #include "runtime/data/filebuf.h"
+#include "runtime/data/geodoc.h"
 #include "runtime/data/table.h"
 
 namespace qv::rt {
@@ -16,7 +18,7 @@ namespace {
 
 bool allDigits(std::string_view s) {
   for (char c : s)
-    if (c < '0' || c > '9') return false;
+    if (!isDigit(c)) return false;
   return true;
 }
 
@@ -44,54 +46,69 @@ bool parseFormatSpec(std::string_view text, FormatSpec* out) {
   }
   // The width is the run of digits that ends the name part.
   size_t w = s.size();
-  while (w > 0 && s[w - 1] >= '0' && s[w - 1] <= '9') --w;
+  while (w > 0 && isDigit(s[w - 1])) --w;
   std::string_view name = s.substr(0, w);
   std::string_view width = s.substr(w);
   if (!name.empty()) {
     std::string_view core = name[0] == '$' ? name.substr(1) : name;
     if (core.empty()) return false;
-    if (core[0] >= '0' && core[0] <= '9') return false;
+    if (isDigit(core[0])) return false;
     for (char c : core)
-      if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_'))
-        return false;
+      if (!isNameChar(c)) return false;
   } else if (width.empty()) {
     return false;  // neither a name nor a width
   }
   if (dot == std::string_view::npos && name.empty()) return false;  // a bare number
   if (!toInt(width, &f.width) || !toInt(decimals, &f.decimals)) return false;
-  f.name = upperCase(name);
+  f.name = upper(name);
   *out = std::move(f);
   return true;
 }
 
 Schema parseSchema(std::string_view text, const std::string& file) {
-  using nlohmann::json;
   Schema schema;
   schema.file = file;
-  json doc;
-  try {
-    doc = json::parse(text.begin(), text.end());
-  } catch (const json::exception& e) {
-    throw UserError("The schema file " + file + " is not valid JSON: " + e.what());
+  simdjson::dom::parser parser;
+  simdjson::dom::element doc;
+  if (simdjson::error_code err = parser.parse(text.data(), text.size(), true).get(doc)) {
+    std::string why = geo::rejectionOf(text);
+    throw UserError("The schema file " + file + " is not valid JSON: " +
+                    (why.empty() ? std::string(simdjson::error_message(err)) : why));
   }
   auto bad = [&](const std::string& what) {
     return UserError("The schema file " + file + " " + what + ".");
   };
-  if (!doc.is_object() || !doc.contains("fields") || !doc["fields"].is_array())
+  // The member of that name (the last, when a name is given twice), and
+  // whether it is there and not null.
+  auto member = [](const simdjson::dom::object& o, std::string_view key, simdjson::dom::element* v) {
+    bool found = false;
+    for (auto [k, value] : o)
+      if (k == key) *v = value, found = true;
+    return found;
+  };
+  auto given = [&](const simdjson::dom::object& o, std::string_view key, simdjson::dom::element* v) {
+    return member(o, key, v) && !v->is_null();
+  };
+  simdjson::dom::object root;
+  simdjson::dom::element v;
+  simdjson::dom::array fields;
+  if (doc.get(root) || !member(root, "fields", &v) || v.get(fields))
     throw bad("must be an object with a \"fields\" list");
   size_t index = 0;
-  for (const auto& f : doc["fields"]) {
+  for (simdjson::dom::element f : fields) {
     ++index;
     std::string where = "field " + std::to_string(index);
-    if (!f.is_object()) throw bad("has a " + where + " that is not an object");
-    auto name = f.find("name");
-    if (name == f.end() || !name->is_string() || name->get<std::string>().empty())
+    simdjson::dom::object field;
+    if (f.get(field)) throw bad("has a " + where + " that is not an object");
+    std::string_view name;
+    if (!member(field, "name", &v) || v.get(name) || name.empty())
       throw bad("has a " + where + " without a \"name\"");
     SchemaField sf;
-    sf.name = name->get<std::string>();
+    sf.name = std::string(name);
     where = "field \"" + sf.name + "\"";
-    if (auto t = f.find("type"); t != f.end() && !t->is_null()) {
-      std::string ts = t->is_string() ? t->get<std::string>() : std::string();
+    std::string_view text;
+    if (given(field, "type", &v)) {
+      std::string_view ts = v.get(text) ? std::string_view() : text;
       if (ts == "number" || ts == "integer")
         sf.type = 1;
       else if (ts == "string")
@@ -99,17 +116,17 @@ Schema parseSchema(std::string_view text, const std::string& file) {
       else
         throw bad("gives the " + where + " a type other than \"number\" or \"string\"");
     }
-    if (auto t = f.find("title"); t != f.end() && !t->is_null()) {
-      if (!t->is_string()) throw bad("gives the " + where + " a title that is not a text");
-      sf.title = t->get<std::string>();
+    if (given(field, "title", &v)) {
+      if (v.get(text)) throw bad("gives the " + where + " a title that is not a text");
+      sf.title = std::string(text);
     }
-    if (auto d = f.find("displayFormat"); d != f.end() && !d->is_null()) {
-      if (!d->is_string() || !parseFormatSpec(d->get<std::string>(), &sf.format))
+    if (given(field, "displayFormat", &v)) {
+      if (v.get(text) || !parseFormatSpec(text, &sf.format))
         throw bad("gives the " + where + " a displayFormat that is not a format (like DOLLAR8.2)");
       sf.hasFormat = true;
     }
     for (const auto& other : schema.fields)
-      if (sameName(other.name, sf.name)) throw bad("names the " + where + " twice");
+      if (sameNoCase(other.name, sf.name)) throw bad("names the " + where + " twice");
     schema.fields.push_back(std::move(sf));
   }
   return schema;
@@ -127,7 +144,7 @@ std::string findSidecar(const std::string& dataPath) {
   std::string found;
   for (; !ec && it != end; it.increment(ec)) {
     std::string n = it->path().filename().string();
-    if (sameName(n, wanted) && (found.empty() || n < fs::path(found).filename().string()))
+    if (sameNoCase(n, wanted) && (found.empty() || n < fs::path(found).filename().string()))
       found = it->path().string();
   }
   return found;

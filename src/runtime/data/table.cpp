@@ -4,19 +4,13 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "common/ascii.h"
+
 namespace qv::rt {
-
-namespace {
-
-bool isAlpha(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
-
-
-}  // namespace
 
 int Table::find(std::string_view name) const {
   for (size_t i = 0; i < columns.size(); ++i)
-    if (sameName(columns[i].name, name)) return static_cast<int>(i);
+    if (sameNoCase(columns[i].name, name)) return static_cast<int>(i);
   return -1;
 }
 
@@ -36,7 +30,7 @@ std::vector<std::string> makeVariableNames(const std::vector<std::string>& heade
   // Upper-case forms of the names given so far and of the header as written
   // (a made-up name should not take a name that a later column has).
   std::unordered_set<std::string> taken, written;
-  for (const auto& h : header) written.insert(upperCase(h));
+  for (const auto& h : header) written.insert(upper(h));
   std::unordered_map<std::string, int> nextSuffix;  // per repeated name
   for (size_t i = 0; i < header.size(); ++i) {
     const std::string& h = header[i];
@@ -58,7 +52,7 @@ std::vector<std::string> makeVariableNames(const std::vector<std::string>& heade
       // character, not per byte), a leading digit gets a "_" in front.
       for (size_t k = 0; k < h.size(); ++k) {
         unsigned char c = static_cast<unsigned char>(h[k]);
-        if (isAlpha(static_cast<char>(c)) || isDigit(static_cast<char>(c)) || c == '_') {
+        if (isNameChar(static_cast<char>(c))) {
           n += static_cast<char>(c);
         } else {
           n += '_';
@@ -72,17 +66,17 @@ std::vector<std::string> makeVariableNames(const std::vector<std::string>& heade
         note("Variable name '" + h + "' in " + file + " is not a valid name; it is read as " + n +
              ".");
     }
-    if (taken.count(upperCase(n))) {
+    if (taken.count(upper(n))) {
       std::string base = n;
       std::string candidate;
-      int& k = nextSuffix.try_emplace(upperCase(base), 2).first->second;
+      int& k = nextSuffix.try_emplace(upper(base), 2).first->second;
       for (;; ++k) {
         std::string suffix = std::to_string(k);
         std::string_view b = base;
         if (b.size() + suffix.size() > kMaxNameBytes)
           b = cutUtf8(b, kMaxNameBytes - suffix.size());
         candidate = std::string(b) + suffix;
-        std::string key = upperCase(candidate);
+        std::string key = upper(candidate);
         if (!taken.count(key) && !written.count(key)) break;
       }
       if (note)
@@ -90,7 +84,7 @@ std::vector<std::string> makeVariableNames(const std::vector<std::string>& heade
              std::to_string(i + 1) + " is read as " + candidate + ".");
       n = candidate;
     }
-    taken.insert(upperCase(n));
+    taken.insert(upper(n));
     names.push_back(std::move(n));
   }
   return names;

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <limits>
 
+#include "common/ascii.h"
+
 #include "runtime/common/error.h"
 
 namespace qv::rt {
@@ -32,10 +34,6 @@ struct Tok {
 enum class Op : uint8_t {
   Num, Str, Var, Neg, Add, Sub, Mul, Div, Eq, Ne, Lt, Le, Gt, Ge, In, IsMissing, And, Or, Not
 };
-
-bool isNameStart(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; }
-bool isNameChar(char c) { return isNameStart(c) || (c >= '0' && c <= '9'); }
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 int cmpNum(double x, double y) {
   bool xm = std::isnan(x), ym = std::isnan(y);
@@ -107,7 +105,7 @@ int monthOf(std::string_view m) {
   static const char* names[] = {"jan", "feb", "mar", "apr", "may", "jun",
                                 "jul", "aug", "sep", "oct", "nov", "dec"};
   for (int i = 0; i < 12; ++i)
-    if (sameName(m, names[i])) return i + 1;
+    if (sameNoCase(m, names[i])) return i + 1;
   return 0;
 }
 
@@ -233,17 +231,17 @@ std::vector<Tok> lex(std::string_view s) {
       while (k < s.size() && isNameChar(s[k])) ++k;
       std::string_view suffix = s.substr(j, k - j);
       Tok t{T::Str, static_cast<int>(start + 1), text};
-      if (sameName(suffix, "n")) {
+      if (sameNoCase(suffix, "n")) {
         t.kind = T::NameLit;
         j = k;
-      } else if (sameName(suffix, "d") || sameName(suffix, "t") || sameName(suffix, "dt")) {
-        bool ok = sameName(suffix, "d")   ? parseDate(text, &t.num)
-                  : sameName(suffix, "t") ? parseTime(text, &t.num)
+      } else if (sameNoCase(suffix, "d") || sameNoCase(suffix, "t") || sameNoCase(suffix, "dt")) {
+        bool ok = sameNoCase(suffix, "d")   ? parseDate(text, &t.num)
+                  : sameNoCase(suffix, "t") ? parseTime(text, &t.num)
                                          : parseDateTime(text, &t.num);
         if (!ok)
           syntaxError(s, static_cast<int>(start + 1),
-                      sameName(suffix, "d")   ? "expected a date such as '01jan2020'd."
-                      : sameName(suffix, "t") ? "expected a time such as '12:30't."
+                      sameNoCase(suffix, "d")   ? "expected a date such as '01jan2020'd."
+                      : sameNoCase(suffix, "t") ? "expected a time such as '12:30't."
                                              : "expected a date-time such as '01jan2020:12:30'dt.");
         t.kind = T::Num;
         t.text = std::string(s.substr(start, k - start));
@@ -258,17 +256,17 @@ std::vector<Tok> lex(std::string_view s) {
       while (j < s.size() && isNameChar(s[j])) ++j;
       std::string_view w = s.substr(i, j - i);
       T k = T::Name;
-      if (sameName(w, "eq")) k = T::Eq;
-      else if (sameName(w, "ne")) k = T::Ne;
-      else if (sameName(w, "lt")) k = T::Lt;
-      else if (sameName(w, "le")) k = T::Le;
-      else if (sameName(w, "gt")) k = T::Gt;
-      else if (sameName(w, "ge")) k = T::Ge;
-      else if (sameName(w, "and")) k = T::And;
-      else if (sameName(w, "or")) k = T::Or;
-      else if (sameName(w, "not")) k = T::Not;
-      else if (sameName(w, "in")) k = T::In;
-      else if (sameName(w, "is")) k = T::Is;
+      if (sameNoCase(w, "eq")) k = T::Eq;
+      else if (sameNoCase(w, "ne")) k = T::Ne;
+      else if (sameNoCase(w, "lt")) k = T::Lt;
+      else if (sameNoCase(w, "le")) k = T::Le;
+      else if (sameNoCase(w, "gt")) k = T::Gt;
+      else if (sameNoCase(w, "ge")) k = T::Ge;
+      else if (sameNoCase(w, "and")) k = T::And;
+      else if (sameNoCase(w, "or")) k = T::Or;
+      else if (sameNoCase(w, "not")) k = T::Not;
+      else if (sameNoCase(w, "in")) k = T::In;
+      else if (sameNoCase(w, "is")) k = T::Is;
       push(k, start, j - i);
       continue;
     }
@@ -459,7 +457,7 @@ class Parser {
       take();
     }
     const Tok& w = peek();
-    if (w.kind != T::Name || !(sameName(w.text, "missing") || sameName(w.text, "null")))
+    if (w.kind != T::Name || !(sameNoCase(w.text, "missing") || sameNoCase(w.text, "null")))
       fail("expected MISSING or NOT MISSING after IS, found " + describe(w) + ".");
     take();
     return add(std::move(n));

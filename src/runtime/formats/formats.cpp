@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/ascii.h"
+
 namespace qv::rt {
 
 namespace {
@@ -62,27 +64,20 @@ constexpr FormatInfo kFormats[] = {
     {"HHMM", Kind::Hhmm, false, 5, 0, 2, 20},
 };
 
-char upperCase(char c) { return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c; }
-
 // The table entry of a name in any case; "" is the standard numeric format.
 const FormatInfo* findFormat(std::string_view name) {
   if (name.empty()) name = "F";
-  for (const FormatInfo& s : kFormats) {
-    std::string_view sn = s.name;
-    if (sn.size() != name.size()) continue;
-    bool same = true;
-    for (size_t i = 0; i < sn.size() && same; ++i) same = upperCase(name[i]) == sn[i];
-    if (same) return &s;
-  }
+  for (const FormatInfo& s : kFormats)
+    if (sameNoCase(name, s.name)) return &s;
   return nullptr;
 }
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
-bool isAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+// A value read with a format may have spaces, tabs and line ends around it;
+// a form feed or vertical tab is no blank there.
+bool isValueBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 std::string_view trim(std::string_view s) {
-  while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
-  while (!s.empty() && isBlank(s.back())) s.remove_suffix(1);
+  while (!s.empty() && isValueBlank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && isValueBlank(s.back())) s.remove_suffix(1);
   return s;
 }
 
@@ -707,14 +702,14 @@ bool parseFormatName(std::string_view text, std::string* name, int* width,
   std::string n;
   if (i < s.size() && s[i] == '$') n += s[i++];
   size_t idStart = i;
-  while (i < s.size() && (isAlpha(s[i]) || isDigit(s[i]) || s[i] == '_')) ++i;
+  while (i < s.size() && isNameChar(s[i])) ++i;
   // Trailing digits of the word are the width.
   size_t nameEnd = i;
   while (nameEnd > idStart && isDigit(s[nameEnd - 1])) --nameEnd;
   // A word that starts with a digit is all width ("8.2"); a name never
   // starts with one.
   if (nameEnd > idStart && isDigit(s[idStart])) return false;
-  for (size_t k = idStart; k < nameEnd; ++k) n += upperCase(s[k]);
+  for (size_t k = idStart; k < nameEnd; ++k) n += upperAscii(s[k]);
   if (n.size() > 32) return false;
 
   int64_t w = 0, d = 0;
@@ -853,7 +848,7 @@ bool readDate(std::string_view s, size_t* i, int64_t* days) {
   int64_t day, year;
   if (!readInt(s, i, 2, &day)) return false;
   if (*i + 3 > s.size()) return false;
-  char mon[4] = {upperCase(s[*i]), upperCase(s[*i + 1]), upperCase(s[*i + 2]), 0};
+  char mon[4] = {upperAscii(s[*i]), upperAscii(s[*i + 1]), upperAscii(s[*i + 2]), 0};
   int month = 0;
   for (int m = 0; m < 12; ++m)
     if (std::strcmp(mon, kMonthAbbr[m]) == 0) month = m + 1;
@@ -894,10 +889,10 @@ bool readTime(std::string_view s, size_t* i, double* seconds) {
   }
   size_t k = *i;
   while (k < s.size() && s[k] == ' ') ++k;
-  if (k + 2 <= s.size() && upperCase(s[k + 1]) == 'M' &&
-      (upperCase(s[k]) == 'A' || upperCase(s[k]) == 'P')) {
+  if (k + 2 <= s.size() && upperAscii(s[k + 1]) == 'M' &&
+      (upperAscii(s[k]) == 'A' || upperAscii(s[k]) == 'P')) {
     if (h < 1 || h > 12) return false;
-    bool pm = upperCase(s[k]) == 'P';
+    bool pm = upperAscii(s[k]) == 'P';
     h = h % 12 + (pm ? 12 : 0);
     *i = k + 2;
   }

@@ -3,11 +3,12 @@
 #include "runtime/common/names.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <exception>
 #include <new>
 #include <set>
+
+#include "common/ascii.h"
 
 #include "runtime/common/error.h"
 #include "runtime/program/statement.h"
@@ -30,27 +31,11 @@ using host::VarSource;
 // it and resumes at the next place where parsing can start again.
 struct Fault {};
 
-char up(char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); }
-
-bool startsWith(std::string_view s, std::string_view prefix) {
-  return s.size() >= prefix.size() && sameName(s.substr(0, prefix.size()), prefix);
-}
-
 bool matchesName(std::string_view text, const char* name, const char* const aliases[3]) {
-  if (name && sameName(text, name)) return true;
+  if (name && sameNoCase(text, name)) return true;
   for (int i = 0; i < 3; ++i)
-    if (aliases[i] && sameName(text, aliases[i])) return true;
+    if (aliases[i] && sameNoCase(text, aliases[i])) return true;
   return false;
-}
-
-// A valid name: letters, digits and underscores, not starting with a digit,
-// at most 32 bytes.
-bool validName(std::string_view s) {
-  if (s.empty() || s.size() > 32) return false;
-  if (std::isdigit(static_cast<unsigned char>(s[0]))) return false;
-  for (char c : s)
-    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_') return false;
-  return true;
 }
 
 std::string num(double v) {
@@ -121,7 +106,7 @@ std::string enumExpect(const EnumTable& t) {
 const host::EnumWord* findWord(const EnumTable* t, std::string_view w) {
   if (!t) return nullptr;
   for (int i = 0; i < t->count; ++i)
-    if (sameName(w, t->words[i].word)) return &t->words[i];
+    if (sameNoCase(w, t->words[i].word)) return &t->words[i];
   return nullptr;
 }
 
@@ -345,7 +330,7 @@ class Parser {
     node_ = nullptr;
     const Token* t = peek();
     bool procWord = false;
-    if (t->kind == Tok::Name && sameName(t->text, "PROC")) {
+    if (t->kind == Tok::Name && sameNoCase(t->text, "PROC")) {
       if (!first) {
         report(t, "PROC may only begin the step");
         return;
@@ -362,9 +347,9 @@ class Parser {
     const StatementDesc* sd = findStatement(t->text);
     if (!sd || (procWord && !sd->proc)) {
       if (procWord)
-        report(t, "unknown procedure " + upperCase(t->text));
+        report(t, "unknown procedure " + upper(t->text));
       else
-        report(t, "unknown statement " + upperCase(t->text) + "; expected one of: " + statementNames());
+        report(t, "unknown statement " + upper(t->text) + "; expected one of: " + statementNames());
       return;
     }
     if (sd->proc && !first) {
@@ -375,12 +360,12 @@ class Parser {
       for (int i = 0; i < g_.statementCount; ++i)
         if (g_.statements[i].proc)
           report(t, "expected the PROC " + std::string(g_.statements[i].keyword) +
-                        " statement first, found " + upperCase(t->text));
+                        " statement first, found " + upper(t->text));
     }
     sd_ = sd;
     Statement& node = out_->append();
     node_ = &node;
-    node.keyword = upperCase(t->text);
+    node.keyword = upper(t->text);
     node.statement = static_cast<int>(sd - g_.statements);
     node.name = sd->keyword;
     node.startArg = sd->startArg;
@@ -449,7 +434,7 @@ class Parser {
         if (!sd_->slash) break;  // the options follow directly
         const OptionDesc* od = t->kind == Tok::Name ? findOption(t->text) : nullptr;
         if (od)
-          report(t, "expected \"/\" before the option " + upperCase(t->text) +
+          report(t, "expected \"/\" before the option " + upper(t->text) +
                         (takesValue(od->kind) ? "=" : ""));
         else
           report(t, "expected " + operandExpect(given) + ", found " + found(t));
@@ -542,7 +527,7 @@ class Parser {
       const OptionDesc* od = t->kind == Tok::Name ? findOption(t->text) : nullptr;
       if (!od) {
         if (t->kind == Tok::Name)
-          report(t, "unknown option " + upperCase(t->text) + (is(1, Tok::Equals) ? "=" : "") +
+          report(t, "unknown option " + upper(t->text) + (is(1, Tok::Equals) ? "=" : "") +
                         " for the " + sd_->keyword + " statement");
         else
           report(t, "expected an option of the " + std::string(sd_->keyword) +
@@ -712,7 +697,7 @@ class Parser {
         }, "a format name");
         return;
       case ValueKind::TipList:
-        if (t && t->kind == Tok::Name && sameName(t->text, "NONE")) {
+        if (t && t->kind == Tok::Name && sameNoCase(t->text, "NONE")) {
           take();
           setFlag(od);
           return;
@@ -825,7 +810,7 @@ class Parser {
         place(s, t);
         take();
         s.setEnum(w->code);
-        s.text = upperCase(t->text);
+        s.text = upper(t->text);
         return;
       }
     }
@@ -936,7 +921,7 @@ class Parser {
         if (count > 0 && t && t->kind == Tok::Name && findOption(t->text))
           fail(t, "\")\" to close " + std::string(od.name) + "=");
         if (t && t->kind == Tok::Name && is(1, Tok::Equals))
-          failText(t, "unknown attribute " + upperCase(t->text) + "= in " + od.name +
+          failText(t, "unknown attribute " + upper(t->text) + "= in " + od.name +
                           "=; expected one of: " + names);
         fail(t, "one of: " + names + (count > 0 ? " or \")\"" : "") + " in " + od.name + "=");
       }
@@ -1001,7 +986,7 @@ class Parser {
 
   std::string needsDataSet(const OptionDesc& od, const std::string& wanted) const {
     std::string who = od.label ? od.label : std::string(od.name) + "=";
-    if (!who.empty() && std::islower(static_cast<unsigned char>(who[0]))) who[0] = up(who[0]);
+    if (!who.empty()) who[0] = upperAscii(who[0]);
     return who + " of " + sd_->keyword + " requires the " + wanted + " data set.";
   }
 
@@ -1015,7 +1000,7 @@ class Parser {
 
   // Checks a variable name as written; false when it cannot be a name.
   bool nameAllowed(const Token& t) {
-    if (t.kind != Tok::NameLit || env_.anyNames() || validName(t.text)) return true;
+    if (t.kind != Tok::NameLit || env_.anyNames() || isValidName(t.text)) return true;
     report(&t, "the name literal " + shown(t) +
                    " is not a valid variable name; such names need OPTIONS VARNAMES=ANY");
     return false;
@@ -1091,7 +1076,7 @@ class Parser {
     if (ds) vars = env_.variables(ds);
     auto index = [&](std::string_view name) -> int {
       for (size_t i = 0; i < vars.size(); ++i)
-        if (sameName(vars[i].name, name)) return static_cast<int>(i);
+        if (sameNoCase(vars[i].name, name)) return static_cast<int>(i);
       return -1;
     };
     auto add = [&](int i, const Token& at) {
@@ -1142,10 +1127,10 @@ class Parser {
       }
       ++items;
       if (t->kind == Tok::Name &&
-          (sameName(t->text, "_ALL_") || sameName(t->text, "_NUMERIC_") ||
-           sameName(t->text, "_CHARACTER_") || sameName(t->text, "_CHAR_"))) {
+          (sameNoCase(t->text, "_ALL_") || sameNoCase(t->text, "_NUMERIC_") ||
+           sameNoCase(t->text, "_CHARACTER_") || sameNoCase(t->text, "_CHAR_"))) {
         const Token& w = take();
-        int kind = sameName(w.text, "_ALL_") ? 0 : sameName(w.text, "_NUMERIC_") ? 1 : 2;
+        int kind = sameNoCase(w.text, "_ALL_") ? 0 : sameNoCase(w.text, "_NUMERIC_") ? 1 : 2;
         for (size_t i = 0; i < vars.size(); ++i)
           if (kind == 0 || (kind == 1) == vars[i].numeric) add(static_cast<int>(i), w);
         continue;
@@ -1157,7 +1142,7 @@ class Parser {
         if (!ds) continue;
         size_t before = s.list.size();
         for (size_t i = 0; i < vars.size(); ++i)
-          if (startsWith(vars[i].name, a.text)) add(static_cast<int>(i), a);
+          if (startsWithNoCase(vars[i].name, a.text)) add(static_cast<int>(i), a);
         if (s.list.size() == before)
           semanticError(a.line, a.column,
                         "No variable of data set " + env_.dataSetName(ds) + " begins with " +
@@ -1187,9 +1172,9 @@ class Parser {
       }
       const Token* k = peek();
       if (k && k->kind == Tok::Name && is(1, Tok::Minus) &&
-          (sameName(k->text, "NUMERIC") || sameName(k->text, "CHARACTER") ||
-           sameName(k->text, "CHAR"))) {
-        int kind = sameName(k->text, "NUMERIC") ? 1 : 2;
+          (sameNoCase(k->text, "NUMERIC") || sameNoCase(k->text, "CHARACTER") ||
+           sameNoCase(k->text, "CHAR"))) {
+        int kind = sameNoCase(k->text, "NUMERIC") ? 1 : 2;
         take();
         take();
         const Token& b = varToken();
@@ -1207,14 +1192,14 @@ class Parser {
                 const std::vector<ParseEnv::VarInfo>& vars, Add add, Missing missing) {
     auto split = [](const std::string& s, std::string* prefix, std::string* digits) {
       size_t i = s.size();
-      while (i > 0 && std::isdigit(static_cast<unsigned char>(s[i - 1]))) --i;
+      while (i > 0 && isDigit(s[i - 1])) --i;
       *prefix = s.substr(0, i);
       *digits = s.substr(i);
     };
     std::string pa, da, pb, db;
     split(a.text, &pa, &da);
     split(b.text, &pb, &db);
-    bool ok = !da.empty() && !db.empty() && da.size() <= 9 && db.size() <= 9 && sameName(pa, pb) &&
+    bool ok = !da.empty() && !db.empty() && da.size() <= 9 && db.size() <= 9 && sameNoCase(pa, pb) &&
               std::stol(da) <= std::stol(db);
     if (!ok) {
       report(&a, a.text + "-" + b.text + " is not a numbered range such as X1-X5");
@@ -1229,7 +1214,7 @@ class Parser {
       std::string name = pa + digits;
       int i = -1;
       for (size_t j = 0; j < vars.size(); ++j)
-        if (sameName(vars[j].name, name)) i = static_cast<int>(j);
+        if (sameNoCase(vars[j].name, name)) i = static_cast<int>(j);
       if (i < 0) {
         missing(a, name);  // one message; the rest of the range is not looked at
         return;
@@ -1302,7 +1287,7 @@ std::string checkGrammar(const Grammar& g) {
         return std::string("attribute ") + ov.name + ": bad index";
       if (ov.kind == ValueKind::AttrGroup || ov.kind == ValueKind::DataSet || flagKind(ov.kind))
         return std::string("attribute ") + ov.name + ": kind not allowed in a group";
-      if (!names.insert(upperCase(ov.name)).second)
+      if (!names.insert(upper(ov.name)).second)
         return std::string("attribute ") + ov.name + " twice in a group";
     }
   }
@@ -1319,7 +1304,7 @@ std::string checkGrammar(const Grammar& g) {
     if (!sd.keyword) return "statement without keyword";
     if (sd.proc) ++procs;
     for (const char* k : {sd.keyword, sd.aliases[0], sd.aliases[1], sd.aliases[2]})
-      if (k && !keywords.insert(upperCase(k)).second)
+      if (k && !keywords.insert(upper(k)).second)
         return std::string("statement keyword ") + k + " twice";
     std::set<std::string> names, operandNames;
     for (int k = 0; k < sd.operandCount; ++k) {
@@ -1328,7 +1313,7 @@ std::string checkGrammar(const Grammar& g) {
       const OptionDesc& od = g.options[id];
       if (!sd.operands[k].keyed && od.kind != ValueKind::Variable && od.kind != ValueKind::Text)
         return std::string(sd.keyword) + ": positional operand must be a variable or a text";
-      if (sd.operands[k].keyed && !operandNames.insert(upperCase(od.name)).second)
+      if (sd.operands[k].keyed && !operandNames.insert(upper(od.name)).second)
         return std::string(sd.keyword) + ": operand " + od.name + " twice";
     }
     for (int k = 0; k < sd.optionCount; ++k) {
@@ -1336,7 +1321,7 @@ std::string checkGrammar(const Grammar& g) {
       if (id < 0 || id >= g.optionCount) return std::string(sd.keyword) + ": option out of range";
       const OptionDesc& od = g.options[id];
       for (const char* n : {od.name, od.aliases[0], od.aliases[1], od.aliases[2]})
-        if (n && !names.insert(upperCase(n)).second)
+        if (n && !names.insert(upper(n)).second)
           return std::string(sd.keyword) + ": option name " + n + " twice";
     }
   }

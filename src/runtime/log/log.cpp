@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <string>
 
+#include "common/ascii.h"
+
 namespace qv::rt {
 
 namespace {
@@ -65,7 +67,7 @@ std::string formatCatalogText(const CatalogEntry& e,
     if (t[i] == '{') {
       size_t j = i + 1;
       size_t index = 0;
-      while (j < t.size() && j - i <= 3 && t[j] >= '0' && t[j] <= '9') {
+      while (j < t.size() && j - i <= 3 && isDigit(t[j])) {
         index = index * 10 + static_cast<size_t>(t[j] - '0');
         ++j;
       }

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <new>
 
+#include "common/ascii.h"
 #include "runtime/common/tempfiles.h"
 #include "runtime/data/filebuf.h"
 
@@ -18,14 +19,6 @@ namespace qv::rt {
 namespace {
 
 const host::Value kEmptyValue{};
-
-std::string upperCase(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return out;
-}
 
 }  // namespace
 
@@ -269,7 +262,7 @@ host::Status DataObjectImpl::addColumn(std::string_view column) {
   if (finished_) return host::kHostFailure;
   if (column.empty()) return host::kHostFailure;
   try {
-    if (seen_.insert(upperCase(column)).second) columns_.emplace_back(column);
+    if (seen_.insert(upper(column)).second) columns_.emplace_back(column);
   } catch (const std::bad_alloc&) {
     return host::kNoMemory;
   }
@@ -331,7 +324,7 @@ ObjectFactoryImpl::~ObjectFactoryImpl() { releaseAll(); }
 host::Object* ObjectFactoryImpl::create(std::string_view /*ns*/, std::string_view cls,
                                         std::string_view arg) {
   try {
-    std::string c = upperCase(cls);
+    std::string c = upper(cls);
     std::unique_ptr<host::Object> o;
     if (auto it = extra_.find(c); it != extra_.end()) {
       o = it->second(arg);
@@ -372,7 +365,7 @@ void ObjectFactoryImpl::release(host::Object* o) {
 }
 
 void ObjectFactoryImpl::registerClass(std::string cls, Maker make) {
-  extra_[upperCase(cls)] = std::move(make);
+  extra_[upper(cls)] = std::move(make);
 }
 
 bool ObjectFactoryImpl::owns(const host::Object* o) const { return live_.count(o) != 0; }

@@ -32,7 +32,7 @@ class Cursor {
   bool is(Tok kind, size_t ahead = 0) const { return !atEnd(ahead) && peek(ahead).kind == kind; }
   // A Name token equal to `upper` regardless of case.
   bool isWord(const char* upper, size_t ahead = 0) const {
-    return is(Tok::Name, ahead) && sameName(peek(ahead).text, upper);
+    return is(Tok::Name, ahead) && sameNoCase(peek(ahead).text, upper);
   }
   const Token& take() {
     const Token& t = peek();

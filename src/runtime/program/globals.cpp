@@ -13,7 +13,7 @@ namespace qv::rt {
 
 LibraryAssignment parseLibrary(const Statement& st) {
   Cursor c(st.tokens, 1, st.source.get());
-  const std::string word = upperCase(st.keyword());
+  const std::string word = upper(st.keyword());
   if (c.atEnd()) c.fail(word + " statement needs a library name and a quoted folder");
   const Token& name = c.take();
   if (name.kind != Tok::Name || !isValidName(name.text))
@@ -60,7 +60,7 @@ const OptionInfo kOptions[] = {
 
 const OptionInfo* findOption(std::string_view name) {
   for (const OptionInfo& o : kOptions)
-    if (sameName(name, o.name)) return &o;
+    if (sameNoCase(name, o.name)) return &o;
   return nullptr;
 }
 
@@ -69,7 +69,7 @@ const char* const kProjectionNames[] = {"AUTO", "MERCATOR", "EQUALEARTH", "ALBER
 // The projection name `text` spells (any letter case), or null.
 const char* projectionName(std::string_view text) {
   for (const char* name : kProjectionNames)
-    if (sameName(text, name)) return name;
+    if (sameNoCase(text, name)) return name;
   return nullptr;
 }
 
@@ -96,7 +96,7 @@ size_t charCount(const std::string& s) {
 
 std::string outputKindName(std::string_view text) {
   for (const char* kind : kOutputKinds)
-    if (sameName(text, kind)) return kind;
+    if (sameNoCase(text, kind)) return kind;
   return "";
 }
 
@@ -107,7 +107,7 @@ std::vector<OptionSetting> parseOptions(const Statement& st) {
     const Token& word = c.take();
     if (word.kind != Tok::Name) c.failAt(word, "Expected an option name, found " + describeToken(word));
     const OptionInfo* info = findOption(word.text);
-    if (!info) c.failAt(word, "Unknown option " + upperCase(word.text));
+    if (!info) c.failAt(word, "Unknown option " + upper(word.text));
     OptionSetting o;
     o.id = info->id;
     o.name = info->name;
@@ -129,8 +129,8 @@ std::vector<OptionSetting> parseOptions(const Statement& st) {
     switch (o.id) {
       case OptionId::VarNames:
         if (v.kind != Tok::Name && v.kind != Tok::QString) bad("ANY or STRICT is expected");
-        if (sameName(v.text, "ANY")) o.text = "ANY";
-        else if (sameName(v.text, "STRICT")) o.text = "STRICT";
+        if (sameNoCase(v.text, "ANY")) o.text = "ANY";
+        else if (sameNoCase(v.text, "STRICT")) o.text = "STRICT";
         else bad("ANY or STRICT is expected");
         break;
       case OptionId::Missing:
@@ -156,7 +156,7 @@ std::vector<OptionSetting> parseOptions(const Statement& st) {
       case OptionId::GraphFormat:
         if ((v.kind != Tok::Name && v.kind != Tok::QString) || !isValidName(v.text))
           bad("a format name such as PNG is expected");
-        o.text = upperCase(v.text);
+        o.text = upper(v.text);
         break;
       case OptionId::TileUrl:
         if (v.kind != Tok::QString || v.text.empty()) bad("a quoted URL template is expected");
@@ -176,14 +176,14 @@ std::vector<OptionSetting> parseOptions(const Statement& st) {
         break;
       case OptionId::LabelOverlap:
         if (v.kind != Tok::Name && v.kind != Tok::QString) bad("SHOW, HIDE or MOVE is expected");
-        o.text = upperCase(v.text);
+        o.text = upper(v.text);
         if (o.text != "SHOW" && o.text != "HIDE" && o.text != "MOVE")
           bad("SHOW, HIDE or MOVE is expected");
         break;
       case OptionId::ColorNames:
         // CSS, bare or quoted, turns on the CSS color names; any other
         // quoted text is a file.
-        if (sameName(v.text, "CSS") && (v.kind == Tok::Name || v.kind == Tok::QString)) {
+        if (sameNoCase(v.text, "CSS") && (v.kind == Tok::Name || v.kind == Tok::QString)) {
           o.text = "CSS";
           break;
         }
@@ -238,20 +238,20 @@ void applyOptions(Settings& s, const std::vector<OptionSetting>& list) {
 }
 
 std::optional<bool> settingSwitch(const Settings& s, std::string_view name) {
-  if (sameName(name, "NLDECSEPARATOR")) return s.nlDecSeparator;
-  if (sameName(name, "NONLDECSEPARATOR")) return !s.nlDecSeparator;
-  if (sameName(name, "VARNAMES")) return s.varNamesAny;
-  if (sameName(name, "BYLINE")) return s.byLine;
-  if (sameName(name, "NOBYLINE")) return !s.byLine;
+  if (sameNoCase(name, "NLDECSEPARATOR")) return s.nlDecSeparator;
+  if (sameNoCase(name, "NONLDECSEPARATOR")) return !s.nlDecSeparator;
+  if (sameNoCase(name, "VARNAMES")) return s.varNamesAny;
+  if (sameNoCase(name, "BYLINE")) return s.byLine;
+  if (sameNoCase(name, "NOBYLINE")) return !s.byLine;
   return std::nullopt;
 }
 
 bool setSettingSwitch(Settings& s, std::string_view name, bool on) {
-  if (sameName(name, "NLDECSEPARATOR")) s.nlDecSeparator = on;
-  else if (sameName(name, "NONLDECSEPARATOR")) s.nlDecSeparator = !on;
-  else if (sameName(name, "VARNAMES")) s.varNamesAny = on;
-  else if (sameName(name, "BYLINE")) s.byLine = on;
-  else if (sameName(name, "NOBYLINE")) s.byLine = !on;
+  if (sameNoCase(name, "NLDECSEPARATOR")) s.nlDecSeparator = on;
+  else if (sameNoCase(name, "NONLDECSEPARATOR")) s.nlDecSeparator = !on;
+  else if (sameNoCase(name, "VARNAMES")) s.varNamesAny = on;
+  else if (sameNoCase(name, "BYLINE")) s.byLine = on;
+  else if (sameNoCase(name, "NOBYLINE")) s.byLine = !on;
   else return false;
   return true;
 }
@@ -293,20 +293,20 @@ std::vector<host::ByVariable> parseBy(const Statement& st) {
   const Token* descWord = nullptr;
   while (!c.atEnd()) {
     const Token& t = c.take();
-    if (t.kind == Tok::Name && sameName(t.text, "DESCENDING")) {
+    if (t.kind == Tok::Name && sameNoCase(t.text, "DESCENDING")) {
       if (descending) c.failAt(t, "DESCENDING is written twice before one BY variable");
       descending = true;
       descWord = &t;
       continue;
     }
-    if (t.kind == Tok::Name && sameName(t.text, "NOTSORTED"))
+    if (t.kind == Tok::Name && sameNoCase(t.text, "NOTSORTED"))
       c.failAt(t, "The BY option NOTSORTED is not supported");
     if (t.kind == Tok::Name) {
       if (!isValidName(t.text)) c.failAt(t, "BY variable name " + t.text + " is longer than 32 characters");
     } else if (t.kind != Tok::NameLit) {
       c.failAt(t, "Expected a BY variable name, found " + describeToken(t));
     }
-    if (!seen.insert(upperCase(t.text)).second)
+    if (!seen.insert(upper(t.text)).second)
       c.failAt(t, "Variable " + t.text + " is named twice in the BY statement");
     vars.push_back(host::ByVariable{t.text, descending});
     descending = false;
@@ -353,7 +353,7 @@ const Token& takeVariable(Cursor& c, const std::string& option) {
 int64_t takeCount(Cursor& c, const std::string& option, int64_t min) {
   if (c.atEnd()) c.fail(option + "= needs a value");
   const Token& t = c.take();
-  if (option == "OBS" && t.kind == Tok::Name && sameName(t.text, "MAX")) return -1;
+  if (option == "OBS" && t.kind == Tok::Name && sameNoCase(t.text, "MAX")) return -1;
   if (t.kind != Tok::Int || t.num < static_cast<double>(min) || t.num > 9.0e18)
     c.failAt(t, "Invalid value " + tokenSpelling(t) + " for data set option " + option +
                     "=: a whole number of at least " + std::to_string(min) + " is expected");
@@ -466,7 +466,7 @@ DataSetRef parseDataSetRef(const std::vector<Token>& toks, size_t& pos, const So
       const Token& word = c.take();
       if (word.kind != Tok::Name)
         c.failAt(word, "Expected a data set option, found " + describeToken(word));
-      std::string opt = upperCase(word.text);
+      std::string opt = upper(word.text);
       static const char* known[] = {"KEEP", "DROP", "RENAME", "WHERE", "OBS", "FIRSTOBS", "FORMAT"};
       bool isKnown = false;
       for (const char* k : known) isKnown = isKnown || opt == k;

@@ -20,7 +20,7 @@ bool isStepStatement(const std::string& kw) {
 
 std::string statementName(const Statement& st) {
   const Token& t = st.tokens.front();
-  return t.kind == Tok::Name ? upperCase(t.text) : "beginning with " + describeToken(t);
+  return t.kind == Tok::Name ? upper(t.text) : "beginning with " + describeToken(t);
 }
 
 }  // namespace
@@ -88,7 +88,7 @@ bool ProgramReader::next(Item& out) {
     }
 
     const Token& first = st.tokens.front();
-    const std::string kw = first.kind == Tok::Name ? upperCase(first.text) : std::string();
+    const std::string kw = first.kind == Tok::Name ? upper(first.text) : std::string();
     const bool inStep = step_.has_value() || skipping_;
 
     if (kw == "PROC") {
@@ -120,7 +120,7 @@ bool ProgramReader::next(Item& out) {
         continue;
       }
       bool cancel = how == Step::EndedBy::Run && st.tokens.size() == 2 &&
-                    st.tokens[1].kind == Tok::Name && sameName(st.tokens[1].text, "CANCEL");
+                    st.tokens[1].kind == Tok::Name && sameNoCase(st.tokens[1].text, "CANCEL");
       if (st.tokens.size() > 1 && !cancel) {
         // The step still ends here, but it is not run.
         if (step_) {

@@ -11,10 +11,10 @@ namespace {
 // Splits TITLE12 into its kind and number text; false when it is neither.
 bool splitTitleKeyword(std::string_view keyword, char* kind, std::string_view* digits) {
   std::string_view base;
-  if (keyword.size() >= 5 && sameName(keyword.substr(0, 5), "TITLE")) {
+  if (keyword.size() >= 5 && sameNoCase(keyword.substr(0, 5), "TITLE")) {
     base = keyword.substr(0, 5);
     *kind = 'T';
-  } else if (keyword.size() >= 8 && sameName(keyword.substr(0, 8), "FOOTNOTE")) {
+  } else if (keyword.size() >= 8 && sameNoCase(keyword.substr(0, 8), "FOOTNOTE")) {
     base = keyword.substr(0, 8);
     *kind = 'F';
   } else {
@@ -30,10 +30,10 @@ bool splitTitleKeyword(std::string_view keyword, char* kind, std::string_view* d
 char unitLetter(const Token& t) {
   if (t.kind == Tok::Percent) return 'P';
   if (t.kind != Tok::Name) return 0;
-  if (sameName(t.text, "PT")) return 'T';
-  if (sameName(t.text, "CM")) return 'C';
-  if (sameName(t.text, "IN")) return 'I';
-  if (sameName(t.text, "PCT")) return 'P';
+  if (sameNoCase(t.text, "PT")) return 'T';
+  if (sameNoCase(t.text, "CM")) return 'C';
+  if (sameNoCase(t.text, "IN")) return 'I';
+  if (sameNoCase(t.text, "PCT")) return 'P';
   return 0;
 }
 
@@ -59,7 +59,7 @@ class TitleParser {
       if (t.kind != Tok::Name)
         c_.failAt(t, "Unexpected " + describeToken(t) + " in the " + word_ +
                          " statement: texts are written in quotes");
-      std::string opt = upperCase(t.text);
+      std::string opt = upper(t.text);
       styled = true;
       if (opt == "BOLD" || opt == "ITALIC") {
         if (c_.is(Tok::Equals)) c_.fail(opt + " takes no value");
@@ -83,7 +83,7 @@ class TitleParser {
         e.attrs.push_back(attr('F', fontValue(opt)));
       } else if (opt == "JUSTIFY" || opt == "J") {
         const Token& v = c_.take();
-        std::string j = v.kind == Tok::Name ? upperCase(v.text) : std::string();
+        std::string j = v.kind == Tok::Name ? upper(v.text) : std::string();
         if (j == "LEFT" || j == "L") j = "L";
         else if (j == "CENTER" || j == "CENTRE" || j == "C") j = "C";
         else if (j == "RIGHT" || j == "R") j = "R";
@@ -160,7 +160,7 @@ class TitleParser {
         unit = letter;
         c_.take();
       } else if (u.kind == Tok::Name && !u.spaceBefore) {
-        c_.failAt(u, "Unknown unit " + upperCase(u.text) + " for " + opt + "=: PT, CM, IN or PCT is expected");
+        c_.failAt(u, "Unknown unit " + upper(u.text) + " for " + opt + "=: PT, CM, IN or PCT is expected");
       }
     }
     e.attrs.push_back(attr('I', std::string(1, unit)));
@@ -197,7 +197,7 @@ TitleStatement parseTitle(const Statement& st) {
     }
   }
   if (n < 1 || n > TitleStore::kMax)
-    c.fail(upperCase(st.tokens[0].text) + ": " + word + " numbers go from 1 to 10");
+    c.fail(upper(st.tokens[0].text) + ": " + word + " numbers go from 1 to 10");
   out.number = n;
   out.line = st.line;
   out.column = st.column;

@@ -5,18 +5,11 @@
 #include <cstdint>
 #include <system_error>
 
+#include "common/ascii.h"
+
 namespace qv::rt {
 
 namespace {
-
-bool isLetter(int c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
-bool isDigit(int c) { return c >= '0' && c <= '9'; }
-bool isNameStart(int c) { return isLetter(c) || c == '_'; }
-bool isNameChar(int c) { return isNameStart(c) || isDigit(c); }
-bool isBlank(int c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
-}
-int lower(int c) { return (c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c; }
 
 // Length of the valid UTF-8 sequence starting at s[i], 0 when invalid
 // (stray continuation byte, overlong form, surrogate, beyond U+10FFFF, cut off).
@@ -82,8 +75,8 @@ bool parseDatePart(std::string_view s, size_t& i, double* days) {
                                  "jul", "aug", "sep", "oct", "nov", "dec"};
   int month = 0;
   for (int m = 0; m < 12; ++m) {
-    if (lower(s[i]) == months[m][0] && lower(s[i + 1]) == months[m][1] &&
-        lower(s[i + 2]) == months[m][2]) {
+    if (lowerAscii(s[i]) == months[m][0] && lowerAscii(s[i + 1]) == months[m][1] &&
+        lowerAscii(s[i + 2]) == months[m][2]) {
       month = m + 1;
       break;
     }
@@ -128,9 +121,9 @@ bool parseTimePart(std::string_view s, size_t& i, double* seconds) {
   // Optional AM/PM after a blank or directly.
   size_t j = i;
   while (j < s.size() && s[j] == ' ') ++j;
-  if (j + 2 <= s.size() && (lower(s[j + 1]) == 'm') && (lower(s[j]) == 'a' || lower(s[j]) == 'p')) {
+  if (j + 2 <= s.size() && (lowerAscii(s[j + 1]) == 'm') && (lowerAscii(s[j]) == 'a' || lowerAscii(s[j]) == 'p')) {
     if (h < 1 || h > 12) return false;
-    bool pm = lower(s[j]) == 'p';
+    bool pm = lowerAscii(s[j]) == 'p';
     h = h % 12 + (pm ? 12 : 0);
     i = j + 2;
   } else if (h > 23) {
@@ -311,7 +304,7 @@ Token Tokenizer::scanQuoted(Token t) {
   t.text = std::move(content);
 
   // A suffix letter right after the closing quote makes a literal.
-  int c0 = lower(peek()), c1 = lower(peek(1));
+  int c0 = lowerAscii(peek()), c1 = lowerAscii(peek(1));
   size_t suffix = 0;
   Tok kind = Tok::QString;
   if (c0 == 'd' && c1 == 't' && !isNameChar(peek(2))) {
@@ -388,14 +381,14 @@ Token Tokenizer::scanNumber(Token t) {
 Token Tokenizer::scanName(Token t) {
   const std::string& s = *text_;
   size_t i = pos_;
-  while (i < s.size() && isNameChar(static_cast<unsigned char>(s[i]))) ++i;
+  while (i < s.size() && isNameChar(s[i])) ++i;
   t.kind = Tok::Name;
   if (i < s.size() && s[i] == '.') {
     int after = i + 1 < s.size() ? static_cast<unsigned char>(s[i + 1]) : -1;
     if (isNameStart(after)) {
       // lib.member
       size_t j = i + 1;
-      while (j < s.size() && isNameChar(static_cast<unsigned char>(s[j]))) ++j;
+      while (j < s.size() && isNameChar(s[j])) ++j;
       t.kind = Tok::Compound;
       i = j;
     } else {
@@ -414,7 +407,7 @@ Token Tokenizer::scanName(Token t) {
 Token Tokenizer::scanDollar(Token t) {
   const std::string& s = *text_;
   size_t i = pos_ + 1;
-  while (i < s.size() && isNameChar(static_cast<unsigned char>(s[i]))) ++i;
+  while (i < s.size() && isNameChar(s[i])) ++i;
   int after = i + 1 < s.size() ? static_cast<unsigned char>(s[i + 1]) : -1;
   if (i < s.size() && s[i] == '.' && !isNameStart(after)) {
     // $CHAR10. $10. $w.d

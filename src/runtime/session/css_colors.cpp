@@ -71,7 +71,7 @@ static_assert(std::size(kCssColors) == 148);
 std::map<std::string, std::array<uint8_t, 3>> cssColorNames() {
   std::map<std::string, std::array<uint8_t, 3>> names;
   for (const CssColor& c : kCssColors)
-    names[upperCase(c.name)] = {static_cast<uint8_t>(c.rgb >> 16), static_cast<uint8_t>(c.rgb >> 8),
+    names[upper(c.name)] = {static_cast<uint8_t>(c.rgb >> 16), static_cast<uint8_t>(c.rgb >> 8),
                                 static_cast<uint8_t>(c.rgb)};
   return names;
 }

@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -12,6 +11,7 @@
 #include <stdexcept>
 #include <variant>
 
+#include "common/ascii.h"
 #include "runtime/common/error.h"
 #include "runtime/common/tempfiles.h"
 #include "runtime/data/dataset.h"
@@ -127,19 +127,6 @@ std::vector<ByValue> GraphManagerImpl::byValues(host::DataSet* ds) const {
 
 namespace {
 
-bool startsNoCase(std::string_view text, size_t at, std::string_view word) {
-  if (at + word.size() > text.size()) return false;
-  for (size_t i = 0; i < word.size(); ++i)
-    if (std::toupper(static_cast<unsigned char>(text[at + i])) !=
-        std::toupper(static_cast<unsigned char>(word[i])))
-      return false;
-  return true;
-}
-
-bool sameNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && startsNoCase(a, 0, b);
-}
-
 std::string byLineOf(const std::vector<ByValue>& by) {
   std::string line;
   for (const ByValue& v : by) line += (line.empty() ? "" : ", ") + v.name + "=" + v.value;
@@ -167,7 +154,7 @@ std::string substituteByValues(std::string_view text, const std::vector<ByValue>
       return false;
     }
     size_t e = at;
-    while (e < text.size() && e - at < 3 && std::isdigit(static_cast<unsigned char>(text[e]))) ++e;
+    while (e < text.size() && e - at < 3 && isDigit(text[e])) ++e;
     if (e == at) return false;
     const size_t n = std::stoul(std::string(text.substr(at, e - at)));
     if (n < 1 || n > by.size()) return false;
@@ -178,7 +165,7 @@ std::string substituteByValues(std::string_view text, const std::vector<ByValue>
   size_t i = 0;
   while (i < text.size()) {
     if (text[i] == '#') {
-      if (startsNoCase(text, i, "#BYLINE")) {
+      if (startsWithNoCase(text.substr(i), "#BYLINE")) {
         out += byLineOf(by);
         i += 7;
         continue;
@@ -186,7 +173,7 @@ std::string substituteByValues(std::string_view text, const std::vector<ByValue>
       size_t k = 0, len = 0;
       bool done = false;
       for (std::string_view word : {"#BYVALUE", "#BYVAL", "#BYNAME", "#BYVAR"}) {
-        if (done || !startsNoCase(text, i, word) || !which(i + word.size(), &k, &len)) continue;
+        if (done || !startsWithNoCase(text.substr(i), word) || !which(i + word.size(), &k, &len)) continue;
         out += word.substr(0, 6) == "#BYVAL" ? by[k].value : by[k].name;
         i += word.size() + len;
         done = true;
@@ -511,9 +498,7 @@ bool GraphManagerImpl::stagePage(StagedImages& staged, const std::string& dir) {
   // The page is titled by the step's first title; a title that names BY
   // values belongs to one map, not to the page of them all.
   std::string title = output_.pageTitle;
-  std::string upper = title;
-  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  if (!by_.empty() && upper.find("#BY") != std::string::npos) title.clear();
+  if (!by_.empty() && upper(title).find("#BY") != std::string::npos) title.clear();
   if (title.find_first_not_of(' ') == std::string::npos) title = "tavlo";
   const std::string page = render::htmlPage(trimmed(title), pageMaps_);
   pageMaps_.clear();

@@ -38,7 +38,7 @@ std::string hostSysscp() {
     if (m == "x86_64") fallback = "LIN X64";
     else if (m == "ppc64le" || m == "ppc64") fallback = "LX POWER";
     else if (m == "aarch64") fallback = "LIN A64";
-    else fallback = "LIN " + upperCase(m);
+    else fallback = "LIN " + upper(m);
   }
   return envOr("QORTAVLO_SYSSCP", fallback);
 }
@@ -91,7 +91,7 @@ RuntimeHost::RuntimeHost(SessionState& s) : s_(s) {
     render::labelOverlapFromName(s_.settings.labelOverlap, o.labelOverlap);
     if (step_)
       for (const Statement& st : step_->statements)
-        if (upperCase(st.keyword()) == "GRADLEGEND") ++o.gradLegends;
+        if (upper(st.keyword()) == "GRADLEGEND") ++o.gradLegends;
     o.format = [this] { return s_.settings.graphFormat; };
     outputKindFromName(s_.settings.output, &o.output);
     o.dpi = s_.settings.graphDpi;
@@ -168,7 +168,7 @@ bool RuntimeHost::known(host::DataSet* ds) const {
 }
 
 bool RuntimeHost::xjsymgc(std::string_view name, std::string* value) {
-  std::string n = upperCase(name);
+  std::string n = upper(name);
   std::string v;
   if (n == "SYSSCP") v = hostSysscp();
   else if (n == "SYSSCPL") v = hostSysscpl();
@@ -354,7 +354,7 @@ void RuntimeHost::colorNamesChanged() {
 }
 
 bool RuntimeHost::colorRegistry(std::string_view name, uint8_t rgb[3]) {
-  auto it = s_.colorNames.find(upperCase(name));
+  auto it = s_.colorNames.find(upper(name));
   if (it == s_.colorNames.end()) return false;
   for (int i = 0; i < 3; ++i) rgb[i] = it->second[static_cast<size_t>(i)];
   return true;

@@ -107,7 +107,7 @@ void loadColorNames(SessionState& s, const std::string& path) {
         rgb[static_cast<size_t>(i)] = static_cast<uint8_t>(n);
       }
     } else if (cells.size() == 2) {
-      std::string h = upperCase(cells[1]);
+      std::string h = upper(cells[1]);
       if (h.rfind("CX", 0) == 0) h = h.substr(2);
       else if (h.rfind("#", 0) == 0) h = h.substr(1);
       if (h.size() != 6 || h.find_first_not_of("0123456789ABCDEF") != std::string::npos)
@@ -118,7 +118,7 @@ void loadColorNames(SessionState& s, const std::string& path) {
     } else {
       throw UserError(where, "expected name,R,G,B or name,#RRGGBB");
     }
-    names[upperCase(cells[0])] = rgb;
+    names[upper(cells[0])] = rgb;
   }
   s.colorNames = std::move(names);
 }
@@ -174,7 +174,7 @@ void Session::globalStatement(const Item& item) {
       } catch (const UserError& e) {
         throw UserError(st.place(), e.what());
       }
-      s_.log.note("Library " + upperCase(a.name) + " is the folder " + folder + ".");
+      s_.log.note("Library " + upper(a.name) + " is the folder " + folder + ".");
       break;
     }
     case ItemKind::Options: {
@@ -222,7 +222,7 @@ void Session::globalStatement(const Item& item) {
 }
 
 void Session::runStep(const Step& step) {
-  std::string name = upperCase(step.procName);
+  std::string name = upper(step.procName);
   if (step.errors > 0 || step.cancelled) {
     s_.log.note("The " + name + " step was not run" +
                 (step.cancelled ? std::string(": RUN CANCEL.") : " because of the errors above."));

@@ -112,7 +112,7 @@ void RuntimeHost::checkBy(const host::Grammar& grammar, const host::Statement& p
     int line = 0;
     if (const Statement* st = step_->byStatement ? &*step_->byStatement : nullptr)
       for (const Token& t : st->tokens)
-        if (&t != &st->tokens.front() && sameName(t.text, v.name))
+        if (&t != &st->tokens.front() && sameNoCase(t.text, v.name))
           line = lineBeforeJoin(st->tokens, t.line, t.column);
     fail("BY variable " + v.name + " is not in " +
              (seen.size() == 1 ? "the data set " : "any data set of the step (") + names +

@@ -154,7 +154,7 @@ host::Status DriverHost::xvfind(host::DataSet* ds, std::string_view name, int* n
   FakeDataSet* s = find(ds);
   for (size_t i = 0; s && i < s->vars.size(); ++i) {
     const std::string& v = s->vars[i].first;
-    if (module::wzsteqn(v.data(), int(v.size()), name.data(), int(name.size()))) {
+    if (sameNoCase(v, name)) {
       *number = int(i);
       return host::kOk;
     }

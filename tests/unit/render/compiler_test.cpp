@@ -44,311 +44,134 @@ const std::string kChoropleth =
     "layout GlobalLegend;DiscreteLegend \"CHOROMAP\"/ title=\"Sales\";endlayout;"
     "endgraph;end;";
 
-TEST(TemplateCompiler, ClassifiedChoropleth) {
-  auto m = compileOk(kChoropleth);
-  ASSERT_TRUE(m);
-  EXPECT_EQ(m->name, "tavlo");
-  ASSERT_EQ(m->rangeMaps.size(), 1u);
-  const RangeAttrMap& rm = m->rangeMaps[0];
-  EXPECT_EQ(rm.name, "_clrrespmap_");
-  ASSERT_EQ(rm.ranges.size(), 3u);
-  EXPECT_EQ(rm.ranges[0].low.value, 0);
-  EXPECT_EQ(rm.ranges[0].high.value, 10);
-  EXPECT_FALSE(rm.ranges[0].excludeLow);
-  EXPECT_TRUE(rm.ranges[0].excludeHigh);
-  EXPECT_FALSE(rm.ranges[2].excludeHigh);
-  EXPECT_EQ(rm.ranges[1].label, "10 - 20");
-  ASSERT_TRUE(rm.ranges[1].color);
-  const Value& st = *rm.ranges[1].color;
-  EXPECT_EQ(st.kind, Value::Kind::Stepper);
-  EXPECT_EQ(st.count, 3);
-  EXPECT_EQ(st.index, 2);
-  ASSERT_EQ(st.items.size(), 2u);
-  EXPECT_EQ(st.items[0].kind, Value::Kind::StyleRef);
-  EXPECT_EQ(st.items[1].text, "TwoColorRamp:endcolor");
-
-  ASSERT_EQ(m->attrVars.size(), 1u);
-  EXPECT_TRUE(m->attrVars[0].range);
-  EXPECT_EQ(m->attrVars[0].name, "_CLRRESP_");
-  EXPECT_EQ(m->attrVars[0].variable, "sales");
-  EXPECT_EQ(m->attrVars[0].map, "_clrrespmap_");
-
-  ASSERT_EQ(m->titles.size(), 1u);
-  EXPECT_EQ(m->titles[0].segments[0].text, "Sales by state");
-  ASSERT_EQ(m->footnotes.size(), 1u);
-  EXPECT_TRUE(m->footnotes[0].footnote);
-  const Value* pad = m->overlayOptions.find(Key::Pad);
-  ASSERT_TRUE(pad);
-  EXPECT_EQ(pad->find(Attr::Bottom)->number, 5);
-
-  ASSERT_EQ(m->layers.size(), 2u);
-  EXPECT_EQ(m->layers[0].kind, LayerKind::Map);
-  EXPECT_EQ(m->layers[0].provider, "_OPENSTREETMAPPROVIDER_");
-  const Layer& region = m->layers[1];
-  EXPECT_EQ(region.kind, LayerKind::Region);
-  EXPECT_EQ(region.provider, "dataset");
-  EXPECT_EQ(region.dataId, "RESPONSEDATA");
-  EXPECT_EQ(region.name, "CHOROMAP");
-  EXPECT_EQ(region.legendLabel, "Regions");
-  EXPECT_EQ(region.column(Role::MapId)->column, "state");
-  EXPECT_EQ(region.column(Role::Id)->column, "state");
-  EXPECT_EQ(region.column(Role::ColorResponse)->column, "_CLRRESP_");
-  const Value* outline = region.options.find(Key::EmptyOutlineAttrs);
-  ASSERT_TRUE(outline);
-  EXPECT_EQ(outline->find(Attr::Thickness)->unit, Unit::Px);
-  EXPECT_EQ(*outline->find(Attr::Color)->rgb, (Rgb{0, 0, 0}));
-
-  ASSERT_EQ(m->globalLegends.size(), 1u);
-  EXPECT_EQ(m->globalLegends[0].plots, std::vector<std::string>{"CHOROMAP"});
-  EXPECT_EQ(m->globalLegends[0].title, "Sales");
-  EXPECT_EQ(m->layer("choromap"), &m->layers[1]);
-}
-
-TEST(TemplateCompiler, GroupedScatterWithTipsAndStyles) {
+// What the compiler decides rather than copies: a repeated list option
+// replaces the earlier one while other repeated options are all kept, tips
+// join their roles, formats and labels, the escapes decode, blocks keep
+// their style element and typed attributes, and column roles follow the
+// option.
+TEST(TemplateCompiler, PlotsLegendsAndTheirOptions) {
   const std::string t =
-      "define statgraph tavlo;dynamic __BYLINE__;dynamic TITLE1;"
-      "begingraph / opaque=false dataColors=( CXFF0000 CX00ff00 ) dataContrastColors=( CX000000 ) "
-      "dataSymbols=( circle triangle ) dataLinePatterns=( 1 20 ) BackgroundColor=CXFFFFF0 "
-      "dataColors=( CX0000FF );"
-      "EntryTitle TITLE1;"
-      "EntryTitle __BYLINE__ / textattrs=(size=GraphLabelText:fontsize);"
-      "layout overlaymap / pad=(top=5);"
-      "ScatterPlot X=lon Y=lat / dataID=PLOTDATA subpixel=off includemissinggroup=false "
+      "define statgraph tavlo;dynamic TITLE1;"
+      "begingraph / opaque=false dataColors=( CXFF0000 CX00ff00 ) dataColors=( CX0000FF );"
+      "EntryTitle TITLE1;layout overlaymap / pad=(top=5);"
+      "ScatterPlot X=lon Y=lat / dataID=PLOTDATA "
       "rolename=( _tipvar1_=  city _tipvar2_=  'pop ''20'n) tip=( _tipvar1_ _tipvar2_) "
       "tipformat=( _tipvar2_=COMMA10.) "
       "tiplabel=( _tipvar1_=\"City (*ESC*){unicode '0026'x} town\") Group=kind "
-      "Markerattrs=GraphData1( Color=CX0000FF Symbol=circle Size=5px) "
-      "dataLabelPosition=TopRight "
-      "DataLabelAttrs=( Color=CX112233 Family=\"Arial\" Size=8pt Weight=bold Style=italic ) "
-      "DataTransparency=0.25 URL=link LegendLabel=\"Cities\" DataLabel=city name=\"pts\" "
-      "contributeOffsets=( YMAX XMIN);"
-      "SeriesPlot X=lon Y=lat / dataID=PLOTDATA smoothconnect=false break=true "
-      "Markerattrs=GraphData2 Lineattrs=GraphData2( Pattern=20 Thickness=2pt) "
-      "DataLabelAttrs=GraphData2 NAME=\"SERIES\";"
-      "endlayout;"
-      "layout GlobalLegend;"
-      "DiscreteLegend \"pts\" \"SERIES\" / valign=bottom Title=\"Kinds\" "
-      "TitleAttrs=( Size=12pt Weight=bold) ValueAttrs=GraphValueText AutoItemSize=true;"
+      "Markerattrs=GraphData1( Color=CX0000FF Symbol=circle Size=5px) URL=link name=\"pts\";"
+      "TextPlot X=lon Y=lat text=name / dataID=PLOTDATA Rotate=angle Display=( Outline ) "
+      "TextAttrs=(Size=GraphLabelText:fontsize) Display=( Outline Fill) NAME=\"TEXT\";"
+      "BubblePlot X=lon Y=lat SIZE=pop / dataID=PLOTDATA tip=none "
+      "bubbleradiusmax=1e-05px NAME=\"B\";"
+      "ContinuousLegend \"B\" / title=\"Rate\" Border=true;"
       "endlayout;endgraph;end;";
   auto m = compileOk(t);
   ASSERT_TRUE(m);
-  EXPECT_EQ(m->dynamics, (std::vector<std::string>{"__BYLINE__", "TITLE1"}));
-  const GraphOptions& g = m->graph;
-  EXPECT_FALSE(g.opaque);
-  // A repeated list option replaces the earlier one, as statements in order do.
-  EXPECT_EQ(g.dataColors, (std::vector<Rgb>{{0, 0, 255}}));
-  EXPECT_EQ(g.dataContrastColors, (std::vector<Rgb>{{0, 0, 0}}));
-  EXPECT_EQ(g.dataSymbols, (std::vector<std::string>{"circle", "triangle"}));
-  EXPECT_EQ(g.dataLinePatterns, (std::vector<int>{1, 20}));
-  EXPECT_EQ(*g.backgroundColor, (Rgb{255, 255, 240}));
-  ASSERT_EQ(m->titles.size(), 2u);
-  EXPECT_TRUE(m->titles[0].segments[0].dynamic);
-  EXPECT_EQ(m->titles[1].segments[0].text, "__BYLINE__");
-  EXPECT_EQ(m->titles[1].options.find(Key::TextAttrs)->find(Attr::Size)->text,
-            "GraphLabelText:fontsize");
+  EXPECT_FALSE(m->graph.opaque);
+  EXPECT_EQ(m->graph.dataColors, (std::vector<Rgb>{{0, 0, 255}}));
+  EXPECT_TRUE(m->titles.at(0).segments.at(0).dynamic);
+  EXPECT_EQ(m->overlayOptions.find(Key::Pad)->find(Attr::Top)->number, 5);
+  ASSERT_EQ(m->layers.size(), 3u);
 
-  ASSERT_EQ(m->layers.size(), 2u);
   const Layer& sc = m->layers[0];
-  EXPECT_EQ(sc.kind, LayerKind::Scatter);
-  EXPECT_EQ(sc.dataId, "PLOTDATA");
-  EXPECT_EQ(sc.name, "pts");
-  EXPECT_EQ(sc.column(Role::X)->column, "lon");
-  EXPECT_EQ(sc.column(Role::Group)->column, "kind");
-  EXPECT_EQ(sc.column(Role::Url)->column, "link");
-  EXPECT_EQ(sc.column(Role::DataLabel)->column, "city");
   ASSERT_EQ(sc.tips.size(), 2u);
-  EXPECT_EQ(sc.tips[0].column, "city");
   EXPECT_EQ(sc.tips[0].label, "City & town");
   EXPECT_EQ(sc.tips[1].column, "pop '20");
   EXPECT_EQ(sc.tips[1].format, "COMMA10.");
+  EXPECT_EQ(sc.column(Role::Group)->column, "kind");
+  EXPECT_EQ(sc.column(Role::Url)->column, "link");
   const Value* marker = sc.options.find(Key::MarkerAttrs);
   EXPECT_EQ(marker->graphData, 1);
-  EXPECT_EQ(marker->find(Attr::Size)->number, 5);
+  EXPECT_EQ(marker->find(Attr::Size)->unit, Unit::Px);
   EXPECT_EQ(marker->find(Attr::Symbol)->text, "circle");
-  const Value* label = sc.options.find(Key::DataLabelAttrs);
-  EXPECT_EQ(label->find(Attr::Family)->text, "Arial");
-  EXPECT_EQ(label->find(Attr::Weight)->text, "bold");
-  EXPECT_EQ(sc.options.find(Key::DataLabelPosition)->text, "TopRight");
-  const Value* offsets = sc.options.find(Key::ContributeOffsets);
-  ASSERT_EQ(offsets->items.size(), 2u);
-  EXPECT_EQ(offsets->items[0].text, "YMAX");
 
-  const Layer& se = m->layers[1];
-  EXPECT_EQ(se.name, "SERIES");
-  const Value* line = se.options.find(Key::LineAttrs);
-  EXPECT_EQ(line->graphData, 2);
-  EXPECT_EQ(line->find(Attr::Pattern)->number, 20);
-  EXPECT_EQ(line->find(Attr::Thickness)->unit, Unit::Pt);
-  EXPECT_FALSE(se.options.find(Key::DataLabelAttrs)->hasOverrides);
-
-  const Legend& lg = m->globalLegends.at(0);
-  EXPECT_EQ(lg.plots, (std::vector<std::string>{"pts", "SERIES"}));
-  EXPECT_EQ(lg.title, "Kinds");
-  EXPECT_EQ(lg.options.find(Key::ValueAttrs)->styleElement, "GraphValueText");
-}
-
-TEST(TemplateCompiler, TextAndBubblePlotsWithGradientLegend) {
-  const std::string t =
-      "define statgraph tavlo;begingraph /;layout overlaymap;"
-      "TextPlot X=lon Y=lat text=name / dataID=PLOTDATA OutLineAttrs=GraphData1 "
-      "OutLineAttrs=( Color=CX000000 Thickness=1px) TextAttrs=( Color=CXFF0000 Size=10pt ) "
-      "Splitpolicy=splitalways SplitChar=\",\" SplitCharDrop=false SplitJustify=Center "
-      "strip=true Display=( Outline Fill ) DataTransparency=0.5 "
-      "FillAttrs=(Color=CXFFFF00 Transparency=0.5) LegendLabel=\"Place\" NAME=\"TEXT\" "
-      "Rotate=angle pad=( left=2 bottom=3px) contributeOffsets=All backlight=auto "
-      "position=TopLeft splitwidth=10 SizeResponse=pop SizeMin=5pt SizeMax=20% "
-      "SizeMaxResponse=1000 splitpolicy=splitalways SplitChar=\",\" SplitCharDrop=false "
-      "SplitJustify=Center Display=( Outline Fill);"
-      "BubblePlot X=lon Y=lat SIZE=pop / dataID=PLOTDATA ColorModel=(CXFF0000 CX0000FF ) "
-      "discreteOffset=-0.5 tip=none OutLineAttrs=GraphData3 OutLineAttrs=GraphData3 "
-      "dataLabelPosition=Center Display=( Outline ) FillAttrs=GraphData3 ColorResponse=rate "
-      "NAME=\"BUBBLE\" bubbleradiusmin=2 bubbleradiusmax=1e-05px;"
-      "ContinuousLegend \"BUBBLE\" / Location=Outside valign=bottom orient=horizontal "
-      "title=\"Rate\" extractscale=true Integer=true Border=true;"
-      "endlayout;endgraph;end;";
-  auto m = compileOk(t);
-  ASSERT_TRUE(m);
-  ASSERT_EQ(m->layers.size(), 2u);
-  const Layer& tx = m->layers[0];
-  EXPECT_EQ(tx.kind, LayerKind::Text);
-  EXPECT_EQ(tx.column(Role::Text)->column, "name");
+  const Layer& tx = *m->layer("text");
   EXPECT_EQ(tx.column(Role::Rotate)->column, "angle");
-  EXPECT_EQ(tx.column(Role::SizeResponse)->column, "pop");
-  EXPECT_EQ(tx.options.find(Key::SplitChar)->text, ",");
-  EXPECT_EQ(tx.options.find(Key::SizeMax)->unit, Unit::Percent);
-  EXPECT_EQ(tx.options.find(Key::Backlight)->text, "auto");
-  EXPECT_EQ(tx.options.find(Key::Pad)->find(Attr::Bottom)->unit, Unit::Px);
-  int displays = 0;
-  for (const Option& o : tx.options.items) displays += o.key == Key::Display;
-  EXPECT_EQ(displays, 2);
+  EXPECT_EQ(tx.options.find(Key::Display)->items.size(), 1u);
+  EXPECT_EQ(tx.options.last(Key::Display)->items.size(), 2u);
+  EXPECT_EQ(tx.options.find(Key::TextAttrs)->find(Attr::Size)->kind, Value::Kind::StyleRef);
 
-  const Layer& bu = m->layers[1];
-  EXPECT_EQ(bu.column(Role::Size)->column, "pop");
-  EXPECT_EQ(bu.column(Role::ColorResponse)->column, "rate");
+  const Layer& bu = m->layers[2];
   EXPECT_TRUE(bu.tipNone);
-  EXPECT_EQ(bu.options.find(Key::ColorModel)->items.size(), 2u);
-  EXPECT_EQ(bu.options.find(Key::DiscreteOffset)->number, -0.5);
-  EXPECT_DOUBLE_EQ(bu.options.find(Key::BubbleRadiusMax)->number, 1e-05);
+  EXPECT_EQ(bu.column(Role::Size)->column, "pop");
+  EXPECT_DOUBLE_EQ(get<double>(bu, Key::BubbleRadiusMax, 0), 1e-05);
 
   ASSERT_EQ(m->overlayLegends.size(), 1u);
-  const Legend& cl = m->overlayLegends[0];
-  EXPECT_TRUE(cl.continuous);
-  EXPECT_EQ(cl.plots[0], "BUBBLE");
-  EXPECT_EQ(cl.title, "Rate");
-  EXPECT_TRUE(cl.options.find(Key::Border)->flag);
+  EXPECT_TRUE(m->overlayLegends[0].continuous);
+  EXPECT_EQ(m->overlayLegends[0].title, "Rate");
+  EXPECT_TRUE(get<bool>(m->overlayLegends[0], Key::Border, false));
 }
 
-TEST(TemplateCompiler, TitlesWithSegmentsAndAttributeMaps) {
+// Attribute variables (a name literal, an expression and its column),
+// discrete maps with odd values, ranges with open bounds, exclusions and
+// steppers, and title segments where only the three escapes decode.
+TEST(TemplateCompiler, AttributeMapsRangesAndTitles) {
   const std::string t =
-      "define statgraph tavlo;begingraph /;"
+      "proc template;\ndefine statgraph tavlo;\nbegingraph /;\n"
       "DiscreteAttrVar attrvar=__ATTRVAR1__ var='my var'n attrmap=\"__ATTRMAP__\";"
       "DiscreteAttrVar attrvar=__ATTRVAR2__ var=eval(sort('my var'n, RETAIN=ALL)) "
       "attrmap=\"__ATTRMAP__\";"
-      "DiscreteAttrMap name=\"__ATTRMAP__\" / autocycleattrs=1;Value \"East\";Value \" \";"
-      "EndDiscreteAttrMap;"
       "DiscreteAttrMap name=\"__ATTRMAP__MYID\" / discreteLegendEntryPolicy=attrmap "
       "ignoreCase=true;"
       "Value \"A\" / markerattrs=( color=CXFF0000 symbol=circle) lineattrs=GraphData2;"
-      "Value \"B\" / fillattrs=( color=CX0000FF transparency=0.5);"
       "Value \" \" \".\" /;"
-      "Value Other / textattrs=GraphData1( color=CX000000 family=\"Arial\" style=ITALIC "
-      "weight=bold);EndDiscreteAttrMap;"
-      "RangeAttrVar attrvar=R1_POP var=POP attrmap=\"__RATTRMAP__R1\";"
+      "Value Other / textattrs=GraphData1( style=ITALIC);EndDiscreteAttrMap;"
       "RangeAttrMap name=\"__RATTRMAP__R1\";Range min -100 / rangeColor=blue;"
-      "Range 100<-max  / rangeColor=red ;Range 0<-<10 / rangecolormodel=(red green ) "
-      "RangeAltColor=gray;Range -10-<-5 / rangeColorModel=ThreeColorRamp;"
+      "Range 100<-max  / rangeColor=red ;Range 0<-<10 / rangecolormodel=(red green );"
+      "Range -10-<-5 / RangeColor=GradientStepper(TwoColorRamp:startcolor,CX0000FF,3,2);"
       "Range 1e-05-2.5e+06 / RangeColor=CX00FF00;Range Missing / RangeAltColor=gray;"
       "EndRangeAttrMap;"
-      "EntryTitle halign=left textattrs=( family=\"Arial\" color=CXFF0000 weight=bold "
-      "size=12pt) \"Hello\" textattrs=() \"50(*ESC*){unicode '0025'x} (*ESC*){unicode "
-      "'0022'x}off(*ESC*){unicode '0041'x}\" / halign=center "
-      "textattrs=(size=GraphLabelText:fontsize) backgroundcolor=CXEEEEEE opaque=true "
-      "border=true borderattrs=(thickness=2) pad=1pct halignCenter=Graph;"
-      "layout overlaymap / pad=(top=5 bottom=5);endlayout;"
-      "EntryFootnote \"Note\" / pad=(bottom=2pt);"
-      "endgraph;end;";
+      "EntryTitle halign=left textattrs=( family=\"Arial\") \"Hello\" textattrs=() "
+      "\"50(*ESC*){unicode '0025'x} (*ESC*){unicode '0022'x}off(*ESC*){unicode '0041'x}\" / "
+      "halign=center borderattrs=(thickness=2) pad=1pct halignCenter=Graph;\n"
+      "layout GlobalLegend;\n   ;\nendlayout;\n"
+      "EntryFootnote \"Note\" / pad=(bottom=2pt);\nendgraph;\nend;\nrun;\n";
   auto m = compileOk(t);
   ASSERT_TRUE(m);
-  ASSERT_EQ(m->attrVars.size(), 3u);
+  EXPECT_TRUE(m->hasGlobalLegend);
+  EXPECT_TRUE(m->globalLegends.empty());
+  ASSERT_EQ(m->attrVars.size(), 2u);
   EXPECT_EQ(m->attrVars[0].variable, "my var");
   EXPECT_EQ(m->attrVars[1].expression, "eval(sort('my var'n, RETAIN=ALL))");
   EXPECT_EQ(m->attrVars[1].variable, "my var");
 
-  ASSERT_EQ(m->discreteMaps.size(), 2u);
-  EXPECT_TRUE(m->discreteMaps[0].autoCycle);
-  EXPECT_EQ(m->discreteMaps[0].values.size(), 2u);
   const DiscreteAttrMap& d = *m->discreteMap("__attrmap__myid");
-  EXPECT_TRUE(d.showAll);
-  EXPECT_TRUE(d.ignoreCase);
-  ASSERT_EQ(d.values.size(), 4u);
+  EXPECT_TRUE(d.showAll && d.ignoreCase);
+  ASSERT_EQ(d.values.size(), 3u);
   EXPECT_EQ(*d.values[0].options.find(Key::MarkerAttrs)->find(Attr::Color)->rgb, (Rgb{255, 0, 0}));
   EXPECT_EQ(d.values[0].options.find(Key::LineAttrs)->graphData, 2);
-  EXPECT_EQ(d.values[2].values, (std::vector<std::string>{" ", "."}));
-  EXPECT_TRUE(d.values[3].other);
-  EXPECT_EQ(d.values[3].options.find(Key::TextAttrs)->find(Attr::Style)->text, "italic");
+  EXPECT_EQ(d.values[1].values, (std::vector<std::string>{" ", "."}));
+  EXPECT_TRUE(d.values[2].other);
+  EXPECT_EQ(d.values[2].options.find(Key::TextAttrs)->find(Attr::Style)->text, "italic");
 
   const RangeAttrMap& r = *m->rangeMap("__RATTRMAP__R1");
   ASSERT_EQ(r.ranges.size(), 6u);
   EXPECT_EQ(r.ranges[0].low.kind, RangeBound::Kind::Min);
   EXPECT_EQ(r.ranges[0].high.value, 100);
-  EXPECT_EQ(r.ranges[0].color->text, "blue");
   EXPECT_FALSE(r.ranges[0].color->rgb);
   EXPECT_TRUE(r.ranges[1].excludeLow);
   EXPECT_EQ(r.ranges[1].high.kind, RangeBound::Kind::Max);
   EXPECT_TRUE(r.ranges[2].excludeLow && r.ranges[2].excludeHigh);
   EXPECT_EQ(r.ranges[2].colorModel->items.size(), 2u);
-  EXPECT_EQ(r.ranges[2].altColor->text, "gray");
   EXPECT_EQ(r.ranges[3].low.value, -10);
-  EXPECT_EQ(r.ranges[3].high.value, -5);
-  EXPECT_EQ(r.ranges[3].colorModel->text, "ThreeColorRamp");
+  EXPECT_TRUE(r.ranges[3].excludeHigh);
+  const Value& st = *r.ranges[3].color;
+  EXPECT_EQ(st.kind, Value::Kind::Stepper);
+  EXPECT_EQ(st.index, 2);
+  EXPECT_EQ(st.items.at(0).kind, Value::Kind::StyleRef);
+  EXPECT_EQ(*st.items.at(1).rgb, (Rgb{0, 0, 255}));
   EXPECT_DOUBLE_EQ(r.ranges[4].low.value, 1e-05);
   EXPECT_DOUBLE_EQ(r.ranges[4].high.value, 2.5e+06);
-  EXPECT_EQ(*r.ranges[4].color->rgb, (Rgb{0, 255, 0}));
   EXPECT_EQ(r.ranges[5].special, RangeEntry::Special::Missing);
 
-  ASSERT_EQ(m->titles.size(), 1u);
-  const TextEntry& title = m->titles[0];
+  const TextEntry& title = m->titles.at(0);
   ASSERT_EQ(title.segments.size(), 2u);
   EXPECT_EQ(title.segments[0].options.find(Key::Halign)->text, "left");
-  EXPECT_EQ(title.segments[0].options.find(Key::TextAttrs)->find(Attr::Family)->text, "Arial");
-  // Only the three escapes are decoded; other text stays as it is.
   EXPECT_EQ(title.segments[1].text, "50% \"off(*ESC*){unicode '0041'x}");
   EXPECT_TRUE(title.segments[1].options.find(Key::TextAttrs)->attrs.empty());
-  EXPECT_EQ(title.options.find(Key::HalignCenter)->text, "Graph");
   EXPECT_EQ(title.options.find(Key::BorderAttrs)->find(Attr::Thickness)->number, 2);
   EXPECT_EQ(title.options.find(Key::Pad)->unit, Unit::Percent);
   EXPECT_EQ(m->footnotes.at(0).options.find(Key::Pad)->find(Attr::Bottom)->unit, Unit::Pt);
-  EXPECT_TRUE(m->layers.empty());
-}
-
-TEST(TemplateCompiler, TemplateFileFormAndEmptyStatements) {
-  // The TMPLOUT= form: wrapped, one statement a line, indented.
-  const std::string t =
-      "proc template;\n"
-      "define statgraph tavlo;\n"
-      "begingraph /;\n"
-      "layout overlaymap;\n"
-      "   ScatterPlot X=lon Y=lat / dataID=PLOTDATA subpixel=off NAME=\"SCATTER\";\n"
-      "endlayout;\n"
-      "layout GlobalLegend;\n"
-      "   ;\n"
-      "endlayout;\n"
-      "endgraph;\n"
-      "end;\n"
-      "run;\n";
-  auto m = compileOk(t);
-  ASSERT_TRUE(m);
-  EXPECT_EQ(m->layers.at(0).name, "SCATTER");
-  EXPECT_TRUE(m->hasGlobalLegend);
-  EXPECT_TRUE(m->globalLegends.empty());
-
-  // The minimal template of a step with one plot.
-  auto m2 = compileOk(
-      "define statgraph tavlo;begingraph /;layout overlaymap;"
-      "ScatterPlot X=x Y=y / dataID=PLOTDATA subpixel=off NAME=\"SCATTER\";"
-      "endlayout;endgraph;end;");
-  ASSERT_TRUE(m2);
-  EXPECT_EQ(m2->layers.size(), 1u);
 }
 
 struct Broken {

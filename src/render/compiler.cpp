@@ -294,7 +294,6 @@ struct OptionSpec {
   Key key;
   std::string_view name;
   constexpr const TypeDesc& type() const { return *keySpec(key).type; }
-  constexpr std::optional<Role> role() const { return keySpec(key).role; }
 };
 
 // Statement options. Each line is one accepted option.

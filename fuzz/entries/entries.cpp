@@ -9,7 +9,7 @@
 #include <fstream>
 #include <string>
 
-#include "../../tests/unit/module/fake_host.h"
+#include "fake_host.h"
 #include "module/color/color.h"
 #include "render/canvas.h"
 #include "render/compiler.h"

@@ -61,10 +61,11 @@ struct SyntaxProbe {
   }
 };
 
-// The offset where arrays and objects first nest deeper than `limit`
-// (strings skipped), or `size` when they never do.
-size_t tooDeepAt(std::string_view t, size_t limit) {
-  size_t depth = 0;
+// Calls `at(i)` for each offset i of the text outside strings, in order,
+// until it answers true; that offset, or the text's size. `at` may move i
+// on past what it has read.
+template <class F>
+size_t firstOutsideStrings(std::string_view t, F&& at) {
   bool inString = false;
   for (size_t i = 0; i < t.size(); ++i) {
     char c = t[i];
@@ -75,38 +76,36 @@ size_t tooDeepAt(std::string_view t, size_t limit) {
         inString = false;
     } else if (c == '"') {
       inString = true;
-    } else if (c == '[' || c == '{') {
-      if (++depth > limit) return i;
-    } else if ((c == ']' || c == '}') && depth > 0) {
-      --depth;
+    } else if (size_t start = i; at(i)) {
+      return start;
     }
   }
   return t.size();
 }
 
-// The offset of the first number too large for a double (outside strings),
-// or `size` when there is none.
+// The offset where arrays and objects first nest deeper than `limit`, or
+// the text's size when they never do.
+size_t tooDeepAt(std::string_view t, size_t limit) {
+  size_t depth = 0;
+  return firstOutsideStrings(t, [&](size_t& i) {
+    if (t[i] == '[' || t[i] == '{') return ++depth > limit;
+    if ((t[i] == ']' || t[i] == '}') && depth > 0) --depth;
+    return false;
+  });
+}
+
+// The offset of the first number too large for a double, or the text's size
+// when there is none.
 size_t hugeNumberAt(std::string_view t) {
-  bool inString = false;
-  for (size_t i = 0; i < t.size(); ++i) {
-    char c = t[i];
-    if (inString) {
-      if (c == '\\')
-        ++i;
-      else if (c == '"')
-        inString = false;
-    } else if (c == '"') {
-      inString = true;
-    } else if (c == '-' || isDigit(c)) {
-      size_t j = i;
-      while (j < t.size() && (std::strchr("+-.eE", t[j]) || isDigit(t[j]))) ++j;
-      std::string num(t.substr(i, j - i));
-      double v = std::strtod(num.c_str(), nullptr);
-      if (std::isinf(v)) return i;
-      i = j - 1;
-    }
-  }
-  return t.size();
+  return firstOutsideStrings(t, [&](size_t& i) {
+    if (t[i] != '-' && !isDigit(t[i])) return false;
+    size_t j = i;
+    while (j < t.size() && (std::strchr("+-.eE", t[j]) || isDigit(t[j]))) ++j;
+    std::string num(t.substr(i, j - i));
+    if (std::isinf(std::strtod(num.c_str(), nullptr))) return true;
+    i = j - 1;
+    return false;
+  });
 }
 
 std::string_view trimTrailingBlanks(std::string_view s) {

@@ -1,7 +1,6 @@
-// The module's fake host is built into this test program too.
-#include "../module/fake_host.cpp"
-
 #include "table_host.h"
+
+#include <cmath>
 
 #include "module/text/textutil.h"
 #include "runtime/formats/formats.h"

@@ -12,7 +12,7 @@
 #include <variant>
 #include <vector>
 
-#include "../module/fake_host.h"
+#include "fake_host.h"
 #include "module/host/statements.h"
 #include "runtime/objects/objects.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "../module/fake_host.h"
+#include "fake_host.h"
 #include "module/classify/breaks.h"
 #include "module/classify/classify.h"
 #include "module/entry/plot.h"

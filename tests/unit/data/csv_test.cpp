@@ -177,19 +177,3 @@ TEST(Csv, HeaderNamesStrictAndAny) {
   EXPECT_EQ(w.columns[1].name, "a2");
   EXPECT_EQ(w.columns[19999].name, "a20000");
 }
-
-TEST(Csv, RealData) {
-  std::string dir = std::string(QV_SOURCE_DIR) + "/../../shared/data/";
-  if (!std::filesystem::exists(dir)) dir = "/work/shared/data/";
-  Table air = readDelimitedFile(dir + "airports.csv", ',', VarNameRule::Strict, NoteFn());
-  EXPECT_EQ(air.rows, 3376u);
-  ASSERT_EQ(air.columns.size(), 7u);
-  EXPECT_EQ(air.columns[0].name, "iata");
-  EXPECT_FALSE(air.columns[1].numeric());
-  EXPECT_TRUE(air.columns[5].numeric());
-  EXPECT_NEAR(air.columns[5].num[0], 31.95376472, 1e-9);
-  Table un = readDelimitedFile(dir + "unemployment.tsv", '\t', VarNameRule::Strict, NoteFn());
-  EXPECT_EQ(un.rows, 3218u);
-  EXPECT_TRUE(un.columns[0].numeric());
-  EXPECT_DOUBLE_EQ(un.columns[1].num[0], 0.097);
-}

@@ -1,8 +1,6 @@
-// The module's fake host is built into this test program too.
-#include "../module/fake_host.cpp"
-
 #include "driver_host.h"
-#include "module/text/textutil.h"
+
+#include "common/ascii.h"
 
 namespace qv::test {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "../module/fake_host.h"
+#include "fake_host.h"
 #include "module/host/statements.h"
 #include "runtime/objects/objects.h"
 

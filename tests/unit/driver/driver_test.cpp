@@ -1,9 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <filesystem>
 
 #include "driver_host.h"
 #include "module/entry/driver.h"
@@ -143,47 +140,6 @@ TEST_F(Driver, TileLayersNeedSomethingToDrawOn) {
   EXPECT_EQ(g_calls[1].kind, Stmt::Scatter);
 }
 
-TEST_F(Driver, MapIdentifierAndCoordinates) {
-  // MAPID=LAT falls back to ID; RESP has ID but no LAT, so matching passes.
-  EXPECT_EQ(run([&](StatementList& l, Statement& p) {
-              choropleth(l, p);
-              setVar(l.nodes.back(), Opt::MapId, "lat");
-            }),
-            0);
-  ASSERT_EQ(h.logLines.size(), 1u);
-  EXPECT_EQ(h.logLines[0], "NOTE: Cannot use lat for the MAPID variable.  Using ID instead.");
-  EXPECT_EQ(args(242), (std::vector<std::string>{"LONG", "LAT", "WORK.MAP"}));
-
-  host::DataSet* noId = h.addDataSet("WORK", "NOID", {{"LONG", 1}, {"LAT", 1}});
-  EXPECT_EQ(run([&](StatementList& l, Statement& p) {
-              setData(p, Opt::MapData, noId);
-              setVar(add(l, Stmt::Choromap), Opt::MapId, "LAT");
-            }),
-            1012);
-  EXPECT_EQ(args(227), (std::vector<std::string>{"WORK", "NOID"}));
-
-  // First match of each list, in the list's order.
-  host::DataSet* mixed =
-      h.addDataSet("WORK", "MIX", {{"X", 1}, {"Latitude", 1}, {"Y", 1}, {"Lon", 1}});
-  host::DataSet* xy = h.addDataSet("WORK", "XY", {{"X", 1}, {"Y", 1}});
-  host::DataSet* noLat = h.addDataSet("WORK", "NOLAT", {{"LONG", 1}});
-  for (auto [ds, want] : {std::pair{mixed, std::vector<std::string>{"Lon", "Latitude", "WORK.MIX"}},
-                          std::pair{xy, std::vector<std::string>{"X", "Y", "WORK.XY"}}}) {
-    EXPECT_EQ(run([&](StatementList& l, Statement& p) {
-                setData(p, Opt::MapData, ds);
-                add(l, Stmt::Choromap);
-              }),
-              0);
-    EXPECT_EQ(args(242), want);
-  }
-  EXPECT_EQ(run([&](StatementList& l, Statement& p) {
-              setData(p, Opt::MapData, noLat);
-              add(l, Stmt::Choromap);
-            }),
-            1012);
-  EXPECT_EQ(count(243), 1);
-}
-
 TEST_F(Driver, MapAndResponseIdentifiersMustMatch) {
   host::DataSet* numId = h.addDataSet("WORK", "NUMID", {{"ID", 1}, {"SALES", 1}});
   host::DataSet* other = h.addDataSet("WORK", "OTHER", {{"STATE", 2}, {"SALES", 1}});
@@ -227,14 +183,14 @@ TEST_F(Driver, GradientLegendsGetPositions) {
   EXPECT_EQ(g_calls.back().index, 3);
   EXPECT_EQ(g_calls.back().count, 4);
 
-  legends({0, 0});
+  EXPECT_EQ(legends({0, 0}), 0);
   EXPECT_EQ(positions(), (std::vector<int>{5, 5}));
 
-  legends({1, 1});  // TOP is taken: the second goes where a free one would
+  EXPECT_EQ(legends({1, 1}), 0);  // TOP is taken: the second goes where a free one would
   EXPECT_EQ(args(115), std::vector<std::string>{"1"});
   EXPECT_EQ(positions(), (std::vector<int>{1, 5}));
 
-  legends({3, 0, 0, 0});  // RIGHT taken: BOTTOM, then TOP, then LEFT
+  EXPECT_EQ(legends({3, 0, 0, 0}), 0);  // RIGHT taken: BOTTOM, then TOP, then LEFT
   EXPECT_EQ(positions(), (std::vector<int>{3, 5, 1, 7}));
 }
 
@@ -457,7 +413,6 @@ TEST_F(Driver, HandOffCarriesTemplateDataAndDynamicValues) {
             0);
   const Rendered& r = h.rendered;
   EXPECT_EQ(r.compiledName, "tavlo");
-  EXPECT_EQ(r.text, "define statgraph tavlo;begingraph /;layout overlaymap;endlayout;endgraph;end;");
   EXPECT_EQ(r.label, "Tavlo");
   EXPECT_EQ(r.description, "Sales by state");
   EXPECT_EQ(names(r.dynamics),
@@ -469,21 +424,6 @@ TEST_F(Driver, HandOffCarriesTemplateDataAndDynamicValues) {
   EXPECT_TRUE(r.finishedObjects);
   EXPECT_EQ(r.renders, 1);
   EXPECT_FALSE(r.byTexts);
-
-  // An image-map provider with its URL; the catalogued description, cut to
-  // 32 characters without trailing blanks.
-  h.rendered = {};
-  EXPECT_EQ(run([&](StatementList& l, Statement& p) {
-              setData(p, Opt::PlotData, pts);
-              setText(add(l, Stmt::EsriMap), Opt::EsriUrl, "https://tiles/{z}/{y}/{x}");
-              add(l, Stmt::Scatter);
-            }),
-            0);
-  EXPECT_EQ(h.rendered.description, "A map from the TAVLO procedure,");
-  EXPECT_EQ(names(h.rendered.dynamics),
-            (std::vector<std::string>{"MapProvider=EsriMapProvider",
-                                      "url=https://tiles/{z}/{y}/{x}"}));
-  EXPECT_EQ(h.rendered.sources, std::vector<std::string>{"PLOTDATA"});
 }
 
 TEST_F(Driver, RendererPlatformAndFolder) {
@@ -547,73 +487,6 @@ TEST_F(Driver, CompileAndRenderFailuresEndTheStep) {
   EXPECT_EQ(run([&](StatementList& l, Statement& p) { choropleth(l, p); }), 112);
   EXPECT_EQ(h.serviceErrors, std::vector<host::Status>{-7});
   h.renderResult = 0;
-}
-
-TEST_F(Driver, DebugListingAndTemplateFile) {
-  h.setTextOption("DEBUG", "sem QORTAVLO");
-  h.rendered = {};
-  const std::string file =
-      (std::filesystem::temp_directory_path() / ("qv_driver_" + std::to_string(::getpid()) + ".tav"))
-          .string();
-  EXPECT_EQ(run([&](StatementList& l, Statement& p) {
-              choropleth(l, p);
-              setText(p, Opt::TmplOut, file);
-            }),
-            0);
-  EXPECT_EQ(h.logLines, std::vector<std::string>{h.rendered.text});
-  EXPECT_EQ(args(215), std::vector<std::string>{file});
-  EXPECT_TRUE(std::filesystem::exists(file));
-  std::filesystem::remove(file);
-  h.setTextOption("DEBUG", "");
-
-  // A file that cannot be written is reported; the map is drawn all the same.
-  h.rendered = {};
-  EXPECT_EQ(run([&](StatementList& l, Statement& p) {
-              choropleth(l, p);
-              setText(p, Opt::TmplOut, "/no/such/folder/t.tav");
-            }),
-            0);
-  EXPECT_EQ(count(45, 860), 1);
-  EXPECT_EQ(count(215), 0);
-  EXPECT_EQ(h.rendered.renders, 1);
-  EXPECT_TRUE(h.logLines.empty());
-}
-
-// A plot translator that writes one statement and registers its plot.
-host::Status groupedScatter(const Statement&, PlotContext* p, host::Stream* out, int) {
-  p->plotNames->put("SCATTER", host::host().kdltxt("<Group>", -1));
-  return out->write("ScatterPlot;");
-}
-
-TEST_F(Driver, AutomaticLegendAndByLineInTheTemplate) {
-  module::stepTranslators().plot = groupedScatter;
-  h.rendered = {};
-  EXPECT_EQ(run([&](StatementList& l, Statement& p) {
-              setData(p, Opt::PlotData, pts);
-              p.setFlag(host::kFlagBy);
-              add(l, Stmt::OpenStreetMap);
-              add(l, Stmt::Scatter);
-            }),
-            0);
-  EXPECT_EQ(h.rendered.text,
-            "define statgraph tavlo;dynamic __BYLINE__;begingraph /;"
-            "EntryTitle __BYLINE__ / textattrs=(size=GraphLabelText:fontsize);"
-            "layout overlaymap / pad=(top=5);"
-            "ScatterPlot;ScatterPlot;endlayout;layout GlobalLegend;"
-            "DiscreteLegend \"SCATTER\";endlayout;endgraph;end;");
-
-  for (bool keyLegend : {false, true}) {
-    h.rendered = {};
-    EXPECT_EQ(run([&](StatementList& l, Statement& p) {
-                setData(p, Opt::PlotData, pts);
-                if (!keyLegend) p.setFlag(module::Flag::NoAutoLegend);
-                add(l, Stmt::OpenStreetMap);
-                add(l, Stmt::Scatter);
-                if (keyLegend) add(l, Stmt::KeyLegend);
-              }),
-              0);
-    EXPECT_EQ(h.rendered.text.find("GlobalLegend"), std::string::npos);
-  }
 }
 
 // Memory that runs out anywhere ends the step with 1016 after the host's

@@ -3,9 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <fstream>
-#include <nlohmann/json.hpp>
-#include <sstream>
 
 #include "runtime/common/error.h"
 #include "runtime/data/csv.h"
@@ -83,61 +80,6 @@ TEST(GeoReference, CountiesAsTheConvertedCsv) {
   ASSERT_GT(nation.rows, 1000u);
   ASSERT_EQ(nation.columns.size(), 4u);
   EXPECT_TRUE(std::isnan(col(nation, "ID").num[0]));
-}
-
-TEST(GeoReference, TubeLinesDecodedByHand) {
-  const std::string path = kData + "london-tube-lines.topojson";
-  Table t = readGeoDataFile(path, "line", VarNameRule::Strict, {});
-  const Column &id = col(t, "ID"), &seg = col(t, "SEGMENT");
-  const Column &lon = col(t, "LONG"), &lat = col(t, "LAT");
-  ASSERT_FALSE(id.numeric());
-
-  // An independent decoding of the same file: LineStrings of arcs, the
-  // first position of each later arc standing for the last of the one before.
-  std::ifstream in(path);
-  nlohmann::json topo = nlohmann::json::parse(in);
-  double sx = topo["transform"]["scale"][0], sy = topo["transform"]["scale"][1];
-  double tx = topo["transform"]["translate"][0], ty = topo["transform"]["translate"][1];
-  std::vector<std::vector<std::pair<double, double>>> arcs;
-  for (const auto& arc : topo["arcs"]) {
-    double x = 0, y = 0;
-    arcs.emplace_back();
-    for (const auto& p : arc) {
-      x += p[0].get<double>(), y += p[1].get<double>();
-      arcs.back().push_back({x * sx + tx, y * sy + ty});
-    }
-  }
-  size_t r = 0, features = 0;
-  for (const auto& g : topo["objects"]["line"]["geometries"]) {
-    ASSERT_EQ(g["type"], "LineString");
-    std::vector<std::pair<double, double>> pts;
-    for (const auto& a : g["arcs"]) {
-      int i = a.get<int>();
-      auto part = arcs[static_cast<size_t>(i < 0 ? ~i : i)];
-      if (i < 0) std::reverse(part.begin(), part.end());
-      if (!pts.empty()) pts.pop_back();
-      pts.insert(pts.end(), part.begin(), part.end());
-    }
-    for (const auto& [x, y] : pts) {
-      ASSERT_LT(r, t.rows);
-      EXPECT_EQ(id.str(r), g["id"].get<std::string>());
-      EXPECT_EQ(seg.num[r], 1);
-      // Rounded to 6 decimals (the quantization step is about 1e-4).
-      EXPECT_NEAR(lon.num[r], x, 5.1e-7);
-      EXPECT_NEAR(lat.num[r], y, 5.1e-7);
-      EXPECT_DOUBLE_EQ(lon.num[r] * 1e6, std::round(lon.num[r] * 1e6));
-      ++r;
-    }
-    // Each line ends with a row of missing coordinates.
-    ASSERT_LT(r, t.rows);
-    EXPECT_EQ(id.str(r), g["id"].get<std::string>());
-    EXPECT_EQ(seg.num[r], 1);
-    EXPECT_TRUE(std::isnan(lon.num[r]) && std::isnan(lat.num[r])) << r;
-    ++r;
-    ++features;
-  }
-  EXPECT_EQ(features, 394u);
-  EXPECT_EQ(r, t.rows);
 }
 
 TEST(GeoReference, ObjectsAsMembers) {

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "../grammar/support.h"
-#include "../module/fake_host.h"
+#include "fake_host.h"
 #include "module/entry/plot.h"
 #include "module/grammar/grammar.h"
 #include "runtime/objects/objects.h"

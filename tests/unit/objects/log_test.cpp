@@ -8,7 +8,7 @@
 #include <string>
 
 #include "runtime/log/log.h"
-#include "tmpdir.h"
+#include "testutil.h"
 
 namespace qv::rt {
 namespace {

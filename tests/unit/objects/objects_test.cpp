@@ -6,7 +6,7 @@
 #include <string>
 
 #include "runtime/objects/objects.h"
-#include "tmpdir.h"
+#include "testutil.h"
 
 namespace qv::rt {
 namespace {

@@ -1,6 +1,3 @@
-// The module's fake host is built into this test program too.
-#include "../module/fake_host.cpp"
-
 #include "plots_host.h"
 #include "module/text/textutil.h"
 

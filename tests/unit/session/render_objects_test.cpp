@@ -4,10 +4,9 @@
 
 #include <cmath>
 #include <filesystem>
-#include <iterator>
 #include <fstream>
 
-#include "../data/testutil.h"
+#include "testutil.h"
 #include "runtime/data/dataset.h"
 
 namespace qv::rt {
@@ -44,9 +43,9 @@ class RenderObjects : public ::testing::Test {
   host::Status build(GraphManagerImpl& manager, CompiledTemplate& tmpl) {
     plot = open("pts");
     resp = open("resp");
-    plotObject.setDataSet(plot.get(), "PLOTDATA");
+    EXPECT_EQ(plotObject.setDataSet(plot.get(), "PLOTDATA"), 0);
     plotObject.addColumn("x");
-    respObject.setDataSet(resp.get(), "RESPONSEDATA");
+    EXPECT_EQ(respObject.setDataSet(resp.get(), "RESPONSEDATA"), 0);
     EXPECT_EQ(plotSource.init(&plotObject, plot.get(), &manager), 0);
     EXPECT_EQ(respSource.init(&respObject, resp.get(), &manager), 0);
     EXPECT_EQ(collection.add(&plotSource), 0);
@@ -102,27 +101,6 @@ TEST_F(RenderObjects, OneImageWithoutByNamedInTheLog) {
             "extent of the data.\nNOTE: The map was written to " + out + "/tavlo.png (640 x 480).\n");
 }
 
-TEST_F(RenderObjects, OneImagePerByGroupNumberedAcrossTheRun) {
-  int counter = 2;  // two graphs were written by earlier steps
-  GraphOutput o = outputTo(dir.str(), &counter);
-  o.width = 320;
-  o.height = 200;
-  GraphManagerImpl manager(log, {{"year", false}, {"state", false}}, '.', o);
-  CompiledTemplate tmpl(log);
-  ASSERT_EQ(build(manager, tmpl), 0);
-  EXPECT_EQ(manager.render(), 0);
-  EXPECT_EQ(manager.renderings(), 3);
-  EXPECT_EQ(counter, 5);
-  for (const char* name : {"tavlo2.png", "tavlo3.png", "tavlo4.png"}) {
-    EXPECT_TRUE(isPng(dir.str() + "/" + name)) << name;
-    EXPECT_NE(log.text().find("NOTE: The map was written to " + dir.str() + "/" + name +
-                              " (320 x 200)."),
-              std::string::npos)
-        << log.text();
-  }
-  EXPECT_FALSE(std::filesystem::exists(dir.str() + "/tavlo.png"));
-}
-
 TEST_F(RenderObjects, NoImageWhenTheStepFailedOrTheFileCannotBeWritten) {
   int counter = 0;
   GraphOutput o = outputTo(dir.str(), &counter);
@@ -149,37 +127,6 @@ TEST_F(RenderObjects, NoImageWhenTheStepFailedOrTheFileCannotBeWritten) {
   EXPECT_NE(log.text().find("ERROR: The output folder " + file + " cannot be used: it is a file"),
             std::string::npos)
       << log.text();
-}
-
-TEST_F(RenderObjects, HtmlStepIsOnePageOfEveryByGroupUnderOneNumber) {
-  int counter = 2;
-  GraphOutput o = outputTo(dir.str(), &counter);
-  o.output = render::OutputKind::Html;
-  o.width = 320;
-  o.height = 200;
-  o.pageTitle = "Sales by #BYVAL(state)";  // names a BY value: not the page's
-  GraphManagerImpl manager(log, {{"year", false}, {"state", false}}, '.', o);
-  CompiledTemplate tmpl(log);
-  ASSERT_EQ(build(manager, tmpl), 0);
-  EXPECT_EQ(manager.render(), 0);
-  EXPECT_EQ(manager.renderings(), 3);
-  EXPECT_EQ(counter, 3);  // the next step's file is tavlo3
-  ASSERT_EQ(manager.written(), std::vector<std::string>{dir.str() + "/tavlo2.html"});
-  EXPECT_FALSE(std::filesystem::exists(dir.str() + "/tavlo3.html"));
-  EXPECT_NE(log.text().find("NOTE: The 3 maps were written to " + dir.str() +
-                            "/tavlo2.html (320 x 200 each)."),
-            std::string::npos)
-      << log.text();
-  // Each map under its own BY line, in BY order.
-  std::ifstream in(dir.str() + "/tavlo2.html");
-  const std::string page((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  EXPECT_NE(page.find("<title>tavlo</title>"), std::string::npos);
-  size_t at = 0;
-  for (const char* caption : {"year=$2,020.00, state=AL", "year=$2,020.00, state=CA",
-                              "year=$2,021.00, state=TX"}) {
-    at = page.find(caption, at);
-    EXPECT_NE(at, std::string::npos) << caption;
-  }
 }
 
 TEST(TipFormats, NumericFormatsByNameTrimmedOthersRefused) {

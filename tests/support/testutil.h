@@ -1,11 +1,13 @@
-// Helpers of the data set tests: a temporary folder and small file writers.
+// Helpers the runtime tests share: a temporary folder removed afterwards,
+// the message of a UserError, a sink for notes.
 #pragma once
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
-#include <random>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -16,16 +18,16 @@ namespace qv::rt::testing {
 class TempDir {
  public:
   TempDir() {
-    std::random_device rd;
-    path_ = std::filesystem::temp_directory_path() /
-            ("qv_data_test_" + std::to_string(rd()) + std::to_string(rd()));
-    std::filesystem::create_directories(path_);
+    std::string pattern = (std::filesystem::temp_directory_path() / "qv_test_XXXXXX").string();
+    if (mkdtemp(pattern.data())) path_ = pattern;
   }
   ~TempDir() {
     std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
+    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
   }
+  const std::filesystem::path& path() const { return path_; }
   std::string str() const { return path_.string(); }
+  // Writes `content` to the file `name` in the folder; its path.
   std::string write(const std::string& name, const std::string& content) const {
     auto p = path_ / name;
     std::ofstream(p, std::ios::binary) << content;

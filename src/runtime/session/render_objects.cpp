@@ -16,6 +16,7 @@
 #include "runtime/common/tempfiles.h"
 #include "runtime/data/dataset.h"
 #include "runtime/formats/formats.h"
+#include "render/png.h"
 #include "render/renderer.h"
 
 namespace qv::rt {
@@ -387,7 +388,7 @@ bool GraphManagerImpl::drawOne(host::DataSet* byData, Drawn* out) {
     for (const auto& t : tables) logOnce(t->longTexts(), true);
     if (output_.output == render::OutputKind::Png) {
       if (!r.canvas) throw std::runtime_error("the renderer gave no image");
-      const std::vector<unsigned char> png = r.canvas->pngBytes();
+      const std::vector<unsigned char> png = render::encodePng(*r.canvas);
       out->bytes.assign(png.begin(), png.end());
       out->width = r.canvas->width();
       out->height = r.canvas->height();

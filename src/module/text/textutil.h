@@ -51,12 +51,6 @@ int wzbcup(const char* a, const char* b, int count);
 
 // Whether two texts are equal without regard to case.
 inline bool equalNoCase(std::string_view a, std::string_view b) { return sameNoCase(a, b); }
-// 1 when two fields are equal without regard to case, otherwise 0; a null
-// field or a negative length is an empty field.
-inline int wzsteqn(const char* a, int alen, const char* b, int blen) {
-  return equalNoCase(a && alen > 0 ? std::string_view(a, alen) : std::string_view(),
-                     b && blen > 0 ? std::string_view(b, blen) : std::string_view());
-}
 
 // A text that can stand in the template as one bare word: not empty, and no
 // blank, control character, quote, parenthesis, ';', '/' or '='.

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "module/text/textutil.h"
+#include "common/ascii.h"
 #include "runtime/formats/formats.h"
 
 namespace qv::test {
@@ -121,7 +121,7 @@ host::Status TableHost::xvfind(host::DataSet* ds, std::string_view name, int* nu
   Table* t = table(ds);
   for (size_t i = 0; t && i < t->columns.size(); ++i) {
     const std::string& v = t->columns[i].name;
-    if (module::wzsteqn(v.data(), int(v.size()), name.data(), int(name.size()))) {
+    if (sameNoCase(v, name)) {
       *number = int(i);
       return host::kOk;
     }

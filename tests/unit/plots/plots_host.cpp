@@ -1,5 +1,5 @@
 #include "plots_host.h"
-#include "module/text/textutil.h"
+#include "common/ascii.h"
 
 namespace qv::test {
 
@@ -34,7 +34,7 @@ host::Status PlotsHost::xvfind(host::DataSet* ds, std::string_view name, int* nu
   TestDataSet* s = find(ds);
   for (size_t i = 0; s && i < s->vars.size(); ++i) {
     const std::string& v = s->vars[i].name;
-    if (module::wzsteqn(v.data(), int(v.size()), name.data(), int(name.size()))) {
+    if (sameNoCase(v, name)) {
       *number = int(i);
       return host::kOk;
     }

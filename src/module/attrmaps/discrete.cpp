@@ -12,6 +12,7 @@
 #include "module/attrmaps/attrmaps.h"
 #include "module/attrmaps/mapdata.h"
 #include "module/color/color.h"
+#include "module/host/messages.h"
 #include "module/host/statements.h"
 
 namespace qv::module {
@@ -108,13 +109,13 @@ bool attrValue(const MapData& md, const Attr& a, std::string* out) {
     case AttrKind::Number:
     case AttrKind::Transparency: {
       if (a.column.character) {
-        if (!attrmap::cellText(md, a.column).empty()) h.xpmlog(854, 110, {a.column.name});
+        if (!attrmap::cellText(md, a.column).empty()) h.xpmlog(kMsgAttrColumnNotNumeric, {a.column.name});
         return true;
       }
       double v = 0;
       if (!attrmap::cellNumber(md, a.column, &v)) return true;  // missing: no attribute
       if (a.kind == AttrKind::Transparency && (v < 0 || v > 1)) {
-        h.xpmlog(854, 111, {a.column.name});
+        h.xpmlog(kMsgAttrOutOfRange, {a.column.name});
         return true;
       }
       *out = attrmap::formatG(v);
@@ -242,7 +243,7 @@ host::Status processAttrMapDataSet(host::ObjectFactory* factory, host::DataSet* 
   if (!plot || !out || !ds || !plot->dAttrMapUsage || plot->dAttrMapUsage->size() == 0)
     return kOk;
   MapData md;
-  if (Status st = attrmap::openMapData(factory, ds, &md)) return st;
+  QV_TRY(attrmap::openMapData(factory, ds, &md));
   const DiscreteColumns c = findColumns(md);
   std::vector<std::string> order;  // map keys as first met
   std::unordered_map<std::string, DiscreteMap> maps;

@@ -82,10 +82,10 @@ host::Status createAttrMapsFromVars(PlotContext* plot, host::Stream* out, int) {
     const host::List* values = valueList(lists.valueAt(i));
     if (!values) return host::kHostFailure;
     if (i > 0) {
-      if (Status st = attrmap::put(out, "EndDiscreteAttrMap;")) return st;
+      QV_TRY(attrmap::put(out, "EndDiscreteAttrMap;"));
     }
     const std::string name = i == 0 ? "__ATTRMAP__" : "__ATTRMAP__" + std::to_string(i);
-    if (Status st = writeMap(*plot, lists.keyAt(i), *values, name, out)) return st;
+    QV_TRY(writeMap(*plot, lists.keyAt(i), *values, name, out));
   }
   return attrmap::put(out, "EndDiscreteAttrMap;");
 }

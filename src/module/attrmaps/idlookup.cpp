@@ -12,9 +12,10 @@ host::Status initAttrMapIDLookup(host::ObjectFactory*, host::DataSet* ds, PlotCo
                                  host::AssocArray* ids) {
   host::Host& h = host::host();
   int number = -1;
-  if (!ds || !ids || h.xvfind(ds, "ID", &number) != kOk) return 1;
+  if (!ds || !ids || h.xvfind(ds, "ID", &number) != kOk)
+    return host::kHostFailure;  // the driver checked ID= before
   host::VarDesc d;
-  if (Status st = h.xvname(ds, number, &d)) return st;
+  QV_TRY(h.xvname(ds, number, &d));
   attrmap::MapData md;
   md.ds = ds;
   attrmap::Column id;
@@ -33,7 +34,7 @@ host::Status initAttrMapIDLookup(host::ObjectFactory*, host::DataSet* ds, PlotCo
     if (upper != text && (st = ids->put(upper, 1.0)) != kOk) return st;
   }
   // Positioned again for the map writers.
-  if (Status rw = h.xrewind(ds)) return rw;
+  QV_TRY(h.xrewind(ds));
   return st;
 }
 

@@ -16,6 +16,7 @@
 
 #include "module/attrmaps/attrmaps.h"
 #include "module/attrmaps/mapdata.h"
+#include "module/host/messages.h"
 #include "module/host/statements.h"
 #include "module/text/numtext.h"
 #include "module/text/textutil.h"
@@ -118,8 +119,8 @@ void writeColorModel(const MapData& md, const Column& single, bool list,
 enum class Entry { Written, Dropped, NoMemory };
 
 // Drops the map: the message names the map and the row.
-Entry drop(int number, const std::string& key, const MapData& md) {
-  host::host().xpmlog(854, number, {key, static_cast<long long>(md.observation)});
+Entry drop(host::Msg why, const std::string& key, const MapData& md) {
+  host::host().xpmlog(why, {key, static_cast<long long>(md.observation)});
   return Entry::Dropped;
 }
 
@@ -139,49 +140,49 @@ Entry writeRange(const MapData& md, const RangeColumns& c, const std::string& ke
                                : "Range Missing /";
       special = true;
     } else if (v.empty()) {
-      return drop(117, key, md);
+      return drop(kMsgRangeNoMin, key, md);
     } else if (!startsLikeNumber(v)) {
       if (upper == "_MIN_") e = "Range min ";
       else if (upper == "_NEGMAX_") e = "Range negmax ";
       else if (upper == "_NEGMAXABS_") e = "Range negmaxabs ";
-      else return drop(118, key, md);
+      else return drop(kMsgRangeBadMin, key, md);
     } else if (plainNumberText(v)) {
       std::string esc;
       if (!attrmap::escaped(characterBound(v), &esc)) return Entry::NoMemory;
       e = "Range " + esc;
     } else {
-      return drop(119, key, md);  // "1.2.3", "10-20", "-", "1e5"
+      return drop(kMsgRangeMinChars, key, md);  // "1.2.3", "10-20", "-", "1e5"
     }
   } else if (attrmap::cellNumber(md, c.min, &number)) {
     e = "Range " + roundTripText(number);
   } else {
-    return drop(117, key, md);
+    return drop(kMsgRangeNoMin, key, md);
   }
 
   if (!special) {
     if (excluded(md, c.excludeMin)) e += "<";
     e += "-";
     if (excluded(md, c.excludeMax)) e += "<";
-    if (!c.max.exists()) return drop(125, key, md);
+    if (!c.max.exists()) return drop(kMsgRangeNoMaxVariable, key, md);
     if (c.max.character) {
       const std::string v = attrmap::cellText(md, c.max);
       const std::string upper = attrmap::upperText(v);
-      if (v.empty()) return drop(121, key, md);
+      if (v.empty()) return drop(kMsgRangeBlankMax, key, md);
       if (!startsLikeNumber(v)) {
         if (upper == "_MAX_") e += "max ";
         else if (upper == "_MAXABS_") e += "maxabs ";
-        else return drop(120, key, md);
+        else return drop(kMsgRangeBadMax, key, md);
       } else if (plainNumberText(v)) {
         std::string esc;
         if (!attrmap::escaped(characterBound(v), &esc)) return Entry::NoMemory;
         e += esc;
       } else {
-        return drop(121, key, md);
+        return drop(kMsgRangeBlankMax, key, md);
       }
     } else if (attrmap::cellNumber(md, c.max, &number)) {
       e += roundTripText(number);
     } else {
-      return drop(121, key, md);
+      return drop(kMsgRangeBlankMax, key, md);
     }
     e += " /";
   }
@@ -223,7 +224,7 @@ host::Status processRangeAttrMapDataSet(host::ObjectFactory* factory, host::Data
   if (!plot || !out || !ds || !plot->rAttrMapUsage || plot->rAttrMapUsage->size() == 0)
     return kOk;
   MapData md;
-  if (Status st = attrmap::openMapData(factory, ds, &md)) return st;
+  QV_TRY(attrmap::openMapData(factory, ds, &md));
   const RangeColumns c = findColumns(md);
   std::vector<std::string> order;  // map keys as first met
   std::unordered_map<std::string, RangeMap> maps;

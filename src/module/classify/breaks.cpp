@@ -98,7 +98,7 @@ int32_t getNumberOfBreaks(int64_t observations) {
   return static_cast<int32_t>(3.3 * (std::log(n) / kLn10) + 1);
 }
 
-host::Status scale(double low, double high, int32_t count, double* start, double* width) {
+void scale(double low, double high, int32_t count, double* start, double* width) {
   double s = low, w = 0;
   if (count >= 2) {
     double a = high == 0 ? 1.0 : std::fabs(high);
@@ -141,16 +141,14 @@ host::Status scale(double low, double high, int32_t count, double* start, double
   }
   if (start) *start = s;
   if (width) *width = w;
-  return host::kOk;
 }
 
-host::Status calcMidpoints(double min, double max, int32_t levels, double* start,
-                           double* width) {
+void calcMidpoints(double min, double max, int32_t levels, double* start, double* width) {
   int32_t k = levels <= 0 ? 1 : levels;
   if (k == 1) {
     if (start) *start = (min + max) * 0.5;
     if (width) *width = 0;
-    return host::kOk;
+    return;
   }
   double d = (max - min) * kShrink / k;
   double s = 0, w = 0;
@@ -161,7 +159,6 @@ host::Status calcMidpoints(double min, double max, int32_t levels, double* start
   }
   if (start) *start = s;
   if (width) *width = w;
-  return host::kOk;
 }
 
 host::Status getEqualIntervalRanges(PlotContext* plot, int32_t variable, int32_t levels,

@@ -30,12 +30,11 @@ int32_t getNumberOfBreaks(int64_t observations);
 // table factor times a power of ten, and `start` a whole multiple of it that
 // centres the steps on the interval. A count below 2, or an interval that
 // cannot be scaled (not finite), gives start = low and width = 0.
-host::Status scale(double low, double high, int32_t count, double* start, double* width);
+void scale(double low, double high, int32_t count, double* start, double* width);
 
 // First inner break and spacing of k equal-interval classes over [min, max].
 // k of 0 or less counts as 1, which gives the middle and width 0.
-host::Status calcMidpoints(double min, double max, int32_t levels, double* start,
-                           double* width);
+void calcMidpoints(double min, double max, int32_t levels, double* start, double* width);
 
 // Equal-interval breaks of `variable`: the minimum, levels - 1 inner breaks
 // on round values, the maximum. Levels 0 takes the default for the data

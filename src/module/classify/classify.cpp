@@ -7,8 +7,9 @@
 
 #include "module/classify/breaks.h"
 #include "module/classify/response.h"
-#include "module/text/numtext.h"
+#include "module/host/messages.h"
 #include "module/text/cleanchars.h"
+#include "module/text/numtext.h"
 #include "module/text/textutil.h"
 
 namespace qv::module {
@@ -17,8 +18,6 @@ namespace {
 
 constexpr int kLevelInterval = 2;
 constexpr int kNameLiteralFlag = 55;
-constexpr int kMsgSet = 854;
-constexpr int kMsgTooFewColors = 244;
 
 void appendf(std::string& out, const char* fmt, double a) {
   char buf[64];
@@ -53,7 +52,7 @@ Coloring chooseColoring(const PlotContext& plot, int32_t classes) {
   Coloring c;
   size_t nc = plot.colorModelList ? plot.colorModelList->size() : 0;
   if (plot.colorModelList && nc < static_cast<size_t>(classes) && nc != 2) {
-    host::host().xpmlog(kMsgSet, kMsgTooFewColors);
+    host::host().xpmlog(kMsgTooFewColors);
     nc = 0;
   }
   if (nc > 0) {
@@ -143,14 +142,16 @@ void appendName(std::string& out, const PlotContext& plot, const std::string& na
   out += "'n";
 }
 
-void categorize(PlotContext* plot) {
+host::Status categorize(PlotContext* plot, int32_t* made) {
   std::vector<double> breaks;
-  if (plot->levelType == kLevelInterval)
-    getEqualIntervalRanges(plot, plot->responseVarNumber, plot->numLevels, &breaks);
-  else
-    getQuantileRanges(plot, plot->responseVarNumber, plot->numLevels, &breaks);
-  const size_t nb = breaks.size();
-  if (nb == 0) return;
+  // A response the host cannot sort makes no classes; the layer then
+  // shades by the plain response.
+  const host::Status sorted =
+      plot->levelType == kLevelInterval
+          ? getEqualIntervalRanges(plot, plot->responseVarNumber, plot->numLevels, &breaks)
+          : getQuantileRanges(plot, plot->responseVarNumber, plot->numLevels, &breaks);
+  const size_t nb = sorted == host::kOk ? breaks.size() : 0;
+  if (nb == 0) return host::kOk;
 
   const int32_t classes = nb == 1 ? 1 : static_cast<int32_t>(nb - 1);
   plot->numLevels = classes;
@@ -158,7 +159,7 @@ void categorize(PlotContext* plot) {
   host::VarDesc var;
   if (plot->categorization == nullptr ||
       host::host().xvname(plot->respData, plot->responseVarNumber, &var) != host::kOk)
-    return;
+    return host::kOk;
 
   const Coloring coloring = chooseColoring(*plot, classes);
   const LabelFormat lf = labelFormat(var);
@@ -200,19 +201,26 @@ void categorize(PlotContext* plot) {
   out += " var=";
   appendName(out, *plot, var.name);
   out += " attrmap=\"_clrrespmap_\";";
-  plot->categorization->write(out);
+  QV_TRY(plot->categorization->write(out));
+  *made = classes;
+  return host::kOk;
 }
 
 }  // namespace
 
-void createCategorization(PlotContext* plot) {
-  if (plot == nullptr) return;
+host::Status createCategorization(PlotContext* plot, int32_t* classes) {
+  *classes = 0;
+  if (plot == nullptr) return host::kOk;
+  host::Status st = host::kOk;
   try {
-    categorize(plot);
+    st = categorize(plot, classes);
   } catch (const std::bad_alloc&) {
+    // The memory message is logged; the layer goes on without classes.
     host::host().xmemmsg();
+    *classes = 0;
   }
   rewindResponse(plot);
+  return st;
 }
 
 }  // namespace qv::module

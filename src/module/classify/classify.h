@@ -9,8 +9,10 @@ namespace qv::module {
 // response data) into classes by its level type and number of levels,
 // writes the range attribute map "_clrrespmap_" and its "_CLRRESP_"
 // variable into the categorization stream, and rewrites the number of
-// levels with the number of classes made. Writes nothing when no class can
-// be made.
-void createCategorization(PlotContext* plot);
+// levels with the number of classes made. *classes is the number of
+// classes written: 0 when none could be made (no values, or values the
+// host could not sort), and then nothing is written. Fails only when the
+// stream cannot be written.
+host::Status createCategorization(PlotContext* plot, int32_t* classes);
 
 }  // namespace qv::module

@@ -20,7 +20,8 @@ int64_t responseObservations(const PlotContext* plot) {
 void rewindResponse(const PlotContext* plot) {
   if (plot == nullptr || plot->respData == nullptr) return;
   host::Host& h = host::host();
-  if (h.xbyrwnd(plot->respData, false) != host::kOk) h.xrewind(plot->respData);
+  // A data set that cannot be rewound is read from where it stands.
+  if (h.xbyrwnd(plot->respData, false) != host::kOk) static_cast<void>(h.xrewind(plot->respData));
 }
 
 }  // namespace qv::module

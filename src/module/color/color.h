@@ -97,7 +97,7 @@ struct ColorCache {
 // trailing blanks allowed) into out: exactly 8 characters, no terminator.
 // A text that is not a color logs message 854/79 and gives "CX808080".
 // Returns 0 in every case.
-host::Status process_color(const char* text, int32_t length, char out[8]);
+void process_color(const char* text, int32_t length, char out[8]);
 
 // Recognises a color text. Returns its form (1 to 12), or 0 when the text
 // is not a color. When `value` is not null, its model names the model wanted

@@ -9,6 +9,7 @@
 #include "module/color/color_cache.h"
 #include "module/color/color_tables.h"
 #include "module/entry/entry.h"
+#include "module/host/messages.h"
 #include "module/text/textutil.h"
 
 namespace qv::module {
@@ -370,7 +371,7 @@ int32_t ggcolor(const char* text, int32_t length, ColorValue* value) {
   return form;
 }
 
-host::Status process_color(const char* text, int32_t length, char out[8]) {
+void process_color(const char* text, int32_t length, char out[8]) {
   if (text == nullptr || length < 0) length = 0;
   const int32_t n = wzstrip(text, length);
   ColorValue v;
@@ -385,12 +386,11 @@ host::Status process_color(const char* text, int32_t length, char out[8]) {
       out[2 + 2 * i] = digits[rgb[i] >> 4];
       out[3 + 2 * i] = digits[rgb[i] & 15];
     }
-    return host::kOk;
+    return;
   }
   if (v_global_gcb_anchor != nullptr)
-    host::host().xpmlog(854, 79, {std::string_view(text, static_cast<size_t>(n))});
+    host::host().xpmlog(kMsgNotAColor, {std::string_view(text, static_cast<size_t>(n))});
   std::memcpy(out, "CX808080", 8);
-  return host::kOk;
 }
 
 }  // namespace qv::module

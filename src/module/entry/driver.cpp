@@ -16,6 +16,7 @@
 #include "module/entry/entry.h"
 #include "module/entry/id_hint.h"
 #include "module/grammar/grammar.h"
+#include "module/host/messages.h"
 #include "module/legends/legends.h"
 #include "module/plots/plots.h"
 #include "module/template/assembly.h"
@@ -85,7 +86,7 @@ int freePosition(Prescan* p) {
 void prescanGradLegend(Statement& node, Prescan* p) {
   host::Host& h = host::host();
   if (p->gradLegends >= kMaxGradLegends) {
-    h.xpmlog(854, 114);
+    h.xpmlog(kMsgTooManyGradLegends);
     return;
   }
   ++p->gradLegends;
@@ -96,7 +97,7 @@ void prescanGradLegend(Statement& node, Prescan* p) {
       takePosition(p, code);
       return;
     }
-    h.xpmlog(854, 115, {code});
+    h.xpmlog(kMsgGradPositionTaken, {code});
   }
   pos.setEnum(freePosition(p));
 }
@@ -243,11 +244,11 @@ bool hasVariable(Step& s, host::DataSet* ds, std::string_view name) {
 // the OBS= limit. *stored tells which count it was.
 Status observationCount(Step& s, host::DataSet* ds, int64_t* count, bool* stored) {
   int64_t selecting = 0, known = 0, limit = -1;
-  if (Status st = info(s, ds, 35, &selecting)) return st;
-  if (Status st = info(s, ds, 28, &known)) return st;
+  QV_TRY(info(s, ds, 35, &selecting));
+  QV_TRY(info(s, ds, 28, &known));
   *stored = selecting == 0 && known != 0;
-  if (Status st = info(s, ds, *stored ? 3 : 24, count)) return st;
-  if (Status st = info(s, ds, 41, &limit)) return st;
+  QV_TRY(info(s, ds, *stored ? 3 : 24, count));
+  QV_TRY(info(s, ds, 41, &limit));
   if (limit >= 0 && limit < *count) *count = limit;
   return kOk;
 }
@@ -268,7 +269,7 @@ Status make(Step& s, std::string_view ns, std::string_view cls, T** out,
 
 Status makeDataObject(Step& s, host::DataSet* ds, std::string_view name,
                       host::DataObject** out) {
-  if (Status st = make(s, "kdl", "data", out)) return st;
+  QV_TRY(make(s, "kdl", "data", out));
   Status st = (*out)->setDataSet(ds, name);
   return st ? serviceFailed(s, st) : kOk;
 }
@@ -280,7 +281,7 @@ Status escapeCoordinateSystem(Step& s, Opt o, std::string_view option,
   if (!slot.present()) return kOk;
   *out = CleanChars(slot.text.data(), static_cast<int>(slot.text.size()));
   if (!*out) {
-    s.h.xpmlog(854, 245, {option});
+    s.h.xpmlog(kMsgTextUnprepared, {option});
     return kUserError;
   }
   s.dynamicValues += 2;
@@ -290,9 +291,9 @@ Status escapeCoordinateSystem(Step& s, Opt o, std::string_view option,
 // --- Step sections, in order ---
 
 Status startStep(Step& s) {
-  if (Status st = xinit(s.work)) return st;
+  QV_TRY(xinit(s.work));
   if (!validCRenderPlatform()) {
-    s.h.xpmlog(854, 200, {"TAVLO"});
+    s.h.xpmlog(kMsgPlatform, {"TAVLO"});
     return kUserError;
   }
   s.nlDecWasOn = s.h.xoptbgt(kNlDecSeparator);
@@ -305,7 +306,7 @@ Status startStep(Step& s) {
 
 Status parseStatements(Step& s) {
   tavlog(s.work);
-  if (Status st = xsparse(s.work, s.work.traceFlags, &s.list)) return st;
+  QV_TRY(xsparse(s.work, s.work.traceFlags, &s.list));
   // The parser has reported every error it counted.
   if (s.list.errors > 0) return kUserError;
   if (s.list.empty()) {
@@ -325,13 +326,13 @@ Status checkInputs(Step& s) {
   s.dAttrMap = dataSetOption(*s.proc, Opt::DAttrMap);
   s.rAttrMap = dataSetOption(*s.proc, Opt::RAttrMap);
   if (!plot.mapData && !plot.respData && !plot.plotData) {
-    s.h.xpmlog(854, 201);
+    s.h.xpmlog(kMsgNoDataSet);
     return kHostFailure;
   }
   for (host::DataSet* ds : {plot.mapData, plot.respData, plot.plotData}) {
     if (!ds) continue;
     int64_t once = 0;
-    if (Status st = info(s, ds, 159, &once)) return st;
+    QV_TRY(info(s, ds, 159, &once));
     if (once != 0) {
       s.sequential = true;
       break;
@@ -346,11 +347,11 @@ Status prescan(Step& s) {
   prescanStatements(s.list, &s.scan);
   const Prescan& p = s.scan;
   if (!p.mapMark && p.tileMark == 0) {
-    s.h.xpmlog(854, 202);
+    s.h.xpmlog(kMsgNoMapStatement);
     return kUserError;
   }
   if (p.tileMark != 0 && !p.mapMark && !p.plotMark) {
-    s.h.xpmlog(854, 231);
+    s.h.xpmlog(kMsgTileAlone);
     return kUserError;
   }
   s.autoLegend = p.autoLegend && (p.plotMark || p.choromap) &&
@@ -363,20 +364,20 @@ Status checkResponseData(Step& s) {
   if (!plot.respData) return kOk;
   if (!s.scan.mapMark) {
     // Only a region layer reads the response data.
-    s.h.xpmlog(854, 261);
+    s.h.xpmlog(kMsgResponseDataUnused);
     plot.respData = nullptr;
     return kOk;
   }
   if (!s.scan.choromap->has(Opt::Response)) {
-    s.h.xpmlog(854, 234, {s.h.dsLibrary(plot.respData), s.h.dsMember(plot.respData)});
+    s.h.xpmlog(kMsgResponseUnused, {s.h.dsLibrary(plot.respData), s.h.dsMember(plot.respData)});
     plot.respData = nullptr;
     return kOk;
   }
   int64_t count = 0;
   bool stored = false;
-  if (Status st = observationCount(s, plot.respData, &count, &stored)) return st;
+  QV_TRY(observationCount(s, plot.respData, &count, &stored));
   if (count == 0) {
-    s.h.xpmlog(854, 236);
+    s.h.xpmlog(kMsgResponseDataEmpty);
     return kUserError;
   }
   return makeDataObject(s, plot.respData, "RESPONSEDATA", &plot.respDataObject);
@@ -386,24 +387,24 @@ Status checkPlotData(Step& s) {
   PlotContext& plot = s.plot;
   if (!plot.plotData) return kOk;
   if (!s.scan.plotMark) {
-    s.h.xpmlog(854, 235);
+    s.h.xpmlog(kMsgPlotDataUnused);
     plot.plotData = nullptr;
     return kOk;
   }
-  if (Status st = escapeCoordinateSystem(s, Opt::PlotCs, "PLOTCS", &s.plotCs)) return st;
-  if (Status st = makeDataObject(s, plot.plotData, "PLOTDATA", &plot.plotDataObject)) return st;
+  QV_TRY(escapeCoordinateSystem(s, Opt::PlotCs, "PLOTCS", &s.plotCs));
+  QV_TRY(makeDataObject(s, plot.plotData, "PLOTDATA", &plot.plotDataObject));
   int64_t readable = 0;
-  if (Status st = info(s, plot.plotData, 95, &readable)) return st;
+  QV_TRY(info(s, plot.plotData, 95, &readable));
   if (readable == 0) {
-    s.h.xpmlog(855, 7);
+    s.h.xpmlog(kMsgNotReadable);
     return kHostFailure;
   }
   int64_t count = 0;
   bool stored = false;
-  if (Status st = observationCount(s, plot.plotData, &count, &stored)) return st;
+  QV_TRY(observationCount(s, plot.plotData, &count, &stored));
   if (count > 0) return kOk;
   if (stored) {
-    s.h.xpmlog(854, 237);
+    s.h.xpmlog(kMsgPlotDataEmpty);
     return kUserError;
   }
   // The selection left nothing to draw: not an error of the program.
@@ -417,33 +418,33 @@ Status checkMapData(Step& s) {
   PlotContext& plot = s.plot;
   if (!plot.mapData) return kOk;
   if (!s.scan.mapMark) {
-    s.h.xpmlog(854, 238);
+    s.h.xpmlog(kMsgMapDataUnused);
     plot.mapData = nullptr;
     return kOk;
   }
   int64_t once = 0;
-  if (Status st = info(s, plot.mapData, 159, &once)) return st;
+  QV_TRY(info(s, plot.mapData, 159, &once));
   if (once != 0) {
-    s.h.xpmlog(854, 239);
+    s.h.xpmlog(kMsgMapDataSequential);
     return kUserError;
   }
   // The region layers refer to the map data by this catalogued name.
-  std::string name = s.h.xpmstr(854, 218).substr(0, 25);
+  std::string name = s.h.xpmstr(kMsgMapObjectName).substr(0, 25);
   name.resize(static_cast<size_t>(std::max(0, wzstrip(name.data(), static_cast<int>(name.size())))));
   if (name.empty()) name = "__MAP__";
-  if (Status st = escapeCoordinateSystem(s, Opt::MapCs, "MAPCS", &s.mapCs)) return st;
-  if (Status st = makeDataObject(s, plot.mapData, name, &plot.mapDataObject)) return st;
+  QV_TRY(escapeCoordinateSystem(s, Opt::MapCs, "MAPCS", &s.mapCs));
+  QV_TRY(makeDataObject(s, plot.mapData, name, &plot.mapDataObject));
   int64_t count = 0;
   bool stored = false;
-  if (Status st = observationCount(s, plot.mapData, &count, &stored)) return st;
+  QV_TRY(observationCount(s, plot.mapData, &count, &stored));
   if (count == 0) {
-    s.h.xpmlog(854, 206);
+    s.h.xpmlog(kMsgMapDataEmpty);
     return kUserError;
   }
   if (plot.respData && s.h.dsLibrary(plot.respData) == s.h.dsLibrary(plot.mapData) &&
       s.h.dsMember(plot.respData) == s.h.dsMember(plot.mapData) &&
       s.h.dsObject(plot.respData) == s.h.dsObject(plot.mapData)) {
-    s.h.xpmlog(854, 203);
+    s.h.xpmlog(kMsgSameMapAndResponse);
     return kUserError;
   }
   return kOk;
@@ -460,13 +461,13 @@ Status resolveMapIdentifier(Step& s) {
     s.h.xpslog("NOTE: Cannot use " + given.var.name +
                " for the MAPID variable.  Using ID instead.");
     if (!findVariable(s, map, "ID", &s.mapId)) {
-      s.h.xpmlog(854, 227, {s.h.dsLibrary(map), s.h.dsMember(map)});
+      s.h.xpmlog(kMsgNoIdVariable, {s.h.dsLibrary(map), s.h.dsMember(map)});
       return kUserError;
     }
     return kOk;
   }
   if (!findVariable(s, map, given.var.name, &s.mapId)) {
-    s.h.xpmlog(854, 219);
+    s.h.xpmlog(kMsgNoMapId);
     return kUserError;
   }
   return kOk;
@@ -480,10 +481,10 @@ Status resolveCoordinates(Step& s) {
   for (std::string_view c : {"LAT", "LATITUDE", "Y"})
     if (findVariable(s, map, c, &s.latName)) break;
   if (s.lonName.empty() || s.latName.empty()) {
-    s.h.xpmlog(854, 243);
+    s.h.xpmlog(kMsgNoCoordinates);
     return kUserError;
   }
-  s.h.xpmlog(854, 242, {s.lonName, s.latName, dataSetName(s, map)});
+  s.h.xpmlog(kMsgCoordinates, {s.lonName, s.latName, dataSetName(s, map)});
   return kOk;
 }
 
@@ -493,35 +494,35 @@ Status matchIdentifiers(Step& s) {
   if (!map || !resp || !s.scan.choromap) return kOk;
   int mapNumber = -1;
   if (s.h.xvfind(map, s.mapId, &mapNumber) != kOk) {
-    s.h.xpmlog(854, 219);
+    s.h.xpmlog(kMsgNoMapId);
     return kUserError;
   }
   host::VarDesc mapVar;
   if (s.h.xvname(map, mapNumber, &mapVar) != kOk) {
-    s.h.xpmlog(854, 220);
+    s.h.xpmlog(kMsgMapIdUndescribed);
     return kUserError;
   }
   const Slot& id = s.scan.choromap->slot(Opt::Id);
   const std::string wanted = id.isVariable() ? id.var.name : s.mapId;
   int respNumber = -1;
   if (s.h.xvfind(resp, wanted, &respNumber) != kOk) {
-    s.h.xpmlog(854, 232);
+    s.h.xpmlog(kMsgNoResponseId);
     return kUserError;
   }
   host::VarDesc respVar;
   if (s.h.xvname(resp, respNumber, &respVar) != kOk) {
-    s.h.xpmlog(854, 233);
+    s.h.xpmlog(kMsgResponseIdUndescribed);
     return kUserError;
   }
   // A mismatch of codes with leading zeros ("01001") gets a hint on how to
   // keep them; a data set that can be read once is not read for it.
   if (mapVar.type == host::kCharacter && respVar.type == host::kNumeric) {
-    s.h.xpmlog(854, 222);
+    s.h.xpmlog(kMsgIdCharacterNumeric);
     if (!s.sequential) leadingZeroHint(s.h, resp, respNumber, map, mapNumber);
     return kUserError;
   }
   if (mapVar.type == host::kNumeric && respVar.type == host::kCharacter) {
-    s.h.xpmlog(854, 223);
+    s.h.xpmlog(kMsgIdNumericCharacter);
     if (!s.sequential) leadingZeroHint(s.h, map, mapNumber, resp, respNumber);
     return kUserError;
   }
@@ -534,17 +535,17 @@ Status makeStepObjects(Step& s) {
   // The graphics anchor of the host needs no asking here: the graph manager
   // made above carries what rendering needs.
   for (host::Stream*& stream : s.streams) {
-    if (Status st = make(s, "kdl", "stream_memory", &stream)) return st;
+    QV_TRY(make(s, "kdl", "stream_memory", &stream));
     if (Status st = stream->open(true)) return serviceFailed(s, st);
   }
   plot.categorization = s.streams[kCategorizationStream];
-  if (Status st = make(s, "collection", "list", &plot.plotColumns)) return st;
+  QV_TRY(make(s, "collection", "list", &plot.plotColumns));
   if (Status st = make(s, "collection", "list", plot.respData ? &plot.respColumns
                                                               : &plot.mapColumns))
     return st;
   for (host::AssocArray* PlotContext::*table : kTables)
-    if (Status st = make(s, "collection", "associativearray", &(plot.*table))) return st;
-  if (Status st = make(s, "kdl", "string_manager", &plot.stringManager)) return st;
+    QV_TRY(make(s, "collection", "associativearray", &(plot.*table)));
+  QV_TRY(make(s, "kdl", "string_manager", &plot.stringManager));
   plot.byFlag = s.proc->flag(host::kFlagBy) ? 1 : 0;
   if (plot.byFlag) return make(s, "collection", "associativearray", &s.byTexts);
   return kOk;
@@ -555,7 +556,7 @@ Status makeStepObjects(Step& s) {
 Status settleRenderer(Step& s) {
   adjustRendererSettings(s.proc->flag(Flag::DisableCrenderCheck), &s.renderer);
   if (!rendererAvailable()) {
-    s.h.xpmlog(854, 226);
+    s.h.xpmlog(kMsgNoRenderer);
     return kHostFailure;
   }
   return kOk;
@@ -564,15 +565,15 @@ Status settleRenderer(Step& s) {
 // Whether an attribute map data set can be read for maps: random access and
 // the variables it needs.
 bool attrMapUsable(Step& s, host::DataSet* ds, std::string_view option,
-                   std::string_view second, int missingMessage, Status* st) {
+                   std::string_view second, host::Msg missingMessage, Status* st) {
   int64_t once = 0;
   if ((*st = info(s, ds, 159, &once))) return false;
   if (once != 0) {
-    s.h.xpmlog(854, 134, {option});
+    s.h.xpmlog(kMsgAttrMapSequential, {option});
     return false;
   }
   if (!hasVariable(s, ds, "ID") || !hasVariable(s, ds, second)) {
-    s.h.xpmlog(854, missingMessage);
+    s.h.xpmlog(missingMessage);
     return false;
   }
   return true;
@@ -581,10 +582,10 @@ bool attrMapUsable(Step& s, host::DataSet* ds, std::string_view option,
 Status checkAttrMaps(Step& s) {
   PlotContext& plot = s.plot;
   Status st = kOk;
-  if (s.dAttrMap && attrMapUsable(s, s.dAttrMap, "DATTRMAP", "VALUE", 68, &st))
+  if (s.dAttrMap && attrMapUsable(s, s.dAttrMap, "DATTRMAP", "VALUE", kMsgDAttrMapVariables, &st))
     plot.dAttrMapUsable = 1;
   if (st) return st;
-  if (s.rAttrMap && attrMapUsable(s, s.rAttrMap, "RATTRMAP", "MIN", 103, &st))
+  if (s.rAttrMap && attrMapUsable(s, s.rAttrMap, "RATTRMAP", "MIN", kMsgRAttrMapVariables, &st))
     plot.rAttrMapUsable = 1;
   if (st) return st;
   if (!plot.plotDataObject && !plot.respDataObject) return kOk;
@@ -614,7 +615,7 @@ void decideCycling(Step& s) {
 Status tileLayer(Step& s, const Statement& node, bool* skip) {
   const bool osm = kindOf(node) == Stmt::OpenStreetMap;
   if (!s.provider.empty()) {
-    s.h.xpmlog(854, osm ? 208 : 209);
+    s.h.xpmlog(osm ? kMsgSecondOpenStreetMap : kMsgSecondEsriMap);
     *skip = true;
     return kOk;
   }
@@ -625,7 +626,7 @@ Status tileLayer(Step& s, const Statement& node, bool* skip) {
   }
   const Slot& url = node.slot(Opt::EsriUrl);
   if (!url.present()) {
-    s.h.xpmlog(854, 210);
+    s.h.xpmlog(kMsgEsriUrl);
     return kHostFailure;
   }
   s.provider = "EsriMapProvider";
@@ -654,7 +655,7 @@ Status translateStatements(Step& s) {
           int64_t once = 0;
           if ((st = info(s, plot.plotData, 159, &once))) break;
           if (once != 0) {
-            s.h.xpmlog(854, 240);
+            s.h.xpmlog(kMsgSeriesSequential);
             st = kUserError;
             break;
           }
@@ -694,7 +695,7 @@ Status collectByGroups(Step& s) {
   PlotContext& plot = s.plot;
   if (plot.groupVarName || (plot.attrVars && plot.attrVars->size() > 0)) {
     // A failed collection leaves what was collected; the step goes on.
-    process_bygroup(s.factory, &plot, &s.byInfo, 1);
+    static_cast<void>(process_bygroup(s.factory, &plot, &s.byInfo, 1));
   }
   if (!plot.plotDataObject) return kOk;
   if (plot.groupVarName) {
@@ -721,18 +722,18 @@ Status finishStatements(Step& s) {
                                          s.streams[kFootnotesStream], s.byTexts))
     return st;
   if (plot.byFlag) {
-    if (Status st = collectByGroups(s)) return st;
+    QV_TRY(collectByGroups(s));
   }
   const bool dataObject = plot.plotDataObject || plot.respDataObject;
   host::Stream* maps = s.streams[kAttrMapStream];
   if (plot.rAttrMapUsable && dataObject) {
-    if (Status st = processRangeAttrMapDataSet(s.factory, s.rAttrMap, &plot, maps)) return st;
+    QV_TRY(processRangeAttrMapDataSet(s.factory, s.rAttrMap, &plot, maps));
   }
   if (plot.dAttrMapUsable && dataObject) {
-    if (Status st = processAttrMapDataSet(s.factory, s.dAttrMap, &plot, maps)) return st;
+    QV_TRY(processAttrMapDataSet(s.factory, s.dAttrMap, &plot, maps));
   }
   if (plot.byFlag) {
-    if (Status st = createAttrMapsFromVars(&plot, maps, plot.cycleAttrs)) return st;
+    QV_TRY(createAttrMapsFromVars(&plot, maps, plot.cycleAttrs));
   }
   for (host::Stream* stream : s.streams)
     if (Status st = stream->close()) return serviceFailed(s, st);
@@ -777,7 +778,7 @@ Status readTemplate(Step& s) {
     // A file that cannot be written is reported; the map is still drawn.
     if (generate_source(s.factory, static_cast<int>(out.text.size()), out.text.data(), s.text,
                         length) == kOk)
-      s.h.xpmlog(854, 215, {out.text});
+      s.h.xpmlog(kMsgTemplateWritten, {out.text});
   }
   return kOk;
 }
@@ -785,7 +786,7 @@ Status readTemplate(Step& s) {
 std::string description(Step& s) {
   const Slot& given = s.proc->slot(Opt::Description);
   if (given.present()) return given.text;
-  std::string text = s.h.xpmstr(854, 211).substr(0, 32);
+  std::string text = s.h.xpmstr(kMsgDescription).substr(0, 32);
   text.resize(static_cast<size_t>(std::max(0, wzstrip(text.data(), static_cast<int>(text.size())))));
   return text;
 }
@@ -811,26 +812,26 @@ std::vector<host::DynamicValue> dynamicValues(Step& s) {
 
 Status handOff(Step& s) {
   PlotContext& plot = s.plot;
-  if (Status st = readTemplate(s)) return st;
+  QV_TRY(readTemplate(s));
   const std::string about = description(s);
 
-  if (Status st = make(s, "proc", "template", &s.compiled)) return st;
+  QV_TRY(make(s, "proc", "template", &s.compiled));
   if (s.compiled->compile(kTemplateName, std::string_view(s.text, static_cast<size_t>(s.textLength)))) {
-    s.h.xpmlog(854, 212);
+    s.h.xpmlog(kMsgNotCompiled);
     return kHostFailure;
   }
   const std::vector<host::DynamicValue> dynamics = dynamicValues(s);
 
   auto* manager = dynamic_cast<host::GraphManager*>(plot.manager);
   if (!manager) return serviceFailed(s, kHostFailure);
-  if (Status st = make(s, "kdl", "multidata", &s.collection)) return st;
+  QV_TRY(make(s, "kdl", "multidata", &s.collection));
   const std::pair<host::DataObject*, host::DataSet*> data[] = {
       {plot.plotDataObject, plot.plotData}, {plot.respDataObject, plot.respData}};
   for (size_t i = 0; i < std::size(data); ++i) {
     auto [object, ds] = data[i];
     if (!object || !ds) continue;
     if (Status st = object->finish()) return serviceFailed(s, st);
-    if (Status st = make(s, "kdl", "DataSource", &s.sources[i])) return st;
+    QV_TRY(make(s, "kdl", "DataSource", &s.sources[i]));
     if (Status st = s.sources[i]->init(object, ds, plot.manager)) return serviceFailed(s, st);
     if (Status st = s.collection->add(s.sources[i])) return serviceFailed(s, st);
   }
@@ -854,7 +855,7 @@ Status runStep(Step& s) {
       [](Step& st) { decideCycling(st); return kOk; },
       translateStatements, finishStatements,  assemble,             handOff};
   for (Section section : kSections) {
-    if (Status st = section(s)) return st;
+    QV_TRY(section(s));
     if (s.finished) break;
   }
   return kOk;

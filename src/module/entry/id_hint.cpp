@@ -1,4 +1,5 @@
 #include "module/entry/id_hint.h"
+#include "module/host/messages.h"
 
 #include <string>
 #include <string_view>
@@ -36,7 +37,7 @@ void leadingZeroHint(host::Host& h, host::DataSet* numDs, int numVar, host::Data
   if (example.empty()) return;
   std::string sidecar, column;
   if (!h.dsTypeDeclaration(numDs, numVar, &sidecar, &column)) return;
-  h.xpmlog(854, 255,
+  h.xpmlog(kMsgLeadingZeros,
            {column, h.dsLibrary(numDs) + "." + h.dsMember(numDs), sidecar, example});
 }
 

@@ -456,12 +456,12 @@ host::Status xsctrak(ParseWork& work) {
 host::Status xsparse(ParseWork& work, int flags, host::StatementList* out) {
   if (!out) return host::kHostFailure;
   if (!work.tokenHandler) {
-    if (host::Status s = xsctok(work)) return s;
+    QV_TRY(xsctok(work));
   }
   if (!work.semanticHandler) {
-    if (host::Status s = xscsem(work)) return s;
+    QV_TRY(xscsem(work));
   }
-  if (!work.trackHandler) xsctrak(work);
+  if (!work.trackHandler) QV_TRY(xsctrak(work));
   const host::Grammar* g = work.grammar ? work.grammar : tavlog(work);
   return work.tokenHandler->xsproc(*g, flags & 3, out);
 }

@@ -16,7 +16,31 @@
 
 namespace qv::host {
 
-using Status = int32_t;
+// The status of a routine: 0 for success, else the step's return code or a
+// host service's failure code. The compiler refuses to let a caller drop it
+// (the module builds with -Werror=unused-result); it converts to and from
+// the plain number, which is what the host and its log deal in.
+class [[nodiscard]] Status {
+ public:
+  constexpr Status() = default;
+  constexpr Status(int32_t code) : code_(code) {}
+  constexpr operator int32_t() const { return code_; }
+
+ private:
+  int32_t code_ = 0;
+};
+
+// Returns the status of `expr` from the calling routine when it is not 0.
+#define QV_TRY(expr)                                        \
+  do {                                                      \
+    if (const ::qv::host::Status qv_try_ = (expr)) return qv_try_; \
+  } while (0)
+
+// A catalogued message: its set and number (names in module/host/messages.h).
+struct Msg {
+  int set;
+  int number;
+};
 
 // The statement grammar the module supplies and the statement list the
 // host's parse engine produces from it (module/host/statements.h).
@@ -28,6 +52,9 @@ inline constexpr Status kOk = 0;
 inline constexpr Status kHostFailure = 112;    // a service failed / input missing
 inline constexpr Status kUserError = 1012;     // user error after a message
 inline constexpr Status kNoMemory = 1016;      // memory exhausted
+// A plot option the translator refuses (DISCRETEOFFSET= out of range, a
+// variable of the wrong type) after its message.
+inline constexpr Status kOptionRefused = 1;
 inline constexpr Status kNoSuchOperation = static_cast<Status>(0x80008001u);
 // Environment lookups (wzosvar): not set, and set but longer than the
 // caller's buffer (which still counts as available).
@@ -288,6 +315,8 @@ class Host {
   // "ERROR: " prefix; `xprrlog` reports a failed service's code.
   virtual void xpmlog(int set, int number, std::initializer_list<Arg> args = {}) = 0;
   virtual std::string xpmstr(int set, int number) = 0;
+  void xpmlog(Msg m, std::initializer_list<Arg> args = {}) { xpmlog(m.set, m.number, args); }
+  std::string xpmstr(Msg m) { return xpmstr(m.set, m.number); }
   virtual void xpslog(std::string_view line) = 0;
   virtual void xprrlog(Status code) = 0;
 

@@ -61,7 +61,7 @@ Status appendVerbatim(std::string& out, std::string_view text) {
 // A plot name in a list: a blank and the name in double quotes.
 Status appendName(std::string& out, std::string_view name) {
   out += " \"";
-  if (Status st = appendVerbatim(out, name)) return st;
+  QV_TRY(appendVerbatim(out, name));
   out += '"';
   return kOk;
 }
@@ -95,7 +95,7 @@ Status appendTextAttrs(std::string& out, std::string_view option, const Slot& gr
   }
   if (family.present()) {
     out += " Family=\"";
-    if (Status st = appendVerbatim(out, family.text)) return st;
+    QV_TRY(appendVerbatim(out, family.text));
     out += '"';
   }
   if (weight.present()) out += weight.number == 2 ? " Weight=bold" : " Weight=normal";
@@ -123,12 +123,12 @@ Status parseLegend(const Statement& node, PlotContext* plot, host::Stream* out, 
   if (listed) {
     // Each listed name, then the plots whose marker is that same host string.
     for (const Slot& name : names.list) {
-      if (Status st = appendName(s, name.text)) return st;
+      QV_TRY(appendName(s, name.text));
       const host::HStr* id = h.kdltxt(name.text.data(), static_cast<long>(name.text.size()));
       if (!id) continue;
       for (size_t i = 0; i < entries; ++i) {
         if (hostString(table->valueAt(i)) != id) continue;
-        if (Status st = appendName(s, table->keyAt(i))) return st;
+        QV_TRY(appendName(s, table->keyAt(i)));
       }
     }
   } else {
@@ -139,7 +139,7 @@ Status parseLegend(const Statement& node, PlotContext* plot, host::Stream* out, 
     int named = 0;
     for (size_t i = 0; i < entries; ++i) {
       const std::string_view name = table->keyAt(i);
-      if (Status st = appendName(s, name)) return st;
+      QV_TRY(appendName(s, name));
       if (!name.empty()) ++named;
     }
     if (named == 0) {
@@ -165,15 +165,15 @@ Status parseLegend(const Statement& node, PlotContext* plot, host::Stream* out, 
   const Slot& title = node.slot(Opt::Title);
   if (givenText(title)) {
     s += " Title=\"";
-    if (Status st = appendEscaped(s, title.text)) return st;
+    QV_TRY(appendEscaped(s, title.text));
     s += '"';
   } else if (groupTitle && plot->legendTitle) {
     s += " Title=\"";
-    if (Status st = appendEscaped(s, h.kdlgstr(plot->legendTitle))) return st;
+    QV_TRY(appendEscaped(s, h.kdlgstr(plot->legendTitle)));
     s += '"';
   }
-  if (Status st = appendTextAttrs(s, " TitleAttrs=", node.slot(Opt::TitleAttrs))) return st;
-  if (Status st = appendTextAttrs(s, " ValueAttrs=", node.slot(Opt::ValueAttrs))) return st;
+  QV_TRY(appendTextAttrs(s, " TitleAttrs=", node.slot(Opt::TitleAttrs)));
+  QV_TRY(appendTextAttrs(s, " ValueAttrs=", node.slot(Opt::ValueAttrs)));
   if (node.flag(Flag::AutoItemSize)) s += " AutoItemSize=true";
   s += ';';
   return out->write(s);
@@ -194,7 +194,7 @@ Status parseGradLegend(const Statement& node, PlotContext* plot, host::Stream* o
   const int position = pos.present() ? static_cast<int>(pos.number) : 0;
   const Slot& title = node.slot(Opt::Title);
   std::string tail;
-  if (Status st = appendTextAttrs(tail, " TitleAttrs=", node.slot(Opt::TitleAttrs))) return st;
+  QV_TRY(appendTextAttrs(tail, " TitleAttrs=", node.slot(Opt::TitleAttrs)));
   if (node.flag(Flag::ExtractScale)) tail += " extractscale=true";
   if (node.flag(Flag::Integer)) tail += " Integer=true";
   if (node.flag(Flag::Border)) {
@@ -206,7 +206,7 @@ Status parseGradLegend(const Statement& node, PlotContext* plot, host::Stream* o
 
   auto legend = [&](std::string_view name, const host::HStr* defaultTitle) -> Status {
     std::string s = "ContinuousLegend";
-    if (Status st = appendName(s, name)) return st;
+    QV_TRY(appendName(s, name));
     s += " / Location=Outside";
     switch (position) {
       case Code::Top: s += " valign=top orient=horizontal"; break;
@@ -217,12 +217,12 @@ Status parseGradLegend(const Statement& node, PlotContext* plot, host::Stream* o
     }
     if (givenText(title)) {
       s += " Title=\"";
-      if (Status st = appendEscaped(s, title.text)) return st;
+      QV_TRY(appendEscaped(s, title.text));
       s += '"';
     } else if (defaultTitle && !h.kdlgstr(defaultTitle).empty() &&
                !node.flag(Flag::NoTitle)) {
       s += " title=\"";
-      if (Status st = appendEscaped(s, h.kdlgstr(defaultTitle))) return st;
+      QV_TRY(appendEscaped(s, h.kdlgstr(defaultTitle)));
       s += '"';
     }
     s += tail;
@@ -234,7 +234,7 @@ Status parseGradLegend(const Statement& node, PlotContext* plot, host::Stream* o
     return legend(plotName.text, v ? hostString(*v) : nullptr);
   }
   for (size_t i = 0; i < entries; ++i) {
-    if (Status st = legend(table->keyAt(i), hostString(table->valueAt(i)))) return st;
+    QV_TRY(legend(table->keyAt(i), hostString(table->valueAt(i))));
   }
   return kOk;
 }

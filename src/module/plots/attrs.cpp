@@ -2,6 +2,7 @@
 // (the user's, or "GraphData%d" when attributes cycle) and a list of
 // overrides. The blocks come in a fixed order inside the statement.
 
+#include "module/host/messages.h"
 #include "module/plots/plotcall.h"
 #include "module/text/cleanchars.h"
 #include "module/text/textutil.h"
@@ -49,7 +50,7 @@ bool symbolUsable(const PlotCall& c, const Slot& g) {
   if (!given(g, host::kAttrSymbol)) return false;
   const std::string& s = g.attr(host::kAttrSymbol).text;
   const bool word = singleWord(s);
-  if (!word) host::host().xpmlog(854, 250, {s, c.keyword});
+  if (!word) host::host().xpmlog(kMsgSymbolNotWord, {s, c.keyword});
   return word;
 }
 
@@ -236,7 +237,7 @@ Status writeAttributeBlocks(PlotCall& c) {
       c.w(name);
     }
   }
-  if (Status st = textBlock(c, defaults)) return st;
+  QV_TRY(textBlock(c, defaults));
   if (c.kind == Kind::Text && c.flag(Flag::Strip)) c.w(" strip=true");
   if (c.kind == Kind::Bubble || c.kind == Kind::Text) {
     const bool outlined = c.flag(Flag::Outline), fill = c.flag(Flag::Fill),

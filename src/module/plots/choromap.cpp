@@ -5,6 +5,7 @@
 #include <string>
 
 #include "module/classify/classify.h"
+#include "module/host/messages.h"
 #include "module/plots/plotcall.h"
 #include "module/plots/plots.h"
 #include "module/text/textutil.h"
@@ -25,7 +26,7 @@ Status writeRegionKey(PlotCall& c, std::string* mapIdName) {
   const Slot& mapId = c.slot(Opt::MapId);
   if (mapId.isVariable() && !isCoordinateName(mapId.var.name)) {
     host::VarDesc d;
-    if (Status st = describeVar(p->mapData, mapId, " mapid=", &d)) return st;
+    QV_TRY(describeVar(p->mapData, mapId, " mapid=", &d));
     c.w(" mapid=");
     c.w(d.name);
     *mapIdName = d.name;
@@ -38,7 +39,7 @@ Status writeRegionKey(PlotCall& c, std::string* mapIdName) {
   }
   std::string lib, mem;
   getDSinfo(p->mapData ? p->mapData : p->varData, &lib, &mem);
-  h.xpmlog(854, 227, {lib, mem});
+  h.xpmlog(kMsgNoIdVariable, {lib, mem});
   return host::kUserError;
 }
 
@@ -55,28 +56,26 @@ Status continuousResponse(PlotCall& c, const Slot& r, const host::VarDesc& d) {
 
   const std::string instance = attrMapInstance(c, true, d.name);
   if (!instance.empty()) {
-    if (Status st = slotVariable(c, " ", r)) return st;
+    QV_TRY(slotVariable(c, " ", r));
     c.w(" colorResponse=");
     c.w(instance);
-    if (Status st = bindAttrMap(c, true, d.name, instance)) return st;
+    QV_TRY(bindAttrMap(c, true, d.name, instance));
   } else if (p->levelType > Code::LevelNone) {
-    // Whether a classification was written shows in the stream's growth
-    // (an earlier region layer may have written one already).
-    const int64_t before = p->categorization ? p->categorization->length() : 0;
-    createCategorization(p);
-    if (p->categorization && p->categorization->length() > before) {
-      if (Status st = slotVariable(c, " ", r)) return st;
+    int32_t classes = 0;
+    QV_TRY(createCategorization(p, &classes));
+    if (classes > 0) {
+      QV_TRY(slotVariable(c, " ", r));
       c.w(" colorResponse=_CLRRESP_");
       c.continuous = false;
       c.grouped = true;
-      if (Status st = keepLegendTitle(c, d)) return st;
+      QV_TRY(keepLegendTitle(c, d));
     } else if (Status st = slotVariable(c, " ColorResponse=", r)) {
       return st;
     }
   } else if (Status st = slotVariable(c, " ColorResponse=", r)) {
     return st;
   }
-  if (Status st = intern(d.name, &p->responseName)) return st;
+  QV_TRY(intern(d.name, &p->responseName));
   p->responseLabel = nullptr;
   if (!d.label.empty()) return intern(d.label, &p->responseLabel);
   return kOk;
@@ -98,7 +97,7 @@ Status writeRegionBlock(PlotCall& c) {
     setResolution(p, c.has(Opt::Density) ? static_cast<int>(c.slot(Opt::Density).number) : -1);
 
   std::string mapIdName;
-  if (Status st = writeRegionKey(c, &mapIdName)) return st;
+  QV_TRY(writeRegionKey(c, &mapIdName));
   if (p->respData) {
     const Slot& id = c.slot(Opt::Id);
     Status st = id.isVariable()
@@ -112,15 +111,15 @@ Status writeRegionBlock(PlotCall& c) {
   const Slot& r = c.slot(Opt::Response);
   if (!r.isVariable()) return kOk;
   host::VarDesc d;
-  if (Status st = describeVar(p->varData, r, " RESPONSE", &d)) return st;
+  QV_TRY(describeVar(p->varData, r, " RESPONSE", &d));
   p->groupVarNumber = d.number + 1;
   p->groupVarType = d.type;
-  if (Status st = intern(d.name, &p->groupVarName)) return st;
+  QV_TRY(intern(d.name, &p->groupVarName));
   if (d.type == host::kNumeric) p->responseVarNumber = d.number;
 
   if (d.type == host::kNumeric && !c.flag(Flag::Discrete)) return continuousResponse(c, r, d);
-  if (c.has(Opt::LevelType)) h.xpmlog(854, 246, {"LEVELTYPE"});
-  if (c.has(Opt::NumLevels)) h.xpmlog(854, 246, {"NUMLEVELS"});
+  if (c.has(Opt::LevelType)) h.xpmlog(kMsgClassOptionIgnored, {"LEVELTYPE"});
+  if (c.has(Opt::NumLevels)) h.xpmlog(kMsgClassOptionIgnored, {"NUMLEVELS"});
   return groupReference(c, r, d, " colorGroup=");
 }
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 
+#include "module/host/messages.h"
 #include "module/plots/plotcall.h"
 #include "module/text/textutil.h"
 
@@ -36,7 +37,7 @@ std::string attrMapInstance(PlotCall& c, bool range, std::string_view var) {
   if (id.empty()) return {};
   host::Host& h = host::host();
   if (!hasId(range ? c.plot->rAttrMapIds : c.plot->dAttrMapIds, id)) {
-    h.xpmlog(854, range ? 122 : 80, {id});
+    h.xpmlog(range ? kMsgNoRAttrId : kMsgNoAttrId, {id});
     return {};
   }
   // ID_VARIABLE in capital letters; a blank (a name literal's) becomes "_"
@@ -49,7 +50,7 @@ std::string attrMapInstance(PlotCall& c, bool range, std::string_view var) {
     const host::Value* bound = usage->get(upper(var));
     const host::HStr* const* name = bound ? std::get_if<const host::HStr*>(bound) : nullptr;
     if (name && h.kdlgstr(*name) != instance) {
-      h.xpmlog(854, range ? 123 : 81, {range ? std::string(var) : id});
+      h.xpmlog(range ? kMsgRangeMapTaken : kMsgAttrMapTaken, {range ? std::string(var) : id});
       return {};
     }
   }
@@ -60,7 +61,7 @@ Status bindAttrMap(PlotCall& c, bool range, std::string_view var, std::string_vi
   host::AssocArray* usage = usageTable(c, range);
   if (!usage) return kOk;
   const host::HStr* name = nullptr;
-  if (Status st = intern(instance, &name)) return st;
+  QV_TRY(intern(instance, &name));
   return usage->put(upper(var), name);
 }
 
@@ -80,14 +81,14 @@ Status attrVarName(PlotCall& c, std::string_view var, std::string* name) {
   *name = buf;
   if (!p->attrVars) return kOk;
   const host::HStr* h = nullptr;
-  if (Status st = intern(*name, &h)) return st;
+  QV_TRY(intern(*name, &h));
   return p->attrVars->put(key, h);
 }
 
 Status recordAttrVar(PlotCall& c, std::string_view name, std::string_view var) {
   if (!c.plot->attrVarList) return kOk;
   const host::HStr* h = nullptr;
-  if (Status st = intern(var, &h)) return st;
+  QV_TRY(intern(var, &h));
   return c.plot->attrVarList->put(name, h);
 }
 
@@ -100,19 +101,19 @@ Status groupReference(PlotCall& c, const host::Slot& v, const host::VarDesc& d,
                       std::string_view option) {
   const std::string instance = attrMapInstance(c, false, d.name);
   if (instance.empty() && !c.plot->byFlag) {
-    if (Status st = slotVariable(c, option, v)) return st;
+    QV_TRY(slotVariable(c, option, v));
   } else {
     // The column is read, but the plot refers to a name bound to a map.
-    if (Status st = slotVariable(c, " ", v)) return st;
+    QV_TRY(slotVariable(c, " ", v));
     std::string name = instance;
     if (!instance.empty()) {
-      if (Status st = bindAttrMap(c, false, d.name, instance)) return st;
+      QV_TRY(bindAttrMap(c, false, d.name, instance));
     } else if (Status st = attrVarName(c, d.name, &name)) {
       return st;
     }
     c.w(option);
     c.w(name);
-    if (Status st = recordAttrVar(c, name, d.name)) return st;
+    QV_TRY(recordAttrVar(c, name, d.name));
   }
   c.grouped = true;
   return keepLegendTitle(c, d);

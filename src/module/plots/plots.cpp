@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "module/color/color.h"
+#include "module/host/messages.h"
 #include "module/plots/plotcall.h"
 #include "module/text/cleanchars.h"
 #include "module/text/textutil.h"
@@ -93,8 +94,8 @@ Status writeColorModel(PlotCall& c) {
     c.w(" ");
     if (keep) {
       const host::HStr* h = nullptr;
-      if (Status st = intern(std::string_view(text, sizeof text), &h)) return st;
-      if (Status st = p->colorModelList->append(h)) return st;
+      QV_TRY(intern(std::string_view(text, sizeof text), &h));
+      QV_TRY(p->colorModelList->append(h));
     }
   }
   c.w(")");
@@ -120,7 +121,7 @@ Status writeTips(PlotCall& c) {
   for (size_t i = 0; i < n; ++i) {
     c.w(tipName(i));
     c.w("=");
-    if (Status st = slotVariable(c, "  ", tip.list[i])) return st;
+    QV_TRY(slotVariable(c, "  ", tip.list[i]));
   }
   c.w(")");
   c.w(" tip=(");
@@ -134,7 +135,7 @@ Status writeTips(PlotCall& c) {
     for (size_t i = 0; i < std::min(n, formats.list.size()); ++i) {
       const std::string& f = formats.list[i].text;
       if (f.find('.') == std::string::npos) {
-        if (!isAuto(f)) h.xpmlog(854, 94, {f});
+        if (!isAuto(f)) h.xpmlog(kMsgNotAFormat, {f});
         continue;
       }
       if (!open) c.w(" tipformat=(");
@@ -151,14 +152,14 @@ Status writeTips(PlotCall& c) {
     for (size_t i = 0; i < std::min(n, labels.list.size()); ++i) {
       const Slot& l = labels.list[i];
       if (l.kind != host::kSlotText) {
-        if (!isAuto(l.text)) h.xpmlog(854, 94, {l.text});
+        if (!isAuto(l.text)) h.xpmlog(kMsgNotAFormat, {l.text});
         continue;
       }
       if (!open) c.w(" tiplabel=(");
       open = true;
       c.w(tipName(i));
       c.w("=\"");
-      if (Status st = escaped(c, l.text)) return st;
+      QV_TRY(escaped(c, l.text));
       c.w("\"");
     }
     if (open) c.w(")");
@@ -175,7 +176,7 @@ Status writeLegendLabel(PlotCall& c) {
   } else if (c.hasDefaultLabel) {
     text = c.defaultLabel;
   } else if (c.region) {
-    text = host::host().xpmstr(854, 241).substr(0, 256);
+    text = host::host().xpmstr(kMsgRegionsLabel).substr(0, 256);
     text.resize(static_cast<size_t>(std::max(0, wzstrip(text.data(), int(text.size())))));
     if (text.empty()) return kOk;
     escape = false;
@@ -184,7 +185,7 @@ Status writeLegendLabel(PlotCall& c) {
   }
   c.w(" LegendLabel=\"");
   if (escape) {
-    if (Status st = escaped(c, text)) return st;
+    QV_TRY(escaped(c, text));
   } else {
     c.w(text);
   }
@@ -202,7 +203,7 @@ Status writeName(PlotCall& c) {
     c.w(" name=\"");
   } else if (!c.mapLayer) {
     name = c.keyword;
-    defaultName(&name, p);
+    QV_TRY(defaultName(&name, p));
     c.w(" NAME=\"");
   } else {
     return kOk;
@@ -217,7 +218,7 @@ Status writeName(PlotCall& c) {
   // plot of that name: a later plot of the same name is drawn, but no legend
   // can name it, so it stays out of the tables the legends read.
   if (!p->namesTaken.insert(upper(name)).second) {
-    host::host().xpmlog(854, 260, {name, c.keyword});
+    host::host().xpmlog(kMsgNameTaken, {name, c.keyword});
     return kOk;
   }
   if (c.continuous) {
@@ -227,7 +228,7 @@ Status writeName(PlotCall& c) {
   }
   if (!p->plotNames) return kOk;
   const host::HStr* kind = nullptr;
-  if (Status st = intern(c.grouped ? "<Group>" : "<Empty>", &kind)) return st;
+  QV_TRY(intern(c.grouped ? "<Group>" : "<Empty>", &kind));
   return p->plotNames->put(name, kind);
 }
 
@@ -266,10 +267,10 @@ Status writeHead(PlotCall& c) {
   p->varData = p->plotData;
   p->varColumns = p->plotColumns;
   if (c.has(Opt::X)) {
-    if (Status st = slotVariable(c, " X=", c.slot(Opt::X))) return st;
+    QV_TRY(slotVariable(c, " X=", c.slot(Opt::X)));
   }
   if (c.has(Opt::Y)) {
-    if (Status st = slotVariable(c, " Y=", c.slot(Opt::Y))) return st;
+    QV_TRY(slotVariable(c, " Y=", c.slot(Opt::Y)));
   }
   if (c.kind != Kind::Bubble || !c.has(Opt::Size)) return kOk;
   // The bubble size must be a numeric variable of the plot data.
@@ -283,11 +284,11 @@ Status writeHead(PlotCall& c) {
   if (!found) {
     std::string lib, mem;
     getDSinfo(p->varData, &lib, &mem);
-    h.xpmlog(854, 221, {number + 1, lib, mem});
+    h.xpmlog(kMsgNoSizeNumber, {number + 1, lib, mem});
     return host::kUserError;
   }
   if (d.type == host::kCharacter) {
-    h.xpmlog(854, 230, {d.name});
+    h.xpmlog(kMsgSizeNotNumeric, {d.name});
     return host::kUserError;
   }
   return processVariable(c.out, " SIZE=", {}, number, p, c.keyword);
@@ -299,8 +300,8 @@ Status writeGroup(PlotCall& c) {
   if (!g.present()) return kOk;
   PlotContext* p = c.plot;
   host::VarDesc d;
-  if (Status st = describeVar(p->varData, g, " Group=", &d)) return st;
-  if (Status st = intern(d.name, &p->groupVarName)) return st;
+  QV_TRY(describeVar(p->varData, g, " Group=", &d));
+  QV_TRY(intern(d.name, &p->groupVarName));
   p->groupVarType = d.type;
   if (p->groupVarNumber == 0) p->groupVarNumber = d.number + 1;
   return groupReference(c, g, d, " Group=");
@@ -313,24 +314,24 @@ Status writeColorResponse(PlotCall& c) {
   if (c.region || !v.present()) return kOk;
   PlotContext* p = c.plot;
   host::VarDesc d;
-  if (Status st = describeVar(p->varData, v, " ColorResponse=", &d)) return st;
+  QV_TRY(describeVar(p->varData, v, " ColorResponse=", &d));
   if (d.type == host::kCharacter) {
-    host::host().xpmlog(854, 6, {"COLORRESPONSE"});
-    return 1;
+    host::host().xpmlog(kMsgNotNumeric, {"COLORRESPONSE"});
+    return host::kOptionRefused;
   }
   const std::string instance = attrMapInstance(c, true, d.name);
   if (!instance.empty()) {
-    if (Status st = slotVariable(c, " ", v)) return st;
+    QV_TRY(slotVariable(c, " ", v));
     c.w(" colorResponse=");
     c.w(instance);
-    if (Status st = bindAttrMap(c, true, d.name, instance)) return st;
+    QV_TRY(bindAttrMap(c, true, d.name, instance));
   } else if (Status st = slotVariable(c, " ColorResponse=", v)) {
     return st;
   }
-  if (Status st = intern(d.name, &p->responseName)) return st;
+  QV_TRY(intern(d.name, &p->responseName));
   p->responseLabel = nullptr;
   if (!d.label.empty()) {
-    if (Status st = intern(d.label, &p->responseLabel)) return st;
+    QV_TRY(intern(d.label, &p->responseLabel));
   }
   c.continuous = true;
   return kOk;
@@ -349,14 +350,14 @@ Status translate(PlotCall& c, int primary) {
   if (p->dAttrMapUsable && c.slot(Opt::AttrId).present()) c.attrId = c.slot(Opt::AttrId).text;
   if (p->rAttrMapUsable && c.slot(Opt::RAttrId).present()) c.rattrId = c.slot(Opt::RAttrId).text;
 
-  if (Status st = writeHead(c)) return st;
+  QV_TRY(writeHead(c));
 
   // The TEXT= variable; its label (or name) is the default legend label.
   if (c.kind == Kind::Text && c.has(Opt::TextVar)) {
     const Slot& t = c.slot(Opt::TextVar);
     host::VarDesc d;
-    if (Status st = describeVar(p->varData, t, " text=", &d)) return st;
-    if (Status st = slotVariable(c, " text=", t, false)) return st;
+    QV_TRY(describeVar(p->varData, t, " text=", &d));
+    QV_TRY(slotVariable(c, " text=", t, false));
     c.defaultLabel = (d.label.empty() ? d.name : d.label).substr(0, 256);
     c.hasDefaultLabel = true;
   }
@@ -373,10 +374,10 @@ Status translate(PlotCall& c, int primary) {
     p->colorModelName = nullptr;
     if (p->colorModelList) p->colorModelList->clear();
   }
-  if (Status st = writeColorModel(c)) return st;
+  QV_TRY(writeColorModel(c));
   // Region layer: data, detail, keys and response.
   if (c.region) {
-    if (Status st = writeRegionBlock(c)) return st;
+    QV_TRY(writeRegionBlock(c));
   }
   if (c.kind == Kind::Scatter) c.w(" subpixel=off");
   if (c.flag(Flag::NoMissingGroup)) c.w(" includemissinggroup=false");
@@ -387,27 +388,27 @@ Status translate(PlotCall& c, int primary) {
   if (c.has(Opt::DiscreteOffset)) {
     const double v = c.slot(Opt::DiscreteOffset).number;
     if (v > 0.5 || v < -0.5) {
-      host::host().xpmlog(854, 67);
-      return 1;
+      host::host().xpmlog(kMsgDiscreteOffset);
+      return host::kOptionRefused;
     }
     c.w(" discreteOffset=");
     c.number(v);
   }
   if (c.flag(Flag::TipNone)) c.w(" tip=none");
-  if (Status st = writeTips(c)) return st;
-  if (Status st = writeGroup(c)) return st;
-  if (Status st = writeAttributeBlocks(c)) return st;
+  QV_TRY(writeTips(c));
+  QV_TRY(writeGroup(c));
+  QV_TRY(writeAttributeBlocks(c));
   if (c.has(Opt::Url)) {
-    if (Status st = slotVariable(c, " URL=", c.slot(Opt::Url))) return st;
+    QV_TRY(slotVariable(c, " URL=", c.slot(Opt::Url)));
   }
-  if (Status st = writeLegendLabel(c)) return st;
-  if (Status st = writeColorResponse(c)) return st;
+  QV_TRY(writeLegendLabel(c));
+  QV_TRY(writeColorResponse(c));
   if (c.slot(Opt::DataLabel).isVariable()) {
-    if (Status st = slotVariable(c, " DataLabel=", c.slot(Opt::DataLabel))) return st;
+    QV_TRY(slotVariable(c, " DataLabel=", c.slot(Opt::DataLabel)));
   }
-  if (Status st = writeName(c)) return st;
+  QV_TRY(writeName(c));
   // Kind-specific options come after the name.
-  if (Status st = writeTail(c)) return st;
+  QV_TRY(writeTail(c));
   c.w(";");
   if (c.st) return c.st;
   // The next plot takes the next style element.

@@ -41,7 +41,7 @@ void setResolution(PlotContext* plot, int density);
 // Replaces *name (a statement keyword) by its default plot name: the
 // keyword the first time, then the keyword followed by 1, 2, ... (at most
 // 100 characters).
-void defaultName(std::string* name, PlotContext* plot);
+host::Status defaultName(std::string* name, PlotContext* plot);
 
 // Library and member name of a data set ("" for none).
 void getDSinfo(host::DataSet* ds, std::string* library, std::string* member);

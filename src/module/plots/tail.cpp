@@ -71,7 +71,7 @@ Status writeTail(PlotCall& c) {
   numberWithUnit(c, Opt::BRadiusMax, " bubbleradiusmax=");
   const Slot& rotate = c.slot(Opt::Rotate);
   if (rotate.isVariable()) {
-    if (Status st = slotVariable(c, " Rotate=", rotate)) return st;
+    QV_TRY(slotVariable(c, " Rotate=", rotate));
   } else if (rotate.kind == host::kSlotNumber) {
     c.w(" Rotate=");
     c.number(rotate.number);
@@ -93,7 +93,7 @@ Status writeTail(PlotCall& c) {
   }
   plainNumber(c, Opt::SplitWidth, " splitwidth=");
   if (c.has(Opt::SizeResponse)) {
-    if (Status st = slotVariable(c, " SizeResponse=", c.slot(Opt::SizeResponse))) return st;
+    QV_TRY(slotVariable(c, " SizeResponse=", c.slot(Opt::SizeResponse)));
   }
   numberWithUnit(c, Opt::SizeMin, " SizeMin=");
   numberWithUnit(c, Opt::SizeMax, " SizeMax=");
@@ -104,7 +104,7 @@ Status writeTail(PlotCall& c) {
     c.w(code >= 1 && code <= 3 ? kPolicies[code - 1] : "none");
   }
   if (c.kind == Kind::Text) {
-    if (Status st = writeSplitOptions(c)) return st;
+    QV_TRY(writeSplitOptions(c));
     const bool outline = c.flag(Flag::Outline), fill = c.flag(Flag::Fill);
     if (outline || fill) {
       c.w(" Display=(");

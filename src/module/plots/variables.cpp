@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "module/host/messages.h"
 #include "module/plots/plotcall.h"
 #include "module/plots/plots.h"
 #include "module/text/textutil.h"
@@ -57,13 +58,13 @@ std::string trimmedOption(std::string_view option) {
 void notFound(host::DataSet* ds, std::string_view option, std::string_view name) {
   std::string lib, mem;
   getDSinfo(ds, &lib, &mem);
-  host::host().xpmlog(854, 228, {optionForMessage(option, 10), std::string(name), lib, mem});
+  host::host().xpmlog(kMsgNoVariable, {optionForMessage(option, 10), std::string(name), lib, mem});
 }
 
 void notDescribed(host::DataSet* ds, int number) {
   std::string lib, mem;
   getDSinfo(ds, &lib, &mem);
-  host::host().xpmlog(854, 229, {number + 1, lib, mem});
+  host::host().xpmlog(kMsgUndescribed, {number + 1, lib, mem});
 }
 
 }  // namespace
@@ -76,12 +77,12 @@ Status describeVar(host::DataSet* ds, const host::Slot& s, std::string_view opti
   if (!byNumber) {
     if (!ds || h.xvfind(ds, s.var.name, &number) != kOk) {
       notFound(ds, option, s.var.name);
-      return 1;
+      return host::kOptionRefused;
     }
   }
   if (!ds || h.xvname(ds, number, out) != kOk) {
     notDescribed(ds, number);
-    return 1;
+    return host::kOptionRefused;
   }
   out->number = number;
   return kOk;
@@ -140,7 +141,7 @@ Status registerColumn(PlotContext* plot, const host::VarDesc& d) {
   const host::Value number = static_cast<double>(d.number);
   if (columns && columns->contains(number)) return kOk;
   if (data) {
-    if (Status st = data->addColumn(d.name)) return st;
+    QV_TRY(data->addColumn(d.name));
   }
   if (columns) return columns->append(number);
   return kOk;
@@ -175,18 +176,18 @@ Status processVariable(host::Stream* out, std::string_view option, std::string_v
   s.var.name = std::string(name);
   s.var.number = name.empty() ? number : -1;
   host::VarDesc d;
-  if (Status st = plots::describeVar(plot->varData, s, option, &d)) return st;
+  QV_TRY(plots::describeVar(plot->varData, s, option, &d));
 
   const bool character = d.type == host::kCharacter;
   if (character && option.find("Rotate") != std::string_view::npos) {
-    host::host().xpmlog(854, 6, {plots::trimmedOption(option)});
-    return 1;
+    host::host().xpmlog(kMsgNotNumeric, {plots::trimmedOption(option)});
+    return host::kOptionRefused;
   }
   const bool writes = option != " ";
   if (writes) {
-    if (Status st = out->write(option)) return st;
+    QV_TRY(out->write(option));
   }
-  if (Status st = registerColumn(plot, d)) return st;
+  QV_TRY(registerColumn(plot, d));
 
   int interval = d.format.empty()
                      ? 0
@@ -197,9 +198,9 @@ Status processVariable(host::Stream* out, std::string_view option, std::string_v
 
   const bool x = option == " X=", y = option == " Y=";
   if (x || y) {
-    if (Status st = setAxis(plot, x, type, d, interval)) return st;
+    QV_TRY(setAxis(plot, x, type, d, interval));
     if (!character && plot->columnTypes) {
-      if (Status st = plot->columnTypes->put(d.name, static_cast<double>(type))) return st;
+      QV_TRY(plot->columnTypes->put(d.name, static_cast<double>(type)));
     }
   }
   if (!writes) return kOk;
@@ -287,13 +288,13 @@ void setResolution(PlotContext* plot, int density) {
   if (!resolution && density < 0) return;
   if (density >= 0 && !hasVariable(map, "DENSITY")) {
     if (!resolution) return;
-    h.xpmlog(854, 224);
+    h.xpmlog(kMsgNoDensity);
     density = -1;
   }
   int64_t selected = 0;
   if (h.xoinfo(map, 35, &selected) != kOk) selected = 0;
   if (selected != 0) {
-    if (density >= 0) h.xpmlog(854, 225);
+    if (density >= 0) h.xpmlog(kMsgDensitySelected);
     return;
   }
   char where[33];
@@ -324,27 +325,24 @@ void setResolution(PlotContext* plot, int density) {
   host::DataSet* resp = plot->respData;
   if (resp && resp != map && h.dsLibrary(resp) == h.dsLibrary(map) &&
       h.dsMember(resp) == h.dsMember(map))
-    h.xselpush(resp, where);
+    static_cast<void>(h.xselpush(resp, where));  // unselected, the response still joins
 }
 
 // --- defaultName ------------------------------------------------------------------------
 
-void defaultName(std::string* name, PlotContext* plot) {
+Status defaultName(std::string* name, PlotContext* plot) {
   name->resize(static_cast<size_t>(
       std::max(0, wzstrip(name->data(), static_cast<int>(name->size())))));
   host::AssocArray* counts = plot->defaultNames;
-  if (!counts) return;
+  if (!counts) return kOk;
   const host::Value* seen = counts->get(*name);
   const double* count = seen ? std::get_if<double>(seen) : nullptr;
-  if (!count) {
-    counts->put(*name, 1.0);
-    return;
-  }
+  if (!count) return counts->put(*name, 1.0);
   const long c = static_cast<long>(*count);
   const std::string key = *name;
   *name += std::to_string(c);
   if (name->size() > 100) name->resize(100);
-  counts->put(key, static_cast<double>(c + 1));
+  return counts->put(key, static_cast<double>(c + 1));
 }
 
 }  // namespace qv::module

@@ -6,6 +6,7 @@
 
 #include "module/color/color.h"
 #include "module/grammar/grammar.h"
+#include "module/host/messages.h"
 #include "module/text/cleanchars.h"
 #include "module/text/textutil.h"
 
@@ -29,7 +30,7 @@ std::string_view valueText(const host::Value& v) {
 // Writes pieces in order; the first failure ends the run with its code.
 Status put(host::Stream* out, std::initializer_list<std::string_view> pieces) {
   for (std::string_view p : pieces)
-    if (Status st = out->write(p)) return st;
+    QV_TRY(out->write(p));
   return kOk;
 }
 
@@ -54,7 +55,7 @@ const host::HStr* escaped(std::string_view text) {
 bool colorOf(const std::string& text, char out[8]) {
   const int length = wzstrip(text.data(), static_cast<int>(text.size()));
   if (ggcolor(text.data(), length, nullptr) == kFormNone) {
-    host::host().xpmlog(854, 79, {std::string_view(text.data(), static_cast<size_t>(std::max(length, 0)))});
+    host::host().xpmlog(kMsgNotAColor, {std::string_view(text.data(), static_cast<size_t>(std::max(length, 0)))});
     return false;
   }
   process_color(text.data(), length, out);
@@ -62,11 +63,11 @@ bool colorOf(const std::string& text, char out[8]) {
 }
 
 Status putColorList(host::Stream* out, std::string_view option, const Slot& slot) {
-  if (Status st = put(out, {option})) return st;
+  QV_TRY(put(out, {option}));
   for (const Slot& entry : slot.list) {
     char color[8];
     if (!colorOf(entry.text, color)) continue;
-    if (Status st = put(out, {std::string_view(color, 8), " "})) return st;
+    QV_TRY(put(out, {std::string_view(color, 8), " "}));
   }
   return put(out, {")"});
 }
@@ -74,23 +75,23 @@ Status putColorList(host::Stream* out, std::string_view option, const Slot& slot
 // DATASYMBOLS=: symbols are written bare, so one that is not a single word
 // is left out with the warning plot statements give for theirs.
 Status putSymbolList(host::Stream* out, const Slot& slot) {
-  if (Status st = put(out, {" dataSymbols=( "})) return st;
+  QV_TRY(put(out, {" dataSymbols=( "}));
   for (const Slot& entry : slot.list) {
     if (!singleWord(entry.text)) {
-      host::host().xpmlog(854, 250, {entry.text, "STYLEATTRS"});
+      host::host().xpmlog(kMsgSymbolNotWord, {entry.text, "STYLEATTRS"});
       continue;
     }
-    if (Status st = put(out, {entry.text, " "})) return st;
+    QV_TRY(put(out, {entry.text, " "}));
   }
   return put(out, {")"});
 }
 
 Status putCodeList(host::Stream* out, std::string_view option, const Slot& slot) {
-  if (Status st = put(out, {option})) return st;
+  QV_TRY(put(out, {option}));
   for (const Slot& entry : slot.list) {
     char number[32];
     std::snprintf(number, sizeof number, "%d", static_cast<int>(entry.number));
-    if (Status st = put(out, {number, " "})) return st;
+    QV_TRY(put(out, {number, " "}));
   }
   return put(out, {")"});
 }
@@ -131,18 +132,18 @@ Status writeAutoLegend(const PlotContext& plot, host::Stream* keyLegends,
   const bool response = plot.responseName != nullptr || plot.responseVarNumber != 0;
 
   if (entries > 0 && !response) {
-    if (Status st = put(keyLegends, {"DiscreteLegend"})) return st;
+    QV_TRY(put(keyLegends, {"DiscreteLegend"}));
     for (size_t i = 0; i < entries; ++i)
-      if (Status st = putName(keyLegends, names->keyAt(i))) return st;
-    if (Status st = put(keyLegends, {";"})) return st;
+      QV_TRY(putName(keyLegends, names->keyAt(i)));
+    QV_TRY(put(keyLegends, {";"}));
   } else if (entries > 0) {
     // With a response, the legend names the first grouped plot only; the
     // statement end is written whenever the table had entries, so with no
     // grouped plot the key-legend stream receives ";" alone.
     for (size_t i = 0; i < entries; ++i) {
       if (valueText(names->valueAt(i)) != kGroupMark) continue;
-      if (Status st = put(keyLegends, {"DiscreteLegend"})) return st;
-      if (Status st = putName(keyLegends, names->keyAt(i))) return st;
+      QV_TRY(put(keyLegends, {"DiscreteLegend"}));
+      QV_TRY(putName(keyLegends, names->keyAt(i)));
       if (plot.legendTitle) {
         const host::HStr* title = escaped(host::host().kdlgstr(plot.legendTitle));
         if (!title) return host::kNoMemory;
@@ -151,13 +152,13 @@ Status writeAutoLegend(const PlotContext& plot, host::Stream* keyLegends,
       }
       break;
     }
-    if (Status st = put(keyLegends, {";"})) return st;
+    QV_TRY(put(keyLegends, {";"}));
   }
 
   if (continuous && continuous->size() > 0) {
-    if (Status st = put(gradLegends, {"ContinuousLegend"})) return st;
-    if (Status st = putName(gradLegends, continuous->keyAt(0))) return st;
-    if (Status st = put(gradLegends, {" /", " Location=Outside", " valign=bottom"})) return st;
+    QV_TRY(put(gradLegends, {"ContinuousLegend"}));
+    QV_TRY(putName(gradLegends, continuous->keyAt(0)));
+    QV_TRY(put(gradLegends, {" /", " Location=Outside", " valign=bottom"}));
     const std::string_view title = valueText(continuous->valueAt(0));
     if (!title.empty()) {
       const host::HStr* text = escaped(title);
@@ -165,7 +166,7 @@ Status writeAutoLegend(const PlotContext& plot, host::Stream* keyLegends,
       if (Status st = put(gradLegends, {" title=\"", host::host().kdlgstr(text), "\""}))
         return st;
     }
-    if (Status st = put(gradLegends, {";"})) return st;
+    QV_TRY(put(gradLegends, {";"}));
   }
   return kOk;
 }
@@ -174,17 +175,17 @@ Status writeAutoLegend(const PlotContext& plot, host::Stream* keyLegends,
 
 Status writeStyleAttrs(const host::Statement& node, host::Stream* out) {
   if (const Slot& s = node.slot(Opt::DataColors); s.present())
-    if (Status st = putColorList(out, " dataColors=( ", s)) return st;
+    QV_TRY(putColorList(out, " dataColors=( ", s));
   if (const Slot& s = node.slot(Opt::DataContrastColors); s.present())
-    if (Status st = putColorList(out, " dataContrastColors=( ", s)) return st;
+    QV_TRY(putColorList(out, " dataContrastColors=( ", s));
   if (const Slot& s = node.slot(Opt::DataSymbols); s.present())
-    if (Status st = putSymbolList(out, s)) return st;
+    QV_TRY(putSymbolList(out, s));
   if (const Slot& s = node.slot(Opt::DataLinePatterns); s.present())
-    if (Status st = putCodeList(out, " dataLinePatterns=( ", s)) return st;
+    QV_TRY(putCodeList(out, " dataLinePatterns=( ", s));
   if (const Slot& s = node.slot(Opt::BackColor); s.present()) {
     char color[8];
     if (colorOf(s.text, color))
-      if (Status st = put(out, {" BackgroundColor=", std::string_view(color, 8)})) return st;
+      QV_TRY(put(out, {" BackgroundColor=", std::string_view(color, 8)}));
   }
   return kOk;
 }

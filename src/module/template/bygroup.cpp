@@ -145,7 +145,7 @@ Status collect(Collector& c, PlotContext& plot) {
     if (c.values) {
       const std::string f = formatted(c, number, text);
       if (c.textSeen.insert(f).second) {
-        if (Status st = appendText(c.values, f)) return st;
+        QV_TRY(appendText(c.values, f));
       }
     }
     if (c.character) return appendText(c.raw, text);
@@ -158,7 +158,7 @@ Status collect(Collector& c, PlotContext& plot) {
     return appendText(c.values, f);
   }
   if (c.textSeen.insert(" ").second) {
-    if (Status st = appendText(c.values, " ")) return st;
+    QV_TRY(appendText(c.values, " "));
   }
   return c.missingTried ? kOk : keepMissingText(c, plot);
 }
@@ -236,7 +236,8 @@ Status readDataSet(host::DataSet* ds, bool byGroups, std::vector<Collector*>& cs
       if (st) break;
     }
   } while (!st && grouped && h.xbynext(ds));
-  if (grouped) h.xbyrwnd(ds, true);
+  // The collection's own status is what counts; the rewind only resets.
+  if (grouped) static_cast<void>(h.xbyrwnd(ds, true));
   return st;
 }
 

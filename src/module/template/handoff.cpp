@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "module/host/messages.h"
 #include "module/text/textutil.h"
 
 namespace qv::module {
@@ -52,7 +53,7 @@ Status writeStatements(host::Stream* out, std::string_view text) {
     if (equalNoCase(word, "endlayout")) indent = std::max(0, indent - kIndentStep);
     std::string_view pad(blanks.data(), static_cast<size_t>(std::min(indent, kMaxIndent)));
     for (std::string_view piece : {pad, statement, kLineEnd})
-      if (Status st = out->write(piece)) return st;
+      QV_TRY(out->write(piece));
     if (opens) indent += kIndentStep;
     if (statement == "end;") break;
   }
@@ -105,7 +106,7 @@ Status generate_source(host::ObjectFactory* factory, int pathLength, const char*
     if (!st) st = closed;
   }
   if (object) factory->release(object);
-  if (st) h.xpmlog(860, 45, {file});
+  if (st) h.xpmlog(kMsgTemplateNotWritten, {file});
   return st;
 }
 
@@ -123,7 +124,7 @@ void adjustRendererSettings(bool keepCheck, RendererSettings* saved) {
   const bool named = name == "SVG" || name == "PDF" || name == "EMF";
   const bool family = name.substr(0, 3) == "PDF" || name.substr(0, 3) == "EMF";
   if (!named && !family && name != "STATIC") return;
-  if (named) h.xpmlog(854, 207, {name});
+  if (named) h.xpmlog(kMsgGraphFormat, {name});
   saved->formatSaved = true;
   format = "PNG";
 }

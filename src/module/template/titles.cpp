@@ -203,7 +203,7 @@ Status scriptTFAttrs(host::Stream* out, char kind, int number, const TitleTextAt
                      int segment) {
   if (!out) return host::kHostFailure;
   std::string s;
-  if (Status st = appendTFAttrs(s, kind, number, a, segment)) return st;
+  QV_TRY(appendTFAttrs(s, kind, number, a, segment));
   return s.empty() ? kOk : out->write(s);
 }
 
@@ -229,7 +229,7 @@ Status process_titlefoot(host::Stream* out, char kind, int number, int length,
         if (segments == 0) s += kind == 'T' ? "EntryTitle" : "EntryFootnote";
         ++segments;
         afterFirst = true;
-        if (Status st = appendTFAttrs(s, kind, number, seg, segments)) return st;
+        QV_TRY(appendTFAttrs(s, kind, number, seg, segments));
         // The segment's place in the text, kept inside it.
         const size_t off = static_cast<size_t>(std::clamp(a.offset, 0, length));
         const size_t len = std::min(static_cast<size_t>(std::max(a.length, 0)), all.size() - off);
@@ -240,7 +240,7 @@ Status process_titlefoot(host::Stream* out, char kind, int number, int length,
           char name[48];
           std::snprintf(name, sizeof name, "%s%d_%d", kind == 'T' ? "TITLE" : "FOOTNOTE",
                         number, segments);
-          if (Status st = byTexts->put(name, std::string(escaped))) return st;
+          QV_TRY(byTexts->put(name, std::string(escaped)));
           s += ' ';
           s += name;
         } else {
@@ -286,7 +286,7 @@ Status process_titlefoot(host::Stream* out, char kind, int number, int length,
   // An entry without a text segment has nothing to show.
   if (segments == 0) return kOk;
   s += " /";
-  if (Status st = appendTFAttrs(s, kind, number, entry, 0)) return st;
+  QV_TRY(appendTFAttrs(s, kind, number, entry, 0));
   s += ';';
   return out->write(s);
 }
@@ -299,11 +299,11 @@ Status writeTitlesAndFootnotes(PlotContext* plot, host::Stream* titles,
     host::Stream* out = kind == 'T' ? titles : footnotes;
     if (!out) continue;
     int highest = 0;
-    if (Status st = ggtitle(kind, &highest, nullptr)) return st;
+    QV_TRY(ggtitle(kind, &highest, nullptr));
     for (int n = 1; n <= highest; ++n) {
       TitleFetch e;
       int number = n;
-      if (Status st = ggtitle(kind, &number, &e)) return st;
+      QV_TRY(ggtitle(kind, &number, &e));
       if (!e.text || e.length <= 0) continue;
       if (e.attrCount > 0) {
         if (Status st = process_titlefoot(out, kind, n, e.length, e.text, e.attrCount,
@@ -316,7 +316,7 @@ Status writeTitlesAndFootnotes(PlotContext* plot, host::Stream* titles,
       if (table && text.find('#') != std::string_view::npos) {
         char name[32];
         std::snprintf(name, sizeof name, "%s%d", kind == 'T' ? "TITLE" : "FOOTNOTE", n);
-        if (Status st = table->put(name, std::string(text))) return st;
+        QV_TRY(table->put(name, std::string(text)));
         s += name;
       } else {
         // Escaped like the segments of attributed entries, so that a double
@@ -328,7 +328,7 @@ Status writeTitlesAndFootnotes(PlotContext* plot, host::Stream* titles,
         s += '"';
       }
       s += kind == 'T' && n != 1 ? " / textattrs=(size=GraphLabelText:fontsize);" : ";";
-      if (Status st = out->write(s)) return st;
+      QV_TRY(out->write(s));
     }
     // NOBYLINE leaves the BY line out; titles may still name the BY values.
     if (kind == 'T' && by && !host::host().xoptbgt("NOBYLINE")) {

@@ -10,7 +10,7 @@ using module::processAttrMapDataSet;
 class Discrete : public MapsTest {
  protected:
   void use(std::string var, std::string instance) {
-    plot.dAttrMapUsage->put(var, hs(instance));
+    EXPECT_EQ(plot.dAttrMapUsage->put(var, hs(instance)), 0);
   }
   std::string run(host::DataSet* ds) {
     clearText();

@@ -21,10 +21,11 @@ host::Status groupedScatter(const Statement& n, PlotContext* p, host::Stream*, i
   if (Stmt(n.statement) != Stmt::Scatter) return 0;
   host::Host& h = host::host();
   p->groupVarName = h.kdltxt("KIND", -1);
-  p->attrVars->put("KIND", h.kdltxt("__ATTRVAR1__", -1));
-  p->attrVarList->put("__ATTRVAR1__", h.kdltxt("KIND", -1));
-  if (module::attrMapIdKnown(p->rAttrMapIds, "sizes"))
-    p->rAttrMapUsage->put("SIZE", h.kdltxt("sizes_SIZE", -1));
+  EXPECT_EQ(p->attrVars->put("KIND", h.kdltxt("__ATTRVAR1__", -1)), 0);
+  EXPECT_EQ(p->attrVarList->put("__ATTRVAR1__", h.kdltxt("KIND", -1)), 0);
+  if (module::attrMapIdKnown(p->rAttrMapIds, "sizes")) {
+    EXPECT_EQ(p->rAttrMapUsage->put("SIZE", h.kdltxt("sizes_SIZE", -1)), 0);
+  }
   return 0;
 }
 
@@ -62,7 +63,7 @@ TEST_F(DriverBy, ValuesOfAllGroupsAndTheByColumns) {
   host::DataSet* ranges = h.addTable("RANGES", {chr("ID"), num("MIN"), num("MAX")},
                                      {{"sizes", 0.0, 5.0}});
   h.setBy({"state"});
-  h.xbyinit(pts);
+  EXPECT_EQ(h.xbyinit(pts), 0);
   h.program = [&](StatementList& l) {
     Statement& proc = add(l, Stmt::Tavlo);
     setData(proc, Opt::PlotData, pts);

@@ -10,7 +10,7 @@ using module::processRangeAttrMapDataSet;
 class Range : public MapsTest {
  protected:
   void use(std::string var, std::string instance) {
-    plot.rAttrMapUsage->put(var, hs(instance));
+    EXPECT_EQ(plot.rAttrMapUsage->put(var, hs(instance)), 0);
   }
   std::string run(host::DataSet* ds) {
     clearText();

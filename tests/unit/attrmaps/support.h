@@ -32,7 +32,7 @@ class MapsTest : public testing::Test {
           &plot.attrVars, &plot.attrVarList, &plot.valueLists})
       *t = assoc();
     out = dynamic_cast<host::Stream*>(h.factory.create("kdl", "stream_memory"));
-    out->open(true);
+    EXPECT_EQ(out->open(true), 0);
   }
   void TearDown() override {
     for (auto& m : h.messages) ADD_FAILURE_IF_UNEXPECTED(m);
@@ -47,7 +47,7 @@ class MapsTest : public testing::Test {
   }
   const host::HStr* hs(std::string_view s) { return h.kdltxt(s.data(), long(s.size())); }
   std::string text() const { return static_cast<rt::MemoryStream*>(out)->text(); }
-  void clearText() { out->open(true); }
+  void clearText() { EXPECT_EQ(out->open(true), 0); }
   void anyNames() { module::setPlotFlag(plot, host::kFlagAnyNames); }
 
   // Messages of set 854 with `number`, and all of them taken as expected.

@@ -34,7 +34,7 @@ class ClassifyTest : public ::testing::Test {
  protected:
   void SetUp() override {
     fake.install();
-    stream.open(true);
+    EXPECT_EQ(stream.open(true), 0);
     plot.categorization = &stream;
   }
 
@@ -69,10 +69,15 @@ class ClassifyTest : public ::testing::Test {
   std::string classify(int levelType, int levels) {
     plot.levelType = levelType;
     plot.numLevels = levels;
-    module::createCategorization(&plot);
+    const size_t before = stream.text().size();
+    classes = -1;
+    EXPECT_EQ(module::createCategorization(&plot, &classes), 0);
+    // The count says what the stream shows: classes exactly when written.
+    EXPECT_EQ(classes > 0, stream.text().size() > before);
     return stream.text();
   }
 
+  int32_t classes = 0;  // what the last classify() reported
   ClassifyHost fake;
   rt::MemoryStream stream;
   module::PlotContext plot;

@@ -81,7 +81,7 @@ TEST_F(ClassifyTest, BoundsReadBackAsTheBreaksAndZeroHasNoSign) {
   // Equal-interval breaks are the decimals their labels show: 3 * 0.1
   // added up is 0.30000000000000004, which would put 0.3 itself in the
   // class labelled "0.2 - 0.3".
-  stream.open(true);
+  EXPECT_EQ(stream.open(true), 0);
   respond({0, 0.3, 0.5});
   out = classify(kInterval, 5);
   EXPECT_EQ(interval(5), (std::vector<double>{0, 0, 0.1, 0.2, 0.3, 0.5}));
@@ -96,16 +96,16 @@ TEST_F(ClassifyTest, BoundsReadBackAsTheBreaksAndZeroHasNoSign) {
 
   // Negative zero is written 0, in the range and in the label, formatted
   // or not.
-  stream.open(true);
+  EXPECT_EQ(stream.open(true), 0);
   respond({-0.0, 1, 2});
   EXPECT_EQ(classify(kQuantile, 5),
             kHead + "Range 0-<1 / DiscreteLabel=\"0 - 1\"" + ramp(2, 1) +
                 "Range 1-2 / DiscreteLabel=\"1 - 2\"" + ramp(2, 2) + tail("rate"));
-  stream.open(true);
+  EXPECT_EQ(stream.open(true), 0);
   respond({-0.0, -0.0});
   EXPECT_EQ(classify(kQuantile, 5),
             kHead + "Range 0-0 / DiscreteLabel=\"0\"" + ramp(1, 1) + tail("rate"));
-  stream.open(true);
+  EXPECT_EQ(stream.open(true), 0);
   respond({-0.0, 3}, "rate", "F", 8, 0);
   out = classify(kQuantile, 1);
   EXPECT_EQ(out.find("-0"), std::string::npos) << out;
@@ -125,7 +125,7 @@ TEST_F(ClassifyTest, FewerDistinctValuesThanLevelsStoresTheClassesMade) {
 TEST_F(ClassifyTest, ListedColorsTwoColorStepperAndRamps) {
   rt::ListImpl colors;
   plot.colorModelList = &colors;
-  auto add = [&](const char* c) { colors.append(fake.kdltxt(c, -1)); };
+  auto add = [&](const char* c) { EXPECT_EQ(colors.append(fake.kdltxt(c, -1)), 0); };
   add("CXFF0000");
   add("CX00FF00");
   add("CX0000FF");
@@ -141,7 +141,7 @@ TEST_F(ClassifyTest, ListedColorsTwoColorStepperAndRamps) {
   EXPECT_TRUE(fake.messages.empty());
 
   // Three colors, five classes: message 854/244, then the ramp.
-  stream.open(true);
+  EXPECT_EQ(stream.open(true), 0);
   respond(range(1, 20));
   out = classify(kQuantile, 5);
   ASSERT_EQ(fake.messages.size(), 1u);
@@ -153,7 +153,7 @@ TEST_F(ClassifyTest, ListedColorsTwoColorStepperAndRamps) {
   colors.clear();
   add("CXFF0000");
   add("CX0000FF");
-  stream.open(true);
+  EXPECT_EQ(stream.open(true), 0);
   out = classify(kQuantile, 5);
   EXPECT_EQ(fake.messages.size(), 1u);  // no new message
   EXPECT_NE(out.find(" RangeColor=GradientStepper(CXFF0000,CX0000FF,5,1);"), std::string::npos);
@@ -161,7 +161,7 @@ TEST_F(ClassifyTest, ListedColorsTwoColorStepperAndRamps) {
             std::string::npos);
 
   // Surplus colors are unused; a list of two with two classes is listed.
-  stream.open(true);
+  EXPECT_EQ(stream.open(true), 0);
   respond({1, 2, 3});
   out = classify(kQuantile, 2);
   EXPECT_NE(out.find("RangeColor=CXFF0000;Range 2-3 / DiscreteLabel=\"2 - 3\" RangeColor=CX0000FF;"),
@@ -171,7 +171,7 @@ TEST_F(ClassifyTest, ListedColorsTwoColorStepperAndRamps) {
   // A named color ramp with four classes.
   plot.colorModelList = nullptr;
   plot.colorModelName = fake.kdltxt("ThreeColorRamp", -1);
-  stream.open(true);
+  EXPECT_EQ(stream.open(true), 0);
   respond(range(1, 8));
   out = classify(kQuantile, 4);
   for (int c = 1; c <= 4; ++c)
@@ -186,7 +186,7 @@ TEST_F(ClassifyTest, FormattedLabels) {
                      "Range 3.25-4 / DiscreteLabel=\"$3.25 - $4.00\"" + ramp(2, 2) +
                      tail("price"));
   // Width 0 takes the format's default width (and decimals likewise).
-  stream.open(true);
+  EXPECT_EQ(stream.open(true), 0);
   respond({1234.5, 99999}, "amount", "COMMA", 0, 0);
   out = classify(kQuantile, 1);
   host::FormatDesc comma;
@@ -195,13 +195,13 @@ TEST_F(ClassifyTest, FormattedLabels) {
   low.erase(0, low.find_first_not_of(' '));
   EXPECT_NE(out.find("DiscreteLabel=\"" + low + " - "), std::string::npos) << out;
   // One break: the formatted low value alone.
-  stream.open(true);
+  EXPECT_EQ(stream.open(true), 0);
   respond({5, 5}, "price", "DOLLAR", 8, 2);
   out = classify(kQuantile, 3);
   EXPECT_NE(out.find("Range 5-5 / DiscreteLabel=\"$5.00\" RangeColor="), std::string::npos) << out;
   // A format the host does not know: plain numbers, both of them even for
   // one break.
-  stream.open(true);
+  EXPECT_EQ(stream.open(true), 0);
   respond({5, 5}, "price", "NOSUCHFMT", 8, 2);
   out = classify(kQuantile, 3);
   EXPECT_NE(out.find("Range 5-5 / DiscreteLabel=\"5 - 5\" RangeColor="), std::string::npos) << out;
@@ -223,7 +223,7 @@ TEST_F(ClassifyTest, NameLiterals) {
   std::string out = classify(kQuantile, 1);
   EXPECT_NE(out.find(" var='unemployment rate'n attrmap="), std::string::npos) << out;
   // A quote inside the name is doubled so that the literal stays whole.
-  stream.open(true);
+  EXPECT_EQ(stream.open(true), 0);
   respond({1, 2}, "o'brien");
   out = classify(kQuantile, 1);
   EXPECT_NE(out.find(" var='o''brien'n attrmap="), std::string::npos) << out;
@@ -241,7 +241,8 @@ TEST_F(ClassifyTest, NothingWrittenWithoutValuesButStillRewound) {
   // No response data: nothing, and no crash.
   plot.respData = nullptr;
   EXPECT_EQ(classify(kQuantile, 5), "");
-  module::createCategorization(nullptr);
+  EXPECT_EQ(module::createCategorization(nullptr, &classes), 0);
+  EXPECT_EQ(classes, 0);
 }
 
 TEST_F(ClassifyTest, VariableThatCannotBeDescribedWritesNothing) {
@@ -281,7 +282,7 @@ TEST_F(ClassifyTest, WrittenMapsCompile) {
 
   // Escaped formatted labels come back as the formatted text; a name
   // literal with a quote in it stays one name.
-  stream.open(true);
+  EXPECT_EQ(stream.open(true), 0);
   module::setPlotFlag(plot, 55);
   respond({0.097, 0.12, 0.2}, "jobless 'rate'", "PERCENT", 8, 1);
   m = compiled(classify(kQuantile, 2));
@@ -290,9 +291,9 @@ TEST_F(ClassifyTest, WrittenMapsCompile) {
   EXPECT_EQ(m->rangeMaps[0].ranges[0].label, "9.7% - 12.0%");
 
   // Listed colors and a one-value class.
-  stream.open(true);
+  EXPECT_EQ(stream.open(true), 0);
   rt::ListImpl colors;
-  colors.append(fake.kdltxt("CX112233", -1));
+  EXPECT_EQ(colors.append(fake.kdltxt("CX112233", -1)), 0);
   plot.colorModelList = &colors;
   respond({4, 4});
   EXPECT_TRUE(compiled(classify(kQuantile, 3)));

@@ -145,10 +145,10 @@ TEST(ParseCallbacks, DebugTraceAndHostParse) {
   EXPECT_EQ(module::xinit(w), host::kOk);
   EXPECT_EQ(w.traceFlags, 3);
   h.debug = "SYN";
-  module::xinit(w);
+  EXPECT_EQ(module::xinit(w), 0);
   EXPECT_EQ(w.traceFlags, 2);
   h.debug = "";
-  module::xinit(w);
+  EXPECT_EQ(module::xinit(w), 0);
   EXPECT_EQ(w.traceFlags, 0);
 
   EXPECT_EQ(module::tavlog(w), &module::tavloGrammar());

@@ -15,7 +15,7 @@ class KeyLegendTest : public TranslatorTest {
  protected:
   // Registers a plot in the plot-name table with its marker.
   void reg(const std::string& name, const std::string& marker) {
-    names.put(name, str(marker));
+    EXPECT_EQ(names.put(name, str(marker)), 0);
   }
   std::string key(const std::string& stmt, int count = 1, int index = 0) {
     EXPECT_EQ(parseLegend(parse(stmt), &plot, &out, count, index), host::kOk);
@@ -36,7 +36,7 @@ TEST_F(KeyLegendTest, NamesListedOrRegistered) {
   EXPECT_EQ(key("KEYLEGEND \"b\" \"a\""), "DiscreteLegend \"b\" \"a\" /;");
   // A listed name also brings every plot whose marker is that same host
   // string; the table's markers may equally be held as plain texts.
-  names.put("c", std::string("<Group>"));
+  EXPECT_EQ(names.put("c", std::string("<Group>")), 0);
   EXPECT_EQ(key("KEYLEGEND \"<Group>\" \"a\""),
             "DiscreteLegend \"<Group>\" \"b\" \"c\" \"a\" /;");
   EXPECT_TRUE(fake.logLines.empty());
@@ -130,12 +130,12 @@ class GradLegendTest : public TranslatorTest {
 
 TEST_F(GradLegendTest, OneLegendPerChosenPlot) {
   EXPECT_EQ(grad("GRADLEGEND / POSITION=BOTTOM"), "");
-  cont.put("p", str("Rate"));
+  EXPECT_EQ(cont.put("p", str("Rate")), 0);
   EXPECT_EQ(grad("GRADLEGEND / POSITION=BOTTOM"),
             "ContinuousLegend \"p\" / Location=Outside valign=bottom orient=horizontal "
             "title=\"Rate\";");
-  cont.put("q", std::string("Income & tax"));
-  cont.put("r", str("Age"));
+  EXPECT_EQ(cont.put("q", std::string("Income & tax")), 0);
+  EXPECT_EQ(cont.put("r", str("Age")), 0);
   EXPECT_EQ(grad("GRADLEGEND / POSITION=RIGHT"),
             "ContinuousLegend \"p\" / Location=Outside halign=right title=\"Rate\";"
             "ContinuousLegend \"q\" / Location=Outside halign=right title=\"Income " +
@@ -151,7 +151,7 @@ TEST_F(GradLegendTest, OneLegendPerChosenPlot) {
 }
 
 TEST_F(GradLegendTest, TitlesFlagsAndAttributes) {
-  cont.put("p", str("Rate"));
+  EXPECT_EQ(cont.put("p", str("Rate")), 0);
   EXPECT_EQ(grad("GRADLEGEND / POSITION=LEFT NOTITLE"),
             "ContinuousLegend \"p\" / Location=Outside halign=left;");
   // TITLE= wins over NOTITLE and over the default title.
@@ -165,7 +165,7 @@ TEST_F(GradLegendTest, TitlesFlagsAndAttributes) {
   EXPECT_EQ(grad("GRADLEGEND / NOBORDER"),
             "ContinuousLegend \"p\" / Location=Outside title=\"Rate\" Border=false;");
   // A plot registered without a title text gets none.
-  cont.put("p", host::Value{});
+  EXPECT_EQ(cont.put("p", host::Value{}), 0);
   EXPECT_EQ(grad("GRADLEGEND"), "ContinuousLegend \"p\" / Location=Outside;");
 }
 

@@ -21,7 +21,7 @@ class TranslatorTest : public ::testing::Test {
   void SetUp() override {
     fake.install();
     env.add("p", "lon lat g r");
-    out.open(true);
+    EXPECT_EQ(out.open(true), 0);
     plot.plotNames = &names;
     plot.contLegends = &cont;
   }
@@ -44,7 +44,7 @@ class TranslatorTest : public ::testing::Test {
   // Takes what was written so far and starts the stream afresh.
   std::string take() {
     std::string s = out.text();
-    out.open(true);
+    EXPECT_EQ(out.open(true), 0);
     return s;
   }
 

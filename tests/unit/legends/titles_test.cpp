@@ -51,7 +51,7 @@ class TitlesTest : public TranslatorTest {
  protected:
   void SetUp() override {
     TranslatorTest::SetUp();
-    foot.open(true);
+    EXPECT_EQ(foot.open(true), 0);
   }
   // One attributed entry through process_titlefoot.
   std::string entry(char kind, int number, const TitleEntry& e,
@@ -88,7 +88,7 @@ TEST_F(TitlesTest, PlainTitlesAndFootnotes) {
   EXPECT_EQ(foot.text(), "EntryFootnote \"Source\";EntryFootnote \"Note\";");
   // Without titles nothing at all is written.
   fake.titles.clear();
-  foot.open(true);
+  EXPECT_EQ(foot.open(true), 0);
   ASSERT_EQ(writeTitlesAndFootnotes(&plot, &out, &foot, nullptr), host::kOk);
   EXPECT_EQ(take(), "");
   EXPECT_EQ(foot.text(), "");
@@ -119,7 +119,7 @@ TEST_F(TitlesTest, ByGroupsNameTextsWithSubstitutions) {
   // Without BY groups the same texts are quoted and there is no BY line.
   plot.byFlag = 0;
   byTexts.clear();
-  foot.open(true);
+  EXPECT_EQ(foot.open(true), 0);
   ASSERT_EQ(writeTitlesAndFootnotes(&plot, &out, &foot, &byTexts), host::kOk);
   EXPECT_EQ(take(), "EntryTitle \"Sales in #BYVAL(region)\";EntryTitle \"All " + kQuote +
                         "regions" + kQuote + "\"" + kLabel +

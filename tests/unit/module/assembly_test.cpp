@@ -39,7 +39,7 @@ class Assembly : public testing::Test {
  protected:
   void SetUp() override {
     h.install();
-    for (auto& s : streams) s.open(true);
+    for (auto& s : streams) EXPECT_EQ(s.open(true), 0);
     Statement& proc = list.append();
     proc.statement = int(Stmt::Tavlo);
   }
@@ -61,13 +61,13 @@ class Assembly : public testing::Test {
     }
   }
 
-  void fill(int id, const std::string& text) { streams[id].write(text); }
+  void fill(int id, const std::string& text) { EXPECT_EQ(streams[id].write(text), 0); }
 
   // Closes the streams as the driver does, assembles, and answers the text.
   std::string assemble(bool by = false, const host::AssocArray* byTexts = nullptr) {
     module::AssemblyInput in;
     for (int i = 0; i < module::kTemplateStreamCount; ++i) {
-      streams[i].close();
+      EXPECT_EQ(streams[i].close(), 0);
       in.streams[i] = &streams[i];
     }
     in.statements = &list;
@@ -102,8 +102,8 @@ TEST_F(Assembly, EveryStreamInItsPlace) {
   fill(kFootnotesStream, "F;");
   list.first()->setFlag(host::kFlagOpaque);
   rt::AssocArrayImpl byTexts;
-  byTexts.put("TITLE1", std::string("x"));
-  byTexts.put("FOOTNOTE2_1", std::string("y"));
+  EXPECT_EQ(byTexts.put("TITLE1", std::string("x")), 0);
+  EXPECT_EQ(byTexts.put("FOOTNOTE2_1", std::string("y")), 0);
   // Attribute maps and a response classification both reach the template.
   EXPECT_EQ(assemble(true, &byTexts),
             "define statgraph tavlo;dynamic __BYLINE__;dynamic TITLE1 FOOTNOTE2_1;"
@@ -176,11 +176,11 @@ class AutoLegend : public testing::Test {
     h.install();
     plot.plotNames = &names;
     plot.contLegends = &continuous;
-    key.open(true);
-    grad.open(true);
+    EXPECT_EQ(key.open(true), 0);
+    EXPECT_EQ(grad.open(true), 0);
   }
   void name(const char* plotName, const char* mark) {
-    names.put(plotName, h.kdltxt(mark, -1));
+    EXPECT_EQ(names.put(plotName, h.kdltxt(mark, -1)), 0);
   }
   host::Status write() { return module::writeAutoLegend(plot, &key, &grad); }
 
@@ -216,21 +216,21 @@ TEST_F(AutoLegend, ResponseWithoutGroupedPlotWritesTheEndAlone) {
   EXPECT_EQ(key.text(), ";");
   plot.responseName = nullptr;
   names.clear();
-  key.open(true);
+  EXPECT_EQ(key.open(true), 0);
   EXPECT_EQ(write(), 0);
   EXPECT_EQ(key.text(), "");
 }
 
 TEST_F(AutoLegend, ContinuousLegendFromTheFirstEntry) {
-  continuous.put("BUBBLE", h.kdltxt("Rate %", -1));
-  continuous.put("CHOROMAP", h.kdltxt("Other", -1));
+  EXPECT_EQ(continuous.put("BUBBLE", h.kdltxt("Rate %", -1)), 0);
+  EXPECT_EQ(continuous.put("CHOROMAP", h.kdltxt("Other", -1)), 0);
   EXPECT_EQ(write(), 0);
   EXPECT_EQ(grad.text(),
             "ContinuousLegend \"BUBBLE\" / Location=Outside valign=bottom title=\"Rate "
             "(*ESC*){unicode '0025'x}\";");
   continuous.clear();
-  grad.open(true);
-  continuous.put("TEXT", std::string());
+  EXPECT_EQ(grad.open(true), 0);
+  EXPECT_EQ(continuous.put("TEXT", std::string()), 0);
   EXPECT_EQ(write(), 0);
   EXPECT_EQ(grad.text(), "ContinuousLegend \"TEXT\" / Location=Outside valign=bottom;");
 }

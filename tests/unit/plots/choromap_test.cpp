@@ -125,8 +125,8 @@ TEST_F(Choromap, GroupedResponsesAndKeys) {
 
 TEST_F(Choromap, DiscreteAttributeMaps) {
   plot.dAttrMapUsable = 1;
-  plot.dAttrMapIds->put("Roads", 1.0);
-  plot.dAttrMapIds->put("RIVERS", 1.0);
+  EXPECT_EQ(plot.dAttrMapIds->put("Roads", 1.0), 0);
+  EXPECT_EQ(plot.dAttrMapIds->put("RIVERS", 1.0), 0);
   Statement& s = add(Stmt::Scatter);
   xy(s);
   var(s, Opt::Group, pts, "kind");
@@ -184,8 +184,8 @@ TEST_F(Choromap, GeneratedAttributeVariablesUnderBy) {
 
 TEST_F(Choromap, RangeAttributeMaps) {
   plot.rAttrMapUsable = 1;
-  plot.rAttrMapIds->put("heat", 1.0);
-  plot.rAttrMapIds->put("COLD", 1.0);
+  EXPECT_EQ(plot.rAttrMapIds->put("heat", 1.0), 0);
+  EXPECT_EQ(plot.rAttrMapIds->put("COLD", 1.0), 0);
   Statement& s = add(Stmt::Scatter);
   xy(s);
   var(s, Opt::ColorResponse, pts, "pop");

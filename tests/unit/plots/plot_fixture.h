@@ -68,15 +68,15 @@ class PlotTest : public testing::Test {
     plot.plotColumns = make<host::List>("collection", "list");
     (withResponse ? plot.respColumns : plot.mapColumns) = make<host::List>("collection", "list");
     plot.plotDataObject = make<host::DataObject>("kdl", "data");
-    plot.plotDataObject->setDataSet(pts, "PLOTDATA");
+    EXPECT_EQ(plot.plotDataObject->setDataSet(pts, "PLOTDATA"), 0);
     plot.mapDataObject = make<host::DataObject>("kdl", "data");
-    plot.mapDataObject->setDataSet(map, "__MAP__");
+    EXPECT_EQ(plot.mapDataObject->setDataSet(map, "__MAP__"), 0);
     if (withResponse) {
       plot.respDataObject = make<host::DataObject>("kdl", "data");
-      plot.respDataObject->setDataSet(resp, "RESPONSEDATA");
+      EXPECT_EQ(plot.respDataObject->setDataSet(resp, "RESPONSEDATA"), 0);
     }
     plot.categorization = make<host::Stream>("kdl", "stream_memory");
-    plot.categorization->open(true);
+    EXPECT_EQ(plot.categorization->open(true), 0);
   }
 
   void cycling(int counter = 1) {
@@ -166,7 +166,7 @@ class PlotTest : public testing::Test {
     std::copy(std::begin(n.header), std::end(n.header), plot.header);
     if (anyNames) module::setPlotFlag(plot, host::kFlagAnyNames);
     auto* out = make<host::Stream>("kdl", "stream_memory");
-    out->open(true);
+    EXPECT_EQ(out->open(true), 0);
     host::Status st = module::parsePlot(n, &plot, out, 0);
     if (status) *status = st;
     else EXPECT_EQ(st, 0) << n.keyword;

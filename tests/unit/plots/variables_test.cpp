@@ -12,7 +12,7 @@ TEST_F(Variables, AxisRecordsAndColumnTypes) {
   plot.varData = pts;
   plot.varColumns = plot.plotColumns;
   rt::MemoryStream out;
-  out.open(true);
+  EXPECT_EQ(out.open(true), 0);
   using module::processVariable;
   EXPECT_EQ(processVariable(&out, " X=", "year", -1, &plot, "SCATTER"), 0);
   EXPECT_EQ(plot.xAxisType, 24);
@@ -50,7 +50,7 @@ TEST_F(Variables, AxisRecordsAndColumnTypes) {
 TEST_F(Variables, LookupFailuresAndNameLiterals) {
   plot.varData = pts;
   rt::MemoryStream out;
-  out.open(true);
+  EXPECT_EQ(out.open(true), 0);
   using module::processVariable;
   EXPECT_EQ(processVariable(&out, " ColorResponse=", "nosuch", -1, &plot, "SCATTER"), 1);
   EXPECT_EQ(args(228), (std::vector<std::string>{"COLORRESPO", "nosuch", "WORK", "PTS"}));

@@ -2,10 +2,7 @@
 // on broken ones.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
 #include <random>
-#include <sstream>
 
 #include "render/compiler.h"
 
@@ -291,30 +288,6 @@ TEST(TemplateCompiler, HostileInputEndsInAnAnswer) {
   CompileResult r = compileTemplate(
       "define statgraph tavlo;begingraph /;DiscreteAttrVar attrvar=a var=eval" + deep);
   EXPECT_NE(r.error.find("nested too deeply"), std::string::npos) << r.error;
-}
-
-// Every template the end-to-end cases keep as a golden file compiles.
-TEST(TemplateCompiler, GoldenTemplatesCompile) {
-  namespace fs = std::filesystem;
-  fs::path cases = fs::path(QV_SOURCE_DIR) / "tests" / "e2e" / "cases";
-  int seen = 0;
-  if (fs::is_directory(cases)) {
-    for (const auto& c : fs::directory_iterator(cases)) {
-      fs::path golden = c.path() / "golden";
-      if (!fs::is_directory(golden)) continue;
-      for (const auto& f : fs::directory_iterator(golden)) {
-        std::ifstream in(f.path(), std::ios::binary);
-        std::stringstream ss;
-        ss << in.rdbuf();
-        std::string text = ss.str();
-        if (text.rfind("proc template;", 0) != 0) continue;  // not a template file
-        ++seen;
-        CompileResult r = compileTemplate(text);
-        EXPECT_TRUE(r.model) << f.path() << ": " << r.error;
-      }
-    }
-  }
-  if (seen == 0) GTEST_SKIP() << "no golden template files yet";
 }
 
 }  // namespace

@@ -3,8 +3,6 @@
 // the map area under STYLEATTRS BACKCOLOR=; checked pixel by pixel.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-
 #include "pipeline.h"
 #include "program_run.h"
 #include "render/style.h"
@@ -14,13 +12,6 @@ namespace qv::render {
 namespace {
 
 using qv::test::ProgramRun;
-
-long pixelsOf(const Canvas& c, uint32_t rgb) {
-  long n = 0;
-  for (int y = 0; y < c.height(); ++y)
-    for (int x = 0; x < c.width(); ++x) n += (c.pixelRgba(x, y) >> 8) == rgb;
-  return n;
-}
 
 // Pixels of `rgb` in the left and the right half of the image.
 std::pair<long, long> halves(const Canvas& c, uint32_t rgb) {
@@ -42,14 +33,7 @@ const std::vector<std::pair<std::string, std::string>> kData = {
     {"pts.csv", "x,y,name,turn\n-105,39,AAAA,1e308\n-92,39,BBBB,0\n"}};
 
 TEST(DrawOrder, TilesBeneathDataLayersWrittenBeforeThem) {
-  qv::test::TileServer server([](const std::string& path) {
-    int z, x, y;
-    if (std::sscanf(path.c_str(), "/%d/%d/%d.png", &z, &x, &y) == 3 && z >= 0 && z < 12) {
-      auto b = qv::test::makeTilePng(z, x, y);
-      return qv::test::HttpAnswer{200, "image/png", std::string(b.begin(), b.end())};
-    }
-    return qv::test::HttpAnswer{404, "text/plain", "no tile"};
-  });
+  qv::test::TileServer server(qv::test::tileAnswer);
   ProgramRun run("OPTIONS GRAPHWIDTH=320 GRAPHHEIGHT=240 TILEURL='" + server.base() +
                      "/{z}/{x}/{y}.png';\n"
                      "PROC TAVLO PLOTDATA=pts;\n"
@@ -96,8 +80,8 @@ TEST(DrawOrder, HugeRotationTurnsOneLabelAndSpoilsNothingAfterIt) {
   const auto [left, right] = halves(img, kRed);
   EXPECT_GT(left, 20) << "the turned label";
   EXPECT_GT(right, 20) << "the label after it";
-  EXPECT_GT(pixelsOf(img, kMagenta), 2 * 30) << "the markers of the next plot";
-  EXPECT_GT(pixelsOf(img, 0xA0A0A0), 300) << "the frame of the map";
+  EXPECT_GT(qv::test::pixelsOf(img, kMagenta), 2 * 30) << "the markers of the next plot";
+  EXPECT_GT(qv::test::pixelsOf(img, 0xA0A0A0), 300) << "the frame of the map";
   const auto [left1, right1] = halves(run.image("tavlo1.png"), kRed);
   EXPECT_GT(left1, 20);
   EXPECT_GT(right1, 20);
@@ -128,8 +112,8 @@ TEST(DrawOrder, BackcolorFillsTheMapAreaToo) {
   const Canvas img = run.image();
   // The middle of the map lies between the two squares: the map's wall.
   EXPECT_EQ(img.pixelRgba(160, 110) >> 8, 0x80E0FFu);
-  EXPECT_EQ(pixelsOf(img, qv::test::hexOf(defaultStyle().wallColor)), 0);
-  EXPECT_GT(pixelsOf(img, 0x80E0FF), 320 * 240 / 3);
+  EXPECT_EQ(qv::test::pixelsOf(img, qv::test::hexOf(defaultStyle().wallColor)), 0);
+  EXPECT_GT(qv::test::pixelsOf(img, 0x80E0FF), 320 * 240 / 3);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <regex>
@@ -51,145 +52,57 @@ bool haveTool(const std::string& name) {
   return status == 0;
 }
 
-std::string xmlUnescape(std::string_view s) {
-  std::string out;
-  for (size_t i = 0; i < s.size(); ++i) {
-    if (s[i] != '&') {
-      out += s[i];
-      continue;
-    }
-    const size_t end = s.find(';', i);
-    if (end == std::string_view::npos) {
-      out += s[i];
-      continue;
-    }
-    const std::string_view ent = s.substr(i + 1, end - i - 1);
-    if (ent == "amp") out += '&';
-    else if (ent == "lt") out += '<';
-    else if (ent == "gt") out += '>';
-    else if (ent == "quot") out += '"';
-    else if (ent == "apos") out += '\'';
-    else if (!ent.empty() && ent[0] == '#') {
-      const long code = ent.size() > 1 && (ent[1] == 'x' || ent[1] == 'X')
-                            ? std::strtol(std::string(ent.substr(2)).c_str(), nullptr, 16)
-                            : std::strtol(std::string(ent.substr(1)).c_str(), nullptr, 10);
-      if (code < 0x80) out += static_cast<char>(code);
-      else out += '?';  // the checks here read ASCII only
-    } else {
-      out.append(s.substr(i, end - i + 1));
-    }
-    i = end;
-  }
-  return out;
+// The entities the SVG writer writes, decoded (the checks here read ASCII).
+std::string xmlUnescape(std::string s) {
+  static const std::pair<const char*, const char*> kEntities[] = {
+      {"&lt;", "<"}, {"&gt;", ">"}, {"&quot;", "\""}, {"&#39;", "'"}, {"&#10;", "\n"}, {"&amp;", "&"}};
+  for (const auto& [from, to] : kEntities)
+    for (size_t at = s.find(from); at != std::string::npos; at = s.find(from, at + 1))
+      s.replace(at, std::strlen(from), to);
+  return s;
 }
-
-// One element of an SVG document whose class list holds a given word: its
-// opening tag and everything up to its matching end tag.
-struct Element {
-  std::string tag;   // the opening tag, "<path ...>"
-  std::string body;  // the whole element
-};
 
 std::string attribute(const std::string& tag, const std::string& name) {
-  const std::string key = " " + name + "=\"";
-  const size_t at = tag.find(key);
-  if (at == std::string::npos) return "";
-  const size_t from = at + key.size();
-  return xmlUnescape(std::string_view(tag).substr(from, tag.find('"', from) - from));
+  std::smatch m;
+  return std::regex_search(tag, m, std::regex(" " + name + "=\"([^\"]*)\"")) ? xmlUnescape(m[1]) : "";
 }
+
+// The writer's marks: <g class="KIND" ...> up to its matching </g> (clip
+// groups may nest inside); the opening tag and the whole element.
+struct Element {
+  std::string tag, body;
+};
 
 std::vector<Element> elementsOfClass(const std::string& svg, const std::string& cls) {
   std::vector<Element> out;
-  for (size_t at = svg.find('<'); at != std::string::npos; at = svg.find('<', at + 1)) {
-    if (svg[at + 1] == '/' || svg[at + 1] == '!' || svg[at + 1] == '?') continue;
-    const size_t close = svg.find('>', at);
-    if (close == std::string::npos) break;
-    const std::string tag = svg.substr(at, close - at + 1);
-    std::istringstream words(attribute(tag.substr(0, tag.find(" d=\"")), "class"));
-    std::string w;
-    bool has = false;
-    while (words >> w) has = has || w == cls;
-    if (!has) continue;
-    size_t nameEnd = 1;
-    while (nameEnd < tag.size() && !std::isspace(static_cast<unsigned char>(tag[nameEnd])) &&
-           tag[nameEnd] != '>' && tag[nameEnd] != '/')
-      ++nameEnd;
-    const std::string name = tag.substr(1, nameEnd - 1);
-    size_t end = close + 1;
-    if (tag[tag.size() - 2] != '/') {
-      // Find the matching end tag, counting nested elements of the same name.
-      int depth = 1;
-      size_t p = close + 1;
-      while (depth > 0) {
-        const size_t open = svg.find("<" + name, p);
-        const size_t shut = svg.find("</" + name + ">", p);
-        if (shut == std::string::npos) break;
-        if (open != std::string::npos && open < shut) {
-          const size_t oc = svg.find('>', open);
-          if (oc != std::string::npos && svg[oc - 1] != '/') ++depth;
-          p = open + 1;
-        } else {
-          --depth;
-          p = shut + name.size() + 3;
-        }
-      }
-      end = p;
+  const std::string open = "<g class=\"" + cls + "\"";
+  for (size_t at = svg.find(open); at != std::string::npos; at = svg.find(open, at + 1)) {
+    size_t p = at + 1;
+    for (int depth = 1; depth > 0;) {
+      const size_t g = svg.find("<g", p), shut = svg.find("</g>", p);
+      if (shut == std::string::npos) break;
+      depth += g < shut ? 1 : -1;
+      p = (g < shut ? g : shut) + 2;
     }
-    out.push_back({tag, svg.substr(at, end - at)});
+    out.push_back({svg.substr(at, svg.find('>', at) - at + 1), svg.substr(at, p - at)});
   }
   return out;
 }
 
-// The first fill color in an element ("#rrggbb", "#rgb", "rgb(r,g,b)", in
-// an attribute or a style), as 0xRRGGBB; -1 when there is none.
+// The first fill color in an element as 0xRRGGBB; -1 when there is none.
 long fillOf(const std::string& element) {
-  for (size_t at = element.find("fill"); at != std::string::npos;
-       at = element.find("fill", at + 4)) {
-    size_t v = at + 4;
-    if (v < element.size() && element[v] == '=') v += 2;  // fill="
-    else if (v < element.size() && element[v] == ':') {
-      ++v;
-      while (v < element.size() && element[v] == ' ') ++v;
-    } else {
-      continue;
-    }
-    if (element.compare(v, 1, "#") == 0) {
-      size_t n = 0;
-      while (n < 6 && v + 1 + n < element.size() &&
-             std::isxdigit(static_cast<unsigned char>(element[v + 1 + n])))
-        ++n;
-      const std::string hex = element.substr(v + 1, n);
-      if (n == 6) return std::strtol(hex.c_str(), nullptr, 16);
-      if (n == 3) {
-        long c = 0;
-        for (char d : hex) c = (c << 8) | (std::strtol(std::string(1, d).c_str(), nullptr, 16) * 17);
-        return c;
-      }
-    } else if (element.compare(v, 4, "rgb(") == 0) {
-      int r = 0, g = 0, b = 0;
-      if (std::sscanf(element.c_str() + v, "rgb(%d ,%d ,%d", &r, &g, &b) == 3)
-        return (long(r) << 16) | (long(g) << 8) | b;
-    }
-  }
-  return -1;
+  std::smatch m;
+  return std::regex_search(element, m, std::regex(" fill=\"#([0-9a-f]{6})\""))
+             ? std::strtol(m[1].str().c_str(), nullptr, 16)
+             : -1;
 }
 
-// The texts of all <text> elements (their tspans joined), unescaped.
+// The texts of all <text> elements, unescaped.
 std::vector<std::string> textsOf(const std::string& svg) {
   std::vector<std::string> out;
-  for (size_t at = svg.find("<text"); at != std::string::npos; at = svg.find("<text", at + 1)) {
-    const size_t open = svg.find('>', at);
-    const size_t end = svg.find("</text>", open);
-    if (open == std::string::npos || end == std::string::npos) break;
-    std::string inner, body = svg.substr(open + 1, end - open - 1);
-    bool inTag = false;
-    for (char c : body) {
-      if (c == '<') inTag = true;
-      else if (c == '>') inTag = false;
-      else if (!inTag) inner += c;
-    }
-    out.push_back(xmlUnescape(inner));
-  }
+  static const std::regex textRe("<text[^>]*>([^<]*)</text>");
+  for (std::sregex_iterator it(svg.begin(), svg.end(), textRe), end; it != end; ++it)
+    out.push_back(xmlUnescape((*it)[1]));
   return out;
 }
 

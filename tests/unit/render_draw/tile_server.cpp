@@ -1,5 +1,9 @@
 #include "tile_server.h"
 
+#include <cstdio>
+
+#include "support.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -76,11 +80,6 @@ TileServer::~TileServer() {
   if (listenFd_ >= 0) ::close(listenFd_);
 }
 
-std::vector<std::string> TileServer::paths() const {
-  std::lock_guard<std::mutex> lock(mu_);
-  return paths_;
-}
-
 std::string TileServer::lastUserAgent() const {
   std::lock_guard<std::mutex> lock(mu_);
   return userAgent_;
@@ -126,7 +125,6 @@ void TileServer::serve(int fd) {
   }
   {
     std::lock_guard<std::mutex> lock(mu_);
-    paths_.push_back(path);
     userAgent_ = agent;
   }
   HttpAnswer a = handler_(path);
@@ -146,6 +144,18 @@ int closedLoopbackPort() {
   int fd = loopbackSocket(port);
   ::close(fd);
   return port;
+}
+
+HttpAnswer tileAnswer(const std::string& path) {
+  int z, x, y;
+  char tail[8] = {};
+  if (std::sscanf(path.c_str(), "/%d/%d/%d.%3s", &z, &x, &y, tail) == 4 &&
+      std::string(tail) == "png" && z >= 0 && z < 12 && x >= 0 && y >= 0 && x < (1 << z) &&
+      y < (1 << z)) {
+    const std::vector<unsigned char> b = makeTilePng(z, x, y);
+    return {200, "image/png", std::string(b.begin(), b.end())};
+  }
+  return {404, "text/plain", "no such tile"};
 }
 
 }  // namespace qv::test

@@ -32,7 +32,6 @@ class TileServer {
   int port() const { return port_; }
   std::string base() const { return "http://127.0.0.1:" + std::to_string(port_); }
   int requests() const { return requests_.load(); }
-  std::vector<std::string> paths() const;
   std::string lastUserAgent() const;
 
  private:
@@ -47,12 +46,14 @@ class TileServer {
   std::atomic<bool> stop_{false};
   std::atomic<int> requests_{0};
   mutable std::mutex mu_;
-  std::vector<std::string> paths_;
   std::string userAgent_;
   std::thread thread_;
 };
 
 // A port on 127.0.0.1 that nothing listens on (bound, then closed).
 int closedLoopbackPort();
+
+// Serves /z/x/y.png as the generated test tiles; anything else is 404.
+HttpAnswer tileAnswer(const std::string& path);
 
 }  // namespace qv::test

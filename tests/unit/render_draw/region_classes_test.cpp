@@ -10,43 +10,28 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "pipeline.h"
 #include "support.h"
 #include "program_run.h"
+#include "runtime/data/csv.h"
 
 namespace qv::test {
 namespace {
 
 // Column `value` of a delimited file by the whole-number identifier in
-// column `id`; an empty cell or "." is no value.
+// column `id`; missing values are left out.
 std::map<long, double> valuesById(const std::string& path, char sep, const std::string& id,
                                   const std::string& value) {
-  std::istringstream in(readFile(path));
-  std::string line;
-  std::getline(in, line);
-  auto cells = [sep](const std::string& l) {
-    std::vector<std::string> out(1);
-    for (char c : l) {
-      if (c == sep) out.emplace_back();
-      else if (c != '\r') out.back() += c;
-    }
-    return out;
-  };
-  const std::vector<std::string> head = cells(line);
-  const size_t idAt = std::find(head.begin(), head.end(), id) - head.begin();
-  const size_t valueAt = std::find(head.begin(), head.end(), value) - head.begin();
-  EXPECT_LT(idAt, head.size());
-  EXPECT_LT(valueAt, head.size());
+  const rt::Table t = rt::readDelimitedFile(path, sep, rt::VarNameRule::Strict, [](const std::string&) {});
+  const int i = t.find(id), v = t.find(value);
   std::map<long, double> out;
-  while (std::getline(in, line)) {
-    const std::vector<std::string> c = cells(line);
-    if (c.size() != head.size() || c[valueAt].empty() || c[valueAt] == ".") continue;
-    out[std::strtol(c[idAt].c_str(), nullptr, 10)] = std::strtod(c[valueAt].c_str(), nullptr);
-  }
+  EXPECT_TRUE(i >= 0 && v >= 0) << path;
+  if (i < 0 || v < 0) return out;
+  for (size_t r = 0; r < t.rows; ++r)
+    if (!std::isnan(t.columns[v].num[r])) out[long(t.columns[i].num[r])] = t.columns[v].num[r];
   return out;
 }
 

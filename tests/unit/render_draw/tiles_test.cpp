@@ -24,7 +24,12 @@ using qv::test::TempDir;
 using qv::test::tileAnswer;
 using qv::test::TileServer;
 
-std::string bytesText(const std::vector<unsigned char>& b) { return std::string(b.begin(), b.end()); }
+// The opaque color of test tile (z, x, y) as 0xRRGGBBAA.
+uint32_t rgbaOf(int z, int x, int y) {
+  const Rgba c = qv::test::tileColor(z, x, y);
+  auto b = [](double v) { return uint32_t(std::lround(v * 255)); };
+  return b(c.r) << 24 | b(c.g) << 16 | b(c.b) << 8 | 0xFF;
+}
 
 TileFetchOptions optionsWithCache(const std::string& dir) {
   TileFetchOptions o;
@@ -81,11 +86,7 @@ TEST(Tiles, LocalFolderGivesTilesAndNamesMissingOnes) {
   ASSERT_EQ(set.images.size(), 4u);
   const Canvas& t = *set.images.at({1, 1, 0});
   EXPECT_EQ(t.width(), 256);
-  Rgba c = qv::test::tileColor(1, 1, 0);
-  uint32_t want = (uint32_t(std::lround(c.r * 255)) << 24) |
-                  (uint32_t(std::lround(c.g * 255)) << 16) |
-                  (uint32_t(std::lround(c.b * 255)) << 8) | 0xFF;
-  EXPECT_EQ(t.pixelRgba(40, 40), want);
+  EXPECT_EQ(t.pixelRgba(40, 40), rgbaOf(1, 1, 0));
 
   // Zoom 2 is not in the folder; one broken file at zoom 1 is not a PNG.
   FILE* f = std::fopen((dir.path() + "/1/0/0.png").c_str(), "wb");
@@ -257,15 +258,11 @@ TEST(Tiles, DrawnTilesLandWhereTheProjectionPutsThem) {
   // Columns -1 (the world repeated to the left), 0 and 1; rows 0 and 1.
   EXPECT_EQ(r.drawn, 6);
   EXPECT_EQ(r.warning, "");
-  auto rgbOf = [](Rgba k) {
-    return (uint32_t(std::lround(k.r * 255)) << 24) | (uint32_t(std::lround(k.g * 255)) << 16) |
-           (uint32_t(std::lround(k.b * 255)) << 8) | 0xFF;
-  };
   EXPECT_EQ(c.pixelRgba(50, 5), 0xFFFFFFFFu);  // above the world: no tiles
-  EXPECT_EQ(c.pixelRgba(5, 60), rgbOf(qv::test::tileColor(1, 1, 0)));  // wrapped
-  EXPECT_EQ(c.pixelRgba(50, 60), rgbOf(qv::test::tileColor(1, 0, 0)));
-  EXPECT_EQ(c.pixelRgba(280, 60), rgbOf(qv::test::tileColor(1, 1, 0)));
-  EXPECT_EQ(c.pixelRgba(50, 290), rgbOf(qv::test::tileColor(1, 0, 1)));
+  EXPECT_EQ(c.pixelRgba(5, 60), rgbaOf(1, 1, 0));  // wrapped
+  EXPECT_EQ(c.pixelRgba(50, 60), rgbaOf(1, 0, 0));
+  EXPECT_EQ(c.pixelRgba(280, 60), rgbaOf(1, 1, 0));
+  EXPECT_EQ(c.pixelRgba(50, 290), rgbaOf(1, 0, 1));
 
   // A fractional zoom (1.7) takes zoom 2 tiles, drawn smaller than 256 px.
   Canvas d(300, 300);
@@ -273,7 +270,7 @@ TEST(Tiles, DrawnTilesLandWhereTheProjectionPutsThem) {
   r = drawTiles(d.painter(), p2, Rect{0, 0, 300, 300}, p, TileFetchOptions{});
   EXPECT_EQ(r.zoom, 2);
   double side = 256 * std::pow(2.0, 1.7) / 4;  // about 208 px
-  EXPECT_EQ(d.pixelRgba(int(side) + 20, 20), rgbOf(qv::test::tileColor(2, 1, 0)));
+  EXPECT_EQ(d.pixelRgba(int(side) + 20, 20), rgbaOf(2, 1, 0));
 }
 
 // A server whose tiles are 2048 px wide: each is kept at the size it is
@@ -282,7 +279,8 @@ TEST(Tiles, HugeTilesAreHeldAtDrawingSizeWithinTheBudget) {
   TempDir cache;
   Canvas big(2048, 2048);
   big.fill(rgbHex(0x0072B2));
-  const std::string body = bytesText(big.pngBytes());
+  const std::vector<unsigned char> png = big.pngBytes();
+  const std::string body(png.begin(), png.end());
   TileServer server([&](const std::string&) { return HttpAnswer{200, "image/png", body}; });
   TileFetchOptions o = optionsWithCache(cache.path());
   o.drawSide = 256;

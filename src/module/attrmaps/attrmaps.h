@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "module/entry/plot.h"
+#include "module/step/step.h"
 
 namespace qv::module {
 

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "module/entry/plot.h"
+#include "module/step/step.h"
 
 namespace qv::module::attrmap {
 

@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "module/entry/plot.h"
+#include "module/step/step.h"
 
 namespace qv::module {
 

@@ -8,6 +8,7 @@
 #include "module/classify/breaks.h"
 #include "module/classify/response.h"
 #include "module/host/messages.h"
+#include "module/host/statements.h"
 #include "module/text/cleanchars.h"
 #include "module/text/numtext.h"
 #include "module/text/textutil.h"
@@ -17,7 +18,6 @@ namespace qv::module {
 namespace {
 
 constexpr int kLevelInterval = 2;
-constexpr int kNameLiteralFlag = 55;
 
 void appendf(std::string& out, const char* fmt, double a) {
   char buf[64];
@@ -130,7 +130,7 @@ void appendColor(std::string& out, const Coloring& col, int32_t classes, int32_t
 // The variable name, as a name literal when any names are allowed (a
 // quote inside the name is doubled so that the literal stays whole).
 void appendName(std::string& out, const PlotContext& plot, const std::string& name) {
-  if (!plotFlag(plot, kNameLiteralFlag)) {
+  if (!plotFlag(plot, host::kFlagAnyNames)) {
     out += name;
     return;
   }

@@ -1,7 +1,7 @@
 // Classification of a numeric choropleth response into levels.
 #pragma once
 
-#include "module/entry/plot.h"
+#include "module/step/step.h"
 
 namespace qv::module {
 

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "module/entry/plot.h"
+#include "module/step/step.h"
 
 namespace qv::module {
 

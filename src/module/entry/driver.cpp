@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <memory>
 #include <new>
 #include <string>
 #include <string_view>
@@ -150,7 +151,7 @@ namespace {
 
 constexpr int kStreamCount = kTemplateStreamCount;
 
-// The lookup tables of the plot context, made and released together.
+// The lookup tables of the plot context, made together.
 constexpr host::AssocArray* PlotContext::*kTables[] = {
     &PlotContext::plotNames,     &PlotContext::contLegends,   &PlotContext::defaultNames,
     &PlotContext::dAttrMapIds,   &PlotContext::rAttrMapIds,   &PlotContext::dAttrMapUsage,
@@ -161,9 +162,20 @@ static_assert(std::size(kTables) == 11);
 constexpr std::string_view kNlDecSeparator = "NLDECSEPARATOR";
 constexpr int kVarNameSetting = 4429;  // the host's variable-name rule
 
-// Everything one step holds; released by endStep whatever happened.
+// Gives a block of host memory back.
+struct HostFree {
+  host::Host* h;
+  void operator()(char* block) const { h->vmfree(block); }
+};
+
+// Everything one step holds. Every host object it makes is owned by the step
+// and released when the step goes, whatever happened, the last made first;
+// endStep only puts the host's settings back.
 struct Step {
-  explicit Step(host::Host& host) : h(host) {}
+  explicit Step(host::Host& host) : h(host), text(nullptr, HostFree{&host}) {}
+  ~Step() {
+    while (!owned.empty()) owned.pop_back();
+  }
   host::Host& h;
   PlotContext plot;
   ParseWork work;
@@ -171,6 +183,7 @@ struct Step {
   Statement* proc = nullptr;
   Prescan scan;
   host::ObjectFactory* factory = nullptr;
+  std::vector<host::Owned<host::Object>> owned;  // what make() made, in order
   host::Stream* streams[kStreamCount] = {};
   host::AssocArray* byTexts = nullptr;  // only when BY groups are in effect
   host::DataSet* dAttrMap = nullptr;
@@ -194,7 +207,7 @@ struct Step {
 
   // Rendering.
   RendererSettings renderer;             // put back at the end of the step
-  char* text = nullptr;                  // the finished template (host memory)
+  std::unique_ptr<char, HostFree> text;  // the finished template (host memory)
   int64_t textLength = 0;
   host::Template* compiled = nullptr;
   host::DataCollection* collection = nullptr;
@@ -263,6 +276,7 @@ Status make(Step& s, std::string_view ns, std::string_view cls, T** out,
     if (o) s.factory->release(o);
     return serviceFailed(s, kHostFailure);
   }
+  s.owned.emplace_back(typed, host::Release<host::Object>{s.factory});
   *out = typed;
   return kOk;
 }
@@ -546,7 +560,7 @@ Status makeStepObjects(Step& s) {
   for (host::AssocArray* PlotContext::*table : kTables)
     QV_TRY(make(s, "collection", "associativearray", &(plot.*table)));
   QV_TRY(make(s, "kdl", "string_manager", &plot.stringManager));
-  plot.byFlag = s.proc->flag(host::kFlagBy) ? 1 : 0;
+  plot.byFlag = s.proc->flag(host::kFlagBy);
   if (plot.byFlag) return make(s, "collection", "associativearray", &s.byTexts);
   return kOk;
 }
@@ -583,10 +597,10 @@ Status checkAttrMaps(Step& s) {
   PlotContext& plot = s.plot;
   Status st = kOk;
   if (s.dAttrMap && attrMapUsable(s, s.dAttrMap, "DATTRMAP", "VALUE", kMsgDAttrMapVariables, &st))
-    plot.dAttrMapUsable = 1;
+    plot.dAttrMapUsable = true;
   if (st) return st;
   if (s.rAttrMap && attrMapUsable(s, s.rAttrMap, "RATTRMAP", "MIN", kMsgRAttrMapVariables, &st))
-    plot.rAttrMapUsable = 1;
+    plot.rAttrMapUsable = true;
   if (st) return st;
   if (!plot.plotDataObject && !plot.respDataObject) return kOk;
   if (plot.dAttrMapUsable) {
@@ -601,7 +615,7 @@ Status checkAttrMaps(Step& s) {
 void decideCycling(Step& s) {
   PlotContext& plot = s.plot;
   if (s.proc->flag(Flag::CycleAttrs)) {
-    plot.cycleAttrs = 1;
+    plot.cycleAttrs = true;
   } else if (s.proc->flag(Flag::NoCycleAttrs)) {
     return;
   } else {
@@ -744,7 +758,7 @@ Status assemble(Step& s) {
   AssemblyInput in;
   std::copy(std::begin(s.streams), std::end(s.streams), in.streams);
   in.statements = &s.list;
-  in.byGroups = s.plot.byFlag != 0;
+  in.byGroups = s.plot.byFlag;
   in.byTexts = s.byTexts;
   return assembleTemplate(in);
 }
@@ -755,17 +769,17 @@ Status readTemplate(Step& s) {
   host::Stream* main = s.streams[kMainStream];
   const int64_t length = main->length();
   if (length <= 0) return serviceFailed(s, kHostFailure);
-  s.text = static_cast<char*>(s.h.vmalcp(static_cast<size_t>(length)));
+  s.text.reset(static_cast<char*>(s.h.vmalcp(static_cast<size_t>(length))));
   if (!s.text) {
     s.h.xmemmsg();
     return host::kNoMemory;
   }
   if (Status st = main->open(false)) return serviceFailed(s, st);
-  const int64_t got = main->read(s.text, static_cast<size_t>(length));
+  const int64_t got = main->read(s.text.get(), static_cast<size_t>(length));
   if (Status st = main->close()) return serviceFailed(s, st);
   if (got != length) return serviceFailed(s, kHostFailure);
   s.textLength = length;
-  const std::string_view text(s.text, static_cast<size_t>(length));
+  const std::string_view text(s.text.get(), static_cast<size_t>(length));
 
   if (zbugi("qortavlo")) {
     // One line, whatever a user text holds.
@@ -776,7 +790,7 @@ Status readTemplate(Step& s) {
   const Slot& out = s.proc->slot(Opt::TmplOut);
   if (out.present()) {
     // A file that cannot be written is reported; the map is still drawn.
-    if (generate_source(s.factory, static_cast<int>(out.text.size()), out.text.data(), s.text,
+    if (generate_source(s.factory, static_cast<int>(out.text.size()), out.text.data(), s.text.get(),
                         length) == kOk)
       s.h.xpmlog(kMsgTemplateWritten, {out.text});
   }
@@ -816,7 +830,7 @@ Status handOff(Step& s) {
   const std::string about = description(s);
 
   QV_TRY(make(s, "proc", "template", &s.compiled));
-  if (s.compiled->compile(kTemplateName, std::string_view(s.text, static_cast<size_t>(s.textLength)))) {
+  if (s.compiled->compile(kTemplateName, std::string_view(s.text.get(), static_cast<size_t>(s.textLength)))) {
     s.h.xpmlog(kMsgNotCompiled);
     return kHostFailure;
   }
@@ -861,43 +875,10 @@ Status runStep(Step& s) {
   return kOk;
 }
 
-// Empties and releases one host object; null is left alone.
-template <class T>
-void drop(host::ObjectFactory* f, T*& o) {
-  if (!o) return;
-  if constexpr (requires { o->clear(); }) o->clear();
-  f->release(o);
-  o = nullptr;
-}
-
-// Restores the host settings and releases every object of the step.
+// Puts back the host settings the step changed.
 void endStep(Step& s) {
   restoreRendererSettings(&s.renderer);
   if (s.nlDecWasOn) s.h.xoptbst(kNlDecSeparator, true);
-  if (s.text) {
-    s.h.vmfree(s.text);
-    s.text = nullptr;
-  }
-  if (!s.factory) return;
-  PlotContext& plot = s.plot;
-  host::ObjectFactory* f = s.factory;
-  for (host::DataSource*& source : s.sources) drop(f, source);
-  drop(f, s.collection);
-  drop(f, s.compiled);
-  plot.categorization = nullptr;  // one of the streams
-  for (host::Stream*& stream : s.streams) drop(f, stream);
-  releaseByGroupValues(f, &plot);  // the value lists live in one of the tables
-  for (host::AssocArray* PlotContext::*table : kTables) drop(f, plot.*table);
-  drop(f, s.byTexts);
-  drop(f, plot.plotColumns);
-  drop(f, plot.respColumns);
-  drop(f, plot.mapColumns);
-  drop(f, plot.colorModelList);
-  drop(f, plot.plotDataObject);
-  drop(f, plot.mapDataObject);
-  drop(f, plot.respDataObject);
-  drop(f, plot.stringManager);
-  drop(f, plot.manager);
 }
 
 }  // namespace

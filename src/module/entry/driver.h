@@ -4,7 +4,7 @@
 
 #include <string_view>
 
-#include "module/entry/plot.h"
+#include "module/step/step.h"
 #include "module/host/statements.h"
 
 namespace qv::module {

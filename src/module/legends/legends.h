@@ -1,7 +1,7 @@
 // The legend translators: KEYLEGEND and GRADLEGEND statements.
 #pragma once
 
-#include "module/entry/plot.h"
+#include "module/step/step.h"
 #include "module/host/statements.h"
 
 namespace qv::module {

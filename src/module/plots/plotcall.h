@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "module/entry/plot.h"
+#include "module/step/step.h"
 #include "module/grammar/grammar.h"
 #include "module/host/statements.h"
 
@@ -55,7 +55,7 @@ struct PlotCall {
 
   // Whether cycling defaults apply: cycling on, a data plot, no group yet.
   bool defaults() const {
-    return plot->cycleAttrs != 0 && !region && !mapLayer && plot->groupVarNumber == 0;
+    return plot->cycleAttrs && !region && !mapLayer && plot->groupVarNumber == 0;
   }
 };
 

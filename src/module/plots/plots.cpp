@@ -78,13 +78,8 @@ Status writeColorModel(PlotCall& c) {
   if (cm.kind != host::kSlotList) return kOk;
   const bool keep = c.region && p->respData;
   if (keep && !p->colorModelList) {
-    host::ObjectFactory* f = host::host().xobinit();
-    host::Object* o = f ? f->create("collection", "list") : nullptr;
-    p->colorModelList = dynamic_cast<host::List*>(o);
-    if (!p->colorModelList) {
-      if (o) f->release(o);
-      return host::kHostFailure;
-    }
+    p->colorModelList = host::makeOwned<host::List>(host::host().xobinit(), "collection", "list");
+    if (!p->colorModelList) return host::kHostFailure;
   }
   c.w(" ColorModel=(");
   for (const Slot& item : cm.list) {

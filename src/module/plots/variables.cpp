@@ -112,10 +112,6 @@ void getDSinfo(host::DataSet* ds, std::string* library, std::string* member) {
 
 namespace {
 
-constexpr int kAxisPlain = 22;
-constexpr int kAxisDate = 24;
-constexpr int kAxisDiscrete = 25;
-
 // The data object and column list of the current variable data set.
 void currentColumns(PlotContext* plot, host::DataObject** data, host::List** columns) {
   *columns = plot->varColumns;
@@ -158,11 +154,11 @@ std::string nameLiteral(std::string_view name) {
   return out;
 }
 
-Status setAxis(PlotContext* plot, bool x, int type, const host::VarDesc& d, int interval) {
-  int32_t& axis = x ? plot->xAxisType : plot->yAxisType;
-  if (axis != 0) return kOk;
+Status setAxis(PlotContext* plot, bool x, AxisType type, const host::VarDesc& d, int interval) {
+  AxisType& axis = x ? plot->xAxisType : plot->yAxisType;
+  if (axis != AxisType::None) return kOk;
   axis = type;
-  if (type != kAxisDate || (!x && interval != 3 && interval != 4)) return kOk;
+  if (type != AxisType::DateTime || (!x && interval != 3 && interval != 4)) return kOk;
   const host::HStr** format = x ? &plot->xAxisFormat : &plot->yAxisFormat;
   (x ? plot->xAxisInterval : plot->yAxisInterval) = interval;
   return plots::intern(d.format, format);
@@ -192,15 +188,15 @@ Status processVariable(host::Stream* out, std::string_view option, std::string_v
   int interval = d.format.empty()
                      ? 0
                      : isDateTime(d.format.data(), static_cast<int>(d.format.size()));
-  int type = kAxisPlain;
-  if (character && !keyword.empty()) type = kAxisDiscrete;
-  else if (interval > 0) type = kAxisDate;
+  AxisType type = AxisType::Plain;
+  if (character && !keyword.empty()) type = AxisType::Discrete;
+  else if (interval > 0) type = AxisType::DateTime;
 
   const bool x = option == " X=", y = option == " Y=";
   if (x || y) {
     QV_TRY(setAxis(plot, x, type, d, interval));
     if (!character && plot->columnTypes) {
-      QV_TRY(plot->columnTypes->put(d.name, static_cast<double>(type)));
+      QV_TRY(plot->columnTypes->put(d.name, static_cast<double>(static_cast<int32_t>(type))));
     }
   }
   if (!writes) return kOk;

@@ -5,7 +5,7 @@
 
 #include <string_view>
 
-#include "module/entry/plot.h"
+#include "module/step/step.h"
 #include "module/host/statements.h"
 
 namespace qv::module {

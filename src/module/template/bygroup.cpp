@@ -53,11 +53,8 @@ std::string_view stripBoth(std::string_view s) {
 }
 
 template <class T>
-T* makeObject(host::ObjectFactory* f, std::string_view cls) {
-  host::Object* o = f ? f->create("collection", cls) : nullptr;
-  T* typed = dynamic_cast<T*>(o);
-  if (!typed && o) f->release(o);
-  return typed;
+host::Owned<T> makeObject(host::ObjectFactory* f, std::string_view cls) {
+  return host::makeOwned<T>(f, "collection", cls);
 }
 
 // Finds the variable in the first data set that has it and describes it,
@@ -179,11 +176,11 @@ Status prepare(host::ObjectFactory* factory, PlotContext& plot,
         if (!plot.groupFormatted)
           plot.groupFormatted = makeObject<host::List>(factory, "list");
         if (!plot.groupFormatted) return host::kHostFailure;
-        c->values = plot.groupFormatted;
+        c->values = plot.groupFormatted.get();
       }
       if (!plot.groupValues) plot.groupValues = makeObject<host::List>(factory, "list");
       if (!plot.groupValues) return host::kHostFailure;
-      c->raw = plot.groupValues;
+      c->raw = plot.groupValues.get();
       out->push_back(std::move(c));
     }
   }
@@ -202,13 +199,11 @@ Status prepare(host::ObjectFactory* factory, PlotContext& plot,
     // A variable found nowhere still gets its (empty) list, so its
     // generated attribute variable is bound to a map.
     const bool found = describe(plot, key, c.get());
-    c->values = makeObject<host::List>(factory, "list");
-    if (!c->values) return host::kHostFailure;
-    Status st = plot.valueLists->put(key, static_cast<void*>(static_cast<host::Object*>(c->values)));
-    if (st != kOk) {
-      factory->release(c->values);
-      return st;
-    }
+    host::Owned<host::List> list = makeObject<host::List>(factory, "list");
+    if (!list) return host::kHostFailure;
+    c->values = list.get();
+    QV_TRY(plot.valueLists->put(key, static_cast<void*>(static_cast<host::Object*>(c->values))));
+    plot.valueListObjects.emplace_back(std::move(list));
     if (found) out->push_back(std::move(c));
   }
   return kOk;
@@ -265,28 +260,6 @@ host::Status process_bygroup(host::ObjectFactory* factory, PlotContext* plot, By
     st = readDataSet(ds, ds == plot->plotData, cs, *plot, info);
   }
   return st;
-}
-
-void releaseByGroupValues(host::ObjectFactory* factory, PlotContext* plot) {
-  if (!factory || !plot) return;
-  if (plot->valueLists) {
-    for (size_t i = 0; i < plot->valueLists->size(); ++i) {
-      const auto* p = std::get_if<void*>(&plot->valueLists->valueAt(i));
-      if (p && *p) factory->release(static_cast<host::Object*>(*p));
-    }
-    plot->valueLists->clear();
-  }
-  for (host::List** l : {&plot->groupValues, &plot->groupFormatted}) {
-    if (!*l) continue;
-    (*l)->clear();
-    factory->release(*l);
-    *l = nullptr;
-  }
-  if (plot->missingTexts) {
-    plot->missingTexts->clear();
-    factory->release(plot->missingTexts);
-    plot->missingTexts = nullptr;
-  }
 }
 
 }  // namespace qv::module

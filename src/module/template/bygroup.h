@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "module/entry/plot.h"
+#include "module/step/step.h"
 
 namespace qv::module {
 
@@ -32,9 +32,5 @@ struct ByInfo {
 // the step goes on with what was collected (the failing status is returned).
 host::Status process_bygroup(host::ObjectFactory* factory, PlotContext* plot, ByInfo* info,
                              int mode);
-
-// Releases the lists and tables process_bygroup made (the driver calls it
-// at the end of the step, before it releases the plot context's tables).
-void releaseByGroupValues(host::ObjectFactory* factory, PlotContext* plot);
 
 }  // namespace qv::module

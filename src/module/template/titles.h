@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "module/entry/plot.h"
+#include "module/step/step.h"
 #include "module/host/host.h"
 
 namespace qv::module {

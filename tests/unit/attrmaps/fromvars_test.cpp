@@ -14,8 +14,16 @@ using module::process_bygroup;
 class FromVars : public MapsTest {
  protected:
   void TearDown() override {
-    module::releaseByGroupValues(&h.factory, &plot);
+    releaseValues();
     MapsTest::TearDown();
+  }
+  // Gives back what process_bygroup made, before the host goes.
+  void releaseValues() {
+    plot.valueLists->clear();
+    plot.valueListObjects.clear();
+    plot.groupValues = {};
+    plot.groupFormatted = {};
+    plot.missingTexts = {};
   }
   // Plot data under BY variable STATE; `vars` get generated attribute variables.
   void plotData(std::vector<TableColumn> cols, std::vector<std::vector<Cell>> rows,
@@ -72,7 +80,7 @@ TEST_F(FromVars, EveryGroupIsReadInOrderFirstMet) {
   // Unformatted numbers as the host shows them, left-justified; -0 is 0.
   EXPECT_EQ(texts(values("SIZE")), (std::vector<std::string>{"3", "1", "0", "2.5"}));
   // The group variable's raw values; it has no format of its own.
-  EXPECT_EQ(texts(plot.groupValues), (std::vector<std::string>{"large", "small", "medium"}));
+  EXPECT_EQ(texts(plot.groupValues.get()), (std::vector<std::string>{"large", "small", "medium"}));
   EXPECT_EQ(plot.groupFormatted, nullptr);
   // The BY groups are rewound for the rendering.
   Table* t = h.table(plot.plotData);
@@ -93,7 +101,7 @@ TEST_F(FromVars, FormattedValues) {
            {"CLASS", "PRICE", "NOTE"});
   EXPECT_EQ(process_bygroup(&h.factory, &plot, &info, 1), 0);
   // Values that format to the same text are collected once.
-  EXPECT_EQ(texts(plot.groupFormatted), (std::vector<std::string>{"1", "2"}));
+  EXPECT_EQ(texts(plot.groupFormatted.get()), (std::vector<std::string>{"1", "2"}));
   ASSERT_NE(plot.groupValues, nullptr);
   EXPECT_EQ(plot.groupValues->size(), 3u);
   EXPECT_EQ(h.kdlgstr(plot.groupFormat), "F");
@@ -168,13 +176,13 @@ TEST_F(FromVars, VariablesOfOtherDataSetsAndFailures) {
             std::string::npos);
 
   // Failing host calls stop the collection and keep what was collected.
-  module::releaseByGroupValues(&h.factory, &plot);
+  releaseValues();
   EXPECT_EQ(plot.valueLists->size(), 0u);
   h.failRewind = true;
   EXPECT_NE(process_bygroup(&h.factory, &plot, &info, 1), 0);
   EXPECT_EQ(texts(values("KIND")), std::vector<std::string>{});
   h.failRewind = false;
-  module::releaseByGroupValues(&h.factory, &plot);
+  releaseValues();
   h.factory.failCreateAt(2);  // a table it makes
   EXPECT_NE(process_bygroup(&h.factory, &plot, &info, 1), 0);
   EXPECT_EQ(h.table(plot.plotData)->group, 0);

@@ -8,7 +8,7 @@
 #include <cmath>
 #include <string>
 
-#include "module/entry/plot.h"
+#include "module/step/step.h"
 #include "module/host/statements.h"
 #include "table_host.h"
 

@@ -11,7 +11,7 @@
 #include "fake_host.h"
 #include "module/classify/breaks.h"
 #include "module/classify/classify.h"
-#include "module/entry/plot.h"
+#include "module/step/step.h"
 #include "runtime/formats/formats.h"
 #include "render/compiler.h"
 #include "runtime/objects/objects.h"

@@ -124,7 +124,7 @@ TEST_F(ClassifyTest, FewerDistinctValuesThanLevelsStoresTheClassesMade) {
 
 TEST_F(ClassifyTest, ListedColorsTwoColorStepperAndRamps) {
   rt::ListImpl colors;
-  plot.colorModelList = &colors;
+  plot.colorModelList = host::borrowed<host::List>(&colors);
   auto add = [&](const char* c) { EXPECT_EQ(colors.append(fake.kdltxt(c, -1)), 0); };
   add("CXFF0000");
   add("CX00FF00");
@@ -169,7 +169,7 @@ TEST_F(ClassifyTest, ListedColorsTwoColorStepperAndRamps) {
       << out;
 
   // A named color ramp with four classes.
-  plot.colorModelList = nullptr;
+  plot.colorModelList = {};
   plot.colorModelName = fake.kdltxt("ThreeColorRamp", -1);
   EXPECT_EQ(stream.open(true), 0);
   respond(range(1, 8));
@@ -294,7 +294,7 @@ TEST_F(ClassifyTest, WrittenMapsCompile) {
   EXPECT_EQ(stream.open(true), 0);
   rt::ListImpl colors;
   EXPECT_EQ(colors.append(fake.kdltxt("CX112233", -1)), 0);
-  plot.colorModelList = &colors;
+  plot.colorModelList = host::borrowed<host::List>(&colors);
   respond({4, 4});
   EXPECT_TRUE(compiled(classify(kQuantile, 3)));
 }

@@ -10,7 +10,7 @@
 
 #include "../grammar/support.h"
 #include "fake_host.h"
-#include "module/entry/plot.h"
+#include "module/step/step.h"
 #include "module/grammar/grammar.h"
 #include "runtime/objects/objects.h"
 

@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "module/entry/plot.h"
+#include "module/step/step.h"
 #include "module/grammar/grammar.h"
 #include "module/plots/plots.h"
 #include "plots_host.h"

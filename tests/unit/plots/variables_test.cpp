@@ -15,7 +15,7 @@ TEST_F(Variables, AxisRecordsAndColumnTypes) {
   EXPECT_EQ(out.open(true), 0);
   using module::processVariable;
   EXPECT_EQ(processVariable(&out, " X=", "year", -1, &plot, "SCATTER"), 0);
-  EXPECT_EQ(plot.xAxisType, 24);
+  EXPECT_EQ(plot.xAxisType, module::AxisType::DateTime);
   EXPECT_EQ(h.kdlgstr(plot.xAxisFormat), "YEAR");
   EXPECT_EQ(plot.xAxisInterval, 4);
   // A later X variable leaves the record alone.
@@ -23,7 +23,7 @@ TEST_F(Variables, AxisRecordsAndColumnTypes) {
   EXPECT_EQ(h.kdlgstr(plot.xAxisFormat), "YEAR");
   // Y keeps a format only for quarters and years.
   EXPECT_EQ(processVariable(&out, " Y=", "day", -1, &plot, "SCATTER"), 0);
-  EXPECT_EQ(plot.yAxisType, 24);
+  EXPECT_EQ(plot.yAxisType, module::AxisType::DateTime);
   EXPECT_EQ(plot.yAxisFormat, nullptr);
   EXPECT_EQ(plot.yAxisInterval, 0);
   EXPECT_EQ(out.text(), " X=year X=day Y=day");
@@ -40,11 +40,11 @@ TEST_F(Variables, AxisRecordsAndColumnTypes) {
   makeContext(true);
   plot.varData = pts;
   EXPECT_EQ(processVariable(&out, " X=", "kind", -1, &plot, "SCATTER"), 0);
-  EXPECT_EQ(plot.xAxisType, 25);
+  EXPECT_EQ(plot.xAxisType, module::AxisType::Discrete);
   EXPECT_EQ(plot.columnTypes->size(), 0u);
   // Without a keyword (the TEXT= variable) it is plain.
   EXPECT_EQ(processVariable(&out, " Y=", "kind", -1, &plot, {}), 0);
-  EXPECT_EQ(plot.yAxisType, 22);
+  EXPECT_EQ(plot.yAxisType, module::AxisType::Plain);
 }
 
 TEST_F(Variables, LookupFailuresAndNameLiterals) {

@@ -1,4 +1,4 @@
-#include "module/entry/plot.h"
+#include "module/step/step.h"
 
 #include <algorithm>
 

@@ -1,0 +1,125 @@
+// The state of one step that the driver hands by address to every statement
+// translator. It sits below the translators: classify, attrmaps, legends,
+// plots and template include it; it includes only the host interface.
+//
+// Three parts: what the driver decided before the statements are translated
+// (read by the translators, written only by the driver), the step's lookup
+// tables (made by the driver, filled by the translators), and what the
+// translators leave for the later ones and for the end of the step.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "module/host/host.h"
+#include "module/host/owned.h"
+
+namespace qv::module {
+
+// The kind of an axis, set by the first variable written for X= and for Y=
+// in the step; the codes are the template's.
+enum class AxisType : int32_t {
+  None = 0,
+  Plain = 22,
+  DateTime = 24,  // the variable has a date or time format
+  Discrete = 25,
+};
+
+// What the driver sets up before the statement loop.
+struct StepInputs {
+  // Input data sets; null when absent or not used by this step.
+  host::DataSet* plotData = nullptr;
+  host::DataSet* mapData = nullptr;
+  host::DataSet* respData = nullptr;
+
+  // Columns of each data set the template refers to, and its data object.
+  // The driver makes the plot list and one of the response or map lists.
+  host::List* plotColumns = nullptr;
+  host::List* respColumns = nullptr;
+  host::List* mapColumns = nullptr;
+  host::DataObject* plotDataObject = nullptr;
+  host::DataObject* mapDataObject = nullptr;
+  host::DataObject* respDataObject = nullptr;
+
+  host::Stream* categorization = nullptr;  // receives the generated range map
+  host::Object* stringManager = nullptr;
+  host::Object* manager = nullptr;  // the host's graph manager
+
+  bool byFlag = false;          // BY groups are in effect
+  bool cycleAttrs = false;      // cycle data attributes across plots
+  int32_t graphDataCounter = 0;  // next GraphData style element
+  bool dAttrMapUsable = false;  // DATTRMAP= can be read for attribute maps
+  bool rAttrMapUsable = false;  // RATTRMAP= likewise
+};
+
+// The lookup tables, made empty by the driver. Values are host strings
+// unless said otherwise; variable names are keys in capital letters.
+struct StepTables {
+  host::AssocArray* plotNames = nullptr;      // plot name -> "<Group>" / "<Empty>"
+  host::AssocArray* contLegends = nullptr;    // plot name -> response label
+  host::AssocArray* defaultNames = nullptr;   // keyword -> default names given so far (count)
+  host::AssocArray* dAttrMapIds = nullptr;    // map IDs of the DATTRMAP= data set
+  host::AssocArray* rAttrMapIds = nullptr;    // map IDs of the RATTRMAP= data set
+  host::AssocArray* dAttrMapUsage = nullptr;  // group variable -> discrete map instance
+  host::AssocArray* rAttrMapUsage = nullptr;  // response variable -> range map instance
+  host::AssocArray* attrVars = nullptr;       // variable -> its "__ATTRVAR%d__" name
+  host::AssocArray* attrVarList = nullptr;    // that name (or a map instance) -> variable
+  host::AssocArray* valueLists = nullptr;     // variable -> its values across BY groups
+  host::AssocArray* columnTypes = nullptr;    // X and Y columns -> type code
+  // Names in plotNames and contLegends, in capital letters: a name is
+  // checked against them in constant time, however many plots there are.
+  std::unordered_set<std::string> namesTaken;
+};
+
+// What the translators leave behind for later statements and the end of the
+// step.
+struct TranslatorState {
+  // Header words of the statement being translated: a copy of its flag bits
+  // (flag n is bit 0x80 >> (n % 8) of byte n / 8, as in the statement
+  // nodes), with host::kFlagAnyNames added when any variable names are
+  // allowed (name literals are then written).
+  uint64_t header[4] = {0, 0, 0, 0};
+
+  host::DataSet* varData = nullptr;   // data set the current statement's variables live in
+  host::List* varColumns = nullptr;   // its column list
+  int32_t groupVarNumber = 0;         // group variable's number plus one; 0 until grouped
+  int32_t groupVarType = 0;
+  const host::HStr* groupVarName = nullptr;
+  int32_t responseVarNumber = 0;      // host number (from 0) of the numeric CHOROMAP response
+  const host::HStr* responseName = nullptr;
+  const host::HStr* responseLabel = nullptr;
+  const host::HStr* legendTitle = nullptr;  // label (or name) of the first group/response
+  int32_t numLevels = 0;                     // NUMLEVELS=, then the classes made
+  int32_t levelType = 0;                     // LEVELTYPE= code, 0 when not given
+  const host::HStr* colorModelName = nullptr;
+  host::Held<host::List> colorModelList;    // host strings of 8-character color texts
+  int32_t attrVarCounter = 0;
+  const host::HStr* missingText = nullptr;  // formatted missing value of an attribute variable
+
+  AxisType xAxisType = AxisType::None;
+  AxisType yAxisType = AxisType::None;
+  const host::HStr* xAxisFormat = nullptr;  // format name of a date or time axis
+  const host::HStr* yAxisFormat = nullptr;
+  int32_t xAxisInterval = 0;  // isDateTime class of that format
+  int32_t yAxisInterval = 0;
+
+  // BY groups and attribute maps: made by process_bygroup.
+  host::Held<host::List> groupValues;     // distinct raw values of the group variable
+  host::Held<host::List> groupFormatted;  // their formatted texts (variable with a format)
+  const host::HStr* groupFormat = nullptr;  // the group variable's format name
+  int32_t groupFormatWidth = 0;
+  int32_t groupFormatDecimals = 0;
+  host::Held<host::AssocArray> missingTexts;  // variable -> formatted missing value
+  std::vector<host::Held<host::List>> valueListObjects;  // the lists valueLists names
+};
+
+// The step record the translators receive.
+struct PlotContext : StepInputs, StepTables, TranslatorState {};
+
+// Header flag bits of the copy.
+bool plotFlag(const PlotContext& plot, int n);
+void setPlotFlag(PlotContext& plot, int n);
+
+}  // namespace qv::module

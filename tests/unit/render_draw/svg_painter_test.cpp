@@ -264,14 +264,25 @@ TEST(SvgPainter, TipsAndLinksAreEscapedAndOnlySafeLinksKept) {
   EXPECT_EQ(page.find("<?xml"), std::string::npos);
 }
 
-// Where text lands is checked by the browser test, which compares the page
-// with the PNG; here, that text stays escaped text and keeps double blanks.
+// Where plain text lands is checked by the browser test, which compares the
+// page with the PNG; here, text stays escaped text, keeps double blanks, and
+// turns about its own start.
 TEST(SvgPainter, TextStaysEscapedText) {
   FontStyle font;
   font.sizePt = 12;
   TextLayout two("North  <1>\nSouth & co", font, Justify::Left);
   SvgPainter p(300, 300);
   p.drawText(two, 10, 20, rgbHex(0x222222), 2, rgbHex(0xffffff, 0.5));
+  // Turned a quarter counterclockwise, and sheared: the turn is about the
+  // text's own start, the shear goes with it as a matrix.
+  TextLayout one("Turned", font, Justify::Left);
+  p.save();
+  p.translate(150, 100);
+  p.rotate(-std::numbers::pi / 2);
+  p.drawText(one, 0, 0, rgbHex(0), 0, {});
+  p.restore();
+  p.scale(2, 1);
+  p.drawText(one, 5, 5, rgbHex(0), 0, {});
   const std::string doc = p.document();
   EXPECT_EQ(xmlProblem(doc), "") << doc;
   expectXmllintTakes(doc);
@@ -279,7 +290,10 @@ TEST(SvgPainter, TextStaysEscapedText) {
   std::vector<std::pair<std::string, std::string>> texts;
   for (auto it = std::sregex_iterator(doc.begin(), doc.end(), textRe); it != std::sregex_iterator(); ++it)
     texts.push_back({(*it)[1], (*it)[2]});
-  ASSERT_EQ(texts.size(), 2u) << doc;
+  ASSERT_EQ(texts.size(), 4u) << doc;
+  static const std::regex turned(R"re( x="([0-9.]+)" y="([0-9.]+)".* transform="rotate\(-90 \1 \2\)")re");
+  EXPECT_TRUE(std::regex_search(texts[2].first, turned)) << texts[2].first;
+  EXPECT_NE(texts[3].first.find(" transform=\"matrix(2 0 0 1 0 0)\""), std::string::npos) << texts[3].first;
   EXPECT_EQ(texts[0].second, "North  &lt;1&gt;");
   EXPECT_EQ(texts[1].second, "South &amp; co");
   // Two blanks in a row survive; a plain line needs no preserving.

@@ -184,7 +184,7 @@ bool writeValue(const MapData& md, const DiscreteColumns& c, const DiscreteMap& 
   } else if (attrmap::cellNumber(md, c.value, &number)) {
     numeric = true;
   }
-  const std::string upper = attrmap::upperText(value);
+  const std::string upper = qv::upper(value);
   if (!numeric && upper == "_OTHER_") {
     *text += "Value Other /";
   } else if (!numeric && upper == "_MISSING_") {
@@ -228,8 +228,8 @@ bool startMap(const MapData& md, const DiscreteColumns& c, const PlotContext& pl
   map->text += "DiscreteAttrMap name=\"" + name + "\" /";
   const std::string show = c.show.character ? attrmap::cellText(md, c.show) : std::string();
   const std::string nocase = c.nocase.character ? attrmap::cellText(md, c.nocase) : std::string();
-  if (attrmap::upperText(show).starts_with("ATTRMAP")) map->text += " discreteLegendEntryPolicy=attrmap";
-  if (nocase.size() >= 4 && attrmap::upperText(nocase).starts_with("TRUE"))
+  if (qv::upper(show).starts_with("ATTRMAP")) map->text += " discreteLegendEntryPolicy=attrmap";
+  if (nocase.size() >= 4 && qv::upper(nocase).starts_with("TRUE"))
     map->text += " ignoreCase=true";
   // The header is set off from its first value by a blank.
   map->text += "; ";

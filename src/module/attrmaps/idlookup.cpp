@@ -30,7 +30,7 @@ host::Status initAttrMapIDLookup(host::ObjectFactory*, host::DataSet* ds, PlotCo
     // The writers match IDs without regard to case: enter the capital form
     // too, so a lookup of either spelling finds the map.
     if ((st = ids->put(text, 1.0)) != kOk) return st;
-    const std::string upper = attrmap::upperText(text);
+    const std::string upper = qv::upper(text);
     if (upper != text && (st = ids->put(upper, 1.0)) != kOk) return st;
   }
   // Positioned again for the map writers.
@@ -40,7 +40,7 @@ host::Status initAttrMapIDLookup(host::ObjectFactory*, host::DataSet* ds, PlotCo
 
 bool attrMapIdKnown(const host::AssocArray* ids, std::string_view id) {
   if (!ids || id.empty()) return false;
-  return ids->get(id) || ids->get(attrmap::upperText(id));
+  return ids->get(id) || ids->get(qv::upper(id));
 }
 
 }  // namespace qv::module

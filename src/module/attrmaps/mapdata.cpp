@@ -46,7 +46,7 @@ Status openMapData(host::ObjectFactory* factory, host::DataSet* ds, MapData* md)
     host::VarDesc d;
     Status st = h.xvname(ds, i, &d);
     if (st == kOk) {
-      const std::string key = upperText(d.name);
+      const std::string key = qv::upper(d.name);
       // The first of two columns whose names differ only in case wins.
       if (!md->place->get(key)) {
         st = md->place->put(key, static_cast<double>(md->vars.size()));
@@ -127,12 +127,6 @@ bool templateWord(const MapData& md, const Column& c, std::string_view value) {
   return false;
 }
 
-std::string upperText(std::string_view s) {
-  std::string out(s);
-  for (char& ch : out) ch = static_cast<char>(upperByte(static_cast<unsigned char>(ch)));
-  return out;
-}
-
 std::string formatG(double v) {
   char buf[40];
   std::snprintf(buf, sizeof buf, "%g", v);
@@ -157,8 +151,8 @@ bool escaped(std::string_view text, std::string* out) {
 bool sameInstance(std::string_view expected, std::string_view instance) {
   if (expected.size() != instance.size()) return false;
   for (size_t i = 0; i < expected.size(); ++i) {
-    unsigned char a = upperByte(static_cast<unsigned char>(expected[i]));
-    unsigned char b = upperByte(static_cast<unsigned char>(instance[i]));
+    char a = qv::upperAscii(expected[i]);
+    char b = qv::upperAscii(instance[i]);
     if (a == ' ') a = '_';
     if (b == ' ') b = '_';
     if (a != b) return false;

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/ascii.h"
 #include "module/step/step.h"
 
 namespace qv::module::attrmap {
@@ -57,8 +58,6 @@ bool cellNumber(const MapData& md, const Column& c, double* out);
 // the caller leaves the value out.
 bool templateWord(const MapData& md, const Column& c, std::string_view value);
 
-// Text helpers.
-std::string upperText(std::string_view s);
 std::string formatG(double v);  // "%g"
 // The text of a host list or table value (a string or a host string).
 std::string_view valueText(const host::Value& v);
@@ -97,7 +96,7 @@ host::Status eachRow(MapData* md, const Column& id, F&& row) {
   host::Status st = h.xrewind(md->ds);
   while (st == host::kOk && h.xnext(md->ds)) {
     ++md->observation;
-    if (!row(upperText(cellText(*md, id, true)))) return host::kNoMemory;
+    if (!row(qv::upper(cellText(*md, id, true)))) return host::kNoMemory;
   }
   return st;
 }

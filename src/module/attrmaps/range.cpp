@@ -68,7 +68,7 @@ RangeColumns findColumns(const MapData& md) {
   c.colorModel = col("COLORMODEL");
   c.altColorModel = col("ALTCOLORMODEL");
   for (const host::VarDesc& d : md.vars) {
-    const std::string upper = attrmap::upperText(d.name);
+    const std::string upper = qv::upper(d.name);
     if (firstListColumn(upper, "COLORMODEL")) c.colorModelList = true;
     if (firstListColumn(upper, "ALTCOLORMODEL")) c.altColorModelList = true;
   }
@@ -89,7 +89,7 @@ bool startsLikeNumber(std::string_view s) {
 // EXCLUDEMIN / EXCLUDEMAX: "true" in any case, or the number 1.
 bool excluded(const MapData& md, const Column& c) {
   if (!c.exists()) return false;
-  if (c.character) return equalNoCase(attrmap::cellText(md, c), "true");
+  if (c.character) return qv::sameNoCase(attrmap::cellText(md, c), "true");
   double v = 0;
   return attrmap::cellNumber(md, c, &v) && v == 1;
 }
@@ -132,7 +132,7 @@ Entry writeRange(const MapData& md, const RangeColumns& c, const std::string& ke
   double number = 0;
   if (c.min.character) {
     const std::string v = attrmap::cellText(md, c.min);
-    const std::string upper = attrmap::upperText(v);
+    const std::string upper = qv::upper(v);
     if (upper == "_OTHER_" || upper == "_UNDER_" || upper == "_OVER_" || upper == "_MISSING_") {
       e = upper == "_OTHER_"   ? "Range Other /"
           : upper == "_UNDER_" ? "Range Under /"
@@ -166,7 +166,7 @@ Entry writeRange(const MapData& md, const RangeColumns& c, const std::string& ke
     if (!c.max.exists()) return drop(kMsgRangeNoMaxVariable, key, md);
     if (c.max.character) {
       const std::string v = attrmap::cellText(md, c.max);
-      const std::string upper = attrmap::upperText(v);
+      const std::string upper = qv::upper(v);
       if (v.empty()) return drop(kMsgRangeBlankMax, key, md);
       if (!startsLikeNumber(v)) {
         if (upper == "_MAX_") e += "max ";

@@ -7,6 +7,7 @@
 
 #include "module/classify/breaks.h"
 #include "module/classify/response.h"
+#include "module/grammar/grammar.h"
 #include "module/host/messages.h"
 #include "module/host/statements.h"
 #include "module/text/cleanchars.h"
@@ -16,8 +17,6 @@
 namespace qv::module {
 
 namespace {
-
-constexpr int kLevelInterval = 2;
 
 void appendf(std::string& out, const char* fmt, double a) {
   char buf[64];
@@ -147,7 +146,7 @@ host::Status categorize(PlotContext* plot, int32_t* made) {
   // A response the host cannot sort makes no classes; the layer then
   // shades by the plain response.
   const host::Status sorted =
-      plot->levelType == kLevelInterval
+      plot->levelType == Code::LevelInterval
           ? getEqualIntervalRanges(plot, plot->responseVarNumber, plot->numLevels, &breaks)
           : getQuantileRanges(plot, plot->responseVarNumber, plot->numLevels, &breaks);
   const size_t nb = sorted == host::kOk ? breaks.size() : 0;

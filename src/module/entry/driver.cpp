@@ -37,21 +37,6 @@ using host::Slot;
 using host::Statement;
 using host::Status;
 
-// --- Statement kinds ----------------------------------------------------------
-
-namespace {
-
-Stmt kindOf(const Statement& node) {
-  if (node.statement < 0 || node.statement >= static_cast<int>(Stmt::Count)) return Stmt::Count;
-  return static_cast<Stmt>(node.statement);
-}
-
-bool isPlotStatement(Stmt k) {
-  return k == Stmt::Scatter || k == Stmt::Bubble || k == Stmt::Series || k == Stmt::Text;
-}
-
-}  // namespace
-
 // --- Prescan ----------------------------------------------------------------------
 
 namespace {
@@ -108,7 +93,7 @@ void prescanGradLegend(Statement& node, Prescan* p) {
 void prescanStatements(host::StatementList& list, Prescan* out) {
   Prescan p;
   for (Statement& node : list.nodes) {
-    const Stmt k = kindOf(node);
+    const Stmt k = statementKind(node);
     switch (k) {
       case Stmt::Choromap:
         p.mapMark = true;
@@ -328,7 +313,7 @@ Status parseStatements(Step& s) {
     return kOk;
   }
   s.proc = s.list.first();
-  if (kindOf(*s.proc) != Stmt::Tavlo) return serviceFailed(s, kHostFailure);
+  if (statementKind(*s.proc) != Stmt::Tavlo) return serviceFailed(s, kHostFailure);
   return kOk;
 }
 
@@ -627,7 +612,7 @@ void decideCycling(Step& s) {
 // The first tile statement gives the map provider; later ones are skipped
 // (*skip set).
 Status tileLayer(Step& s, const Statement& node, bool* skip) {
-  const bool osm = kindOf(node) == Stmt::OpenStreetMap;
+  const bool osm = statementKind(node) == Stmt::OpenStreetMap;
   if (!s.provider.empty()) {
     s.h.xpmlog(osm ? kMsgSecondOpenStreetMap : kMsgSecondEsriMap);
     *skip = true;
@@ -654,7 +639,7 @@ Status translateStatements(Step& s) {
   const StepTranslators& t = stepTranslators();
   int keyIndex = 0, gradIndex = 0;
   for (Statement& node : s.list.nodes) {
-    const Stmt k = kindOf(node);
+    const Stmt k = statementKind(node);
     if (k == Stmt::Tavlo || k == Stmt::StyleAttrs || k == Stmt::Count) continue;
     std::copy(std::begin(node.header), std::end(node.header), plot.header);
     if (s.anyNames) setPlotFlag(plot, host::kFlagAnyNames);

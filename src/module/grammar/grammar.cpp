@@ -1,10 +1,10 @@
 #include "module/grammar/grammar.h"
 
 #include <algorithm>
-#include <cctype>
 #include <iterator>
 #include <string>
 
+#include "common/ascii.h"
 #include "module/entry/entry.h"
 
 namespace qv::module {
@@ -377,21 +377,46 @@ constexpr const int (*kNoOptions)[1] = nullptr;
 constexpr VarSource kPlot = VarSource::PlotData;
 constexpr VarSource kResp = VarSource::MapRespData;
 
+// The statement table, in Stmt order.
+constexpr StatementInfo kInfo[] = {
+    {"TAVLO", "", PlotClass::None, false},
+    {"OPENSTREETMAP", "MapLayer", PlotClass::None, false},
+    {"ESRIMAP", "MapLayer", PlotClass::None, false},
+    {"CHOROMAP", "mapRegionLayer", PlotClass::Area, false},
+    {"SCATTER", "ScatterPlot", PlotClass::Point, true},
+    {"BUBBLE", "BubblePlot", PlotClass::Area, true},
+    {"SERIES", "SeriesPlot", PlotClass::Line, true},
+    {"TEXT", "TextPlot", PlotClass::Area, true},
+    {"KEYLEGEND", "", PlotClass::None, false},
+    {"GRADLEGEND", "", PlotClass::None, false},
+    {"STYLEATTRS", "", PlotClass::None, false},
+};
+static_assert(std::size(kInfo) == static_cast<size_t>(Stmt::Count));
+
+constexpr const char* keyword(Stmt k) { return kInfo[static_cast<int>(k)].keyword; }
+
 // In Stmt order.
 constexpr StatementDesc kStatements[] = {
-    stmt({"TAVLO", nullptr, 425, true, false, kPlot}, kNoOperands, &kProcOptions),
-    stmt({"OPENSTREETMAP", "OSM", 425, false, true, kPlot}, kNoOperands, kNoOptions),
-    stmt({"ESRIMAP", "ESRI", 425, false, false, kPlot}, &kEsriOperands, kNoOptions),
-    stmt({"CHOROMAP", nullptr, 425, false, true, kResp}, &kChoroOperands, &kChoroOptions),
-    stmt({"SCATTER", nullptr, 425, false, true, kPlot}, &kXYOperands, &kScatterOptions),
-    stmt({"BUBBLE", nullptr, 425, false, true, kPlot}, &kBubbleOperands, &kBubbleOptions),
-    stmt({"SERIES", nullptr, 425, false, true, kPlot}, &kXYOperands, &kSeriesOptions),
-    stmt({"TEXT", nullptr, 425, false, true, kPlot}, &kTextOperands, &kTextOptions),
-    stmt({"KEYLEGEND", nullptr, 43, false, true, kPlot}, &kKeyLegendOperands,
+    stmt({keyword(Stmt::Tavlo), nullptr, 425, true, false, kPlot}, kNoOperands, &kProcOptions),
+    stmt({keyword(Stmt::OpenStreetMap), "OSM", 425, false, true, kPlot}, kNoOperands,
+         kNoOptions),
+    stmt({keyword(Stmt::EsriMap), "ESRI", 425, false, false, kPlot}, &kEsriOperands, kNoOptions),
+    stmt({keyword(Stmt::Choromap), nullptr, 425, false, true, kResp}, &kChoroOperands,
+         &kChoroOptions),
+    stmt({keyword(Stmt::Scatter), nullptr, 425, false, true, kPlot}, &kXYOperands,
+         &kScatterOptions),
+    stmt({keyword(Stmt::Bubble), nullptr, 425, false, true, kPlot}, &kBubbleOperands,
+         &kBubbleOptions),
+    stmt({keyword(Stmt::Series), nullptr, 425, false, true, kPlot}, &kXYOperands,
+         &kSeriesOptions),
+    stmt({keyword(Stmt::Text), nullptr, 425, false, true, kPlot}, &kTextOperands,
+         &kTextOptions),
+    stmt({keyword(Stmt::KeyLegend), nullptr, 43, false, true, kPlot}, &kKeyLegendOperands,
          &kKeyLegendOptions),
-    stmt({"GRADLEGEND", nullptr, 36, false, true, kPlot}, &kGradLegendOperands,
+    stmt({keyword(Stmt::GradLegend), nullptr, 36, false, true, kPlot}, &kGradLegendOperands,
          &kGradLegendOptions),
-    stmt({"STYLEATTRS", nullptr, 5, false, false, kPlot}, kNoOperands, &kStyleAttrsOptions),
+    stmt({keyword(Stmt::StyleAttrs), nullptr, 5, false, false, kPlot}, kNoOperands,
+         &kStyleAttrsOptions),
 };
 static_assert(std::size(kStatements) == static_cast<size_t>(Stmt::Count));
 
@@ -425,9 +450,7 @@ host::Status xinit(ParseWork& work) {
   work = ParseWork{};
   host::Host* h = currentHost();
   if (!h) return host::kHostFailure;
-  std::string debug = h->xoptcgt("DEBUG");
-  std::transform(debug.begin(), debug.end(), debug.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+  const std::string debug = qv::upper(h->xoptcgt("DEBUG"));
   if (debug.find("SYN") != std::string::npos) work.traceFlags |= 2;
   if (debug.find("SEM") != std::string::npos) work.traceFlags |= 1;
   return host::kOk;
@@ -436,6 +459,17 @@ host::Status xinit(ParseWork& work) {
 const host::Grammar* tavlog(ParseWork& work) {
   work.grammar = &kGrammar;
   return work.grammar;
+}
+
+const StatementInfo& statementInfo(Stmt k) {
+  static constexpr StatementInfo kNone{"", "", PlotClass::None, false};
+  const int i = static_cast<int>(k);
+  return i >= 0 && i < static_cast<int>(Stmt::Count) ? kInfo[i] : kNone;
+}
+
+Stmt statementKind(const host::Statement& node) {
+  if (node.statement < 0 || node.statement >= static_cast<int>(Stmt::Count)) return Stmt::Count;
+  return static_cast<Stmt>(node.statement);
 }
 
 host::Status xsctok(ParseWork& work) {

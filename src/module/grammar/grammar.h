@@ -19,6 +19,25 @@ enum class Stmt : int {
   Count
 };
 
+// How a plot statement's attribute blocks are chosen.
+enum class PlotClass : int { None = 0, Point = 1, Line = 2, Area = 3 };
+
+// One row of the statement table, in Stmt order: the keyword the grammar
+// reads, the template statement it writes (empty when it writes none of its
+// own), its plot class, and whether it is a plot drawn from the PLOTDATA=
+// data set at longitude and latitude.
+struct StatementInfo {
+  const char* keyword;
+  const char* templateKeyword;
+  PlotClass plotClass;
+  bool plotData;
+};
+// The row of `k`; Stmt::Count gives an empty row.
+const StatementInfo& statementInfo(Stmt k);
+// The statement kind of a parsed node; Stmt::Count when it is none.
+Stmt statementKind(const host::Statement& node);
+inline bool isPlotStatement(Stmt k) { return statementInfo(k).plotData; }
+
 // Option slots. Options that share a name but differ in value (POSITION= of
 // TEXT and of GRADLEGEND, URL= of ESRIMAP and of the plots) have their own id.
 enum class Opt : int {

@@ -21,7 +21,7 @@ bool hasId(const host::AssocArray* ids, std::string_view id) {
   if (ids->get(id)) return true;
   for (size_t i = 0; i < ids->size(); ++i) {
     std::string_view key = ids->keyAt(i);
-    if (equalNoCase(key, id)) return true;
+    if (qv::sameNoCase(key, id)) return true;
   }
   return false;
 }

@@ -4,17 +4,19 @@
 #include <string>
 #include <string_view>
 
-#include "module/step/step.h"
+#include "common/ascii.h"
 #include "module/grammar/grammar.h"
 #include "module/host/statements.h"
+#include "module/step/step.h"
 
 namespace qv::module::plots {
 
-// Plot classes: they choose the attribute option names.
-inline constexpr int kMapLayer = 0;
-inline constexpr int kPoint = 1;  // SCATTER
-inline constexpr int kLine = 2;   // SERIES
-inline constexpr int kArea = 3;   // BUBBLE, TEXT, CHOROMAP
+// Plot classes as ints: they choose the attribute option names (the
+// grammar's statement table gives each statement's).
+inline constexpr int kMapLayer = static_cast<int>(PlotClass::None);
+inline constexpr int kPoint = static_cast<int>(PlotClass::Point);
+inline constexpr int kLine = static_cast<int>(PlotClass::Line);
+inline constexpr int kArea = static_cast<int>(PlotClass::Area);
 
 enum class Kind { Scatter, Series, Bubble, Choromap, StreetMap, ImageMap, Text, Unknown };
 
@@ -61,8 +63,6 @@ struct PlotCall {
 
 // "%g" text of a number.
 std::string gText(double v);
-// Capital letters of an ASCII text.
-std::string upper(std::string_view s);
 
 // Describes the variable of a slot in data set `ds`: by number when the slot
 // was resolved in `ds`, else by name. 1 after 854/228 or 854/229 naming

@@ -38,23 +38,17 @@ void PlotCall::graphData() { w("GraphData" + std::to_string(plot->graphDataCount
 
 namespace {
 
-// Keyword prefixes in the order they are tried; the first match wins.
-struct KeywordKind {
-  const char* prefix;
-  Kind kind;
-};
-constexpr KeywordKind kKinds[] = {
-    {"SCATTER", Kind::Scatter}, {"SERIES", Kind::Series},           {"BUBBLE", Kind::Bubble},
-    {"CHOROMAP", Kind::Choromap}, {"OPENSTREETMAP", Kind::StreetMap}, {"OSM", Kind::StreetMap},
-    {"ESRI", Kind::ImageMap},   {"TEXT", Kind::Text}};
-
-Kind kindOf(std::string_view keyword) {
-  for (const KeywordKind& k : kKinds) {
-    const int n = static_cast<int>(std::char_traits<char>::length(k.prefix));
-    if (static_cast<int>(keyword.size()) >= n && wzbcup(keyword.data(), k.prefix, n) == 0)
-      return k.kind;
+Kind kindOf(Stmt k) {
+  switch (k) {
+    case Stmt::Scatter: return Kind::Scatter;
+    case Stmt::Series: return Kind::Series;
+    case Stmt::Bubble: return Kind::Bubble;
+    case Stmt::Text: return Kind::Text;
+    case Stmt::Choromap: return Kind::Choromap;
+    case Stmt::OpenStreetMap: return Kind::StreetMap;
+    case Stmt::EsriMap: return Kind::ImageMap;
+    default: return Kind::Unknown;
   }
-  return Kind::Unknown;
 }
 
 // Writes `text` escaped for a double-quoted template string.
@@ -234,27 +228,23 @@ constexpr const char* kLabelPositions[] = {"Top",      "Bottom",     "Left",
 // The head: statement name, provider or data, and the leading operands.
 Status writeHead(PlotCall& c) {
   PlotContext* p = c.plot;
+  const StatementInfo& info = statementInfo(statementKind(c.node));
+  c.w(info.templateKeyword);
+  c.plotClass = static_cast<int>(info.plotClass);
   switch (c.kind) {
-    case Kind::Scatter: c.w("ScatterPlot"); c.plotClass = kPoint; break;
-    case Kind::Series: c.w("SeriesPlot"); c.plotClass = kLine; break;
-    case Kind::Bubble: c.w("BubblePlot"); c.plotClass = kArea; break;
-    case Kind::Text: c.w("TextPlot"); c.plotClass = kArea; break;
+    case Kind::Scatter: case Kind::Series: case Kind::Bubble: case Kind::Text: break;
     case Kind::Choromap:
       c.region = true;
-      c.plotClass = kArea;
       p->varData = p->respData ? p->respData : p->mapData;
       p->varColumns = p->respData ? p->respColumns : p->mapColumns;
-      c.w("mapRegionLayer");
       c.w(" mapProvider=dataset");
       return kOk;
     case Kind::StreetMap:
       c.mapLayer = true;
-      c.w("MapLayer");
       c.w(" mapProvider=_OPENSTREETMAPPROVIDER_");
       return kOk;
     case Kind::ImageMap:
       c.mapLayer = true;
-      c.w("MapLayer");
       c.w(" mapProvider=_ESRIMAPPROVIDER_");
       return kOk;
     case Kind::Unknown: return kOk;
@@ -337,7 +327,7 @@ Status writeColorResponse(PlotCall& c) {
 Status translate(PlotCall& c, int primary) {
   PlotContext* p = c.plot;
   const host::Statement& node = c.node;
-  c.kind = kindOf(node.keyword);
+  c.kind = kindOf(statementKind(node));
   if (c.kind == Kind::Unknown) return kOk;
   c.keyword = node.keyword.substr(0, 32);
   c.keyword.resize(
@@ -429,7 +419,7 @@ Status parsePlot(const host::Statement& node, PlotContext* plot, host::Stream* o
 
 bool isCoordinateName(std::string_view name) {
   for (std::string_view c : {"LAT", "LATITUDE", "LONG", "LON", "LONGITUDE"})
-    if (equalNoCase(name, c)) return true;
+    if (qv::sameNoCase(name, c)) return true;
   return false;
 }
 

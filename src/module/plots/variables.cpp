@@ -25,11 +25,6 @@ std::string gText(double v) {
   return buf;
 }
 
-std::string upper(std::string_view s) {
-  std::string out(s);
-  for (char& ch : out) ch = static_cast<char>(upperByte(static_cast<unsigned char>(ch)));
-  return out;
-}
 
 Status intern(std::string_view text, const host::HStr** out) {
   *out = host::host().kdltxt(text.data(), static_cast<long>(text.size()));
@@ -100,7 +95,7 @@ Status slotVariable(PlotCall& c, std::string_view option, const host::Slot& s,
 
 }  // namespace plots
 
-using plots::upper;
+using qv::upper;
 
 void getDSinfo(host::DataSet* ds, std::string* library, std::string* member) {
   host::Host& h = host::host();

@@ -6,12 +6,10 @@ namespace qv::module {
 
 int checkAutoCycle(const host::StatementList& list) {
   int count = 0;
-  int first = -1;
+  Stmt first = Stmt::Count;
   for (const host::Statement& node : list.nodes) {
-    const int kind = node.statement;
-    if (kind != static_cast<int>(Stmt::Scatter) && kind != static_cast<int>(Stmt::Series) &&
-        kind != static_cast<int>(Stmt::Bubble) && kind != static_cast<int>(Stmt::Text))
-      continue;
+    const Stmt kind = statementKind(node);
+    if (!isPlotStatement(kind)) continue;
     if (count == 0) first = kind;
     else if (kind != first) return 0;
     ++count;

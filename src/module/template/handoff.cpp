@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "common/ascii.h"
 #include "module/host/messages.h"
 #include "module/text/textutil.h"
 
@@ -49,8 +50,8 @@ Status writeStatements(host::Stream* out, std::string_view text) {
     std::string_view statement = text.substr(start, i + 1 - start);
     start = i + 1;
     const std::string_view word = firstWord(statement);
-    const bool opens = equalNoCase(word, "layout");
-    if (equalNoCase(word, "endlayout")) indent = std::max(0, indent - kIndentStep);
+    const bool opens = qv::sameNoCase(word, "layout");
+    if (qv::sameNoCase(word, "endlayout")) indent = std::max(0, indent - kIndentStep);
     std::string_view pad(blanks.data(), static_cast<size_t>(std::min(indent, kMaxIndent)));
     for (std::string_view piece : {pad, statement, kLineEnd})
       QV_TRY(out->write(piece));
@@ -80,7 +81,7 @@ bool zbugi(std::string_view module) {
     while (i < debug.size() && !wordChar(debug[i])) ++i;
     size_t j = i;
     while (j < debug.size() && wordChar(debug[j])) ++j;
-    if (j > i && equalNoCase(std::string_view(debug).substr(i, j - i), module)) return true;
+    if (j > i && qv::sameNoCase(std::string_view(debug).substr(i, j - i), module)) return true;
     i = j;
   }
   return false;

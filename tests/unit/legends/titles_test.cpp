@@ -72,28 +72,6 @@ class TitlesTest : public TranslatorTest {
   rt::AssocArrayImpl byTexts;
 };
 
-TEST_F(TitlesTest, PlainTitlesAndFootnotes) {
-  title('T', 1, "Unemployment");
-  title('T', 2, "by state");
-  title('T', 4, "");  // no text: skipped
-  title('T', 5, "Rate: 5% & \"rising\"");
-  title('F', 1, "Source");
-  title('F', 2, "Note");
-  ASSERT_EQ(writeTitlesAndFootnotes(&plot, &out, &foot, nullptr), host::kOk);
-  // A double quote in a plain title is escaped so that the template still
-  // reads; so are the other two characters that cannot stand in a string.
-  EXPECT_EQ(take(), "EntryTitle \"Unemployment\";EntryTitle \"by state\"" + kLabel +
-                        "EntryTitle \"Rate: 5(*ESC*){unicode '0025'x} (*ESC*){unicode '0026'x} " +
-                        kQuote + "rising" + kQuote + "\"" + kLabel);
-  EXPECT_EQ(foot.text(), "EntryFootnote \"Source\";EntryFootnote \"Note\";");
-  // Without titles nothing at all is written.
-  fake.titles.clear();
-  EXPECT_EQ(foot.open(true), 0);
-  ASSERT_EQ(writeTitlesAndFootnotes(&plot, &out, &foot, nullptr), host::kOk);
-  EXPECT_EQ(take(), "");
-  EXPECT_EQ(foot.text(), "");
-}
-
 TEST_F(TitlesTest, ByGroupsNameTextsWithSubstitutions) {
   title('T', 1, "Sales in #BYVAL(region)");
   title('T', 2, "All \"regions\"");
@@ -126,97 +104,6 @@ TEST_F(TitlesTest, ByGroupsNameTextsWithSubstitutions) {
                         "EntryTitle \"Year \" \"#BYVAL(year)\" / textattrs=( color=CXFF0000 "
                         "size=GraphLabelText:fontsize);");
   EXPECT_EQ(byTexts.size(), 0u);
-}
-
-TEST_F(TitlesTest, SegmentsCarryTheirOwnAttributes) {
-  // TITLE1 COLOR=red HEIGHT=14pt JUSTIFY=LEFT "Unemployment " BOLD "2008";
-  EntryBuilder b;
-  b.attr('C', "red").size('H', 14, 'T').attr('J', "L").text("Unemployment ").attr('E').text(
-      "2008");
-  EXPECT_EQ(entry('T', 1, b.e),
-            "EntryTitle \"Unemployment \" textattrs=( weight=bold) \"2008\" / halign=left "
-            "textattrs=( color=CXFF0000 size=14pt);");
-
-  // After the first segment attributes belong to the segments and stay in
-  // effect; an italic-only segment is written italic.
-  EntryBuilder c;
-  c.text("a").attr('C', "blue").text("b").attr('P').text("c\"d").attr('J', "R").text("e");
-  EXPECT_EQ(entry('F', 1, c.e),
-            "EntryFootnote \"a\" textattrs=( color=CX0000FF) \"b\" textattrs=( color=CX0000FF "
-            "style=italic) \"c" +
-                kQuote +
-                "d\" halign=right textattrs=( color=CX0000FF style=italic) \"e\" /;");
-
-  // A font with options; title 2 takes the label size when it has none.
-  EntryBuilder f;
-  f.attr('F', "Arial/bo/it").text("x");
-  EXPECT_EQ(entry('T', 2, f.e),
-            "EntryTitle \"x\" / textattrs=( family=\"Arial\" weight=bold style=italic "
-            "size=GraphLabelText:fontsize);");
-  EntryBuilder g;
-  g.text("x").attr('F', "Times/n").text("y");
-  EXPECT_EQ(entry('T', 2, g.e),
-            "EntryTitle \"x\" textattrs=( family=\"Times\" weight=normal style=normal) \"y\"" +
-                kLabel);
-  // A family holding a double quote is escaped.
-  EntryBuilder q;
-  q.attr('F', "A\"B").text("x");
-  EXPECT_EQ(entry('T', 1, q.e),
-            "EntryTitle \"x\" / textattrs=( family=\"A" + kQuote + "B\");");
-}
-
-TEST_F(TitlesTest, HeightUnits) {
-  const std::pair<char, std::string> cases[] = {
-      {'T', "size=2pt"}, {'C', "size=2cm"},  {'I', "size=2in"}, {'P', "size=2pct"},
-      {'L', "size=18pt"}, {' ', "size=18pt"}, {'A', "size=24pt"}, {'X', "size=2"}};
-  for (const auto& [unit, text] : cases) {
-    EntryBuilder b;
-    b.size('H', 2, unit).text("x");
-    EXPECT_EQ(entry('T', 1, b.e), "EntryTitle \"x\" / textattrs=( " + text + ");") << unit;
-  }
-  // D writes no size: on title 2 not even the label size.
-  EntryBuilder d;
-  d.size('H', 2, 'D').text("x");
-  EXPECT_EQ(entry('T', 2, d.e), "EntryTitle \"x\" / textattrs=();");
-  // A height given after the first segment sizes the segments.
-  EntryBuilder s;
-  s.text("x").size('H', 1.5, 'C').text("y");
-  EXPECT_EQ(entry('F', 3, s.e), "EntryFootnote \"x\" textattrs=( size=1.5cm) \"y\" /;");
-}
-
-TEST_F(TitlesTest, BoxPadAndSpacing) {
-  // Background color and a thin border with the default pad.
-  EntryBuilder a;
-  a.attr('O', "yellow").size('B', 1).text("x");
-  EXPECT_EQ(entry('T', 1, a.e),
-            "EntryTitle \"x\" / backgroundcolor=CXFFFF00 opaque=true border=true pad=1pct;");
-  // A thick border and every pad unit; spacing is ignored with a border.
-  const std::pair<char, std::string> pads[] = {
-      {'T', "pad=3pt"}, {'P', "pad=3pct"}, {'I', "pad=3in"}, {'C', "pad=3cm"},
-      {'A', "pad=36pt"}, {'L', "pad=8.1pct"}, {' ', "pad=8.1pct"}, {'D', ""},
-      {'Q', "pad=3"}};
-  for (const auto& [unit, text] : pads) {
-    EntryBuilder b;
-    b.size('B', 2).size('W', 3, unit).size('S', 1, 'T').text("x");
-    EXPECT_EQ(entry('T', 1, b.e), "EntryTitle \"x\" / border=true borderattrs=(thickness=2)" +
-                                      (text.empty() ? "" : " " + text) + ";")
-        << unit;
-  }
-  // Without a border, spacing pads the side away from the graph; centred
-  // justification also centres the entry on the graph.
-  EntryBuilder t;
-  t.attr('J', "C").size('S', 2).text("x");
-  EXPECT_EQ(entry('T', 2, t.e),
-            "EntryTitle \"x\" / halign=center textattrs=(size=GraphLabelText:fontsize) "
-            "halignCenter=Graph pad=(top=5.4pct);");
-  EntryBuilder f;
-  f.size('S', 4, 'T').size('B', 0).text("x");
-  EXPECT_EQ(entry('F', 1, f.e), "EntryFootnote \"x\" / pad=(bottom=4pt);");
-  // A box given after the first segment belongs to the segment block,
-  // which writes no box.
-  EntryBuilder late;
-  late.text("x").size('B', 1).text("y");
-  EXPECT_EQ(entry('T', 1, late.e), "EntryTitle \"x\" \"y\" /;");
 }
 
 TEST_F(TitlesTest, MalformedEntriesAreHandledSafely) {

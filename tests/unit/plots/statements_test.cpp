@@ -127,43 +127,6 @@ TEST_F(Plots, TipsFormatsAndLabels) {
   EXPECT_EQ(args(94), (std::vector<std::string>{"NOFORMAT"}));
 }
 
-TEST_F(Plots, SeriesOptions) {
-  Statement& s = add(Stmt::Series);
-  xy(s);
-  EXPECT_EQ(run(s),
-            "SeriesPlot X=lon Y=lat / dataID=PLOTDATA smoothconnect=false break=true"
-            " NAME=\"SERIES\";");
-
-  Statement& t = add(Stmt::Series);
-  xy(t);
-  t.setFlag(Flag::NoBreak);
-  t.setFlag(Flag::SmoothConnect);
-  host::Slot& line = group(t, Opt::LineAttrs);
-  attrNumber(line, host::kAttrPattern, 20);
-  attrNumber(line, host::kAttrThickness, 2, module::Code::Pt);
-  EXPECT_EQ(run(t),
-            "SeriesPlot X=lon Y=lat / dataID=PLOTDATA smoothconnect=true"
-            " Lineattrs=( Pattern=20 Thickness=2pt) NAME=\"SERIES1\";");
-
-  // Cycling: marker, line and data-label defaults; a color override goes
-  // with the counter's style element.
-  cycling(3);
-  Statement& u = add(Stmt::Series);
-  xy(u);
-  attrText(group(u, Opt::LineAttrs), host::kAttrColor, "blue");
-  EXPECT_EQ(run(u),
-            "SeriesPlot X=lon Y=lat / dataID=PLOTDATA smoothconnect=false break=true"
-            " Markerattrs=GraphData3 Lineattrs=GraphData3( Color=CX0000FF)"
-            " DataLabelAttrs=GraphData3 NAME=\"SERIES2\";");
-  // A style element alone writes no line block: the default stands.
-  Statement& v = add(Stmt::Series);
-  xy(v);
-  group(v, Opt::LineAttrs, "GraphData7");
-  EXPECT_NE(run(v).find(" Markerattrs=GraphData4 Lineattrs=GraphData4 DataLabelAttrs="),
-            std::string::npos);
-  EXPECT_EQ(plot.graphDataCounter, 5);
-}
-
 TEST_F(Plots, BubbleSizeDisplayAndFill) {
   Statement& b = add(Stmt::Bubble);
   xy(b);
@@ -207,82 +170,6 @@ TEST_F(Plots, BubbleSizeDisplayAndFill) {
   EXPECT_EQ(args(221), (std::vector<std::string>{"41", "WORK", "PTS"}));
 }
 
-TEST_F(Plots, TextOptionsInOrder) {
-  Statement& t = add(Stmt::Text);
-  xy(t);
-  var(t, Opt::TextVar, pts, "name");
-  t.setFlag(Flag::Outline);
-  t.setFlag(Flag::Fill);  // BACKFILL
-  t.setFlag(Flag::Strip);
-  t.setFlag(Flag::Backlight);
-  number(t, Opt::DiscreteOffset, 0.5);
-  host::Slot& pad = t.slot(Opt::Pad);
-  pad.kind = host::kSlotSides;
-  pad.list.assign(4, host::Slot{});
-  pad.list[host::kPadLeft].kind = host::kSlotNumber;
-  pad.list[host::kPadLeft].number = 2;
-  pad.list[host::kPadBottom].kind = host::kSlotNumber;
-  pad.list[host::kPadBottom].number = 3;
-  pad.list[host::kPadBottom].unit = module::Code::Px;
-  number(t, Opt::Rotate, 45);
-  code(t, Opt::Position, module::Code::TopLeft);
-  number(t, Opt::SplitWidth, 12);
-  var(t, Opt::SizeResponse, pts, "pop");
-  number(t, Opt::SizeMin, 6, module::Code::Pt);
-  number(t, Opt::SizeMax, 1e-05, 9);  // no such unit: none written
-  number(t, Opt::SizeMaxResponse, 100000);
-  code(t, Opt::SplitPolicy, 2);
-  text(t, Opt::SplitChar, ",");
-  t.setFlag(Flag::SplitCharNoDrop);
-  code(t, Opt::SplitJustify, 3);
-  EXPECT_EQ(run(t),
-            "TextPlot X=lon Y=lat text=name / dataID=PLOTDATA discreteOffset=0.5"
-            " strip=true Display=( Outline Fill ) LegendLabel=\"Place name\""
-            " NAME=\"TEXT\" Rotate=45 pad=( left=2 bottom=3px) backlight=auto"
-            " position=TopLeft splitwidth=12 SizeResponse=pop SizeMin=6pt SizeMax=1e-05"
-            " SizeMaxResponse=100000 splitpolicy=split SplitChar=\",\""
-            " SplitCharDrop=false SplitJustify=Center Display=( Outline Fill);");
-
-  // Text attributes with overrides carry the split options, which the end
-  // of the statement writes again; cycling adds the outline and fill defaults.
-  cycling(1);
-  Statement& u = add(Stmt::Text);
-  xy(u);
-  var(u, Opt::TextVar, pts, "kind");
-  host::Slot& ta = group(u, Opt::TextAttrs);
-  code(u, Opt::SplitJustify, 1);
-  ta.attrs[host::kAttrWeight].setEnum(2);
-  ta.attrs[host::kAttrStyle].setEnum(2);
-  attrText(ta, host::kAttrFamily, "Noto Sans");
-  attrNumber(ta, host::kAttrSize, 9, module::Code::Pt);
-  text(u, Opt::SplitChar, "/");
-  number(u, Opt::Backlight, 0.5);
-  u.setFlag(Flag::Backlight);
-  host::Slot& ol = group(u, Opt::OutlineAttrs);
-  attrNumber(ol, host::kAttrThickness, 1);
-  text(u, Opt::LegendLabel, "Kinds");
-  EXPECT_EQ(run(u),
-            "TextPlot X=lon Y=lat text=kind / dataID=PLOTDATA OutLineAttrs=GraphData1"
-            " OutLineAttrs=GraphData1( Thickness=1)"
-            " TextAttrs=GraphData1( Family=\"Noto Sans\" Size=9pt Weight=bold Style=italic )"
-            " Splitpolicy=splitalways SplitChar=\"/\" SplitJustify=Left"
-            " FillAttrs=GraphData1 LegendLabel=\"Kinds\" NAME=\"TEXT1\" backlight=0.5"
-            " SplitChar=\"/\" SplitJustify=Left;");
-
-  // Without TEXTATTRS= the split character is written at the end only.
-  makeContext(true);
-  Statement& v = add(Stmt::Text);
-  xy(v);
-  var(v, Opt::TextVar, pts, "name");
-  text(v, Opt::SplitChar, ",");
-  std::string out = run(v);
-  EXPECT_EQ(out.find("SplitChar"), out.rfind("SplitChar"));
-  EXPECT_NE(out.find(" NAME=\"TEXT\" SplitChar=\",\";"), std::string::npos);
-  // POSITION= as a variable writes nothing.
-  var(v, Opt::Position, pts, "kind");
-  EXPECT_EQ(run(v).find("position"), std::string::npos);
-}
-
 TEST_F(Plots, TextFailures) {
   Statement& t = add(Stmt::Text);
   xy(t);
@@ -304,17 +191,6 @@ TEST_F(Plots, TextFailures) {
   EXPECT_NE(run(t).find(" Rotate=angle;"), std::string::npos);
   // Three TEXT statements without NAME=.
   EXPECT_EQ(entry(plot.plotNames, "TEXT2"), "<Empty>");
-}
-
-TEST_F(Plots, MapLayers) {
-  EXPECT_EQ(run(add(Stmt::OpenStreetMap, "OSM")),
-            "MapLayer mapProvider=_OPENSTREETMAPPROVIDER_;");
-  Statement& e = add(Stmt::EsriMap, "ESRI");
-  text(e, Opt::EsriUrl, "https://example.org/{z}/{y}/{x}");
-  cycling(1);
-  EXPECT_EQ(run(e), "MapLayer mapProvider=_ESRIMAPPROVIDER_;");
-  EXPECT_EQ(plot.plotNames->size(), 0u);
-  EXPECT_EQ(plot.graphDataCounter, 1);
 }
 
 }  // namespace

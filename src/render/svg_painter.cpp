@@ -70,6 +70,22 @@ void appendAttr(std::string& out, const char* name, double v, int decimals = 2) 
   out += '"';
 }
 
+// An affine transform attribute: name="matrix(a b c d e f)".
+template <class Matrix>
+void appendMatrix(std::string& out, const char* name, const Matrix& m) {
+  out += ' ';
+  out += name;
+  out += "=\"matrix(";
+  for (double v : {m.xx, m.yx, m.xy, m.yy}) {
+    appendNum(out, std::isfinite(v) ? v : 0, 6);
+    out += ' ';
+  }
+  appendNum(out, std::isfinite(m.x0) ? m.x0 : 0);
+  out += ' ';
+  appendNum(out, std::isfinite(m.y0) ? m.y0 : 0);
+  out += ")\"";
+}
+
 double unit(double v) { return std::isfinite(v) ? std::clamp(v, 0.0, 1.0) : 0.0; }
 
 std::string hexColor(const Rgba& c) {
@@ -370,15 +386,7 @@ void SvgPainter::setLinearGradient(Point from, Point to, const std::vector<Gradi
   appendAttr(defs_, "x2", b.x);
   appendAttr(defs_, "y2", b.y);
   if (!conformal) {
-    defs_ += " gradientTransform=\"matrix(";
-    for (double v : {m.xx, m.yx, m.xy, m.yy}) {
-      appendNum(defs_, std::isfinite(v) ? v : 0, 6);
-      defs_ += ' ';
-    }
-    appendNum(defs_, std::isfinite(m.x0) ? m.x0 : 0);
-    defs_ += ' ';
-    appendNum(defs_, std::isfinite(m.y0) ? m.y0 : 0);
-    defs_ += ")\"";
+    appendMatrix(defs_, "gradientTransform", m);
   }
   defs_ += '>';
   for (const GradientStop& st : stops) {
@@ -754,15 +762,7 @@ void SvgPainter::drawImage(const Canvas& image, const Rect& dest, bool smooth) {
   body_ += " preserveAspectRatio=\"none\"";
   if (!smooth) body_ += " image-rendering=\"pixelated\"";
   if (!upright) {
-    body_ += " transform=\"matrix(";
-    for (double v : {m.xx, m.yx, m.xy, m.yy}) {
-      appendNum(body_, std::isfinite(v) ? v : 0, 6);
-      body_ += ' ';
-    }
-    appendNum(body_, std::isfinite(m.x0) ? m.x0 : 0);
-    body_ += ' ';
-    appendNum(body_, std::isfinite(m.y0) ? m.y0 : 0);
-    body_ += ")\"";
+    appendMatrix(body_, "transform", m);
   }
   body_ += " href=\"data:image/png;base64,";
   appendBase64(body_, png);
@@ -832,15 +832,7 @@ void SvgPainter::drawText(const TextLayout& text, double x, double y, const Rgba
       appendNum(body_, at.y);
       body_ += ")\"";
     } else if (!conformal) {
-      body_ += " transform=\"matrix(";
-      for (double v : {m.xx, m.yx, m.xy, m.yy}) {
-        appendNum(body_, std::isfinite(v) ? v : 0, 6);
-        body_ += ' ';
-      }
-      appendNum(body_, std::isfinite(m.x0) ? m.x0 : 0);
-      body_ += ' ';
-      appendNum(body_, std::isfinite(m.y0) ? m.y0 : 0);
-      body_ += ")\"";
+      appendMatrix(body_, "transform", m);
     }
     body_ += '>';
     appendXmlEscaped(body_, line.text, false);

@@ -49,8 +49,8 @@ int wzstcom(const char* a, int alen, const char* b, int blen) {
 
 int wzbcup(const char* a, const char* b, int count) {
   for (int i = 0; i < count; ++i) {
-    const unsigned char ca = upperByte(a ? ub(a, i) : kBlank);
-    const unsigned char cb = upperByte(b ? ub(b, i) : kBlank);
+    const unsigned char ca = static_cast<unsigned char>(upperAscii(a ? a[i] : kBlank));
+    const unsigned char cb = static_cast<unsigned char>(upperAscii(b ? b[i] : kBlank));
     if (ca != cb) return static_cast<int>(ca) - static_cast<int>(cb);
   }
   return 0;

@@ -26,11 +26,6 @@ inline constexpr int kXltIdentity = 0;
 inline constexpr int kXltUpper = 2;
 inline constexpr int kXltLower = 3;
 
-// The upper-case form of a byte (ASCII letters only).
-inline unsigned char upperByte(unsigned char c) {
-  return static_cast<unsigned char>(upperAscii(static_cast<char>(c)));
-}
-
 // Length of the field without its trailing blanks (0 for an all-blank field).
 // A length below 1 is returned unchanged.
 int wzstrip(const char* field, int length);
@@ -48,9 +43,6 @@ int wzstcom(const char* a, int alen, const char* b, int blen);
 // case-folded byte of a minus that of b at the first difference. A null
 // pointer stands for `count` blanks; a count below 1 gives 0.
 int wzbcup(const char* a, const char* b, int count);
-
-// Whether two texts are equal without regard to case.
-inline bool equalNoCase(std::string_view a, std::string_view b) { return sameNoCase(a, b); }
 
 // A text that can stand in the template as one bare word: not empty, and no
 // blank, control character, quote, parenthesis, ';', '/' or '='.

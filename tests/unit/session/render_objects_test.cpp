@@ -44,7 +44,7 @@ class RenderObjects : public ::testing::Test {
     plot = open("pts");
     resp = open("resp");
     EXPECT_EQ(plotObject.setDataSet(plot.get(), "PLOTDATA"), 0);
-    plotObject.addColumn("x");
+    EXPECT_EQ(plotObject.addColumn("x"), 0);
     EXPECT_EQ(respObject.setDataSet(resp.get(), "RESPONSEDATA"), 0);
     EXPECT_EQ(plotSource.init(&plotObject, plot.get(), &manager), 0);
     EXPECT_EQ(respSource.init(&respObject, resp.get(), &manager), 0);

@@ -12,7 +12,7 @@
 #include <unordered_map>
 
 #include "render/draw.h"
-#include "runtime/common/names.h"
+#include "common/ascii.h"
 
 namespace qv::render {
 
@@ -313,10 +313,10 @@ class LayersByName {
  public:
   explicit LayersByName(const PreparedLayers& layers) {
     for (const auto& p : layers)
-      if (!p->layer.name.empty()) byName_.emplace(rt::upperCase(p->layer.name), p.get());
+      if (!p->layer.name.empty()) byName_.emplace(qv::upper(p->layer.name), p.get());
   }
   const PreparedLayer* find(std::string_view name) const {
-    auto it = byName_.find(rt::upperCase(name));
+    auto it = byName_.find(qv::upper(name));
     return it == byName_.end() ? nullptr : it->second;
   }
 

@@ -21,8 +21,4 @@ constexpr bool isValidName(std::string_view s) {
   return true;
 }
 
-// The renderer's legend and map projection still call this name for
-// qv::upper; it goes once they call qv::upper themselves.
-inline std::string upperCase(std::string_view s) { return upper(s); }
-
 }  // namespace qv::rt

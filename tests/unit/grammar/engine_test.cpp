@@ -396,6 +396,7 @@ TEST_F(Engine, RandomInputIsAnsweredWithErrors) {
                           "CHOROMAP", "DENSITY", "a1", "--", ":", "TEXT", "KEYLEGEND", "NONE",
                           "DATALINEPATTERNS", "STYLEATTRS", "PLOTDATA", "nope", "pts"};
   std::mt19937 rng(7);
+  int refused = 0;
   for (int round = 0; round < 400; ++round) {
     std::string prog = "PROC TAVLO PLOTDATA=pts;";
     int n = 1 + static_cast<int>(rng() % 25);
@@ -405,8 +406,12 @@ TEST_F(Engine, RandomInputIsAnsweredWithErrors) {
       if (rng() % 9 == 0) prog += ";";
     }
     env.errors.clear();
-    parse(prog);
+    parse(prog);  // every error counted is one reported
+    if (list.errors > 0) ++refused;
+    for (const auto& e : env.errors) EXPECT_FALSE(e.msg.empty()) << prog;
   }
+  // Word salad is almost never a valid step.
+  EXPECT_GT(refused, 300);
 }
 
 }  // namespace

@@ -550,6 +550,10 @@ void SvgPainter::curveTo(double x1, double y1, double x2, double y2, double x3, 
     pathValid_ = false;
     return;
   }
+  curveSegment(p1, p2, p3);
+}
+
+void SvgPainter::curveSegment(Point p1, Point p2, Point p3) {
   pathCommand('c');
   pathPoint(p1, 'C');
   pathPoint(p2, 'C');
@@ -591,13 +595,7 @@ void SvgPainter::arcPath(double cx, double cy, double r, double a0, double a1, b
     const Point p1 = m.apply(cx + r * c0 - k * s0, cy + r * s0 + k * c0);
     const Point p2 = m.apply(cx + r * c1 + k * s1, cy + r * s1 - k * c1);
     const Point p3 = m.apply(cx + r * c1, cy + r * s1);
-    pathCommand('c');
-    pathPoint(p1, 'C');
-    pathPoint(p2, 'C');
-    pathPoint(p3, 'C');
-    curX_ = hundredths(p3.x);
-    curY_ = hundredths(p3.y);
-    subpathHasSegment_ = true;
+    curveSegment(p1, p2, p3);
     t0 = t1;
   }
 }

@@ -135,6 +135,9 @@ class SvgPainter final : public Painter {
 
   // A fill (or stroke) of the path that keeps it: joined into one element
   // with the other paint of the same path when that is waiting.
+  // A cubic Bezier segment to p3 with control points p1 and p2, all in
+  // viewBox space.
+  void curveSegment(Point p1, Point p2, Point p3);
   void paintPreserved(bool fill);
   // Writes the pending fill (fillPreserve waiting for a stroke) alone.
   void flushPending();

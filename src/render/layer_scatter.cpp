@@ -216,14 +216,11 @@ class ScatterLayer final : public PreparedLayer {
     std::vector<MarkerStamp> stamps;
     std::vector<int> lookStamp(looks.size(), -1);
     std::unordered_map<uint32_t, int> colorStamp;  // color response: by color
-    const double transparency = dataTransparency(layer);
     auto stampOf = [&](size_t r) -> int {
       if (scale) {
-        const Rgba c = withTransparency(scale->rowColor(r), transparency);
-        const uint32_t key = packColor(c);
+        const MarkerStyle m = lookOf(r);
+        const uint32_t key = packColor(m.color);
         if (auto it = colorStamp.find(key); it != colorStamp.end()) return it->second;
-        MarkerStyle m = looks[0];
-        m.color = c;
         stamps.push_back(makeMarkerStamp(scaledMarker(m, s)));
         colorStamp.emplace(key, static_cast<int>(stamps.size() - 1));
         return static_cast<int>(stamps.size() - 1);

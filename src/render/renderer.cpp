@@ -102,13 +102,14 @@ class Output {
         if (s != 1) cairo_->scale(s, s);
         break;
       }
+      // Vector outputs take the same GRAPHWIDTH and GRAPHHEIGHT as images.
       case OutputKind::Pdf:
-        checkLayoutSize(req.width, req.height);
+        checkGraphSize(req.width, req.height);
         pdf_ = std::make_unique<PdfDocument>(req.width, req.height);
         break;
       case OutputKind::Svg:
       case OutputKind::Html:
-        checkLayoutSize(req.width, req.height);
+        checkGraphSize(req.width, req.height);
         svg_ = std::make_unique<SvgPainter>(req.width, req.height);
         break;
     }
@@ -134,9 +135,6 @@ class Output {
     const double v = std::round(side * s);
     return v > kMaxImageSide ? kMaxImageSide + 1 : static_cast<int>(std::max(v, 0.0));
   }
-  // The same limits as an image's, so that every output takes the same
-  // GRAPHWIDTH and GRAPHHEIGHT.
-  static void checkLayoutSize(int w, int h) { checkGraphSize(w, h); }
 
   OutputKind kind_;
   std::unique_ptr<Canvas> image_;

@@ -515,34 +515,27 @@ void SvgPainter::newSubPath() {
   ++pathVersion_;
 }
 
-void SvgPainter::moveTo(double x, double y) {
+bool SvgPainter::changePath(std::initializer_list<double> coordinates) {
   flushPending();
   ++pathVersion_;
-  if (!std::isfinite(x) || !std::isfinite(y)) {
-    pathValid_ = false;
-    return;
-  }
-  userPoint(x, y, 'M');
+  for (double v : coordinates)
+    if (!std::isfinite(v)) {
+      pathValid_ = false;
+      return false;
+    }
+  return true;
+}
+
+void SvgPainter::moveTo(double x, double y) {
+  if (changePath({x, y})) userPoint(x, y, 'M');
 }
 
 void SvgPainter::lineTo(double x, double y) {
-  flushPending();
-  ++pathVersion_;
-  if (!std::isfinite(x) || !std::isfinite(y)) {
-    pathValid_ = false;
-    return;
-  }
-  userPoint(x, y, hasPoint_ ? 'L' : 'M');
+  if (changePath({x, y})) userPoint(x, y, hasPoint_ ? 'L' : 'M');
 }
 
 void SvgPainter::curveTo(double x1, double y1, double x2, double y2, double x3, double y3) {
-  flushPending();
-  ++pathVersion_;
-  for (double v : {x1, y1, x2, y2, x3, y3})
-    if (!std::isfinite(v)) {
-      pathValid_ = false;
-      return;
-    }
+  if (!changePath({x1, y1, x2, y2, x3, y3})) return;
   const Matrix& m = stack_.back().m;
   if (!hasPoint_) userPoint(x1, y1, 'M');
   const Point p1 = m.apply(x1, y1), p2 = m.apply(x2, y2), p3 = m.apply(x3, y3);
@@ -564,13 +557,7 @@ void SvgPainter::curveSegment(Point p1, Point p2, Point p3) {
 }
 
 void SvgPainter::arcPath(double cx, double cy, double r, double a0, double a1, bool negative) {
-  flushPending();
-  ++pathVersion_;
-  for (double v : {cx, cy, r, a0, a1})
-    if (!std::isfinite(v)) {
-      pathValid_ = false;
-      return;
-    }
+  if (!changePath({cx, cy, r, a0, a1})) return;
   if (r <= 0) {  // as Cairo does: a line to the center
     lineTo(cx, cy);
     return;

@@ -35,6 +35,7 @@
 // unique on one page.
 #pragma once
 
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -135,6 +136,10 @@ class SvgPainter final : public Painter {
 
   // A fill (or stroke) of the path that keeps it: joined into one element
   // with the other paint of the same path when that is waiting.
+  // Every change of the path first writes a waiting paint and makes the
+  // path new; a non-finite coordinate spoils the path (nothing of it is
+  // drawn): false then.
+  bool changePath(std::initializer_list<double> coordinates);
   // A cubic Bezier segment to p3 with control points p1 and p2, all in
   // viewBox space.
   void curveSegment(Point p1, Point p2, Point p3);

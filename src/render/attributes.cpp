@@ -225,9 +225,10 @@ Coordinates coordinatesNamed(std::string_view name) {
 }  // namespace
 
 bool Env::inDegrees(const DataColumn*& x, const DataColumn*& y, std::string_view systemName,
-                    std::string_view dataName) {
+                    std::string_view dataName, std::string_view dataSystem) {
   if (!x || !y || !x->numeric || !y->numeric) return true;
-  const std::string system = decodeTextEscapes(dynamic(systemName));
+  std::string system = decodeTextEscapes(dynamic(systemName));
+  if (system.empty()) system = dataSystem;
   const Coordinates kind = coordinatesNamed(system);
   if (kind == Coordinates::Degrees) return true;
   const std::string key = x->name + "#" + y->name + "#" + system;
@@ -489,7 +490,8 @@ bool pointColumns(Env& env, const Layer& layer, DataTable*& table, const DataCol
     }
   }
   // A system PROJ does not know has been warned of, naming the data.
-  if (!env.inDegrees(x, y, "__PLOTCS__", table->displayName())) return false;
+  if (!env.inDegrees(x, y, "__PLOTCS__", table->displayName(), table->coordinateSystem()))
+    return false;
   return true;
 }
 

@@ -52,6 +52,9 @@ class DataTable {
   // default.
   virtual std::string displayName() const { return std::string(name()); }
   virtual size_t rows() const = 0;
+  // The coordinate system the data declares for its coordinates (a PROJ
+  // definition), used when the program names none; "" for degrees.
+  virtual std::string coordinateSystem() const { return {}; }
   // The column called `name` (letter case ignored), read on first use; null
   // when the table has no such column.
   virtual const DataColumn* column(std::string_view name) = 0;

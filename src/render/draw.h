@@ -69,12 +69,13 @@ class Env {
   const AttrVar* attrVar(std::string_view name) const;
 
   // The longitude and latitude columns of data whose coordinate system
-  // the dynamic value `systemName` (__PLOTCS__, __MAPCS__) names: columns
+  // the dynamic value `systemName` (__PLOTCS__, __MAPCS__) names, else the
+  // data's own (`dataSystem`, "" for degrees): columns
   // in degrees are returned as they are, others are converted through PROJ
   // (copies kept for the rendering). False after a warning naming the
   // system and `dataName` when PROJ does not know the system.
   bool inDegrees(const DataColumn*& x, const DataColumn*& y, std::string_view systemName,
-                 std::string_view dataName);
+                 std::string_view dataName, std::string_view dataSystem = {});
 
   // Positions the map projection does not take (ALBERSUSA outside its three
   // areas), counted over the layers.

@@ -228,7 +228,8 @@ std::unique_ptr<PreparedLayer> prepareRegions(Env& env, const Layer& layer) {
     return nullptr;
   }
   // A system PROJ does not know has been warned of, naming the data.
-  if (!env.inDegrees(lon, lat, "__MAPCS__", map->displayName())) return nullptr;
+  if (!env.inDegrees(lon, lat, "__MAPCS__", map->displayName(), map->coordinateSystem()))
+    return nullptr;
 
   auto out = std::make_unique<RegionLayer>(layer);
   std::vector<Region>& regions = out->regions;

@@ -10,6 +10,7 @@
 #include "common/ascii.h"
 
 #include "runtime/common/error.h"
+#include "runtime/data/ogr.h"
 #include "runtime/data/table.h"
 #include "runtime/data/topojson.h"
 
@@ -27,8 +28,39 @@ struct Extension {
 // In the order a member name looks for them.
 constexpr Extension kExtensions[] = {
     {".csv", FileKind::Csv},         {".tsv", FileKind::Tsv},   {".geojson", FileKind::GeoJson},
-    {".topojson", FileKind::TopoJson}, {".json", FileKind::Json},
+    {".topojson", FileKind::TopoJson}, {".json", FileKind::Json},   {".shp", FileKind::Shp},
+    {".gpkg", FileKind::Gpkg},         {".fgb", FileKind::Fgb},     {".gml", FileKind::Gml},
+    {".kml", FileKind::Kml},           {".dbf", FileKind::Dbf},
 };
+
+// A .dbf beside a .shp of the same stem is the Shapefile's own table.
+bool shapefileTable(const std::vector<std::string>& files, std::string_view dbf) {
+  std::string_view stem = dbf.substr(0, dbf.size() - 4);
+  for (const auto& f : files)
+    if (f.size() == dbf.size() && endsWithNoCase(f, ".shp") &&
+        sameNoCase(std::string_view(f).substr(0, f.size() - 4), stem))
+      return true;
+  return false;
+}
+
+// Files of a folder, by name.
+std::vector<std::string> filesOf(const std::string& dir, std::error_code& ec) {
+  std::vector<std::string> files;
+  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
+    files.push_back(it->path().filename().string());
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+// The Shapefiles of a folder, by name (the layers of a folder of them).
+std::vector<std::string> shapefilesOf(const std::string& dir) {
+  std::error_code ec;
+  std::vector<std::string> layers;
+  for (const auto& f : filesOf(dir, ec))
+    if (endsWithNoCase(f, ".shp") && fs::is_regular_file(fs::path(dir) / f, ec))
+      layers.push_back(f.substr(0, f.size() - 4));
+  return layers;
+}
 
 void finish(ResolvedFile& r) {
   std::error_code ec;
@@ -38,13 +70,22 @@ void finish(ResolvedFile& r) {
   r.regular = ::stat(r.path.c_str(), &st) != 0 || S_ISREG(st.st_mode);
 }
 
-// A TopoJSON file (or a .json one holding a topology) read through its own
-// member name gives its first object; name it, so that the data set is the
-// same as the one reached as FILE_OBJECT. Only regular files are looked
-// into (a pipe can be read once).
+// The objects (layers) of a file that holds several: a topology or a
+// GeoPackage.
+std::vector<std::string> objectsOf(const ResolvedFile& r) {
+  if (r.kind == FileKind::Gpkg) return ogrLayerNames(r.path, r.kind, "Data set " + r.written);
+  return topoJsonObjectNamesOfFile(r.path);
+}
+
+// A TopoJSON file (or a .json one holding a topology) or a GeoPackage read
+// through its own member name gives its first object; name it, so that the
+// data set is the same as the one reached as FILE_OBJECT. Only regular
+// files are looked into (a pipe can be read once).
 void nameFirstObject(ResolvedFile& r) {
-  if (!r.regular || (r.kind != FileKind::TopoJson && r.kind != FileKind::Json)) return;
-  std::vector<std::string> objects = topoJsonObjectNamesOfFile(r.path);
+  if (!r.regular ||
+      (r.kind != FileKind::TopoJson && r.kind != FileKind::Json && r.kind != FileKind::Gpkg))
+    return;
+  std::vector<std::string> objects = objectsOf(r);
   if (!objects.empty()) r.object = objects.front();
 }
 
@@ -57,6 +98,13 @@ const char* fileKindName(FileKind k) {
     case FileKind::GeoJson: return "GeoJSON";
     case FileKind::TopoJson: return "TopoJSON";
     case FileKind::Json: return "JSON";
+    case FileKind::Shp: return "Shapefile";
+    case FileKind::Gpkg: return "GeoPackage";
+    case FileKind::Fgb: return "FlatGeobuf";
+    case FileKind::Gml: return "GML";
+    case FileKind::Kml: return "KML";
+    case FileKind::Dbf: return "dBase";
+    case FileKind::Database: return "database";
   }
   return "";
 }
@@ -84,6 +132,12 @@ void Libraries::assign(std::string_view name, const std::string& dir) {
     throw UserError("Library name '" + std::string(name) + "' is not a valid name.");
   std::string key = upper(name);
   std::error_code ec;
+  if (!fs::is_directory(dir, ec) && isConnectionString(dir)) {
+    dirs_[key] = dir;
+    databases_.insert(key);
+    return;
+  }
+  databases_.erase(key);
   if (dir.empty() || !fs::is_directory(dir, ec))
     throw UserError("Library " + key + " cannot be assigned: the folder '" + dir +
                     (fs::exists(dir, ec) ? "' is not a folder." : "' does not exist."));
@@ -96,7 +150,43 @@ const std::string* Libraries::lookup(std::string_view name) const {
   return it == dirs_.end() ? nullptr : &it->second;
 }
 
-bool Libraries::remove(std::string_view name) { return dirs_.erase(upper(name)) > 0; }
+bool Libraries::isDatabase(std::string_view name) const {
+  return databases_.count(upper(name)) > 0;
+}
+
+bool Libraries::remove(std::string_view name) {
+  databases_.erase(upper(name));
+  return dirs_.erase(upper(name)) > 0;
+}
+
+ResolvedFile Libraries::resolveInDatabase(const std::string& lib, const std::string& connection,
+                                          const DataSetRef& ref) const {
+  ResolvedFile r;
+  r.written = ref.text();
+  r.library = lib;
+  r.member = memberNameOf(ref.member);
+  r.kind = FileKind::Database;
+  r.path = connection;
+  r.canonical = "database:" + connection;
+  r.folder = hidePasswords(connection);
+  auto it = tables_.find(connection);
+  if (it == tables_.end())
+    it = tables_
+             .emplace(connection, ogrLayerNames(connection, FileKind::Database,
+                                                "Data set " + r.written + " in the database " +
+                                                    r.folder + " (library " + lib + ")"))
+             .first;
+  // One spelled as written wins, else the first by name.
+  for (const auto& t : it->second) {
+    if (memberNameOf(t) != r.member) continue;
+    if (r.object.empty() || t == ref.member || (r.object != ref.member && t < r.object))
+      r.object = t;
+  }
+  if (r.object.empty())
+    throw UserError("Data set " + r.written + " does not exist: no table or view " + ref.member +
+                    " in the database " + r.folder + " (library " + lib + ").");
+  return r;
+}
 
 ResolvedFile Libraries::resolve(const DataSetRef& ref, const std::string& programDir) const {
   ResolvedFile r;
@@ -131,7 +221,7 @@ ResolvedFile Libraries::resolve(const DataSetRef& ref, const std::string& progra
     if (!known)
       throw UserError("Data set " + r.written +
                       ": the file type is not known (a data file ends in .csv, .tsv, .txt, "
-                      ".geojson, .topojson or .json).");
+                      ".geojson, .topojson, .json, .shp, .gpkg, .fgb, .gml, .kml or .dbf).");
     finish(r);
     nameFirstObject(r);
     return r;
@@ -142,14 +232,13 @@ ResolvedFile Libraries::resolve(const DataSetRef& ref, const std::string& progra
   if (!dir)
     throw UserError("Data set " + r.written + " cannot be found: library " + lib +
                     " is not assigned.");
+  if (isDatabase(lib)) return resolveInDatabase(lib, *dir, ref);
   std::string wanted = memberNameOf(ref.member);
 
   // List the folder once; pick per extension, in order. Among several files
   // that normalize alike, one spelled exactly as written wins, else the
   // first by name, so the choice does not depend on the folder's order.
-  std::vector<std::string> files;
-  for (fs::directory_iterator it(*dir, ec), end; !ec && it != end; it.increment(ec))
-    files.push_back(it->path().filename().string());
+  std::vector<std::string> files = filesOf(*dir, ec);
   if (ec)
     throw UserError("Data set " + r.written + " cannot be found: the folder " + *dir +
                     " of library " + lib + " cannot be read (" + ec.message() + ").");
@@ -165,6 +254,7 @@ ResolvedFile Libraries::resolve(const DataSetRef& ref, const std::string& progra
     for (const auto& f : files) {
       if (!endsWithNoCase(f, e.ext)) continue;
       if (endsWithNoCase(f, ".schema.json")) continue;  // a sidecar, not a data set
+      if (e.kind == FileKind::Dbf && shapefileTable(files, f)) continue;
       std::string_view stem = std::string_view(f).substr(0, f.size() - elen);
       if (memberNameOf(stem) != wanted) continue;
       if (fs::is_directory(fs::path(*dir) / f, ec)) {
@@ -197,37 +287,63 @@ ResolvedFile Libraries::resolve(const DataSetRef& ref, const std::string& progra
   }
 
   // FILE_OBJECT: object OBJECT of topology FILE (a .topojson file, else a
-  // .json one), files taken in name order.
-  std::string nearMiss;  // a topology of the right name without the object
-  for (const char* ext : {".topojson", ".json"}) {
+  // .json one), layer OBJECT of the GeoPackage FILE.gpkg, or the Shapefile
+  // OBJECT.shp in the folder FILE; files taken in name order. A folder of
+  // Shapefiles reached by its own name is its first Shapefile.
+  struct Holder {
+    const char* ext;  // "" for a folder of Shapefiles
+    FileKind kind;
+    const char* what;
+  };
+  constexpr Holder kHolders[] = {{".topojson", FileKind::TopoJson, "topology"},
+                                 {".json", FileKind::Json, "topology"},
+                                 {".gpkg", FileKind::Gpkg, "GeoPackage"},
+                                 {"", FileKind::Shp, "folder"}};
+  std::string nearMiss;  // a holder of the right name without the object
+  for (const Holder& h : kHolders) {
     std::vector<std::string> candidates;
-    size_t elen = std::strlen(ext);
+    const size_t elen = std::strlen(h.ext);
+    const bool folder = elen == 0;
     for (const auto& f : files) {
-      if (!endsWithNoCase(f, ext) || endsWithNoCase(f, ".schema.json")) continue;
+      if (!endsWithNoCase(f, h.ext) || endsWithNoCase(f, ".schema.json")) continue;
+      if (folder != fs::is_directory(fs::path(*dir) / f, ec)) continue;
       std::string stem = memberNameOf(std::string_view(f).substr(0, f.size() - elen));
-      if (wanted.size() > stem.size() + 1 && wanted.compare(0, stem.size(), stem) == 0 &&
-          wanted[stem.size()] == '_')
+      if ((wanted.size() > stem.size() + 1 && wanted.compare(0, stem.size(), stem) == 0 &&
+           wanted[stem.size()] == '_') ||
+          (folder && wanted == stem))
         candidates.push_back(f);
     }
-    std::sort(candidates.begin(), candidates.end());
     for (const auto& f : candidates) {
       ResolvedFile c = r;
       c.path = (fs::path(*dir) / f).string();
-      c.kind = std::strcmp(ext, ".json") == 0 ? FileKind::Json : FileKind::TopoJson;
+      c.kind = h.kind;
       c.library = lib;
       c.member = wanted;
-      finish(c);
-      if (!c.regular) continue;
-      std::string rest = wanted.substr(memberNameOf(std::string_view(f).substr(0, f.size() - elen)).size() + 1);
-      std::vector<std::string> objects = topoJsonObjectNamesOfFile(c.path);
+      const std::string stem = memberNameOf(std::string_view(f).substr(0, f.size() - elen));
+      const std::string rest = wanted.size() > stem.size() ? wanted.substr(stem.size() + 1) : "";
+      std::vector<std::string> objects;
+      if (folder) {
+        objects = shapefilesOf(c.path);
+      } else {
+        finish(c);
+        if (!c.regular) continue;
+        objects = objectsOf(c);
+      }
       for (const auto& object : objects) {
-        if (memberNameOf(object) == rest) {
+        if (!rest.empty() && memberNameOf(object) != rest) continue;
+        if (folder) {
+          c.path = (fs::path(c.path) / (object + ".shp")).string();
+          finish(c);
+        } else {
           c.object = object;
-          return c;
         }
+        return c;
       }
       if (nearMiss.empty() && !objects.empty()) {
-        nearMiss = "the topology " + f + " has no object " + rest + " (its objects:";
+        nearMiss = std::string("the ") + h.what + " " + f + " has no " +
+                   (folder ? "Shapefile " : h.kind == FileKind::Gpkg ? "layer " : "object ") +
+                   rest + " (its " + (h.kind == FileKind::Gpkg || folder ? "layers" : "objects") +
+                   ":";
         for (const auto& object : objects) nearMiss += " " + object;
         nearMiss += ")";
       }
@@ -240,7 +356,8 @@ ResolvedFile Libraries::resolve(const DataSetRef& ref, const std::string& progra
     throw UserError("Data set " + r.written + " cannot be read: " + folderNamed +
                     " in the folder " + *dir + " (library " + lib + ") is a folder, not a data file.");
   throw UserError("Data set " + r.written + " does not exist: no file " + ref.member +
-                  ".csv, .tsv, .geojson, .topojson or .json in the folder " + *dir +
+                  ".csv, .tsv, .geojson, .topojson, .json, .shp, .gpkg, .fgb, .gml, .kml or .dbf "
+                  "in the folder " + *dir +
                   " (library " + lib + ").");
 }
 

@@ -5,6 +5,7 @@
 #include "runtime/common/error.h"
 #include "runtime/data/csv.h"
 #include "runtime/data/geojson.h"
+#include "runtime/data/ogr.h"
 #include "runtime/data/schema.h"
 
 namespace qv::rt {
@@ -25,6 +26,10 @@ Table readGeoData(const ResolvedFile& f, const ReadSettings& s, const NoteFn& no
   return readGeoDataFile(f.path, f.object, s.names, note, f.kind == FileKind::Json);
 }
 
+Table readGdal(const ResolvedFile& f, const ReadSettings& s, const NoteFn& note) {
+  return readOgrTable(f, "", s.names, note);
+}
+
 }  // namespace
 
 TableReader readerFor(FileKind kind) {
@@ -34,8 +39,8 @@ TableReader readerFor(FileKind kind) {
     case FileKind::GeoJson:
     case FileKind::TopoJson:
     case FileKind::Json: return readGeoData;
+    default: return readGdal;
   }
-  return readGeoData;
 }
 
 namespace {
@@ -61,6 +66,10 @@ std::shared_ptr<const Table> DataCache::load(const ResolvedFile& file,
     if (file.kind == FileKind::Csv || file.kind == FileKind::Tsv) {
       stamp += '|';
       stamp += stampOf(findSidecar(file.path));
+    }
+    if (file.kind == FileKind::Shp) {  // its attributes are in the .dbf beside it
+      stamp += '|';
+      stamp += stampOf(file.path.substr(0, file.path.size() - 4) + ".dbf");
     }
   }
   if (it != entries_.end() && it->second.stamp == stamp) return it->second.table;

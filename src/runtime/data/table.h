@@ -47,6 +47,9 @@ struct Column {
 
 struct Table {
   std::string source;  // the file it was read from, for messages
+  // The coordinate system of LONG and LAT (a PROJ definition) when the
+  // source declares one other than longitude and latitude; else "".
+  std::string crs;
   size_t rows = 0;
   std::vector<Column> columns;
 

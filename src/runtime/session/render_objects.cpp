@@ -231,6 +231,8 @@ bool formatTipValue(std::string_view format, double value, char missing, std::st
 
 std::string DataSetTable::displayName() const { return ds_->name(); }
 
+std::string DataSetTable::coordinateSystem() const { return ds_->table().crs; }
+
 DataSetTable::DataSetTable(std::string name, host::DataSet* ds, char missing)
     : name_(std::move(name)), ds_(ds), missing_(missing) {
   ds_->rewind();

@@ -142,6 +142,7 @@ class DataSetTable final : public render::DataTable {
   std::string_view name() const override { return name_; }
   std::string displayName() const override;
   size_t rows() const override { return rows_; }
+  std::string coordinateSystem() const override;
   const render::DataColumn* column(std::string_view name) override;
   // Warnings for the character variables read whose values are too long to
   // show whole (one per variable).

@@ -20,6 +20,7 @@
 #include "render/tiles.h"
 #include "runtime/common/error.h"
 #include "runtime/data/filebuf.h"
+#include "runtime/data/ogr.h"
 #include "runtime/log/log.h"
 #include "runtime/program/globals.h"
 #include "runtime/program/statement.h"
@@ -169,12 +170,18 @@ void Session::globalStatement(const Item& item) {
       fs::path dir = a.dir;
       if (dir.is_relative()) dir = fs::path(s_.programDir) / dir;
       std::string folder = dir.lexically_normal().string();
+      std::error_code ec;
+      // A connection string names a database, unless a folder has that name.
+      const bool database = isConnectionString(a.dir) && !fs::is_directory(folder, ec);
       try {
-        s_.libs.assign(a.name, folder);
+        s_.libs.assign(a.name, database ? a.dir : folder);
       } catch (const UserError& e) {
         throw UserError(st.place(), e.what());
       }
-      s_.log.note("Library " + upper(a.name) + " is the folder " + folder + ".");
+      if (database)
+        s_.log.note("Library " + upper(a.name) + " is the database " + hidePasswords(a.dir) + ".");
+      else
+        s_.log.note("Library " + upper(a.name) + " is the folder " + folder + ".");
       break;
     }
     case ItemKind::Options: {

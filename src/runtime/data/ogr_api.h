@@ -1,0 +1,71 @@
+// The interface between the host and its GDAL/OGR reader.
+//
+// The reader is a module of its own (qortavlo-ogr.so beside the executable),
+// loaded with dlopen the first time a GDAL source is opened, so that a run
+// that reads none pays nothing for GDAL. Both sides are built together by
+// the same compiler; the version below still guards against a stale module.
+// Nothing is thrown across the boundary: failures come back as text.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace qv::ogr {
+
+inline constexpr int kApiVersion = 1;
+
+enum class FieldKind : uint8_t { Integer, Real, String, Date, DateTime, Time };
+
+struct Field {
+  std::string name;
+  FieldKind kind = FieldKind::String;
+  // Numeric kinds: one number per feature (NaN missing). Others: one text
+  // per feature ("" missing); dates and times as ISO texts
+  // (2020-01-31, 2020-01-31T12:30:00, 12:30:00).
+  std::vector<double> numbers;
+  std::vector<std::string> texts;
+};
+
+enum class PartKind : uint8_t { Point, Line, Ring };
+
+// One layer's features in columns. Coordinates are x = east (longitude),
+// y = north (latitude), whatever axis order the layer's system declares.
+struct LayerData {
+  std::string name;
+  // A definition PROJ takes ("EPSG:n", else WKT), or "" when the
+  // coordinates are longitude and latitude in degrees (or the layer says
+  // nothing of its system).
+  std::string crs;
+  bool hasGeometry = false;
+  std::vector<Field> fields;
+  std::vector<int64_t> fids;  // one per feature
+  // Geometry: feature f has parts [firstPart[f], firstPart[f+1]); part p
+  // has points [firstPoint[p], firstPoint[p+1]).
+  std::vector<uint64_t> firstPart{0};
+  std::vector<PartKind> partKind;
+  std::vector<uint64_t> firstPoint{0};
+  std::vector<double> x, y, z;  // z is NaN where a point has none
+  bool hasZ = false;
+};
+
+struct OpenRequest {
+  std::string source;             // a file path or a connection string
+  std::vector<std::string> drivers;  // GDAL driver names allowed (empty: any)
+  std::vector<std::string> openOptions;  // NAME=VALUE
+};
+
+struct Api {
+  int version;
+  // The names of the source's layers, in GDAL's order.
+  bool (*layers)(const OpenRequest& req, std::vector<std::string>* names, std::string* error);
+  // Reads one layer ("" the first); `filter` is an attribute filter in the
+  // source's SQL ("" none). At most `maxPoints` coordinates are read.
+  bool (*read)(const OpenRequest& req, const std::string& layer, const std::string& filter,
+               uint64_t maxPoints, LayerData* out, std::string* error);
+};
+
+}  // namespace qv::ogr
+
+// The module's one entry point.
+extern "C" const qv::ogr::Api* qortavlo_ogr_api();

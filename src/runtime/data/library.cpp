@@ -73,7 +73,9 @@ void finish(ResolvedFile& r) {
 // The objects (layers) of a file that holds several: a topology or a
 // GeoPackage.
 std::vector<std::string> objectsOf(const ResolvedFile& r) {
-  if (r.kind == FileKind::Gpkg) return ogrLayerNames(r.path, r.kind, "Data set " + r.written);
+  if (r.kind == FileKind::Gpkg)
+    return ogrLayerNames(r.path, r.kind,
+                         "Data set " + r.library + "." + r.member + " (" + r.path + ")");
   return topoJsonObjectNamesOfFile(r.path);
 }
 

@@ -3,6 +3,8 @@
 #include <dlfcn.h>
 
 #include <cmath>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <limits>
@@ -322,6 +324,32 @@ Table readOgrTable(const ResolvedFile& file, const std::string& filter, VarNameR
   const std::string what = "Data set " + file.library + "." + file.member + " (" + shown +
                            (file.object.empty() ? "" : ", layer " + file.object) + ")";
   return geo::guarded(shown, [&] {
+    // GDAL reads a Shapefile without its .dbf as one without attributes;
+    // that would lose the names and the ids quietly.
+    if (file.kind == FileKind::Shp) {
+      const std::string stem = file.path.substr(0, file.path.size() - 4);
+      std::error_code ec;
+      if (!fs::exists(stem + ".dbf", ec) && !fs::exists(stem + ".DBF", ec))
+        throw UserError(what + " cannot be read: the Shapefile has no " +
+                        fs::path(stem).filename().string() +
+                        ".dbf beside it, which holds its attributes.");
+      // The header gives the file's length (bytes 24-27, big-endian, in
+      // 16-bit words): a file cut short says so rather than failing mid-way.
+      unsigned char header[28];
+      if (std::FILE* in = std::fopen(file.path.c_str(), "rb")) {
+        const size_t got = std::fread(header, 1, sizeof header, in);
+        std::fclose(in);
+        const uint64_t size = fs::file_size(file.path, ec);
+        const uint64_t said = got == sizeof header
+                                  ? 2 * ((uint64_t{header[24]} << 24) | (uint64_t{header[25]} << 16) |
+                                         (uint64_t{header[26]} << 8) | header[27])
+                                  : 0;
+        if (!ec && (got < sizeof header || size < said))
+          throw UserError(what + " cannot be read: the .shp file is cut short (" +
+                          std::to_string(size) + " bytes" +
+                          (said ? ", its header says " + std::to_string(said) : "") + ").");
+      }
+    }
     const ogr::Api& a = api(what);
     ogr::LayerData data;
     std::string error;

@@ -36,17 +36,22 @@ class Gdal : public ::testing::Test {
     ASSERT_EQ(run("ogr2ogr -f GPKG " + d + "/gpkg.gpkg " + topo + " states"), 0);
     ASSERT_EQ(run("ogr2ogr -f FlatGeobuf -lco SPATIAL_INDEX=NO " + d + "/fgb.fgb " + topo + " states"),
               0);
+    // The states in metres (Albers equal-area on the NAD83 datum).
+    ASSERT_EQ(run("ogr2ogr -f GPKG -s_srs EPSG:4326 -t_srs EPSG:5070 " + d + "/albers.gpkg " + topo + " states"), 0);
   }
   static void TearDownTestSuite() { delete dir_; }
 
-  Table read(const std::string& member, const std::string& path = "") {
+  static ResolvedFile resolve(const std::string& member, const std::string& path = "") {
     DataSetRef ref;
     ref.library = "g";
     ref.member = member;
     ref.path = path;
     Libraries libs;
     libs.assign("g", dir_->str());
-    ResolvedFile f = libs.resolve(ref, dir_->str());
+    return libs.resolve(ref, dir_->str());
+  }
+  static Table read(const std::string& member, const std::string& path = "") {
+    ResolvedFile f = resolve(member, path);
     return readerFor(f.kind)(f, ReadSettings(), NoteFn());
   }
 
@@ -124,6 +129,102 @@ TEST_F(Gdal, EveryFormatGivesTheTopologysRows) {
       }
     }
   }
+}
+
+// One run draws the states from each source: the maps match the topology's
+// within the visual tolerance (GDAL leaves out a ring without area, and the
+// Albers copy comes back to degrees through PROJ).
+TEST_F(Gdal, EveryFormatDrawsTheSameMap) {
+  const std::string d = dir_->str();
+  std::string program = "LIBRARY g '" + d + "';\n";
+  for (const char* m : {"g.topo_states", "g.states", "'gpkg.gpkg'", "'fgb.fgb'", "g.albers"})
+    program += std::string("PROC TAVLO MAPDATA=") + m + ";\n  CHOROMAP / MAPID=ID;\nRUN;\n";
+  std::ofstream(d + "/maps.tav") << program;
+  ASSERT_EQ(run(QV_BINARY_DIR "/qortavlo --out " + d + " " + d + "/maps.tav 2>" + d + "/log"), 0);
+  std::ifstream in(d + "/log");
+  std::string log((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(log.find("ERROR"), std::string::npos) << log;
+  EXPECT_EQ(log.find("WARNING"), std::string::npos) << log;
+  for (const char* png : {"tavlo1.png", "tavlo2.png", "tavlo3.png", "tavlo4.png"})
+    EXPECT_EQ(run(QV_BINARY_DIR "/image_compare " + d + "/" + png + " " + d + "/tavlo.png"), 0)
+        << png;
+}
+
+// What a library folder's members are: the first extension wins, a
+// Shapefile's own .dbf is no second file, a GeoPackage's layers and a
+// folder's Shapefiles are members named as topology objects, a lone .dbf is
+// a plain table; attributes keep their types; a layer's own system is kept.
+TEST_F(Gdal, MembersLayersTypesAndSystems) {
+  const std::string d = dir_->str(), topo = d + "/topo.topojson";
+  EXPECT_EQ(resolve("states").kind, FileKind::Shp);
+  EXPECT_TRUE(resolve("states").alsoMatched.empty());
+  ASSERT_EQ(run("cp " + d + "/gpkg.gpkg " + d + "/both.gpkg"), 0);
+  std::ofstream(d + "/both.csv") << "a\n1\n";
+  ResolvedFile both = resolve("both");
+  EXPECT_EQ(both.kind, FileKind::Csv);
+  EXPECT_EQ(both.alsoMatched, (std::vector<std::string>{"both.csv", "both.gpkg"}));
+
+  ASSERT_EQ(run("ogr2ogr -f GPKG " + d + "/multi.gpkg " + topo + " states"), 0);
+  ASSERT_EQ(run("ogr2ogr -update -f GPKG " + d + "/multi.gpkg " + topo + " nation"), 0);
+  EXPECT_EQ(resolve("multi").object, "states");
+  EXPECT_EQ(resolve("multi_states").object, "states");
+  EXPECT_EQ(resolve("multi_nation").object, "nation");
+  EXPECT_EQ(read("multi_nation").find("name"), -1);
+  EXPECT_NE(errorOf([&] { resolve("multi_rivers"); })
+                .find("the GeoPackage multi.gpkg has no layer RIVERS (its layers: states nation)"),
+            std::string::npos);
+
+  ASSERT_EQ(run("mkdir " + d + "/shapes && ogr2ogr " + d + "/shapes/b.shp " + topo +
+                " nation && ogr2ogr " + d + "/shapes/a.shp " + topo + " states"),
+            0);
+  EXPECT_EQ(std::filesystem::path(resolve("shapes").path).filename(), "a.shp");
+  EXPECT_EQ(std::filesystem::path(resolve("shapes_b").path).filename(), "b.shp");
+
+  // Points, a line and a polygon-free layer, with typed attributes.
+  std::filesystem::create_directory(d + "/in");
+  std::ofstream(d + "/in/typed.geojson") << R"({"type": "FeatureCollection", "features": [
+    {"type": "Feature", "properties": {"n": 3, "r": 1.5, "s": "x", "d": "2020-01-31",
+      "t": "2020-01-31T12:30:00"}, "geometry": {"type": "Point", "coordinates": [-80, 35]}},
+    {"type": "Feature", "properties": {"n": null, "r": 2.5, "s": "yy", "d": null, "t": null},
+      "geometry": {"type": "LineString", "coordinates": [[-81, 36], [-82, 37], [-83, 38]]}}]})";
+  ASSERT_EQ(run("ogr2ogr -f GPKG " + d + "/typed.gpkg " + d + "/in/typed.geojson"), 0);
+  const Table t = read("typed");
+  ASSERT_EQ(t.rows, 5u);  // the point, the line's three vertices and its break
+  std::string names;
+  for (const Column& c : t.columns) names += c.name + (c.numeric() ? "#" : "$") + c.format + " ";
+  EXPECT_EQ(names, "ID# n# r# s$ d#DATE t#DATETIME SEGMENT# LONG# LAT# ");
+  EXPECT_EQ(cell(t, "ID", 0), "1");
+  EXPECT_EQ(cell(t, "ID", 4), "2");
+  EXPECT_EQ(cell(t, "d", 0), std::to_string(daysFrom1960(2020, 1, 31)));
+  EXPECT_EQ(cell(t, "t", 0), std::to_string(daysFrom1960(2020, 1, 31) * 86400 + 45000));
+  EXPECT_EQ(cell(t, "n", 1), "nan");
+  EXPECT_EQ(cell(t, "LONG", 3), "-83");
+  EXPECT_EQ(cell(t, "LONG", 4), "nan");
+  EXPECT_EQ(cell(t, "s", 4), "yy");
+  EXPECT_EQ(t.crs, "");
+
+  ASSERT_EQ(run("ogr2ogr -f 'ESRI Shapefile' -nlt NONE " + d + "/facts.dbf " + d + "/in/typed.geojson"),
+            0);
+  const Table facts = read("facts");
+  EXPECT_EQ(facts.rows, 2u);
+  EXPECT_EQ(facts.find("ID"), -1);
+  EXPECT_EQ(facts.find("LONG"), -1);
+
+  const Table albers = read("albers");
+  EXPECT_EQ(albers.crs, "EPSG:5070");
+  EXPECT_GT(std::fabs(albers.columns[static_cast<size_t>(albers.find("LONG"))].num[0]), 1000);
+}
+
+// Passwords never reach the log; connection strings are told from folders.
+TEST(GdalConnections, PasswordsHiddenAndStringsTold) {
+  EXPECT_EQ(hidePasswords("PG:dbname=gis password=s3cret host=db"),
+            "PG:dbname=gis password=*** host=db");
+  EXPECT_EQ(hidePasswords("PG:password='a b' user=me"), "PG:password=*** user=me");
+  EXPECT_EQ(hidePasswords("PG:postgresql://me:s3cret@db/gis"), "PG:postgresql://me:***@db/gis");
+  EXPECT_TRUE(isConnectionString("PG:dbname=gis"));
+  EXPECT_TRUE(isConnectionString("postgresql://db/gis"));
+  EXPECT_FALSE(isConnectionString("C:/maps"));
+  EXPECT_FALSE(isConnectionString("/data/maps"));
 }
 
 }  // namespace

@@ -206,16 +206,36 @@ std::string crsText(const OGRSpatialReference& srs) {
   return text;
 }
 
+OGRLayer* layerOf(GDALDataset& ds, const std::string& name, std::string* error) {
+  OGRLayer* layer = name.empty() ? ds.GetLayer(0) : ds.GetLayerByName(name.c_str());
+  if (!layer) *error = name.empty() ? "it holds no layer" : "it has no layer " + name;
+  return layer;
+}
+
+void describeFields(OGRFeatureDefn& defn, std::vector<Field>* out) {
+  out->resize(static_cast<size_t>(defn.GetFieldCount()));
+  for (int i = 0; i < defn.GetFieldCount(); ++i) {
+    (*out)[static_cast<size_t>(i)].name = defn.GetFieldDefn(i)->GetNameRef();
+    (*out)[static_cast<size_t>(i)].kind = kindOf(*defn.GetFieldDefn(i));
+  }
+}
+
+bool fields(const OpenRequest& req, const std::string& layerName, std::vector<Field>* out,
+            std::string* error) {
+  CaptureErrors errors;
+  DatasetPtr ds = open(req, error, errors);
+  OGRLayer* layer = ds ? layerOf(*ds, layerName, error) : nullptr;
+  if (!layer) return false;
+  describeFields(*layer->GetLayerDefn(), out);
+  return true;
+}
+
 bool read(const OpenRequest& req, const std::string& layerName, const std::string& filter,
           uint64_t maxPoints, LayerData* out, std::string* error) {
   CaptureErrors errors;
   DatasetPtr ds = open(req, error, errors);
-  if (!ds) return false;
-  OGRLayer* layer = layerName.empty() ? ds->GetLayer(0) : ds->GetLayerByName(layerName.c_str());
-  if (!layer) {
-    *error = layerName.empty() ? "it holds no layer" : "it has no layer " + layerName;
-    return false;
-  }
+  OGRLayer* layer = ds ? layerOf(*ds, layerName, error) : nullptr;
+  if (!layer) return false;
   if (!filter.empty() && layer->SetAttributeFilter(filter.c_str()) != OGRERR_NONE) {
     *error = errors.reason("the filter is not taken");
     return false;
@@ -229,11 +249,7 @@ bool read(const OpenRequest& req, const std::string& layerName, const std::strin
     swap = northFirst(*srs);
   }
   const int nfields = defn->GetFieldCount();
-  out->fields.resize(static_cast<size_t>(nfields));
-  for (int i = 0; i < nfields; ++i) {
-    out->fields[static_cast<size_t>(i)].name = defn->GetFieldDefn(i)->GetNameRef();
-    out->fields[static_cast<size_t>(i)].kind = kindOf(*defn->GetFieldDefn(i));
-  }
+  describeFields(*defn, &out->fields);
   GeometryReader geometry(*out, swap, maxPoints);
   layer->ResetReading();
   for (auto& feature : *layer) {
@@ -289,6 +305,10 @@ const qv::ogr::Api kApi{
     qv::ogr::kApiVersion,
     [](const OpenRequest& req, std::vector<std::string>* names, std::string* error) {
       return guarded(error, [&] { return layers(req, names, error); });
+    },
+    [](const OpenRequest& req, const std::string& layer, std::vector<Field>* out,
+       std::string* error) {
+      return guarded(error, [&] { return fields(req, layer, out, error); });
     },
     [](const OpenRequest& req, const std::string& layer, const std::string& filter,
        uint64_t maxPoints, LayerData* out, std::string* error) {

@@ -318,6 +318,27 @@ std::vector<std::string> ogrLayerNames(const std::string& source, FileKind kind,
   return names;
 }
 
+std::string databaseCondition(const ResolvedFile& file, const std::string& where) {
+  std::unique_ptr<WhereExpr> expr;
+  try {
+    expr = parseWhere(where);
+  } catch (const UserError&) {
+    return {};  // told when the data set is opened
+  }
+  const std::string what = "Data set " + file.library + "." + file.member;
+  std::vector<ogr::Field> fields;
+  std::string error;
+  if (!api(what).fields(requestFor(file.path, file.kind), file.object, &fields, &error))
+    throw UserError(what + " cannot be read: " + reasonText(error, file.path) + ".");
+  return expr->sqlCondition([&](std::string_view name) -> std::string {
+    for (const auto& f : fields)
+      if (sameNoCase(f.name, name) && isValidName(f.name) && !sameNoCase(f.name, "id") &&
+          (f.kind == ogr::FieldKind::Integer || f.kind == ogr::FieldKind::Real))
+        return f.name;
+    return {};
+  });
+}
+
 Table readOgrTable(const ResolvedFile& file, const std::string& filter, VarNameRule names,
                    const NoteFn& note) {
   const std::string shown = hidePasswords(file.path);

@@ -35,6 +35,12 @@ std::string hidePasswords(std::string_view text);
 std::vector<std::string> ogrLayerNames(const std::string& source, FileKind kind,
                                        const std::string& what);
 
+// The condition in the database's SQL under which a database layer's rows
+// are read for the WHERE selection `where` ("" for every row): see
+// WhereExpr::sqlCondition. Columns that stand for the map rows' ID are not
+// handed over.
+std::string databaseCondition(const ResolvedFile& file, const std::string& where);
+
 // Reads the layer `file.object` ("" the first) of `file.path`. `filter` is
 // an attribute filter in the source's SQL ("" none).
 Table readOgrTable(const ResolvedFile& file, const std::string& filter, VarNameRule names,

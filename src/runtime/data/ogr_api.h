@@ -13,7 +13,7 @@
 
 namespace qv::ogr {
 
-inline constexpr int kApiVersion = 1;
+inline constexpr int kApiVersion = 2;
 
 enum class FieldKind : uint8_t { Integer, Real, String, Date, DateTime, Time };
 
@@ -59,6 +59,9 @@ struct Api {
   int version;
   // The names of the source's layers, in GDAL's order.
   bool (*layers)(const OpenRequest& req, std::vector<std::string>* names, std::string* error);
+  // The fields of one layer ("" the first), without their values.
+  bool (*fields)(const OpenRequest& req, const std::string& layer, std::vector<Field>* out,
+                 std::string* error);
   // Reads one layer ("" the first); `filter` is an attribute filter in the
   // source's SQL ("" none). At most `maxPoints` coordinates are read.
   bool (*read)(const OpenRequest& req, const std::string& layer, const std::string& filter,

@@ -27,7 +27,7 @@ Table readGeoData(const ResolvedFile& f, const ReadSettings& s, const NoteFn& no
 }
 
 Table readGdal(const ResolvedFile& f, const ReadSettings& s, const NoteFn& note) {
-  return readOgrTable(f, "", s.names, note);
+  return readOgrTable(f, s.filter, s.names, note);
 }
 
 }  // namespace
@@ -57,7 +57,7 @@ std::string stampOf(const std::string& path) {
 std::shared_ptr<const Table> DataCache::load(const ResolvedFile& file,
                                              const ReadSettings& settings, const NoteFn& note) {
   std::string key = file.canonical + '\n' + file.object + '\n' +
-                    (settings.names == VarNameRule::Any ? "A" : "S");
+                    (settings.names == VarNameRule::Any ? "A" : "S") + '\n' + settings.filter;
   auto it = entries_.find(key);
   if (it != entries_.end() && !file.regular) return it->second.table;
   std::string stamp;

@@ -14,6 +14,8 @@ namespace qv::rt {
 
 struct ReadSettings {
   VarNameRule names = VarNameRule::Strict;
+  // A database's rows: the condition in its SQL they are read under ("" all).
+  std::string filter;
 };
 
 // A reader turns a resolved file into a table (UserError on bad input).

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 
 #include "common/ascii.h"
@@ -566,6 +567,73 @@ std::unique_ptr<WhereExpr> parseWhere(std::string_view text) {
   Parser p(text, lex(text));
   int root = p.parse();
   return std::make_unique<WhereExpr>(std::string(text), std::move(p.nodes), root);
+}
+
+std::string WhereExpr::sqlCondition(
+    const std::function<std::string(std::string_view)>& numericColumn) const {
+  auto number = [&](int k, double* v) {
+    double sign = 1;
+    for (; k >= 0 && nodes_[k].op == Op::Neg; k = nodes_[k].a) sign = -sign;
+    if (k < 0 || nodes_[k].op != Op::Num || !std::isfinite(nodes_[k].value)) return false;
+    *v = sign * nodes_[k].value;
+    return true;
+  };
+  auto column = [&](int k) -> std::string {
+    const std::string name = k >= 0 && nodes_[k].op == Op::Var ? numericColumn(nodes_[k].text) : "";
+    if (name.empty()) return {};
+    std::string q = "\"";
+    for (char c : name) q += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return q + "\"";
+  };
+  auto literal = [](double v) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.17g", v);
+    return std::string(buf);
+  };
+  std::vector<std::string> terms;
+  std::vector<int> pending{root_};
+  while (!pending.empty()) {
+    const Node& n = nodes_[pending.back()];
+    pending.pop_back();
+    if (n.op == Op::And) {
+      pending.push_back(n.b);
+      pending.push_back(n.a);
+      continue;
+    }
+    double v = 0;
+    if (n.op == Op::In && !n.negated && n.argType == 1) {
+      std::string col = column(n.a), list;
+      for (double d : n.nums) {
+        if (!std::isfinite(d)) col.clear();  // "." in the list selects missing values
+        list += (list.empty() ? "" : ", ") + literal(d);
+      }
+      if (!col.empty() && !list.empty()) terms.push_back(col + " IN (" + list + ")");
+      continue;
+    }
+    Op op = n.op;
+    std::string col = column(n.a);
+    bool ok = !col.empty() && number(n.b, &v);
+    if (!ok) {  // the number first: turn the comparison round
+      col = column(n.b);
+      ok = !col.empty() && number(n.a, &v);
+      if (op == Op::Lt) op = Op::Gt;
+      else if (op == Op::Gt) op = Op::Lt;
+      else if (op == Op::Le) op = Op::Ge;
+      else if (op == Op::Ge) op = Op::Le;
+    }
+    if (!ok) continue;
+    switch (op) {
+      case Op::Eq: terms.push_back(col + " = " + literal(v)); break;
+      case Op::Gt: terms.push_back(col + " > " + literal(v)); break;
+      case Op::Ge: terms.push_back(col + " >= " + literal(v)); break;
+      case Op::Lt: terms.push_back("(" + col + " < " + literal(v) + " OR " + col + " IS NULL)"); break;
+      case Op::Le: terms.push_back("(" + col + " <= " + literal(v) + " OR " + col + " IS NULL)"); break;
+      default: break;  // ^= keeps missing values: left to the host
+    }
+  }
+  std::string sql;
+  for (const auto& t : terms) sql += (sql.empty() ? "" : " AND ") + t;
+  return sql;
 }
 
 void WhereExpr::bind(const Table& table, const std::string& dataSet) {

@@ -48,6 +48,16 @@ class WhereExpr {
   // True when the observation (table row) is selected. Only after bind.
   bool test(size_t row) const;
 
+  // A condition in SQL that every selected observation meets, for a
+  // database to filter by before the rows are read ("" when none can be
+  // given). It is made of the comparisons of a numeric column with numbers
+  // that stand in the top AND chain; `numericColumn` gives the source's
+  // own name of a numeric column ("" when the name is none). A missing value, lower than every
+  // number here, is NULL there: "x < 5" is written so that NULL passes.
+  // The selection itself is still applied to the rows read.
+  std::string sqlCondition(
+      const std::function<std::string(std::string_view)>& numericColumn) const;
+
  private:
   double num(int n, size_t row) const;
   std::string_view str(int n, size_t row) const;

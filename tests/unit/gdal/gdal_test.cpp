@@ -227,4 +227,35 @@ TEST(GdalConnections, PasswordsHiddenAndStringsTold) {
   EXPECT_FALSE(isConnectionString("/data/maps"));
 }
 
+// What a database is asked to select: only comparisons of numeric columns
+// with numbers in the top AND chain, written so that a missing value (NULL
+// there, lower than every number here) is kept where the selection keeps it.
+TEST(GdalConnections, DatabaseConditions) {
+  const struct {
+    const char* where;
+    const char* sql;
+  } cases[] = {
+      {"POP > 5 and name = 'x'", R"("pop" > 5)"},
+      {"pop < 5", R"(("pop" < 5 OR "pop" IS NULL))"},
+      {"5 < pop", R"("pop" > 5)"},
+      {"pop >= -2.5 & rank in (1, 2)", R"("pop" >= -2.5 AND "rank" IN (1, 2))"},
+      {"rank le 3 and (pop = 1 and rank ge 0)", R"(("rank" <= 3 OR "rank" IS NULL) AND "pop" = 1 AND "rank" >= 0)"},
+      {"pop > 5 or rank = 1", ""},
+      {"pop ne 5", ""},
+      {"pop in (1, .)", ""},
+      {"pop not in (1, 2)", ""},
+      {"not (pop > 5)", ""},
+      {"pop + 1 > 5", ""},
+      {"name > 'a' and other > 1", ""},
+  };
+  for (const auto& c : cases) {
+    auto w = parseWhere(c.where);
+    EXPECT_EQ(w->sqlCondition([](std::string_view n) -> std::string {
+      return qv::sameNoCase(n, "pop") || n == "rank" ? qv::lower(n) : "";
+    }),
+              c.sql)
+        << c.where;
+  }
+}
+
 }  // namespace

@@ -4,9 +4,9 @@
 // and JPEG tiles are drawn like PNG ones.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <random>
 #include <string>
 #include <vector>
@@ -21,8 +21,6 @@
 namespace qv::render {
 namespace {
 
-// A width x height JPEG: the left half `left`, the right half `right`
-// (0xRRGGBB); gray images take the red byte.
 // A progressive scan script with one scan per AC coefficient and component:
 // 1 + 63 scans for gray, 1 + 189 for color.
 std::vector<jpeg_scan_info> scanPerCoefficient(int components) {
@@ -42,6 +40,8 @@ std::vector<jpeg_scan_info> scanPerCoefficient(int components) {
   return scans;
 }
 
+// A width x height JPEG: the left half `left`, the right half `right`
+// (0xRRGGBB); gray images take the red byte.
 std::vector<unsigned char> makeJpeg(int width, int height, uint32_t left, uint32_t right,
                                     bool gray = false, bool progressive = false,
                                     const std::vector<jpeg_scan_info>* scans = nullptr) {
@@ -176,10 +176,8 @@ TEST(Jpeg, JpegTilesAreDrawn) {
   qv::test::TempDir dir;
   auto tile = makeJpeg(256, 256, 0x0072B2, 0x0072B2);
   std::filesystem::create_directories(dir.path() + "/0/0");
-  FILE* f = std::fopen((dir.path() + "/0/0/0.jpg").c_str(), "wb");
-  ASSERT_NE(f, nullptr);
-  std::fwrite(tile.data(), 1, tile.size(), f);
-  std::fclose(f);
+  std::ofstream(dir.path() + "/0/0/0.jpg", std::ios::binary)
+      .write(reinterpret_cast<const char*>(tile.data()), std::streamsize(tile.size()));
   TileProvider p = imageMapProvider("file://" + dir.path() + "/{z}/{x}/{y}.jpg");
   Canvas c(256, 256);
   c.fill(rgbHex(0xFFFFFF));

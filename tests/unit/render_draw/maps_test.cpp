@@ -1,6 +1,7 @@
 // Maps drawn whole and tested pixel by pixel where a color is certain, and
 // map tiles under a program's regions (the program cases of tests/visual
-// are run by visual_test.cpp).
+// are run by visual_test.cpp; a tile server that cannot be reached is
+// tests/warn/tiles_unreachable and tiles_test.cpp).
 #include <gtest/gtest.h>
 
 #include <set>
@@ -15,12 +16,6 @@ namespace qv::render {
 namespace {
 
 using qv::test::ProgramRun;
-
-void expectDrawn(const ProgramRun& run, const char* file = "tavlo.png") {
-  EXPECT_EQ(run.status(), 0) << run.log();
-  EXPECT_TRUE(run.wrote(file)) << run.log();
-  EXPECT_EQ(run.log().find("WARNING"), std::string::npos) << run.log();
-}
 
 // Group B comes first in the data, group A only on the second day, first
 // in that day's rows. With BY groups the template binds the group to an
@@ -66,15 +61,11 @@ TEST(MapPixels, GroupColorsStayTheSameInEveryByGroup) {
 
 // --- Pixels ---------------------------------------------------------------
 
-// A point inside each state, far from its borders.
+// A point inside a state, far from its borders.
 struct Inside {
   const char* state;
   double lon, lat;
 };
-constexpr Inside kKansas{"Kansas", -98.4, 38.5}, kTexas{"Texas", -99.0, 31.5},
-    kColorado{"Colorado", -105.5, 39.0}, kMontana{"Montana", -109.6, 47.0},
-    kMissouri{"Missouri", -92.5, 38.4}, kNevada{"Nevada", -116.9, 39.3},
-    kUtah{"Utah", -111.6, 39.3};
 
 TEST(MapPixels, ClassColorsMissingColorAndBackground) {
   qv::test::Pipeline p;
@@ -98,11 +89,12 @@ TEST(MapPixels, ClassColorsMissingColorAndBackground) {
   EXPECT_TRUE(r.warnings.empty());
   const Canvas& c = *r.canvas;
   const std::vector<std::pair<Inside, uint32_t>> expected = {
-      {kMontana, 0xFFFFCC},  {kKansas, 0xA1DAB4},  {kNevada, 0xA1DAB4},
-      {kColorado, 0x41B6C4}, {kMissouri, 0x2C7FB8},
+      {{"Montana", -109.6, 47.0}, 0xFFFFCC},  {{"Kansas", -98.4, 38.5}, 0xA1DAB4},
+      {{"Nevada", -116.9, 39.3}, 0xA1DAB4},   {{"Colorado", -105.5, 39.0}, 0x41B6C4},
+      {{"Missouri", -92.5, 38.4}, 0x2C7FB8},
       // Texas is in the last class, whose bound the template rounds down.
-      {kTexas, 0x253494},
-      {kUtah, qv::test::hexOf(defaultStyle().missingColor)}};
+      {{"Texas", -99.0, 31.5}, 0x253494},
+      {{"Utah", -111.6, 39.3}, qv::test::hexOf(defaultStyle().missingColor)}};
   for (const auto& [in, color] : expected) {
     Point px = r.projection.project(in.lon, in.lat);
     EXPECT_EQ(qv::test::rgbAt(c, px.x, px.y), color) << in.state;
@@ -147,16 +139,9 @@ void writeUsTiles(const std::string& dir) {
   for (int z = 3; z <= 6; ++z) {
     const double n = 1 << z;
     const Point a = mercatorUnit(-130, 55), b = mercatorUnit(-60, 20);
-    for (int x = static_cast<int>(a.x * n); x <= static_cast<int>(b.x * n); ++x) {
-      for (int y = static_cast<int>(a.y * n); y <= static_cast<int>(b.y * n); ++y) {
-        const auto p = std::filesystem::path(dir) / std::to_string(z) / std::to_string(x) /
-                       (std::to_string(y) + ".png");
-        std::filesystem::create_directories(p.parent_path());
-        const auto bytes = qv::test::makeTilePng(z, x, y);
-        std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                 static_cast<std::streamsize>(bytes.size()));
-      }
-    }
+    for (int x = static_cast<int>(a.x * n); x <= static_cast<int>(b.x * n); ++x)
+      for (int y = static_cast<int>(a.y * n); y <= static_cast<int>(b.y * n); ++y)
+        qv::test::writeTile(dir, z, x, y);
   }
 }
 
@@ -164,29 +149,13 @@ TEST(MapTiles, LocalFolderUnderTheRegions) {
   qv::test::TempDir tiles;
   writeUsTiles(tiles.path());
   ProgramRun run(tileProgram("file://" + tiles.path() + "/{z}/{x}/{y}.png"));
-  expectDrawn(run);
+  ASSERT_TRUE(run.status() == 0 && run.wrote("tavlo.png")) << run.log();
+  EXPECT_EQ(run.log().find("WARNING"), std::string::npos) << run.log();
   Canvas img = run.image();
   // Tiles around the regions, regions over the tiles.
   EXPECT_GT(tilePixels(img), 320 * 240 / 8);
   EXPECT_GT(qv::test::pixelsOf(img, qv::test::hexOf(defaultStyle().emptyRegionFill)), 320 * 240 / 8);
   EXPECT_TRUE(qv::test::matchesReference(img, "tiles_regions"));
-}
-
-// Tiles over HTTP are tested in tiles_test.cpp and draw_order_test.cpp;
-// here a server that cannot be reached leaves the map on a plain background.
-TEST(MapTiles, UnreachablePortGivesAPlainBackground) {
-  const int port = qv::test::closedLoopbackPort();
-  ProgramRun refused(tileProgram("http://127.0.0.1:" + std::to_string(port) + "/{z}/{x}/{y}.png"));
-  EXPECT_EQ(refused.status(), 0) << refused.log();
-  EXPECT_NE(refused.log().find("WARNING: Map tiles from OpenStreetMap could not be fetched ("),
-            std::string::npos)
-      << refused.log();
-  EXPECT_NE(refused.log().find("the map is drawn on a plain background."), std::string::npos);
-  // The map is drawn anyway: regions on the plain background.
-  ASSERT_TRUE(refused.wrote("tavlo.png"));
-  Canvas img = refused.image();
-  EXPECT_EQ(tilePixels(img), 0);
-  EXPECT_GT(qv::test::pixelsOf(img, qv::test::hexOf(defaultStyle().wallColor)), 320 * 240 / 20);
 }
 
 // A provider that has no tiles is asked once per step, not once per BY group.

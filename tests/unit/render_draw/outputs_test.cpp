@@ -231,18 +231,8 @@ TEST(Outputs, CountyChoroplethAsPngPdfAndSvg) {
       "pdftoppm -r 96 -png -singlefile '" + pdf + "' '" + run.dir() + "/from_pdf'", &status);
   ASSERT_EQ(status, 0) << out;
   const render::Canvas fromPdf = render::readPngFile(run.dir() + "/from_pdf.png");
-  const render::Canvas png = run.image("tavlo.png");
-  ASSERT_EQ(fromPdf.width(), png.width());
-  ASSERT_EQ(fromPdf.height(), png.height());
-  const ImageDiff d = compareImages(fromPdf, png, kPdfTolerance);
-  EXPECT_LE(double(d.differing) / double(d.total), kPdfFraction)
-      << d.differing << " of " << d.total << " pixels differ; largest difference " << d.worst;
-  if (::testing::Test::HasFailure()) {
-    const std::string keep = std::string(QV_BINARY_DIR) + "/visual";
-    std::filesystem::create_directories(keep);
-    fromPdf.writePng(keep + "/outputs_pdf.actual.png");
-    diffImage(fromPdf, png, kPdfTolerance).writePng(keep + "/outputs_pdf.diff.png");
-  }
+  EXPECT_TRUE(matchesImage(fromPdf, run.image("tavlo.png"), kPdfTolerance, kPdfFraction,
+                           "outputs_pdf"));
 
   // Text stays text, its fonts embedded.
   const std::string fonts = runCommand("pdffonts '" + pdf + "'", &status);
@@ -334,20 +324,10 @@ RUN;
   ASSERT_EQ(big.width(), 640);
   ASSERT_EQ(big.height(), 480);
   const render::Canvas halved = halve(big);
-  const ImageDiff d = compareImages(halved, small, kDpiTolerance);
-  EXPECT_LE(double(d.differing) / double(d.total), kDpiFraction)
-      << d.differing << " of " << d.total << " pixels differ; largest difference " << d.worst;
+  EXPECT_TRUE(matchesImage(halved, small, kDpiTolerance, kDpiFraction, "graphdpi_halved"));
   // The band of the map, between the title and the legend, holds no text.
-  const ImageDiff m = compareImages(rows(halved, 36, 192), rows(small, 36, 192), kDpiTolerance);
-  EXPECT_LE(double(m.differing) / double(m.total), kDpiMapFraction)
-      << "map: " << m.differing << " of " << m.total << " pixels differ; largest difference "
-      << m.worst;
-  if (::testing::Test::HasFailure()) {
-    const std::string keep = std::string(QV_BINARY_DIR) + "/visual";
-    std::filesystem::create_directories(keep);
-    halved.writePng(keep + "/graphdpi_halved.actual.png");
-    diffImage(halved, small, kDpiTolerance).writePng(keep + "/graphdpi_halved.diff.png");
-  }
+  EXPECT_TRUE(matchesImage(rows(halved, 36, 192), rows(small, 36, 192), kDpiTolerance,
+                           kDpiMapFraction, "graphdpi_map"));
 }
 
 }  // namespace

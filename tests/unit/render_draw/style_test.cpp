@@ -63,16 +63,7 @@ TEST(Style, ColorTextsAndRamps) {
 }
 
 TEST(Style, SymbolsAndLinePatternsByName) {
-  // Every symbol draws something of about its size.
-  for (int i = 0; i < kMarkerSymbolCount; ++i) {
-    auto s = static_cast<MarkerSymbol>(i);
-    Canvas c(20, 20);
-    markerPath(c.painter(), s, {10, 10}, 10);
-    double x0, y0, x1, y1;
-    cairo_path_extents(c.cr(), &x0, &y0, &x1, &y1);
-    EXPECT_GT(x1 - x0, 4) << markerSymbolName(s);
-    EXPECT_LT(x1 - x0, 14) << markerSymbolName(s);
-  }
+  // How every symbol looks is the visual case "markers".
   MarkerSymbol m;
   EXPECT_TRUE(markerSymbolFromName("CircleFilled", m));
   EXPECT_EQ(m, MarkerSymbol::CircleFilled);
@@ -80,9 +71,7 @@ TEST(Style, SymbolsAndLinePatternsByName) {
   EXPECT_FALSE(markerSymbolFromName("circle filled", m));
 
   int code;
-  EXPECT_TRUE(linePatternFromName("DASH", code));
-  EXPECT_EQ(code, 20);
-  EXPECT_TRUE(linePatternFromName("thinDot", code));
+  EXPECT_TRUE(linePatternFromName("thinDot", code));  // any letter case
   EXPECT_EQ(code, 35);
   EXPECT_TRUE(linePatternFromName("3", code));
   EXPECT_EQ(code, 3);

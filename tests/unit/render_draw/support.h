@@ -2,7 +2,6 @@
 // tiles.
 #pragma once
 
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -33,7 +32,6 @@ class TempDir {
   std::string path_;
 };
 
-// The color of test tile (z, x, y): distinct for every tile of a zoom.
 // The whole content of a file ("" when it cannot be read).
 inline std::string readFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -42,6 +40,7 @@ inline std::string readFile(const std::string& path) {
   return ss.str();
 }
 
+// The color of test tile (z, x, y): distinct for every tile of a zoom.
 inline render::Rgba tileColor(int z, int x, int y) {
   static const uint32_t colors[] = {0xD55E00, 0x0072B2, 0x009E73, 0xE69F00,
                                     0xCC79A7, 0x56B4E9, 0xF0E442, 0x332288};
@@ -64,21 +63,21 @@ inline std::vector<unsigned char> makeTilePng(int z, int x, int y) {
   return c.pngBytes();
 }
 
-// Writes test tiles z/x/y.png below `dir` for every tile of zooms 0..maxZoom.
-inline void writeTileFolder(const std::string& dir, int maxZoom) {
-  for (int z = 0; z <= maxZoom; ++z) {
-    for (int x = 0; x < (1 << z); ++x) {
-      for (int y = 0; y < (1 << z); ++y) {
-        std::filesystem::path p = std::filesystem::path(dir) / std::to_string(z) /
+// Writes test tile (z, x, y) as z/x/y.png below `dir`.
+inline void writeTile(const std::string& dir, int z, int x, int y) {
+  const std::filesystem::path p = std::filesystem::path(dir) / std::to_string(z) /
                                   std::to_string(x) / (std::to_string(y) + ".png");
-        std::filesystem::create_directories(p.parent_path());
-        auto bytes = makeTilePng(z, x, y);
-        FILE* f = std::fopen(p.c_str(), "wb");
-        std::fwrite(bytes.data(), 1, bytes.size(), f);
-        std::fclose(f);
-      }
-    }
-  }
+  std::filesystem::create_directories(p.parent_path());
+  const auto bytes = makeTilePng(z, x, y);
+  std::ofstream(p, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+// Writes every test tile of zooms 0..maxZoom below `dir`.
+inline void writeTileFolder(const std::string& dir, int maxZoom) {
+  for (int z = 0; z <= maxZoom; ++z)
+    for (int x = 0; x < (1 << z); ++x)
+      for (int y = 0; y < (1 << z); ++y) writeTile(dir, z, x, y);
 }
 
 }  // namespace qv::test

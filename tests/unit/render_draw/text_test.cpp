@@ -41,19 +41,14 @@ TEST(SplitText, PoliciesCharactersAndWidths) {
             (Lines{"a\x80", "b"}));
 }
 
-TEST(Label, PositionsByNameAndOffsets) {
+// Where each of the nine positions puts a label is the visual case
+// "text_labels".
+TEST(Label, MeasuresAndBoxesFollowTheLayout) {
   TextPosition p;
   ASSERT_TRUE(textPositionFromName("bottomRIGHT", p));  // any letter case
   EXPECT_EQ(p, TextPosition::BottomRight);
   EXPECT_FALSE(textPositionFromName("north", p));
-  // A 20x10 block with pad 2.
-  EXPECT_EQ(labelOffset(TextPosition::Center, 20, 10, 2), (Point{-10, -5}));
-  EXPECT_EQ(labelOffset(TextPosition::Top, 20, 10, 2), (Point{-10, -12}));
-  EXPECT_EQ(labelOffset(TextPosition::BottomLeft, 20, 10, 2), (Point{-22, 2}));
-  EXPECT_EQ(labelOffset(TextPosition::Right, 20, 10, 2), (Point{2, -5}));
-}
 
-TEST(Label, MeasuresAndBoxesFollowTheLayout) {
   FontStyle f;
   f.sizePt = 10;
   TextExtent one = measureText("Denver", f);

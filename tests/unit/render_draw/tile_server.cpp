@@ -1,19 +1,18 @@
 #include "tile_server.h"
 
-#include <cstdio>
-
-#include "support.h"
-
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cctype>
-#include <cstdlib>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <stdexcept>
+
+#include "common/ascii.h"
+#include "support.h"
 
 namespace qv::test {
 
@@ -54,11 +53,6 @@ bool sendAll(int fd, const std::string& data) {
     sent += static_cast<size_t>(n);
   }
   return true;
-}
-
-std::string lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
 }
 
 }  // namespace
@@ -116,7 +110,7 @@ void TileServer::serve(int fd) {
   size_t sp2 = sp1 == std::string::npos ? sp1 : req.find(' ', sp1 + 1);
   if (sp2 != std::string::npos) path = req.substr(sp1 + 1, sp2 - sp1 - 1);
   std::string agent;
-  std::string low = lower(req);
+  const std::string low = qv::lower(req);
   size_t ua = low.find("\r\nuser-agent:");
   if (ua != std::string::npos) {
     size_t start = ua + 13, stop = req.find("\r\n", start);

@@ -4,7 +4,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "runtime/common/error.h"
 
@@ -13,6 +12,13 @@ namespace qv::test {
 namespace {
 
 int part(uint32_t rgba, int shift) { return static_cast<int>((rgba >> shift) & 0xFF); }
+
+// The largest difference of one of the four parts of two pixels.
+int worstPart(uint32_t p, uint32_t q) {
+  int worst = 0;
+  for (int s = 0; s < 32; s += 8) worst = std::max(worst, std::abs(part(p, s) - part(q, s)));
+  return worst;
+}
 
 bool rebaseline() {
   const char* v = std::getenv("QORTAVLO_REBASELINE");
@@ -26,9 +32,7 @@ ImageDiff compareImages(const render::Canvas& a, const render::Canvas& b, int to
   d.total = long(a.width()) * a.height();
   for (int y = 0; y < a.height(); ++y) {
     for (int x = 0; x < a.width(); ++x) {
-      uint32_t p = a.pixelRgba(x, y), q = b.pixelRgba(x, y);
-      int worst = 0;
-      for (int s = 0; s < 32; s += 8) worst = std::max(worst, std::abs(part(p, s) - part(q, s)));
+      const int worst = worstPart(a.pixelRgba(x, y), b.pixelRgba(x, y));
       d.worst = std::max(d.worst, worst);
       if (worst > tolerance) ++d.differing;
     }
@@ -44,10 +48,8 @@ render::Canvas diffImage(const render::Canvas& a, const render::Canvas& b, int t
   for (int y = 0; y < a.height(); ++y) {
     auto* row = reinterpret_cast<uint32_t*>(data + size_t(y) * stride);
     for (int x = 0; x < a.width(); ++x) {
-      uint32_t p = a.pixelRgba(x, y), q = b.pixelRgba(x, y);
-      int worst = 0;
-      for (int s = 0; s < 32; s += 8) worst = std::max(worst, std::abs(part(p, s) - part(q, s)));
-      if (worst > tolerance) {
+      const uint32_t q = b.pixelRgba(x, y);
+      if (worstPart(a.pixelRgba(x, y), q) > tolerance) {
         row[x] = 0xFFFF0000u;  // opaque red
       } else {
         // The reference, faded to light gray.
@@ -65,11 +67,36 @@ std::string visualCaseDir(const std::string& name) {
   return std::string(QV_SOURCE_DIR) + "/tests/visual/" + name;
 }
 
+::testing::AssertionResult matchesImage(const render::Canvas& actual,
+                                        const render::Canvas& expected, int tolerance,
+                                        double share, const std::string& name) {
+  namespace fs = std::filesystem;
+  const fs::path outDir = fs::path(QV_BINARY_DIR) / "visual";
+  fs::create_directories(outDir);
+  const fs::path actualPath = outDir / (name + ".actual.png");
+  if (expected.width() != actual.width() || expected.height() != actual.height()) {
+    actual.writePng(actualPath.string());
+    return ::testing::AssertionFailure()
+           << name << ": the reference is " << expected.width() << "x" << expected.height()
+           << ", the drawing " << actual.width() << "x" << actual.height();
+  }
+  const ImageDiff d = compareImages(actual, expected, tolerance);
+  const double fraction = d.total ? double(d.differing) / double(d.total) : 0;
+  if (fraction <= share) return ::testing::AssertionSuccess();
+
+  const fs::path diffPath = outDir / (name + ".diff.png");
+  actual.writePng(actualPath.string());
+  diffImage(actual, expected, tolerance).writePng(diffPath.string());
+  return ::testing::AssertionFailure()
+         << name << ": " << d.differing << " of " << d.total << " pixels differ ("
+         << fraction * 100 << "%, allowed " << share * 100 << "%) by more than " << tolerance
+         << "; largest difference " << d.worst << ". Drawing: " << actualPath.string()
+         << ", difference: " << diffPath.string();
+}
+
 ::testing::AssertionResult matchesReference(const render::Canvas& actual, const std::string& name) {
   namespace fs = std::filesystem;
-  std::string size = std::to_string(actual.width()) + "x" + std::to_string(actual.height());
-  fs::path ref = fs::path(visualCaseDir(name)) / "expected.png";
-  fs::path outDir = fs::path(QV_BINARY_DIR) / "visual";
+  const fs::path ref = fs::path(visualCaseDir(name)) / "expected.png";
   int tolerance = -1;
   double allowedFraction = -1;
   std::ifstream(fs::path(visualCaseDir(name)) / "tolerance") >> tolerance >> allowedFraction;
@@ -82,34 +109,16 @@ std::string visualCaseDir(const std::string& name) {
     actual.writePng(ref.string());
     return ::testing::AssertionSuccess() << "wrote the reference " << ref.string();
   }
-  fs::create_directories(outDir);
-  fs::path actualPath = outDir / (name + ".actual.png");
   if (!fs::exists(ref)) {
+    const fs::path outDir = fs::path(QV_BINARY_DIR) / "visual";
+    fs::create_directories(outDir);
+    const fs::path actualPath = outDir / (name + ".actual.png");
     actual.writePng(actualPath.string());
     return ::testing::AssertionFailure()
            << "no reference image " << ref.string() << "; the drawing is in " << actualPath.string()
            << " (run with QORTAVLO_REBASELINE=1 to make it the reference)";
   }
-  render::Canvas expected = render::readPngFile(ref.string());
-  if (expected.width() != actual.width() || expected.height() != actual.height()) {
-    actual.writePng(actualPath.string());
-    return ::testing::AssertionFailure()
-           << "reference " << ref.string() << " is " << expected.width() << "x"
-           << expected.height() << ", the drawing " << size;
-  }
-  ImageDiff d = compareImages(actual, expected, tolerance);
-  double fraction = d.total ? double(d.differing) / double(d.total) : 0;
-  if (fraction <= allowedFraction) return ::testing::AssertionSuccess();
-
-  fs::path diffPath = outDir / (name + ".diff.png");
-  actual.writePng(actualPath.string());
-  diffImage(actual, expected, tolerance).writePng(diffPath.string());
-  std::ostringstream msg;
-  msg << name << ": " << d.differing << " of " << d.total << " pixels differ (" << fraction * 100
-      << "%, allowed " << allowedFraction * 100 << "%) by more than "
-      << tolerance << "; largest difference " << d.worst << ". Drawing: "
-      << actualPath.string() << ", difference: " << diffPath.string();
-  return ::testing::AssertionFailure() << msg.str();
+  return matchesImage(actual, render::readPngFile(ref.string()), tolerance, allowedFraction, name);
 }
 
 }  // namespace qv::test

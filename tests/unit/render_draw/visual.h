@@ -36,6 +36,13 @@ render::Canvas diffImage(const render::Canvas& actual, const render::Canvas& exp
 // The folder of the case `name`.
 std::string visualCaseDir(const std::string& name);
 
+// Whether at most `share` of the pixels of two drawings differ by more than
+// `tolerance`; on failure both are kept as <build>/visual/<name>.actual.png
+// and .diff.png.
+::testing::AssertionResult matchesImage(const render::Canvas& actual,
+                                        const render::Canvas& expected, int tolerance,
+                                        double share, const std::string& name);
+
 ::testing::AssertionResult matchesReference(const render::Canvas& actual, const std::string& name);
 
 }  // namespace qv::test

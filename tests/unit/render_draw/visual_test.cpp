@@ -5,9 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -24,13 +22,6 @@
 namespace qv::render {
 namespace {
 
-std::string fileText(const std::filesystem::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
 // Each case folder with a prog.tav: the program runs cleanly (status 0, no
 // warning) and draws its reference.
 TEST(Visual, ProgramCases) {
@@ -45,9 +36,9 @@ TEST(Visual, ProgramCases) {
     for (const auto& f : fs::directory_iterator(dir.path())) {
       const std::string n = f.path().filename().string();
       if (n != "prog.tav" && n != "expected.png" && n != "tolerance")
-        files.emplace_back(n, fileText(f.path()));
+        files.emplace_back(n, qv::test::readFile(f.path().string()));
     }
-    qv::test::ProgramRun run(fileText(prog), files);
+    qv::test::ProgramRun run(qv::test::readFile(prog.string()), files);
     EXPECT_EQ(run.status(), 0) << name << "\n" << run.log();
     EXPECT_EQ(run.log().find("WARNING"), std::string::npos) << name << "\n" << run.log();
     ASSERT_TRUE(run.wrote("tavlo.png")) << name << "\n" << run.log();

@@ -59,19 +59,6 @@ TEST_F(Discrete, OnlyMapsThePlotsUseAreWrittenWithAllTheirBindings) {
   EXPECT_NE(run(ds).find("Value \" \" / markerattrs=( symbol=circle);"), std::string::npos);
 }
 
-TEST_F(Discrete, RowsOfOneIdFormOneMapWhereverTheyStand) {
-  host::DataSet* ds = h.addTable("ATTRS", {chr("ID"), chr("VALUE")},
-                                 {{"M1", "a"}, {"M2", "b"}, {"m1", "c"}});
-  use("G", "M1_G");
-  use("H", "M2_H");
-  EXPECT_EQ(run(ds),
-            "DiscreteAttrVar attrvar=M1_G var=G attrmap=\"__ATTRMAP__M1\";"
-            "DiscreteAttrMap name=\"__ATTRMAP__M1\" /; Value \"a\" /;Value \"c\" /;"
-            "EndDiscreteAttrMap;"
-            "DiscreteAttrVar attrvar=M2_H var=H attrmap=\"__ATTRMAP__M2\";"
-            "DiscreteAttrMap name=\"__ATTRMAP__M2\" /; Value \"b\" /;EndDiscreteAttrMap;");
-}
-
 TEST_F(Discrete, StyleElementsAndAttributeGroups) {
   host::DataSet* ds = h.addTable(
       "ATTRS",

@@ -34,12 +34,10 @@ class MapsTest : public testing::Test {
     out = dynamic_cast<host::Stream*>(h.factory.create("kdl", "stream_memory"));
     EXPECT_EQ(out->open(true), 0);
   }
-  void TearDown() override {
-    for (auto& m : h.messages) ADD_FAILURE_IF_UNEXPECTED(m);
-  }
   // Messages are checked by the tests that expect them; others fail here.
-  void ADD_FAILURE_IF_UNEXPECTED(const FakeHost::Message& m) {
-    if (!expectMessages) ADD_FAILURE() << "unexpected message " << m.set << "/" << m.number;
+  void TearDown() override {
+    for (auto& m : h.messages)
+      if (!expectMessages) ADD_FAILURE() << "unexpected message " << m.set << "/" << m.number;
   }
 
   host::AssocArray* assoc() {

@@ -14,67 +14,6 @@ host::Object* RecordingFactory::create(std::string_view ns, std::string_view cls
   return real.create(ns, cls, arg);
 }
 
-void RecordingFactory::release(host::Object* o) {
-  if (auto* d = dynamic_cast<rt::DataObjectImpl*>(o))
-    dataColumns[std::string(d->name())] = d->columns();
-  real.release(o);
-}
-
-namespace {
-
-class AcceptingTemplate final : public host::Template {
- public:
-  explicit AcceptingTemplate(std::string* text) : text_(text) {}
-  std::string_view className() const override { return "template"; }
-  host::Status compile(std::string_view, std::string_view text) override {
-    *text_ = text;
-    return host::kOk;
-  }
-
- private:
-  std::string* text_;
-};
-
-class AcceptingSource final : public host::DataSource {
- public:
-  std::string_view className() const override { return "DataSource"; }
-  host::Status init(host::DataObject*, host::DataSet*, host::Object*) override { return 0; }
-};
-
-class AcceptingCollection final : public host::DataCollection {
- public:
-  std::string_view className() const override { return "multidata"; }
-  host::Status add(host::DataSource*) override { return host::kOk; }
-  host::Status finish() override { return host::kOk; }
-};
-
-class AcceptingManager final : public host::GraphManager {
- public:
-  std::string_view className() const override { return "graph_manager"; }
-  host::Status build(host::DataCollection*, host::Template*, std::string_view, std::string_view,
-                     const std::vector<host::DynamicValue>&, host::AssocArray*) override {
-    return host::kOk;
-  }
-  host::Status render() override { return host::kOk; }
-};
-
-}  // namespace
-
-TableHost::TableHost() {
-  setSetting(4429, "STRICT");
-  setMacro("SYSSCP", "LIN X64");
-  setEnv("QOR_KDLG_CRENDER_PATH", "/opt/renderer");
-  rt::ObjectFactoryImpl& f = factory.real;
-  f.registerClass("template", [this](std::string_view) {
-    return std::make_unique<AcceptingTemplate>(&compiledText);
-  });
-  f.registerClass("DataSource", [](std::string_view) { return std::make_unique<AcceptingSource>(); });
-  f.registerClass("multidata",
-                  [](std::string_view) { return std::make_unique<AcceptingCollection>(); });
-  f.registerClass("graph_manager",
-                  [](std::string_view) { return std::make_unique<AcceptingManager>(); });
-}
-
 host::DataSet* TableHost::addTable(std::string member, std::vector<TableColumn> columns,
                                    std::vector<std::vector<Cell>> rows) {
   Table t;
@@ -93,16 +32,6 @@ Table* TableHost::table(host::DataSet* ds) {
 void TableHost::setBy(std::vector<std::string> names) {
   by_.clear();
   for (auto& n : names) by_.push_back({n, false});
-}
-
-host::Status TableHost::xsproc(const host::Grammar&, int, host::StatementList* out) {
-  if (program) program(*out);
-  if (!by_.empty() && !out->empty()) out->first()->setFlag(host::kFlagBy);
-  return host::kOk;
-}
-
-std::string TableHost::xpmstr(int set, int number) {
-  return set == 854 && number == 218 ? "__MAP__" : "";
 }
 
 host::Status TableHost::xoinfo(host::DataSet* ds, int item, int64_t* out) {

@@ -1,19 +1,14 @@
 // A host for the attribute-map and BY-group tests: the module's fake host
-// with small in-memory data sets that have rows, display formats, BY groups
-// and the item answers the driver asks for, and an object factory that can
-// refuse the n-th object and keeps the columns of every data object it
-// releases.
+// with small in-memory data sets that have rows, display formats and BY
+// groups, and an object factory that can refuse the n-th object.
 #pragma once
 
 #include <deque>
-#include <functional>
-#include <map>
 #include <string>
 #include <variant>
 #include <vector>
 
 #include "fake_host.h"
-#include "module/host/statements.h"
 #include "runtime/objects/objects.h"
 
 namespace qv::test {
@@ -45,37 +40,28 @@ class RecordingFactory final : public host::ObjectFactory {
  public:
   host::Object* create(std::string_view ns, std::string_view cls,
                        std::string_view arg = {}) override;
-  void release(host::Object* o) override;
+  void release(host::Object* o) override { real.release(o); }
   size_t live() const { return real.liveObjects(); }
 
   rt::ObjectFactoryImpl real;
   int made = 0;
   int failAt = 0;  // the n-th create from now answers null (see failCreateAt)
   void failCreateAt(int n) { failAt = n > 0 ? made + n : 0; }
-  std::map<std::string, std::vector<std::string>> dataColumns;  // data objects, as released
 };
 
 class TableHost final : public FakeHost {
  public:
-  // A renderer on a supported machine, and rendering objects that accept
-  // everything; the compiled template text is kept.
-  TableHost();
-  std::string compiledText;
-
   // A data set; rows hold one cell per column ("" and NaN are missing).
   host::DataSet* addTable(std::string member, std::vector<TableColumn> columns,
                           std::vector<std::vector<Cell>> rows);
   Table* table(host::DataSet* ds);
 
   void setBy(std::vector<std::string> names);  // the step's BY variables
-  std::function<void(host::StatementList&)> program;  // what the parse gives
   RecordingFactory factory;
   bool failRewind = false;  // xrewind answers a failure
   int nextCalls = 0;        // xnext calls that answered an observation
 
-  host::Status xsproc(const host::Grammar&, int, host::StatementList* out) override;
   host::ObjectFactory* xobinit() override { return &factory; }
-  std::string xpmstr(int set, int number) override;
   host::Status xoinfo(host::DataSet* ds, int item, int64_t* out) override;
   host::Status xvfind(host::DataSet* ds, std::string_view name, int* number) override;
   host::Status xvname(host::DataSet* ds, int number, host::VarDesc* out) override;

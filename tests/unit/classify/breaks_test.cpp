@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cfloat>
 #include <limits>
+#include <tuple>
 
 #include "classify_fixture.h"
 
@@ -70,40 +71,34 @@ TEST(Scale, DegenerateInputsGiveNoWidthAndNeverHang) {
 }
 
 TEST(NumberOfBreaks, SturgesRuleTruncated) {
-  EXPECT_EQ(getNumberOfBreaks(1), 1);
-  EXPECT_EQ(getNumberOfBreaks(10), 4);
-  EXPECT_EQ(getNumberOfBreaks(100), 7);
-  EXPECT_EQ(getNumberOfBreaks(1000), 10);
-  EXPECT_EQ(getNumberOfBreaks(3218), 12);
-  EXPECT_EQ(getNumberOfBreaks(0), 0);   // no observations: no levels
-  EXPECT_EQ(getNumberOfBreaks(-1), 0);  // not a count
+  // No observations, or not a count: no levels.
+  const std::pair<int, int> cases[] = {{1, 1}, {10, 4}, {100, 7}, {1000, 10}, {3218, 12}, {0, 0}, {-1, 0}};
+  for (auto [n, levels] : cases)
+    EXPECT_EQ(getNumberOfBreaks(n), levels) << n;
 }
 
 TEST_F(ClassifyTest, IntervalWorkedExamples) {
-  respond({0, 10});
-  EXPECT_EQ(gText(interval(2)), "0,4,10");
-  respond({3, 40, 97});
-  EXPECT_EQ(gText(interval(5)), "3,16,32,48,64,97");
-  respond({0, 100, 50});
-  EXPECT_EQ(gText(interval(5)), "0,0,20,40,60,100");
-  respond({-7, 13});
-  std::vector<double> b = interval(4);
-  EXPECT_EQ(gText(b), "-7,-5,0,5,13");
-  EXPECT_EQ(b[2], 0.0);  // written as exactly zero
-  respond({-10, 10, 3});
-  b = interval(4);
-  EXPECT_EQ(gText(b), "-10,-10,-5,0,10");
-  EXPECT_EQ(b[3], 0.0);
+  struct Case {
+    std::vector<double> values;
+    int levels;
+    std::string breaks;  // a zero break must be exactly zero to print as 0
+  };
+  const Case cases[] = {
+      {{0, 10}, 2, "0,4,10"},
+      {{3, 40, 97}, 5, "3,16,32,48,64,97"},
+      {{0, 100, 50}, 5, "0,0,20,40,60,100"},
+      {{-7, 13}, 4, "-7,-5,0,5,13"},
+      {{-10, 10, 3}, 4, "-10,-10,-5,0,10"},
+      // The mirror image is not mirrored: a negative h goes one further down
+      // (second try h = -4.625, j = -5, start -80).
+      {{-97, -3}, 5, "-97,-80,-64,-48,-32,-3"},
+  };
+  for (const Case& c : cases) {
+    respond(c.values);
+    EXPECT_EQ(gText(interval(c.levels)), c.breaks);
+  }
   respond({1000000, 1000000.5, 1000001});
-  EXPECT_EQ(gText(interval(2)), "1e+06,0,1e+06");
-  b = interval(2);
-  EXPECT_EQ(b[0], 1000000);
-  EXPECT_EQ(b[1], 0);
-  EXPECT_EQ(b[2], 1000001);
-  // The mirror image is not mirrored: a negative h goes one further down
-  // (second try h = -4.625, j = -5, start -80).
-  respond({-97, -3});
-  EXPECT_EQ(gText(interval(5)), "-97,-80,-64,-48,-32,-3");
+  EXPECT_EQ(interval(2), (std::vector<double>{1000000, 0, 1000001}));
 }
 
 TEST_F(ClassifyTest, IntervalDegenerateData) {
@@ -153,30 +148,24 @@ TEST_F(ClassifyTest, DefaultLevelsCountMissingObservations) {
 }
 
 TEST_F(ClassifyTest, QuantileWorkedExamples) {
-  respond({10, 9, 8, 7, 6, 5, 4, 3, 2, 1});
-  EXPECT_EQ(gText(quantile(4)), "1,3,6,8,10");
-  respond({1, 1, 1, 1, 1, 2, 3, 4, 5, 6});
-  EXPECT_EQ(gText(quantile(4)), "1,1,2,4,6");
-  respond({3, 2, 1});
-  EXPECT_EQ(gText(quantile(5)), "1,2,3");
-  respond({3, 2, 1, 2, 3});
-  EXPECT_EQ(gText(quantile(3)), "1,2,3");  // k equal to the distinct count
-  respond({7, 7, 7});
-  EXPECT_EQ(gText(quantile(4)), "7");
-  respond({4, 1, 9, 2});
-  EXPECT_EQ(gText(quantile(1)), "1,9");
-  respond({kMissing, 2, kMissing, 1, 3, kMissing, 4});
-  EXPECT_EQ(gText(quantile(2)), "1,3,4");
-  respond({kMissing, kMissing});
-  EXPECT_TRUE(quantile(2).empty());
+  const std::tuple<std::vector<double>, int, std::string> cases[] = {
+      {{10, 9, 8, 7, 6, 5, 4, 3, 2, 1}, 4, "1,3,6,8,10"},
+      {{1, 1, 1, 1, 1, 2, 3, 4, 5, 6}, 4, "1,1,2,4,6"},
+      {{3, 2, 1}, 5, "1,2,3"},
+      {{3, 2, 1, 2, 3}, 3, "1,2,3"},  // k equal to the distinct count
+      {{7, 7, 7}, 4, "7"},
+      {{4, 1, 9, 2}, 1, "1,9"},
+      {{kMissing, 2, kMissing, 1, 3, kMissing, 4}, 2, "1,3,4"},
+      // 7 values, 3 levels: step 7/3, positions are the floors 0, 2, 4.
+      {{10, 20, 30, 40, 50, 60, 70}, 3, "10,30,50,70"},
+      {{kMissing, kMissing}, 2, ""},
+  };
+  for (const auto& [values, levels, breaks] : cases) {
+    respond(values);
+    EXPECT_EQ(gText(quantile(levels)), breaks);
+  }
   plot.respData = nullptr;
   EXPECT_TRUE(quantile(2).empty());
-}
-
-TEST_F(ClassifyTest, QuantilePositionsAreFloorsOfEvenSteps) {
-  // 7 values, 3 levels: step 7/3, positions 0, 2, 4.
-  respond({10, 20, 30, 40, 50, 60, 70});
-  EXPECT_EQ(gText(quantile(3)), "10,30,50,70");
 }
 
 TEST_F(ClassifyTest, SortValuesReadsOnceAndDerivesDistinct) {

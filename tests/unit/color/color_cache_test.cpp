@@ -121,18 +121,18 @@ TEST_F(ColorTest, TheIndexFindsWhatTheListWalkFinds) {
 TEST_F(ColorTest, MemoryExhaustionGivesGrayAndLosesNothing) {
   host_->failAll = true;
   EXPECT_EQ(color("RED"), "CX808080");
-  EXPECT_GE(host_->memoryMessages, 1);
+  EXPECT_GE(host_->memMessages(), 1);
   EXPECT_EQ(host_->messages.size(), 1u);
   host_->failAll = false;
   EXPECT_EQ(color("RED"), "CXFF0000");
 
   // The entry is had but not its text copy, then not even the entry.
-  int before = host_->memoryMessages;
+  int before = host_->memMessages();
   host_->allowAllocations = 1;
   EXPECT_EQ(color("BLUE"), "CX808080");
   host_->allowAllocations = 0;
   EXPECT_EQ(color("GREEN"), "CX808080");
-  EXPECT_EQ(host_->memoryMessages, before + 2);
+  EXPECT_EQ(host_->memMessages(), before + 2);
   host_->allowAllocations = -1;
   EXPECT_EQ(color("BLUE"), "CX0000FF");
   EXPECT_EQ(ggccache(0)->entries, 2u);

@@ -1,95 +1,28 @@
-// Test support: a tiny lexer that turns simple program text into the
-// statement token lists the engine takes, and a fake environment with data
-// sets given as variable lists.
+// Test support: program text as the statement token lists the engine
+// takes, and a fake environment with data sets given as variable lists.
 #pragma once
 
-#include <cctype>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "common/ascii.h"
 #include "module/grammar/grammar.h"
 #include "runtime/common/error.h"
 #include "runtime/grammar/engine.h"
+#include "runtime/program/statement.h"
 
 namespace qv::test {
 
 using rt::Tok;
 using rt::Token;
 
-// Statements split at ";" (outside quotes); no comments, no date literals.
+// The token lists of the statements of `src`, as the program reader makes
+// them.
 inline std::vector<std::vector<Token>> lex(const std::string& src) {
-  std::vector<std::vector<Token>> out(1);
-  size_t i = 0;
-  int line = 1, col = 1;
-  bool space = true;
-  auto adv = [&](size_t k) {
-    for (; k > 0 && i < src.size(); --k, ++i) {
-      if (src[i] == '\n') { ++line; col = 1; } else { ++col; }
-    }
-  };
-  auto at = [&](size_t k) { return i + k < src.size() ? src[i + k] : '\0'; };
-  auto isName = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; };
-  while (i < src.size()) {
-    char c = src[i];
-    if (std::isspace(static_cast<unsigned char>(c))) { space = true; adv(1); continue; }
-    Token t;
-    t.line = line;
-    t.column = col;
-    t.spaceBefore = space;
-    space = false;
-    if (c == ';') { out.emplace_back(); adv(1); continue; }
-    if (c == '\'' || c == '"') {
-      adv(1);
-      while (i < src.size()) {
-        if (src[i] == c && at(1) == c) { t.text += c; adv(2); continue; }
-        if (src[i] == c) break;
-        t.text += src[i];
-        adv(1);
-      }
-      adv(1);
-      t.kind = Tok::QString;
-      if ((at(0) == 'n' || at(0) == 'N') && !isName(at(1))) { t.kind = Tok::NameLit; adv(1); }
-    } else if (std::isdigit(static_cast<unsigned char>(c))) {
-      size_t s = i;
-      bool real = false;
-      while (std::isdigit(static_cast<unsigned char>(at(0)))) adv(1);
-      if (at(0) == '.') {
-        real = true;
-        adv(1);
-        while (std::isdigit(static_cast<unsigned char>(at(0)))) adv(1);
-      }
-      t.text = src.substr(s, i - s);
-      t.kind = real ? Tok::Number : Tok::Int;
-      t.num = std::stod(t.text);
-    } else if (isName(c)) {
-      size_t s = i;
-      while (isName(at(0))) adv(1);
-      t.kind = Tok::Name;
-      if (at(0) == '.') {
-        adv(1);
-        if (std::isalpha(static_cast<unsigned char>(at(0))) || at(0) == '_') {
-          t.kind = Tok::Compound;
-          while (isName(at(0))) adv(1);
-        } else {
-          t.kind = Tok::Format;
-          while (std::isdigit(static_cast<unsigned char>(at(0)))) adv(1);
-        }
-      }
-      t.text = src.substr(s, i - s);
-    } else {
-      static const std::map<char, Tok> kPunct = {
-          {'%', Tok::Percent}, {'(', Tok::LParen}, {')', Tok::RParen}, {'-', Tok::Minus},
-          {'/', Tok::Slash},   {':', Tok::Colon},  {'=', Tok::Equals}, {'+', Tok::Plus},
-          {',', Tok::Comma}};
-      auto p = kPunct.find(c);
-      t.kind = p == kPunct.end() ? Tok::Other : p->second;
-      t.text = std::string(1, c);
-      adv(1);
-    }
-    out.back().push_back(t);
-  }
-  if (out.back().empty()) out.pop_back();
+  std::vector<std::vector<Token>> out;
+  rt::StatementReader reader(src, "");
+  for (rt::Statement st; reader.next(st);) out.push_back(st.tokens);
   return out;
 }
 
@@ -122,10 +55,6 @@ class FakeEnv : public rt::ParseEnv {
       i = e + 1;
     }
   }
-  static std::string upper(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return s;
-  }
   static FakeDataSet* of(host::DataSet* ds) { return reinterpret_cast<FakeDataSet*>(ds); }
 
   host::DataSet* openDataSet(const std::vector<Token>& toks, size_t& pos) override {
@@ -151,7 +80,7 @@ class FakeEnv : public rt::ParseEnv {
   int findVariable(host::DataSet* ds, std::string_view name) override {
     auto& v = of(ds)->vars;
     for (size_t i = 0; i < v.size(); ++i)
-      if (upper(v[i].name) == upper(std::string(name))) return static_cast<int>(i);
+      if (sameNoCase(v[i].name, name)) return static_cast<int>(i);
     return -1;
   }
   std::vector<VarInfo> variables(host::DataSet* ds) override { return of(ds)->vars; }

@@ -35,15 +35,6 @@ class EntryBuilder {
     e.attrs.push_back(a);
     return *this;
   }
-  // H, W, S, B with a number; a unit record follows H, W and S.
-  EntryBuilder& size(char kind, double v, char unit = ' ') {
-    TitleAttr a;
-    a.kind = kind;
-    a.number = v;
-    e.attrs.push_back(a);
-    if (kind != 'B') attr('I', std::string(1, unit));
-    return *this;
-  }
   TitleEntry e;
 };
 
@@ -94,16 +85,6 @@ TEST_F(TitlesTest, ByGroupsNameTextsWithSubstitutions) {
   EXPECT_EQ(byTexts.keyAt(1), "TITLE3_2");
   EXPECT_EQ(byTexts.keyAt(2), "FOOTNOTE1");
 
-  // Without BY groups the same texts are quoted and there is no BY line.
-  plot.byFlag = 0;
-  byTexts.clear();
-  EXPECT_EQ(foot.open(true), 0);
-  ASSERT_EQ(writeTitlesAndFootnotes(&plot, &out, &foot, &byTexts), host::kOk);
-  EXPECT_EQ(take(), "EntryTitle \"Sales in #BYVAL(region)\";EntryTitle \"All " + kQuote +
-                        "regions" + kQuote + "\"" + kLabel +
-                        "EntryTitle \"Year \" \"#BYVAL(year)\" / textattrs=( color=CXFF0000 "
-                        "size=GraphLabelText:fontsize);");
-  EXPECT_EQ(byTexts.size(), 0u);
 }
 
 TEST_F(TitlesTest, MalformedEntriesAreHandledSafely) {

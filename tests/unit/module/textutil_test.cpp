@@ -22,10 +22,6 @@ TEST(TextUtil, FieldsAreBlankPaddedAndSafeOnDegenerateArguments) {
   EXPECT_EQ(wzstrip("a b  ", 5), 3);
   EXPECT_EQ(wzstrip("ab", -3), -3);
   EXPECT_EQ(wzstrip(nullptr, 4), 0);
-
-  EXPECT_EQ(wzbcup("Red", "rED", 3), 0);
-  EXPECT_EQ(wzbcup(nullptr, "  ", 2), 0);  // null stands for blanks
-  EXPECT_NE(wzbcup("\xE9", "\xC9", 1), 0);  // only ASCII letters have case
 }
 
 TEST(TextUtil, JustifyTranslateAndReadHex) {

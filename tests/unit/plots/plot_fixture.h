@@ -129,10 +129,6 @@ class PlotTest : public testing::Test {
     s.attrs.assign(host::kAttrCount, host::Slot{});
     return s;
   }
-  static void attrText(host::Slot& g, int key, std::string t) {
-    g.attrs[size_t(key)].kind = host::kSlotName;
-    g.attrs[size_t(key)].text = std::move(t);
-  }
   static void attrNumber(host::Slot& g, int key, double v, int unit = 0) {
     g.attrs[size_t(key)].kind = host::kSlotNumber;
     g.attrs[size_t(key)].number = v;

@@ -122,6 +122,12 @@ ogr2ogr -f PostgreSQL "$load_target" "$data/us-states-10m.topojson" states -nln 
   ogr2ogr -f PostgreSQL "$load_target" "$data/airports.csv" -oo AUTODETECT_TYPE=YES -nln airports \
     >> "$work/ogr2ogr.log" 2>&1 ||
   { cat "$work/ogr2ogr.log"; fail "ogr2ogr could not load the data"; }
+# Values with a missing one, for the selections a database makes itself.
+psql "${pg_args[@]}" -d gis -c "CREATE TABLE levels (code integer, v double precision,
+    lon double precision, lat double precision);
+  INSERT INTO levels VALUES (1, 1, -111, 39), (2, NULL, -112, 39), (3, 5, -111, 40),
+    (4, 2.5, -112, 40);" >> "$work/psql.log" 2>&1 ||
+  { cat "$work/psql.log"; fail "the table levels could not be made"; }
 unset PGPASSWORD
 
 # --- the same map from the files and from the database
@@ -166,6 +172,26 @@ if ! cmp -s "$run/out-files/tavlo.png" "$run/out-db/tavlo.png"; then
     "$run/out-files/tavlo.png" "$run/out-db/tavlo.png" ||
     fail "the map from the database differs from the map from the files (difference $run/db.diff.png)"
 fi
+
+# --- WHERE selections the database makes itself select what the files do:
+# a missing value is lower than every number here and NULL there.
+printf 'code,v,lon,lat\n1,1,-111,39\n2,,-112,39\n3,5,-111,40\n4,2.5,-112,40\n' > "$run/files/levels.csv"
+select_steps() {  # $1 library
+  local w
+  for w in "v < 3" "v > 2 and code <= 3" "v >= 1 and v ne 5" "3 > v or code = 3" "v in (1, 5) and lon < -110"; do
+    echo "PROC TAVLO MAPDATA=$1.states(WHERE=(name = 'Utah')) PLOTDATA=$1.levels(WHERE=($w));"
+    echo "  CHOROMAP / MAPID=ID; SCATTER X=lon Y=lat; RUN;"
+  done
+}
+{ echo "LIBRARY src 'files';"; select_steps src | sed 's/src\.states/src.us_states_10m_states/'; } > "$run/select-files.tav"
+{ echo "LIBRARY pg '$connection';"; select_steps pg; } > "$run/select-db.tav"
+draw select-files.tav out-select-files || { cat "$run/out-select-files.log"; fail "the selections from the files failed"; }
+draw select-db.tav out-select-db || { cat "$run/out-select-db.log"; fail "the selections from the database failed"; }
+counts() { grep -o '^NOTE: [0-9]* observations\? selected from the data set [A-Z]*\.LEVELS' "$1" | cut -d' ' -f2 | tr '\n' ' '; }
+[ "$(counts "$run/out-select-files.log")" = "3 1 2 4 2 " ] ||
+  { cat "$run/out-select-files.log"; fail "the selections from the files: $(counts "$run/out-select-files.log")"; }
+[ "$(counts "$run/out-select-db.log")" = "3 1 2 4 2 " ] ||
+  { cat "$run/out-select-db.log"; fail "the selections from the database: $(counts "$run/out-select-db.log")"; }
 
 # --- bad sources: each step ends with one error naming the library and member
 nowhere=$(free_port) || fail "no free port found"

@@ -103,13 +103,17 @@ ogr::OpenRequest requestFor(const std::string& source, FileKind kind) {
   return r;
 }
 
-// GDAL's reason, one line, without a password it may repeat.
+// GDAL's reason as the end of a sentence: one line, blanks runs made one
+// (libpq indents and tabs its lines), a closing mark, and no password the
+// connection string carries.
 std::string reasonText(const std::string& reason, const std::string& source) {
   std::string r;
-  for (char c : reason) r += (c == '\n' || c == '\r') ? ' ' : c;
-  r = std::string(trimBlanks(r));
-  if (!r.empty() && r.back() == '.') r.pop_back();
-  // A password the connection string carries is never repeated.
+  for (char c : reason) {
+    const bool blank = c == '\n' || c == '\r' || c == '\t' || c == ' ';
+    if (!blank) r += c;
+    else if (!r.empty() && r.back() != ' ') r += ' ';
+  }
+  while (!r.empty() && r.back() == ' ') r.pop_back();
   for (size_t at = 0; (at = source.find("password=", at)) != std::string::npos;) {
     at += 9;
     size_t end = source.find_first_of(" \t'", at);
@@ -117,7 +121,9 @@ std::string reasonText(const std::string& reason, const std::string& source) {
     if (secret.size() < 3) continue;
     for (size_t p; (p = r.find(secret)) != std::string::npos;) r.replace(p, secret.size(), "***");
   }
-  return hidePasswords(r);
+  r = hidePasswords(r);
+  if (r.empty() || (r.back() != '.' && r.back() != '?' && r.back() != '!')) r += '.';
+  return r;
 }
 
 // Days (or seconds) since 1 January 1960 from an ISO date, date-time or time.
@@ -314,7 +320,7 @@ std::vector<std::string> ogrLayerNames(const std::string& source, FileKind kind,
   std::vector<std::string> names;
   std::string error;
   if (!a.layers(requestFor(source, kind), &names, &error))
-    throw UserError(what + " cannot be opened: " + reasonText(error, source) + ".");
+    throw UserError(what + " cannot be opened: " + reasonText(error, source));
   return names;
 }
 
@@ -329,7 +335,7 @@ std::string databaseCondition(const ResolvedFile& file, const std::string& where
   std::vector<ogr::Field> fields;
   std::string error;
   if (!api(what).fields(requestFor(file.path, file.kind), file.object, &fields, &error))
-    throw UserError(what + " cannot be read: " + reasonText(error, file.path) + ".");
+    throw UserError(what + " cannot be read: " + reasonText(error, file.path));
   return expr->sqlCondition([&](std::string_view name) -> std::string {
     for (const auto& f : fields)
       if (sameNoCase(f.name, name) && isValidName(f.name) && !sameNoCase(f.name, "id") &&
@@ -376,7 +382,7 @@ Table readOgrTable(const ResolvedFile& file, const std::string& filter, VarNameR
     std::string error;
     if (!a.read(requestFor(file.path, file.kind), file.object, filter, geo::kMaxVertices, &data,
                 &error))
-      throw UserError(what + " cannot be read: " + reasonText(error, file.path) + ".");
+      throw UserError(what + " cannot be read: " + reasonText(error, file.path));
     return ogrTable(data, shown, names, note);
   });
 }

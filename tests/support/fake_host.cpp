@@ -1,4 +1,3 @@
-#include <cctype>
 #include "fake_host.h"
 
 #include <algorithm>
@@ -7,19 +6,12 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/ascii.h"
 #include "module/entry/entry.h"
 
 namespace qv::test {
 
 namespace {
-
-std::string upper(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-  }
-  return out;
-}
 
 std::string argText(const host::Arg& a) {
   if (const auto* i = std::get_if<long long>(&a.v)) return std::to_string(*i);
@@ -98,6 +90,10 @@ FakeHost::ValueSet* FakeHost::valueSet(host::DataSet* ds) {
 host::Status FakeHost::xoinfo(host::DataSet* ds, int item, int64_t* out) {
   ValueSet* s = valueSet(ds);
   if (s == nullptr || out == nullptr) return host::kNoSuchOperation;
+  if (auto it = s->items.find(item); it != s->items.end()) {
+    *out = it->second;
+    return host::kOk;
+  }
   int64_t n = s->observations;
   if (n < 0) n = s->vars.empty() ? 0 : static_cast<int64_t>(s->vars[0].values.size());
   switch (item) {
@@ -117,7 +113,7 @@ host::Status FakeHost::xvfind(host::DataSet* ds, std::string_view name, int* num
   ValueSet* s = valueSet(ds);
   if (s == nullptr) return host::kHostFailure;
   for (const ValueVar& v : s->vars) {
-    if (upper(v.desc.name) == upper(name)) {
+    if (sameNoCase(v.desc.name, name)) {
       if (number) *number = v.desc.number;
       return host::kOk;
     }
@@ -136,6 +132,19 @@ host::Status FakeHost::xvname(host::DataSet* ds, int number, host::VarDesc* out)
 int FakeHost::xvcount(host::DataSet* ds) {
   ValueSet* s = valueSet(ds);
   return s ? static_cast<int>(s->vars.size()) : 0;
+}
+
+std::string FakeHost::dsLibrary(host::DataSet* ds) {
+  ValueSet* s = valueSet(ds);
+  return s ? s->library : "";
+}
+std::string FakeHost::dsMember(host::DataSet* ds) {
+  ValueSet* s = valueSet(ds);
+  return s ? s->member : "";
+}
+std::string FakeHost::dsObject(host::DataSet* ds) {
+  ValueSet* s = valueSet(ds);
+  return s ? s->object : "";
 }
 
 host::Status FakeHost::xsortvals(host::DataSet* ds, int number, bool distinct,
@@ -195,11 +204,7 @@ void* FakeHost::vmalcp(size_t size) {
 
 void FakeHost::vmfree(void* block) {
   if (block == nullptr) return;
-  if (live_.erase(block) == 0) {
-    ++badFrees_;  // not ours, or freed twice: leave it alone
-    return;
-  }
-  std::free(block);
+  if (live_.erase(block) != 0) std::free(block);  // not ours, or freed twice: left alone
 }
 
 const host::HStr* FakeHost::kdltxt(const char* chars, long length) {
@@ -246,9 +251,7 @@ void** FakeHost::sessionSlot(std::string_view name, bool create, void (*cleanup)
 }
 
 bool FakeHost::colorRegistry(std::string_view name, uint8_t rgb[3]) {
-  std::string key(name);
-  for (auto& c : key) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  auto it = colorNames.find(key);
+  auto it = colorNames.find(upper(name));
   if (it == colorNames.end()) return false;
   for (int i = 0; i < 3; ++i) rgb[i] = it->second[i];
   return true;

@@ -49,12 +49,10 @@ class FakeHost : public host::Host {
   void failAllocAt(int n);
   size_t liveBlocks() const { return live_.size(); }
   int allocCalls() const { return allocCalls_; }
-  int badFrees() const { return badFrees_; }  // vmfree of a block not handed out
   int memMessages() const { return memMessages_; }
 
   // Host strings: when set, kdltxt answers null.
   bool failStrings = false;
-  size_t internedCount() const { return strings_.size(); }
 
   // What the module wrote.
   std::vector<Message> messages;
@@ -70,15 +68,17 @@ class FakeHost : public host::Host {
   void setEnv(std::string_view name, std::string value);
   void clearEnv(std::string_view name);
 
-  // Data sets of numeric variables that the test fills. xvname, xvfind,
-  // xvcount, xsortvals, xoinfo, xrewind and xbyrwnd answer from them; a
-  // handle that is not one of them gets "not available" as before.
+  // Data sets of variables that the test fills. xvname, xvfind, xvcount,
+  // xsortvals, xoinfo, xrewind, xbyrwnd and the data set names answer from
+  // them; a handle that is not one of them gets "not available" as before.
   struct ValueVar {
     host::VarDesc desc;          // number is set by addValueSet
     std::vector<double> values;  // NaN is missing
   };
   struct ValueSet {
     std::vector<ValueVar> vars;
+    std::string library, member, object;
+    std::map<int, int64_t> items;   // xoinfo answers that take the place of the usual ones
     int64_t observations = -1;      // -1: the number of values of the first variable
     bool countable = true;          // false: xoinfo cannot tell the count
     bool byActive = false;          // xbyrwnd answers only under BY groups
@@ -101,9 +101,9 @@ class FakeHost : public host::Host {
   host::Status xvfind(host::DataSet*, std::string_view, int*) override;
   host::Status xvname(host::DataSet*, int, host::VarDesc*) override;
   int xvcount(host::DataSet*) override;
-  std::string dsLibrary(host::DataSet*) override { return {}; }
-  std::string dsMember(host::DataSet*) override { return {}; }
-  std::string dsObject(host::DataSet*) override { return {}; }
+  std::string dsLibrary(host::DataSet* ds) override;
+  std::string dsMember(host::DataSet* ds) override;
+  std::string dsObject(host::DataSet* ds) override;
   host::Status xsortvals(host::DataSet*, int, bool, std::vector<double>*) override;
   host::Status xrewind(host::DataSet*) override;
   bool xnext(host::DataSet*) override { return false; }
@@ -163,7 +163,6 @@ class FakeHost : public host::Host {
   std::set<void*> live_;
   int allocCalls_ = 0;
   int failAt_ = 0;  // allocation number that fails, 0 for none
-  int badFrees_ = 0;
   int memMessages_ = 0;
   std::map<std::string, bool> switches_;
   std::map<std::string, std::string> textOptions_;

@@ -1,5 +1,5 @@
 // Helpers the runtime tests share: a temporary folder removed afterwards,
-// the message of a UserError, a sink for notes.
+// the message of a UserError, a sink for notes, a mutator of seed inputs.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -55,5 +56,27 @@ struct NoteSink {
     return [this](const std::string& s) { notes.push_back(s); };
   }
 };
+
+// `seed` with 1 to `maxEdits` random edits drawn from `alphabet`: bytes
+// inserted, erased or replaced, or the text cut short.
+inline std::string mutate(const std::string& seed, std::mt19937& rng, const std::string& alphabet,
+                          int maxEdits = 4) {
+  std::string s = seed;
+  const int edits = 1 + static_cast<int>(rng() % static_cast<unsigned>(maxEdits));
+  for (int i = 0; i < edits; ++i) {
+    size_t pos = s.empty() ? 0 : rng() % (s.size() + 1);
+    char c = alphabet[rng() % alphabet.size()];
+    switch (rng() % 4) {
+      case 0: s.insert(s.begin() + static_cast<long>(pos), c); break;
+      case 1:
+        if (pos < s.size()) s.erase(pos, 1 + rng() % 4);
+        break;
+      case 2: s.resize(pos); break;
+      default:
+        if (pos < s.size()) s[pos] = c;
+    }
+  }
+  return s;
+}
 
 }  // namespace qv::rt::testing

@@ -1,13 +1,12 @@
 // Malformed and random input must give a UserError (or a result), never a
 // crash or another exception.
-#include <random>
-
 #include "runtime/data/csv.h"
 #include "runtime/data/schema.h"
 #include "runtime/data/where.h"
 #include "testutil.h"
 
 using namespace qv::rt;
+using qv::rt::testing::mutate;
 
 namespace {
 
@@ -21,24 +20,6 @@ void expectOnlyUserErrors(const std::string& input, F&& f) {
   }
 }
 
-std::string mutate(const std::string& seed, std::mt19937& rng, const std::string& alphabet) {
-  std::string s = seed;
-  int edits = 1 + static_cast<int>(rng() % 6);
-  for (int i = 0; i < edits; ++i) {
-    size_t pos = s.empty() ? 0 : rng() % (s.size() + 1);
-    char c = alphabet[rng() % alphabet.size()];
-    switch (rng() % 3) {
-      case 0: s.insert(s.begin() + static_cast<long>(pos), c); break;
-      case 1:
-        if (pos < s.size()) s.erase(pos, 1 + rng() % 3);
-        break;
-      default:
-        if (pos < s.size()) s[pos] = c;
-    }
-  }
-  return s;
-}
-
 }  // namespace
 
 TEST(Robustness, MutatedCsv) {
@@ -50,7 +31,7 @@ TEST(Robustness, MutatedCsv) {
       "v\n1\n\n2\n",
   };
   for (int i = 0; i < 4000; ++i) {
-    std::string in = mutate(seeds[i % 3], rng, alphabet);
+    std::string in = mutate(seeds[i % 3], rng, alphabet, 6);
     expectOnlyUserErrors(in, [](const std::string& text) {
       TextBuffer b = TextBuffer::fromText(text);
       Table t = parseDelimited(b, "fuzz.csv", CsvSettings(), NoteFn());
@@ -75,7 +56,7 @@ TEST(Robustness, MutatedWhereAndSchema) {
       "'name'n ne \"b b\" | x ^= . & y in (1 2 3)",
   };
   for (int i = 0; i < 4000; ++i) {
-    std::string in = mutate(seeds[i % 3], rng, alphabet);
+    std::string in = mutate(seeds[i % 3], rng, alphabet, 6);
     expectOnlyUserErrors(in, [&](const std::string& text) {
       auto w = parseWhere(text);
       w->bind(t, "WORK.W");

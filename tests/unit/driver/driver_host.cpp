@@ -1,7 +1,5 @@
 #include "driver_host.h"
 
-#include "common/ascii.h"
-
 namespace qv::test {
 
 namespace {
@@ -40,9 +38,6 @@ class FakeCollection final : public host::DataCollection {
     auto* s = dynamic_cast<FakeSource*>(source);
     if (!s || !s->data_) return host::kHostFailure;
     h_->rendered.sources.emplace_back(s->data_->name());
-    std::string cols;
-    for (const std::string& c : s->data_->columns()) cols += (cols.empty() ? "" : " ") + c;
-    h_->rendered.columns.push_back(cols);
     // A finished data object takes no more columns.
     h_->rendered.finishedObjects = s->data_->addColumn("__probe__") != host::kOk;
     return host::kOk;
@@ -104,18 +99,19 @@ DriverHost::DriverHost() {
 host::DataSet* DriverHost::addDataSet(std::string library, std::string member,
                                       std::vector<std::pair<std::string, int>> vars,
                                       int64_t observations, std::map<int, int64_t> items) {
-  FakeDataSet ds;
-  ds.library = std::move(library);
-  ds.member = std::move(member);
-  ds.vars = std::move(vars);
-  ds.observations = observations;
-  ds.items = std::move(items);
-  sets_.push_back(std::move(ds));
-  return reinterpret_cast<host::DataSet*>(&sets_.back());
-}
-
-FakeDataSet* DriverHost::find(host::DataSet* ds) {
-  return recordOf(sets_, ds);
+  ValueSet s;
+  s.library = std::move(library);
+  s.member = std::move(member);
+  for (auto& [name, type] : vars) {
+    ValueVar v;
+    v.desc.name = std::move(name);
+    v.desc.type = type;
+    s.vars.push_back(std::move(v));
+  }
+  s.observations = observations;
+  s.items = std::move(items);
+  s.items.emplace(95, 1);  // an ordinary file, unless the test says otherwise
+  return addValueSet(std::move(s));
 }
 
 host::Status DriverHost::xsproc(const host::Grammar&, int, host::StatementList* out) {
@@ -130,60 +126,6 @@ std::string DriverHost::xpmstr(int set, int number) {
   // Longer than the 32 characters a description keeps.
   if (set == 854 && number == 211) return "A map from the TAVLO procedure, for tests";
   return "";
-}
-
-host::Status DriverHost::xoinfo(host::DataSet* ds, int item, int64_t* out) {
-  FakeDataSet* s = find(ds);
-  if (!s) return host::kHostFailure;
-  if (auto it = s->items.find(item); it != s->items.end()) {
-    *out = it->second;
-    return host::kOk;
-  }
-  switch (item) {
-    case 3: case 24: *out = s->observations; break;
-    case 28: case 95: *out = 1; break;
-    case 41: *out = -1; break;
-    default: *out = 0; break;
-  }
-  return host::kOk;
-}
-
-host::Status DriverHost::xvfind(host::DataSet* ds, std::string_view name, int* number) {
-  FakeDataSet* s = find(ds);
-  for (size_t i = 0; s && i < s->vars.size(); ++i) {
-    const std::string& v = s->vars[i].first;
-    if (sameNoCase(v, name)) {
-      *number = int(i);
-      return host::kOk;
-    }
-  }
-  return host::kHostFailure;
-}
-
-host::Status DriverHost::xvname(host::DataSet* ds, int number, host::VarDesc* out) {
-  FakeDataSet* s = find(ds);
-  if (!s || number < 0 || number >= int(s->vars.size())) return host::kHostFailure;
-  out->number = number;
-  out->name = s->vars[number].first;
-  out->type = s->vars[number].second;
-  return host::kOk;
-}
-
-int DriverHost::xvcount(host::DataSet* ds) {
-  FakeDataSet* s = find(ds);
-  return s ? int(s->vars.size()) : 0;
-}
-std::string DriverHost::dsLibrary(host::DataSet* ds) {
-  FakeDataSet* s = find(ds);
-  return s ? s->library : "";
-}
-std::string DriverHost::dsMember(host::DataSet* ds) {
-  FakeDataSet* s = find(ds);
-  return s ? s->member : "";
-}
-std::string DriverHost::dsObject(host::DataSet* ds) {
-  FakeDataSet* s = find(ds);
-  return s ? s->object : "";
 }
 
 }  // namespace qv::test

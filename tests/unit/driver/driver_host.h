@@ -1,10 +1,9 @@
-// A host for driver tests: the module's fake host with data sets that have
-// variables and item answers, a parse that hands back a statement list the
-// test builds, and the runtime's object factory behind a counter that can
-// refuse the n-th object.
+// A host for driver tests: the module's fake host with its data sets named
+// and typed, a parse that hands back a statement list the test builds, and
+// the runtime's object factory behind a counter that can refuse the n-th
+// object.
 #pragma once
 
-#include <deque>
 #include <functional>
 #include <map>
 #include <string>
@@ -15,15 +14,6 @@
 #include "runtime/objects/objects.h"
 
 namespace qv::test {
-
-struct FakeDataSet {
-  std::string library = "WORK";
-  std::string member;
-  std::string object;
-  std::vector<std::pair<std::string, int>> vars;  // name, type
-  int64_t observations = 3;
-  std::map<int, int64_t> items;  // answers other than an ordinary file's
-};
 
 class CountingFactory final : public host::ObjectFactory {
  public:
@@ -49,7 +39,6 @@ struct Rendered {
   std::string label, description;
   std::vector<host::DynamicValue> dynamics;
   std::vector<std::string> sources;  // data object names, in the order added
-  std::vector<std::string> columns;  // columns of each source's data object, joined by blanks
   bool finishedObjects = false;      // every data object was finished before its source
   bool byTexts = false;              // a BY text table came with the build
   bool collectionFinished = false;   // before the render call
@@ -83,17 +72,6 @@ class DriverHost final : public FakeHost {
     return noVarNameRule ? host::kHostFailure : FakeHost::xyrcgef(setting, value);
   }
   std::string xpmstr(int set, int number) override;
-  host::Status xoinfo(host::DataSet* ds, int item, int64_t* out) override;
-  host::Status xvfind(host::DataSet* ds, std::string_view name, int* number) override;
-  host::Status xvname(host::DataSet* ds, int number, host::VarDesc* out) override;
-  int xvcount(host::DataSet* ds) override;
-  std::string dsLibrary(host::DataSet* ds) override;
-  std::string dsMember(host::DataSet* ds) override;
-  std::string dsObject(host::DataSet* ds) override;
-
- private:
-  FakeDataSet* find(host::DataSet* ds);
-  std::deque<FakeDataSet> sets_;
 };
 
 }  // namespace qv::test

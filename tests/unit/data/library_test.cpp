@@ -1,6 +1,3 @@
-#include <sys/stat.h>
-
-
 #include "runtime/data/dataset.h"
 #include "runtime/data/library.h"
 #include "testutil.h"
@@ -132,10 +129,4 @@ TEST(Libraries, OpeningThroughTheCache) {
   std::string e = errorOf([&] { openDataSet(ref("", "shapes"), libs, cache, s, NoteFn()); });
   // "{}" is JSON but no GeoJSON object.
   EXPECT_NE(e.find("shapes.geojson: a GeoJSON object has no \"type\""), std::string::npos) << e;
-
-  // A FIFO is refused by name, at once, rather than waited on.
-  std::string fifo = dir.str() + "/pipe.csv";
-  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  e = errorOf([&] { openDataSet(pathRef("pipe.csv"), libs, cache, s, NoteFn()); });
-  EXPECT_NE(e.find("pipe.csv: it is a FIFO, not a regular file"), std::string::npos) << e;
 }

@@ -100,13 +100,7 @@ TEST(Where, InListsAndPrecedence) {
 }
 
 TEST(Where, Errors) {
-  std::string e = bindError("nosuch = 1");
-  EXPECT_NE(e.find("nosuch"), std::string::npos) << e;
-  EXPECT_NE(e.find("WORK.W"), std::string::npos) << e;
-  e = bindError("name = 1");
-  EXPECT_NE(e.find("Variable name"), std::string::npos) << e;
-  EXPECT_NE(e.find("character"), std::string::npos) << e;
-  e = bindError("'a' < x");
+  std::string e = bindError("'a' < x");
   EXPECT_NE(e.find("Variable x"), std::string::npos) << e;
   EXPECT_NE(bindError("name + 1 > 0").find("arithmetic"), std::string::npos);
   EXPECT_NE(bindError("x in ('a')").find("Variable x"), std::string::npos);

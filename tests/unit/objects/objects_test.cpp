@@ -237,16 +237,9 @@ TEST(Factory, CreatesKnownClassesAndCountsLiveObjects) {
   // (namespace, class, argument, class name of the object made)
   const char* wants[][4] = {
       {"kdl", "stream_memory", "", "stream_memory"},
-      {"", "stream_memory", "", "stream_memory"},
+      {"", "stream_memory", "", "stream_memory"},  // any namespace
       {"kdl", "stream_flatfile", path.c_str(), "stream_flatfile"},
-      {"collection", "list", "", "list"},
-      {"collection", "associativearray", "", "associativearray"},
-      {"", "string_manager", "", "string_manager"},
-      {"", "data", "", "data"},
-      {"", "DataSource", "", "DataSource"},
-      {"", "multidata", "", "multidata"},
-      {"kdl", "graph_manager", "1", "graph_manager"},
-      {"collection", "LIST", "", "list"},
+      {"collection", "LIST", "", "list"},  // any letter case
   };
   std::vector<host::Object*> made;
   for (auto& w : wants) {

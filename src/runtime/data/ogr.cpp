@@ -340,12 +340,21 @@ std::string databaseCondition(const ResolvedFile& file, const std::string& where
   std::string error;
   if (!api(what).fields(requestFor(file.path, file.kind), file.object, &fields, &error))
     throw UserError(what + " cannot be read: " + reasonText(error, file.path));
+  // Only a field that keeps its name in the table: not one the map rows'
+  // columns rename, nor one of two that differ only in letter case.
   return expr->sqlCondition([&](std::string_view name) -> std::string {
-    for (const auto& f : fields)
-      if (sameNoCase(f.name, name) && isValidName(f.name) && !sameNoCase(f.name, "id") &&
-          (f.kind == ogr::FieldKind::Integer || f.kind == ogr::FieldKind::Real))
-        return f.name;
-    return {};
+    for (const char* own : {"ID", "SEGMENT", "LONG", "LAT", "ALT"})
+      if (sameNoCase(name, own)) return {};
+    const ogr::Field* found = nullptr;
+    for (const auto& f : fields) {
+      if (!sameNoCase(f.name, name)) continue;
+      if (found) return {};
+      found = &f;
+    }
+    if (!found || !isValidName(found->name)) return {};
+    const bool numeric =
+        found->kind == ogr::FieldKind::Integer || found->kind == ogr::FieldKind::Real;
+    return numeric ? found->name : std::string();
   });
 }
 

@@ -19,25 +19,21 @@ using module::Stmt;
 // What a translator saw when the statement loop called it.
 struct Call {
   Stmt kind;
-  int count, index;   // legends only
-  int position;       // GRADLEGEND: its POSITION= code
-  PlotContext plot;   // the context as the translator got it
+  PlotContext plot;  // the context as the translator got it
   bool nlDecOn;
 };
 std::vector<Call> g_calls;
 host::Status g_plotResult = 0;
 
-Call record(const Statement& n, PlotContext* p, int count, int index) {
-  Call c{Stmt(n.statement), count, index, 0, *p, host::host().xoptbgt("NLDECSEPARATOR")};
-  if (n.has(Opt::LegendPosition)) c.position = int(n.slot(Opt::LegendPosition).number);
-  return c;
+Call record(const Statement& n, PlotContext* p) {
+  return Call{Stmt(n.statement), *p, host::host().xoptbgt("NLDECSEPARATOR")};
 }
 host::Status onPlot(const Statement& n, PlotContext* p, host::Stream*, int) {
-  g_calls.push_back(record(n, p, 0, 0));
+  g_calls.push_back(record(n, p));
   return g_plotResult;
 }
-host::Status onLegend(const Statement& n, PlotContext* p, host::Stream*, int c, int i) {
-  g_calls.push_back(record(n, p, c, i));
+host::Status onLegend(const Statement& n, PlotContext* p, host::Stream*, int, int) {
+  g_calls.push_back(record(n, p));
   return 0;
 }
 
@@ -110,127 +106,6 @@ class Driver : public testing::Test {
   host::DataSet *map, *resp, *pts;
 };
 
-TEST_F(Driver, TileLayersNeedSomethingToDrawOn) {
-  EXPECT_EQ(run([&](StatementList& l, Statement& p) {
-              setData(p, Opt::PlotData, pts);
-              add(l, Stmt::Scatter);
-            }),
-            1012);
-  EXPECT_EQ(count(202), 1);
-
-  // Only the first tile statement is drawn.
-  EXPECT_EQ(run([&](StatementList& l, Statement& p) {
-              setData(p, Opt::PlotData, pts);
-              add(l, Stmt::OpenStreetMap);
-              setText(add(l, Stmt::EsriMap), Opt::EsriUrl, "https://x/{z}");
-              add(l, Stmt::Scatter);
-            }),
-            0);
-  EXPECT_EQ(count(209), 1);
-  ASSERT_EQ(g_calls.size(), 2u);
-  EXPECT_EQ(g_calls[0].kind, Stmt::OpenStreetMap);
-  EXPECT_EQ(g_calls[1].kind, Stmt::Scatter);
-}
-
-TEST_F(Driver, MapAndResponseIdentifiersMustMatch) {
-  host::DataSet* numId = h.addDataSet("WORK", "NUMID", {{"ID", 1}, {"SALES", 1}});
-  host::DataSet* other = h.addDataSet("WORK", "OTHER", {{"STATE", 2}, {"SALES", 1}});
-  struct Case {
-    host::DataSet* resp;
-    const char* id;
-    int message;
-  };
-  for (Case c : {Case{other, nullptr, 232}, Case{numId, nullptr, 222}, Case{other, "STATE", 0}}) {
-    host::Status code = run([&](StatementList& l, Statement& p) {
-      choropleth(l, p);
-      setData(p, Opt::MapRespData, c.resp);
-      if (c.id) setVar(l.nodes.back(), Opt::Id, c.id);
-    });
-    EXPECT_EQ(code, c.message ? 1012 : 0) << c.message;
-    if (c.message) {
-      EXPECT_EQ(count(c.message), 1);
-    }
-  }
-}
-
-TEST_F(Driver, GradientLegendsGetPositions) {
-  auto legends = [&](std::vector<int> given) {
-    return run([&](StatementList& l, Statement& p) {
-      choropleth(l, p);
-      for (int code : given) {
-        Statement& g = add(l, Stmt::GradLegend);
-        if (code) g.slot(Opt::LegendPosition).setEnum(code);
-      }
-    });
-  };
-  auto positions = [&] {
-    std::vector<int> out;
-    for (auto& c : g_calls)
-      if (c.kind == Stmt::GradLegend) out.push_back(c.position);
-    return out;
-  };
-  EXPECT_EQ(legends({0, 0, 0, 0, 0}), 0);
-  EXPECT_EQ(count(114), 1);
-  ASSERT_EQ(positions().size(), 4u);
-  EXPECT_EQ(g_calls.back().index, 3);
-  EXPECT_EQ(g_calls.back().count, 4);
-
-  EXPECT_EQ(legends({0, 0}), 0);
-  EXPECT_EQ(positions(), (std::vector<int>{5, 5}));
-
-  EXPECT_EQ(legends({1, 1}), 0);  // TOP is taken: the second goes where a free one would
-  EXPECT_EQ(args(115), std::vector<std::string>{"1"});
-  EXPECT_EQ(positions(), (std::vector<int>{1, 5}));
-
-  EXPECT_EQ(legends({3, 0, 0, 0}), 0);  // RIGHT taken: BOTTOM, then TOP, then LEFT
-  EXPECT_EQ(positions(), (std::vector<int>{3, 5, 1, 7}));
-}
-
-TEST_F(Driver, DataSetsNotUsedOrInConflict) {
-  EXPECT_EQ(run([&](StatementList& l, Statement& p) {
-              choropleth(l, p);
-              setData(p, Opt::PlotData, pts);
-            }),
-            0);
-  EXPECT_EQ(count(235), 1);
-  ASSERT_EQ(g_calls.size(), 1u);
-  EXPECT_EQ(g_calls[0].plot.plotData, nullptr);
-  EXPECT_EQ(g_calls[0].plot.plotDataObject, nullptr);
-  EXPECT_NE(g_calls[0].plot.respDataObject, nullptr);
-
-  // Without a response variable the response data is dropped.
-  EXPECT_EQ(run([&](StatementList& l, Statement& p) {
-              choropleth(l, p);
-              l.nodes.back().slot(Opt::Response) = host::Slot{};
-            }),
-            0);
-  EXPECT_EQ(args(234), (std::vector<std::string>{"WORK", "RESP"}));
-  EXPECT_EQ(g_calls.at(0).plot.respData, nullptr);
-
-  // A later CHOROMAP that names a response is the one that decides.
-  EXPECT_EQ(run([&](StatementList& l, Statement& p) {
-              add(l, Stmt::Choromap);
-              choropleth(l, p);
-            }),
-            0);
-  EXPECT_EQ(count(234), 0);
-  EXPECT_NE(g_calls.at(0).plot.respDataObject, nullptr);
-
-  host::DataSet* sameMap = h.addDataSet("WORK", "MAP", {{"ID", 2}, {"SALES", 1}});
-  host::DataSet* otherLib = h.addDataSet("MAPS", "MAP", {{"ID", 2}, {"SALES", 1}});
-  for (auto [ds, code] : {std::pair{sameMap, 1012}, std::pair{otherLib, 0}}) {
-    EXPECT_EQ(run([&](StatementList& l, Statement& p) {
-                choropleth(l, p);
-                setData(p, Opt::MapRespData, ds);
-              }),
-              code);
-    EXPECT_EQ(count(203), code ? 1 : 0);
-  }
-
-  EXPECT_EQ(run([&](StatementList& l, Statement&) { add(l, Stmt::Choromap); }), 112);
-  EXPECT_EQ(count(201), 1);
-}
-
 TEST_F(Driver, ObservationCounts) {
   struct Case {
     std::map<int, int64_t> items;
@@ -238,8 +113,7 @@ TEST_F(Driver, ObservationCounts) {
     int message;  // 0: none
     int set = 854;
   };
-  for (const Case& c : {Case{{{3, 0}}, 1012, 237},        // stored count
-                        Case{{{3, 5}, {41, 0}}, 1012, 237},  // OBS=0
+  for (const Case& c : {Case{{{3, 0}}, 1012, 237},  // stored count
                         Case{{{35, 1}, {24, 4}}, 0, 0},
                         Case{{{95, 0}}, 112, 7, 855}}) {
     host::DataSet* ds = h.addDataSet("WORK", "P", {{"X", 1}}, 3, c.items);
@@ -254,14 +128,6 @@ TEST_F(Driver, ObservationCounts) {
     }
     EXPECT_EQ(g_calls.size(), c.message ? 0u : 2u);
   }
-
-  host::DataSet* empty = h.addDataSet("WORK", "E", {{"ID", 2}, {"LONG", 1}, {"LAT", 1}}, 0);
-  EXPECT_EQ(run([&](StatementList& l, Statement& p) {
-              setData(p, Opt::MapData, empty);
-              add(l, Stmt::Choromap);
-            }),
-            1012);
-  EXPECT_EQ(count(206), 1);
 }
 
 TEST_F(Driver, StatementLoopSeesTheStepSettings) {
@@ -413,14 +279,9 @@ TEST_F(Driver, HandOffCarriesTemplateDataAndDynamicValues) {
   EXPECT_FALSE(r.byTexts);
 }
 
-TEST_F(Driver, RendererPlatformAndFolder) {
-  h.setMacro("SYSSCP", "OS2");
-  h.factory.made = 0;
-  EXPECT_EQ(run([&](StatementList& l, Statement& p) { choropleth(l, p); }), 1012);
-  EXPECT_EQ(args(200), std::vector<std::string>{"TAVLO"});
-  EXPECT_EQ(h.factory.made, 0);  // refused before anything was parsed or made
-  h.setMacro("SYSSCP", "LIN X64");
-
+// A missing renderer ends the step before any translator runs, and puts the
+// output kind back on the way out.
+TEST_F(Driver, RendererFolderMissing) {
   h.clearEnv("QOR_KDLG_CRENDER_PATH");
   h.rendered = {};
   h.outputFormat() = "PDF";

@@ -1,5 +1,6 @@
 // LABELOVERLAP=: labels that would cover one another are left out (HIDE) or
-// moved around their points (MOVE); SHOW draws them all.
+// moved around their points (MOVE); SHOW draws them all. The option in a
+// program, with its notes per BY group, is the render_labeloverlap_* cases.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,7 +9,6 @@
 #include <random>
 
 #include "pipeline.h"
-#include "program_run.h"
 #include "render/label_space.h"
 
 namespace qv::render {
@@ -235,45 +235,6 @@ TEST(LabelOverlap, CapitalsHiddenOrMovedNeverOverlap) {
   };
   EXPECT_TRUE(std::all_of(hide.labelBoxes.begin(), hide.labelBoxes.end(), asShown));
   EXPECT_FALSE(std::all_of(move.labelBoxes.begin(), move.labelBoxes.end(), asShown));
-}
-
-TEST(LabelOverlap, OptionInAProgram) {
-  // Three labels at each of two places, in two BY groups: every image notes
-  // what it left out. A quoted value in any letter case.
-  const char* piles =
-      "grp,lon,lat,name\n"
-      "a,-100,40,Alpha\na,-100,40,Bravo\na,-100,40,Charlie\na,-90,35,Delta\n"
-      "b,-100,40,Echo\nb,-100,40,Foxtrot\nb,-90,35,Golf\n";
-  auto program = [](const std::string& option) {
-    return "OPTIONS GRAPHWIDTH=400 GRAPHHEIGHT=300 " + option + ";\n"
-           "PROC TAVLO MAPDATA=ex.us_states(WHERE=(ID in (20, 29))) PLOTDATA=piles;\n"
-           "  CHOROMAP / MAPID=ID;\n"
-           "  SCATTER X=lon Y=lat / DATALABEL=name;\n"
-           "  BY grp;\n"
-           "RUN;\n";
-  };
-  qv::test::ProgramRun hide(program("LABELOVERLAP='hide'"), {{"piles.csv", piles}});
-  EXPECT_EQ(hide.status(), 0) << hide.log();
-  EXPECT_TRUE(hide.wrote("tavlo1.png")) << hide.log();
-  const std::string& log = hide.log();
-  const size_t first = log.find("NOTE: 2 labels that would overlap others were left out.");
-  const size_t second = log.find("NOTE: 1 label that would overlap others was left out.");
-  EXPECT_NE(first, std::string::npos) << log;
-  EXPECT_NE(second, std::string::npos) << log;
-  EXPECT_LT(first, second);
-
-  qv::test::ProgramRun move(program("labeloverlap=Move"), {{"piles.csv", piles}});
-  EXPECT_EQ(move.status(), 0) << move.log();
-  EXPECT_EQ(move.log().find("left out"), std::string::npos) << move.log();
-
-  // SHOW, the default, is the capitals test's: nothing left out, no note.
-  qv::test::ProgramRun bad(program("LABELOVERLAP=sideways"), {{"piles.csv", piles}});
-  // The error is logged and the run ends with a failure status.
-  EXPECT_NE(bad.status(), 0);
-  const size_t at = bad.log().find(": Invalid value sideways for option LABELOVERLAP: SHOW, HIDE "
-                                   "or MOVE is expected");
-  ASSERT_NE(at, std::string::npos) << bad.log();
-  EXPECT_NE(bad.log().rfind("line 2, column ", at), std::string::npos) << bad.log();
 }
 
 }  // namespace

@@ -1,8 +1,8 @@
 // What the vector outputs hold, read back through the tools a reader would
 // use: one run of the command writes the county choropleth as PNG, PDF and
 // SVG (OUTPUT= changed between steps); the SVG is read as text (a marked
-// element per county, filled with its class color, titles and legend labels
-// as <text>), the PDF is turned back into pixels by pdftoppm and compared
+// element per county, one path each, titles and legend labels as <text>),
+// the PDF is turned back into pixels by pdftoppm and compared
 // with the PNG, and its fonts and text are checked with pdffonts and
 // pdftotext (poppler-utils, installed by scripts/bootstrap.sh). GRAPHDPI=
 // is checked by drawing a map at 96 and 192 pixels per inch.
@@ -11,19 +11,14 @@
 #include <array>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
-#include <map>
 #include <regex>
-#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "pipeline.h"
 #include "support.h"
 #include "program_run.h"
-#include "render/style.h"
 #include "visual.h"
 
 namespace qv::test {
@@ -52,71 +47,18 @@ bool haveTool(const std::string& name) {
   return status == 0;
 }
 
-// The entities the SVG writer writes, decoded (the checks here read ASCII).
-std::string xmlUnescape(std::string s) {
-  static const std::pair<const char*, const char*> kEntities[] = {
-      {"&lt;", "<"}, {"&gt;", ">"}, {"&quot;", "\""}, {"&#39;", "'"}, {"&#10;", "\n"}, {"&amp;", "&"}};
-  for (const auto& [from, to] : kEntities)
-    for (size_t at = s.find(from); at != std::string::npos; at = s.find(from, at + 1))
-      s.replace(at, std::strlen(from), to);
-  return s;
-}
-
-std::string attribute(const std::string& tag, const std::string& name) {
-  std::smatch m;
-  return std::regex_search(tag, m, std::regex(" " + name + "=\"([^\"]*)\"")) ? xmlUnescape(m[1]) : "";
-}
-
-// The writer's marks: <g class="KIND" ...> up to its matching </g> (clip
-// groups may nest inside); the opening tag and the whole element.
-struct Element {
-  std::string tag, body;
-};
-
-std::vector<Element> elementsOfClass(const std::string& svg, const std::string& cls) {
-  std::vector<Element> out;
-  const std::string open = "<g class=\"" + cls + "\"";
-  for (size_t at = svg.find(open); at != std::string::npos; at = svg.find(open, at + 1)) {
-    size_t p = at + 1;
-    for (int depth = 1; depth > 0;) {
-      const size_t g = svg.find("<g", p), shut = svg.find("</g>", p);
-      if (shut == std::string::npos) break;
-      depth += g < shut ? 1 : -1;
-      p = (g < shut ? g : shut) + 2;
-    }
-    out.push_back({svg.substr(at, svg.find('>', at) - at + 1), svg.substr(at, p - at)});
-  }
-  return out;
-}
-
-// The first fill color in an element as 0xRRGGBB; -1 when there is none.
-long fillOf(const std::string& element) {
-  std::smatch m;
-  return std::regex_search(element, m, std::regex(" fill=\"#([0-9a-f]{6})\""))
-             ? std::strtol(m[1].str().c_str(), nullptr, 16)
-             : -1;
-}
-
-// The texts of all <text> elements, unescaped.
+// The texts of all <text> elements (the checks here read plain ASCII).
 std::vector<std::string> textsOf(const std::string& svg) {
   std::vector<std::string> out;
   static const std::regex textRe("<text[^>]*>([^<]*)</text>");
   for (std::sregex_iterator it(svg.begin(), svg.end(), textRe), end; it != end; ++it)
-    out.push_back(xmlUnescape((*it)[1]));
+    out.push_back((*it)[1]);
   return out;
-}
-
-bool near(long a, long b, int tolerance) {
-  for (int s = 0; s < 24; s += 8)
-    if (std::abs(((a >> s) & 0xFF) - ((b >> s) & 0xFF)) > tolerance) return false;
-  return true;
 }
 
 // The county choropleth of the lower 48 states (without Oglala Lakota
 // county, which has no rate in the response data: every region has a
-// tip), with a title and a key legend. The two COLORMODEL= ends make the
-// class colors known: class k of 5 is mixed k/4 of the way from the first
-// to the second.
+// tip), with a title and a key legend.
 const char* kCountyStep = R"P(
 PROC TAVLO MAPDATA=ex.us_counties(WHERE=((ID < 2000 or (ID >= 4000 and ID < 15000)
                                           or (ID >= 16000 and ID < 60000)) and ID ne 46102))
@@ -142,69 +84,23 @@ TEST(Outputs, CountyChoroplethAsPngPdfAndSvg) {
   for (const char* f : {"tavlo.png", "tavlo1.pdf", "tavlo2.svg"})
     ASSERT_TRUE(run.wrote(f)) << f << "\n" << run.log();
 
-  // The classes the renderer gives the counties, from the same template.
   const std::string tpl = readFile(run.dir() + "/counties.tpl");
-  Pipeline p;
-  render::RenderResult r =
-      p.draw(tpl, {{"RESPONSEDATA", p.open("EX", "unemployment")}},
-             p.open("EX", "us_counties",
-                    "(ID < 2000 or (ID >= 4000 and ID < 15000) or (ID >= 16000 and ID < 60000)) "
-                    "and ID ne 46102"),
-             {{"__MAPID__", "ID"}, {"__ID__", "id"}}, 320, 200);
-  ASSERT_EQ(r.regionClasses.size(), 1u);
-  std::map<long, int> classOf;
-  for (const auto& [key, cls] : r.regionClasses[0].regions)
-    classOf[std::strtol(key.c_str(), nullptr, 10)] = cls;
-  ASSERT_GT(classOf.size(), 3000u);
 
-  // SVG: one marked element per county, filled with its class color.
+  // SVG: a marked element per county (the browser test reads each one's
+  // tip and compares the page's pixels with the PNG), and one <path> per
+  // region, not one per ring: about as many paths as marked regions, plus a
+  // few for the legend and frame.
   const std::string svg = readFile(run.out() + "/tavlo2.svg");
   ASSERT_NE(svg.find("<svg"), std::string::npos) << svg.substr(0, 300);
-  const std::vector<Element> regions = elementsOfClass(svg, "region");
-  // Every county, however small at this size (a vector drawing can be
-  // zoomed into), but Falls Church, which the map data draws as a ring of
-  // two distinct points.
-  classOf.erase(51610);
-  EXPECT_EQ(regions.size(), classOf.size());
-  const render::Rgba lo = render::rgbHex(0xF7FBFF), hi = render::rgbHex(0x08306B);
-  std::set<long> seen;
-  int wrong = 0;
-  for (const Element& e : regions) {
-    std::string tip = attribute(e.tag, "data-tip");
-    if (tip.empty()) tip = attribute(e.body, "data-tip");
-    const std::string first = tip.substr(0, tip.find('\n'));
-    std::smatch m;
-    static const std::regex lastNumber("([0-9]+)\\s*$");
-    if (!std::regex_search(first, m, lastNumber)) {
-      if (++wrong <= 5) ADD_FAILURE() << "no county number in the tip of " << e.tag;
-      continue;
-    }
-    const long id = std::strtol(m[1].str().c_str(), nullptr, 10);
-    EXPECT_TRUE(seen.insert(id).second) << "county " << id << " is marked twice";
-    // The tip shows the rate too, and the element says it in a <title>.
-    EXPECT_NE(tip.find('\n'), std::string::npos) << tip;
-    EXPECT_NE(e.body.find("<title>"), std::string::npos) << e.body.substr(0, 300);
-    auto c = classOf.find(id);
-    if (c == classOf.end() || c->second < 0) {
-      if (++wrong <= 5) ADD_FAILURE() << "county " << id << " has no class";
-      continue;
-    }
-    const long want = long(qv::test::hexOf(render::mix(lo, hi, c->second / 4.0)));
-    const long got = fillOf(e.body);
-    if (!near(got, want, 2) && ++wrong <= 5)
-      ADD_FAILURE() << "county " << id << " in class " << c->second << " is filled " << std::hex
-                    << got << ", expected " << want << ": " << e.body.substr(0, 300);
-  }
-  EXPECT_EQ(wrong, 0);
-  for (const auto& [id, cls] : classOf)
-    if (!seen.count(id) && ++wrong <= 5) ADD_FAILURE() << "county " << id << " has no element";
-  // One <path> per region, not one per ring: the paths are about as many as
-  // the marked regions, plus a few for the legend and frame.
-  size_t paths = 0;
+  size_t regions = 0, paths = 0;
+  for (size_t at = svg.find("<g class=\"region\""); at != std::string::npos;
+       at = svg.find("<g class=\"region\"", at + 1))
+    ++regions;
   for (size_t at = svg.find("<path"); at != std::string::npos; at = svg.find("<path", at + 1))
     ++paths;
-  EXPECT_GE(paths, regions.size());
-  EXPECT_LT(paths, regions.size() + 60);
+  EXPECT_GT(regions, 3000u);
+  EXPECT_GE(paths, regions);
+  EXPECT_LT(paths, regions + 60);
 
   // Texts stay text: the title, the legend title and every class label.
   const std::vector<std::string> texts = textsOf(svg);

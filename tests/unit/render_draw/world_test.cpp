@@ -240,6 +240,9 @@ std::string statesIn5070() {
   return out.str();
 }
 
+// Data in projected meters land where the same data in degrees do (data
+// named lat-first and systems PROJ does not know are the render_mapcs_*
+// cases).
 TEST(UsMaps, DataInOtherCoordinateSystemsIsDrawnInPlace) {
   const char* step = R"P(
 PROC TAVLO MAPDATA=%MAP% MAPRESPDATA=ex.population_engineers_hurricanes %CS%;
@@ -254,27 +257,13 @@ RUN;
   };
   const std::string lower48 = "ex.us_states(WHERE=(ID < 60 and ID not in (2, 15)))";
   qv::test::ProgramRun degrees(program(lower48, ""));
-  // EPSG:4326 declares latitude first; the data are still x = longitude.
-  qv::test::ProgramRun latFirst(program(lower48, "MAPCS='EPSG:4326'"));
   qv::test::ProgramRun projected(program("states5070", "MAPCS='EPSG:5070'"),
                                  {{"states5070.csv", statesIn5070()}});
-  for (const auto* run : {&degrees, &latFirst, &projected}) {
+  for (const auto* run : {&degrees, &projected}) {
     ASSERT_EQ(run->status(), 0) << run->log();
     EXPECT_EQ(run->log().find("WARNING"), std::string::npos) << run->log();
   }
-  const Canvas reference = degrees.image();
-  EXPECT_TRUE(qv::test::matchesImage(latFirst.image(), reference, 24, 0.004, "mapcs_4326"));
-  EXPECT_TRUE(qv::test::matchesImage(projected.image(), reference, 24, 0.004, "mapcs_5070"));
-
-  // A system PROJ does not know: a warning naming it and the data; the
-  // regions are left out and the step goes on.
-  qv::test::ProgramRun unknown(program(lower48, "MAPCS='EPSG:999999'"));
-  EXPECT_EQ(unknown.status(), 0) << unknown.log();
-  EXPECT_TRUE(unknown.wrote("tavlo.png"));
-  EXPECT_NE(unknown.log().find("WARNING: The coordinate system EPSG:999999 of the data "
-                               "EX.US_STATES is not known to PROJ"),
-            std::string::npos)
-      << unknown.log();
+  EXPECT_TRUE(qv::test::matchesImage(projected.image(), degrees.image(), 24, 0.004, "mapcs_5070"));
 }
 
 // --- Lines and the frame -----------------------------------------------------------

@@ -117,22 +117,6 @@ TEST_F(DataSetTest, KeepDropRename) {
   EXPECT_EQ(e->desc(1).name, "people");
   EXPECT_EQ(e->desc(2).name, "pop");
   EXPECT_EQ(read(*e), "Mobile Fresno Irvine");
-
-  for (auto bad : {std::pair<const char*, int>{"nosuch", 0}, {"nosuch", 1}, {"nosuch", 2}}) {
-    DataSetOptions b;
-    if (bad.second == 0) b.keep = {bad.first};
-    if (bad.second == 1) b.drop = {bad.first};
-    if (bad.second == 2) b.rename = {{bad.first, "x"}};
-    std::string m = errorOf([&] { open(b); });
-    EXPECT_NE(m.find("nosuch"), std::string::npos) << m;
-    EXPECT_NE(m.find("WORK.CITIES"), std::string::npos) << m;
-  }
-  DataSetOptions clash;
-  clash.rename = {{"pop", "city"}};
-  EXPECT_NE(errorOf([&] { open(clash); }).find("two variables"), std::string::npos);
-  DataSetOptions badWhere;
-  badWhere.where = "pop = 'x'";
-  EXPECT_NE(errorOf([&] { open(badWhere); }).find("pop"), std::string::npos);
 }
 
 TEST_F(DataSetTest, DisplayFormatsFromTheSchemaAndFormatOption) {
@@ -168,31 +152,6 @@ TEST_F(DataSetTest, DisplayFormatsFromTheSchemaAndFormatOption) {
   EXPECT_TRUE(warnings_.empty());
   o.format = {{"pop", "dollar10.2"}};
   EXPECT_EQ(shown(*open(o), "people"), "DOLLAR 10.2");
-
-  // Formats that cannot be used: each warned, the value unformatted.
-  warnings_.clear();
-  DataSetOptions bad;
-  bad.format = {{"pop", "COMMA40."}, {"rank", "8.8"}, {"state", "BEST."}, {"city", "NOPE."}};
-  auto b = open(bad);
-  EXPECT_EQ(shown(*b, "pop"), "BEST 12.0");
-  EXPECT_EQ(shown(*b, "rank"), "BEST 12.0");
-  EXPECT_EQ(shown(*b, "state"), "");
-  ASSERT_EQ(warnings_.size(), 4u);
-  EXPECT_NE(warnings_[0].find("BEST. for variable state"), std::string::npos);
-  EXPECT_NE(warnings_[0].find("(from FORMAT=) is a numeric format"), std::string::npos);
-  EXPECT_NE(warnings_[1].find("NOPE. for variable city of data set WORK.CITIES (from FORMAT=) "
-                              "is unknown; its values are shown as they are."),
-            std::string::npos);
-  EXPECT_NE(warnings_[2].find("COMMA40. for variable pop"), std::string::npos);
-  EXPECT_NE(warnings_[2].find("has a width outside 1 to 32; its values are shown in BEST12."),
-            std::string::npos);
-  EXPECT_NE(warnings_[3].find("8.8 for variable rank"), std::string::npos);
-
-  // A variable dropped before FORMAT= applies is an error, as in KEEP=.
-  DataSetOptions dropped;
-  dropped.drop = {"pop"};
-  dropped.format = {{"pop", "8.2"}};
-  EXPECT_NE(errorOf([&] { open(dropped); }).find("dropped"), std::string::npos);
 }
 
 TEST_F(DataSetTest, ObservationWindowAndCountItems) {

@@ -1,5 +1,5 @@
 // Hostile files and sizes through the whole program: a data file cut short
-// while it is read, a huge label, the process stopped by a signal while it
+// while it is read, the process stopped by a signal while it
 // writes, two runs writing into one folder. None may crash, lose a finished
 // image or leave a temporary file behind.
 #include <gtest/gtest.h>
@@ -50,28 +50,6 @@ TEST(Hostile, ADataFileCutShortWhileReadGivesAnErrorOrAMap) {
       EXPECT_TRUE(run.wrote("tavlo.png"));
     }
   }
-}
-
-TEST(Hostile, AHugeLabelIsCutWithOneWarning) {
-  TempDir dir;
-  const std::string csv = dir.path() + "/labels.csv";
-  {
-    std::ofstream f(csv);
-    f << "lon,lat,name\n-100,40,";
-    const std::string chunk(1 << 20, 'x');
-    for (int i = 0; i < 50; ++i) f << chunk;
-    f << "\n-90,35,short\n";
-  }
-  ProgramRun run("OPTIONS GRAPHWIDTH=320 GRAPHHEIGHT=240 TILEURL='file:///none/{z}/{x}/{y}.png';\n"
-                 "PROC TAVLO PLOTDATA='" + csv + "'; OPENSTREETMAP;\n"
-                 "  TEXT X=lon Y=lat TEXT=name; SCATTER X=lon Y=lat / DATALABEL=name GROUP=name;\n"
-                 "RUN;\n");
-  EXPECT_EQ(run.status(), 0) << run.log().substr(0, 2000);
-  EXPECT_TRUE(run.wrote("tavlo.png"));
-  const std::string warning = "Values of the variable name in WORK.LABELS are longer than 4096 bytes";
-  const size_t at = run.log().find(warning);
-  EXPECT_NE(at, std::string::npos) << run.log().substr(0, 2000);
-  EXPECT_EQ(run.log().find(warning, at + 1), std::string::npos) << "one warning per step";
 }
 
 // Starts the command with `args` in `dir`; standard error goes to `log`.

@@ -51,10 +51,9 @@ TEST_F(ClassifyTest, HalfOpenRangesThenAClosedLastOne) {
       if (++k, bar > at) want += c.ranges.substr(at, bar - at) + ramp(c.classes, k);
     EXPECT_EQ(classify(c.levelType, c.levels), kHead + want + tail("rate"));
     EXPECT_EQ(plot.numLevels, c.classes);
-    // The response is read again from the start by the plot translator.
-    if (c.levelType == kQuantile) {
-      EXPECT_EQ(fake.valueSet(plot.respData)->rewinds, 1);
-    }
+    // The response is left rewound for the plot translator, whichever
+    // kind of breaks was made (equal intervals rewind once more on their own).
+    EXPECT_GE(fake.valueSet(plot.respData)->rewinds, 1);
   }
 }
 

@@ -48,14 +48,6 @@ TEST_F(Engine, TileStatementsAndAliases) {
   EXPECT_EQ(slot(2, Opt::EsriUrl).kind, host::kSlotText);
   EXPECT_EQ(slot(2, Opt::EsriUrl).text, "http://tiles/{z}");
 
-  env.errors.clear();
-  parse("ESRIMAP;\nESRI URL=plain;\nOSM / x;");
-  EXPECT_EQ(list.errors, 3);
-  EXPECT_NE(env.errors[0].msg.find("ESRIMAP requires URL="), std::string::npos);
-  EXPECT_EQ(env.errors[0].line, 2);
-  EXPECT_NE(env.errors[1].msg.find("expected a quoted text for URL=, found plain"),
-            std::string::npos);
-  EXPECT_NE(env.errors[2].msg.find("OPENSTREETMAP takes no options"), std::string::npos);
 }
 
 TEST_F(Engine, EnumerationsAndRanges) {
@@ -79,27 +71,6 @@ TEST_F(Engine, EnumerationsAndRanges) {
   EXPECT_EQ(slot(6, Opt::Position).kind, host::kSlotEnum);
   EXPECT_EQ(slot(6, Opt::Position).number, module::Code::TopLeft);
   EXPECT_EQ(slot(6, Opt::SplitPolicy).number, 3);
-
-  env.errors.clear();
-  parse("CHOROMAP / DENSITY=7 NUMLEVELS=0 LEVELTYPE=2;\n"
-        "SCATTER X=lon Y=lat / TRANSPARENCY=1.5;\n"
-        "BUBBLE X=lon Y=lat SIZE=pop / TRANSPARENCY=-0.5 FILLATTRS=(TRANSPARENCY=2);\n"
-        "TEXT X=lon Y=lat TEXT=name / BACKLIGHT=3;");
-  ASSERT_EQ(list.errors, 7) << env.allErrors();
-  EXPECT_EQ(env.errors[0].msg,
-            "Syntax error at line 2, column 20: expected one of: LOW MEDIUM HIGH or an "
-            "integer 0 to 6 for DENSITY=, found 7");
-  EXPECT_NE(env.errors[1].msg.find("an integer of at least 1 for NUMLEVELS=, found 0"),
-            std::string::npos);
-  EXPECT_NE(env.errors[2].msg.find("one of: NONE INTERVAL QUANTILE for LEVELTYPE="),
-            std::string::npos);
-  EXPECT_EQ(env.errors[3].msg,
-            "Syntax error at line 3, column 36: expected a number between 0 and 1 for "
-            "TRANSPARENCY=, found 1.5");
-  EXPECT_NE(env.errors[4].msg.find("found -0.5"), std::string::npos);
-  EXPECT_NE(env.errors[5].msg.find("for TRANSPARENCY= in FILLATTRS=, found 2"),
-            std::string::npos);
-  EXPECT_NE(env.errors[6].msg.find("for BACKLIGHT=, found 3"), std::string::npos);
 }
 
 TEST_F(Engine, LeadingOperands) {
@@ -117,16 +88,6 @@ TEST_F(Engine, LeadingOperands) {
   EXPECT_EQ(slot(4, Opt::LegendNames).list[1].text, "b");
   EXPECT_EQ(slot(4, Opt::Title).text, "Key");
   EXPECT_EQ(slot(5, Opt::LegendPlot).text, "p");
-
-  env.errors.clear();
-  parse("BUBBLE X=lon Y=lat / NAME='b';\nSCATTER X=lon Y=lat GROUP=kind;\n"
-        "CHOROMAP MAPID=state;\nGRADLEGEND 'a' 'b';");
-  ASSERT_EQ(list.errors, 4) << env.allErrors();
-  EXPECT_NE(env.errors[0].msg.find("column 20: BUBBLE requires SIZE="), std::string::npos);
-  EXPECT_NE(env.errors[1].msg.find("expected \"/\" before the option GROUP="), std::string::npos);
-  EXPECT_NE(env.errors[2].msg.find("expected \"/\" before the option MAPID="), std::string::npos);
-  EXPECT_NE(env.errors[3].msg.find("expected \"/\", found 'b'"), std::string::npos);
-  EXPECT_EQ(slot(1, Opt::Name).text, "b");  // parsing went on after the error
 }
 
 TEST_F(Engine, ListsPadAndUnits) {
@@ -184,100 +145,49 @@ TEST_F(Engine, ListsPadAndUnits) {
   parse("TEXT X=lon Y=lat TEXT=name / DISCRETEOFFSET='01jan2020'd;");
   expectClean();
   EXPECT_EQ(slot(1, Opt::DiscreteOffset).number, 21915);
-
-  env.errors.clear();
-  parse("TEXT X=lon Y=lat TEXT=name / PAD=5qq PAD=() PAD=(MIDDLE=3) TRANSPARENCY=0.5pt;\n"
-        "STYLEATTRS DATALINEPATTERNS=(DASH WAVY) DATACOLORS=();");
-  ASSERT_EQ(list.errors, 6) << env.allErrors();
-  EXPECT_NE(env.errors[0].msg.find("expected a unit (PX IN CM MM PCT PT or %) after 5, found qq"),
-            std::string::npos);
-  EXPECT_NE(env.errors[2].msg.find("one of: LEFT= RIGHT= TOP= BOTTOM="), std::string::npos);
-  EXPECT_NE(env.errors[3].msg.find("TRANSPARENCY= takes no unit"), std::string::npos);
-  EXPECT_NE(env.errors[4].msg.find("found WAVY"), std::string::npos);
 }
 
-TEST_F(Engine, SeveralErrorsReportedAndRecovered) {
+// The messages of a program full of mistakes are pinned by the bad-input
+// case module_syntax_recovery; here what parsing keeps after each error, and
+// the two refusals a program read by the command never reaches.
+TEST_F(Engine, ParsingGoesOnAfterErrors) {
   parse("SCATTER X=lon Y=lat / TRANSPARENCY=1.5 FOO=3 NAME='s';\n"
         "BUBBLE X=lon Y=lat SIZE=pop / DENSITY=3 MARKERATTRS=(SIZE=2);\n"
         "SCATTER X=lon Y=lat / MARKERATTRS=(SIZE=big TRANSPARENCY=0.5) TRANSPARENCY=0.2;\n"
         "SCATTER X=lon Y=lat / MARKERATTRS=(SIZE=3 NAME='x';\n"
         "NOSUCH a b;\n"
-        "TAVLO PLOTDATA=pts;");
-  ASSERT_EQ(list.errors, 8) << env.allErrors();
-  EXPECT_EQ(env.errors[0].line, 2);
-  EXPECT_EQ(env.errors[0].column, 36);
-  EXPECT_EQ(env.errors[1].column, 40);
-  EXPECT_NE(env.errors[1].msg.find("unknown option FOO= for the SCATTER statement"),
-            std::string::npos);
+        "TAVLO PLOTDATA=pts;\n"
+        "BUBBLE X=lon Y=lat / NAME='b';");
+  ASSERT_EQ(list.errors, 9) << env.allErrors();
   EXPECT_EQ(slot(1, Opt::Name).text, "s");
-  EXPECT_NE(env.errors[2].msg.find("unknown option DENSITY= for the BUBBLE statement"),
-            std::string::npos);
-  EXPECT_NE(env.errors[3].msg.find("unknown option MARKERATTRS="), std::string::npos);
   // the TRANSPARENCY= inside the parentheses is not taken for the option
-  EXPECT_NE(env.errors[4].msg.find("for SIZE= in MARKERATTRS=, found big"), std::string::npos);
   EXPECT_EQ(slot(3, Opt::Transparency).number, 0.2);
-  EXPECT_NE(env.errors[5].msg.find("expected \")\" to close MARKERATTRS=, found NAME"),
-            std::string::npos);
   EXPECT_EQ(slot(4, Opt::Name).text, "x");
-  EXPECT_NE(env.errors[6].msg.find("unknown statement NOSUCH"), std::string::npos);
-  EXPECT_NE(env.errors[7].msg.find("TAVLO statement may only begin the step"), std::string::npos);
-  EXPECT_EQ(list.size(), 5u);  // unknown and misplaced statements make no node
+  EXPECT_EQ(slot(5, Opt::Name).text, "b");
+  EXPECT_EQ(list.size(), 6u);  // unknown and misplaced statements make no node
+
+  // Without MAPRESPDATA= the CHOROMAP variables come from MAPDATA=.
+  env.errors.clear();
+  parse("PROC TAVLO MAPDATA=maps; CHOROMAP state / ID=ID TIP=(LONG--state);");
+  expectClean();
+  EXPECT_EQ(slot(1, Opt::Response).var.source, host::VarSource::MapData);
+  EXPECT_EQ(slot(1, Opt::Tip).list.size(), 3u);
+  // A data set that cannot be opened is reported once, and the options
+  // after it are still read.
+  env.errors.clear();
+  parse("PROC TAVLO PLOTDATA=nope NOAUTOLEGEND; SCATTER X=lon Y=lat / GROUP=x;");
+  EXPECT_EQ(list.errors, 1) << env.allErrors();
+  EXPECT_TRUE(node(0).flag(Flag::NoAutoLegend));
 
   list.clear();
   env.errors.clear();
   parse("PROC FOO;");
   EXPECT_NE(env.errors.at(0).msg.find("unknown procedure FOO"), std::string::npos);
   env.errors.clear();
-  parse("SCATTER X=lon Y=lat;");  // gets a PROC in front: fine
-  expectClean();
   auto noProc = lex("SCATTER X=lon Y=lat;");
   ASSERT_EQ(rt::parseStatements(module::tavloGrammar(), noProc, env, 0, &list), 0);
   EXPECT_NE(env.errors.at(0).msg.find("expected the PROC TAVLO statement first"),
             std::string::npos);
-}
-
-TEST_F(Engine, VariablesCheckedAgainstTheirDataSet) {
-  parse("CHOROMAP rate / MAPID=state ID=fips TIP=(region) URL=link;\n"
-        "CHOROMAP state / MAPID=fips ID=lon TIP=(kind) URL=nolink;\n"
-        "SCATTER X=lon Y=rate / GROUP=region;");
-  ASSERT_EQ(list.errors, 7) << env.allErrors();
-  std::vector<std::string> want = {"state not", "fips not", "lon not", "kind not",
-                                   "nolink not", "rate not", "region not"};
-  for (size_t i = 0; i < want.size(); ++i)
-    EXPECT_NE(env.errors[i].msg.find("Variable " + want[i]), std::string::npos) << i;
-  EXPECT_EQ(env.errors[0].msg,
-            "Line 3, column 10: Variable state not found in data set WORK.RESP.");
-  EXPECT_NE(env.errors[1].msg.find("data set WORK.MAPS."), std::string::npos);
-
-  // Without MAPRESPDATA= the CHOROMAP variables come from MAPDATA=.
-  env.errors.clear();
-  parse("PROC TAVLO MAPDATA=maps; CHOROMAP state / ID=ID TIP=(LONG--state) URL=rate;");
-  ASSERT_EQ(list.errors, 1) << env.allErrors();
-  EXPECT_NE(env.errors[0].msg.find("Variable rate not found in data set WORK.MAPS."),
-            std::string::npos);
-  EXPECT_EQ(slot(1, Opt::Response).var.source, host::VarSource::MapData);
-  EXPECT_EQ(slot(1, Opt::Tip).list.size(), 3u);
-
-  env.errors.clear();
-  parse("PROC TAVLO MAPRESPDATA=resp; SCATTER X=lon Y=lat; CHOROMAP pop / MAPID=ID;");
-  ASSERT_EQ(list.errors, 3) << env.allErrors();
-  EXPECT_NE(env.errors[0].msg.find("X= of SCATTER requires the PLOTDATA= data set."),
-            std::string::npos);
-  EXPECT_NE(env.errors[2].msg.find("MAPID= of CHOROMAP requires the MAPDATA= data set."),
-            std::string::npos);
-  env.errors.clear();
-  parse("PROC TAVLO PLOTDATA=pts; CHOROMAP pop;");
-  EXPECT_NE(env.errors.at(0).msg.find("The response variable of CHOROMAP requires the "
-                                      "MAPRESPDATA= or MAPDATA= data set."),
-            std::string::npos);
-
-  // A data set that cannot be opened is reported once, not for each variable.
-  env.errors.clear();
-  parse("PROC TAVLO PLOTDATA=nope NOAUTOLEGEND; SCATTER X=lon Y=lat / GROUP=x;");
-  ASSERT_EQ(list.errors, 1) << env.allErrors();
-  EXPECT_NE(env.errors[0].msg.find("Cannot open the PLOTDATA= data set: Data set WORK.NOPE"),
-            std::string::npos);
-  EXPECT_TRUE(node(0).flag(Flag::NoAutoLegend));  // went on after the failed option
 }
 
 TEST_F(Engine, NameLiteralsFollowVarNames) {
@@ -313,17 +223,6 @@ TEST_F(Engine, TipVariableLists) {
   EXPECT_EQ(names(3), "a1#7 a2#8 a3#9 b#10 d#12 ");
   EXPECT_EQ(names(4), "city#4 c#11 ");
   EXPECT_EQ(names(5), "a1#7 a2#8 a3#9 city#4 c#11 ");
-
-  env.errors.clear();
-  parse("SCATTER X=lon Y=lat / TIP=(a1-a5000);\nSCATTER X=lon Y=lat / TIP=(d--a1);\n"
-        "SCATTER X=lon Y=lat / TIP=(a1-b);\nSCATTER X=lon Y=lat / TIP=(zz:);\n"
-        "SCATTER X=lon Y=lat / TIP=();");
-  ASSERT_EQ(list.errors, 5) << env.allErrors();
-  EXPECT_NE(env.errors[0].msg.find("Variable a4 not found"), std::string::npos);
-  EXPECT_NE(env.errors[1].msg.find("Variable d comes after a1"), std::string::npos);
-  EXPECT_NE(env.errors[2].msg.find("a1-b is not a numbered range"), std::string::npos);
-  EXPECT_NE(env.errors[3].msg.find("begins with zz"), std::string::npos);
-  EXPECT_NE(env.errors[4].msg.find("expected a variable for TIP="), std::string::npos);
 }
 
 TEST_F(Engine, AttributeGroupsWithOverridesInAnyOrder) {
@@ -349,19 +248,6 @@ TEST_F(Engine, AttributeGroupsWithOverridesInAnyOrder) {
   EXPECT_EQ(slot(2, Opt::LineAttrs).attr(host::kAttrPattern).number, 15);
   EXPECT_EQ(slot(2, Opt::LineAttrs).attr(host::kAttrThickness).number, 2);
   EXPECT_EQ(slot(3, Opt::MarkerAttrs).attr(host::kAttrSize).number, 6);  // the last one given
-
-  env.errors.clear();
-  parse("SCATTER X=lon Y=lat / MARKERATTRS=(PATTERN=DASH) MARKERATTRS=() TEXTATTRS=(COLOR=red);\n"
-        "SERIES X=lon Y=lat / LINEATTRS=(PATTERN=WAVY);");
-  ASSERT_EQ(list.errors, 4) << env.allErrors();
-  EXPECT_NE(env.errors[0].msg.find("unknown attribute PATTERN= in MARKERATTRS=; expected one of: "
-                                   "COLOR= SYMBOL= SIZE="),
-            std::string::npos);
-  EXPECT_NE(env.errors[1].msg.find(
-                "expected one of: COLOR= SYMBOL= SIZE= in MARKERATTRS=, found )"),
-            std::string::npos);
-  EXPECT_NE(env.errors[2].msg.find("unknown option TEXTATTRS="), std::string::npos);
-  EXPECT_NE(env.errors[3].msg.find("for PATTERN= in LINEATTRS=, found WAVY"), std::string::npos);
 }
 
 TEST_F(Engine, TraceLines) {

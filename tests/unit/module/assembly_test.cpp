@@ -12,7 +12,6 @@ namespace qv::test {
 namespace {
 
 using host::Statement;
-using module::Opt;
 using module::Stmt;
 
 const std::string kQuote = "(*ESC*){unicode '0022'x}";
@@ -44,43 +43,9 @@ class Assembly : public testing::Test {
     proc.statement = int(Stmt::Tavlo);
   }
 
-  Statement& styleAttrs() {
-    Statement& n = list.append();
-    n.statement = int(Stmt::StyleAttrs);
-    return n;
-  }
-  static void setList(Statement& n, Opt o, std::vector<std::pair<std::string, double>> entries) {
-    host::Slot& s = n.slot(o);
-    s.kind = host::kSlotList;
-    for (auto& [text, number] : entries) {
-      host::Slot e;
-      e.kind = text.empty() ? host::kSlotEnum : host::kSlotName;
-      e.text = text;
-      e.number = number;
-      s.list.push_back(e);
-    }
-  }
-
-  void fill(int id, const std::string& text) { EXPECT_EQ(streams[id].write(text), 0); }
-
-  // Closes the streams as the driver does, assembles, and answers the text.
-  std::string assemble(bool by = false, const host::AssocArray* byTexts = nullptr) {
-    module::AssemblyInput in;
-    for (int i = 0; i < module::kTemplateStreamCount; ++i) {
-      EXPECT_EQ(streams[i].close(), 0);
-      in.streams[i] = &streams[i];
-    }
-    in.statements = &list;
-    in.byGroups = by;
-    in.byTexts = byTexts;
-    status = module::assembleTemplate(in);
-    return streams[module::kMainStream].text();
-  }
-
   FakeHost h;
   rt::MemoryStream streams[module::kTemplateStreamCount];
   host::StatementList list;
-  host::Status status = -1;
 };
 
 TEST_F(Assembly, FailuresEndWithTheServiceCode) {

@@ -6,7 +6,9 @@
 #   args               optional extra command-line arguments, one line
 #   env                optional VAR=value lines, exported for the run
 #   setup              optional shell commands run in the copy first (FIFOs,
-#                      links, files already in out/: what git cannot hold)
+#                      links, files already in out/: what git cannot hold);
+#                      $E2E_SOURCE_DIR names the project's folder there (for
+#                      its examples/data)
 #   stdin              when present, the program is read from standard
 #                      input (this file) instead of program.tav
 #   expect.status      the exit status (default 0)
@@ -18,6 +20,10 @@
 #   expect.same        "A B" lines: files A and B (relative to the copy) must
 #                      be equal afterwards (inputs and files already in out/
 #                      left as they were)
+#   expect.similar     "A B [OPTION...]" lines: images A and B (relative to the
+#                      copy) must match within the visual tolerance, as the
+#                      image_compare tool beside the command judges them with
+#                      the OPTIONs (--tolerance, --fraction, --scale, --rows)
 #   golden/NAME        NAME (written relative to the program folder) must equal it
 #                      (E2E_REBASELINE=1 rewrites the golden files from this run)
 # The whole log and the copy are kept in $E2E_KEEP when that is set.
@@ -25,6 +31,7 @@ set -u
 exe=$1
 case_dir=$2
 name=$(basename "$case_dir")
+source_dir=$(cd "$(dirname "$0")/../.." && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cp -r "$case_dir"/. "$work"/
@@ -32,7 +39,7 @@ mkdir -p "$work/out"
 args=()
 [ -f "$work/args" ] && read -r -a args < "$work/args"
 if [ -f "$work/setup" ]; then
-  (cd "$work" && bash ./setup) || { echo "[$name] setup failed"; exit 1; }
+  (cd "$work" && E2E_SOURCE_DIR=$source_dir bash ./setup) || { echo "[$name] setup failed"; exit 1; }
 fi
 program=program.tav
 [ -f "$work/stdin" ] && program=-
@@ -102,6 +109,14 @@ if [ -f "$work/expect.same" ]; then
     [ -z "$a" ] && continue
     cmp -s "$work/$a" "$work/$b" || { echo "[$name] $a differs from $b"; fail=1; }
   done < "$work/expect.same"
+fi
+if [ -f "$work/expect.similar" ]; then
+  while read -r a b opts || [ -n "$a" ]; do
+    [ -z "$a" ] && continue
+    # shellcheck disable=SC2086  # the options are words
+    "$(dirname "$exe")/image_compare" $opts --diff "$work/$a.diff.png" "$work/$a" "$work/$b" \
+      > "$work/similar.txt" 2>&1 || { echo "[$name] $a does not match $b $opts:"; cat "$work/similar.txt"; fail=1; }
+  done < "$work/expect.similar"
 fi
 if [ -d "$work/golden" ]; then
   for g in "$work"/golden/*; do

@@ -4,8 +4,7 @@
 // element per county, one path each, titles and legend labels as <text>),
 // the PDF is turned back into pixels by pdftoppm and compared
 // with the PNG, and its fonts and text are checked with pdffonts and
-// pdftotext (poppler-utils, installed by scripts/bootstrap.sh). GRAPHDPI=
-// is checked by drawing a map at 96 and 192 pixels per inch.
+// pdftotext (poppler-utils, installed by scripts/bootstrap.sh).
 #include <gtest/gtest.h>
 
 #include <array>
@@ -148,82 +147,6 @@ TEST(Outputs, CountyChoroplethAsPngPdfAndSvg) {
   ASSERT_EQ(status, 0) << text;
   EXPECT_NE(text.find(kTitle), std::string::npos) << text;
   EXPECT_NE(text.find("Unemployment rate"), std::string::npos) << text;
-}
-
-// An image halved in each direction, each pixel the mean of four.
-render::Canvas halve(const render::Canvas& big) {
-  render::Canvas out(big.width() / 2, big.height() / 2);
-  cairo_surface_flush(out.surface());
-  unsigned char* data = cairo_image_surface_get_data(out.surface());
-  const int stride = cairo_image_surface_get_stride(out.surface());
-  for (int y = 0; y < out.height(); ++y) {
-    auto* row = reinterpret_cast<uint32_t*>(data + size_t(y) * stride);
-    for (int x = 0; x < out.width(); ++x) {
-      int sum[4] = {0, 0, 0, 0};
-      for (int dy = 0; dy < 2; ++dy)
-        for (int dx = 0; dx < 2; ++dx) {
-          const uint32_t p = big.pixelRgba(2 * x + dx, 2 * y + dy);
-          for (int k = 0; k < 4; ++k) sum[k] += int((p >> (24 - 8 * k)) & 0xFF);
-        }
-      uint32_t v[4];
-      for (int k = 0; k < 4; ++k) v[k] = uint32_t((sum[k] + 2) / 4);
-      // Cairo keeps premultiplied ARGB.
-      const uint32_t a = v[3];
-      auto pm = [a](uint32_t c) { return (c * a + 127) / 255; };
-      row[x] = (a << 24) | (pm(v[0]) << 16) | (pm(v[1]) << 8) | pm(v[2]);
-    }
-  }
-  cairo_surface_mark_dirty(out.surface());
-  return out;
-}
-
-// Text is hinted to the pixel grid at each size, so a halved 192 pixels
-// per inch title or legend differs from the 96 one more than shapes do
-// (about 2% of the whole image by more than 40, 0.4% of the map's band).
-constexpr int kDpiTolerance = 40;
-constexpr double kDpiFraction = 0.03;
-constexpr double kDpiMapFraction = 0.01;
-
-// Rows [y0, y1) of an image.
-render::Canvas rows(const render::Canvas& c, int y0, int y1) {
-  render::Canvas out(c.width(), y1 - y0);
-  cairo_set_source_surface(out.cr(), c.surface(), 0, -y0);
-  cairo_set_operator(out.cr(), CAIRO_OPERATOR_SOURCE);
-  cairo_paint(out.cr());
-  cairo_surface_flush(out.surface());
-  return out;
-}
-
-// GRAPHDPI=192 doubles the pixels and keeps the layout: regions with their
-// outlines, a line, markers (drawn straight into pixels) and the title all
-// land where the 96 pixels per inch drawing has them.
-TEST(Outputs, GraphDpiDoublesThePixelsNotTheLayout) {
-  const std::string step = R"P(
-PROC TAVLO MAPDATA=ex.us_states(WHERE=(ID in (4, 6, 32, 41, 49, 16, 53)))
-           PLOTDATA=ex.outlines_airports(WHERE=((outline_lon = . and airport_lon = .)
-                    or (outline_lon > -125 and outline_lon < -109 and outline_lat > 31)
-                    or iata in ('SFO' 'LAX' 'SAN' 'SEA' 'GEG' 'PDX' 'BOI' 'SLC' 'LAS'
-                                'RNO' 'PHX' 'TUS' 'FLG' 'SMF' 'EUG')));
-  CHOROMAP / MAPID=ID LINEATTRS=(COLOR=black THICKNESS=1);
-  SERIES X=outline_lon Y=outline_lat / LINEATTRS=(COLOR=red THICKNESS=2);
-  SCATTER X=airport_lon Y=airport_lat / MARKERATTRS=(SYMBOL=circlefilled SIZE=10 COLOR=blue);
-RUN;
-)P";
-  ProgramRun run("OPTIONS GRAPHWIDTH=320 GRAPHHEIGHT=240;\nTITLE \"Western airports\";\n" + step +
-                 "OPTIONS GRAPHDPI=192;\n" + step);
-  ASSERT_EQ(run.status(), 0) << run.log();
-  ASSERT_TRUE(run.wrote("tavlo.png") && run.wrote("tavlo1.png")) << run.log();
-  const render::Canvas small = run.image("tavlo.png");
-  const render::Canvas big = run.image("tavlo1.png");
-  EXPECT_EQ(small.width(), 320);
-  EXPECT_EQ(small.height(), 240);
-  ASSERT_EQ(big.width(), 640);
-  ASSERT_EQ(big.height(), 480);
-  const render::Canvas halved = halve(big);
-  EXPECT_TRUE(matchesImage(halved, small, kDpiTolerance, kDpiFraction, "graphdpi_halved"));
-  // The band of the map, between the title and the legend, holds no text.
-  EXPECT_TRUE(matchesImage(rows(halved, 36, 192), rows(small, 36, 192), kDpiTolerance,
-                           kDpiMapFraction, "graphdpi_map"));
 }
 
 }  // namespace

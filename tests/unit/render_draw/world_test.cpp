@@ -1,19 +1,15 @@
 // Maps that leave the middle latitudes: the projection chosen for where the
 // data lie, world maps with countries across the antimeridian and around a
-// pole, the United States with Alaska and Hawaii as insets, data in other
-// coordinate systems, line features read whole, and a frame that holds
-// every marker.
+// pole, the United States with Alaska and Hawaii as insets, line features
+// read whole, and a frame that holds every marker (data in other coordinate
+// systems are the render_mapcs_* cases).
 #include <gtest/gtest.h>
-#include <proj.h>
 
 #include <cmath>
-#include <sstream>
 
 #include "pipeline.h"
-#include "program_run.h"
 #include "render/mapprojection.h"
 #include "render/style.h"
-#include "runtime/data/csv.h"
 #include "visual.h"
 
 namespace qv::render {
@@ -213,57 +209,6 @@ TEST(UsMaps, AlbersUsaPutsAlaskaAndHawaiiBelowTheLower48) {
   EXPECT_LT(anchorage.x, honolulu.x);
   EXPECT_EQ(qv::test::rgbAt(*r.canvas, interior.x, interior.y),
             qv::test::hexOf(defaultStyle().emptyRegionFill));
-}
-
-// The lower 48 states as a vertex table in the coordinates of EPSG:5070
-// (NAD83 / Conus Albers), transformed here with PROJ.
-std::string statesIn5070() {
-  PJ_CONTEXT* ctx = proj_context_create();
-  PJ* raw = proj_create_crs_to_crs(ctx, "EPSG:4326", "EPSG:5070", nullptr);
-  PJ* op = proj_normalize_for_visualization(ctx, raw);
-  const rt::Table t = rt::readDelimitedFile(QV_SOURCE_DIR "/examples/data/us_states.csv", ',',
-                                            rt::VarNameRule::Strict, [](const std::string&) {});
-  const int id = t.find("ID"), seg = t.find("SEGMENT"), lon = t.find("LONG"), lat = t.find("LAT");
-  std::ostringstream out;
-  out.precision(10);
-  out << "ID,SEGMENT,X,Y\n";
-  for (size_t r = 0; r < t.rows; ++r) {
-    const double state = t.columns[id].num[r];
-    if (state >= 60 || state == 2 || state == 15) continue;
-    const PJ_COORD c =
-        proj_trans(op, PJ_FWD, proj_coord(t.columns[lon].num[r], t.columns[lat].num[r], 0, 0));
-    out << state << ',' << t.columns[seg].num[r] << ',' << c.xy.x << ',' << c.xy.y << '\n';
-  }
-  proj_destroy(op);
-  proj_destroy(raw);
-  proj_context_destroy(ctx);
-  return out.str();
-}
-
-// Data in projected meters land where the same data in degrees do (data
-// named lat-first and systems PROJ does not know are the render_mapcs_*
-// cases).
-TEST(UsMaps, DataInOtherCoordinateSystemsIsDrawnInPlace) {
-  const char* step = R"P(
-PROC TAVLO MAPDATA=%MAP% MAPRESPDATA=ex.population_engineers_hurricanes %CS%;
-  CHOROMAP population / MAPID=ID ID=id NUMLEVELS=5;
-RUN;
-)P";
-  auto program = [&](const std::string& map, const std::string& cs) {
-    std::string s = "OPTIONS MAPPROJECTION='EPSG:5070';\n" + std::string(step);
-    s.replace(s.find("%MAP%"), 5, map);
-    s.replace(s.find("%CS%"), 4, cs);
-    return s;
-  };
-  const std::string lower48 = "ex.us_states(WHERE=(ID < 60 and ID not in (2, 15)))";
-  qv::test::ProgramRun degrees(program(lower48, ""));
-  qv::test::ProgramRun projected(program("states5070", "MAPCS='EPSG:5070'"),
-                                 {{"states5070.csv", statesIn5070()}});
-  for (const auto* run : {&degrees, &projected}) {
-    ASSERT_EQ(run->status(), 0) << run->log();
-    EXPECT_EQ(run->log().find("WARNING"), std::string::npos) << run->log();
-  }
-  EXPECT_TRUE(qv::test::matchesImage(projected.image(), degrees.image(), 24, 0.004, "mapcs_5070"));
 }
 
 // --- Lines and the frame -----------------------------------------------------------

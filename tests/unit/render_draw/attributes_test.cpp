@@ -22,22 +22,21 @@ std::unique_ptr<GraphModel> compile(const std::string& text) {
 
 uint32_t hex(const Rgba& c) { return qv::test::hexOf(c); }
 
-TEST(Colors, TextsNamesAndHex) {
+// Colors from texts, names and hex; dynamic text escapes decoded, broken
+// ones kept as written.
+TEST(Colors, TextsAndEscapes) {
+  const std::pair<const char*, uint32_t> colors[] = {
+      {"CXff8000", 0xFF8000}, {" #00a0FF ", 0x00A0FF}, {"Dark Slate Grey", 0x2F4F4F}};
   Rgba c;
-  ASSERT_TRUE(colorFromText("CXff8000", c));
-  EXPECT_EQ(hex(c), 0xFF8000u);
-  ASSERT_TRUE(colorFromText(" #00a0FF ", c));
-  EXPECT_EQ(hex(c), 0x00A0FFu);
-  ASSERT_TRUE(colorFromText("Dark Slate Grey", c));
-  EXPECT_EQ(hex(c), 0x2F4F4Fu);
+  for (const auto& [text, want] : colors) {
+    ASSERT_TRUE(colorFromText(text, c)) << text;
+    EXPECT_EQ(hex(c), want) << text;
+  }
   for (const char* bad : {"", "CX12345", "#12345G", "blurple", "CXGGGGGG"})
     EXPECT_FALSE(colorFromText(bad, c)) << bad;
-}
 
-TEST(Colors, DynamicTextEscapesDecoded) {
   EXPECT_EQ(decodeTextEscapes("50(*ESC*){unicode '0025'x} (*ESC*){unicode '0022'x}x"), "50% \"x");
   EXPECT_EQ(decodeTextEscapes("caf(*ESC*){unicode '00e9'x}"), "caf\xC3\xA9");
-  // Broken escapes stay as written.
   for (const char* kept : {"(*ESC*){unicode '00zz'x}", "(*ESC*){unicode '0041'", "(*ESC*)"})
     EXPECT_EQ(decodeTextEscapes(kept), kept);
 }

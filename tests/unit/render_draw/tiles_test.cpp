@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <map>
 
 #include "render/tiles.h"
@@ -44,33 +45,36 @@ std::vector<TileKey> allTiles(int z) {
   return keys;
 }
 
-TEST(TileUrl, ExpandsPlaceholdersAndNamesCacheFiles) {
-  EXPECT_EQ(expandTileUrl("https://a.example/{z}/{x}/{y}.png", {3, 5, 7}),
-            "https://a.example/3/5/7.png");
+TEST(TileUrl, ExpandsPlaceholdersNamesCacheFilesAndLocalPaths) {
   // Other orders (as image services use) and repeated or unknown braces.
-  EXPECT_EQ(expandTileUrl("https://h/tile/{z}/{y}/{x}?k={x}&s={s}", {12, 1000, 2047}),
-            "https://h/tile/12/2047/1000?k=1000&s={s}");
-  EXPECT_EQ(expandTileUrl("{z", {1, 2, 3}), "{z");
+  const std::pair<const char*, const char*> expansions[] = {
+      {"https://a.example/{z}/{x}/{y}.png", "https://a.example/3/5/7.png"},
+      {"https://h/tile/{z}/{y}/{x}?k={x}&s={s}", "https://h/tile/3/7/5?k=5&s={s}"},
+      {"{z", "{z"},
+  };
+  for (const auto& [tmpl, want] : expansions) EXPECT_EQ(expandTileUrl(tmpl, {3, 5, 7}), want);
   EXPECT_TRUE(tileUrlComplete(kStreetMapTileUrl));
   EXPECT_FALSE(tileUrlComplete("https://h/{z}/{x}.png"));
 
   std::string h = tileTemplateHash(kStreetMapTileUrl);
   EXPECT_EQ(h.size(), 16u);
-  EXPECT_EQ(h, tileTemplateHash(kStreetMapTileUrl));
   EXPECT_NE(h, tileTemplateHash("https://tile.openstreetmap.org/{z}/{x}/{y}.png?"));
   EXPECT_EQ(tileCachePath("/c", kStreetMapTileUrl, {4, 3, 2}), "/c/" + h + "/4/3/2.png");
-}
 
-TEST(TileUrl, FileUrlsNameLocalPaths) {
+  // file:// URLs name local paths, relative ones from the program's folder;
+  // bad escapes stay as written. Other schemes are not local.
+  const std::pair<const char*, const char*> files[] = {
+      {"file:///data/tiles/1/2/3.png", "/data/tiles/1/2/3.png"},
+      {"FILE://localhost/data/my%20tiles/1.png", "/data/my tiles/1.png"},
+      {"file://tiles/1/2/3.png", "/prog/tiles/1/2/3.png"},
+      {"file:///a%00b%zz%4", "/a%00b%zz%4"},
+  };
+  for (const auto& [url, want] : files) {
+    std::string p;
+    EXPECT_TRUE(fileUrlPath(url, "/prog", p)) << url;
+    EXPECT_EQ(p, want);
+  }
   std::string p;
-  EXPECT_TRUE(fileUrlPath("file:///data/tiles/1/2/3.png", "", p));
-  EXPECT_EQ(p, "/data/tiles/1/2/3.png");
-  EXPECT_TRUE(fileUrlPath("FILE://localhost/data/my%20tiles/1.png", "", p));
-  EXPECT_EQ(p, "/data/my tiles/1.png");
-  EXPECT_TRUE(fileUrlPath("file://tiles/1/2/3.png", "/prog", p));
-  EXPECT_EQ(p, "/prog/tiles/1/2/3.png");
-  EXPECT_TRUE(fileUrlPath("file:///a%00b%zz%4", "", p));  // bad escapes stay as written
-  EXPECT_EQ(p, "/a%00b%zz%4");
   EXPECT_FALSE(fileUrlPath("https://h/1.png", "", p));
 }
 
@@ -101,6 +105,16 @@ TEST(Tiles, LocalFolderGivesTilesAndNamesMissingOnes) {
             std::string::npos)
       << set.warning;
   EXPECT_NE(set.warning.find(dir.path() + "/1/0/0.png"), std::string::npos) << set.warning;
+
+  // A truncated tile is called truncated, and a FIFO in a tile folder is
+  // refused instead of waited on.
+  std::filesystem::resize_file(dir.path() + "/1/0/1.png", 100);
+  std::filesystem::remove(dir.path() + "/1/1/0.png");
+  ASSERT_EQ(::mkfifo((dir.path() + "/1/1/0.png").c_str(), 0600), 0);
+  set = fetchTiles(p, {{1, 0, 1}}, TileFetchOptions{});
+  EXPECT_NE(set.warning.find("truncated"), std::string::npos) << set.warning;
+  set = fetchTiles(p, {{1, 1, 0}}, TileFetchOptions{});
+  EXPECT_NE(set.warning.find("not a regular file"), std::string::npos) << set.warning;
 
   // No tile at all: one warning, plain background.
   set = fetchTiles(streetMapProvider("file:///nonexistent/qv/{z}/{x}/{y}.png"), allTiles(1),
@@ -200,49 +214,51 @@ TEST(Tiles, UnreachableServerGivesOneWarningQuickly) {
   EXPECT_FALSE(std::filesystem::exists(cache.path() + "/" + tileTemplateHash(p.urlTemplate)));
 }
 
-TEST(Tiles, ServerErrorsAndBadBodiesAreReported) {
-  TempDir cache;
-  TileServer server([](const std::string& path) -> HttpAnswer {
-    if (path == "/1/0/0.png") return {500, "text/plain", "boom"};
-    if (path == "/1/0/1.png") return {200, "image/png", "<html>not a tile</html>"};
-    if (path == "/1/1/0.png") return {200, "image/jpeg", std::string("\xFF\xD8\xFF\xE0 jpeg", 9)};
-    return tileAnswer(path);
-  });
-  TileSet set = fetchTiles(streetMapProvider(server.base() + "/{z}/{x}/{y}.png"), allTiles(1),
-                           optionsWithCache(cache.path()));
-  EXPECT_EQ(set.failed, 3);
-  EXPECT_EQ(set.images.size(), 1u);
-  EXPECT_NE(set.warning.find("3 of 4 map tiles"), std::string::npos) << set.warning;
-  // Only good tiles are cached.
-  EXPECT_FALSE(std::filesystem::exists(
-      tileCachePath(cache.path(), server.base() + "/{z}/{x}/{y}.png", {1, 0, 1})));
-  EXPECT_TRUE(std::filesystem::exists(
-      tileCachePath(cache.path(), server.base() + "/{z}/{x}/{y}.png", {1, 1, 1})));
-}
-
-TEST(Tiles, SlowServerIsCutOffAtTheTotalTimeout) {
-  TempDir cache;
-  TileServer server([](const std::string&) { return HttpAnswer{200, "image/png", "", true}; });
-  TileFetchOptions o = optionsWithCache(cache.path());
-  o.totalTimeoutMs = 600;
-  auto start = std::chrono::steady_clock::now();
-  TileSet set = fetchTiles(streetMapProvider(server.base() + "/{z}/{x}/{y}.png"), allTiles(1), o);
-  double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  EXPECT_LT(secs, 3.0);
-  EXPECT_EQ(set.failed, 4);
-  EXPECT_NE(set.warning.find("could not be fetched"), std::string::npos) << set.warning;
-}
-
-TEST(Tiles, OversizedBodiesAreRefused) {
-  TempDir cache;
-  TileServer server([](const std::string&) {
-    return HttpAnswer{200, "image/png", std::string(300000, 'x')};
-  });
-  TileFetchOptions o = optionsWithCache(cache.path());
-  o.maxTileBytes = 100000;
-  TileSet set = fetchTiles(streetMapProvider(server.base() + "/{z}/{x}/{y}.png"), allTiles(0), o);
-  EXPECT_EQ(set.failed, 1);
-  EXPECT_NE(set.warning.find("larger than 100000 bytes"), std::string::npos) << set.warning;
+// Bad answers fail their tiles with a warning that says why, and only good
+// tiles are cached: errors and bodies that are not PNG, a server that never
+// answers (cut off at the total timeout) and bodies over the size limit.
+TEST(Tiles, BadAnswersFailTheirTiles) {
+  struct Case {
+    const char* what;
+    std::function<HttpAnswer(const std::string&)> answer;
+    int zoom, timeoutMs, maxBytes, failed;
+    const char* warning;
+  };
+  const Case cases[] = {
+      {"errors and non-PNG bodies",
+       [](const std::string& path) -> HttpAnswer {
+         if (path == "/1/0/0.png") return {500, "text/plain", "boom"};
+         if (path == "/1/0/1.png") return {200, "image/png", "<html>not a tile</html>"};
+         if (path == "/1/1/0.png") return {200, "image/jpeg", std::string("\xFF\xD8\xFF\xE0 jpeg", 9)};
+         return tileAnswer(path);
+       },
+       1, 0, 0, 3, "3 of 4 map tiles"},
+      {"slow", [](const std::string&) { return HttpAnswer{200, "image/png", "", true}; }, 1, 600, 0,
+       4, "could not be fetched"},
+      {"oversized",
+       [](const std::string&) { return HttpAnswer{200, "image/png", std::string(300000, 'x')}; },
+       0, 0, 100000, 1, "larger than 100000 bytes"},
+  };
+  for (const Case& c : cases) {
+    TempDir cache;
+    TileServer server(c.answer);
+    const std::string url = server.base() + "/{z}/{x}/{y}.png";
+    TileFetchOptions o = optionsWithCache(cache.path());
+    if (c.timeoutMs) o.totalTimeoutMs = c.timeoutMs;
+    if (c.maxBytes) o.maxTileBytes = c.maxBytes;
+    const auto start = std::chrono::steady_clock::now();
+    TileSet set = fetchTiles(streetMapProvider(url), allTiles(c.zoom), o);
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 3.0)
+        << c.what;
+    EXPECT_EQ(set.failed, c.failed) << c.what;
+    EXPECT_NE(set.warning.find(c.warning), std::string::npos) << c.what << ": " << set.warning;
+    const int good = (1 << c.zoom) * (1 << c.zoom) - c.failed;
+    EXPECT_EQ(int(set.images.size()), good) << c.what;
+    if (good == 1) {
+      EXPECT_FALSE(std::filesystem::exists(tileCachePath(cache.path(), url, {1, 0, 1})));
+      EXPECT_TRUE(std::filesystem::exists(tileCachePath(cache.path(), url, {1, 1, 1})));
+    }
+  }
 }
 
 TEST(Tiles, DrawnTilesLandWhereTheProjectionPutsThem) {
@@ -326,22 +342,6 @@ TEST(Tiles, ARunWaitsForTilesWithinOneBudget) {
   EXPECT_EQ(failing.requests(), asked);
   EXPECT_NE(last.find("is not asked again"), std::string::npos) << last;
   beginTileRun();
-}
-
-// A truncated tile is called truncated, and a FIFO in a tile folder is
-// refused instead of waited on.
-TEST(Tiles, TruncatedTilesAndFifosAreNamed) {
-  TempDir dir;
-  qv::test::writeTileFolder(dir.path(), 1);
-  std::filesystem::resize_file(dir.path() + "/1/0/0.png", 100);
-  std::filesystem::remove(dir.path() + "/1/1/0.png");
-  ASSERT_EQ(::mkfifo((dir.path() + "/1/1/0.png").c_str(), 0600), 0);
-  TileSet set = fetchTiles(streetMapProvider("file://" + dir.path() + "/{z}/{x}/{y}.png"),
-                           {{1, 0, 0}}, TileFetchOptions{});
-  EXPECT_NE(set.warning.find("truncated"), std::string::npos) << set.warning;
-  set = fetchTiles(streetMapProvider("file://" + dir.path() + "/{z}/{x}/{y}.png"), {{1, 1, 0}},
-                   TileFetchOptions{});
-  EXPECT_NE(set.warning.find("not a regular file"), std::string::npos) << set.warning;
 }
 
 }  // namespace

@@ -120,20 +120,6 @@ class PlotTest : public testing::Test {
     n.slot(o).unit = unit;
   }
   static void code(Statement& n, Opt o, int c) { n.slot(o).setEnum(c); }
-  // An attribute group: style element ("" none) and overrides (key, slot).
-  static host::Slot& group(Statement& n, Opt o, std::string style = {}) {
-    host::Slot& s = n.slot(o);
-    s = host::Slot{};
-    s.kind = host::kSlotGroup;
-    s.text = std::move(style);
-    s.attrs.assign(host::kAttrCount, host::Slot{});
-    return s;
-  }
-  static void attrNumber(host::Slot& g, int key, double v, int unit = 0) {
-    g.attrs[size_t(key)].kind = host::kSlotNumber;
-    g.attrs[size_t(key)].number = v;
-    g.attrs[size_t(key)].unit = unit;
-  }
   static void items(Statement& n, Opt o, std::vector<std::pair<int, std::string>> entries) {
     host::Slot& s = n.slot(o);
     s = host::Slot{};

@@ -81,38 +81,8 @@ TEST(ProgramReader, StepsAndGlobals) {
   EXPECT_EQ(s.byStatement->line, 8);
 }
 
-TEST(ProgramReader, ErrorsAndRecovery) {
-  Lines got = readAll(
-      "data x;\n"
-      "scatter x=a y=b;\n"
-      "by state;\n"
-      "'odd';\n"
-      "run; quit;\n"
-      "title 'ok';\n"
-      "proc tavlo; by a notsorted; by b; run;\n"
-      "proc; choromap; run;\n"
-      "proc tavlo; run cancel;\n"
-      "proc tavlo; scatter x='unclosed;\n");
-  EXPECT_EQ(got, (Lines{
-      "error p.qv, line 1, column 1: Unknown statement DATA",
-      "error p.qv, line 2, column 1: Statement SCATTER is not valid here",
-      "error p.qv, line 3, column 1: Statement BY is not valid here",
-      "error p.qv, line 4, column 1: Unknown statement beginning with quoted string 'odd'",
-      "title",
-      "error p.qv, line 7, column 18: The BY option NOTSORTED is not supported",
-      "step tavlo 1 run errors=1",
-      "error p.qv, line 8, column 5: The PROC statement needs a procedure name",
-      "step tavlo 1 run cancelled",
-      "error p.qv, line 10, column 23: Quoted string starting here is not closed with '",
-      "step tavlo 1 eof errors=1",
-  }));
-
-  // A second BY, and junk after RUN, spoil the step but end it in place.
-  got = readAll("proc tavlo; by a; by b; run now; title 'x';");
-  EXPECT_EQ(got, (Lines{"error p.qv, line 1, column 19: Only one BY statement is allowed in a step",
-                        "error p.qv, line 1, column 29: Unexpected name now in the RUN statement",
-                        "step tavlo 1 run errors=2", "title"}));
-}
+// Refused statements and the reading on behind them are shown by the
+// bad-input case runtime_program_reader_errors.
 
 TEST(ProgramReader, GarbageNeverCrashes) {
   const char* pieces[] = {"proc ", "tavlo ", "run", "quit", ";", "by ", "title", "3 ", "'a'",

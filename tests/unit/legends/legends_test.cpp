@@ -9,7 +9,6 @@ using module::parseGradLegend;
 using module::parseLegend;
 
 const std::string kAmp = "(*ESC*){unicode '0026'x}";
-const std::string kQuote = "(*ESC*){unicode '0022'x}";
 
 class KeyLegendTest : public TranslatorTest {
  protected:
@@ -25,7 +24,9 @@ class KeyLegendTest : public TranslatorTest {
 
 // The end-to-end legends case pins listed order, a marker name bringing
 // its plots, the group label, placement among three statements, the
-// attribute groups and the failure without names; these are the rest.
+// attribute groups and the failure without names, and module_legend_attrs
+// the escaped names and families and a color that is none; these are the
+// rest.
 TEST_F(KeyLegendTest, NamesTitlesAndPlacement) {
   // Nothing registered and nothing listed: no text at all.
   EXPECT_EQ(key("KEYLEGEND"), "");
@@ -57,26 +58,6 @@ TEST_F(KeyLegendTest, NamesTitlesAndPlacement) {
   for (int i = 0; i < 5; ++i)
     EXPECT_EQ(key("KEYLEGEND \"a\"", 5, i), std::string("DiscreteLegend \"a\" /") + places[i] + ";");
   EXPECT_TRUE(fake.logLines.empty());
-}
-
-TEST_F(KeyLegendTest, AttributesAndEscapes) {
-  reg("say \"hi\" & go", "<Empty>");
-  reg("Sales & Costs", "<Empty>");
-  // An ordinary name stays as the plot wrote it; one with a double quote is
-  // escaped, as is a family with one.
-  EXPECT_EQ(key("KEYLEGEND / VALUEATTRS=(FAMILY='My \"Font\"')"),
-            "DiscreteLegend \"say " + kQuote + "hi" + kQuote + " " + kAmp +
-                " go\" \"Sales & Costs\" / ValueAttrs=( Family=\"My " + kQuote + "Font" +
-                kQuote + "\");");
-  names.clear();
-  reg("a", "<Empty>");
-  EXPECT_EQ(key("KEYLEGEND / TITLEATTRS=GraphTitleText VALUEATTRS=(SIZE=2PCT)"),
-            "DiscreteLegend \"a\" / TitleAttrs=GraphTitleText ValueAttrs=( Size=2%);");
-  // A color that is not one is reported and written gray.
-  EXPECT_EQ(key("KEYLEGEND / TITLEATTRS=(COLOR=nosuchcolor SIZE=1.5)"),
-            "DiscreteLegend \"a\" / TitleAttrs=( Color=CX808080 Size=1.5);");
-  ASSERT_EQ(fake.messages.size(), 1u);
-  EXPECT_EQ(fake.messages[0].number, 79);
 }
 
 class GradLegendTest : public TranslatorTest {

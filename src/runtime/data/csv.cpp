@@ -5,18 +5,23 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <limits>
 #include <utility>
 
 #include "common/ascii.h"
 
 #include "runtime/common/error.h"
+#include "runtime/data/parallel_for.h"
 
 namespace qv::rt {
 
 namespace {
 
 constexpr double kMissing = std::numeric_limits<double>::quiet_NaN();
+
+// Buffers from this size on are read in parts on all cores.
+constexpr size_t kParallelBytes = size_t{4} << 20;
 
 int clampLine(int64_t line) { return line > INT_MAX ? INT_MAX : static_cast<int>(line); }
 
@@ -211,14 +216,16 @@ class Scanner {
     ++line_;
   }
 
-  // Reads the records from p_ on. For each cell of the first `ncols`
-  // columns: sink.cell(col, text, length, escaped, line); after each record
-  // sink.row() (false stops). Empty lines are skipped, except that with one
-  // column an empty line before more content is a row with an empty value.
-  // A record with another number of cells than `ncols` is an error.
+  // Reads the records that start from p_ on and before `stop` (at most the
+  // end; a record that starts before it is read whole). For each cell of
+  // the first `ncols` columns: sink.cell(col, text, length, escaped, line);
+  // after each record sink.row() (false stops). Empty lines are skipped,
+  // except that with one column an empty line before more content is a row
+  // with an empty value. A record with another number of cells than
+  // `ncols` is an error.
   template <class Sink>
-  void records(size_t ncols, const char* lastContent, Sink& sink) {
-    while (p_ < end_) {
+  void records(size_t ncols, const char* lastContent, const char* stop, Sink& sink) {
+    while (p_ < stop) {
       const int64_t recLine = line_;
       if ((*p_ == '\n' || *p_ == '\r') && (ncols > 1 || p_ >= lastContent)) {
         endRecord();
@@ -297,58 +304,82 @@ struct ColumnSink {
   bool row() { return ++done < rows; }
 };
 
-struct TableSink {
-  Table* table;
-  std::vector<int> forced;  // per column: 0 inferred, 1 numeric, 2 character
+// What every stretch of records is read with.
+struct ReadContext {
+  const Scanner* proto;  // the scanner of the whole buffer
+  size_t ncols;
+  const std::vector<int>* forced;  // per column: 0 inferred, 1 numeric, 2 character
   const std::vector<std::string>* names;
   const Schema* schema;
   const std::string* file;
-  Scanner* restart;         // a scanner at the first record, for texts read again
   const char* lastContent;
-  const char* bodyStart;
-  const char* end;
+};
+
+// A stretch of records read on its own: from `start` (at line `line`) to
+// the first record that starts at or after `stop`. Its columns are typed by
+// its own cells; where it ended, or the first error in it, is kept.
+struct Part {
+  const char* start = nullptr;
+  int64_t line = 1;
+  const char* stop = nullptr;
+  const char* endPos = nullptr;
+  int64_t endLine = 1;
+  size_t rows = 0;
+  std::vector<Column> cols;
+  std::exception_ptr error;
+};
+
+void startCharacter(Column& k) {
+  k.type = host::kCharacter;
+  k.width = 1;
+  std::vector<double>().swap(k.num);
+  k.offsets.assign(1, 0);
+}
+
+// Turns a numeric column of a part into a character one: its cells are read
+// again, as written.
+void readAsText(const ReadContext& cx, const Part& part, Column& k, size_t col) {
+  startCharacter(k);
+  if (part.rows == 0) return;
+  Scanner again = *cx.proto;
+  again.p_ = part.start;
+  again.line_ = part.line;
+  ColumnSink cs{&k, col, part.rows};
+  again.records(cx.ncols, cx.lastContent, again.end_, cs);
+}
+
+struct PartSink {
+  const ReadContext* cx;
+  Part* part;
   const Scanner* main;
   size_t rows = 0;
 
-  void makeCharacter(Column& k, size_t col) {
-    k.type = host::kCharacter;
-    k.width = 1;
-    std::vector<double>().swap(k.num);
-    k.offsets.assign(1, 0);
-    if (rows > 0) {
-      // The earlier cells of this column were numbers: read their texts
-      // again, as written.
-      Scanner again = *restart;
-      ColumnSink cs{&k, col, rows};
-      again.records(table->columns.size(), lastContent, cs);
-    }
-  }
-
   inline void cell(size_t col, const char* s, size_t len, bool escaped, int64_t line) {
-    Column& k = table->columns[col];
+    Column& k = part->cols[col];
     if (k.type == host::kNumeric) {
       double v;
       if (!escaped && toNumber(s, len, &v)) {
         k.num.push_back(v);
         return;
       }
-      if (forced[col] == 1)
-        throw UserError(Place{*file, clampLine(line), 0},
-                        "the value '" + shortValue(s, len) + "' of " + (*names)[col] +
-                            " is not a number, but " + schema->file +
+      if ((*cx->forced)[col] == 1)
+        throw UserError(Place{*cx->file, clampLine(line), 0},
+                        "the value '" + shortValue(s, len) + "' of " + (*cx->names)[col] +
+                            " is not a number, but " + cx->schema->file +
                             " declares that column a number.");
-      makeCharacter(k, col);
+      part->rows = rows;
+      readAsText(*cx, *part, k, col);
     }
     appendText(k, s, len, escaped);
   }
 
   bool row() {
     if (++rows == 1024) {
-      // Reserve for the whole file, judged by the rows read so far.
-      double done = static_cast<double>(main->p_ - bodyStart);
-      double scale = static_cast<double>(end - bodyStart) / (done > 0 ? done : 1) * 1.05;
+      // Reserve for the whole stretch, judged by the rows read so far.
+      double done = static_cast<double>(main->p_ - part->start);
+      double scale = static_cast<double>(part->stop - part->start) / (done > 0 ? done : 1) * 1.05;
       size_t estimate = static_cast<size_t>(1024 * scale) + 16;
-      for (auto& k : table->columns) {
+      for (auto& k : part->cols) {
         if (k.type == host::kNumeric) {
           k.num.reserve(estimate);
         } else {
@@ -360,6 +391,56 @@ struct TableSink {
     return true;
   }
 };
+
+// Reads a part's records into its own columns. An error is kept in the
+// part, not thrown: the part may have started inside a quoted value, which
+// only the part before it can tell.
+void readPart(const ReadContext& cx, Part& part) {
+  part.cols.assign(cx.ncols, Column());
+  for (size_t i = 0; i < cx.ncols; ++i)
+    if ((*cx.forced)[i] == 2) startCharacter(part.cols[i]);
+  part.rows = 0;
+  part.error = nullptr;
+  Scanner sc = *cx.proto;
+  sc.p_ = part.start;
+  sc.line_ = part.line;
+  PartSink sink{&cx, &part, &sc};
+  try {
+    sc.records(cx.ncols, cx.lastContent, part.stop, sink);
+  } catch (...) {
+    part.error = std::current_exception();
+  }
+  part.endPos = sc.p_;
+  part.endLine = sc.line_;
+  part.rows = sink.rows;
+}
+
+// Where the buffer is cut into parts: after the first line end at or after
+// every `chunk` bytes (a guess: the line end may be inside a quoted value).
+// The first cut is the start of the buffer.
+std::vector<const char*> cutPoints(const char* base, const char* end, size_t chunk) {
+  std::vector<const char*> cuts{base};
+  const char* b = base;
+  for (;;) {
+    if (static_cast<size_t>(end - b) <= chunk) break;
+    const char* p = b + chunk - 1;
+    while (p < end && *p != '\n' && *p != '\r') ++p;
+    if (p >= end) break;
+    if (*p == '\r' && p + 1 < end && p[1] == '\n') ++p;
+    b = p + 1;
+    if (b >= end) break;
+    cuts.push_back(b);
+  }
+  return cuts;
+}
+
+size_t chunkFromEnvironment() {
+  const char* v = std::getenv("QORTAVLO_CSV_CHUNK_BYTES");
+  if (!v || !*v) return 0;
+  char* e = nullptr;
+  unsigned long long n = std::strtoull(v, &e, 10);
+  return (e && *e == 0) ? static_cast<size_t>(n) : 0;
+}
 
 }  // namespace
 
@@ -419,19 +500,42 @@ size_t findInvalidUtf8(const unsigned char* d, size_t n) {
   return n;
 }
 
-Table parseDelimited(const TextBuffer& buffer, const std::string& file, const CsvSettings& settings,
-                     const NoteFn& note) {
+namespace {
+
+// Reads the buffer: cut into parts read on all cores when it is large (or
+// the chunk setting asks for it), else in one part. `owned`, when given, is
+// the buffer itself, freed once every text has been taken from it.
+Table parseBuffer(const TextBuffer& buffer, TextBuffer* owned, const std::string& file,
+                  const CsvSettings& settings, const NoteFn& note) {
   const size_t size = buffer.size();
   const char* const base = buffer.data();
   const char* const end = base + size;
-  {
-    size_t bad = findInvalidUtf8(reinterpret_cast<const unsigned char*>(base), size);
-    if (bad != size) {
-      auto [l, c] = lineColumnAt(base, size, bad);
-      throw UserError(Place{file, l, c},
-                      "the byte " + hexByte(static_cast<unsigned char>(base[bad])) +
-                          " is not valid UTF-8 (the file must be UTF-8 text).");
-    }
+  const unsigned cores = coreCount();
+  size_t chunk = settings.chunkBytes;
+  if (chunk == 0) chunk = size >= kParallelBytes && cores > 1 ? (size + cores - 1) / cores : size;
+  if (chunk == 0) chunk = 1;
+
+  // The cuts fall after line ends, so no UTF-8 sequence spans two parts and
+  // the first bad byte is the first one any part finds. Each part also
+  // counts its line ends (those inside quotes too), which gives the line
+  // each part starts at.
+  const std::vector<const char*> cuts = cutPoints(base, end, chunk);
+  const size_t ncuts = cuts.size();
+  std::vector<size_t> badAt(ncuts, size);
+  std::vector<int64_t> lineEnds(ncuts, 0);
+  parallelFor(ncuts, cores, [&](size_t i) {
+    const char* from = cuts[i];
+    const size_t n = static_cast<size_t>((i + 1 < ncuts ? cuts[i + 1] : end) - from);
+    size_t bad = findInvalidUtf8(reinterpret_cast<const unsigned char*>(from), n);
+    if (bad != n) badAt[i] = static_cast<size_t>(from - base) + bad;
+    if (ncuts > 1) lineEnds[i] = countLineEnds(from, n, end);
+  });
+  for (size_t bad : badAt) {
+    if (bad == size) continue;
+    auto [l, c] = lineColumnAt(base, size, bad);
+    throw UserError(Place{file, l, c},
+                    "the byte " + hexByte(static_cast<unsigned char>(base[bad])) +
+                        " is not valid UTF-8 (the file must be UTF-8 text).");
   }
 
   Scanner sc(base, end, file, settings.delimiter);
@@ -510,13 +614,109 @@ Table parseDelimited(const TextBuffer& buffer, const std::string& file, const Cs
   while (lastContent > sc.p_ && (lastContent[-1] == '\n' || lastContent[-1] == '\r'))
     --lastContent;
 
-  Scanner restart = sc;
-  TableSink sink{&t, forced, &names, settings.schema, &file, &restart, lastContent, sc.p_, end, &sc};
-  sc.records(ncols, lastContent, sink);
-  t.rows = sink.rows;
+  // The parts: the first starts after the header, the others at the cuts
+  // after it, each at the line the line ends before it give.
+  std::vector<Part> parts(1);
+  parts[0].start = sc.p_;
+  parts[0].line = sc.line_;
+  int64_t line = 1;
+  for (size_t i = 0; i < ncuts; ++i) {
+    if (cuts[i] > sc.p_) {
+      parts.emplace_back();
+      parts.back().start = cuts[i];
+      parts.back().line = line;
+    }
+    line += lineEnds[i];
+  }
+  for (size_t i = 0; i < parts.size(); ++i)
+    parts[i].stop = i + 1 < parts.size() ? parts[i + 1].start : end;
+
+  ReadContext cx{&sc, ncols, &forced, &names, settings.schema, &file, lastContent};
+  parallelFor(parts.size(), cores, [&](size_t i) { readPart(cx, parts[i]); });
+
+  // A part is right when the part before it ended where it started; else it
+  // started inside a quoted value and is read again from where the part
+  // before it ended. The first error of a right part is the file's first.
+  const char* pos = parts[0].start;
+  line = parts[0].line;
+  for (Part& p : parts) {
+    if (p.start != pos) {
+      p.start = pos;
+      p.line = line;
+      readPart(cx, p);
+    }
+    if (p.error) std::rethrow_exception(p.error);
+    pos = p.endPos;
+    line = p.endLine;
+  }
+
+  // A column is numeric only when it is numeric in every part.
+  std::vector<char> character(ncols, 0);
+  for (const Part& p : parts)
+    for (size_t c = 0; c < ncols; ++c)
+      if (p.cols[c].type != host::kNumeric) character[c] = 1;
+  parallelFor(parts.size(), cores, [&](size_t i) {
+    for (size_t c = 0; c < ncols; ++c)
+      if (character[c] && parts[i].cols[c].type == host::kNumeric)
+        readAsText(cx, parts[i], parts[i].cols[c], c);
+  });
+  if (owned) *owned = TextBuffer();
+
+  size_t rows = 0;
+  for (const Part& p : parts) rows += p.rows;
+  t.rows = rows;
+  for (size_t c = 0; c < ncols; ++c) {
+    Column& k = t.columns[c];
+    if (parts.size() == 1) {
+      Column& from = parts[0].cols[c];
+      k.type = from.type;
+      k.width = from.width;
+      k.num = std::move(from.num);
+      k.arena = std::move(from.arena);
+      k.offsets = std::move(from.offsets);
+    } else if (!character[c]) {
+      k.type = host::kNumeric;
+      k.num.reserve(rows);
+      for (Part& p : parts) {
+        k.num.insert(k.num.end(), p.cols[c].num.begin(), p.cols[c].num.end());
+        std::vector<double>().swap(p.cols[c].num);
+      }
+    } else {
+      // Texts back to back; each part's offsets moved by the texts before.
+      k.type = host::kCharacter;
+      k.width = 1;
+      size_t chars = 0;
+      for (const Part& p : parts) chars += p.cols[c].arena.size();
+      k.arena.clear();
+      k.arena.reserve(chars);
+      k.offsets.assign(1, 0);
+      k.offsets.reserve(rows + 1);
+      for (Part& p : parts) {
+        Column& from = p.cols[c];
+        const uint64_t shift = k.arena.size();
+        k.arena += from.arena;
+        for (size_t r = 1; r < from.offsets.size(); ++r) k.offsets.push_back(from.offsets[r] + shift);
+        if (from.width > k.width) k.width = from.width;
+        std::string().swap(from.arena);
+        std::vector<uint64_t>().swap(from.offsets);
+      }
+    }
+  }
   for (auto& k : t.columns)
     if (k.numeric() && k.num.size() != t.rows) k.num.assign(t.rows, kMissing);
   return t;
+}
+
+}  // namespace
+
+Table parseDelimited(const TextBuffer& buffer, const std::string& file, const CsvSettings& settings,
+                     const NoteFn& note) {
+  return parseBuffer(buffer, nullptr, file, settings, note);
+}
+
+Table parseDelimited(TextBuffer&& buffer, const std::string& file, const CsvSettings& settings,
+                     const NoteFn& note) {
+  return parseBuffer(buffer, &buffer, file, settings, note);
 }
 
 Table readDelimitedFile(const std::string& path, char delimiter, VarNameRule names,
@@ -527,8 +727,8 @@ Table readDelimitedFile(const std::string& path, char delimiter, VarNameRule nam
   st.delimiter = delimiter;
   st.names = names;
   st.schema = schema ? &*schema : nullptr;
-  return parseDelimited(buf, path, st, note);
+  st.chunkBytes = chunkFromEnvironment();
+  return parseDelimited(std::move(buf), path, st, note);
 }
 
 }  // namespace qv::rt
-

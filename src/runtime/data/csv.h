@@ -5,8 +5,15 @@
 // UTF-8 byte order mark is skipped; the whole file must be valid UTF-8. A
 // column is numeric when every non-empty cell other than "." is a decimal
 // number; otherwise it is character and as wide as its longest value.
+//
+// A large buffer is read on all cores: it is cut after line ends into parts
+// of about `chunkBytes`, each part is read into columns of its own, and the
+// parts are joined. A cut that falls inside a quoted value is found (the
+// part before it ends elsewhere) and that part is read again. Types, widths,
+// values and the first error are those of a read in one part.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -20,14 +27,24 @@ struct CsvSettings {
   char delimiter = ',';
   VarNameRule names = VarNameRule::Strict;
   Schema* schema = nullptr;  // declared types, labels and formats (may be null)
+  // Bytes per part: 0 cuts a buffer of 4 MB or more into one part per core
+  // and reads a smaller one whole; a size larger than the buffer reads it
+  // whole.
+  size_t chunkBytes = 0;
 };
 
 // Parses a whole file held in `buffer`. `file` names the input in messages.
 // Malformed input: UserError naming the file and the line.
 Table parseDelimited(const TextBuffer& buffer, const std::string& file, const CsvSettings& settings,
                      const NoteFn& note);
+// The same, freeing the buffer before the parts are joined (less memory at
+// the peak).
+Table parseDelimited(TextBuffer&& buffer, const std::string& file, const CsvSettings& settings,
+                     const NoteFn& note);
 
-// Reads a file and its schema sidecar (when there is one).
+// Reads a file and its schema sidecar (when there is one). For
+// benchmarks, the environment variable QORTAVLO_CSV_CHUNK_BYTES sets the
+// bytes per part (a number larger than the file reads it in one part).
 Table readDelimitedFile(const std::string& path, char delimiter, VarNameRule names,
                         const NoteFn& note);
 

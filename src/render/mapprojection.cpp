@@ -113,7 +113,26 @@ struct ProjTransform {
   // The operation is a bare projection: radians in (converted here, which
   // costs less than a pipeline step in PROJ).
   bool radians = false;
+  // The PROJ text `op` was made from, to make it again for another thread
+  // ("" when it was not made from a text).
+  std::string definition;
 };
+
+// The same transformation with a PROJ context and operation of its own;
+// false when it cannot be made again.
+bool copyTransform(const ProjTransform& from, ProjTransform& to) {
+  if (from.definition.empty()) return false;
+  to.ctx = newContext();
+  if (!to.ctx) return false;
+  to.op.reset(proj_create(to.ctx.get(), from.definition.c_str()));
+  if (!to.op) return false;
+  to.lon0 = from.lon0;
+  to.azimuthal = from.azimuthal;
+  to.metresPerUnit = from.metresPerUnit;
+  to.radians = from.radians;
+  to.definition = from.definition;
+  return true;
+}
 
 // Whether a projection is azimuthal, and its central meridian, from its
 // PROJ string.
@@ -159,7 +178,10 @@ bool makeTransform(std::string_view definition, bool toLonLat, ProjTransform& t,
   // An operation made from CRSs picks among its candidates for every
   // position; one pipeline made again from its own definition does not.
   if (const char* ps = proj_as_proj_string(ctx, t.op.get(), PJ_PROJ_5, nullptr))
-    if (PjPtr single{proj_create(ctx, ps)}) t.op = std::move(single);
+    if (PjPtr single{proj_create(ctx, ps)}) {
+      t.definition = ps;
+      t.op = std::move(single);
+    }
   // Central meridian and kind, from the CRS as a PROJ string.
   if (const char* ps = proj_as_proj_string(ctx, crs.get(), PJ_PROJ_5, nullptr)) readKind(ps, t);
   // The size of a planar unit.
@@ -186,6 +208,7 @@ bool makeDirect(const std::string& params, ProjTransform& t) {
   const std::string def = params + " +ellps=WGS84";
   t.op.reset(proj_create(t.ctx.get(), def.c_str()));
   if (!t.op) return false;
+  t.definition = def;
   t.radians = true;
   readKind(params, t);
   t.metresPerUnit = 1;
@@ -214,6 +237,11 @@ class ProjProjection final : public MapProjection {
     transform(t_, pts, n);
     for (size_t i = 0; i < n; ++i) pts[i].y = -pts[i].y;  // northing up, pixels down
   }
+  std::shared_ptr<const MapProjection> copyForThread() const override {
+    ProjTransform t;
+    if (!copyTransform(t_, t)) return nullptr;
+    return std::make_shared<ProjProjection>(std::move(t), description_);
+  }
 
  private:
   ProjTransform t_;
@@ -229,6 +257,9 @@ class WebMercator final : public MapProjection {
   }
   void forward(Point* pts, size_t n) const override {
     for (size_t i = 0; i < n; ++i) pts[i] = mercatorUnit(pts[i].x, pts[i].y);
+  }
+  std::shared_ptr<const MapProjection> copyForThread() const override {
+    return std::make_shared<WebMercator>(*this);
   }
 };
 
@@ -280,6 +311,18 @@ class AlbersUsa final : public MapProjection {
   }
   void forwardPoints(Point* pts, size_t n) const override {
     for (size_t i = 0; i < n; ++i) place(areaOf(pts[i].x, pts[i].y), pts + i, 1);
+  }
+  std::shared_ptr<const MapProjection> copyForThread() const override {
+    auto copy = std::make_shared<AlbersUsa>();
+    if (!copyTransform(lower48_, copy->lower48_) || !copyTransform(alaska_, copy->alaska_) ||
+        !copyTransform(hawaii_, copy->hawaii_))
+      return nullptr;
+    copy->lon0_ = lon0_;
+    copy->maxScale_ = maxScale_;
+    copy->description_ = description_;
+    copy->alaskaShift_ = alaskaShift_;
+    copy->hawaiiShift_ = hawaiiShift_;
+    return copy;
   }
 
  private:

@@ -60,6 +60,10 @@ class MapProjection {
   double maxScale() const { return maxScale_; }
   // The name for the log: "Equal Earth (+proj=eqearth +lon_0=0)".
   const std::string& description() const { return description_; }
+  // A projection giving the very same positions, for another thread: this
+  // one when it keeps no PROJ objects, else one with PROJ objects of its
+  // own made from the same definitions. Null when it cannot be made.
+  virtual std::shared_ptr<const MapProjection> copyForThread() const = 0;
 
  protected:
   double lon0_ = 0;

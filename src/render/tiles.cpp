@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -35,6 +36,15 @@ struct TileRun {
   long waitedMs = 0;                    // lost to transfers that timed out
   std::map<std::string, int> failures;  // by host
 } tileRun;
+
+// The cache files of the tiles some map of the run is fetching now. A map
+// that needs one of them waits for that fetch and reads the cache, so a
+// tile is fetched once however many threads draw maps at the same time.
+struct TileClaims {
+  std::mutex mutex;
+  std::condition_variable done;
+  std::set<std::string> fetching;
+} tileClaims;
 
 // The host part of an http(s) URL ("tile.example.org:8080").
 std::string urlHost(std::string_view url) {
@@ -445,49 +455,93 @@ TileSet fetchTiles(const TileProvider& provider, const std::vector<TileKey>& key
     }
   } else {
     std::string root = o.useCache ? (o.cacheDir.empty() ? defaultTileCacheDir() : o.cacheDir) : "";
-    std::vector<Job> jobs;
-    jobs.reserve(keys.size());
-    const time_t now = std::time(nullptr);
-    for (const TileKey& k : keys) {
-      Job j;
-      j.key = k;
-      j.url = expandTileUrl(tmpl, k);
-      if (!root.empty()) {
-        j.cachePath = tileCachePath(root, tmpl, k);
-        struct stat st;
-        if (::stat(j.cachePath.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
-          std::vector<unsigned char> bytes;
-          std::string err;
-          std::shared_ptr<Canvas> img;
-          if (readFile(j.cachePath, o.maxTileBytes, bytes, err))
-            img = decodeTile(bytes, j.cachePath, o, err);
-          if (!img) {
-            std::remove(j.cachePath.c_str());  // a damaged entry is fetched again
-          } else if (int64_t(now - st.st_mtime) <= o.maxAgeSeconds) {
-            if (keep(k, std::move(img))) ++set.fromCache;
-            continue;
-          } else {
-            j.stale = std::move(img);
+    // What came for each tile, settled in key order below whatever order
+    // the tiles came in: the kept tiles, the counts and the first error do
+    // not depend on which map of the run fetched a tile first.
+    struct Got {
+      std::shared_ptr<Canvas> img;
+      int* count = nullptr;
+      std::string error;
+    };
+    std::map<TileKey, Got> got;
+    // Tiles another map is fetching now are taken from the cache once it
+    // has them, in a later round that claims them all at once.
+    std::vector<TileKey> todo = keys;
+    for (bool first = true; !todo.empty(); first = false) {
+      std::vector<TileKey> mine, later;
+      if (root.empty()) {
+        mine.swap(todo);
+      } else {
+        std::unique_lock<std::mutex> lock(tileClaims.mutex);
+        auto busy = [&](const TileKey& k) {
+          return tileClaims.fetching.count(tileCachePath(root, tmpl, k)) > 0;
+        };
+        if (!first)
+          tileClaims.done.wait(lock, [&] { return std::none_of(todo.begin(), todo.end(), busy); });
+        for (const TileKey& k : todo) {
+          if (busy(k)) later.push_back(k);
+          else {
+            tileClaims.fetching.insert(tileCachePath(root, tmpl, k));
+            mine.push_back(k);
           }
         }
       }
-      jobs.push_back(std::move(j));
-    }
-    std::vector<Job*> pending;
-    for (Job& j : jobs) pending.push_back(&j);
-    runTransfers(pending, o);
-    for (Job& j : jobs) {
-      std::shared_ptr<Canvas> img;
-      std::string err = j.error;
-      if (err.empty()) img = decodeTile(j.body, j.url, o, err);
-      if (img) {
-        if (!j.cachePath.empty()) writeFileAtomically(j.cachePath, j.body);
-        if (keep(j.key, std::move(img))) ++set.downloaded;
-      } else if (j.stale) {
-        if (keep(j.key, std::move(j.stale))) ++set.stale;
-      } else {
-        fail(err);
+      std::vector<Job> jobs;
+      jobs.reserve(mine.size());
+      const time_t now = std::time(nullptr);
+      for (const TileKey& k : mine) {
+        Job j;
+        j.key = k;
+        j.url = expandTileUrl(tmpl, k);
+        if (!root.empty()) {
+          j.cachePath = tileCachePath(root, tmpl, k);
+          struct stat st;
+          if (::stat(j.cachePath.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+            std::vector<unsigned char> bytes;
+            std::string err;
+            std::shared_ptr<Canvas> img;
+            if (readFile(j.cachePath, o.maxTileBytes, bytes, err))
+              img = decodeTile(bytes, j.cachePath, o, err);
+            if (!img) {
+              std::remove(j.cachePath.c_str());  // a damaged entry is fetched again
+            } else if (int64_t(now - st.st_mtime) <= o.maxAgeSeconds) {
+              got[k] = {std::move(img), &set.fromCache, {}};
+              continue;
+            } else {
+              j.stale = std::move(img);
+            }
+          }
+        }
+        jobs.push_back(std::move(j));
       }
+      std::vector<Job*> pending;
+      for (Job& j : jobs) pending.push_back(&j);
+      runTransfers(pending, o);
+      for (Job& j : jobs) {
+        std::shared_ptr<Canvas> img;
+        std::string err = j.error;
+        if (err.empty()) img = decodeTile(j.body, j.url, o, err);
+        if (img) {
+          if (!j.cachePath.empty()) writeFileAtomically(j.cachePath, j.body);
+          got[j.key] = {std::move(img), &set.downloaded, {}};
+        } else if (j.stale) {
+          got[j.key] = {std::move(j.stale), &set.stale, {}};
+        } else {
+          got[j.key] = {nullptr, nullptr, err};
+        }
+      }
+      if (!root.empty()) {
+        {
+          std::lock_guard<std::mutex> lock(tileClaims.mutex);
+          for (const TileKey& k : mine) tileClaims.fetching.erase(tileCachePath(root, tmpl, k));
+        }
+        tileClaims.done.notify_all();
+      }
+      todo.swap(later);
+    }
+    for (auto& [k, g] : got) {
+      if (!g.img) fail(g.error);
+      else if (keep(k, std::move(g.img))) ++*g.count;
     }
   }
 

@@ -293,18 +293,22 @@ bool DataSet::next() {
   return true;
 }
 
-double DataSet::num(int var) const {
+double DataSet::num(int var) const { return current_ ? numAt(var, row_) : kMissing; }
+
+std::string_view DataSet::chr(int var) const { return current_ ? chrAt(var, row_) : std::string_view(); }
+
+double DataSet::numAt(int var, size_t row) const {
   int c = column(var);
-  if (!current_ || c < 0) return kMissing;
+  if (c < 0 || row >= table_->rows) return kMissing;
   const rt::Column& col = table_->columns[static_cast<size_t>(c)];
-  return col.numeric() ? col.num[row_] : kMissing;
+  return col.numeric() ? col.num[row] : kMissing;
 }
 
-std::string_view DataSet::chr(int var) const {
+std::string_view DataSet::chrAt(int var, size_t row) const {
   int c = column(var);
-  if (!current_ || c < 0) return {};
+  if (c < 0 || row >= table_->rows) return {};
   const rt::Column& col = table_->columns[static_cast<size_t>(c)];
-  return col.numeric() ? std::string_view() : col.str(row_);
+  return col.numeric() ? std::string_view() : col.str(row);
 }
 
 int64_t DataSet::observation() const { return current_ ? static_cast<int64_t>(row_) + 1 : 0; }

@@ -86,6 +86,18 @@ struct DataSet {
   double byNum(size_t k) const;            // value of BY variable k in the group
   std::string_view byChr(size_t k) const;
 
+  // Reading without the cursor, for several readers at once while nothing
+  // changes the selection: the positions next() walks now, the table row
+  // at a position of the selection, and a variable's value in a table row
+  // (NaN or "" for a bad request, as num and chr give).
+  struct Range {
+    size_t lo = 0, hi = 0;
+  };
+  Range readingRange() const { return {lo_, hi_}; }
+  size_t rowAt(size_t pos) const { return base_[sel_[pos]]; }
+  double numAt(int var, size_t row) const;
+  std::string_view chrAt(int var, size_t row) const;
+
  private:
   size_t rowOf(int var) const;
   void select();           // base_ from the options

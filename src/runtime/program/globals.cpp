@@ -1,8 +1,10 @@
 #include "runtime/program/globals.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <set>
+#include <thread>
 
 #include "runtime/formats/formats.h"
 #include "runtime/program/cursor.h"
@@ -56,6 +58,7 @@ const OptionInfo kOptions[] = {
     {"NOBYLINE", OptionId::ByLine, true},
     {"OUTPUT", OptionId::Output, false},
     {"GRAPHDPI", OptionId::GraphDpi, false},
+    {"THREADS", OptionId::Threads, false},
 };
 
 const OptionInfo* findOption(std::string_view name) {
@@ -205,6 +208,11 @@ std::vector<OptionSetting> parseOptions(const Statement& st) {
         o.value = v.num;
         break;
       }
+      case OptionId::Threads:
+        if (v.kind != Tok::Int || !(v.num >= 1) || v.num > kMaxThreads)
+          bad("a whole number from 1 to " + std::to_string(kMaxThreads) + " is expected");
+        o.number = static_cast<int64_t>(v.num);
+        break;
       case OptionId::NlDecSeparator:
       case OptionId::ByLine:
         break;
@@ -230,6 +238,7 @@ void applyOption(Settings& s, const OptionSetting& o) {
     case OptionId::ByLine: s.byLine = o.on; break;
     case OptionId::Output: s.output = o.text; break;
     case OptionId::GraphDpi: s.graphDpi = o.value; break;
+    case OptionId::Threads: s.threads = static_cast<int>(o.number); break;
   }
 }
 
@@ -279,6 +288,9 @@ std::optional<std::string> settingText(const Settings& s, std::string_view name)
       std::snprintf(text, sizeof text, "%g", s.graphDpi);
       return std::string(text);
     }
+    case OptionId::Threads:
+      return std::to_string(s.threads > 0 ? s.threads
+                                          : std::max(1u, std::thread::hardware_concurrency()));
   }
   return std::nullopt;
 }

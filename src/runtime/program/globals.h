@@ -57,11 +57,15 @@ struct Settings {
   // GRAPHDPI=: pixels per inch of a PNG map (the layout stays that of
   // GRAPHWIDTH x GRAPHHEIGHT at 96).
   double graphDpi = 96;
+  // THREADS=: how many BY groups are drawn at once, at most (0: as many as
+  // the machine has cores).
+  int threads = 0;
 };
 
 // The kinds OUTPUT= and --output accept, and the lowest and highest GRAPHDPI=.
 inline constexpr const char* kOutputKinds[] = {"PNG", "SVG", "PDF", "HTML"};
 inline constexpr double kMinGraphDpi = 24, kMaxGraphDpi = 2400;
+inline constexpr int kMaxThreads = 1024;  // THREADS= from 1 to this
 
 // The OUTPUT= kind `text` names (any letter case), in upper case; "" when it
 // names none.
@@ -70,7 +74,7 @@ std::string outputKindName(std::string_view text);
 enum class OptionId {
   VarNames, Missing, NlDecSeparator, Debug, GraphWidth, GraphHeight,
   GraphFormat, TileUrl, MapProjection, LabelOverlap, ColorNames, ByLine,
-  Output, GraphDpi
+  Output, GraphDpi, Threads
 };
 
 // One checked setting of an OPTIONS statement.
@@ -78,7 +82,7 @@ struct OptionSetting {
   OptionId id = OptionId::Debug;
   std::string name;      // upper case, as the option is known ("GRAPHWIDTH")
   std::string text;      // text values (VARNAMES gives "ANY" or "STRICT")
-  int64_t number = 0;    // GRAPHWIDTH, GRAPHHEIGHT
+  int64_t number = 0;    // GRAPHWIDTH, GRAPHHEIGHT, THREADS
   double value = 0;      // GRAPHDPI
   bool on = false;       // NLDECSEPARATOR, BYLINE (true) / NONLDECSEPARATOR, NOBYLINE (false)
   int line = 0, column = 0;

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <stdexcept>
+#include <thread>
 #include <variant>
 
 #include "common/ascii.h"
@@ -16,6 +17,7 @@
 #include "runtime/common/tempfiles.h"
 #include "runtime/data/dataset.h"
 #include "runtime/formats/formats.h"
+#include "runtime/session/ordered_work.h"
 #include "render/png.h"
 #include "render/renderer.h"
 
@@ -233,10 +235,12 @@ std::string DataSetTable::displayName() const { return ds_->name(); }
 
 std::string DataSetTable::coordinateSystem() const { return ds_->table().crs; }
 
-DataSetTable::DataSetTable(std::string name, host::DataSet* ds, char missing)
+DataSetTable::DataSetTable(std::string name, const host::DataSet* ds, char missing)
     : name_(std::move(name)), ds_(ds), missing_(missing) {
-  ds_->rewind();
-  while (ds_->next()) ++rows_;
+  const host::DataSet::Range range = ds->readingRange();
+  lo_ = range.lo;
+  hi_ = range.hi;
+  rows_ = hi_ - lo_;
 }
 
 const render::DataColumn* DataSetTable::column(std::string_view name) {
@@ -251,13 +255,13 @@ const render::DataColumn* DataSetTable::column(std::string_view name) {
   col->numeric = d.type == host::kNumeric;
   if (col->numeric) col->num.reserve(rows_);
   else col->chr.reserve(rows_);
-  ds_->rewind();
   bool tooLong = false;
-  while (ds_->next()) {
+  for (size_t pos = lo_; pos < hi_; ++pos) {
+    const size_t row = ds_->rowAt(pos);
     if (col->numeric) {
-      col->num.push_back(ds_->num(var));
+      col->num.push_back(ds_->numAt(var, row));
     } else {
-      col->chr.push_back(ds_->chr(var));
+      col->chr.push_back(ds_->chrAt(var, row));
       tooLong = tooLong || col->chr.back().size() > render::kMaxDisplayBytes;
     }
   }
@@ -372,45 +376,74 @@ bool GraphManagerImpl::chooseProjection() {
   return true;
 }
 
-bool GraphManagerImpl::drawOne(host::DataSet* byData, Drawn* out) {
-  std::vector<std::unique_ptr<DataSetTable>> tables;
-  render::RenderRequest req = request(byData, tables);
+std::unique_ptr<GraphManagerImpl::Job> GraphManagerImpl::prepare(host::DataSet* byData) const {
+  auto job = std::make_unique<Job>();
+  job->req = request(byData, job->tables);
+  if (byData) job->byLine = byLineOf(byValues(byData));
+  return job;
+}
+
+void GraphManagerImpl::draw(Job& job, const render::MapProjectionPtr& projection) const {
+  job.rendered = false;
+  job.result = {};
+  job.drawn = {};
+  job.error.clear();
+  job.fatal = nullptr;
+  job.req.stepProjection = projection;
   try {
-    render::RenderResult r = render::renderGraph(*compiled_->model(), req);
+    job.result = render::renderGraph(*compiled_->model(), job.req);
+    job.rendered = true;
+    render::RenderResult& r = job.result;
+    if (output_.output == render::OutputKind::Png) {
+      if (!r.canvas) throw std::runtime_error("the renderer gave no image");
+      const std::vector<unsigned char> png = render::encodePng(*r.canvas);
+      job.drawn.bytes.assign(png.begin(), png.end());
+      job.drawn.width = r.canvas->width();
+      job.drawn.height = r.canvas->height();
+      r.canvas.reset();  // the file is all that is kept of a map in flight
+    } else {
+      // Never an empty file in place of a drawing.
+      if (r.document.empty()) throw std::runtime_error("the renderer gave no drawing");
+      job.drawn.bytes = std::move(r.document);
+      job.drawn.width = output_.width;
+      job.drawn.height = output_.height;
+    }
+  } catch (const std::bad_alloc&) {
+    job.fatal = std::current_exception();  // the host's memory message and code
+  } catch (const std::exception& e) {
+    job.error = std::string("The map could not be drawn: ") + e.what();
+  } catch (...) {
+    job.fatal = std::current_exception();
+  }
+}
+
+bool GraphManagerImpl::take(Job& job) {
+  if (job.rendered) {
+    render::RenderResult& r = job.result;
     // Every BY group meets the same problems: each is logged once.
     logOnce(r.notes, false);
     for (const std::string& line : r.imageNotes) log_.note(line);
     logOnce(r.warnings, true);
-    if (byData) {
-      groupMessages_.emplace_back(byLineOf(byValues(byData)), std::move(r.dataMessages));
+    if (!by_.empty()) {
+      groupMessages_.emplace_back(job.byLine, std::move(r.dataMessages));
     } else {
       for (const render::DataMessage& m : r.dataMessages) logOnce({m.text}, m.warning);
     }
     tilesFailed_ = tilesFailed_ || r.tilesFailed;
-    for (const auto& t : tables) logOnce(t->longTexts(), true);
-    if (output_.output == render::OutputKind::Png) {
-      if (!r.canvas) throw std::runtime_error("the renderer gave no image");
-      const std::vector<unsigned char> png = render::encodePng(*r.canvas);
-      out->bytes.assign(png.begin(), png.end());
-      out->width = r.canvas->width();
-      out->height = r.canvas->height();
-    } else {
-      // Never an empty file in place of a drawing.
-      if (r.document.empty()) throw std::runtime_error("the renderer gave no drawing");
-      out->bytes = std::move(r.document);
-      out->width = output_.width;
-      out->height = output_.height;
-    }
-  } catch (const UserError& e) {
-    log_.error(std::string("The map could not be drawn: ") + e.what());
-    return false;
-  } catch (const std::bad_alloc&) {
-    throw;  // the host's memory message and code, as for any step
-  } catch (const std::exception& e) {
-    log_.error(std::string("The map could not be drawn: ") + e.what());
+    for (const auto& t : job.tables) logOnce(t->longTexts(), true);
+  }
+  if (job.fatal) std::rethrow_exception(job.fatal);
+  if (!job.error.empty()) {
+    log_.error(job.error);
     return false;
   }
   return true;
+}
+
+unsigned GraphManagerImpl::threadCount(size_t groups) const {
+  unsigned n = output_.threads > 0 ? static_cast<unsigned>(output_.threads)
+                                   : std::max(1u, std::thread::hardware_concurrency());
+  return static_cast<unsigned>(std::min<size_t>(n, std::max<size_t>(groups, 1)));
 }
 
 // --- Writing images -------------------------------------------------------------------
@@ -531,10 +564,9 @@ host::Status GraphManagerImpl::render() {
   std::string dir;
   if (!outputFolder(&dir)) return host::kOk;
   StagedImages staged;
-  Drawn drawn;
   // Keeps one drawn map: staged as its own file, or kept for the page
   // (under its BY line, `caption`).
-  auto keep = [&](std::string caption) {
+  auto keep = [&](std::string caption, Drawn& drawn) {
     const std::string size = std::to_string(drawn.width) + " x " + std::to_string(drawn.height);
     if (page) {
       if (sizes_.empty()) sizes_.push_back(size);
@@ -545,9 +577,11 @@ host::Status GraphManagerImpl::render() {
     return stage(staged, dir, drawn.bytes);
   };
   if (by_.empty()) {
-    if (!drawOne(nullptr, &drawn)) return host::kHostFailure;
+    std::unique_ptr<Job> job = prepare(nullptr);
+    draw(*job, stepProjection_);
+    if (!take(*job)) return host::kHostFailure;
     ++renderings_;
-    if (!keep("")) return host::kOk;
+    if (!keep("", job->drawn)) return host::kOk;
   } else {
     // The groups come from the first data set of the graph that has every
     // BY variable: the plot data when there is one.
@@ -581,11 +615,45 @@ host::Status GraphManagerImpl::render() {
       return host::kOk;
     }
     bool ok = true, kept = true;
-    while (ok && kept && byData->byNext()) {
-      ok = drawOne(byData, &drawn);
-      if (ok) {
-        ++renderings_;
-        kept = keep(byLineOf(byValues(byData)));
+    {
+      // The groups are drawn on the threads, each with a projection of its
+      // own (PROJ objects serve one thread), and taken in their order: the
+      // log and the files are those of drawing them one after another. A
+      // few groups per thread are in flight, so a long BY series does not
+      // pile up in memory.
+      unsigned threads = threadCount(byData->groupCount());
+      std::vector<render::MapProjectionPtr> projections(threads, stepProjection_);
+      if (threads > 1 && stepProjection_) {
+        for (render::MapProjectionPtr& p : projections)
+          if (!(p = stepProjection_->copyForThread())) threads = 1;
+        if (threads == 1) projections.assign(1, stepProjection_);
+      }
+      OrderedWork<Job> work(threads, [&](Job& job, unsigned worker) {
+        draw(job, projections[worker]);
+      });
+      const size_t window = threads > 1 ? 2 * static_cast<size_t>(threads) : 1;
+      bool more = true;
+      while (ok && kept) {
+        while (more && work.pending() < window) {
+          if (!(more = byData->byNext())) break;
+          std::unique_ptr<Job> job = prepare(byData);
+          job->req.skipTiles = tilesFailed_;
+          work.submit(std::move(job));
+        }
+        std::unique_ptr<Job> job = work.next();
+        if (!job) break;
+        // An earlier group that got no tile, taken after this one was
+        // given out: this one is drawn again without asking for tiles, as
+        // it would have been drawn one group after another.
+        if (tilesFailed_ && !job->req.skipTiles) {
+          job->req.skipTiles = true;
+          draw(*job, stepProjection_);
+        }
+        ok = take(*job);
+        if (ok) {
+          ++renderings_;
+          kept = keep(job->byLine, job->drawn);
+        }
       }
     }
     byData->byRewind(true);

@@ -15,6 +15,7 @@
 
 #include <sys/types.h>
 
+#include <exception>
 #include <functional>
 #include <memory>
 #include <set>
@@ -97,6 +98,9 @@ struct GraphOutput {
   std::function<std::string()> format;
   render::OutputKind output = render::OutputKind::Png;  // OUTPUT=, --output
   double dpi = 96;                // GRAPHDPI=
+  // THREADS=: at most this many BY groups are drawn at once (0: one per
+  // core). Files, their bytes and the log do not depend on it.
+  int threads = 0;
   // The title of an HTML page: the step's first title ("" for none).
   std::string pageTitle;
   std::string outDir = ".";       // --out
@@ -135,10 +139,12 @@ std::string substituteByValues(std::string_view text, const std::vector<ByValue>
 
 // A data set seen by the renderer: the observations it reads now (those of
 // the current BY group when BY iteration is on), columns read on first use,
-// display texts in the variables' formats.
+// display texts in the variables' formats. It keeps the positions it reads
+// and never moves the data set's cursor, so tables of several BY groups of
+// one data set are read on several threads at once.
 class DataSetTable final : public render::DataTable {
  public:
-  DataSetTable(std::string name, host::DataSet* ds, char missing);
+  DataSetTable(std::string name, const host::DataSet* ds, char missing);
   std::string_view name() const override { return name_; }
   std::string displayName() const override;
   size_t rows() const override { return rows_; }
@@ -150,8 +156,9 @@ class DataSetTable final : public render::DataTable {
 
  private:
   std::string name_;
-  host::DataSet* ds_;
+  const host::DataSet* ds_;
   char missing_;
+  size_t lo_ = 0, hi_ = 0;  // the positions read, in the data set's selection
   size_t rows_ = 0;
   std::vector<std::unique_ptr<render::DataColumn>> columns_;
   std::vector<std::string> longTexts_;
@@ -221,9 +228,29 @@ class GraphManagerImpl final : public host::GraphManager {
     std::string bytes;
     int width = 0, height = 0;
   };
-  // Draws one map of the current BY group (of everything without BY
-  // groups); false after an ERROR.
-  bool drawOne(host::DataSet* byData, Drawn* out);
+  // One map to draw, made on the calling thread and drawn on any: its
+  // request and tables, then what came of it.
+  struct Job {
+    std::vector<std::unique_ptr<DataSetTable>> tables;
+    render::RenderRequest req;
+    std::string byLine;        // "" without BY groups
+    bool rendered = false;     // the renderer answered (its messages are in `result`)
+    render::RenderResult result;
+    Drawn drawn;
+    std::string error;         // the ERROR that ends the step ("" none)
+    std::exception_ptr fatal;  // thrown again where the job is taken
+  };
+  // The map of the current BY group (of everything without BY groups).
+  std::unique_ptr<Job> prepare(host::DataSet* byData) const;
+  // Draws the job's map and encodes its file with `projection` (the
+  // step's, or a copy of it this thread alone uses). Reads nothing that
+  // changes while maps are drawn; never throws.
+  void draw(Job& job, const render::MapProjectionPtr& projection) const;
+  // Logs what the drawing of a job said, in the order of the groups;
+  // false after an ERROR.
+  bool take(Job& job);
+  // How many threads draw the BY groups of `groups` maps.
+  unsigned threadCount(size_t groups) const;
   // The request of one image: the data of the current BY group (`byData`,
   // or everything when null) in `tables`, which must outlive it.
   render::RenderRequest request(host::DataSet* byData,

@@ -95,6 +95,7 @@ RuntimeHost::RuntimeHost(SessionState& s) : s_(s) {
     o.format = [this] { return s_.settings.graphFormat; };
     outputKindFromName(s_.settings.output, &o.output);
     o.dpi = s_.settings.graphDpi;
+    o.threads = s_.settings.threads;
     for (int n = 1; n <= TitleStore::kMax && o.pageTitle.empty(); ++n)
       if (const host::TitleEntry* t = s_.titles.get('T', n)) o.pageTitle = t->text;
     o.outDir = s_.outDir;

@@ -632,9 +632,15 @@ host::Status GraphManagerImpl::render() {
         draw(job, projections[worker]);
       });
       const size_t window = threads > 1 ? 2 * static_cast<size_t>(threads) : 1;
+      // With map tiles the first group is drawn alone: a provider that has
+      // none is asked once, and the later groups do not ask it again.
+      const auto& layers = compiled_->model()->layers;
+      bool alone = std::any_of(layers.begin(), layers.end(), [](const render::Layer& l) {
+        return l.kind == render::LayerKind::Map;
+      });
       bool more = true;
       while (ok && kept) {
-        while (more && work.pending() < window) {
+        while (more && work.pending() < (alone ? 1 : window)) {
           if (!(more = byData->byNext())) break;
           std::unique_ptr<Job> job = prepare(byData);
           job->req.skipTiles = tilesFailed_;
@@ -650,6 +656,7 @@ host::Status GraphManagerImpl::render() {
           draw(*job, stepProjection_);
         }
         ok = take(*job);
+        alone = false;
         if (ok) {
           ++renderings_;
           kept = keep(job->byLine, job->drawn);

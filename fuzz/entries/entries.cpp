@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -17,6 +18,7 @@
 #include "runtime/data/csv.h"
 #include "runtime/data/filebuf.h"
 #include "runtime/data/geojson.h"
+#include "runtime/data/topojson.h"
 #include "runtime/data/where.h"
 #include "runtime/program/program.h"
 #include "runtime/session/session.h"
@@ -31,6 +33,20 @@ std::string_view asText(const uint8_t* data, size_t size) {
 }
 
 void ignoreNote(const std::string&) {}
+
+[[noreturn]] void broken(const char* what) {
+  std::fprintf(stderr, "%s\n", what);
+  std::abort();
+}
+
+// A table a reader made holds one value per row in every column.
+void checkTable(const rt::Table& t) {
+  for (const auto& c : t.columns) {
+    const bool whole = c.numeric() ? c.num.size() == t.rows
+                                   : c.offsets.size() == t.rows + 1 && c.offsets.back() == c.arena.size();
+    if (!whole) broken("a column does not hold one value per row");
+  }
+}
 
 // True when a program text can name no file outside its own folder and no
 // URL: no "//", "..", backslash or NUL, and no "/" starting a quoted text or
@@ -75,9 +91,16 @@ int programReader(const uint8_t* data, size_t size) {
   rt::Item item;
   // Each call consumes at least one statement; the cap only guards against
   // a reader that stops making progress.
+  auto inText = [&](const rt::Statement& st) {
+    for (const auto& t : st.tokens)
+      if (t.offset < 0 || static_cast<size_t>(t.offset) + static_cast<size_t>(t.length) > size)
+        broken("a token lies outside the program text");
+  };
   for (size_t calls = 0; calls < size + 16; ++calls) {
     try {
       if (!reader.next(item)) return 0;
+      inText(item.statement);
+      for (const auto& st : item.step.statements) inText(st);
     } catch (const rt::UserError&) {
     }
   }
@@ -116,6 +139,10 @@ int color(const uint8_t* data, size_t size) {
     }
     char out[8];
     (void)module::process_color(text, length, out);
+    // Every text gets a color: CX and six hexadecimal digits.
+    if (out[0] != 'C' || out[1] != 'X' ||
+        !std::all_of(out + 2, out + 8, [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); }))
+      broken("a color text was answered with no color");
     if (end == all.size()) break;
     all.remove_prefix(end + 1);
   }
@@ -129,8 +156,8 @@ int delimited(const uint8_t* data, size_t size) {
   settings.delimiter = (data[0] & 1) ? '\t' : ',';
   settings.names = (data[0] & 2) ? rt::VarNameRule::Any : rt::VarNameRule::Strict;
   try {
-    (void)rt::parseDelimited(rt::TextBuffer::fromText(asText(data + 1, size - 1)), "fuzz.csv",
-                             settings, ignoreNote);
+    checkTable(rt::parseDelimited(rt::TextBuffer::fromText(asText(data + 1, size - 1)),
+                                  "fuzz.csv", settings, ignoreNote));
   } catch (const rt::UserError&) {
   }
   return 0;
@@ -141,20 +168,22 @@ int geoData(const uint8_t* data, size_t size) {
   const auto names = (data[0] & 1) ? rt::VarNameRule::Any : rt::VarNameRule::Strict;
   try {
     // Bit 1 of the first byte: read a JSON list as records, as .json members are.
-    (void)rt::parseGeoData(asText(data + 1, size - 1), "fuzz.json", "", names, ignoreNote,
-                           (data[0] & 2) != 0);
-  } catch (const rt::UserError&) {
+    checkTable(rt::parseGeoData(asText(data + 1, size - 1), "fuzz.json", "", names, ignoreNote,
+                                (data[0] & 2) != 0));
+  } catch (const rt::UserError& e) {
+    if (std::string_view(e.what()).find("fuzz.json") == std::string_view::npos)
+      broken("a reader's error does not name the file");
   }
+  (void)rt::topoJsonObjectNames(asText(data + 1, size - 1));  // never throws
   return 0;
 }
 
 int templateCompiler(const uint8_t* data, size_t size) {
   if (size > kMaxText) return 0;
   auto result = render::compileTemplate(asText(data, size));
-  if (!result.model && result.error.empty()) {
-    std::fprintf(stderr, "template failed to compile without a message\n");
-    std::abort();
-  }
+  if (!result.model && result.error.empty()) broken("template failed to compile without a message");
+  if (result.model && !result.error.empty()) broken("a compiled template has an error");
+  if (result.offset > size) broken("an error's place lies outside the template");
   return 0;
 }
 

@@ -1,6 +1,5 @@
 // Color notations and the name tables.
 #include <cstring>
-#include <random>
 
 #include "color_fixture.h"
 #include "module/color/color_tables.h"
@@ -159,28 +158,9 @@ TEST_F(ColorTest, ConversionsToEveryModelAgree) {
   EXPECT_DOUBLE_EQ(outside.c1, 128 / 255.0);
 }
 
-TEST_F(ColorTest, AnyTextIsAnsweredSafely) {
-  std::mt19937 rng(12345);
-  const char* pieces[] = {"VERY", " ", "LIGHT", "GRAY", "ISH", "CX", "#", "CMYK", "K", "RGBA",
-                          "A", "H", "V", "-", "_", "F", "0", "9", "DM", "BL", "VLI", "\xff",
-                          std::string_view("\0", 1).data(), "green", "ISH BLUE", "BLUE"};
-  auto check = [&](const std::string& text) {
-    std::string out = color(text);
-    ASSERT_EQ(out.size(), 8u);
-    ASSERT_EQ(out.substr(0, 2), "CX") << text;
-    for (char c : out.substr(2)) ASSERT_TRUE(std::isxdigit(static_cast<unsigned char>(c))) << text;
-    int32_t f = form(text);
-    ASSERT_TRUE(f >= 0 && f <= 12);
-  };
-  for (int i = 0; i < 4000; ++i) {
-    std::string text;
-    size_t n = rng() % 200;
-    for (size_t k = 0; k < n; ++k) text += static_cast<char>(rng() & 0xFF);
-    check(text);
-    text.clear();
-    for (size_t k = rng() % 8; k > 0; --k) text += pieces[rng() % std::size(pieces)];
-    check(text);
-  }
+// Null texts and negative lengths (any other text is the fuzz corpus's,
+// replayed by every test run).
+TEST_F(ColorTest, NullAndNegativeLengthsAreAnsweredSafely) {
   char out[8];
   process_color(nullptr, 5, out);
   EXPECT_EQ(std::string(out, 8), "CX808080");

@@ -11,7 +11,6 @@
 #include "testutil.h"
 
 using namespace qv::rt;
-using qv::rt::testing::mutate;
 
 namespace {
 
@@ -74,46 +73,4 @@ TEST(GeoMalformed, OneErrorNamingThePlace) {
             std::string::npos)
       << e;
   EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 2.0);
-}
-
-TEST(GeoMalformed, MutatedFilesGiveUserErrorsOnly) {
-  std::mt19937 rng(2024);
-  const std::string alphabet = "{}[],:\"-.0123456789eE truefalsnul~\\\xC3\xA9\xFF";
-  const std::string seeds[] = {
-      R"({"type": "FeatureCollection", "features": [{"type": "Feature", "id": "01",
-        "properties": {"name": "A", "v": 1.5}, "geometry": {"type": "MultiPolygon",
-        "coordinates": [[[[0, 0], [1, 0], [1, 1], [0, 0]], [[0.2, 0.2], [0.4, 0.2], [0.4, 0.4], [0.2, 0.2]]]]}},
-        {"type": "Feature", "geometry": {"type": "GeometryCollection", "geometries": [
-        {"type": "Point", "coordinates": [5, 5]}, {"type": "LineString", "coordinates": [[1, 2], [3, 4]]}]}}]})",
-      R"({"type": "Topology", "transform": {"scale": [0.1, 0.1], "translate": [-5, 40]},
-        "arcs": [[[0, 0], [10, 0], [0, 10]], [[10, 10], [-10, -10]], [[3, 3], [1, 1], [1, -1]]],
-        "objects": {"a": {"type": "GeometryCollection", "geometries": [
-        {"type": "Polygon", "arcs": [[0, 1]], "id": 1, "properties": {"n": "x"}},
-        {"type": "MultiLineString", "arcs": [[2], [-3, -2]], "id": "b"},
-        {"type": "MultiPoint", "coordinates": [[1, 2], [3, 4]]}]}}})",
-  };
-  int ok = 0, failed = 0;
-  for (int i = 0; i < 6000; ++i) {
-    std::string in = mutate(seeds[i % 2], rng, alphabet);
-    try {
-      Table t = parseGeoData(in, "fuzz.json", "", VarNameRule::Strict, {});
-      for (const auto& c : t.columns) {
-        if (c.numeric()) {
-          ASSERT_EQ(c.num.size(), t.rows);
-        } else {
-          ASSERT_EQ(c.offsets.size(), t.rows + 1);
-          ASSERT_EQ(c.offsets.back(), c.arena.size());
-        }
-      }
-      ++ok;
-    } catch (const UserError& e) {
-      ASSERT_NE(std::string(e.what()).find("fuzz.json"), std::string::npos) << e.what();
-      ++failed;
-    } catch (const std::exception& e) {
-      ADD_FAILURE() << "input " << in << " threw " << e.what();
-    }
-    (void)topoJsonObjectNames(in);  // never throws
-  }
-  EXPECT_GT(ok, 100);
-  EXPECT_GT(failed, 100);
 }

@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <random>
-
 #include "support.h"
 
 namespace qv::test {
@@ -266,31 +264,6 @@ TEST_F(Engine, TraceLines) {
   parse("SCATTER X=lon Y=lat;", rt::kTraceSemantic);
   EXPECT_FALSE(env.traces.empty());
   for (auto& t : env.traces) EXPECT_EQ(t.rfind("SEM: ", 0), 0u) << t;
-}
-
-// Random token soup: never a crash, and every reported error is counted.
-TEST_F(Engine, RandomInputIsAnsweredWithErrors) {
-  const char* pieces[] = {"SCATTER", "X", "=", "lon", "/", "(", ")", "TIP", "PAD", "1.5",
-                          "-", "3", "pt", "%", "'q'", "'a b'n", "MARKERATTRS", "SIZE", "COLOR",
-                          "CHOROMAP", "DENSITY", "a1", "--", ":", "TEXT", "KEYLEGEND", "NONE",
-                          "DATALINEPATTERNS", "STYLEATTRS", "PLOTDATA", "nope", "pts"};
-  std::mt19937 rng(7);
-  int refused = 0;
-  for (int round = 0; round < 400; ++round) {
-    std::string prog = "PROC TAVLO PLOTDATA=pts;";
-    int n = 1 + static_cast<int>(rng() % 25);
-    for (int i = 0; i < n; ++i) {
-      prog += pieces[rng() % std::size(pieces)];
-      prog += (rng() % 3 == 0) ? "" : " ";
-      if (rng() % 9 == 0) prog += ";";
-    }
-    env.errors.clear();
-    parse(prog);  // every error counted is one reported
-    if (list.errors > 0) ++refused;
-    for (const auto& e : env.errors) EXPECT_FALSE(e.msg.empty()) << prog;
-  }
-  // Word salad is almost never a valid step.
-  EXPECT_GT(refused, 300);
 }
 
 }  // namespace

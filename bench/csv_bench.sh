@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# Ten million points from a CSV file of about 210 MB ("lon,lat,k": the
+# points spread over the lower 48 states, k a class digit), read and drawn
+# as a SCATTER over the states at 1280x1024, as whole processes.
+#
+# Each way is run 5 times; the median wall time, CPU seconds (user +
+# system) and peak resident memory are reported:
+#   - parallel: the reader's default (the file is read on all cores);
+#   - serial:   QORTAVLO_CSV_CHUNK_BYTES set above the file's size, which
+#               makes the reader take the whole file as one part (the
+#               variable is there for this comparison).
+# Targets: at most 1.5 s wall on 2 cores, peak memory at most 400 MB.
+#
+# Usage: bench/csv_bench.sh [path/to/qortavlo]   (default: build/qortavlo)
+# Needs GNU time (/usr/bin/time). The data is written to a temporary folder
+# that is removed at the end.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+exe=${1:-$root/build/qortavlo}
+[ -x "$exe" ] || { echo "no executable $exe (build the qortavlo target first)"; exit 2; }
+[ -x /usr/bin/time ] || { echo "GNU time (/usr/bin/time) is needed"; exit 2; }
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# A fixed seed, so every run draws the same.
+awk 'BEGIN { srand(20240602); print "lon,lat,k";
+             for (i = 0; i < 10000000; i++)
+               printf "%.4f,%.4f,%d\n", -124 + 57 * rand(), 25 + 24 * rand(), int(10 * rand()) }' \
+  > "$work/points.csv"
+bytes=$(stat -c %s "$work/points.csv")
+echo "points.csv: $((bytes / 1000000)) MB, 10,000,000 rows"
+
+cat > "$work/points.tav" <<EOF
+LIBRARY ex '$root/examples/data';
+OPTIONS GRAPHWIDTH=1280 GRAPHHEIGHT=1024;
+TITLE "Ten million points";
+PROC TAVLO MAPDATA=ex.us_states(WHERE=(ID < 60 and ID not in (2, 15))) PLOTDATA=points;
+  CHOROMAP / MAPID=ID;
+  SCATTER X=lon Y=lat / MARKERATTRS=(SYMBOL=CircleFilled SIZE=1) TRANSPARENCY=0.9;
+RUN;
+EOF
+
+# name, then environment assignments for the run.
+measure() {
+  local name=$1
+  shift
+  : > "$work/$name.times"
+  for _ in 1 2 3 4 5; do
+    env "$@" /usr/bin/time -o "$work/time" -f "%e %U %S %M" \
+      "$exe" --out "$work/out" "$work/points.tav" 2> "$work/$name.log" ||
+      { cat "$work/$name.log"; exit 1; }
+    grep -q "The map was written to" "$work/$name.log" || { cat "$work/$name.log"; exit 1; }
+    tail -n 1 "$work/time" >> "$work/$name.times"
+  done
+  median() { sort -n | sed -n 3p; }
+  local wall cpu peak
+  wall=$(awk '{ print $1 }' "$work/$name.times" | median)
+  cpu=$(awk '{ printf "%.2f\n", $2 + $3 }' "$work/$name.times" | median)
+  peak=$(awk '{ print $4 }' "$work/$name.times" | median)
+  printf "%-8s wall %s s   CPU %s s   peak %d MB   (medians of 5 runs)\n" \
+    "$name" "$wall" "$cpu" $((peak / 1024))
+}
+
+echo "== 10,000,000 scatter points from CSV, 1280x1024 (target: wall <= 1.5 s, peak <= 400 MB)"
+measure parallel QORTAVLO_CSV_CHUNK_BYTES=
+measure serial QORTAVLO_CSV_CHUNK_BYTES=$((bytes + 1))

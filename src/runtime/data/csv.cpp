@@ -1,11 +1,13 @@
 #include "runtime/data/csv.h"
 
+#include <malloc.h>
+
+#include <algorithm>
 #include <charconv>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <malloc.h>
 #include <exception>
 #include <limits>
 #include <utility>
@@ -41,13 +43,12 @@ std::pair<int, int> lineColumnAt(const char* data, size_t size, size_t off) {
 }
 
 int64_t countLineEnds(const char* s, size_t n, const char* end) {
-  int64_t k = 0;
-  for (size_t i = 0; i < n; ++i) {
-    if (s[i] == '\n')
-      ++k;
-    else if (s[i] == '\r' && (s + i + 1 >= end || s[i + 1] != '\n'))
-      ++k;
-  }
+  // Line feeds in one pass the compiler vectorises; a carriage return is
+  // rare and ends a line only when no line feed follows it.
+  int64_t k = std::count(s, s + n, '\n');
+  for (const char* p = s; (p = static_cast<const char*>(std::memchr(p, '\r', static_cast<size_t>(s + n - p))));
+       ++p)
+    if (p + 1 >= end || p[1] != '\n') ++k;
   return k;
 }
 

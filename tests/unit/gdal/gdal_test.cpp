@@ -131,25 +131,6 @@ TEST_F(Gdal, EveryFormatGivesTheTopologysRows) {
   }
 }
 
-// One run draws the states from each source: the maps match the topology's
-// within the visual tolerance (GDAL leaves out a ring without area, and the
-// Albers copy comes back to degrees through PROJ).
-TEST_F(Gdal, EveryFormatDrawsTheSameMap) {
-  const std::string d = dir_->str();
-  std::string program = "LIBRARY g '" + d + "';\n";
-  for (const char* m : {"g.topo_states", "g.states", "'gpkg.gpkg'", "'fgb.fgb'", "g.albers"})
-    program += std::string("PROC TAVLO MAPDATA=") + m + ";\n  CHOROMAP / MAPID=ID;\nRUN;\n";
-  std::ofstream(d + "/maps.tav") << program;
-  ASSERT_EQ(run(QV_BINARY_DIR "/qortavlo --out " + d + " " + d + "/maps.tav 2>" + d + "/log"), 0);
-  std::ifstream in(d + "/log");
-  std::string log((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  EXPECT_EQ(log.find("ERROR"), std::string::npos) << log;
-  EXPECT_EQ(log.find("WARNING"), std::string::npos) << log;
-  for (const char* png : {"tavlo1.png", "tavlo2.png", "tavlo3.png", "tavlo4.png"})
-    EXPECT_EQ(run(QV_BINARY_DIR "/image_compare " + d + "/" + png + " " + d + "/tavlo.png"), 0)
-        << png;
-}
-
 // What a library folder's members are: the first extension wins, a
 // Shapefile's own .dbf is no second file, a GeoPackage's layers and a
 // folder's Shapefiles are members named as topology objects, a lone .dbf is

@@ -24,6 +24,9 @@
 #                      copy) must match within the visual tolerance, as the
 #                      image_compare tool beside the command judges them with
 #                      the OPTIONs (--tolerance, --fraction, --scale, --rows)
+#   check              optional shell commands run in the copy after the run
+#                      (files the command wrote read back with other tools);
+#                      it must exit 0. $E2E_IMAGE_COMPARE names image_compare
 #   golden/NAME        NAME (written relative to the program folder) must equal it
 #                      (E2E_REBASELINE=1 rewrites the golden files from this run)
 # The whole log and the copy are kept in $E2E_KEEP when that is set.
@@ -117,6 +120,10 @@ if [ -f "$work/expect.similar" ]; then
     "$(dirname "$exe")/image_compare" $opts --diff "$work/$a.diff.png" "$work/$a" "$work/$b" \
       > "$work/similar.txt" 2>&1 || { echo "[$name] $a does not match $b $opts:"; cat "$work/similar.txt"; fail=1; }
   done < "$work/expect.similar"
+fi
+if [ -f "$work/check" ]; then
+  (cd "$work" && E2E_IMAGE_COMPARE="$(dirname "$exe")/image_compare" bash ./check) > "$work/check.txt" 2>&1 ||
+    { echo "[$name] check failed:"; cat "$work/check.txt"; fail=1; }
 fi
 if [ -d "$work/golden" ]; then
   for g in "$work"/golden/*; do

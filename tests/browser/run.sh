@@ -10,34 +10,16 @@
 # Exit status 77 (skipped) only when no browser can be had; any other
 # failure fails.
 set -u
-[ $# = 3 ] || { echo "usage: run.sh QORTAVLO IMAGE_COMPARE WORKDIR"; exit 2; }
-mkdir -p "$3"
-exe=$(realpath "$1")
-compare=$(realpath "$2")
-work=$(realpath "$3")
+# shellcheck source=../script_lib.sh
+. "$(dirname "$0")/../script_lib.sh"
+script_args "$@"
 here=$(cd "$(dirname "$0")" && pwd)
-root=$(cd "$here/../.." && pwd)
 data=$root/examples/data
 chromium=${QORTAVLO_CHROMIUM:-/usr/bin/chromium}
 
-skip() { echo "SKIPPED: $*"; exit 77; }
-fail() { echo "FAILED: $*"; exit 1; }
-
 # --- the browser
 if [ ! -x "$chromium" ]; then
-  SUDO=""
-  if [ "$(id -u)" -ne 0 ]; then
-    sudo -n true 2> /dev/null || skip "no browser: $chromium is missing, and packages cannot be installed here (neither root nor sudo)"
-    SUDO="sudo -n"
-  fi
-  command -v apt-get > /dev/null || skip "no browser: $chromium is missing and there is no apt-get to install it"
-  echo "installing Debian's chromium (missing)"
-  if ! { $SUDO apt-get -o DPkg::Lock::Timeout=300 update -qq &&
-         DEBIAN_FRONTEND=noninteractive $SUDO apt-get -o DPkg::Lock::Timeout=300 install -y -qq chromium; } \
-       > "$work/apt.log" 2>&1; then
-    tail -n 20 "$work/apt.log"
-    skip "no browser: the chromium package could not be installed (see above)"
-  fi
+  install_packages browser chromium
   [ -x "$chromium" ] || skip "no browser: chromium was installed but $chromium is missing"
 fi
 

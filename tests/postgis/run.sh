@@ -13,20 +13,13 @@
 # Exit status 77 (skipped) only when the server cannot be had; any other
 # failure fails.
 set -u
-[ $# = 3 ] || { echo "usage: run.sh QORTAVLO IMAGE_COMPARE WORKDIR"; exit 2; }
-mkdir -p "$3"
-exe=$(realpath "$1")
-compare=$(realpath "$2")
-work=$(realpath "$3")
-here=$(cd "$(dirname "$0")" && pwd)
-root=$(cd "$here/../.." && pwd)
+# shellcheck source=../script_lib.sh
+. "$(dirname "$0")/../script_lib.sh"
+script_args "$@"
 # The shared data sits beside the repository.
 data=$(cd "$root/../shared/data" 2> /dev/null && pwd) || data=""
 pgbin=${QORTAVLO_PGBIN:-/usr/lib/postgresql/15/bin}
 postgis_control=/usr/share/postgresql/15/extension/postgis.control
-
-skip() { echo "SKIPPED: $*"; exit 77; }
-fail() { echo "FAILED: $*"; exit 1; }
 
 for f in us-states-10m.topojson airports.csv; do
   [ -n "$data" ] && [ -s "$data/$f" ] || fail "the shared data file $f is missing (looked in $root/../shared/data)"
@@ -39,19 +32,7 @@ need=""
 command -v psql > /dev/null || need="$need postgresql-client-15"
 command -v ogr2ogr > /dev/null || need="$need gdal-bin"
 if [ -n "$need" ]; then
-  SUDO=""
-  if [ "$(id -u)" -ne 0 ]; then
-    sudo -n true 2> /dev/null || skip "no PostGIS server:$need missing, and packages cannot be installed here (neither root nor sudo)"
-    SUDO="sudo -n"
-  fi
-  command -v apt-get > /dev/null || skip "no PostGIS server:$need missing and there is no apt-get to install it"
-  echo "installing Debian's$need (missing)"
-  if ! { $SUDO apt-get -o DPkg::Lock::Timeout=300 update -qq &&
-         DEBIAN_FRONTEND=noninteractive $SUDO apt-get -o DPkg::Lock::Timeout=300 install -y -qq \
-           postgresql postgresql-15-postgis-3 gdal-bin; } > "$work/apt.log" 2>&1; then
-    tail -n 20 "$work/apt.log"
-    skip "no PostGIS server: the packages could not be installed (see above)"
-  fi
+  install_packages "PostGIS server" postgresql postgresql-15-postgis-3 gdal-bin
   [ -x "$pgbin/initdb" ] && [ -f "$postgis_control" ] ||
     skip "no PostGIS server: the packages were installed but $pgbin/initdb or PostGIS is missing"
   command -v ogr2ogr > /dev/null || fail "gdal-bin was installed but ogr2ogr is missing"

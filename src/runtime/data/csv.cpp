@@ -23,9 +23,6 @@ namespace {
 
 constexpr double kMissing = std::numeric_limits<double>::quiet_NaN();
 
-// Buffers from this size on are read in parts on all cores.
-constexpr size_t kParallelBytes = size_t{4} << 20;
-
 int clampLine(int64_t line) { return line > INT_MAX ? INT_MAX : static_cast<int>(line); }
 
 // Line and byte column of an offset; a line ends with LF, CRLF or a lone CR.
@@ -504,8 +501,8 @@ size_t findInvalidUtf8(const unsigned char* d, size_t n) {
 
 namespace {
 
-// Reads the buffer: cut into parts read on all cores when it is large (or
-// the chunk setting asks for it), else in one part. `owned`, when given, is
+// Reads the buffer: cut into parts read on all cores when the chunk
+// setting asks for it, else in one part. `owned`, when given, is
 // the buffer itself, freed once every text has been taken from it.
 Table parseBuffer(const TextBuffer& buffer, TextBuffer* owned, const std::string& file,
                   const CsvSettings& settings, const NoteFn& note) {
@@ -514,7 +511,7 @@ Table parseBuffer(const TextBuffer& buffer, TextBuffer* owned, const std::string
   const char* const end = base + size;
   const unsigned cores = coreCount();
   size_t chunk = settings.chunkBytes;
-  if (chunk == 0) chunk = size >= kParallelBytes && cores > 1 ? (size + cores - 1) / cores : size;
+  if (chunk == 0) chunk = size;
   if (chunk == 0) chunk = 1;
 
   // The cuts fall after line ends, so no UTF-8 sequence spans two parts and

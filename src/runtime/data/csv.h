@@ -6,7 +6,7 @@
 // column is numeric when every non-empty cell other than "." is a decimal
 // number; otherwise it is character and as wide as its longest value.
 //
-// A large buffer is read on all cores: it is cut after line ends into parts
+// A buffer can be read on all cores: it is cut after line ends into parts
 // of about `chunkBytes`, each part is read into columns of its own, and the
 // parts are joined. A cut that falls inside a quoted value is found (the
 // part before it ends elsewhere) and that part is read again. Types, widths,
@@ -27,9 +27,9 @@ struct CsvSettings {
   char delimiter = ',';
   VarNameRule names = VarNameRule::Strict;
   Schema* schema = nullptr;  // declared types, labels and formats (may be null)
-  // Bytes per part: 0 cuts a buffer of 4 MB or more into one part per core
-  // and reads a smaller one whole; a size larger than the buffer reads it
-  // whole.
+  // Bytes per part; 0, or a size larger than the buffer, reads it whole.
+  // Reading in parts is not yet faster than one read on two cores (the
+  // parts cost more in joining than they save), so it is not the default.
   size_t chunkBytes = 0;
 };
 
@@ -44,7 +44,8 @@ Table parseDelimited(TextBuffer&& buffer, const std::string& file, const CsvSett
 
 // Reads a file and its schema sidecar (when there is one). For
 // benchmarks, the environment variable QORTAVLO_CSV_CHUNK_BYTES sets the
-// bytes per part (a number larger than the file reads it in one part).
+// bytes per part (bench/csv_bench.sh compares reading in parts with one
+// read).
 Table readDelimitedFile(const std::string& path, char delimiter, VarNameRule names,
                         const NoteFn& note);
 

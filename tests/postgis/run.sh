@@ -16,13 +16,13 @@ set -u
 # shellcheck source=../script_lib.sh
 . "$(dirname "$0")/../script_lib.sh"
 script_args "$@"
-# The shared data sits beside the repository.
-data=$(cd "$root/../shared/data" 2> /dev/null && pwd) || data=""
+# The example data of the repository.
+data=$root/examples/data
 pgbin=${QORTAVLO_PGBIN:-/usr/lib/postgresql/15/bin}
 postgis_control=/usr/share/postgresql/15/extension/postgis.control
 
 for f in us-states-10m.topojson airports.csv; do
-  [ -n "$data" ] && [ -s "$data/$f" ] || fail "the shared data file $f is missing (looked in $root/../shared/data)"
+  [ -s "$data/$f" ] || fail "the example data file $data/$f is missing"
 done
 
 # --- the server and the loader, installed when missing

@@ -87,8 +87,8 @@ std::string generated(std::mt19937& rng, int rows, const char* eol, bool bom,
 }  // namespace
 
 TEST(CsvParts, SameTableAsOneRead) {
-  // The shared data files.
-  const std::filesystem::path data = QV_SOURCE_DIR "/../shared/data";
+  // The example data files.
+  const std::filesystem::path data = QV_SOURCE_DIR "/examples/data";
   int files = 0;
   for (const auto& entry : std::filesystem::directory_iterator(data)) {
     const std::string ext = entry.path().extension().string();

@@ -1,4 +1,4 @@
-// Sources read through the GDAL module, made from the shared data with
+// Sources read through the GDAL module, made from the example data with
 // ogr2ogr: the same rows and the same map as the topology they come from,
 // member names, layers, types and coordinate systems.
 #include <cmath>
@@ -19,7 +19,7 @@ using qv::rt::testing::TempDir;
 
 namespace {
 
-const std::string kData = QV_SOURCE_DIR "/../shared/data";
+const std::string kData = QV_SOURCE_DIR "/examples/data";
 
 int run(const std::string& cmd) { return std::system((cmd + " >/dev/null 2>&1").c_str()); }
 

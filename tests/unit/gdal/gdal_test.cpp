@@ -27,17 +27,23 @@ int run(const std::string& cmd) { return std::system((cmd + " >/dev/null 2>&1").
 // Shapefile, a GeoPackage and a FlatGeobuf file.
 class Gdal : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    dir_ = new TempDir;
-    const std::string d = dir_->str(), topo = kData + "/us-states-10m.topojson";
-    ASSERT_EQ(run("cp " + topo + " " + d + "/topo.topojson"), 0);
-    ASSERT_EQ(run("ogr2ogr -f 'ESRI Shapefile' " + d + "/states.shp " + topo + " states"), 0)
-        << "ogr2ogr (Debian gdal-bin) is needed";
-    ASSERT_EQ(run("ogr2ogr -f GPKG " + d + "/gpkg.gpkg " + topo + " states"), 0);
-    ASSERT_EQ(run("ogr2ogr -f FlatGeobuf -lco SPATIAL_INDEX=NO " + d + "/fgb.fgb " + topo + " states"),
-              0);
-    // The states in metres (Albers equal-area on the NAD83 datum).
-    ASSERT_EQ(run("ogr2ogr -f GPKG -s_srs EPSG:4326 -t_srs EPSG:5070 " + d + "/albers.gpkg " + topo + " states"), 0);
+  // Made by the first test; a failure fails every test (a failure in
+  // SetUpTestSuite would only mark them skipped).
+  void SetUp() override {
+    static const bool made = [] {
+      dir_ = new TempDir;
+      const std::string d = dir_->str(), topo = kData + "/us-states-10m.topojson";
+      return run("cp " + topo + " " + d + "/topo.topojson") == 0 &&
+             run("ogr2ogr -f 'ESRI Shapefile' " + d + "/states.shp " + topo + " states") == 0 &&
+             run("ogr2ogr -f GPKG " + d + "/gpkg.gpkg " + topo + " states") == 0 &&
+             run("ogr2ogr -f FlatGeobuf -lco SPATIAL_INDEX=NO " + d + "/fgb.fgb " + topo +
+                 " states") == 0 &&
+             // The states in metres (Albers equal-area on the NAD83 datum).
+             run("ogr2ogr -f GPKG -s_srs EPSG:4326 -t_srs EPSG:5070 " + d + "/albers.gpkg " + topo +
+                 " states") == 0;
+    }();
+    ASSERT_TRUE(made) << "the sources could not be made from " << kData
+                      << " (ogr2ogr of Debian's gdal-bin is needed)";
   }
   static void TearDownTestSuite() { delete dir_; }
 

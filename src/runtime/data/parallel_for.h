@@ -11,13 +11,9 @@
 #include <thread>
 #include <vector>
 
-namespace qv::rt {
+#include "common/cores.h"
 
-// The number of threads worth starting: the cores there are, at least 1.
-inline unsigned coreCount() {
-  unsigned n = std::thread::hardware_concurrency();
-  return n ? n : 1;
-}
+namespace qv::rt {
 
 template <class F>
 void parallelFor(size_t n, unsigned threads, F&& task) {

@@ -4,8 +4,8 @@
 #include <cmath>
 #include <cstdio>
 #include <set>
-#include <thread>
 
+#include "common/cores.h"
 #include "runtime/formats/formats.h"
 #include "runtime/program/cursor.h"
 
@@ -289,8 +289,7 @@ std::optional<std::string> settingText(const Settings& s, std::string_view name)
       return std::string(text);
     }
     case OptionId::Threads:
-      return std::to_string(s.threads > 0 ? s.threads
-                                          : std::max(1u, std::thread::hardware_concurrency()));
+      return std::to_string(s.threads > 0 ? s.threads : static_cast<int>(coreCount()));
   }
   return std::nullopt;
 }

@@ -9,10 +9,10 @@
 #include <cstring>
 #include <filesystem>
 #include <stdexcept>
-#include <thread>
 #include <variant>
 
 #include "common/ascii.h"
+#include "common/cores.h"
 #include "runtime/common/error.h"
 #include "runtime/common/tempfiles.h"
 #include "runtime/data/dataset.h"
@@ -441,8 +441,7 @@ bool GraphManagerImpl::take(Job& job) {
 }
 
 unsigned GraphManagerImpl::threadCount(size_t groups) const {
-  unsigned n = output_.threads > 0 ? static_cast<unsigned>(output_.threads)
-                                   : std::max(1u, std::thread::hardware_concurrency());
+  unsigned n = output_.threads > 0 ? static_cast<unsigned>(output_.threads) : coreCount();
   return static_cast<unsigned>(std::min<size_t>(n, std::max<size_t>(groups, 1)));
 }
 

@@ -413,22 +413,24 @@ void DataSet::byRewind(bool toFirst) {
   setRange();
 }
 
-double DataSet::byNum(size_t k) const {
+// The first table row of the current BY group, when there is one and BY
+// variable k exists.
+bool DataSet::byRow(size_t k, size_t* row) const {
   if (!byActive_ || group_ < 0 || static_cast<size_t>(group_) + 1 >= groupStart_.size() ||
       k >= byVars_.size())
-    return kMissing;
-  const rt::Column& col = table_->columns[static_cast<size_t>(column(byVars_[k]))];
-  size_t row = base_[groupStart_[static_cast<size_t>(group_)]];
-  return col.numeric() ? col.num[row] : kMissing;
+    return false;
+  *row = base_[groupStart_[static_cast<size_t>(group_)]];
+  return true;
+}
+
+double DataSet::byNum(size_t k) const {
+  size_t row;
+  return byRow(k, &row) ? numAt(byVars_[k], row) : kMissing;
 }
 
 std::string_view DataSet::byChr(size_t k) const {
-  if (!byActive_ || group_ < 0 || static_cast<size_t>(group_) + 1 >= groupStart_.size() ||
-      k >= byVars_.size())
-    return {};
-  const rt::Column& col = table_->columns[static_cast<size_t>(column(byVars_[k]))];
-  size_t row = base_[groupStart_[static_cast<size_t>(group_)]];
-  return col.numeric() ? std::string_view() : col.str(row);
+  size_t row;
+  return byRow(k, &row) ? chrAt(byVars_[k], row) : std::string_view();
 }
 
 }  // namespace qv::host

@@ -100,6 +100,7 @@ struct DataSet {
 
  private:
   size_t rowOf(int var) const;
+  bool byRow(size_t k, size_t* row) const;
   void select();           // base_ from the options
   void applyPushed();      // sel_ from base_ and the pushed selections
   void setRange();         // reading range from the BY group

@@ -466,22 +466,39 @@ TileSet fetchTiles(const TileProvider& provider, const std::vector<TileKey>& key
     std::map<TileKey, Got> got;
     // Tiles another map is fetching now are taken from the cache once it
     // has them, in a later round that claims them all at once.
+    std::map<TileKey, std::string> cachePaths;
+    if (!root.empty())
+      for (const TileKey& k : keys) cachePaths.emplace(k, tileCachePath(root, tmpl, k));
+    // The claims of this round, given up however the round ends (a throw
+    // must not leave other maps waiting for them).
+    struct Claims {
+      std::vector<const std::string*> paths;
+      ~Claims() {
+        if (paths.empty()) return;
+        {
+          std::lock_guard<std::mutex> lock(tileClaims.mutex);
+          for (const std::string* p : paths) tileClaims.fetching.erase(*p);
+        }
+        tileClaims.done.notify_all();
+      }
+    };
     std::vector<TileKey> todo = keys;
     for (bool first = true; !todo.empty(); first = false) {
       std::vector<TileKey> mine, later;
+      Claims claims;
       if (root.empty()) {
         mine.swap(todo);
       } else {
         std::unique_lock<std::mutex> lock(tileClaims.mutex);
-        auto busy = [&](const TileKey& k) {
-          return tileClaims.fetching.count(tileCachePath(root, tmpl, k)) > 0;
-        };
+        auto busy = [&](const TileKey& k) { return tileClaims.fetching.count(cachePaths[k]) > 0; };
         if (!first)
           tileClaims.done.wait(lock, [&] { return std::none_of(todo.begin(), todo.end(), busy); });
         for (const TileKey& k : todo) {
-          if (busy(k)) later.push_back(k);
-          else {
-            tileClaims.fetching.insert(tileCachePath(root, tmpl, k));
+          if (busy(k)) {
+            later.push_back(k);
+          } else {
+            tileClaims.fetching.insert(cachePaths[k]);
+            claims.paths.push_back(&cachePaths[k]);
             mine.push_back(k);
           }
         }
@@ -494,7 +511,7 @@ TileSet fetchTiles(const TileProvider& provider, const std::vector<TileKey>& key
         j.key = k;
         j.url = expandTileUrl(tmpl, k);
         if (!root.empty()) {
-          j.cachePath = tileCachePath(root, tmpl, k);
+          j.cachePath = cachePaths[k];
           struct stat st;
           if (::stat(j.cachePath.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
             std::vector<unsigned char> bytes;
@@ -529,13 +546,6 @@ TileSet fetchTiles(const TileProvider& provider, const std::vector<TileKey>& key
         } else {
           got[j.key] = {nullptr, nullptr, err};
         }
-      }
-      if (!root.empty()) {
-        {
-          std::lock_guard<std::mutex> lock(tileClaims.mutex);
-          for (const TileKey& k : mine) tileClaims.fetching.erase(tileCachePath(root, tmpl, k));
-        }
-        tileClaims.done.notify_all();
       }
       todo.swap(later);
     }

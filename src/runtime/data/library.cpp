@@ -33,6 +33,14 @@ constexpr Extension kExtensions[] = {
     {".kml", FileKind::Kml},           {".dbf", FileKind::Dbf},
 };
 
+// Among names that read as the same member: whether `name` (spelled as the
+// user wrote it when `exact`) is to be taken over `best` ("" for none yet):
+// one spelled as written wins, else the first by name, so that the choice
+// does not depend on the order a folder or database lists them in.
+bool preferred(const std::string& name, bool exact, const std::string& best, bool bestExact) {
+  return best.empty() || (exact && !bestExact) || (exact == bestExact && name < best);
+}
+
 // A .dbf beside a .shp of the same stem is the Shapefile's own table.
 bool shapefileTable(const std::vector<std::string>& files, std::string_view dbf) {
   std::string_view stem = dbf.substr(0, dbf.size() - 4);
@@ -178,11 +186,15 @@ ResolvedFile Libraries::resolveInDatabase(const std::string& lib, const std::str
                                                 "Data set " + r.written + " in the database " +
                                                     r.folder + " (library " + lib + ")"))
              .first;
-  // One spelled as written wins, else the first by name.
+  // One spelled as written wins (letter case too: a database's names may
+  // differ by it alone), else the first by name.
+  bool exact = false;
   for (const auto& t : it->second) {
     if (memberNameOf(t) != r.member) continue;
-    if (r.object.empty() || t == ref.member || (r.object != ref.member && t < r.object))
+    if (preferred(t, t == ref.member, r.object, exact)) {
       r.object = t;
+      exact = t == ref.member;
+    }
   }
   if (r.object.empty())
     throw UserError("Data set " + r.written + " does not exist: no table or view " + ref.member +
@@ -265,7 +277,7 @@ ResolvedFile Libraries::resolve(const DataSetRef& ref, const std::string& progra
       }
       ofKind.push_back(f);
       bool exact = sameNoCase(stem, ref.member);
-      if (best.empty() || (exact && !bestExact) || (exact == bestExact && f < best)) {
+      if (preferred(f, exact, best, bestExact)) {
         best = f;
         bestExact = exact;
       }

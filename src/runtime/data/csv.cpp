@@ -1,6 +1,9 @@
 #include "runtime/data/csv.h"
 
+#include <fcntl.h>
 #include <malloc.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <charconv>
@@ -8,7 +11,9 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <cerrno>
 #include <exception>
+#include <functional>
 #include <limits>
 #include <utility>
 
@@ -24,20 +29,6 @@ namespace {
 constexpr double kMissing = std::numeric_limits<double>::quiet_NaN();
 
 int clampLine(int64_t line) { return line > INT_MAX ? INT_MAX : static_cast<int>(line); }
-
-// Line and byte column of an offset; a line ends with LF, CRLF or a lone CR.
-std::pair<int, int> lineColumnAt(const char* data, size_t size, size_t off) {
-  int64_t line = 1;
-  size_t start = 0;
-  for (size_t i = 0; i < off && i < size; ++i) {
-    if (data[i] == '\n' || (data[i] == '\r' && (i + 1 >= size || data[i + 1] != '\n'))) {
-      ++line;
-      start = i + 1;
-    }
-  }
-  size_t col = off - start + 1;
-  return {clampLine(line), col > INT_MAX ? INT_MAX : static_cast<int>(col)};
-}
 
 int64_t countLineEnds(const char* s, size_t n, const char* end) {
   // Line feeds in one pass the compiler vectorises; a carriage return is
@@ -123,12 +114,176 @@ std::string shortValue(const char* s, size_t n) {
   return std::string(v) + (v.size() < n ? "..." : "");
 }
 
-// The tokenizer: cells and records of the buffer, which it never changes.
+// Where the bytes come from: a buffer in memory or a regular file, read at
+// any offset (pread), so that earlier bytes can be read again.
+class Source {
+ public:
+  Source(const char* data, size_t size, const std::string& file)
+      : mem_(data), size_(size), file_(file) {}
+  Source(int fd, const std::string& file) : fd_(fd), file_(file) {
+    if (::fstat(fd, &st_) != 0) throw readError();
+    size_ = static_cast<uint64_t>(st_.st_size);
+  }
+
+  bool inMemory() const { return fd_ < 0; }
+  const char* memory() const { return mem_; }
+  // The size when reading began (a file may grow while it is read).
+  uint64_t size() const { return size_; }
+  const std::string& file() const { return file_; }
+
+  // Reads up to n bytes at `off`; fewer only at the end.
+  size_t readAt(char* dst, size_t n, uint64_t off) const {
+    if (inMemory()) {
+      if (off >= size_) return 0;
+      n = static_cast<size_t>(std::min<uint64_t>(n, size_ - off));
+      std::memcpy(dst, mem_ + off, n);
+      return n;
+    }
+    size_t got = 0;
+    while (got < n) {
+      ssize_t r = ::pread(fd_, dst + got, n - got, static_cast<off_t>(off + got));
+      if (r < 0 && errno == EINTR) continue;
+      if (r < 0) throw readError();
+      if (r == 0) break;
+      got += static_cast<size_t>(r);
+    }
+    return got;
+  }
+
+  // Throws when the file is no longer the one reading began with.
+  void checkUnchanged() const {
+    if (inMemory()) return;
+    struct stat now {};
+    if (::fstat(fd_, &now) != 0) throw readError();
+    if (now.st_size != st_.st_size || now.st_mtim.tv_sec != st_.st_mtim.tv_sec ||
+        now.st_mtim.tv_nsec != st_.st_mtim.tv_nsec)
+      throw changed();
+  }
+  UserError changed() const {
+    return UserError("Cannot read " + file_ + ": it changed while it was read.");
+  }
+
+ private:
+  UserError readError() const {
+    return UserError("Cannot read " + file_ + ": " + std::strerror(errno) + ".");
+  }
+
+  const char* mem_ = nullptr;
+  int fd_ = -1;
+  struct stat st_ {};
+  uint64_t size_ = 0;
+  const std::string& file_;
+};
+
+// Line and byte column of a byte of the source; a line ends with LF, CRLF
+// or a lone CR. Only for messages: it reads the source from its start.
+std::pair<int, int> placeInSource(const Source& src, uint64_t off) {
+  int64_t line = 1;
+  uint64_t start = 0;
+  uint64_t pos = 0;
+  std::unique_ptr<char[]> buf(new char[(1 << 16) + 1]);
+  while (pos < off) {
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(1 << 16, off - pos));
+    const size_t n = src.readAt(buf.get(), want + 1, pos);  // one more to see past a CR
+    const size_t m = std::min(n, want);
+    for (size_t i = 0; i < m; ++i) {
+      const char c = buf[i];
+      if (c == '\n' || (c == '\r' && (i + 1 >= n || buf[i + 1] != '\n'))) {
+        ++line;
+        start = pos + i + 1;
+      }
+    }
+    pos += m;
+    if (n <= want) break;
+  }
+  const uint64_t col = off - start + 1;
+  return {clampLine(line), col > INT_MAX ? INT_MAX : static_cast<int>(col)};
+}
+
+// The bytes of the source in blocks: what was left of the last block
+// followed by the next one, in one buffer that is reused. A buffer in
+// memory read without a block size is one block, not copied.
+class Blocks {
+ public:
+  Blocks(const Source& src, size_t blockBytes, uint64_t from) : src_(src), block_(blockBytes) {
+    if (src.inMemory() && (block_ == 0 || block_ >= src.size())) {
+      data_ = src.memory() + from;
+      len_ = static_cast<size_t>(src.size() - from);
+      off_ = from;
+      final_ = true;
+      return;
+    }
+    if (block_ == 0) block_ = size_t{4} << 20;
+    off_ = read_ = from;
+    fill(0);
+  }
+
+  const char* data() const { return data_; }
+  const char* end() const { return data_ + len_; }
+  size_t size() const { return len_; }
+  uint64_t offset() const { return off_; }  // of data()
+  bool final() const { return final_; }     // the source ends with this block
+  uint64_t offsetOf(const char* p) const { return off_ + static_cast<uint64_t>(p - data_); }
+
+  // Keeps the bytes from `from` on and reads the next block after them.
+  void next(const char* from) {
+    const size_t drop = static_cast<size_t>(from - data_);
+    const size_t keep = len_ - drop;
+    std::memmove(buf_.get(), from, keep);
+    off_ += drop;
+    fill(keep);
+  }
+
+  // Where the complete lines of the block end: after its last line end
+  // (not a CR that ends the block: a LF may follow), or the end of the
+  // last block. `from` when there is no complete line.
+  const char* linesEnd(const char* from) const {
+    const char* e = end();
+    if (final_) return e;
+    if (e > from && e[-1] == '\r') --e;
+    while (e > from && e[-1] != '\n' && e[-1] != '\r') --e;
+    return e;
+  }
+
+ private:
+  void fill(size_t keep) {
+    if (cap_ < keep + block_ + 1) {
+      const size_t cap = keep + block_ + 1;
+      std::unique_ptr<char[]> nb(new char[cap]);
+      if (keep) std::memcpy(nb.get(), buf_.get(), keep);
+      buf_ = std::move(nb);
+      cap_ = cap;
+    }
+    const size_t n = src_.readAt(buf_.get() + keep, block_, read_);
+    read_ += n;
+    len_ = keep + n;
+    final_ = n < block_;
+    buf_[len_] = '\0';  // the number scanner stops on it
+    data_ = buf_.get();
+  }
+
+  const Source& src_;
+  size_t block_;
+  std::unique_ptr<char[]> buf_;
+  size_t cap_ = 0;
+  const char* data_ = nullptr;
+  size_t len_ = 0;
+  uint64_t off_ = 0;   // source offset of data_
+  uint64_t read_ = 0;  // source offset of the next read
+  bool final_ = false;
+};
+
+// The tokenizer: cells and records of a block, which it never changes.
+// Before the last block (`more`), the block ends after a line end and a
+// quoted value still open at its end makes the record incomplete: it is
+// left for the next block.
 class Scanner {
  public:
-  Scanner(const char* base, const char* end, const std::string& file, char delim)
-      : base_(base), end_(end), file_(file), delim_(delim) {
+  Scanner(const char* base, const char* end, const std::string& file, char delim, const Source* src,
+          uint64_t baseOff, bool more)
+      : base_(base), end_(end), file_(file), delim_(delim), more_(more), src_(src), baseOff_(baseOff) {
     dmask_ = 0x0101010101010101ULL * static_cast<unsigned char>(delim_);
+    fastNumbers_ = std::strchr("0123456789.-", delim) == nullptr;
   }
 
   static inline uint64_t hasByte(uint64_t w, uint64_t mask) {
@@ -136,10 +291,13 @@ class Scanner {
     return (x - 0x0101010101010101ULL) & ~x & 0x8080808080808080ULL;
   }
 
+  uint64_t offsetOf(const char* p) const { return baseOff_ + static_cast<uint64_t>(p - base_); }
+
   // Reads one cell at p_ and leaves p_ on the delimiter, the line end or the
   // end. A quoted cell gives its content between the quotes; `escaped` says
-  // that it holds doubled quotes still to be undone.
-  inline void cell(const char** cs, size_t* clen, bool* escaped) {
+  // that it holds doubled quotes still to be undone. False: a quoted value
+  // is still open at the end of a block that is not the last.
+  inline bool cell(const char** cs, size_t* clen, bool* escaped) {
     const char* p = p_;
     if (p == end_ || *p != '"') {
       const char* s = p;
@@ -165,12 +323,46 @@ class Scanner {
       *clen = static_cast<size_t>(p - s);
       *escaped = false;
       p_ = p;
-      return;
+      return true;
     }
-    quoted(cs, clen, escaped);
+    return quoted(cs, clen, escaped);
   }
 
-  void quoted(const char** cs, size_t* clen, bool* escaped) {
+  // A plain decimal cell ([-]digits[.digits], at most 19 digits whose
+  // integer fits in 53 bits) read in the same pass that finds its end: the
+  // integer of all digits divided by a power of ten is then correctly
+  // rounded. False (p_ unchanged) for anything else. The byte at the end of
+  // the data is a NUL or follows a line end, so no digit runs past it.
+  inline bool plainNumber(double* v) {
+    static const double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                    1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                    1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    const char* p = p_;
+    const bool neg = *p == '-';
+    p += neg;
+    const char* first = p;
+    uint64_t m = 0;
+    while (static_cast<unsigned>(*p - '0') < 10) m = m * 10 + static_cast<unsigned>(*p++ - '0');
+    const bool point = *p == '.';
+    ptrdiff_t frac = 0;
+    if (point) {
+      const char* f = ++p;
+      while (static_cast<unsigned>(*p - '0') < 10) m = m * 10 + static_cast<unsigned>(*p++ - '0');
+      frac = p - f;
+    }
+    const ptrdiff_t digits = p - first - point;
+    const char c = *p;
+    if (!(c == delim_ || c == '\n' || c == '\r' || p == end_) || digits <= 0 || digits > 19 ||
+        m > (uint64_t{1} << 53))
+      return false;
+    double x = static_cast<double>(m);
+    if (frac) x /= kPow10[frac];
+    *v = neg ? -x : x;
+    p_ = p;
+    return true;
+  }
+
+  bool quoted(const char** cs, size_t* clen, bool* escaped) {
     const int64_t startLine = line_;
     const char* content = p_ + 1;
     const char* r = content;
@@ -178,9 +370,11 @@ class Scanner {
     *escaped = false;
     for (;;) {
       q = static_cast<const char*>(std::memchr(r, '"', static_cast<size_t>(end_ - r)));
-      if (!q)
+      if (!q) {
+        if (more_) return false;
         throw UserError(Place{file_, clampLine(startLine), 0},
                         "a quoted value that starts on this line has no closing quote.");
+      }
       line_ += countLineEnds(r, static_cast<size_t>(q - r), end_);
       if (q + 1 < end_ && q[1] == '"') {
         *escaped = true;
@@ -194,13 +388,13 @@ class Scanner {
     const char* p = q + 1;
     while (p < end_ && (*p == ' ' || (*p == '\t' && delim_ != '\t'))) ++p;
     if (p < end_ && *p != delim_ && *p != '\n' && *p != '\r') {
-      auto [l, c] = lineColumnAt(base_, static_cast<size_t>(end_ - base_),
-                                 static_cast<size_t>(p - base_));
+      auto [l, c] = placeInSource(*src_, offsetOf(p));
       throw UserError(Place{file_, l, c},
                       "unexpected character after the closing quote of a quoted value (a quote "
                       "inside a quoted value is written twice).");
     }
     p_ = p;
+    return true;
   }
 
   inline void endRecord() {
@@ -217,14 +411,17 @@ class Scanner {
 
   // Reads the records that start from p_ on and before `stop` (at most the
   // end; a record that starts before it is read whole). For each cell of
-  // the first `ncols` columns: sink.cell(col, text, length, escaped, line);
-  // after each record sink.row() (false stops). Empty lines are skipped,
-  // except that with one column an empty line before more content is a row
-  // with an empty value. A record with another number of cells than
-  // `ncols` is an error.
+  // the first `ncols` columns: sink.number(col, text, length, value, line)
+  // for a plain decimal, else sink.cell(col, text, length, escaped, line);
+  // after each record sink.row() (false stops). An incomplete record (see
+  // above) takes its cells back with sink.undo(cells) and stops, p_ at its
+  // start. Empty lines are skipped, except that with one column an empty
+  // line before more content is a row with an empty value. A record with
+  // another number of cells than `ncols` is an error.
   template <class Sink>
   void records(size_t ncols, const char* lastContent, const char* stop, Sink& sink) {
     while (p_ < stop) {
+      const char* const recStart = p_;
       const int64_t recLine = line_;
       if ((*p_ == '\n' || *p_ == '\r') && (ncols > 1 || p_ >= lastContent)) {
         endRecord();
@@ -232,12 +429,24 @@ class Scanner {
       }
       size_t col = 0;
       for (;;) {
-        const char* cs;
-        size_t clen;
-        bool escaped;
-        const int64_t cellLine = line_;
-        cell(&cs, &clen, &escaped);
-        if (col < ncols) sink.cell(col, cs, clen, escaped, cellLine);
+        double v;
+        const char* s = p_;
+        if (fastNumbers_ && col < ncols && plainNumber(&v)) {
+          sink.number(col, s, static_cast<size_t>(p_ - s), v, line_);
+        } else {
+          const char* cs;
+          size_t clen;
+          bool escaped;
+          const int64_t cellLine = line_;
+          if (!cell(&cs, &clen, &escaped)) {
+            sink.undo(std::min(col, ncols));
+            p_ = recStart;
+            line_ = recLine;
+            incomplete_ = true;
+            return;
+          }
+          if (col < ncols) sink.cell(col, cs, clen, escaped, cellLine);
+        }
         ++col;
         if (p_ < end_ && *p_ == delim_) {
           ++p_;
@@ -260,8 +469,13 @@ class Scanner {
   const char* p_ = nullptr;
   const std::string& file_;
   char delim_;
+  bool more_;
+  bool fastNumbers_;
+  bool incomplete_ = false;
   int64_t line_ = 1;
   uint64_t dmask_;
+  const Source* src_;
+  uint64_t baseOff_;
 };
 
 // Appends a cell's text to a character column: doubled quotes undone,
@@ -291,39 +505,108 @@ __attribute__((always_inline)) inline void appendText(Column& k, const char* s, 
   if (n > static_cast<size_t>(k.width)) k.width = n > INT_MAX ? INT_MAX : static_cast<int>(n);
 }
 
+// Takes back the last value of a column (of a record found incomplete).
+// Its width stays: the cell was whole, and is read again.
+void dropLast(Column& k) {
+  if (k.type == host::kNumeric) {
+    k.num.pop_back();
+  } else {
+    k.offsets.pop_back();
+    k.arena.resize(k.offsets.back());
+  }
+}
+
 // Collects the texts of one column over the first `rows` records.
 struct ColumnSink {
   Column* target;
   size_t col;
   size_t rows;
   size_t done = 0;
+  void number(size_t c, const char* s, size_t len, double, int64_t) {
+    if (c == col) appendText(*target, s, len, false);
+  }
   void cell(size_t c, const char* s, size_t len, bool escaped, int64_t) {
     if (c == col) appendText(*target, s, len, escaped);
+  }
+  void undo(size_t cells) {
+    if (col < cells) dropLast(*target);
   }
   bool row() { return ++done < rows; }
 };
 
-// What every stretch of records is read with.
+// Reads the texts of a column over the first rows of the data again, from
+// the source: for a column that turns out character after earlier blocks
+// were read as numbers. The rows must end where they did before.
+struct Rereader {
+  const Source* src;
+  size_t blockBytes;
+  char delim;
+  size_t ncols;
+  uint64_t dataOff;  // where the first record starts, and its line
+  int64_t dataLine;
+
+  void texts(Column& k, size_t col, size_t rows, uint64_t endOff) const {
+    const std::string& file = src->file();
+    src->checkUnchanged();
+    ColumnSink cs{&k, col, rows};
+    uint64_t at = dataOff;
+    try {
+      Blocks bl(*src, blockBytes, dataOff);
+      const char* p = bl.data();
+      int64_t line = dataLine;
+      while (cs.done < rows) {
+        const char* e = bl.linesEnd(p);
+        const char* last = e;
+        while (last > p && (last[-1] == '\n' || last[-1] == '\r')) --last;
+        Scanner sc(bl.data(), e, file, delim, src, bl.offset(), !bl.final());
+        sc.p_ = p;
+        sc.line_ = line;
+        sc.records(ncols, last, bl.final() ? e : last, cs);
+        p = sc.p_;
+        line = sc.line_;
+        if (cs.done == rows || bl.final()) break;
+        bl.next(p);
+        p = bl.data();
+      }
+      at = bl.offsetOf(p);
+    } catch (const UserError&) {
+      throw src->changed();
+    }
+    if (cs.done != rows || at != endOff) throw src->changed();
+    src->checkUnchanged();
+  }
+};
+
+// What every stretch of records of a block is read with.
 struct ReadContext {
-  const Scanner* proto;  // the scanner of the whole buffer
+  const Scanner* proto;  // the scanner of the block
   size_t ncols;
   const std::vector<int>* forced;  // per column: 0 inferred, 1 numeric, 2 character
+  const std::vector<char>* textAtStart;  // per column: character before this block
   const std::vector<std::string>* names;
   const Schema* schema;
   const std::string* file;
   const char* lastContent;
+  const Rereader* earlier;
+  uint64_t earlierEnd;  // where the last row of earlier blocks ended
+  uint64_t sourceSize;
 };
 
 // A stretch of records read on its own: from `start` (at line `line`) to
 // the first record that starts at or after `stop`. Its columns are typed by
-// its own cells; where it ended, or the first error in it, is kept.
+// its own cells; where it ended, or the first error in it, is kept. The
+// first stretch of a block reads into the table's columns, after the
+// `rowsBefore` rows of earlier blocks.
 struct Part {
   const char* start = nullptr;
   int64_t line = 1;
   const char* stop = nullptr;
   const char* endPos = nullptr;
   int64_t endLine = 1;
+  size_t rowsBefore = 0;
   size_t rows = 0;
+  const char* rowsEnd = nullptr;  // where its last row ended
+  bool incomplete = false;  // ended before a record that continues in the next block
   std::vector<Column> cols;
   std::exception_ptr error;
 };
@@ -332,13 +615,15 @@ void startCharacter(Column& k) {
   k.type = host::kCharacter;
   k.width = 1;
   std::vector<double>().swap(k.num);
+  k.arena.clear();
   k.offsets.assign(1, 0);
 }
 
 // Turns a numeric column of a part into a character one: its cells are read
-// again, as written.
+// again, as written (those of earlier blocks from the source).
 void readAsText(const ReadContext& cx, const Part& part, Column& k, size_t col) {
   startCharacter(k);
+  if (part.rowsBefore) cx.earlier->texts(k, col, part.rowsBefore, cx.earlierEnd);
   if (part.rows == 0) return;
   Scanner again = *cx.proto;
   again.p_ = part.start;
@@ -351,10 +636,32 @@ struct PartSink {
   const ReadContext* cx;
   Part* part;
   const Scanner* main;
+  Column* cols;
   size_t rows = 0;
+  size_t reserveRow;  // the row after which storage is reserved (0: never)
+  // Cells that turn a numeric column character: done once their record is
+  // whole, as an incomplete one is taken back.
+  struct Turn {
+    size_t col;
+    const char* s;
+    size_t len;
+    bool escaped;
+  };
+  std::vector<Turn> turns;
+
+  PartSink(const ReadContext* c, Part* p, const Scanner* sc)
+      : cx(c), part(p), main(sc), cols(p->cols.data()), reserveRow(p->rowsBefore ? 0 : 1024) {}
+
+  inline void number(size_t col, const char* s, size_t len, double v, int64_t) {
+    Column& k = cols[col];
+    if (k.type == host::kNumeric)
+      k.num.push_back(v);
+    else
+      appendText(k, s, len, false);
+  }
 
   inline void cell(size_t col, const char* s, size_t len, bool escaped, int64_t line) {
-    Column& k = part->cols[col];
+    Column& k = cols[col];
     if (k.type == host::kNumeric) {
       double v;
       if (!escaped && toNumber(s, len, &v)) {
@@ -366,44 +673,73 @@ struct PartSink {
                         "the value '" + shortValue(s, len) + "' of " + (*cx->names)[col] +
                             " is not a number, but " + cx->schema->file +
                             " declares that column a number.");
-      part->rows = rows;
-      readAsText(*cx, *part, k, col);
+      k.num.push_back(kMissing);
+      turns.push_back({col, s, len, escaped});
+      return;
     }
     appendText(k, s, len, escaped);
   }
 
+  void undo(size_t cells) {
+    for (size_t c = 0; c < cells; ++c) dropLast(cols[c]);
+    turns.clear();
+  }
+
   bool row() {
-    if (++rows == 1024) {
-      // Reserve for the whole stretch, judged by the rows read so far.
-      double done = static_cast<double>(main->p_ - part->start);
-      double scale = static_cast<double>(part->stop - part->start) / (done > 0 ? done : 1) * 1.05;
-      size_t estimate = static_cast<size_t>(1024 * scale) + 16;
-      for (auto& k : part->cols) {
-        if (k.type == host::kNumeric) {
-          k.num.reserve(estimate);
-        } else {
-          k.offsets.reserve(estimate + 1);
-          k.arena.reserve(static_cast<size_t>(static_cast<double>(k.arena.size()) * scale) + 64);
-        }
-      }
-    }
+    if (!turns.empty()) turn();
+    part->rowsEnd = main->p_;
+    if (++rows == reserveRow) reserve();
     return true;
   }
+
+  void turn() {
+    part->rows = rows;
+    for (const Turn& t : turns) {
+      Column& k = cols[t.col];
+      readAsText(*cx, *part, k, t.col);
+      appendText(k, t.s, t.len, t.escaped);
+    }
+    turns.clear();
+  }
+
+  // Reserves for `expectBytes` of data, judged by the rows read so far.
+  void reserve() {
+    const double done = static_cast<double>(main->p_ - part->start);
+    const double scale = static_cast<double>(expectBytes) / (done > 0 ? done : 1) * 1.05;
+    const size_t estimate = part->rowsBefore + static_cast<size_t>(static_cast<double>(rows) * scale) + 16;
+    for (size_t c = 0; c < cx->ncols; ++c) {
+      Column& k = cols[c];
+      if (k.type == host::kNumeric) {
+        k.num.reserve(estimate);
+      } else {
+        k.offsets.reserve(estimate + 1);
+        k.arena.reserve(static_cast<size_t>(static_cast<double>(k.arena.size()) * scale) + 64);
+      }
+    }
+  }
+  uint64_t expectBytes = 0;
 };
 
-// Reads a part's records into its own columns. An error is kept in the
-// part, not thrown: the part may have started inside a quoted value, which
-// only the part before it can tell.
-void readPart(const ReadContext& cx, Part& part) {
-  part.cols.assign(cx.ncols, Column());
-  for (size_t i = 0; i < cx.ncols; ++i)
-    if ((*cx.forced)[i] == 2) startCharacter(part.cols[i]);
+// Reads a part's records into its columns. An error is kept in the part,
+// not thrown: the part may have started inside a quoted value, which only
+// the part before it can tell. Unless `first`: columns of its own, typed as the
+// table's were before the block.
+void readPart(const ReadContext& cx, Part& part, bool first) {
+  if (!first) {
+    part.cols.assign(cx.ncols, Column());
+    for (size_t i = 0; i < cx.ncols; ++i)
+      if ((*cx.textAtStart)[i]) startCharacter(part.cols[i]);
+  }
   part.rows = 0;
   part.error = nullptr;
   Scanner sc = *cx.proto;
   sc.p_ = part.start;
   sc.line_ = part.line;
-  PartSink sink{&cx, &part, &sc};
+  PartSink sink(&cx, &part, &sc);
+  // The first part of the first block reserves for the whole source.
+  const uint64_t from = sc.offsetOf(part.start);
+  sink.expectBytes = first ? (cx.sourceSize > from ? cx.sourceSize - from : 0)
+                           : static_cast<uint64_t>(part.stop - part.start);
   try {
     sc.records(cx.ncols, cx.lastContent, part.stop, sink);
   } catch (...) {
@@ -412,11 +748,12 @@ void readPart(const ReadContext& cx, Part& part) {
   part.endPos = sc.p_;
   part.endLine = sc.line_;
   part.rows = sink.rows;
+  part.incomplete = sc.incomplete_;
 }
 
-// Where the buffer is cut into parts: after the first line end at or after
+// Where a stretch is cut into parts: after the first line end at or after
 // every `chunk` bytes (a guess: the line end may be inside a quoted value).
-// The first cut is the start of the buffer.
+// The first cut is the start.
 std::vector<const char*> cutPoints(const char* base, const char* end, size_t chunk) {
   std::vector<const char*> cuts{base};
   const char* b = base;
@@ -433,8 +770,8 @@ std::vector<const char*> cutPoints(const char* base, const char* end, size_t chu
   return cuts;
 }
 
-size_t chunkFromEnvironment() {
-  const char* v = std::getenv("QORTAVLO_CSV_CHUNK_BYTES");
+size_t sizeFromEnvironment(const char* name) {
+  const char* v = std::getenv(name);
   if (!v || !*v) return 0;
   char* e = nullptr;
   unsigned long long n = std::strtoull(v, &e, 10);
@@ -501,212 +838,278 @@ size_t findInvalidUtf8(const unsigned char* d, size_t n) {
 
 namespace {
 
-// Reads the buffer: cut into parts read on all cores when the chunk
-// setting asks for it, else in one part. `owned`, when given, is
-// the buffer itself, freed once every text has been taken from it.
-Table parseBuffer(const TextBuffer& buffer, TextBuffer* owned, const std::string& file,
+// Reads a source block by block. Within a block, when the chunk setting
+// asks for it, the records are cut into parts read on all cores. `owned`,
+// when given, is the buffer in memory, freed once every text has been
+// taken from it.
+//
+// The outcome is that of reading the whole source at once: the first bad
+// UTF-8 byte of the whole source is the error even when a record before it
+// is malformed (what is left is checked before any other error is given),
+// and notes are given only when no such byte is found.
+Table parseSource(const Source& src, TextBuffer* owned, const std::string& file,
                   const CsvSettings& settings, const NoteFn& note) {
-  const size_t size = buffer.size();
-  const char* const base = buffer.data();
-  const char* const end = base + size;
   const unsigned cores = coreCount();
-  size_t chunk = settings.chunkBytes;
-  if (chunk == 0) chunk = size;
-  if (chunk == 0) chunk = 1;
+  const char delim = settings.delimiter;
+  Blocks bl(src, settings.blockBytes, 0);
+  std::vector<std::string> notes;
+  uint64_t utf8Done = 0;  // the source is valid UTF-8 up to here
+  bool badUtf8 = false;
 
-  // The cuts fall after line ends, so no UTF-8 sequence spans two parts and
-  // the first bad byte is the first one any part finds. Each part also
-  // counts its line ends (those inside quotes too), which gives the line
-  // each part starts at.
-  const std::vector<const char*> cuts = cutPoints(base, end, chunk);
-  const size_t ncuts = cuts.size();
-  std::vector<size_t> badAt(ncuts, size);
-  std::vector<int64_t> lineEnds(ncuts, 0);
-  parallelFor(ncuts, cores, [&](size_t i) {
-    const char* from = cuts[i];
-    const size_t n = static_cast<size_t>((i + 1 < ncuts ? cuts[i + 1] : end) - from);
-    size_t bad = findInvalidUtf8(reinterpret_cast<const unsigned char*>(from), n);
-    if (bad != n) badAt[i] = static_cast<size_t>(from - base) + bad;
-    if (ncuts > 1) lineEnds[i] = countLineEnds(from, n, end);
-  });
-  for (size_t bad : badAt) {
-    if (bad == size) continue;
-    auto [l, c] = lineColumnAt(base, size, bad);
-    throw UserError(Place{file, l, c},
-                    "the byte " + hexByte(static_cast<unsigned char>(base[bad])) +
-                        " is not valid UTF-8 (the file must be UTF-8 text).");
-  }
-
-  Scanner sc(base, end, file, settings.delimiter);
-  sc.p_ = base;
-  if (size >= 3 && std::memcmp(base, "\xEF\xBB\xBF", 3) == 0) sc.p_ += 3;
-
-  bool blank = true;
-  for (const char* q = sc.p_; q < end && blank; ++q)
-    if (*q != '\n' && *q != '\r' && *q != ' ' && *q != '\t') blank = false;
-  if (blank) throw UserError(file + " is empty: there is no header row naming the variables.");
-  if (*sc.p_ == '\n' || *sc.p_ == '\r')
-    throw UserError(Place{file, 1, 0},
-                    "the first line is empty: it should be the header row naming the variables.");
-
-  // Header.
-  std::vector<std::string> header;
-  for (;;) {
-    const char* cs;
-    size_t clen;
-    bool escaped;
-    sc.cell(&cs, &clen, &escaped);
-    Column tmp;
-    tmp.offsets.push_back(0);
-    appendText(tmp, cs, clen, escaped);
-    header.push_back(trimBlanks(tmp.arena.data(), tmp.arena.size()));
-    if (sc.p_ < end && *sc.p_ == sc.delim_) {
-      ++sc.p_;
-      continue;
+  // Checks the bytes of the block before `to` not yet checked. A block
+  // part ends after a line end, so no UTF-8 sequence is cut.
+  auto checkUtf8 = [&](const char* to) {
+    const uint64_t toOff = bl.offsetOf(to);
+    if (toOff <= utf8Done) return;
+    const char* from = bl.data() + (utf8Done - bl.offset());
+    const size_t n = static_cast<size_t>(to - from);
+    const size_t bad = findInvalidUtf8(reinterpret_cast<const unsigned char*>(from), n);
+    if (bad != n) {
+      badUtf8 = true;
+      auto [l, c] = placeInSource(src, utf8Done + bad);
+      throw UserError(Place{file, l, c},
+                      "the byte " + hexByte(static_cast<unsigned char>(from[bad])) +
+                          " is not valid UTF-8 (the file must be UTF-8 text).");
     }
-    break;
-  }
-  sc.endRecord();
-  const size_t ncols = header.size();
-  std::vector<std::string> names = makeVariableNames(header, settings.names, file, note);
+    utf8Done = toOff;
+  };
+  auto nextBlock = [&](const char* from) {
+    bl.next(from);
+    if (settings.onBlock) settings.onBlock(bl.offset() + bl.size());
+  };
+  // Reads on, keeping all: false at the end of the source.
+  auto more = [&] {
+    if (bl.final()) return false;
+    nextBlock(bl.data());
+    return true;
+  };
 
   Table t;
   t.source = file;
-  t.columns.resize(ncols);
-  std::vector<int> forced(ncols, 0);
-  std::vector<const SchemaField*> fieldOf(ncols, nullptr);
-  if (Schema* schema = settings.schema) {
-    for (auto& f : schema->fields) {
-      int idx = -1;
-      for (size_t i = 0; i < ncols && idx < 0; ++i)
-        if (sameNoCase(header[i], f.name)) idx = static_cast<int>(i);
-      for (size_t i = 0; i < ncols && idx < 0; ++i)
-        if (sameNoCase(names[i], f.name)) idx = static_cast<int>(i);
-      if (idx < 0)
-        throw UserError("The schema file " + schema->file + " names a field \"" + f.name +
-                        "\" that is not a column of " + file + ".");
-      f.used = true;
-      fieldOf[static_cast<size_t>(idx)] = &f;
-      forced[static_cast<size_t>(idx)] = f.type;
+  try {
+    if (settings.onBlock) settings.onBlock(bl.offset() + bl.size());
+    while (bl.size() < 3 && more()) {
     }
-  }
-  for (size_t i = 0; i < ncols; ++i) {
-    Column& k = t.columns[i];
-    k.name = names[i];
-    if (forced[i] == 2) {
-      k.type = host::kCharacter;
-      k.width = 1;
-      k.offsets.push_back(0);
+    size_t at = bl.size() >= 3 && std::memcmp(bl.data(), "\xEF\xBB\xBF", 3) == 0 ? 3 : 0;
+    for (size_t i = at;; ++i) {
+      while (i == bl.size())
+        if (!more()) throw UserError(file + " is empty: there is no header row naming the variables.");
+      const char c = bl.data()[i];
+      if (c != '\n' && c != '\r' && c != ' ' && c != '\t') break;
     }
-    if (const SchemaField* f = fieldOf[i]) {
-      k.label = f->title;
-      if (f->hasFormat) {
-        k.format = f->format.name;
-        k.formatWidth = f->format.width;
-        k.formatDecimals = f->format.decimals;
+    if (bl.data()[at] == '\n' || bl.data()[at] == '\r')
+      throw UserError(Place{file, 1, 0},
+                      "the first line is empty: it should be the header row naming the variables.");
+
+    // Header, once the block holds it whole.
+    std::vector<std::string> header;
+    const char* p;
+    int64_t line;
+    for (;;) {
+      const char* e = bl.linesEnd(bl.data() + at);
+      Scanner sc(bl.data(), e, file, delim, &src, bl.offset(), !bl.final());
+      sc.p_ = bl.data() + at;
+      bool whole = e > sc.p_;
+      header.clear();
+      while (whole) {
+        const char* cs;
+        size_t clen;
+        bool escaped;
+        if (!sc.cell(&cs, &clen, &escaped)) {
+          whole = false;
+          break;
+        }
+        Column tmp;
+        tmp.offsets.push_back(0);
+        appendText(tmp, cs, clen, escaped);
+        header.push_back(trimBlanks(tmp.arena.data(), tmp.arena.size()));
+        if (sc.p_ < e && *sc.p_ == delim) {
+          ++sc.p_;
+          continue;
+        }
+        break;
+      }
+      if (whole) {
+        sc.endRecord();
+        checkUtf8(e);
+        p = sc.p_;
+        line = sc.line_;
+        break;
+      }
+      more();
+    }
+    const size_t ncols = header.size();
+    std::vector<std::string> names =
+        makeVariableNames(header, settings.names, file, [&](const std::string& s) { notes.push_back(s); });
+
+    t.columns.resize(ncols);
+    std::vector<int> forced(ncols, 0);
+    std::vector<const SchemaField*> fieldOf(ncols, nullptr);
+    if (Schema* schema = settings.schema) {
+      for (auto& f : schema->fields) {
+        int idx = -1;
+        for (size_t i = 0; i < ncols && idx < 0; ++i)
+          if (sameNoCase(header[i], f.name)) idx = static_cast<int>(i);
+        for (size_t i = 0; i < ncols && idx < 0; ++i)
+          if (sameNoCase(names[i], f.name)) idx = static_cast<int>(i);
+        if (idx < 0)
+          throw UserError("The schema file " + schema->file + " names a field \"" + f.name +
+                          "\" that is not a column of " + file + ".");
+        f.used = true;
+        fieldOf[static_cast<size_t>(idx)] = &f;
+        forced[static_cast<size_t>(idx)] = f.type;
       }
     }
-  }
-
-  // Where the content ends: line ends after it are not empty rows.
-  const char* lastContent = end;
-  while (lastContent > sc.p_ && (lastContent[-1] == '\n' || lastContent[-1] == '\r'))
-    --lastContent;
-
-  // The parts: the first starts after the header, the others at the cuts
-  // after it, each at the line the line ends before it give.
-  std::vector<Part> parts(1);
-  parts[0].start = sc.p_;
-  parts[0].line = sc.line_;
-  int64_t line = 1;
-  for (size_t i = 0; i < ncuts; ++i) {
-    if (cuts[i] > sc.p_) {
-      parts.emplace_back();
-      parts.back().start = cuts[i];
-      parts.back().line = line;
-    }
-    line += lineEnds[i];
-  }
-  for (size_t i = 0; i < parts.size(); ++i)
-    parts[i].stop = i + 1 < parts.size() ? parts[i + 1].start : end;
-
-  ReadContext cx{&sc, ncols, &forced, &names, settings.schema, &file, lastContent};
-  parallelFor(parts.size(), cores, [&](size_t i) { readPart(cx, parts[i]); });
-
-  // A part is right when the part before it ended where it started; else it
-  // started inside a quoted value and is read again from where the part
-  // before it ended. The first error of a right part is the file's first.
-  const char* pos = parts[0].start;
-  line = parts[0].line;
-  for (Part& p : parts) {
-    if (p.start != pos) {
-      p.start = pos;
-      p.line = line;
-      readPart(cx, p);
-    }
-    if (p.error) std::rethrow_exception(p.error);
-    pos = p.endPos;
-    line = p.endLine;
-  }
-
-  // A column is numeric only when it is numeric in every part.
-  std::vector<char> character(ncols, 0);
-  for (const Part& p : parts)
-    for (size_t c = 0; c < ncols; ++c)
-      if (p.cols[c].type != host::kNumeric) character[c] = 1;
-  parallelFor(parts.size(), cores, [&](size_t i) {
-    for (size_t c = 0; c < ncols; ++c)
-      if (character[c] && parts[i].cols[c].type == host::kNumeric)
-        readAsText(cx, parts[i], parts[i].cols[c], c);
-  });
-  if (owned) *owned = TextBuffer();
-
-  size_t rows = 0;
-  for (const Part& p : parts) rows += p.rows;
-  t.rows = rows;
-  for (size_t c = 0; c < ncols; ++c) {
-    Column& k = t.columns[c];
-    if (parts.size() == 1) {
-      Column& from = parts[0].cols[c];
-      k.type = from.type;
-      k.width = from.width;
-      k.num = std::move(from.num);
-      k.arena = std::move(from.arena);
-      k.offsets = std::move(from.offsets);
-    } else if (!character[c]) {
-      k.type = host::kNumeric;
-      k.num.reserve(rows);
-      for (Part& p : parts) {
-        k.num.insert(k.num.end(), p.cols[c].num.begin(), p.cols[c].num.end());
-        std::vector<double>().swap(p.cols[c].num);
-      }
-    } else {
-      // Texts back to back; each part's offsets moved by the texts before.
-      k.type = host::kCharacter;
-      k.width = 1;
-      size_t chars = 0;
-      for (const Part& p : parts) chars += p.cols[c].arena.size();
-      k.arena.clear();
-      k.arena.reserve(chars);
-      k.offsets.assign(1, 0);
-      k.offsets.reserve(rows + 1);
-      for (Part& p : parts) {
-        Column& from = p.cols[c];
-        const uint64_t shift = k.arena.size();
-        k.arena += from.arena;
-        for (size_t r = 1; r < from.offsets.size(); ++r) k.offsets.push_back(from.offsets[r] + shift);
-        if (from.width > k.width) k.width = from.width;
-        std::string().swap(from.arena);
-        std::vector<uint64_t>().swap(from.offsets);
+    for (size_t i = 0; i < ncols; ++i) {
+      Column& k = t.columns[i];
+      k.name = names[i];
+      if (forced[i] == 2) startCharacter(k);
+      if (const SchemaField* f = fieldOf[i]) {
+        k.label = f->title;
+        if (f->hasFormat) {
+          k.format = f->format.name;
+          k.formatWidth = f->format.width;
+          k.formatDecimals = f->format.decimals;
+        }
       }
     }
+
+    const Rereader earlier{&src, settings.blockBytes, delim, ncols, bl.offsetOf(p), line};
+    std::vector<char> textAtStart(ncols, 0);
+    uint64_t earlierEnd = 0;
+    bool inParts = false;
+    for (;;) {
+      const bool last = bl.final();
+      const char* const e = bl.linesEnd(p);
+      checkUtf8(e);
+      // Where the content ends: line ends after it are not empty rows. In a
+      // block before the last, they are left for the next one.
+      const char* lastContent = e;
+      while (lastContent > p && (lastContent[-1] == '\n' || lastContent[-1] == '\r')) --lastContent;
+      const char* const stop = last ? e : lastContent;
+
+      // The parts: the first at p, the others at the cuts after it, each at
+      // the line the line ends before it give.
+      std::vector<const char*> cuts =
+          cutPoints(p, e, settings.chunkBytes ? settings.chunkBytes : SIZE_MAX);
+      while (cuts.size() > 1 && cuts.back() >= stop) cuts.pop_back();
+      const size_t nparts = cuts.size();
+      std::vector<int64_t> lineEnds(nparts, 0);
+      if (nparts > 1)
+        parallelFor(nparts, cores, [&](size_t i) {
+          const char* to = i + 1 < nparts ? cuts[i + 1] : e;
+          lineEnds[i] = countLineEnds(cuts[i], static_cast<size_t>(to - cuts[i]), e);
+        });
+      std::vector<Part> parts(nparts);
+      for (size_t i = 0; i < nparts; ++i) {
+        parts[i].start = cuts[i];
+        parts[i].line = i ? parts[i - 1].line + lineEnds[i - 1] : line;
+        parts[i].stop = i + 1 < nparts ? cuts[i + 1] : stop;
+      }
+      for (size_t c = 0; c < ncols; ++c) textAtStart[c] = !t.columns[c].numeric();
+      parts[0].cols = std::move(t.columns);
+      parts[0].rowsBefore = t.rows;
+
+      Scanner sc(bl.data(), e, file, delim, &src, bl.offset(), !last);
+      ReadContext cx{&sc,    ncols, &forced,      &textAtStart, &names,
+                     settings.schema, &file, lastContent, &earlier, earlierEnd, src.size()};
+      parallelFor(nparts, nparts > 1 ? cores : 1, [&](size_t i) { readPart(cx, parts[i], i == 0); });
+
+      // A part is right when the part before it ended where it started; else it
+      // started inside a quoted value and is read again from where the part
+      // before it ended. The first error of a right part is the file's first.
+      // An incomplete part ends the block.
+      const char* pos = p;
+      size_t used = 0;
+      for (Part& q : parts) {
+        if (q.start != pos) {
+          q.start = pos;
+          q.line = line;
+          readPart(cx, q, false);
+        }
+        if (q.error) std::rethrow_exception(q.error);
+        pos = q.endPos;
+        line = q.endLine;
+        ++used;
+        if (q.incomplete) break;
+      }
+      parts.resize(used);
+      if (used > 1) inParts = true;
+
+      // A column is numeric only when it is numeric in every part.
+      std::vector<char> character(ncols, 0);
+      for (const Part& q : parts)
+        for (size_t c = 0; c < ncols; ++c)
+          if (q.cols[c].type != host::kNumeric) character[c] = 1;
+      parallelFor(used, used > 1 ? cores : 1, [&](size_t i) {
+        for (size_t c = 0; c < ncols; ++c)
+          if (character[c] && parts[i].cols[c].type == host::kNumeric)
+            readAsText(cx, parts[i], parts[i].cols[c], c);
+      });
+      if (owned && last) *owned = TextBuffer();
+
+      // The other parts after the first, whose columns are the table's.
+      t.columns = std::move(parts[0].cols);
+      t.rows += parts[0].rows;
+      size_t rows = t.rows;
+      for (size_t i = 1; i < used; ++i) rows += parts[i].rows;
+      for (size_t c = 0; c < ncols && used > 1; ++c) {
+        Column& k = t.columns[c];
+        if (!character[c]) {
+          k.num.reserve(rows);
+          for (size_t i = 1; i < used; ++i) {
+            std::vector<double>& from = parts[i].cols[c].num;
+            k.num.insert(k.num.end(), from.begin(), from.end());
+            std::vector<double>().swap(from);
+          }
+        } else {
+          // Texts back to back; each part's offsets moved by the texts before.
+          size_t chars = k.arena.size();
+          for (size_t i = 1; i < used; ++i) chars += parts[i].cols[c].arena.size();
+          k.arena.reserve(chars);
+          k.offsets.reserve(rows + 1);
+          for (size_t i = 1; i < used; ++i) {
+            Column& from = parts[i].cols[c];
+            const uint64_t shift = k.arena.size();
+            k.arena += from.arena;
+            for (size_t r = 1; r < from.offsets.size(); ++r) k.offsets.push_back(from.offsets[r] + shift);
+            if (from.width > k.width) k.width = from.width;
+            std::string().swap(from.arena);
+            std::vector<uint64_t>().swap(from.offsets);
+          }
+        }
+      }
+      t.rows = rows;
+      for (const Part& q : parts)
+        if (q.rows) earlierEnd = bl.offsetOf(q.rowsEnd);
+      if (last) break;
+      nextBlock(pos);
+      p = bl.data();
+    }
+    for (auto& k : t.columns)
+      if (k.numeric() && k.num.size() != t.rows) k.num.assign(t.rows, kMissing);
+    // A file written to while it was read may have given rows of two versions.
+    src.checkUnchanged();
+    // Memory the reading threads took from heaps of their own stays with
+    // those heaps when freed (about a column's worth on a large file); give
+    // it back to the system.
+    if (inParts) malloc_trim(0);
+  } catch (const UserError&) {
+    src.checkUnchanged();  // an error in a file that changed is that change
+    if (badUtf8) throw;
+    // A bad byte anywhere in the source is the error to give.
+    for (;;) {
+      const char* e = bl.linesEnd(bl.data());
+      checkUtf8(e);
+      if (bl.final()) break;
+      bl.next(e);
+    }
+    if (note)
+      for (const std::string& s : notes) note(s);
+    throw;
   }
-  for (auto& k : t.columns)
-    if (k.numeric() && k.num.size() != t.rows) k.num.assign(t.rows, kMissing);
-  // Memory the reading threads took from heaps of their own stays with
-  // those heaps when freed (about a column's worth on a large file); give
-  // it back to the system.
-  if (parts.size() > 1) malloc_trim(0);
+  if (note)
+    for (const std::string& s : notes) note(s);
   return t;
 }
 
@@ -714,24 +1117,35 @@ Table parseBuffer(const TextBuffer& buffer, TextBuffer* owned, const std::string
 
 Table parseDelimited(const TextBuffer& buffer, const std::string& file, const CsvSettings& settings,
                      const NoteFn& note) {
-  return parseBuffer(buffer, nullptr, file, settings, note);
+  const Source src(buffer.data(), buffer.size(), file);
+  return parseSource(src, nullptr, file, settings, note);
 }
 
 Table parseDelimited(TextBuffer&& buffer, const std::string& file, const CsvSettings& settings,
                      const NoteFn& note) {
-  return parseBuffer(buffer, &buffer, file, settings, note);
+  const Source src(buffer.data(), buffer.size(), file);
+  return parseSource(src, &buffer, file, settings, note);
+}
+
+Table readDelimitedFile(const std::string& path, const CsvSettings& settings, const NoteFn& note) {
+  struct Fd {
+    int fd;
+    ~Fd() { ::close(fd); }
+  } f{openRegularFile(path)};
+  const Source src(f.fd, path);
+  return parseSource(src, nullptr, path, settings, note);
 }
 
 Table readDelimitedFile(const std::string& path, char delimiter, VarNameRule names,
                         const NoteFn& note) {
   std::optional<Schema> schema = loadSidecar(path);
-  TextBuffer buf = readWholeFile(path);
   CsvSettings st;
   st.delimiter = delimiter;
   st.names = names;
   st.schema = schema ? &*schema : nullptr;
-  st.chunkBytes = chunkFromEnvironment();
-  return parseDelimited(std::move(buf), path, st, note);
+  st.chunkBytes = sizeFromEnvironment("QORTAVLO_CSV_CHUNK_BYTES");
+  st.blockBytes = sizeFromEnvironment("QORTAVLO_CSV_BLOCK_BYTES");
+  return readDelimitedFile(path, st, note);
 }
 
 }  // namespace qv::rt

@@ -6,7 +6,14 @@
 // column is numeric when every non-empty cell other than "." is a decimal
 // number; otherwise it is character and as wide as its longest value.
 //
-// A buffer can be read on all cores: it is cut after line ends into parts
+// A file is read in blocks of `blockBytes` into one reused buffer, never
+// whole: the complete records of each block go into the columns and an
+// unfinished last record is kept for the next block. When a column turns
+// out character after earlier blocks were read as numbers, the texts of its
+// earlier cells are read from the file again; a file that changed
+// meanwhile is an error.
+//
+// A block can be read on all cores: it is cut after line ends into parts
 // of about `chunkBytes`, each part is read into columns of its own, and the
 // parts are joined. A cut that falls inside a quoted value is found (the
 // part before it ends elsewhere) and that part is read again. Types, widths,
@@ -14,6 +21,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -31,9 +40,16 @@ struct CsvSettings {
   // Reading in parts is not yet faster than one read on two cores (the
   // parts cost more in joining than they save), so it is not the default.
   size_t chunkBytes = 0;
+  // Bytes read at a time; 0 is 4 MB for a file and the whole buffer for one
+  // in memory.
+  size_t blockBytes = 0;
+  // Called with the bytes read so far after each block is read (tests
+  // change the file under the reader with it).
+  std::function<void(uint64_t)> onBlock;
 };
 
-// Parses a whole file held in `buffer`. `file` names the input in messages.
+// Parses a whole file held in `buffer` (read as one block unless
+// `blockBytes` is set). `file` names the input in messages.
 // Malformed input: UserError naming the file and the line.
 Table parseDelimited(const TextBuffer& buffer, const std::string& file, const CsvSettings& settings,
                      const NoteFn& note);
@@ -42,10 +58,14 @@ Table parseDelimited(const TextBuffer& buffer, const std::string& file, const Cs
 Table parseDelimited(TextBuffer&& buffer, const std::string& file, const CsvSettings& settings,
                      const NoteFn& note);
 
+// Reads a file with the given settings (the schema sidecar is not looked
+// for).
+Table readDelimitedFile(const std::string& path, const CsvSettings& settings, const NoteFn& note);
+
 // Reads a file and its schema sidecar (when there is one). For
-// benchmarks, the environment variable QORTAVLO_CSV_CHUNK_BYTES sets the
-// bytes per part (bench/csv_bench.sh compares reading in parts with one
-// read).
+// benchmarks, the environment variables QORTAVLO_CSV_CHUNK_BYTES and
+// QORTAVLO_CSV_BLOCK_BYTES set the bytes per part and per block
+// (bench/csv_bench.sh compares settings).
 Table readDelimitedFile(const std::string& path, char delimiter, VarNameRule names,
                         const NoteFn& note);
 

@@ -1,5 +1,5 @@
-// A buffer read in many parts gives the table, or the error, of a read in
-// one part, wherever the cuts fall.
+// A buffer read in many parts, or a file read in many blocks, gives the
+// table, or the error, of a read in one part, wherever the cuts fall.
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -17,12 +17,14 @@ namespace {
 
 constexpr size_t kWhole = std::numeric_limits<size_t>::max();
 
-Table parse(const std::string& text, size_t chunk, char delim = ',', Schema* schema = nullptr) {
+Table parse(const std::string& text, size_t chunk, char delim = ',', Schema* schema = nullptr,
+            size_t block = 0) {
   TextBuffer b = TextBuffer::fromText(text);
   CsvSettings s;
   s.delimiter = delim;
   s.schema = schema;
   s.chunkBytes = chunk;
+  s.blockBytes = block;
   return parseDelimited(std::move(b), "t.csv", s, {});
 }
 
@@ -48,19 +50,23 @@ std::string dump(const Table& t) {
   return o.str();
 }
 
-// The table or the error text, read with `chunk` bytes per part.
+// The table or the error text, read with `chunk` bytes per part and
+// `block` bytes per block.
 std::string outcome(const std::string& text, size_t chunk, char delim = ',',
-                    Schema* schema = nullptr) {
+                    Schema* schema = nullptr, size_t block = 0) {
   std::string out;
-  std::string e = errorOf([&] { out = dump(parse(text, chunk, delim, schema)); });
+  std::string e = errorOf([&] { out = dump(parse(text, chunk, delim, schema, block)); });
   return e.empty() ? out : "error: " + e;
 }
 
 void expectSameInParts(const std::string& text, const std::string& what, char delim = ',',
                        Schema* schema = nullptr) {
   const std::string whole = outcome(text, kWhole, delim, schema);
-  for (size_t chunk : {size_t{1}, size_t{7}, size_t{64}, size_t{0}})
-    EXPECT_EQ(outcome(text, chunk, delim, schema), whole) << what << ", chunk " << chunk;
+  const std::pair<size_t, size_t> ways[] = {{1, 0}, {7, 0}, {64, 0}, {0, 0},  {0, 1},
+                                            {0, 2}, {0, 7}, {0, 64}, {7, 64}, {1, 3}};
+  for (auto [chunk, block] : ways)
+    EXPECT_EQ(outcome(text, chunk, delim, schema, block), whole)
+        << what << ", chunk " << chunk << ", block " << block;
 }
 
 // Rows of mixed cells: numbers, missing values, quoted texts with line ends
@@ -162,6 +168,8 @@ TEST(CsvParts, SameFirstErrorAsOneRead) {
     ASSERT_EQ(whole.rfind("error", 0), 0u) << b.what;
     for (size_t chunk : {size_t{1}, size_t{7}, size_t{64}, size_t{4096}})
       EXPECT_EQ(outcome(b.text, chunk, ',', &schema), whole) << b.what << ", chunk " << chunk;
+    for (size_t block : {size_t{1}, size_t{64}})
+      EXPECT_EQ(outcome(b.text, 0, ',', &schema, block), whole) << b.what << ", block " << block;
   }
   EXPECT_NE(outcome(ragged, 64).find("6 values"), std::string::npos);
 
@@ -173,5 +181,41 @@ TEST(CsvParts, SameFirstErrorAsOneRead) {
     const std::string whole = outcome(text, kWhole);
     for (size_t chunk : {size_t{1}, size_t{3}, size_t{8}})
       ASSERT_EQ(outcome(text, chunk), whole) << chunk << "\n" << text;
+    for (size_t block : {size_t{1}, size_t{2}, size_t{5}})
+      ASSERT_EQ(outcome(text, 0, ',', nullptr, block), whole) << "block " << block << "\n" << text;
   }
+}
+
+TEST(CsvBlocks, FileReadInBlocks) {
+  // A late text column is read back from the file; blocks and parts at once.
+  std::mt19937 rng(5);
+  const std::string text = generated(rng, 3000, "\r\n", true);
+  const std::string path = (std::filesystem::temp_directory_path() / "qv_csvpar_blocks.csv").string();
+  std::ofstream(path, std::ios::binary) << text;
+  const std::string whole = outcome(text, kWhole);
+  for (auto [chunk, block] : {std::pair<size_t, size_t>{0, 1000}, {0, 1}, {700, 4096}}) {
+    CsvSettings s;
+    s.chunkBytes = chunk;
+    s.blockBytes = block;
+    std::string out;
+    std::string e = errorOf([&] { out = dump(readDelimitedFile(path, s, {})); });
+    EXPECT_EQ(e.empty() ? out : "error: " + e, whole) << "chunk " << chunk << ", block " << block;
+  }
+
+  // The file changes under the reader before the text is read back: cut
+  // short, or of the same size with a line end moved.
+  std::string moved = text;
+  moved[moved.find("\r\n", 100)] = ',';
+  for (const std::string& changed : {text.substr(0, text.size() / 2), moved}) {
+    CsvSettings s;
+    s.blockBytes = 1000;
+    s.onBlock = [&](uint64_t done) {
+      if (done > text.size() / 2 && done <= text.size() / 2 + 1000)
+        std::ofstream(path, std::ios::binary) << changed;
+    };
+    const std::string e = errorOf([&] { readDelimitedFile(path, s, {}); });
+    EXPECT_NE(e.find(path + ": it changed while it was read"), std::string::npos) << e;
+    std::ofstream(path, std::ios::binary) << text;
+  }
+  std::filesystem::remove(path);
 }

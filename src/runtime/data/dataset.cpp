@@ -217,26 +217,34 @@ bool DataSet::isNumeric(int var) const {
 }
 
 void DataSet::select() {
-  base_.clear();
   const size_t rows = table_->rows;
   size_t first = static_cast<size_t>(options_.firstobs - 1);
   size_t last = options_.obs < 0 ? rows : std::min(rows, static_cast<size_t>(options_.obs));
-  if (first < last) base_.reserve(last - first);
+  if (!where_) {
+    base_.setRange(first, first < last ? last - first : 0);
+    return;
+  }
+  std::vector<size_t> kept;
   for (size_t r = first; r < last; ++r)
-    if (!where_ || where_->test(r)) base_.push_back(r);
+    if (where_->test(r)) kept.push_back(r);
+  base_.setList(std::move(kept));
 }
 
 void DataSet::applyPushed() {
-  sel_.clear();
-  sel_.reserve(base_.size());
-  for (size_t i = 0; i < base_.size(); ++i) {
-    bool keep = true;
-    for (const auto& w : pushed_)
-      if (!w->test(base_[i])) {
-        keep = false;
-        break;
-      }
-    if (keep) sel_.push_back(i);
+  if (pushed_.empty()) {
+    sel_.setRange(0, base_.size());
+  } else {
+    std::vector<size_t> kept;
+    for (size_t i = 0; i < base_.size(); ++i) {
+      bool keep = true;
+      for (const auto& w : pushed_)
+        if (!w->test(base_[i])) {
+          keep = false;
+          break;
+        }
+      if (keep) kept.push_back(i);
+    }
+    sel_.setList(std::move(kept));
   }
   sorted_.clear();
   setRange();
@@ -248,8 +256,8 @@ void DataSet::setRange() {
   if (byActive_ && group_ >= 0) {
     size_t g = static_cast<size_t>(group_);
     if (g + 1 < groupStart_.size()) {
-      lo_ = static_cast<size_t>(std::lower_bound(sel_.begin(), sel_.end(), groupStart_[g]) - sel_.begin());
-      hi_ = static_cast<size_t>(std::lower_bound(sel_.begin(), sel_.end(), groupStart_[g + 1]) - sel_.begin());
+      lo_ = sel_.lowerBound(groupStart_[g]);
+      hi_ = sel_.lowerBound(groupStart_[g + 1]);
     } else {
       lo_ = hi_ = 0;  // past the last group
     }
@@ -266,8 +274,8 @@ bool DataSet::sortValues(int var, bool distinct, std::vector<double>* out) {
     const std::vector<double>& v = table_->columns[static_cast<size_t>(c)].num;
     std::vector<double> s;
     s.reserve(sel_.size());
-    for (size_t i : sel_) {
-      double x = v[base_[i]];
+    for (size_t k = 0; k < sel_.size(); ++k) {
+      double x = v[base_[sel_[k]]];
       if (!std::isnan(x)) s.push_back(x);
     }
     std::sort(s.begin(), s.end());
@@ -309,6 +317,13 @@ std::string_view DataSet::chrAt(int var, size_t row) const {
   if (c < 0 || row >= table_->rows) return {};
   const rt::Column& col = table_->columns[static_cast<size_t>(c)];
   return col.numeric() ? std::string_view() : col.str(row);
+}
+
+bool DataSet::consecutiveRows(size_t lo, size_t hi, size_t* first) const {
+  size_t a, b;
+  if (!sel_.consecutive(lo, hi, &a) || !base_.consecutive(a, a + (hi - lo), &b)) return false;
+  *first = b;
+  return true;
 }
 
 int64_t DataSet::observation() const { return current_ ? static_cast<int64_t>(row_) + 1 : 0; }

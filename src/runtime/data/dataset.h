@@ -3,6 +3,7 @@
 // further selections, sequential reading, sorted values and BY groups.
 #pragma once
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <string>
@@ -18,6 +19,43 @@
 #include "runtime/data/where.h"
 
 namespace qv::host {
+
+// Ascending numbers: every number of a range, held as its two ends, or a
+// list. A selection that keeps every row costs nothing per row.
+class Positions {
+ public:
+  void setRange(size_t first, size_t count) {
+    list_.clear();
+    list_.shrink_to_fit();
+    first_ = first;
+    count_ = count;
+    isList_ = false;
+  }
+  void setList(std::vector<size_t> list) {
+    list_ = std::move(list);
+    count_ = list_.size();
+    isList_ = true;
+  }
+  size_t size() const { return count_; }
+  size_t operator[](size_t i) const { return isList_ ? list_[i] : first_ + i; }
+  // The first index whose number is not below `value`.
+  size_t lowerBound(size_t value) const {
+    if (isList_)
+      return static_cast<size_t>(std::lower_bound(list_.begin(), list_.end(), value) - list_.begin());
+    return value <= first_ ? 0 : std::min(value - first_, count_);
+  }
+  // Whether indexes lo..hi hold consecutive numbers (the first at *start).
+  bool consecutive(size_t lo, size_t hi, size_t* start) const {
+    if (lo >= hi) return false;
+    *start = (*this)[lo];
+    return !isList_ || list_[hi - 1] - list_[lo] == hi - 1 - lo;
+  }
+
+ private:
+  std::vector<size_t> list_;
+  size_t first_ = 0, count_ = 0;
+  bool isList_ = false;
+};
 
 struct DataSet {
  public:
@@ -95,6 +133,9 @@ struct DataSet {
   };
   Range readingRange() const { return {lo_, hi_}; }
   size_t rowAt(size_t pos) const { return base_[sel_[pos]]; }
+  // Whether positions lo..hi are consecutive table rows (the first at
+  // *first), so a reader can take a column's values as they are stored.
+  bool consecutiveRows(size_t lo, size_t hi, size_t* first) const;
   double numAt(int var, size_t row) const;
   std::string_view chrAt(int var, size_t row) const;
 
@@ -123,8 +164,8 @@ struct DataSet {
   std::unique_ptr<rt::WhereExpr> where_;
   std::vector<std::unique_ptr<rt::WhereExpr>> pushed_;
 
-  std::vector<size_t> base_;  // table rows selected by the options
-  std::vector<size_t> sel_;   // positions in base_ kept by the pushed selections
+  Positions base_;  // table rows selected by the options
+  Positions sel_;   // positions in base_ kept by the pushed selections
   std::map<int, std::vector<double>> sorted_;  // per variable, for this selection
 
   size_t lo_ = 0, hi_ = 0;    // reading range in sel_

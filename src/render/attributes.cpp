@@ -241,13 +241,15 @@ bool Env::inDegrees(const DataColumn*& x, const DataColumn*& y, std::string_view
   DataColumn cx = *x, cy = *y;
   cx.name = cy.name = key;
   const size_t n = std::min(cx.num.size(), cy.num.size());
-  cx.num.resize(n);
-  cy.num.resize(n);
+  std::vector<double>& vx = cx.num.own();
+  std::vector<double>& vy = cy.num.own();
+  vx.resize(n);
+  vy.resize(n);
   if (kind == Coordinates::WebMercator) {
     constexpr double kRadius = 6378137, kPi = 3.14159265358979323846, kDeg = 180 / kPi;
     for (size_t i = 0; i < n; ++i) {
-      cx.num[i] = cx.num[i] / kRadius * kDeg;
-      cy.num[i] = (2 * std::atan(std::exp(cy.num[i] / kRadius)) - kPi / 2) * kDeg;
+      vx[i] = vx[i] / kRadius * kDeg;
+      vy[i] = (2 * std::atan(std::exp(vy[i] / kRadius)) - kPi / 2) * kDeg;
     }
   } else {
     std::string error;
@@ -259,13 +261,13 @@ bool Env::inDegrees(const DataColumn*& x, const DataColumn*& y, std::string_view
       return false;
     }
     std::vector<Point> pts(n);
-    for (size_t i = 0; i < n; ++i) pts[i] = {cx.num[i], cy.num[i]};
+    for (size_t i = 0; i < n; ++i) pts[i] = {vx[i], vy[i]};
     converter->toLonLat(pts.data(), n);
     for (size_t i = 0; i < n; ++i) {
       const bool ok = std::isfinite(pts[i].x) && std::isfinite(pts[i].y) &&
                       std::fabs(pts[i].x) < 1e6 && std::fabs(pts[i].y) <= 90;
-      cx.num[i] = ok ? pts[i].x : NAN;
-      cy.num[i] = ok ? pts[i].y : NAN;
+      vx[i] = ok ? pts[i].x : NAN;
+      vy[i] = ok ? pts[i].y : NAN;
     }
   }
   converted_.push_back(std::move(cx));
@@ -802,24 +804,41 @@ std::vector<RangeClass> ColorResponse::classes() const {
   return out;
 }
 
+void projectRowBlocks(const PlanarContext& pc, const DataColumn* x, const DataColumn* y,
+                      const std::vector<int>* rowGroup, size_t* leftOut,
+                      const std::function<void(size_t, const Point*, size_t)>& take) {
+  const MapProjection& map = *pc.map;
+  const size_t n = std::min(x->size(), y->size());
+  constexpr size_t kBlock = 16384;
+  std::vector<Point> block(std::min(n, kBlock));
+  for (size_t first = 0; first < n; first += kBlock) {
+    const size_t count = std::min(kBlock, n - first);
+    for (size_t i = 0; i < count; ++i) {
+      const size_t r = first + i;
+      block[i] = Point{NAN, NAN};
+      if (rowGroup && (r >= rowGroup->size() || (*rowGroup)[r] < 0)) continue;
+      const LonLat p{x->num[r], y->num[r]};
+      if (!std::isfinite(p.lon) || !std::isfinite(p.lat)) continue;
+      if (!map.accepts(p)) {
+        if (leftOut) ++*leftOut;
+        continue;
+      }
+      const LonLat w = wrapToCentre(p, pc.cut.lon0);
+      block[i] = {w.lon, w.lat};
+    }
+    map.forwardPoints(block.data(), count);
+    take(first, block.data(), count);
+  }
+}
+
 PlanarBox projectPoints(Env& env, const ProjectContext& pc, const DataColumn* x,
                         const DataColumn* y, const std::vector<int>* rowGroup, double reach,
                         std::vector<Point>& planar) {
-  const MapProjection& map = *pc.planar.map;
-  const size_t n = std::min(x->size(), y->size());
-  planar.assign(n, Point{NAN, NAN});
-  for (size_t r = 0; r < n; ++r) {
-    if (rowGroup && (r >= rowGroup->size() || (*rowGroup)[r] < 0)) continue;
-    const LonLat p{x->num[r], y->num[r]};
-    if (!std::isfinite(p.lon) || !std::isfinite(p.lat)) continue;
-    if (!map.accepts(p)) {
-      ++env.rowsLeftOut;
-      continue;
-    }
-    const LonLat w = wrapToCentre(p, pc.planar.cut.lon0);
-    planar[r] = {w.lon, w.lat};
-  }
-  map.forwardPoints(planar.data(), planar.size());
+  planar.resize(std::min(x->size(), y->size()));
+  projectRowBlocks(pc.planar, x, y, rowGroup, &env.rowsLeftOut,
+                   [&](size_t first, const Point* pts, size_t n) {
+                     std::copy(pts, pts + n, planar.begin() + static_cast<std::ptrdiff_t>(first));
+                   });
   PlanarBox box;
   box.add(planar);
   box.box.left = box.box.right = box.box.top = box.box.bottom = std::max(0.0, reach);

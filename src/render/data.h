@@ -18,11 +18,45 @@ namespace qv::render {
 // for display; a longer one is cut there, at a character boundary.
 inline constexpr size_t kMaxDisplayBytes = 4096;
 
+// The numbers of a column: held by the column, or a view of values that
+// outlive it (a data set's own storage, taken without a copy).
+class Numbers {
+ public:
+  Numbers() = default;
+  Numbers(std::vector<double> values) : own_(std::move(values)) {}  // NOLINT: a column's values
+  static Numbers view(const double* values, size_t n) {
+    Numbers v;
+    v.view_ = values;
+    v.viewSize_ = n;
+    return v;
+  }
+  size_t size() const { return view_ ? viewSize_ : own_.size(); }
+  bool empty() const { return size() == 0; }
+  const double* data() const { return view_ ? view_ : own_.data(); }
+  const double& operator[](size_t i) const { return data()[i]; }
+  const double* begin() const { return data(); }
+  const double* end() const { return data() + size(); }
+  // The values as the column's own, for changing them (a view is copied).
+  std::vector<double>& own() {
+    if (view_) {
+      own_.assign(view_, view_ + viewSize_);
+      view_ = nullptr;
+      viewSize_ = 0;
+    }
+    return own_;
+  }
+
+ private:
+  std::vector<double> own_;
+  const double* view_ = nullptr;
+  size_t viewSize_ = 0;
+};
+
 struct DataColumn {
   std::string name;
   std::string label;  // the variable's label, or its name
   bool numeric = true;
-  std::vector<double> num;              // numeric: one per row, NaN when missing
+  Numbers num;                          // numeric: one per row, NaN when missing
   std::vector<std::string_view> chr;    // character: one per row, trailing blanks dropped
   // The display text of a number (the host's format); unset: shortest %g form.
   std::function<std::string(double)> formatNumber;

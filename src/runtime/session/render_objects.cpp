@@ -253,15 +253,23 @@ const render::DataColumn* DataSetTable::column(std::string_view name) {
   col->name = d.name;
   col->label = d.label.empty() ? d.name : d.label;
   col->numeric = d.type == host::kNumeric;
-  if (col->numeric) col->num.reserve(rows_);
-  else col->chr.reserve(rows_);
   bool tooLong = false;
-  for (size_t pos = lo_; pos < hi_; ++pos) {
-    const size_t row = ds_->rowAt(pos);
-    if (col->numeric) {
-      col->num.push_back(ds_->numAt(var, row));
-    } else {
-      col->chr.push_back(ds_->chrAt(var, row));
+  size_t first = 0;
+  const rt::Column& stored = ds_->table().columns[static_cast<size_t>(ds_->tableColumn(var))];
+  if (col->numeric && ds_->consecutiveRows(lo_, hi_, &first) &&
+      stored.num.size() >= first + rows_) {
+    // The rows as the table stores them: no copy (the data set outlives
+    // the drawing, as the texts' views already need).
+    col->num = render::Numbers::view(stored.num.data() + first, rows_);
+  } else if (col->numeric) {
+    std::vector<double> values;
+    values.reserve(rows_);
+    for (size_t pos = lo_; pos < hi_; ++pos) values.push_back(ds_->numAt(var, ds_->rowAt(pos)));
+    col->num = std::move(values);
+  } else {
+    col->chr.reserve(rows_);
+    for (size_t pos = lo_; pos < hi_; ++pos) {
+      col->chr.push_back(ds_->chrAt(var, ds_->rowAt(pos)));
       tooLong = tooLong || col->chr.back().size() > render::kMaxDisplayBytes;
     }
   }

@@ -336,6 +336,13 @@ PlanarBox projectPoints(Env& env, const ProjectContext& pc, const DataColumn* x,
                         const DataColumn* y, const std::vector<int>* rowGroup, double reach,
                         std::vector<Point>& planar);
 
+// The same a block of rows at a time, for layers that keep the points in
+// another form: `take(first, points, n)` gets rows first..first+n-1. Rows
+// the projection does not take are counted in *leftOut (when given).
+void projectRowBlocks(const PlanarContext& pc, const DataColumn* x, const DataColumn* y,
+                      const std::vector<int>* rowGroup, size_t* leftOut,
+                      const std::function<void(size_t, const Point*, size_t)>& take);
+
 // How far a label at planar `p` reaches from its point, as a fit box: its
 // block at its position with `grow` around it (a box drawn behind it), or
 // the circle around that when it is turned. Past a couple of thousand

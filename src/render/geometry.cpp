@@ -255,19 +255,8 @@ std::vector<Polyline> pixelLines(const Projection& proj, const std::vector<Polyl
 // --- Longitude/latitude to planar -------------------------------------------
 
 void PlanarBox::add(const std::vector<Point>& pts) {
-  for (const Point& p : pts) {
-    if (!std::isfinite(p.x) || !std::isfinite(p.y)) continue;
-    if (!any) {
-      box.x0 = box.x1 = p.x;
-      box.y0 = box.y1 = p.y;
-      any = true;
-      continue;
-    }
-    box.x0 = std::min(box.x0, p.x);
-    box.x1 = std::max(box.x1, p.x);
-    box.y0 = std::min(box.y0, p.y);
-    box.y1 = std::max(box.y1, p.y);
-  }
+  for (const Point& p : pts)
+    if (std::isfinite(p.x) && std::isfinite(p.y)) add(p);
 }
 
 PlanarContext planarContext(const MapProjection& map, const Extent& extent, const Rect& area,

@@ -6,6 +6,7 @@
 // visible.
 #pragma once
 
+#include <algorithm>
 #include <vector>
 
 #include "render/painter.h"
@@ -85,6 +86,18 @@ struct PlanarBox {
   FitBox box;
   bool any = false;
   void add(const std::vector<Point>& pts);  // non-finite points are passed over
+  void add(Point p) {
+    if (!any) {
+      box.x0 = box.x1 = p.x;
+      box.y0 = box.y1 = p.y;
+      any = true;
+      return;
+    }
+    box.x0 = std::min(box.x0, p.x);
+    box.x1 = std::max(box.x1, p.x);
+    box.y0 = std::min(box.y0, p.y);
+    box.y1 = std::max(box.y1, p.y);
+  }
 };
 
 // The rings of one region cut at the projection's antimeridian, closed

@@ -19,22 +19,19 @@ namespace qv::render {
 
 namespace {
 
-// Sorts keys ascending: two counting passes of 16 bits each.
-void radixSort(std::vector<uint32_t>& keys) {
-  // Two passes over 65536 counters pay off only for many keys: a layer of
-  // a few points (and a step may have thousands of layers) is sorted plainly.
-  if (keys.size() < 65536) {
-    std::sort(keys.begin(), keys.end());
+// Sorts the keys of one image row (all below `width` apart) ascending:
+// plainly when they are few, else by counting.
+void sortKeys(uint32_t* first, uint32_t* last, uint32_t width) {
+  const size_t n = static_cast<size_t>(last - first);
+  if (n < static_cast<size_t>(width) / 4) {
+    std::sort(first, last);
     return;
   }
-  std::vector<uint32_t> tmp(keys.size());
-  for (int shift : {0, 16}) {
-    std::vector<size_t> count(65537, 0);
-    for (uint32_t k : keys) ++count[((k >> shift) & 0xFFFFu) + 1];
-    for (size_t i = 1; i < count.size(); ++i) count[i] += count[i - 1];
-    for (uint32_t k : keys) tmp[count[(k >> shift) & 0xFFFFu]++] = k;
-    keys.swap(tmp);
-  }
+  const uint32_t base = *std::min_element(first, last);
+  std::vector<uint32_t> count(width, 0);
+  for (uint32_t* k = first; k != last; ++k) ++count[*k - base];
+  for (uint32_t v = 0; v < width; ++v)
+    for (uint32_t c = count[v]; c > 0; --c) *first++ = base + v;
 }
 
 uint32_t packColor(const Rgba& c) {
@@ -165,20 +162,64 @@ class ScatterLayer final : public PreparedLayer {
   void project(Env& env, const ProjectContext& pc, std::vector<FitBox>& fit) override {
     double reach = 0;
     for (const MarkerStyle& m : looks) reach = std::max(reach, m.size / 2 + m.lineWidth);
-    PlanarBox box = projectPoints(env, pc, x, y, grouped ? &rowGroup : nullptr, reach, planar);
+    planarContext = pc.planar;
+    const size_t n = std::min(x->size(), y->size());
+    offsets.assign(2 * n, NAN);
+    bool first = true;
+    PlanarBox box;
+    projectRowBlocks(pc.planar, x, y, grouped ? &rowGroup : nullptr, &env.rowsLeftOut,
+                     [&](size_t from, const Point* pts, size_t count) {
+                       for (size_t i = 0; i < count; ++i) {
+                         const Point p = pts[i];
+                         if (!std::isfinite(p.x) || !std::isfinite(p.y)) continue;
+                         if (first) origin = p, first = false;
+                         const double dx = p.x - origin.x, dy = p.y - origin.y;
+                         spread = std::max({spread, std::fabs(dx), std::fabs(dy)});
+                         offsets[2 * (from + i)] = static_cast<float>(dx);
+                         offsets[2 * (from + i) + 1] = static_cast<float>(dy);
+                         box.add(p);
+                       }
+                     });
+    box.box.left = box.box.right = box.box.top = box.box.bottom = std::max(0.0, reach);
     if (box.any) fit.push_back(box.box);
-    labels.addFit(planar, fit);
+    if (labels.labels) labels.addFit(planarPoints(), fit);
   }
 
   void draw(Env&, const DrawContext& dc) override {
     Painter& pen = *dc.pen;
+    // Offsets in floats are within a hundredth of a pixel of the points
+    // unless the map shows a small part of a wide spread: the points are
+    // then projected again in full precision.
+    exact.clear();
+    if (spread * 0x1p-23 * dc.proj.scale() * pen.pixelScale() > 0.01) exact = planarPoints(true);
     if (Canvas* image = pen.pixels(); image && !pen.keepsItems()) {
       PixelTarget t(*image, scaledRect(dc.area, pen.pixelScale()));
       if (!t.empty()) stampAll(t, dc, pen.pixelScale());
     } else {
       drawEach(pen, dc);
     }
-    labels.draw(dc, planar);
+    if (labels.labels) labels.draw(dc, exact.empty() ? planarPoints() : exact);
+    std::vector<Point>().swap(exact);
+  }
+
+  // The planar position of a row (NaN when it is not drawn).
+  Point planarAt(size_t r) const {
+    if (!exact.empty()) return exact[r];
+    const float dx = offsets[2 * r], dy = offsets[2 * r + 1];
+    return {origin.x + static_cast<double>(dx), origin.y + static_cast<double>(dy)};
+  }
+  // Every row's planar position; projected again when `again`.
+  std::vector<Point> planarPoints(bool again = false) const {
+    const size_t n = offsets.size() / 2;
+    std::vector<Point> out(n);
+    if (again)
+      projectRowBlocks(planarContext, x, y, grouped ? &rowGroup : nullptr, nullptr,
+                       [&](size_t from, const Point* pts, size_t count) {
+                         std::copy(pts, pts + count, out.begin() + static_cast<std::ptrdiff_t>(from));
+                       });
+    else
+      for (size_t r = 0; r < n; ++r) out[r] = planarAt(r);
+    return out;
   }
 
   // The look of a row's marker.
@@ -199,9 +240,10 @@ class ScatterLayer final : public PreparedLayer {
     StateGuard guard(pen);
     pen.rectangle(dc.area.x, dc.area.y, dc.area.width, dc.area.height);
     pen.clip();
-    for (size_t r = 0; r < planar.size(); ++r) {
-      if (!std::isfinite(planar[r].x) || !std::isfinite(planar[r].y)) continue;
-      const Point p = dc.proj.toPixel(planar[r]);
+    for (size_t r = 0; r < offsets.size() / 2; ++r) {
+      const Point q = planarAt(r);
+      if (!std::isfinite(q.x) || !std::isfinite(q.y)) continue;
+      const Point p = dc.proj.toPixel(q);
       if (!(p.x >= dc.area.x - reach && p.x < dc.area.right() + reach &&
             p.y >= dc.area.y - reach && p.y < dc.area.bottom() + reach))
         continue;
@@ -238,11 +280,12 @@ class ScatterLayer final : public PreparedLayer {
     const int pad = static_cast<int>(std::ceil(std::min(reach, 250.0)));
     const double fx0 = t.x0() - pad, fx1 = t.x1() + pad;
     const double fy0 = t.y0() - pad, fy1 = t.y1() + pad;
-    const size_t n = planar.size();
+    const size_t n = offsets.size() / 2;
     // The pixel of a row's point, false when it is off the map.
     auto pixelOf = [&](size_t r, int& px, int& py) {
-      if (!std::isfinite(planar[r].x) || !std::isfinite(planar[r].y)) return false;
-      Point p = dc.proj.toPixel(planar[r]);
+      const Point q = planarAt(r);
+      if (!std::isfinite(q.x) || !std::isfinite(q.y)) return false;
+      Point p = dc.proj.toPixel(q);
       p = Point{p.x * s, p.y * s};
       if (!(p.x >= fx0 && p.x < fx1 && p.y >= fy0 && p.y < fy1)) return false;
       px = static_cast<int>(std::floor(p.x));
@@ -253,18 +296,29 @@ class ScatterLayer final : public PreparedLayer {
     if (!grouped && !scale) {
       // One look: the order of drawing does not change the image, so the
       // points go in pixel order (the image is then walked row by row, not
-      // at random).
+      // at random): counted per image row, placed in their rows and sorted
+      // within them (blending rounds, so the order shows in the pixels).
       const MarkerStamp stamp = makeMarkerStamp(scaledMarker(looks[0], s));
       const uint32_t gw = static_cast<uint32_t>(t.x1() - t.x0() + 2 * pad);
-      std::vector<uint32_t> keys;
-      keys.reserve(n);
+      const size_t gh = static_cast<size_t>(t.y1() - t.y0() + 2 * pad);
+      std::vector<size_t> rowStart(gh + 1, 0);
       for (size_t r = 0; r < n; ++r) {
         int px, py;
-        if (!pixelOf(r, px, py)) continue;
-        keys.push_back(static_cast<uint32_t>(py - t.y0() + pad) * gw +
-                       static_cast<uint32_t>(px - t.x0() + pad));
+        if (pixelOf(r, px, py)) ++rowStart[static_cast<size_t>(py - t.y0() + pad) + 1];
       }
-      radixSort(keys);
+      for (size_t i = 1; i <= gh; ++i) rowStart[i] += rowStart[i - 1];
+      std::vector<uint32_t> keys(rowStart[gh]);
+      {
+        std::vector<size_t> at(rowStart.begin(), rowStart.end() - 1);
+        for (size_t r = 0; r < n; ++r) {
+          int px, py;
+          if (!pixelOf(r, px, py)) continue;
+          const size_t row = static_cast<size_t>(py - t.y0() + pad);
+          keys[at[row]++] = static_cast<uint32_t>(row) * gw + static_cast<uint32_t>(px - t.x0() + pad);
+        }
+      }
+      for (size_t row = 0; row < gh; ++row)
+        sortKeys(keys.data() + rowStart[row], keys.data() + rowStart[row + 1], gw);
       for (size_t i = 0; i < keys.size(); ++i) {
         if (stamp.opaque && i > 0 && keys[i] == keys[i - 1]) continue;
         const int px = static_cast<int>(keys[i] % gw) + t.x0() - pad;
@@ -298,7 +352,13 @@ class ScatterLayer final : public PreparedLayer {
   bool grouped = false;
   std::vector<int> rowGroup;
   std::vector<MarkerStyle> looks;  // per group, or one
-  std::vector<Point> planar;       // per row
+  // Projected points, as float offsets from the first one (half the memory
+  // of doubles for millions of points): x, y per row, NaN when not drawn.
+  PlanarContext planarContext;
+  Point origin{0, 0};
+  double spread = 0;  // the largest offset on either axis
+  std::vector<float> offsets;
+  std::vector<Point> exact;  // while drawing, when floats are not close enough
   DataLabels labels;
   MarkTips tips;
 };

@@ -1,6 +1,7 @@
 // Reading speed of the CSV reader: a generated 1,000,000-row file of two
 // numeric and three text columns (some quoted cells, some non-ASCII UTF-8),
-// read with type inference and UTF-8 checking. Reports bytes per second.
+// and one of points ("lon,lat,k", numbers only), read with type inference
+// and UTF-8 checking. Reports bytes per second.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -40,6 +41,34 @@ const std::string& benchFile() {
   }();
   return path;
 }
+
+const std::string& pointsFile() {
+  static const std::string path = [] {
+    std::string p = (std::filesystem::temp_directory_path() / "qv_bench_points_1m.csv").string();
+    std::mt19937_64 rng(7);
+    std::string out = "lon,lat,k\n";
+    char line[64];
+    for (int i = 0; i < 1000000; ++i) {
+      std::snprintf(line, sizeof line, "%.4f,%.4f,%d\n", -124 + 57e-6 * static_cast<double>(rng() % 1000000),
+                    25 + 24e-6 * static_cast<double>(rng() % 1000000), static_cast<int>(rng() % 10));
+      out += line;
+    }
+    std::ofstream(p, std::ios::binary) << out;
+    return p;
+  }();
+  return path;
+}
+
+void BM_ReadNumericCsvFile(benchmark::State& state) {
+  const std::string& path = pointsFile();
+  for (auto _ : state) {
+    qv::rt::Table t = qv::rt::readDelimitedFile(path, ',', qv::rt::VarNameRule::Strict, {});
+    if (t.rows != 1000000 || !t.columns[2].numeric()) state.SkipWithError("unexpected table");
+    benchmark::DoNotOptimize(t.columns[0].num.data());
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(std::filesystem::file_size(path)) * state.iterations());
+}
+BENCHMARK(BM_ReadNumericCsvFile)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
 void BM_ReadCsvFile(benchmark::State& state) {
   const std::string& path = benchFile();

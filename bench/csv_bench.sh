@@ -5,18 +5,24 @@
 #
 # Each way is run 5 times; the median wall time, CPU seconds (user +
 # system) and peak resident memory are reported:
-#   - parallel: QORTAVLO_CSV_CHUNK_BYTES set to half the file's size, one
-#               part per core (the variable is there for this comparison);
-#   - serial:   the reader's default, the whole file as one part.
+#   - default:  the reader's default, blocks of 4 MB read on one core;
+#   - parts:    QORTAVLO_CSV_CHUNK_BYTES set to half a block, each block
+#               read in one part per core (the variable is there for this
+#               comparison);
+#   - before:   a second executable, when given (an earlier build), with
+#               its defaults.
 # Targets: at most 1.5 s wall on 2 cores, peak memory at most 400 MB.
 #
-# Usage: bench/csv_bench.sh [path/to/qortavlo]   (default: build/qortavlo)
+# Usage: bench/csv_bench.sh [path/to/qortavlo] [path/to/earlier/qortavlo]
+# (default: build/qortavlo)
 # Needs GNU time (/usr/bin/time). The data is written to a temporary folder
 # that is removed at the end.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 exe=${1:-$root/build/qortavlo}
+before=${2:-}
 [ -x "$exe" ] || { echo "no executable $exe (build the qortavlo target first)"; exit 2; }
+[ -z "$before" ] || [ -x "$before" ] || { echo "no executable $before"; exit 2; }
 [ -x /usr/bin/time ] || { echo "GNU time (/usr/bin/time) is needed"; exit 2; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -39,14 +45,14 @@ PROC TAVLO MAPDATA=ex.us_states(WHERE=(ID < 60 and ID not in (2, 15))) PLOTDATA=
 RUN;
 EOF
 
-# name, then environment assignments for the run.
+# name, executable, then environment assignments for the run.
 measure() {
-  local name=$1
-  shift
+  local name=$1 program=$2
+  shift 2
   : > "$work/$name.times"
   for _ in 1 2 3 4 5; do
     env "$@" /usr/bin/time -o "$work/time" -f "%e %U %S %M" \
-      "$exe" --out "$work/out" "$work/points.tav" 2> "$work/$name.log" ||
+      "$program" --out "$work/out" "$work/points.tav" 2> "$work/$name.log" ||
       { cat "$work/$name.log"; exit 1; }
     grep -q "The map was written to" "$work/$name.log" || { cat "$work/$name.log"; exit 1; }
     tail -n 1 "$work/time" >> "$work/$name.times"
@@ -61,5 +67,7 @@ measure() {
 }
 
 echo "== 10,000,000 scatter points from CSV, 1280x1024 (target: wall <= 1.5 s, peak <= 400 MB)"
-measure parallel QORTAVLO_CSV_CHUNK_BYTES=$((bytes / 2 + 1))
-measure serial QORTAVLO_CSV_CHUNK_BYTES=
+echo "load average: $(cut -d' ' -f1-3 /proc/loadavg) (figures are fair below about 1)"
+measure default "$exe" QORTAVLO_CSV_CHUNK_BYTES= QORTAVLO_CSV_BLOCK_BYTES=
+measure parts "$exe" QORTAVLO_CSV_CHUNK_BYTES=$((2 << 20)) QORTAVLO_CSV_BLOCK_BYTES=
+[ -z "$before" ] || measure before "$before" QORTAVLO_CSV_CHUNK_BYTES= QORTAVLO_CSV_BLOCK_BYTES=

@@ -224,6 +224,8 @@ class Blocks {
   uint64_t offset() const { return off_; }  // of data()
   bool final() const { return final_; }     // the source ends with this block
   uint64_t offsetOf(const char* p) const { return off_ + static_cast<uint64_t>(p - data_); }
+  // Bytes up to here may be loaded (zeros after the end of a copied block).
+  const char* readable() const { return buf_ ? end() + kPad : end(); }
 
   // Keeps the bytes from `from` on and reads the next block after them.
   void next(const char* from) {
@@ -247,8 +249,8 @@ class Blocks {
 
  private:
   void fill(size_t keep) {
-    if (cap_ < keep + block_ + 1) {
-      const size_t cap = keep + block_ + 1;
+    if (cap_ < keep + block_ + kPad) {
+      const size_t cap = keep + block_ + kPad;
       std::unique_ptr<char[]> nb(new char[cap]);
       if (keep) std::memcpy(nb.get(), buf_.get(), keep);
       buf_ = std::move(nb);
@@ -258,10 +260,11 @@ class Blocks {
     read_ += n;
     len_ = keep + n;
     final_ = n < block_;
-    buf_[len_] = '\0';  // the number scanner stops on it
+    std::memset(buf_.get() + len_, 0, kPad);  // the number scanner stops on it
     data_ = buf_.get();
   }
 
+  static constexpr size_t kPad = 32;
   const Source& src_;
   size_t block_;
   std::unique_ptr<char[]> buf_;
@@ -279,9 +282,9 @@ class Blocks {
 // left for the next block.
 class Scanner {
  public:
-  Scanner(const char* base, const char* end, const std::string& file, char delim, const Source* src,
-          uint64_t baseOff, bool more)
-      : base_(base), end_(end), file_(file), delim_(delim), more_(more), src_(src), baseOff_(baseOff) {
+  Scanner(const Blocks& bl, const char* end, const std::string& file, char delim, const Source* src)
+      : base_(bl.data()), end_(end), readable_(bl.readable()), file_(file), delim_(delim),
+        more_(!bl.final()), src_(src), baseOff_(bl.offset()) {
     dmask_ = 0x0101010101010101ULL * static_cast<unsigned char>(delim_);
     fastNumbers_ = std::strchr("0123456789.-", delim) == nullptr;
   }
@@ -297,7 +300,7 @@ class Scanner {
   // end. A quoted cell gives its content between the quotes; `escaped` says
   // that it holds doubled quotes still to be undone. False: a quoted value
   // is still open at the end of a block that is not the last.
-  inline bool cell(const char** cs, size_t* clen, bool* escaped) {
+  __attribute__((always_inline)) inline bool cell(const char** cs, size_t* clen, bool* escaped) {
     const char* p = p_;
     if (p == end_ || *p != '"') {
       const char* s = p;
@@ -328,29 +331,69 @@ class Scanner {
     return quoted(cs, clen, escaped);
   }
 
+  // Bytes of `w` (in memory order) before the first that is no digit.
+  static inline unsigned leadingDigits(uint64_t w) {
+    const uint64_t high = (w & 0xF0F0F0F0F0F0F0F0ULL) ^ 0x3030303030303030ULL;
+    const uint64_t above9 = ((w & 0x0F0F0F0F0F0F0F0FULL) + 0x0606060606060606ULL) & 0x1010101010101010ULL;
+    const uint64_t bad = high | above9;
+    const uint64_t flag = (((bad & 0x7F7F7F7F7F7F7F7FULL) + 0x7F7F7F7F7F7F7F7FULL) | bad) & 0x8080808080808080ULL;
+    return flag ? static_cast<unsigned>(__builtin_ctzll(flag)) / 8 : 8;
+  }
+  // The integer of the first n (1 to 7) digits of `w`.
+  static inline uint64_t digitsValue(uint64_t w, unsigned n) {
+    uint64_t v = (w << (64 - 8 * n)) & 0x0F0F0F0F0F0F0F0FULL;  // leading zero digits
+    v = v * 10 + (v >> 8);
+    v = (((v & 0x000000FF000000FFULL) * 0x000F424000000064ULL) +
+         (((v >> 16) & 0x000000FF000000FFULL) * 0x0000271000000001ULL)) >> 32;
+    return v;
+  }
+
   // A plain decimal cell ([-]digits[.digits], at most 19 digits whose
   // integer fits in 53 bits) read in the same pass that finds its end: the
   // integer of all digits divided by a power of ten is then correctly
   // rounded. False (p_ unchanged) for anything else. The byte at the end of
   // the data is a NUL or follows a line end, so no digit runs past it.
-  inline bool plainNumber(double* v) {
+  __attribute__((always_inline)) inline bool plainNumber(double* v) {
     static const double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                     1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                     1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    static const uint64_t kTens[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000};
     const char* p = p_;
     const bool neg = *p == '-';
     p += neg;
-    const char* first = p;
     uint64_t m = 0;
-    while (static_cast<unsigned>(*p - '0') < 10) m = m * 10 + static_cast<unsigned>(*p++ - '0');
-    const bool point = *p == '.';
-    ptrdiff_t frac = 0;
-    if (point) {
-      const char* f = ++p;
+    ptrdiff_t digits, frac = 0;
+    if (readable_ - p >= 24) {
+      // Eight bytes at a time: up to seven digits, a point, up to seven.
+      uint64_t w;
+      std::memcpy(&w, p, 8);
+      const unsigned whole = leadingDigits(w);
+      if (whole == 8) goto oneByOne;
+      if (whole) m = digitsValue(w, whole);
+      p += whole;
+      if (*p == '.') {
+        std::memcpy(&w, ++p, 8);
+        const unsigned f = leadingDigits(w);
+        if (f == 8) goto oneByOne;
+        if (f) m = m * kTens[f] + digitsValue(w, f);
+        p += f;
+        frac = f;
+      }
+      digits = whole + frac;
+    } else {
+    oneByOne:
+      p = p_ + neg;
+      m = 0;
+      const char* first = p;
       while (static_cast<unsigned>(*p - '0') < 10) m = m * 10 + static_cast<unsigned>(*p++ - '0');
-      frac = p - f;
+      const bool point = *p == '.';
+      if (point) {
+        const char* f = ++p;
+        while (static_cast<unsigned>(*p - '0') < 10) m = m * 10 + static_cast<unsigned>(*p++ - '0');
+        frac = p - f;
+      }
+      digits = p - first - point;
     }
-    const ptrdiff_t digits = p - first - point;
     const char c = *p;
     if (!(c == delim_ || c == '\n' || c == '\r' || p == end_) || digits <= 0 || digits > 19 ||
         m > (uint64_t{1} << 53))
@@ -466,6 +509,7 @@ class Scanner {
 
   const char* base_;
   const char* end_;
+  const char* readable_;  // loads of bytes before it are safe
   const char* p_ = nullptr;
   const std::string& file_;
   char delim_;
@@ -558,7 +602,7 @@ struct Rereader {
         const char* e = bl.linesEnd(p);
         const char* last = e;
         while (last > p && (last[-1] == '\n' || last[-1] == '\r')) --last;
-        Scanner sc(bl.data(), e, file, delim, src, bl.offset(), !bl.final());
+        Scanner sc(bl, e, file, delim, src);
         sc.p_ = p;
         sc.line_ = line;
         sc.records(ncols, last, bl.final() ? e : last, cs);
@@ -907,7 +951,7 @@ Table parseSource(const Source& src, TextBuffer* owned, const std::string& file,
     int64_t line;
     for (;;) {
       const char* e = bl.linesEnd(bl.data() + at);
-      Scanner sc(bl.data(), e, file, delim, &src, bl.offset(), !bl.final());
+      Scanner sc(bl, e, file, delim, &src);
       sc.p_ = bl.data() + at;
       bool whole = e > sc.p_;
       header.clear();
@@ -1010,7 +1054,7 @@ Table parseSource(const Source& src, TextBuffer* owned, const std::string& file,
       parts[0].cols = std::move(t.columns);
       parts[0].rowsBefore = t.rows;
 
-      Scanner sc(bl.data(), e, file, delim, &src, bl.offset(), !last);
+      Scanner sc(bl, e, file, delim, &src);
       ReadContext cx{&sc,    ncols, &forced,      &textAtStart, &names,
                      settings.schema, &file, lastContent, &earlier, earlierEnd, src.size()};
       parallelFor(nparts, nparts > 1 ? cores : 1, [&](size_t i) { readPart(cx, parts[i], i == 0); });

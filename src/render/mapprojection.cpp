@@ -5,10 +5,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <future>
 #include <mutex>
 
 #include "common/ascii.h"
+#include "common/shared_library.h"
+#include "render/equal_area.h"
 
 namespace qv::render {
 
@@ -39,47 +40,71 @@ double normalLon(double lon) {
 
 // --- PROJ ------------------------------------------------------------------
 
+// PROJ is opened the first time a map needs it (a coordinate system the
+// program or the data name): the projections a map chooses itself are
+// computed here, and loading PROJ, with the database and network libraries
+// it brings, would cost every run more than drawing most maps.
+#define QV_PROJ_FUNCTIONS(X)                                                            \
+  X(proj_context_create) X(proj_context_destroy) X(proj_log_level) X(proj_create)       \
+  X(proj_destroy) X(proj_get_type) X(proj_is_crs) X(proj_crs_get_geodetic_crs)          \
+  X(proj_create_crs_to_crs_from_pj) X(proj_normalize_for_visualization)                 \
+  X(proj_as_proj_string) X(proj_errno_reset) X(proj_crs_get_coordinate_system)          \
+  X(proj_cs_get_axis_info) X(proj_trans_generic) X(proj_context_errno)                  \
+  X(proj_context_errno_string)
+
+struct ProjLibrary {
+#define QV_PROJ_FIELD(f) decltype(&::f) f = nullptr;
+  QV_PROJ_FUNCTIONS(QV_PROJ_FIELD)
+#undef QV_PROJ_FIELD
+  bool loaded = false;
+  std::string error;  // why it could not be loaded
+};
+
+const ProjLibrary& projLibrary() {
+  static ProjLibrary lib;
+  static std::once_flag once;
+  std::call_once(once, [] {
+    static SharedLibrary so;
+    std::string why;
+    bool ok = so.open(QV_PROJ_SONAME, &why);
+#define QV_PROJ_FIND(f) ok = ok && so.find(#f, lib.f, &why);
+    QV_PROJ_FUNCTIONS(QV_PROJ_FIND)
+#undef QV_PROJ_FIND
+    lib.loaded = ok;
+    if (!ok) lib.error = "PROJ could not be loaded: " + why;
+  });
+  return lib;
+}
+
+// The functions of the loaded library; only called once a context exists.
+const ProjLibrary& pj() { return projLibrary(); }
+
 struct ContextDeleter {
-  void operator()(PJ_CONTEXT* c) const { proj_context_destroy(c); }
+  void operator()(PJ_CONTEXT* c) const { pj().proj_context_destroy(c); }
 };
 struct PjDeleter {
-  void operator()(PJ* p) const { proj_destroy(p); }
+  void operator()(PJ* p) const { pj().proj_destroy(p); }
 };
 using ContextPtr = std::unique_ptr<PJ_CONTEXT, ContextDeleter>;
 using PjPtr = std::unique_ptr<PJ, PjDeleter>;
 
-// Makes one PROJ object, which leaves PROJ's database open and cached for
-// every later context.
-void warmUp() {
-  if (PJ_CONTEXT* ctx = proj_context_create()) {
-    proj_log_level(ctx, PJ_LOG_NONE);
-    proj_destroy(proj_create(ctx, "+proj=eqearth +ellps=WGS84"));
-    proj_context_destroy(ctx);
+// A context with PROJ's log silenced; null when PROJ cannot be loaded or
+// started (`error`, when given, then says why).
+ContextPtr newContext(std::string* error = nullptr) {
+  const ProjLibrary& lib = projLibrary();
+  if (!lib.loaded) {
+    if (error) *error = lib.error;
+    return nullptr;
   }
-}
-
-std::mutex warmMutex;
-std::shared_future<void> warmed;
-
-void waitForProj() {
-  std::shared_future<void> f;
-  {
-    std::lock_guard<std::mutex> lock(warmMutex);
-    f = warmed;
-  }
-  if (f.valid()) f.wait();
-}
-
-ContextPtr newContext() {
-  waitForProj();
-  ContextPtr ctx(proj_context_create());
-  if (ctx) proj_log_level(ctx.get(), PJ_LOG_NONE);
+  ContextPtr ctx(lib.proj_context_create());
+  if (ctx) lib.proj_log_level(ctx.get(), PJ_LOG_NONE);
+  else if (error) *error = "PROJ could not be started";
   return ctx;
 }
 
 std::string lastError(PJ_CONTEXT* ctx) {
-  const int e = proj_context_errno(ctx);
-  const char* s = e ? proj_context_errno_string(ctx, e) : nullptr;
+  const int e = pj().proj_context_errno(ctx);
+  const char* s = e ? pj().proj_context_errno_string(ctx, e) : nullptr;
   return s && *s ? s : "not a coordinate system PROJ knows";
 }
 
@@ -124,7 +149,7 @@ bool copyTransform(const ProjTransform& from, ProjTransform& to) {
   if (from.definition.empty()) return false;
   to.ctx = newContext();
   if (!to.ctx) return false;
-  to.op.reset(proj_create(to.ctx.get(), from.definition.c_str()));
+  to.op.reset(pj().proj_create(to.ctx.get(), from.definition.c_str()));
   if (!to.op) return false;
   to.lon0 = from.lon0;
   to.azimuthal = from.azimuthal;
@@ -147,55 +172,52 @@ void readKind(std::string_view projString, ProjTransform& t) {
 
 bool makeTransform(std::string_view definition, bool toLonLat, ProjTransform& t,
                    std::string* error) {
-  t.ctx = newContext();
-  if (!t.ctx) {
-    *error = "PROJ could not be started";
-    return false;
-  }
+  t.ctx = newContext(error);
+  if (!t.ctx) return false;
   PJ_CONTEXT* ctx = t.ctx.get();
   const std::string def = asCrsDefinition(definition);
-  PjPtr crs(proj_create(ctx, def.c_str()));
-  if (!crs || !proj_is_crs(crs.get())) {
+  PjPtr crs(pj().proj_create(ctx, def.c_str()));
+  if (!crs || !pj().proj_is_crs(crs.get())) {
     *error = crs ? std::string("it is not a coordinate reference system") : lastError(ctx);
     return false;
   }
-  PjPtr geo(proj_crs_get_geodetic_crs(ctx, crs.get()));
-  if (!geo || proj_get_type(geo.get()) == PJ_TYPE_GEOCENTRIC_CRS) {
+  PjPtr geo(pj().proj_crs_get_geodetic_crs(ctx, crs.get()));
+  if (!geo || pj().proj_get_type(geo.get()) == PJ_TYPE_GEOCENTRIC_CRS) {
     *error = "it has no longitude and latitude on the Earth";
     return false;
   }
-  PjPtr raw(toLonLat ? proj_create_crs_to_crs_from_pj(ctx, crs.get(), geo.get(), nullptr, nullptr)
-                     : proj_create_crs_to_crs_from_pj(ctx, geo.get(), crs.get(), nullptr, nullptr));
+  PjPtr raw(toLonLat ? pj().proj_create_crs_to_crs_from_pj(ctx, crs.get(), geo.get(), nullptr, nullptr)
+                     : pj().proj_create_crs_to_crs_from_pj(ctx, geo.get(), crs.get(), nullptr, nullptr));
   if (!raw) {
     *error = lastError(ctx);
     return false;
   }
-  t.op.reset(proj_normalize_for_visualization(ctx, raw.get()));
+  t.op.reset(pj().proj_normalize_for_visualization(ctx, raw.get()));
   if (!t.op) {
     *error = lastError(ctx);
     return false;
   }
   // An operation made from CRSs picks among its candidates for every
   // position; one pipeline made again from its own definition does not.
-  if (const char* ps = proj_as_proj_string(ctx, t.op.get(), PJ_PROJ_5, nullptr))
-    if (PjPtr single{proj_create(ctx, ps)}) {
+  if (const char* ps = pj().proj_as_proj_string(ctx, t.op.get(), PJ_PROJ_5, nullptr))
+    if (PjPtr single{pj().proj_create(ctx, ps)}) {
       t.definition = ps;
       t.op = std::move(single);
     }
   // Central meridian and kind, from the CRS as a PROJ string.
-  if (const char* ps = proj_as_proj_string(ctx, crs.get(), PJ_PROJ_5, nullptr)) readKind(ps, t);
+  if (const char* ps = pj().proj_as_proj_string(ctx, crs.get(), PJ_PROJ_5, nullptr)) readKind(ps, t);
   // The size of a planar unit.
-  if (proj_get_type(crs.get()) == PJ_TYPE_GEOGRAPHIC_2D_CRS ||
-      proj_get_type(crs.get()) == PJ_TYPE_GEOGRAPHIC_3D_CRS) {
+  if (pj().proj_get_type(crs.get()) == PJ_TYPE_GEOGRAPHIC_2D_CRS ||
+      pj().proj_get_type(crs.get()) == PJ_TYPE_GEOGRAPHIC_3D_CRS) {
     t.metresPerUnit = kEarthCircumference / 360;  // degrees
-  } else if (PjPtr cs{proj_crs_get_coordinate_system(ctx, crs.get())}) {
+  } else if (PjPtr cs{pj().proj_crs_get_coordinate_system(ctx, crs.get())}) {
     double factor = 1;
-    if (proj_cs_get_axis_info(ctx, cs.get(), 0, nullptr, nullptr, nullptr, &factor, nullptr,
+    if (pj().proj_cs_get_axis_info(ctx, cs.get(), 0, nullptr, nullptr, nullptr, &factor, nullptr,
                               nullptr, nullptr) &&
         factor > 0 && std::isfinite(factor))
       t.metresPerUnit = factor;
   }
-  proj_errno_reset(t.op.get());
+  pj().proj_errno_reset(t.op.get());
   return true;
 }
 
@@ -206,7 +228,7 @@ bool makeDirect(const std::string& params, ProjTransform& t) {
   t.ctx = newContext();
   if (!t.ctx) return false;
   const std::string def = params + " +ellps=WGS84";
-  t.op.reset(proj_create(t.ctx.get(), def.c_str()));
+  t.op.reset(pj().proj_create(t.ctx.get(), def.c_str()));
   if (!t.op) return false;
   t.definition = def;
   t.radians = true;
@@ -221,7 +243,7 @@ void transform(const ProjTransform& t, Point* pts, size_t n) {
     constexpr double kRad = 3.14159265358979323846 / 180;
     for (size_t i = 0; i < n; ++i) pts[i] = {pts[i].x * kRad, pts[i].y * kRad};
   }
-  proj_trans_generic(t.op.get(), PJ_FWD, &pts[0].x, sizeof(Point), n, &pts[0].y, sizeof(Point), n,
+  pj().proj_trans_generic(t.op.get(), PJ_FWD, &pts[0].x, sizeof(Point), n, &pts[0].y, sizeof(Point), n,
                      nullptr, 0, 0, nullptr, 0, 0);
 }
 
@@ -280,12 +302,16 @@ constexpr LonLatBox kHawaii{-161, -154, 18, 23};
 class AlbersUsa final : public MapProjection {
  public:
   bool init(std::string* error) {
-    if (!makeDirect("+proj=aea +lat_1=29.5 +lat_2=45.5 +lat_0=37.5 +lon_0=-96", lower48_) ||
-        !makeDirect("+proj=aea +lat_1=55 +lat_2=65 +lat_0=50 +lon_0=-154", alaska_) ||
-        !makeDirect("+proj=aea +lat_1=8 +lat_2=18 +lat_0=3 +lon_0=-157", hawaii_)) {
-      *error = "PROJ could not make the Albers projections";
+    auto lower48 = EqualArea::fromProjString("+proj=aea +lat_1=29.5 +lat_2=45.5 +lat_0=37.5 +lon_0=-96");
+    auto alaska = EqualArea::fromProjString("+proj=aea +lat_1=55 +lat_2=65 +lat_0=50 +lon_0=-154");
+    auto hawaii = EqualArea::fromProjString("+proj=aea +lat_1=8 +lat_2=18 +lat_0=3 +lon_0=-157");
+    if (!lower48 || !alaska || !hawaii) {
+      *error = "the Albers projections could not be made";
       return false;
     }
+    lower48_ = *lower48;
+    alaska_ = *alaska;
+    hawaii_ = *hawaii;
     lon0_ = -96;
     maxScale_ = kMaxPixelsPerMetre;
     description_ =
@@ -313,16 +339,7 @@ class AlbersUsa final : public MapProjection {
     for (size_t i = 0; i < n; ++i) place(areaOf(pts[i].x, pts[i].y), pts + i, 1);
   }
   std::shared_ptr<const MapProjection> copyForThread() const override {
-    auto copy = std::make_shared<AlbersUsa>();
-    if (!copyTransform(lower48_, copy->lower48_) || !copyTransform(alaska_, copy->alaska_) ||
-        !copyTransform(hawaii_, copy->hawaii_))
-      return nullptr;
-    copy->lon0_ = lon0_;
-    copy->maxScale_ = maxScale_;
-    copy->description_ = description_;
-    copy->alaskaShift_ = alaskaShift_;
-    copy->hawaiiShift_ = hawaiiShift_;
-    return copy;
+    return std::make_shared<AlbersUsa>(*this);
   }
 
  private:
@@ -345,22 +362,22 @@ class AlbersUsa final : public MapProjection {
       for (size_t i = 0; i < n; ++i) pts[i] = {NAN, NAN};
       return;
     }
-    const ProjTransform& t = area == 0 ? lower48_ : area == 1 ? alaska_ : hawaii_;
-    transform(t, pts, n);
+    const EqualArea& t = area == 0 ? lower48_ : area == 1 ? alaska_ : hawaii_;
+    t.forward(pts, n);
     const double s = area == 1 ? kAlaskaScale : 1;
     const Point shift = area == 0 ? Point{0, 0} : area == 1 ? alaskaShift_ : hawaiiShift_;
     for (size_t i = 0; i < n; ++i) pts[i] = {pts[i].x * s + shift.x, -pts[i].y * s + shift.y};
   }
 
   // The planar box (y down) of a lon/lat box's outline, scaled.
-  static Box boxOf(const ProjTransform& t, LonLatBox b, double scale) {
+  static Box boxOf(const EqualArea& t, LonLatBox b, double scale) {
     std::vector<Point> pts;
     for (int i = 0; i <= 20; ++i) {
       const double f = i / 20.0;
       const double lon = b.lon0 + (b.lon1 - b.lon0) * f, lat = b.lat0 + (b.lat1 - b.lat0) * f;
       pts.insert(pts.end(), {{lon, b.lat0}, {lon, b.lat1}, {b.lon0, lat}, {b.lon1, lat}});
     }
-    transform(t, pts.data(), pts.size());
+    t.forward(pts.data(), pts.size());
     Box box;
     for (const Point& p : pts) {
       if (!std::isfinite(p.x) || !std::isfinite(p.y)) continue;
@@ -372,7 +389,7 @@ class AlbersUsa final : public MapProjection {
     return box;
   }
 
-  ProjTransform lower48_, alaska_, hawaii_;
+  EqualArea lower48_, alaska_, hawaii_;
   Point alaskaShift_, hawaiiShift_;
 };
 
@@ -387,20 +404,40 @@ class ProjConverter final : public CoordinateConverter {
   ProjTransform t_;
 };
 
+// A projection computed here (equal_area.h): no PROJ objects, so one
+// serves every thread.
+class FormulaProjection final : public MapProjection {
+ public:
+  FormulaProjection(const EqualArea& p, std::string description) : p_(p) {
+    lon0_ = p.centralMeridian();
+    cuts_ = !p.azimuthal();
+    maxScale_ = kMaxPixelsPerMetre;
+    description_ = std::move(description);
+  }
+  void forward(Point* pts, size_t n) const override {
+    p_.forward(pts, n);
+    for (size_t i = 0; i < n; ++i) pts[i].y = -pts[i].y;  // northing up, pixels down
+  }
+  std::shared_ptr<const MapProjection> copyForThread() const override {
+    return std::make_shared<FormulaProjection>(*this);
+  }
+
+ private:
+  EqualArea p_;
+};
+
 // One of the projections named here, on the WGS 84 ellipsoid; `params`
 // is how the log shows it.
 MapProjectionPtr makeNamedProj(const std::string& params, const std::string& name) {
+  const std::string description = name + " (" + params + ")";
+  if (auto p = EqualArea::fromProjString(params))
+    return std::make_shared<FormulaProjection>(*p, description);
   ProjTransform t;
   if (!makeDirect(params, t)) return nullptr;
-  return std::make_shared<ProjProjection>(std::move(t), name + " (" + params + ")");
+  return std::make_shared<ProjProjection>(std::move(t), description);
 }
 
 }  // namespace
-
-void startProj() {
-  std::lock_guard<std::mutex> lock(warmMutex);
-  if (!warmed.valid()) warmed = std::async(std::launch::async, warmUp).share();
-}
 
 const Extent& WrapExtent::shorter() const {
   const bool wrap = plain.valid && plain.maxLon - plain.minLon > 180 &&
@@ -495,7 +532,8 @@ ProjectionChoice chooseProjection(std::string_view setting, const WrapExtent& ex
     out.note = "The map projection is " + out.projection->description() +
                (tiles ? ", the projection of the map tiles." : ".");
   }
-  // PROJ without its database cannot make even the named projections.
+  // Nothing could be made: PROJ is missing, or no projection takes the
+  // parameters.
   if (!out.projection) {
     out.warnings.push_back("PROJ could not make the map projection; the map is drawn in Web "
                            "Mercator.");

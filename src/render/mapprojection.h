@@ -1,7 +1,8 @@
 // The projection a map is drawn in: longitude/latitude in degrees to planar
-// coordinates whose y grows downward (as pixels do). Web Mercator is
-// computed here (its planar square is the one map tiles use); every other
-// projection goes through PROJ; ALBERSUSA composes three PROJ projections.
+// coordinates whose y grows downward (as pixels do). Web Mercator and the
+// equal-area projections a map chooses itself (equal_area.h, ALBERSUSA's
+// three parts too) are computed here; a coordinate system the program or
+// the data name goes through PROJ, loaded then.
 //
 // Positions are handed over in parts (a ring, a line, a point), already
 // wrapped into the window [lon0 - 180, lon0 + 180] around the projection's
@@ -74,12 +75,6 @@ class MapProjection {
 };
 
 using MapProjectionPtr = std::shared_ptr<const MapProjection>;
-
-// PROJ reads its database when the first of its objects is made, which
-// takes longer than projecting a large map. This starts that on a thread of
-// its own, to run beside reading the program and the data; whatever makes a
-// projection waits for it. Calling it again does nothing.
-void startProj();
 
 // Web Mercator centred on `lon0`: planar positions in the unit square of
 // mercatorUnit (u may leave 0..1 sideways, where tiles repeat).

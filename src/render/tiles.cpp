@@ -1,5 +1,8 @@
 #include "render/tiles.h"
 
+// The functions are called through pointers (see curl() below), which
+// libcurl's type-checking macros would not let through.
+#define CURL_DISABLE_TYPECHECK
 #include <curl/curl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,6 +22,7 @@
 #include <set>
 
 #include "common/ascii.h"
+#include "common/shared_library.h"
 #include "render/geometry.h"
 #include "render/text.h"
 #include "runtime/common/error.h"
@@ -54,9 +58,42 @@ std::string urlHost(std::string_view url) {
   return std::string(url.substr(b, e == std::string_view::npos ? url.size() - b : e - b));
 }
 
-void initCurl() {
+// libcurl is opened the first time a tile is fetched over the network:
+// loading it, with the TLS and other libraries it brings, would cost every
+// run, and most draw no network tiles.
+#define QV_CURL_FUNCTIONS(X)                                                              \
+  X(curl_global_init) X(curl_multi_init) X(curl_multi_setopt) X(curl_multi_add_handle)   \
+  X(curl_multi_perform) X(curl_multi_info_read) X(curl_multi_poll)                        \
+  X(curl_multi_remove_handle) X(curl_multi_cleanup) X(curl_easy_init) X(curl_easy_setopt) \
+  X(curl_easy_getinfo) X(curl_easy_strerror) X(curl_easy_cleanup)
+
+struct CurlLibrary {
+#define QV_CURL_FIELD(f) decltype(&::f) f = nullptr;
+  QV_CURL_FUNCTIONS(QV_CURL_FIELD)
+#undef QV_CURL_FIELD
+  bool loaded = false;
+  std::string error;  // why it could not be loaded
+};
+
+// The loaded library, started once.
+const CurlLibrary& curl() {
+  static CurlLibrary lib;
   static std::once_flag once;
-  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+  std::call_once(once, [] {
+    static SharedLibrary so;
+    std::string why;
+    bool ok = so.open(QV_CURL_SONAME, &why);
+#define QV_CURL_FIND(f) ok = ok && so.find(#f, lib.f, &why);
+    QV_CURL_FUNCTIONS(QV_CURL_FIND)
+#undef QV_CURL_FIND
+    if (ok && lib.curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
+      ok = false;
+      why = "it could not be started";
+    }
+    lib.loaded = ok;
+    if (!ok) lib.error = "the network library " + why;
+  });
+  return lib;
 }
 
 // Reads a whole file of at most `limit` bytes; false with `error` set when
@@ -182,15 +219,19 @@ std::string secondsText(long ms) {
 // filled (done, no error) or with `error` set.
 void runTransfers(std::vector<Job*>& jobs, const TileFetchOptions& o) {
   if (jobs.empty()) return;
-  initCurl();
-  CURLM* multi = curl_multi_init();
+  const CurlLibrary& net = curl();
+  if (!net.loaded) {
+    for (Job* j : jobs) j->error = net.error;
+    return;
+  }
+  CURLM* multi = net.curl_multi_init();
   if (!multi) {
     for (Job* j : jobs) j->error = "the network library cannot be started";
     return;
   }
   long perHost = std::max(1, o.maxConnections);
-  curl_multi_setopt(multi, CURLMOPT_MAX_HOST_CONNECTIONS, perHost);
-  curl_multi_setopt(multi, CURLMOPT_PIPELINING, long(CURLPIPE_MULTIPLEX));
+  net.curl_multi_setopt(multi, CURLMOPT_MAX_HOST_CONNECTIONS, perHost);
+  net.curl_multi_setopt(multi, CURLMOPT_PIPELINING, long(CURLPIPE_MULTIPLEX));
 
   // What is left of the run's time for tiles, and hosts given up on.
   long total;
@@ -210,26 +251,26 @@ void runTransfers(std::vector<Job*>& jobs, const TileFetchOptions& o) {
   }
   for (Job* j : jobs) {
     if (!j->error.empty()) continue;
-    CURL* e = curl_easy_init();
+    CURL* e = net.curl_easy_init();
     if (!e) {
       j->error = j->url + ": the network library cannot make a transfer";
       continue;
     }
     j->easy = e;
     j->limit = o.maxTileBytes;
-    curl_easy_setopt(e, CURLOPT_URL, j->url.c_str());
-    curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(e, CURLOPT_MAXREDIRS, 3L);
-    curl_easy_setopt(e, CURLOPT_USERAGENT, o.userAgent.c_str());
-    curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, std::max(1L, o.connectTimeoutMs));
-    curl_easy_setopt(e, CURLOPT_TIMEOUT_MS, total);
-    curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, writeBody);
-    curl_easy_setopt(e, CURLOPT_WRITEDATA, j);
-    curl_easy_setopt(e, CURLOPT_PRIVATE, j);
-    curl_multi_add_handle(multi, e);
+    net.curl_easy_setopt(e, CURLOPT_URL, j->url.c_str());
+    net.curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
+    net.curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    net.curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
+    net.curl_easy_setopt(e, CURLOPT_MAXREDIRS, 3L);
+    net.curl_easy_setopt(e, CURLOPT_USERAGENT, o.userAgent.c_str());
+    net.curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, std::max(1L, o.connectTimeoutMs));
+    net.curl_easy_setopt(e, CURLOPT_TIMEOUT_MS, total);
+    net.curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+    net.curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, writeBody);
+    net.curl_easy_setopt(e, CURLOPT_WRITEDATA, j);
+    net.curl_easy_setopt(e, CURLOPT_PRIVATE, j);
+    net.curl_multi_add_handle(multi, e);
   }
 
   using Clock = std::chrono::steady_clock;
@@ -238,21 +279,21 @@ void runTransfers(std::vector<Job*>& jobs, const TileFetchOptions& o) {
   std::string unreachable;  // set when the host cannot be reached at all
   int running = 1;
   while (running > 0 && unreachable.empty()) {
-    if (curl_multi_perform(multi, &running) != CURLM_OK) break;
+    if (net.curl_multi_perform(multi, &running) != CURLM_OK) break;
     int left;
-    while (CURLMsg* msg = curl_multi_info_read(multi, &left)) {
+    while (CURLMsg* msg = net.curl_multi_info_read(multi, &left)) {
       if (msg->msg != CURLMSG_DONE) continue;
       Job* j = nullptr;
-      curl_easy_getinfo(msg->easy_handle, CURLINFO_PRIVATE, reinterpret_cast<char**>(&j));
+      net.curl_easy_getinfo(msg->easy_handle, CURLINFO_PRIVATE, reinterpret_cast<char**>(&j));
       if (!j) continue;
       j->done = true;
       CURLcode rc = msg->data.result;
       long status = 0;
-      curl_easy_getinfo(msg->easy_handle, CURLINFO_RESPONSE_CODE, &status);
+      net.curl_easy_getinfo(msg->easy_handle, CURLINFO_RESPONSE_CODE, &status);
       if (j->tooBig) {
         j->error = j->url + ": the tile is larger than " + std::to_string(o.maxTileBytes) + " bytes";
       } else if (rc != CURLE_OK) {
-        j->error = j->url + ": " + curl_easy_strerror(rc);
+        j->error = j->url + ": " + net.curl_easy_strerror(rc);
         if (hostUnreachable(rc)) unreachable = j->error;
       } else if (status != 200) {
         j->error = j->url + ": the server answered HTTP " + std::to_string(status);
@@ -264,7 +305,7 @@ void runTransfers(std::vector<Job*>& jobs, const TileFetchOptions& o) {
     auto now = Clock::now();
     if (now >= deadline) break;
     auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count();
-    curl_multi_poll(multi, nullptr, 0, static_cast<int>(std::min<long long>(wait, 100)), nullptr);
+    net.curl_multi_poll(multi, nullptr, 0, static_cast<int>(std::min<long long>(wait, 100)), nullptr);
   }
 
   bool timedOut = false;
@@ -278,12 +319,12 @@ void runTransfers(std::vector<Job*>& jobs, const TileFetchOptions& o) {
       timedOut = timedOut || unreachable.empty();
     }
     if (j->easy) {
-      curl_multi_remove_handle(multi, j->easy);
-      curl_easy_cleanup(j->easy);
+      net.curl_multi_remove_handle(multi, j->easy);
+      net.curl_easy_cleanup(j->easy);
       j->easy = nullptr;
     }
   }
-  curl_multi_cleanup(multi);
+  net.curl_multi_cleanup(multi);
 
   std::lock_guard<std::mutex> lock(tileRun.mutex);
   if (timedOut)

@@ -335,7 +335,6 @@ int runProgram(const RunOptions& options) {
                  errno == ENXIO ? "it is a FIFO that no program reads" : std::strerror(errno));
     return 2;
   }
-  render::startProj();  // PROJ readies itself beside reading the program and data
   render::beginTileRun();
   Session session(log, options);
   int status = session.run();

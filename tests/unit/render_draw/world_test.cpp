@@ -4,10 +4,12 @@
 // read whole, and a frame that holds every marker (data in other coordinate
 // systems are the render_mapcs_* cases).
 #include <gtest/gtest.h>
+#include <proj.h>
 
 #include <cmath>
 
 #include "pipeline.h"
+#include "render/equal_area.h"
 #include "render/mapprojection.h"
 #include "render/style.h"
 #include "visual.h"
@@ -65,6 +67,45 @@ TEST(ChooseProjection, AutoFollowsWhereTheDataLie) {
     EXPECT_EQ(p.projection->isWebMercator(), c.tiles || std::string(c.setting) == "MERCATOR")
         << c.what;
   }
+}
+
+// The projections a map chooses itself are computed here: they must give
+// PROJ's positions, to a micrometre, over the whole globe, and nothing
+// where PROJ gives nothing.
+TEST(ChooseProjection, OwnEqualAreaFormulasGiveProjsPositions) {
+  const char* definitions[] = {
+      "+proj=aea +lat_1=29.5 +lat_2=45.5 +lat_0=37.5 +lon_0=-96",
+      "+proj=aea +lat_1=-0.09 +lat_2=57.06 +lat_0=28.49 +lon_0=-139.98",
+      "+proj=aea +lat_1=-40 +lat_2=-10 +lat_0=-25 +lon_0=135",
+      "+proj=laea +lat_0=90 +lon_0=0", "+proj=laea +lat_0=-90 +lon_0=40",
+      "+proj=laea +lat_0=0 +lon_0=-57.5", "+proj=laea +lat_0=52 +lon_0=10",
+      "+proj=eqearth +lon_0=0", "+proj=eqearth +lon_0=150",
+  };
+  PJ_CONTEXT* ctx = proj_context_create();
+  for (const char* def : definitions) {
+    auto own = EqualArea::fromProjString(def);
+    ASSERT_TRUE(own) << def;
+    PJ* pj = proj_create(ctx, (std::string(def) + " +ellps=WGS84").c_str());
+    ASSERT_TRUE(pj) << def;
+    for (double lat = -90; lat <= 90; lat += 2.5)
+      for (double lon = -180; lon <= 180; lon += 3.75) {
+        PJ_COORD c = proj_coord(proj_torad(lon), proj_torad(lat), 0, 0);
+        const PJ_COORD e = proj_trans(pj, PJ_FWD, c);
+        const Point p = own->forward(lon, lat);
+        const bool projHas = std::isfinite(e.xy.x) && std::isfinite(e.xy.y);
+        ASSERT_EQ(std::isfinite(p.x) && std::isfinite(p.y), projHas) << def << " " << lon << " " << lat;
+        if (!projHas) continue;
+        ASSERT_NEAR(p.x, e.xy.x, 1e-6) << def << " " << lon << " " << lat;
+        ASSERT_NEAR(p.y, e.xy.y, 1e-6) << def << " " << lon << " " << lat;
+      }
+    proj_destroy(pj);
+  }
+  proj_context_destroy(ctx);
+  // Texts it does not take whole are left to PROJ.
+  for (const char* other : {"+proj=aea +lat_1=29.5 +lat_2=45.5 +lat_0=37.5 +lon_0=-96 +x_0=5",
+                            "+proj=laea +lat_0=52 +lon_0=10 +ellps=GRS80", "+proj=merc +lon_0=0",
+                            "+proj=eqearth +lon_0=abc", "EPSG:3035"})
+    EXPECT_FALSE(EqualArea::fromProjString(other)) << other;
 }
 
 // --- World maps ------------------------------------------------------------------

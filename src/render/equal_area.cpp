@@ -1,0 +1,215 @@
+#include "render/equal_area.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <string>
+
+namespace qv::render {
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+constexpr double kHalfPi = kPi / 2;
+constexpr double kRad = kPi / 180;
+// WGS 84.
+constexpr double kA = 6378137;
+constexpr double kF = 1 / 298.257223563;
+constexpr double kEs = 2 * kF - kF * kF;  // eccentricity squared
+const double kE = std::sqrt(kEs);
+constexpr double kOneEs = 1 - kEs;
+constexpr double kEps10 = 1e-10;
+
+// q of the authalic latitude for sin(phi).
+inline double qsfn(double sinphi) {
+  const double con = kE * sinphi;
+  const double div1 = 1 - con * con;
+  const double div2 = 1 + con;
+  return kOneEs * (sinphi / div1 - (.5 / kE) * std::log((1 - con) / div2));
+}
+
+inline double msfn(double sinphi, double cosphi) {
+  return cosphi / std::sqrt(1 - kEs * sinphi * sinphi);
+}
+
+// A longitude in radians taken into [-pi, pi] (a little beyond is left, so
+// the antimeridian keeps its side).
+inline double adjustLon(double lon) {
+  if (std::fabs(lon) < kPi + 1e-12) return lon;
+  lon += kPi;
+  lon -= 2 * kPi * std::floor(lon / (2 * kPi));
+  return lon - kPi;
+}
+
+// The number after "+key=" in a PROJ string; false when it is not there.
+bool param(std::string_view s, std::string_view key, double* v) {
+  const std::string k = "+" + std::string(key) + "=";
+  const size_t p = s.find(k);
+  if (p == std::string_view::npos) return false;
+  const std::string text(s.substr(p + k.size(), s.find(' ', p) - p - k.size()));
+  char* end = nullptr;
+  *v = std::strtod(text.c_str(), &end);
+  return end && *end == 0 && !text.empty() && std::isfinite(*v);
+}
+
+}  // namespace
+
+std::optional<EqualArea> EqualArea::fromProjString(std::string_view params) {
+  EqualArea p;
+  double lat0 = 0, lat1 = 0, lat2 = 0;
+  // Only the parameters this program writes: anything else is PROJ's.
+  size_t known = 0;
+  auto has = [&](std::string_view key, double* v) {
+    if (!param(params, key, v)) return false;
+    ++known;
+    return true;
+  };
+  if (params.rfind("+proj=aea ", 0) == 0) {
+    p.kind_ = Kind::Aea;
+    if (!has("lat_1", &lat1) || !has("lat_2", &lat2) || !has("lat_0", &lat0)) return std::nullopt;
+  } else if (params.rfind("+proj=laea ", 0) == 0) {
+    p.kind_ = Kind::Laea;
+    if (!has("lat_0", &lat0)) return std::nullopt;
+  } else if (params.rfind("+proj=eqearth ", 0) == 0) {
+    p.kind_ = Kind::Eqearth;
+  } else {
+    return std::nullopt;
+  }
+  if (!has("lon_0", &p.lon0Deg_)) return std::nullopt;
+  size_t words = 0;
+  for (size_t i = 0; i < params.size(); ++i)
+    if (params[i] == '+') ++words;
+  if (words != known + 1 || !p.setUp(lat0, lat1, lat2)) return std::nullopt;
+  return p;
+}
+
+bool EqualArea::setUp(double lat0, double lat1, double lat2) {
+  if (std::fabs(lat0) > 90 || std::fabs(lat1) > 90 || std::fabs(lat2) > 90) return false;
+  lon0_ = lon0Deg_ * kRad;
+  const double phi0 = lat0 * kRad, phi1 = lat1 * kRad, phi2 = lat2 * kRad;
+  switch (kind_) {
+    case Kind::Aea: {
+      if (std::fabs(phi1 + phi2) < kEps10) return false;
+      double sinphi = std::sin(phi1), cosphi = std::cos(phi1);
+      n_ = sinphi;
+      const double m1 = msfn(sinphi, cosphi);
+      const double ml1 = qsfn(sinphi);
+      if (std::fabs(phi1 - phi2) >= kEps10) {
+        sinphi = std::sin(phi2);
+        cosphi = std::cos(phi2);
+        const double m2 = msfn(sinphi, cosphi);
+        const double ml2 = qsfn(sinphi);
+        if (ml2 == ml1) return false;
+        n_ = (m1 * m1 - m2 * m2) / (ml2 - ml1);
+        if (n_ == 0) return false;
+      }
+      c_ = m1 * m1 + n_ * ml1;
+      dd_ = 1 / n_;
+      rho0_ = dd_ * std::sqrt(c_ - n_ * qsfn(std::sin(phi0)));
+      return true;
+    }
+    case Kind::Laea: {
+      const double t = std::fabs(phi0);
+      if (std::fabs(t - kHalfPi) < kEps10) aspect_ = phi0 < 0 ? Aspect::SouthPole : Aspect::NorthPole;
+      else if (std::fabs(t) < kEps10) aspect_ = Aspect::Equator;
+      else aspect_ = Aspect::Oblique;
+      qp_ = qsfn(1);
+      const double rq = std::sqrt(.5 * qp_);
+      if (aspect_ == Aspect::Equator) {
+        xmf_ = 1;
+        ymf_ = .5 * qp_;
+      } else if (aspect_ == Aspect::Oblique) {
+        const double sinphi = std::sin(phi0);
+        sinb1_ = qsfn(sinphi) / qp_;
+        cosb1_ = std::sqrt(1 - sinb1_ * sinb1_);
+        const double dd = std::cos(phi0) / (std::sqrt(1 - kEs * sinphi * sinphi) * rq * cosb1_);
+        xmf_ = rq * dd;
+        ymf_ = rq / dd;
+      }
+      return true;
+    }
+    case Kind::Eqearth:
+      qp_ = qsfn(1);
+      rqda_ = std::sqrt(.5 * qp_);
+      return true;
+  }
+  return false;
+}
+
+Point EqualArea::forward(double lonDeg, double latDeg) const {
+  constexpr Point kNone{HUGE_VAL, HUGE_VAL};
+  double phi = latDeg * kRad;
+  if (!(std::fabs(phi) <= kHalfPi + 1e-12)) return kNone;
+  if (phi > kHalfPi) phi = kHalfPi;
+  if (phi < -kHalfPi) phi = -kHalfPi;
+  const double lam = adjustLon(lonDeg * kRad - lon0_);
+  double x = 0, y = 0;
+  switch (kind_) {
+    case Kind::Aea: {
+      double rho = c_ - n_ * qsfn(std::sin(phi));
+      if (rho < 0) return kNone;
+      rho = dd_ * std::sqrt(rho);
+      const double a = lam * n_;
+      x = rho * std::sin(a);
+      y = rho0_ - rho * std::cos(a);
+      break;
+    }
+    case Kind::Laea: {
+      const double coslam = std::cos(lam), sinlam = std::sin(lam);
+      double q = qsfn(std::sin(phi));
+      double sinb = 0, cosb = 0, b = 0;
+      if (aspect_ == Aspect::Oblique || aspect_ == Aspect::Equator) {
+        sinb = q / qp_;
+        const double cosb2 = 1 - sinb * sinb;
+        cosb = cosb2 > 0 ? std::sqrt(cosb2) : 0;
+      }
+      switch (aspect_) {
+        case Aspect::Oblique: b = 1 + sinb1_ * sinb + cosb1_ * cosb * coslam; break;
+        case Aspect::Equator: b = 1 + cosb * coslam; break;
+        case Aspect::NorthPole: b = kHalfPi + phi; q = qp_ - q; break;
+        case Aspect::SouthPole: b = phi - kHalfPi; q = qp_ + q; break;
+      }
+      if (std::fabs(b) < kEps10) return kNone;
+      switch (aspect_) {
+        case Aspect::Oblique:
+          b = std::sqrt(2 / b);
+          y = ymf_ * b * (cosb1_ * sinb - sinb1_ * cosb * coslam);
+          x = xmf_ * b * cosb * sinlam;
+          break;
+        case Aspect::Equator:
+          b = std::sqrt(2 / (1 + cosb * coslam));
+          y = b * sinb * ymf_;
+          x = xmf_ * b * cosb * sinlam;
+          break;
+        case Aspect::NorthPole:
+        case Aspect::SouthPole:
+          if (q >= 1e-15) {
+            b = std::sqrt(q);
+            x = b * sinlam;
+            y = coslam * (aspect_ == Aspect::SouthPole ? b : -b);
+          }
+          break;
+      }
+      break;
+    }
+    case Kind::Eqearth: {
+      constexpr double A1 = 1.340264, A2 = -0.081106, A3 = 0.000893, A4 = 0.003796;
+      const double M = std::sqrt(3.0) / 2;
+      double sbeta = qsfn(std::sin(phi)) / qp_;
+      if (std::fabs(sbeta) > 1) sbeta = sbeta > 0 ? 1 : -1;
+      const double psi = std::asin(M * sbeta);
+      const double psi2 = psi * psi, psi6 = psi2 * psi2 * psi2;
+      x = lam * std::cos(psi) / (M * (A1 + 3 * A2 * psi2 + psi6 * (7 * A3 + 9 * A4 * psi2)));
+      y = psi * (A1 + A2 * psi2 + psi6 * (A3 + A4 * psi2));
+      x *= rqda_;
+      y *= rqda_;
+      break;
+    }
+  }
+  return {kA * x, kA * y};
+}
+
+void EqualArea::forward(Point* pts, size_t n) const {
+  for (size_t i = 0; i < n; ++i) pts[i] = forward(pts[i].x, pts[i].y);
+}
+
+}  // namespace qv::render

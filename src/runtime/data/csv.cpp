@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <malloc.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -755,11 +756,23 @@ struct PartSink {
       Column& k = cols[c];
       if (k.type == host::kNumeric) {
         k.num.reserve(estimate);
+        largePages(k.num.data(), k.num.capacity() * sizeof(double));
       } else {
         k.offsets.reserve(estimate + 1);
         k.arena.reserve(static_cast<size_t>(static_cast<double>(k.arena.size()) * scale) + 64);
+        largePages(k.offsets.data(), k.offsets.capacity() * sizeof(uint64_t));
+        largePages(k.arena.data(), k.arena.capacity());
       }
     }
+  }
+  // Asks for large pages for a big column: fewer page faults while it
+  // fills (a hint; nothing changes where the system does not give them).
+  static void largePages(const void* data, size_t bytes) {
+    if (bytes < (size_t{8} << 20)) return;
+    const uintptr_t huge = uintptr_t{2} << 20;
+    const uintptr_t from = (reinterpret_cast<uintptr_t>(data) + huge - 1) & ~(huge - 1);
+    const uintptr_t to = (reinterpret_cast<uintptr_t>(data) + bytes) & ~(huge - 1);
+    if (to > from) ::madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
   }
   uint64_t expectBytes = 0;
 };

@@ -225,8 +225,6 @@ class Blocks {
   uint64_t offset() const { return off_; }  // of data()
   bool final() const { return final_; }     // the source ends with this block
   uint64_t offsetOf(const char* p) const { return off_ + static_cast<uint64_t>(p - data_); }
-  // Bytes up to here may be loaded (zeros after the end of a copied block).
-  const char* readable() const { return buf_ ? end() + kPad : end(); }
 
   // Keeps the bytes from `from` on and reads the next block after them.
   void next(const char* from) {
@@ -250,8 +248,8 @@ class Blocks {
 
  private:
   void fill(size_t keep) {
-    if (cap_ < keep + block_ + kPad) {
-      const size_t cap = keep + block_ + kPad;
+    if (cap_ < keep + block_ + 1) {
+      const size_t cap = keep + block_ + 1;
       std::unique_ptr<char[]> nb(new char[cap]);
       if (keep) std::memcpy(nb.get(), buf_.get(), keep);
       buf_ = std::move(nb);
@@ -261,11 +259,10 @@ class Blocks {
     read_ += n;
     len_ = keep + n;
     final_ = n < block_;
-    std::memset(buf_.get() + len_, 0, kPad);  // the number scanner stops on it
+    buf_[len_] = '\0';  // the number scanner stops on it
     data_ = buf_.get();
   }
 
-  static constexpr size_t kPad = 32;
   const Source& src_;
   size_t block_;
   std::unique_ptr<char[]> buf_;
@@ -284,7 +281,7 @@ class Blocks {
 class Scanner {
  public:
   Scanner(const Blocks& bl, const char* end, const std::string& file, char delim, const Source* src)
-      : base_(bl.data()), end_(end), readable_(bl.readable()), file_(file), delim_(delim),
+      : base_(bl.data()), end_(end), file_(file), delim_(delim),
         more_(!bl.final()), src_(src), baseOff_(bl.offset()) {
     dmask_ = 0x0101010101010101ULL * static_cast<unsigned char>(delim_);
     fastNumbers_ = std::strchr("0123456789.-", delim) == nullptr;
@@ -332,23 +329,6 @@ class Scanner {
     return quoted(cs, clen, escaped);
   }
 
-  // Bytes of `w` (in memory order) before the first that is no digit.
-  static inline unsigned leadingDigits(uint64_t w) {
-    const uint64_t high = (w & 0xF0F0F0F0F0F0F0F0ULL) ^ 0x3030303030303030ULL;
-    const uint64_t above9 = ((w & 0x0F0F0F0F0F0F0F0FULL) + 0x0606060606060606ULL) & 0x1010101010101010ULL;
-    const uint64_t bad = high | above9;
-    const uint64_t flag = (((bad & 0x7F7F7F7F7F7F7F7FULL) + 0x7F7F7F7F7F7F7F7FULL) | bad) & 0x8080808080808080ULL;
-    return flag ? static_cast<unsigned>(__builtin_ctzll(flag)) / 8 : 8;
-  }
-  // The integer of the first n (1 to 7) digits of `w`.
-  static inline uint64_t digitsValue(uint64_t w, unsigned n) {
-    uint64_t v = (w << (64 - 8 * n)) & 0x0F0F0F0F0F0F0F0FULL;  // leading zero digits
-    v = v * 10 + (v >> 8);
-    v = (((v & 0x000000FF000000FFULL) * 0x000F424000000064ULL) +
-         (((v >> 16) & 0x000000FF000000FFULL) * 0x0000271000000001ULL)) >> 32;
-    return v;
-  }
-
   // A plain decimal cell ([-]digits[.digits], at most 19 digits whose
   // integer fits in 53 bits) read in the same pass that finds its end: the
   // integer of all digits divided by a power of ten is then correctly
@@ -358,43 +338,20 @@ class Scanner {
     static const double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                     1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                     1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-    static const uint64_t kTens[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000};
     const char* p = p_;
     const bool neg = *p == '-';
     p += neg;
+    const char* first = p;
     uint64_t m = 0;
-    ptrdiff_t digits, frac = 0;
-    if (readable_ - p >= 24) {
-      // Eight bytes at a time: up to seven digits, a point, up to seven.
-      uint64_t w;
-      std::memcpy(&w, p, 8);
-      const unsigned whole = leadingDigits(w);
-      if (whole == 8) goto oneByOne;
-      if (whole) m = digitsValue(w, whole);
-      p += whole;
-      if (*p == '.') {
-        std::memcpy(&w, ++p, 8);
-        const unsigned f = leadingDigits(w);
-        if (f == 8) goto oneByOne;
-        if (f) m = m * kTens[f] + digitsValue(w, f);
-        p += f;
-        frac = f;
-      }
-      digits = whole + frac;
-    } else {
-    oneByOne:
-      p = p_ + neg;
-      m = 0;
-      const char* first = p;
+    while (static_cast<unsigned>(*p - '0') < 10) m = m * 10 + static_cast<unsigned>(*p++ - '0');
+    const bool point = *p == '.';
+    ptrdiff_t frac = 0;
+    if (point) {
+      const char* f = ++p;
       while (static_cast<unsigned>(*p - '0') < 10) m = m * 10 + static_cast<unsigned>(*p++ - '0');
-      const bool point = *p == '.';
-      if (point) {
-        const char* f = ++p;
-        while (static_cast<unsigned>(*p - '0') < 10) m = m * 10 + static_cast<unsigned>(*p++ - '0');
-        frac = p - f;
-      }
-      digits = p - first - point;
+      frac = p - f;
     }
+    const ptrdiff_t digits = p - first - point;
     const char c = *p;
     if (!(c == delim_ || c == '\n' || c == '\r' || p == end_) || digits <= 0 || digits > 19 ||
         m > (uint64_t{1} << 53))
@@ -510,7 +467,6 @@ class Scanner {
 
   const char* base_;
   const char* end_;
-  const char* readable_;  // loads of bytes before it are safe
   const char* p_ = nullptr;
   const std::string& file_;
   char delim_;

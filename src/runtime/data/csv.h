@@ -36,9 +36,10 @@ struct CsvSettings {
   char delimiter = ',';
   VarNameRule names = VarNameRule::Strict;
   Schema* schema = nullptr;  // declared types, labels and formats (may be null)
-  // Bytes per part; 0, or a size larger than the buffer, reads it whole.
-  // Reading in parts is not yet faster than one read on two cores (the
-  // parts cost more in joining than they save), so it is not the default.
+  // Bytes per part of a block; 0, or a size larger than the block, reads
+  // it as one part. Reading in parts is not yet faster than one part on two
+  // cores (the parts cost more in joining than they save), so it is not the
+  // default.
   size_t chunkBytes = 0;
   // Bytes read at a time; 0 is 4 MB for a file and the whole buffer for one
   // in memory.

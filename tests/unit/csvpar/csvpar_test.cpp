@@ -221,9 +221,8 @@ TEST(CsvBlocks, FileReadInBlocks) {
 }
 
 TEST(CsvBlocks, NumbersAsTheGeneralRule) {
-  // Every digit count before and after the point, read on the fast ways
-  // (eight bytes at a time, one by one near the end of a buffer) and by
-  // the general rule.
+  // Every digit count before and after the point: the reader's quick way
+  // for plain decimals gives the general rule's values, bit for bit.
   std::mt19937 rng(3);
   std::vector<std::string> cells;
   for (int whole = 0; whole <= 10; ++whole)

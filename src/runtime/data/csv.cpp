@@ -739,9 +739,16 @@ struct PartSink {
 // table's were before the block.
 void readPart(const ReadContext& cx, Part& part, bool first) {
   if (!first) {
-    part.cols.assign(cx.ncols, Column());
-    for (size_t i = 0; i < cx.ncols; ++i)
-      if ((*cx.textAtStart)[i]) startCharacter(part.cols[i]);
+    part.cols.resize(cx.ncols);
+    for (size_t i = 0; i < cx.ncols; ++i) {
+      Column& k = part.cols[i];
+      k.type = host::kNumeric;
+      k.width = 8;
+      k.num.clear();
+      k.arena.clear();
+      k.offsets.clear();
+      if ((*cx.textAtStart)[i]) startCharacter(k);
+    }
   }
   part.rows = 0;
   part.error = nullptr;
@@ -989,6 +996,7 @@ Table parseSource(const Source& src, TextBuffer* owned, const std::string& file,
 
     const Rereader earlier{&src, settings.blockBytes, delim, ncols, bl.offsetOf(p), line};
     std::vector<char> textAtStart(ncols, 0);
+    std::vector<std::vector<Column>> spare;  // columns of parts after the first
     uint64_t earlierEnd = 0;
     bool inParts = false;
     for (;;) {
@@ -1001,23 +1009,19 @@ Table parseSource(const Source& src, TextBuffer* owned, const std::string& file,
       while (lastContent > p && (lastContent[-1] == '\n' || lastContent[-1] == '\r')) --lastContent;
       const char* const stop = last ? e : lastContent;
 
-      // The parts: the first at p, the others at the cuts after it, each at
-      // the line the line ends before it give.
+      // The parts: the first at p, the others at the cuts after it. Their
+      // lines are not known until the parts before them are read: they
+      // count from 1, and are moved once known.
       std::vector<const char*> cuts =
           cutPoints(p, e, settings.chunkBytes ? settings.chunkBytes : SIZE_MAX);
       while (cuts.size() > 1 && cuts.back() >= stop) cuts.pop_back();
       const size_t nparts = cuts.size();
-      std::vector<int64_t> lineEnds(nparts, 0);
-      if (nparts > 1)
-        parallelFor(nparts, cores, [&](size_t i) {
-          const char* to = i + 1 < nparts ? cuts[i + 1] : e;
-          lineEnds[i] = countLineEnds(cuts[i], static_cast<size_t>(to - cuts[i]), e);
-        });
       std::vector<Part> parts(nparts);
       for (size_t i = 0; i < nparts; ++i) {
         parts[i].start = cuts[i];
-        parts[i].line = i ? parts[i - 1].line + lineEnds[i - 1] : line;
+        parts[i].line = i ? 1 : line;
         parts[i].stop = i + 1 < nparts ? cuts[i + 1] : stop;
+        if (i && i <= spare.size()) parts[i].cols = std::move(spare[i - 1]);
       }
       for (size_t c = 0; c < ncols; ++c) textAtStart[c] = !t.columns[c].numeric();
       parts[0].cols = std::move(t.columns);
@@ -1030,35 +1034,39 @@ Table parseSource(const Source& src, TextBuffer* owned, const std::string& file,
 
       // A part is right when the part before it ended where it started; else it
       // started inside a quoted value and is read again from where the part
-      // before it ended. The first error of a right part is the file's first.
-      // An incomplete part ends the block.
+      // before it ended. The first error of a right part is the file's first
+      // (read again at its true line). An incomplete part ends the block.
       const char* pos = p;
       size_t used = 0;
       for (Part& q : parts) {
-        if (q.start != pos) {
+        if (q.start != pos || (q.error && q.line != line)) {
           q.start = pos;
           q.line = line;
           readPart(cx, q, false);
         }
         if (q.error) std::rethrow_exception(q.error);
         pos = q.endPos;
-        line = q.endLine;
+        line += q.endLine - q.line;
         ++used;
         if (q.incomplete) break;
       }
-      parts.resize(used);
       if (used > 1) inParts = true;
 
       // A column is numeric only when it is numeric in every part.
       std::vector<char> character(ncols, 0);
-      for (const Part& q : parts)
+      size_t turned = 0;
+      for (size_t i = 0; i < used; ++i)
         for (size_t c = 0; c < ncols; ++c)
-          if (q.cols[c].type != host::kNumeric) character[c] = 1;
-      parallelFor(used, used > 1 ? cores : 1, [&](size_t i) {
+          if (parts[i].cols[c].type != host::kNumeric) character[c] = 1;
+      for (size_t i = 0; i < used; ++i)
         for (size_t c = 0; c < ncols; ++c)
-          if (character[c] && parts[i].cols[c].type == host::kNumeric)
-            readAsText(cx, parts[i], parts[i].cols[c], c);
-      });
+          if (character[c] && parts[i].cols[c].type == host::kNumeric) ++turned;
+      if (turned)
+        parallelFor(used, used > 1 ? cores : 1, [&](size_t i) {
+          for (size_t c = 0; c < ncols; ++c)
+            if (character[c] && parts[i].cols[c].type == host::kNumeric)
+              readAsText(cx, parts[i], parts[i].cols[c], c);
+        });
       if (owned && last) *owned = TextBuffer();
 
       // The other parts after the first, whose columns are the table's.
@@ -1069,32 +1077,28 @@ Table parseSource(const Source& src, TextBuffer* owned, const std::string& file,
       for (size_t c = 0; c < ncols && used > 1; ++c) {
         Column& k = t.columns[c];
         if (!character[c]) {
-          k.num.reserve(rows);
           for (size_t i = 1; i < used; ++i) {
-            std::vector<double>& from = parts[i].cols[c].num;
+            const std::vector<double>& from = parts[i].cols[c].num;
             k.num.insert(k.num.end(), from.begin(), from.end());
-            std::vector<double>().swap(from);
           }
         } else {
           // Texts back to back; each part's offsets moved by the texts before.
-          size_t chars = k.arena.size();
-          for (size_t i = 1; i < used; ++i) chars += parts[i].cols[c].arena.size();
-          k.arena.reserve(chars);
-          k.offsets.reserve(rows + 1);
           for (size_t i = 1; i < used; ++i) {
-            Column& from = parts[i].cols[c];
+            const Column& from = parts[i].cols[c];
             const uint64_t shift = k.arena.size();
             k.arena += from.arena;
             for (size_t r = 1; r < from.offsets.size(); ++r) k.offsets.push_back(from.offsets[r] + shift);
             if (from.width > k.width) k.width = from.width;
-            std::string().swap(from.arena);
-            std::vector<uint64_t>().swap(from.offsets);
           }
         }
       }
       t.rows = rows;
-      for (const Part& q : parts)
-        if (q.rows) earlierEnd = bl.offsetOf(q.rowsEnd);
+      for (size_t i = 0; i < used; ++i)
+        if (parts[i].rows) earlierEnd = bl.offsetOf(parts[i].rowsEnd);
+      // The other parts' columns are kept for the next block, with their
+      // storage.
+      if (spare.size() < nparts - 1) spare.resize(nparts - 1);
+      for (size_t i = 1; i < nparts; ++i) spare[i - 1] = std::move(parts[i].cols);
       if (last) break;
       nextBlock(pos);
       p = bl.data();

@@ -214,7 +214,7 @@ class Blocks {
       final_ = true;
       return;
     }
-    if (block_ == 0) block_ = size_t{4} << 20;
+    if (block_ == 0) block_ = size_t{1} << 20;
     off_ = read_ = from;
     fill(0);
   }

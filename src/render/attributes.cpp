@@ -806,12 +806,13 @@ std::vector<RangeClass> ColorResponse::classes() const {
 
 void projectRowBlocks(const PlanarContext& pc, const DataColumn* x, const DataColumn* y,
                       const std::vector<int>* rowGroup, size_t* leftOut,
-                      const std::function<void(size_t, const Point*, size_t)>& take) {
+                      const std::function<void(size_t, const Point*, size_t)>& take,
+                      size_t from, size_t to) {
   const MapProjection& map = *pc.map;
-  const size_t n = std::min(x->size(), y->size());
+  const size_t n = std::min({x->size(), y->size(), to});
   constexpr size_t kBlock = 16384;
-  std::vector<Point> block(std::min(n, kBlock));
-  for (size_t first = 0; first < n; first += kBlock) {
+  std::vector<Point> block(std::min(n - std::min(n, from), kBlock));
+  for (size_t first = from; first < n; first += kBlock) {
     const size_t count = std::min(kBlock, n - first);
     for (size_t i = 0; i < count; ++i) {
       const size_t r = first + i;

@@ -23,6 +23,8 @@ std::string_view trimSpacesTabs(std::string_view s) {
 std::string shortNumber(double v) {
   if (std::isnan(v)) return ".";
   if (v == 0) return "0";  // negative zero too
+  // Whole numbers below 1e12 (identifiers, mostly) print as integers.
+  if (std::fabs(v) < 1e12 && v == std::trunc(v)) return std::to_string(static_cast<long long>(v));
   char buf[40];
   std::snprintf(buf, sizeof buf, "%.12g", v);
   return buf;

@@ -276,6 +276,7 @@ struct DrawContext {
 struct ProjectContext {
   PlanarContext planar;
   Rect area;  // the map area in pixels
+  unsigned threads = 1;  // threads a layer may project on
 };
 
 class PreparedLayer {
@@ -336,12 +337,14 @@ PlanarBox projectPoints(Env& env, const ProjectContext& pc, const DataColumn* x,
                         const DataColumn* y, const std::vector<int>* rowGroup, double reach,
                         std::vector<Point>& planar);
 
-// The same a block of rows at a time, for layers that keep the points in
-// another form: `take(first, points, n)` gets rows first..first+n-1. Rows
+// The same a block of rows at a time (rows from..to-1), for layers that
+// keep the points in another form: `take(first, points, n)` gets rows
+// first..first+n-1. Rows
 // the projection does not take are counted in *leftOut (when given).
 void projectRowBlocks(const PlanarContext& pc, const DataColumn* x, const DataColumn* y,
                       const std::vector<int>* rowGroup, size_t* leftOut,
-                      const std::function<void(size_t, const Point*, size_t)>& take);
+                      const std::function<void(size_t, const Point*, size_t)>& take,
+                      size_t from = 0, size_t to = SIZE_MAX);
 
 // How far a label at planar `p` reaches from its point, as a fit box: its
 // block at its position with `grow` around it (a box drawn behind it), or

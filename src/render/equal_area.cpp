@@ -19,12 +19,15 @@ const double kE = std::sqrt(kEs);
 constexpr double kOneEs = 1 - kEs;
 constexpr double kEps10 = 1e-10;
 
-// q of the authalic latitude for sin(phi).
+// q of the authalic latitude for sin(phi): (1 - e^2) (s / (1 - e^2 s^2) +
+// atanh(e s) / e), the inverse hyperbolic tangent by its series, which with
+// e s below 0.082 reaches double precision in ten terms (and costs less
+// than the logarithm it stands for).
 inline double qsfn(double sinphi) {
-  const double con = kE * sinphi;
-  const double div1 = 1 - con * con;
-  const double div2 = 1 + con;
-  return kOneEs * (sinphi / div1 - (.5 / kE) * std::log((1 - con) / div2));
+  const double x2 = kEs * sinphi * sinphi;
+  double sum = 1.0 / 21;
+  for (int k = 9; k >= 0; --k) sum = 1.0 / (2 * k + 1) + x2 * sum;
+  return kOneEs * (sinphi / (1 - x2) + sinphi * sum);
 }
 
 inline double msfn(double sinphi, double cosphi) {

@@ -14,6 +14,7 @@
 
 #include "render/draw.h"
 #include "render/raster.h"
+#include "runtime/data/parallel_for.h"
 
 namespace qv::render {
 
@@ -33,6 +34,14 @@ void sortKeys(uint32_t* first, uint32_t* last, uint32_t width) {
   for (uint32_t v = 0; v < width; ++v)
     for (uint32_t c = count[v]; c > 0; --c) *first++ = base + v;
 }
+
+// Points from which a layer is projected on several threads.
+constexpr size_t kParallelPoints = size_t{1} << 18;
+
+// The most pixels of a marker stamp blended by counting the points per
+// pixel (beyond it, stamping each point costs less than the pass over the
+// image's pixels for each of the stamp's).
+constexpr size_t kMaxCountedStamp = 64;
 
 uint32_t packColor(const Rgba& c) {
   auto b = [](double v) { return static_cast<uint32_t>(std::lround(std::clamp(v, 0.0, 1.0) * 255)); };
@@ -164,22 +173,58 @@ class ScatterLayer final : public PreparedLayer {
     for (const MarkerStyle& m : looks) reach = std::max(reach, m.size / 2 + m.lineWidth);
     planarContext = pc.planar;
     const size_t n = std::min(x->size(), y->size());
+    const std::vector<int>* groups = grouped ? &rowGroup : nullptr;
     offsets.assign(2 * n, NAN);
-    bool first = true;
+    // The offsets are taken from the first point that has a position.
+    bool found = false;
+    for (size_t from = 0; from < n && !found; from += 1024)
+      projectRowBlocks(
+          pc.planar, x, y, groups, nullptr,
+          [&](size_t, const Point* pts, size_t count) {
+            for (size_t i = 0; i < count && !found; ++i)
+              if (std::isfinite(pts[i].x) && std::isfinite(pts[i].y)) origin = pts[i], found = true;
+          },
+          from, from + 1024);
+    // Millions of points are projected on several threads, in ranges of
+    // rows, each with a projection of its own.
+    unsigned threads = n >= kParallelPoints ? std::max(1u, pc.threads) : 1;
+    std::vector<MapProjectionPtr> maps(threads);
+    for (unsigned k = 1; k < threads; ++k)
+      if (!(maps[k] = pc.planar.map->copyForThread())) threads = 1;
+    struct Part {
+      PlanarBox box;
+      double spread = 0;
+      size_t leftOut = 0;
+    };
+    std::vector<Part> parts(threads);
+    rt::parallelFor(threads, threads, [&](size_t k) {
+      PlanarContext own = pc.planar;
+      if (k > 0) own.map = maps[k].get();
+      Part& part = parts[k];
+      projectRowBlocks(
+          own, x, y, groups, &part.leftOut,
+          [&](size_t first, const Point* pts, size_t count) {
+            for (size_t i = 0; i < count; ++i) {
+              const Point p = pts[i];
+              if (!std::isfinite(p.x) || !std::isfinite(p.y)) continue;
+              const double dx = p.x - origin.x, dy = p.y - origin.y;
+              part.spread = std::max({part.spread, std::fabs(dx), std::fabs(dy)});
+              offsets[2 * (first + i)] = static_cast<float>(dx);
+              offsets[2 * (first + i) + 1] = static_cast<float>(dy);
+              part.box.add(p);
+            }
+          },
+          n * k / threads, n * (k + 1) / threads);
+    });
     PlanarBox box;
-    projectRowBlocks(pc.planar, x, y, grouped ? &rowGroup : nullptr, &env.rowsLeftOut,
-                     [&](size_t from, const Point* pts, size_t count) {
-                       for (size_t i = 0; i < count; ++i) {
-                         const Point p = pts[i];
-                         if (!std::isfinite(p.x) || !std::isfinite(p.y)) continue;
-                         if (first) origin = p, first = false;
-                         const double dx = p.x - origin.x, dy = p.y - origin.y;
-                         spread = std::max({spread, std::fabs(dx), std::fabs(dy)});
-                         offsets[2 * (from + i)] = static_cast<float>(dx);
-                         offsets[2 * (from + i) + 1] = static_cast<float>(dy);
-                         box.add(p);
-                       }
-                     });
+    for (const Part& part : parts) {
+      spread = std::max(spread, part.spread);
+      env.rowsLeftOut += part.leftOut;
+      if (part.box.any) {
+        box.add(Point{part.box.box.x0, part.box.box.y0});
+        box.add(Point{part.box.box.x1, part.box.box.y1});
+      }
+    }
     box.box.left = box.box.right = box.box.top = box.box.bottom = std::max(0.0, reach);
     if (box.any) fit.push_back(box.box);
     if (labels.labels) labels.addFit(planarPoints(), fit);
@@ -294,11 +339,41 @@ class ScatterLayer final : public PreparedLayer {
     };
 
     if (!grouped && !scale) {
+      const MarkerStamp stamp = makeMarkerStamp(scaledMarker(looks[0], s));
+      uint32_t color = 0;
+      if (stamp.px.size() <= kMaxCountedStamp && stampColor(stamp, &color)) {
+        // A small marker of one color: the points are counted per pixel
+        // and each pixel of the image is blended once.
+        StampCounts counts;
+        counts.x0 = t.x0() - pad;
+        counts.y0 = t.y0() - pad;
+        counts.width = t.x1() - t.x0() + 2 * pad;
+        counts.height = t.y1() - t.y0() + 2 * pad;
+        counts.count.assign(static_cast<size_t>(counts.width) * static_cast<size_t>(counts.height), 0);
+        // A block of cells first, then their counts: apart, the two loops
+        // run several times faster than as one.
+        std::vector<uint32_t> cells;
+        cells.reserve(4096);
+        uint32_t* grid = counts.count.data();
+        const int gx0 = counts.x0, gy0 = counts.y0;
+        const uint32_t gw = static_cast<uint32_t>(counts.width);
+        for (size_t from = 0; from < n; from += 4096) {
+          cells.clear();
+          const size_t to = std::min(n, from + 4096);
+          for (size_t r = from; r < to; ++r) {
+            int px, py;
+            if (pixelOf(r, px, py))
+              cells.push_back(static_cast<uint32_t>(py - gy0) * gw + static_cast<uint32_t>(px - gx0));
+          }
+          for (uint32_t c : cells) ++grid[c];
+        }
+        blendStampCounts(t, stamp, color, counts);
+        return;
+      }
       // One look: the order of drawing does not change the image, so the
       // points go in pixel order (the image is then walked row by row, not
       // at random): counted per image row, placed in their rows and sorted
       // within them (blending rounds, so the order shows in the pixels).
-      const MarkerStamp stamp = makeMarkerStamp(scaledMarker(looks[0], s));
       const uint32_t gw = static_cast<uint32_t>(t.x1() - t.x0() + 2 * pad);
       const size_t gh = static_cast<size_t>(t.y1() - t.y0() + 2 * pad);
       std::vector<size_t> rowStart(gh + 1, 0);

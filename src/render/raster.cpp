@@ -106,6 +106,81 @@ void stampMarker(PixelTarget& t, const MarkerStamp& s, int cx, int cy) {
   }
 }
 
+bool stampColor(const MarkerStamp& s, uint32_t* color) {
+  uint32_t most = 0;
+  for (uint32_t p : s.px)
+    if ((p >> 24) > (most >> 24)) most = p;
+  const uint32_t a = most >> 24;
+  if (a == 0) return false;
+  auto channel = [](uint32_t p, int shift) { return (p >> shift) & 0xFFu; };
+  uint32_t c[3];
+  for (int i = 0; i < 3; ++i) c[i] = std::min(255u, (channel(most, 16 - 8 * i) * 255 + a / 2) / a);
+  for (uint32_t p : s.px) {
+    const uint32_t pa = p >> 24;
+    for (int i = 0; i < 3; ++i) {
+      const int expect = static_cast<int>((c[i] * pa + 127) / 255);
+      if (std::abs(static_cast<int>(channel(p, 16 - 8 * i)) - expect) > 2) return false;
+    }
+  }
+  *color = 0xFF000000u | (c[0] << 16) | (c[1] << 8) | c[2];
+  return true;
+}
+
+void blendStampCounts(PixelTarget& t, const MarkerStamp& s, uint32_t color, StampCounts& c) {
+  if (t.empty()) return;
+  if (s.opaque)
+    for (uint32_t& k : c.count) k = std::min(k, 1u);
+  // Each stamp pixel as the log of the share of what lies below that one
+  // copy leaves showing (an opaque pixel: a number low enough to leave
+  // nothing).
+  struct Tap {
+    int dx, dy;
+    float logKeep;
+  };
+  std::vector<Tap> taps;
+  for (const MarkerStamp::Run& run : s.runs)
+    for (uint32_t i = 0; i < run.count; ++i) {
+      const uint32_t a = s.px[run.first + i] >> 24;
+      taps.push_back({run.dx + static_cast<int>(i), run.dy,
+                      a >= 255 ? -1e4f : std::log1p(-static_cast<float>(a) / 255.0f)});
+    }
+  const float cc[4] = {255.0f, static_cast<float>((color >> 16) & 0xFFu),
+                       static_cast<float>((color >> 8) & 0xFFu), static_cast<float>(color & 0xFFu)};
+  const int w = t.x1() - t.x0();
+  std::vector<float> keep(static_cast<size_t>(w));
+  for (int y = t.y0(); y < t.y1(); ++y) {
+    // The copies over each pixel of the row, gathered row by row of the
+    // counts (a loop the compiler runs on several pixels at once).
+    std::fill(keep.begin(), keep.end(), 0.0f);
+    bool any = false;
+    for (const Tap& tap : taps) {
+      const int gy = y - c.y0 - tap.dy;
+      if (gy < 0 || gy >= c.height) continue;
+      const int gx0 = t.x0() - c.x0 - tap.dx;  // the grid column under x = 0
+      const int xa = std::max(0, -gx0), xb = std::min(w, c.width - gx0);
+      const uint32_t* src = c.count.data() + static_cast<size_t>(gy) * static_cast<size_t>(c.width) + gx0;
+      const float l = tap.logKeep;
+      for (int x = xa; x < xb; ++x) keep[static_cast<size_t>(x)] += l * static_cast<float>(static_cast<int32_t>(src[x]));
+      any = true;
+    }
+    if (!any) continue;
+    uint32_t* dst = t.row(y) + t.x0();
+    for (int x = 0; x < w; ++x) {
+      const float k = keep[static_cast<size_t>(x)];
+      if (k == 0) continue;
+      const float f = std::exp(k);
+      const uint32_t d = dst[x];
+      uint32_t out = 0;
+      for (int i = 0; i < 4; ++i) {
+        const int shift = 24 - 8 * i;
+        const float v = cc[i] * (1 - f) + static_cast<float>((d >> shift) & 0xFFu) * f;
+        out |= static_cast<uint32_t>(std::min(255.0f, v + 0.5f)) << shift;
+      }
+      dst[x] = out;
+    }
+  }
+}
+
 namespace {
 
 // The color at a coverage from 0 to 1.

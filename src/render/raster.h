@@ -79,6 +79,22 @@ MarkerStamp makeMarkerStamp(const MarkerStyle& style);
 // Blends a stamp centered on pixel (x, y).
 void stampMarker(PixelTarget& t, const MarkerStamp& s, int x, int y);
 
+// How many copies of one stamp are centered on each pixel of a grid (the
+// target's pixels with a margin around them).
+struct StampCounts {
+  int x0 = 0, y0 = 0, width = 0, height = 0;  // the grid, in image pixels
+  std::vector<uint32_t> count;                // row by row
+};
+// Whether every pixel of a stamp has one color (at its own coverage): then
+// `color` is that color, opaque and premultiplied.
+bool stampColor(const MarkerStamp& s, uint32_t* color);
+// Blends the counted copies of a stamp of one color, each pixel once: the
+// coverages of all copies over it are combined exactly (copies of one color
+// blend alike in any order), so the cost follows the pixels, not the copies.
+// Copies of an opaque stamp on the same pixel count once, as the stamps'
+// edges would otherwise thicken (the counts are changed to say so).
+void blendStampCounts(PixelTarget& t, const MarkerStamp& s, uint32_t color, StampCounts& c);
+
 // The premultiplied ARGB of a color.
 uint32_t premultiplied(const Rgba& c);
 

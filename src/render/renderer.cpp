@@ -239,7 +239,8 @@ RenderResult renderGraph(const GraphModel& model, const RenderRequest& req) {
   // so that each has its shape, tip and link there.
   const double minSpacing = req.output == OutputKind::Png ? GeometryOptions{}.minSpacing
                                                           : kVectorMinSpacing;
-  ProjectContext pc{planarContext(*map, shown.extent.shorter(), area, minSpacing), area};
+  ProjectContext pc{planarContext(*map, shown.extent.shorter(), area, minSpacing), area,
+                    std::max(1u, req.threads)};
   std::vector<FitBox> fit;
   for (const auto& p : layers) p->project(env, pc, fit);
   if (env.rowsLeftOut > 0)

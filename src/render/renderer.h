@@ -66,6 +66,9 @@ struct RenderRequest {
   // The projection chosen for the whole step (its BY groups share it); null:
   // chosen from what this image shows.
   MapProjectionPtr stepProjection;
+  // The threads this image may use for its largest layers (points by the
+  // million): 1 when several images are drawn at once.
+  unsigned threads = 1;
   // Set when an earlier image of the same graph could get no tile at all:
   // the tile layer then keeps the plain background without asking again.
   bool skipTiles = false;

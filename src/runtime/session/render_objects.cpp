@@ -297,6 +297,7 @@ const render::DataColumn* DataSetTable::column(std::string_view name) {
 render::RenderRequest GraphManagerImpl::request(host::DataSet* byData,
                                                std::vector<std::unique_ptr<DataSetTable>>& tables) const {
   render::RenderRequest req;
+  req.threads = threadCount(SIZE_MAX);
   req.width = output_.width;
   req.height = output_.height;
   req.output = output_.output;
@@ -651,6 +652,7 @@ host::Status GraphManagerImpl::render() {
           if (!(more = byData->byNext())) break;
           std::unique_ptr<Job> job = prepare(byData);
           job->req.skipTiles = tilesFailed_;
+          if (threads > 1) job->req.threads = 1;  // the groups share the threads
           work.submit(std::move(job));
         }
         std::unique_ptr<Job> job = work.next();

@@ -1,5 +1,6 @@
 // BY groups drawn on one thread and on several give the same files, byte
-// for byte, under the same names, and the same log.
+// for byte, under the same names, and the same log; so does a map of
+// points enough to be projected on several threads.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -70,7 +71,10 @@ Outcome runWith(const fs::path& dir, const std::string& threads) {
       "%STEP%"
       "OPTIONS TILEURL='file://no-tiles/{z}/{x}/{y}.png';\n%STEP%"
       "OPTIONS TILEURL='file://tiles/{z}/{x}/{y}.png' MAPPROJECTION=ALBERSUSA;\n"
-      "%PLAIN%OPTIONS OUTPUT=SVG MAPPROJECTION=AUTO;\n%PLAIN%OPTIONS OUTPUT=HTML;\n%PLAIN%";
+      "%PLAIN%OPTIONS OUTPUT=SVG MAPPROJECTION=AUTO;\n%PLAIN%OPTIONS OUTPUT=HTML;\n%PLAIN%"
+      "OPTIONS OUTPUT=PNG MAPPROJECTION=ALBERSUSA;\n"
+      "PROC TAVLO MAPDATA=ex.us_states PLOTDATA=points;\n  CHOROMAP / MAPID=ID;\n"
+      "  SCATTER X=lon Y=lat / TRANSPARENCY=0.5;\nRUN;\n";
   const std::string data =
       "PROC TAVLO MAPDATA=ex.us_states(WHERE=(NAME in ('California' 'Nevada' 'Oregon' "
       "'Washington' 'Idaho')))\n"
@@ -123,9 +127,17 @@ Outcome runWith(const fs::path& dir, const std::string& threads) {
 TEST(ByThreads, FilesAndLogDoNotDependOnThreads) {
   testing::TempDir dir;
   writeTiles(dir.path() / "tiles");
+  {
+    // Points over North America, some outside ALBERSUSA's three areas.
+    std::ofstream points(dir.path() / "points.csv");
+    points << "lon,lat\n";
+    for (long long i = 0; i < 300000; ++i)
+      points << -170 + (i * 7919 % 11000) / 100.0 << ',' << 15 + (i * 104729 % 5700) / 100.0 << '\n';
+  }
   const Outcome one = runWith(dir.path(), "OPTIONS THREADS=1;");
-  // 5 groups in each of 5 steps, the HTML step one page.
-  ASSERT_EQ(one.files.size(), 21u) << one.log;
+  // 5 groups in each of 5 steps, the HTML step one page, and the points.
+  ASSERT_EQ(one.files.size(), 22u) << one.log;
+  EXPECT_NE(one.log.find("rows lie outside the lower 48 states"), std::string::npos) << one.log;
   EXPECT_NE(one.log.find("map tiles from OpenStreetMap could not be fetched"), std::string::npos)
       << one.log;
   EXPECT_NE(one.log.find("the map is drawn on a plain background"), std::string::npos) << one.log;

@@ -24,10 +24,12 @@ constexpr double kEps10 = 1e-10;
 // e s below 0.082 reaches double precision in ten terms (and costs less
 // than the logarithm it stands for).
 inline double qsfn(double sinphi) {
-  const double x2 = kEs * sinphi * sinphi;
-  double sum = 1.0 / 21;
-  for (int k = 9; k >= 0; --k) sum = 1.0 / (2 * k + 1) + x2 * sum;
-  return kOneEs * (sinphi / (1 - x2) + sinphi * sum);
+  // The terms paired (Estrin's scheme), for a short chain of operations.
+  const double y = kEs * sinphi * sinphi, y2 = y * y, y4 = y2 * y2;
+  const double sum = (1 + y * (1.0 / 3)) + y2 * (1.0 / 5 + y * (1.0 / 7)) +
+                     y4 * ((1.0 / 9 + y * (1.0 / 11)) + y2 * (1.0 / 13 + y * (1.0 / 15))) +
+                     y4 * y4 * (1.0 / 17 + y * (1.0 / 19));
+  return kOneEs * sinphi * (1 / (1 - y) + sum);
 }
 
 inline double msfn(double sinphi, double cosphi) {

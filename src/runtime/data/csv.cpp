@@ -707,7 +707,8 @@ struct PartSink {
   void reserve() {
     const double done = static_cast<double>(main->p_ - part->start);
     const double scale = static_cast<double>(expectBytes) / (done > 0 ? done : 1) * 1.05;
-    const size_t estimate = part->rowsBefore + static_cast<size_t>(static_cast<double>(rows) * scale) + 16;
+    const size_t estimate =
+        part->rowsBefore + static_cast<size_t>(static_cast<double>(rows) * scale) + 16;
     for (size_t c = 0; c < cx->ncols; ++c) {
       Column& k = cols[c];
       if (k.type == host::kNumeric) {
@@ -733,10 +734,10 @@ struct PartSink {
   uint64_t expectBytes = 0;
 };
 
-// Reads a part's records into its columns. An error is kept in the part,
-// not thrown: the part may have started inside a quoted value, which only
-// the part before it can tell. Unless `first`: columns of its own, typed as the
-// table's were before the block.
+// Reads a part's records into its columns: the table's for the `first`
+// part, else its own, typed as the table's were before the block. An error
+// is kept in the part, not thrown: the part may have started inside a
+// quoted value, which only the part before it can tell.
 void readPart(const ReadContext& cx, Part& part, bool first) {
   if (!first) {
     part.cols.resize(cx.ncols);
@@ -913,7 +914,8 @@ Table parseSource(const Source& src, TextBuffer* owned, const std::string& file,
     size_t at = bl.size() >= 3 && std::memcmp(bl.data(), "\xEF\xBB\xBF", 3) == 0 ? 3 : 0;
     for (size_t i = at;; ++i) {
       while (i == bl.size())
-        if (!more()) throw UserError(file + " is empty: there is no header row naming the variables.");
+        if (!more())
+          throw UserError(file + " is empty: there is no header row naming the variables.");
       const char c = bl.data()[i];
       if (c != '\n' && c != '\r' && c != ' ' && c != '\t') break;
     }
@@ -960,7 +962,8 @@ Table parseSource(const Source& src, TextBuffer* owned, const std::string& file,
     }
     const size_t ncols = header.size();
     std::vector<std::string> names =
-        makeVariableNames(header, settings.names, file, [&](const std::string& s) { notes.push_back(s); });
+        makeVariableNames(header, settings.names, file,
+                          [&](const std::string& s) { notes.push_back(s); });
 
     t.columns.resize(ncols);
     std::vector<int> forced(ncols, 0);
@@ -1030,7 +1033,8 @@ Table parseSource(const Source& src, TextBuffer* owned, const std::string& file,
       Scanner sc(bl, e, file, delim, &src);
       ReadContext cx{&sc,    ncols, &forced,      &textAtStart, &names,
                      settings.schema, &file, lastContent, &earlier, earlierEnd, src.size()};
-      parallelFor(nparts, nparts > 1 ? cores : 1, [&](size_t i) { readPart(cx, parts[i], i == 0); });
+      parallelFor(nparts, nparts > 1 ? cores : 1,
+                  [&](size_t i) { readPart(cx, parts[i], i == 0); });
 
       // A part is right when the part before it ended where it started; else it
       // started inside a quoted value and is read again from where the part
@@ -1087,7 +1091,8 @@ Table parseSource(const Source& src, TextBuffer* owned, const std::string& file,
             const Column& from = parts[i].cols[c];
             const uint64_t shift = k.arena.size();
             k.arena += from.arena;
-            for (size_t r = 1; r < from.offsets.size(); ++r) k.offsets.push_back(from.offsets[r] + shift);
+            for (size_t r = 1; r < from.offsets.size(); ++r)
+              k.offsets.push_back(from.offsets[r] + shift);
             if (from.width > k.width) k.width = from.width;
           }
         }

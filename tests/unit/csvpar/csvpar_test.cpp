@@ -190,7 +190,8 @@ TEST(CsvBlocks, FileReadInBlocks) {
   // A late text column is read back from the file; blocks and parts at once.
   std::mt19937 rng(5);
   const std::string text = generated(rng, 3000, "\r\n", true);
-  const std::string path = (std::filesystem::temp_directory_path() / "qv_csvpar_blocks.csv").string();
+  const std::string path =
+      (std::filesystem::temp_directory_path() / "qv_csvpar_blocks.csv").string();
   std::ofstream(path, std::ios::binary) << text;
   const std::string whole = outcome(text, kWhole);
   for (auto [chunk, block] : {std::pair<size_t, size_t>{0, 1000}, {0, 1}, {700, 4096}}) {
@@ -245,7 +246,8 @@ TEST(CsvBlocks, NumbersAsTheGeneralRule) {
     for (size_t r = 0; r < cells.size(); ++r) {
       double want;
       ASSERT_TRUE(cellNumber(cells[r], &want)) << cells[r];
-      EXPECT_EQ(std::memcmp(&t.columns[0].num[r], &want, 8) == 0 || (std::isnan(want) && std::isnan(t.columns[0].num[r])), true)
+      const double got = t.columns[0].num[r];
+      EXPECT_TRUE(std::memcmp(&got, &want, 8) == 0 || (std::isnan(want) && std::isnan(got)))
           << cells[r] << ", block " << block;
     }
   }

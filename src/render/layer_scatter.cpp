@@ -188,6 +188,7 @@ class ScatterLayer final : public PreparedLayer {
     // Millions of points are projected on several threads, in ranges of
     // rows, each with a projection of its own.
     unsigned threads = n >= kParallelPoints ? std::max(1u, pc.threads) : 1;
+    projectThreads = std::max(1u, pc.threads);
     std::vector<MapProjectionPtr> maps(threads);
     for (unsigned k = 1; k < threads; ++k)
       if (!(maps[k] = pc.planar.map->copyForThread())) threads = 1;
@@ -349,23 +350,36 @@ class ScatterLayer final : public PreparedLayer {
         counts.y0 = t.y0() - pad;
         counts.width = t.x1() - t.x0() + 2 * pad;
         counts.height = t.y1() - t.y0() + 2 * pad;
-        counts.count.assign(static_cast<size_t>(counts.width) * static_cast<size_t>(counts.height), 0);
-        // A block of cells first, then their counts: apart, the two loops
-        // run several times faster than as one.
-        std::vector<uint32_t> cells;
-        cells.reserve(4096);
-        uint32_t* grid = counts.count.data();
+        const size_t cellCount = static_cast<size_t>(counts.width) * static_cast<size_t>(counts.height);
+        // Millions of points are counted on the threads the layer was
+        // projected on, each into a grid of its own, added up after.
+        const unsigned threads = n >= kParallelPoints ? projectThreads : 1;
+        std::vector<std::vector<uint32_t>> grids(threads);
         const int gx0 = counts.x0, gy0 = counts.y0;
         const uint32_t gw = static_cast<uint32_t>(counts.width);
-        for (size_t from = 0; from < n; from += 4096) {
-          cells.clear();
-          const size_t to = std::min(n, from + 4096);
-          for (size_t r = from; r < to; ++r) {
-            int px, py;
-            if (pixelOf(r, px, py))
-              cells.push_back(static_cast<uint32_t>(py - gy0) * gw + static_cast<uint32_t>(px - gx0));
+        rt::parallelFor(threads, threads, [&](size_t k) {
+          std::vector<uint32_t>& grid = grids[k];
+          grid.assign(cellCount, 0);
+          // A block of cells first, then their counts: apart, the two
+          // loops run several times faster than as one.
+          std::vector<uint32_t> cells;
+          cells.reserve(4096);
+          const size_t end = n * (k + 1) / threads;
+          for (size_t from = n * k / threads; from < end; from += 4096) {
+            cells.clear();
+            const size_t to = std::min(end, from + 4096);
+            for (size_t r = from; r < to; ++r) {
+              int px, py;
+              if (pixelOf(r, px, py))
+                cells.push_back(static_cast<uint32_t>(py - gy0) * gw + static_cast<uint32_t>(px - gx0));
+            }
+            for (uint32_t c : cells) ++grid[c];
           }
-          for (uint32_t c : cells) ++grid[c];
+        });
+        counts.count = std::move(grids[0]);
+        for (unsigned k = 1; k < threads; ++k) {
+          for (size_t i = 0; i < cellCount; ++i) counts.count[i] += grids[k][i];
+          std::vector<uint32_t>().swap(grids[k]);
         }
         blendStampCounts(t, stamp, color, counts);
         return;
@@ -434,6 +448,7 @@ class ScatterLayer final : public PreparedLayer {
   double spread = 0;  // the largest offset on either axis
   std::vector<float> offsets;
   std::vector<Point> exact;  // while drawing, when floats are not close enough
+  unsigned projectThreads = 1;  // the threads the layer may use
   DataLabels labels;
   MarkTips tips;
 };

@@ -5,10 +5,11 @@
 #
 # Each way is run 5 times; the median wall time, CPU seconds (user +
 # system) and peak resident memory are reported:
-#   - default:  the reader's default, blocks of 1 MB read on one core;
-#   - parts:    blocks of 8 MB (QORTAVLO_CSV_BLOCK_BYTES), each cut into
-#               one part per core (QORTAVLO_CSV_CHUNK_BYTES, half a block;
-#               the variables are there for this comparison);
+#   - default:  the reader's default, blocks of 8 MB each read in one part
+#               per core;
+#   - one core: QORTAVLO_CSV_CHUNK_BYTES=0 and QORTAVLO_CSV_BLOCK_BYTES=0,
+#               blocks of 1 MB read in one part (the variables are there
+#               for this comparison);
 #   - before:   a second executable, when given (an earlier build), with
 #               its defaults.
 # Targets: at most 1.5 s wall on 2 cores, peak memory at most 400 MB.
@@ -69,5 +70,5 @@ measure() {
 echo "== 10,000,000 scatter points from CSV, 1280x1024 (target: wall <= 1.5 s, peak <= 400 MB)"
 echo "load average: $(cut -d' ' -f1-3 /proc/loadavg) (figures are fair below about 1)"
 measure default "$exe" QORTAVLO_CSV_CHUNK_BYTES= QORTAVLO_CSV_BLOCK_BYTES=
-measure parts "$exe" QORTAVLO_CSV_CHUNK_BYTES=$((4 << 20)) QORTAVLO_CSV_BLOCK_BYTES=$((8 << 20))
+measure one-core "$exe" QORTAVLO_CSV_CHUNK_BYTES=0 QORTAVLO_CSV_BLOCK_BYTES=0
 [ -z "$before" ] || measure before "$before" QORTAVLO_CSV_CHUNK_BYTES= QORTAVLO_CSV_BLOCK_BYTES=

@@ -791,12 +791,14 @@ std::vector<const char*> cutPoints(const char* base, const char* end, size_t chu
   return cuts;
 }
 
-size_t sizeFromEnvironment(const char* name) {
+// A size from the environment: false when the variable is unset or empty.
+bool sizeFromEnvironment(const char* name, size_t* size) {
   const char* v = std::getenv(name);
-  if (!v || !*v) return 0;
+  if (!v || !*v) return false;
   char* e = nullptr;
   unsigned long long n = std::strtoull(v, &e, 10);
-  return (e && *e == 0) ? static_cast<size_t>(n) : 0;
+  *size = (e && *e == 0) ? static_cast<size_t>(n) : 0;
+  return true;
 }
 
 }  // namespace
@@ -1165,8 +1167,18 @@ Table readDelimitedFile(const std::string& path, char delimiter, VarNameRule nam
   st.delimiter = delimiter;
   st.names = names;
   st.schema = schema ? &*schema : nullptr;
-  st.chunkBytes = sizeFromEnvironment("QORTAVLO_CSV_CHUNK_BYTES");
-  st.blockBytes = sizeFromEnvironment("QORTAVLO_CSV_BLOCK_BYTES");
+  // A file of more than a few MB is read in blocks of 8 MB, each in one part
+  // per core: on two cores, in five comparisons, the whole program then
+  // took 4-22% less wall time for ten million points, for about as much CPU
+  // time (-6% to +14%).
+  struct stat info {};
+  const unsigned cores = coreCount();
+  if (cores > 1 && ::stat(path.c_str(), &info) == 0 && info.st_size > (off_t{4} << 20)) {
+    st.blockBytes = size_t{8} << 20;
+    st.chunkBytes = st.blockBytes / cores + 1;
+  }
+  sizeFromEnvironment("QORTAVLO_CSV_CHUNK_BYTES", &st.chunkBytes);
+  sizeFromEnvironment("QORTAVLO_CSV_BLOCK_BYTES", &st.blockBytes);
   return readDelimitedFile(path, st, note);
 }
 

@@ -37,9 +37,7 @@ struct CsvSettings {
   VarNameRule names = VarNameRule::Strict;
   Schema* schema = nullptr;  // declared types, labels and formats (may be null)
   // Bytes per part of a block; 0, or a size larger than the block, reads
-  // it as one part. Reading in parts is not yet faster than one part on two
-  // cores (the parts cost more in joining than they save), so it is not the
-  // default.
+  // it as one part.
   size_t chunkBytes = 0;
   // Bytes read at a time; 0 is 1 MB for a file (small blocks stay in the
   // cache while they are read; larger ones measured no faster) and the
@@ -64,10 +62,12 @@ Table parseDelimited(TextBuffer&& buffer, const std::string& file, const CsvSett
 // for).
 Table readDelimitedFile(const std::string& path, const CsvSettings& settings, const NoteFn& note);
 
-// Reads a file and its schema sidecar (when there is one). For
-// benchmarks, the environment variables QORTAVLO_CSV_CHUNK_BYTES and
-// QORTAVLO_CSV_BLOCK_BYTES set the bytes per part and per block
-// (bench/csv_bench.sh compares settings).
+// Reads a file and its schema sidecar (when there is one). A file of more
+// than 4 MB is read in blocks of 8 MB, each cut into one part per core; a
+// smaller one in one part. For benchmarks, the environment variables
+// QORTAVLO_CSV_CHUNK_BYTES and QORTAVLO_CSV_BLOCK_BYTES, when set, give the
+// bytes per part and per block (0: the settings' defaults; bench/
+// csv_bench.sh compares ways).
 Table readDelimitedFile(const std::string& path, char delimiter, VarNameRule names,
                         const NoteFn& note);
 

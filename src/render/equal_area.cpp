@@ -170,7 +170,10 @@ bool EqualArea::setUp(double lat0, double lat1, double lat2) {
   return false;
 }
 
-Point EqualArea::forward(double lonDeg, double latDeg) const {
+// The body of forward for one kind, inlined where the kind is known, so a
+// batch of points pays neither a call nor the choice of kind per point.
+__attribute__((always_inline)) inline Point EqualArea::project(Kind kind, double lonDeg,
+                                                               double latDeg) const {
   constexpr Point kNone{HUGE_VAL, HUGE_VAL};
   double phi = latDeg * kRad;
   if (!(std::fabs(phi) <= kHalfPi + 1e-12)) return kNone;
@@ -178,7 +181,7 @@ Point EqualArea::forward(double lonDeg, double latDeg) const {
   if (phi < -kHalfPi) phi = -kHalfPi;
   const double lam = adjustLon(lonDeg * kRad - lon0_);
   double x = 0, y = 0;
-  switch (kind_) {
+  switch (kind) {
     case Kind::Aea: {
       double rho = c_ - n_ * qsfn(sinSmall(phi));
       if (rho < 0) return kNone;
@@ -245,8 +248,20 @@ Point EqualArea::forward(double lonDeg, double latDeg) const {
   return {kA * x, kA * y};
 }
 
+Point EqualArea::forward(double lonDeg, double latDeg) const { return project(kind_, lonDeg, latDeg); }
+
 void EqualArea::forward(Point* pts, size_t n) const {
-  for (size_t i = 0; i < n; ++i) pts[i] = forward(pts[i].x, pts[i].y);
+  switch (kind_) {
+    case Kind::Aea:
+      for (size_t i = 0; i < n; ++i) pts[i] = project(Kind::Aea, pts[i].x, pts[i].y);
+      break;
+    case Kind::Laea:
+      for (size_t i = 0; i < n; ++i) pts[i] = project(Kind::Laea, pts[i].x, pts[i].y);
+      break;
+    case Kind::Eqearth:
+      for (size_t i = 0; i < n; ++i) pts[i] = project(Kind::Eqearth, pts[i].x, pts[i].y);
+      break;
+  }
 }
 
 }  // namespace qv::render

@@ -37,20 +37,6 @@ Rect Rect::inflated(double d) const {
   return r;
 }
 
-void Extent::add(double lon, double lat) {
-  if (!std::isfinite(lon) || !std::isfinite(lat)) return;
-  if (!valid) {
-    minLon = maxLon = lon;
-    minLat = maxLat = lat;
-    valid = true;
-    return;
-  }
-  minLon = std::min(minLon, lon);
-  maxLon = std::max(maxLon, lon);
-  minLat = std::min(minLat, lat);
-  maxLat = std::max(maxLat, lat);
-}
-
 void Extent::add(const Extent& other) {
   if (!other.valid) return;
   add(other.minLon, other.minLat);

@@ -7,6 +7,8 @@
 // down. Other projections (mapprojection.h) have planar units of their own.
 #pragma once
 
+#include <algorithm>
+#include <cmath>
 #include <compare>
 #include <cstdint>
 #include <memory>
@@ -46,7 +48,19 @@ struct Extent {
   double minLon = 0, minLat = 0, maxLon = 0, maxLat = 0;
   bool valid = false;
 
-  void add(double lon, double lat);  // non-finite values are ignored
+  void add(double lon, double lat) {  // non-finite values are ignored
+    if (!std::isfinite(lon) || !std::isfinite(lat)) return;
+    if (!valid) {
+      minLon = maxLon = lon;
+      minLat = maxLat = lat;
+      valid = true;
+      return;
+    }
+    minLon = std::min(minLon, lon);
+    maxLon = std::max(maxLon, lon);
+    minLat = std::min(minLat, lat);
+    maxLat = std::max(maxLat, lat);
+  }
   void add(const Extent& other);
 };
 

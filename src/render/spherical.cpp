@@ -269,12 +269,6 @@ void splitLine(const std::vector<LonLat>& u, const Frame& f,
 
 }  // namespace
 
-LonLat wrapToCentre(LonLat p, double lon0) {
-  const double d = p.lon - lon0;
-  if (!(std::fabs(d) > 180) || !std::isfinite(d)) return p;
-  return {lon0 + std::remainder(d, 360.0), p.lat};
-}
-
 void cutRings(const std::vector<LonLatRing>& rings, const SphereCut& cut,
               std::vector<LonLatRing>& out) {
   const Frame f(cut);

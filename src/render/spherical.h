@@ -22,6 +22,7 @@
 // side of the map.
 #pragma once
 
+#include <cmath>
 #include <vector>
 
 #include "render/projection.h"
@@ -47,7 +48,11 @@ struct SphereCut {
 // A position with its longitude taken into [lon0 - 180, lon0 + 180]
 // (longitudes already inside are returned unchanged; no inset). A
 // non-finite position comes back as it is.
-LonLat wrapToCentre(LonLat p, double lon0);
+inline LonLat wrapToCentre(LonLat p, double lon0) {
+  const double d = p.lon - lon0;
+  if (!(std::fabs(d) > 180) || !std::isfinite(d)) return p;
+  return {lon0 + std::remainder(d, 360.0), p.lat};
+}
 
 // The rings of one region (one polygon's outer rings and holes, filled
 // together by the even-odd rule) made ready for projecting, appended to

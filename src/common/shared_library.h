@@ -6,6 +6,7 @@
 
 #include <dlfcn.h>
 
+#include <mutex>
 #include <string>
 
 namespace qv {
@@ -33,5 +34,37 @@ class SharedLibrary {
  private:
   void* handle_ = nullptr;
 };
+
+// The functions of a library, opened the first time they are asked for.
+// `Functions` holds the pointers and a `bool find(const SharedLibrary&,
+// std::string* why)` that sets them (and may start the library); the
+// QV_LIBRARY_FIELD and QV_LIBRARY_FIND lines write both from one list.
+template <class Functions>
+class LazyLibrary {
+ public:
+  explicit LazyLibrary(const char* soname) : soname_(soname) {}
+  // The functions, or null with `error` (when given) saying why; the
+  // library is opened once, whatever the threads asking.
+  const Functions* get(std::string* error) {
+    std::call_once(once_, [this] {
+      std::string why;
+      if (library_.open(soname_, &why) && functions_.find(library_, &why)) loaded_ = true;
+      else why_ = why;
+    });
+    if (!loaded_ && error) *error = why_;
+    return loaded_ ? &functions_ : nullptr;
+  }
+
+ private:
+  const char* soname_;
+  std::once_flag once_;
+  SharedLibrary library_;
+  Functions functions_;
+  bool loaded_ = false;
+  std::string why_;
+};
+
+#define QV_LIBRARY_FIELD(f) decltype(&::f) f = nullptr;
+#define QV_LIBRARY_FIND(f) ok = ok && library.find(#f, f, why);
 
 }  // namespace qv

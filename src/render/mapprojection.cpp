@@ -52,32 +52,19 @@ double normalLon(double lon) {
   X(proj_cs_get_axis_info) X(proj_trans_generic) X(proj_context_errno)                  \
   X(proj_context_errno_string)
 
-struct ProjLibrary {
-#define QV_PROJ_FIELD(f) decltype(&::f) f = nullptr;
-  QV_PROJ_FUNCTIONS(QV_PROJ_FIELD)
-#undef QV_PROJ_FIELD
-  bool loaded = false;
-  std::string error;  // why it could not be loaded
+struct ProjFunctions {
+  QV_PROJ_FUNCTIONS(QV_LIBRARY_FIELD)
+  bool find(const SharedLibrary& library, std::string* why) {
+    bool ok = true;
+    QV_PROJ_FUNCTIONS(QV_LIBRARY_FIND)
+    return ok;
+  }
 };
 
-const ProjLibrary& projLibrary() {
-  static ProjLibrary lib;
-  static std::once_flag once;
-  std::call_once(once, [] {
-    static SharedLibrary so;
-    std::string why;
-    bool ok = so.open(QV_PROJ_SONAME, &why);
-#define QV_PROJ_FIND(f) ok = ok && so.find(#f, lib.f, &why);
-    QV_PROJ_FUNCTIONS(QV_PROJ_FIND)
-#undef QV_PROJ_FIND
-    lib.loaded = ok;
-    if (!ok) lib.error = "PROJ could not be loaded: " + why;
-  });
-  return lib;
-}
+LazyLibrary<ProjFunctions> projLibrary(QV_PROJ_SONAME);
 
 // The functions of the loaded library; only called once a context exists.
-const ProjLibrary& pj() { return projLibrary(); }
+const ProjFunctions& pj() { return *projLibrary.get(nullptr); }
 
 struct ContextDeleter {
   void operator()(PJ_CONTEXT* c) const { pj().proj_context_destroy(c); }
@@ -91,13 +78,14 @@ using PjPtr = std::unique_ptr<PJ, PjDeleter>;
 // A context with PROJ's log silenced; null when PROJ cannot be loaded or
 // started (`error`, when given, then says why).
 ContextPtr newContext(std::string* error = nullptr) {
-  const ProjLibrary& lib = projLibrary();
-  if (!lib.loaded) {
-    if (error) *error = lib.error;
+  std::string why;
+  const ProjFunctions* lib = projLibrary.get(&why);
+  if (!lib) {
+    if (error) *error = "PROJ could not be loaded: " + why;
     return nullptr;
   }
-  ContextPtr ctx(lib.proj_context_create());
-  if (ctx) lib.proj_log_level(ctx.get(), PJ_LOG_NONE);
+  ContextPtr ctx(lib->proj_context_create());
+  if (ctx) lib->proj_log_level(ctx.get(), PJ_LOG_NONE);
   else if (error) *error = "PROJ could not be started";
   return ctx;
 }

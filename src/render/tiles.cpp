@@ -1,6 +1,6 @@
 #include "render/tiles.h"
 
-// The functions are called through pointers (see curl() below), which
+// The functions are called through pointers (see curlLibrary below), which
 // libcurl's type-checking macros would not let through.
 #define CURL_DISABLE_TYPECHECK
 #include <curl/curl.h>
@@ -67,34 +67,20 @@ std::string urlHost(std::string_view url) {
   X(curl_multi_remove_handle) X(curl_multi_cleanup) X(curl_easy_init) X(curl_easy_setopt) \
   X(curl_easy_getinfo) X(curl_easy_strerror) X(curl_easy_cleanup)
 
-struct CurlLibrary {
-#define QV_CURL_FIELD(f) decltype(&::f) f = nullptr;
-  QV_CURL_FUNCTIONS(QV_CURL_FIELD)
-#undef QV_CURL_FIELD
-  bool loaded = false;
-  std::string error;  // why it could not be loaded
+struct CurlFunctions {
+  QV_CURL_FUNCTIONS(QV_LIBRARY_FIELD)
+  bool find(const SharedLibrary& library, std::string* why) {
+    bool ok = true;
+    QV_CURL_FUNCTIONS(QV_LIBRARY_FIND)
+    if (ok && curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
+      *why = "it could not be started";
+      return false;
+    }
+    return ok;
+  }
 };
 
-// The loaded library, started once.
-const CurlLibrary& curl() {
-  static CurlLibrary lib;
-  static std::once_flag once;
-  std::call_once(once, [] {
-    static SharedLibrary so;
-    std::string why;
-    bool ok = so.open(QV_CURL_SONAME, &why);
-#define QV_CURL_FIND(f) ok = ok && so.find(#f, lib.f, &why);
-    QV_CURL_FUNCTIONS(QV_CURL_FIND)
-#undef QV_CURL_FIND
-    if (ok && lib.curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
-      ok = false;
-      why = "it could not be started";
-    }
-    lib.loaded = ok;
-    if (!ok) lib.error = "the network library " + why;
-  });
-  return lib;
-}
+LazyLibrary<CurlFunctions> curlLibrary(QV_CURL_SONAME);
 
 // Reads a whole file of at most `limit` bytes; false with `error` set when
 // it cannot be read or is larger.
@@ -219,11 +205,13 @@ std::string secondsText(long ms) {
 // filled (done, no error) or with `error` set.
 void runTransfers(std::vector<Job*>& jobs, const TileFetchOptions& o) {
   if (jobs.empty()) return;
-  const CurlLibrary& net = curl();
-  if (!net.loaded) {
-    for (Job* j : jobs) j->error = net.error;
+  std::string why;
+  const CurlFunctions* loaded = curlLibrary.get(&why);
+  if (!loaded) {
+    for (Job* j : jobs) j->error = "the network library " + why;
     return;
   }
+  const CurlFunctions& net = *loaded;
   CURLM* multi = net.curl_multi_init();
   if (!multi) {
     for (Job* j : jobs) j->error = "the network library cannot be started";

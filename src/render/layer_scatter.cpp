@@ -342,15 +342,17 @@ class ScatterLayer final : public PreparedLayer {
     if (!grouped && !scale) {
       const MarkerStamp stamp = makeMarkerStamp(scaledMarker(looks[0], s));
       uint32_t color = 0;
-      if (stamp.px.size() <= kMaxCountedStamp && stampColor(stamp, &color)) {
-        // A small marker of one color: the points are counted per pixel
-        // and each pixel of the image is blended once.
+      const size_t cells = static_cast<size_t>(t.x1() - t.x0() + 2 * pad) *
+                           static_cast<size_t>(t.y1() - t.y0() + 2 * pad);
+      if (n >= cells / 4 && stamp.px.size() <= kMaxCountedStamp && stampColor(stamp, &color)) {
+        // A small marker of one color over points enough to cover much of
+        // the image (counting costs a pass over its pixels): the points are
+        // counted per pixel and each pixel of the image is blended once.
         StampCounts counts;
         counts.x0 = t.x0() - pad;
         counts.y0 = t.y0() - pad;
         counts.width = t.x1() - t.x0() + 2 * pad;
         counts.height = t.y1() - t.y0() + 2 * pad;
-        const size_t cellCount = static_cast<size_t>(counts.width) * static_cast<size_t>(counts.height);
         // Millions of points are counted on the threads the layer was
         // projected on, each into a grid of its own, added up after.
         const unsigned threads = n >= kParallelPoints ? projectThreads : 1;
@@ -359,7 +361,7 @@ class ScatterLayer final : public PreparedLayer {
         const uint32_t gw = static_cast<uint32_t>(counts.width);
         rt::parallelFor(threads, threads, [&](size_t k) {
           std::vector<uint32_t>& grid = grids[k];
-          grid.assign(cellCount, 0);
+          grid.assign(cells, 0);
           // A block of cells first, then their counts: apart, the two
           // loops run several times faster than as one.
           std::vector<uint32_t> cells;
@@ -378,7 +380,7 @@ class ScatterLayer final : public PreparedLayer {
         });
         counts.count = std::move(grids[0]);
         for (unsigned k = 1; k < threads; ++k) {
-          for (size_t i = 0; i < cellCount; ++i) counts.count[i] += grids[k][i];
+          for (size_t i = 0; i < cells; ++i) counts.count[i] += grids[k][i];
           std::vector<uint32_t>().swap(grids[k]);
         }
         blendStampCounts(t, stamp, color, counts);

@@ -1,8 +1,10 @@
 #include "render/equal_area.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <string>
+#include <type_traits>
 
 namespace qv::render {
 
@@ -23,10 +25,14 @@ constexpr double kEps10 = 1e-10;
 // atanh(e s) / e), the inverse hyperbolic tangent by its series, which with
 // e s below 0.082 reaches double precision in ten terms (and costs less
 // than the logarithm it stands for).
-inline double qsfn(double sinphi) {
+// (T: a double, or two in a vector, by the same operations in the same
+// order, so they give the same bits; so for the series below.)
+template <class T>
+inline T qsfn(T sinphi) {
+  static_assert(!std::is_integral_v<T>, "an integer would be computed in integers");
   // The terms paired (Estrin's scheme), for a short chain of operations.
-  const double y = kEs * sinphi * sinphi, y2 = y * y, y4 = y2 * y2;
-  const double sum = (1 + y * (1.0 / 3)) + y2 * (1.0 / 5 + y * (1.0 / 7)) +
+  const T y = kEs * sinphi * sinphi, y2 = y * y, y4 = y2 * y2;
+  const T sum = (1 + y * (1.0 / 3)) + y2 * (1.0 / 5 + y * (1.0 / 7)) +
                      y4 * ((1.0 / 9 + y * (1.0 / 11)) + y2 * (1.0 / 13 + y * (1.0 / 15))) +
                      y4 * y4 * (1.0 / 17 + y * (1.0 / 19));
   return kOneEs * sinphi * (1 / (1 - y) + sum);
@@ -48,19 +54,21 @@ inline double adjustLon(double lon) {
 // Sine of x for |x| <= pi/2 by its series to x^21 (the rest is below a
 // thousandth of the last bit), without the range reduction a library sine
 // must do first.
-inline double sinSmall(double x) {
-  const double z = x * x, z2 = z * z, z4 = z2 * z2;
+template <class T>
+inline T sinSmall(T x) {
+  const T z = x * x, z2 = z * z, z4 = z2 * z2;
   constexpr double c1 = -1.0 / 6, c2 = 1.0 / 120, c3 = -1.0 / 5040, c4 = 1.0 / 362880,
                    c5 = -1.0 / 39916800, c6 = 1.0 / 6227020800, c7 = -1.0 / 1307674368000,
                    c8 = 1.0 / 355687428096000, c9 = -1.0 / 121645100408832000,
                    c10 = 1.0 / 51090942171709440000.0;
-  const double p = (1 + z * c1) + z2 * (c2 + z * c3) + z4 * ((c4 + z * c5) + z2 * (c6 + z * c7)) +
-                   z4 * z4 * (c8 + z * c9 + z2 * c10);
+  const T p = (1 + z * c1) + z2 * (c2 + z * c3) + z4 * ((c4 + z * c5) + z2 * (c6 + z * c7)) +
+              z4 * z4 * (c8 + z * c9 + z2 * c10);
   return x * p;
 }
 // Cosine of x for |x| <= pi/2, the same way (to x^22).
-inline double cosSmall(double x) {
-  const double z = x * x, z2 = z * z, z4 = z2 * z2;
+template <class T>
+inline T cosSmall(T x) {
+  const T z = x * x, z2 = z * z, z4 = z2 * z2;
   constexpr double c1 = -1.0 / 2, c2 = 1.0 / 24, c3 = -1.0 / 720, c4 = 1.0 / 40320,
                    c5 = -1.0 / 3628800, c6 = 1.0 / 479001600, c7 = -1.0 / 87178291200,
                    c8 = 1.0 / 20922789888000, c9 = -1.0 / 6402373705728000,
@@ -69,8 +77,9 @@ inline double cosSmall(double x) {
          z4 * z4 * ((c8 + z * c9) + z2 * (c10 + z * c11));
 }
 // Sine and cosine of x for |x| <= pi, from those of its half.
-inline void sinCos(double x, double* s, double* c) {
-  const double h = 0.5 * x, sh = sinSmall(h), ch = cosSmall(h);
+template <class T>
+inline void sinCos(T x, T* s, T* c) {
+  const T h = 0.5 * x, sh = sinSmall(h), ch = cosSmall(h);
   *s = 2 * sh * ch;
   *c = 1 - 2 * sh * sh;
 }
@@ -147,7 +156,7 @@ bool EqualArea::setUp(double lat0, double lat1, double lat2) {
       if (std::fabs(t - kHalfPi) < kEps10) aspect_ = phi0 < 0 ? Aspect::SouthPole : Aspect::NorthPole;
       else if (std::fabs(t) < kEps10) aspect_ = Aspect::Equator;
       else aspect_ = Aspect::Oblique;
-      qp_ = qsfn(1);
+      qp_ = qsfn(1.0);
       const double rq = std::sqrt(.5 * qp_);
       if (aspect_ == Aspect::Equator) {
         xmf_ = 1;
@@ -163,7 +172,7 @@ bool EqualArea::setUp(double lat0, double lat1, double lat2) {
       return true;
     }
     case Kind::Eqearth:
-      qp_ = qsfn(1);
+      qp_ = qsfn(1.0);
       rqda_ = std::sqrt(.5 * qp_);
       return true;
   }
@@ -250,11 +259,39 @@ __attribute__((always_inline)) inline Point EqualArea::project(Kind kind, double
 
 Point EqualArea::forward(double lonDeg, double latDeg) const { return project(kind_, lonDeg, latDeg); }
 
+// Albers for two points at once: the checks one by one, the series on a
+// pair of doubles (one vector instruction each where the machine has them),
+// giving what project() gives for each.
+void EqualArea::albersPair(Point* p) const {
+  using Pair = double __attribute__((vector_size(16)));
+  constexpr Point kNone{HUGE_VAL, HUGE_VAL};
+  double phi[2], lam[2];
+  bool ok[2];
+  for (int k = 0; k < 2; ++k) {
+    double f = p[k].y * kRad;
+    ok[k] = std::fabs(f) <= kHalfPi + 1e-12;
+    if (f > kHalfPi) f = kHalfPi;
+    if (f < -kHalfPi) f = -kHalfPi;
+    phi[k] = f;
+    lam[k] = adjustLon(p[k].x * kRad - lon0_);
+  }
+  const Pair rho2 = c_ - n_ * qsfn(sinSmall(Pair{phi[0], phi[1]}));
+  const Pair rho = dd_ * Pair{std::sqrt(std::max(rho2[0], 0.0)), std::sqrt(std::max(rho2[1], 0.0))};
+  Pair sina, cosa;
+  sinCos(Pair{lam[0], lam[1]} * n_, &sina, &cosa);
+  const Pair x = rho * sina, y = rho0_ - rho * cosa;
+  for (int k = 0; k < 2; ++k)
+    p[k] = ok[k] && !(rho2[k] < 0) ? Point{kA * x[k], kA * y[k]} : kNone;
+}
+
 void EqualArea::forward(Point* pts, size_t n) const {
   switch (kind_) {
-    case Kind::Aea:
-      for (size_t i = 0; i < n; ++i) pts[i] = project(Kind::Aea, pts[i].x, pts[i].y);
+    case Kind::Aea: {
+      size_t i = 0;
+      for (; i + 2 <= n; i += 2) albersPair(pts + i);
+      for (; i < n; ++i) pts[i] = project(Kind::Aea, pts[i].x, pts[i].y);
       break;
+    }
     case Kind::Laea:
       for (size_t i = 0; i < n; ++i) pts[i] = project(Kind::Laea, pts[i].x, pts[i].y);
       break;

@@ -87,11 +87,23 @@ TEST(ChooseProjection, OwnEqualAreaFormulasGiveProjsPositions) {
     ASSERT_TRUE(own) << def;
     PJ* pj = proj_create(ctx, (std::string(def) + " +ellps=WGS84").c_str());
     ASSERT_TRUE(pj) << def;
+    // The grid, with a position beyond the poles, once as a batch.
+    std::vector<Point> batch;
+    for (double lat = -90; lat <= 90; lat += 2.5)
+      for (double lon = -180; lon <= 180; lon += 3.75) batch.push_back({lon, lat});
+    batch.push_back({10, 91});
+    own->forward(batch.data(), batch.size());
+    EXPECT_TRUE(std::isinf(batch.back().x)) << def;
+    size_t at = 0;
     for (double lat = -90; lat <= 90; lat += 2.5)
       for (double lon = -180; lon <= 180; lon += 3.75) {
         PJ_COORD c = proj_coord(proj_torad(lon), proj_torad(lat), 0, 0);
         const PJ_COORD e = proj_trans(pj, PJ_FWD, c);
         const Point p = own->forward(lon, lat);
+        // A batch gives the very bits of one position at a time.
+        const Point b = batch[at++];
+        auto same = [](double u, double v) { return u == v || (std::isnan(u) && std::isnan(v)); };
+        ASSERT_TRUE(same(b.x, p.x) && same(b.y, p.y)) << def << " " << lon << " " << lat;
         const bool projHas = std::isfinite(e.xy.x) && std::isfinite(e.xy.y);
         ASSERT_EQ(std::isfinite(p.x) && std::isfinite(p.y), projHas) << def << " " << lon << " " << lat;
         if (!projHas) continue;

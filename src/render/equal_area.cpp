@@ -21,21 +21,50 @@ const double kE = std::sqrt(kEs);
 constexpr double kOneEs = 1 - kEs;
 constexpr double kEps10 = 1e-10;
 
+// c[0] + c[1] z + ... + c[11] z^11, the terms paired (Estrin's scheme) for
+// a short chain of operations. T: a double, or two in a vector, by the same
+// operations in the same order, so both give the same bits.
+template <class T>
+inline T series(T z, const double (&c)[12]) {
+  static_assert(!std::is_integral_v<T>, "an integer would be computed in integers");
+  const T z2 = z * z, z4 = z2 * z2;
+  return (c[0] + z * c[1]) + z2 * (c[2] + z * c[3]) +
+         z4 * ((c[4] + z * c[5]) + z2 * (c[6] + z * c[7])) +
+         z4 * z4 * ((c[8] + z * c[9]) + z2 * (c[10] + z * c[11]));
+}
+
+// atanh(x) / x in x^2: 1 / (2k + 1) (with e s below 0.082, ten terms reach
+// double precision); sin(x) / x and cos(x) in x^2 for |x| <= pi/2, to x^21
+// and x^22 (the rest below a thousandth of the last bit).
+constexpr double kAtanh[12] = {1, 1.0 / 3, 1.0 / 5, 1.0 / 7, 1.0 / 9, 1.0 / 11,
+                               1.0 / 13, 1.0 / 15, 1.0 / 17, 1.0 / 19, 0, 0};
+constexpr double kSin[12] = {1, -1.0 / 6, 1.0 / 120, -1.0 / 5040, 1.0 / 362880,
+                             -1.0 / 39916800, 1.0 / 6227020800, -1.0 / 1307674368000,
+                             1.0 / 355687428096000, -1.0 / 121645100408832000,
+                             1.0 / 51090942171709440000.0, 0};
+constexpr double kCos[12] = {1, -1.0 / 2, 1.0 / 24, -1.0 / 720, 1.0 / 40320,
+                             -1.0 / 3628800, 1.0 / 479001600, -1.0 / 87178291200,
+                             1.0 / 20922789888000, -1.0 / 6402373705728000,
+                             1.0 / 2432902008176640000, -1.0 / 1124000727777607680000.0};
+
 // q of the authalic latitude for sin(phi): (1 - e^2) (s / (1 - e^2 s^2) +
-// atanh(e s) / e), the inverse hyperbolic tangent by its series, which with
-// e s below 0.082 reaches double precision in ten terms (and costs less
-// than the logarithm it stands for).
-// (T: a double, or two in a vector, by the same operations in the same
-// order, so they give the same bits; so for the series below.)
+// atanh(e s) / e), the inverse hyperbolic tangent by its series (which
+// costs less than the logarithm it stands for).
 template <class T>
 inline T qsfn(T sinphi) {
-  static_assert(!std::is_integral_v<T>, "an integer would be computed in integers");
-  // The terms paired (Estrin's scheme), for a short chain of operations.
-  const T y = kEs * sinphi * sinphi, y2 = y * y, y4 = y2 * y2;
-  const T sum = (1 + y * (1.0 / 3)) + y2 * (1.0 / 5 + y * (1.0 / 7)) +
-                     y4 * ((1.0 / 9 + y * (1.0 / 11)) + y2 * (1.0 / 13 + y * (1.0 / 15))) +
-                     y4 * y4 * (1.0 / 17 + y * (1.0 / 19));
-  return kOneEs * sinphi * (1 / (1 - y) + sum);
+  const T y = kEs * sinphi * sinphi;
+  return kOneEs * sinphi * (1 / (1 - y) + series(y, kAtanh));
+}
+
+// Sine and cosine of x for |x| <= pi/2 by their series, without the range
+// reduction a library call must do first.
+template <class T>
+inline T sinSmall(T x) {
+  return x * series(x * x, kSin);
+}
+template <class T>
+inline T cosSmall(T x) {
+  return series(x * x, kCos);
 }
 
 inline double msfn(double sinphi, double cosphi) {
@@ -51,31 +80,6 @@ inline double adjustLon(double lon) {
   return lon - kPi;
 }
 
-// Sine of x for |x| <= pi/2 by its series to x^21 (the rest is below a
-// thousandth of the last bit), without the range reduction a library sine
-// must do first.
-template <class T>
-inline T sinSmall(T x) {
-  const T z = x * x, z2 = z * z, z4 = z2 * z2;
-  constexpr double c1 = -1.0 / 6, c2 = 1.0 / 120, c3 = -1.0 / 5040, c4 = 1.0 / 362880,
-                   c5 = -1.0 / 39916800, c6 = 1.0 / 6227020800, c7 = -1.0 / 1307674368000,
-                   c8 = 1.0 / 355687428096000, c9 = -1.0 / 121645100408832000,
-                   c10 = 1.0 / 51090942171709440000.0;
-  const T p = (1 + z * c1) + z2 * (c2 + z * c3) + z4 * ((c4 + z * c5) + z2 * (c6 + z * c7)) +
-              z4 * z4 * (c8 + z * c9 + z2 * c10);
-  return x * p;
-}
-// Cosine of x for |x| <= pi/2, the same way (to x^22).
-template <class T>
-inline T cosSmall(T x) {
-  const T z = x * x, z2 = z * z, z4 = z2 * z2;
-  constexpr double c1 = -1.0 / 2, c2 = 1.0 / 24, c3 = -1.0 / 720, c4 = 1.0 / 40320,
-                   c5 = -1.0 / 3628800, c6 = 1.0 / 479001600, c7 = -1.0 / 87178291200,
-                   c8 = 1.0 / 20922789888000, c9 = -1.0 / 6402373705728000,
-                   c10 = 1.0 / 2432902008176640000, c11 = -1.0 / 1124000727777607680000.0;
-  return (1 + z * c1) + z2 * (c2 + z * c3) + z4 * ((c4 + z * c5) + z2 * (c6 + z * c7)) +
-         z4 * z4 * ((c8 + z * c9) + z2 * (c10 + z * c11));
-}
 // Sine and cosine of x for |x| <= pi, from those of its half.
 template <class T>
 inline void sinCos(T x, T* s, T* c) {

@@ -17,7 +17,6 @@ constexpr double kRad = kPi / 180;
 constexpr double kA = 6378137;
 constexpr double kF = 1 / 298.257223563;
 constexpr double kEs = 2 * kF - kF * kF;  // eccentricity squared
-const double kE = std::sqrt(kEs);
 constexpr double kOneEs = 1 - kEs;
 constexpr double kEps10 = 1e-10;
 

@@ -339,8 +339,8 @@ PlanarBox projectPoints(Env& env, const ProjectContext& pc, const DataColumn* x,
 
 // The same a block of rows at a time (rows from..to-1), for layers that
 // keep the points in another form: `take(first, points, n)` gets rows
-// first..first+n-1. Rows
-// the projection does not take are counted in *leftOut (when given).
+// first..first+n-1. Rows the projection does not take are counted in
+// *leftOut (when given).
 void projectRowBlocks(const PlanarContext& pc, const DataColumn* x, const DataColumn* y,
                       const std::vector<int>* rowGroup, size_t* leftOut,
                       const std::function<void(size_t, const Point*, size_t)>& take,

@@ -89,16 +89,22 @@ inline void sinCos(T x, T* s, T* c) {
 
 // The number after "+key=" in a PROJ string; false when it is not there.
 bool param(std::string_view s, std::string_view key, double* v) {
-  const std::string k = "+" + std::string(key) + "=";
-  const size_t p = s.find(k);
-  if (p == std::string_view::npos) return false;
-  const std::string text(s.substr(p + k.size(), s.find(' ', p) - p - k.size()));
+  const std::string text = projParam(s, key);
   char* end = nullptr;
   *v = std::strtod(text.c_str(), &end);
   return end && *end == 0 && !text.empty() && std::isfinite(*v);
 }
 
 }  // namespace
+
+std::string projParam(std::string_view projString, std::string_view key) {
+  const std::string k = "+" + std::string(key) + "=";
+  size_t p = projString.find(k);
+  if (p == std::string_view::npos) return "";
+  p += k.size();
+  const size_t e = projString.find(' ', p);
+  return std::string(projString.substr(p, e == std::string_view::npos ? e : e - p));
+}
 
 std::optional<EqualArea> EqualArea::fromProjString(std::string_view params) {
   EqualArea p;
@@ -156,9 +162,12 @@ bool EqualArea::setUp(double lat0, double lat1, double lat2) {
     }
     case Kind::Laea: {
       const double t = std::fabs(phi0);
-      if (std::fabs(t - kHalfPi) < kEps10) aspect_ = phi0 < 0 ? Aspect::SouthPole : Aspect::NorthPole;
-      else if (std::fabs(t) < kEps10) aspect_ = Aspect::Equator;
-      else aspect_ = Aspect::Oblique;
+      if (std::fabs(t - kHalfPi) < kEps10)
+        aspect_ = phi0 < 0 ? Aspect::SouthPole : Aspect::NorthPole;
+      else if (std::fabs(t) < kEps10)
+        aspect_ = Aspect::Equator;
+      else
+        aspect_ = Aspect::Oblique;
       qp_ = qsfn(1.0);
       const double rq = std::sqrt(.5 * qp_);
       if (aspect_ == Aspect::Equator) {
@@ -260,7 +269,9 @@ __attribute__((always_inline)) inline Point EqualArea::project(Kind kind, double
   return {kA * x, kA * y};
 }
 
-Point EqualArea::forward(double lonDeg, double latDeg) const { return project(kind_, lonDeg, latDeg); }
+Point EqualArea::forward(double lonDeg, double latDeg) const {
+  return project(kind_, lonDeg, latDeg);
+}
 
 // Albers for two points at once: the checks one by one, the series on a
 // pair of doubles (one vector instruction each where the machine has them),

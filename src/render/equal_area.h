@@ -6,11 +6,15 @@
 #pragma once
 
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "render/projection.h"
 
 namespace qv::render {
+
+// The value of "+key=" in a PROJ string, or "".
+std::string projParam(std::string_view projString, std::string_view key);
 
 class EqualArea {
  public:

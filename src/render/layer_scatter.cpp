@@ -261,7 +261,8 @@ class ScatterLayer final : public PreparedLayer {
     if (again)
       projectRowBlocks(planarContext, x, y, grouped ? &rowGroup : nullptr, nullptr,
                        [&](size_t from, const Point* pts, size_t count) {
-                         std::copy(pts, pts + count, out.begin() + static_cast<std::ptrdiff_t>(from));
+                         std::copy(pts, pts + count,
+                                   out.begin() + static_cast<std::ptrdiff_t>(from));
                        });
     else
       for (size_t r = 0; r < n; ++r) out[r] = planarAt(r);
@@ -364,18 +365,19 @@ class ScatterLayer final : public PreparedLayer {
           grid.assign(cells, 0);
           // A block of cells first, then their counts: apart, the two
           // loops run several times faster than as one.
-          std::vector<uint32_t> cells;
-          cells.reserve(4096);
+          std::vector<uint32_t> block;
+          block.reserve(4096);
           const size_t end = n * (k + 1) / threads;
           for (size_t from = n * k / threads; from < end; from += 4096) {
-            cells.clear();
+            block.clear();
             const size_t to = std::min(end, from + 4096);
             for (size_t r = from; r < to; ++r) {
               int px, py;
               if (pixelOf(r, px, py))
-                cells.push_back(static_cast<uint32_t>(py - gy0) * gw + static_cast<uint32_t>(px - gx0));
+                block.push_back(static_cast<uint32_t>(py - gy0) * gw +
+                                static_cast<uint32_t>(px - gx0));
             }
-            for (uint32_t c : cells) ++grid[c];
+            for (uint32_t c : block) ++grid[c];
           }
         });
         counts.count = std::move(grids[0]);
@@ -405,7 +407,8 @@ class ScatterLayer final : public PreparedLayer {
           int px, py;
           if (!pixelOf(r, px, py)) continue;
           const size_t row = static_cast<size_t>(py - t.y0() + pad);
-          keys[at[row]++] = static_cast<uint32_t>(row) * gw + static_cast<uint32_t>(px - t.x0() + pad);
+          keys[at[row]++] =
+              static_cast<uint32_t>(row) * gw + static_cast<uint32_t>(px - t.x0() + pad);
         }
       }
       for (size_t row = 0; row < gh; ++row)

@@ -105,16 +105,6 @@ std::string asCrsDefinition(std::string_view definition) {
   return def;
 }
 
-// The value of "+key=" in a PROJ string, or "".
-std::string projParam(std::string_view projString, std::string_view key) {
-  const std::string k = "+" + std::string(key) + "=";
-  size_t p = projString.find(k);
-  if (p == std::string_view::npos) return "";
-  p += k.size();
-  size_t e = projString.find(' ', p);
-  return std::string(projString.substr(p, e == std::string_view::npos ? std::string_view::npos : e - p));
-}
-
 // The transformation from a CRS's own longitude/latitude to its planar
 // coordinates, in longitude-first, easting-first order.
 struct ProjTransform {
@@ -123,9 +113,6 @@ struct ProjTransform {
   double lon0 = 0;
   bool azimuthal = false;
   double metresPerUnit = 1;
-  // The operation is a bare projection: radians in (converted here, which
-  // costs less than a pipeline step in PROJ).
-  bool radians = false;
   // The PROJ text `op` was made from, to make it again for another thread
   // ("" when it was not made from a text).
   std::string definition;
@@ -142,7 +129,6 @@ bool copyTransform(const ProjTransform& from, ProjTransform& to) {
   to.lon0 = from.lon0;
   to.azimuthal = from.azimuthal;
   to.metresPerUnit = from.metresPerUnit;
-  to.radians = from.radians;
   to.definition = from.definition;
   return true;
 }
@@ -174,8 +160,9 @@ bool makeTransform(std::string_view definition, bool toLonLat, ProjTransform& t,
     *error = "it has no longitude and latitude on the Earth";
     return false;
   }
-  PjPtr raw(toLonLat ? pj().proj_create_crs_to_crs_from_pj(ctx, crs.get(), geo.get(), nullptr, nullptr)
-                     : pj().proj_create_crs_to_crs_from_pj(ctx, geo.get(), crs.get(), nullptr, nullptr));
+  PJ* from = toLonLat ? crs.get() : geo.get();
+  PJ* to = toLonLat ? geo.get() : crs.get();
+  PjPtr raw(pj().proj_create_crs_to_crs_from_pj(ctx, from, to, nullptr, nullptr));
   if (!raw) {
     *error = lastError(ctx);
     return false;
@@ -193,15 +180,16 @@ bool makeTransform(std::string_view definition, bool toLonLat, ProjTransform& t,
       t.op = std::move(single);
     }
   // Central meridian and kind, from the CRS as a PROJ string.
-  if (const char* ps = pj().proj_as_proj_string(ctx, crs.get(), PJ_PROJ_5, nullptr)) readKind(ps, t);
+  if (const char* ps = pj().proj_as_proj_string(ctx, crs.get(), PJ_PROJ_5, nullptr))
+    readKind(ps, t);
   // The size of a planar unit.
   if (pj().proj_get_type(crs.get()) == PJ_TYPE_GEOGRAPHIC_2D_CRS ||
       pj().proj_get_type(crs.get()) == PJ_TYPE_GEOGRAPHIC_3D_CRS) {
     t.metresPerUnit = kEarthCircumference / 360;  // degrees
   } else if (PjPtr cs{pj().proj_crs_get_coordinate_system(ctx, crs.get())}) {
     double factor = 1;
-    if (pj().proj_cs_get_axis_info(ctx, cs.get(), 0, nullptr, nullptr, nullptr, &factor, nullptr,
-                              nullptr, nullptr) &&
+    if (pj().proj_cs_get_axis_info(ctx, cs.get(), 0, nullptr, nullptr, nullptr, &factor,
+                                   nullptr, nullptr, nullptr) &&
         factor > 0 && std::isfinite(factor))
       t.metresPerUnit = factor;
   }
@@ -209,30 +197,10 @@ bool makeTransform(std::string_view definition, bool toLonLat, ProjTransform& t,
   return true;
 }
 
-// A projection of the WGS 84 ellipsoid given by PROJ parameters, made
-// straight from them: no database search, no choice among operations for
-// every position, no unit conversion step.
-bool makeDirect(const std::string& params, ProjTransform& t) {
-  t.ctx = newContext();
-  if (!t.ctx) return false;
-  const std::string def = params + " +ellps=WGS84";
-  t.op.reset(pj().proj_create(t.ctx.get(), def.c_str()));
-  if (!t.op) return false;
-  t.definition = def;
-  t.radians = true;
-  readKind(params, t);
-  t.metresPerUnit = 1;
-  return true;
-}
-
 void transform(const ProjTransform& t, Point* pts, size_t n) {
   if (n == 0) return;
-  if (t.radians) {
-    constexpr double kRad = 3.14159265358979323846 / 180;
-    for (size_t i = 0; i < n; ++i) pts[i] = {pts[i].x * kRad, pts[i].y * kRad};
-  }
-  pj().proj_trans_generic(t.op.get(), PJ_FWD, &pts[0].x, sizeof(Point), n, &pts[0].y, sizeof(Point), n,
-                     nullptr, 0, 0, nullptr, 0, 0);
+  pj().proj_trans_generic(t.op.get(), PJ_FWD, &pts[0].x, sizeof(Point), n, &pts[0].y,
+                          sizeof(Point), n, nullptr, 0, 0, nullptr, 0, 0);
 }
 
 class ProjProjection final : public MapProjection {
@@ -290,7 +258,8 @@ constexpr LonLatBox kHawaii{-161, -154, 18, 23};
 class AlbersUsa final : public MapProjection {
  public:
   bool init(std::string* error) {
-    auto lower48 = EqualArea::fromProjString("+proj=aea +lat_1=29.5 +lat_2=45.5 +lat_0=37.5 +lon_0=-96");
+    auto lower48 =
+        EqualArea::fromProjString("+proj=aea +lat_1=29.5 +lat_2=45.5 +lat_0=37.5 +lon_0=-96");
     auto alaska = EqualArea::fromProjString("+proj=aea +lat_1=55 +lat_2=65 +lat_0=50 +lon_0=-154");
     auto hawaii = EqualArea::fromProjString("+proj=aea +lat_1=8 +lat_2=18 +lat_0=3 +lon_0=-157");
     if (!lower48 || !alaska || !hawaii) {
@@ -415,14 +384,11 @@ class FormulaProjection final : public MapProjection {
 };
 
 // One of the projections named here, on the WGS 84 ellipsoid; `params`
-// is how the log shows it.
+// is how the log shows it. Null for parameters no projection takes.
 MapProjectionPtr makeNamedProj(const std::string& params, const std::string& name) {
-  const std::string description = name + " (" + params + ")";
-  if (auto p = EqualArea::fromProjString(params))
-    return std::make_shared<FormulaProjection>(*p, description);
-  ProjTransform t;
-  if (!makeDirect(params, t)) return nullptr;
-  return std::make_shared<ProjProjection>(std::move(t), description);
+  auto p = EqualArea::fromProjString(params);
+  if (!p) return nullptr;
+  return std::make_shared<FormulaProjection>(*p, name + " (" + params + ")");
 }
 
 }  // namespace
@@ -520,8 +486,7 @@ ProjectionChoice chooseProjection(std::string_view setting, const WrapExtent& ex
     out.note = "The map projection is " + out.projection->description() +
                (tiles ? ", the projection of the map tiles." : ".");
   }
-  // Nothing could be made: PROJ is missing, or no projection takes the
-  // parameters.
+  // Nothing could be made: no projection takes the parameters.
   if (!out.projection) {
     out.warnings.push_back("PROJ could not make the map projection; the map is drawn in Web "
                            "Mercator.");

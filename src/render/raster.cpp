@@ -158,9 +158,11 @@ void blendStampCounts(PixelTarget& t, const MarkerStamp& s, uint32_t color, Stam
       if (gy < 0 || gy >= c.height) continue;
       const int gx0 = t.x0() - c.x0 - tap.dx;  // the grid column under x = 0
       const int xa = std::max(0, -gx0), xb = std::min(w, c.width - gx0);
-      const uint32_t* src = c.count.data() + static_cast<size_t>(gy) * static_cast<size_t>(c.width) + gx0;
+      const uint32_t* src =
+          c.count.data() + static_cast<size_t>(gy) * static_cast<size_t>(c.width) + gx0;
       const float l = tap.logKeep;
-      for (int x = xa; x < xb; ++x) keep[static_cast<size_t>(x)] += l * static_cast<float>(static_cast<int32_t>(src[x]));
+      for (int x = xa; x < xb; ++x)
+        keep[static_cast<size_t>(x)] += l * static_cast<float>(static_cast<int32_t>(src[x]));
       any = true;
     }
     if (!any) continue;

@@ -293,7 +293,8 @@ void runTransfers(std::vector<Job*>& jobs, const TileFetchOptions& o) {
     auto now = Clock::now();
     if (now >= deadline) break;
     auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count();
-    net.curl_multi_poll(multi, nullptr, 0, static_cast<int>(std::min<long long>(wait, 100)), nullptr);
+    net.curl_multi_poll(multi, nullptr, 0, static_cast<int>(std::min<long long>(wait, 100)),
+                        nullptr);
   }
 
   bool timedOut = false;

@@ -35,8 +35,9 @@ int64_t countLineEnds(const char* s, size_t n, const char* end) {
   // Line feeds in one pass the compiler vectorises; a carriage return is
   // rare and ends a line only when no line feed follows it.
   int64_t k = std::count(s, s + n, '\n');
-  for (const char* p = s; (p = static_cast<const char*>(std::memchr(p, '\r', static_cast<size_t>(s + n - p))));
-       ++p)
+  const char* stop = s + n;
+  for (const char* p = s;
+       (p = static_cast<const char*>(std::memchr(p, '\r', static_cast<size_t>(stop - p)))); ++p)
     if (p + 1 >= end || p[1] != '\n') ++k;
   return k;
 }

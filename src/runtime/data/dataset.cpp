@@ -303,7 +303,9 @@ bool DataSet::next() {
 
 double DataSet::num(int var) const { return current_ ? numAt(var, row_) : kMissing; }
 
-std::string_view DataSet::chr(int var) const { return current_ ? chrAt(var, row_) : std::string_view(); }
+std::string_view DataSet::chr(int var) const {
+  return current_ ? chrAt(var, row_) : std::string_view();
+}
 
 double DataSet::numAt(int var, size_t row) const {
   int c = column(var);

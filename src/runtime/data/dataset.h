@@ -40,8 +40,10 @@ class Positions {
   size_t operator[](size_t i) const { return isList_ ? list_[i] : first_ + i; }
   // The first index whose number is not below `value`.
   size_t lowerBound(size_t value) const {
-    if (isList_)
-      return static_cast<size_t>(std::lower_bound(list_.begin(), list_.end(), value) - list_.begin());
+    if (isList_) {
+      const auto at = std::lower_bound(list_.begin(), list_.end(), value);
+      return static_cast<size_t>(at - list_.begin());
+    }
     return value <= first_ ? 0 : std::min(value - first_, count_);
   }
   // Whether indexes lo..hi hold consecutive numbers (the first at *start).

@@ -9,11 +9,10 @@
 # Usage: bench/by_bench.sh [path/to/qortavlo] [runs]   (default: build/qortavlo, 5)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+source "$root/bench/bench_lib.sh"
 exe=${1:-$root/build/qortavlo}
 runs=${2:-5}
-[ -x "$exe" ] || { echo "no executable $exe (build the qortavlo target first)"; exit 2; }
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+bench_setup "$exe"
 
 states="'AK' 'AL' 'AR' 'AZ' 'CA' 'CO' 'CT' 'DE' 'FL' 'GA' 'HI' 'IA' 'ID' 'IL' 'IN' 'KS' 'KY'
         'LA' 'MA' 'MD' 'ME' 'MI' 'MN' 'MO' 'MS' 'MT' 'NC' 'ND' 'NE' 'NH' 'NJ' 'NM' 'NV' 'NY'

@@ -20,13 +20,11 @@
 # that is removed at the end.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+source "$root/bench/bench_lib.sh"
 exe=${1:-$root/build/qortavlo}
 before=${2:-}
-[ -x "$exe" ] || { echo "no executable $exe (build the qortavlo target first)"; exit 2; }
 [ -z "$before" ] || [ -x "$before" ] || { echo "no executable $before"; exit 2; }
-[ -x /usr/bin/time ] || { echo "GNU time (/usr/bin/time) is needed"; exit 2; }
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+bench_setup "$exe"
 
 # A fixed seed, so every run draws the same.
 awk 'BEGIN { srand(20240602); print "lon,lat,k";
@@ -36,35 +34,16 @@ awk 'BEGIN { srand(20240602); print "lon,lat,k";
 bytes=$(stat -c %s "$work/points.csv")
 echo "points.csv: $((bytes / 1000000)) MB, 10,000,000 rows"
 
-cat > "$work/points.tav" <<EOF
-LIBRARY ex '$root/examples/data';
-OPTIONS GRAPHWIDTH=1280 GRAPHHEIGHT=1024;
-TITLE "Ten million points";
-PROC TAVLO MAPDATA=ex.us_states(WHERE=(ID < 60 and ID not in (2, 15))) PLOTDATA=points;
-  CHOROMAP / MAPID=ID;
-  SCATTER X=lon Y=lat / MARKERATTRS=(SYMBOL=CircleFilled SIZE=1) TRANSPARENCY=0.9;
-RUN;
-EOF
+bench_points_program "$work/points.tav" "Ten million points" 1 0.9
 
 # name, executable, then environment assignments for the run.
 measure() {
-  local name=$1 program=$2
+  local name=$1 program=$2 wall cpu peak
   shift 2
-  : > "$work/$name.times"
-  for _ in 1 2 3 4 5; do
-    env "$@" /usr/bin/time -o "$work/time" -f "%e %U %S %M" \
-      "$program" --out "$work/out" "$work/points.tav" 2> "$work/$name.log" ||
-      { cat "$work/$name.log"; exit 1; }
-    grep -q "The map was written to" "$work/$name.log" || { cat "$work/$name.log"; exit 1; }
-    tail -n 1 "$work/time" >> "$work/$name.times"
-  done
-  median() { sort -n | sed -n 3p; }
-  local wall cpu peak
-  wall=$(awk '{ print $1 }' "$work/$name.times" | median)
-  cpu=$(awk '{ printf "%.2f\n", $2 + $3 }' "$work/$name.times" | median)
-  peak=$(awk '{ print $4 }' "$work/$name.times" | median)
+  bench_map "$work/$name.log" env "$@" "$program" --out "$work/out" "$work/points.tav"
+  read -r wall cpu peak < <(bench_medians 5 env "$@" "$program" --out "$work/out" "$work/points.tav")
   printf "%-8s wall %s s   CPU %s s   peak %d MB   (medians of 5 runs)\n" \
-    "$name" "$wall" "$cpu" $((peak / 1024))
+    "$name" "$wall" "$cpu" "$peak"
 }
 
 echo "== 10,000,000 scatter points from CSV, 1280x1024 (target: wall <= 1.5 s, peak <= 400 MB)"

@@ -9,12 +9,11 @@
 # Usage: bench/gdal_bench.sh [path/to/qortavlo] [N]   (default: build/qortavlo, 7)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+source "$root/bench/bench_lib.sh"
 exe=${1:-$root/build/qortavlo}
 runs=${2:-7}
-[ -x "$exe" ] || { echo "no executable $exe (build the qortavlo target first)"; exit 2; }
 command -v ogr2ogr > /dev/null || { echo "ogr2ogr is needed (Debian gdal-bin)"; exit 2; }
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+bench_setup "$exe"
 
 cp "$root/examples/data/us-counties-10m.topojson" "$root/examples/data/unemployment.tsv" "$work/"
 ogr2ogr -f GPKG "$work/counties.gpkg" "$work/us-counties-10m.topojson" counties
@@ -35,16 +34,11 @@ PROC TAVLO MAPDATA=b.tiny;
 RUN;
 EOF
 
-# "wall cpu peakKB" medians of `runs` runs of one program.
+# "wall cpu peak" medians of `runs` runs of one program.
 measure() {  # program
-  local i
-  for i in $(seq "$runs"); do
-    /usr/bin/time -f "%e %U %S %M" "$exe" --out "$work/out" "$work/$1.tav" 2>&1 > /dev/null | tail -1
-  done | awk '{ w[NR] = $1; c[NR] = $2 + $3; m[NR] = $4 }
-    function med(a, n,   i, j, t) {
-      for (i = 1; i <= n; i++) for (j = i + 1; j <= n; j++) if (a[j] < a[i]) { t = a[i]; a[i] = a[j]; a[j] = t }
-      return n % 2 ? a[(n + 1) / 2] : (a[n / 2] + a[n / 2 + 1]) / 2 }
-    END { printf "%8.3f %8.3f %9.0f\n", med(w, NR), med(c, NR), med(m, NR) / 1024 }'
+  local wall cpu peak
+  read -r wall cpu peak < <(bench_medians "$runs" "$exe" --out "$work/out" "$work/$1.tav")
+  printf "%8.3f %8.3f %9.0f\n" "$wall" "$cpu" "$peak"
 }
 
 mkdir -p "$work/out"

@@ -11,11 +11,10 @@
 # Usage: bench/output_bench.sh [path/to/qortavlo] [N]   (default: build/qortavlo, 10)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+source "$root/bench/bench_lib.sh"
 exe=${1:-$root/build/qortavlo}
 runs=${2:-10}
-[ -x "$exe" ] || { echo "no executable $exe (build the qortavlo target first)"; exit 2; }
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+bench_setup "$exe"
 
 for kind in PNG SVG PDF HTML; do
   cat > "$work/$kind.tav" <<EOF

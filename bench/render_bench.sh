@@ -24,13 +24,11 @@
 #        (default: build/qortavlo). Needs GNU time (/usr/bin/time).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+source "$root/bench/bench_lib.sh"
 exe=${1:-$root/build/qortavlo}
 before=${2:-}
-[ -x "$exe" ] || { echo "no executable $exe (build the qortavlo target first)"; exit 2; }
 [ -z "$before" ] || [ -x "$before" ] || { echo "no executable $before"; exit 2; }
-[ -x /usr/bin/time ] || { echo "GNU time (/usr/bin/time) is needed"; exit 2; }
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+bench_setup "$exe"
 
 cat > "$work/trivial.tav" <<EOF
 LIBRARY ex '$root/examples/data';
@@ -53,31 +51,14 @@ EOF
 awk 'BEGIN { srand(20240601); print "lon,lat";
              for (i = 0; i < 1000000; i++) printf "%.5f,%.5f\n", -124 + 57 * rand(), 25 + 24 * rand() }' \
   > "$work/points.csv"
-cat > "$work/points.tav" <<EOF
-LIBRARY ex '$root/examples/data';
-OPTIONS GRAPHWIDTH=1280 GRAPHHEIGHT=1024;
-TITLE "A million points";
-PROC TAVLO MAPDATA=ex.us_states(WHERE=(ID < 60 and ID not in (2, 15))) PLOTDATA=points;
-  CHOROMAP / MAPID=ID;
-  SCATTER X=lon Y=lat / MARKERATTRS=(SYMBOL=CircleFilled SIZE=2) TRANSPARENCY=0.8;
-RUN;
-EOF
+bench_points_program "$work/points.tav" "A million points" 2 0.8
 
 # executable, program -> "wall, CPU, peak", medians of 5 runs
 measure() {
-  local bin=$1 program=$2
-  "$bin" --out "$work/out" "$program" 2> "$work/log" || { cat "$work/log"; exit 1; }
-  grep -q "The map was written to" "$work/log" || { cat "$work/log"; exit 1; }
-  : > "$work/times"
-  for _ in 1 2 3 4 5; do
-    /usr/bin/time -o "$work/time" -f "%e %U %S %M" "$bin" --out "$work/out" "$program" 2> /dev/null
-    tail -n 1 "$work/time" >> "$work/times"
-  done
-  median() { sort -n | sed -n 3p; }
-  printf '%s s wall, %s s CPU, %d MB' \
-    "$(awk '{ print $1 }' "$work/times" | median)" \
-    "$(awk '{ printf "%.3f\n", $2 + $3 }' "$work/times" | median)" \
-    $(( $(awk '{ print $4 }' "$work/times" | median) / 1024 ))
+  local bin=$1 program=$2 wall cpu peak
+  bench_map "$work/log" "$bin" --out "$work/out" "$program"
+  read -r wall cpu peak < <(bench_medians 5 "$bin" --out "$work/out" "$program")
+  printf '%s s wall, %s s CPU, %d MB' "$wall" "$cpu" "$peak"
 }
 
 run() {  # name, program

@@ -9,10 +9,9 @@
 # Usage: bench/scale_bench.sh [path/to/qortavlo]   (default: build/qortavlo)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+source "$root/bench/bench_lib.sh"
 exe=${1:-$root/build/qortavlo}
-[ -x "$exe" ] || { echo "no executable $exe (build the qortavlo target first)"; exit 2; }
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+bench_setup "$exe"
 cd "$work"
 head="OPTIONS TILEURL='file://$work/none/{z}/{x}/{y}.png';"
 
@@ -35,14 +34,10 @@ done
 for n in 2000 8000 32000; do { echo "$head"; cat "s$n.body"; } > "statements$n.tav"; done
 
 measure() {  # name, program
-  local name=$1 program=$2 runs=()
-  for _ in 1 2 3; do
-    /usr/bin/time -f '%e %M' -o time.txt "$exe" --out out "$program" 2> log.txt > /dev/null ||
-      { cat log.txt; exit 1; }
-    runs+=("$(cat time.txt)")
-  done
-  printf '%s\n' "${runs[@]}" | sort -n | sed -n 2p |
-    awk -v n="$name" '{ printf "%-18s median %6.2f s   peak %7.0f MB\n", n, $1, $2 / 1024 }'
+  local name=$1 program=$2 wall cpu peak
+  "$exe" --out out "$program" 2> log.txt > /dev/null || { cat log.txt; exit 1; }
+  read -r wall cpu peak < <(bench_medians 3 "$exe" --out out "$program")
+  printf '%-18s median %6.2f s   peak %7.0f MB\n' "$name" "$wall" "$peak"
 }
 for n in 10000 100000 1000000; do measure "columns $n" "columns$n.tav"; done
 for n in 2000 8000 32000; do measure "statements $n" "statements$n.tav"; done

@@ -7,7 +7,7 @@
 # cs2cs (proj-bin) projects test data into another coordinate system.
 set -e
 pkgs="build-essential cmake pkg-config libgtest-dev libbenchmark-dev nlohmann-json3-dev libsimdjson-dev
-      libcairo2-dev libpango1.0-dev libcurl4-openssl-dev libpng-dev libjpeg-dev zlib1g-dev
+      libcairo2-dev libpango1.0-dev libcurl4-openssl-dev libpng-dev libjpeg-dev zlib1g-dev libdeflate-dev
       libproj-dev proj-data poppler-utils libgdal-dev gdal-bin libxml2-utils proj-bin $*"
 missing=""
 for p in $pkgs; do

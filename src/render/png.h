@@ -1,7 +1,6 @@
-// PNG writing for finished maps, with libpng. Maps are mostly flat color:
-// the SUB and UP filters with zlib's run-length strategy compress them about
-// as well as the default settings and several times faster, which matters
-// for large images and a million markers.
+// PNG writing for finished maps: the rows unfiltered, compressed at once by
+// libdeflate's fastest level (maps are mostly flat color; this is faster and
+// smaller than zlib's fastest level or filtered rows), in chunks written here.
 #pragma once
 
 #include <vector>

@@ -1,7 +1,6 @@
 #include "runtime/data/csv.h"
 
 #include <fcntl.h>
-#include <malloc.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -250,7 +249,9 @@ class Blocks {
  private:
   void fill(size_t keep) {
     if (cap_ < keep + block_ + 1) {
-      const size_t cap = keep + block_ + 1;
+      // Room for a carried record beside the block, so that the buffer
+      // serves the next blocks too rather than being made again.
+      const size_t cap = keep + block_ + block_ / 8 + 1;
       std::unique_ptr<char[]> nb(new char[cap]);
       if (keep) std::memcpy(nb.get(), buf_.get(), keep);
       buf_ = std::move(nb);
@@ -1004,7 +1005,6 @@ Table parseSource(const Source& src, TextBuffer* owned, const std::string& file,
     std::vector<char> textAtStart(ncols, 0);
     std::vector<std::vector<Column>> spare;  // columns of parts after the first
     uint64_t earlierEnd = 0;
-    bool inParts = false;
     for (;;) {
       const bool last = bl.final();
       const char* const e = bl.linesEnd(p);
@@ -1057,7 +1057,6 @@ Table parseSource(const Source& src, TextBuffer* owned, const std::string& file,
         ++used;
         if (q.incomplete) break;
       }
-      if (used > 1) inParts = true;
 
       // A column is numeric only when it is numeric in every part.
       std::vector<char> character(ncols, 0);
@@ -1115,10 +1114,6 @@ Table parseSource(const Source& src, TextBuffer* owned, const std::string& file,
       if (k.numeric() && k.num.size() != t.rows) k.num.assign(t.rows, kMissing);
     // A file written to while it was read may have given rows of two versions.
     src.checkUnchanged();
-    // Memory the reading threads took from heaps of their own stays with
-    // those heaps when freed (about a column's worth on a large file); give
-    // it back to the system.
-    if (inParts) malloc_trim(0);
   } catch (const UserError&) {
     src.checkUnchanged();  // an error in a file that changed is that change
     if (badUtf8) throw;

@@ -810,23 +810,31 @@ void projectRowBlocks(const PlanarContext& pc, const DataColumn* x, const DataCo
                       size_t from, size_t to) {
   const MapProjection& map = *pc.map;
   const size_t n = std::min({x->size(), y->size(), to});
+  const double* xs = x->num.data();
+  const double* ys = y->num.data();
+  const bool ask = map.refusesSome();
+  const double lon0 = pc.cut.lon0;
+  size_t refused = 0;
   constexpr size_t kBlock = 16384;
   std::vector<Point> block(std::min(n - std::min(n, from), kBlock));
   for (size_t first = from; first < n; first += kBlock) {
     const size_t count = std::min(kBlock, n - first);
+    Point* out = block.data();
     for (size_t i = 0; i < count; ++i) {
       const size_t r = first + i;
-      block[i] = Point{NAN, NAN};
+      out[i] = Point{NAN, NAN};
       if (rowGroup && (r >= rowGroup->size() || (*rowGroup)[r] < 0)) continue;
-      const LonLat p{x->num[r], y->num[r]};
+      const LonLat p{xs[r], ys[r]};
       if (!std::isfinite(p.lon) || !std::isfinite(p.lat)) continue;
-      if (!map.accepts(p)) {
-        if (leftOut) ++*leftOut;
+      if (ask && !map.accepts(p)) {
+        ++refused;
         continue;
       }
-      const LonLat w = wrapToCentre(p, pc.cut.lon0);
-      block[i] = {w.lon, w.lat};
+      const LonLat w = wrapToCentre(p, lon0);
+      out[i] = {w.lon, w.lat};
     }
+    if (leftOut) *leftOut += refused;
+    refused = 0;
     map.forwardPoints(block.data(), count);
     take(first, block.data(), count);
   }

@@ -205,15 +205,22 @@ class ScatterLayer final : public PreparedLayer {
       projectRowBlocks(
           own, x, y, groups, &part.leftOut,
           [&](size_t first, const Point* pts, size_t count) {
+            // In locals: stores into the part could be to the points.
+            float* out = offsets.data() + 2 * first;
+            const Point o = origin;
+            double spread = part.spread;
+            PlanarBox box = part.box;
             for (size_t i = 0; i < count; ++i) {
               const Point p = pts[i];
               if (!std::isfinite(p.x) || !std::isfinite(p.y)) continue;
-              const double dx = p.x - origin.x, dy = p.y - origin.y;
-              part.spread = std::max({part.spread, std::fabs(dx), std::fabs(dy)});
-              offsets[2 * (first + i)] = static_cast<float>(dx);
-              offsets[2 * (first + i) + 1] = static_cast<float>(dy);
-              part.box.add(p);
+              const double dx = p.x - o.x, dy = p.y - o.y;
+              spread = std::max({spread, std::fabs(dx), std::fabs(dy)});
+              out[2 * i] = static_cast<float>(dx);
+              out[2 * i + 1] = static_cast<float>(dy);
+              box.add(p);
             }
+            part.spread = spread;
+            part.box = box;
           },
           n * k / threads, n * (k + 1) / threads);
     });
@@ -328,11 +335,17 @@ class ScatterLayer final : public PreparedLayer {
     const double fx0 = t.x0() - pad, fx1 = t.x1() + pad;
     const double fy0 = t.y0() - pad, fy1 = t.y1() + pad;
     const size_t n = offsets.size() / 2;
-    // The pixel of a row's point, false when it is off the map.
-    auto pixelOf = [&](size_t r, int& px, int& py) {
-      const Point q = planarAt(r);
+    // The pixel of a row's point, false when it is off the map. What it
+    // reads is copied in, so that it stays in registers.
+    const Projection proj = dc.proj;
+    const float* off = offsets.data();
+    const Point* full = exact.empty() ? nullptr : exact.data();
+    auto pixelOf = [=, o = origin, &proj](size_t r, int& px, int& py) {
+      const Point q = full ? full[r]
+                           : Point{o.x + static_cast<double>(off[2 * r]),
+                                   o.y + static_cast<double>(off[2 * r + 1])};
       if (!std::isfinite(q.x) || !std::isfinite(q.y)) return false;
-      Point p = dc.proj.toPixel(q);
+      Point p = proj.toPixel(q);
       p = Point{p.x * s, p.y * s};
       if (!(p.x >= fx0 && p.x < fx1 && p.y >= fy0 && p.y < fy1)) return false;
       px = static_cast<int>(std::floor(p.x));
@@ -363,21 +376,20 @@ class ScatterLayer final : public PreparedLayer {
         rt::parallelFor(threads, threads, [&](size_t k) {
           std::vector<uint32_t>& grid = grids[k];
           grid.assign(cells, 0);
+          uint32_t* g = grid.data();
           // A block of cells first, then their counts: apart, the two
           // loops run several times faster than as one.
-          std::vector<uint32_t> block;
-          block.reserve(4096);
+          uint32_t block[4096];
           const size_t end = n * (k + 1) / threads;
           for (size_t from = n * k / threads; from < end; from += 4096) {
-            block.clear();
             const size_t to = std::min(end, from + 4096);
+            size_t m = 0;
             for (size_t r = from; r < to; ++r) {
               int px, py;
               if (pixelOf(r, px, py))
-                block.push_back(static_cast<uint32_t>(py - gy0) * gw +
-                                static_cast<uint32_t>(px - gx0));
+                block[m++] = static_cast<uint32_t>(py - gy0) * gw + static_cast<uint32_t>(px - gx0);
             }
-            for (uint32_t c : block) ++grid[c];
+            for (size_t i = 0; i < m; ++i) ++g[block[i]];
           }
         });
         counts.count = std::move(grids[0]);
@@ -496,8 +508,16 @@ std::unique_ptr<PreparedLayer> prepareScatter(Env& env, const Layer& layer) {
   }
 
   const size_t n = std::min(out->x->size(), out->y->size());
-  for (size_t r = 0; r < n; ++r)
-    if (!out->grouped || out->rowGroup[r] >= 0) out->extent.add(out->x->num[r], out->y->num[r]);
+  const double* xs = out->x->num.data();
+  const double* ys = out->y->num.data();
+  WrapExtent extent;  // a local: a store to the layer's could be to the data
+  if (out->grouped) {
+    for (size_t r = 0; r < n; ++r)
+      if (out->rowGroup[r] >= 0) extent.add(xs[r], ys[r]);
+  } else {
+    for (size_t r = 0; r < n; ++r) extent.add(xs[r], ys[r]);
+  }
+  out->extent = extent;
   out->labels.init(env, layer, out->table, TextPosition::TopRight, out->looks[0].size / 2 + 2);
   out->tips.init(env, layer, out->table);
 

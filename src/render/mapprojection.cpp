@@ -287,6 +287,7 @@ class AlbersUsa final : public MapProjection {
   }
 
   bool accepts(LonLat p) const override { return areaOf(p.lon, p.lat) >= 0; }
+  bool refusesSome() const override { return true; }
 
   void forward(Point* pts, size_t n) const override {
     if (n == 0) return;

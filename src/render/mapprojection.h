@@ -50,6 +50,8 @@ class MapProjection {
   virtual void forwardPoints(Point* pts, size_t n) const { forward(pts, n); }
   // Whether a part whose first position is `p` is drawn at all.
   virtual bool accepts(LonLat /*p*/) const { return true; }
+  // Whether accepts() may refuse a position (else nobody need ask it).
+  virtual bool refusesSome() const { return false; }
 
   double centralMeridian() const { return lon0_; }
   // False for azimuthal projections, which show the antimeridian inside

@@ -222,12 +222,14 @@ TEST(CsvBlocks, FileReadInBlocks) {
 }
 
 TEST(CsvBlocks, NumbersAsTheGeneralRule) {
-  // Every digit count before and after the point: the reader's quick way
-  // for plain decimals gives the general rule's values, bit for bit.
+  // Every digit count before and after the point, up to the most the
+  // quick way takes and past it, before a delimiter, a line end and the
+  // end of the data: the reader's quick way for plain decimals gives the
+  // general rule's values, bit for bit.
   std::mt19937 rng(3);
   std::vector<std::string> cells;
-  for (int whole = 0; whole <= 10; ++whole)
-    for (int frac = -1; frac <= 10; ++frac)
+  for (int whole = 0; whole <= 20; ++whole)
+    for (int frac = -1; frac <= 20; ++frac)
       for (const char* sign : {"", "-"}) {
         std::string c = sign;
         for (int i = 0; i < whole; ++i) c += static_cast<char>('0' + rng() % 10);
@@ -238,17 +240,20 @@ TEST(CsvBlocks, NumbersAsTheGeneralRule) {
   for (const char* c : {"9007199254740993", "12345678901234567890", "1e5", "+3", " 4 ", ".", ""})
     cells.push_back(c);
   std::string text = "v,w\n";
-  for (const std::string& c : cells) text += c + ",x\n";
+  for (const std::string& c : cells) text += c + "," + c + "\n";
+  text.pop_back();
   for (size_t block : {size_t{0}, size_t{1}, size_t{4096}}) {
     const Table t = parse(text, 0, ',', nullptr, block);
     ASSERT_EQ(t.rows, cells.size());
-    ASSERT_TRUE(t.columns[0].numeric());
-    for (size_t r = 0; r < cells.size(); ++r) {
-      double want;
-      ASSERT_TRUE(cellNumber(cells[r], &want)) << cells[r];
-      const double got = t.columns[0].num[r];
-      EXPECT_TRUE(std::memcmp(&got, &want, 8) == 0 || (std::isnan(want) && std::isnan(got)))
-          << cells[r] << ", block " << block;
+    for (size_t col : {0, 1}) {
+      ASSERT_TRUE(t.columns[col].numeric());
+      for (size_t r = 0; r < cells.size(); ++r) {
+        double want;
+        ASSERT_TRUE(cellNumber(cells[r], &want)) << cells[r];
+        const double got = t.columns[col].num[r];
+        EXPECT_TRUE(std::memcmp(&got, &want, 8) == 0 || (std::isnan(want) && std::isnan(got)))
+            << cells[r] << ", block " << block << ", column " << col;
+      }
     }
   }
 }

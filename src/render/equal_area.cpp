@@ -24,7 +24,7 @@ constexpr double kEps10 = 1e-10;
 // a short chain of operations. T: a double, or two in a vector, by the same
 // operations in the same order, so both give the same bits.
 template <class T>
-inline T series(T z, const double (&c)[12]) {
+__attribute__((always_inline)) inline T series(T z, const double (&c)[12]) {
   static_assert(!std::is_integral_v<T>, "an integer would be computed in integers");
   const T z2 = z * z, z4 = z2 * z2;
   return (c[0] + z * c[1]) + z2 * (c[2] + z * c[3]) +
@@ -50,7 +50,7 @@ constexpr double kCos[12] = {1, -1.0 / 2, 1.0 / 24, -1.0 / 720, 1.0 / 40320,
 // atanh(e s) / e), the inverse hyperbolic tangent by its series (which
 // costs less than the logarithm it stands for).
 template <class T>
-inline T qsfn(T sinphi) {
+__attribute__((always_inline)) inline T qsfn(T sinphi) {
   const T y = kEs * sinphi * sinphi;
   return kOneEs * sinphi * (1 / (1 - y) + series(y, kAtanh));
 }
@@ -58,11 +58,11 @@ inline T qsfn(T sinphi) {
 // Sine and cosine of x for |x| <= pi/2 by their series, without the range
 // reduction a library call must do first.
 template <class T>
-inline T sinSmall(T x) {
+__attribute__((always_inline)) inline T sinSmall(T x) {
   return x * series(x * x, kSin);
 }
 template <class T>
-inline T cosSmall(T x) {
+__attribute__((always_inline)) inline T cosSmall(T x) {
   return series(x * x, kCos);
 }
 
@@ -81,7 +81,7 @@ inline double adjustLon(double lon) {
 
 // Sine and cosine of x for |x| <= pi, from those of its half.
 template <class T>
-inline void sinCos(T x, T* s, T* c) {
+__attribute__((always_inline)) inline void sinCos(T x, T* s, T* c) {
   const T h = 0.5 * x, sh = sinSmall(h), ch = cosSmall(h);
   *s = 2 * sh * ch;
   *c = 1 - 2 * sh * sh;
@@ -273,15 +273,28 @@ Point EqualArea::forward(double lonDeg, double latDeg) const {
   return project(kind_, lonDeg, latDeg);
 }
 
-// Albers for two points at once: the checks one by one, the series on a
-// pair of doubles (one vector instruction each where the machine has them),
-// giving what project() gives for each.
-void EqualArea::albersPair(Point* p) const {
-  using Pair = double __attribute__((vector_size(16)));
+// Albers for N points at once: the checks one by one, the series on a
+// vector of N doubles (one instruction each where the machine has them),
+// giving what project() gives for each (the same operations in the same
+// order, never fused).
+template <int N>
+struct Doubles;
+template <>
+struct Doubles<2> {
+  using type = double __attribute__((vector_size(16)));
+};
+template <>
+struct Doubles<4> {
+  using type = double __attribute__((vector_size(32)));
+};
+
+template <int N>
+__attribute__((always_inline)) inline void EqualArea::albersN(Point* p) const {
+  using Vec = typename Doubles<N>::type;
   constexpr Point kNone{HUGE_VAL, HUGE_VAL};
-  double phi[2], lam[2];
-  bool ok[2];
-  for (int k = 0; k < 2; ++k) {
+  Vec phi, lam;
+  bool ok[N];
+  for (int k = 0; k < N; ++k) {
     double f = p[k].y * kRad;
     ok[k] = std::fabs(f) <= kHalfPi + 1e-12;
     if (f > kHalfPi) f = kHalfPi;
@@ -289,19 +302,29 @@ void EqualArea::albersPair(Point* p) const {
     phi[k] = f;
     lam[k] = adjustLon(p[k].x * kRad - lon0_);
   }
-  const Pair rho2 = c_ - n_ * qsfn(sinSmall(Pair{phi[0], phi[1]}));
-  const Pair rho = dd_ * Pair{std::sqrt(std::max(rho2[0], 0.0)), std::sqrt(std::max(rho2[1], 0.0))};
-  Pair sina, cosa;
-  sinCos(Pair{lam[0], lam[1]} * n_, &sina, &cosa);
-  const Pair x = rho * sina, y = rho0_ - rho * cosa;
-  for (int k = 0; k < 2; ++k)
+  const Vec rho2 = c_ - n_ * qsfn(sinSmall(phi));
+  Vec root;
+  for (int k = 0; k < N; ++k) root[k] = std::sqrt(std::max(rho2[k], 0.0));
+  const Vec rho = dd_ * root;
+  Vec sina, cosa;
+  sinCos(lam * n_, &sina, &cosa);
+  const Vec x = rho * sina, y = rho0_ - rho * cosa;
+  for (int k = 0; k < N; ++k)
     p[k] = ok[k] && !(rho2[k] < 0) ? Point{kA * x[k], kA * y[k]} : kNone;
 }
+
+void EqualArea::albersPair(Point* p) const { albersN<2>(p); }
+
+// Four at once on machines with AVX2 (with no FMA: the same bits as two).
+__attribute__((target("avx2"))) void EqualArea::albersFour(Point* p) const { albersN<4>(p); }
 
 void EqualArea::forward(Point* pts, size_t n) const {
   switch (kind_) {
     case Kind::Aea: {
+      static const bool four = __builtin_cpu_supports("avx2");
       size_t i = 0;
+      if (four)
+        for (; i + 4 <= n; i += 4) albersFour(pts + i);
       for (; i + 2 <= n; i += 2) albersPair(pts + i);
       for (; i < n; ++i) pts[i] = project(Kind::Aea, pts[i].x, pts[i].y);
       break;

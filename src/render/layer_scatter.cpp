@@ -370,13 +370,13 @@ class ScatterLayer final : public PreparedLayer {
         // Millions of points are counted on the threads the layer was
         // projected on, each into a grid of its own, added up after.
         const unsigned threads = n >= kParallelPoints ? projectThreads : 1;
-        std::vector<std::vector<uint32_t>> grids(threads);
+        std::vector<std::vector<uint16_t>> grids(threads);
         const int gx0 = counts.x0, gy0 = counts.y0;
         const uint32_t gw = static_cast<uint32_t>(counts.width);
         rt::parallelFor(threads, threads, [&](size_t k) {
-          std::vector<uint32_t>& grid = grids[k];
+          std::vector<uint16_t>& grid = grids[k];
           grid.assign(cells, 0);
-          uint32_t* g = grid.data();
+          uint16_t* g = grid.data();
           // A block of cells first, then their counts: apart, the two
           // loops run several times faster than as one.
           uint32_t block[4096];
@@ -389,13 +389,20 @@ class ScatterLayer final : public PreparedLayer {
               if (pixelOf(r, px, py))
                 block[m++] = static_cast<uint32_t>(py - gy0) * gw + static_cast<uint32_t>(px - gx0);
             }
-            for (size_t i = 0; i < m; ++i) ++g[block[i]];
+            for (size_t i = 0; i < m; ++i) {
+              uint16_t& c = g[block[i]];
+              c += c != StampCounts::kMaxCount;
+            }
           }
         });
         counts.count = std::move(grids[0]);
         for (unsigned k = 1; k < threads; ++k) {
-          for (size_t i = 0; i < cells; ++i) counts.count[i] += grids[k][i];
-          std::vector<uint32_t>().swap(grids[k]);
+          uint16_t* sum = counts.count.data();
+          const uint16_t* add = grids[k].data();
+          for (size_t i = 0; i < cells; ++i)
+            sum[i] = static_cast<uint16_t>(
+                std::min<uint32_t>(uint32_t{sum[i]} + add[i], StampCounts::kMaxCount));
+          std::vector<uint16_t>().swap(grids[k]);
         }
         blendStampCounts(t, stamp, color, counts);
         return;

@@ -129,7 +129,7 @@ bool stampColor(const MarkerStamp& s, uint32_t* color) {
 void blendStampCounts(PixelTarget& t, const MarkerStamp& s, uint32_t color, StampCounts& c) {
   if (t.empty()) return;
   if (s.opaque)
-    for (uint32_t& k : c.count) k = std::min(k, 1u);
+    for (uint16_t& k : c.count) k = std::min<uint16_t>(k, 1);
   // Each stamp pixel as the log of the share of what lies below that one
   // copy leaves showing (an opaque pixel: a number low enough to leave
   // nothing).
@@ -158,7 +158,7 @@ void blendStampCounts(PixelTarget& t, const MarkerStamp& s, uint32_t color, Stam
       if (gy < 0 || gy >= c.height) continue;
       const int gx0 = t.x0() - c.x0 - tap.dx;  // the grid column under x = 0
       const int xa = std::max(0, -gx0), xb = std::min(w, c.width - gx0);
-      const uint32_t* src =
+      const uint16_t* src =
           c.count.data() + static_cast<size_t>(gy) * static_cast<size_t>(c.width) + gx0;
       const float l = tap.logKeep;
       for (int x = xa; x < xb; ++x)

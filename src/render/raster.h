@@ -80,10 +80,13 @@ MarkerStamp makeMarkerStamp(const MarkerStyle& style);
 void stampMarker(PixelTarget& t, const MarkerStamp& s, int x, int y);
 
 // How many copies of one stamp are centered on each pixel of a grid (the
-// target's pixels with a margin around them).
+// target's pixels with a margin around them), up to kMaxCount: a few
+// thousand copies of the faintest stamp pixel already hide what lies below
+// (to the last bit of a float), so more leave the same image.
 struct StampCounts {
+  static constexpr uint16_t kMaxCount = 0xFFFF;
   int x0 = 0, y0 = 0, width = 0, height = 0;  // the grid, in image pixels
-  std::vector<uint32_t> count;                // row by row
+  std::vector<uint16_t> count;                // row by row
 };
 // Whether every pixel of a stamp has one color (at its own coverage): then
 // `color` is that color, opaque and premultiplied.

@@ -59,9 +59,9 @@ struct CompressorFree {
   void operator()(libdeflate_compressor* c) const { libdeflate_free_compressor(c); }
 };
 
-}  // namespace
-
-std::vector<unsigned char> encodePng(const Canvas& canvas) {
+// The PNG of a canvas; with `spend`, an opaque image's own memory holds
+// its rows on the way.
+std::vector<unsigned char> encode(const Canvas& canvas, bool spend) {
   cairo_surface_t* s = canvas.surface();
   if (cairo_status_t st = cairo_surface_status(s); st != CAIRO_STATUS_SUCCESS)
     throw rt::UserError(std::string("The image cannot be encoded as PNG: ") +
@@ -93,20 +93,32 @@ std::vector<unsigned char> encodePng(const Canvas& canvas) {
   // (bench/png_choices.cpp measures the choices on given maps).
   const size_t rowBytes = static_cast<size_t>(w) * (opaque ? 3 : 4) + 1;
   const size_t rawBytes = rowBytes * static_cast<size_t>(h);
-  std::unique_ptr<unsigned char[]> raw(new unsigned char[rawBytes]);
+  // An opaque image's rows (3 bytes a pixel and one more) fit in its own
+  // memory (4 bytes a pixel) and are written there when it may be spent:
+  // each row's bytes end before the next image row begins, and a pixel is
+  // read before its bytes are written (the filter byte last), so nothing
+  // is overwritten before it is read. That spares a buffer of the image's
+  // size (fresh memory costs more than the conversion).
+  std::unique_ptr<unsigned char[]> own;
+  unsigned char* raw;
+  if (spend && opaque && w > 1) {
+    raw = cairo_image_surface_get_data(s);
+  } else {
+    own.reset(new unsigned char[rawBytes]);
+    raw = own.get();
+  }
   for (int y = 0; y < h; ++y) {
-    unsigned char* line = raw.get() + rowBytes * static_cast<size_t>(y);
-    line[0] = 0;
+    unsigned char* line = raw + rowBytes * static_cast<size_t>(y);
     convertRow(rowAt(y), w, rgb24, opaque, line + 1);
+    line[0] = 0;
   }
   std::unique_ptr<libdeflate_compressor, CompressorFree> zc(libdeflate_alloc_compressor(1));
   if (!zc) throw rt::UserError("The image cannot be encoded as PNG: out of memory.");
   const size_t bound = libdeflate_zlib_compress_bound(zc.get(), rawBytes);
   std::unique_ptr<unsigned char[]> packed(new unsigned char[bound]);
-  const size_t packedBytes =
-      libdeflate_zlib_compress(zc.get(), raw.get(), rawBytes, packed.get(), bound);
+  const size_t packedBytes = libdeflate_zlib_compress(zc.get(), raw, rawBytes, packed.get(), bound);
   if (packedBytes == 0) throw rt::UserError("The image cannot be encoded as PNG.");
-  raw.reset();
+  own.reset();
 
   static const unsigned char kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
   std::vector<unsigned char> out(kSignature, kSignature + 8);
@@ -124,6 +136,16 @@ std::vector<unsigned char> encodePng(const Canvas& canvas) {
     putChunk(out, "IDAT", packed.get() + at, std::min(packedBytes - at, size_t{1} << 30));
   putChunk(out, "IEND", nullptr, 0);
   return out;
+}
+
+}  // namespace
+
+std::vector<unsigned char> encodePng(const Canvas& canvas) { return encode(canvas, false); }
+
+std::vector<unsigned char> encodePngSpending(Canvas& canvas) {
+  std::vector<unsigned char> png = encode(canvas, true);
+  cairo_surface_mark_dirty(canvas.surface());
+  return png;
 }
 
 }  // namespace qv::render

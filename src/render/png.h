@@ -12,5 +12,8 @@ namespace qv::render {
 // The PNG bytes of a canvas: 8-bit RGB when every pixel is opaque, else
 // 8-bit RGBA (straight alpha). UserError when the image cannot be encoded.
 std::vector<unsigned char> encodePng(const Canvas& canvas);
+// The same, using the image's memory as work space: the canvas holds no
+// image afterwards (for a map whose file is all that is kept of it).
+std::vector<unsigned char> encodePngSpending(Canvas& canvas);
 
 }  // namespace qv::render

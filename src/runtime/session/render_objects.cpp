@@ -405,7 +405,7 @@ void GraphManagerImpl::draw(Job& job, const render::MapProjectionPtr& projection
     render::RenderResult& r = job.result;
     if (output_.output == render::OutputKind::Png) {
       if (!r.canvas) throw std::runtime_error("the renderer gave no image");
-      const std::vector<unsigned char> png = render::encodePng(*r.canvas);
+      const std::vector<unsigned char> png = render::encodePngSpending(*r.canvas);
       job.drawn.bytes.assign(png.begin(), png.end());
       job.drawn.width = r.canvas->width();
       job.drawn.height = r.canvas->height();

@@ -57,6 +57,12 @@ TEST(Png, OpaqueAndTransparentImagesReadBack) {
 
   Canvas one(1, 1);
   expectSamePixels(roundTrip(one), one);
+
+  // Written in the image's own memory (opaque) or beside it: the same file.
+  for (Canvas* c : {&flat, &alpha, &one}) {
+    const std::vector<unsigned char> kept = encodePng(*c);
+    EXPECT_EQ(encodePngSpending(*c), kept) << c->width() << " x " << c->height();
+  }
 }
 
 }  // namespace

@@ -43,6 +43,35 @@ constexpr size_t kParallelPoints = size_t{1} << 18;
 // image's pixels for each of the stamp's).
 constexpr size_t kMaxCountedStamp = 64;
 
+// How planar offsets from an origin fall on a grid of image pixels: the
+// pixel is (t + (origin + offset) * scale) * s, floored, inside [f0, f1).
+struct CellGrid {
+  double ox, oy, tx, ty, scale, s, fx0, fx1, fy0, fy1;
+  int gx0, gy0;
+  uint32_t gw, outside;
+};
+
+// The grid cell of each point from..to (its offsets in `off`), or
+// `g.outside` when it is off the grid, into `out`: the arithmetic of the
+// per-point pixel test, without branches, so that the loop runs on several
+// points at once (four with AVX2).
+__attribute__((target_clones("avx2", "default"))) void gridCells(const float* off, size_t from,
+                                                                 size_t to, const CellGrid& g,
+                                                                 uint32_t* out) {
+  const CellGrid c = g;
+  for (size_t r = from; r < to; ++r) {
+    const double qx = c.ox + static_cast<double>(off[2 * r]);
+    const double qy = c.oy + static_cast<double>(off[2 * r + 1]);
+    const double px = (c.tx + qx * c.scale) * c.s, py = (c.ty + qy * c.scale) * c.s;
+    const bool in = (px >= c.fx0) & (px < c.fx1) & (py >= c.fy0) & (py < c.fy1);
+    const int cx = static_cast<int>(std::floor(in ? px : c.fx0));
+    const int cy = static_cast<int>(std::floor(in ? py : c.fy0));
+    const uint32_t cell =
+        static_cast<uint32_t>(cy - c.gy0) * c.gw + static_cast<uint32_t>(cx - c.gx0);
+    out[r - from] = in ? cell : c.outside;
+  }
+}
+
 uint32_t packColor(const Rgba& c) {
   auto b = [](double v) { return static_cast<uint32_t>(std::lround(std::clamp(v, 0.0, 1.0) * 255)); };
   return (b(c.a) << 24) | (b(c.r) << 16) | (b(c.g) << 8) | b(c.b);
@@ -373,6 +402,9 @@ class ScatterLayer final : public PreparedLayer {
         std::vector<std::vector<uint16_t>> grids(threads);
         const int gx0 = counts.x0, gy0 = counts.y0;
         const uint32_t gw = static_cast<uint32_t>(counts.width);
+        const Point t0 = proj.toPixel(Point{0, 0});
+        const CellGrid cellGrid{origin.x, origin.y, t0.x, t0.y, proj.scale(), s, fx0, fx1, fy0,
+                                fy1, gx0, gy0, gw, static_cast<uint32_t>(cells)};
         rt::parallelFor(threads, threads, [&](size_t k) {
           std::vector<uint16_t>& grid = grids[k];
           grid.assign(cells, 0);
@@ -383,13 +415,20 @@ class ScatterLayer final : public PreparedLayer {
           const size_t end = n * (k + 1) / threads;
           for (size_t from = n * k / threads; from < end; from += 4096) {
             const size_t to = std::min(end, from + 4096);
-            size_t m = 0;
-            for (size_t r = from; r < to; ++r) {
-              int px, py;
-              if (pixelOf(r, px, py))
-                block[m++] = static_cast<uint32_t>(py - gy0) * gw + static_cast<uint32_t>(px - gx0);
+            size_t m = to - from;
+            if (full) {
+              m = 0;
+              for (size_t r = from; r < to; ++r) {
+                int px, py;
+                if (pixelOf(r, px, py))
+                  block[m++] =
+                      static_cast<uint32_t>(py - gy0) * gw + static_cast<uint32_t>(px - gx0);
+              }
+            } else {
+              gridCells(off, from, to, cellGrid, block);
             }
             for (size_t i = 0; i < m; ++i) {
+              if (block[i] == cellGrid.outside) continue;
               uint16_t& c = g[block[i]];
               c += c != StampCounts::kMaxCount;
             }

@@ -126,6 +126,30 @@ bool stampColor(const MarkerStamp& s, uint32_t* color) {
   return true;
 }
 
+namespace {
+
+// Blends `color` (its channels in cc: alpha, red, green, blue) over a row
+// of pixels, each keeping the share f[x] of what it held. Without branches,
+// so that it runs on several pixels at once (eight with AVX2); a pixel
+// with f = 1 keeps its bytes.
+__attribute__((target_clones("avx2", "default"))) void blendRow(uint32_t* dst, const float* f,
+                                                                int w, const float* cc) {
+  for (int x = 0; x < w; ++x) {
+    const uint32_t d = dst[x];
+    const float k = f[x];
+    uint32_t out = 0;
+    for (int i = 0; i < 4; ++i) {
+      const int shift = 24 - 8 * i;
+      const auto below = static_cast<int32_t>((d >> shift) & 0xFFu);
+      const float v = cc[i] * (1 - k) + static_cast<float>(below) * k;
+      out |= static_cast<uint32_t>(static_cast<int32_t>(std::min(255.0f, v + 0.5f))) << shift;
+    }
+    dst[x] = out;
+  }
+}
+
+}  // namespace
+
 void blendStampCounts(PixelTarget& t, const MarkerStamp& s, uint32_t color, StampCounts& c) {
   if (t.empty()) return;
   if (s.opaque)
@@ -166,20 +190,9 @@ void blendStampCounts(PixelTarget& t, const MarkerStamp& s, uint32_t color, Stam
       any = true;
     }
     if (!any) continue;
-    uint32_t* dst = t.row(y) + t.x0();
-    for (int x = 0; x < w; ++x) {
-      const float k = keep[static_cast<size_t>(x)];
-      if (k == 0) continue;
-      const float f = std::exp(k);
-      const uint32_t d = dst[x];
-      uint32_t out = 0;
-      for (int i = 0; i < 4; ++i) {
-        const int shift = 24 - 8 * i;
-        const float v = cc[i] * (1 - f) + static_cast<float>((d >> shift) & 0xFFu) * f;
-        out |= static_cast<uint32_t>(std::min(255.0f, v + 0.5f)) << shift;
-      }
-      dst[x] = out;
-    }
+    // The share each pixel keeps, then the row blended at once.
+    for (float& k : keep) k = k == 0 ? 1.0f : std::exp(k);
+    blendRow(t.row(y) + t.x0(), keep.data(), w, cc);
   }
 }
 

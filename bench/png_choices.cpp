@@ -71,7 +71,8 @@ void timeIt(const char* filters, const char* strategy, int level, F encode) {
   for (int i = 0; i < 7; ++i) {
     const auto t0 = std::chrono::steady_clock::now();
     bytes = encode();
-    best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - t0;
+    best = std::min(best, took.count());
   }
   std::printf("%-8s %-10s %5d %10.2f %10zu\n", filters, strategy, level, best * 1000, bytes);
 }

@@ -69,23 +69,31 @@ void BM_CollectByGroups(benchmark::State& state) {
   plot.attrVars = table();
   plot.valueLists = table();
   plot.groupVarName = host.kdltxt("kind", -1);
-  plot.attrVars->put("KIND", host.kdltxt("__ATTRVAR1__", -1));
-  plot.attrVars->put("SIZE", host.kdltxt("__ATTRVAR2__", -1));
+  if (plot.attrVars->put("KIND", host.kdltxt("__ATTRVAR1__", -1)) != 0 ||
+      plot.attrVars->put("SIZE", host.kdltxt("__ATTRVAR2__", -1)) != 0)
+    state.SkipWithError("attribute variables");
 
   qv::module::ByInfo info;
   for (auto _ : state) {
-    qv::module::process_bygroup(factory, &plot, &info, 1);
+    const qv::host::Status st = qv::module::process_bygroup(factory, &plot, &info, 1);
     state.PauseTiming();
+    if (st != 0) state.SkipWithError("collection");
     if (info.groups != kGroups || info.observations != kRows) state.SkipWithError("counts");
     const auto* kinds = std::get_if<void*>(&plot.valueLists->valueAt(0));
     const auto* list = kinds ? dynamic_cast<qv::host::List*>(static_cast<qv::host::Object*>(*kinds))
                              : nullptr;
     if (!list || list->size() != 40) state.SkipWithError("values");
-    qv::module::releaseByGroupValues(factory, &plot);
+    // Give back the lists, so that the next run collects afresh (a variable
+    // already in valueLists is skipped).
+    plot.valueLists->clear();
+    plot.valueListObjects.clear();
+    plot.groupValues = {};
+    plot.groupFormatted = {};
+    plot.missingTexts = {};
     state.ResumeTiming();
   }
   state.SetItemsProcessed(static_cast<int64_t>(kRows) * state.iterations());
-  host.endStep();
+  if (host.endStep() != 0) state.SkipWithError("end of step");
   qv::module::mcn_main(nullptr, nullptr);
 }
 BENCHMARK(BM_CollectByGroups)->Unit(benchmark::kMillisecond)->MinTime(2.0);

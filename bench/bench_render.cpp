@@ -53,10 +53,11 @@ void drawAll(qv::render::Canvas& c, const qv::render::Projection& proj, const qv
   const auto& style = qv::render::defaultStyle();
   c.fill(style.background);
   auto opt = qv::render::geometryFor(area);
+  qv::render::Painter& pen = c.painter();
   int n = 0;
   for (const Region& r : counties()) {
-    if (qv::render::regionPath(c.cr(), proj, r.rings, opt))
-      qv::render::fillAndStroke(c.cr(), qv::render::graphData(style, 1 + n++ % 12).fill,
+    if (qv::render::regionPath(pen, proj, r.rings, opt))
+      qv::render::fillAndStroke(pen, qv::render::graphData(style, 1 + n++ % 12).fill,
                                 style.regionOutline, style.regionOutlineWidth);
   }
 }

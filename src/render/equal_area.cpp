@@ -21,8 +21,8 @@ constexpr double kOneEs = 1 - kEs;
 constexpr double kEps10 = 1e-10;
 
 // c[0] + c[1] z + ... + c[11] z^11, the terms paired (Estrin's scheme) for
-// a short chain of operations. T: a double, or two in a vector, by the same
-// operations in the same order, so both give the same bits.
+// a short chain of operations. T: a double, or a vector of them, by the
+// same operations in the same order, so both give the same bits.
 template <class T>
 __attribute__((always_inline)) inline T series(T z, const double (&c)[12]) {
   static_assert(!std::is_integral_v<T>, "an integer would be computed in integers");
@@ -273,24 +273,12 @@ Point EqualArea::forward(double lonDeg, double latDeg) const {
   return project(kind_, lonDeg, latDeg);
 }
 
-// Albers for N points at once: the checks one by one, the series on a
-// vector of N doubles (one instruction each where the machine has them),
-// giving what project() gives for each (the same operations in the same
-// order, never fused).
-template <int N>
-struct Doubles;
-template <>
-struct Doubles<2> {
-  using type = double __attribute__((vector_size(16)));
-};
-template <>
-struct Doubles<4> {
-  using type = double __attribute__((vector_size(32)));
-};
-
-template <int N>
-__attribute__((always_inline)) inline void EqualArea::albersN(Point* p) const {
-  using Vec = typename Doubles<N>::type;
+// Albers for four points at once: the checks one by one, the series on a
+// vector of four doubles, giving what project() gives for each (the same
+// operations in the same order, never fused).
+__attribute__((always_inline)) inline void EqualArea::albersFour(Point* p) const {
+  constexpr int N = 4;
+  using Vec = double __attribute__((vector_size(8 * N)));
   constexpr Point kNone{HUGE_VAL, HUGE_VAL};
   Vec phi, lam;
   bool ok[N];
@@ -313,22 +301,20 @@ __attribute__((always_inline)) inline void EqualArea::albersN(Point* p) const {
     p[k] = ok[k] && !(rho2[k] < 0) ? Point{kA * x[k], kA * y[k]} : kNone;
 }
 
-void EqualArea::albersPair(Point* p) const { albersN<2>(p); }
-
-// Four at once on machines with AVX2 (with no FMA: the same bits as two).
-__attribute__((target("avx2"))) void EqualArea::albersFour(Point* p) const { albersN<4>(p); }
+// The points four at a time: one AVX2 instruction for each operation
+// where the machine has it, else two SSE2 ones (no FMA either way, so the
+// same bits).
+__attribute__((target_clones("avx2", "default"))) void EqualArea::albersFours(Point* pts,
+                                                                              size_t n) const {
+  for (size_t i = 0; i + 4 <= n; i += 4) albersFour(pts + i);
+}
 
 void EqualArea::forward(Point* pts, size_t n) const {
   switch (kind_) {
-    case Kind::Aea: {
-      static const bool four = __builtin_cpu_supports("avx2");
-      size_t i = 0;
-      if (four)
-        for (; i + 4 <= n; i += 4) albersFour(pts + i);
-      for (; i + 2 <= n; i += 2) albersPair(pts + i);
-      for (; i < n; ++i) pts[i] = project(Kind::Aea, pts[i].x, pts[i].y);
+    case Kind::Aea:
+      albersFours(pts, n);
+      for (size_t i = n / 4 * 4; i < n; ++i) pts[i] = project(Kind::Aea, pts[i].x, pts[i].y);
       break;
-    }
     case Kind::Laea:
       for (size_t i = 0; i < n; ++i) pts[i] = project(Kind::Laea, pts[i].x, pts[i].y);
       break;

@@ -37,10 +37,8 @@ class EqualArea {
   enum class Aspect { NorthPole, SouthPole, Equator, Oblique };
   bool setUp(double lat0, double lat1, double lat2);
   Point project(Kind kind, double lonDeg, double latDeg) const;
-  template <int N>
-  void albersN(Point* p) const;
-  void albersPair(Point* p) const;
   void albersFour(Point* p) const;
+  void albersFours(Point* pts, size_t n) const;
 
   Kind kind_ = Kind::Aea;
   double lon0Deg_ = 0, lon0_ = 0;

@@ -1,6 +1,7 @@
 // PNG writing for finished maps: the rows unfiltered, compressed at once by
-// libdeflate's fastest level (maps are mostly flat color; this is faster and
-// smaller than zlib's fastest level or filtered rows), in chunks written here.
+// libdeflate's fastest level (faster than zlib's fastest; maps are mostly
+// flat color, and come out smaller than with filtered rows), in chunks
+// written here.
 #pragma once
 
 #include <vector>

@@ -1,7 +1,9 @@
 #include "runtime/common/tempfiles.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -21,6 +23,31 @@ namespace {
 constexpr int kSlots = 256;
 std::atomic<char*> slots[kSlots];
 
+// A file is made and registered as one step against the handler, which may
+// run on any thread: once it starts no file is made, and it waits for the
+// ones being made to be registered before it removes them.
+std::atomic<bool> ending{false};
+std::atomic<int> making{0};
+
+// Keeps SIGINT and SIGTERM from this thread while it makes a file, so the
+// handler never runs on a thread that holds `making`.
+class SignalsHeld {
+ public:
+  SignalsHeld() {
+    sigset_t both;
+    sigemptyset(&both);
+    sigaddset(&both, SIGINT);
+    sigaddset(&both, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &both, &old_);
+  }
+  ~SignalsHeld() { pthread_sigmask(SIG_SETMASK, &old_, nullptr); }
+  SignalsHeld(const SignalsHeld&) = delete;
+  SignalsHeld& operator=(const SignalsHeld&) = delete;
+
+ private:
+  sigset_t old_;
+};
+
 mode_t currentUmask() {
   mode_t m = ::umask(0);
   ::umask(m);
@@ -28,13 +55,18 @@ mode_t currentUmask() {
 }
 
 void onSignal(int sig) {
+  // A second signal, on another thread, leaves the ending to the first.
+  if (ending.exchange(true))
+    for (;;) ::pause();
+  while (making.load() != 0) {
+    const timespec pauseBriefly{0, 100'000};
+    ::nanosleep(&pauseBriefly, nullptr);
+  }
   for (auto& slot : slots)
     if (char* p = slot.load()) ::unlink(p);
   std::signal(sig, SIG_DFL);
   std::raise(sig);
 }
-
-}  // namespace
 
 void registerTempFile(const std::string& path) {
   char* copy = ::strdup(path.c_str());
@@ -45,6 +77,8 @@ void registerTempFile(const std::string& path) {
   }
   std::free(copy);
 }
+
+}  // namespace
 
 void forgetTempFile(const std::string& path) {
   for (auto& slot : slots) {
@@ -66,13 +100,24 @@ void removeTempFile(const std::string& path) {
 
 int createTempBeside(const std::string& target, std::string& path) {
   std::string pattern = target + ".XXXXXX";
-  int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
-  if (fd < 0) return -1;
-  // mkostemp makes the file 0600; an image or template is as readable as
-  // any file the user makes.
-  ::fchmod(fd, 0666 & ~currentUmask());
-  path = std::move(pattern);
-  registerTempFile(path);
+  const SignalsHeld held;
+  making.fetch_add(1);
+  if (ending.load()) {
+    // The run is being ended by a signal: nothing more is made.
+    making.fetch_sub(1);
+    for (;;) ::pause();
+  }
+  const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+  if (fd >= 0) {
+    // mkostemp makes the file 0600; an image or template is as readable as
+    // any file the user makes.
+    ::fchmod(fd, 0666 & ~currentUmask());
+    path = std::move(pattern);
+    registerTempFile(path);
+  }
+  const int err = errno;
+  making.fetch_sub(1);
+  errno = err;
   return fd;
 }
 
@@ -115,8 +160,10 @@ int replaceFile(const std::string& target, const void* data, size_t size) {
 void removeTempFilesOnSignal() {
   struct sigaction sa {};
   sa.sa_handler = onSignal;
+  // Either signal waits while the handler runs on this thread.
   sigemptyset(&sa.sa_mask);
-  sa.sa_flags = SA_RESETHAND;
+  sigaddset(&sa.sa_mask, SIGINT);
+  sigaddset(&sa.sa_mask, SIGTERM);
   ::sigaction(SIGINT, &sa, nullptr);
   ::sigaction(SIGTERM, &sa, nullptr);
 }

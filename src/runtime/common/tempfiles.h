@@ -24,16 +24,16 @@ int writeTempBeside(const std::string& target, const void* data, size_t size, st
 // reader sees the old file or the new one, never a part. 0 or errno.
 int replaceFile(const std::string& target, const void* data, size_t size);
 
-// Registers a temporary file made otherwise; forgets one that was renamed
-// into place or removed. Both are cheap and safe from any thread.
-void registerTempFile(const std::string& path);
+// Forgets a temporary file that was renamed into place or removed. Cheap
+// and safe from any thread.
 void forgetTempFile(const std::string& path);
 
 // Removes a registered temporary file and forgets it.
 void removeTempFile(const std::string& path);
 
-// On SIGINT or SIGTERM: removes every registered temporary file, then ends
-// the process by the same signal (its usual exit status).
+// On SIGINT or SIGTERM, on whichever thread it comes: removes every
+// registered temporary file, then ends the process by the same signal (its
+// usual exit status). A thread making a file meanwhile makes none.
 void removeTempFilesOnSignal();
 
 }  // namespace qv::rt

@@ -5,9 +5,6 @@
 // thread (or none) a job is done on the calling thread when it is taken.
 #pragma once
 
-#include <pthread.h>
-#include <signal.h>
-
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -27,17 +24,8 @@ class OrderedWork {
 
   OrderedWork(unsigned threads, Work work) : work_(std::move(work)) {
     if (threads < 2) return;
-    // The workers take no SIGINT or SIGTERM: their handler runs on the
-    // calling thread, which it stops while it removes the run's temporary
-    // files (a thread going on beside it could make a new one).
-    sigset_t block, old;
-    sigemptyset(&block);
-    sigaddset(&block, SIGINT);
-    sigaddset(&block, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &block, &old);
     workers_.reserve(threads);
     for (unsigned w = 0; w < threads; ++w) workers_.emplace_back([this, w] { run(w); });
-    pthread_sigmask(SIG_SETMASK, &old, nullptr);
   }
   // Jobs not started are dropped; the running ones are finished first.
   ~OrderedWork() {

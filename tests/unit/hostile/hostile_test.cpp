@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "../render_draw/program_run.h"
+#include "runtime/common/tempfiles.h"
 
 namespace qv::test {
 namespace {
@@ -121,6 +122,44 @@ TEST(Hostile, SigtermLeavesNoTemporaryFile) {
       EXPECT_EQ(temporaryFiles(dir.path() + "/out"), std::vector<std::string>())
           << "after " << delayMs << " ms";
     }
+  }
+}
+
+// A signal that comes while other threads make, finish and rename temporary
+// files (the tile cache and the images are written so) still removes every
+// one there is: none is made after the handler looked, none is missed while
+// being made.
+TEST(Hostile, SignalWhileThreadsMakeTemporaryFilesLeavesNone) {
+  TempDir dir;
+  for (int round = 0; round < 24; ++round) {
+    const std::string out = dir.path() + "/r" + std::to_string(round);
+    fs::create_directory(out);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      ::alarm(20);  // a signal that ends nothing shows as SIGALRM, not a hang
+      rt::removeTempFilesOnSignal();
+      for (int t = 0; t < 3; ++t) {
+        std::thread([out, t] {
+          const std::string target = out + "/f" + std::to_string(t) + ".png";
+          for (;;) {
+            std::string tmp;
+            if (t == 0) {
+              (void)rt::replaceFile(target, "x", 1);
+            } else if (const int fd = rt::createTempBeside(target, tmp); fd >= 0) {
+              ::close(fd);
+              rt::removeTempFile(tmp);
+            }
+          }
+        }).detach();
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(2 + round % 8));
+      ::kill(::getpid(), round % 2 ? SIGTERM : SIGINT);
+      for (;;) ::pause();
+    }
+    const int status = finish(pid);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == (round % 2 ? SIGTERM : SIGINT))
+        << "status " << status;
+    EXPECT_EQ(temporaryFiles(out), std::vector<std::string>()) << "round " << round;
   }
 }
 

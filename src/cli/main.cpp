@@ -13,6 +13,7 @@
 
 #include "common/ascii.h"
 
+#include "render/text.h"
 #include "runtime/common/tempfiles.h"
 #include "runtime/log/log.h"
 #include "runtime/program/globals.h"
@@ -167,6 +168,7 @@ int run(int argc, char** argv) {
     }
   }
   if (!haveProgram) return usageError("no PROGRAM given");
+  qv::render::startFontSetup();
   return qv::rt::runProgram(opt);
 }
 

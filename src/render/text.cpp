@@ -92,6 +92,8 @@ PangoContext* layoutContext() {
 
 }  // namespace
 
+void startFontSetup() { (void)pango_cairo_font_map_get_default(); }
+
 TextLayout::TextLayout(std::string_view text, const FontStyle& font, Justify justify)
     : font_(font) {
   layout_ = pango_layout_new(layoutContext());

@@ -84,6 +84,12 @@ struct LabelStyle {
   Rgba backlightColor{0, 0, 0, 0};
 };
 
+// Makes the calling thread's font map now. Pango reads the font
+// configuration for it on a thread of its own, so started early that
+// reading overlaps what the run does before its first text (the program,
+// the data) instead of delaying the first map.
+void startFontSetup();
+
 // The size of a laid-out text block in pixels, before rotation.
 struct TextExtent {
   double width = 0, height = 0;

@@ -488,7 +488,7 @@ ProjectionChoice chooseProjection(std::string_view setting, const WrapExtent& ex
   }
   // Nothing could be made: no projection takes the parameters.
   if (!out.projection) {
-    out.warnings.push_back("PROJ could not make the map projection; the map is drawn in Web "
+    out.warnings.push_back("The map projection could not be made; the map is drawn in Web "
                            "Mercator.");
     out.projection = makeWebMercator(lon0);
     out.note.clear();

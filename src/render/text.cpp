@@ -94,6 +94,18 @@ PangoContext* layoutContext() {
 
 void startFontSetup() { (void)pango_cairo_font_map_get_default(); }
 
+void warmUpText() {
+  // The default font matched, shaped and a few of its glyphs rendered: the
+  // font set, the face and the glyph cache a first label would make.
+  TextLayout text("Map 0123456789", FontStyle{}, Justify::Left);
+  (void)text.extent();
+  cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 128, 16);
+  cairo_t* cr = cairo_create(surface);
+  pango_cairo_show_layout(cr, text.pango());
+  cairo_destroy(cr);
+  cairo_surface_destroy(surface);
+}
+
 TextLayout::TextLayout(std::string_view text, const FontStyle& font, Justify justify)
     : font_(font) {
   layout_ = pango_layout_new(layoutContext());

@@ -90,6 +90,11 @@ struct LabelStyle {
 // the data) instead of delaying the first map.
 void startFontSetup();
 
+// Sets up the calling thread's text as its first map would: its font map,
+// the default font matched and some of its glyphs drawn. For a thread made
+// to draw maps, before it is given one.
+void warmUpText();
+
 // The size of a laid-out text block in pixels, before rotation.
 struct TextExtent {
   double width = 0, height = 0;

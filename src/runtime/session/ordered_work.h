@@ -1,8 +1,9 @@
-// Jobs done on a few worker threads and handed back in the order they were
-// given: the caller prepares each job, the workers do them, and the caller
-// takes the results one by one, oldest first, so whatever it logs or
-// writes comes in the same order however many threads there are. With one
-// thread (or none) a job is done on the calling thread when it is taken.
+// Jobs done on a few threads and handed back in the order they were given:
+// the caller prepares each job, and takes the results one by one, oldest
+// first, so whatever it logs or writes comes in the same order however many
+// threads there are. The caller is one of the threads: while the oldest job
+// is not done it does the next one not started; the others come from the
+// run's Workers. With one thread a job is done when it is taken.
 #pragma once
 
 #include <condition_variable>
@@ -10,22 +11,21 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <thread>
-#include <vector>
+
+#include "runtime/session/workers.h"
 
 namespace qv::rt {
 
 template <class Job>
 class OrderedWork {
  public:
-  // `work(job, worker)` does one job on worker number `worker` (from 0);
-  // it must not throw.
+  // `work(job, worker)` does one job on worker number `worker` (from 0;
+  // 0 is the caller); it must not throw.
   using Work = std::function<void(Job&, unsigned)>;
 
-  OrderedWork(unsigned threads, Work work) : work_(std::move(work)) {
-    if (threads < 2) return;
-    workers_.reserve(threads);
-    for (unsigned w = 0; w < threads; ++w) workers_.emplace_back([this, w] { run(w); });
+  OrderedWork(Workers& workers, unsigned threads, Work work)
+      : workers_(workers), helpers_(threads > 1 ? threads - 1 : 0), work_(std::move(work)) {
+    if (helpers_) workers_.launch(helpers_, [this](unsigned k) { run(k + 1); });
   }
   // Jobs not started are dropped; the running ones are finished first.
   ~OrderedWork() {
@@ -35,7 +35,7 @@ class OrderedWork {
       queue_.clear();
     }
     wake_.notify_all();
-    for (std::thread& t : workers_) t.join();
+    if (helpers_) workers_.join();
   }
   OrderedWork(const OrderedWork&) = delete;
   OrderedWork& operator=(const OrderedWork&) = delete;
@@ -47,9 +47,9 @@ class OrderedWork {
     {
       std::lock_guard<std::mutex> lock(mutex_);
       slots_.push_back(std::move(slot));
-      if (!workers_.empty()) queue_.push_back(s);
+      queue_.push_back(s);
     }
-    if (!workers_.empty()) wake_.notify_one();
+    if (helpers_) wake_.notify_one();
   }
 
   // Jobs given and not yet taken.
@@ -60,15 +60,22 @@ class OrderedWork {
 
   // The oldest job once it is done; null when none is pending.
   std::unique_ptr<Job> next() {
-    std::unique_ptr<Slot> slot;
-    {
-      std::unique_lock<std::mutex> lock(mutex_);
-      if (slots_.empty()) return nullptr;
-      if (!workers_.empty()) done_.wait(lock, [&] { return slots_.front()->done; });
-      slot = std::move(slots_.front());
-      slots_.pop_front();
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (slots_.empty()) return nullptr;
+    while (!slots_.front()->done) {
+      if (queue_.empty()) {
+        done_.wait(lock);
+        continue;
+      }
+      Slot* s = queue_.front();
+      queue_.pop_front();
+      lock.unlock();
+      work_(*s->job, 0);
+      lock.lock();
+      s->done = true;
     }
-    if (workers_.empty()) work_(*slot->job, 0);
+    std::unique_ptr<Slot> slot = std::move(slots_.front());
+    slots_.pop_front();
     return std::move(slot->job);
   }
 
@@ -93,13 +100,14 @@ class OrderedWork {
     }
   }
 
+  Workers& workers_;
+  const unsigned helpers_;  // threads besides the caller
   Work work_;
   mutable std::mutex mutex_;
   std::condition_variable wake_, done_;
   std::deque<std::unique_ptr<Slot>> slots_;  // given and not taken, oldest first
   std::deque<Slot*> queue_;                  // not started yet
   bool stop_ = false;
-  std::vector<std::thread> workers_;
 };
 
 }  // namespace qv::rt

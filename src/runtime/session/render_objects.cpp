@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <stdexcept>
 #include <variant>
 
@@ -636,7 +637,9 @@ host::Status GraphManagerImpl::render() {
           if (!(p = stepProjection_->copyForThread())) threads = 1;
         if (threads == 1) projections.assign(1, stepProjection_);
       }
-      OrderedWork<Job> work(threads, [&](Job& job, unsigned worker) {
+      std::optional<Workers> own;
+      Workers& workers = output_.workers ? *output_.workers : own.emplace(setUpDrawingThread);
+      OrderedWork<Job> work(workers, threads, [&](Job& job, unsigned worker) {
         draw(job, projections[worker]);
       });
       const size_t window = threads > 1 ? 2 * static_cast<size_t>(threads) : 1;

@@ -33,6 +33,8 @@
 
 namespace qv::rt {
 
+class Workers;
+
 // "proc"/"template": compiles the template text into a graph model. A
 // text that does not compile gives an ERROR naming the offending text and
 // its position, and a non-zero status.
@@ -101,6 +103,9 @@ struct GraphOutput {
   // THREADS=: at most this many BY groups are drawn at once (0: one per
   // core). Files, their bytes and the log do not depend on it.
   int threads = 0;
+  // The run's threads that draw the groups besides the step's own (null:
+  // threads are made for the step).
+  Workers* workers = nullptr;
   // The title of an HTML page: the step's first title ("" for none).
   std::string pageTitle;
   std::string outDir = ".";       // --out

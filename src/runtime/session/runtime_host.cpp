@@ -8,6 +8,7 @@
 
 #include <filesystem>
 
+#include "common/cores.h"
 #include "runtime/common/error.h"
 #include "runtime/common/names.h"
 #include "runtime/data/schema.h"
@@ -96,6 +97,7 @@ RuntimeHost::RuntimeHost(SessionState& s) : s_(s) {
     outputKindFromName(s_.settings.output, &o.output);
     o.dpi = s_.settings.graphDpi;
     o.threads = s_.settings.threads;
+    o.workers = &s_.workers;
     for (int n = 1; n <= TitleStore::kMax && o.pageTitle.empty(); ++n)
       if (const host::TitleEntry* t = s_.titles.get('T', n)) o.pageTitle = t->text;
     o.outDir = s_.outDir;
@@ -128,6 +130,13 @@ RuntimeHost::~RuntimeHost() {
 void RuntimeHost::beginStep(const Step& step) {
   step_ = &step;
   by_ = step.by;
+  // BY groups are drawn on the threads: they set themselves up while the
+  // step reads its data.
+  if (!by_.empty()) {
+    const unsigned threads = s_.settings.threads > 0 ? static_cast<unsigned>(s_.settings.threads)
+                                                     : coreCount();
+    if (threads > 1) s_.workers.reserve(threads - 1);
+  }
   exitCode_ = 0;
   stepErrors_ = s_.log.errorCount();
 }

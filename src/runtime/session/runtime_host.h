@@ -14,6 +14,7 @@
 #include "runtime/program/globals.h"
 #include "runtime/program/program.h"
 #include "runtime/program/statement.h"
+#include "runtime/session/workers.h"
 
 namespace qv::rt {
 
@@ -31,6 +32,7 @@ struct SessionState {
   int graphsWritten = 0;                 // numbers image files across the run
   bool crenderCheck = false;             // the output delivery's renderer-check switch
   std::map<std::string, std::array<uint8_t, 3>> colorNames;  // upper-case keys
+  Workers workers{setUpDrawingThread};   // draw BY groups besides the main thread
 };
 
 class RuntimeHost final : public host::Host {

@@ -24,8 +24,8 @@ class OrderedWork {
   using Work = std::function<void(Job&, unsigned)>;
 
   OrderedWork(Workers& workers, unsigned threads, Work work)
-      : workers_(workers), helpers_(threads > 1 ? threads - 1 : 0), work_(std::move(work)) {
-    if (helpers_) workers_.launch(helpers_, [this](unsigned k) { run(k + 1); });
+      : workers_(workers), work_(std::move(work)) {
+    if (threads > 1) helpers_ = workers_.launch(threads - 1, [this](unsigned k) { run(k + 1); });
   }
   // Jobs not started are dropped; the running ones are finished first.
   ~OrderedWork() {
@@ -101,7 +101,7 @@ class OrderedWork {
   }
 
   Workers& workers_;
-  const unsigned helpers_;  // threads besides the caller
+  unsigned helpers_ = 0;  // threads besides the caller
   Work work_;
   mutable std::mutex mutex_;
   std::condition_variable wake_, done_;

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <sys/utsname.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
@@ -130,11 +131,12 @@ RuntimeHost::~RuntimeHost() {
 void RuntimeHost::beginStep(const Step& step) {
   step_ = &step;
   by_ = step.by;
-  // BY groups are drawn on the threads: they set themselves up while the
-  // step reads its data.
+  // BY groups are drawn on the threads, as many as run at once: they set
+  // themselves up while the step reads its data.
   if (!by_.empty()) {
-    const unsigned threads = s_.settings.threads > 0 ? static_cast<unsigned>(s_.settings.threads)
-                                                     : coreCount();
+    const unsigned threads = s_.settings.threads > 0
+                                 ? std::min(static_cast<unsigned>(s_.settings.threads), coreCount())
+                                 : coreCount();
     if (threads > 1) s_.workers.reserve(threads - 1);
   }
   exitCode_ = 0;

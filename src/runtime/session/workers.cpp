@@ -3,7 +3,9 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <system_error>
 
 #include "render/text.h"
 
@@ -20,16 +22,22 @@ Workers::~Workers() {
   for (std::thread& t : threads_) t.join();
 }
 
-void Workers::reserve(unsigned n) {
+unsigned Workers::reserve(unsigned n) {
   std::lock_guard<std::mutex> lock(mutex_);
-  while (threads_.size() < n) {
-    const auto k = static_cast<unsigned>(threads_.size());
-    threads_.emplace_back([this, k] { loop(k); });
+  try {
+    while (threads_.size() < n) {
+      const auto k = static_cast<unsigned>(threads_.size());
+      threads_.emplace_back([this, k] { loop(k); });
+    }
+  } catch (const std::system_error&) {
+    // The system makes no more threads: those there are do the work.
   }
+  return static_cast<unsigned>(threads_.size());
 }
 
-void Workers::launch(unsigned n, std::function<void(unsigned)> task) {
-  reserve(n);
+unsigned Workers::launch(unsigned n, std::function<void(unsigned)> task) {
+  n = std::min(n, reserve(n));
+  if (n == 0) return 0;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     task_ = std::move(task);
@@ -37,6 +45,7 @@ void Workers::launch(unsigned n, std::function<void(unsigned)> task) {
     ++round_;
   }
   wake_.notify_all();
+  return n;
 }
 
 void Workers::join() {

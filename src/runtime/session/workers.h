@@ -23,13 +23,14 @@ class Workers {
   Workers& operator=(const Workers&) = delete;
 
   // Makes threads now until there are `n`; they set themselves up at once,
-  // on their own time, and this returns without waiting for them.
-  void reserve(unsigned n);
+  // on their own time, and this returns without waiting for them. Answers
+  // how many there are: fewer when the system makes no more.
+  unsigned reserve(unsigned n);
 
-  // Runs task(k) on threads k = 0 .. n-1 (made if there are fewer) and
-  // returns at once; join() waits until all n have returned. One set of
-  // tasks at a time; `task` must not throw.
-  void launch(unsigned n, std::function<void(unsigned)> task);
+  // Runs task(k) on threads k = 0 .. m-1, m = n or as many as there can be
+  // (made if there are fewer), and returns m at once; join() waits until
+  // all m have returned. One set of tasks at a time; `task` must not throw.
+  unsigned launch(unsigned n, std::function<void(unsigned)> task);
   void join();
 
  private:

@@ -55,7 +55,11 @@ void Workers::join() {
 }
 
 void Workers::loop(unsigned k) {
-  if (setUp_) setUp_();
+  // Setting up only saves time later: a thread that cannot still works.
+  try {
+    if (setUp_) setUp_();
+  } catch (...) {
+  }
   uint64_t seen = 0;
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {

@@ -1,7 +1,6 @@
 // qortavlo [--lib NAME=DIR]... [--out DIR] [--output KIND] [--log FILE]
 //          [--max-program-bytes N] PROGRAM
 #include <malloc.h>
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -12,6 +11,7 @@
 #include <string>
 
 #include "common/ascii.h"
+#include "common/pages.h"
 
 #include "render/text.h"
 #include "runtime/common/tempfiles.h"
@@ -66,11 +66,9 @@ void useLargePages() {
   // A block larger than what the heap holds makes it grow by the pad at
   // once: the whole of that is then marked.
   void* probe = std::malloc(1 << 20);
-  const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
-  const uintptr_t from = (reinterpret_cast<uintptr_t>(probe) + page - 1) & ~(page - 1);
-  const uintptr_t to = reinterpret_cast<uintptr_t>(sbrk(0));
-  if (probe && to > from)
-    madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
+  const auto at = reinterpret_cast<uintptr_t>(probe);
+  const auto top = reinterpret_cast<uintptr_t>(sbrk(0));
+  if (probe && top > at) qv::adviseHugePages(probe, top - at);
   std::free(probe);
 }
 

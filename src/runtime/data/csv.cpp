@@ -1,7 +1,6 @@
 #include "runtime/data/csv.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,6 +17,7 @@
 #include <utility>
 
 #include "common/ascii.h"
+#include "common/pages.h"
 
 #include "runtime/common/error.h"
 #include "runtime/data/parallel_for.h"
@@ -727,11 +727,7 @@ struct PartSink {
   // Asks for large pages for a big column: fewer page faults while it
   // fills (a hint; nothing changes where the system does not give them).
   static void largePages(const void* data, size_t bytes) {
-    if (bytes < (size_t{8} << 20)) return;
-    const uintptr_t huge = uintptr_t{2} << 20;
-    const uintptr_t from = (reinterpret_cast<uintptr_t>(data) + huge - 1) & ~(huge - 1);
-    const uintptr_t to = (reinterpret_cast<uintptr_t>(data) + bytes) & ~(huge - 1);
-    if (to > from) ::madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
+    if (bytes >= (size_t{8} << 20)) adviseHugePages(data, bytes);
   }
   uint64_t expectBytes = 0;
 };

@@ -1,12 +1,12 @@
 #include "runtime/session/workers.h"
 
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <system_error>
 
+#include "common/pages.h"
 #include "render/text.h"
 
 namespace qv::rt {
@@ -87,7 +87,7 @@ void adviseHeapLargePages() {
   void* probe = std::malloc(64);
   const auto at = reinterpret_cast<uintptr_t>(probe);
   if (probe && at > reinterpret_cast<uintptr_t>(sbrk(0)))
-    madvise(reinterpret_cast<void*>(at & ~(kHeapBytes - 1)), kHeapBytes, MADV_HUGEPAGE);
+    adviseHugePages(reinterpret_cast<void*>(at & ~(kHeapBytes - 1)), kHeapBytes);
   std::free(probe);
 }
 

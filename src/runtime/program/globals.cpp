@@ -289,9 +289,13 @@ std::optional<std::string> settingText(const Settings& s, std::string_view name)
       return std::string(text);
     }
     case OptionId::Threads:
-      return std::to_string(s.threads > 0 ? s.threads : static_cast<int>(coreCount()));
+      return std::to_string(threadsAllowed(s.threads));
   }
   return std::nullopt;
+}
+
+unsigned threadsAllowed(int threads) {
+  return threads > 0 ? static_cast<unsigned>(threads) : coreCount();
 }
 
 // --- BY --------------------------------------------------------------------

@@ -67,6 +67,10 @@ inline constexpr const char* kOutputKinds[] = {"PNG", "SVG", "PDF", "HTML"};
 inline constexpr double kMinGraphDpi = 24, kMaxGraphDpi = 2400;
 inline constexpr int kMaxThreads = 1024;  // THREADS= from 1 to this
 
+// The threads a THREADS= value allows: that many, or one per core when it
+// is 0 (not set).
+unsigned threadsAllowed(int threads);
+
 // The OUTPUT= kind `text` names (any letter case), in upper case; "" when it
 // names none.
 std::string outputKindName(std::string_view text);

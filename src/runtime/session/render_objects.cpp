@@ -13,11 +13,11 @@
 #include <variant>
 
 #include "common/ascii.h"
-#include "common/cores.h"
 #include "runtime/common/error.h"
 #include "runtime/common/tempfiles.h"
 #include "runtime/data/dataset.h"
 #include "runtime/formats/formats.h"
+#include "runtime/program/globals.h"
 #include "runtime/session/ordered_work.h"
 #include "render/png.h"
 #include "render/renderer.h"
@@ -451,8 +451,8 @@ bool GraphManagerImpl::take(Job& job) {
 }
 
 unsigned GraphManagerImpl::threadCount(size_t groups) const {
-  unsigned n = output_.threads > 0 ? static_cast<unsigned>(output_.threads) : coreCount();
-  return static_cast<unsigned>(std::min<size_t>(n, std::max<size_t>(groups, 1)));
+  return static_cast<unsigned>(
+      std::min<size_t>(threadsAllowed(output_.threads), std::max<size_t>(groups, 1)));
 }
 
 // --- Writing images -------------------------------------------------------------------

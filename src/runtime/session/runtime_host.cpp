@@ -134,9 +134,7 @@ void RuntimeHost::beginStep(const Step& step) {
   // BY groups are drawn on the threads, as many as run at once: they set
   // themselves up while the step reads its data.
   if (!by_.empty()) {
-    const unsigned threads = s_.settings.threads > 0
-                                 ? std::min(static_cast<unsigned>(s_.settings.threads), coreCount())
-                                 : coreCount();
+    const unsigned threads = std::min(threadsAllowed(s_.settings.threads), coreCount());
     if (threads > 1) s_.workers.reserve(threads - 1);
   }
   exitCode_ = 0;

@@ -99,11 +99,8 @@ void warmUpText() {
   // font set, the face and the glyph cache a first label would make.
   TextLayout text("Map 0123456789", FontStyle{}, Justify::Left);
   (void)text.extent();
-  cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 128, 16);
-  cairo_t* cr = cairo_create(surface);
-  pango_cairo_show_layout(cr, text.pango());
-  cairo_destroy(cr);
-  cairo_surface_destroy(surface);
+  Canvas scratch(128, 16);
+  pango_cairo_show_layout(scratch.cr(), text.pango());
 }
 
 TextLayout::TextLayout(std::string_view text, const FontStyle& font, Justify justify)

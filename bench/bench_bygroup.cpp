@@ -14,7 +14,7 @@
 #include "module/entry/entry.h"
 #include "module/template/bygroup.h"
 #include "runtime/log/log.h"
-#include "runtime/session/runtime_host.h"
+#include "session/runtime_host.h"
 
 namespace {
 

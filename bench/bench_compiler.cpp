@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "render/compiler.h"
+#include "render/graph/compiler.h"
 
 namespace {
 

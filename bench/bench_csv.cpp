@@ -86,7 +86,7 @@ BENCHMARK(BM_ReadCsvFile)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 // The parse alone, from a buffer already in memory.
 void BM_ParseCsvBuffer(benchmark::State& state) {
   const std::string& path = benchFile();
-  qv::rt::TextBuffer original = qv::rt::readWholeFile(path);
+  qv::TextBuffer original = qv::readWholeFile(path);
   for (auto _ : state) {
     qv::rt::Table t = qv::rt::parseDelimited(original, path, qv::rt::CsvSettings(), {});
     benchmark::DoNotOptimize(t.columns[0].num.data());

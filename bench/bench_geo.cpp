@@ -19,7 +19,7 @@
 #include <sstream>
 #include <string>
 
-#include "runtime/data/filebuf.h"
+#include "common/filebuf.h"
 #include "runtime/data/geojson.h"
 
 namespace {

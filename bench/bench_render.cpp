@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "render/canvas.h"
-#include "render/geometry.h"
+#include "render/paint/canvas.h"
+#include "render/geo/geometry.h"
 #include "runtime/data/csv.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "module/grammar/grammar.h"
-#include "runtime/grammar/engine.h"
+#include "runtime/parse/statement_parser.h"
 
 namespace {
 

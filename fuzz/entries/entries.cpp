@@ -12,16 +12,16 @@
 
 #include "fake_host.h"
 #include "module/color/color.h"
-#include "render/canvas.h"
-#include "render/compiler.h"
-#include "runtime/common/error.h"
+#include "render/paint/canvas.h"
+#include "render/graph/compiler.h"
+#include "common/error.h"
 #include "runtime/data/csv.h"
-#include "runtime/data/filebuf.h"
+#include "common/filebuf.h"
 #include "runtime/data/geojson.h"
 #include "runtime/data/topojson.h"
 #include "runtime/data/where.h"
 #include "runtime/program/program.h"
-#include "runtime/session/session.h"
+#include "session/session.h"
 
 namespace qv::fuzz {
 namespace {
@@ -77,7 +77,7 @@ const rt::Table& sampleTable() {
         "Bo,OR,.,0\n"
         "Cy,,12,-3\n";
     rt::CsvSettings settings;
-    return rt::parseDelimited(rt::TextBuffer::fromText(kCsv), "sample.csv", settings,
+    return rt::parseDelimited(qv::TextBuffer::fromText(kCsv), "sample.csv", settings,
                               ignoreNote);
   }();
   return table;
@@ -101,7 +101,7 @@ int programReader(const uint8_t* data, size_t size) {
       if (!reader.next(item)) return 0;
       inText(item.statement);
       for (const auto& st : item.step.statements) inText(st);
-    } catch (const rt::UserError&) {
+    } catch (const qv::UserError&) {
     }
   }
   std::fprintf(stderr, "program reader made no progress\n");
@@ -114,7 +114,7 @@ int whereExpr(const uint8_t* data, size_t size) {
     auto expr = rt::parseWhere(asText(data, size));
     expr->bind(sampleTable(), "WORK.SAMPLE");
     for (size_t row = 0; row < 3; ++row) (void)expr->test(row);
-  } catch (const rt::UserError&) {
+  } catch (const qv::UserError&) {
   }
   return 0;
 }
@@ -156,9 +156,9 @@ int delimited(const uint8_t* data, size_t size) {
   settings.delimiter = (data[0] & 1) ? '\t' : ',';
   settings.names = (data[0] & 2) ? rt::VarNameRule::Any : rt::VarNameRule::Strict;
   try {
-    checkTable(rt::parseDelimited(rt::TextBuffer::fromText(asText(data + 1, size - 1)),
+    checkTable(rt::parseDelimited(qv::TextBuffer::fromText(asText(data + 1, size - 1)),
                                   "fuzz.csv", settings, ignoreNote));
-  } catch (const rt::UserError&) {
+  } catch (const qv::UserError&) {
   }
   return 0;
 }
@@ -170,7 +170,7 @@ int geoData(const uint8_t* data, size_t size) {
     // Bit 1 of the first byte: read a JSON list as records, as .json members are.
     checkTable(rt::parseGeoData(asText(data + 1, size - 1), "fuzz.json", "", names, ignoreNote,
                                 (data[0] & 2) != 0));
-  } catch (const rt::UserError& e) {
+  } catch (const qv::UserError& e) {
     if (std::string_view(e.what()).find("fuzz.json") == std::string_view::npos)
       broken("a reader's error does not name the file");
   }
@@ -196,7 +196,7 @@ int tileImage(const uint8_t* data, size_t size) {
       render::decodeJpeg(data, size, "tile", 1024);
     else
       render::decodePng(data, size, "tile", 1024);
-  } catch (const rt::UserError&) {
+  } catch (const qv::UserError&) {
   }
   return 0;
 }

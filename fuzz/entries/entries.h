@@ -1,6 +1,6 @@
 // Entry points shared by the libFuzzer targets and the crash-replay test.
 // Each takes arbitrary bytes, feeds them to one reader or parser and returns
-// 0. Malformed input must end in qv::rt::UserError (caught here) or a
+// 0. Malformed input must end in qv::UserError (caught here) or a
 // non-zero status; anything else (a crash, a sanitizer report, another
 // exception escaping) is a fault.
 #pragma once

@@ -13,11 +13,11 @@
 #include "common/ascii.h"
 #include "common/pages.h"
 
-#include "render/text.h"
-#include "runtime/common/tempfiles.h"
+#include "render/marks/text.h"
+#include "common/tempfiles.h"
 #include "runtime/log/log.h"
 #include "runtime/program/globals.h"
-#include "runtime/session/session.h"
+#include "session/session.h"
 
 namespace {
 
@@ -117,7 +117,7 @@ namespace {
 
 int run(int argc, char** argv) {
   useLargePages();
-  qv::rt::removeTempFilesOnSignal();
+  qv::removeTempFilesOnSignal();
   qv::rt::RunOptions opt;
   bool haveProgram = false;
   for (int i = 1; i < argc; ++i) {

@@ -7,9 +7,9 @@
 #include <algorithm>
 #include <cmath>
 
-#include "render/cairo_painter.h"
-#include "render/draw.h"
-#include "render/svg_painter.h"
+#include "render/paint/cairo_painter.h"
+#include "render/marks/draw.h"
+#include "render/paint/svg_painter.h"
 
 namespace qv::render {
 

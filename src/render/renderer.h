@@ -21,12 +21,12 @@
 #include <string_view>
 #include <vector>
 
-#include "render/canvas.h"
-#include "render/data.h"
-#include "render/label_space.h"
-#include "render/mapprojection.h"
-#include "render/model.h"
-#include "render/tiles.h"
+#include "render/paint/canvas.h"
+#include "render/graph/data.h"
+#include "render/marks/label_space.h"
+#include "render/geo/map_projection.h"
+#include "render/graph/model.h"
+#include "render/tiles/tiles.h"
 
 namespace qv::render {
 
@@ -129,7 +129,7 @@ struct RenderResult {
   Projection projection;
 };
 
-// Draws one image. Throws rt::UserError when the image size is not usable
+// Draws one image. Throws qv::UserError when the image size is not usable
 // (naming the size), or when Cairo fails while drawing (naming what was
 // being drawn and Cairo's reason): no image is then to be written.
 RenderResult renderGraph(const GraphModel& model, const RenderRequest& request);

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "runtime/common/error.h"
+#include "common/error.h"
 
 namespace qv::rt::testing {
 

@@ -21,7 +21,7 @@
 #include <string>
 
 #include "../unit/render_draw/visual.h"
-#include "render/canvas.h"
+#include "render/paint/canvas.h"
 
 namespace {
 

@@ -24,7 +24,7 @@
 #include "module/template/bygroup.h"
 #include "module/template/cycle.h"
 #include "module/template/handoff.h"
-#include "module/template/titles.h"
+#include "module/template/titlefoot.h"
 #include "module/text/cleanchars.h"
 #include "module/text/textutil.h"
 

@@ -19,8 +19,8 @@
 #include "common/ascii.h"
 #include "common/pages.h"
 
-#include "runtime/common/error.h"
-#include "runtime/data/parallel_for.h"
+#include "common/error.h"
+#include "common/parallel_for.h"
 
 namespace qv::rt {
 

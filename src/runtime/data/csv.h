@@ -26,7 +26,7 @@
 #include <string>
 #include <string_view>
 
-#include "runtime/data/filebuf.h"
+#include "common/filebuf.h"
 #include "runtime/data/schema.h"
 #include "runtime/data/table.h"
 

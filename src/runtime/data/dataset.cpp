@@ -4,7 +4,7 @@
 #include <cmath>
 #include <limits>
 
-#include "runtime/common/error.h"
+#include "common/error.h"
 #include "runtime/data/ogr.h"
 #include "runtime/formats/formats.h"
 
@@ -58,7 +58,7 @@ std::string schemaFormat(const rt::Column& col) {
 DataSet::DataSet(std::shared_ptr<const rt::Table> table, rt::ResolvedFile file,
                  const rt::DataSetOptions& options, const rt::NoteFn& warn)
     : table_(std::move(table)), file_(std::move(file)), options_(options) {
-  using rt::UserError;
+  using qv::UserError;
   const rt::Table& t = *table_;
   if (options_.firstobs < 1)
     throw UserError("FIRSTOBS=" + std::to_string(options_.firstobs) + " for data set " + name() +
@@ -118,7 +118,7 @@ DataSet::~DataSet() = default;
 // is reported and left out, so the values show as if unformatted; a numeric
 // variable without a format is shown in BEST12.
 void DataSet::setFormats(const std::vector<bool>& visible, const rt::NoteFn& warn) {
-  using rt::UserError;
+  using qv::UserError;
   const rt::Table& t = *table_;
   std::vector<std::string> text(vars_.size());
   std::vector<const char*> from(vars_.size(), "from the schema file");
@@ -353,7 +353,7 @@ void DataSet::setBy(const std::vector<ByVariable>& by) {
   std::vector<int> cols;
   for (const auto& b : by) {
     int v = find(b.name);
-    if (v < 0) throw rt::UserError("BY variable " + b.name + " is not in data set " + name() + ".");
+    if (v < 0) throw qv::UserError("BY variable " + b.name + " is not in data set " + name() + ".");
     cols.push_back(column(v));
   }
   const rt::Table& t = *table_;
@@ -383,7 +383,7 @@ void DataSet::setBy(const std::vector<ByVariable>& by) {
       std::string order;
       for (const auto& b : by)
         order += (order.empty() ? "" : " ") + std::string(b.descending ? "DESCENDING " : "") + b.name;
-      throw rt::UserError("Data set " + name() + " is not sorted by " + order + ": observation " +
+      throw qv::UserError("Data set " + name() + " is not sorted by " + order + ": observation " +
                           std::to_string(base_[i] + 1) + " is out of order; sort it by " + order +
                           " first.");
     }

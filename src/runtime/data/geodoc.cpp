@@ -11,8 +11,8 @@
 
 #include "common/ascii.h"
 
-#include "runtime/common/error.h"
-#include "runtime/common/names.h"
+#include "common/error.h"
+#include "runtime/program/names.h"
 #include "runtime/data/csv.h"
 
 namespace qv::rt::geo {

@@ -1,7 +1,7 @@
 #include "runtime/data/geojson.h"
 
-#include "runtime/common/error.h"
-#include "runtime/data/filebuf.h"
+#include "common/error.h"
+#include "common/filebuf.h"
 #include "runtime/data/geodoc.h"
 
 namespace qv::rt {

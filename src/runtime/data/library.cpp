@@ -9,7 +9,7 @@
 
 #include "common/ascii.h"
 
-#include "runtime/common/error.h"
+#include "common/error.h"
 #include "runtime/data/ogr.h"
 #include "runtime/data/table.h"
 #include "runtime/data/topojson.h"

@@ -12,7 +12,7 @@
 #include <mutex>
 
 #include "common/ascii.h"
-#include "runtime/common/error.h"
+#include "common/error.h"
 #include "runtime/data/csv.h"
 #include "runtime/data/geodoc.h"
 #include "runtime/data/ogr_api.h"

@@ -2,7 +2,7 @@
 
 #include <sys/stat.h>
 
-#include "runtime/common/error.h"
+#include "common/error.h"
 #include "runtime/data/csv.h"
 #include "runtime/data/geojson.h"
 #include "runtime/data/ogr.h"

@@ -16,7 +16,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "runtime/common/error.h"
+#include "common/error.h"
 #include "runtime/data/geodoc.h"
 
 namespace qv::rt::geo {

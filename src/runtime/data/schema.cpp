@@ -5,8 +5,8 @@
 
 #include "common/ascii.h"
 
-#include "runtime/common/error.h"
-#include "runtime/data/filebuf.h"
+#include "common/error.h"
+#include "common/filebuf.h"
 #include "runtime/data/geodoc.h"
 #include "runtime/data/table.h"
 

@@ -14,14 +14,6 @@ int Table::find(std::string_view name) const {
   return -1;
 }
 
-std::string_view cutUtf8(std::string_view s, size_t max) {
-  if (s.size() <= max) return s;
-  size_t n = max;
-  // Step back over continuation bytes so that no character is split.
-  while (n > 0 && (static_cast<unsigned char>(s[n]) & 0xC0) == 0x80) --n;
-  return s.substr(0, n);
-}
-
 std::vector<std::string> makeVariableNames(const std::vector<std::string>& header,
                                            VarNameRule rule, const std::string& file,
                                            const NoteFn& note) {

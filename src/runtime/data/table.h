@@ -14,7 +14,8 @@
 #include <vector>
 
 #include "module/host/host.h"
-#include "runtime/common/names.h"
+#include "common/utf8.h"
+#include "runtime/program/names.h"
 
 namespace qv::rt {
 
@@ -58,9 +59,6 @@ struct Table {
 };
 
 // --- Name helpers shared by the readers and the data set views ------------
-
-// Cuts a text to at most `max` bytes without splitting a UTF-8 character.
-std::string_view cutUtf8(std::string_view s, size_t max);
 
 // Makes the variable names of a file's header: under Strict, invalid names
 // become valid ones; under Any they are kept (at most 32 bytes). Empty names

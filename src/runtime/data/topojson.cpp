@@ -2,8 +2,8 @@
 
 #include <cmath>
 
-#include "runtime/common/error.h"
-#include "runtime/data/filebuf.h"
+#include "common/error.h"
+#include "common/filebuf.h"
 #include "runtime/data/geodoc.h"
 #include "runtime/data/library.h"
 

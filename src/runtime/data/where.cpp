@@ -8,7 +8,7 @@
 
 #include "common/ascii.h"
 
-#include "runtime/common/error.h"
+#include "common/error.h"
 
 namespace qv::rt {
 
@@ -300,11 +300,11 @@ std::vector<Tok> lex(std::string_view s) {
   return out;
 }
 
-// --- Parser ------------------------------------------------------------------
+// --- WhereParser ------------------------------------------------------------------
 
-class Parser {
+class WhereParser {
  public:
-  Parser(std::string_view text, std::vector<Tok> toks) : text_(text), toks_(std::move(toks)) {}
+  WhereParser(std::string_view text, std::vector<Tok> toks) : text_(text), toks_(std::move(toks)) {}
 
   int parse() {
     if (peek().kind == T::End) syntaxError(text_, peek().column, "the selection is empty.");
@@ -329,8 +329,8 @@ class Parser {
   [[noreturn]] void fail(const std::string& what) const { syntaxError(text_, peek().column, what); }
 
   struct Depth {
-    Parser& p;
-    explicit Depth(Parser& parser) : p(parser) {
+    WhereParser& p;
+    explicit Depth(WhereParser& parser) : p(parser) {
       if (++p.depth_ > kMaxDepth) p.fail("the selection is nested too deeply.");
     }
     ~Depth() { --p.depth_; }
@@ -564,7 +564,7 @@ WhereExpr::WhereExpr(std::string text, std::vector<Node> nodes, int root)
 WhereExpr::~WhereExpr() = default;
 
 std::unique_ptr<WhereExpr> parseWhere(std::string_view text) {
-  Parser p(text, lex(text));
+  WhereParser p(text, lex(text));
   int root = p.parse();
   return std::make_unique<WhereExpr>(std::string(text), std::move(p.nodes), root);
 }

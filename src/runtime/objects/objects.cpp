@@ -11,8 +11,8 @@
 #include <new>
 
 #include "common/ascii.h"
-#include "runtime/common/tempfiles.h"
-#include "runtime/data/filebuf.h"
+#include "common/tempfiles.h"
+#include "common/filebuf.h"
 
 namespace qv::rt {
 

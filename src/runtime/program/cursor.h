@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "runtime/common/error.h"
+#include "common/error.h"
 #include "runtime/program/statement.h"
 #include "runtime/program/token.h"
 

@@ -6,8 +6,8 @@
 #include <string_view>
 #include <vector>
 
-#include "runtime/common/error.h"
-#include "runtime/common/names.h"
+#include "common/error.h"
+#include "runtime/program/names.h"
 #include "runtime/program/token.h"
 #include "runtime/program/tokenizer.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "runtime/common/error.h"
+#include "common/error.h"
 #include "runtime/program/token.h"
 
 namespace qv::rt {

@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "render/canvas.h"
-#include "render/png.h"
-#include "runtime/session/session.h"
+#include "render/paint/canvas.h"
+#include "render/paint/png.h"
+#include "session/session.h"
 #include "testutil.h"
 
 namespace qv::rt {

@@ -13,7 +13,7 @@
 #include "module/classify/classify.h"
 #include "module/step/step.h"
 #include "runtime/formats/formats.h"
-#include "render/compiler.h"
+#include "render/graph/compiler.h"
 #include "runtime/objects/objects.h"
 
 namespace qv::test {

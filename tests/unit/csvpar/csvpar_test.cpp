@@ -10,6 +10,7 @@
 #include "runtime/data/csv.h"
 #include "testutil.h"
 
+using namespace qv;
 using namespace qv::rt;
 using qv::rt::testing::errorOf;
 

@@ -3,6 +3,7 @@
 #include "runtime/data/csv.h"
 #include "testutil.h"
 
+using namespace qv;
 using namespace qv::rt;
 using qv::rt::testing::NoteSink;
 using qv::rt::testing::TempDir;

@@ -3,6 +3,7 @@
 #include "runtime/data/dataset.h"
 #include "testutil.h"
 
+using namespace qv;
 using namespace qv::rt;
 using qv::host::ByVariable;
 using qv::host::DataSet;

@@ -2,6 +2,7 @@
 #include "runtime/data/library.h"
 #include "testutil.h"
 
+using namespace qv;
 using namespace qv::rt;
 using qv::rt::testing::errorOf;
 using qv::rt::testing::TempDir;

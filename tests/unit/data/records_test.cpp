@@ -5,6 +5,7 @@
 #include "runtime/data/geojson.h"
 #include "testutil.h"
 
+using namespace qv;
 using namespace qv::rt;
 using namespace qv::rt::testing;
 

@@ -3,6 +3,7 @@
 #include "runtime/data/schema.h"
 #include "testutil.h"
 
+using namespace qv;
 using namespace qv::rt;
 using qv::rt::testing::mutate;
 

@@ -4,6 +4,7 @@
 #include "runtime/data/schema.h"
 #include "testutil.h"
 
+using namespace qv;
 using namespace qv::rt;
 using qv::rt::testing::errorOf;
 using qv::rt::testing::TempDir;

@@ -13,6 +13,7 @@
 #include "runtime/data/where.h"
 #include "testutil.h"
 
+using namespace qv;
 using namespace qv::rt;
 using qv::rt::testing::errorOf;
 using qv::rt::testing::TempDir;

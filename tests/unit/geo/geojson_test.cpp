@@ -8,6 +8,7 @@
 #include "runtime/data/geojson.h"
 #include "runtime/data/topojson.h"
 
+using namespace qv;
 using namespace qv::rt;
 
 namespace {

@@ -4,12 +4,13 @@
 
 #include <chrono>
 
-#include "runtime/common/error.h"
+#include "common/error.h"
 #include "runtime/data/geodoc.h"
 #include "runtime/data/geojson.h"
 #include "runtime/data/topojson.h"
 #include "testutil.h"
 
+using namespace qv;
 using namespace qv::rt;
 
 namespace {

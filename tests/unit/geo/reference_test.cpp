@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-#include "runtime/common/error.h"
+#include "common/error.h"
 #include "runtime/data/csv.h"
 #include "runtime/data/dataset.h"
 #include "runtime/data/geojson.h"
@@ -12,6 +12,7 @@
 #include "runtime/data/readers.h"
 #include "runtime/data/topojson.h"
 
+using namespace qv;
 using namespace qv::rt;
 
 namespace {

@@ -8,8 +8,8 @@
 
 #include "common/ascii.h"
 #include "module/grammar/grammar.h"
-#include "runtime/common/error.h"
-#include "runtime/grammar/engine.h"
+#include "common/error.h"
+#include "runtime/parse/statement_parser.h"
 #include "runtime/program/statement.h"
 
 namespace qv::test {
@@ -60,12 +60,12 @@ class FakeEnv : public rt::ParseEnv {
   host::DataSet* openDataSet(const std::vector<Token>& toks, size_t& pos) override {
     const Token& t = toks[pos];
     if (t.kind != Tok::Name && t.kind != Tok::Compound && t.kind != Tok::QString)
-      throw rt::UserError(rt::Place{"", t.line, t.column}, "expected a data set name");
+      throw qv::UserError(qv::Place{"", t.line, t.column}, "expected a data set name");
     std::string member = upper(t.text);
     if (member.rfind("WORK.", 0) == 0) member = member.substr(5);
     auto it = sets.find(member);
     if (it == sets.end())
-      throw rt::UserError("Data set WORK." + member + " does not exist.");
+      throw qv::UserError("Data set WORK." + member + " does not exist.");
     ++pos;
     if (pos < toks.size() && toks[pos].kind == Tok::LParen) {  // data set options
       int depth = 0;

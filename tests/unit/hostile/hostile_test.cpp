@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "../render_draw/program_run.h"
-#include "runtime/common/tempfiles.h"
+#include "common/tempfiles.h"
 
 namespace qv::test {
 namespace {
@@ -137,17 +137,17 @@ TEST(Hostile, SignalWhileThreadsMakeTemporaryFilesLeavesNone) {
     const pid_t pid = ::fork();
     if (pid == 0) {
       ::alarm(20);  // a signal that ends nothing shows as SIGALRM, not a hang
-      rt::removeTempFilesOnSignal();
+      qv::removeTempFilesOnSignal();
       for (int t = 0; t < 3; ++t) {
         std::thread([out, t] {
           const std::string target = out + "/f" + std::to_string(t) + ".png";
           for (;;) {
             std::string tmp;
             if (t == 0) {
-              (void)rt::replaceFile(target, "x", 1);
-            } else if (const int fd = rt::createTempBeside(target, tmp); fd >= 0) {
+              (void)qv::replaceFile(target, "x", 1);
+            } else if (const int fd = qv::createTempBeside(target, tmp); fd >= 0) {
               ::close(fd);
-              rt::removeTempFile(tmp);
+              qv::removeTempFile(tmp);
             }
           }
         }).detach();

@@ -1,4 +1,4 @@
-#include "module/template/titles.h"
+#include "module/template/titlefoot.h"
 
 #include <initializer_list>
 

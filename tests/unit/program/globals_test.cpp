@@ -3,6 +3,7 @@
 #include "runtime/program/globals.h"
 #include "testutil.h"
 
+using namespace qv;
 using namespace qv::rt;
 
 namespace {

@@ -3,6 +3,7 @@
 #include "runtime/program/globals.h"
 #include "runtime/program/program.h"
 
+using namespace qv;
 using namespace qv::rt;
 
 namespace {

@@ -4,6 +4,7 @@
 #include "runtime/program/statement.h"
 #include "runtime/program/tokenizer.h"
 
+using namespace qv;
 using namespace qv::rt;
 
 namespace {

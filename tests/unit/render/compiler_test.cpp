@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 
-#include "render/compiler.h"
+#include "render/graph/compiler.h"
 
 namespace qv::render {
 namespace {

@@ -7,9 +7,9 @@
 #include <cmath>
 
 #include "pipeline.h"
-#include "render/draw.h"
-#include "render/raster.h"
-#include "runtime/common/error.h"
+#include "render/marks/draw.h"
+#include "render/paint/raster.h"
+#include "common/error.h"
 
 namespace qv::render {
 namespace {
@@ -215,7 +215,7 @@ TEST(Drawing, GoesOnWhenTheDataLackWhatALayerNames) {
   ASSERT_EQ(none.warnings.size(), 1u);
   EXPECT_NE(none.warnings[0].find("no map data"), std::string::npos);
   bare.width = 0;
-  EXPECT_THROW(renderGraph(*model, bare), rt::UserError);
+  EXPECT_THROW(renderGraph(*model, bare), qv::UserError);
 }
 
 TEST(Drawing, PlotDataInWebMercatorMeters) {

@@ -3,9 +3,9 @@
 
 #include <cmath>
 
-#include "render/cairo_painter.h"
-#include "render/canvas.h"
-#include "render/geometry.h"
+#include "render/paint/cairo_painter.h"
+#include "render/paint/canvas.h"
+#include "render/geo/geometry.h"
 
 namespace qv::render {
 namespace {

@@ -13,9 +13,9 @@
 
 #include <jpeglib.h>
 
-#include "render/canvas.h"
-#include "render/tiles.h"
-#include "runtime/common/error.h"
+#include "render/paint/canvas.h"
+#include "render/tiles/tiles.h"
+#include "common/error.h"
 #include "support.h"
 
 namespace qv::render {
@@ -116,7 +116,7 @@ TEST(Jpeg, DamagedAndOversizedImagesGiveErrorsNamingTheInput) {
     try {
       decodeJpeg(b.data(), b.size(), "\"t.jpg\"", maxSide);
       ADD_FAILURE() << "no error, expected one with: " << part;
-    } catch (const rt::UserError& e) {
+    } catch (const qv::UserError& e) {
       std::string m = e.what();
       EXPECT_NE(m.find("\"t.jpg\""), std::string::npos) << m;
       EXPECT_NE(m.find(part), std::string::npos) << m;
@@ -158,7 +158,7 @@ TEST(Jpeg, DamagedAndOversizedImagesGiveErrorsNamingTheInput) {
       Canvas c = decodeJpeg(b.data(), b.size(), "\"t.jpg\"");
       EXPECT_GT(c.width(), 0);
       ++decoded;
-    } catch (const rt::UserError&) {
+    } catch (const qv::UserError&) {
       ++refused;
     }
   };

@@ -8,7 +8,7 @@
 #include <random>
 
 #include "pipeline.h"
-#include "render/label_space.h"
+#include "render/marks/label_space.h"
 
 namespace qv::render {
 namespace {

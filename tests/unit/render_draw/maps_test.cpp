@@ -8,7 +8,7 @@
 
 #include "pipeline.h"
 #include "program_run.h"
-#include "render/style.h"
+#include "render/graph/style.h"
 #include "tile_server.h"
 #include "visual.h"
 

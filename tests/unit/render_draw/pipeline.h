@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "render/compiler.h"
+#include "render/graph/compiler.h"
 #include "render/renderer.h"
 #include "runtime/data/dataset.h"
-#include "runtime/session/render_objects.h"
+#include "session/render_objects.h"
 #include "support.h"
 
 namespace qv::test {

@@ -6,8 +6,8 @@
 #include <random>
 #include <string>
 
-#include "render/canvas.h"
-#include "render/png.h"
+#include "render/paint/canvas.h"
+#include "render/paint/png.h"
 #include "visual.h"
 
 namespace qv::render {

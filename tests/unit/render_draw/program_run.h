@@ -13,8 +13,8 @@
 #include <sstream>
 #include <string>
 
-#include "render/canvas.h"
-#include "runtime/session/session.h"
+#include "render/paint/canvas.h"
+#include "session/session.h"
 #include "support.h"
 
 namespace qv::test {

@@ -3,7 +3,7 @@
 
 #include <cmath>
 
-#include "render/projection.h"
+#include "render/geo/viewport.h"
 
 namespace qv::render {
 namespace {

@@ -8,7 +8,7 @@
 #include <numbers>
 #include <random>
 
-#include "render/spherical.h"
+#include "render/geo/spherical.h"
 
 namespace qv::render {
 namespace {

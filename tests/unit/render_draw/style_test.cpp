@@ -6,10 +6,10 @@
 #include <cmath>
 #include <filesystem>
 
-#include "render/canvas.h"
-#include "render/markers.h"
-#include "render/style.h"
-#include "runtime/common/error.h"
+#include "render/paint/canvas.h"
+#include "render/marks/markers.h"
+#include "render/graph/style.h"
+#include "common/error.h"
 #include "support.h"
 
 namespace qv::render {
@@ -93,10 +93,10 @@ TEST(Style, SymbolsAndLinePatternsByName) {
 
 TEST(Canvas, SizesAndWriteErrors) {
   for (auto wh : {std::pair{0, 10}, std::pair{10, -1}, std::pair{40000, 10}, std::pair{30000, 30000}})
-    EXPECT_THROW(Canvas(wh.first, wh.second), rt::UserError);
+    EXPECT_THROW(Canvas(wh.first, wh.second), qv::UserError);
   try {
     Canvas bad(0, 480);
-  } catch (const rt::UserError& e) {
+  } catch (const qv::UserError& e) {
     EXPECT_NE(std::string(e.what()).find("0 x 480"), std::string::npos) << e.what();
   }
 
@@ -117,7 +117,7 @@ TEST(Canvas, SizesAndWriteErrors) {
   try {
     c.writePng(missing);
     FAIL() << "no error";
-  } catch (const rt::UserError& e) {
+  } catch (const qv::UserError& e) {
     EXPECT_NE(std::string(e.what()).find(missing), std::string::npos);
     EXPECT_NE(std::string(e.what()).find("No such file or directory"), std::string::npos);
   }
@@ -139,15 +139,15 @@ TEST(Canvas, MalformedPngIsAnError) {
   flipped[25] ^= 0xFF;  // damaged header (checksum, bit depth)
   bad.push_back(flipped);
   for (const auto& b : bad) {
-    EXPECT_THROW(decodePng(b.data(), b.size(), "\"t.png\""), rt::UserError)<< b.size();
+    EXPECT_THROW(decodePng(b.data(), b.size(), "\"t.png\""), qv::UserError)<< b.size();
     try {
       decodePng(b.data(), b.size(), "\"t.png\"");
-    } catch (const rt::UserError& e) {
+    } catch (const qv::UserError& e) {
       EXPECT_NE(std::string(e.what()).find("\"t.png\""), std::string::npos) << e.what();
     }
   }
-  EXPECT_THROW(decodePng(good.data(), good.size(), "small", 4), rt::UserError);
-  EXPECT_THROW(readPngFile("/nonexistent/qv.png"), rt::UserError);
+  EXPECT_THROW(decodePng(good.data(), good.size(), "small", 4), qv::UserError);
+  EXPECT_THROW(readPngFile("/nonexistent/qv.png"), qv::UserError);
 }
 
 }  // namespace

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "render/canvas.h"
-#include "render/style.h"
+#include "render/paint/canvas.h"
+#include "render/graph/style.h"
 
 namespace qv::test {
 

@@ -11,10 +11,10 @@
 #include <numbers>
 #include <regex>
 
-#include "render/canvas.h"
-#include "render/html.h"
-#include "render/svg_painter.h"
-#include "render/text.h"
+#include "render/paint/canvas.h"
+#include "render/paint/html.h"
+#include "render/paint/svg_painter.h"
+#include "render/marks/text.h"
 
 namespace qv::render {
 namespace {

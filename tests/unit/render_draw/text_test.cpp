@@ -3,8 +3,8 @@
 
 #include <cmath>
 
-#include "render/canvas.h"
-#include "render/text.h"
+#include "render/paint/canvas.h"
+#include "render/marks/text.h"
 
 namespace qv::render {
 namespace {

@@ -13,7 +13,7 @@
 #include <functional>
 #include <map>
 
-#include "render/tiles.h"
+#include "render/tiles/tiles.h"
 #include "support.h"
 #include "tile_server.h"
 

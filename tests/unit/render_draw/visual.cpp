@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "runtime/common/error.h"
+#include "common/error.h"
 
 namespace qv::test {
 

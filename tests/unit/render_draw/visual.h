@@ -16,7 +16,7 @@
 
 #include <string>
 
-#include "render/canvas.h"
+#include "render/paint/canvas.h"
 
 namespace qv::test {
 

@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "common/ascii.h"
-#include "render/geometry.h"
-#include "render/markers.h"
-#include "render/text.h"
-#include "render/tiles.h"
+#include "render/geo/geometry.h"
+#include "render/marks/markers.h"
+#include "render/marks/text.h"
+#include "render/tiles/tiles.h"
 #include "runtime/data/csv.h"
 #include "program_run.h"
 #include "support.h"

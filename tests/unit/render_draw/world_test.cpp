@@ -9,9 +9,9 @@
 #include <cmath>
 
 #include "pipeline.h"
-#include "render/equal_area.h"
-#include "render/mapprojection.h"
-#include "render/style.h"
+#include "render/geo/equal_area.h"
+#include "render/geo/map_projection.h"
+#include "render/graph/style.h"
 #include "visual.h"
 
 namespace qv::render {

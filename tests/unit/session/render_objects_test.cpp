@@ -1,4 +1,4 @@
-#include "runtime/session/render_objects.h"
+#include "session/render_objects.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,433 @@
+// "mapRegionLayer": the regions of the map data, each region's rings (one
+// per SEGMENT) filled together by the even-odd rule so that holes stay
+// holes, colored by the response of the region's row in the response data:
+// a continuous color response, a range attribute map (the classified
+// "_CLRRESP_" response or a RATTRMAP= map), or a color group (cycling the
+// GraphData elements or through a discrete attribute map). Regions without
+// a response take the missing color and the empty-region outline.
+#include <charconv>
+#include <cmath>
+#include <optional>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "render/marks/draw.h"
+#include "render/paint/raster.h"
+
+namespace qv::render {
+
+namespace {
+
+// The key that joins a map identifier to a response identifier: numbers by
+// value (so that "04015" in one file meets 4015 in another), other texts
+// as they are, blanks trimmed.
+std::string idKey(const DataColumn& c, size_t row) {
+  if (c.numeric) return shortNumber(c.number(row));
+  std::string_view s = row < c.chr.size() ? c.chr[row] : std::string_view();
+  while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
+  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
+  double v = 0;
+  auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+  if (!s.empty() && ec == std::errc() && p == s.data() + s.size() && std::isfinite(v))
+    return shortNumber(v);
+  return std::string(s);
+}
+
+bool sameCell(const DataColumn& c, size_t a, size_t b) {
+  if (c.numeric) {
+    double x = c.num[a], y = c.num[b];
+    return x == y || (std::isnan(x) && std::isnan(y));
+  }
+  return c.chr[a] == c.chr[b];
+}
+
+const DataColumn* firstColumn(DataTable* t, std::initializer_list<const char*> names) {
+  for (const char* n : names)
+    if (const DataColumn* c = t->column(n)) return c;
+  return nullptr;
+}
+
+std::string counted(size_t n, const char* one, const char* many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+// The response row of every region: the first row with its identifier.
+// Says what did not join cleanly: identifiers on more than one row (one
+// warning), regions without a response and responses without a region (one
+// note), naming the first identifiers as the response data writes them.
+std::vector<size_t> joinResponses(Env& env, DataTable& map, DataTable& resp,
+                                  const DataColumn& respId,
+                                  const std::vector<std::string>& regionKey) {
+  std::unordered_map<std::string, size_t> rowOf;   // identifier -> first row
+  std::unordered_set<std::string> repeated;        // identifiers on more than one row
+  std::vector<std::string> repeatedShown;
+  size_t blankIds = 0;
+  const size_t rows = std::min(resp.rows(), respId.size());
+  for (size_t r = 0; r < rows; ++r) {
+    if (respId.missing(r)) {
+      ++blankIds;
+      continue;
+    }
+    auto [it, added] = rowOf.emplace(idKey(respId, r), r);
+    if (added) continue;
+    if (repeated.insert(it->first).second && repeatedShown.size() < Env::kShownValues)
+      repeatedShown.push_back(respId.text(it->second));
+  }
+  std::vector<size_t> regionResp(regionKey.size(), SIZE_MAX);
+  std::unordered_set<std::string_view> joined;  // identifiers some region took
+  size_t regionsWithout = 0;
+  for (size_t i = 0; i < regionKey.size(); ++i) {
+    if (auto it = rowOf.find(regionKey[i]); it != rowOf.end()) {
+      regionResp[i] = it->second;
+      joined.insert(it->first);
+    } else {
+      ++regionsWithout;
+    }
+  }
+  // Responses without a region, in the order of the response data.
+  size_t unmatched = blankIds;
+  std::vector<std::string> unmatchedShown;
+  for (size_t r = 0; r < rows; ++r) {
+    if (respId.missing(r)) continue;
+    auto it = rowOf.find(idKey(respId, r));
+    if (it->second != r || joined.count(it->first)) continue;
+    ++unmatched;
+    if (unmatchedShown.size() < Env::kShownValues) unmatchedShown.push_back(respId.text(r));
+  }
+  if (blankIds > 0 && unmatchedShown.size() < Env::kShownValues) unmatchedShown.push_back("(missing)");
+
+  const std::string respName = resp.displayName();
+  if (!repeated.empty())
+    env.dataMessage(true, counted(repeated.size(), "identifier", "identifiers") + " of " +
+                              respId.name + " in " + respName + " " +
+                              (repeated.size() == 1 ? "is" : "are") +
+                              " on more than one row (" +
+                              Env::firstValues(repeatedShown, repeated.size()) + "); the first row" +
+                              (repeated.size() == 1 ? " is used." : " of each is used."));
+  std::string text;
+  if (regionsWithout > 0)
+    text = counted(regionsWithout, "region", "regions") + " of the map " + map.displayName() +
+           (regionsWithout == 1 ? " has" : " have") + " no response in " + respName;
+  if (unmatched > 0)
+    text += (text.empty() ? counted(unmatched, "response", "responses") + " of " + respName
+                          : ", and " + counted(unmatched, "response", "responses")) +
+            (unmatched == 1 ? " matches" : " match") + " no region of the map (first: " +
+            Env::firstValues(unmatchedShown, unmatched) + ")";
+  if (!text.empty()) env.dataMessage(false, text + ".");
+  return regionResp;
+}
+
+// Outlines up to this width are drawn as hairlines.
+constexpr double kHairlineWidth = 1.25;
+
+struct Region {
+  std::vector<LonLatRing> rings;
+  std::vector<Ring> planar;  // the rings cut and projected
+  std::vector<size_t> ringKeyRow;  // a row of each ring, to tell segments apart
+  Rgba fill;
+  bool responded = true;  // has a response (else the empty outline)
+  size_t respRow = SIZE_MAX;  // its row of the response data
+};
+
+class RegionLayer final : public PreparedLayer {
+ public:
+  explicit RegionLayer(const Layer& l) : PreparedLayer(l) {}
+
+  void project(Env& env, const ProjectContext& pc, std::vector<FitBox>& fit) override {
+    PlanarBox box;
+    for (Region& r : regions) {
+      r.planar.clear();
+      env.rowsLeftOut += planarRings(pc.planar, r.rings, r.planar, box);
+    }
+    if (!box.any) return;
+    const double reach = std::max(outline.width, emptyOutline.width) / 2;
+    box.box.left = box.box.right = box.box.top = box.box.bottom = reach;
+    fit.push_back(box.box);
+  }
+
+  void draw(Env&, const DrawContext& dc) override {
+    Painter& pen = *dc.pen;
+    StateGuard guard(pen);
+    pen.setFillRule(FillRule::EvenOdd);
+    std::vector<std::vector<Ring>> visible(regions.size());
+    for (size_t i = 0; i < regions.size(); ++i) {
+      visible[i] = pixelRings(dc.proj, regions[i].planar, dc.geo);
+      if (visible[i].empty() || regions[i].fill.a <= 0) continue;
+      ItemGuard item(pen, tips.info("region", regions[i].respRow));
+      pen.newPath();
+      appendRings(pen, visible[i]);
+      pen.setColor(regions[i].fill);
+      pen.fill();
+    }
+    // Outlines after all fills, so that no fill covers half of a
+    // neighbour's edge.
+    Canvas* image = pen.pixels();
+    const double s = pen.pixelScale();
+    for (bool responded : {true, false}) {
+      const LineLook& look = responded ? outline : emptyOutline;
+      if (look.width <= 0 || look.color.a <= 0) continue;
+      // Thin solid outlines go straight into the pixels of an image; Cairo
+      // strokes the others, region by region (one path of every region
+      // strokes slower); a drawing that keeps marks apart takes them all as
+      // one path.
+      const bool hairline = image && look.pattern == 1 && look.width * s <= kHairlineWidth;
+      const bool onePath = !image && pen.keepsItems();
+      std::optional<PixelTarget> pixels;
+      if (hairline) {
+        pixels.emplace(*image, scaledRect(dc.area, s));
+      } else {
+        setLineStyle(pen, look.color, look.width, look.pattern);
+        pen.setLineJoin(LineJoin::Bevel);
+        pen.newPath();
+      }
+      for (size_t i = 0; i < regions.size(); ++i) {
+        if (regions[i].responded != responded || visible[i].empty()) continue;
+        if (hairline) {
+          drawHairlines(*pixels, s == 1 ? visible[i] : scaledRings(visible[i], s), true,
+                        look.color, look.width * s);
+        } else {
+          if (!onePath) pen.newPath();
+          appendRings(pen, visible[i]);
+          if (!onePath) pen.stroke();
+        }
+      }
+      if (onePath) pen.stroke();
+    }
+    pen.newPath();
+  }
+
+  MarkTips tips;
+  std::vector<Region> regions;
+  LineLook outline, emptyOutline;
+};
+
+}  // namespace
+
+std::unique_ptr<PreparedLayer> prepareRegions(Env& env, const Layer& layer) {
+  const std::string name = layerName(layer);
+  DataTable* map = env.req.mapData;
+  if (!map) {
+    env.warn("The map regions of " + name + " are not drawn: no map data was handed to the renderer.");
+    return nullptr;
+  }
+  std::string mapId = "ID";
+  if (const ColumnRef* c = layer.column(Role::MapId)) mapId = c->column;
+  else if (env.hasDynamic("__MAPID__")) mapId = env.dynamic("__MAPID__");
+  const DataColumn* idc = map->column(mapId);
+  const DataColumn* lon = firstColumn(map, {"LONG", "LON", "LONGITUDE", "X"});
+  const DataColumn* lat = firstColumn(map, {"LAT", "LATITUDE", "Y"});
+  const DataColumn* seg = map->column("SEGMENT");
+  if (!idc) {
+    env.warn("The map regions of " + name + " are not drawn: the map identifier " + mapId +
+             " is not in the map data " + map->displayName() + ".");
+    return nullptr;
+  }
+  if (!lon || !lat || !lon->numeric || !lat->numeric) {
+    env.warn("The map regions of " + name + " are not drawn: the map data " +
+             map->displayName() + " has no numeric longitude and latitude columns.");
+    return nullptr;
+  }
+  // A system PROJ does not know has been warned of, naming the data.
+  if (!env.inDegrees(lon, lat, "__MAPCS__", map->displayName(), map->coordinateSystem()))
+    return nullptr;
+
+  auto out = std::make_unique<RegionLayer>(layer);
+  std::vector<Region>& regions = out->regions;
+  std::vector<std::string> regionKey;
+  std::vector<size_t> regionRow;  // the first map row of each region
+  std::unordered_map<std::string, size_t> byKey;
+  const size_t rows = std::min({map->rows(), idc->size(), lon->size(), lat->size()});
+  size_t current = SIZE_MAX, currentRing = SIZE_MAX, blockFirstRing = 0;
+  size_t noId = 0;  // rows without an identifier: they belong to no region
+  for (size_t r = 0; r < rows; ++r) {
+    double x = lon->num[r], y = lat->num[r];
+    if (!std::isfinite(x) || !std::isfinite(y)) continue;
+    if (idc->missing(r) || (!idc->numeric && idc->text(r).empty())) {
+      ++noId;
+      current = SIZE_MAX;
+      continue;
+    }
+    // Rows of one region usually come together: compare with the row before.
+    const bool sameRegion = current != SIZE_MAX && r > 0 && sameCell(*idc, r, r - 1);
+    if (!sameRegion) {
+      std::string key = idKey(*idc, r);
+      auto [it, added] = byKey.emplace(key, regions.size());
+      if (added) {
+        regions.emplace_back();
+        regionKey.push_back(std::move(key));
+        regionRow.push_back(r);
+      }
+      current = it->second;
+      currentRing = SIZE_MAX;
+      blockFirstRing = regions[current].rings.size();
+    }
+    Region& reg = regions[current];
+    // The ring of this row's segment, among those of this run of rows: a
+    // later run of the same identifier (another feature with the same id)
+    // starts rings of its own even where its segment numbers repeat.
+    if (currentRing == SIZE_MAX || !seg || !sameCell(*seg, r, reg.ringKeyRow[currentRing])) {
+      currentRing = SIZE_MAX;
+      if (seg)
+        for (size_t k = blockFirstRing; k < reg.rings.size(); ++k)
+          if (sameCell(*seg, r, reg.ringKeyRow[k])) currentRing = k;
+      if (currentRing == SIZE_MAX) {
+        reg.rings.emplace_back();
+        reg.ringKeyRow.push_back(r);
+        currentRing = reg.rings.size() - 1;
+      }
+    }
+    reg.rings[currentRing].push_back({x, y});
+    out->extent.add(x, y);
+  }
+  if (noId > 0)
+    env.warn(std::to_string(noId) + (noId == 1 ? " row of the map data " : " rows of the map data ") +
+             map->displayName() + (noId == 1 ? " has no " : " have no ") + mapId +
+             " and " + (noId == 1 ? "is" : "are") + " not drawn.");
+
+  // The look of outlines.
+  const double transparency = dataTransparency(layer);
+  LineLook outline{env.style.regionOutline, env.style.regionOutlineWidth, 1};
+  applyLineBlock(layer.options.find(Key::OutlineAttrs), env.style, env.percentBase, outline);
+  LineLook empty = outline;
+  if (const Value* e = layer.options.find(Key::EmptyOutlineAttrs))
+    applyLineBlock(e, env.style, env.percentBase, empty);
+  outline.color = withTransparency(outline.color, transparency);
+  empty.color = withTransparency(empty.color, transparency);
+  out->outline = outline;
+  out->emptyOutline = empty;
+
+  // The response: its data, its identifier and the column that colors.
+  const ColumnRef* response = layer.column(Role::ColorResponse);
+  const ColumnRef* group = layer.column(Role::ColorGroup);
+  DataTable* resp = nullptr;
+  const DataColumn* respId = nullptr;
+  if (response || group || !layer.tips.empty() || layer.column(Role::Url)) {
+    const bool fromMap = layer.dataId.empty() || sameNoCase(layer.dataId, "__MAP__");
+    resp = fromMap ? map : env.table(layer.dataId);
+    if (!resp) {
+      env.warn("The regions of " + name + " are drawn without their response: the data " +
+               layer.dataId + " was not handed to the renderer.");
+    } else if (resp == map) {
+      respId = idc;
+    } else {
+      std::string id = mapId;
+      if (const ColumnRef* c = layer.column(Role::Id)) id = c->column;
+      else if (env.hasDynamic("__ID__")) id = env.dynamic("__ID__");
+      respId = resp->column(id);
+      if (!respId) {
+        env.warn("The regions of " + name + " are drawn without their response: the identifier " +
+                 id + " is not in the data " + resp->displayName() + ".");
+        resp = nullptr;
+      }
+    }
+  }
+
+  // The response row of every region (the first row with its identifier).
+  std::vector<size_t> regionResp(regions.size(), SIZE_MAX);
+  if (resp) {
+    if (resp == map) {
+      regionResp = regionRow;
+    } else {
+      regionResp = joinResponses(env, *map, *resp, *respId, regionKey);
+    }
+    for (size_t i = 0; i < regions.size(); ++i) regions[i].respRow = regionResp[i];
+    out->tips.init(env, layer, resp);
+  }
+
+  LegendItem item;
+  item.kind = LegendItem::Kind::Fill;
+  item.line = outline;
+  const std::string label = layer.legendLabel ? *layer.legendLabel : name;
+  bool anyMissing = false;
+  std::string problem;
+
+  if (resp && group) {
+    Grouping g;
+    const bool withMissing = get<bool>(layer, Key::IncludeMissingGroup, true);
+    if (!g.init(env, group->column, resp, withMissing, &problem)) {
+      env.warn("The regions of " + name + " are drawn without their colors: " + problem + ".");
+    } else {
+      auto fillOf = [&](const GroupEntry& e) {
+        Rgba c = graphData(env.style, e.graphData).fill;
+        if (const Value* f = entryBlock(e, Key::FillAttrs)) {
+          if (int n = graphDataNumber(f->styleElement)) c = graphData(env.style, n).fill;
+          if (const Value* fc = f->find(Attr::Color)) colorOf(*fc, env.style, c);
+          if (const Value* ft = f->find(Attr::Transparency)) c = withTransparency(c, ft->number);
+        }
+        return withTransparency(c, transparency);
+      };
+      for (size_t i = 0; i < regions.size(); ++i) {
+        int gi = regionResp[i] == SIZE_MAX ? -1 : g.group(regionResp[i]);
+        if (gi < 0) {
+          regions[i].fill = withTransparency(env.style.missingColor, transparency);
+          regions[i].responded = false;
+          anyMissing = true;
+        } else {
+          regions[i].fill = fillOf(g.entries()[static_cast<size_t>(gi)]);
+        }
+      }
+      for (int gi : g.legendOrder()) {
+        item.label = g.entries()[static_cast<size_t>(gi)].label;
+        item.fill = fillOf(g.entries()[static_cast<size_t>(gi)]);
+        out->items.push_back(item);
+      }
+      out->groupTitle = g.title();
+    }
+  } else if (resp && response) {
+    ColorResponse scale;
+    if (!scale.init(env, layer, response->column, resp, &problem)) {
+      env.warn("The regions of " + name + " are drawn without their colors: " + problem + ".");
+    } else {
+      for (size_t i = 0; i < regions.size(); ++i) {
+        if (regionResp[i] == SIZE_MAX) {
+          scale.noteMissing();
+          regions[i].fill = withTransparency(scale.color(NAN), transparency);
+          regions[i].responded = false;
+        } else {
+          regions[i].fill = withTransparency(scale.rowColor(regionResp[i]), transparency);
+        }
+      }
+      if (scale.ranged()) {
+        RegionClasses& rc = env.regionClasses.emplace_back();
+        rc.layer = name;
+        rc.regions.reserve(regions.size());
+        for (size_t i = 0; i < regions.size(); ++i)
+          rc.regions.emplace_back(regionKey[i], scale.classOf(scale.value(regionResp[i])));
+      }
+      out->groupTitle = scale.title();
+      if (scale.ranged()) {
+        for (const RangeClass& c : scale.classes()) {
+          item.label = c.label;
+          item.fill = withTransparency(c.color, transparency);
+          out->items.push_back(item);
+        }
+      } else {
+        item.label = label;
+        item.fill = withTransparency(scale.color((scale.min() + scale.max()) / 2), transparency);
+        out->items.push_back(item);
+      }
+      out->scale = std::move(scale);
+    }
+  }
+  const bool colored = !out->items.empty();
+  if (!colored) {
+    // No response: every region in the plain region fill.
+    for (Region& r : regions) {
+      r.fill = withTransparency((response || group) ? env.style.missingColor
+                                                    : env.style.emptyRegionFill,
+                                transparency);
+    }
+    item.label = label;
+    item.fill = regions.empty() ? withTransparency(env.style.emptyRegionFill, transparency)
+                                : regions.front().fill;
+    out->items.push_back(item);
+  } else if (anyMissing) {
+    item.label = "Missing";
+    item.fill = withTransparency(env.style.missingColor, transparency);
+    item.line = empty;
+    out->items.push_back(item);
+  }
+  return out;
+}
+
+}  // namespace qv::render

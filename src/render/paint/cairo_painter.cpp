@@ -1,0 +1,115 @@
+#include "render/paint/cairo_painter.h"
+
+#include <cairo-pdf.h>
+#include <pango/pangocairo.h>
+
+#include <new>
+
+#include "render/paint/canvas.h"
+#include "render/marks/text.h"
+#include "common/error.h"
+
+namespace qv::render {
+
+void CairoPainter::setLinearGradient(Point from, Point to, const std::vector<GradientStop>& stops) {
+  cairo_pattern_t* pat = cairo_pattern_create_linear(from.x, from.y, to.x, to.y);
+  for (const GradientStop& s : stops)
+    cairo_pattern_add_color_stop_rgba(pat, s.offset, s.color.r, s.color.g, s.color.b, s.color.a);
+  cairo_set_source(cr_, pat);
+  cairo_pattern_destroy(pat);
+}
+
+void CairoPainter::setLineCap(LineCap cap) {
+  cairo_set_line_cap(cr_, cap == LineCap::Round    ? CAIRO_LINE_CAP_ROUND
+                          : cap == LineCap::Square ? CAIRO_LINE_CAP_SQUARE
+                                                   : CAIRO_LINE_CAP_BUTT);
+}
+
+void CairoPainter::setLineJoin(LineJoin join) {
+  cairo_set_line_join(cr_, join == LineJoin::Round   ? CAIRO_LINE_JOIN_ROUND
+                           : join == LineJoin::Bevel ? CAIRO_LINE_JOIN_BEVEL
+                                                     : CAIRO_LINE_JOIN_MITER);
+}
+
+void CairoPainter::drawImage(const Canvas& image, const Rect& dest, bool smooth) {
+  if (image.width() <= 0 || image.height() <= 0) return;
+  cairo_save(cr_);
+  cairo_translate(cr_, dest.x, dest.y);
+  cairo_scale(cr_, dest.width / image.width(), dest.height / image.height());
+  cairo_pattern_t* pat = cairo_pattern_create_for_surface(image.surface());
+  // Padding, not the transparent default, at the edges: neighbouring tiles
+  // then meet without a seam.
+  cairo_pattern_set_extend(pat, CAIRO_EXTEND_PAD);
+  cairo_pattern_set_filter(pat, smooth ? CAIRO_FILTER_GOOD : CAIRO_FILTER_NEAREST);
+  cairo_set_source(cr_, pat);
+  cairo_rectangle(cr_, 0, 0, image.width(), image.height());
+  cairo_fill(cr_);
+  cairo_pattern_destroy(pat);
+  cairo_restore(cr_);
+}
+
+void CairoPainter::drawText(const TextLayout& text, double x, double y, const Rgba& color,
+                            double haloWidth, const Rgba& halo) {
+  PangoLayout* layout = text.pango();
+  cairo_save(cr_);
+  pango_cairo_update_layout(cr_, layout);
+  cairo_move_to(cr_, x, y);
+  if (haloWidth > 0) {
+    pango_cairo_layout_path(cr_, layout);
+    setColor(halo);
+    cairo_set_line_width(cr_, haloWidth);
+    cairo_set_line_join(cr_, CAIRO_LINE_JOIN_ROUND);
+    cairo_stroke(cr_);
+    cairo_move_to(cr_, x, y);
+  }
+  setColor(color);
+  pango_cairo_show_layout(cr_, layout);
+  cairo_new_path(cr_);
+  cairo_restore(cr_);
+  // The layout context is shared by every text: take back the transform
+  // this drawing gave it.
+  pango_context_set_matrix(pango_layout_get_context(layout), nullptr);
+}
+
+void CairoPainter::check(const std::string& what) { requireDrawn(cr_, what); }
+
+namespace {
+
+cairo_status_t appendToString(void* closure, const unsigned char* data, unsigned int length) {
+  static_cast<std::string*>(closure)->append(reinterpret_cast<const char*>(data), length);
+  return CAIRO_STATUS_SUCCESS;
+}
+
+// Points per layout pixel: 72 points and 96 pixels to the inch.
+constexpr double kPointsPerPixel = 0.75;
+
+}  // namespace
+
+PdfDocument::PdfDocument(double width, double height) {
+  surface_ = cairo_pdf_surface_create_for_stream(appendToString, &bytes_,
+                                                 width * kPointsPerPixel, height * kPointsPerPixel);
+  cairo_pdf_surface_set_metadata(surface_, CAIRO_PDF_METADATA_CREATOR, "qortavlo");
+  cr_ = cairo_create(surface_);
+  cairo_scale(cr_, kPointsPerPixel, kPointsPerPixel);
+  painter_ = std::make_unique<CairoPainter>(cr_);
+}
+
+PdfDocument::~PdfDocument() {
+  if (cr_) cairo_destroy(cr_);
+  if (surface_) cairo_surface_destroy(surface_);
+}
+
+std::string PdfDocument::finish() {
+  requireDrawn(cr_, "the PDF page");
+  cairo_destroy(cr_);
+  cr_ = nullptr;
+  cairo_surface_finish(surface_);
+  const cairo_status_t st = cairo_surface_status(surface_);
+  if (st == CAIRO_STATUS_NO_MEMORY) throw std::bad_alloc();
+  if (st != CAIRO_STATUS_SUCCESS)
+    throw qv::UserError(std::string("The PDF file cannot be made: ") + cairo_status_to_string(st) +
+                        ".");
+  return std::move(bytes_);
+}
+
+}  // namespace qv::render

@@ -1,0 +1,103 @@
+// The painters that draw with Cairo: on an image (PNG output, and every
+// image the tests look at) and on a PDF surface (text stays text there,
+// with its fonts embedded).
+#pragma once
+
+#include <cairo.h>
+
+#include <memory>
+#include <string>
+
+#include "render/paint/painter.h"
+
+namespace qv::render {
+
+class CairoPainter final : public Painter {
+ public:
+  // Draws on `cr` (not owned). `image`: the canvas whose pixels `cr` draws
+  // on, `pixelScale` of its pixels per user unit (null for other surfaces).
+  explicit CairoPainter(cairo_t* cr, Canvas* image = nullptr, double pixelScale = 1)
+      : cr_(cr), image_(image), pixelScale_(pixelScale) {}
+
+  void save() override { cairo_save(cr_); }
+  void restore() override { cairo_restore(cr_); }
+  void translate(double dx, double dy) override { cairo_translate(cr_, dx, dy); }
+  void rotate(double radians) override { cairo_rotate(cr_, radians); }
+  void scale(double sx, double sy) override { cairo_scale(cr_, sx, sy); }
+  void clip() override { cairo_clip(cr_); }
+
+  void newPath() override { cairo_new_path(cr_); }
+  void newSubPath() override { cairo_new_sub_path(cr_); }
+  void moveTo(double x, double y) override { cairo_move_to(cr_, x, y); }
+  void lineTo(double x, double y) override { cairo_line_to(cr_, x, y); }
+  void curveTo(double x1, double y1, double x2, double y2, double x3, double y3) override {
+    cairo_curve_to(cr_, x1, y1, x2, y2, x3, y3);
+  }
+  void arc(double cx, double cy, double r, double a0, double a1) override {
+    cairo_arc(cr_, cx, cy, r, a0, a1);
+  }
+  void arcNegative(double cx, double cy, double r, double a0, double a1) override {
+    cairo_arc_negative(cr_, cx, cy, r, a0, a1);
+  }
+  void closePath() override { cairo_close_path(cr_); }
+  void rectangle(double x, double y, double w, double h) override {
+    cairo_rectangle(cr_, x, y, w, h);
+  }
+
+  void setColor(const Rgba& c) override { cairo_set_source_rgba(cr_, c.r, c.g, c.b, c.a); }
+  void setLinearGradient(Point from, Point to, const std::vector<GradientStop>& stops) override;
+  void setLineWidth(double width) override { cairo_set_line_width(cr_, width); }
+  void setDash(const std::vector<double>& dashes) override {
+    cairo_set_dash(cr_, dashes.data(), static_cast<int>(dashes.size()), 0);
+  }
+  void setLineCap(LineCap cap) override;
+  void setLineJoin(LineJoin join) override;
+  void setFillRule(FillRule rule) override {
+    cairo_set_fill_rule(cr_, rule == FillRule::EvenOdd ? CAIRO_FILL_RULE_EVEN_ODD
+                                                       : CAIRO_FILL_RULE_WINDING);
+  }
+
+  void fill() override { cairo_fill(cr_); }
+  void fillPreserve() override { cairo_fill_preserve(cr_); }
+  void stroke() override { cairo_stroke(cr_); }
+  void strokePreserve() override { cairo_stroke_preserve(cr_); }
+  void paint() override { cairo_paint(cr_); }
+
+  void drawImage(const Canvas& image, const Rect& dest, bool smooth) override;
+  void drawText(const TextLayout& text, double x, double y, const Rgba& color, double haloWidth,
+                const Rgba& halo) override;
+
+  Canvas* pixels() override { return image_; }
+  double pixelScale() const override { return pixelScale_; }
+  void check(const std::string& what) override;
+
+  cairo_t* cr() const { return cr_; }
+
+ private:
+  cairo_t* cr_;
+  Canvas* image_;
+  double pixelScale_;
+};
+
+// A PDF document of one page, `width` x `height` layout pixels (at 96 per
+// inch: a 640 x 480 graph is a page of 480 x 360 points), drawn through
+// painter() in layout pixels.
+class PdfDocument {
+ public:
+  PdfDocument(double width, double height);
+  ~PdfDocument();
+  PdfDocument(const PdfDocument&) = delete;
+  PdfDocument& operator=(const PdfDocument&) = delete;
+
+  Painter& painter() { return *painter_; }
+  // Ends the page and gives the file's bytes. UserError when Cairo failed.
+  std::string finish();
+
+ private:
+  std::string bytes_;
+  cairo_surface_t* surface_ = nullptr;
+  cairo_t* cr_ = nullptr;
+  std::unique_ptr<CairoPainter> painter_;
+};
+
+}  // namespace qv::render

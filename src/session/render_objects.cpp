@@ -1,0 +1,727 @@
+#include "session/render_objects.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <optional>
+#include <stdexcept>
+#include <variant>
+
+#include "common/ascii.h"
+#include "common/error.h"
+#include "common/tempfiles.h"
+#include "runtime/data/dataset.h"
+#include "runtime/formats/formats.h"
+#include "runtime/program/globals.h"
+#include "session/ordered_work.h"
+#include "render/paint/png.h"
+#include "render/renderer.h"
+
+namespace qv::rt {
+
+namespace {
+
+constexpr size_t kSnippetLength = 40;
+
+std::string trimmed(std::string_view s) {
+  const size_t b = s.find_first_not_of(' ');
+  if (b == std::string_view::npos) return {};
+  const size_t e = s.find_last_not_of(' ');
+  return std::string(s.substr(b, e - b + 1));
+}
+
+}  // namespace
+
+// --- CompiledTemplate ---------------------------------------------------------
+
+host::Status CompiledTemplate::compile(std::string_view name, std::string_view text) {
+  model_.reset();
+  name_ = name;
+  render::CompileResult r = compiler_(text);
+  if (r.model) {
+    model_ = std::move(r.model);
+    model_->name = name_;
+    return host::kOk;
+  }
+  // Name the place: the template is one line, so a character position.
+  const size_t at = std::min(r.offset, text.size());
+  std::string snippet(text.substr(at, kSnippetLength));
+  if (at + kSnippetLength < text.size()) snippet += "...";
+  std::string why = r.error.empty() ? std::string("it is not a valid template") : r.error;
+  log_.error("The graph template " + name_ + " does not compile at character " +
+             std::to_string(at + 1) + " (\"" + snippet + "\"): " + why);
+  return host::kHostFailure;
+}
+
+// --- DataSourceImpl -------------------------------------------------------------
+
+host::Status DataSourceImpl::init(host::DataObject* data, host::DataSet* ds,
+                                  host::Object* manager) {
+  if (!data || !ds) return host::kHostFailure;
+  data_ = data;
+  ds_ = ds;
+  manager_ = manager;
+  return host::kOk;
+}
+
+// --- DataCollectionImpl -----------------------------------------------------------
+
+host::Status DataCollectionImpl::add(host::DataSource* source) {
+  const auto* s = dynamic_cast<const DataSourceImpl*>(source);
+  if (finished_ || !s || !s->data()) return host::kHostFailure;
+  sources_.push_back(s);
+  return host::kOk;
+}
+
+host::Status DataCollectionImpl::finish() {
+  finished_ = true;
+  return host::kOk;
+}
+
+// --- GraphManagerImpl --------------------------------------------------------------
+
+host::Status GraphManagerImpl::build(host::DataCollection* data, host::Template* compiled,
+                                     std::string_view label, std::string_view description,
+                                     const std::vector<host::DynamicValue>& dynamics,
+                                     host::AssocArray* byTexts) {
+  const auto* collection = dynamic_cast<const DataCollectionImpl*>(data);
+  const auto* tmpl = dynamic_cast<const CompiledTemplate*>(compiled);
+  if (!collection || !tmpl || !tmpl->model()) return host::kHostFailure;
+  data_ = collection;
+  compiled_ = tmpl;
+  label_ = label;
+  description_ = description;
+  dynamics_ = dynamics;
+  byTexts_ = byTexts;
+  renderings_ = 0;
+  return host::kOk;
+}
+
+// The value of BY variable k in the current group, in its display format
+// when it has one.
+std::string GraphManagerImpl::byValue(host::DataSet* ds, size_t k) const {
+  const host::VarDesc d = ds->desc(ds->byVarIndex(k));
+  host::FormatDesc f;
+  const bool formatted = !d.format.empty() && resolveFormat(d.format, &f);
+  if (d.type == host::kNumeric) {
+    int width = d.formatWidth;
+    if (!formatted) {
+      resolveFormat("BEST", &f);
+      width = 12;
+    }
+    return trimmed(formatNumber(f, width, d.formatDecimals, ds->byNum(k), missing_));
+  }
+  // A value is shown (BY line, #BYVALUE) up to the length any text is.
+  const std::string_view raw = cutUtf8(ds->byChr(k), 2 * render::kMaxDisplayBytes);
+  std::string value = formatted ? formatChar(f, d.formatWidth, raw) : std::string(raw);
+  return std::string(cutUtf8(trimmed(value), render::kMaxDisplayBytes));
+}
+
+std::vector<ByValue> GraphManagerImpl::byValues(host::DataSet* ds) const {
+  std::vector<ByValue> out;
+  for (size_t k = 0; k < by_.size(); ++k)
+    out.push_back({ds->desc(ds->byVarIndex(k)).name, byValue(ds, k)});
+  return out;
+}
+
+namespace {
+
+std::string byLineOf(const std::vector<ByValue>& by) {
+  std::string line;
+  for (const ByValue& v : by) line += (line.empty() ? "" : ", ") + v.name + "=" + v.value;
+  return line;
+}
+
+}  // namespace
+
+std::string substituteByValues(std::string_view text, const std::vector<ByValue>& by) {
+  std::string out;
+  // The BY variable a reference names, "(var)" or a number from 1, at
+  // `at`: its index and the reference's length, or false.
+  auto which = [&](size_t at, size_t* k, size_t* len) {
+    if (at < text.size() && text[at] == '(') {
+      const size_t close = text.find(')', at);
+      if (close == std::string_view::npos) return false;
+      const std::string name = trimmed(text.substr(at + 1, close - at - 1));
+      for (size_t v = 0; v < by.size(); ++v) {
+        if (sameNoCase(by[v].name, name)) {
+          *k = v;
+          *len = close + 1 - at;
+          return true;
+        }
+      }
+      return false;
+    }
+    size_t e = at;
+    while (e < text.size() && e - at < 3 && isDigit(text[e])) ++e;
+    if (e == at) return false;
+    const size_t n = std::stoul(std::string(text.substr(at, e - at)));
+    if (n < 1 || n > by.size()) return false;
+    *k = n - 1;
+    *len = e - at;
+    return true;
+  };
+  size_t i = 0;
+  while (i < text.size()) {
+    if (text[i] == '#') {
+      if (startsWithNoCase(text.substr(i), "#BYLINE")) {
+        out += byLineOf(by);
+        i += 7;
+        continue;
+      }
+      size_t k = 0, len = 0;
+      bool done = false;
+      for (std::string_view word : {"#BYVALUE", "#BYVAL", "#BYNAME", "#BYVAR"}) {
+        if (done || !startsWithNoCase(text.substr(i), word) || !which(i + word.size(), &k, &len)) continue;
+        out += word.substr(0, 6) == "#BYVAL" ? by[k].value : by[k].name;
+        i += word.size() + len;
+        done = true;
+      }
+      if (done) continue;
+    }
+    out += text[i++];
+  }
+  return out;
+}
+
+namespace {
+
+const char* extensionOf(render::OutputKind kind) {
+  switch (kind) {
+    case render::OutputKind::Png: return ".png";
+    case render::OutputKind::Svg: return ".svg";
+    case render::OutputKind::Pdf: return ".pdf";
+    case render::OutputKind::Html: return ".html";
+  }
+  return ".png";
+}
+
+}  // namespace
+
+std::string graphFileName(int n, render::OutputKind kind) {
+  return (n <= 0 ? std::string("tavlo") : "tavlo" + std::to_string(n)) + extensionOf(kind);
+}
+
+bool outputKindFromName(std::string_view name, render::OutputKind* kind) {
+  static const std::pair<const char*, render::OutputKind> kKinds[] = {
+      {"PNG", render::OutputKind::Png},
+      {"SVG", render::OutputKind::Svg},
+      {"PDF", render::OutputKind::Pdf},
+      {"HTML", render::OutputKind::Html}};
+  for (const auto& [n, k] : kKinds) {
+    if (name == n) {
+      *kind = k;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool formatTipValue(std::string_view format, double value, char missing, std::string* text) {
+  host::FormatDesc f;
+  int width = 0, decimals = 0;
+  if (!resolveFormatText(format, &f, &width, &decimals) || f.character) return false;
+  *text = trimmed(formatNumber(f, width, decimals, value, missing));
+  return true;
+}
+
+// --- DataSetTable -------------------------------------------------------------------
+
+std::string DataSetTable::displayName() const { return ds_->name(); }
+
+std::string DataSetTable::coordinateSystem() const { return ds_->table().crs; }
+
+DataSetTable::DataSetTable(std::string name, const host::DataSet* ds, char missing)
+    : name_(std::move(name)), ds_(ds), missing_(missing) {
+  const host::DataSet::Range range = ds->readingRange();
+  lo_ = range.lo;
+  hi_ = range.hi;
+  rows_ = hi_ - lo_;
+}
+
+const render::DataColumn* DataSetTable::column(std::string_view name) {
+  for (const auto& c : columns_)
+    if (sameNoCase(c->name, name)) return c.get();
+  const int var = ds_->find(name);
+  if (var < 0) return nullptr;
+  const host::VarDesc d = ds_->desc(var);
+  auto col = std::make_unique<render::DataColumn>();
+  col->name = d.name;
+  col->label = d.label.empty() ? d.name : d.label;
+  col->numeric = d.type == host::kNumeric;
+  bool tooLong = false;
+  size_t first = 0;
+  const rt::Column& stored = ds_->table().columns[static_cast<size_t>(ds_->tableColumn(var))];
+  if (col->numeric && ds_->consecutiveRows(lo_, hi_, &first) &&
+      stored.num.size() >= first + rows_) {
+    // The rows as the table stores them: no copy (the data set outlives
+    // the drawing, as the texts' views already need).
+    col->num = render::Numbers::view(stored.num.data() + first, rows_);
+  } else if (col->numeric) {
+    std::vector<double> values;
+    values.reserve(rows_);
+    for (size_t pos = lo_; pos < hi_; ++pos) values.push_back(ds_->numAt(var, ds_->rowAt(pos)));
+    col->num = std::move(values);
+  } else {
+    col->chr.reserve(rows_);
+    for (size_t pos = lo_; pos < hi_; ++pos) {
+      col->chr.push_back(ds_->chrAt(var, ds_->rowAt(pos)));
+      tooLong = tooLong || col->chr.back().size() > render::kMaxDisplayBytes;
+    }
+  }
+  if (tooLong)
+    longTexts_.push_back("Values of the variable " + d.name + " in " + ds_->name() +
+                         " are longer than " + std::to_string(render::kMaxDisplayBytes) +
+                         " bytes; they are shown cut there.");
+  host::FormatDesc f;
+  if (!d.format.empty() && resolveFormat(d.format, &f)) {
+    const int width = d.formatWidth, decimals = d.formatDecimals;
+    const char missing = missing_;
+    if (col->numeric)
+      col->formatNumber = [f, width, decimals, missing](double v) {
+        return formatNumber(f, width, decimals, v, missing);
+      };
+    else
+      col->formatText = [f, width](std::string_view v) { return formatChar(f, width, v); };
+  }
+  columns_.push_back(std::move(col));
+  return columns_.back().get();
+}
+
+// --- Drawing and writing ---------------------------------------------------------------
+
+render::RenderRequest GraphManagerImpl::request(host::DataSet* byData,
+                                               std::vector<std::unique_ptr<DataSetTable>>& tables) const {
+  render::RenderRequest req;
+  req.threads = threadCount(SIZE_MAX);
+  req.width = output_.width;
+  req.height = output_.height;
+  req.output = output_.output;
+  req.dpi = output_.dpi;
+  req.formatValue = [missing = missing_](std::string_view format, double value, std::string* text) {
+    return formatTipValue(format, value, missing, text);
+  };
+  req.streetMapUrl = output_.tileUrl;
+  req.tiles.baseDir = output_.baseDir;
+  req.skipTiles = tilesFailed_;
+  req.projection = output_.projection;
+  req.labelOverlap = output_.labelOverlap;
+  req.gradLegendStatements = output_.gradLegends;
+  req.stepProjection = stepProjection_;
+  for (const DataSourceImpl* s : data_->sources()) {
+    tables.push_back(std::make_unique<DataSetTable>(std::string(s->data()->name()),
+                                                    s->dataSet(), missing_));
+    req.data.push_back(tables.back().get());
+  }
+  for (const host::DynamicValue& v : dynamics_) {
+    if (v.dataSet) {
+      tables.push_back(std::make_unique<DataSetTable>(v.name, v.dataSet, missing_));
+      if (!req.mapData) req.mapData = tables.back().get();
+    } else {
+      req.dynamics[v.name] = v.value;
+    }
+  }
+  if (byData) {
+    const std::vector<ByValue> by = byValues(byData);
+    req.dynamics["__BYLINE__"] = byLineOf(by);
+    if (byTexts_) {
+      for (size_t i = 0; i < byTexts_->size(); ++i) {
+        const host::Value& value = byTexts_->valueAt(i);
+        std::string text;
+        if (const auto* str = std::get_if<std::string>(&value)) text = *str;
+        else if (const auto* h = std::get_if<const host::HStr*>(&value))
+          text = std::string(StringPool::text(*h));
+        req.dynamics[std::string(byTexts_->keyAt(i))] = substituteByValues(text, by);
+      }
+    }
+  }
+  return req;
+}
+
+void GraphManagerImpl::logOnce(const std::vector<std::string>& lines, bool warnings) {
+  for (const std::string& line : lines) {
+    if (!warned_.insert(line).second) continue;
+    if (warnings) log_.warning(line);
+    else log_.note(line);
+  }
+}
+
+void GraphManagerImpl::logGroupMessages() {
+  auto inGroup = [](const std::vector<render::DataMessage>& list, const render::DataMessage& m) {
+    return std::find(list.begin(), list.end(), m) != list.end();
+  };
+  for (const auto& [byLine, messages] : groupMessages_) {
+    for (const render::DataMessage& m : messages) {
+      const bool everyGroup = std::all_of(groupMessages_.begin(), groupMessages_.end(),
+                                          [&](const auto& g) { return inGroup(g.second, m); });
+      if (everyGroup) {
+        logOnce({m.text}, m.warning);
+        continue;
+      }
+      const std::string text = "BY group " + byLine + ": " + m.text;
+      if (m.warning) log_.warning(text);
+      else log_.note(text);
+    }
+  }
+  groupMessages_.clear();
+}
+
+bool GraphManagerImpl::chooseProjection() {
+  std::vector<std::unique_ptr<DataSetTable>> tables;
+  try {
+    render::ProjectionChoice c =
+        render::chooseStepProjection(*compiled_->model(), request(nullptr, tables));
+    logOnce(c.warnings, true);
+    if (!c.note.empty()) logOnce({c.note}, false);
+    stepProjection_ = c.projection;
+  } catch (const std::exception& e) {
+    log_.error(std::string("The map could not be drawn: ") + e.what());
+    return false;
+  }
+  return true;
+}
+
+std::unique_ptr<GraphManagerImpl::Job> GraphManagerImpl::prepare(host::DataSet* byData) const {
+  auto job = std::make_unique<Job>();
+  job->req = request(byData, job->tables);
+  if (byData) job->byLine = byLineOf(byValues(byData));
+  return job;
+}
+
+void GraphManagerImpl::draw(Job& job, const render::MapProjectionPtr& projection) const {
+  job.rendered = false;
+  job.result = {};
+  job.drawn = {};
+  job.error.clear();
+  job.fatal = nullptr;
+  job.req.stepProjection = projection;
+  try {
+    job.result = render::renderGraph(*compiled_->model(), job.req);
+    job.rendered = true;
+    render::RenderResult& r = job.result;
+    if (output_.output == render::OutputKind::Png) {
+      if (!r.canvas) throw std::runtime_error("the renderer gave no image");
+      const std::vector<unsigned char> png = render::encodePngSpending(*r.canvas);
+      job.drawn.bytes.assign(png.begin(), png.end());
+      job.drawn.width = r.canvas->width();
+      job.drawn.height = r.canvas->height();
+      r.canvas.reset();  // the file is all that is kept of a map in flight
+    } else {
+      // Never an empty file in place of a drawing.
+      if (r.document.empty()) throw std::runtime_error("the renderer gave no drawing");
+      job.drawn.bytes = std::move(r.document);
+      job.drawn.width = output_.width;
+      job.drawn.height = output_.height;
+    }
+  } catch (const std::bad_alloc&) {
+    job.fatal = std::current_exception();  // the host's memory message and code
+  } catch (const std::exception& e) {
+    job.error = std::string("The map could not be drawn: ") + e.what();
+  } catch (...) {
+    job.fatal = std::current_exception();
+  }
+}
+
+bool GraphManagerImpl::take(Job& job) {
+  if (job.rendered) {
+    render::RenderResult& r = job.result;
+    // Every BY group meets the same problems: each is logged once.
+    logOnce(r.notes, false);
+    for (const std::string& line : r.imageNotes) log_.note(line);
+    logOnce(r.warnings, true);
+    if (!by_.empty()) {
+      groupMessages_.emplace_back(job.byLine, std::move(r.dataMessages));
+    } else {
+      for (const render::DataMessage& m : r.dataMessages) logOnce({m.text}, m.warning);
+    }
+    tilesFailed_ = tilesFailed_ || r.tilesFailed;
+    for (const auto& t : job.tables) logOnce(t->longTexts(), true);
+  }
+  if (job.fatal) std::rethrow_exception(job.fatal);
+  if (!job.error.empty()) {
+    log_.error(job.error);
+    return false;
+  }
+  return true;
+}
+
+unsigned GraphManagerImpl::threadCount(size_t groups) const {
+  return static_cast<unsigned>(
+      std::min<size_t>(threadsAllowed(output_.threads), std::max<size_t>(groups, 1)));
+}
+
+// --- Writing images -------------------------------------------------------------------
+
+StagedImages::~StagedImages() { discard(); }
+
+bool StagedImages::add(const std::string& final, const std::vector<unsigned char>& bytes,
+                       std::string* why) {
+  return add(final,
+             std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), why);
+}
+
+bool StagedImages::add(const std::string& final, std::string_view bytes, std::string* why) {
+  Staged f;
+  f.final = final;
+  struct stat st {};
+  if (int err = writeTempBeside(final, bytes.data(), bytes.size(), f.tmp, &st)) {
+    *why = std::strerror(err);
+    return false;
+  }
+  f.dev = st.st_dev;
+  f.ino = st.st_ino;
+  files_.push_back(std::move(f));
+  return true;
+}
+
+bool StagedImages::commit(std::vector<std::string>* written, std::string* why) {
+  for (size_t i = 0; i < files_.size(); ++i) {
+    Staged& f = files_[i];
+    if (std::rename(f.tmp.c_str(), f.final.c_str()) != 0) {
+      *why = f.final + ": " + std::strerror(errno);
+      // The images this step put in place go again, if they are still ours
+      // (another run may have replaced one since).
+      for (size_t k = 0; k < i; ++k) {
+        struct stat st {};
+        if (::stat(files_[k].final.c_str(), &st) == 0 && st.st_dev == files_[k].dev &&
+            st.st_ino == files_[k].ino)
+          ::unlink(files_[k].final.c_str());
+      }
+      files_.erase(files_.begin(), files_.begin() + static_cast<ptrdiff_t>(i));
+      discard();
+      return false;
+    }
+    forgetTempFile(f.tmp);
+    written->push_back(f.final);
+  }
+  files_.clear();
+  return true;
+}
+
+void StagedImages::discard() {
+  for (const Staged& f : files_) removeTempFile(f.tmp);
+  files_.clear();
+}
+
+bool GraphManagerImpl::outputFolder(std::string* dir) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  *dir = output_.outDir.empty() ? std::string(".") : output_.outDir;
+  if (fs::is_directory(*dir, ec)) return true;
+  if (fs::exists(*dir, ec)) {
+    log_.error("The output folder " + *dir + " cannot be used: it is a file, not a folder.");
+    return false;
+  }
+  fs::create_directories(*dir, ec);
+  if (ec) {
+    log_.error("The output folder " + *dir + " cannot be made: " + ec.message() + ".");
+    return false;
+  }
+  return true;
+}
+
+bool GraphManagerImpl::stage(StagedImages& staged, const std::string& dir,
+                             std::string_view bytes) {
+  namespace fs = std::filesystem;
+  const int first = output_.graphsWritten ? *output_.graphsWritten : 0;
+  const std::string path = (fs::path(dir) / graphFileName(first + static_cast<int>(staged.size()),
+                                                          output_.output))
+                               .lexically_normal();
+  std::string why;
+  if (staged.add(path, bytes, &why)) return true;
+  log_.error("The map could not be written in the folder " + dir + " (" +
+             fs::path(path).filename().string() + "): " + why + ".");
+  return false;
+}
+
+bool GraphManagerImpl::stagePage(StagedImages& staged, const std::string& dir) {
+  // The page is titled by the step's first title; a title that names BY
+  // values belongs to one map, not to the page of them all.
+  std::string title = output_.pageTitle;
+  if (!by_.empty() && upper(title).find("#BY") != std::string::npos) title.clear();
+  if (title.find_first_not_of(' ') == std::string::npos) title = "tavlo";
+  const std::string page = render::htmlPage(trimmed(title), pageMaps_);
+  pageMaps_.clear();
+  return stage(staged, dir, page);
+}
+
+host::Status GraphManagerImpl::render() {
+  if (!data_ || !compiled_) return -1;
+  written_.clear();
+  warned_.clear();
+  groupMessages_.clear();
+  pageMaps_.clear();
+  sizes_.clear();
+  tilesFailed_ = false;
+  stepProjection_.reset();
+  const bool page = output_.output == render::OutputKind::Html;
+  if (const std::string format = output_.format ? output_.format() : "";
+      !format.empty() && format != "PNG") {
+    if (output_.output == render::OutputKind::Png)
+      log_.warning("The renderer writes PNG images; GRAPHFORMAT=" + format + " is drawn as PNG.");
+    else
+      log_.warning("GRAPHFORMAT=" + format + " does not choose the kind of map file; OUTPUT= does.");
+  }
+  // Each map is written as soon as it is drawn, under a temporary name;
+  // they take their names only when the whole step has succeeded. The maps
+  // of an HTML page are kept until the page is whole.
+  std::string dir;
+  if (!outputFolder(&dir)) return host::kOk;
+  StagedImages staged;
+  // Keeps one drawn map: staged as its own file, or kept for the page
+  // (under its BY line, `caption`).
+  auto keep = [&](std::string caption, Drawn& drawn) {
+    const std::string size = std::to_string(drawn.width) + " x " + std::to_string(drawn.height);
+    if (page) {
+      if (sizes_.empty()) sizes_.push_back(size);
+      pageMaps_.push_back({std::move(caption), std::move(drawn.bytes)});
+      return true;
+    }
+    sizes_.push_back(size);
+    return stage(staged, dir, drawn.bytes);
+  };
+  if (by_.empty()) {
+    std::unique_ptr<Job> job = prepare(nullptr);
+    draw(*job, stepProjection_);
+    if (!take(*job)) return host::kHostFailure;
+    ++renderings_;
+    if (!keep("", job->drawn)) return host::kOk;
+  } else {
+    // The groups come from the first data set of the graph that has every
+    // BY variable: the plot data when there is one.
+    std::vector<host::DataSet*> candidates;
+    for (const DataSourceImpl* s : data_->sources()) candidates.push_back(s->dataSet());
+    for (const host::DynamicValue& v : dynamics_)
+      if (v.dataSet) candidates.push_back(v.dataSet);
+    host::DataSet* byData = nullptr;
+    for (host::DataSet* ds : candidates) {
+      const bool all = std::all_of(by_.begin(), by_.end(),
+                                   [&](const host::ByVariable& b) { return ds->find(b.name) >= 0; });
+      if (all) {
+        byData = ds;
+        break;
+      }
+    }
+    if (!byData) {
+      std::string names;
+      for (const host::ByVariable& b : by_) names += (names.empty() ? "" : " ") + b.name;
+      // A fault of the program, not of the host: the ERROR ends the step
+      // with the user-error code, and nothing is drawn.
+      log_.error("No data set of the graph " + label_ + " has the BY variables " + names + ".");
+      return host::kOk;
+    }
+    // One projection for every BY group, chosen from all of them.
+    if (!chooseProjection()) return -3;
+    try {
+      byData->setBy(by_);
+    } catch (const UserError& e) {
+      log_.error(e.what());
+      return host::kOk;
+    }
+    bool ok = true, kept = true;
+    {
+      // The groups are drawn on the threads, each with a projection of its
+      // own (PROJ objects serve one thread), and taken in their order: the
+      // log and the files are those of drawing them one after another. A
+      // few groups per thread are in flight, so a long BY series does not
+      // pile up in memory.
+      unsigned threads = threadCount(byData->groupCount());
+      std::vector<render::MapProjectionPtr> projections(threads, stepProjection_);
+      if (threads > 1 && stepProjection_) {
+        for (render::MapProjectionPtr& p : projections)
+          if (!(p = stepProjection_->copyForThread())) threads = 1;
+        if (threads == 1) projections.assign(1, stepProjection_);
+      }
+      std::optional<Workers> own;
+      Workers& workers = output_.workers ? *output_.workers : own.emplace(setUpDrawingThread);
+      OrderedWork<Job> work(workers, threads, [&](Job& job, unsigned worker) {
+        draw(job, projections[worker]);
+      });
+      const size_t window = threads > 1 ? 2 * static_cast<size_t>(threads) : 1;
+      // With map tiles the first group is drawn alone: a provider that has
+      // none is asked once, and the later groups do not ask it again.
+      const auto& layers = compiled_->model()->layers;
+      bool alone = std::any_of(layers.begin(), layers.end(), [](const render::Layer& l) {
+        return l.kind == render::LayerKind::Map;
+      });
+      bool more = true;
+      while (ok && kept) {
+        while (more && work.pending() < (alone ? 1 : window)) {
+          if (!(more = byData->byNext())) break;
+          std::unique_ptr<Job> job = prepare(byData);
+          job->req.skipTiles = tilesFailed_;
+          if (threads > 1) job->req.threads = 1;  // the groups share the threads
+          work.submit(std::move(job));
+        }
+        std::unique_ptr<Job> job = work.next();
+        if (!job) break;
+        // An earlier group that got no tile, taken after this one was
+        // given out: this one is drawn again without asking for tiles, as
+        // it would have been drawn one group after another.
+        if (tilesFailed_ && !job->req.skipTiles) {
+          job->req.skipTiles = true;
+          draw(*job, stepProjection_);
+        }
+        ok = take(*job);
+        alone = false;
+        if (ok) {
+          ++renderings_;
+          kept = keep(job->byLine, job->drawn);
+        }
+      }
+    }
+    byData->byRewind(true);
+    if (!ok) return host::kHostFailure;
+    if (!kept) return host::kOk;
+    logGroupMessages();
+  }
+  if (page && !stagePage(staged, dir)) return host::kOk;
+  if (output_.stepFailed && output_.stepFailed()) {
+    log_.note("No map was written because of the errors above.");
+    return host::kOk;
+  }
+  std::string why;
+  if (!staged.commit(&written_, &why)) {
+    log_.error("The maps could not be put in place in the folder " + dir + ": " + why + ".");
+    written_.clear();
+    return host::kOk;
+  }
+  if (output_.graphsWritten) *output_.graphsWritten += static_cast<int>(written_.size());
+  for (size_t i = 0; i < written_.size() && i < sizes_.size(); ++i) {
+    if (page && renderings_ > 1)
+      log_.note("The " + std::to_string(renderings_) + " maps were written to " + written_[i] +
+                " (" + sizes_[i] + " each).");
+    else
+      log_.note("The map was written to " + written_[i] + " (" + sizes_[i] + ").");
+  }
+  return host::kOk;
+}
+
+// --- Registration ---------------------------------------------------------------------
+
+void registerRenderClasses(ObjectFactoryImpl& factory, RenderContext context) {
+  auto ctx = std::make_shared<RenderContext>(std::move(context));
+  factory.registerClass("template", [ctx](std::string_view) {
+    return std::make_unique<CompiledTemplate>(*ctx->log);
+  });
+  factory.registerClass("DataSource", [](std::string_view) {
+    return std::make_unique<DataSourceImpl>();
+  });
+  factory.registerClass("multidata", [](std::string_view) {
+    return std::make_unique<DataCollectionImpl>();
+  });
+  factory.registerClass("graph_manager", [ctx](std::string_view) {
+    std::vector<host::ByVariable> by = ctx->byVariables ? ctx->byVariables()
+                                                        : std::vector<host::ByVariable>{};
+    return std::make_unique<GraphManagerImpl>(*ctx->log, std::move(by),
+                                              ctx->missing ? ctx->missing() : '.',
+                                              ctx->output ? ctx->output() : GraphOutput{});
+  });
+}
+
+}  // namespace qv::rt

@@ -1,0 +1,312 @@
+// The objects the procedure hands its graph to: the template compiler
+// ("template"), the data sources ("DataSource"), the data collection
+// ("multidata") and the graph manager ("graph_manager") that builds the
+// graph and renders it, once per BY group when BY groups are in effect.
+//
+// A rendering is one map file in the output folder, of the kind OUTPUT=
+// says: a PNG image of GRAPHWIDTH x GRAPHHEIGHT scaled by GRAPHDPI/96, an
+// SVG or a PDF drawing; named tavlo.png, tavlo1.svg, tavlo2.pdf ... across
+// the whole run. HTML output makes one page per step holding the maps of
+// all its BY groups, under the number of the step's first map. The log
+// names every file written. The files of a step are staged as they are
+// drawn and put in place only when all were drawn and the step has logged
+// no error.
+#pragma once
+
+#include <sys/types.h>
+
+#include <exception>
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "module/host/host.h"
+#include "render/graph/compiler.h"
+#include "render/graph/data.h"
+#include "render/paint/html.h"
+#include "render/renderer.h"
+#include "runtime/log/log.h"
+#include "runtime/objects/objects.h"
+
+namespace qv::rt {
+
+class Workers;
+
+// "proc"/"template": compiles the template text into a graph model. A
+// text that does not compile gives an ERROR naming the offending text and
+// its position, and a non-zero status.
+class CompiledTemplate final : public host::Template {
+ public:
+  using Compiler = std::function<render::CompileResult(std::string_view)>;
+  explicit CompiledTemplate(Log& log, Compiler compiler = render::compileTemplate)
+      : log_(log), compiler_(std::move(compiler)) {}
+  std::string_view className() const override { return "template"; }
+  host::Status compile(std::string_view name, std::string_view text) override;
+
+  const render::GraphModel* model() const { return model_.get(); }
+  const std::string& name() const { return name_; }
+
+ private:
+  Log& log_;
+  Compiler compiler_;
+  std::unique_ptr<render::GraphModel> model_;
+  std::string name_;
+};
+
+// "DataSource": one data object of the graph with the data set it reads.
+class DataSourceImpl final : public host::DataSource {
+ public:
+  std::string_view className() const override { return "DataSource"; }
+  // Fails for a missing data object or data set.
+  host::Status init(host::DataObject* data, host::DataSet* ds, host::Object* manager) override;
+
+  const host::DataObject* data() const { return data_; }
+  host::DataSet* dataSet() const { return ds_; }
+
+ private:
+  host::DataObject* data_ = nullptr;
+  host::DataSet* ds_ = nullptr;
+  host::Object* manager_ = nullptr;
+};
+
+// "multidata": the data sources of one graph, in the order added.
+class DataCollectionImpl final : public host::DataCollection {
+ public:
+  std::string_view className() const override { return "multidata"; }
+  // Fails for a source that is not ready (not initialised) or after finish().
+  host::Status add(host::DataSource* source) override;
+  host::Status finish() override;
+
+  const std::vector<const DataSourceImpl*>& sources() const { return sources_; }
+  bool finished() const { return finished_; }
+
+ private:
+  std::vector<const DataSourceImpl*> sources_;
+  bool finished_ = false;
+};
+
+// Where and how large the images of a graph are made.
+struct GraphOutput {
+  int width = 640, height = 480;  // GRAPHWIDTH=, GRAPHHEIGHT=
+  std::string tileUrl;            // TILEURL= ("" for the default)
+  std::string projection = "AUTO";  // MAPPROJECTION=
+  render::LabelOverlap labelOverlap = render::LabelOverlap::Show;  // LABELOVERLAP=
+  int gradLegends = 0;              // GRADLEGEND statements of the step
+  // GRAPHFORMAT= when the graph is drawn (the step may set it to PNG for its
+  // duration); the renderer writes PNG whatever it says.
+  std::function<std::string()> format;
+  render::OutputKind output = render::OutputKind::Png;  // OUTPUT=, --output
+  double dpi = 96;                // GRAPHDPI=
+  // THREADS=: at most this many BY groups are drawn at once (0: one per
+  // core). Files, their bytes and the log do not depend on it.
+  int threads = 0;
+  // The run's threads that draw the groups besides the step's own (null:
+  // threads are made for the step).
+  Workers* workers = nullptr;
+  // The title of an HTML page: the step's first title ("" for none).
+  std::string pageTitle;
+  std::string outDir = ".";       // --out
+  std::string baseDir;            // the program's folder: relative file:// tile paths
+  int* graphsWritten = nullptr;   // numbers the images across the run (null: from 0)
+  // True when the step has already failed (an ERROR was logged): no image
+  // is written then.
+  std::function<bool()> stepFailed;
+};
+
+// The file name of the n-th graph of a run (from 0) in the output kind:
+// tavlo.png, tavlo1.png, tavlo2.svg, tavlo3.pdf, tavlo4.html, ...
+std::string graphFileName(int n, render::OutputKind kind = render::OutputKind::Png);
+
+// The OUTPUT= kind named by an upper-case kind name (PNG, SVG, PDF, HTML);
+// false for another name.
+bool outputKindFromName(std::string_view name, render::OutputKind* kind);
+
+// The text of `value` in the numeric display format `format` (DOLLAR8.2,
+// COMMA10., 8.2), without leading and trailing blanks; false for a format
+// not known or a character format. `missing` shows a missing value.
+bool formatTipValue(std::string_view format, double value, char missing, std::string* text);
+
+// One BY variable of the group being drawn: its name and its value as shown.
+struct ByValue {
+  std::string name;
+  std::string value;
+};
+
+// A title text for one BY group: #BYLINE becomes the BY line
+// ("var=value, ..."), #BYVALUE(var) / #BYVAL(var) / #BYVALn the value and
+// #BYNAME(var) / #BYVAR(var) / #BYVARn the name of a BY variable (n from
+// 1; names in any letter case). A reference to no BY variable stays as
+// written.
+std::string substituteByValues(std::string_view text, const std::vector<ByValue>& by);
+
+// A data set seen by the renderer: the observations it reads now (those of
+// the current BY group when BY iteration is on), columns read on first use,
+// display texts in the variables' formats. It keeps the positions it reads
+// and never moves the data set's cursor, so tables of several BY groups of
+// one data set are read on several threads at once.
+class DataSetTable final : public render::DataTable {
+ public:
+  DataSetTable(std::string name, const host::DataSet* ds, char missing);
+  std::string_view name() const override { return name_; }
+  std::string displayName() const override;
+  size_t rows() const override { return rows_; }
+  std::string coordinateSystem() const override;
+  const render::DataColumn* column(std::string_view name) override;
+  // Warnings for the character variables read whose values are too long to
+  // show whole (one per variable).
+  const std::vector<std::string>& longTexts() const { return longTexts_; }
+
+ private:
+  std::string name_;
+  const host::DataSet* ds_;
+  char missing_;
+  size_t lo_ = 0, hi_ = 0;  // the positions read, in the data set's selection
+  size_t rows_ = 0;
+  std::vector<std::unique_ptr<render::DataColumn>> columns_;
+  std::vector<std::string> longTexts_;
+};
+
+// The images of one step, written to temporary files beside their final
+// names as they are drawn (so BY groups do not pile up in memory), and
+// renamed into place only when the step succeeds: a failed step leaves the
+// folder as it was, and never removes a file it did not make.
+class StagedImages {
+ public:
+  StagedImages() = default;
+  ~StagedImages();  // discards what was not committed
+  StagedImages(const StagedImages&) = delete;
+  StagedImages& operator=(const StagedImages&) = delete;
+
+  // Writes `bytes` to a new file beside `final`; false with the reason.
+  bool add(const std::string& final, const std::vector<unsigned char>& bytes, std::string* why);
+  bool add(const std::string& final, std::string_view bytes, std::string* why);
+  // Renames every file into place, in order, appending the final names to
+  // `written`. On a failure the ones already renamed are removed again and
+  // the rest discarded: false with the reason.
+  bool commit(std::vector<std::string>* written, std::string* why);
+  void discard();
+  size_t size() const { return files_.size(); }
+
+ private:
+  struct Staged {
+    std::string tmp, final;
+    dev_t dev = 0;
+    ino_t ino = 0;
+  };
+  std::vector<Staged> files_;
+};
+
+// "graph_manager".
+class GraphManagerImpl final : public host::GraphManager {
+ public:
+  // `by`: the step's BY variables (none: one rendering); `missing`: the
+  // character a missing BY value shows as.
+  GraphManagerImpl(Log& log, std::vector<host::ByVariable> by, char missing,
+                   GraphOutput output = {})
+      : log_(log), by_(std::move(by)), missing_(missing), output_(std::move(output)) {}
+  std::string_view className() const override { return "graph_manager"; }
+
+  // Fails unless the template has compiled and the collection is ours.
+  host::Status build(host::DataCollection* data, host::Template* compiled,
+                     std::string_view label, std::string_view description,
+                     const std::vector<host::DynamicValue>& dynamics,
+                     host::AssocArray* byTexts) override;
+  // One rendering, or one per BY group. -1 when the graph was not built,
+  // 112 when an image could not be drawn (after an ERROR saying why). BY
+  // variables that no data set of the graph has, data out of BY order, or
+  // an output folder that cannot be made or written are the program's or
+  // the user's to mend: an ERROR is logged, no image is left and the answer
+  // is 0. Memory exhaustion is thrown (std::bad_alloc) to the caller.
+  host::Status render() override;
+
+  int renderings() const { return renderings_; }
+  // The files written by the last render(), in order.
+  const std::vector<std::string>& written() const { return written_; }
+
+ private:
+  // One drawn map: the file's bytes (for HTML the <svg> element, for the
+  // page), and its size for the log.
+  struct Drawn {
+    std::string bytes;
+    int width = 0, height = 0;
+  };
+  // One map to draw, made on the calling thread and drawn on any: its
+  // request and tables, then what came of it.
+  struct Job {
+    std::vector<std::unique_ptr<DataSetTable>> tables;
+    render::RenderRequest req;
+    std::string byLine;        // "" without BY groups
+    bool rendered = false;     // the renderer answered (its messages are in `result`)
+    render::RenderResult result;
+    Drawn drawn;
+    std::string error;         // the ERROR that ends the step ("" none)
+    std::exception_ptr fatal;  // thrown again where the job is taken
+  };
+  // The map of the current BY group (of everything without BY groups).
+  std::unique_ptr<Job> prepare(host::DataSet* byData) const;
+  // Draws the job's map and encodes its file with `projection` (the
+  // step's, or a copy of it this thread alone uses). Reads nothing that
+  // changes while maps are drawn; never throws.
+  void draw(Job& job, const render::MapProjectionPtr& projection) const;
+  // Logs what the drawing of a job said, in the order of the groups;
+  // false after an ERROR.
+  bool take(Job& job);
+  // How many threads draw the BY groups of `groups` maps.
+  unsigned threadCount(size_t groups) const;
+  // The request of one image: the data of the current BY group (`byData`,
+  // or everything when null) in `tables`, which must outlive it.
+  render::RenderRequest request(host::DataSet* byData,
+                                std::vector<std::unique_ptr<DataSetTable>>& tables) const;
+  // Chooses the projection the BY groups share; false after an ERROR.
+  bool chooseProjection();
+  // Logs each line once per render() (warnings, or notes).
+  void logOnce(const std::vector<std::string>& lines, bool warnings);
+  // Logs how the data of the BY groups joined: a message every group gives
+  // once, any other with the BY group it belongs to.
+  void logGroupMessages();
+  // The output folder, made when missing; false after an ERROR.
+  bool outputFolder(std::string* dir);
+  // Writes the next file of the step under a temporary name; false after
+  // an ERROR naming the folder and the reason.
+  bool stage(StagedImages& staged, const std::string& dir, std::string_view bytes);
+  // Stages the HTML page of the step's maps; false after an ERROR.
+  bool stagePage(StagedImages& staged, const std::string& dir);
+  std::string byValue(host::DataSet* ds, size_t k) const;
+  std::vector<ByValue> byValues(host::DataSet* ds) const;
+
+  Log& log_;
+  std::vector<host::ByVariable> by_;
+  char missing_;
+  const DataCollectionImpl* data_ = nullptr;
+  const CompiledTemplate* compiled_ = nullptr;
+  std::string label_, description_;
+  std::vector<host::DynamicValue> dynamics_;
+  host::AssocArray* byTexts_ = nullptr;
+  GraphOutput output_;
+  std::set<std::string> warned_;  // warnings of this render(), each logged once
+  // The data join messages of each BY group drawn (its BY line first).
+  std::vector<std::pair<std::string, std::vector<render::DataMessage>>> groupMessages_;
+  bool tilesFailed_ = false;      // no tile came for an earlier BY group: ask no more
+  render::MapProjectionPtr stepProjection_;  // shared by the BY groups of a render()
+  std::vector<render::HtmlMap> pageMaps_;    // HTML: the maps of the step's page
+  std::vector<std::string> sizes_;           // "W x H" of each file staged, for the log
+  int renderings_ = 0;
+  std::vector<std::string> written_;
+};
+
+// What the classes above need from the session, read when an object is made.
+struct RenderContext {
+  Log* log = nullptr;
+  std::function<std::vector<host::ByVariable>()> byVariables;
+  std::function<char()> missing;
+  // The image settings of the moment (read when a graph manager is made).
+  std::function<GraphOutput()> output;
+};
+
+// Registers the four classes with the factory.
+void registerRenderClasses(ObjectFactoryImpl& factory, RenderContext context);
+
+}  // namespace qv::rt

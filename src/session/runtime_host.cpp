@@ -1,0 +1,373 @@
+#include "session/runtime_host.h"
+
+#include <sys/stat.h>
+#include <sys/utsname.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+#include <filesystem>
+
+#include "common/cores.h"
+#include "common/error.h"
+#include "runtime/program/names.h"
+#include "runtime/data/schema.h"
+#include "runtime/formats/formats.h"
+#include "session/render_objects.h"
+
+namespace qv::rt {
+
+namespace {
+
+std::string envOr(const char* name, const std::string& fallback) {
+  const char* v = std::getenv(name);
+  return v ? std::string(v) : fallback;
+}
+
+bool isFolder(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+}  // namespace
+
+std::string hostSysscp() {
+  struct utsname u;
+  std::string fallback = "LIN X64";
+  if (::uname(&u) == 0) {
+    std::string m = u.machine;
+    if (m == "x86_64") fallback = "LIN X64";
+    else if (m == "ppc64le" || m == "ppc64") fallback = "LX POWER";
+    else if (m == "aarch64") fallback = "LIN A64";
+    else fallback = "LIN " + upper(m);
+  }
+  return envOr("QORTAVLO_SYSSCP", fallback);
+}
+
+std::string hostSysscpl() {
+  struct utsname u;
+  std::string fallback = "Linux";
+  if (::uname(&u) == 0) fallback = u.sysname;
+  return envOr("QORTAVLO_SYSSCPL", fallback);
+}
+
+RuntimeHost::RuntimeHost(SessionState& s) : s_(s) {
+  long n = 0;
+  if (const char* v = std::getenv("QORTAVLO_FAIL_ALLOC"))
+    if (MemoryService::parseFailAfter(v, &n)) memory_.failAfter(n);
+  // QORTAVLO_FAIL_ALLOC_SIZE=S: the first allocation of S bytes or more fails.
+  if (const char* v = std::getenv("QORTAVLO_FAIL_ALLOC_SIZE"))
+    if (MemoryService::parseFailAfter(v, &n)) memory_.failAtLeast(static_cast<size_t>(n));
+  // Files the procedure writes (TMPLOUT=) are named relative to the
+  // program's folder, as quoted data set names are.
+  factory_.registerClass("stream_flatfile", [this](std::string_view arg) {
+    std::unique_ptr<host::Object> o;
+    if (arg.empty()) return o;
+    std::filesystem::path p{std::string(arg)};
+    if (p.is_relative() && !s_.programDir.empty()) p = std::filesystem::path(s_.programDir) / p;
+    p = p.lexically_normal();
+    // The template never replaces what the run reads.
+    if (std::string input = inputAt(p.string()); !input.empty()) {
+      s_.log.warning("TMPLOUT= names " + p.string() + ", which is " + input +
+                     "; the template is not written there.");
+      return o;
+    }
+    auto stream = std::make_unique<FlatFileStream>(p.string());
+    stream->onFailure([this, path = p.string()](const std::string& why) {
+      s_.log.warning("The template file " + path + " cannot be written: " + why + ".");
+    });
+    o = std::move(stream);
+    return o;
+  });
+  RenderContext render;
+  render.log = &s_.log;
+  render.byVariables = [this] { return by_; };
+  render.missing = [this] { return s_.settings.missing.empty() ? '.' : s_.settings.missing[0]; };
+  render.output = [this] {
+    GraphOutput o;
+    o.width = s_.settings.graphWidth;
+    o.height = s_.settings.graphHeight;
+    o.tileUrl = s_.settings.tileUrl;
+    o.projection = s_.settings.mapProjection;
+    render::labelOverlapFromName(s_.settings.labelOverlap, o.labelOverlap);
+    if (step_)
+      for (const Statement& st : step_->statements)
+        if (upper(st.keyword()) == "GRADLEGEND") ++o.gradLegends;
+    o.format = [this] { return s_.settings.graphFormat; };
+    outputKindFromName(s_.settings.output, &o.output);
+    o.dpi = s_.settings.graphDpi;
+    o.threads = s_.settings.threads;
+    o.workers = &s_.workers;
+    for (int n = 1; n <= TitleStore::kMax && o.pageTitle.empty(); ++n)
+      if (const host::TitleEntry* t = s_.titles.get('T', n)) o.pageTitle = t->text;
+    o.outDir = s_.outDir;
+    o.baseDir = s_.programDir;
+    o.graphsWritten = &s_.graphsWritten;
+    o.stepFailed = [this] { return s_.log.errorCount() > stepErrors_; };
+    return o;
+  };
+  registerRenderClasses(factory_, std::move(render));
+}
+
+std::string RuntimeHost::inputAt(const std::string& path) const {
+  std::error_code ec;
+  auto same = [&](const std::string& other) {
+    return !other.empty() && std::filesystem::equivalent(path, other, ec);
+  };
+  if (same(s_.programPath)) return "the program";
+  for (const auto& ds : open_) {
+    const ResolvedFile& f = ds->file();
+    if (same(f.path)) return "the data set " + ds->library() + "." + ds->member() + " of this step";
+  }
+  return "";
+}
+
+RuntimeHost::~RuntimeHost() {
+  for (auto& [name, slot] : slots_)
+    if (slot.cleanup && slot.value) slot.cleanup(slot.value);
+}
+
+void RuntimeHost::beginStep(const Step& step) {
+  step_ = &step;
+  by_ = step.by;
+  // BY groups are drawn on the threads, as many as run at once: they set
+  // themselves up while the step reads its data.
+  if (!by_.empty()) {
+    const unsigned threads = std::min(threadsAllowed(s_.settings.threads), coreCount());
+    if (threads > 1) s_.workers.reserve(threads - 1);
+  }
+  exitCode_ = 0;
+  stepErrors_ = s_.log.errorCount();
+}
+
+host::Status RuntimeHost::endStep() {
+  // What was read is worth a note only when the step did its work.
+  for (auto& ds : open_) {
+    if (!ds || exitCode_ != 0) continue;
+    int64_t n = ds->info(24);
+    std::string line = std::to_string(n) + (n == 1 ? " observation" : " observations") +
+                       " selected from the data set " + ds->name();
+    if (ds->info(35)) line += " by a WHERE selection";
+    s_.log.note(line + ".");
+  }
+  open_.clear();
+  factory_.releaseAll();
+  strings_.clear();
+  step_ = nullptr;
+  by_.clear();
+  return exitCode_;
+}
+
+host::DataSet* RuntimeHost::openForStep(const DataSetRef& ref) {
+  OpenSettings os;
+  os.programDir = s_.programDir;
+  os.names = s_.settings.varNamesAny ? VarNameRule::Any : VarNameRule::Strict;
+  os.warn = [this](const std::string& t) { s_.log.warning(t); };
+  auto ds = openDataSet(ref, s_.libs, s_.cache, os,
+                        [this](const std::string& t) { s_.log.note(t); });
+  open_.push_back(std::move(ds));
+  return open_.back().get();
+}
+
+bool RuntimeHost::known(host::DataSet* ds) const {
+  if (!ds) return false;
+  for (auto& d : open_)
+    if (d.get() == ds) return true;
+  return false;
+}
+
+bool RuntimeHost::xjsymgc(std::string_view name, std::string* value) {
+  std::string n = upper(name);
+  std::string v;
+  if (n == "SYSSCP") v = hostSysscp();
+  else if (n == "SYSSCPL") v = hostSysscpl();
+  else return false;
+  if (value) *value = v;
+  return true;
+}
+
+bool RuntimeHost::xoptbgt(std::string_view option) {
+  return settingSwitch(s_.settings, option).value_or(false);
+}
+
+void RuntimeHost::xoptbst(std::string_view option, bool on) {
+  setSettingSwitch(s_.settings, option, on);
+}
+
+std::string RuntimeHost::xoptcgt(std::string_view option) {
+  return settingText(s_.settings, option).value_or(std::string());
+}
+
+// Setting 4429 is the variable-name rule: "ANY" or "STRICT".
+host::Status RuntimeHost::xyrcgef(int setting, std::string* value) {
+  if (setting != 4429) return host::kHostFailure;
+  if (value) *value = s_.settings.varNamesAny ? "ANY" : "STRICT";
+  return host::kOk;
+}
+
+host::Status RuntimeHost::xoinfo(host::DataSet* ds, int item, int64_t* out) {
+  if (!known(ds) || !out) return host::kHostFailure;
+  *out = ds->info(item);
+  return host::kOk;
+}
+
+host::Status RuntimeHost::xvfind(host::DataSet* ds, std::string_view name, int* number) {
+  if (!known(ds)) return host::kHostFailure;
+  int n = ds->find(name);
+  if (n < 0) return host::kHostFailure;
+  if (number) *number = n;
+  return host::kOk;
+}
+
+host::Status RuntimeHost::xvname(host::DataSet* ds, int number, host::VarDesc* out) {
+  if (!known(ds) || number < 0 || number >= ds->nvars()) return host::kHostFailure;
+  if (out) *out = ds->desc(number);
+  return host::kOk;
+}
+
+int RuntimeHost::xvcount(host::DataSet* ds) { return known(ds) ? ds->nvars() : 0; }
+std::string RuntimeHost::dsLibrary(host::DataSet* ds) { return known(ds) ? ds->library() : ""; }
+std::string RuntimeHost::dsMember(host::DataSet* ds) { return known(ds) ? ds->member() : ""; }
+std::string RuntimeHost::dsObject(host::DataSet* ds) { return known(ds) ? ds->object() : ""; }
+
+bool RuntimeHost::dsTypeDeclaration(host::DataSet* ds, int number, std::string* sidecar,
+                                    std::string* column) {
+  if (!known(ds) || number < 0 || number >= ds->nvars()) return false;
+  const ResolvedFile& f = ds->file();
+  if (f.kind != FileKind::Csv && f.kind != FileKind::Tsv) return false;
+  int c = ds->tableColumn(number);
+  if (c < 0) return false;
+  if (sidecar) *sidecar = sidecarFileName(f.path);
+  if (column) *column = ds->table().columns[static_cast<size_t>(c)].name;
+  return true;
+}
+
+host::Status RuntimeHost::xsortvals(host::DataSet* ds, int number, bool distinct,
+                                    std::vector<double>* out) {
+  if (!known(ds) || !out) return host::kHostFailure;
+  return ds->sortValues(number, distinct, out) ? host::kOk : host::kHostFailure;
+}
+
+host::Status RuntimeHost::xrewind(host::DataSet* ds) {
+  if (!known(ds)) return host::kHostFailure;
+  ds->rewind();
+  return host::kOk;
+}
+
+bool RuntimeHost::xnext(host::DataSet* ds) { return known(ds) && ds->next(); }
+double RuntimeHost::xgetnum(host::DataSet* ds, int number) {
+  return known(ds) ? ds->num(number) : std::nan("");
+}
+std::string_view RuntimeHost::xgetchr(host::DataSet* ds, int number) {
+  return known(ds) ? ds->chr(number) : std::string_view();
+}
+
+host::Status RuntimeHost::xselpush(host::DataSet* ds, std::string_view where) {
+  if (!known(ds)) return host::kHostFailure;
+  try {
+    ds->pushWhere(where);
+  } catch (const UserError& e) {
+    s_.log.error(e.what());
+    return host::kUserError;
+  }
+  return host::kOk;
+}
+
+host::Status RuntimeHost::xselpop(host::DataSet* ds) {
+  return known(ds) && ds->popWhere() ? host::kOk : host::kHostFailure;
+}
+
+host::Status RuntimeHost::xbyinit(host::DataSet* ds) {
+  if (!known(ds)) return host::kHostFailure;
+  try {
+    ds->setBy(by_);
+  } catch (const UserError& e) {
+    s_.log.error(e.what());
+    return host::kUserError;
+  }
+  return host::kOk;
+}
+
+bool RuntimeHost::xbynext(host::DataSet* ds) { return known(ds) && ds->byNext(); }
+
+host::Status RuntimeHost::xbyrwnd(host::DataSet* ds, bool toFirst) {
+  if (!known(ds) || !ds->byActive()) return host::kHostFailure;
+  ds->byRewind(toFirst);
+  return host::kOk;
+}
+
+host::Status RuntimeHost::xfrname(std::string_view name, host::FormatDesc* out) {
+  return resolveFormat(name, out) ? host::kOk : host::kHostFailure;
+}
+
+std::string RuntimeHost::xfxpn(const host::FormatDesc& f, int width, int decimals,
+                               double value) {
+  char missing = s_.settings.missing.empty() ? '.' : s_.settings.missing[0];
+  return formatNumber(f, width, decimals, value, missing);
+}
+
+std::string RuntimeHost::xfxpc(const host::FormatDesc& f, int width, std::string_view value) {
+  return formatChar(f, width, value);
+}
+
+void RuntimeHost::xpmlog(int set, int number, std::initializer_list<host::Arg> args) {
+  s_.log.message(set, number, args);
+}
+
+std::string RuntimeHost::xpmstr(int set, int number) {
+  const CatalogEntry* e = findMessage(set, number);
+  return e ? formatCatalogText(*e, {}) : std::string();
+}
+
+void RuntimeHost::xpslog(std::string_view line) { s_.log.formatted(line); }
+void RuntimeHost::xprrlog(host::Status code) { s_.log.serviceFailed(code); }
+
+const host::HStr* RuntimeHost::kdltxt(const char* chars, long length) {
+  return strings_.intern(chars, length);
+}
+
+std::string_view RuntimeHost::kdlgstr(const host::HStr* s) {
+  return s ? StringPool::text(s) : std::string_view();
+}
+
+int RuntimeHost::ggtitleMax(char kind) { return s_.titles.highest(kind); }
+
+const host::TitleEntry* RuntimeHost::ggtitle(char kind, int number) {
+  return s_.titles.get(kind, number);
+}
+
+// QOR_KDLG_CRENDER_PATH counts as available only when it names a folder;
+// any other variable is answered as the environment has it.
+host::Status RuntimeHost::wzosvar(std::string_view name, std::string* value) {
+  std::string n(name);
+  const char* v = std::getenv(n.c_str());
+  if (!v) return host::kEnvNotFound;
+  if (n == "QOR_KDLG_CRENDER_PATH" && !isFolder(v)) return host::kEnvNotFound;
+  if (value) *value = v;
+  return host::kOk;
+}
+
+void** RuntimeHost::sessionSlot(std::string_view name, bool create, void (*cleanup)(void*)) {
+  auto it = slots_.find(std::string(name));
+  if (it == slots_.end()) {
+    if (!create) return nullptr;
+    it = slots_.emplace(std::string(name), Slot{nullptr, cleanup}).first;
+  }
+  return &it->second.value;
+}
+
+void RuntimeHost::colorNamesChanged() {
+  for (auto& [name, slot] : slots_)
+    if (slot.cleanup && slot.value) slot.cleanup(slot.value);
+  slots_.clear();
+}
+
+bool RuntimeHost::colorRegistry(std::string_view name, uint8_t rgb[3]) {
+  auto it = s_.colorNames.find(upper(name));
+  if (it == s_.colorNames.end()) return false;
+  for (int i = 0; i < 3; ++i) rgb[i] = it->second[static_cast<size_t>(i)];
+  return true;
+}
+
+}  // namespace qv::rt

@@ -1,0 +1,146 @@
+// The host's parse service: runs the module's grammar over the statements of
+// the current step, opening the data sets they name.
+#include <algorithm>
+
+#include "common/error.h"
+#include "runtime/parse/statement_parser.h"
+#include "runtime/program/globals.h"
+#include "runtime/program/statement.h"
+#include "session/runtime_host.h"
+
+namespace qv::rt {
+
+namespace {
+
+class StepParseEnv final : public ParseEnv {
+ public:
+  StepParseEnv(RuntimeHost& host, Log& log, const Settings& settings, const SourceText* source)
+      : host_(host), log_(log), settings_(settings), source_(source) {}
+
+  host::DataSet* openDataSet(const std::vector<Token>& toks, size_t& pos) override {
+    DataSetRef ref = parseDataSetRef(toks, pos, source_);
+    return host_.openForStep(ref);
+  }
+  int findVariable(host::DataSet* ds, std::string_view name) override {
+    return ds ? ds->find(name) : -1;
+  }
+  std::vector<VarInfo> variables(host::DataSet* ds) override {
+    std::vector<VarInfo> v;
+    if (!ds) return v;
+    for (int i = 0; i < ds->nvars(); ++i) {
+      host::VarDesc d = ds->desc(i);
+      v.push_back({d.name, d.type == host::kNumeric});
+    }
+    return v;
+  }
+  std::string dataSetName(host::DataSet* ds) override { return ds ? ds->name() : ""; }
+  bool anyNames() override { return settings_.varNamesAny; }
+  void error(int, int, const std::string& msg) override {
+    log_.error(source_ && !source_->file.empty() ? source_->file + ": " + msg : msg);
+  }
+  void hint(const std::string& text) override { log_.note(text); }
+  void trace(const std::string& line) override { log_.line(line); }
+
+ private:
+  RuntimeHost& host_;
+  Log& log_;
+  const Settings& settings_;
+  const SourceText* source_;
+};
+
+}  // namespace
+
+host::Status RuntimeHost::xsproc(const host::Grammar& grammar, int trace,
+                                 host::StatementList* out) {
+  if (!step_ || !out) return host::kHostFailure;
+  std::vector<std::vector<Token>> statements;
+  statements.reserve(step_->statements.size());
+  for (const Statement& st : step_->statements) statements.push_back(st.tokens);
+  const SourceText* source =
+      step_->statements.empty() ? nullptr : step_->statements.front().source.get();
+  StepParseEnv env(*this, s_.log, s_.settings, source);
+  host::Status status = parseStatements(grammar, statements, env, trace, out);
+  if (status != 0 || out->empty()) return status;
+
+  // The BY statement is the host's: mark the PROC node, and refuse data in
+  // the wrong order, or BY variables that no data set has, before anything
+  // is drawn.
+  if (!by_.empty()) {
+    host::Statement* proc = out->first();
+    proc->setFlag(host::kFlagBy);
+    checkBy(grammar, *proc, out);
+  }
+  return status;
+}
+
+// The plot data must carry the BY variables; the map and response data are
+// checked when they do. The BY groups are read from one data set, so some
+// data set of the step must have them all.
+void RuntimeHost::checkBy(const host::Grammar& grammar, const host::Statement& proc,
+                          host::StatementList* out) {
+  std::vector<host::DataSet*> sets;  // the plot data first
+  host::DataSet* plotData = nullptr;
+  for (host::VarSource source :
+       {host::VarSource::PlotData, host::VarSource::MapData, host::VarSource::MapRespData}) {
+    int opt = grammar.dataSetOption[static_cast<int>(source)];
+    host::DataSet* ds = opt >= 0 ? proc.slot(opt).dataSet : nullptr;
+    if (!ds || !known(ds)) continue;
+    if (source == host::VarSource::PlotData) plotData = ds;
+    if (std::find(sets.begin(), sets.end(), ds) == sets.end()) sets.push_back(ds);
+  }
+  if (sets.empty()) return;  // nothing could be opened: reported already
+  auto fail = [&](const std::string& text, int line) {
+    s_.log.error(text);
+    ++out->errors;
+    if (line > 0) s_.log.note(missingSemicolonHint(line));
+  };
+
+  std::string names;
+  std::vector<std::string> seen;  // one data set may be opened for two options
+  for (host::DataSet* ds : sets) {
+    if (std::find(seen.begin(), seen.end(), ds->name()) != seen.end()) continue;
+    seen.push_back(ds->name());
+    names += (names.empty() ? "" : ", ") + ds->name();
+  }
+  bool missing = false;
+  for (const host::ByVariable& v : by_) {
+    bool found = false;
+    for (host::DataSet* ds : sets) found = found || ds->find(v.name) >= 0;
+    if (found) continue;
+    missing = true;
+    // "BY a\nRUN;" reads RUN as a second BY variable.
+    int line = 0;
+    if (const Statement* st = step_->byStatement ? &*step_->byStatement : nullptr)
+      for (const Token& t : st->tokens)
+        if (&t != &st->tokens.front() && sameNoCase(t.text, v.name))
+          line = lineBeforeJoin(st->tokens, t.line, t.column);
+    fail("BY variable " + v.name + " is not in " +
+             (seen.size() == 1 ? "the data set " : "any data set of the step (") + names +
+             (seen.size() == 1 ? "." : ")."),
+         line);
+  }
+  if (missing) return;
+
+  std::string list;
+  for (const host::ByVariable& v : by_) list += (list.empty() ? "" : " ") + v.name;
+  bool anyHasAll = false;
+  for (host::DataSet* ds : sets) {
+    const bool plot = ds == plotData;
+    bool hasAll = true;
+    for (const host::ByVariable& v : by_) hasAll = hasAll && ds->find(v.name) >= 0;
+    anyHasAll = anyHasAll || hasAll;
+    if (!plot && !hasAll) continue;
+    try {
+      ds->setBy(by_);
+      if (!plot) ds->clearBy();
+    } catch (const UserError& e) {
+      fail(e.what(), 0);
+    }
+  }
+  if (!anyHasAll)
+    fail("No data set of the step has all the BY variables " + list + " (" + names +
+             "); the BY groups are read from one data set.",
+         0);
+}
+
+}  // namespace qv::rt

@@ -13,7 +13,7 @@
 #include "common/ascii.h"
 #include "common/pages.h"
 
-#include "render/marks/text.h"
+#include "render/paint/text.h"
 #include "common/tempfiles.h"
 #include "runtime/log/log.h"
 #include "runtime/program/globals.h"

@@ -7,7 +7,7 @@
 #include <system_error>
 
 #include "common/pages.h"
-#include "render/marks/text.h"
+#include "render/paint/text.h"
 
 namespace qv::rt {
 

@@ -21,7 +21,7 @@
 
 #include "common/ascii.h"
 #include "render/graph/data.h"
-#include "render/marks/text.h"
+#include "render/paint/text.h"
 
 namespace qv::render {
 

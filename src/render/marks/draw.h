@@ -20,13 +20,13 @@
 #include "render/graph/data.h"
 #include "render/geo/geometry.h"
 #include "render/geo/map_projection.h"
-#include "render/marks/markers.h"
+#include "render/paint/markers.h"
 #include "render/graph/model.h"
 #include "render/paint/painter.h"
 #include "render/geo/viewport.h"
 #include "render/renderer.h"
 #include "render/graph/style.h"
-#include "render/marks/text.h"
+#include "render/paint/text.h"
 
 namespace qv::render {
 

@@ -19,7 +19,7 @@
 #include <utility>
 #include <vector>
 
-#include "render/marks/text.h"
+#include "render/paint/text.h"
 
 namespace qv::render {
 

@@ -6,7 +6,7 @@
 #include <new>
 
 #include "render/paint/canvas.h"
-#include "render/marks/text.h"
+#include "render/paint/text.h"
 #include "common/error.h"
 
 namespace qv::render {

@@ -10,7 +10,7 @@
 
 #include "render/paint/canvas.h"
 #include "render/geo/geometry.h"
-#include "render/marks/markers.h"
+#include "render/paint/markers.h"
 
 namespace qv::render {
 

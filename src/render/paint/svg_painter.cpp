@@ -7,7 +7,7 @@
 
 #include "common/ascii.h"
 #include "render/paint/canvas.h"
-#include "render/marks/text.h"
+#include "render/paint/text.h"
 
 namespace qv::render {
 namespace {

@@ -24,7 +24,7 @@
 #include "common/ascii.h"
 #include "common/shared_library.h"
 #include "render/geo/geometry.h"
-#include "render/marks/text.h"
+#include "render/paint/text.h"
 #include "common/error.h"
 #include "common/tempfiles.h"
 #include "common/filebuf.h"

@@ -7,7 +7,7 @@
 #include <filesystem>
 
 #include "render/paint/canvas.h"
-#include "render/marks/markers.h"
+#include "render/paint/markers.h"
 #include "render/graph/style.h"
 #include "common/error.h"
 #include "support.h"

@@ -14,7 +14,7 @@
 #include "render/paint/canvas.h"
 #include "render/paint/html.h"
 #include "render/paint/svg_painter.h"
-#include "render/marks/text.h"
+#include "render/paint/text.h"
 
 namespace qv::render {
 namespace {

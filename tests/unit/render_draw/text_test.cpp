@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "render/paint/canvas.h"
-#include "render/marks/text.h"
+#include "render/paint/text.h"
 
 namespace qv::render {
 namespace {

@@ -11,8 +11,8 @@
 
 #include "common/ascii.h"
 #include "render/geo/geometry.h"
-#include "render/marks/markers.h"
-#include "render/marks/text.h"
+#include "render/paint/markers.h"
+#include "render/paint/text.h"
 #include "render/tiles/tiles.h"
 #include "runtime/data/csv.h"
 #include "program_run.h"

@@ -1,4 +1,4 @@
-#include "render/marks/text.h"
+#include "render/paint/text.h"
 
 #include <pango/pangocairo.h>
 

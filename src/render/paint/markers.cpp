@@ -1,4 +1,4 @@
-#include "render/marks/markers.h"
+#include "render/paint/markers.h"
 
 #include <cmath>
 #include <initializer_list>

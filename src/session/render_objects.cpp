@@ -88,7 +88,7 @@ host::Status DataCollectionImpl::finish() {
 host::Status GraphManagerImpl::build(host::DataCollection* data, host::Template* compiled,
                                      std::string_view label, std::string_view description,
                                      const std::vector<host::DynamicValue>& dynamics,
-                                     host::AssocArray* byTexts) {
+                                     host::AssocArray* byTexts, int gradLegends) {
   const auto* collection = dynamic_cast<const DataCollectionImpl*>(data);
   const auto* tmpl = dynamic_cast<const CompiledTemplate*>(compiled);
   if (!collection || !tmpl || !tmpl->model()) return host::kHostFailure;
@@ -98,6 +98,7 @@ host::Status GraphManagerImpl::build(host::DataCollection* data, host::Template*
   description_ = description;
   dynamics_ = dynamics;
   byTexts_ = byTexts;
+  gradLegends_ = gradLegends;
   renderings_ = 0;
   return host::kOk;
 }
@@ -311,7 +312,7 @@ render::RenderRequest GraphManagerImpl::request(host::DataSet* byData,
   req.skipTiles = tilesFailed_;
   req.projection = output_.projection;
   req.labelOverlap = output_.labelOverlap;
-  req.gradLegendStatements = output_.gradLegends;
+  req.gradLegendStatements = gradLegends_;
   req.stepProjection = stepProjection_;
   for (const DataSourceImpl* s : data_->sources()) {
     tables.push_back(std::make_unique<DataSetTable>(std::string(s->data()->name()),

@@ -94,7 +94,6 @@ struct GraphOutput {
   std::string tileUrl;            // TILEURL= ("" for the default)
   std::string projection = "AUTO";  // MAPPROJECTION=
   render::LabelOverlap labelOverlap = render::LabelOverlap::Show;  // LABELOVERLAP=
-  int gradLegends = 0;              // GRADLEGEND statements of the step
   // GRAPHFORMAT= when the graph is drawn (the step may set it to PNG for its
   // duration); the renderer writes PNG whatever it says.
   std::function<std::string()> format;
@@ -213,7 +212,7 @@ class GraphManagerImpl final : public host::GraphManager {
   host::Status build(host::DataCollection* data, host::Template* compiled,
                      std::string_view label, std::string_view description,
                      const std::vector<host::DynamicValue>& dynamics,
-                     host::AssocArray* byTexts) override;
+                     host::AssocArray* byTexts, int gradLegends) override;
   // One rendering, or one per BY group. -1 when the graph was not built,
   // 112 when an image could not be drawn (after an ERROR saying why). BY
   // variables that no data set of the graph has, data out of BY order, or
@@ -285,6 +284,7 @@ class GraphManagerImpl final : public host::GraphManager {
   std::string label_, description_;
   std::vector<host::DynamicValue> dynamics_;
   host::AssocArray* byTexts_ = nullptr;
+  int gradLegends_ = 0;  // GRADLEGEND statements the step drew
   GraphOutput output_;
   std::set<std::string> warned_;  // warnings of this render(), each logged once
   // The data join messages of each BY group drawn (its BY line first).

@@ -91,9 +91,6 @@ RuntimeHost::RuntimeHost(SessionState& s) : s_(s) {
     o.tileUrl = s_.settings.tileUrl;
     o.projection = s_.settings.mapProjection;
     render::labelOverlapFromName(s_.settings.labelOverlap, o.labelOverlap);
-    if (step_)
-      for (const Statement& st : step_->statements)
-        if (upper(st.keyword()) == "GRADLEGEND") ++o.gradLegends;
     o.format = [this] { return s_.settings.graphFormat; };
     outputKindFromName(s_.settings.output, &o.output);
     o.dpi = s_.settings.graphDpi;

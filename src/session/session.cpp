@@ -18,13 +18,13 @@
 #include "render/paint/canvas.h"
 #include "render/geo/map_projection.h"
 #include "render/tiles/tiles.h"
+#include "common/css_colors.h"
 #include "common/error.h"
 #include "common/filebuf.h"
 #include "runtime/data/ogr.h"
 #include "runtime/log/log.h"
 #include "runtime/program/globals.h"
 #include "runtime/program/statement.h"
-#include "session/css_colors.h"
 #include "session/runtime_host.h"
 
 namespace fs = std::filesystem;
@@ -206,7 +206,13 @@ void Session::globalStatement(const Item& item) {
       if (next.colorNames != s_.settings.colorNames) {
         // Each COLORNAMES= replaces the user color names: CSS, or a file.
         if (next.colorNames.empty()) s_.colorNames.clear();
-        else if (next.colorNames == "CSS") s_.colorNames = cssColorNames();
+        else if (next.colorNames == "CSS") {
+          s_.colorNames.clear();
+          for (const CssColor& c : cssColors())
+            s_.colorNames[upper(c.name)] = {static_cast<uint8_t>(c.rgb >> 16),
+                                            static_cast<uint8_t>(c.rgb >> 8),
+                                            static_cast<uint8_t>(c.rgb)};
+        }
         else loadColorNames(s_, next.colorNames);
         // Colors looked up under the old names must be looked up again.
         host_.colorNamesChanged();

@@ -836,7 +836,8 @@ Status handOff(Step& s) {
   }
   // The BY text table stays with the manager until rendering is done.
   host::AssocArray* byTexts = s.byTexts && s.byTexts->size() > 0 ? s.byTexts : nullptr;
-  if (Status st = manager->build(s.collection, s.compiled, "Tavlo", about, dynamics, byTexts))
+  if (Status st = manager->build(s.collection, s.compiled, "Tavlo", about, dynamics, byTexts,
+                                s.scan.gradLegends))
     return serviceFailed(s, st);
   if (Status st = s.collection->finish()) return serviceFailed(s, st);
   // 112 comes after the renderer's own ERROR saying what failed.

@@ -193,13 +193,15 @@ struct DynamicValue {
 };
 
 // "graph_manager": builds a graph from a compiled template and its data, and
-// renders it (once per BY group when BY groups are in effect).
+// renders it (once per BY group when BY groups are in effect). `gradLegends`
+// is the number of GRADLEGEND statements of the step, so that a step whose
+// template holds no gradient legend can be told why.
 class GraphManager : public Object {
  public:
   virtual Status build(DataCollection* data, Template* compiled, std::string_view label,
                        std::string_view description,
                        const std::vector<DynamicValue>& dynamics,
-                       AssocArray* byTexts) = 0;
+                       AssocArray* byTexts, int gradLegends) = 0;
   // Negative when rendering failed.
   virtual Status render() = 0;
 };

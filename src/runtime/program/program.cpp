@@ -1,20 +1,24 @@
 #include "runtime/program/program.h"
 
+#include "module/grammar/grammar.h"
 #include "runtime/program/globals.h"
 
 namespace qv::rt {
 
 namespace {
 
-// Statements that belong inside a step; outside one they are misplaced
-// rather than unknown.
+// Statements that belong inside a step (BY and the procedure's own, as its
+// grammar names them); outside one they are misplaced rather than unknown.
 bool isStepStatement(const std::string& kw) {
-  static const char* words[] = {"BY",        "OPENSTREETMAP", "OSM",        "ESRIMAP",
-                                "ESRI",      "CHOROMAP",      "SCATTER",    "BUBBLE",
-                                "SERIES",    "TEXT",          "KEYLEGEND",  "GRADLEGEND",
-                                "STYLEATTRS"};
-  for (const char* w : words)
-    if (kw == w) return true;
+  if (sameNoCase(kw, "BY")) return true;
+  const host::Grammar& g = module::tavloGrammar();
+  for (int i = 0; i < g.statementCount; ++i) {
+    const host::StatementDesc& d = g.statements[i];
+    if (d.proc) continue;
+    if (sameNoCase(kw, d.keyword)) return true;
+    for (const char* alias : d.aliases)
+      if (alias && sameNoCase(kw, alias)) return true;
+  }
   return false;
 }
 

@@ -58,7 +58,7 @@ class FakeManager final : public host::GraphManager {
   host::Status build(host::DataCollection* data, host::Template* compiled,
                      std::string_view label, std::string_view description,
                      const std::vector<host::DynamicValue>& dynamics,
-                     host::AssocArray* byTexts) override {
+                     host::AssocArray* byTexts, int /*gradLegends*/) override {
     if (!data || !compiled) return host::kHostFailure;
     h_->rendered.label = label;
     h_->rendered.description = description;

@@ -53,7 +53,7 @@ class RenderObjects : public ::testing::Test {
     EXPECT_EQ(tmpl.compile("tavlo", "define statgraph tavlo;begingraph /;endgraph;end;"), 0);
     std::vector<host::DynamicValue> dyn = {{"__MAPID__", "state", nullptr},
                                            {"__MAP__", "", resp.get()}};
-    return manager.build(&collection, &tmpl, "Tavlo", "Sales", dyn, nullptr);
+    return manager.build(&collection, &tmpl, "Tavlo", "Sales", dyn, nullptr, 0);
   }
 
   Log log;
@@ -208,7 +208,7 @@ TEST_F(RenderObjects, NothingRendersBeforeABuild) {
             "ERROR: The graph template tavlo does not compile at character 24 "
             "(\"Scatterplott x=a y=b;endgraph;end;and a ...\"): unknown statement "
             "Scatterplott\n");
-  EXPECT_NE(manager.build(&collection, &bad, "Tavlo", "", {}, nullptr), 0);
+  EXPECT_NE(manager.build(&collection, &bad, "Tavlo", "", {}, nullptr, 0), 0);
   EXPECT_LT(manager.render(), 0);
 }
 

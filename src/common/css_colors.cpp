@@ -1,21 +1,17 @@
-#include "session/css_colors.h"
+#include "common/css_colors.h"
 
-#include <cstddef>
-#include <string_view>
+#include <algorithm>
+#include <iterator>
+#include <string>
 
-#include "runtime/program/names.h"
+#include "common/ascii.h"
 
-namespace qv::rt {
-
-namespace {
-
-struct CssColor {
-  std::string_view name;
-  uint32_t rgb;  // 0xRRGGBB
-};
+namespace qv {
 
 // All 148, the gray/grey spellings each counted; "transparent" and the
 // system colors are not names of one color.
+namespace {
+
 constexpr CssColor kCssColors[] = {
     {"aliceblue", 0xF0F8FF}, {"antiquewhite", 0xFAEBD7}, {"aqua", 0x00FFFF},
     {"aquamarine", 0x7FFFD4}, {"azure", 0xF0FFFF}, {"beige", 0xF5F5DC}, {"bisque", 0xFFE4C4},
@@ -64,16 +60,25 @@ constexpr CssColor kCssColors[] = {
     {"violet", 0xEE82EE}, {"wheat", 0xF5DEB3}, {"white", 0xFFFFFF}, {"whitesmoke", 0xF5F5F5},
     {"yellow", 0xFFFF00}, {"yellowgreen", 0x9ACD32},
 };
+
 static_assert(std::size(kCssColors) == 148);
+static_assert(std::is_sorted(std::begin(kCssColors), std::end(kCssColors),
+                             [](const CssColor& a, const CssColor& b) { return a.name < b.name; }),
+              "cssColor() looks names up by binary search");
 
 }  // namespace
 
-std::map<std::string, std::array<uint8_t, 3>> cssColorNames() {
-  std::map<std::string, std::array<uint8_t, 3>> names;
-  for (const CssColor& c : kCssColors)
-    names[upper(c.name)] = {static_cast<uint8_t>(c.rgb >> 16), static_cast<uint8_t>(c.rgb >> 8),
-                                static_cast<uint8_t>(c.rgb)};
-  return names;
+std::span<const CssColor> cssColors() { return kCssColors; }
+
+std::optional<uint32_t> cssColor(std::string_view name) {
+  std::string key;
+  key.reserve(name.size());
+  for (char c : name)
+    if (c != ' ') key += lowerAscii(c);
+  auto it = std::lower_bound(std::begin(kCssColors), std::end(kCssColors), key,
+                             [](const CssColor& c, const std::string& k) { return c.name < k; });
+  if (it == std::end(kCssColors) || it->name != key) return std::nullopt;
+  return it->rgb;
 }
 
-}  // namespace qv::rt
+}  // namespace qv

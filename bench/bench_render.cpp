@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "render/paint/canvas.h"
 #include "render/geo/geometry.h"
+#include "render/paint/canvas.h"
 #include "runtime/data/csv.h"
 
 namespace {

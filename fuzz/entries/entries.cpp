@@ -10,13 +10,13 @@
 #include <fstream>
 #include <string>
 
+#include "common/error.h"
+#include "common/filebuf.h"
 #include "fake_host.h"
 #include "module/color/color.h"
-#include "render/paint/canvas.h"
 #include "render/graph/compiler.h"
-#include "common/error.h"
+#include "render/paint/canvas.h"
 #include "runtime/data/csv.h"
-#include "common/filebuf.h"
 #include "runtime/data/geojson.h"
 #include "runtime/data/topojson.h"
 #include "runtime/data/where.h"

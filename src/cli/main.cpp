@@ -13,8 +13,8 @@
 #include "common/ascii.h"
 #include "common/pages.h"
 
-#include "render/paint/text.h"
 #include "common/tempfiles.h"
+#include "render/paint/text.h"
 #include "runtime/log/log.h"
 #include "runtime/program/globals.h"
 #include "session/session.h"

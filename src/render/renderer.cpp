@@ -7,8 +7,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "render/paint/cairo_painter.h"
 #include "render/marks/draw.h"
+#include "render/paint/cairo_painter.h"
 #include "render/paint/svg_painter.h"
 
 namespace qv::render {

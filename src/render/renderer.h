@@ -21,11 +21,11 @@
 #include <string_view>
 #include <vector>
 
-#include "render/paint/canvas.h"
-#include "render/graph/data.h"
-#include "render/marks/label_space.h"
 #include "render/geo/map_projection.h"
+#include "render/graph/data.h"
 #include "render/graph/model.h"
+#include "render/marks/label_space.h"
+#include "render/paint/canvas.h"
 #include "render/tiles/tiles.h"
 
 namespace qv::render {

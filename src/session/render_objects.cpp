@@ -15,12 +15,12 @@
 #include "common/ascii.h"
 #include "common/error.h"
 #include "common/tempfiles.h"
+#include "render/paint/png.h"
+#include "render/renderer.h"
 #include "runtime/data/dataset.h"
 #include "runtime/formats/formats.h"
 #include "runtime/program/globals.h"
 #include "session/ordered_work.h"
-#include "render/paint/png.h"
-#include "render/renderer.h"
 
 namespace qv::rt {
 

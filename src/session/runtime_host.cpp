@@ -11,9 +11,9 @@
 
 #include "common/cores.h"
 #include "common/error.h"
-#include "runtime/program/names.h"
 #include "runtime/data/schema.h"
 #include "runtime/formats/formats.h"
+#include "runtime/program/names.h"
 #include "session/render_objects.h"
 
 namespace qv::rt {

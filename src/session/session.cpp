@@ -14,13 +14,13 @@
 #include <new>
 #include <sstream>
 
-#include "module/entry/entry.h"
-#include "render/paint/canvas.h"
-#include "render/geo/map_projection.h"
-#include "render/tiles/tiles.h"
 #include "common/css_colors.h"
 #include "common/error.h"
 #include "common/filebuf.h"
+#include "module/entry/entry.h"
+#include "render/geo/map_projection.h"
+#include "render/paint/canvas.h"
+#include "render/tiles/tiles.h"
 #include "runtime/data/ogr.h"
 #include "runtime/log/log.h"
 #include "runtime/program/globals.h"

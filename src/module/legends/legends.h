@@ -1,8 +1,8 @@
 // The legend translators: KEYLEGEND and GRADLEGEND statements.
 #pragma once
 
-#include "module/step/step.h"
 #include "module/host/statements.h"
+#include "module/step/step.h"
 
 namespace qv::module {
 

@@ -5,8 +5,8 @@
 
 #include <string_view>
 
-#include "module/step/step.h"
 #include "module/host/statements.h"
+#include "module/step/step.h"
 
 namespace qv::module {
 

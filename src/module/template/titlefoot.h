@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string>
 
-#include "module/step/step.h"
 #include "module/host/host.h"
+#include "module/step/step.h"
 
 namespace qv::module {
 

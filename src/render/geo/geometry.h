@@ -9,9 +9,9 @@
 #include <algorithm>
 #include <vector>
 
-#include "render/paint/painter.h"
-#include "render/geo/viewport.h"
 #include "render/geo/spherical.h"
+#include "render/geo/viewport.h"
+#include "render/paint/painter.h"
 
 namespace qv::render {
 

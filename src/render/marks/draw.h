@@ -16,17 +16,17 @@
 #include <vector>
 
 #include "common/ascii.h"
-#include "render/paint/canvas.h"
-#include "render/graph/data.h"
 #include "render/geo/geometry.h"
 #include "render/geo/map_projection.h"
-#include "render/paint/markers.h"
-#include "render/graph/model.h"
-#include "render/paint/painter.h"
 #include "render/geo/viewport.h"
-#include "render/renderer.h"
+#include "render/graph/data.h"
+#include "render/graph/model.h"
 #include "render/graph/style.h"
+#include "render/paint/canvas.h"
+#include "render/paint/markers.h"
+#include "render/paint/painter.h"
 #include "render/paint/text.h"
+#include "render/renderer.h"
 
 namespace qv::render {
 

@@ -12,9 +12,9 @@
 #include <cmath>
 #include <unordered_map>
 
+#include "common/parallel_for.h"
 #include "render/marks/draw.h"
 #include "render/paint/raster.h"
-#include "common/parallel_for.h"
 
 namespace qv::render {
 

@@ -11,8 +11,8 @@
 #include <string>
 #include <unordered_map>
 
-#include "render/marks/draw.h"
 #include "common/ascii.h"
+#include "render/marks/draw.h"
 
 namespace qv::render {
 

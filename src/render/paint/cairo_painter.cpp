@@ -5,9 +5,9 @@
 
 #include <new>
 
+#include "common/error.h"
 #include "render/paint/canvas.h"
 #include "render/paint/text.h"
-#include "common/error.h"
 
 namespace qv::render {
 

@@ -16,9 +16,9 @@
 // libjpeg's header needs size_t and FILE declared before it.
 #include <jpeglib.h>
 
-#include "render/paint/cairo_painter.h"
 #include "common/error.h"
 #include "common/tempfiles.h"
+#include "render/paint/cairo_painter.h"
 
 namespace qv::render {
 

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "render/paint/painter.h"
 #include "render/graph/style.h"
+#include "render/paint/painter.h"
 
 namespace qv::render {
 

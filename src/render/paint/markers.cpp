@@ -3,8 +3,8 @@
 #include <cmath>
 #include <initializer_list>
 
-#include "render/paint/canvas.h"
 #include "render/geo/geometry.h"
+#include "render/paint/canvas.h"
 
 namespace qv::render {
 

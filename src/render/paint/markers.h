@@ -2,9 +2,9 @@
 // on a pixel position.
 #pragma once
 
-#include "render/paint/painter.h"
 #include "render/geo/viewport.h"
 #include "render/graph/style.h"
+#include "render/paint/painter.h"
 
 namespace qv::render {
 

@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "render/paint/canvas.h"
 #include "render/geo/geometry.h"
+#include "render/paint/canvas.h"
 #include "render/paint/markers.h"
 
 namespace qv::render {

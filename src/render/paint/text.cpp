@@ -6,11 +6,11 @@
 #include <cmath>
 
 #include "common/ascii.h"
+#include "common/utf8.h"
+#include "render/geo/geometry.h"
+#include "render/graph/data.h"
 #include "render/paint/canvas.h"
 #include "render/paint/painter.h"
-#include "render/graph/data.h"
-#include "render/geo/geometry.h"
-#include "common/utf8.h"
 
 namespace qv::render {
 

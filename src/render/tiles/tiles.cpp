@@ -22,12 +22,12 @@
 #include <set>
 
 #include "common/ascii.h"
+#include "common/error.h"
+#include "common/filebuf.h"
 #include "common/shared_library.h"
+#include "common/tempfiles.h"
 #include "render/geo/geometry.h"
 #include "render/paint/text.h"
-#include "common/error.h"
-#include "common/tempfiles.h"
-#include "common/filebuf.h"
 
 namespace qv::render {
 

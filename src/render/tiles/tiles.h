@@ -20,10 +20,10 @@
 #include <string_view>
 #include <vector>
 
-#include "render/paint/canvas.h"
-#include "render/paint/painter.h"
 #include "render/geo/viewport.h"
 #include "render/graph/style.h"
+#include "render/paint/canvas.h"
+#include "render/paint/painter.h"
 
 namespace qv::render {
 

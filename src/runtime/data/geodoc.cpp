@@ -12,8 +12,8 @@
 #include "common/ascii.h"
 
 #include "common/error.h"
-#include "runtime/program/names.h"
 #include "runtime/data/csv.h"
+#include "runtime/program/names.h"
 
 namespace qv::rt::geo {
 

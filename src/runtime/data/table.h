@@ -13,8 +13,8 @@
 #include <string_view>
 #include <vector>
 
-#include "module/host/host.h"
 #include "common/utf8.h"
+#include "module/host/host.h"
 #include "runtime/program/names.h"
 
 namespace qv::rt {

@@ -11,8 +11,8 @@
 #include <new>
 
 #include "common/ascii.h"
-#include "common/tempfiles.h"
 #include "common/filebuf.h"
+#include "common/tempfiles.h"
 
 namespace qv::rt {
 

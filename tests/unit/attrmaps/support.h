@@ -8,8 +8,8 @@
 #include <cmath>
 #include <string>
 
-#include "module/step/step.h"
 #include "module/host/statements.h"
+#include "module/step/step.h"
 #include "table_host.h"
 
 namespace qv::test {

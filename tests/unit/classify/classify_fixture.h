@@ -12,8 +12,8 @@
 #include "module/classify/breaks.h"
 #include "module/classify/classify.h"
 #include "module/step/step.h"
-#include "runtime/formats/formats.h"
 #include "render/graph/compiler.h"
+#include "runtime/formats/formats.h"
 #include "runtime/objects/objects.h"
 
 namespace qv::test {

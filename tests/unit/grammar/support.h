@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "common/ascii.h"
-#include "module/grammar/grammar.h"
 #include "common/error.h"
+#include "module/grammar/grammar.h"
 #include "runtime/parse/statement_parser.h"
 #include "runtime/program/statement.h"
 

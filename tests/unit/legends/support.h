@@ -10,8 +10,8 @@
 
 #include "../grammar/support.h"
 #include "fake_host.h"
-#include "module/step/step.h"
 #include "module/grammar/grammar.h"
+#include "module/step/step.h"
 #include "runtime/objects/objects.h"
 
 namespace qv::test {

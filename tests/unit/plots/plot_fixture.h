@@ -11,9 +11,9 @@
 #include <utility>
 #include <vector>
 
-#include "module/step/step.h"
 #include "module/grammar/grammar.h"
 #include "module/plots/plots.h"
+#include "module/step/step.h"
 #include "plots_host.h"
 
 namespace qv::test {

@@ -6,10 +6,10 @@
 
 #include <cmath>
 
+#include "common/error.h"
 #include "pipeline.h"
 #include "render/marks/draw.h"
 #include "render/paint/raster.h"
-#include "common/error.h"
 
 namespace qv::render {
 namespace {

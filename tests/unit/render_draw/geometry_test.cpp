@@ -3,9 +3,9 @@
 
 #include <cmath>
 
+#include "render/geo/geometry.h"
 #include "render/paint/cairo_painter.h"
 #include "render/paint/canvas.h"
-#include "render/geo/geometry.h"
 
 namespace qv::render {
 namespace {

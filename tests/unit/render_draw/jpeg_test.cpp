@@ -13,9 +13,9 @@
 
 #include <jpeglib.h>
 
+#include "common/error.h"
 #include "render/paint/canvas.h"
 #include "render/tiles/tiles.h"
-#include "common/error.h"
 #include "support.h"
 
 namespace qv::render {

@@ -15,9 +15,9 @@
 
 #include "common/ascii.h"
 #include "pipeline.h"
-#include "support.h"
 #include "program_run.h"
 #include "runtime/data/csv.h"
+#include "support.h"
 
 namespace qv::test {
 namespace {

@@ -6,10 +6,10 @@
 #include <cmath>
 #include <filesystem>
 
+#include "common/error.h"
+#include "render/graph/style.h"
 #include "render/paint/canvas.h"
 #include "render/paint/markers.h"
-#include "render/graph/style.h"
-#include "common/error.h"
 #include "support.h"
 
 namespace qv::render {

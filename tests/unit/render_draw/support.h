@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "render/paint/canvas.h"
 #include "render/graph/style.h"
+#include "render/paint/canvas.h"
 
 namespace qv::test {
 

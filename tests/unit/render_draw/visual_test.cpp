@@ -10,12 +10,12 @@
 #include <vector>
 
 #include "common/ascii.h"
+#include "program_run.h"
 #include "render/geo/geometry.h"
 #include "render/paint/markers.h"
 #include "render/paint/text.h"
 #include "render/tiles/tiles.h"
 #include "runtime/data/csv.h"
-#include "program_run.h"
 #include "support.h"
 #include "visual.h"
 

@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "testutil.h"
 #include "runtime/data/dataset.h"
+#include "testutil.h"
 
 namespace qv::rt {
 namespace {

@@ -1,9 +1,10 @@
-// Clipping, thinning and the region path with holes.
+// Clipping, thinning, the region path with holes and the label point.
 #include <gtest/gtest.h>
 
 #include <cmath>
 
 #include "render/geo/geometry.h"
+#include "render/geo/polylabel.h"
 #include "render/paint/cairo_painter.h"
 #include "render/paint/canvas.h"
 
@@ -140,6 +141,30 @@ TEST(RegionPath, HolesStayHolesWhateverTheWinding) {
   EXPECT_FALSE(regionPath(pen, p, {{{50, 50}, {51, 50}, {51, 51}}},
                           geometryFor(Rect{0, 0, 100, 100})));
   EXPECT_FALSE(cairo_has_current_point(c.cr()));
+}
+
+// The label point lies deep inside shapes whose centroid is outside or in a
+// hole: a C open to the right, and a square frame around a square hole.
+TEST(Geometry, LabelPointInsideCrescentAndFrame) {
+  const Ring c = {{0, 0}, {100, 0}, {100, 20}, {20, 20}, {20, 80}, {100, 80}, {100, 100}, {0, 100}};
+  InteriorPoint p = poleOfInaccessibility({c}, 0, 0.5);
+  // The bars are 20 wide; where two meet, the circle touching both outer
+  // edges and the inner corner has radius 20 sqrt2 / (1 + sqrt2).
+  EXPECT_NEAR(p.distance, 20 * M_SQRT2 / (1 + M_SQRT2), 0.5);
+  EXPECT_GE(p.at.x, 0);
+  EXPECT_LE(p.at.x, 100);
+  const bool inBar = p.at.x <= 20 || p.at.y <= 20 || p.at.y >= 80;
+  EXPECT_TRUE(inBar) << p.at.x << "," << p.at.y;
+  const std::vector<Ring> frame = {{{0, 0}, {100, 0}, {100, 100}, {0, 100}},
+                                   {{30, 30}, {70, 30}, {70, 70}, {30, 70}}};
+  p = poleOfInaccessibility(frame, 0, 0.5);
+  EXPECT_NEAR(p.distance, 30 * M_SQRT2 / (1 + M_SQRT2), 0.5);
+  const bool inHole = p.at.x > 30 && p.at.x < 70 && p.at.y > 30 && p.at.y < 70;
+  EXPECT_FALSE(inHole);
+  // A ring without area gives its first point.
+  p = poleOfInaccessibility({{{5, 5}, {9, 5}, {12, 5}}}, 0, 0.5);
+  EXPECT_EQ(p.at, (Point{5, 5}));
+  EXPECT_EQ(p.distance, 0);
 }
 
 }  // namespace

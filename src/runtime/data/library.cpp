@@ -178,7 +178,7 @@ ResolvedFile Libraries::resolveInDatabase(const std::string& lib, const std::str
   r.kind = FileKind::Database;
   r.path = connection;
   r.canonical = "database:" + connection;
-  r.folder = hidePasswords(connection);
+  r.folder = hidePasswords(connection, connection);
   auto it = tables_.find(connection);
   if (it == tables_.end())
     it = tables_

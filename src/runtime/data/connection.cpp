@@ -107,6 +107,8 @@ Secrets findSecrets(std::string_view s, bool whole) {
       } else if (!whole || at == s.size()) {
         break;
       }
+      // Shown as "***" already (the connection string put into a message).
+      if (s.substr(at, 3) == "***") break;
       std::string value;
       size_t end = readValue(s, at, query, &value);
       if (whole && !query) {

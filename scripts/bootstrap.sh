@@ -8,7 +8,7 @@
 set -e
 pkgs="build-essential cmake pkg-config libgtest-dev libbenchmark-dev nlohmann-json3-dev libsimdjson-dev
       libcairo2-dev libpango1.0-dev libcurl4-openssl-dev libpng-dev libjpeg-dev zlib1g-dev libdeflate-dev
-      libproj-dev proj-data poppler-utils libgdal-dev gdal-bin libxml2-utils proj-bin $*"
+      libproj-dev proj-data poppler-utils libgdal-dev libpq-dev gdal-bin libxml2-utils proj-bin $*"
 missing=""
 for p in $pkgs; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

@@ -13,6 +13,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/remote_cancel.h"
+
 namespace qv {
 
 namespace {
@@ -64,6 +66,8 @@ void onSignal(int sig) {
   }
   for (auto& slot : slots)
     if (char* p = slot.load()) ::unlink(p);
+  // A statement a database server runs for the run would go on without it.
+  cancelRemoteWork();
   std::signal(sig, SIG_DFL);
   std::raise(sig);
 }

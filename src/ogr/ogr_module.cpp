@@ -7,7 +7,11 @@
 #include <gdal_priv.h>
 #include <ogr_spatialref.h>
 #include <ogrsf_frmts.h>
+#include <dlfcn.h>
+#include <libpq-fe.h>
+#include <sched.h>
 
+#include <atomic>
 #include <cmath>
 #include <exception>
 #include <cstdio>
@@ -26,6 +30,67 @@ using qv::ogr::OpenRequest;
 using qv::ogr::PartKind;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+// --- PostgreSQL connections that a signal may have to cancel
+//
+// GDAL's PostgreSQL driver keeps its libpq connection to itself. The
+// module defines libpq's PQconnectdb and PQfinish (below, outside this
+// namespace): libgdal, loaded with the module, finds them here first, so
+// every connection it makes is seen opening and closing, and its cancel
+// object (PQgetCancel) is kept while it is open. A signal handler sends
+// each a cancel request with PQcancel, which libpq makes safe there.
+//
+// The slots form a list that only grows (to the most connections open at
+// once) and is read without locks: a slot's cancel object is taken out
+// before it is freed, and freed only when no handler is using it.
+struct CancelSlot {
+  std::atomic<PGconn*> conn{nullptr};  // null: the slot is free
+  std::atomic<PGcancel*> cancel{nullptr};
+  std::atomic<int> users{0};
+  CancelSlot* next = nullptr;
+};
+std::atomic<CancelSlot*> cancelSlots{nullptr};
+
+void keepCancel(PGconn* conn) {
+  PGcancel* cancel = PQgetCancel(conn);
+  if (!cancel) return;
+  for (CancelSlot* s = cancelSlots.load(); s; s = s->next) {
+    PGconn* none = nullptr;
+    if (s->conn.compare_exchange_strong(none, conn)) {
+      s->cancel.store(cancel);
+      return;
+    }
+  }
+  auto* s = new CancelSlot;
+  s->conn.store(conn);
+  s->cancel.store(cancel);
+  s->next = cancelSlots.load();
+  while (!cancelSlots.compare_exchange_weak(s->next, s)) {
+  }
+}
+
+void dropCancel(PGconn* conn) {
+  if (!conn) return;
+  for (CancelSlot* s = cancelSlots.load(); s; s = s->next) {
+    if (s->conn.load() != conn) continue;
+    PGcancel* cancel = s->cancel.exchange(nullptr);
+    while (s->users.load() != 0) sched_yield();
+    if (cancel) PQfreeCancel(cancel);
+    s->conn.store(nullptr);
+    return;
+  }
+}
+
+void cancelQueries() {
+  for (CancelSlot* s = cancelSlots.load(); s; s = s->next) {
+    s->users.fetch_add(1);
+    if (PGcancel* cancel = s->cancel.load()) {
+      char reason[256];
+      PQcancel(cancel, reason, sizeof reason);
+    }
+    s->users.fetch_sub(1);
+  }
+}
 
 // GDAL reports through a callback; the first failure of a call is its
 // reason. Warnings are not failures (a driver warns of fields it widens).
@@ -215,18 +280,29 @@ OGRLayer* layerOf(GDALDataset& ds, const std::string& name, std::string* error) 
 void describeFields(OGRFeatureDefn& defn, std::vector<Field>* out) {
   out->resize(static_cast<size_t>(defn.GetFieldCount()));
   for (int i = 0; i < defn.GetFieldCount(); ++i) {
-    (*out)[static_cast<size_t>(i)].name = defn.GetFieldDefn(i)->GetNameRef();
-    (*out)[static_cast<size_t>(i)].kind = kindOf(*defn.GetFieldDefn(i));
+    const OGRFieldDefn& d = *defn.GetFieldDefn(i);
+    Field& f = (*out)[static_cast<size_t>(i)];
+    f.name = d.GetNameRef();
+    f.kind = kindOf(d);
+    f.width = d.GetWidth();
+    f.precision = d.GetPrecision();
+    if (d.GetType() == OFTInteger)
+      f.bits = d.GetSubType() == OFSTBoolean ? 1 : d.GetSubType() == OFSTInt16 ? 16 : 32;
+    else if (d.GetType() == OFTInteger64)
+      f.bits = 64;
+    else if (d.GetType() == OFTReal)
+      f.bits = d.GetSubType() == OFSTFloat32 ? 32 : 64;
   }
 }
 
 bool fields(const OpenRequest& req, const std::string& layerName, std::vector<Field>* out,
-            std::string* error) {
+            std::string* driver, std::string* error) {
   CaptureErrors errors;
   DatasetPtr ds = open(req, error, errors);
   OGRLayer* layer = ds ? layerOf(*ds, layerName, error) : nullptr;
   if (!layer) return false;
   describeFields(*layer->GetLayerDefn(), out);
+  if (GDALDriver* d = ds->GetDriver()) *driver = d->GetDescription();
   return true;
 }
 
@@ -307,14 +383,35 @@ const qv::ogr::Api kApi{
       return guarded(error, [&] { return layers(req, names, error); });
     },
     [](const OpenRequest& req, const std::string& layer, std::vector<Field>* out,
-       std::string* error) {
-      return guarded(error, [&] { return fields(req, layer, out, error); });
+       std::string* driver, std::string* error) {
+      return guarded(error, [&] { return fields(req, layer, out, driver, error); });
     },
     [](const OpenRequest& req, const std::string& layer, const std::string& filter,
        uint64_t maxPoints, LayerData* out, std::string* error) {
       return guarded(error, [&] { return read(req, layer, filter, maxPoints, out, error); });
-    }};
+    },
+    cancelQueries};
+
+template <class F>
+F nextDefinition(const char* name) {
+  return reinterpret_cast<F>(::dlsym(RTLD_NEXT, name));
+}
 
 }  // namespace
 
 extern "C" const qv::ogr::Api* qortavlo_ogr_api() { return &kApi; }
+
+// libpq's own, with the connection's cancel object kept while it is open
+// (see CancelSlot).
+extern "C" PGconn* PQconnectdb(const char* conninfo) {
+  static const auto real = nextDefinition<PGconn* (*)(const char*)>("PQconnectdb");
+  PGconn* conn = real ? real(conninfo) : nullptr;
+  if (conn && PQstatus(conn) == CONNECTION_OK) keepCancel(conn);
+  return conn;
+}
+
+extern "C" void PQfinish(PGconn* conn) {
+  static const auto real = nextDefinition<void (*)(PGconn*)>("PQfinish");
+  dropCancel(conn);
+  if (real) real(conn);
+}

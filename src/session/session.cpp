@@ -21,7 +21,7 @@
 #include "render/geo/map_projection.h"
 #include "render/paint/canvas.h"
 #include "render/tiles/tiles.h"
-#include "runtime/data/ogr.h"
+#include "runtime/data/connection.h"
 #include "runtime/log/log.h"
 #include "runtime/program/globals.h"
 #include "runtime/program/statement.h"
@@ -179,7 +179,7 @@ void Session::globalStatement(const Item& item) {
         throw UserError(st.place(), e.what());
       }
       if (database)
-        s_.log.note("Library " + upper(a.name) + " is the database " + hidePasswords(a.dir) + ".");
+        s_.log.note("Library " + upper(a.name) + " is the database " + hidePasswords(a.dir, a.dir) + ".");
       else
         s_.log.note("Library " + upper(a.name) + " is the folder " + folder + ".");
       break;

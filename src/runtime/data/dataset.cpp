@@ -465,11 +465,8 @@ std::unique_ptr<host::DataSet> openDataSet(const DataSetRef& ref, const Librarie
   ReadSettings rs;
   rs.names = settings.names;
   // A database selects the rows itself where that gives the same rows; the
-  // selection is still applied to what it returns. Not under RENAME=, whose
-  // names the selection may use.
-  if (f.kind == FileKind::Database && !trimBlanks(ref.options.where).empty() &&
-      ref.options.rename.empty())
-    rs.filter = databaseCondition(f, ref.options.where);
+  // selection is still applied to what it returns.
+  rs.filter = databaseCondition(f, ref.options);
   auto table = cache.load(f, rs, note);
   return std::make_unique<host::DataSet>(std::move(table), std::move(f), ref.options,
                                          settings.warn);

@@ -10,6 +10,7 @@
 #include "common/ascii.h"
 
 #include "common/error.h"
+#include "runtime/data/connection.h"
 #include "runtime/data/ogr.h"
 #include "runtime/data/table.h"
 #include "runtime/data/topojson.h"
@@ -178,7 +179,7 @@ ResolvedFile Libraries::resolveInDatabase(const std::string& lib, const std::str
   r.kind = FileKind::Database;
   r.path = connection;
   r.canonical = "database:" + connection;
-  r.folder = hidePasswords(connection);
+  r.folder = hidePasswords(connection, connection);
   auto it = tables_.find(connection);
   if (it == tables_.end())
     it = tables_
@@ -210,6 +211,10 @@ ResolvedFile Libraries::resolve(const DataSetRef& ref, const std::string& progra
   if (!ref.path.empty()) {
     fs::path p(ref.path);
     if (p.is_relative()) p = fs::path(programDir.empty() ? "." : programDir) / p;
+    if (!fs::exists(p, ec) && isConnectionString(ref.path))
+      throw UserError("Data set " + hidePasswords(r.written, ref.path) +
+                      " is a database, not a file: assign it to a library (LIBRARY name '" +
+                      hidePasswords(ref.path, ref.path) + "';) and name a table as name.table.");
     if (!fs::exists(p, ec))
       throw UserError("Data set " + r.written + " does not exist: there is no file " + p.string() +
                       ".");

@@ -16,30 +16,27 @@
 #include <string_view>
 #include <vector>
 
+#include "runtime/data/connection.h"
+#include "runtime/data/dsref.h"
 #include "runtime/data/library.h"
 #include "runtime/data/table.h"
 
 namespace qv::rt {
-
-// Whether a library's place is a GDAL connection string ("PG:dbname=gis",
-// "postgresql://...": a scheme of two or more letters and a colon) rather
-// than a folder.
-bool isConnectionString(std::string_view place);
-
-// The text with the values of password=... (and the password of a
-// user:password@ address) shown as "***", for messages and the log.
-std::string hidePasswords(std::string_view text);
 
 // The layer names of a source (a file, or a database for kind Database).
 // UserError naming `what` and GDAL's reason when it cannot be opened.
 std::vector<std::string> ogrLayerNames(const std::string& source, FileKind kind,
                                        const std::string& what);
 
-// The condition in the database's SQL under which a database layer's rows
-// are read for the WHERE selection `where` ("" for every row): see
-// WhereExpr::sqlCondition. Columns that stand for the map rows' ID are not
-// handed over.
-std::string databaseCondition(const ResolvedFile& file, const std::string& where);
+// The condition in the database's SQL under which a database table's rows
+// are read for the data set options (WHERE=), "" for every row. The
+// database selects only where it gives the rows this side would select
+// (WhereExpr::postgresCondition): a PostgreSQL table, a selection not
+// under RENAME= (whose names it may use), FIRSTOBS= or OBS= (which count
+// the rows before it), and columns that keep their names in the table (not
+// those the map rows' columns stand for). The selection is still applied
+// to the rows read.
+std::string databaseCondition(const ResolvedFile& file, const DataSetOptions& options);
 
 // Reads the layer `file.object` ("" the first) of `file.path`. `filter` is
 // an attribute filter in the source's SQL ("" none).

@@ -13,13 +13,18 @@
 
 namespace qv::ogr {
 
-inline constexpr int kApiVersion = 2;
+inline constexpr int kApiVersion = 3;
 
 enum class FieldKind : uint8_t { Integer, Real, String, Date, DateTime, Time };
 
 struct Field {
   std::string name;
   FieldKind kind = FieldKind::String;
+  // How the source stores it: Integer 1 (a boolean), 16, 32 or 64 bits;
+  // Real 32 or 64 bits (a NUMERIC too); and a declared NUMERIC(width,
+  // precision) (0 undeclared).
+  int bits = 0;
+  int width = 0, precision = 0;
   // Numeric kinds: one number per feature (NaN missing). Others: one text
   // per feature ("" missing); dates and times as ISO texts
   // (2020-01-31, 2020-01-31T12:30:00, 12:30:00).
@@ -59,13 +64,18 @@ struct Api {
   int version;
   // The names of the source's layers, in GDAL's order.
   bool (*layers)(const OpenRequest& req, std::vector<std::string>* names, std::string* error);
-  // The fields of one layer ("" the first), without their values.
+  // The fields of one layer ("" the first), without their values, and the
+  // name of the GDAL driver that reads it ("PostgreSQL").
   bool (*fields)(const OpenRequest& req, const std::string& layer, std::vector<Field>* out,
-                 std::string* error);
+                 std::string* driver, std::string* error);
   // Reads one layer ("" the first); `filter` is an attribute filter in the
   // source's SQL ("" none). At most `maxPoints` coordinates are read.
   bool (*read)(const OpenRequest& req, const std::string& layer, const std::string& filter,
                uint64_t maxPoints, LayerData* out, std::string* error);
+  // Asks every database server to cancel the statement it runs for this
+  // process (a PostgreSQL cancel request). Safe to call from a signal
+  // handler, on any thread: no allocation, no lock.
+  void (*cancelQueries)();
 };
 
 }  // namespace qv::ogr

@@ -569,71 +569,219 @@ std::unique_ptr<WhereExpr> parseWhere(std::string_view text) {
   return std::make_unique<WhereExpr>(std::string(text), std::move(p.nodes), root);
 }
 
-std::string WhereExpr::sqlCondition(
-    const std::function<std::string(std::string_view)>& numericColumn) const {
-  auto number = [&](int k, double* v) {
-    double sign = 1;
-    for (; k >= 0 && nodes_[k].op == Op::Neg; k = nodes_[k].a) sign = -sign;
-    if (k < 0 || nodes_[k].op != Op::Num || !std::isfinite(nodes_[k].value)) return false;
-    *v = sign * nodes_[k].value;
-    return true;
-  };
-  auto column = [&](int k) -> std::string {
-    const std::string name = k >= 0 && nodes_[k].op == Op::Var ? numericColumn(nodes_[k].text) : "";
-    if (name.empty()) return {};
-    std::string q = "\"";
-    for (char c : name) q += c == '"' ? std::string("\"\"") : std::string(1, c);
-    return q + "\"";
-  };
-  auto literal = [](double v) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%.17g", v);
-    return std::string(buf);
-  };
-  std::vector<std::string> terms;
-  std::vector<int> pending{root_};
-  while (!pending.empty()) {
-    const Node& n = nodes_[pending.back()];
-    pending.pop_back();
-    if (n.op == Op::And) {
-      pending.push_back(n.b);
-      pending.push_back(n.a);
-      continue;
-    }
-    double v = 0;
-    if (n.op == Op::In && !n.negated && n.argType == 1) {
-      std::string col = column(n.a), list;
-      for (double d : n.nums) {
-        if (!std::isfinite(d)) col.clear();  // "." in the list selects missing values
-        list += (list.empty() ? "" : ", ") + literal(d);
-      }
-      if (!col.empty() && !list.empty()) terms.push_back(col + " IN (" + list + ")");
-      continue;
-    }
-    Op op = n.op;
-    std::string col = column(n.a);
-    bool ok = !col.empty() && number(n.b, &v);
-    if (!ok) {  // the number first: turn the comparison round
-      col = column(n.b);
-      ok = !col.empty() && number(n.a, &v);
-      if (op == Op::Lt) op = Op::Gt;
-      else if (op == Op::Gt) op = Op::Lt;
-      else if (op == Op::Le) op = Op::Ge;
-      else if (op == Op::Ge) op = Op::Le;
-    }
-    if (!ok) continue;
-    switch (op) {
-      case Op::Eq: terms.push_back(col + " = " + literal(v)); break;
-      case Op::Gt: terms.push_back(col + " > " + literal(v)); break;
-      case Op::Ge: terms.push_back(col + " >= " + literal(v)); break;
-      case Op::Lt: terms.push_back("(" + col + " < " + literal(v) + " OR " + col + " IS NULL)"); break;
-      case Op::Le: terms.push_back("(" + col + " <= " + literal(v) + " OR " + col + " IS NULL)"); break;
-      default: break;  // ^= keeps missing values: left to the host
+namespace {
+
+// Writes a selection, or part of it, as a PostgreSQL condition that gives
+// exactly the rows it selects here. A missing value here is NULL there, or
+// NaN in a floating-point or NUMERIC column (read here as missing, while
+// PostgreSQL sorts NaN above every number). A number is written as its
+// shortest text that reads back as the same double.
+//
+// A comparison of a column with numbers is exact where the database
+// compares the value it holds as this side compares the value it reads:
+//   Integer      always (every value is a double exactly);
+//   BigInteger   with numbers below 2^53 in size (beyond, two values read
+//                as one double may compare differently there);
+//   Decimal      of at most 15 digits: the value and the number's shortest
+//                text round to the same double exactly when they are equal,
+//                as no two such decimals round to one double; with more
+//                digits the column is compared as a double (CAST, rounded
+//                as the value is rounded when read), where its range fits;
+//   Double       compared as a double: a no-op for double precision, and a
+//                NUMERIC of undeclared precision rounds as when read;
+//   Single       never: its value is read from its shortest text (0.1),
+//                not as the float it holds (0.100000001490116...).
+// Anything else (arithmetic, two columns, text, missing values written as
+// ".") is left to this side.
+class PostgresWriter {
+ public:
+  PostgresWriter(const std::vector<WhereExpr::Node>& nodes,
+                 const std::function<SqlColumn(std::string_view)>& column)
+      : nodes_(nodes), column_(column) {}
+
+  // The conjuncts of node n (negated when `neg`) that can be written
+  // exactly go to `terms`; `whole` is cleared when one cannot.
+  void conjuncts(int n, bool neg, std::vector<std::string>& terms, bool& whole) const {
+    const WhereExpr::Node& x = nodes_[static_cast<size_t>(n)];
+    if ((x.op == Op::And && !neg) || (x.op == Op::Or && neg)) {
+      conjuncts(x.a, neg, terms, whole);
+      conjuncts(x.b, neg, terms, whole);
+    } else if (x.op == Op::Not) {
+      conjuncts(x.a, !neg, terms, whole);
+    } else if (std::string t = exact(n, neg); !t.empty()) {
+      terms.push_back(std::move(t));
+    } else {
+      whole = false;
     }
   }
-  std::string sql;
-  for (const auto& t : terms) sql += (sql.empty() ? "" : " AND ") + t;
-  return sql;
+
+ private:
+  // Node n (negated when `neg`) exactly, or "".
+  std::string exact(int n, bool neg) const {
+    const WhereExpr::Node& x = nodes_[static_cast<size_t>(n)];
+    switch (x.op) {
+      case Op::And:
+      case Op::Or: {
+        const std::string a = exact(x.a, neg), b = a.empty() ? "" : exact(x.b, neg);
+        if (b.empty()) return {};
+        const bool both = (x.op == Op::And) != neg;
+        return "(" + a + (both ? " AND " : " OR ") + b + ")";
+      }
+      case Op::Not: return exact(x.a, !neg);
+      case Op::Eq:
+      case Op::Ne:
+      case Op::Lt:
+      case Op::Le:
+      case Op::Gt:
+      case Op::Ge: return comparison(x, neg);
+      case Op::In: return inList(x, x.negated != neg);
+      case Op::IsMissing: return missing(x.a, x.negated != neg);
+      default: return {};
+    }
+  }
+
+  // A column as the database is to compare it with `numbers`: its
+  // expression, and whether it may hold NaN. False when it cannot be.
+  bool operand(int k, const std::vector<double>& numbers, std::string* expr, bool* nan) const {
+    if (k < 0 || nodes_[static_cast<size_t>(k)].op != Op::Var) return false;
+    const SqlColumn c = column_(nodes_[static_cast<size_t>(k)].text);
+    if (c.name.empty()) return false;
+    std::string q = "\"";
+    for (char ch : c.name) q += ch == '"' ? std::string("\"\"") : std::string(1, ch);
+    q += '"';
+    constexpr double k2to53 = 9007199254740992.0;
+    bool asDouble = false;
+    switch (c.type) {
+      case SqlColumn::Type::Integer: *nan = false; break;
+      case SqlColumn::Type::BigInteger:
+        for (double v : numbers)
+          if (std::fabs(v) >= k2to53) return false;
+        *nan = false;
+        break;
+      case SqlColumn::Type::Decimal:
+        if (c.precision > 15) {
+          if (c.precision - c.scale > 308 || c.scale > 323) return false;  // beyond a double
+          asDouble = true;
+        }
+        *nan = true;
+        break;
+      case SqlColumn::Type::Double:
+        asDouble = true;
+        *nan = true;
+        break;
+      default: return false;
+    }
+    *expr = asDouble ? "CAST(" + q + " AS double precision)" : q;
+    return true;
+  }
+
+  static std::string number(double v) {
+    char buf[32];
+    const auto r = std::to_chars(buf, buf + sizeof buf, v);
+    return std::string(buf, r.ptr);
+  }
+
+  // The finite number node k stands for (a number with minus signs).
+  bool constant(int k, double* v) const {
+    double sign = 1;
+    for (; k >= 0 && nodes_[static_cast<size_t>(k)].op == Op::Neg; k = nodes_[static_cast<size_t>(k)].a)
+      sign = -sign;
+    if (k < 0 || nodes_[static_cast<size_t>(k)].op != Op::Num) return false;
+    *v = sign * nodes_[static_cast<size_t>(k)].value;
+    return std::isfinite(*v);
+  }
+
+  std::string comparison(const WhereExpr::Node& x, bool neg) const {
+    Op op = x.op;
+    if (neg) {  // the complement: a missing value is lower than every number
+      static constexpr std::pair<Op, Op> kComplement[] = {
+          {Op::Eq, Op::Ne}, {Op::Ne, Op::Eq}, {Op::Lt, Op::Ge},
+          {Op::Ge, Op::Lt}, {Op::Le, Op::Gt}, {Op::Gt, Op::Le}};
+      for (const auto& [from, to] : kComplement)
+        if (op == from) {
+          op = to;
+          break;
+        }
+    }
+    int col = x.a;
+    double v = 0;
+    if (!constant(x.b, &v)) {  // the number first: turn the comparison round
+      col = x.b;
+      if (!constant(x.a, &v)) return {};
+      static constexpr std::pair<Op, Op> kTurned[] = {
+          {Op::Lt, Op::Gt}, {Op::Gt, Op::Lt}, {Op::Le, Op::Ge}, {Op::Ge, Op::Le}};
+      for (const auto& [from, to] : kTurned)
+        if (op == from) {
+          op = to;
+          break;
+        }
+    }
+    std::string c;
+    bool nan = false;
+    if (!operand(col, {v}, &c, &nan)) return {};
+    const std::string s = number(v);
+    switch (op) {
+      case Op::Eq: return c + " = " + s;
+      case Op::Ne: return "(" + c + " <> " + s + " OR " + c + " IS NULL)";
+      case Op::Lt:
+      case Op::Le:
+        return "(" + c + (op == Op::Lt ? " < " : " <= ") + s + " OR " + c + " IS NULL" +
+               (nan ? " OR " + c + " = 'NaN'" : "") + ")";
+      case Op::Gt:
+      case Op::Ge: {
+        const std::string t = c + (op == Op::Gt ? " > " : " >= ") + s;
+        return nan ? "(" + t + " AND " + c + " <> 'NaN')" : t;
+      }
+      default: return {};
+    }
+  }
+
+  // IN (list), or NOT IN when `out`; "." in the list stands for missing.
+  std::string inList(const WhereExpr::Node& x, bool out) const {
+    if (x.argType != 1) return {};
+    std::vector<double> numbers;
+    bool withMissing = false;
+    for (double d : x.nums) {
+      if (std::isnan(d)) withMissing = true;
+      else if (std::isfinite(d)) numbers.push_back(d);
+      else return {};
+    }
+    std::string c;
+    bool nan = false;
+    if (!operand(x.a, numbers, &c, &nan)) return {};
+    if (numbers.empty()) return withMissing ? missing(x.a, out) : std::string();
+    std::string list;
+    for (double d : numbers) list += (list.empty() ? "" : ", ") + number(d);
+    const std::string t = c + (out ? " NOT IN (" : " IN (") + list + ")";
+    if (!withMissing) return out ? "(" + t + " OR " + c + " IS NULL)" : t;
+    return out ? (nan ? "(" + t + " AND " + c + " <> 'NaN')" : t)
+               : "(" + t + " OR " + c + " IS NULL" + (nan ? " OR " + c + " = 'NaN'" : "") + ")";
+  }
+
+  // IS MISSING, or IS NOT MISSING when `out`.
+  std::string missing(int k, bool out) const {
+    std::string c;
+    bool nan = false;
+    if (!operand(k, {}, &c, &nan)) return {};
+    if (out) return nan ? "(" + c + " IS NOT NULL AND " + c + " <> 'NaN')" : c + " IS NOT NULL";
+    return nan ? "(" + c + " IS NULL OR " + c + " = 'NaN')" : c + " IS NULL";
+  }
+
+  const std::vector<WhereExpr::Node>& nodes_;
+  const std::function<SqlColumn(std::string_view)>& column_;
+};
+
+}  // namespace
+
+SqlSelection WhereExpr::postgresCondition(
+    const std::function<SqlColumn(std::string_view)>& column) const {
+  std::vector<std::string> terms;
+  SqlSelection r;
+  r.whole = true;
+  PostgresWriter(nodes_, column).conjuncts(root_, false, terms, r.whole);
+  for (const auto& t : terms) r.sql += (r.sql.empty() ? "" : " AND ") + t;
+  if (r.sql.empty()) r.whole = false;
+  return r;
 }
 
 void WhereExpr::bind(const Table& table, const std::string& dataSet) {

@@ -26,6 +26,34 @@
 
 namespace qv::rt {
 
+// A variable of a WHERE selection as a column of a database table: its name
+// there and how the database stores it, which decides whether the database
+// compares its values as they are compared here.
+struct SqlColumn {
+  enum class Type : uint8_t {
+    None,        // never compared there: text, dates, booleans, computed columns
+    Integer,     // an integer of at most 32 bits
+    BigInteger,  // a 64-bit integer (read here as the nearest double)
+    Single,      // a 4-byte floating-point number (read here from its short text)
+    Double,      // an 8-byte floating-point number, or a NUMERIC of undeclared precision
+    Decimal,     // NUMERIC(precision, scale)
+  };
+  std::string name;
+  Type type = Type::None;
+  int precision = 0, scale = 0;  // Decimal
+};
+
+// What a database is asked to select: the rows that meet `sql` are exactly
+// the rows that the parts of the selection it holds select here (a value
+// read here as missing is NULL or NaN there). `whole` when it holds the
+// whole selection; else it holds the comparisons of the top AND chain that
+// can be written exactly, and the rows it gives must still be selected
+// here. "" when nothing can be handed over.
+struct SqlSelection {
+  std::string sql;
+  bool whole = false;
+};
+
 class WhereExpr {
  public:
   struct Node;
@@ -48,15 +76,12 @@ class WhereExpr {
   // True when the observation (table row) is selected. Only after bind.
   bool test(size_t row) const;
 
-  // A condition in SQL that every selected observation meets, for a
-  // database to filter by before the rows are read ("" when none can be
-  // given). It is made of the comparisons of a numeric column with numbers
-  // that stand in the top AND chain; `numericColumn` gives the source's
-  // own name of a numeric column ("" when the name is none). A missing value, lower than every
-  // number here, is NULL there: "x < 5" is written so that NULL passes.
-  // The selection itself is still applied to the rows read.
-  std::string sqlCondition(
-      const std::function<std::string(std::string_view)>& numericColumn) const;
+  // The selection in PostgreSQL's SQL, for the database to select the rows
+  // before they are read: see SqlSelection. `column` describes a variable
+  // of the selection as a column of the table (Type::None: not to be
+  // compared there).
+  SqlSelection postgresCondition(
+      const std::function<SqlColumn(std::string_view)>& column) const;
 
  private:
   double num(int n, size_t row) const;

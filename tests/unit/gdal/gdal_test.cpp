@@ -208,46 +208,120 @@ TEST_F(Gdal, MembersLayersTypesAndSystems) {
   EXPECT_GT(std::fabs(albers.columns[static_cast<size_t>(albers.find("LONG"))].num[0]), 1000);
 }
 
-// Passwords never reach the log; connection strings are told from folders.
+// Passwords never reach the log, in every form libpq takes them;
+// connection strings are told from folders.
 TEST(GdalConnections, PasswordsHiddenAndStringsTold) {
-  EXPECT_EQ(hidePasswords("PG:dbname=gis password=s3cret host=db"),
-            "PG:dbname=gis password=*** host=db");
-  EXPECT_EQ(hidePasswords("PG:password='a b' user=me"), "PG:password=*** user=me");
-  EXPECT_EQ(hidePasswords("PG:postgresql://me:s3cret@db/gis"), "PG:postgresql://me:***@db/gis");
+  const struct {
+    const char* connection;
+    const char* shown;
+  } strings[] = {
+      {"PG:dbname=gis password=s3cret host=db", "PG:dbname=gis password=*** host=db"},
+      {"PG:password='a b' user=me", "PG:password=*** user=me"},
+      {"PG:host=db password = 'TopSecret9'", "PG:host=db password = ***"},
+      {R"(PG:password='Top\'Secret9' user=me)", "PG:password=*** user=me"},
+      {"PG:PASSWORD=UpperPw9x dbname=gis", "PG:PASSWORD=*** dbname=gis"},
+      {"PG:host=db password MissEqPw9x dbname=gis", "PG:host=db password *** dbname=gis"},
+      {"PG:password=dev pw dbname=gis", "PG:password=*** dbname=gis"},
+      {"PG:sslpassword=KeyPw123 dbname=gis", "PG:sslpassword=*** dbname=gis"},
+      {"postgresql://u:At@Pw9x:/@127.0.0.1:1/gis", "postgresql://***@127.0.0.1:1/gis"},
+      {"PG:postgresql://me:s3cret@db/gis", "PG:postgresql://***@db/gis"},
+      {"postgresql://db/gis?user=me&password=QueryPw1&sslmode=disable",
+       "postgresql://db/gis?user=me&password=***&sslmode=disable"},
+      {"PG:dbname=passwords user=password", "PG:dbname=passwords user=password"},
+  };
+  for (const auto& c : strings) EXPECT_EQ(hidePasswords(c.connection, c.connection), c.shown);
+  // A database's reasons quote pieces of the password it stumbled on.
+  EXPECT_EQ(hidePasswords(R"(could not translate host name "Pw9x" to address)",
+                          "postgresql://u:At@Pw9x:/@127.0.0.1:1/gis"),
+            R"(could not translate host name "***" to address)");
+  EXPECT_EQ(hidePasswords(R"(missing "=" after "pw" in connection info string)",
+                          "PG:password=dev pw dbname=gis"),
+            R"(missing "=" after "***" in connection info string)");
+  EXPECT_EQ(hidePasswords("no Top'Secret9 here", R"(PG:password='Top\'Secret9')"), "no *** here");
+  EXPECT_EQ(hidePasswords(R"(password authentication failed for user "me")",
+                          "PG:password=s3cret user=me"),
+            R"(password authentication failed for user "me")");
+  EXPECT_EQ(hidePasswords("the database postgresql://me:x@db/gis (library PG)"),
+            "the database postgresql://***@db/gis (library PG)");
+
   EXPECT_TRUE(isConnectionString("PG:dbname=gis"));
   EXPECT_TRUE(isConnectionString("postgresql://db/gis"));
   EXPECT_FALSE(isConnectionString("C:/maps"));
   EXPECT_FALSE(isConnectionString("/data/maps"));
 }
 
-// What a database is asked to select: only comparisons of numeric columns
-// with numbers in the top AND chain, written so that a missing value (NULL
-// there, lower than every number here) is kept where the selection keeps it.
+// A server that does not answer ends the step after 30 seconds, unless the
+// connection string or the environment says otherwise.
+TEST(GdalConnections, ConnectTimeOut) {
+  ::unsetenv("PGCONNECT_TIMEOUT");
+  ::unsetenv("PGSERVICE");
+  EXPECT_EQ(withConnectTimeout("PG:dbname=gis"), "PG:connect_timeout=30 dbname=gis");
+  EXPECT_EQ(withConnectTimeout("PG:dbname=gis connect_timeout = 5"), "PG:dbname=gis connect_timeout = 5");
+  EXPECT_EQ(withConnectTimeout("PG:service=maps"), "PG:service=maps");
+  EXPECT_EQ(withConnectTimeout("postgresql://db/gis"), "postgresql://db/gis?connect_timeout=30");
+  EXPECT_EQ(withConnectTimeout("PG:postgres://db/gis?sslmode=disable"),
+            "PG:postgres://db/gis?sslmode=disable&connect_timeout=30");
+  EXPECT_EQ(withConnectTimeout("postgresql://db/gis?connect_timeout=2"), "postgresql://db/gis?connect_timeout=2");
+  EXPECT_EQ(withConnectTimeout("MYSQL:gis"), "MYSQL:gis");
+  ::setenv("PGCONNECT_TIMEOUT", "4", 1);
+  EXPECT_EQ(withConnectTimeout("PG:dbname=gis"), "PG:dbname=gis");
+  ::unsetenv("PGCONNECT_TIMEOUT");
+}
+
+// What PostgreSQL is asked to select: exactly what the selection selects
+// here, where the column's type lets it compare alike. A missing value is
+// lower than every number here, NULL there, or NaN (which PostgreSQL sorts
+// above every number) in a floating-point or NUMERIC column.
 TEST(GdalConnections, DatabaseConditions) {
+  using Type = SqlColumn::Type;
+  const auto column = [](std::string_view n) -> SqlColumn {
+    const struct {
+      const char* name;
+      Type type;
+      int precision, scale;
+    } columns[] = {{"i", Type::Integer, 0, 0},    {"big", Type::BigInteger, 0, 0},
+                   {"d", Type::Double, 0, 0},     {"n", Type::Decimal, 10, 3},
+                   {"wide", Type::Decimal, 40, 30}, {"huge", Type::Decimal, 1000, 0},
+                   {"r", Type::Single, 0, 0},     {"name", Type::None, 0, 0}};
+    for (const auto& c : columns)
+      if (qv::sameNoCase(n, c.name)) return {c.name, c.type, c.precision, c.scale};
+    return {};
+  };
   const struct {
     const char* where;
     const char* sql;
+    bool whole;
   } cases[] = {
-      {"POP > 5 and name = 'x'", R"("pop" > 5)"},
-      {"pop < 5", R"(("pop" < 5 OR "pop" IS NULL))"},
-      {"5 < pop", R"("pop" > 5)"},
-      {"pop >= -2.5 & rank in (1, 2)", R"("pop" >= -2.5 AND "rank" IN (1, 2))"},
-      {"rank le 3 and (pop = 1 and rank ge 0)", R"(("rank" <= 3 OR "rank" IS NULL) AND "pop" = 1 AND "rank" >= 0)"},
-      {"pop > 5 or rank = 1", ""},
-      {"pop ne 5", ""},
-      {"pop in (1, .)", ""},
-      {"pop not in (1, 2)", ""},
-      {"not (pop > 5)", ""},
-      {"pop + 1 > 5", ""},
-      {"name > 'a' and other > 1", ""},
+      {"I > 5 and name = 'x'", R"("i" > 5)", false},
+      {"i < 5", R"(("i" < 5 OR "i" IS NULL))", true},
+      {"5 < i", R"("i" > 5)", true},
+      {"n = 0.1", R"("n" = 0.1)", true},
+      {"n <= 0.3", R"(("n" <= 0.3 OR "n" IS NULL OR "n" = 'NaN'))", true},
+      {"n in (0.1 0.2 0.3)", R"("n" IN (0.1, 0.2, 0.3))", true},
+      {"n > -2.5", R"(("n" > -2.5 AND "n" <> 'NaN'))", true},
+      {"d >= 1e20",
+       R"((CAST("d" AS double precision) >= 1e+20 AND CAST("d" AS double precision) <> 'NaN'))", true},
+      {"wide = 0.1", R"(CAST("wide" AS double precision) = 0.1)", true},
+      {"huge = 1", "", false},
+      {"r = 0.1", "", false},
+      {"big = 9007199254740993", "", false},
+      {"big >= -3", R"("big" >= -3)", true},
+      {"i ne 5", R"(("i" <> 5 OR "i" IS NULL))", true},
+      {"not (i > 5)", R"(("i" <= 5 OR "i" IS NULL))", true},
+      {"i > 5 or n = 1", R"(("i" > 5 OR "n" = 1))", true},
+      {"i > 5 or name = 'x'", "", false},
+      {"i in (1, .)", R"(("i" IN (1) OR "i" IS NULL))", true},
+      {"n not in (1, 2)", R"(("n" NOT IN (1, 2) OR "n" IS NULL))", true},
+      {"n not in (1, .)", R"(("n" NOT IN (1) AND "n" <> 'NaN'))", true},
+      {"n is missing", R"(("n" IS NULL OR "n" = 'NaN'))", true},
+      {"not (i is missing or i = 2)", R"("i" IS NOT NULL AND ("i" <> 2 OR "i" IS NULL))", true},
+      {"i + 1 > 5", "", false},
+      {"i = .", "", false},
   };
   for (const auto& c : cases) {
-    auto w = parseWhere(c.where);
-    EXPECT_EQ(w->sqlCondition([](std::string_view n) -> std::string {
-      return qv::sameNoCase(n, "pop") || n == "rank" ? qv::lower(n) : "";
-    }),
-              c.sql)
-        << c.where;
+    const SqlSelection s = parseWhere(c.where)->postgresCondition(column);
+    EXPECT_EQ(s.sql, c.sql) << c.where;
+    EXPECT_EQ(s.whole, c.whole) << c.where;
   }
 }
 

@@ -313,7 +313,8 @@ const qv::ogr::Api kApi{
     [](const OpenRequest& req, const std::string& layer, const std::string& filter,
        uint64_t maxPoints, LayerData* out, std::string* error) {
       return guarded(error, [&] { return read(req, layer, filter, maxPoints, out, error); });
-    }};
+    },
+    [] { return GDALVersionInfo("RELEASE_NAME"); }};
 
 }  // namespace
 

@@ -21,6 +21,10 @@
 
 namespace qv::rt {
 
+// The version of GDAL ("3.6.2"), loading the GDAL reader as the first
+// GDAL source would; "" with `error` set when the reader cannot be loaded.
+std::string ogrVersion(std::string* error);
+
 // Whether a library's place is a GDAL connection string ("PG:dbname=gis",
 // "postgresql://...": a scheme of two or more letters and a colon) rather
 // than a folder.

@@ -13,7 +13,7 @@
 
 namespace qv::ogr {
 
-inline constexpr int kApiVersion = 2;
+inline constexpr int kApiVersion = 3;
 
 enum class FieldKind : uint8_t { Integer, Real, String, Date, DateTime, Time };
 
@@ -66,6 +66,8 @@ struct Api {
   // source's SQL ("" none). At most `maxPoints` coordinates are read.
   bool (*read)(const OpenRequest& req, const std::string& layer, const std::string& filter,
                uint64_t maxPoints, LayerData* out, std::string* error);
+  // The version of the GDAL the module runs on ("3.6.2").
+  const char* (*gdalVersion)();
 };
 
 }  // namespace qv::ogr

@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "common/ascii.h"
+#include "common/global_options.h"
 #include "common/shared_library.h"
 #include "render/geo/equal_area.h"
 
@@ -450,9 +451,9 @@ ProjectionChoice chooseProjection(std::string_view setting, const WrapExtent& ex
 
   if (tiles) {
     if (key != "AUTO" && key != "MERCATOR" && key != "EPSG:3857")
-      out.warnings.push_back("The map is drawn in Web Mercator, as its map tiles are: "
-                             "MAPPROJECTION=" + std::string(setting) +
-                             " is not used beside a tile layer.");
+      out.warnings.push_back("The map is drawn in Web Mercator, as its map tiles are: " +
+                             std::string(globalOption(GlobalOpt::MapProjection).name) + "=" +
+                             std::string(setting) + " is not used beside a tile layer.");
     out.projection = makeWebMercator(lon0, "Web Mercator (+proj=merc +lon_0=" + num(lon0) + ")");
   } else if (key == "MERCATOR") {
     out.projection = makeWebMercator(lon0, "Mercator (+proj=merc +lon_0=" + num(lon0) + ")");

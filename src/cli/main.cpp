@@ -1,5 +1,8 @@
-// qortavlo [--lib NAME=DIR]... [--out DIR] [--output KIND] [--log FILE]
-//          [--max-program-bytes N] PROGRAM
+// The qortavlo command: reads its flags, then runs the program.
+//
+// The flags are the rows of kFlags: the usage line, the flag list --help
+// prints and the reading of the command line come from them; --help also
+// lists the global options from their table (common/global_options.h).
 #include <malloc.h>
 #include <unistd.h>
 
@@ -11,46 +14,185 @@
 #include <string>
 
 #include "common/ascii.h"
+#include "common/global_options.h"
 #include "common/pages.h"
-
 #include "common/tempfiles.h"
+#include "render/geo/map_projection.h"
+#include "render/paint/canvas.h"
 #include "render/paint/text.h"
+#include "runtime/data/ogr.h"
 #include "runtime/log/log.h"
-#include "runtime/program/globals.h"
 #include "session/session.h"
 
 namespace {
 
-const char kUsage[] =
-    "usage: qortavlo [--lib NAME=DIR]... [--out DIR] [--output KIND] [--log FILE]\n"
-    "                [--max-program-bytes N] PROGRAM\n"
-    "\n"
-    "Runs the statements of PROGRAM (a file, or - for standard input) and\n"
-    "draws one map per PROC TAVLO step and BY group.\n"
-    "\n"
-    "  --lib NAME=DIR  assign library NAME to folder DIR (as LIBRARY NAME 'DIR';)\n"
-    "  --out DIR       folder for the maps (default: the current folder)\n"
-    "  --output KIND   the kind of map file: PNG (default), SVG, PDF or HTML, in\n"
-    "                  any letter case; the value the run starts with, which\n"
-    "                  OPTIONS OUTPUT=KIND; changes from that statement on\n"
-    "  --log FILE      also write the log to FILE (the log goes to standard error)\n"
-    "  --max-program-bytes N\n"
-    "                  refuse a program longer than N bytes (default 64M; K, M, G\n"
-    "                  may follow N)\n"
-    "  --help          print this text\n"
-    "\n"
-    "Map files are numbered across the run whatever their kind: tavlo.png,\n"
-    "tavlo1.svg, tavlo2.pdf, ... PNG is an image of GRAPHWIDTH x GRAPHHEIGHT\n"
-    "pixels (default 640 x 480) scaled by GRAPHDPI/96 (OPTIONS GRAPHDPI=n;\n"
-    "n from 24 to 2400, default 96; the layout stays the same). SVG and PDF\n"
-    "are vector drawings (PDF keeps text as text, fonts embedded). HTML is one\n"
-    "self-contained page per step holding the maps of all its BY groups, each\n"
-    "under its BY line; a mark's TIP= values show when the pointer rests on it\n"
-    "and URL= makes it a link. GRAPHFORMAT= does not choose the kind of file.\n";
+using qv::rt::RunOptions;
+
+constexpr size_t kWidth = 79;   // lines shorter than this
+constexpr size_t kHelpAt = 18;  // where a flag's help starts
+
+// One flag of the command line.
+struct Flag {
+  const char* name;   // "--lib"
+  const char* alias;  // another spelling ("-h"), "" none
+  const char* value;  // what follows the flag ("NAME=DIR"), "" for none
+  bool repeats;       // may be given more than once
+  const char* help;
+  // Takes the flag with its value (null when it has none or none was
+  // given): -1 to read on, else the exit status to end with (a usage
+  // error, or 0 after --help).
+  int (*take)(const Flag& flag, const std::string* value, RunOptions& opt);
+};
+
+int usageError(const std::string& why);
+int printHelp();
+int printVersions();
+
+// A byte count: digits, then K, M or G (binary multiples) if wanted.
+bool parseBytes(const std::string& v, size_t* out);
+
+// A flag's value that names `what` (a folder, a file) into `path`.
+int takePath(const Flag& f, const std::string* v, const char* what, std::string& path) {
+  if (!v || v->empty()) return usageError(std::string(f.name) + " needs " + what);
+  path = *v;
+  return -1;
+}
+
+const Flag kFlags[] = {
+    {"--lib", "", "NAME=DIR", true,
+     "assign library NAME to folder DIR (as LIBRARY NAME 'DIR';)",
+     [](const Flag& f, const std::string* v, RunOptions& opt) {
+       const std::string needs = std::string(f.name) + " needs " + f.value;
+       if (!v) return usageError(needs);
+       const size_t eq = v->find('=');
+       if (eq == std::string::npos || eq == 0 || eq + 1 == v->size())
+         return usageError(needs + ", got '" + *v + "'");
+       opt.libs.emplace_back(v->substr(0, eq), v->substr(eq + 1));
+       return -1;
+     }},
+    {"--out", "", "DIR", false, "folder for the maps (default: the current folder)",
+     [](const Flag& f, const std::string* v, RunOptions& opt) {
+       return takePath(f, v, "a folder", opt.outDir);
+     }},
+    {"--output", "", "KIND", false,
+     "the kind of map file: PNG (default), SVG, PDF or HTML, in any letter case; the value "
+     "the run starts with, which an OPTIONS statement may change",
+     [](const Flag& f, const std::string* v, RunOptions& opt) {
+       const qv::GlobalOptionDef& kinds = qv::globalOption(qv::GlobalOpt::Output);
+       const std::string name = f.name;
+       if (!v) return usageError(name + " needs a kind: " + qv::optionChoices(kinds));
+       const int kind = qv::optionWordIndex(kinds, *v);
+       if (kind < 0)
+         return usageError(name + " " + *v + " is not a kind of map file: " +
+                           qv::optionChoices(kinds));
+       opt.output = qv::optionWord(kinds, kind);
+       return -1;
+     }},
+    {"--log", "", "FILE", false, "also write the log to FILE (the log goes to standard error)",
+     [](const Flag& f, const std::string* v, RunOptions& opt) {
+       return takePath(f, v, "a file", opt.logPath);
+     }},
+    {"--max-program-bytes", "", "N", false,
+     "refuse a program longer than N bytes (default 64M; K, M, G may follow N)",
+     [](const Flag& f, const std::string* v, RunOptions& opt) {
+       if (!v || !parseBytes(*v, &opt.maxProgramBytes))
+         return usageError(std::string(f.name) +
+                           " needs a byte count, like 1000000 or 64M");
+       return -1;
+     }},
+    {"--help", "-h", "", false, "print this text",
+     [](const Flag&, const std::string*, RunOptions&) { return printHelp(); }},
+    {"--version", "", "", false,
+     "print the version of qortavlo and those of the PROJ, GDAL and Cairo it uses",
+     [](const Flag&, const std::string*, RunOptions&) { return printVersions(); }},
+};
+
+// The flag an argument names: its name or alias, or a flag with a value
+// written as NAME=VALUE. Null for none.
+const Flag* findFlag(const std::string& arg) {
+  for (const Flag& f : kFlags) {
+    const size_t n = std::strlen(f.name);
+    if (arg == f.name || (*f.alias && arg == f.alias) ||
+        (*f.value && arg.size() > n && arg.compare(0, n, f.name) == 0 && arg[n] == '='))
+      return &f;
+  }
+  return nullptr;
+}
+
+// The usage lines: the flags that take a value, then those that stand alone.
+std::string synopsis() {
+  constexpr char kGlue = '\x01';  // a blank inside one flag's brackets
+  std::string line, alone;
+  for (const Flag& f : kFlags) {
+    if (*f.value)
+      line += std::string(" [") + f.name + kGlue + f.value + "]" + (f.repeats ? "..." : "");
+    else
+      alone += std::string(alone.empty() ? " " : " | ") + f.name;
+  }
+  return qv::wrapText(line.substr(1) + " PROGRAM", kWidth, "usage: qortavlo ",
+                      std::string(16, ' '), kGlue) +
+         "       qortavlo" + alone + "\n";
+}
+
+// One line or more per flag: the flag and its value, its help beside it.
+std::string flagList() {
+  std::string out;
+  const std::string indent(kHelpAt, ' ');
+  for (const Flag& f : kFlags) {
+    std::string lead = std::string("  ") + f.name + (*f.value ? " " : "") + f.value;
+    if (*f.alias) lead += std::string(", ") + f.alias;
+    if (lead.size() + 2 <= kHelpAt) {
+      out += qv::wrapText(f.help, kWidth, lead + std::string(kHelpAt - lead.size(), ' '), indent);
+    } else {
+      out += lead + "\n" + qv::wrapText(f.help, kWidth, indent, indent);
+    }
+  }
+  return out;
+}
 
 int usageError(const std::string& why) {
-  std::fprintf(stderr, "qortavlo: %s\n%s", why.c_str(), kUsage);
+  std::fprintf(stderr, "qortavlo: %s\n%s\n%s", why.c_str(), synopsis().c_str(),
+               flagList().c_str());
   return 2;
+}
+
+int printHelp() {
+  const std::string text =
+      synopsis() +
+      "\n"
+      "Runs the statements of PROGRAM (a file, or - for standard input) and\n"
+      "draws one map per PROC TAVLO step and BY group.\n"
+      "\n" +
+      flagList() +
+      "\n"
+      "Map files are numbered across the run whatever their kind: tavlo.png,\n"
+      "tavlo1.svg, tavlo2.pdf, ... A PNG map is an image of the size and density\n"
+      "the options below set. SVG and PDF are vector drawings (PDF keeps text as\n"
+      "text, fonts embedded). HTML is one self-contained page per step holding\n"
+      "the maps of all its BY groups, each under its BY line; a mark's TIP=\n"
+      "values show when the pointer rests on it and URL= makes it a link.\n"
+      "\n"
+      "The options of the OPTIONS statement (OPTIONS NAME=value ...;):\n" +
+      qv::globalOptionList("  ", "      ", "", kWidth);
+  std::fputs(text.c_str(), stdout);
+  return 0;
+}
+
+// The version of qortavlo, then those of the libraries it draws and reads
+// with, one a line; a library that cannot be loaded says why.
+int printVersions() {
+  std::string out = "qortavlo " QV_VERSION "\n";
+  auto library = [&](const char* name, const std::string& version, const std::string& why) {
+    out += std::string(name) + (version.empty() ? " not available: " + why : " " + version) + "\n";
+  };
+  std::string why;
+  std::string version = qv::render::projVersion(&why);
+  library("PROJ", version, why);
+  version = qv::rt::ogrVersion(&why);
+  library("GDAL", version, why);
+  library("Cairo", qv::render::cairoVersion(), "");
+  std::fputs(out.c_str(), stdout);
+  return 0;
 }
 
 // Map data are read into memory and drawn at once: with 4 KiB pages the
@@ -118,45 +260,22 @@ namespace {
 int run(int argc, char** argv) {
   useLargePages();
   qv::removeTempFilesOnSignal();
-  qv::rt::RunOptions opt;
+  RunOptions opt;
   bool haveProgram = false;
   for (int i = 1; i < argc; ++i) {
-    std::string a = argv[i];
-    auto value = [&](const char* flag, std::string* out) {
-      if (a.size() > std::strlen(flag) && a.compare(0, std::strlen(flag), flag) == 0 &&
-          a[std::strlen(flag)] == '=') {
-        *out = a.substr(std::strlen(flag) + 1);
-        return true;
+    const std::string a = argv[i];
+    if (const Flag* f = findFlag(a)) {
+      std::string v;
+      const std::string* value = nullptr;
+      const size_t n = std::strlen(f->name);
+      if (*f->value && a.size() > n) {
+        v = a.substr(n + 1);  // NAME=VALUE
+        value = &v;
+      } else if (*f->value && i + 1 < argc) {
+        v = argv[++i];
+        value = &v;
       }
-      if (a != flag) return false;
-      if (i + 1 >= argc) return false;
-      *out = argv[++i];
-      return true;
-    };
-    std::string v;
-    if (a == "--help" || a == "-h") {
-      std::fputs(kUsage, stdout);
-      return 0;
-    } else if (a.rfind("--lib", 0) == 0) {
-      if (!value("--lib", &v)) return usageError("--lib needs NAME=DIR");
-      auto eq = v.find('=');
-      if (eq == std::string::npos || eq == 0 || eq + 1 == v.size())
-        return usageError("--lib needs NAME=DIR, got '" + v + "'");
-      opt.libs.emplace_back(v.substr(0, eq), v.substr(eq + 1));
-    } else if (a == "--output" || a.rfind("--output=", 0) == 0) {
-      if (!value("--output", &v)) return usageError("--output needs a kind: PNG, SVG, PDF or HTML");
-      opt.output = qv::rt::outputKindName(v);
-      if (opt.output.empty())
-        return usageError("--output " + v + " is not a kind of map file: PNG, SVG, PDF or HTML");
-    } else if (a.rfind("--out", 0) == 0) {
-      if (!value("--out", &v) || v.empty()) return usageError("--out needs a folder");
-      opt.outDir = v;
-    } else if (a.rfind("--log", 0) == 0) {
-      if (!value("--log", &v) || v.empty()) return usageError("--log needs a file");
-      opt.logPath = v;
-    } else if (a.rfind("--max-program-bytes", 0) == 0) {
-      if (!value("--max-program-bytes", &v) || !parseBytes(v, &opt.maxProgramBytes))
-        return usageError("--max-program-bytes needs a byte count, like 1000000 or 64M");
+      if (const int status = f->take(*f, value, opt); status >= 0) return status;
     } else if (a.size() > 1 && a[0] == '-' && a != "-") {
       return usageError("unknown option '" + a + "'");
     } else {

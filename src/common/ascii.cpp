@@ -14,4 +14,28 @@ std::string lower(std::string_view s) {
   return out;
 }
 
+std::string wrapText(std::string_view text, size_t width, std::string_view first,
+                     std::string_view indent, char glue) {
+  std::string out, line(first);
+  bool empty = true;  // nothing but the lead on the line
+  while (!text.empty()) {
+    const size_t blank = text.find(' ');
+    const std::string_view word = text.substr(0, blank);
+    text = blank == std::string_view::npos ? std::string_view() : text.substr(blank + 1);
+    if (word.empty()) continue;
+    if (!empty && line.size() + 1 + word.size() >= width) {
+      out += line + "\n";
+      line = indent;
+      empty = true;
+    }
+    line += std::string(empty ? "" : " ") + std::string(word);
+    empty = false;
+  }
+  out += line + "\n";
+  if (glue)
+    for (char& c : out)
+      if (c == glue) c = ' ';
+  return out;
+}
+
 }  // namespace qv

@@ -1,7 +1,7 @@
 // ASCII character classes and letter-case helpers for names and keywords,
-// shared by every layer (the module, the runtime and the renderer). They
-// look at ASCII letters only and never at the locale: names are compared
-// the same way on every machine.
+// and plain text wrapped into lines, shared by every layer (the module, the
+// runtime and the renderer). They look at ASCII letters only and never at
+// the locale: names are compared the same way on every machine.
 #pragma once
 
 #include <string>
@@ -45,5 +45,12 @@ constexpr std::string_view trimBlanks(std::string_view s) {
   while (!s.empty() && isBlank(s.back())) s.remove_suffix(1);
   return s;
 }
+
+// `text` broken at its blanks into lines shorter than `width` where the
+// words allow: the first line starts with `first`, the others with
+// `indent`; every line ends with "\n". A `glue` character (when not 0)
+// is written as a blank that lines are never broken at.
+std::string wrapText(std::string_view text, size_t width, std::string_view first,
+                     std::string_view indent, char glue = 0);
 
 }  // namespace qv

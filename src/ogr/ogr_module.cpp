@@ -390,7 +390,8 @@ const qv::ogr::Api kApi{
        uint64_t maxPoints, LayerData* out, std::string* error) {
       return guarded(error, [&] { return read(req, layer, filter, maxPoints, out, error); });
     },
-    cancelQueries};
+    cancelQueries,
+    [] { return GDALVersionInfo("RELEASE_NAME"); }};
 
 template <class F>
 F nextDefinition(const char* name) {

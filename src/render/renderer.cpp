@@ -93,24 +93,27 @@ FitBox worldBox(const PlanarContext& pc) {
 // PDF page, or an SVG drawing.
 class Output {
  public:
-  explicit Output(const RenderRequest& req) : kind_(req.output) {
+  explicit Output(const RenderRequest& req) : kind_(outputKindOf(req.options)) {
+    const int width = req.options.integer(GlobalOpt::GraphWidth);
+    const int height = req.options.integer(GlobalOpt::GraphHeight);
     switch (kind_) {
       case OutputKind::Png: {
-        const double s = std::isfinite(req.dpi) && req.dpi > 0 ? req.dpi / 96 : 1;
-        image_ = std::make_unique<Canvas>(scaledSide(req.width, s), scaledSide(req.height, s));
+        const double dpi = req.options.number(GlobalOpt::GraphDpi);
+        const double s = std::isfinite(dpi) && dpi > 0 ? dpi / 96 : 1;
+        image_ = std::make_unique<Canvas>(scaledSide(width, s), scaledSide(height, s));
         cairo_ = std::make_unique<CairoPainter>(image_->cr(), image_.get(), s);
         if (s != 1) cairo_->scale(s, s);
         break;
       }
       // Vector outputs take the same GRAPHWIDTH and GRAPHHEIGHT as images.
       case OutputKind::Pdf:
-        checkGraphSize(req.width, req.height);
-        pdf_ = std::make_unique<PdfDocument>(req.width, req.height);
+        checkGraphSize(width, height);
+        pdf_ = std::make_unique<PdfDocument>(width, height);
         break;
       case OutputKind::Svg:
       case OutputKind::Html:
-        checkGraphSize(req.width, req.height);
-        svg_ = std::make_unique<SvgPainter>(req.width, req.height);
+        checkGraphSize(width, height);
+        svg_ = std::make_unique<SvgPainter>(width, height);
         break;
     }
   }
@@ -148,7 +151,7 @@ class Output {
 ProjectionChoice chooseStepProjection(const GraphModel& model, const RenderRequest& req) {
   Env env(model, req);
   const Shown shown = shownBy(prepareAll(env, model));
-  return chooseProjection(req.projection, shown.extent, shown.tiles);
+  return chooseProjection(req.options.text(GlobalOpt::MapProjection), shown.extent, shown.tiles);
 }
 
 RenderResult renderGraph(const GraphModel& model, const RenderRequest& req) {
@@ -166,7 +169,8 @@ RenderResult renderGraph(const GraphModel& model, const RenderRequest& req) {
   const Shown shown = shownBy(layers);
   MapProjectionPtr map = req.stepProjection;
   if (!map) {
-    ProjectionChoice choice = chooseProjection(req.projection, shown.extent, shown.tiles);
+    ProjectionChoice choice =
+        chooseProjection(req.options.text(GlobalOpt::MapProjection), shown.extent, shown.tiles);
     for (const std::string& w : choice.warnings) env.warn(w);
     if (!choice.note.empty()) result.notes.push_back(choice.note);
     map = choice.projection;
@@ -176,7 +180,8 @@ RenderResult renderGraph(const GraphModel& model, const RenderRequest& req) {
   std::vector<PlacedBlock> footnotes = makeTitles(env, model.footnotes, true);
   std::vector<PlacedBlock> legends = makeLegends(env, layers);
 
-  const double W = req.width, H = req.height;
+  const double W = req.options.integer(GlobalOpt::GraphWidth);
+  const double H = req.options.integer(GlobalOpt::GraphHeight);
   Rect free{kOuterPad, kOuterPad, std::max(0.0, W - 2 * kOuterPad),
             std::max(0.0, H - 2 * kOuterPad)};
   std::vector<Placed> placed;
@@ -237,8 +242,9 @@ RenderResult renderGraph(const GraphModel& model, const RenderRequest& req) {
   // all fits the map area.
   // A drawing that can be zoomed into keeps regions smaller than a pixel,
   // so that each has its shape, tip and link there.
-  const double minSpacing = req.output == OutputKind::Png ? GeometryOptions{}.minSpacing
-                                                          : kVectorMinSpacing;
+  const double minSpacing = outputKindOf(req.options) == OutputKind::Png
+                               ? GeometryOptions{}.minSpacing
+                               : kVectorMinSpacing;
   ProjectContext pc{planarContext(*map, shown.extent.shorter(), area, minSpacing), area,
                     std::max(1u, req.threads)};
   std::vector<FitBox> fit;
@@ -256,7 +262,7 @@ RenderResult renderGraph(const GraphModel& model, const RenderRequest& req) {
   dc.proj.setMapProjection(map);
   dc.geo = geometryFor(area, 4);
   dc.geo.minSpacing = minSpacing;
-  LabelSpace labels(req.labelOverlap, area);
+  LabelSpace labels(static_cast<LabelOverlap>(req.options.choice(GlobalOpt::LabelOverlap)), area);
   dc.labels = &labels;
 
   {

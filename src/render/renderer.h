@@ -14,6 +14,7 @@
 // the rest is drawn.
 #pragma once
 
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <memory>
@@ -21,6 +22,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/global_options.h"
 #include "render/geo/map_projection.h"
 #include "render/graph/data.h"
 #include "render/graph/model.h"
@@ -30,18 +32,27 @@
 
 namespace qv::render {
 
-// The kind of file a graph becomes. Png is an image of GRAPHDPI; Pdf and
-// Svg are vector drawings; Html is an SVG drawing meant for a page (the
-// host puts the maps of a step on one page, see html.h).
+// The kind of file a graph becomes, in the order of OUTPUT='s words. Png
+// is an image of GRAPHDPI; Pdf and Svg are vector drawings; Html is an SVG
+// drawing meant for a page (the host puts the maps of a step on one page,
+// see html.h).
 enum class OutputKind { Png, Svg, Pdf, Html };
+static_assert(optionWord(GlobalOpt::Output, static_cast<int>(OutputKind::Png)) == "PNG" &&
+              optionWord(GlobalOpt::Output, static_cast<int>(OutputKind::Html)) == "HTML");
+
+// The kind the options ask for.
+inline OutputKind outputKindOf(const OptionValues& options) {
+  return static_cast<OutputKind>(std::max(0, options.choice(GlobalOpt::Output)));
+}
 
 // Everything one image is drawn from, besides the model.
 struct RenderRequest {
-  int width = 640, height = 480;  // layout pixels (at 96 per inch)
-  OutputKind output = OutputKind::Png;
-  // Pixels per inch of a PNG: the image is width x height scaled by dpi/96,
-  // with the same layout. Vector outputs keep their size.
-  double dpi = 96;
+  // The global options: the layout size in pixels at 96 per inch
+  // (GRAPHWIDTH x GRAPHHEIGHT), the kind of file, the pixels per inch of a
+  // PNG (the image is the layout scaled by GRAPHDPI/96; vector outputs keep
+  // their size), the street-map tile URL, the projection and what becomes
+  // of overlapping labels.
+  OptionValues options;
   // The text of a number in a display format such as DOLLAR8.2 (TIPFORMAT=);
   // false when the format is not known (the value's own text is shown).
   // Unset: formats are not known.
@@ -54,15 +65,10 @@ struct RenderRequest {
   // the texts of dynamic titles (TITLE1, __BYLINE__), already substituted
   // for the BY group being drawn.
   std::map<std::string, std::string, std::less<>> dynamics;
-  // The street-map tile URL template (TILEURL=); "" for the default.
-  std::string streetMapUrl;
   TileFetchOptions tiles;
   // The number of GRADLEGEND statements of the step (a step whose
   // template asks for no gradient legend is told why none is drawn).
   int gradLegendStatements = 0;
-  // MAPPROJECTION=: AUTO, MERCATOR, EQUALEARTH, ALBERSUSA or a PROJ
-  // definition.
-  std::string projection = "AUTO";
   // The projection chosen for the whole step (its BY groups share it); null:
   // chosen from what this image shows.
   MapProjectionPtr stepProjection;
@@ -72,9 +78,6 @@ struct RenderRequest {
   // Set when an earlier image of the same graph could get no tile at all:
   // the tile layer then keeps the plain background without asking again.
   bool skipTiles = false;
-  // LABELOVERLAP=: what becomes of TEXT labels and data labels that would
-  // cover one another (see label_space.h).
-  LabelOverlap labelOverlap = LabelOverlap::Show;
 };
 
 // The classes of one map region layer colored through a range attribute

@@ -192,14 +192,9 @@ std::string substituteByValues(std::string_view text, const std::vector<ByValue>
 
 namespace {
 
-const char* extensionOf(render::OutputKind kind) {
-  switch (kind) {
-    case render::OutputKind::Png: return ".png";
-    case render::OutputKind::Svg: return ".svg";
-    case render::OutputKind::Pdf: return ".pdf";
-    case render::OutputKind::Html: return ".html";
-  }
-  return ".png";
+// The kind's word in lower case: .png, .svg, .pdf, .html.
+std::string extensionOf(render::OutputKind kind) {
+  return "." + lower(optionWord(GlobalOpt::Output, static_cast<int>(kind)));
 }
 
 }  // namespace
@@ -208,20 +203,6 @@ std::string graphFileName(int n, render::OutputKind kind) {
   return (n <= 0 ? std::string("tavlo") : "tavlo" + std::to_string(n)) + extensionOf(kind);
 }
 
-bool outputKindFromName(std::string_view name, render::OutputKind* kind) {
-  static const std::pair<const char*, render::OutputKind> kKinds[] = {
-      {"PNG", render::OutputKind::Png},
-      {"SVG", render::OutputKind::Svg},
-      {"PDF", render::OutputKind::Pdf},
-      {"HTML", render::OutputKind::Html}};
-  for (const auto& [n, k] : kKinds) {
-    if (name == n) {
-      *kind = k;
-      return true;
-    }
-  }
-  return false;
-}
 
 bool formatTipValue(std::string_view format, double value, char missing, std::string* text) {
   host::FormatDesc f;
@@ -299,19 +280,13 @@ const render::DataColumn* DataSetTable::column(std::string_view name) {
 render::RenderRequest GraphManagerImpl::request(host::DataSet* byData,
                                                std::vector<std::unique_ptr<DataSetTable>>& tables) const {
   render::RenderRequest req;
+  req.options = options();
   req.threads = threadCount(SIZE_MAX);
-  req.width = output_.width;
-  req.height = output_.height;
-  req.output = output_.output;
-  req.dpi = output_.dpi;
   req.formatValue = [missing = missing_](std::string_view format, double value, std::string* text) {
     return formatTipValue(format, value, missing, text);
   };
-  req.streetMapUrl = output_.tileUrl;
   req.tiles.baseDir = output_.baseDir;
   req.skipTiles = tilesFailed_;
-  req.projection = output_.projection;
-  req.labelOverlap = output_.labelOverlap;
   req.gradLegendStatements = gradLegends_;
   req.stepProjection = stepProjection_;
   for (const DataSourceImpl* s : data_->sources()) {
@@ -405,7 +380,7 @@ void GraphManagerImpl::draw(Job& job, const render::MapProjectionPtr& projection
     job.result = render::renderGraph(*compiled_->model(), job.req);
     job.rendered = true;
     render::RenderResult& r = job.result;
-    if (output_.output == render::OutputKind::Png) {
+    if (render::outputKindOf(job.req.options) == render::OutputKind::Png) {
       if (!r.canvas) throw std::runtime_error("the renderer gave no image");
       const std::vector<unsigned char> png = render::encodePngSpending(*r.canvas);
       job.drawn.bytes.assign(png.begin(), png.end());
@@ -416,8 +391,8 @@ void GraphManagerImpl::draw(Job& job, const render::MapProjectionPtr& projection
       // Never an empty file in place of a drawing.
       if (r.document.empty()) throw std::runtime_error("the renderer gave no drawing");
       job.drawn.bytes = std::move(r.document);
-      job.drawn.width = output_.width;
-      job.drawn.height = output_.height;
+      job.drawn.width = job.req.options.integer(GlobalOpt::GraphWidth);
+      job.drawn.height = job.req.options.integer(GlobalOpt::GraphHeight);
     }
   } catch (const std::bad_alloc&) {
     job.fatal = std::current_exception();  // the host's memory message and code
@@ -451,9 +426,14 @@ bool GraphManagerImpl::take(Job& job) {
   return true;
 }
 
+const OptionValues& GraphManagerImpl::options() const {
+  static const OptionValues defaults;
+  return output_.options ? *output_.options : defaults;
+}
+
 unsigned GraphManagerImpl::threadCount(size_t groups) const {
-  return static_cast<unsigned>(
-      std::min<size_t>(threadsAllowed(output_.threads), std::max<size_t>(groups, 1)));
+  return static_cast<unsigned>(std::min<size_t>(
+      threadsAllowed(options().integer(GlobalOpt::Threads)), std::max<size_t>(groups, 1)));
 }
 
 // --- Writing images -------------------------------------------------------------------
@@ -531,7 +511,7 @@ bool GraphManagerImpl::stage(StagedImages& staged, const std::string& dir,
   namespace fs = std::filesystem;
   const int first = output_.graphsWritten ? *output_.graphsWritten : 0;
   const std::string path = (fs::path(dir) / graphFileName(first + static_cast<int>(staged.size()),
-                                                          output_.output))
+                                                          render::outputKindOf(options())))
                                .lexically_normal();
   std::string why;
   if (staged.add(path, bytes, &why)) return true;
@@ -560,13 +540,17 @@ host::Status GraphManagerImpl::render() {
   sizes_.clear();
   tilesFailed_ = false;
   stepProjection_.reset();
-  const bool page = output_.output == render::OutputKind::Html;
-  if (const std::string format = output_.format ? output_.format() : "";
+  const OptionValues& options = this->options();
+  const render::OutputKind kind = render::outputKindOf(options);
+  const bool page = kind == render::OutputKind::Html;
+  if (const std::string& format = options.text(GlobalOpt::GraphFormat);
       !format.empty() && format != "PNG") {
-    if (output_.output == render::OutputKind::Png)
-      log_.warning("The renderer writes PNG images; GRAPHFORMAT=" + format + " is drawn as PNG.");
+    const std::string setting = options.spelled(GlobalOpt::GraphFormat);
+    if (kind == render::OutputKind::Png)
+      log_.warning("The renderer writes PNG images; " + setting + " is drawn as PNG.");
     else
-      log_.warning("GRAPHFORMAT=" + format + " does not choose the kind of map file; OUTPUT= does.");
+      log_.warning(setting + " does not choose the kind of map file; " +
+                   globalOption(GlobalOpt::Output).name + "= does.");
   }
   // Each map is written as soon as it is drawn, under a temporary name;
   // they take their names only when the whole step has succeeded. The maps

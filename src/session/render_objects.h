@@ -90,18 +90,10 @@ class DataCollectionImpl final : public host::DataCollection {
 
 // Where and how large the images of a graph are made.
 struct GraphOutput {
-  int width = 640, height = 480;  // GRAPHWIDTH=, GRAPHHEIGHT=
-  std::string tileUrl;            // TILEURL= ("" for the default)
-  std::string projection = "AUTO";  // MAPPROJECTION=
-  render::LabelOverlap labelOverlap = render::LabelOverlap::Show;  // LABELOVERLAP=
-  // GRAPHFORMAT= when the graph is drawn (the step may set it to PNG for its
-  // duration); the renderer writes PNG whatever it says.
-  std::function<std::string()> format;
-  render::OutputKind output = render::OutputKind::Png;  // OUTPUT=, --output
-  double dpi = 96;                // GRAPHDPI=
-  // THREADS=: at most this many BY groups are drawn at once (0: one per
-  // core). Files, their bytes and the log do not depend on it.
-  int threads = 0;
+  // The global options, read when the graph is drawn (the step may set
+  // GRAPHFORMAT= for its duration): the size, kind and density of the
+  // images, THREADS= and what the renderer reads. Null: the defaults.
+  const OptionValues* options = nullptr;
   // The run's threads that draw the groups besides the step's own (null:
   // threads are made for the step).
   Workers* workers = nullptr;
@@ -118,10 +110,6 @@ struct GraphOutput {
 // The file name of the n-th graph of a run (from 0) in the output kind:
 // tavlo.png, tavlo1.png, tavlo2.svg, tavlo3.pdf, tavlo4.html, ...
 std::string graphFileName(int n, render::OutputKind kind = render::OutputKind::Png);
-
-// The OUTPUT= kind named by an upper-case kind name (PNG, SVG, PDF, HTML);
-// false for another name.
-bool outputKindFromName(std::string_view name, render::OutputKind* kind);
 
 // The text of `value` in the numeric display format `format` (DOLLAR8.2,
 // COMMA10., 8.2), without leading and trailing blanks; false for a format
@@ -253,6 +241,8 @@ class GraphManagerImpl final : public host::GraphManager {
   // Logs what the drawing of a job said, in the order of the groups;
   // false after an ERROR.
   bool take(Job& job);
+  // The global options the graph is drawn with.
+  const OptionValues& options() const;
   // How many threads draw the BY groups of `groups` maps.
   unsigned threadCount(size_t groups) const;
   // The request of one image: the data of the current BY group (`byData`,

@@ -25,6 +25,12 @@ std::string envOr(const char* name, const std::string& fallback) {
   return v ? std::string(v) : fallback;
 }
 
+// The MISSING= character as one byte.
+char missingChar(const OptionValues& settings) {
+  const std::string& m = settings.text(GlobalOpt::Missing);
+  return m.empty() ? '.' : m[0];
+}
+
 bool isFolder(const std::string& path) {
   struct stat st;
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
@@ -83,18 +89,10 @@ RuntimeHost::RuntimeHost(SessionState& s) : s_(s) {
   RenderContext render;
   render.log = &s_.log;
   render.byVariables = [this] { return by_; };
-  render.missing = [this] { return s_.settings.missing.empty() ? '.' : s_.settings.missing[0]; };
+  render.missing = [this] { return missingChar(s_.settings); };
   render.output = [this] {
     GraphOutput o;
-    o.width = s_.settings.graphWidth;
-    o.height = s_.settings.graphHeight;
-    o.tileUrl = s_.settings.tileUrl;
-    o.projection = s_.settings.mapProjection;
-    render::labelOverlapFromName(s_.settings.labelOverlap, o.labelOverlap);
-    o.format = [this] { return s_.settings.graphFormat; };
-    outputKindFromName(s_.settings.output, &o.output);
-    o.dpi = s_.settings.graphDpi;
-    o.threads = s_.settings.threads;
+    o.options = &s_.settings;
     o.workers = &s_.workers;
     for (int n = 1; n <= TitleStore::kMax && o.pageTitle.empty(); ++n)
       if (const host::TitleEntry* t = s_.titles.get('T', n)) o.pageTitle = t->text;
@@ -131,7 +129,8 @@ void RuntimeHost::beginStep(const Step& step) {
   // BY groups are drawn on the threads, as many as run at once: they set
   // themselves up while the step reads its data.
   if (!by_.empty()) {
-    const unsigned threads = std::min(threadsAllowed(s_.settings.threads), coreCount());
+    const unsigned threads =
+        std::min(threadsAllowed(s_.settings.integer(GlobalOpt::Threads)), coreCount());
     if (threads > 1) s_.workers.reserve(threads - 1);
   }
   exitCode_ = 0;
@@ -159,7 +158,7 @@ host::Status RuntimeHost::endStep() {
 host::DataSet* RuntimeHost::openForStep(const DataSetRef& ref) {
   OpenSettings os;
   os.programDir = s_.programDir;
-  os.names = s_.settings.varNamesAny ? VarNameRule::Any : VarNameRule::Strict;
+  os.names = anyVarNames(s_.settings) ? VarNameRule::Any : VarNameRule::Strict;
   os.warn = [this](const std::string& t) { s_.log.warning(t); };
   auto ds = openDataSet(ref, s_.libs, s_.cache, os,
                         [this](const std::string& t) { s_.log.note(t); });
@@ -185,21 +184,21 @@ bool RuntimeHost::xjsymgc(std::string_view name, std::string* value) {
 }
 
 bool RuntimeHost::xoptbgt(std::string_view option) {
-  return settingSwitch(s_.settings, option).value_or(false);
+  return s_.settings.switchNamed(option).value_or(false);
 }
 
 void RuntimeHost::xoptbst(std::string_view option, bool on) {
-  setSettingSwitch(s_.settings, option, on);
+  s_.settings.setSwitchNamed(option, on);
 }
 
 std::string RuntimeHost::xoptcgt(std::string_view option) {
-  return settingText(s_.settings, option).value_or(std::string());
+  return s_.settings.textNamed(option).value_or(std::string());
 }
 
 // Setting 4429 is the variable-name rule: "ANY" or "STRICT".
 host::Status RuntimeHost::xyrcgef(int setting, std::string* value) {
   if (setting != 4429) return host::kHostFailure;
-  if (value) *value = s_.settings.varNamesAny ? "ANY" : "STRICT";
+  if (value) *value = s_.settings.text(GlobalOpt::VarNames);
   return host::kOk;
 }
 
@@ -300,8 +299,7 @@ host::Status RuntimeHost::xfrname(std::string_view name, host::FormatDesc* out) 
 
 std::string RuntimeHost::xfxpn(const host::FormatDesc& f, int width, int decimals,
                                double value) {
-  char missing = s_.settings.missing.empty() ? '.' : s_.settings.missing[0];
-  return formatNumber(f, width, decimals, value, missing);
+  return formatNumber(f, width, decimals, value, missingChar(s_.settings));
 }
 
 std::string RuntimeHost::xfxpc(const host::FormatDesc& f, int width, std::string_view value) {

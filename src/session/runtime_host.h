@@ -22,7 +22,7 @@ namespace qv::rt {
 struct SessionState {
   explicit SessionState(Log& l) : log(l) {}
   Log& log;
-  Settings settings;
+  OptionValues settings;                 // the global options in effect
   TitleStore titles;
   Libraries libs;
   DataCache cache;
@@ -109,7 +109,7 @@ class RuntimeHost final : public host::Host {
   // Session-wide, as the output delivery keeps them: a step that changes
   // them must put them back.
   bool& crenderCheck() override { return s_.crenderCheck; }
-  std::string& outputFormat() override { return s_.settings.graphFormat; }
+  std::string& outputFormat() override { return s_.settings.text(GlobalOpt::GraphFormat); }
   host::Status wzosvar(std::string_view name, std::string* value) override;
 
   void** sessionSlot(std::string_view name, bool create,

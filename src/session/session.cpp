@@ -20,6 +20,7 @@
 #include "module/entry/entry.h"
 #include "render/geo/map_projection.h"
 #include "render/paint/canvas.h"
+#include "render/renderer.h"
 #include "render/tiles/tiles.h"
 #include "runtime/data/connection.h"
 #include "runtime/log/log.h"
@@ -127,21 +128,19 @@ void loadColorNames(SessionState& s, const std::string& path) {
 // A PNG map is GRAPHWIDTH x GRAPHHEIGHT scaled by GRAPHDPI/96: refuses the
 // settings at the OPTIONS statement that makes an image too large to be
 // made (vector outputs keep the layout size and are not concerned).
-void checkPngSize(const Settings& next, const Statement& st) {
-  if (next.output != "PNG") return;
-  const double scale = next.graphDpi / 96;
-  const int64_t w = std::llround(next.graphWidth * scale);
-  const int64_t h = std::llround(next.graphHeight * scale);
+void checkPngSize(const OptionValues& next, const Statement& st) {
+  if (render::outputKindOf(next) != render::OutputKind::Png) return;
+  const double scale = next.number(GlobalOpt::GraphDpi) / 96;
+  const int64_t w = std::llround(next.integer(GlobalOpt::GraphWidth) * scale);
+  const int64_t h = std::llround(next.integer(GlobalOpt::GraphHeight) * scale);
   if (w <= render::kMaxImageSide && h <= render::kMaxImageSide && w * h <= render::kMaxImagePixels)
     return;
-  char dpi[32];
-  std::snprintf(dpi, sizeof dpi, "%g", next.graphDpi);
-  throw UserError(st.place(), "GRAPHWIDTH=" + std::to_string(next.graphWidth) + " and GRAPHHEIGHT=" +
-                                  std::to_string(next.graphHeight) + " at GRAPHDPI=" + dpi +
-                                  " make a PNG image of " + std::to_string(w) + " x " +
-                                  std::to_string(h) + " pixels; at most " +
-                                  std::to_string(render::kMaxImageSide) + " a side and " +
-                                  std::to_string(render::kMaxImagePixels) +
+  throw UserError(st.place(), next.spelled(GlobalOpt::GraphWidth) + " and " +
+                                  next.spelled(GlobalOpt::GraphHeight) + " at " +
+                                  next.spelled(GlobalOpt::GraphDpi) + " make a PNG image of " +
+                                  std::to_string(w) + " x " + std::to_string(h) +
+                                  " pixels; at most " + std::to_string(render::kMaxImageSide) +
+                                  " a side and " + std::to_string(render::kMaxImagePixels) +
                                   " pixels are possible");
 }
 
@@ -192,28 +191,30 @@ void Session::globalStatement(const Item& item) {
         markJoin(e, st);
         throw;
       }
-      Settings next = s_.settings;
+      OptionValues next = s_.settings;
       applyOptions(next, list);
       // An image this size could not be made: say so here, not at drawing.
-      if (const int64_t pixels = int64_t(next.graphWidth) * next.graphHeight;
+      if (const int64_t pixels = int64_t(next.integer(GlobalOpt::GraphWidth)) *
+                                 next.integer(GlobalOpt::GraphHeight);
           pixels > render::kMaxImagePixels)
-        throw UserError(st.place(), "GRAPHWIDTH=" + std::to_string(next.graphWidth) +
-                                        " and GRAPHHEIGHT=" + std::to_string(next.graphHeight) +
+        throw UserError(st.place(), next.spelled(GlobalOpt::GraphWidth) + " and " +
+                                        next.spelled(GlobalOpt::GraphHeight) +
                                         " make an image of " + std::to_string(pixels) +
                                         " pixels; at most " +
                                         std::to_string(render::kMaxImagePixels) + " are possible");
       checkPngSize(next, st);
-      if (next.colorNames != s_.settings.colorNames) {
+      if (const std::string& names = next.text(GlobalOpt::ColorNames);
+          names != s_.settings.text(GlobalOpt::ColorNames)) {
         // Each COLORNAMES= replaces the user color names: CSS, or a file.
-        if (next.colorNames.empty()) s_.colorNames.clear();
-        else if (next.colorNames == "CSS") {
+        if (names.empty()) s_.colorNames.clear();
+        else if (names == "CSS") {
           s_.colorNames.clear();
           for (const CssColor& c : cssColors())
             s_.colorNames[upper(c.name)] = {static_cast<uint8_t>(c.rgb >> 16),
                                             static_cast<uint8_t>(c.rgb >> 8),
                                             static_cast<uint8_t>(c.rgb)};
         }
-        else loadColorNames(s_, next.colorNames);
+        else loadColorNames(s_, names);
         // Colors looked up under the old names must be looked up again.
         host_.colorNamesChanged();
       }
@@ -289,7 +290,7 @@ int Session::run() {
     s_.programPath = p.string();
   }
   s_.outDir = opt_.outDir;
-  s_.settings.output = opt_.output;
+  s_.settings.setText(GlobalOpt::Output, opt_.output);
   try {
     s_.libs.assign("WORK", s_.programDir);
     for (auto& [name, dir] : opt_.libs) s_.libs.assign(name, dir);

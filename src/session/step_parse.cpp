@@ -14,7 +14,7 @@ namespace {
 
 class StepParseEnv final : public ParseEnv {
  public:
-  StepParseEnv(RuntimeHost& host, Log& log, const Settings& settings, const SourceText* source)
+  StepParseEnv(RuntimeHost& host, Log& log, const OptionValues& settings, const SourceText* source)
       : host_(host), log_(log), settings_(settings), source_(source) {}
 
   host::DataSet* openDataSet(const std::vector<Token>& toks, size_t& pos) override {
@@ -34,7 +34,7 @@ class StepParseEnv final : public ParseEnv {
     return v;
   }
   std::string dataSetName(host::DataSet* ds) override { return ds ? ds->name() : ""; }
-  bool anyNames() override { return settings_.varNamesAny; }
+  bool anyNames() override { return anyVarNames(settings_); }
   void error(int, int, const std::string& msg) override {
     log_.error(source_ && !source_->file.empty() ? source_->file + ": " + msg : msg);
   }
@@ -44,7 +44,7 @@ class StepParseEnv final : public ParseEnv {
  private:
   RuntimeHost& host_;
   Log& log_;
-  const Settings& settings_;
+  const OptionValues& settings_;
   const SourceText* source_;
 };
 

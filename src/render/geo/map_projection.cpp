@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "common/ascii.h"
+#include "common/global_options.h"
 #include "common/shared_library.h"
 #include "render/geo/equal_area.h"
 
@@ -49,7 +50,7 @@ double normalLon(double lon) {
   X(proj_create_crs_to_crs_from_pj) X(proj_normalize_for_visualization)                 \
   X(proj_as_proj_string) X(proj_errno_reset) X(proj_crs_get_coordinate_system)          \
   X(proj_cs_get_axis_info) X(proj_trans_generic) X(proj_context_errno)                  \
-  X(proj_context_errno_string)
+  X(proj_context_errno_string) X(proj_info)
 
 struct ProjFunctions {
   QV_PROJ_FUNCTIONS(QV_LIBRARY_FIELD)
@@ -74,20 +75,35 @@ struct PjDeleter {
 using ContextPtr = std::unique_ptr<PJ_CONTEXT, ContextDeleter>;
 using PjPtr = std::unique_ptr<PJ, PjDeleter>;
 
+// The library, loaded when it is not yet; null with `error` (when given)
+// saying why it cannot be.
+const ProjFunctions* loadProj(std::string* error) {
+  std::string why;
+  const ProjFunctions* lib = projLibrary.get(&why);
+  if (!lib && error) *error = "PROJ could not be loaded: " + why;
+  return lib;
+}
+
 // A context with PROJ's log silenced; null when PROJ cannot be loaded or
 // started (`error`, when given, then says why).
 ContextPtr newContext(std::string* error = nullptr) {
-  std::string why;
-  const ProjFunctions* lib = projLibrary.get(&why);
-  if (!lib) {
-    if (error) *error = "PROJ could not be loaded: " + why;
-    return nullptr;
-  }
+  const ProjFunctions* lib = loadProj(error);
+  if (!lib) return nullptr;
   ContextPtr ctx(lib->proj_context_create());
   if (ctx) lib->proj_log_level(ctx.get(), PJ_LOG_NONE);
   else if (error) *error = "PROJ could not be started";
   return ctx;
 }
+
+}  // namespace
+
+std::string projVersion(std::string* error) {
+  const ProjFunctions* lib = loadProj(error);
+  const char* version = lib ? lib->proj_info().version : nullptr;
+  return version ? version : "";
+}
+
+namespace {
 
 std::string lastError(PJ_CONTEXT* ctx) {
   const int e = pj().proj_context_errno(ctx);
@@ -435,9 +451,9 @@ ProjectionChoice chooseProjection(std::string_view setting, const WrapExtent& ex
 
   if (tiles) {
     if (key != "AUTO" && key != "MERCATOR" && key != "EPSG:3857")
-      out.warnings.push_back("The map is drawn in Web Mercator, as its map tiles are: "
-                             "MAPPROJECTION=" + std::string(setting) +
-                             " is not used beside a tile layer.");
+      out.warnings.push_back("The map is drawn in Web Mercator, as its map tiles are: " +
+                             std::string(globalOption(GlobalOpt::MapProjection).name) + "=" +
+                             std::string(setting) + " is not used beside a tile layer.");
     out.projection = makeWebMercator(lon0, "Web Mercator (+proj=merc +lon_0=" + num(lon0) + ")");
   } else if (key == "MERCATOR") {
     out.projection = makeWebMercator(lon0, "Mercator (+proj=merc +lon_0=" + num(lon0) + ")");

@@ -88,6 +88,10 @@ MapProjectionPtr makeWebMercator(double lon0, std::string description = "");
 MapProjectionPtr makeProjProjection(std::string_view definition, std::string_view name,
                                     std::string* error);
 
+// The version of PROJ ("9.1.1"), opening it as a map that needs it would;
+// "" with `error` set when it cannot be loaded.
+std::string projVersion(std::string* error);
+
 // The lower 48 in Albers with Alaska and Hawaii moved below them as
 // insets; parts outside the three areas are not accepted.
 MapProjectionPtr makeAlbersUsa();

@@ -105,7 +105,8 @@ Env::Env(const GraphModel& m, const RenderRequest& r) : model(m), req(r) {
   std::vector<std::string> problems;
   style = applyOverrides(defaultStyle(), o, &problems);
   for (const std::string& p : problems) warn(p);
-  percentBase = std::max(1, std::min(r.width, r.height));
+  percentBase = std::max(1, std::min(r.options.integer(GlobalOpt::GraphWidth),
+                                    r.options.integer(GlobalOpt::GraphHeight)));
 }
 
 DataTable* Env::table(std::string_view id) const {

@@ -61,7 +61,8 @@ class Env {
   bool tilesFailed = false;  // a tile layer got no tile at all
   // Whether the output keeps marks apart, with their tips and links.
   bool keepsMarks() const {
-    return req.output == OutputKind::Svg || req.output == OutputKind::Html;
+    const OutputKind kind = outputKindOf(req.options);
+    return kind == OutputKind::Svg || kind == OutputKind::Html;
   }
 
   // The binding of an attribute variable (DiscreteAttrVar / RangeAttrVar)

@@ -156,7 +156,7 @@ std::vector<PlacedBlock> makeTitles(Env& env, const std::vector<TextEntry>& entr
                                     bool footnotes) {
   std::vector<PlacedBlock> out;
   const Style& st = env.style;
-  const double graphHeight = env.req.height;
+  const double graphHeight = env.req.options.integer(GlobalOpt::GraphHeight);
   for (const TextEntry& e : entries) {
     FontStyle base = footnotes ? st.graphFootnoteText : st.graphTitleText;
     applyTextBlock(e.options.find(Key::TextAttrs), st, graphHeight, base);

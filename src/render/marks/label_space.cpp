@@ -1,6 +1,5 @@
 #include "render/marks/label_space.h"
 
-#include "common/ascii.h"
 #include "render/graph/data.h"
 
 #include <algorithm>
@@ -21,14 +20,6 @@ constexpr TextPosition kAround[] = {
 constexpr int kMaxCells = 256;
 
 }  // namespace
-
-bool labelOverlapFromName(std::string_view name, LabelOverlap& out) {
-  if (sameNoCase(name, "SHOW")) out = LabelOverlap::Show;
-  else if (sameNoCase(name, "HIDE")) out = LabelOverlap::Hide;
-  else if (sameNoCase(name, "MOVE")) out = LabelOverlap::Move;
-  else return false;
-  return true;
-}
 
 LabelSpace::LabelSpace(LabelOverlap mode, const Rect& area) : mode_(mode), area_(area) {
   const double w = std::max(1.0, area.width), h = std::max(1.0, area.height);

@@ -19,14 +19,15 @@
 #include <utility>
 #include <vector>
 
+#include "common/global_options.h"
 #include "render/paint/text.h"
 
 namespace qv::render {
 
+// In the order of LABELOVERLAP='s words.
 enum class LabelOverlap { Show, Hide, Move };
-
-// SHOW, HIDE or MOVE in any letter case; false for another word.
-bool labelOverlapFromName(std::string_view name, LabelOverlap& out);
+static_assert(optionWord(GlobalOpt::LabelOverlap, static_cast<int>(LabelOverlap::Show)) == "SHOW" &&
+              optionWord(GlobalOpt::LabelOverlap, static_cast<int>(LabelOverlap::Move)) == "MOVE");
 
 class LabelSpace {
  public:

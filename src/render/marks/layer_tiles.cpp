@@ -57,7 +57,7 @@ std::unique_ptr<PreparedLayer> prepareTiles(Env& env, const Layer& layer) {
     }
     provider = imageMapProvider(url);
   } else {
-    provider = streetMapProvider(env.req.streetMapUrl);
+    provider = streetMapProvider(env.req.options.text(GlobalOpt::TileUrl));
   }
   if (!tileUrlComplete(provider.urlTemplate)) {
     env.warn("Map tiles from " + provider.name + " cannot be fetched: the tile URL " +

@@ -103,6 +103,8 @@ void onJpegProgress(j_common_ptr cinfo) {
 
 void checkGraphSize(int64_t w, int64_t h) { checkSize(w, h, "The graph image"); }
 
+std::string cairoVersion() { return cairo_version_string(); }
+
 Canvas::Canvas(int width, int height) {
   checkSize(width, height, "The graph image");
   surface_ = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);

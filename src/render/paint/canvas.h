@@ -24,6 +24,9 @@ inline constexpr int64_t kMaxImagePixels = int64_t(1) << 28;
 // limits above.
 void checkGraphSize(int64_t w, int64_t h);
 
+// The version of Cairo the images are drawn with ("1.16.0").
+std::string cairoVersion();
+
 class Canvas {
  public:
   // A transparent image of width x height pixels. UserError when the size is

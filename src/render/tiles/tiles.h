@@ -12,7 +12,6 @@
 // an older one is fetched again, and still used when the fetch fails.
 #pragma once
 
-
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -20,6 +19,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/global_options.h"
 #include "render/geo/viewport.h"
 #include "render/graph/style.h"
 #include "render/paint/canvas.h"
@@ -27,9 +27,11 @@
 
 namespace qv::render {
 
-inline constexpr const char* kStreetMapTileUrl = "https://tile.openstreetmap.org/{z}/{x}/{y}.png";
-// Names the application, as the street-map service's tile policy asks.
-inline constexpr const char* kTileUserAgent = "qortavlo/0.1.0 (map renderer)";
+// TILEURL='s default.
+inline constexpr const char* kStreetMapTileUrl = globalOption(GlobalOpt::TileUrl).def;
+// Names the application and its version, as the street-map service's tile
+// policy asks.
+inline constexpr const char* kTileUserAgent = "qortavlo/" QV_VERSION " (map renderer)";
 
 struct TileProvider {
   std::string name;         // for messages ("OpenStreetMap")

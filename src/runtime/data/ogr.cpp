@@ -87,6 +87,19 @@ const ogr::Api& api(const std::string& what) {
   return *m.api;
 }
 
+}  // namespace
+
+std::string ogrVersion(std::string* error) {
+  const Module& m = module();
+  if (!m.api) {
+    *error = m.error;
+    return "";
+  }
+  return m.api->gdalVersion();
+}
+
+namespace {
+
 ogr::OpenRequest requestFor(const std::string& source, FileKind kind) {
   ogr::OpenRequest r;
   r.source = source;

@@ -23,6 +23,10 @@
 
 namespace qv::rt {
 
+// The version of GDAL ("3.6.2"), loading the GDAL reader as the first
+// GDAL source would; "" with `error` set when the reader cannot be loaded.
+std::string ogrVersion(std::string* error);
+
 // The layer names of a source (a file, or a database for kind Database).
 // UserError naming `what` and GDAL's reason when it cannot be opened.
 std::vector<std::string> ogrLayerNames(const std::string& source, FileKind kind,

@@ -13,7 +13,7 @@
 
 namespace qv::ogr {
 
-inline constexpr int kApiVersion = 3;
+inline constexpr int kApiVersion = 4;
 
 enum class FieldKind : uint8_t { Integer, Real, String, Date, DateTime, Time };
 
@@ -76,6 +76,8 @@ struct Api {
   // process (a PostgreSQL cancel request). Safe to call from a signal
   // handler, on any thread: no allocation, no lock.
   void (*cancelQueries)();
+  // The version of the GDAL the module runs on ("3.6.2").
+  const char* (*gdalVersion)();
 };
 
 }  // namespace qv::ogr

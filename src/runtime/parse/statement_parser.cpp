@@ -11,6 +11,7 @@
 #include "common/ascii.h"
 
 #include "common/error.h"
+#include "common/global_options.h"
 #include "runtime/program/statement.h"
 
 namespace qv::rt {
@@ -1002,7 +1003,8 @@ class StatementParser {
   bool nameAllowed(const Token& t) {
     if (t.kind != Tok::NameLit || env_.anyNames() || isValidName(t.text)) return true;
     report(&t, "the name literal " + shown(t) +
-                   " is not a valid variable name; such names need OPTIONS VARNAMES=ANY");
+                   " is not a valid variable name; such names need OPTIONS " +
+                   globalOption(GlobalOpt::VarNames).name + "=ANY");
     return false;
   }
 

@@ -1,8 +1,5 @@
 #include "runtime/program/globals.h"
 
-#include <algorithm>
-#include <cmath>
-#include <cstdio>
 #include <set>
 
 #include "common/cores.h"
@@ -35,58 +32,6 @@ LibraryAssignment parseLibrary(const Statement& st) {
 
 namespace {
 
-struct OptionInfo {
-  const char* name;
-  OptionId id;
-  bool isSwitch;
-};
-
-const OptionInfo kOptions[] = {
-    {"VARNAMES", OptionId::VarNames, false},
-    {"MISSING", OptionId::Missing, false},
-    {"NLDECSEPARATOR", OptionId::NlDecSeparator, true},
-    {"NONLDECSEPARATOR", OptionId::NlDecSeparator, true},
-    {"DEBUG", OptionId::Debug, false},
-    {"GRAPHWIDTH", OptionId::GraphWidth, false},
-    {"GRAPHHEIGHT", OptionId::GraphHeight, false},
-    {"GRAPHFORMAT", OptionId::GraphFormat, false},
-    {"TILEURL", OptionId::TileUrl, false},
-    {"MAPPROJECTION", OptionId::MapProjection, false},
-    {"LABELOVERLAP", OptionId::LabelOverlap, false},
-    {"COLORNAMES", OptionId::ColorNames, false},
-    {"BYLINE", OptionId::ByLine, true},
-    {"NOBYLINE", OptionId::ByLine, true},
-    {"OUTPUT", OptionId::Output, false},
-    {"GRAPHDPI", OptionId::GraphDpi, false},
-    {"THREADS", OptionId::Threads, false},
-};
-
-const OptionInfo* findOption(std::string_view name) {
-  for (const OptionInfo& o : kOptions)
-    if (sameNoCase(name, o.name)) return &o;
-  return nullptr;
-}
-
-const char* const kProjectionNames[] = {"AUTO", "MERCATOR", "EQUALEARTH", "ALBERSUSA"};
-
-// The projection name `text` spells (any letter case), or null.
-const char* projectionName(std::string_view text) {
-  for (const char* name : kProjectionNames)
-    if (sameNoCase(text, name)) return name;
-  return nullptr;
-}
-
-// MAPPROJECTION= as kept: surrounding blanks dropped, an empty text is
-// AUTO, the projection names in upper case; a PROJ definition as written.
-std::string projectionSetting(std::string_view text) {
-  const char* blanks = " \t\r\n";
-  size_t b = text.find_first_not_of(blanks);
-  if (b == std::string_view::npos) return "AUTO";
-  text = text.substr(b, text.find_last_not_of(blanks) - b + 1);
-  if (const char* name = projectionName(text)) return name;
-  return std::string(text);
-}
-
 // Number of UTF-8 characters, counting each lead byte.
 size_t charCount(const std::string& s) {
   size_t n = 0;
@@ -95,203 +40,127 @@ size_t charCount(const std::string& s) {
   return n;
 }
 
-}  // namespace
+bool wordOrQuoted(const Token& t) { return t.kind == Tok::Name || t.kind == Tok::QString; }
+bool isNumber(const Token& t) { return t.kind == Tok::Int || t.kind == Tok::Number; }
 
-std::string outputKindName(std::string_view text) {
-  for (const char* kind : kOutputKinds)
-    if (sameNoCase(text, kind)) return kind;
-  return "";
+// The value of option `d` that starts at `v` (already taken; a unit word
+// or the rest of a list is taken from `c`). `bad` throws.
+template <class Bad>
+OptionValue optionValue(const GlobalOptionDef& d, const Token& v, Cursor& c, const Bad& bad) {
+  OptionValue out;
+  const auto inRange = [&](double n) { return n >= d.min && n <= d.max; };
+  const auto word = [&](std::string_view text) {
+    const int i = optionWordIndex(d, text);
+    if (i >= 0) out.text = optionWord(d, i);
+    return i >= 0;
+  };
+  switch (d.form) {
+    case OptForm::Switch:
+      break;
+    case OptForm::Word:
+      if (!wordOrQuoted(v) || !word(v.text)) bad();
+      break;
+    case OptForm::Name:
+      if (!wordOrQuoted(v) || !isValidName(v.text)) bad();
+      out.text = upper(v.text);
+      break;
+    case OptForm::Text:
+      if (!wordOrQuoted(v)) bad();
+      out.text = v.text;
+      break;
+    case OptForm::Quoted:
+    case OptForm::WordOrQuoted: {
+      // A word may be written bare or quoted; any other value is quoted.
+      if (wordOrQuoted(v) && word(v.text)) break;
+      if (v.kind != Tok::QString) bad();
+      std::string text = v.text, why;
+      if (d.check && !d.check(d, text, &why)) bad(why);
+      if (word(text)) break;
+      if (text.empty()) bad();
+      out.text = std::move(text);
+      break;
+    }
+    case OptForm::Char:
+      // A quoted character, or one written bare: MISSING=. or MISSING=-
+      if (v.kind != Tok::NameLit && v.kind != Tok::Date && v.kind != Tok::Time &&
+          v.kind != Tok::DateTime)
+        out.text = v.text;
+      if (charCount(out.text) != 1) bad();
+      break;
+    case OptForm::Integer:
+      if (v.kind != Tok::Int || !inRange(v.num)) bad();
+      // The unit may be written: 800px.
+      if (*d.unit && c.isWord(d.unit) && !c.peek().spaceBefore) c.take();
+      out.number = v.num;
+      break;
+    case OptForm::Number:
+      if (!isNumber(v) || !inRange(v.num)) bad();
+      out.number = v.num;
+      break;
+    case OptForm::WordOrNumber:
+      if (wordOrQuoted(v) && word(v.text)) break;
+      if (!isNumber(v) || !inRange(v.num)) bad();
+      out.number = v.num;
+      break;
+    case OptForm::Numbers: {
+      if (v.kind != Tok::LParen) bad();
+      while (!c.is(Tok::RParen)) {
+        if (c.atEnd()) bad();
+        const bool minus = c.is(Tok::Minus);
+        if (minus || c.is(Tok::Plus)) c.take();
+        const Token& n = c.take();
+        const double value = minus ? -n.num : n.num;
+        if (!isNumber(n) || !inRange(value)) bad();
+        out.numbers.push_back(value);
+      }
+      c.take();
+      if (out.numbers.size() != static_cast<size_t>(d.count)) bad();
+      break;
+    }
+  }
+  return out;
 }
 
-std::vector<OptionSetting> parseOptions(const Statement& st) {
+}  // namespace
+
+std::vector<OptionSetting> parseOptions(const Statement& st,
+                                        std::span<const GlobalOptionDef> table) {
   std::vector<OptionSetting> out;
   Cursor c(st.tokens, 1, st.source.get());
   while (!c.atEnd()) {
     const Token& word = c.take();
     if (word.kind != Tok::Name) c.failAt(word, "Expected an option name, found " + describeToken(word));
-    const OptionInfo* info = findOption(word.text);
-    if (!info) c.failAt(word, "Unknown option " + upper(word.text));
+    const GlobalOptionDef* d = findGlobalOption(word.text, table);
+    if (!d) c.failAt(word, "Unknown option " + upper(word.text));
     OptionSetting o;
-    o.id = info->id;
-    o.name = info->name;
-    o.line = word.line;
-    o.column = word.column;
-    if (info->isSwitch) {
-      if (c.is(Tok::Equals)) c.fail("Option " + o.name + " takes no value");
-      o.on = o.name == "NLDECSEPARATOR" || o.name == "BYLINE";
+    o.def = d;
+    if (d->form == OptForm::Switch) {
+      const std::string name = sameNoCase(word.text, d->name) ? d->name : d->noName;
+      if (c.is(Tok::Equals)) c.fail("Option " + name + " takes no value");
+      o.value.on = name == d->name;
       out.push_back(std::move(o));
       continue;
     }
-    if (!c.is(Tok::Equals)) c.fail("Option " + o.name + " needs a value (" + o.name + "=...)");
+    const std::string name = d->name;
+    if (!c.is(Tok::Equals)) c.fail("Option " + name + " needs a value (" + name + "=...)");
     c.take();
-    if (c.atEnd()) c.fail("Option " + o.name + "= needs a value");
+    if (c.atEnd()) c.fail("Option " + name + "= needs a value");
     const Token& v = c.take();
-    auto bad = [&](const std::string& expected) {
-      c.failAt(v, "Invalid value " + tokenSpelling(v) + " for option " + o.name + ": " + expected);
-    };
-    switch (o.id) {
-      case OptionId::VarNames:
-        if (v.kind != Tok::Name && v.kind != Tok::QString) bad("ANY or STRICT is expected");
-        if (sameNoCase(v.text, "ANY")) o.text = "ANY";
-        else if (sameNoCase(v.text, "STRICT")) o.text = "STRICT";
-        else bad("ANY or STRICT is expected");
-        break;
-      case OptionId::Missing:
-        // A quoted character, or one written bare: MISSING=. or MISSING=-
-        if (v.kind != Tok::NameLit && v.kind != Tok::Date && v.kind != Tok::Time &&
-            v.kind != Tok::DateTime)
-          o.text = v.text;
-        if (charCount(o.text) != 1) bad("one character is expected");
-        break;
-      case OptionId::Debug:
-        if (v.kind != Tok::QString && v.kind != Tok::Name) bad("a quoted text is expected");
-        o.text = v.text;
-        break;
-      case OptionId::GraphWidth:
-      case OptionId::GraphHeight: {
-        if (v.kind != Tok::Int || v.num < 1 || v.num > 32767)
-          bad("a whole number of pixels from 1 to 32767 is expected");
-        // The unit may be written: 800px.
-        if (c.isWord("PX") && !c.peek().spaceBefore) c.take();
-        o.number = static_cast<int64_t>(v.num);
-        break;
-      }
-      case OptionId::GraphFormat:
-        if ((v.kind != Tok::Name && v.kind != Tok::QString) || !isValidName(v.text))
-          bad("a format name such as PNG is expected");
-        o.text = upper(v.text);
-        break;
-      case OptionId::TileUrl:
-        if (v.kind != Tok::QString || v.text.empty()) bad("a quoted URL template is expected");
-        for (const char* part : {"{z}", "{x}", "{y}"})
-          if (v.text.find(part) == std::string::npos)
-            bad(std::string("the URL template must contain ") + part);
-        o.text = v.text;
-        break;
-      case OptionId::MapProjection:
-        // A name (AUTO, MERCATOR, ...) may be written bare; a PROJ
-        // definition is quoted. Whether PROJ knows it is the renderer's
-        // question.
-        if (v.kind != Tok::QString && !(v.kind == Tok::Name && projectionName(v.text)))
-          bad("AUTO, MERCATOR, EQUALEARTH, ALBERSUSA or a quoted PROJ definition "
-              "such as 'EPSG:3035' is expected");
-        o.text = projectionSetting(v.text);
-        break;
-      case OptionId::LabelOverlap:
-        if (v.kind != Tok::Name && v.kind != Tok::QString) bad("SHOW, HIDE or MOVE is expected");
-        o.text = upper(v.text);
-        if (o.text != "SHOW" && o.text != "HIDE" && o.text != "MOVE")
-          bad("SHOW, HIDE or MOVE is expected");
-        break;
-      case OptionId::ColorNames:
-        // CSS, bare or quoted, turns on the CSS color names; any other
-        // quoted text is a file.
-        if (sameNoCase(v.text, "CSS") && (v.kind == Tok::Name || v.kind == Tok::QString)) {
-          o.text = "CSS";
-          break;
-        }
-        if (v.kind != Tok::QString || v.text.empty())
-          bad("CSS or a quoted file path is expected");
-        o.text = v.text;
-        break;
-      case OptionId::Output:
-        if (v.kind == Tok::Name || v.kind == Tok::QString) o.text = outputKindName(v.text);
-        if (o.text.empty()) bad("PNG, SVG, PDF or HTML is expected");
-        break;
-      case OptionId::GraphDpi: {
-        char range[64];
-        std::snprintf(range, sizeof range, "a number from %g to %g is expected", kMinGraphDpi,
-                      kMaxGraphDpi);
-        if ((v.kind != Tok::Int && v.kind != Tok::Number) || !(v.num >= kMinGraphDpi) ||
-            v.num > kMaxGraphDpi)
-          bad(range);
-        o.value = v.num;
-        break;
-      }
-      case OptionId::Threads:
-        if (v.kind != Tok::Int || !(v.num >= 1) || v.num > kMaxThreads)
-          bad("a whole number from 1 to " + std::to_string(kMaxThreads) + " is expected");
-        o.number = static_cast<int64_t>(v.num);
-        break;
-      case OptionId::NlDecSeparator:
-      case OptionId::ByLine:
-        break;
-    }
+    o.value = optionValue(*d, v, c, [&](const std::string& why = "") {
+      c.failAt(v, "Invalid value " + tokenSpelling(v) + " for option " + name + ": " +
+                      (why.empty() ? optionExpected(*d) + " is expected" : why));
+    });
     out.push_back(std::move(o));
   }
   return out;
 }
 
-void applyOption(Settings& s, const OptionSetting& o) {
-  switch (o.id) {
-    case OptionId::VarNames: s.varNamesAny = o.text == "ANY"; break;
-    case OptionId::Missing: s.missing = o.text; break;
-    case OptionId::NlDecSeparator: s.nlDecSeparator = o.on; break;
-    case OptionId::Debug: s.debug = o.text; break;
-    case OptionId::GraphWidth: s.graphWidth = static_cast<int>(o.number); break;
-    case OptionId::GraphHeight: s.graphHeight = static_cast<int>(o.number); break;
-    case OptionId::GraphFormat: s.graphFormat = o.text; break;
-    case OptionId::TileUrl: s.tileUrl = o.text; break;
-    case OptionId::MapProjection: s.mapProjection = o.text; break;
-    case OptionId::LabelOverlap: s.labelOverlap = o.text; break;
-    case OptionId::ColorNames: s.colorNames = o.text; break;
-    case OptionId::ByLine: s.byLine = o.on; break;
-    case OptionId::Output: s.output = o.text; break;
-    case OptionId::GraphDpi: s.graphDpi = o.value; break;
-    case OptionId::Threads: s.threads = static_cast<int>(o.number); break;
-  }
+void applyOptions(OptionValues& values, const std::vector<OptionSetting>& list) {
+  for (const OptionSetting& o : list) values.set(o.def->id, o.value);
 }
 
-void applyOptions(Settings& s, const std::vector<OptionSetting>& list) {
-  for (const OptionSetting& o : list) applyOption(s, o);
-}
-
-std::optional<bool> settingSwitch(const Settings& s, std::string_view name) {
-  if (sameNoCase(name, "NLDECSEPARATOR")) return s.nlDecSeparator;
-  if (sameNoCase(name, "NONLDECSEPARATOR")) return !s.nlDecSeparator;
-  if (sameNoCase(name, "VARNAMES")) return s.varNamesAny;
-  if (sameNoCase(name, "BYLINE")) return s.byLine;
-  if (sameNoCase(name, "NOBYLINE")) return !s.byLine;
-  return std::nullopt;
-}
-
-bool setSettingSwitch(Settings& s, std::string_view name, bool on) {
-  if (sameNoCase(name, "NLDECSEPARATOR")) s.nlDecSeparator = on;
-  else if (sameNoCase(name, "NONLDECSEPARATOR")) s.nlDecSeparator = !on;
-  else if (sameNoCase(name, "VARNAMES")) s.varNamesAny = on;
-  else if (sameNoCase(name, "BYLINE")) s.byLine = on;
-  else if (sameNoCase(name, "NOBYLINE")) s.byLine = !on;
-  else return false;
-  return true;
-}
-
-std::optional<std::string> settingText(const Settings& s, std::string_view name) {
-  const OptionInfo* info = findOption(name);
-  if (!info) return std::nullopt;
-  switch (info->id) {
-    case OptionId::VarNames: return std::string(s.varNamesAny ? "ANY" : "STRICT");
-    case OptionId::Missing: return s.missing;
-    case OptionId::NlDecSeparator:
-      return std::string(s.nlDecSeparator ? "NLDECSEPARATOR" : "NONLDECSEPARATOR");
-    case OptionId::Debug: return s.debug;
-    case OptionId::GraphWidth: return std::to_string(s.graphWidth);
-    case OptionId::GraphHeight: return std::to_string(s.graphHeight);
-    case OptionId::GraphFormat: return s.graphFormat;
-    case OptionId::TileUrl: return s.tileUrl;
-    case OptionId::MapProjection: return s.mapProjection;
-    case OptionId::LabelOverlap: return s.labelOverlap;
-    case OptionId::ColorNames: return s.colorNames;
-    case OptionId::ByLine: return std::string(s.byLine ? "BYLINE" : "NOBYLINE");
-    case OptionId::Output: return s.output;
-    case OptionId::GraphDpi: {
-      char text[32];
-      std::snprintf(text, sizeof text, "%g", s.graphDpi);
-      return std::string(text);
-    }
-    case OptionId::Threads:
-      return std::to_string(threadsAllowed(s.threads));
-  }
-  return std::nullopt;
+bool anyVarNames(const OptionValues& values) {
+  return values.text(GlobalOpt::VarNames) == "ANY";
 }
 
 unsigned threadsAllowed(int threads) {

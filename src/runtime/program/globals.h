@@ -9,10 +9,12 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "common/global_options.h"
 #include "module/host/host.h"
 #include "runtime/data/dsref.h"
 #include "runtime/program/statement.h"
@@ -32,81 +34,26 @@ LibraryAssignment parseLibrary(const Statement& st);
 
 // --- OPTIONS ---------------------------------------------------------------
 
-inline constexpr const char* kDefaultTileUrl = "https://tile.openstreetmap.org/{z}/{x}/{y}.png";
-
-struct Settings {
-  bool varNamesAny = false;        // VARNAMES=ANY (default STRICT)
-  std::string missing = ".";       // MISSING= one character
-  bool nlDecSeparator = false;     // NLDECSEPARATOR / NONLDECSEPARATOR
-  std::string debug;               // DEBUG=
-  int graphWidth = 640;            // GRAPHWIDTH= pixels
-  int graphHeight = 480;           // GRAPHHEIGHT= pixels
-  std::string graphFormat = "PNG";  // GRAPHFORMAT=, upper case
-  std::string tileUrl = kDefaultTileUrl;  // TILEURL=
-  // MAPPROJECTION=: a PROJ definition as written, or AUTO, MERCATOR,
-  // EQUALEARTH, ALBERSUSA (kept in upper case; an empty text is AUTO).
-  std::string mapProjection = "AUTO";
-  // LABELOVERLAP=: SHOW, HIDE or MOVE (upper case).
-  std::string labelOverlap = "SHOW";
-  // COLORNAMES=: a file path, "CSS" for the CSS color names ("" none).
-  std::string colorNames;
-  bool byLine = true;              // BYLINE / NOBYLINE: the BY line under the titles
-  // OUTPUT=: the kind of map file written, PNG, SVG, PDF or HTML (upper
-  // case). --output gives the value the run starts with.
-  std::string output = "PNG";
-  // GRAPHDPI=: pixels per inch of a PNG map (the layout stays that of
-  // GRAPHWIDTH x GRAPHHEIGHT at 96).
-  double graphDpi = 96;
-  // THREADS=: how many BY groups are drawn at once, at most (0: as many as
-  // the machine has cores).
-  int threads = 0;
+// One checked setting of an OPTIONS statement: the option's row and the
+// value it takes.
+struct OptionSetting {
+  const GlobalOptionDef* def = nullptr;
+  OptionValue value;
 };
 
-// The kinds OUTPUT= and --output accept, and the lowest and highest GRAPHDPI=.
-inline constexpr const char* kOutputKinds[] = {"PNG", "SVG", "PDF", "HTML"};
-inline constexpr double kMinGraphDpi = 24, kMaxGraphDpi = 2400;
-inline constexpr int kMaxThreads = 1024;  // THREADS= from 1 to this
+// OPTIONS ...; read by the rows of `table` (the global options; a test may
+// give others). All settings are checked before any is returned; a bad one
+// throws UserError naming its value and what the option takes.
+std::vector<OptionSetting> parseOptions(const Statement& st,
+                                        std::span<const GlobalOptionDef> table = kGlobalOptions);
+void applyOptions(OptionValues& values, const std::vector<OptionSetting>& list);
+
+// VARNAMES=ANY: variable names may hold any characters.
+bool anyVarNames(const OptionValues& values);
 
 // The threads a THREADS= value allows: that many, or one per core when it
 // is 0 (not set).
 unsigned threadsAllowed(int threads);
-
-// The OUTPUT= kind `text` names (any letter case), in upper case; "" when it
-// names none.
-std::string outputKindName(std::string_view text);
-
-enum class OptionId {
-  VarNames, Missing, NlDecSeparator, Debug, GraphWidth, GraphHeight,
-  GraphFormat, TileUrl, MapProjection, LabelOverlap, ColorNames, ByLine,
-  Output, GraphDpi, Threads
-};
-
-// One checked setting of an OPTIONS statement.
-struct OptionSetting {
-  OptionId id = OptionId::Debug;
-  std::string name;      // upper case, as the option is known ("GRAPHWIDTH")
-  std::string text;      // text values (VARNAMES gives "ANY" or "STRICT")
-  int64_t number = 0;    // GRAPHWIDTH, GRAPHHEIGHT, THREADS
-  double value = 0;      // GRAPHDPI
-  bool on = false;       // NLDECSEPARATOR, BYLINE (true) / NONLDECSEPARATOR, NOBYLINE (false)
-  int line = 0, column = 0;
-};
-
-// OPTIONS ...; All settings are checked before any is returned.
-std::vector<OptionSetting> parseOptions(const Statement& st);
-void applyOption(Settings& s, const OptionSetting& o);
-void applyOptions(Settings& s, const std::vector<OptionSetting>& list);
-
-// The settings as the host's option services answer them, by option name
-// (case-insensitive). A switch: NLDECSEPARATOR, BYLINE (and their NO
-// forms), VARNAMES (true for ANY). A text: every option, numbers in
-// decimal, VARNAMES as "ANY"/"STRICT", NLDECSEPARATOR as
-// "NLDECSEPARATOR"/"NONLDECSEPARATOR", BYLINE as "BYLINE"/"NOBYLINE". Empty
-// when the name is not an option.
-std::optional<bool> settingSwitch(const Settings& s, std::string_view name);
-std::optional<std::string> settingText(const Settings& s, std::string_view name);
-// Sets a switch; false when the name is not a switch.
-bool setSettingSwitch(Settings& s, std::string_view name, bool on);
 
 // --- TITLE and FOOTNOTE ----------------------------------------------------
 

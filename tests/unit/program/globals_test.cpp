@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "runtime/program/globals.h"
 #include "testutil.h"
 
@@ -36,54 +38,132 @@ TEST(Globals, Library) {
 }
 
 TEST(Globals, OptionsApplyAndReport) {
-  Settings s;
+  OptionValues s;
   applyOptions(s, parseOptions(stmt(
       "options varnames=any missing='-' nldecseparator debug='qortavlo syn' graphwidth=800px "
       "GraphHeight=600 graphformat=svg tileurl='file:///t/{z}/{x}/{y}.png' colornames='c.csv' "
-      "mapprojection=' +proj=robin +lon_0=10 ';")));
-  EXPECT_TRUE(s.varNamesAny);
-  EXPECT_EQ(s.missing, "-");
-  EXPECT_TRUE(s.nlDecSeparator);
-  EXPECT_EQ(s.debug, "qortavlo syn");
-  EXPECT_EQ(s.graphWidth, 800);
-  EXPECT_EQ(s.graphHeight, 600);
-  EXPECT_EQ(s.graphFormat, "SVG");
-  EXPECT_EQ(s.tileUrl, "file:///t/{z}/{x}/{y}.png");
-  EXPECT_EQ(s.colorNames, "c.csv");
+      "mapprojection=' +proj=robin +lon_0=10 ' nobyline labeloverlap='move';")));
+  EXPECT_TRUE(anyVarNames(s));
+  EXPECT_EQ(s.text(GlobalOpt::Missing), "-");
+  EXPECT_TRUE(s.on(GlobalOpt::NlDecSeparator));
+  EXPECT_EQ(s.text(GlobalOpt::Debug), "qortavlo syn");
+  EXPECT_EQ(s.integer(GlobalOpt::GraphWidth), 800);
+  EXPECT_EQ(s.integer(GlobalOpt::GraphHeight), 600);
+  EXPECT_EQ(s.text(GlobalOpt::GraphFormat), "SVG");
+  EXPECT_EQ(s.text(GlobalOpt::TileUrl), "file:///t/{z}/{x}/{y}.png");
+  EXPECT_EQ(s.text(GlobalOpt::ColorNames), "c.csv");
+  EXPECT_EQ(s.choice(GlobalOpt::LabelOverlap), 2);
   // A PROJ definition is kept as written, without the blanks around it.
-  EXPECT_EQ(s.mapProjection, "+proj=robin +lon_0=10");
-  EXPECT_EQ(settingText(s, "varnames"), "ANY");
-  EXPECT_EQ(settingText(s, "GRAPHWIDTH"), "800");
-  EXPECT_EQ(settingSwitch(s, "NONLDECSEPARATOR"), false);
-  EXPECT_FALSE(settingText(s, "nosuch").has_value());
-  EXPECT_TRUE(setSettingSwitch(s, "nldecseparator", false));
-  EXPECT_FALSE(s.nlDecSeparator);
-  applyOptions(s, parseOptions(stmt("options nonldecseparator missing=. varnames=strict;")));
-  EXPECT_FALSE(s.varNamesAny);
-  EXPECT_EQ(s.missing, ".");
-  // The projection names in any letter case, bare or quoted; empty is AUTO.
+  EXPECT_EQ(s.text(GlobalOpt::MapProjection), "+proj=robin +lon_0=10");
+  // The procedure's questions by name: texts, switches by either name.
+  EXPECT_EQ(s.textNamed("varnames"), "ANY");
+  EXPECT_EQ(s.textNamed("GRAPHWIDTH"), "800");
+  EXPECT_EQ(s.textNamed("nonldecseparator"), "NLDECSEPARATOR");
+  EXPECT_EQ(s.switchNamed("NONLDECSEPARATOR"), false);
+  EXPECT_EQ(s.switchNamed("NOBYLINE"), true);
+  EXPECT_FALSE(s.switchNamed("DEBUG").has_value());
+  EXPECT_FALSE(s.textNamed("nosuch").has_value());
+  EXPECT_TRUE(s.setSwitchNamed("nonldecseparator", true));
+  EXPECT_FALSE(s.on(GlobalOpt::NlDecSeparator));
+  EXPECT_FALSE(s.setSwitchNamed("MISSING", true));
+  applyOptions(s, parseOptions(stmt("options missing=. varnames=strict byline;")));
+  EXPECT_FALSE(anyVarNames(s));
+  EXPECT_EQ(s.text(GlobalOpt::Missing), ".");
+  EXPECT_EQ(s.spelled(GlobalOpt::ByLine), "BYLINE");
+  // The projection names in any letter case, bare or quoted; blank is AUTO.
   applyOptions(s, parseOptions(stmt("options mapprojection=albersUSA;")));
-  EXPECT_EQ(settingText(s, "MAPPROJECTION"), "ALBERSUSA");
-  applyOptions(s, parseOptions(stmt("options mapprojection='EqualEarth';")));
-  EXPECT_EQ(s.mapProjection, "EQUALEARTH");
-  applyOptions(s, parseOptions(stmt("options mapprojection=' ';")));
-  EXPECT_EQ(s.mapProjection, "AUTO");
+  EXPECT_EQ(s.textNamed("MAPPROJECTION"), "ALBERSUSA");
+  applyOptions(s, parseOptions(stmt("options mapprojection=' EqualEarth';")));
+  EXPECT_EQ(s.text(GlobalOpt::MapProjection), "EQUALEARTH");
+  applyOptions(s, parseOptions(stmt("options mapprojection=' ' colornames=Css;")));
+  EXPECT_EQ(s.text(GlobalOpt::MapProjection), "AUTO");
+  EXPECT_EQ(s.text(GlobalOpt::ColorNames), "CSS");
   // The kind of map file and the PNG density, at the ends of their ranges.
   applyOptions(s, parseOptions(stmt("options output=Html graphdpi=2400;")));
-  EXPECT_EQ(s.output, "HTML");
-  EXPECT_EQ(s.graphDpi, 2400);
+  EXPECT_EQ(s.text(GlobalOpt::Output), "HTML");
+  EXPECT_EQ(s.number(GlobalOpt::GraphDpi), 2400);
   applyOptions(s, parseOptions(stmt("options output='pdf' graphdpi=24.5;")));
-  EXPECT_EQ(settingText(s, "output"), "PDF");
-  EXPECT_EQ(settingText(s, "graphdpi"), "24.5");
+  EXPECT_EQ(s.textNamed("output"), "PDF");
+  EXPECT_EQ(s.spelled(GlobalOpt::GraphDpi), "GRAPHDPI=24.5");
 }
 
 // A bad setting anywhere leaves every setting of the statement unapplied.
 TEST(Globals, OptionStatementAppliesWholeOrNotAtAll) {
-  Settings s;
+  OptionValues s;
   EXPECT_THROW(applyOptions(s, parseOptions(stmt("options graphwidth=100 graphheight=-1;"))), UserError);
-  EXPECT_EQ(s.graphWidth, 640);
+  EXPECT_EQ(s.integer(GlobalOpt::GraphWidth), 640);
   // Multi-byte missing character counts as one.
-  EXPECT_EQ(parseOptions(stmt("options missing='\xC2\xB7';"))[0].text, "\xC2\xB7");
+  EXPECT_EQ(parseOptions(stmt("options missing='\xC2\xB7';"))[0].value.text, "\xC2\xB7");
+}
+
+// The forms of value the options to come take, in rows of their shape: a
+// word of several, a word or a number, a list of numbers in parentheses, a
+// whole number from 0, a quoted stem.
+TEST(Globals, OptionFormsForLaterOptions) {
+  constexpr GlobalOptionDef kLater[] = {
+      {.name = "SCALEBAR", .form = OptForm::Word,
+       .words = "NONE|TOPLEFT|TOPRIGHT|BOTTOMLEFT|BOTTOMRIGHT"},
+      {.name = "GRATICULE", .form = OptForm::WordOrNumber, .words = "NONE|AUTO", .min = 0.5,
+       .max = 90, .what = "a number of degrees"},
+      {.name = "MAPEXTENT", .form = OptForm::Numbers, .min = -180, .max = 180, .count = 4},
+      {.name = "BYPANELS", .form = OptForm::Integer, .min = 0, .max = 100},
+      {.name = "OUTNAME", .form = OptForm::Quoted, .what = "a quoted file name stem"},
+  };
+  auto parse = [&](const std::string& text) { return parseOptions(stmt(text), kLater); };
+  const auto list = parse(
+      "options scalebar='topRight' graticule=auto mapextent=(-125 24.5 -66.5 +50) bypanels=0 "
+      "outname='us' graticule=7.5;");
+  ASSERT_EQ(list.size(), 6u);
+  EXPECT_EQ(list[0].value.text, "TOPRIGHT");
+  EXPECT_EQ(list[1].value.text, "AUTO");
+  EXPECT_EQ(list[2].value.numbers, (std::vector<double>{-125, 24.5, -66.5, 50}));
+  EXPECT_EQ(list[3].value.number, 0);
+  EXPECT_EQ(list[4].value.text, "us");
+  EXPECT_EQ(list[5].value.text, "");
+  EXPECT_EQ(list[5].value.number, 7.5);
+  auto refusal = [&](const std::string& text) {
+    return qv::rt::testing::errorOf([&] { parse(text); });
+  };
+  EXPECT_EQ(refusal("options scalebar=top;"),
+            "g.qv, line 1, column 18: Invalid value top for option SCALEBAR: NONE, TOPLEFT, "
+            "TOPRIGHT, BOTTOMLEFT or BOTTOMRIGHT is expected");
+  EXPECT_EQ(refusal("options graticule=95;"),
+            "g.qv, line 1, column 19: Invalid value 95 for option GRATICULE: NONE, AUTO or a "
+            "number of degrees from 0.5 to 90 is expected");
+  const std::string extent =
+      ": 4 numbers in parentheses, each from -180 to 180 is expected";
+  EXPECT_EQ(refusal("options mapextent=(1 2 3);"),
+            "g.qv, line 1, column 19: Invalid value ( for option MAPEXTENT" + extent);
+  EXPECT_EQ(refusal("options mapextent=(1 2 3 x);"),
+            "g.qv, line 1, column 19: Invalid value ( for option MAPEXTENT" + extent);
+  EXPECT_EQ(refusal("options mapextent=(1 2 3 4;"),
+            "g.qv, line 1, column 19: Invalid value ( for option MAPEXTENT" + extent);
+  EXPECT_EQ(refusal("options bypanels=-1;"),
+            "g.qv, line 1, column 18: Invalid value - for option BYPANELS: a whole number "
+            "from 0 to 100 is expected");
+  EXPECT_EQ(refusal("options outname=us;"),
+            "g.qv, line 1, column 17: Invalid value us for option OUTNAME: a quoted file name "
+            "stem is expected");
+}
+
+// The README lists the options as --help does: each with its form, help,
+// range and default, as the table gives them.
+TEST(Globals, ReadmeListsTheOptionsOfTheTable) {
+  std::ifstream in(std::string(QV_SOURCE_DIR) + "/README.md");
+  ASSERT_TRUE(in) << "README.md cannot be read";
+  std::string line, list;
+  bool inBullet = false;
+  while (std::getline(in, line)) {
+    if (line.rfind("- `OPTIONS` knows", 0) == 0) {
+      inBullet = true;
+      continue;
+    }
+    if (!inBullet) continue;
+    if (line.rfind("  ", 0) != 0) break;  // the next bullet
+    if (!list.empty() || line.rfind("  - ", 0) == 0) list += line + "\n";
+  }
+  EXPECT_EQ(list, globalOptionList("  - ", "    ", "`", 79))
+      << "README.md's OPTIONS bullet lists the options as above";
 }
 
 TEST(Globals, TitleAttributes) {

@@ -214,7 +214,7 @@ TEST(Drawing, GoesOnWhenTheDataLackWhatALayerNames) {
   RenderResult none = renderGraph(*model, bare);
   ASSERT_EQ(none.warnings.size(), 1u);
   EXPECT_NE(none.warnings[0].find("no map data"), std::string::npos);
-  bare.width = 0;
+  bare.options.setNumber(qv::GlobalOpt::GraphWidth, 0);
   EXPECT_THROW(renderGraph(*model, bare), qv::UserError);
 }
 

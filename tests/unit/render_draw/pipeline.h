@@ -69,11 +69,12 @@ class Pipeline {
     model_ = std::move(c.model);
     if (!model_) return {};
     render::RenderRequest req;
-    req.width = width;
-    req.height = height;
-    req.streetMapUrl = tileUrl;
-    req.projection = projection;
-    req.labelOverlap = labelOverlap;
+    req.options.setNumber(GlobalOpt::GraphWidth, width);
+    req.options.setNumber(GlobalOpt::GraphHeight, height);
+    if (!tileUrl.empty()) req.options.setText(GlobalOpt::TileUrl, tileUrl);
+    req.options.setText(GlobalOpt::MapProjection, projection);
+    req.options.setText(GlobalOpt::LabelOverlap,
+                        std::string(optionWord(GlobalOpt::LabelOverlap, static_cast<int>(labelOverlap))));
     req.tiles.cacheDir = dir_.path() + "/cache";
     req.tiles.totalTimeoutMs = 4000;
     req.tiles.connectTimeoutMs = 1000;

@@ -19,6 +19,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "render/geo/map_projection.h"
@@ -75,6 +76,10 @@ struct RenderRequest {
   // LABELOVERLAP=: what becomes of TEXT labels and data labels that would
   // cover one another (see label_space.h).
   LabelOverlap labelOverlap = LabelOverlap::Show;
+  // The image of one BY group: the responses that match no region are not
+  // told in its join note but handed back (RenderResult::responseJoins), for
+  // the host to tell once for the step which match no region in any group.
+  bool byGroup = false;
 };
 
 // The classes of one map region layer colored through a range attribute
@@ -96,6 +101,33 @@ struct DataMessage {
   bool operator==(const DataMessage&) const = default;
 };
 
+// How the response rows of one map region layer joined its regions, each
+// row by its position in the response data (DataTable::firstRow() added).
+struct ResponseJoin {
+  std::string response;  // the response data as messages name it
+  std::vector<size_t> joined;  // rows a region took
+  // Rows no region took, with their identifiers as the data write them
+  // ("" for a missing one).
+  std::vector<std::pair<size_t, std::string>> unjoined;
+};
+
+// The responses of a step's BY groups that match no region in any group:
+// a response another group's regions take is no news.
+class StepResponseJoins {
+ public:
+  void add(const ResponseJoin& join);
+  // One note per response data set that has such rows.
+  std::vector<std::string> notes() const;
+  void clear() { byResponse_.clear(); }
+
+ private:
+  struct Rows {
+    std::unordered_set<size_t> joined;
+    std::map<size_t, std::string> unjoined;
+  };
+  std::vector<std::pair<std::string, Rows>> byResponse_;
+};
+
 struct RenderResult {
   // The image (Png output).
   std::unique_ptr<Canvas> canvas;
@@ -114,6 +146,8 @@ struct RenderResult {
   // How this image's data joined (duplicate response identifiers, regions
   // and responses without a partner, values no attribute map entry takes).
   std::vector<DataMessage> dataMessages;
+  // byGroup: how the responses of each map region layer joined.
+  std::vector<ResponseJoin> responseJoins;
   // The TEXT labels and data labels left out (LABELOVERLAP=HIDE or MOVE).
   size_t labelsLeftOut = 0;
   // For tests: the box of every TEXT label and data label drawn within the

@@ -370,6 +370,8 @@ void GraphManagerImpl::logGroupMessages() {
     }
   }
   groupMessages_.clear();
+  logOnce(responseJoins_.notes(), false);
+  responseJoins_.clear();
 }
 
 bool GraphManagerImpl::chooseProjection() {
@@ -390,7 +392,10 @@ bool GraphManagerImpl::chooseProjection() {
 std::unique_ptr<GraphManagerImpl::Job> GraphManagerImpl::prepare(host::DataSet* byData) const {
   auto job = std::make_unique<Job>();
   job->req = request(byData, job->tables);
-  if (byData) job->byLine = byLineOf(byValues(byData));
+  if (byData) {
+    job->byLine = byLineOf(byValues(byData));
+    job->req.byGroup = true;
+  }
   return job;
 }
 
@@ -437,6 +442,7 @@ bool GraphManagerImpl::take(Job& job) {
     logOnce(r.warnings, true);
     if (!by_.empty()) {
       groupMessages_.emplace_back(job.byLine, std::move(r.dataMessages));
+      for (const render::ResponseJoin& j : r.responseJoins) responseJoins_.add(j);
     } else {
       for (const render::DataMessage& m : r.dataMessages) logOnce({m.text}, m.warning);
     }
@@ -556,6 +562,7 @@ host::Status GraphManagerImpl::render() {
   written_.clear();
   warned_.clear();
   groupMessages_.clear();
+  responseJoins_.clear();
   pageMaps_.clear();
   sizes_.clear();
   tilesFailed_ = false;

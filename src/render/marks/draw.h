@@ -58,6 +58,7 @@ class Env {
   static constexpr size_t kShownValues = 5;
   static std::string firstValues(const std::vector<std::string>& shown, size_t count);
   std::vector<DataMessage> dataMessages;
+  std::vector<ResponseJoin> responseJoins;  // RenderResult::responseJoins
   bool tilesFailed = false;  // a tile layer got no tile at all
   // Whether the output keeps marks apart, with their tips and links.
   bool keepsMarks() const {

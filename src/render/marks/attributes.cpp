@@ -457,6 +457,19 @@ std::string entryLabel(const DiscreteAttrValue& v) {
   return ".";
 }
 
+// An attribute map's name as the user knows it: the ID of a DATTRMAP= or
+// RATTRMAP= map without the prefix its template name has. "__ATTRMAP__"
+// and a number name a map made from value lists: it stays whole.
+std::string userMapName(std::string_view name) {
+  constexpr std::string_view kDiscrete = "__ATTRMAP__", kRange = "__RATTRMAP__";
+  if (name.size() > kRange.size() && name.substr(0, kRange.size()) == kRange)
+    return std::string(name.substr(kRange.size()));
+  if (name.size() > kDiscrete.size() && name.substr(0, kDiscrete.size()) == kDiscrete &&
+      name.find_first_not_of("0123456789", kDiscrete.size()) != std::string_view::npos)
+    return std::string(name.substr(kDiscrete.size()));
+  return std::string(name);
+}
+
 }  // namespace
 
 bool Grouping::init(Env& env, std::string_view column, DataTable* table, bool includeMissing,
@@ -556,12 +569,7 @@ bool Grouping::init(Env& env, std::string_view column, DataTable* table, bool in
   if (unmatchedCount > 0 && !other) {
     const std::string shown = Env::firstValues(unmatched, unmatchedCount);
     const size_t n = unmatchedCount;
-    // A DATTRMAP= map is known by its ID in the template's name.
-    std::string mapName = map_->name;
-    constexpr std::string_view kPrefix = "__ATTRMAP__";
-    if (mapName.size() > kPrefix.size() && mapName.compare(0, kPrefix.size(), kPrefix) == 0 &&
-        mapName.find_first_not_of("0123456789", kPrefix.size()) != std::string::npos)
-      mapName.erase(0, kPrefix.size());
+    const std::string mapName = userMapName(map_->name);
     env.dataMessage(false, std::to_string(n) + (n == 1 ? " value of " : " values of ") +
                                col->name + " in " + table->displayName() +
                                (n == 1 ? " matches" : " match") +
@@ -595,7 +603,7 @@ bool ColorResponse::init(Env& env, const Layer& layer, std::string_view column, 
     varName = av->variable;
     map_ = env.model.rangeMap(av->map);
     if (!map_)
-      env.warn("The range attribute map " + av->map + " of " + layerName(layer) +
+      env.warn("The range attribute map " + userMapName(av->map) + " of " + layerName(layer) +
                " is not in the template; its colors follow the response continuously.");
   }
   col_ = table->column(varName);

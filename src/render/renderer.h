@@ -22,6 +22,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "common/error.h"
 #include "render/geo/map_projection.h"
 #include "render/graph/data.h"
 #include "render/graph/model.h"
@@ -30,6 +31,13 @@
 #include "render/tiles/tiles.h"
 
 namespace qv::render {
+
+// The data a program gave cannot be drawn at all (map data in a coordinate
+// system PROJ cannot use): the step ends with this ERROR and no image.
+class UnusableData : public qv::UserError {
+ public:
+  using qv::UserError::UserError;
+};
 
 // The kind of file a graph becomes. Png is an image of GRAPHDPI; Pdf and
 // Svg are vector drawings; Html is an SVG drawing meant for a page (the
@@ -165,11 +173,13 @@ struct RenderResult {
 
 // Draws one image. Throws qv::UserError when the image size is not usable
 // (naming the size), or when Cairo fails while drawing (naming what was
-// being drawn and Cairo's reason): no image is then to be written.
+// being drawn and Cairo's reason), UnusableData when the data cannot be
+// drawn: no image is then to be written.
 RenderResult renderGraph(const GraphModel& model, const RenderRequest& request);
 
 // The projection of a step, chosen from what its layers show with the data
 // of `request` (every BY group's), for the images of its BY groups to share.
+// Throws UnusableData as renderGraph does.
 ProjectionChoice chooseStepProjection(const GraphModel& model, const RenderRequest& request);
 
 // Decodes the escapes the procedure writes in quoted texts

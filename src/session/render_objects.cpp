@@ -382,6 +382,10 @@ bool GraphManagerImpl::chooseProjection() {
     logOnce(c.warnings, true);
     if (!c.note.empty()) logOnce({c.note}, false);
     stepProjection_ = c.projection;
+  } catch (const render::UnusableData& e) {
+    log_.error(e.what());
+    dataError_ = true;
+    return false;
   } catch (const std::exception& e) {
     log_.error(std::string("The map could not be drawn: ") + e.what());
     return false;
@@ -426,6 +430,9 @@ void GraphManagerImpl::draw(Job& job, const render::MapProjectionPtr& projection
     }
   } catch (const std::bad_alloc&) {
     job.fatal = std::current_exception();  // the host's memory message and code
+  } catch (const render::UnusableData& e) {
+    job.error = e.what();
+    job.dataError = true;
   } catch (const std::exception& e) {
     job.error = std::string("The map could not be drawn: ") + e.what();
   } catch (...) {
@@ -452,6 +459,7 @@ bool GraphManagerImpl::take(Job& job) {
   if (job.fatal) std::rethrow_exception(job.fatal);
   if (!job.error.empty()) {
     log_.error(job.error);
+    dataError_ = job.dataError;
     return false;
   }
   return true;
@@ -563,6 +571,7 @@ host::Status GraphManagerImpl::render() {
   warned_.clear();
   groupMessages_.clear();
   responseJoins_.clear();
+  dataError_ = false;
   pageMaps_.clear();
   sizes_.clear();
   tilesFailed_ = false;
@@ -596,7 +605,7 @@ host::Status GraphManagerImpl::render() {
   if (by_.empty()) {
     std::unique_ptr<Job> job = prepare(nullptr);
     draw(*job, stepProjection_);
-    if (!take(*job)) return host::kHostFailure;
+    if (!take(*job)) return failed();
     ++renderings_;
     if (!keep("", job->drawn)) return host::kOk;
   } else {
@@ -624,7 +633,7 @@ host::Status GraphManagerImpl::render() {
       return host::kOk;
     }
     // One projection for every BY group, chosen from all of them.
-    if (!chooseProjection()) return -3;
+    if (!chooseProjection()) return dataError_ ? host::kOk : host::Status{-3};
     try {
       byData->setBy(by_);
     } catch (const UserError& e) {
@@ -684,7 +693,7 @@ host::Status GraphManagerImpl::render() {
       }
     }
     byData->byRewind(true);
-    if (!ok) return host::kHostFailure;
+    if (!ok) return failed();
     if (!kept) return host::kOk;
     logGroupMessages();
   }

@@ -243,6 +243,7 @@ class GraphManagerImpl final : public host::GraphManager {
     render::RenderResult result;
     Drawn drawn;
     std::string error;         // the ERROR that ends the step ("" none)
+    bool dataError = false;    // `error` is about the data the program gave
     std::exception_ptr fatal;  // thrown again where the job is taken
   };
   // The map of the current BY group (of everything without BY groups).
@@ -293,6 +294,10 @@ class GraphManagerImpl final : public host::GraphManager {
   std::vector<std::pair<std::string, std::vector<render::DataMessage>>> groupMessages_;
   render::StepResponseJoins responseJoins_;  // of the BY groups drawn
   bool tilesFailed_ = false;      // no tile came for an earlier BY group: ask no more
+  // The step's ERROR was about the program's data (the user's error code),
+  // not a failure of drawing.
+  bool dataError_ = false;
+  host::Status failed() const { return dataError_ ? host::kOk : host::kHostFailure; }
   render::MapProjectionPtr stepProjection_;  // shared by the BY groups of a render()
   std::vector<render::HtmlMap> pageMaps_;    // HTML: the maps of the step's page
   std::vector<std::string> sizes_;           // "W x H" of each file staged, for the log

@@ -170,7 +170,7 @@ Coordinates coordinatesNamed(std::string_view name) {
 }  // namespace
 
 bool Env::inDegrees(const DataColumn*& x, const DataColumn*& y, std::string_view systemName,
-                    std::string_view dataName, std::string_view dataSystem) {
+                    std::string_view dataName, std::string_view dataSystem, bool mapData) {
   if (!x || !y || !x->numeric || !y->numeric) return true;
   std::string system = decodeTextEscapes(dynamic(systemName));
   if (system.empty()) system = dataSystem;
@@ -200,6 +200,10 @@ bool Env::inDegrees(const DataColumn*& x, const DataColumn*& y, std::string_view
     std::string error;
     auto converter = makeCoordinateConverter(system, &error);
     if (!converter) {
+      if (mapData)
+        throw UnusableData("The coordinate system " + system + " of the map data " +
+                           std::string(dataName) + " cannot be used (" + error +
+                           "); the map cannot be drawn.");
       if (unknownSystems_.insert(system + "\n" + std::string(dataName)).second)
         warn("The coordinate system " + system + " of the data " + std::string(dataName) +
              " is not known to PROJ (" + error + "); what would be drawn from it is left out.");
@@ -208,12 +212,21 @@ bool Env::inDegrees(const DataColumn*& x, const DataColumn*& y, std::string_view
     std::vector<Point> pts(n);
     for (size_t i = 0; i < n; ++i) pts[i] = {vx[i], vy[i]};
     converter->toLonLat(pts.data(), n);
+    const AreaOfUse* area = converter->areaOfUse();
+    bool farOut = false;
     for (size_t i = 0; i < n; ++i) {
       const bool ok = std::isfinite(pts[i].x) && std::isfinite(pts[i].y) &&
                       std::fabs(pts[i].x) < 1e6 && std::fabs(pts[i].y) <= 90;
       vx[i] = ok ? pts[i].x : NAN;
       vy[i] = ok ? pts[i].y : NAN;
+      farOut = farOut || (ok && area && area->farOutside(pts[i].x, pts[i].y));
     }
+    // Coordinates in another system than the one named land somewhere
+    // else on the Earth, often in an ocean.
+    if (farOut)
+      warn("Positions of the data " + std::string(dataName) +
+           " lie far outside the area of use of their coordinate system " + system + " (" +
+           area->described() + "); is that the system they are in?");
   }
   converted_.push_back(std::move(cx));
   converted_.push_back(std::move(cy));

@@ -250,9 +250,8 @@ std::unique_ptr<PreparedLayer> prepareRegions(Env& env, const Layer& layer) {
              map->displayName() + " has no numeric longitude and latitude columns.");
     return nullptr;
   }
-  // A system PROJ does not know has been warned of, naming the data.
-  if (!env.inDegrees(lon, lat, "__MAPCS__", map->displayName(), map->coordinateSystem()))
-    return nullptr;
+  // A system PROJ does not know ends the step, naming the data.
+  env.inDegrees(lon, lat, "__MAPCS__", map->displayName(), map->coordinateSystem(), true);
 
   auto out = std::make_unique<RegionLayer>(layer);
   std::vector<Region>& regions = out->regions;

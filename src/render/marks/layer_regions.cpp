@@ -143,9 +143,35 @@ std::vector<size_t> joinResponses(Env& env, DataTable& map, DataTable& resp,
 // Outlines up to this width are drawn as hairlines.
 constexpr double kHairlineWidth = 1.25;
 
+// What of a region's visible rings is outlined: the rings the map did not
+// cut whole, and of the others the runs of edges between the cuts (at the
+// antimeridian, a pole, the frame), which are the map's and not the
+// region's edges. Without a cut (most regions) the visible rings
+// themselves are outlined.
+struct Outline {
+  bool cut = false;
+  std::vector<Ring> rings;
+  std::vector<Polyline> runs;
+};
+
+Outline outlineOf(const std::vector<Ring>& visible, const std::vector<CutEdges>& cuts) {
+  Outline o;
+  o.cut = std::any_of(cuts.begin(), cuts.end(), [](const CutEdges& c) { return !c.empty(); });
+  if (!o.cut) return o;
+  for (size_t k = 0; k < visible.size(); ++k) {
+    if (k >= cuts.size() || cuts[k].empty()) {
+      o.rings.push_back(visible[k]);
+      continue;
+    }
+    for (Polyline& run : uncutRuns(visible[k], cuts[k])) o.runs.push_back(std::move(run));
+  }
+  return o;
+}
+
 struct Region {
   std::vector<LonLatRing> rings;
   std::vector<Ring> planar;  // the rings cut and projected
+  std::vector<CutEdges> planarCuts;  // their cut edges, which are not outlined
   std::vector<size_t> ringKeyRow;  // a row of each ring, to tell segments apart
   Rgba fill;
   bool responded = true;  // has a response (else the empty outline)
@@ -160,7 +186,8 @@ class RegionLayer final : public PreparedLayer {
     PlanarBox box;
     for (Region& r : regions) {
       r.planar.clear();
-      env.rowsLeftOut += planarRings(pc.planar, r.rings, r.planar, box);
+      r.planarCuts.clear();
+      env.rowsLeftOut += planarRings(pc.planar, r.rings, r.planar, box, &r.planarCuts);
     }
     if (!box.any) return;
     const double reach = std::max(outline.width, emptyOutline.width) / 2;
@@ -173,8 +200,11 @@ class RegionLayer final : public PreparedLayer {
     StateGuard guard(pen);
     pen.setFillRule(FillRule::EvenOdd);
     std::vector<std::vector<Ring>> visible(regions.size());
+    std::vector<Outline> outlines(regions.size());
     for (size_t i = 0; i < regions.size(); ++i) {
-      visible[i] = pixelRings(dc.proj, regions[i].planar, dc.geo);
+      std::vector<CutEdges> cuts;
+      visible[i] = pixelRings(dc.proj, regions[i].planar, dc.geo, &regions[i].planarCuts, &cuts);
+      outlines[i] = outlineOf(visible[i], cuts);
       if (visible[i].empty() || regions[i].fill.a <= 0) continue;
       ItemGuard item(pen, tips.info("region", regions[i].respRow));
       pen.newPath();
@@ -205,12 +235,19 @@ class RegionLayer final : public PreparedLayer {
       }
       for (size_t i = 0; i < regions.size(); ++i) {
         if (regions[i].responded != responded || visible[i].empty()) continue;
+        const Outline& o = outlines[i];
+        const std::vector<Ring>& rings = o.cut ? o.rings : visible[i];
         if (hairline) {
-          drawHairlines(*pixels, s == 1 ? visible[i] : scaledRings(visible[i], s), true,
-                        look.color, look.width * s);
+          for (bool closed : {true, false}) {
+            const std::vector<Ring>& lines = closed ? rings : o.runs;
+            if (!lines.empty())
+              drawHairlines(*pixels, s == 1 ? lines : scaledRings(lines, s), closed, look.color,
+                            look.width * s);
+          }
         } else {
           if (!onePath) pen.newPath();
-          appendRings(pen, visible[i]);
+          appendRings(pen, rings);
+          appendPolylines(pen, o.runs);
           if (!onePath) pen.stroke();
         }
       }

@@ -213,18 +213,21 @@ bool Env::inDegrees(const DataColumn*& x, const DataColumn*& y, std::string_view
     for (size_t i = 0; i < n; ++i) pts[i] = {vx[i], vy[i]};
     converter->toLonLat(pts.data(), n);
     const AreaOfUse* area = converter->areaOfUse();
-    bool farOut = false;
+    size_t placed = 0, farOut = 0;
     for (size_t i = 0; i < n; ++i) {
       const bool ok = std::isfinite(pts[i].x) && std::isfinite(pts[i].y) &&
                       std::fabs(pts[i].x) < 1e6 && std::fabs(pts[i].y) <= 90;
       vx[i] = ok ? pts[i].x : NAN;
       vy[i] = ok ? pts[i].y : NAN;
-      farOut = farOut || (ok && area && area->farOutside(pts[i].x, pts[i].y));
+      placed += ok;
+      farOut += ok && area && area->farOutside(pts[i].x, pts[i].y);
     }
     // Coordinates in another system than the one named land somewhere
-    // else on the Earth, often in an ocean.
-    if (farOut)
-      warn("Positions of the data " + std::string(dataName) +
+    // else on the Earth, often in an ocean. Data that only reach beyond
+    // the area (Alaska's islands in a system for the lower 48 states) are
+    // drawn as they are.
+    if (farOut * 2 > placed)
+      warn("Most positions of the data " + std::string(dataName) +
            " lie far outside the area of use of their coordinate system " + system + " (" +
            area->described() + "); is that the system they are in?");
   }

@@ -73,8 +73,8 @@ class Env {
   // the dynamic value `systemName` (__PLOTCS__, __MAPCS__) names, else the
   // data's own (`dataSystem`, "" for degrees): columns
   // in degrees are returned as they are, others are converted through PROJ
-  // (copies kept for the rendering), with a warning when positions land far
-  // outside the system's area of use. When PROJ cannot use the system:
+  // (copies kept for the rendering), with a warning when most positions
+  // land far outside the system's area of use. When PROJ cannot use the system:
   // false after a warning naming it and `dataName`, or for the map data
   // (`mapData`) UnusableData.
   bool inDegrees(const DataColumn*& x, const DataColumn*& y, std::string_view systemName,

@@ -436,7 +436,7 @@ bool pointColumns(Env& env, const Layer& layer, DataTable*& table, const DataCol
     }
     if (!col) {
       env.warn("The plot " + name + " is not drawn: its " + axis + " column " + ref->column +
-               " is not in the data " + std::string(table->name()) + ".");
+               " is not in the data " + table->displayName() + ".");
       return false;
     }
     if (!col->numeric) {
@@ -498,7 +498,7 @@ bool Grouping::init(Env& env, std::string_view column, DataTable* table, bool in
   const DataColumn* col = table->column(varName);
   if (!col) {
     *problem = "its group column " + varName + " is not in the data " +
-               std::string(table->name());
+               table->displayName();
     return false;
   }
   title_ = col->label.empty() ? col->name : col->label;
@@ -625,7 +625,7 @@ bool ColorResponse::init(Env& env, const Layer& layer, std::string_view column, 
   col_ = table->column(varName);
   if (!col_ || !col_->numeric) {
     *problem = "its color response " + varName +
-               (col_ ? " is not numeric" : " is not in the data " + std::string(table->name()));
+               (col_ ? " is not numeric" : " is not in the data " + table->displayName());
     col_ = nullptr;
     return false;
   }

@@ -112,10 +112,14 @@ Ring clipRing(const Ring& ring, const Rect& clip, CutEdges* cuts) {
   };
   if (a.size() < 3 || clip.empty()) return none();
   const double l = clip.x, r = clip.right(), t = clip.y, bo = clip.bottom();
-  clipPass(a, b, cuts, [&](Point p) { return p.x >= l; }, [&](Point p, Point q) { return atX(p, q, l); });
-  clipPass(b, a, cuts, [&](Point p) { return p.x <= r; }, [&](Point p, Point q) { return atX(p, q, r); });
-  clipPass(a, b, cuts, [&](Point p) { return p.y >= t; }, [&](Point p, Point q) { return atY(p, q, t); });
-  clipPass(b, a, cuts, [&](Point p) { return p.y <= bo; }, [&](Point p, Point q) { return atY(p, q, bo); });
+  auto atL = [&](Point p, Point q) { return atX(p, q, l); };
+  auto atR = [&](Point p, Point q) { return atX(p, q, r); };
+  auto atT = [&](Point p, Point q) { return atY(p, q, t); };
+  auto atB = [&](Point p, Point q) { return atY(p, q, bo); };
+  clipPass(a, b, cuts, [&](Point p) { return p.x >= l; }, atL);
+  clipPass(b, a, cuts, [&](Point p) { return p.x <= r; }, atR);
+  clipPass(a, b, cuts, [&](Point p) { return p.y >= t; }, atT);
+  clipPass(b, a, cuts, [&](Point p) { return p.y <= bo; }, atB);
   if (a.size() < 3) return none();
   return a;
 }

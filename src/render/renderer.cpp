@@ -303,6 +303,7 @@ RenderResult renderGraph(const GraphModel& model, const RenderRequest& req) {
                                         : " labels that would overlap others were left out."));
   result.warnings = std::move(env.warnings);
   result.dataMessages = std::move(env.dataMessages);
+  result.responseJoins = std::move(env.responseJoins);
   result.tilesFailed = env.tilesFailed;
   result.regionClasses = std::move(env.regionClasses);
   result.mapArea = area;

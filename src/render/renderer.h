@@ -20,8 +20,10 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
+#include "common/error.h"
 #include "common/global_options.h"
 #include "render/geo/map_projection.h"
 #include "render/graph/data.h"
@@ -31,6 +33,13 @@
 #include "render/tiles/tiles.h"
 
 namespace qv::render {
+
+// The data a program gave cannot be drawn at all (map data in a coordinate
+// system PROJ cannot use): the step ends with this ERROR and no image.
+class UnusableData : public qv::UserError {
+ public:
+  using qv::UserError::UserError;
+};
 
 // The kind of file a graph becomes, in the order of OUTPUT='s words. Png
 // is an image of GRAPHDPI; Pdf and Svg are vector drawings; Html is an SVG
@@ -78,6 +87,10 @@ struct RenderRequest {
   // Set when an earlier image of the same graph could get no tile at all:
   // the tile layer then keeps the plain background without asking again.
   bool skipTiles = false;
+  // The image of one BY group: the responses that match no region are not
+  // told in its join note but handed back (RenderResult::responseJoins), for
+  // the host to tell once for the step which match no region in any group.
+  bool byGroup = false;
 };
 
 // The classes of one map region layer colored through a range attribute
@@ -99,6 +112,33 @@ struct DataMessage {
   bool operator==(const DataMessage&) const = default;
 };
 
+// How the response rows of one map region layer joined its regions, each
+// row by its position in the response data (DataTable::firstRow() added).
+struct ResponseJoin {
+  std::string response;  // the response data as messages name it
+  std::vector<size_t> joined;  // rows a region took
+  // Rows no region took, with their identifiers as the data write them
+  // ("" for a missing one).
+  std::vector<std::pair<size_t, std::string>> unjoined;
+};
+
+// The responses of a step's BY groups that match no region in any group:
+// a response another group's regions take is no news.
+class StepResponseJoins {
+ public:
+  void add(const ResponseJoin& join);
+  // One note per response data set that has such rows.
+  std::vector<std::string> notes() const;
+  void clear() { byResponse_.clear(); }
+
+ private:
+  struct Rows {
+    std::unordered_set<size_t> joined;
+    std::map<size_t, std::string> unjoined;
+  };
+  std::vector<std::pair<std::string, Rows>> byResponse_;
+};
+
 struct RenderResult {
   // The image (Png output).
   std::unique_ptr<Canvas> canvas;
@@ -117,6 +157,8 @@ struct RenderResult {
   // How this image's data joined (duplicate response identifiers, regions
   // and responses without a partner, values no attribute map entry takes).
   std::vector<DataMessage> dataMessages;
+  // byGroup: how the responses of each map region layer joined.
+  std::vector<ResponseJoin> responseJoins;
   // The TEXT labels and data labels left out (LABELOVERLAP=HIDE or MOVE).
   size_t labelsLeftOut = 0;
   // For tests: the box of every TEXT label and data label drawn within the
@@ -134,11 +176,13 @@ struct RenderResult {
 
 // Draws one image. Throws qv::UserError when the image size is not usable
 // (naming the size), or when Cairo fails while drawing (naming what was
-// being drawn and Cairo's reason): no image is then to be written.
+// being drawn and Cairo's reason), UnusableData when the data cannot be
+// drawn: no image is then to be written.
 RenderResult renderGraph(const GraphModel& model, const RenderRequest& request);
 
 // The projection of a step, chosen from what its layers show with the data
 // of `request` (every BY group's), for the images of its BY groups to share.
+// Throws UnusableData as renderGraph does.
 ProjectionChoice chooseStepProjection(const GraphModel& model, const RenderRequest& request);
 
 // Decodes the escapes the procedure writes in quoted texts

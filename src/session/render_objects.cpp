@@ -345,6 +345,8 @@ void GraphManagerImpl::logGroupMessages() {
     }
   }
   groupMessages_.clear();
+  logOnce(responseJoins_.notes(), false);
+  responseJoins_.clear();
 }
 
 bool GraphManagerImpl::chooseProjection() {
@@ -355,6 +357,10 @@ bool GraphManagerImpl::chooseProjection() {
     logOnce(c.warnings, true);
     if (!c.note.empty()) logOnce({c.note}, false);
     stepProjection_ = c.projection;
+  } catch (const render::UnusableData& e) {
+    log_.error(e.what());
+    dataError_ = true;
+    return false;
   } catch (const std::exception& e) {
     log_.error(std::string("The map could not be drawn: ") + e.what());
     return false;
@@ -365,7 +371,10 @@ bool GraphManagerImpl::chooseProjection() {
 std::unique_ptr<GraphManagerImpl::Job> GraphManagerImpl::prepare(host::DataSet* byData) const {
   auto job = std::make_unique<Job>();
   job->req = request(byData, job->tables);
-  if (byData) job->byLine = byLineOf(byValues(byData));
+  if (byData) {
+    job->byLine = byLineOf(byValues(byData));
+    job->req.byGroup = true;
+  }
   return job;
 }
 
@@ -396,6 +405,9 @@ void GraphManagerImpl::draw(Job& job, const render::MapProjectionPtr& projection
     }
   } catch (const std::bad_alloc&) {
     job.fatal = std::current_exception();  // the host's memory message and code
+  } catch (const render::UnusableData& e) {
+    job.error = e.what();
+    job.dataError = true;
   } catch (const std::exception& e) {
     job.error = std::string("The map could not be drawn: ") + e.what();
   } catch (...) {
@@ -412,6 +424,7 @@ bool GraphManagerImpl::take(Job& job) {
     logOnce(r.warnings, true);
     if (!by_.empty()) {
       groupMessages_.emplace_back(job.byLine, std::move(r.dataMessages));
+      for (const render::ResponseJoin& j : r.responseJoins) responseJoins_.add(j);
     } else {
       for (const render::DataMessage& m : r.dataMessages) logOnce({m.text}, m.warning);
     }
@@ -421,6 +434,7 @@ bool GraphManagerImpl::take(Job& job) {
   if (job.fatal) std::rethrow_exception(job.fatal);
   if (!job.error.empty()) {
     log_.error(job.error);
+    dataError_ = job.dataError;
     return false;
   }
   return true;
@@ -536,6 +550,8 @@ host::Status GraphManagerImpl::render() {
   written_.clear();
   warned_.clear();
   groupMessages_.clear();
+  responseJoins_.clear();
+  dataError_ = false;
   pageMaps_.clear();
   sizes_.clear();
   tilesFailed_ = false;
@@ -573,7 +589,7 @@ host::Status GraphManagerImpl::render() {
   if (by_.empty()) {
     std::unique_ptr<Job> job = prepare(nullptr);
     draw(*job, stepProjection_);
-    if (!take(*job)) return host::kHostFailure;
+    if (!take(*job)) return failed();
     ++renderings_;
     if (!keep("", job->drawn)) return host::kOk;
   } else {
@@ -601,7 +617,7 @@ host::Status GraphManagerImpl::render() {
       return host::kOk;
     }
     // One projection for every BY group, chosen from all of them.
-    if (!chooseProjection()) return -3;
+    if (!chooseProjection()) return dataError_ ? host::kOk : host::Status{-3};
     try {
       byData->setBy(by_);
     } catch (const UserError& e) {
@@ -661,7 +677,7 @@ host::Status GraphManagerImpl::render() {
       }
     }
     byData->byRewind(true);
-    if (!ok) return host::kHostFailure;
+    if (!ok) return failed();
     if (!kept) return host::kOk;
     logGroupMessages();
   }

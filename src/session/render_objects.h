@@ -140,6 +140,7 @@ class DataSetTable final : public render::DataTable {
   std::string_view name() const override { return name_; }
   std::string displayName() const override;
   size_t rows() const override { return rows_; }
+  size_t firstRow() const override { return lo_; }
   std::string coordinateSystem() const override;
   const render::DataColumn* column(std::string_view name) override;
   // Warnings for the character variables read whose values are too long to
@@ -230,6 +231,7 @@ class GraphManagerImpl final : public host::GraphManager {
     render::RenderResult result;
     Drawn drawn;
     std::string error;         // the ERROR that ends the step ("" none)
+    bool dataError = false;    // `error` is about the data the program gave
     std::exception_ptr fatal;  // thrown again where the job is taken
   };
   // The map of the current BY group (of everything without BY groups).
@@ -254,7 +256,8 @@ class GraphManagerImpl final : public host::GraphManager {
   // Logs each line once per render() (warnings, or notes).
   void logOnce(const std::vector<std::string>& lines, bool warnings);
   // Logs how the data of the BY groups joined: a message every group gives
-  // once, any other with the BY group it belongs to.
+  // once, any other with the BY group it belongs to; then the responses
+  // that match no region in any group.
   void logGroupMessages();
   // The output folder, made when missing; false after an ERROR.
   bool outputFolder(std::string* dir);
@@ -279,7 +282,12 @@ class GraphManagerImpl final : public host::GraphManager {
   std::set<std::string> warned_;  // warnings of this render(), each logged once
   // The data join messages of each BY group drawn (its BY line first).
   std::vector<std::pair<std::string, std::vector<render::DataMessage>>> groupMessages_;
+  render::StepResponseJoins responseJoins_;  // of the BY groups drawn
   bool tilesFailed_ = false;      // no tile came for an earlier BY group: ask no more
+  // The step's ERROR was about the program's data (the user's error code),
+  // not a failure of drawing.
+  bool dataError_ = false;
+  host::Status failed() const { return dataError_ ? host::kOk : host::kHostFailure; }
   render::MapProjectionPtr stepProjection_;  // shared by the BY groups of a render()
   std::vector<render::HtmlMap> pageMaps_;    // HTML: the maps of the step's page
   std::vector<std::string> sizes_;           // "W x H" of each file staged, for the log

@@ -165,7 +165,13 @@ void Session::globalStatement(const Item& item) {
   const Statement& st = item.statement;
   switch (item.kind) {
     case ItemKind::Library: {
-      LibraryAssignment a = parseLibrary(st);
+      LibraryAssignment a;
+      try {
+        a = parseLibrary(st);
+      } catch (UserError& e) {
+        markJoin(e, st);
+        throw;
+      }
       fs::path dir = a.dir;
       if (dir.is_relative()) dir = fs::path(s_.programDir) / dir;
       std::string folder = dir.lexically_normal().string();

@@ -38,7 +38,7 @@ enum class ValueKind : uint8_t {
   EnumList,          // = ( keywords or integers of the code table ): line patterns
   NameOrNameList,    // = name, or ( names or texts ): COLORMODEL=
   LabelList,         // = ( texts or names ): TIPLABEL=
-  FormatList,        // = ( format names or names ): TIPFORMAT=
+  FormatList,        // = ( format names, w.d formats or names ): TIPFORMAT=
   TipList,           // = NONE (the option's flag), or ( variable list ): TIP=
   Pad,               // = number [unit], or ( LEFT= RIGHT= TOP= BOTTOM= number [unit] )
   EnumOrEnumList,    // = keyword of codes, or ( keywords of codes2 ): CONTRIBUTEOFFSETS=

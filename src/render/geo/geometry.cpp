@@ -18,24 +18,43 @@ double dist2(Point a, Point b) {
 
 // One Sutherland-Hodgman pass against one edge of the rectangle. `inside`
 // tells whether a point is on the kept side; `cross` gives the point where
-// the segment a-b crosses the edge.
+// the segment a-b crosses the edge. With `cuts` (the marks of `in`'s edges
+// on entry, empty for none) the marks of `out`'s come back in it: an edge
+// keeps the mark of the edge it is part of, and one along the rectangle's
+// edge is a cut.
 template <typename Inside, typename Cross>
-void clipPass(const Ring& in, Ring& out, Inside inside, Cross cross) {
+void clipPass(const Ring& in, Ring& out, CutEdges* cuts, Inside inside, Cross cross) {
   out.clear();
   if (in.empty()) return;
+  const size_t n = in.size();
+  // The marks of the edges that end at each point put out.
+  CutEdges ending;
+  const bool marked = cuts != nullptr;
+  const bool had = marked && cuts->size() == n;
   Point prev = in.back();
   bool prevIn = inside(prev);
-  for (const Point& cur : in) {
+  for (size_t i = 0; i < n; ++i) {
+    const Point& cur = in[i];
+    const bool edge = had && (*cuts)[i == 0 ? n - 1 : i - 1];  // prev -> cur
     bool curIn = inside(cur);
     if (curIn) {
-      if (!prevIn) out.push_back(cross(prev, cur));
+      if (!prevIn) {
+        out.push_back(cross(prev, cur));
+        if (marked) ending.push_back(true);  // from where the ring went out
+      }
       out.push_back(cur);
+      if (marked) ending.push_back(edge);
     } else if (prevIn) {
       out.push_back(cross(prev, cur));
+      if (marked) ending.push_back(edge);
     }
     prev = cur;
     prevIn = curIn;
   }
+  if (!marked) return;
+  // The edge ending at point k + 1 starts at point k.
+  if (!ending.empty()) std::rotate(ending.begin(), ending.begin() + 1, ending.end());
+  *cuts = std::move(ending);
 }
 
 // The point of segment a-b at x = c (a and b lie on both sides of it).
@@ -75,19 +94,33 @@ std::vector<Point> projectAll(const Projection& proj, const std::vector<LonLat>&
 
 }  // namespace
 
-Ring clipRing(const Ring& ring, const Rect& clip) {
+Ring clipRing(const Ring& ring, const Rect& clip, CutEdges* cuts) {
   Ring a, b;
   a.reserve(ring.size() + 4);
   b.reserve(ring.size() + 4);
-  for (const Point& p : ring)
-    if (finite(p)) a.push_back(p);
-  if (a.size() < 3 || clip.empty()) return {};
+  if (cuts) {
+    a = ring;
+    if (cuts->size() != a.size()) cuts->assign(a.size(), false);
+    dropCloseVertices(a, 0, true, cuts);  // the non-finite ones
+  } else {
+    for (const Point& p : ring)
+      if (finite(p)) a.push_back(p);
+  }
+  auto none = [&]() -> Ring {
+    if (cuts) cuts->clear();
+    return {};
+  };
+  if (a.size() < 3 || clip.empty()) return none();
   const double l = clip.x, r = clip.right(), t = clip.y, bo = clip.bottom();
-  clipPass(a, b, [&](Point p) { return p.x >= l; }, [&](Point p, Point q) { return atX(p, q, l); });
-  clipPass(b, a, [&](Point p) { return p.x <= r; }, [&](Point p, Point q) { return atX(p, q, r); });
-  clipPass(a, b, [&](Point p) { return p.y >= t; }, [&](Point p, Point q) { return atY(p, q, t); });
-  clipPass(b, a, [&](Point p) { return p.y <= bo; }, [&](Point p, Point q) { return atY(p, q, bo); });
-  if (a.size() < 3) return {};
+  auto atL = [&](Point p, Point q) { return atX(p, q, l); };
+  auto atR = [&](Point p, Point q) { return atX(p, q, r); };
+  auto atT = [&](Point p, Point q) { return atY(p, q, t); };
+  auto atB = [&](Point p, Point q) { return atY(p, q, bo); };
+  clipPass(a, b, cuts, [&](Point p) { return p.x >= l; }, atL);
+  clipPass(b, a, cuts, [&](Point p) { return p.x <= r; }, atR);
+  clipPass(a, b, cuts, [&](Point p) { return p.y >= t; }, atT);
+  clipPass(b, a, cuts, [&](Point p) { return p.y <= bo; }, atB);
+  if (a.size() < 3) return none();
   return a;
 }
 
@@ -147,24 +180,60 @@ std::vector<Polyline> clipPolyline(const Polyline& line, const Rect& clip) {
   return out;
 }
 
-void dropCloseVertices(std::vector<Point>& points, double minSpacing, bool closed) {
+void dropCloseVertices(std::vector<Point>& points, double minSpacing, bool closed,
+                       CutEdges* cuts) {
   const double min2 = minSpacing > 0 ? minSpacing * minSpacing : 0;
   size_t kept = 0;
   size_t n = points.size();
+  CutEdges* c = cuts && !cuts->empty() && cuts->size() == n ? cuts : nullptr;
   for (size_t i = 0; i < n; ++i) {
     const Point p = points[i];
-    if (!finite(p)) continue;
-    if (kept == 0 || dist2(p, points[kept - 1]) >= min2) {
+    if (finite(p) && (kept == 0 || dist2(p, points[kept - 1]) >= min2)) {
+      if (c) (*c)[kept] = (*c)[i];
       points[kept++] = p;
-    } else if (!closed && i == n - 1 && kept > 1) {
+    } else if (finite(p) && !closed && i == n - 1 && kept > 1) {
       // An open line keeps its true end in place of the last kept vertex.
       points[kept - 1] = p;
+    } else if (c && kept > 0) {
+      (*c)[kept - 1] = (*c)[i];
     }
   }
   points.resize(kept);
+  if (c) c->resize(kept);
   if (closed) {
-    while (points.size() > 1 && dist2(points.back(), points.front()) < min2) points.pop_back();
+    while (points.size() > 1 && dist2(points.back(), points.front()) < min2) {
+      points.pop_back();
+      if (c) c->pop_back();
+    }
   }
+}
+
+std::vector<Polyline> uncutRuns(const Ring& ring, const CutEdges& cuts) {
+  std::vector<Polyline> out;
+  const size_t n = ring.size();
+  if (cuts.size() != n) return out;
+  const auto cut = std::find(cuts.begin(), cuts.end(), true);
+  if (cut == cuts.end()) {
+    // No cut: the ring, once around.
+    out.push_back(ring);
+    if (n > 0) out.back().push_back(ring.front());
+    return out;
+  }
+  // From the end of a cut, once around.
+  const size_t start = static_cast<size_t>(cut - cuts.begin()) + 1;
+  Polyline run;
+  for (size_t k = 0; k < n; ++k) {
+    const size_t i = (start + k) % n;
+    if (cuts[i]) {
+      if (run.size() >= 2) out.push_back(std::move(run));
+      run.clear();
+      continue;
+    }
+    if (run.empty()) run.push_back(ring[i]);
+    run.push_back(ring[(i + 1) % n]);
+  }
+  if (run.size() >= 2) out.push_back(std::move(run));
+  return out;
 }
 
 GeometryOptions geometryFor(const Rect& area, double pad) {
@@ -175,9 +244,11 @@ GeometryOptions geometryFor(const Rect& area, double pad) {
 
 namespace {
 
-// The visible part of a ring already in pixels, appended to `out`.
-void keepVisibleRing(Ring&& pts, const GeometryOptions& opt, std::vector<Ring>& out) {
-  dropCloseVertices(pts, opt.minSpacing, true);
+// The visible part of a ring already in pixels, appended to `out`; with
+// `outCuts`, its cut edges (`cuts`, those of `pts`) appended there.
+void keepVisibleRing(Ring&& pts, const GeometryOptions& opt, std::vector<Ring>& out,
+                     CutEdges cuts = {}, std::vector<CutEdges>* outCuts = nullptr) {
+  dropCloseVertices(pts, opt.minSpacing, true, &cuts);
   if (pts.size() < 3) return;
   Bounds b = boundsOf(pts);
   if (b.x1 < opt.clip.x || b.x0 > opt.clip.right() || b.y1 < opt.clip.y ||
@@ -185,11 +256,14 @@ void keepVisibleRing(Ring&& pts, const GeometryOptions& opt, std::vector<Ring>& 
     return;  // wholly outside
   if (b.x0 < opt.clip.x || b.x1 > opt.clip.right() || b.y0 < opt.clip.y ||
       b.y1 > opt.clip.bottom()) {
-    pts = clipRing(pts, opt.clip);
-    dropCloseVertices(pts, opt.minSpacing, true);
+    pts = clipRing(pts, opt.clip, outCuts ? &cuts : nullptr);
+    dropCloseVertices(pts, opt.minSpacing, true, &cuts);
     if (pts.size() < 3) return;
   }
   out.push_back(std::move(pts));
+  if (!outCuts) return;
+  if (std::find(cuts.begin(), cuts.end(), true) == cuts.end()) cuts.clear();
+  outCuts->push_back(std::move(cuts));
 }
 
 // The visible pieces of a line already in pixels (non-finite points break
@@ -228,14 +302,23 @@ std::vector<Polyline> projectLine(const Projection& proj, const std::vector<LonL
 }
 
 std::vector<Ring> pixelRings(const Projection& proj, const std::vector<Ring>& planar,
-                             const GeometryOptions& opt) {
+                             const GeometryOptions& opt, const std::vector<CutEdges>* cuts,
+                             std::vector<CutEdges>* visibleCuts) {
   std::vector<Ring> out;
-  for (const Ring& r : planar) {
+  for (size_t i = 0; i < planar.size(); ++i) {
+    const Ring& r = planar[i];
     Ring pts;
     pts.reserve(r.size());
+    const bool marked = visibleCuts && cuts && i < cuts->size() && !(*cuts)[i].empty();
+    if (marked) {
+      // Non-finite positions go with their marks (dropCloseVertices).
+      for (const Point& p : r) pts.push_back(finite(p) ? proj.toPixel(p) : p);
+      keepVisibleRing(std::move(pts), opt, out, (*cuts)[i], visibleCuts);
+      continue;
+    }
     for (const Point& p : r)
-      if (std::isfinite(p.x) && std::isfinite(p.y)) pts.push_back(proj.toPixel(p));
-    keepVisibleRing(std::move(pts), opt, out);
+      if (finite(p)) pts.push_back(proj.toPixel(p));
+    keepVisibleRing(std::move(pts), opt, out, {}, visibleCuts);
   }
   return out;
 }
@@ -296,7 +379,8 @@ void thinLonLat(std::vector<LonLat>& pts, double tol, bool closed) {
   pts.resize(kept);
 }
 
-// Projects the lon/lat pieces into planar ones appended to `out`.
+// Projects the lon/lat pieces into planar ones appended to `out`, one to
+// one.
 template <class Out>
 void forwardPieces(const PlanarContext& pc, std::vector<LonLatRing>& pieces, Out& out,
                    PlanarBox& box) {
@@ -313,7 +397,7 @@ void forwardPieces(const PlanarContext& pc, std::vector<LonLatRing>& pieces, Out
 }  // namespace
 
 size_t planarRings(const PlanarContext& pc, const std::vector<LonLatRing>& rings,
-                   std::vector<Ring>& out, PlanarBox& box) {
+                   std::vector<Ring>& out, PlanarBox& box, std::vector<CutEdges>* cuts) {
   size_t leftOut = 0;
   std::vector<LonLatRing> kept, pieces;
   for (const LonLatRing& r : rings) {
@@ -326,7 +410,7 @@ size_t planarRings(const PlanarContext& pc, const std::vector<LonLatRing>& rings
     thinLonLat(kept.back(), pc.thin, true);
   }
   if (kept.empty()) return leftOut;
-  cutRings(kept, pc.cut, pieces);
+  cutRings(kept, pc.cut, pieces, cuts);
   forwardPieces(pc, pieces, out, box);
   return leftOut;
 }

@@ -22,8 +22,10 @@ using LonLatRing = std::vector<LonLat>;
 // Sutherland-Hodgman: the part of a closed ring inside `clip`. A ring that
 // wraps the rectangle comes back as the rectangle; one outside comes back
 // empty. Pieces of one ring that the rectangle cuts apart stay one ring
-// joined along the rectangle's edge, which fills correctly.
-Ring clipRing(const Ring& ring, const Rect& clip);
+// joined along the rectangle's edge, which fills correctly. With `cuts`
+// (the ring's cut edges, empty for none), they come back for the ring
+// returned, the edges made along the rectangle among them.
+Ring clipRing(const Ring& ring, const Rect& clip, CutEdges* cuts = nullptr);
 
 // The parts of an open line inside `clip` (Liang-Barsky per segment;
 // consecutive visible segments stay one piece).
@@ -32,8 +34,15 @@ std::vector<Polyline> clipPolyline(const Polyline& line, const Rect& clip);
 // Removes each vertex closer than `minSpacing` to the last one kept (and, in
 // a closed ring, a last vertex that is that close to the first), and every
 // non-finite vertex. The first vertex is always kept, the last of an open
-// line too, so a line keeps its ends.
-void dropCloseVertices(std::vector<Point>& points, double minSpacing, bool closed);
+// line too, so a line keeps its ends. A ring's `cuts` (when not empty)
+// follow: the edge from a kept vertex takes the mark of the edge it now
+// stands for, that of the last vertex dropped after it.
+void dropCloseVertices(std::vector<Point>& points, double minSpacing, bool closed,
+                       CutEdges* cuts = nullptr);
+
+// The edges of a ring that are not cut, as open lines (each run of them
+// from one cut to the next).
+std::vector<Polyline> uncutRuns(const Ring& ring, const CutEdges& cuts);
 
 struct GeometryOptions {
   Rect clip;                // the area to keep, in pixels
@@ -55,8 +64,13 @@ std::vector<Polyline> projectLine(const Projection& proj, const std::vector<LonL
 
 // Rings and lines already in planar map coordinates (see planarRings) to
 // their visible parts in pixels, as projectRings and projectLine give them.
+// With `cuts` (one per planar ring, as planarRings gives them), the cut
+// edges of each ring returned, the edges clipping made along the frame
+// among them, go to `visibleCuts`.
 std::vector<Ring> pixelRings(const Projection& proj, const std::vector<Ring>& planar,
-                             const GeometryOptions& opt);
+                             const GeometryOptions& opt,
+                             const std::vector<CutEdges>* cuts = nullptr,
+                             std::vector<CutEdges>* visibleCuts = nullptr);
 std::vector<Polyline> pixelLines(const Projection& proj, const std::vector<Polyline>& planar,
                                  const GeometryOptions& opt);
 
@@ -102,11 +116,12 @@ struct PlanarBox {
 
 // The rings of one region cut at the projection's antimeridian, closed
 // around a pole where they enclose one, and projected; appended to `out`
-// and added to `box`. Rings the projection does not take (ALBERSUSA
-// outside its three areas) are left out: the number of their positions is
-// returned.
+// (their cut edges to `cuts`, when given) and added to `box`. Rings the
+// projection does not take (ALBERSUSA outside its three areas) are left
+// out: the number of their positions is returned.
 size_t planarRings(const PlanarContext& pc, const std::vector<LonLatRing>& rings,
-                   std::vector<Ring>& out, PlanarBox& box);
+                   std::vector<Ring>& out, PlanarBox& box,
+                   std::vector<CutEdges>* cuts = nullptr);
 // The same for a line; non-finite positions break it into pieces.
 size_t planarLine(const PlanarContext& pc, const std::vector<LonLat>& line,
                   std::vector<Polyline>& out, PlanarBox& box);

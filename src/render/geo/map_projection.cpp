@@ -5,10 +5,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <optional>
 
 #include "common/ascii.h"
 #include "common/global_options.h"
 #include "common/shared_library.h"
+#include "common/utf8.h"
 #include "render/geo/equal_area.h"
 
 namespace qv::render {
@@ -50,7 +52,7 @@ double normalLon(double lon) {
   X(proj_create_crs_to_crs_from_pj) X(proj_normalize_for_visualization)                 \
   X(proj_as_proj_string) X(proj_errno_reset) X(proj_crs_get_coordinate_system)          \
   X(proj_cs_get_axis_info) X(proj_trans_generic) X(proj_context_errno)                  \
-  X(proj_context_errno_string) X(proj_info)
+  X(proj_context_errno_string) X(proj_info) X(proj_get_area_of_use)
 
 struct ProjFunctions {
   QV_PROJ_FUNCTIONS(QV_LIBRARY_FIELD)
@@ -108,7 +110,10 @@ namespace {
 std::string lastError(PJ_CONTEXT* ctx) {
   const int e = pj().proj_context_errno(ctx);
   const char* s = e ? pj().proj_context_errno_string(ctx, e) : nullptr;
-  return s && *s ? s : "not a coordinate system PROJ knows";
+  // PROJ has no words for some of its codes ("Unknown error (code 4096)").
+  if (!s || !*s || std::string_view(s).substr(0, 13) == "Unknown error")
+    return "not a coordinate system PROJ knows";
+  return s;
 }
 
 // A PROJ string names an operation unless it says it is a CRS.
@@ -131,6 +136,7 @@ struct ProjTransform {
   // The PROJ text `op` was made from, to make it again for another thread
   // ("" when it was not made from a text).
   std::string definition;
+  std::optional<AreaOfUse> area;  // the CRS's, when PROJ gives one
 };
 
 // The same transformation with a PROJ context and operation of its own;
@@ -208,6 +214,11 @@ bool makeTransform(std::string_view definition, bool toLonLat, ProjTransform& t,
         factor > 0 && std::isfinite(factor))
       t.metresPerUnit = factor;
   }
+  double w = 0, so = 0, e = 0, n = 0;
+  const char* areaName = nullptr;
+  if (pj().proj_get_area_of_use(ctx, crs.get(), &w, &so, &e, &n, &areaName) && w >= -180 &&
+      e <= 180 && so >= -90 && n <= 90 && so <= n)
+    t.area = AreaOfUse{w, so, e, n, areaName ? areaName : ""};
   pj().proj_errno_reset(t.op.get());
   return true;
 }
@@ -372,6 +383,7 @@ class ProjConverter final : public CoordinateConverter {
  public:
   explicit ProjConverter(ProjTransform t) : t_(std::move(t)) {}
   void toLonLat(Point* pts, size_t n) const override { transform(t_, pts, n); }
+  const AreaOfUse* areaOfUse() const override { return t_.area ? &*t_.area : nullptr; }
 
  private:
   ProjTransform t_;
@@ -408,6 +420,29 @@ MapProjectionPtr makeNamedProj(const std::string& params, const std::string& nam
 }
 
 }  // namespace
+
+bool AreaOfUse::farOutside(double lon, double lat) const {
+  // Degrees east of the west edge, and the box's width, both around the
+  // globe.
+  double width = east - west, east_of = std::fmod(lon - west, 360);
+  if (width < 0) width += 360;
+  if (east_of < 0) east_of += 360;
+  const double lonOut = east_of <= width ? 0 : std::min(east_of - width, 360 - east_of);
+  const double latOut = std::max({south - lat, lat - north, 0.0});
+  return lonOut > std::max(10.0, width) || latOut > std::max(10.0, north - south);
+}
+
+std::string AreaOfUse::described() const {
+  auto lon = [](double v) { return num(std::fabs(v)) + (v < 0 ? " W" : " E"); };
+  auto lat = [](double v) { return num(std::fabs(v)) + (v < 0 ? " S" : " N"); };
+  // Some areas list dozens of countries: the first ones tell where.
+  constexpr size_t kLongest = 80;
+  std::string where(name.size() > kLongest ? cutUtf8(name, kLongest) : name);
+  while (!where.empty() && (where.back() == '.' || where.back() == ' ')) where.pop_back();
+  if (name.size() > kLongest) where += "...";
+  return (where.empty() ? "" : where + ": ") + lon(west) + " to " + lon(east) + ", " +
+         lat(south) + " to " + lat(north);
+}
 
 const Extent& WrapExtent::shorter() const {
   const bool wrap = plain.valid && plain.maxLon - plain.minLon > 180 &&

@@ -109,6 +109,18 @@ struct ProjectionChoice {
 // definition PROJ does not know gives a warning and AUTO.
 ProjectionChoice chooseProjection(std::string_view setting, const WrapExtent& extent, bool tiles);
 
+// Where a coordinate system is meant to be used, as PROJ gives it: a box
+// in degrees (east below west when it crosses the antimeridian).
+struct AreaOfUse {
+  double west = 0, south = 0, east = 0, north = 0;
+  std::string name;  // "Liechtenstein; Switzerland."
+  // Whether a position lies far outside the box: further than 10 degrees,
+  // or than the box is wide (high), from it.
+  bool farOutside(double lon, double lat) const;
+  // "Liechtenstein; Switzerland: 5.96 to 10.49 E, 45.82 to 47.81 N".
+  std::string described() const;
+};
+
 // Converts positions of data in the coordinate system `definition` to
 // longitude/latitude in degrees, x = longitude and y = latitude whatever
 // the system's axis order. Null with `error` set when PROJ does not know it.
@@ -116,6 +128,8 @@ class CoordinateConverter {
  public:
   virtual ~CoordinateConverter() = default;
   virtual void toLonLat(Point* pts, size_t n) const = 0;
+  // The system's area of use; null when PROJ gives none.
+  virtual const AreaOfUse* areaOfUse() const = 0;
 };
 std::unique_ptr<CoordinateConverter> makeCoordinateConverter(std::string_view definition,
                                                              std::string* error);

@@ -267,11 +267,33 @@ void splitLine(const std::vector<LonLat>& u, const Frame& f,
   flush();
 }
 
+// Data often close a polar region along a parallel just short of the pole
+// (-89.999 in data rounded to a grid): that is the pole too.
+constexpr double kPoleBand = 0.01;
+
+// The edges of a ring made ready for the window that run along its edges
+// (where every position on the cut meridian lies, see Frame::out) or along
+// a pole; empty when none does.
+CutEdges cutEdgesOf(const LonLatRing& r, const Frame& f) {
+  CutEdges cuts;
+  const size_t n = r.size();
+  for (size_t i = 0; i < n; ++i) {
+    const LonLat a = r[i], b = r[(i + 1) % n];
+    const bool meridian = a.lon == b.lon && (a.lon == f.lo || a.lon == f.hi);
+    const bool pole = a.lat == b.lat && std::fabs(a.lat) >= 90 - kPoleBand;
+    if (!meridian && !pole) continue;
+    if (cuts.empty()) cuts.resize(n);
+    cuts[i] = true;
+  }
+  return cuts;
+}
+
 }  // namespace
 
 void cutRings(const std::vector<LonLatRing>& rings, const SphereCut& cut,
-              std::vector<LonLatRing>& out) {
+              std::vector<LonLatRing>& out, std::vector<CutEdges>* cuts) {
   const Frame f(cut);
+  const size_t first = out.size();
   for (const LonLatRing& ring : rings) {
     out.emplace_back();
     const Scan s = unwrap(ring, f, true, out.back());
@@ -285,6 +307,9 @@ void cutRings(const std::vector<LonLatRing>& rings, const SphereCut& cut,
       clipToWindows(s.winding != 0 ? closeThroughPole(u, s.winding, f) : u, f, out);
     }
   }
+  if (!cuts) return;
+  for (size_t i = first; i < out.size(); ++i)
+    cuts->push_back(cut.cut ? cutEdgesOf(out[i], f) : CutEdges());
 }
 
 void cutLine(const std::vector<LonLat>& line, const SphereCut& cut,

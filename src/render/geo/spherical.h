@@ -31,6 +31,12 @@ namespace qv::render {
 
 using LonLatRing = std::vector<LonLat>;  // closed: the last point joins the first
 
+// Which edges of a ring are cuts the map made, not edges of the region:
+// along the cut meridian, along a pole closed through, along the frame.
+// Edge i joins vertex i to vertex i + 1 (the last one closes the ring). A
+// cut is filled but not stroked. Empty when the ring has none.
+using CutEdges = std::vector<bool>;
+
 inline constexpr double kCutInset = 1e-9;
 
 // The cut meridian of a projection centred on `lon0` is lon0 + 180
@@ -73,8 +79,13 @@ inline LonLat wrapToCentre(LonLat p, double lon0) {
 // densifying the short way round.
 //
 // Rings with fewer than three usable vertices give nothing.
+//
+// With `cut.cut` set and `cuts` given, the cut edges of each ring appended
+// to `out` are appended to `cuts`: edges along the cut meridian (from the
+// cut, or already in the data, which often comes split there) and along a
+// pole (within a hundredth of a degree of it).
 void cutRings(const std::vector<LonLatRing>& rings, const SphereCut& cut,
-              std::vector<LonLatRing>& out);
+              std::vector<LonLatRing>& out, std::vector<CutEdges>* cuts = nullptr);
 
 // One open line made ready for projecting, its pieces appended to `out`.
 // With `cut.cut` set, a line that crosses the cut meridian comes back as

@@ -86,6 +86,9 @@ class DataTable {
   // default.
   virtual std::string displayName() const { return std::string(name()); }
   virtual size_t rows() const = 0;
+  // Where the table's first row lies in the data it was read from: a BY
+  // group's rows come after those of the groups before it. 0 by default.
+  virtual size_t firstRow() const { return 0; }
   // The coordinate system the data declares for its coordinates (a PROJ
   // definition), used when the program names none; "" for degrees.
   virtual std::string coordinateSystem() const { return {}; }

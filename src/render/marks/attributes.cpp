@@ -171,7 +171,7 @@ Coordinates coordinatesNamed(std::string_view name) {
 }  // namespace
 
 bool Env::inDegrees(const DataColumn*& x, const DataColumn*& y, std::string_view systemName,
-                    std::string_view dataName, std::string_view dataSystem) {
+                    std::string_view dataName, std::string_view dataSystem, bool mapData) {
   if (!x || !y || !x->numeric || !y->numeric) return true;
   std::string system = decodeTextEscapes(dynamic(systemName));
   if (system.empty()) system = dataSystem;
@@ -201,6 +201,10 @@ bool Env::inDegrees(const DataColumn*& x, const DataColumn*& y, std::string_view
     std::string error;
     auto converter = makeCoordinateConverter(system, &error);
     if (!converter) {
+      if (mapData)
+        throw UnusableData("The coordinate system " + system + " of the map data " +
+                           std::string(dataName) + " cannot be used (" + error +
+                           "); the map cannot be drawn.");
       if (unknownSystems_.insert(system + "\n" + std::string(dataName)).second)
         warn("The coordinate system " + system + " of the data " + std::string(dataName) +
              " is not known to PROJ (" + error + "); what would be drawn from it is left out.");
@@ -209,12 +213,24 @@ bool Env::inDegrees(const DataColumn*& x, const DataColumn*& y, std::string_view
     std::vector<Point> pts(n);
     for (size_t i = 0; i < n; ++i) pts[i] = {vx[i], vy[i]};
     converter->toLonLat(pts.data(), n);
+    const AreaOfUse* area = converter->areaOfUse();
+    size_t placed = 0, farOut = 0;
     for (size_t i = 0; i < n; ++i) {
       const bool ok = std::isfinite(pts[i].x) && std::isfinite(pts[i].y) &&
                       std::fabs(pts[i].x) < 1e6 && std::fabs(pts[i].y) <= 90;
       vx[i] = ok ? pts[i].x : NAN;
       vy[i] = ok ? pts[i].y : NAN;
+      placed += ok;
+      farOut += ok && area && area->farOutside(pts[i].x, pts[i].y);
     }
+    // Coordinates in another system than the one named land somewhere
+    // else on the Earth, often in an ocean. Data that only reach beyond
+    // the area (Alaska's islands in a system for the lower 48 states) are
+    // drawn as they are.
+    if (farOut * 2 > placed)
+      warn("Most positions of the data " + std::string(dataName) +
+           " lie far outside the area of use of their coordinate system " + system + " (" +
+           area->described() + "); is that the system they are in?");
   }
   converted_.push_back(std::move(cx));
   converted_.push_back(std::move(cy));
@@ -421,7 +437,7 @@ bool pointColumns(Env& env, const Layer& layer, DataTable*& table, const DataCol
     }
     if (!col) {
       env.warn("The plot " + name + " is not drawn: its " + axis + " column " + ref->column +
-               " is not in the data " + std::string(table->name()) + ".");
+               " is not in the data " + table->displayName() + ".");
       return false;
     }
     if (!col->numeric) {
@@ -458,6 +474,19 @@ std::string entryLabel(const DiscreteAttrValue& v) {
   return ".";
 }
 
+// An attribute map's name as the user knows it: the ID of a DATTRMAP= or
+// RATTRMAP= map without the prefix its template name has. "__ATTRMAP__"
+// and a number name a map made from value lists: it stays whole.
+std::string userMapName(std::string_view name) {
+  constexpr std::string_view kDiscrete = "__ATTRMAP__", kRange = "__RATTRMAP__";
+  if (name.size() > kRange.size() && name.substr(0, kRange.size()) == kRange)
+    return std::string(name.substr(kRange.size()));
+  if (name.size() > kDiscrete.size() && name.substr(0, kDiscrete.size()) == kDiscrete &&
+      name.find_first_not_of("0123456789", kDiscrete.size()) != std::string_view::npos)
+    return std::string(name.substr(kDiscrete.size()));
+  return std::string(name);
+}
+
 }  // namespace
 
 bool Grouping::init(Env& env, std::string_view column, DataTable* table, bool includeMissing,
@@ -470,7 +499,7 @@ bool Grouping::init(Env& env, std::string_view column, DataTable* table, bool in
   const DataColumn* col = table->column(varName);
   if (!col) {
     *problem = "its group column " + varName + " is not in the data " +
-               std::string(table->name());
+               table->displayName();
     return false;
   }
   title_ = col->label.empty() ? col->name : col->label;
@@ -557,12 +586,7 @@ bool Grouping::init(Env& env, std::string_view column, DataTable* table, bool in
   if (unmatchedCount > 0 && !other) {
     const std::string shown = Env::firstValues(unmatched, unmatchedCount);
     const size_t n = unmatchedCount;
-    // A DATTRMAP= map is known by its ID in the template's name.
-    std::string mapName = map_->name;
-    constexpr std::string_view kPrefix = "__ATTRMAP__";
-    if (mapName.size() > kPrefix.size() && mapName.compare(0, kPrefix.size(), kPrefix) == 0 &&
-        mapName.find_first_not_of("0123456789", kPrefix.size()) != std::string::npos)
-      mapName.erase(0, kPrefix.size());
+    const std::string mapName = userMapName(map_->name);
     env.dataMessage(false, std::to_string(n) + (n == 1 ? " value of " : " values of ") +
                                col->name + " in " + table->displayName() +
                                (n == 1 ? " matches" : " match") +
@@ -596,13 +620,13 @@ bool ColorResponse::init(Env& env, const Layer& layer, std::string_view column, 
     varName = av->variable;
     map_ = env.model.rangeMap(av->map);
     if (!map_)
-      env.warn("The range attribute map " + av->map + " of " + layerName(layer) +
+      env.warn("The range attribute map " + userMapName(av->map) + " of " + layerName(layer) +
                " is not in the template; its colors follow the response continuously.");
   }
   col_ = table->column(varName);
   if (!col_ || !col_->numeric) {
     *problem = "its color response " + varName +
-               (col_ ? " is not numeric" : " is not in the data " + std::string(table->name()));
+               (col_ ? " is not numeric" : " is not in the data " + table->displayName());
     col_ = nullptr;
     return false;
   }

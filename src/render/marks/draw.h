@@ -58,6 +58,7 @@ class Env {
   static constexpr size_t kShownValues = 5;
   static std::string firstValues(const std::vector<std::string>& shown, size_t count);
   std::vector<DataMessage> dataMessages;
+  std::vector<ResponseJoin> responseJoins;  // RenderResult::responseJoins
   bool tilesFailed = false;  // a tile layer got no tile at all
   // Whether the output keeps marks apart, with their tips and links.
   bool keepsMarks() const {
@@ -73,10 +74,13 @@ class Env {
   // the dynamic value `systemName` (__PLOTCS__, __MAPCS__) names, else the
   // data's own (`dataSystem`, "" for degrees): columns
   // in degrees are returned as they are, others are converted through PROJ
-  // (copies kept for the rendering). False after a warning naming the
-  // system and `dataName` when PROJ does not know the system.
+  // (copies kept for the rendering), with a warning when most positions
+  // land far outside the system's area of use. When PROJ cannot use the system:
+  // false after a warning naming it and `dataName`, or for the map data
+  // (`mapData`) UnusableData.
   bool inDegrees(const DataColumn*& x, const DataColumn*& y, std::string_view systemName,
-                 std::string_view dataName, std::string_view dataSystem = {});
+                 std::string_view dataName, std::string_view dataSystem = {},
+                 bool mapData = false);
 
   // Positions the map projection does not take (ALBERSUSA outside its three
   // areas), counted over the layers.

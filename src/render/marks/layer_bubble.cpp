@@ -166,7 +166,7 @@ std::unique_ptr<PreparedLayer> prepareBubbles(Env& env, const Layer& layer) {
   if (!out->size || !out->size->numeric) {
     env.warn("The plot " + name + " is not drawn: its SIZE column " +
              (sizeRef ? sizeRef->column : std::string("(none)")) + " is not a numeric column of " +
-             std::string(out->table->name()) + ".");
+             out->table->displayName() + ".");
     return nullptr;
   }
   displayParts(layer, out->showFill, out->showOutline);

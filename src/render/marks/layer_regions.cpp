@@ -5,6 +5,7 @@
 // "_CLRRESP_" response or a RATTRMAP= map), or a color group (cycling the
 // GraphData elements or through a discrete attribute map). Regions without
 // a response take the missing color and the empty-region outline.
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <optional>
@@ -51,23 +52,37 @@ std::string counted(size_t n, const char* one, const char* many) {
   return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
+// "N responses of R match no region of the map (first: ...)" without its
+// subject, for the identifiers (as the data write them, "" for a missing
+// one) of the responses that joined no region, in the order of the data;
+// `where` follows "the map".
+std::string unjoinedText(const std::vector<std::string_view>& ids, std::string_view where = {}) {
+  std::vector<std::string> shown;
+  bool blank = false;
+  for (std::string_view id : ids) {
+    if (id.empty()) blank = true;
+    else if (shown.size() < Env::kShownValues) shown.emplace_back(id);
+  }
+  if (blank && shown.size() < Env::kShownValues) shown.push_back("(missing)");
+  return std::string(ids.size() == 1 ? " matches" : " match") + " no region of the map" +
+         std::string(where) + " (first: " + Env::firstValues(shown, ids.size()) + ")";
+}
+
 // The response row of every region: the first row with its identifier.
 // Says what did not join cleanly: identifiers on more than one row (one
 // warning), regions without a response and responses without a region (one
-// note), naming the first identifiers as the response data writes them.
+// note), naming the first identifiers as the data write them. The image
+// of a BY group hands the responses back instead (Env::responseJoins).
 std::vector<size_t> joinResponses(Env& env, DataTable& map, DataTable& resp,
-                                  const DataColumn& respId,
-                                  const std::vector<std::string>& regionKey) {
+                                  const DataColumn& respId, const DataColumn& mapId,
+                                  const std::vector<std::string>& regionKey,
+                                  const std::vector<size_t>& regionRow) {
   std::unordered_map<std::string, size_t> rowOf;   // identifier -> first row
   std::unordered_set<std::string> repeated;        // identifiers on more than one row
   std::vector<std::string> repeatedShown;
-  size_t blankIds = 0;
   const size_t rows = std::min(resp.rows(), respId.size());
   for (size_t r = 0; r < rows; ++r) {
-    if (respId.missing(r)) {
-      ++blankIds;
-      continue;
-    }
+    if (respId.missing(r)) continue;
     auto [it, added] = rowOf.emplace(idKey(respId, r), r);
     if (added) continue;
     if (repeated.insert(it->first).second && repeatedShown.size() < Env::kShownValues)
@@ -76,27 +91,30 @@ std::vector<size_t> joinResponses(Env& env, DataTable& map, DataTable& resp,
   std::vector<size_t> regionResp(regionKey.size(), SIZE_MAX);
   std::unordered_set<std::string_view> joined;  // identifiers some region took
   size_t regionsWithout = 0;
+  std::vector<std::string> regionsShown;
   for (size_t i = 0; i < regionKey.size(); ++i) {
     if (auto it = rowOf.find(regionKey[i]); it != rowOf.end()) {
       regionResp[i] = it->second;
       joined.insert(it->first);
-    } else {
-      ++regionsWithout;
+    } else if (++regionsWithout <= Env::kShownValues) {
+      regionsShown.push_back(mapId.text(regionRow[i]));
     }
   }
-  // Responses without a region, in the order of the response data.
-  size_t unmatched = blankIds;
-  std::vector<std::string> unmatchedShown;
-  for (size_t r = 0; r < rows; ++r) {
-    if (respId.missing(r)) continue;
-    auto it = rowOf.find(idKey(respId, r));
-    if (it->second != r || joined.count(it->first)) continue;
-    ++unmatched;
-    if (unmatchedShown.size() < Env::kShownValues) unmatchedShown.push_back(respId.text(r));
-  }
-  if (blankIds > 0 && unmatchedShown.size() < Env::kShownValues) unmatchedShown.push_back("(missing)");
-
+  // The responses, each by its first row, in the order of the response data.
   const std::string respName = resp.displayName();
+  ResponseJoin join{respName, {}, {}};
+  for (size_t r = 0; r < rows; ++r) {
+    const size_t at = resp.firstRow() + r;
+    if (respId.missing(r)) {
+      join.unjoined.emplace_back(at, std::string());
+      continue;
+    }
+    auto it = rowOf.find(idKey(respId, r));
+    if (it->second != r) continue;
+    if (!joined.count(it->first)) join.unjoined.emplace_back(at, respId.text(r));
+    else if (env.req.byGroup) join.joined.push_back(at);
+  }
+
   if (!repeated.empty())
     env.dataMessage(true, counted(repeated.size(), "identifier", "identifiers") + " of " +
                               respId.name + " in " + respName + " " +
@@ -107,22 +125,53 @@ std::vector<size_t> joinResponses(Env& env, DataTable& map, DataTable& resp,
   std::string text;
   if (regionsWithout > 0)
     text = counted(regionsWithout, "region", "regions") + " of the map " + map.displayName() +
-           (regionsWithout == 1 ? " has" : " have") + " no response in " + respName;
-  if (unmatched > 0)
+           (regionsWithout == 1 ? " has" : " have") + " no response in " + respName +
+           " (first: " + Env::firstValues(regionsShown, regionsWithout) + ")";
+  const size_t unmatched = join.unjoined.size();
+  if (unmatched > 0 && !env.req.byGroup) {
+    std::vector<std::string_view> ids;
+    for (const auto& u : join.unjoined) ids.push_back(u.second);
     text += (text.empty() ? counted(unmatched, "response", "responses") + " of " + respName
                           : ", and " + counted(unmatched, "response", "responses")) +
-            (unmatched == 1 ? " matches" : " match") + " no region of the map (first: " +
-            Env::firstValues(unmatchedShown, unmatched) + ")";
+            unjoinedText(ids);
+  }
   if (!text.empty()) env.dataMessage(false, text + ".");
+  if (env.req.byGroup) env.responseJoins.push_back(std::move(join));
   return regionResp;
 }
 
 // Outlines up to this width are drawn as hairlines.
 constexpr double kHairlineWidth = 1.25;
 
+// What of a region's visible rings is outlined: the rings the map did not
+// cut whole, and of the others the runs of edges between the cuts (at the
+// antimeridian, a pole, the frame), which are the map's and not the
+// region's edges. Without a cut (most regions) the visible rings
+// themselves are outlined.
+struct Outline {
+  bool cut = false;
+  std::vector<Ring> rings;
+  std::vector<Polyline> runs;
+};
+
+Outline outlineOf(const std::vector<Ring>& visible, const std::vector<CutEdges>& cuts) {
+  Outline o;
+  o.cut = std::any_of(cuts.begin(), cuts.end(), [](const CutEdges& c) { return !c.empty(); });
+  if (!o.cut) return o;
+  for (size_t k = 0; k < visible.size(); ++k) {
+    if (k >= cuts.size() || cuts[k].empty()) {
+      o.rings.push_back(visible[k]);
+      continue;
+    }
+    for (Polyline& run : uncutRuns(visible[k], cuts[k])) o.runs.push_back(std::move(run));
+  }
+  return o;
+}
+
 struct Region {
   std::vector<LonLatRing> rings;
   std::vector<Ring> planar;  // the rings cut and projected
+  std::vector<CutEdges> planarCuts;  // their cut edges, which are not outlined
   std::vector<size_t> ringKeyRow;  // a row of each ring, to tell segments apart
   Rgba fill;
   bool responded = true;  // has a response (else the empty outline)
@@ -137,7 +186,8 @@ class RegionLayer final : public PreparedLayer {
     PlanarBox box;
     for (Region& r : regions) {
       r.planar.clear();
-      env.rowsLeftOut += planarRings(pc.planar, r.rings, r.planar, box);
+      r.planarCuts.clear();
+      env.rowsLeftOut += planarRings(pc.planar, r.rings, r.planar, box, &r.planarCuts);
     }
     if (!box.any) return;
     const double reach = std::max(outline.width, emptyOutline.width) / 2;
@@ -150,8 +200,11 @@ class RegionLayer final : public PreparedLayer {
     StateGuard guard(pen);
     pen.setFillRule(FillRule::EvenOdd);
     std::vector<std::vector<Ring>> visible(regions.size());
+    std::vector<Outline> outlines(regions.size());
     for (size_t i = 0; i < regions.size(); ++i) {
-      visible[i] = pixelRings(dc.proj, regions[i].planar, dc.geo);
+      std::vector<CutEdges> cuts;
+      visible[i] = pixelRings(dc.proj, regions[i].planar, dc.geo, &regions[i].planarCuts, &cuts);
+      outlines[i] = outlineOf(visible[i], cuts);
       if (visible[i].empty() || regions[i].fill.a <= 0) continue;
       ItemGuard item(pen, tips.info("region", regions[i].respRow));
       pen.newPath();
@@ -182,12 +235,19 @@ class RegionLayer final : public PreparedLayer {
       }
       for (size_t i = 0; i < regions.size(); ++i) {
         if (regions[i].responded != responded || visible[i].empty()) continue;
+        const Outline& o = outlines[i];
+        const std::vector<Ring>& rings = o.cut ? o.rings : visible[i];
         if (hairline) {
-          drawHairlines(*pixels, s == 1 ? visible[i] : scaledRings(visible[i], s), true,
-                        look.color, look.width * s);
+          for (bool closed : {true, false}) {
+            const std::vector<Ring>& lines = closed ? rings : o.runs;
+            if (!lines.empty())
+              drawHairlines(*pixels, s == 1 ? lines : scaledRings(lines, s), closed, look.color,
+                            look.width * s);
+          }
         } else {
           if (!onePath) pen.newPath();
-          appendRings(pen, visible[i]);
+          appendRings(pen, rings);
+          appendPolylines(pen, o.runs);
           if (!onePath) pen.stroke();
         }
       }
@@ -227,9 +287,8 @@ std::unique_ptr<PreparedLayer> prepareRegions(Env& env, const Layer& layer) {
              map->displayName() + " has no numeric longitude and latitude columns.");
     return nullptr;
   }
-  // A system PROJ does not know has been warned of, naming the data.
-  if (!env.inDegrees(lon, lat, "__MAPCS__", map->displayName(), map->coordinateSystem()))
-    return nullptr;
+  // A system PROJ does not know ends the step, naming the data.
+  env.inDegrees(lon, lat, "__MAPCS__", map->displayName(), map->coordinateSystem(), true);
 
   auto out = std::make_unique<RegionLayer>(layer);
   std::vector<Region>& regions = out->regions;
@@ -328,7 +387,7 @@ std::unique_ptr<PreparedLayer> prepareRegions(Env& env, const Layer& layer) {
     if (resp == map) {
       regionResp = regionRow;
     } else {
-      regionResp = joinResponses(env, *map, *resp, *respId, regionKey);
+      regionResp = joinResponses(env, *map, *resp, *respId, *idc, regionKey, regionRow);
     }
     for (size_t i = 0; i < regions.size(); ++i) regions[i].respRow = regionResp[i];
     out->tips.init(env, layer, resp);
@@ -426,6 +485,28 @@ std::unique_ptr<PreparedLayer> prepareRegions(Env& env, const Layer& layer) {
     item.fill = withTransparency(env.style.missingColor, transparency);
     item.line = empty;
     out->items.push_back(item);
+  }
+  return out;
+}
+
+void StepResponseJoins::add(const ResponseJoin& join) {
+  auto it = std::find_if(byResponse_.begin(), byResponse_.end(),
+                         [&](const auto& r) { return r.first == join.response; });
+  if (it == byResponse_.end()) it = byResponse_.insert(byResponse_.end(), {join.response, {}});
+  Rows& rows = it->second;
+  rows.joined.insert(join.joined.begin(), join.joined.end());
+  for (const auto& [row, id] : join.unjoined) rows.unjoined.emplace(row, id);
+}
+
+std::vector<std::string> StepResponseJoins::notes() const {
+  std::vector<std::string> out;
+  for (const auto& [response, rows] : byResponse_) {
+    std::vector<std::string_view> ids;
+    for (const auto& [row, id] : rows.unjoined)
+      if (!rows.joined.count(row)) ids.push_back(id);
+    if (ids.empty()) continue;
+    out.push_back(counted(ids.size(), "response", "responses") + " of " + response +
+                  unjoinedText(ids, " in any BY group") + ".");
   }
   return out;
 }

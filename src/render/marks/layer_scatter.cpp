@@ -123,7 +123,7 @@ void DataLabels::init(Env& env, const Layer& layer, DataTable* table,
   labels = table->column(ref->column);
   if (!labels) {
     env.warn("The data labels of " + layerName(layer) + " are not drawn: the column " +
-             ref->column + " is not in the data " + std::string(table->name()) + ".");
+             ref->column + " is not in the data " + table->displayName() + ".");
     return;
   }
   style.font = layerFont(env, layer, Key::DataLabelAttrs);

@@ -128,7 +128,7 @@ std::unique_ptr<PreparedLayer> prepareText(Env& env, const Layer& layer) {
   if (!out->text) {
     env.warn("The plot " + name + " is not drawn: its text column " +
              (textRef ? textRef->column : std::string("(none)")) + " is not in the data " +
-             std::string(table->name()) + ".");
+             table->displayName() + ".");
     return nullptr;
   }
   const Style& st = env.style;
@@ -145,7 +145,7 @@ std::unique_ptr<PreparedLayer> prepareText(Env& env, const Layer& layer) {
       out->rotateColumn = table->column(r->text);
       if (!out->rotateColumn || !out->rotateColumn->numeric) {
         env.warn("The labels of " + name + " are not rotated: the column " + r->text +
-                 " is not a numeric column of " + std::string(table->name()) + ".");
+                 " is not a numeric column of " + table->displayName() + ".");
         out->rotateColumn = nullptr;
       }
     } else {
@@ -206,7 +206,7 @@ std::unique_ptr<PreparedLayer> prepareText(Env& env, const Layer& layer) {
     out->sizeColumn = table->column(s->text);
     if (!out->sizeColumn || !out->sizeColumn->numeric) {
       env.warn("The labels of " + name + " are not sized by " + s->text +
-               ": it is not a numeric column of " + std::string(table->name()) + ".");
+               ": it is not a numeric column of " + table->displayName() + ".");
       out->sizeColumn = nullptr;
     } else {
       out->sizeMinPt = 5;

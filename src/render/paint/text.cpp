@@ -90,6 +90,26 @@ PangoContext* layoutContext() {
   return holder.ctx;
 }
 
+// The text as Pango and Cairo take it: bad bytes and noncharacters
+// (U+FDD0..U+FDEF and the last two code points of every plane) become
+// replacement characters. Cairo's PDF surface refuses a noncharacter in the
+// text it keeps beside the glyphs, and XML cannot hold U+FFFE and U+FFFF:
+// every output shows the same U+FFFD.
+std::string drawableText(std::string_view text) {
+  gchar* made = g_utf8_make_valid(text.data(), static_cast<gssize>(text.size()));
+  std::string out;
+  out.reserve(text.size());
+  for (const gchar* c = made; *c; c = g_utf8_next_char(c)) {
+    const gunichar cp = g_utf8_get_char(c);
+    if ((cp >= 0xFDD0 && cp <= 0xFDEF) || (cp & 0xFFFE) == 0xFFFE)
+      out += "\xEF\xBF\xBD";
+    else
+      out.append(c, g_utf8_next_char(c) - c);
+  }
+  g_free(made);
+  return out;
+}
+
 }  // namespace
 
 void startFontSetup() { (void)pango_cairo_font_map_get_default(); }
@@ -119,13 +139,10 @@ TextLayout::TextLayout(std::string_view text, const FontStyle& font, Justify jus
   pango_layout_set_alignment(layout_, justify == Justify::Left    ? PANGO_ALIGN_LEFT
                                       : justify == Justify::Right ? PANGO_ALIGN_RIGHT
                                                                   : PANGO_ALIGN_CENTER);
-  // Pango needs valid UTF-8; bad bytes become replacement characters.
   // A text is laid out up to kMaxDisplayBytes: a huge value would cost
   // gigabytes of layout for nothing anyone can read.
-  const std::string_view shown = qv::cutUtf8(text, kMaxDisplayBytes);
-  gchar* valid = g_utf8_make_valid(shown.data(), static_cast<gssize>(shown.size()));
-  pango_layout_set_text(layout_, valid, -1);
-  g_free(valid);
+  const std::string valid = drawableText(qv::cutUtf8(text, kMaxDisplayBytes));
+  pango_layout_set_text(layout_, valid.c_str(), static_cast<int>(valid.size()));
 }
 
 TextLayout::~TextLayout() {

@@ -9,9 +9,9 @@
 #include <set>
 
 #include "common/ascii.h"
-
 #include "common/error.h"
 #include "common/global_options.h"
+#include "runtime/formats/formats.h"
 #include "runtime/program/statement.h"
 
 namespace qv::rt {
@@ -62,6 +62,15 @@ const char* kindName(Tok k) {
     case Tok::Eof: return "Eof";
     default: return "Punct";
   }
+}
+
+// A format in its bare w.d form (8.2, 8.), which the tokenizer reads as
+// a number.
+bool isPlainFormat(const Token& t) {
+  std::string name;
+  int w = 0, d = 0;
+  bool hw = false, hd = false;
+  return t.kind == Tok::Number && parseFormatName(t.text, &name, &w, &d, &hw, &hd);
 }
 
 // The token as the user would recognise it in a message.
@@ -690,7 +699,7 @@ class StatementParser {
       case ValueKind::FormatList:
         list(od, s, [&](Slot& e) {
           const Token* f = peek();
-          if (!f || (f->kind != Tok::Format && f->kind != Tok::Name))
+          if (!f || !(f->kind == Tok::Format || f->kind == Tok::Name || isPlainFormat(*f)))
             fail(f, "a format name for " + ref(od));
           place(e, f);
           e.kind = host::kSlotName;

@@ -196,11 +196,11 @@ TEST(Drawing, GoesOnWhenTheDataLackWhatALayerNames) {
   const std::vector<std::string> expected = {
       "The regions of CHOROMAP are drawn without their response: the data RESPONSEDATA was not "
       "handed to the renderer.",
-      "The plot SCATTER is not drawn: its Y column latitude is not in the data PLOTDATA.",
-      "The plot TEXT is not drawn: its text column label is not in the data PLOTDATA.",
-      "The plot BUBBLE is not drawn: its SIZE column name is not a numeric column of PLOTDATA.",
+      "The plot SCATTER is not drawn: its Y column latitude is not in the data WORK.PTS.",
+      "The plot TEXT is not drawn: its text column label is not in the data WORK.PTS.",
+      "The plot BUBBLE is not drawn: its SIZE column name is not a numeric column of WORK.PTS.",
       "The plot SERIES is drawn without its groups: its group column nosuch is not in the data "
-      "PLOTDATA."};  // the gradient legend of SCATTER goes with its plot, which said why
+      "WORK.PTS."};  // the gradient legend of SCATTER goes with its plot, which said why
   EXPECT_EQ(r.warnings, expected);
   // opaque=false: the image is transparent around the map.
   EXPECT_EQ(r.canvas->pixelRgba(1, 1), 0u);

@@ -50,6 +50,32 @@ TEST(ClipRing, KeepsTheInsideOfEveryShape) {
   EXPECT_TRUE(clipRing({{1, 1}, {2, 2}, {1, 3}}, Rect{0, 0, 0, 5}).empty());
 }
 
+// The edges clipping makes along the frame are cuts, as are those cut
+// before (an edge along the antimeridian): what is outlined is the rest,
+// from cut to cut.
+TEST(ClipRing, MarksTheEdgesItMakesAsCuts) {
+  Rect box{0, 0, 10, 10};
+  // A square over the right edge whose left edge was cut before.
+  CutEdges cuts = {false, false, false, true};  // (5,8) -> (5,2) is a cut
+  Ring half = clipRing({{5, 2}, {15, 2}, {15, 8}, {5, 8}}, box, &cuts);
+  ASSERT_EQ(cuts.size(), half.size());
+  std::vector<Polyline> runs = uncutRuns(half, cuts);
+  // What is left: the top and the bottom, each from the cut to the frame.
+  ASSERT_EQ(runs.size(), 2u);
+  for (const Polyline& run : runs) {
+    ASSERT_EQ(run.size(), 2u);
+    EXPECT_EQ(run[0].y, run[1].y);
+    EXPECT_NEAR(std::fabs(run[1].x - run[0].x), 5, 1e-9);
+  }
+  // Dropping a vertex keeps the mark of the edge the kept one now stands
+  // for; a ring without cuts is outlined whole.
+  Ring ring = {{0, 0}, {4, 0}, {4, 0.1}, {4, 4}, {0, 4}};
+  CutEdges marks = {false, false, true, false, false};
+  dropCloseVertices(ring, 0.25, true, &marks);
+  EXPECT_EQ(marks, (CutEdges{false, true, false, false}));
+  EXPECT_EQ(uncutRuns(ring, CutEdges(4, false)).front().size(), 5u);
+}
+
 TEST(ClipPolyline, SplitsAtTheEdgesAndKeepsRunsTogether) {
   Rect box{0, 0, 10, 10};
   // In, out over the right edge, back in: two pieces meeting the edge.

@@ -106,6 +106,31 @@ TEST(SphericalRings, CutAtTheAntimeridianKeepingAreaAndSides) {
     EXPECT_LE(s.maxLon, lon0 + 180 - kCutInset);
     EXPECT_LE(s.step, 1 + 1e-9);
   }
+  // The edges along the cut are told, and only they: in the data (an
+  // island split there) or made by the cut, densified or not. Centred on
+  // 180 nothing is cut.
+  Rings pieces;
+  std::vector<CutEdges> cuts;
+  cutRings({fiji[0], {{178, -19}, {180, -19}, {180, -18.5}}}, SphereCut{0, true, 1}, pieces,
+           &cuts);
+  ASSERT_EQ(cuts.size(), pieces.size());
+  for (size_t i = 0; i < pieces.size(); ++i) {
+    ASSERT_EQ(cuts[i].size(), pieces[i].size());
+    const size_t n = pieces[i].size();
+    int along = 0;
+    for (size_t k = 0; k < n; ++k) {
+      const LonLat a = pieces[i][k], b = pieces[i][(k + 1) % n];
+      const bool onCut = a.lon == b.lon && std::fabs(a.lon) == kEast;
+      EXPECT_EQ(cuts[i][k], onCut) << i << " " << k;
+      along += onCut;
+    }
+    EXPECT_GE(along, 1) << i;
+  }
+  pieces.clear();
+  cuts.clear();
+  cutRings(fiji, SphereCut{180, true, 1}, pieces, &cuts);
+  ASSERT_EQ(cuts.size(), pieces.size());
+  for (const CutEdges& c : cuts) EXPECT_TRUE(c.empty());
 }
 
 TEST(SphericalRings, RingsAroundAPoleCloseThroughIt) {

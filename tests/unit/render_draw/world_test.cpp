@@ -183,6 +183,55 @@ void expectWorldPixels(const RenderResult& r, const std::string& what) {
   }
 }
 
+// Where the map cuts a marked country (Chukotka, Wrangel Island and Fiji
+// at the antimeridian, Antarctica along the pole) its fill runs to the
+// map's edge with no outline along the cut: the pixels on the edge and just
+// inside it keep the red of the fill (blended with the wall, never darkened
+// by the grey outline). A true coast that meets the cut darkens a few
+// places; an outline along the cut would darken them all.
+struct CutCheck {
+  int places = 0;    // along the cut, well inside a marked country
+  int darkened = 0;  // of them, with a darker pixel on or at the cut
+};
+CutCheck outlineAlongTheCuts(const RenderResult& r, bool pole) {
+  const Canvas& c = *r.canvas;
+  CutCheck out;
+  auto at = [](Point p, Point d, double k) { return Point{p.x + k * d.x, p.y + k * d.y}; };
+  auto from = [](Point a, Point b) { return Point{b.x - a.x, b.y - a.y}; };  // a to b
+  // `edge` on the cut, `along` its direction and `in` towards the map.
+  auto check = [&](Point edge, Point along, Point in) {
+    const double a = std::hypot(along.x, along.y);
+    if (!(a > 0)) return;
+    along = {along.x / a, along.y / a};
+    // Perpendicular to the cut, on the side of the map.
+    Point normal{-along.y, along.x};
+    if (normal.x * in.x + normal.y * in.y < 0) normal = {-normal.x, -normal.y};
+    const Point deep = at(edge, normal, 4);
+    if (!marked(c, deep) || !marked(c, at(deep, along, 3)) || !marked(c, at(deep, along, -3)))
+      return;
+    ++out.places;
+    for (double k : {0.0, 0.7, 1.4}) {
+      const Point p = at(edge, normal, k);
+      if ((qv::test::rgbAt(c, p.x, p.y) >> 16) < 0xE8) {
+        ++out.darkened;
+        break;
+      }
+    }
+  };
+  for (double lat = -85; lat <= 85; lat += 0.01)
+    for (double lon : {180 - 1e-7, -180 + 1e-7}) {
+      const Point e = r.projection.project(lon, lat);
+      check(e, from(r.projection.project(lon, lat - 0.05), r.projection.project(lon, lat + 0.05)),
+            from(e, r.projection.project(lon < 0 ? -179 : 179, lat)));
+    }
+  if (pole)
+    for (double lon = -170; lon <= 170; lon += 0.5) {
+      const Point e = r.projection.project(lon, -90);
+      check(e, from(e, r.projection.project(lon + 1, -90)), Point{0, -1});
+    }
+  return out;
+}
+
 TEST(WorldMaps, EqualEarthMercatorAndPolarKeepEveryCountryWholeAndInPlace) {
   qv::test::Pipeline p;
   p.write("marks.csv", "id,mark\n643,1\n242,1\n10,1\n826,1\n466,1\n124,0\n304,0\n840,0\n");
@@ -201,7 +250,28 @@ TEST(WorldMaps, EqualEarthMercatorAndPolarKeepEveryCountryWholeAndInPlace) {
     ASSERT_EQ(r.warnings.size(), 1u) << run.setting;
     EXPECT_NE(r.warnings[0].find("have no ID and are not drawn"), std::string::npos);
     expectWorldPixels(r, run.setting);
+    // Drawn with an outline along the cuts, nearly every place is darkened
+    // (1166 of 1186 in Equal Earth, 596 of 596 in Mercator); the coasts
+    // that meet the cut darken about a tenth.
+    const CutCheck cut = outlineAlongTheCuts(r, std::string(run.setting) == "AUTO");
+    EXPECT_GT(cut.places, 500) << run.setting;
+    EXPECT_LT(cut.darkened * 4, cut.places) << run.setting << ": " << cut.darkened << " of "
+                                            << cut.places << " places along the cuts darkened";
     EXPECT_TRUE(qv::test::matchesReference(*r.canvas, run.reference));
+  }
+
+  // Outlines too wide for hairlines are stroked as paths, as in every other
+  // output: they leave the cuts alone too.
+  const std::string wide = qv::test::graphTemplate(
+      "", std::string(kMarkTemplate).replace(std::string(kMarkTemplate).find("colorResponse=_M_"),
+                                             17, "colorResponse=_M_ outlineattrs=(thickness=3)"));
+  {
+    RenderResult r = p.draw(wide, {{"RESPONSEDATA", marks}}, world, {{"__MAPID__", "ID"}}, 1600,
+                            1000, "", "AUTO");
+    ASSERT_TRUE(r.canvas);
+    const CutCheck cut = outlineAlongTheCuts(r, true);
+    EXPECT_GT(cut.places, 500);
+    EXPECT_LT(cut.darkened * 4, cut.places) << cut.darkened << " of " << cut.places;
   }
 
   // Antarctica alone lies beyond 60 degrees south: a polar map.

@@ -1,6 +1,5 @@
 #include "common/shown_name.h"
 
-#include <cstdint>
 
 #include "common/utf8.h"
 

@@ -425,8 +425,9 @@ bool fields(const OpenRequest& req, const std::string& layerName, std::vector<Fi
 // The bytes of the table the host makes of the features read so far (see
 // ogrTable in runtime/data/ogr.cpp): a layer with geometry gives a row per
 // vertex (and one after each line part) holding ID, SEGMENT, LONG, LAT (ALT)
-// and every attribute again; one without, a row per feature. Each feature
-// also costs its id here.
+// and every attribute again; one without, a row per feature. A feature
+// without points, which gives no row, still holds its attributes here, and
+// each feature its id.
 class TableBytes {
  public:
   explicit TableBytes(const LayerData& d) : d_(d) {}
@@ -444,7 +445,7 @@ class TableBytes {
     for (const Field& field : d_.fields)
       perRow += field.kind == FieldKind::String ? 8 + field.texts[f].size() : 8;
     rows_ += rows;
-    total_ += 8 + rows * perRow;
+    total_ += 8 + (rows ? rows : 1) * perRow;
     return total_;
   }
 

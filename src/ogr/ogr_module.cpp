@@ -3,6 +3,7 @@
 // host only when a GDAL source is opened.
 #include <cpl_conv.h>
 #include <cpl_error.h>
+#include <cpl_vsi_virtual.h>
 #include <gdal.h>
 #include <gdal_priv.h>
 #include <ogr_spatialref.h>
@@ -10,22 +11,30 @@
 #include <dlfcn.h>
 #include <libpq-fe.h>
 #include <sched.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cmath>
-#include <exception>
 #include <cstdio>
+#include <exception>
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <new>
+#include <string_view>
 
 #include "runtime/data/ogr_api.h"
 
 namespace {
 
+using qv::ogr::Failure;
+using qv::ogr::Fault;
 using qv::ogr::Field;
 using qv::ogr::FieldKind;
 using qv::ogr::LayerData;
+using qv::ogr::Limits;
 using qv::ogr::OpenRequest;
 using qv::ogr::PartKind;
 
@@ -92,34 +101,171 @@ void cancelQueries() {
   }
 }
 
+// What the files GDAL opens during one call of the interface may be: the
+// call's thread watches them through the file layer below.
+struct FileWatch {
+  // The first file refused (not a regular file), with its st_mode.
+  std::string refused;
+  unsigned mode = 0;
+  // A .dbf read alone: its stem ("/data/m" of /data/m.dbf), whose .shp and
+  // .shx GDAL is not to see.
+  std::string aloneStem;
+
+  bool hidden(std::string_view path) const {
+    if (aloneStem.empty() || path.size() != aloneStem.size() + 4 ||
+        path.substr(0, aloneStem.size()) != aloneStem || path[aloneStem.size()] != '.')
+      return false;
+    const std::string ext(path.substr(aloneStem.size() + 1));
+    return EQUAL(ext.c_str(), "shp") || EQUAL(ext.c_str(), "shx");
+  }
+};
+
+thread_local FileWatch* tWatch = nullptr;
+
+// The one check of every file opened for a source: whether `path` exists
+// and is no regular file (a FIFO would wait for a writer forever, a device
+// be read without end). Such a file is not to be opened; the first one is
+// kept for the call, which then fails naming it. Folders are refused too
+// unless `foldersAllowed`.
+bool refuse(const char* path, bool foldersAllowed) {
+  struct stat st {};
+  if (!path || ::stat(path, &st) != 0 || S_ISREG(st.st_mode) ||
+      (foldersAllowed && S_ISDIR(st.st_mode)))
+    return false;
+  if (tWatch && tWatch->refused.empty()) {
+    tWatch->refused = path;
+    tWatch->mode = st.st_mode;
+  }
+  errno = EACCES;
+  return true;
+}
+
+// SQLite opens a GeoPackage's files itself (the database, its -journal,
+// -wal and -shm) through the system call table of its Unix file layer;
+// its "open" goes through the check. SQLite also opens the folder of a
+// database to flush it after removing a journal: folders pass here (a
+// folder in a file's place fails to open as a file all the same).
+sqlite3_syscall_ptr sqliteOpen = nullptr;
+
+int sqliteOpenRegular(const char* path, int flags, int mode) {
+  if (refuse(path, true)) return -1;
+  return reinterpret_cast<int (*)(const char*, int, int)>(sqliteOpen)(path, flags, mode);
+}
+
+// GDAL's file layer for local files, wrapped: every file GDAL opens (the
+// source, a driver's sidecar, an .aux.xml) goes through the check first.
+class RegularFilesOnly final : public VSIFilesystemHandler {
+ public:
+  explicit RegularFilesOnly(VSIFilesystemHandler* inner) : inner_(inner) {}
+  ~RegularFilesOnly() override { delete inner_; }
+  RegularFilesOnly(const RegularFilesOnly&) = delete;
+  RegularFilesOnly& operator=(const RegularFilesOnly&) = delete;
+
+  VSIVirtualHandle* Open(const char* name, const char* access, bool setError,
+                         CSLConstList options) override {
+    if (tWatch && tWatch->hidden(name)) {
+      errno = ENOENT;
+      return nullptr;
+    }
+    if (refuse(name, false)) {
+      if (setError) VSIError(VSIE_FileError, "%s is not a regular file", name);
+      return nullptr;
+    }
+    return inner_->Open(name, access, setError, options);
+  }
+  int Stat(const char* name, VSIStatBufL* buf, int flags) override {
+    if (tWatch && tWatch->hidden(name)) {
+      errno = ENOENT;
+      return -1;
+    }
+    return inner_->Stat(name, buf, flags);
+  }
+  int Unlink(const char* name) override { return inner_->Unlink(name); }
+  int Mkdir(const char* name, long mode) override { return inner_->Mkdir(name, mode); }
+  int Rmdir(const char* name) override { return inner_->Rmdir(name); }
+  int Rename(const char* from, const char* to) override { return inner_->Rename(from, to); }
+  char** ReadDirEx(const char* dir, int max) override { return inner_->ReadDirEx(dir, max); }
+  char** SiblingFiles(const char* name) override { return inner_->SiblingFiles(name); }
+  int IsCaseSensitive(const char* name) override { return inner_->IsCaseSensitive(name); }
+  GIntBig GetDiskFreeSpace(const char* dir) override { return inner_->GetDiskFreeSpace(dir); }
+  int SupportsSparseFiles(const char* path) override { return inner_->SupportsSparseFiles(path); }
+  bool IsLocal(const char* path) override { return inner_->IsLocal(path); }
+  bool SupportsSequentialWrite(const char* path, bool local) override {
+    return inner_->SupportsSequentialWrite(path, local);
+  }
+  bool SupportsRandomWrite(const char* path, bool local) override {
+    return inner_->SupportsRandomWrite(path, local);
+  }
+
+ private:
+  VSIFilesystemHandler* inner_;
+};
+
 // GDAL reports through a callback; the first failure of a call is its
 // reason. Warnings are not failures (a driver warns of fields it widens).
 struct ErrorSink {
   std::string first;
-  static void CPL_STDCALL handler(CPLErr cls, CPLErrorNum, const char* msg) {
+  bool noMemory = false;
+  static void CPL_STDCALL handler(CPLErr cls, CPLErrorNum num, const char* msg) {
     auto* self = static_cast<ErrorSink*>(CPLGetErrorHandlerUserData());
-    if (self && cls >= CE_Failure && self->first.empty() && msg) self->first = msg;
+    if (!self || cls < CE_Failure) return;
+    self->noMemory |= num == CPLE_OutOfMemory;
+    if (self->first.empty() && msg) self->first = msg;
   }
 };
 
-class CaptureErrors {
+// One call of the interface: GDAL's failures are caught and the files it
+// opens watched from here to the end of the call.
+class Call {
  public:
-  CaptureErrors() { CPLPushErrorHandlerEx(&ErrorSink::handler, &sink_); }
-  ~CaptureErrors() { CPLPopErrorHandler(); }
-  CaptureErrors(const CaptureErrors&) = delete;
-  CaptureErrors& operator=(const CaptureErrors&) = delete;
-  const std::string& first() const { return sink_.first; }
-  std::string reason(const char* otherwise) const {
-    return sink_.first.empty() ? std::string(otherwise) : sink_.first;
+  explicit Call(const OpenRequest& req) {
+    if (req.tableAlone && req.source.size() > 4)
+      watch_.aloneStem = req.source.substr(0, req.source.size() - 4);
+    tWatch = &watch_;
+    CPLPushErrorHandlerEx(&ErrorSink::handler, &sink_);
+  }
+  ~Call() {
+    CPLPopErrorHandler();
+    tWatch = nullptr;
+  }
+  Call(const Call&) = delete;
+  Call& operator=(const Call&) = delete;
+
+  // Whether a file was refused or memory ran out so far.
+  bool refused() const { return !watch_.refused.empty() || sink_.noMemory; }
+  // The same, or GDAL reported a failure.
+  bool failed() const { return refused() || !sink_.first.empty(); }
+  // Fills `f` with what went wrong, `otherwise` when GDAL gave no reason.
+  // A refused file comes first: what GDAL says after it is a consequence.
+  void describe(Failure* f, const char* otherwise) const {
+    if (!watch_.refused.empty()) {
+      f->fault = Fault::NotRegular;
+      f->text = watch_.refused;
+      f->mode = watch_.mode;
+    } else if (sink_.noMemory) {
+      f->fault = Fault::NoMemory;
+    } else {
+      f->fault = Fault::Reason;
+      f->text = sink_.first.empty() ? std::string(otherwise) : sink_.first;
+    }
   }
 
  private:
+  FileWatch watch_;
   ErrorSink sink_;
 };
 
 void registerDrivers() {
   static std::once_flag once;
-  std::call_once(once, [] { GDALAllRegister(); });
+  std::call_once(once, [] {
+    VSIFileManager::InstallHandler("", new RegularFilesOnly(VSIFileManager::GetHandler("")));
+    if (sqlite3_vfs* vfs = sqlite3_vfs_find("unix"); vfs && vfs->iVersion >= 3) {
+      sqliteOpen = vfs->xGetSystemCall(vfs, "open");
+      if (sqliteOpen)
+        vfs->xSetSystemCall(vfs, "open", reinterpret_cast<sqlite3_syscall_ptr>(&sqliteOpenRegular));
+    }
+    GDALAllRegister();
+  });
 }
 
 struct CloseDataset {
@@ -127,7 +273,7 @@ struct CloseDataset {
 };
 using DatasetPtr = std::unique_ptr<GDALDataset, CloseDataset>;
 
-DatasetPtr open(const OpenRequest& req, std::string* error, const CaptureErrors& errors) {
+DatasetPtr open(const OpenRequest& req, Failure* failure, const Call& call) {
   registerDrivers();
   std::vector<const char*> drivers, options;
   for (const auto& d : req.drivers) drivers.push_back(d.c_str());
@@ -137,16 +283,26 @@ DatasetPtr open(const OpenRequest& req, std::string* error, const CaptureErrors&
   DatasetPtr ds(GDALDataset::Open(req.source.c_str(),
                                   GDAL_OF_VECTOR | GDAL_OF_READONLY | GDAL_OF_VERBOSE_ERROR,
                                   req.drivers.empty() ? nullptr : drivers.data(), options.data()));
-  if (!ds) *error = errors.reason("GDAL cannot open it");
+  if (!ds) call.describe(failure, "GDAL cannot open it");
   return ds;
 }
 
-bool layers(const OpenRequest& req, std::vector<std::string>* names, std::string* error) {
-  CaptureErrors errors;
-  DatasetPtr ds = open(req, error, errors);
+// Whether no file was refused (nor memory ran out) in the call, nor, when
+// `gdalFailures`, GDAL reported a failure; else fills `failure`. A file
+// refused on the way fails a call that GDAL itself got through (a sidecar
+// it could do without).
+bool clean(const Call& call, Failure* failure, bool gdalFailures) {
+  if (gdalFailures ? !call.failed() : !call.refused()) return true;
+  call.describe(failure, "GDAL could not read it");
+  return false;
+}
+
+bool layers(const OpenRequest& req, std::vector<std::string>* names, Failure* failure) {
+  Call call(req);
+  DatasetPtr ds = open(req, failure, call);
   if (!ds) return false;
   for (OGRLayer* l : ds->GetLayers()) names->push_back(l->GetName());
-  return true;
+  return clean(call, failure, false);
 }
 
 FieldKind kindOf(const OGRFieldDefn& f) {
@@ -271,10 +427,45 @@ std::string crsText(const OGRSpatialReference& srs) {
   return text;
 }
 
-OGRLayer* layerOf(GDALDataset& ds, const std::string& name, std::string* error) {
+OGRLayer* layerOf(GDALDataset& ds, const std::string& name, Failure* failure) {
   OGRLayer* layer = name.empty() ? ds.GetLayer(0) : ds.GetLayerByName(name.c_str());
-  if (!layer) *error = name.empty() ? "it holds no layer" : "it has no layer " + name;
+  if (!layer) {
+    failure->fault = Fault::Reason;
+    failure->text = name.empty() ? "it holds no layer" : "it has no layer " + name;
+  }
   return layer;
+}
+
+// The file beside a Shapefile with extension `ext` (lower case, else upper
+// case, as GDAL looks for them), or "" when there is none.
+std::string besideShapefile(const std::string& shp, const char* ext) {
+  for (const std::string& e : {std::string(ext), std::string(CPLString(ext).toupper())}) {
+    const std::string path = CPLResetExtension(shp.c_str(), e.c_str());
+    VSIStatBufL st;
+    if (VSIStatL(path.c_str(), &st) == 0) return path;
+  }
+  return {};
+}
+
+bool isShapefile(GDALDataset& ds, const OpenRequest& req) {
+  return ds.GetDriver() && EQUAL(ds.GetDriver()->GetDescription(), "ESRI Shapefile") &&
+         EQUAL(CPLGetExtension(req.source.c_str()), "shp");
+}
+
+// A Shapefile whose .dbf GDAL could not take is read without attributes
+// and without a word: its .dbf must be among the files GDAL reads.
+bool attributesTaken(GDALDataset& ds, const OpenRequest& req, Failure* failure) {
+  if (!isShapefile(ds, req)) return true;
+  const std::string dbf = besideShapefile(req.source, "dbf");
+  if (dbf.empty()) return true;  // the host tells of a missing .dbf
+  char** files = ds.GetFileList();
+  const bool taken = CSLFindString(files, dbf.c_str()) >= 0;
+  CSLDestroy(files);
+  if (taken) return true;
+  failure->fault = Fault::Reason;
+  failure->text = std::string(CPLGetFilename(dbf.c_str())) +
+                  ", which holds its attributes, is not a dBase file GDAL can read";
+  return false;
 }
 
 void describeFields(OGRFeatureDefn& defn, std::vector<Field>* out) {
@@ -296,26 +487,60 @@ void describeFields(OGRFeatureDefn& defn, std::vector<Field>* out) {
 }
 
 bool fields(const OpenRequest& req, const std::string& layerName, std::vector<Field>* out,
-            std::string* driver, std::string* error) {
-  CaptureErrors errors;
-  DatasetPtr ds = open(req, error, errors);
-  OGRLayer* layer = ds ? layerOf(*ds, layerName, error) : nullptr;
+            std::string* driver, Failure* failure) {
+  Call call(req);
+  DatasetPtr ds = open(req, failure, call);
+  OGRLayer* layer = ds ? layerOf(*ds, layerName, failure) : nullptr;
   if (!layer) return false;
   describeFields(*layer->GetLayerDefn(), out);
   if (GDALDriver* d = ds->GetDriver()) *driver = d->GetDescription();
-  return true;
+  return clean(call, failure, false);
 }
 
+// The bytes of the table the host makes of the features read so far (see
+// ogrTable in runtime/data/ogr.cpp): a layer with geometry gives a row per
+// vertex (and one after each line part) holding ID, SEGMENT, LONG, LAT (ALT)
+// and every attribute again; one without, a row per feature. A feature
+// without points, which gives no row, still holds its attributes here, and
+// each feature its id.
+class TableBytes {
+ public:
+  explicit TableBytes(const LayerData& d) : d_(d) {}
+  // Counts feature `f`, whose parts begin at part `firstPart`.
+  uint64_t add(size_t f, size_t firstPart) {
+    uint64_t rows = 1;
+    if (d_.hasGeometry) {
+      rows = 0;
+      for (size_t p = firstPart; p < d_.partKind.size(); ++p)
+        rows += d_.firstPoint[p + 1] - d_.firstPoint[p] + (d_.partKind[p] == PartKind::Line);
+      if (d_.hasZ && !z_) total_ += rows_ * 8;  // the ALT column, for the rows before
+      z_ = d_.hasZ;
+    }
+    uint64_t perRow = 8 + (d_.hasGeometry ? 8 * (z_ ? 4 : 3) : 0);
+    for (const Field& field : d_.fields)
+      perRow += field.kind == FieldKind::String ? 8 + field.texts[f].size() : 8;
+    rows_ += rows;
+    total_ += 8 + (rows ? rows : 1) * perRow;
+    return total_;
+  }
+
+ private:
+  const LayerData& d_;
+  uint64_t rows_ = 0, total_ = 0;
+  bool z_ = false;
+};
+
 bool read(const OpenRequest& req, const std::string& layerName, const std::string& filter,
-          uint64_t maxPoints, LayerData* out, std::string* error) {
-  CaptureErrors errors;
-  DatasetPtr ds = open(req, error, errors);
-  OGRLayer* layer = ds ? layerOf(*ds, layerName, error) : nullptr;
+          const Limits& limits, LayerData* out, Failure* failure) {
+  Call call(req);
+  DatasetPtr ds = open(req, failure, call);
+  OGRLayer* layer = ds ? layerOf(*ds, layerName, failure) : nullptr;
   if (!layer) return false;
   if (!filter.empty() && layer->SetAttributeFilter(filter.c_str()) != OGRERR_NONE) {
-    *error = errors.reason("the filter is not taken");
+    call.describe(failure, "the filter is not taken");
     return false;
   }
+  if (!attributesTaken(*ds, req, failure)) return false;
   out->name = layer->GetName();
   OGRFeatureDefn* defn = layer->GetLayerDefn();
   out->hasGeometry = defn->GetGeomFieldCount() > 0;
@@ -323,12 +548,16 @@ bool read(const OpenRequest& req, const std::string& layerName, const std::strin
   if (const OGRSpatialReference* srs = layer->GetSpatialRef()) {
     out->crs = crsText(*srs);
     swap = northFirst(*srs);
+  } else if (isShapefile(*ds, req)) {
+    out->unreadSystemFile = besideShapefile(req.source, "prj");
   }
   const int nfields = defn->GetFieldCount();
   describeFields(*defn, &out->fields);
-  GeometryReader geometry(*out, swap, maxPoints);
+  GeometryReader geometry(*out, swap, limits.maxPoints);
+  TableBytes bytes(*out);
   layer->ResetReading();
   for (auto& feature : *layer) {
+    const size_t index = out->fids.size(), firstPart = out->partKind.size();
     out->fids.push_back(feature->GetFID());
     for (int i = 0; i < nfields; ++i) {
       Field& f = out->fields[static_cast<size_t>(i)];
@@ -350,45 +579,55 @@ bool read(const OpenRequest& req, const std::string& layerName, const std::strin
     if (out->hasGeometry) geometry.add(feature->GetGeometryRef());
     out->firstPart.push_back(out->partKind.size());
     if (geometry.tooMany) {
-      *error = "it has more than " + std::to_string(maxPoints) + " coordinates";
+      failure->fault = Fault::Reason;
+      failure->text = "it has more than " + std::to_string(limits.maxPoints) + " coordinates";
       return false;
     }
+    // Checked feature by feature: a layer may have no end (a view that
+    // makes its rows).
+    if (const uint64_t b = bytes.add(index, firstPart); b > limits.maxTableBytes) {
+      failure->fault = Fault::TooLarge;
+      failure->bytes = b;
+      return false;
+    }
+    // A file refused mid-way (a sidecar read late) fails the read at once.
+    if (call.failed()) break;
   }
   // A driver that meets damaged data mid-way reports it and ends the loop
   // early: the layer is then not read whole.
-  if (!errors.first().empty()) {
-    *error = errors.first();
-    return false;
-  }
-  return true;
+  return clean(call, failure, true);
 }
 
 // Nothing is thrown to the host: memory exhaustion and the like come back
-// as the reason.
+// as a failure.
 template <class F>
-bool guarded(std::string* error, F&& f) {
+bool guarded(Failure* failure, F&& f) {
   try {
     return f();
+  } catch (const std::bad_alloc&) {
+    failure->fault = Fault::NoMemory;
   } catch (const std::exception& e) {
-    *error = e.what();
+    failure->fault = Fault::Reason;
+    failure->text = e.what();
   } catch (...) {
-    *error = "an unexpected failure in the GDAL reader";
+    failure->fault = Fault::Reason;
+    failure->text = "an unexpected failure in the GDAL reader";
   }
   return false;
 }
 
 const qv::ogr::Api kApi{
     qv::ogr::kApiVersion,
-    [](const OpenRequest& req, std::vector<std::string>* names, std::string* error) {
-      return guarded(error, [&] { return layers(req, names, error); });
+    [](const OpenRequest& req, std::vector<std::string>* names, Failure* failure) {
+      return guarded(failure, [&] { return layers(req, names, failure); });
     },
     [](const OpenRequest& req, const std::string& layer, std::vector<Field>* out,
-       std::string* driver, std::string* error) {
-      return guarded(error, [&] { return fields(req, layer, out, driver, error); });
+       std::string* driver, Failure* failure) {
+      return guarded(failure, [&] { return fields(req, layer, out, driver, failure); });
     },
     [](const OpenRequest& req, const std::string& layer, const std::string& filter,
-       uint64_t maxPoints, LayerData* out, std::string* error) {
-      return guarded(error, [&] { return read(req, layer, filter, maxPoints, out, error); });
+       const Limits& limits, LayerData* out, Failure* failure) {
+      return guarded(failure, [&] { return read(req, layer, filter, limits, out, failure); });
     },
     cancelQueries,
     [] { return GDALVersionInfo("RELEASE_NAME"); }};

@@ -464,6 +464,7 @@ std::unique_ptr<host::DataSet> openDataSet(const DataSetRef& ref, const Librarie
     settings.warn(w);
   ReadSettings rs;
   rs.names = settings.names;
+  rs.warn = settings.warn;
   // A database selects the rows itself where that gives the same rows; the
   // selection is still applied to what it returns.
   rs.filter = databaseCondition(f, ref.options);

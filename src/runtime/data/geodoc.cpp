@@ -249,6 +249,12 @@ void readPosition(const std::string& file, JsonPath& path, const element& e, dou
                          std::to_string(n) + ".");
 }
 
+std::string tableTooLarge(const std::string& what, uint64_t bytes, bool vertices) {
+  return what + " would take " + std::to_string(bytes >> 20) + " MiB as a table" +
+         (vertices ? " (each vertex repeats its feature's properties)" : "") +
+         "; that is more than this reader takes.";
+}
+
 Table guarded(const std::string& file, const std::function<Table()>& read) {
   try {
     return read();
@@ -411,10 +417,7 @@ Table RowBuilder::finish(VarNameRule rule, const NoteFn& note) {
   };
   decide(0);
   for (size_t c : kept) decide(c);
-  if (bytes > kMaxTableBytes)
-    throw UserError(file_ + " would take " + std::to_string(bytes >> 20) +
-                    " MiB as a table (each vertex repeats its feature's properties); that is "
-                    "more than this reader takes.");
+  if (bytes > kMaxTableBytes) throw UserError(tableTooLarge(file_, bytes, true));
 
   auto build = [&](size_t c, Column& k) {
     const auto& list = byColumn[c];

@@ -31,6 +31,11 @@ constexpr size_t kMaxVertices = 50'000'000;
 // Bytes the finished table may take (character properties repeat per row).
 constexpr uint64_t kMaxTableBytes = uint64_t{4} << 30;
 
+// The message for a file (or data set) `what` whose table would take
+// `bytes`, more than kMaxTableBytes; `vertices` when it is one of map rows,
+// which repeat their feature's properties.
+std::string tableTooLarge(const std::string& what, uint64_t bytes, bool vertices);
+
 using simdjson::dom::array;
 using simdjson::dom::element;
 using simdjson::dom::element_type;

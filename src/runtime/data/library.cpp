@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "common/ascii.h"
-
 #include "common/error.h"
+#include "common/shown_name.h"
 #include "runtime/data/connection.h"
 #include "runtime/data/ogr.h"
 #include "runtime/data/table.h"
@@ -84,7 +84,7 @@ void finish(ResolvedFile& r) {
 std::vector<std::string> objectsOf(const ResolvedFile& r) {
   if (r.kind == FileKind::Gpkg)
     return ogrLayerNames(r.path, r.kind,
-                         "Data set " + r.library + "." + r.member + " (" + r.path + ")");
+                         "Data set " + r.library + "." + r.member + " (" + shownName(r.path) + ")");
   return topoJsonObjectNamesOfFile(r.path);
 }
 
@@ -363,7 +363,7 @@ ResolvedFile Libraries::resolve(const DataSetRef& ref, const std::string& progra
                    (folder ? "Shapefile " : h.kind == FileKind::Gpkg ? "layer " : "object ") +
                    rest + " (its " + (h.kind == FileKind::Gpkg || folder ? "layers" : "objects") +
                    ":";
-        for (const auto& object : objects) nearMiss += " " + object;
+        for (const auto& object : objects) nearMiss += " " + shownName(object);
         nearMiss += ")";
       }
     }

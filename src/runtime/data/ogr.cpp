@@ -1,6 +1,7 @@
 #include "runtime/data/ogr.h"
 
 #include <dlfcn.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -10,10 +11,14 @@
 #include <filesystem>
 #include <limits>
 #include <mutex>
+#include <new>
+#include <optional>
 
 #include "common/ascii.h"
 #include "common/error.h"
+#include "common/filebuf.h"
 #include "common/remote_cancel.h"
+#include "common/shown_name.h"
 #include "runtime/data/csv.h"
 #include "runtime/data/geodoc.h"
 #include "runtime/data/ogr_api.h"
@@ -104,8 +109,13 @@ ogr::OpenRequest requestFor(const std::string& source, FileKind kind) {
   ogr::OpenRequest r;
   r.source = source;
   switch (kind) {
-    case FileKind::Shp:
-    case FileKind::Dbf: r.drivers = {"ESRI Shapefile"}; break;
+    case FileKind::Shp: r.drivers = {"ESRI Shapefile"}; break;
+    case FileKind::Dbf:
+      // A quoted path reads the file it names: the .dbf, not a Shapefile
+      // beside it.
+      r.drivers = {"ESRI Shapefile"};
+      r.tableAlone = true;
+      break;
     case FileKind::Gpkg: r.drivers = {"GPKG"}; break;
     case FileKind::Fgb: r.drivers = {"FlatGeobuf"}; break;
     case FileKind::Gml:
@@ -140,9 +150,88 @@ std::string reasonText(const std::string& reason, const std::string& source) {
     else if (!r.empty() && r.back() != ' ') r += ' ';
   }
   while (!r.empty() && r.back() == ' ') r.pop_back();
-  r = hidePasswords(r, source);
+  r = shownName(hidePasswords(r, source));
   if (r.empty() || (r.back() != '.' && r.back() != '?' && r.back() != '!')) r += '.';
   return r;
+}
+
+// Throws what the reader's failure means for `what` (a data set, a source)
+// whose reading `action` ("read", "opened") failed: the host's memory
+// message for memory, else a UserError naming it and the reason.
+[[noreturn]] void fail(const std::string& what, const char* action, const ogr::Failure& f,
+                       const std::string& source, bool vertices = true) {
+  switch (f.fault) {
+    case ogr::Fault::NoMemory: throw std::bad_alloc();
+    case ogr::Fault::TooLarge: throw UserError(geo::tableTooLarge(what, f.bytes, vertices));
+    case ogr::Fault::NotRegular:
+      throw UserError(what + " cannot be " + action + ": " + shownName(f.text) + " is " +
+                      notRegularFile(f.mode) + ", not a regular file.");
+    case ogr::Fault::Reason: break;
+  }
+  throw UserError(what + " cannot be " + action + ": " + reasonText(f.text, source));
+}
+
+// The first bytes (at most `limit`) and the size of a file GDAL is to read,
+// for a look at its header; nothing when it cannot be opened (GDAL then
+// tells). UserError when it is no regular file.
+struct FileStart {
+  std::string bytes;
+  uint64_t size = 0;
+};
+
+std::optional<FileStart> readStart(const std::string& path, size_t limit, const std::string& what) {
+  const char* kind = nullptr;
+  const int fd = openRegularFd(path, &kind);
+  if (kind)
+    throw UserError(what + " cannot be read: " + shownName(path) + " is " + kind +
+                    ", not a regular file.");
+  if (fd < 0) return std::nullopt;
+  FileStart start;
+  start.bytes.resize(limit);
+  size_t got = 0;
+  while (got < limit) {
+    const ssize_t n = ::pread(fd, start.bytes.data() + got, limit - got, static_cast<off_t>(got));
+    if (n <= 0) break;
+    got += static_cast<size_t>(n);
+  }
+  start.bytes.resize(got);
+  start.size = static_cast<uint64_t>(::lseek(fd, 0, SEEK_END));
+  ::close(fd);
+  return start;
+}
+
+// What is wrong with a .dbf file's header, as GDAL would find it without
+// saying so ("" when nothing): its lengths must fit one another and the
+// file. `name` is the file's name for the message.
+std::string dbfFault(const FileStart& f, const std::string& name) {
+  const auto byte = [&](size_t i) { return static_cast<unsigned char>(f.bytes[i]); };
+  if (f.bytes.size() < 32)
+    return name + " is cut short (" + std::to_string(f.size) + " bytes; a dBase header takes 32).";
+  const uint64_t records = byte(4) | byte(5) << 8 | byte(6) << 16 | uint64_t{byte(7)} << 24;
+  const unsigned headerLength = byte(8) | byte(9) << 8, recordLength = byte(10) | byte(11) << 8;
+  if (headerLength < 32)
+    return name + "'s header is damaged: it gives its own length as " +
+           std::to_string(headerLength) + " bytes, less than the 32 a dBase header takes.";
+  if (f.size < headerLength)
+    return name + " is cut short (" + std::to_string(f.size) + " bytes, its header says " +
+           std::to_string(headerLength) + " before the first record).";
+  // The field descriptors, up to the header's end mark: each field's width
+  // (two bytes for texts, one with the decimals for numbers).
+  uint64_t widths = 0;
+  const size_t end = std::min<size_t>(headerLength, f.bytes.size());
+  for (size_t at = 32; at + 32 <= end && byte(at) != 0x0D; at += 32) {
+    const char type = f.bytes[at + 11];
+    widths += type == 'N' || type == 'F' ? byte(at + 16) : byte(at + 16) | byte(at + 17) << 8;
+  }
+  if (recordLength == 0 || widths + 1 > recordLength)
+    return name + "'s header is damaged: its records are " + std::to_string(recordLength) +
+           " bytes long, too short for its fields (" + std::to_string(widths) +
+           " bytes and the deletion mark).";
+  const uint64_t said = headerLength + records * recordLength;
+  if (f.size < said)
+    return name + " is cut short (" + std::to_string(f.size) + " bytes, its header says " +
+           std::to_string(said) + ").";
+  return {};
 }
 
 // Days (or seconds) since 1 January 1960 from an ISO date, date-time or time.
@@ -304,9 +393,8 @@ std::vector<std::string> ogrLayerNames(const std::string& source, FileKind kind,
                                        const std::string& what) {
   const ogr::Api& a = api(what);
   std::vector<std::string> names;
-  std::string error;
-  if (!a.layers(requestFor(source, kind), &names, &error))
-    throw UserError(what + " cannot be opened: " + reasonText(error, source));
+  ogr::Failure failure;
+  if (!a.layers(requestFor(source, kind), &names, &failure)) fail(what, "opened", failure, source);
   return names;
 }
 
@@ -322,9 +410,10 @@ std::string databaseCondition(const ResolvedFile& file, const DataSetOptions& op
   }
   const std::string what = "Data set " + file.library + "." + file.member;
   std::vector<ogr::Field> fields;
-  std::string driver, error;
-  if (!api(what).fields(requestFor(file.path, file.kind), file.object, &fields, &driver, &error))
-    throw UserError(what + " cannot be read: " + reasonText(error, file.path));
+  std::string driver;
+  ogr::Failure failure;
+  if (!api(what).fields(requestFor(file.path, file.kind), file.object, &fields, &driver, &failure))
+    fail(what, "read", failure, file.path);
   if (driver != "PostgreSQL") return {};
   // Only a field that keeps its name in the table: not one the map rows'
   // columns rename, nor one of two that differ only in letter case.
@@ -355,45 +444,53 @@ std::string databaseCondition(const ResolvedFile& file, const DataSetOptions& op
 }
 
 Table readOgrTable(const ResolvedFile& file, const std::string& filter, VarNameRule names,
-                   const NoteFn& note) {
-  const std::string shown = hidePasswords(file.path, file.path);
+                   const NoteFn& note, const NoteFn& warn) {
+  const std::string shown = shownName(hidePasswords(file.path, file.path));
   const std::string what = "Data set " + file.library + "." + file.member + " (" + shown +
-                           (file.object.empty() ? "" : ", layer " + file.object) + ")";
-  return geo::guarded(shown, [&] {
-    // GDAL reads a Shapefile without its .dbf as one without attributes;
-    // that would lose the names and the ids quietly.
-    if (file.kind == FileKind::Shp) {
-      const std::string stem = file.path.substr(0, file.path.size() - 4);
-      std::error_code ec;
-      if (!fs::exists(stem + ".dbf", ec) && !fs::exists(stem + ".DBF", ec))
-        throw UserError(what + " cannot be read: the Shapefile has no " +
-                        fs::path(stem).filename().string() +
-                        ".dbf beside it, which holds its attributes.");
-      // The header gives the file's length (bytes 24-27, big-endian, in
-      // 16-bit words): a file cut short says so rather than failing mid-way.
-      unsigned char header[28];
-      if (std::FILE* in = std::fopen(file.path.c_str(), "rb")) {
-        const size_t got = std::fread(header, 1, sizeof header, in);
-        std::fclose(in);
-        const uint64_t size = fs::file_size(file.path, ec);
-        const uint64_t said = got == sizeof header
-                                  ? 2 * ((uint64_t{header[24]} << 24) | (uint64_t{header[25]} << 16) |
-                                         (uint64_t{header[26]} << 8) | header[27])
-                                  : 0;
-        if (!ec && (got < sizeof header || size < said))
-          throw UserError(what + " cannot be read: the .shp file is cut short (" +
-                          std::to_string(size) + " bytes" +
-                          (said ? ", its header says " + std::to_string(said) : "") + ").");
-      }
+                           (file.object.empty() ? "" : ", layer " + shownName(file.object)) + ")";
+  // GDAL reads a Shapefile without its .dbf as one without attributes;
+  // that would lose the names and the ids quietly.
+  std::string dbf = file.kind == FileKind::Dbf ? file.path : "";
+  if (file.kind == FileKind::Shp) {
+    const std::string stem = file.path.substr(0, file.path.size() - 4);
+    std::error_code ec;
+    for (const char* ext : {".dbf", ".DBF"})
+      if (dbf.empty() && fs::exists(stem + ext, ec)) dbf = stem + ext;
+    if (dbf.empty())
+      throw UserError(what + " cannot be read: the Shapefile has no " +
+                      shownName(fs::path(stem).filename().string()) +
+                      ".dbf beside it, which holds its attributes.");
+    // The header gives the file's length (bytes 24-27, big-endian, in
+    // 16-bit words): a file cut short says so rather than failing mid-way.
+    if (const auto shp = readStart(file.path, 28, what)) {
+      const auto byte = [&](size_t i) { return uint64_t{static_cast<unsigned char>(shp->bytes[i])}; };
+      const bool whole = shp->bytes.size() == 28;
+      const uint64_t said =
+          whole ? 2 * (byte(24) << 24 | byte(25) << 16 | byte(26) << 8 | byte(27)) : 0;
+      if (!whole || shp->size < said)
+        throw UserError(what + " cannot be read: the .shp file is cut short (" +
+                        std::to_string(shp->size) + " bytes" +
+                        (said ? ", its header says " + std::to_string(said) : "") + ").");
     }
-    const ogr::Api& a = api(what);
-    ogr::LayerData data;
-    std::string error;
-    if (!a.read(requestFor(file.path, file.kind), file.object, filter, geo::kMaxVertices, &data,
-                &error))
-      throw UserError(what + " cannot be read: " + reasonText(error, file.path));
-    return ogrTable(data, shown, names, note);
-  });
+  }
+  // A .dbf whose lengths do not fit would be read as no table (or, beside a
+  // Shapefile, as none of its attributes) with a reason about another file.
+  if (!dbf.empty()) {
+    if (const auto start = readStart(dbf, 65536, what))
+      if (std::string fault = dbfFault(*start, shownName(fs::path(dbf).filename().string()));
+          !fault.empty())
+        throw UserError(what + " cannot be read: " + fault);
+  }
+  const ogr::Api& a = api(what);
+  ogr::LayerData data;
+  ogr::Failure failure;
+  if (!a.read(requestFor(file.path, file.kind), file.object, filter,
+              {geo::kMaxVertices, geo::kMaxTableBytes}, &data, &failure))
+    fail(what, "read", failure, file.path, data.hasGeometry);
+  if (!data.unreadSystemFile.empty() && warn)
+    warn("The coordinate system in " + shownName(data.unreadSystemFile) + " is not understood; " +
+         file.library + "." + file.member + " is read as longitude and latitude.");
+  return ogrTable(data, shown, names, note);
 }
 
 }  // namespace qv::rt

@@ -43,8 +43,11 @@ std::vector<std::string> ogrLayerNames(const std::string& source, FileKind kind,
 std::string databaseCondition(const ResolvedFile& file, const DataSetOptions& options);
 
 // Reads the layer `file.object` ("" the first) of `file.path`. `filter` is
-// an attribute filter in the source's SQL ("" none).
+// an attribute filter in the source's SQL ("" none). Every file GDAL opens
+// for it must be a regular file; the table may take at most
+// geo::kMaxTableBytes. `warn` receives the text of a WARNING (a coordinate
+// system file that is not understood).
 Table readOgrTable(const ResolvedFile& file, const std::string& filter, VarNameRule names,
-                   const NoteFn& note);
+                   const NoteFn& note, const NoteFn& warn);
 
 }  // namespace qv::rt

@@ -4,7 +4,7 @@
 // loaded with dlopen the first time a GDAL source is opened, so that a run
 // that reads none pays nothing for GDAL. Both sides are built together by
 // the same compiler; the version below still guards against a stale module.
-// Nothing is thrown across the boundary: failures come back as text.
+// Nothing is thrown across the boundary: failures come back as a Failure.
 #pragma once
 
 #include <cstdint>
@@ -13,7 +13,7 @@
 
 namespace qv::ogr {
 
-inline constexpr int kApiVersion = 4;
+inline constexpr int kApiVersion = 5;
 
 enum class FieldKind : uint8_t { Integer, Real, String, Date, DateTime, Time };
 
@@ -52,26 +52,60 @@ struct LayerData {
   std::vector<uint64_t> firstPoint{0};
   std::vector<double> x, y, z;  // z is NaN where a point has none
   bool hasZ = false;
+  // A coordinate system file (a Shapefile's .prj) that GDAL found but could
+  // not make sense of ("" none): the layer then declares no system.
+  std::string unreadSystemFile;
 };
 
 struct OpenRequest {
   std::string source;             // a file path or a connection string
   std::vector<std::string> drivers;  // GDAL driver names allowed (empty: any)
   std::vector<std::string> openOptions;  // NAME=VALUE
+  // A .dbf read as a table of its own: a Shapefile (.shp, .shx) of the same
+  // name beside it is not looked at.
+  bool tableAlone = false;
+};
+
+// What a table may take: the coordinates read, and the bytes of the table
+// the host makes of the layer (one row per vertex, each repeating its
+// feature's attributes), counted as features are read.
+struct Limits {
+  uint64_t maxPoints = 0;
+  uint64_t maxTableBytes = 0;
+};
+
+// Why a call failed.
+enum class Fault : uint8_t {
+  Reason,      // `text`: GDAL's reason, or the reader's
+  NotRegular,  // `text`: a file GDAL was to open that is no regular file
+               // (a folder, FIFO or device; `mode` is its st_mode)
+  NoMemory,    // memory ran out
+  TooLarge,    // the table would take more than Limits::maxTableBytes:
+               // `bytes`, counted up to the feature where that was seen
+};
+
+struct Failure {
+  Fault fault = Fault::Reason;
+  std::string text;
+  unsigned mode = 0;
+  uint64_t bytes = 0;
 };
 
 struct Api {
   int version;
   // The names of the source's layers, in GDAL's order.
-  bool (*layers)(const OpenRequest& req, std::vector<std::string>* names, std::string* error);
+  // Every file GDAL opens for a call (the source, its sidecars, SQLite's
+  // journals) must be a regular file: any other is not read, and the call
+  // fails naming it.
+  bool (*layers)(const OpenRequest& req, std::vector<std::string>* names, Failure* failure);
   // The fields of one layer ("" the first), without their values, and the
   // name of the GDAL driver that reads it ("PostgreSQL").
   bool (*fields)(const OpenRequest& req, const std::string& layer, std::vector<Field>* out,
-                 std::string* driver, std::string* error);
+                 std::string* driver, Failure* failure);
   // Reads one layer ("" the first); `filter` is an attribute filter in the
-  // source's SQL ("" none). At most `maxPoints` coordinates are read.
+  // source's SQL ("" none). Reading stops at the first limit passed.
   bool (*read)(const OpenRequest& req, const std::string& layer, const std::string& filter,
-               uint64_t maxPoints, LayerData* out, std::string* error);
+               const Limits& limits, LayerData* out, Failure* failure);
   // Asks every database server to cancel the statement it runs for this
   // process (a PostgreSQL cancel request). Safe to call from a signal
   // handler, on any thread: no allocation, no lock.

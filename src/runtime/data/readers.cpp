@@ -27,7 +27,7 @@ Table readGeoData(const ResolvedFile& f, const ReadSettings& s, const NoteFn& no
 }
 
 Table readGdal(const ResolvedFile& f, const ReadSettings& s, const NoteFn& note) {
-  return readOgrTable(f, s.filter, s.names, note);
+  return readOgrTable(f, s.filter, s.names, note, s.warn);
 }
 
 }  // namespace

@@ -16,6 +16,7 @@ struct ReadSettings {
   VarNameRule names = VarNameRule::Strict;
   // A database's rows: the condition in its SQL they are read under ("" all).
   std::string filter;
+  NoteFn warn;  // receives the text of a WARNING about the file
 };
 
 // A reader turns a resolved file into a table (UserError on bad input).

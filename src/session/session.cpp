@@ -341,6 +341,7 @@ int runProgram(const RunOptions& options) {
                  errno == ENXIO ? "it is a FIFO that no program reads" : std::strerror(errno));
     return 2;
   }
+  log.takeSignalLine();
   render::beginTileRun();
   Session session(log, options);
   int status = session.run();

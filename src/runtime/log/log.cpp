@@ -9,6 +9,7 @@
 #include <string>
 
 #include "common/ascii.h"
+#include "common/tempfiles.h"
 
 namespace qv::rt {
 
@@ -48,6 +49,31 @@ void appendArg(std::string* out, const host::Arg& a) {
   }
 }
 
+// Writes one whole line to a stream: with a single write(2) where it has
+// a descriptor, so that the line a signal handler writes meanwhile comes
+// before or after it, never inside. False when it could not be written.
+bool putLine(std::FILE* f, std::string_view line) {
+  const int fd = ::fileno(f);
+  if (fd < 0) {
+    std::fwrite(line.data(), 1, line.size(), f);
+    return std::fflush(f) == 0;
+  }
+  bool ok = std::fflush(f) == 0;
+  size_t done = 0;
+  while (done < line.size()) {
+    const ssize_t n = ::write(fd, line.data() + done, line.size() - done);
+    if (n > 0) {
+      done += static_cast<size_t>(n);
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else {
+      ok = false;
+      break;
+    }
+  }
+  return ok;
+}
+
 }  // namespace
 
 const char* severityWord(Severity s) {
@@ -85,7 +111,17 @@ std::string formatCatalogText(const CatalogEntry& e,
 Log::Log() : out_(stderr) {}
 
 Log::~Log() {
+  if (signalLine_) logSignalsTo(-1, -1);
   if (file_) std::fclose(file_);
+}
+
+void Log::takeSignalLine() {
+  signalLine_ = true;
+  showSignalLine();
+}
+
+void Log::showSignalLine() {
+  if (signalLine_) logSignalsTo(out_ ? ::fileno(out_) : -1, file_ ? ::fileno(file_) : -1);
 }
 
 bool Log::openFile(const std::string& path) {
@@ -105,21 +141,30 @@ bool Log::openFile(const std::string& path) {
     ::close(fd);
     return false;
   }
+  const SignalsHeld held;
   if (file_) std::fclose(file_);
   file_ = f;
   fileFailed_ = false;
+  showSignalLine();
   return true;
 }
 
 bool Log::closeFile() {
   if (!file_) return true;
-  bool ok = !fileFailed_ && std::fflush(file_) == 0 && !std::ferror(file_);
-  ok = std::fclose(file_) == 0 && ok;
+  const SignalsHeld held;
+  std::FILE* f = file_;
   file_ = nullptr;
+  showSignalLine();
+  bool ok = !fileFailed_ && std::fflush(f) == 0 && !std::ferror(f);
+  ok = std::fclose(f) == 0 && ok;
   return ok;
 }
 
-void Log::setStream(std::FILE* f) { out_ = f; }
+void Log::setStream(std::FILE* f) {
+  const SignalsHeld held;
+  out_ = f;
+  showSignalLine();
+}
 
 void Log::setCapture(bool on) { capture_ = on; }
 
@@ -129,16 +174,18 @@ void Log::line(std::string_view text) {
   } else if (opensWith(text, "WARNING")) {
     ++warnings_;
   }
-  for (std::FILE* f : {out_, file_}) {
-    if (!f) continue;
-    std::fwrite(text.data(), 1, text.size(), f);
-    std::fputc('\n', f);
-    if (std::fflush(f) != 0 && f == file_) fileFailed_ = true;
+  std::string whole;
+  whole.reserve(text.size() + 1);
+  whole.append(text);
+  whole += '\n';
+  {
+    const SignalsHeld held;
+    for (std::FILE* f : {out_, file_}) {
+      if (!f) continue;
+      if (!putLine(f, whole) && f == file_) fileFailed_ = true;
+    }
   }
-  if (capture_) {
-    captured_.append(text);
-    captured_ += '\n';
-  }
+  if (capture_) captured_.append(whole);
 }
 
 void Log::note(std::string_view text) { line(joined("NOTE: ", text)); }

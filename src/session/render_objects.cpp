@@ -192,6 +192,13 @@ std::string substituteByValues(std::string_view text, const std::vector<ByValue>
 
 namespace {
 
+// The output kinds by their upper-case names.
+constexpr std::pair<const char*, render::OutputKind> kKinds[] = {
+    {"PNG", render::OutputKind::Png},
+    {"SVG", render::OutputKind::Svg},
+    {"PDF", render::OutputKind::Pdf},
+    {"HTML", render::OutputKind::Html}};
+
 const char* extensionOf(render::OutputKind kind) {
   switch (kind) {
     case render::OutputKind::Png: return ".png";
@@ -208,12 +215,17 @@ std::string graphFileName(int n, render::OutputKind kind) {
   return (n <= 0 ? std::string("tavlo") : "tavlo" + std::to_string(n)) + extensionOf(kind);
 }
 
+bool isGraphFileName(std::string_view name) {
+  if (name.substr(0, 5) != "tavlo") return false;
+  size_t i = 5;
+  while (i < name.size() && isDigit(name[i])) ++i;
+  const std::string_view ext = name.substr(i);
+  for (const auto& [n, kind] : kKinds)
+    if (ext == extensionOf(kind)) return true;
+  return false;
+}
+
 bool outputKindFromName(std::string_view name, render::OutputKind* kind) {
-  static const std::pair<const char*, render::OutputKind> kKinds[] = {
-      {"PNG", render::OutputKind::Png},
-      {"SVG", render::OutputKind::Svg},
-      {"PDF", render::OutputKind::Pdf},
-      {"HTML", render::OutputKind::Html}};
   for (const auto& [n, k] : kKinds) {
     if (name == n) {
       *kind = k;
@@ -693,6 +705,8 @@ host::Status GraphManagerImpl::render() {
     return host::kOk;
   }
   if (output_.graphsWritten) *output_.graphsWritten += static_cast<int>(written_.size());
+  if (output_.filesWritten)
+    output_.filesWritten->insert(output_.filesWritten->end(), written_.begin(), written_.end());
   for (size_t i = 0; i < written_.size() && i < sizes_.size(); ++i) {
     if (page && renderings_ > 1)
       log_.note("The " + std::to_string(renderings_) + " maps were written to " + written_[i] +

@@ -127,7 +127,13 @@ void Log::showSignalLine() {
 bool Log::openFile(const std::string& path) {
   // O_NONBLOCK: a FIFO nobody reads fails at once (ENXIO) instead of
   // waiting for a reader; a pipe with a reader (--log /dev/stdout) works.
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0666);
+  // A link planted where the log goes would have it replace the file the
+  // link names; the system's links under /dev (/dev/stdout, /dev/fd/N)
+  // are the user's own descriptors.
+  const bool system = path.rfind("/dev/", 0) == 0;
+  int fd = ::open(path.c_str(),
+                  O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK | (system ? 0 : O_NOFOLLOW),
+                  0666);
   if (fd < 0) return false;
   struct stat st {};
   if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
@@ -147,6 +153,17 @@ bool Log::openFile(const std::string& path) {
   fileFailed_ = false;
   showSignalLine();
   return true;
+}
+
+bool Log::writesTo(const std::string& path) const {
+  struct stat at {};
+  if (::stat(path.c_str(), &at) != 0) return false;
+  for (std::FILE* f : {out_, file_}) {
+    struct stat st {};
+    if (f && ::fstat(::fileno(f), &st) == 0 && st.st_dev == at.st_dev && st.st_ino == at.st_ino)
+      return true;
+  }
+  return false;
 }
 
 bool Log::closeFile() {

@@ -51,8 +51,13 @@ class Log {
   Log(const Log&) = delete;
   Log& operator=(const Log&) = delete;
 
-  // Also write every line to this file (false when it cannot be opened).
+  // Also write every line to this file (false when it cannot be opened;
+  // errno ELOOP when it is a symbolic link: a link is not followed, except
+  // the system's own under /dev, such as /dev/stdout).
   bool openFile(const std::string& path);
+  // True when `path` is a file this log writes to (standard error, when
+  // that is a file, or the file above).
+  bool writesTo(const std::string& path) const;
   // Makes this the log a signal that ends the run writes its last line to,
   // on standard error and the file (see removeTempFilesOnSignal).
   void takeSignalLine();

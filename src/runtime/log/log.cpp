@@ -9,6 +9,7 @@
 #include <string>
 
 #include "common/ascii.h"
+#include "common/shown_name.h"
 #include "common/tempfiles.h"
 
 namespace qv::rt {
@@ -191,9 +192,10 @@ void Log::line(std::string_view text) {
   } else if (opensWith(text, "WARNING")) {
     ++warnings_;
   }
-  std::string whole;
-  whole.reserve(text.size() + 1);
-  whole.append(text);
+  // Names and values from files reach here inside messages: a line break
+  // in one must not make a line of its own (a forged ERROR), nor an escape
+  // sequence drive the terminal. Such characters are shown escaped.
+  std::string whole = escapedText(text);
   whole += '\n';
   {
     const SignalsHeld held;

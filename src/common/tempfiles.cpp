@@ -154,10 +154,12 @@ bool registerTempFile(const std::string& path) {
       b.last = c;
       b.slots += kChunkSlots;
     }
-    std::atomic<char*>* slot = b.free.back();
-    b.slotOf.emplace(path, slot);
-    b.free.pop_back();
-    slot->store(copy);
+    auto [at, added] = b.slotOf.try_emplace(path, nullptr);
+    if (added) {
+      at->second = b.free.back();
+      b.free.pop_back();
+    }
+    std::free(at->second->exchange(copy));
     return true;
   } catch (const std::bad_alloc&) {
     std::free(copy);

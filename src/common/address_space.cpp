@@ -34,10 +34,10 @@ size_t addressSpaceUsed() {
 bool roomForThread() {
   const size_t limit = addressSpaceLimit();
   if (limit == 0) return true;
-  // A thread's stack is as large as the stack limit (8 MiB when none is
-  // set).
+  // A thread's stack is as large as the stack limit (the C library takes
+  // 32 MiB when there is none).
   size_t stack = softLimit(RLIMIT_STACK);
-  if (stack == 0) stack = size_t{8} << 20;
+  if (stack == 0) stack = size_t{32} << 20;
   return addressSpaceUsed() + stack + limit / 4 <= limit;
 }
 

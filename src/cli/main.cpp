@@ -6,6 +6,7 @@
 #include <malloc.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -13,6 +14,7 @@
 #include <new>
 #include <string>
 
+#include "common/address_space.h"
 #include "common/ascii.h"
 #include "common/global_options.h"
 #include "common/pages.h"
@@ -200,11 +202,15 @@ int printVersions() {
 // reading the file. Keep the allocator's memory on its heap (not a mapping
 // per large block, unmapped when freed and faulted in again) and ask for
 // transparent huge pages there; where the kernel gives none this changes
-// nothing.
+// nothing. Under a limit on the address space the pad is a sixteenth of
+// it, and the threads share two heaps (each a 64 MiB reservation), so that
+// the libraries keep room to allocate and make threads.
 void useLargePages() {
+  const size_t limit = qv::addressSpaceLimit();
+  if (limit) mallopt(M_ARENA_MAX, 2);
   mallopt(M_MMAP_THRESHOLD, 1 << 30);
   mallopt(M_TRIM_THRESHOLD, 1 << 30);
-  mallopt(M_TOP_PAD, 512 << 20);
+  mallopt(M_TOP_PAD, static_cast<int>(limit ? std::min<size_t>(limit / 16, 512 << 20) : 512 << 20));
   // A block larger than what the heap holds makes it grow by the pad at
   // once: the whole of that is then marked.
   void* probe = std::malloc(1 << 20);

@@ -1,16 +1,18 @@
 // Runs independent tasks 0..n-1 on a few threads: the calling thread and
 // up to threads-1 more, each taking the next task number in turn. An
 // exception thrown by a task is kept and the one of the lowest task number
-// is thrown again once every thread has finished.
+// is thrown again once every thread has finished. A thread that cannot be
+// made (the system makes no more, no memory for it, no room left in a
+// limited address space) is not made: the ones there are do the work.
 #pragma once
 
 #include <atomic>
 #include <cstddef>
 #include <exception>
-#include <system_error>
 #include <thread>
 #include <vector>
 
+#include "common/address_space.h"
 #include "common/cores.h"
 
 namespace qv {
@@ -34,10 +36,10 @@ void parallelFor(size_t n, unsigned threads, F&& task) {
     }
   };
   std::vector<std::thread> pool;
-  pool.reserve(threads - 1);
   try {
-    for (unsigned t = 1; t < threads; ++t) pool.emplace_back(work);
-  } catch (const std::system_error&) {
+    pool.reserve(threads - 1);
+    for (unsigned t = 1; t < threads && roomForThread(); ++t) pool.emplace_back(work);
+  } catch (...) {
     // No more threads to be had: the ones there are do the work.
   }
   work();

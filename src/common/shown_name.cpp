@@ -79,4 +79,11 @@ std::string shownName(std::string_view name) {
   return out;
 }
 
+std::string escapedText(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  appendEscaped(out, text);
+  return out;
+}
+
 }  // namespace qv

@@ -19,4 +19,8 @@ inline constexpr size_t kShownNameBytes = 200;
 // ordinary name comes back unchanged.
 std::string shownName(std::string_view name);
 
+// `text` with the same escapes, never cut: a line of the log, whatever the
+// names and values in it hold, is one line, and only text to a terminal.
+std::string escapedText(std::string_view text);
+
 }  // namespace qv

@@ -1,7 +1,10 @@
 // The run's temporary files (images, templates and tile cache entries being
-// written), so that SIGINT and SIGTERM remove them before the run ends.
+// written), so that a signal that ends the run (SIGINT, SIGTERM, SIGHUP,
+// SIGQUIT) removes them first, however many are staged, and the log's last
+// line says which signal it was.
 #pragma once
 
+#include <signal.h>
 #include <sys/stat.h>
 
 #include <cstddef>
@@ -11,7 +14,8 @@ namespace qv {
 
 // Creates a new file for writing beside `target` ("<target>.XXXXXX",
 // O_EXCL: never an existing file, never through a link) and registers it.
-// Returns the descriptor and sets `path`; -1 with errno set on failure.
+// Returns the descriptor and sets `path`; -1 with errno set on failure
+// (ENOMEM when it could not be registered: no file is left then).
 int createTempBeside(const std::string& target, std::string& path);
 
 // Writes `size` bytes to such a new file and closes it. Returns 0 and sets
@@ -31,9 +35,32 @@ void forgetTempFile(const std::string& path);
 // Removes a registered temporary file and forgets it.
 void removeTempFile(const std::string& path);
 
-// On SIGINT or SIGTERM, on whichever thread it comes: removes every
-// registered temporary file, then ends the process by the same signal (its
-// usual exit status). A thread making a file meanwhile makes none.
+// On SIGINT, SIGTERM, SIGHUP or SIGQUIT, on whichever thread it comes:
+// removes every registered temporary file, stops the work a database
+// server does for the run, writes the log's last line ("ERROR: The run was
+// ended by the signal SIGTERM.") and ends the process by the same signal,
+// which a shell reports as status 128 + its number (SIGQUIT without a core
+// file). A thread making a file meanwhile makes none.
 void removeTempFilesOnSignal();
+
+// The descriptors the log writes to (standard error and the --log file;
+// -1 for none): the line a signal ends the run with goes there too.
+void logSignalsTo(int stream, int file);
+
+// Work that the signal handler must not find half done (a file being made
+// and registered, a log line being written): while an object of this class
+// lives, those signals wait on this thread, and the handler, come on
+// another thread, waits for it to end. Once the run is being ended, no such
+// work starts: the thread waits to be ended with the process.
+class SignalsHeld {
+ public:
+  SignalsHeld();
+  ~SignalsHeld();
+  SignalsHeld(const SignalsHeld&) = delete;
+  SignalsHeld& operator=(const SignalsHeld&) = delete;
+
+ private:
+  sigset_t old_;
+};
 
 }  // namespace qv

@@ -203,6 +203,15 @@ std::string graphFileName(int n, render::OutputKind kind) {
   return (n <= 0 ? std::string("tavlo") : "tavlo" + std::to_string(n)) + extensionOf(kind);
 }
 
+bool isGraphFileName(std::string_view name) {
+  if (name.substr(0, 5) != "tavlo") return false;
+  size_t i = 5;
+  while (i < name.size() && isDigit(name[i])) ++i;
+  const std::string_view ext = name.substr(i);
+  for (int k = 0; k <= static_cast<int>(render::OutputKind::Html); ++k)
+    if (ext == extensionOf(static_cast<render::OutputKind>(k))) return true;
+  return false;
+}
 
 bool formatTipValue(std::string_view format, double value, char missing, std::string* text) {
   host::FormatDesc f;
@@ -693,6 +702,8 @@ host::Status GraphManagerImpl::render() {
     return host::kOk;
   }
   if (output_.graphsWritten) *output_.graphsWritten += static_cast<int>(written_.size());
+  if (output_.filesWritten)
+    output_.filesWritten->insert(output_.filesWritten->end(), written_.begin(), written_.end());
   for (size_t i = 0; i < written_.size() && i < sizes_.size(); ++i) {
     if (page && renderings_ > 1)
       log_.note("The " + std::to_string(renderings_) + " maps were written to " + written_[i] +

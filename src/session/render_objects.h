@@ -102,6 +102,7 @@ struct GraphOutput {
   std::string outDir = ".";       // --out
   std::string baseDir;            // the program's folder: relative file:// tile paths
   int* graphsWritten = nullptr;   // numbers the images across the run (null: from 0)
+  std::vector<std::string>* filesWritten = nullptr;  // the run's files put in place, added to
   // True when the step has already failed (an ERROR was logged): no image
   // is written then.
   std::function<bool()> stepFailed;
@@ -110,6 +111,10 @@ struct GraphOutput {
 // The file name of the n-th graph of a run (from 0) in the output kind:
 // tavlo.png, tavlo1.png, tavlo2.svg, tavlo3.pdf, tavlo4.html, ...
 std::string graphFileName(int n, render::OutputKind kind = render::OutputKind::Png);
+
+// True when `name` is one a graph of a run may have in the output folder:
+// "tavlo", digits if any, and the extension of an output kind.
+bool isGraphFileName(std::string_view name);
 
 // The text of `value` in the numeric display format `format` (DOLLAR8.2,
 // COMMA10., 8.2), without leading and trailing blanks; false for a format

@@ -73,9 +73,11 @@ RuntimeHost::RuntimeHost(SessionState& s) : s_(s) {
     std::filesystem::path p{std::string(arg)};
     if (p.is_relative() && !s_.programDir.empty()) p = std::filesystem::path(s_.programDir) / p;
     p = p.lexically_normal();
-    // The template never replaces what the run reads.
-    if (std::string input = inputAt(p.string()); !input.empty()) {
-      s_.log.warning("TMPLOUT= names " + p.string() + ", which is " + input +
+    // The template never replaces what the run reads or writes.
+    std::string taken = inputAt(p.string());
+    if (taken.empty()) taken = outputAt(p.string());
+    if (!taken.empty()) {
+      s_.log.warning("TMPLOUT= names " + p.string() + ", which is " + taken +
                      "; the template is not written there.");
       return o;
     }
@@ -83,6 +85,7 @@ RuntimeHost::RuntimeHost(SessionState& s) : s_(s) {
     stream->onFailure([this, path = p.string()](const std::string& why) {
       s_.log.warning("The template file " + path + " cannot be written: " + why + ".");
     });
+    stream->onWritten([this, path = p.string()] { s_.filesWritten.push_back(path); });
     o = std::move(stream);
     return o;
   });
@@ -99,6 +102,7 @@ RuntimeHost::RuntimeHost(SessionState& s) : s_(s) {
     o.outDir = s_.outDir;
     o.baseDir = s_.programDir;
     o.graphsWritten = &s_.graphsWritten;
+    o.filesWritten = &s_.filesWritten;
     o.stepFailed = [this] { return s_.log.errorCount() > stepErrors_; };
     return o;
   };
@@ -115,6 +119,23 @@ std::string RuntimeHost::inputAt(const std::string& path) const {
     const ResolvedFile& f = ds->file();
     if (same(f.path)) return "the data set " + ds->library() + "." + ds->member() + " of this step";
   }
+  return "";
+}
+
+std::string RuntimeHost::outputAt(const std::string& path) const {
+  namespace fs = std::filesystem;
+  if (s_.log.writesTo(path)) return "the log";
+  std::error_code ec;
+  for (const std::string& f : s_.filesWritten)
+    if (fs::equivalent(path, f, ec)) return "a file this run wrote";
+  // A map of this run, or of a later step, may take that name (in the
+  // output folder, made or not yet).
+  const fs::path p{path}, folder = p.parent_path().empty() ? fs::path(".") : p.parent_path();
+  const fs::path out = s_.outDir.empty() ? fs::path(".") : fs::path(s_.outDir);
+  if (isGraphFileName(p.filename().string()) &&
+      (fs::equivalent(folder, out, ec) ||
+       fs::absolute(folder, ec).lexically_normal() == fs::absolute(out, ec).lexically_normal()))
+    return "the name of a map in the output folder";
   return "";
 }
 

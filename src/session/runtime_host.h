@@ -30,6 +30,7 @@ struct SessionState {
   std::string programPath;               // "" when read from standard input
   std::string outDir = ".";
   int graphsWritten = 0;                 // numbers image files across the run
+  std::vector<std::string> filesWritten;  // maps and templates the run put in place
   bool crenderCheck = false;             // the output delivery's renderer-check switch
   std::map<std::string, std::array<uint8_t, 3>> colorNames;  // upper-case keys
   Workers workers{setUpDrawingThread};   // draw BY groups besides the main thread
@@ -123,6 +124,9 @@ class RuntimeHost final : public host::Host {
   bool known(host::DataSet* ds) const;
   // What the run reads at `path` ("the program", "the data set ..."), or "".
   std::string inputAt(const std::string& path) const;
+  // What the run writes at `path` ("the log", a map or template it wrote,
+  // a map's name in the output folder), or "".
+  std::string outputAt(const std::string& path) const;
   // The step's BY variables against its data sets; errors are counted in
   // `out`.
   void checkBy(const host::Grammar& grammar, const host::Statement& proc,

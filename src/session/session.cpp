@@ -345,9 +345,12 @@ int runProgram(const RunOptions& options) {
   if (!options.logPath.empty() && !log.openFile(options.logPath)) {
     std::fprintf(stderr, "qortavlo: cannot write the log file %s: %s\n",
                  options.logPath.c_str(),
-                 errno == ENXIO ? "it is a FIFO that no program reads" : std::strerror(errno));
+                 errno == ENXIO   ? "it is a FIFO that no program reads"
+                 : errno == ELOOP ? "it is a symbolic link"
+                                  : std::strerror(errno));
     return 2;
   }
+  log.takeSignalLine();
   render::beginTileRun();
   Session session(log, options);
   int status = session.run();

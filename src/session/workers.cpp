@@ -4,8 +4,8 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <system_error>
 
+#include "common/address_space.h"
 #include "common/pages.h"
 #include "render/paint/text.h"
 
@@ -25,12 +25,13 @@ Workers::~Workers() {
 unsigned Workers::reserve(unsigned n) {
   std::lock_guard<std::mutex> lock(mutex_);
   try {
-    while (threads_.size() < n) {
+    while (threads_.size() < n && roomForThread()) {
       const auto k = static_cast<unsigned>(threads_.size());
       threads_.emplace_back([this, k] { loop(k); });
     }
-  } catch (const std::system_error&) {
-    // The system makes no more threads: those there are do the work.
+  } catch (...) {
+    // No more threads to be had (the system makes no more, or no memory
+    // for one): those there are do the work.
   }
   return static_cast<unsigned>(threads_.size());
 }

@@ -369,8 +369,8 @@ kill "$listener" 2> /dev/null
 listener=""
 
 # --- SIGINT and SIGTERM while the server runs a statement for the run (a
-# view that sleeps for ten minutes): the run ends by the signal, and the
-# server no longer runs the statement.
+# view that sleeps for ten minutes): the run ends by the signal, its log
+# ends with a line naming it, and the server no longer runs the statement.
 {
   echo "LIBRARY pg '$connection';"
   echo "PROC TAVLO MAPDATA=pg.states(WHERE=(name = 'Utah')) PLOTDATA=pg.slow;"
@@ -401,6 +401,8 @@ for sig in INT TERM; do
   wait "$pid"
   status=$?
   [ "$status" = $((128 + $(kill -l "$sig"))) ] || { cat "$run/slow-$sig.log"; fail "SIG$sig ended the run with status $status"; }
+  [ "$(tail -n 1 "$run/slow-$sig.log")" = "ERROR: The run was ended by the signal SIG$sig." ] ||
+    { cat "$run/slow-$sig.log"; fail "the log of the run SIG$sig ended does not end by naming it"; }
   for _ in $(seq 50); do
     n=$(running)
     [ "$n" = 0 ] && break

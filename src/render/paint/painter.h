@@ -45,7 +45,9 @@ class Painter {
   virtual ~Painter() = default;
 
   // State: transform, clip, source, line and fill settings. The path is not
-  // part of the state.
+  // part of the state. restore() never throws: it runs in StateGuard's
+  // destructor, also while an exception unwinds; a painter that fails in it
+  // draws nothing more and reports the failure at check().
   virtual void save() = 0;
   virtual void restore() = 0;
   virtual void translate(double dx, double dy) = 0;
@@ -98,7 +100,7 @@ class Painter {
 
   // Marks: what is drawn between beginItem and endItem is one mark. Only
   // painters that keep marks apart want them (so callers make tips only
-  // then); items do not nest.
+  // then); items do not nest. endItem, like restore, never throws.
   virtual bool keepsItems() const { return false; }
   virtual void beginItem(const ItemInfo&) {}
   virtual void endItem() {}
@@ -118,7 +120,7 @@ class Painter {
 class StateGuard {
  public:
   explicit StateGuard(Painter& p) : p_(p) { p_.save(); }
-  ~StateGuard() { p_.restore(); }
+  ~StateGuard() noexcept { p_.restore(); }
   StateGuard(const StateGuard&) = delete;
   StateGuard& operator=(const StateGuard&) = delete;
 
@@ -133,7 +135,7 @@ class ItemGuard {
   ItemGuard(Painter& p, const ItemInfo& info) : p_(p), open_(p.keepsItems()) {
     if (open_) p_.beginItem(info);
   }
-  ~ItemGuard() {
+  ~ItemGuard() noexcept {
     if (open_) p_.endItem();
   }
   ItemGuard(const ItemGuard&) = delete;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <new>
 #include <numbers>
 
 #include "common/ascii.h"
@@ -259,12 +260,14 @@ SvgPainter::SvgPainter(double width, double height, double outputScale)
 // --- The document ------------------------------------------------------------
 
 std::string SvgPainter::element() const {
+  live();
   std::string out;
   appendElement(out);
   return out;
 }
 
 std::string SvgPainter::document() const {
+  live();
   std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
   appendElement(out);
   return out;
@@ -302,8 +305,25 @@ void SvgPainter::save() { stack_.push_back(stack_.back()); }
 
 void SvgPainter::restore() {
   if (stack_.size() < 2) return;
-  flushPending();
+  try {
+    if (!failed_) flushPending();
+  } catch (const std::bad_alloc&) {
+    giveUp();
+  }
   stack_.pop_back();
+}
+
+void SvgPainter::giveUp() noexcept {
+  failed_ = true;
+  pendingFill_ = pendingStroke_ = false;
+  itemActive_ = itemOpen_ = false;
+  std::string().swap(body_);
+  std::string().swap(defs_);
+  std::string().swap(d_);
+}
+
+void SvgPainter::live() const {
+  if (failed_) throw std::bad_alloc();
 }
 
 void SvgPainter::translate(double dx, double dy) {
@@ -334,6 +354,7 @@ void SvgPainter::scale(double sx, double sy) {
 }
 
 void SvgPainter::clip() {
+  live();
   flushPending();
   State& s = stack_.back();
   if (!pathValid_ || pathBoxEmpty_) {
@@ -363,6 +384,7 @@ void SvgPainter::setColor(const Rgba& c) {
 }
 
 void SvgPainter::setLinearGradient(Point from, Point to, const std::vector<GradientStop>& stops) {
+  live();
   State& s = stack_.back();
   if (stops.empty() || !std::isfinite(from.x) || !std::isfinite(from.y) || !std::isfinite(to.x) ||
       !std::isfinite(to.y)) {
@@ -681,6 +703,7 @@ void SvgPainter::fillPreserve() { paintPreserved(true); }
 void SvgPainter::strokePreserve() { paintPreserved(false); }
 
 void SvgPainter::paintPreserved(bool fill) {
+  live();
   if (!pathValid_ || pathBoxEmpty_) return;
   bool& other = fill ? pendingStroke_ : pendingFill_;
   if (other && pendingVersion_ == pathVersion_) {
@@ -711,6 +734,7 @@ void SvgPainter::stroke() {
 }
 
 void SvgPainter::paint() {
+  live();
   flushPending();
   const State& s = stack_.back();
   const Box& b = s.clipBox;
@@ -726,6 +750,7 @@ void SvgPainter::paint() {
 }
 
 void SvgPainter::drawImage(const Canvas& image, const Rect& dest, bool smooth) {
+  live();
   flushPending();
   if (!drawable() || image.width() <= 0 || image.height() <= 0) return;
   if (!std::isfinite(dest.x) || !std::isfinite(dest.y) || !std::isfinite(dest.width) ||
@@ -756,6 +781,7 @@ void SvgPainter::drawImage(const Canvas& image, const Rect& dest, bool smooth) {
 
 void SvgPainter::drawText(const TextLayout& text, double x, double y, const Rgba& color,
                           double haloWidth, const Rgba& halo) {
+  live();
   flushPending();
   if (!drawable() || !std::isfinite(x) || !std::isfinite(y)) return;
   const std::vector<TextLayout::Line> lines = text.lines();
@@ -886,6 +912,7 @@ void SvgPainter::openMark() {
 }
 
 void SvgPainter::beginItem(const ItemInfo& info) {
+  live();
   if (itemActive_) endItem();
   flushPending();
   item_ = info;
@@ -894,23 +921,27 @@ void SvgPainter::beginItem(const ItemInfo& info) {
 }
 
 void SvgPainter::endItem() {
-  if (!itemActive_) return;
-  flushPending();
-  itemActive_ = false;
-  if (!itemOpen_) return;
-  itemOpen_ = false;
-  if (!open_.empty() && open_.back().clip == 0 && body_.size() == markEnd_) {
-    // Nothing was drawn in the mark: it leaves no element.
-    body_.resize(markStart_);
-    open_.pop_back();
-    return;
-  }
-  while (!open_.empty()) {
-    const Open o = open_.back();
-    open_.pop_back();
-    body_ += o.close;
-    body_ += '\n';
-    if (o.clip == 0) break;
+  if (!itemActive_ || failed_) return;
+  try {
+    flushPending();
+    itemActive_ = false;
+    if (!itemOpen_) return;
+    itemOpen_ = false;
+    if (!open_.empty() && open_.back().clip == 0 && body_.size() == markEnd_) {
+      // Nothing was drawn in the mark: it leaves no element.
+      body_.resize(markStart_);
+      open_.pop_back();
+      return;
+    }
+    while (!open_.empty()) {
+      const Open o = open_.back();
+      open_.pop_back();
+      body_ += o.close;
+      body_ += '\n';
+      if (o.clip == 0) break;
+    }
+  } catch (const std::bad_alloc&) {
+    giveUp();
   }
 }
 

@@ -94,8 +94,10 @@ class SvgPainter final : public Painter {
   void beginItem(const ItemInfo& info) override;
   void endItem() override;
 
-  // Nothing can fail here but memory, which throws bad_alloc on its own.
-  void check(const std::string&) override {}
+  // Nothing can fail here but memory: bad_alloc, thrown where it ran out
+  // or, when that was in restore() or endItem(), here and at every drawing
+  // call after it.
+  void check(const std::string&) override { live(); }
 
  private:
   // An affine map as Cairo keeps it: x' = xx x + xy y + x0, y' = yx x + yy y + y0.
@@ -154,12 +156,18 @@ class SvgPainter final : public Painter {
   void syncClips();
   void openMark();
   bool drawable() const;
+  // restore() and endItem() run in destructors, also while an exception
+  // unwinds, and must not throw: out of memory there, the drawing is given
+  // up (its text freed) and live() throws bad_alloc from then on.
+  void giveUp() noexcept;
+  void live() const;
 
   double width_, height_, outputScale_;
   std::vector<State> stack_;
   std::string defs_, body_;
   std::vector<Open> open_;
   int nextId_ = 0;
+  bool failed_ = false;
 
   // The path.
   std::string d_;

@@ -12,6 +12,7 @@
 #include "common/ascii.h"
 
 #include "common/error.h"
+#include "common/shown_name.h"
 #include "runtime/data/csv.h"
 #include "runtime/program/names.h"
 
@@ -473,13 +474,13 @@ Table RowBuilder::finish(VarNameRule rule, const NoteFn& note) {
       if (key.empty())
         note("A property of " + file_ + " has no name; it is read as " + name + ".");
       else if (rule == VarNameRule::Strict && !isValidName(key))
-        note("Property name '" + key + "' in " + file_ + " is not a valid name; it is read as " +
+        note("Property name '" + shownName(key) + "' in " + file_ + " is not a valid name; it is read as " +
              name + ".");
       else if (key.size() > kMaxNameBytes)
-        note("Property name '" + key + "' in " + file_ + " is longer than 32 bytes; it is read as " +
+        note("Property name '" + shownName(key) + "' in " + file_ + " is longer than 32 bytes; it is read as " +
              name + ".");
       else
-        note("Property name '" + key + "' in " + file_ +
+        note("Property name '" + shownName(key) + "' in " + file_ +
              " is the name of another variable; it is read as " + name + ".");
     }
   }

@@ -5,6 +5,7 @@
 #include <unordered_set>
 
 #include "common/ascii.h"
+#include "common/shown_name.h"
 
 namespace qv::rt {
 
@@ -35,7 +36,7 @@ std::vector<std::string> makeVariableNames(const std::vector<std::string>& heade
     } else if (rule == VarNameRule::Any) {
       n = std::string(cutUtf8(h, kMaxNameBytes));
       if (n != h && note)
-        note("Variable name '" + h + "' in " + file + " is longer than 32 bytes; it is read as '" +
+        note("Variable name '" + shownName(h) + "' in " + file + " is longer than 32 bytes; it is read as '" +
              n + "'.");
     } else if (isValidName(h)) {
       n = h;
@@ -55,7 +56,7 @@ std::vector<std::string> makeVariableNames(const std::vector<std::string>& heade
       if (isDigit(n[0])) n.insert(n.begin(), '_');
       if (n.size() > kMaxNameBytes) n.resize(kMaxNameBytes);
       if (note)
-        note("Variable name '" + h + "' in " + file + " is not a valid name; it is read as " + n +
+        note("Variable name '" + shownName(h) + "' in " + file + " is not a valid name; it is read as " + n +
              ".");
     }
     if (taken.count(upper(n))) {

@@ -4,6 +4,7 @@
 
 #include "common/error.h"
 #include "common/filebuf.h"
+#include "common/shown_name.h"
 #include "runtime/data/geodoc.h"
 #include "runtime/data/library.h"
 
@@ -37,7 +38,7 @@ class TopoJsonWalker {
     for (auto kv : list) {
       if (!found && (wanted.empty() || kv.key == wanted)) chosen = kv.value, name = kv.key, found = true;
       known += known.empty() ? "" : ", ";
-      known += kv.key;
+      known += shownName(kv.key);
     }
     // Else one whose member name is the same.
     if (!found) {

@@ -9,6 +9,8 @@
 #include <string>
 
 #include "common/ascii.h"
+#include "common/shown_name.h"
+#include "common/tempfiles.h"
 
 namespace qv::rt {
 
@@ -48,6 +50,31 @@ void appendArg(std::string* out, const host::Arg& a) {
   }
 }
 
+// Writes one whole line to a stream: with a single write(2) where it has
+// a descriptor, so that the line a signal handler writes meanwhile comes
+// before or after it, never inside. False when it could not be written.
+bool putLine(std::FILE* f, std::string_view line) {
+  const int fd = ::fileno(f);
+  if (fd < 0) {
+    std::fwrite(line.data(), 1, line.size(), f);
+    return std::fflush(f) == 0;
+  }
+  bool ok = std::fflush(f) == 0;
+  size_t done = 0;
+  while (done < line.size()) {
+    const ssize_t n = ::write(fd, line.data() + done, line.size() - done);
+    if (n > 0) {
+      done += static_cast<size_t>(n);
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else {
+      ok = false;
+      break;
+    }
+  }
+  return ok;
+}
+
 }  // namespace
 
 const char* severityWord(Severity s) {
@@ -85,13 +112,29 @@ std::string formatCatalogText(const CatalogEntry& e,
 Log::Log() : out_(stderr) {}
 
 Log::~Log() {
+  if (signalLine_) logSignalsTo(-1, -1);
   if (file_) std::fclose(file_);
+}
+
+void Log::takeSignalLine() {
+  signalLine_ = true;
+  showSignalLine();
+}
+
+void Log::showSignalLine() {
+  if (signalLine_) logSignalsTo(out_ ? ::fileno(out_) : -1, file_ ? ::fileno(file_) : -1);
 }
 
 bool Log::openFile(const std::string& path) {
   // O_NONBLOCK: a FIFO nobody reads fails at once (ENXIO) instead of
   // waiting for a reader; a pipe with a reader (--log /dev/stdout) works.
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0666);
+  // A link planted where the log goes would have it replace the file the
+  // link names; the system's links under /dev (/dev/stdout, /dev/fd/N)
+  // are the user's own descriptors.
+  const bool system = path.rfind("/dev/", 0) == 0;
+  int fd = ::open(path.c_str(),
+                  O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK | (system ? 0 : O_NOFOLLOW),
+                  0666);
   if (fd < 0) return false;
   struct stat st {};
   if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
@@ -105,21 +148,41 @@ bool Log::openFile(const std::string& path) {
     ::close(fd);
     return false;
   }
+  const SignalsHeld held;
   if (file_) std::fclose(file_);
   file_ = f;
   fileFailed_ = false;
+  showSignalLine();
   return true;
+}
+
+bool Log::writesTo(const std::string& path) const {
+  struct stat at {};
+  if (::stat(path.c_str(), &at) != 0) return false;
+  for (std::FILE* f : {out_, file_}) {
+    struct stat st {};
+    if (f && ::fstat(::fileno(f), &st) == 0 && st.st_dev == at.st_dev && st.st_ino == at.st_ino)
+      return true;
+  }
+  return false;
 }
 
 bool Log::closeFile() {
   if (!file_) return true;
-  bool ok = !fileFailed_ && std::fflush(file_) == 0 && !std::ferror(file_);
-  ok = std::fclose(file_) == 0 && ok;
+  const SignalsHeld held;
+  std::FILE* f = file_;
   file_ = nullptr;
+  showSignalLine();
+  bool ok = !fileFailed_ && std::fflush(f) == 0 && !std::ferror(f);
+  ok = std::fclose(f) == 0 && ok;
   return ok;
 }
 
-void Log::setStream(std::FILE* f) { out_ = f; }
+void Log::setStream(std::FILE* f) {
+  const SignalsHeld held;
+  out_ = f;
+  showSignalLine();
+}
 
 void Log::setCapture(bool on) { capture_ = on; }
 
@@ -129,16 +192,19 @@ void Log::line(std::string_view text) {
   } else if (opensWith(text, "WARNING")) {
     ++warnings_;
   }
-  for (std::FILE* f : {out_, file_}) {
-    if (!f) continue;
-    std::fwrite(text.data(), 1, text.size(), f);
-    std::fputc('\n', f);
-    if (std::fflush(f) != 0 && f == file_) fileFailed_ = true;
+  // Names and values from files reach here inside messages: a line break
+  // in one must not make a line of its own (a forged ERROR), nor an escape
+  // sequence drive the terminal. Such characters are shown escaped.
+  std::string whole = escapedText(text);
+  whole += '\n';
+  {
+    const SignalsHeld held;
+    for (std::FILE* f : {out_, file_}) {
+      if (!f) continue;
+      if (!putLine(f, whole) && f == file_) fileFailed_ = true;
+    }
   }
-  if (capture_) {
-    captured_.append(text);
-    captured_ += '\n';
-  }
+  if (capture_) captured_.append(whole);
 }
 
 void Log::note(std::string_view text) { line(joined("NOTE: ", text)); }

@@ -51,8 +51,16 @@ class Log {
   Log(const Log&) = delete;
   Log& operator=(const Log&) = delete;
 
-  // Also write every line to this file (false when it cannot be opened).
+  // Also write every line to this file (false when it cannot be opened;
+  // errno ELOOP when it is a symbolic link: a link is not followed, except
+  // the system's own under /dev, such as /dev/stdout).
   bool openFile(const std::string& path);
+  // True when `path` is a file this log writes to (standard error, when
+  // that is a file, or the file above).
+  bool writesTo(const std::string& path) const;
+  // Makes this the log a signal that ends the run writes its last line to,
+  // on standard error and the file (see removeTempFilesOnSignal).
+  void takeSignalLine();
   // Closes that file; false when any line could not be written to it (a
   // full disk, /dev/full), so that the run does not end as if logged.
   bool closeFile();
@@ -82,8 +90,13 @@ class Log {
   void resetCounts() { errors_ = warnings_ = 0; }
 
  private:
+  // Tells the signal handler where this log writes now, when it is the
+  // one that takes its line.
+  void showSignalLine();
+
   std::FILE* out_;
   std::FILE* file_ = nullptr;
+  bool signalLine_ = false;
   bool fileFailed_ = false;
   bool capture_ = false;
   std::string captured_;

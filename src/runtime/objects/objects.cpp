@@ -177,6 +177,7 @@ host::Status FlatFileStream::close() {
     if (bad) removeTempFile(tmpPath_);
     else forgetTempFile(tmpPath_);
     tmpPath_.clear();
+    if (!bad && onWritten_) onWritten_();
   }
   file_ = nullptr;
   output_ = false;

@@ -66,6 +66,8 @@ class FlatFileStream final : public host::Stream {
   const std::string& lastError() const { return lastError_; }
   // Called with that reason when opening, writing or closing fails.
   void onFailure(std::function<void(const std::string&)> f) { onFailure_ = std::move(f); }
+  // Called when a file written whole has taken its place.
+  void onWritten(std::function<void()> f) { onWritten_ = std::move(f); }
 
  private:
   std::string path_;
@@ -76,6 +78,7 @@ class FlatFileStream final : public host::Stream {
   int64_t written_ = 0;
   std::string lastError_;
   std::function<void(const std::string&)> onFailure_;
+  std::function<void()> onWritten_;
   host::Status failed(host::Status s);  // tells onFailure_ once per open
   bool told_ = false;
 };

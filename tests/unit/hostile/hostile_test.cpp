@@ -1,8 +1,9 @@
 // Hostile files and sizes through the whole program: a data file cut short
 // while it is read, the process stopped by a signal while it
-// writes, two runs writing into one folder. None may crash, lose a finished
-// image or leave a temporary file behind.
+// writes, two runs writing into one folder, too little address space. None
+// may crash, lose a finished image or leave a temporary file behind.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <csignal>
 #include <unistd.h>
@@ -54,11 +55,14 @@ TEST(Hostile, ADataFileCutShortWhileReadGivesAnErrorOrAMap) {
 }
 
 // Starts the command with `args` in `dir`; standard error goes to `log`.
+// With `addressSpaceKiB` it runs as under `ulimit -v` that many KiB.
 pid_t start(const std::string& dir, const std::vector<std::string>& args,
-            const std::string& log = "/dev/null") {
+            const std::string& log = "/dev/null", rlim_t addressSpaceKiB = 0) {
   const pid_t pid = ::fork();
   if (pid == 0) {
     if (::chdir(dir.c_str()) != 0) ::_exit(127);
+    const rlimit as{addressSpaceKiB * 1024, addressSpaceKiB * 1024};
+    if (addressSpaceKiB && ::setrlimit(RLIMIT_AS, &as) != 0) ::_exit(127);
     FILE* err = std::freopen(log.c_str(), "w", stderr);
     (void)err;
     std::vector<char*> argv;
@@ -125,6 +129,52 @@ TEST(Hostile, SigtermLeavesNoTemporaryFile) {
   }
 }
 
+// The signals that end a run, each after hundreds of maps of a BY step are
+// staged (more than a fixed table of them would hold): every one is
+// removed, the log's last line names the signal on standard error and in
+// the --log file, and the process ends by the signal, so that a shell shows
+// 128 + its number; a quit leaves no core file.
+TEST(Hostile, ASignalAfterHundredsOfMapsAreStagedLeavesNoneAndSaysWhich) {
+  TempDir dir;
+  writeByProgram(dir.path(), 400, 1000, 750);
+  // A core file would be written in the folder if the run dumped one.
+  rlimit core{}, unlimited{RLIM_INFINITY, RLIM_INFINITY};
+  ::getrlimit(RLIMIT_CORE, &core);
+  ::setrlimit(RLIMIT_CORE, &unlimited);
+  const std::pair<int, const char*> signals[] = {
+      {SIGTERM, "SIGTERM"}, {SIGINT, "SIGINT"}, {SIGHUP, "SIGHUP"}, {SIGQUIT, "SIGQUIT"}};
+  for (const auto& [sig, name] : signals) {
+    const std::string out = dir.path() + "/out", runLog = dir.path() + "/run.log";
+    fs::remove_all(out);
+    fs::create_directory(out);
+    const pid_t pid = start(dir.path(), {"--out", "out", "--log", "run.log", "--output", "png",
+                                         "by.tav"},
+                            dir.path() + "/stderr.txt");
+    size_t staged = 0;
+    for (int waited = 0; waited < 60'000 && staged < 300; waited += 2) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      staged = temporaryFiles(out).size();
+    }
+    ::kill(pid, sig);
+    const int status = finish(pid);
+    EXPECT_GE(staged, 300u) << name;
+    ASSERT_TRUE(WIFSIGNALED(status)) << name << ": status " << status;
+    EXPECT_EQ(WTERMSIG(status), sig) << name;
+    EXPECT_FALSE(WCOREDUMP(status)) << name;
+    EXPECT_EQ(temporaryFiles(out), std::vector<std::string>()) << name;
+    EXPECT_TRUE(fs::is_empty(out)) << name << ": no map is put in place";
+    const std::string line = std::string("ERROR: The run was ended by the signal ") + name + ".\n";
+    for (const std::string& log : {runLog, dir.path() + "/stderr.txt"}) {
+      const std::string text = readFile(log);
+      ASSERT_GE(text.size(), line.size()) << log;
+      EXPECT_EQ(text.substr(text.size() - line.size()), line) << log;
+    }
+  }
+  for (const auto& e : fs::directory_iterator(dir.path()))
+    EXPECT_EQ(e.path().filename().string().rfind("core", 0), std::string::npos) << e.path();
+  ::setrlimit(RLIMIT_CORE, &core);
+}
+
 // A signal that comes while other threads make, finish and rename temporary
 // files (the tile cache and the images are written so) still removes every
 // one there is: none is made after the handler looked, none is missed while
@@ -160,6 +210,102 @@ TEST(Hostile, SignalWhileThreadsMakeTemporaryFilesLeavesNone) {
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == (round % 2 ? SIGTERM : SIGINT))
         << "status " << status;
     EXPECT_EQ(temporaryFiles(out), std::vector<std::string>()) << "round " << round;
+  }
+}
+
+// Runs under `ulimit -v 1000000` cannot be checked with the sanitizers,
+// whose shadow memory alone takes more address space than that.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+#else
+constexpr bool kSanitized = false;
+#endif
+constexpr rlim_t kTightKiB = 1'000'000;
+
+// Four million points with tips drawn as SVG in a tight address space: the
+// drawing runs out of memory (in the painter, or while it unwinds) and the
+// run ends with the memory message and code, never an abort.
+TEST(Hostile, OutOfMemoryWhileDrawingTipsGivesTheMemoryMessage) {
+  if (kSanitized) GTEST_SKIP() << "no address-space limit under the sanitizers";
+  TempDir dir;
+  {
+    std::ofstream f(dir.path() + "/pts.csv");
+    f << "lon,lat,name,v\n";
+    std::string rows;
+    char row[64];
+    for (int i = 0; i < 4'000'000; ++i) {
+      const int n = std::snprintf(row, sizeof row, "%.4f,%.4f,p%d,%d\n", -124 + (i % 5700) * 0.01,
+                                  25 + (i % 2400) * 0.01, i, i % 100);
+      rows.append(row, static_cast<size_t>(n));
+      if (rows.size() > (1 << 20)) f << rows, rows.clear();
+    }
+    f << rows;
+  }
+  std::ofstream(dir.path() + "/tips.tav")
+      << "OPTIONS OUTPUT=SVG TILEURL='file:///none/{z}/{x}/{y}.png';\n"
+         "PROC TAVLO PLOTDATA=pts; OPENSTREETMAP; SCATTER X=lon Y=lat / TIP=(name v); RUN;\n";
+  // The probe's limit, and one that leaves the drawing more room before it
+  // runs out (there it once ran out while a mark was being closed).
+  for (const rlim_t limit : {kTightKiB, kTightKiB * 3 / 2}) {
+    const int status =
+        finish(start(dir.path(), {"--out", "out", "tips.tav"}, dir.path() + "/log.txt", limit));
+    const std::string log = readFile(dir.path() + "/log.txt");
+    ASSERT_TRUE(WIFEXITED(status)) << limit << " KiB: status " << status << "\n" << log;
+    EXPECT_NE(WEXITSTATUS(status), 0);
+    EXPECT_NE(log.find("ERROR [129-1]: Out of memory"), std::string::npos) << log;
+    EXPECT_NE(log.find("ended with return code 1016."), std::string::npos) << log;
+  }
+}
+
+// THREADS=8 in a tight address space: the threads there is room for draw
+// the 100 BY groups, and the maps and the log are those of a run without
+// the limit.
+TEST(Hostile, ThreadsThatCannotBeMadeAreNotFatal) {
+  if (kSanitized) GTEST_SKIP() << "no address-space limit under the sanitizers";
+  TempDir dir;
+  {
+    std::ofstream f(dir.path() + "/pts.csv");
+    f << "g,lon,lat\n";
+    for (int g = 1; g <= 100; ++g)
+      for (int i = 0; i < 3000; ++i)
+        f << g << ',' << -124 + (i * 37 % 5700) * 0.01 << ',' << 25 + (i * 91 % 2400) * 0.01 << '\n';
+  }
+  std::ofstream(dir.path() + "/thr.tav")
+      << "LIBRARY maps '" << QV_SOURCE_DIR << "/examples/data';\n"
+      << "OPTIONS THREADS=8;\nTITLE1 \"Group #BYVALUE(g)\";\n"
+         "PROC TAVLO MAPDATA=maps.us_states PLOTDATA=pts; CHOROMAP / MAPID=ID;\n"
+         "  SCATTER X=lon Y=lat; BY g; RUN;\n";
+  for (int round = 0; round < 3; ++round) {
+    fs::remove_all(dir.path() + "/tight");
+    const int tight = finish(start(dir.path(), {"--out", "tight", "thr.tav"},
+                                   dir.path() + "/tight.log", kTightKiB));
+    const std::string log = readFile(dir.path() + "/tight.log");
+    ASSERT_TRUE(WIFEXITED(tight) && WEXITSTATUS(tight) == 0) << "status " << tight << "\n" << log;
+    if (round == 0) {
+      ASSERT_EQ(finish(start(dir.path(), {"--out", "free", "thr.tav"}, dir.path() + "/free.log")), 0);
+      const std::string freeLog = readFile(dir.path() + "/free.log");
+      std::string expected;
+      for (size_t at = 0, next; at < freeLog.size(); at = next + 1) {
+        next = freeLog.find('\n', at);
+        std::string l = freeLog.substr(at, next - at);
+        if (const size_t o = l.find("written to free/"); o != std::string::npos)
+          l.replace(o + 11, 4, "tight");
+        expected += l + '\n';
+        if (next == std::string::npos) break;
+      }
+      EXPECT_EQ(log + (log.empty() || log.back() != '\n' ? "\n" : ""), expected);
+    }
+    for (int g = 0; g < 100; ++g) {
+      const std::string name = g ? "tavlo" + std::to_string(g) + ".png" : "tavlo.png";
+      EXPECT_EQ(readFile(dir.path() + "/tight/" + name), readFile(dir.path() + "/free/" + name))
+          << name;
+    }
   }
 }
 

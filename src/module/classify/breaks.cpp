@@ -7,7 +7,10 @@
 #include <cstring>
 #include <new>
 
+#include "module/classify/jenks.h"
 #include "module/classify/response.h"
+#include "module/host/messages.h"
+#include "module/text/numtext.h"
 
 namespace qv::module {
 
@@ -61,17 +64,45 @@ void tidyValues(std::vector<double>* v, size_t from) {
   if (!std::is_sorted(first, v->end())) std::sort(first, v->end());
 }
 
+// The sorted values (repeats kept) and the number of levels: levels 0
+// takes the default for the observation count (or, when the host cannot
+// count them, for the values read) and stores it in plot->numLevels. No
+// observations: no values.
+host::Status valuesAndLevels(PlotContext* plot, int32_t variable, int32_t* levels,
+                             std::vector<double>* v) {
+  if (*levels == 0) {
+    const int64_t observations = responseObservations(plot);
+    if (observations == 0) return host::kOk;
+    if (observations > 0) {
+      *levels = getNumberOfBreaks(observations);
+      plot->numLevels = *levels;
+    }
+  }
+  QV_TRY(sortValues(plot, variable, 0, v));
+  if (v->empty()) return host::kOk;
+  if (*levels == 0) {
+    *levels = getNumberOfBreaks(static_cast<int64_t>(v->size()));
+    plot->numLevels = *levels;
+  }
+  if (*levels < 1) *levels = 1;
+  return host::kOk;
+}
+
 }  // namespace
 
 host::Status sortValues(PlotContext* plot, int32_t variable, int32_t distinct,
                         std::vector<double>* values) {
-  if (plot == nullptr || plot->respData == nullptr || values == nullptr) return host::kOk;
+  host::DataSet* ds = classifiedData(plot);
+  if (ds == nullptr || values == nullptr) return host::kOk;
   try {
     const size_t from = values->size();
     std::vector<double> scratch;
-    // One sorted run from the host; repeats are dropped here, from the run.
+    // One sorted run from the host (or the regions' values, sorted below);
+    // repeats are dropped here, from the run.
     std::vector<double>* target = from == 0 ? values : &scratch;
-    host::Status rc = host::host().xsortvals(plot->respData, variable, false, target);
+    host::Status rc = plot->classData && plot->classRegionVar >= 0
+                          ? regionValues(plot, variable, target)
+                          : host::host().xsortvals(ds, variable, false, target);
     if (rc != host::kOk) {
       host::host().xprrlog(rc);
       if (rc < 0) {
@@ -163,7 +194,7 @@ void calcMidpoints(double min, double max, int32_t levels, double* start, double
 
 host::Status getEqualIntervalRanges(PlotContext* plot, int32_t variable, int32_t levels,
                                     std::vector<double>* breaks) {
-  if (plot == nullptr || plot->respData == nullptr || breaks == nullptr) return host::kOk;
+  if (classifiedData(plot) == nullptr || breaks == nullptr) return host::kOk;
   try {
     std::vector<double> values;
     host::Status rc = sortValues(plot, variable, 0, &values);
@@ -235,34 +266,16 @@ host::Status getEqualIntervalRanges(PlotContext* plot, int32_t variable, int32_t
 
 host::Status getQuantileRanges(PlotContext* plot, int32_t variable, int32_t levels,
                                std::vector<double>* breaks) {
-  if (plot == nullptr || plot->respData == nullptr || breaks == nullptr) return host::kOk;
+  if (classifiedData(plot) == nullptr || breaks == nullptr) return host::kOk;
   try {
-    int64_t observations = -1;
-    if (levels == 0) {
-      observations = responseObservations(plot);
-      if (observations == 0) return host::kOk;
-      if (observations > 0) {
-        levels = getNumberOfBreaks(observations);
-        plot->numLevels = levels;
-      }
-    }
-
     // All values, repeats kept (V); the distinct ones are the runs of V.
     std::vector<double> v;
-    host::Status rc = sortValues(plot, variable, 0, &v);
-    if (rc != host::kOk) return rc;
+    QV_TRY(valuesAndLevels(plot, variable, &levels, &v));
     const size_t n = v.size();
     size_t distinct = n == 0 ? 0 : 1;
     for (size_t i = 1; i < n; ++i)
       if (v[i] != v[i - 1]) ++distinct;
     if (distinct == 0) return host::kOk;
-
-    if (levels == 0) {
-      // A host that cannot count its observations: count the values read.
-      levels = getNumberOfBreaks(static_cast<int64_t>(n));
-      plot->numLevels = levels;
-    }
-    if (levels < 1) levels = 1;
     const size_t k = static_cast<size_t>(levels);
 
     if (k >= distinct) {
@@ -289,6 +302,60 @@ host::Status getQuantileRanges(PlotContext* plot, int32_t variable, int32_t leve
     breaks->push_back(v[0]);
     for (size_t i = 1; i < k; ++i) breaks->push_back(classes[i].value);
     breaks->push_back(v[n - 1]);
+    return host::kOk;
+  } catch (const std::bad_alloc&) {
+    host::host().xmemmsg();
+    return host::kNoMemory;
+  }
+}
+
+host::Status getJenksRanges(PlotContext* plot, int32_t variable, int32_t levels,
+                            std::vector<double>* breaks) {
+  if (classifiedData(plot) == nullptr || breaks == nullptr) return host::kOk;
+  try {
+    std::vector<double> v;
+    QV_TRY(valuesAndLevels(plot, variable, &levels, &v));
+    if (v.empty()) return host::kOk;
+    if (v.front() == v.back()) {
+      breaks->push_back(v.front());
+      return host::kOk;
+    }
+    const std::vector<double> starts = jenksClassStarts(v.data(), v.size(), levels);
+    if (starts.size() < static_cast<size_t>(levels))
+      host::host().xpmlog(kMsgFewerValuesThanClasses,
+                          {levels, static_cast<long long>(starts.size())});
+    // Each inner break is the first value of the class above it, so the
+    // half-open ranges hold exactly the optimal classes.
+    breaks->insert(breaks->end(), starts.begin(), starts.end());
+    breaks->push_back(v.back());
+    return host::kOk;
+  } catch (const std::bad_alloc&) {
+    host::host().xmemmsg();
+    return host::kNoMemory;
+  }
+}
+
+host::Status getGivenRanges(PlotContext* plot, int32_t variable, std::vector<double>* breaks,
+                            bool* openLow, bool* openHigh) {
+  *openLow = *openHigh = false;
+  if (classifiedData(plot) == nullptr || breaks == nullptr || plot->breaks.size() < 2)
+    return host::kOk;
+  try {
+    std::vector<double> v;
+    QV_TRY(sortValues(plot, variable, 0, &v));
+    if (v.empty()) return host::kOk;
+    const double first = plot->breaks.front(), last = plot->breaks.back();
+    const auto below = std::lower_bound(v.begin(), v.end(), first) - v.begin();
+    const auto above = v.end() - std::upper_bound(v.begin(), v.end(), last);
+    *openLow = below > 0;
+    *openHigh = above > 0;
+    if (below + above > 0) {
+      host::VarDesc d;
+      if (host::host().xvname(classifiedData(plot), variable, &d) != host::kOk) d.name = "?";
+      host::host().xpmlog(kMsgOutsideBreaks, {static_cast<long long>(below + above), d.name,
+                                              roundTripText(first), roundTripText(last)});
+    }
+    breaks->insert(breaks->end(), plot->breaks.begin(), plot->breaks.end());
     return host::kOk;
   } catch (const std::bad_alloc&) {
     host::host().xmemmsg();

@@ -1,5 +1,6 @@
 // Class breaks of a numeric choropleth response: equal intervals on round
-// values, or quantiles of the sorted values.
+// values, quantiles of the sorted values, natural breaks, or the breaks the
+// user gives.
 //
 // A break list is a vector of doubles in ascending order; n breaks make the
 // n - 1 classes between neighbours (a single break makes one class). Every
@@ -15,7 +16,9 @@
 namespace qv::module {
 
 // Appends the non-missing values of `variable` of the plot context's
-// response data, ascending; repeats are dropped when `distinct` is non-zero.
+// classified data (the response data, or one value per region of a region
+// layer's own data), ascending; repeats are dropped when `distinct` is
+// non-zero.
 // A failed sort is reported through the host: a negative code is returned
 // with nothing appended, a positive one only reported (what the host handed
 // back, usually nothing, is kept).
@@ -49,5 +52,19 @@ host::Status getEqualIntervalRanges(PlotContext* plot, int32_t variable, int32_t
 // default as for equal intervals.
 host::Status getQuantileRanges(PlotContext* plot, int32_t variable, int32_t levels,
                                std::vector<double>* breaks);
+
+// Natural breaks of `variable`: the first value of each of Fisher's optimal
+// classes, then the maximum (one break when every value is the same).
+// Fewer distinct values than levels make one class per value, with a note.
+// Levels 0 takes the default as for equal intervals.
+host::Status getJenksRanges(PlotContext* plot, int32_t variable, int32_t levels,
+                            std::vector<double>* breaks);
+
+// The breaks BREAKS= gives (plot->breaks), when `variable` has values.
+// Values below the first or above the last break are counted in a note;
+// *openLow and *openHigh tell whether there are any, so that the outer
+// classes can take them in.
+host::Status getGivenRanges(PlotContext* plot, int32_t variable, std::vector<double>* breaks,
+                            bool* openLow, bool* openHigh);
 
 }  // namespace qv::module

@@ -7,6 +7,7 @@
 
 #include "module/classify/breaks.h"
 #include "module/classify/response.h"
+#include "module/color/palettes.h"
 #include "module/grammar/grammar.h"
 #include "module/host/messages.h"
 #include "module/host/statements.h"
@@ -50,7 +51,8 @@ struct Coloring {
 Coloring chooseColoring(const PlotContext& plot, int32_t classes) {
   Coloring c;
   size_t nc = plot.colorModelList ? plot.colorModelList->size() : 0;
-  if (plot.colorModelList && nc < static_cast<size_t>(classes) && nc != 2) {
+  if (plot.colorModelList && nc < static_cast<size_t>(classes) && nc != 2 &&
+      !(nc == 0 && plot.paletteName)) {
     host::host().xpmlog(kMsgTooFewColors);
     nc = 0;
   }
@@ -59,6 +61,14 @@ Coloring chooseColoring(const PlotContext& plot, int32_t classes) {
       c.colors.emplace_back(entryText(plot.colorModelList->at(i)));
     c.kind = nc >= static_cast<size_t>(classes) ? Coloring::kListed : Coloring::kTwoColor;
     return c;
+  }
+  // A named palette gives each class its color, as a listed one would.
+  if (plot.paletteName) {
+    if (std::optional<PaletteRef> p = findPalette(host::host().kdlgstr(plot.paletteName))) {
+      c.colors = paletteColorTexts(paletteColors(*p, classes));
+      c.kind = Coloring::kListed;
+      return c;
+    }
   }
   std::string_view name;
   if (plot.colorModelName) name = host::host().kdlgstr(plot.colorModelName);
@@ -141,14 +151,27 @@ void appendName(std::string& out, const PlotContext& plot, const std::string& na
   out += "'n";
 }
 
+// The breaks of the plot's level type. *openLow and *openHigh: the first
+// class reaches down to the smallest value and the last up to the largest
+// (values outside the breaks the user gave).
+host::Status classBreaks(PlotContext* plot, std::vector<double>* breaks, bool* openLow,
+                         bool* openHigh) {
+  const int32_t var = plot->responseVarNumber;
+  *openLow = *openHigh = false;
+  switch (plot->levelType) {
+    case Code::LevelInterval: return getEqualIntervalRanges(plot, var, plot->numLevels, breaks);
+    case Code::LevelJenks: return getJenksRanges(plot, var, plot->numLevels, breaks);
+    case Code::LevelBreaks: return getGivenRanges(plot, var, breaks, openLow, openHigh);
+    default: return getQuantileRanges(plot, var, plot->numLevels, breaks);
+  }
+}
+
 host::Status categorize(PlotContext* plot, int32_t* made) {
   std::vector<double> breaks;
+  bool openLow = false, openHigh = false;
   // A response the host cannot sort makes no classes; the layer then
   // shades by the plain response.
-  const host::Status sorted =
-      plot->levelType == Code::LevelInterval
-          ? getEqualIntervalRanges(plot, plot->responseVarNumber, plot->numLevels, &breaks)
-          : getQuantileRanges(plot, plot->responseVarNumber, plot->numLevels, &breaks);
+  const host::Status sorted = classBreaks(plot, &breaks, &openLow, &openHigh);
   const size_t nb = sorted == host::kOk ? breaks.size() : 0;
   if (nb == 0) return host::kOk;
 
@@ -157,7 +180,7 @@ host::Status categorize(PlotContext* plot, int32_t* made) {
 
   host::VarDesc var;
   if (plot->categorization == nullptr ||
-      host::host().xvname(plot->respData, plot->responseVarNumber, &var) != host::kOk)
+      host::host().xvname(classifiedData(plot), plot->responseVarNumber, &var) != host::kOk)
     return host::kOk;
 
   const Coloring coloring = chooseColoring(*plot, classes);
@@ -170,10 +193,12 @@ host::Status categorize(PlotContext* plot, int32_t* made) {
     if (high - low < 0) continue;  // an upside-down class is left out
     // The bounds read back as the very breaks: a value on a break falls in
     // the class that begins there (six digits would move the break).
+    // Values outside the breaks the user gave fall in the nearest class:
+    // its range reaches to the smallest or largest value.
     out += "Range ";
-    out += roundTripText(low);
+    out += c == 1 && openLow ? std::string("MIN") : roundTripText(low);
     out += c == classes ? "-" : "-<";
-    out += roundTripText(high);
+    out += c == classes && openHigh ? std::string("MAX") : roundTripText(high);
     out += " /";
     if (!lf.formatted) {
       out += " DiscreteLabel=";

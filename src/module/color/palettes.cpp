@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 #include "common/ascii.h"
 
@@ -116,6 +117,17 @@ std::vector<uint32_t> paletteColors(const PaletteRef& p, int count) {
 std::vector<uint32_t> paletteStops(const PaletteRef& p) {
   if (p.info->kind == PaletteKind::Continuous) return paletteColors(p, 9);
   return paletteColors(p, p.info->maxCount);
+}
+
+std::vector<std::string> paletteColorTexts(const std::vector<uint32_t>& colors) {
+  std::vector<std::string> out;
+  out.reserve(colors.size());
+  for (uint32_t c : colors) {
+    char text[16];
+    std::snprintf(text, sizeof text, "CX%06X", static_cast<unsigned>(c & 0xFFFFFF));
+    out.emplace_back(text);
+  }
+  return out;
 }
 
 }  // namespace qv::module

@@ -54,4 +54,8 @@ std::vector<uint32_t> paletteColors(const PaletteRef& p, int count);
 // continuous ramp.
 std::vector<uint32_t> paletteStops(const PaletteRef& p);
 
+// The template's color texts of 0xRRGGBB colors ("CXRRGGBB"), as a color
+// list written by hand gives them.
+std::vector<std::string> paletteColorTexts(const std::vector<uint32_t>& colors);
+
 }  // namespace qv::module

@@ -87,7 +87,7 @@ constexpr EnumTable kDensity = tableWithInts(kDensityWords, 0, 6);
 
 constexpr EnumWord kLevelTypeWords[] = {
     {"NONE", Code::LevelNone}, {"INTERVAL", Code::LevelInterval},
-    {"QUANTILE", Code::LevelQuantile}};
+    {"QUANTILE", Code::LevelQuantile}, {"JENKS", Code::LevelJenks}};
 constexpr EnumTable kLevelType = table(kLevelTypeWords);
 
 constexpr EnumWord kSplitJustifyWords[] = {{"LEFT", 1}, {"RIGHT", 2}, {"CENTER", 3}};
@@ -207,6 +207,7 @@ constexpr OptionDesc kOptions[] = {
     O(Opt::Group, "GROUP", K::Variable),
     O(Opt::ColorResponse, "COLORRESPONSE", K::Variable),
     O(Opt::ColorModel, "COLORMODEL", K::NameOrNameList),
+    O(Opt::Palette, "PALETTE", K::NameOrText),
     O(Opt::AttrId, "ATTRID", K::Name),
     O(Opt::RAttrId, "RATTRID", K::Name),
     O(Opt::Transparency, "TRANSPARENCY", K::Number).range(0, 1),
@@ -232,6 +233,7 @@ constexpr OptionDesc kOptions[] = {
     O(Opt::NumLevels, "NUMLEVELS", K::Int).atLeast(1),
     O(Opt::LevelType, "LEVELTYPE", K::Enum).withCodes(&kLevelType),
     F(Opt::Discrete, "DISCRETE", Flag::Discrete),
+    O(Opt::Breaks, "BREAKS", K::NumberList),
     // BUBBLE
     O(Opt::BRadiusMin, "BRADIUSMIN", K::Number).withUnit(),
     O(Opt::BRadiusMax, "BRADIUSMAX", K::Number).withUnit(),
@@ -294,6 +296,7 @@ constexpr OperandDesc kEsriOperands[] = {keyed(Opt::EsriUrl)};
 constexpr OperandDesc kChoroOperands[] = {{id(Opt::Response), false, false, false}};
 constexpr int kChoroOptions[] = {
     id(Opt::MapId), id(Opt::Id), id(Opt::Density), id(Opt::NumLevels),
+    id(Opt::Breaks), id(Opt::Palette),
     id(Opt::LevelType), id(Opt::Discrete), id(Opt::Name), id(Opt::AttrId),
     id(Opt::RAttrId), id(Opt::Transparency), id(Opt::LineAttrs), id(Opt::LegendLabel),
     id(Opt::ColorModel), id(Opt::Tip), id(Opt::TipFormat), id(Opt::TipLabel),
@@ -303,7 +306,8 @@ constexpr OperandDesc kXYOperands[] = {keyed(Opt::X), keyed(Opt::Y)};
 constexpr int kScatterOptions[] = {
     id(Opt::DataLabel), id(Opt::DataLabelAttrs), id(Opt::DataLabelPos),
     id(Opt::LegendLabel), id(Opt::MarkerAttrs), id(Opt::Group),
-    id(Opt::ColorResponse), id(Opt::ColorModel), id(Opt::ContributeOffsets),
+    id(Opt::ColorResponse), id(Opt::ColorModel), id(Opt::Palette),
+    id(Opt::ContributeOffsets),
     id(Opt::AttrId), id(Opt::RAttrId), id(Opt::Name), id(Opt::NoMissingGroup),
     id(Opt::Tip), id(Opt::TipFormat), id(Opt::TipLabel), id(Opt::Transparency),
     id(Opt::Url)};
@@ -313,7 +317,8 @@ constexpr int kBubbleOptions[] = {
     id(Opt::Name), id(Opt::DataLabelAttrs), id(Opt::DataLabel), id(Opt::LegendLabel),
     id(Opt::BRadiusMin), id(Opt::BRadiusMax), id(Opt::DataLabelPos),
     id(Opt::Transparency), id(Opt::Group), id(Opt::ColorResponse),
-    id(Opt::ColorModel), id(Opt::AttrId), id(Opt::RAttrId), id(Opt::FillAttrs),
+    id(Opt::ColorModel), id(Opt::Palette), id(Opt::AttrId), id(Opt::RAttrId),
+    id(Opt::FillAttrs),
     id(Opt::Tip), id(Opt::TipFormat), id(Opt::TipLabel), id(Opt::NoMissingGroup),
     id(Opt::Outline), id(Opt::Fill), id(Opt::NoFill), id(Opt::Url)};
 
@@ -325,7 +330,8 @@ constexpr int kSeriesOptions[] = {
 constexpr OperandDesc kTextOperands[] = {keyed(Opt::X), keyed(Opt::Y), keyed(Opt::TextVar)};
 constexpr int kTextOptions[] = {
     id(Opt::AttrId), id(Opt::BackFill), id(Opt::Backlight), id(Opt::ColorResponse),
-    id(Opt::ColorModel), id(Opt::ContributeOffsets), id(Opt::DiscreteOffset),
+    id(Opt::ColorModel), id(Opt::Palette), id(Opt::ContributeOffsets),
+    id(Opt::DiscreteOffset),
     id(Opt::FillAttrs), id(Opt::LegendLabel), id(Opt::Name), id(Opt::Outline),
     id(Opt::OutlineAttrs), id(Opt::Pad), id(Opt::Position), id(Opt::Rotate),
     id(Opt::SizeResponse), id(Opt::SizeMin), id(Opt::SizeMax),
@@ -345,7 +351,7 @@ constexpr int kGradLegendOptions[] = {
 
 constexpr int kStyleAttrsOptions[] = {
     id(Opt::DataColors), id(Opt::DataContrastColors), id(Opt::DataSymbols),
-    id(Opt::DataLinePatterns), id(Opt::BackColor)};
+    id(Opt::DataLinePatterns), id(Opt::BackColor), id(Opt::Palette)};
 
 struct StmtSpec {
   const char* keyword;

@@ -53,12 +53,12 @@ enum class Opt : int {
   LegendNames,  // KEYLEGEND "name" ... (list of texts)
   LegendPlot,   // GRADLEGEND "name"
   // options shared by the plot statements
-  Name, LegendLabel, Group, ColorResponse, ColorModel, AttrId, RAttrId,
+  Name, LegendLabel, Group, ColorResponse, ColorModel, Palette, AttrId, RAttrId,
   Transparency, Url, Tip, TipFormat, TipLabel, NoMissingGroup, DataLabel,
   DataLabelAttrs, DataLabelPos, ContributeOffsets,
   FillAttrs, LineAttrs, MarkerAttrs, OutlineAttrs, TextAttrs,
   // CHOROMAP
-  MapId, Id, Density, NumLevels, LevelType, Discrete,
+  MapId, Id, Density, NumLevels, LevelType, Discrete, Breaks,
   // BUBBLE
   BRadiusMin, BRadiusMax, Outline, Fill, NoFill,
   // SERIES
@@ -113,7 +113,9 @@ inline constexpr int Px = 1, In = 2, Cm = 3, Mm = 4, Pct = 5, Pt = 6;
 inline constexpr int Top = 1, TopRight = 2, Right = 3, BottomRight = 4, Bottom = 5,
                      BottomLeft = 6, Left = 7, TopLeft = 8, Center = 9;
 // LEVELTYPE=
-inline constexpr int LevelNone = 1, LevelInterval = 2, LevelQuantile = 3;
+inline constexpr int LevelNone = 1, LevelInterval = 2, LevelQuantile = 3, LevelJenks = 4;
+// Classes given by BREAKS=; not a word of LEVELTYPE=.
+inline constexpr int LevelBreaks = 5;
 // CONTRIBUTEOFFSETS=: single word, and list entries
 inline constexpr int OffsetsAll = 1, OffsetsNone = 2;
 inline constexpr int OffsetLeft = 1, OffsetRight = 2, OffsetBottom = 3, OffsetTop = 4;

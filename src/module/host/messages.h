@@ -76,6 +76,16 @@ inline constexpr Msg kMsgNoCoordinates{854, 243};
 inline constexpr Msg kMsgTooFewColors{854, 244};
 inline constexpr Msg kMsgTextUnprepared{854, 245};      // {1} option
 inline constexpr Msg kMsgClassOptionIgnored{854, 246};  // {1} option
+// Classes and palettes.
+inline constexpr Msg kMsgFewerValuesThanClasses{854, 247};  // {1} classes asked, {2} values
+inline constexpr Msg kMsgOutsideBreaks{854, 248};       // {1} count, {2} variable, {3}, {4} breaks
+inline constexpr Msg kMsgBreaksNotAscending{854, 249};  // {1} break, {2} the one before
+inline constexpr Msg kMsgTooFewBreaks{854, 251};
+inline constexpr Msg kMsgRegionRowsDisagree{854, 252};  // {1} data set, {2} variable, {3} count, {4} ids
+inline constexpr Msg kMsgPaletteGivesWay{854, 253};     // {1} the option whose colors are used
+inline constexpr Msg kMsgUnknownPalette{854, 254};      // {1} name, {2} the known palettes
+inline constexpr Msg kMsgPaletteUnused{854, 256};       // {1} statement
+inline constexpr Msg kMsgBreaksOverride{854, 257};      // {1} option
 inline constexpr Msg kMsgSymbolNotWord{854, 250};       // {1} symbol, {2} statement
 inline constexpr Msg kMsgLeadingZeros{854, 255};        // {1} column, {2} data set, {3} file, {4} code
 inline constexpr Msg kMsgNameTaken{854, 260};           // {1} name, {2} statement
@@ -107,6 +117,9 @@ inline constexpr Msg kModuleMessages[] = {
     kMsgMapDataSequential, kMsgSeriesSequential,     kMsgRegionsLabel,
     kMsgCoordinates,       kMsgNoCoordinates,        kMsgTooFewColors,
     kMsgTextUnprepared,    kMsgClassOptionIgnored,   kMsgSymbolNotWord,
+    kMsgFewerValuesThanClasses, kMsgOutsideBreaks,   kMsgBreaksNotAscending,
+    kMsgTooFewBreaks,      kMsgRegionRowsDisagree,   kMsgPaletteGivesWay,
+    kMsgUnknownPalette,    kMsgPaletteUnused,        kMsgBreaksOverride,
     kMsgLeadingZeros,      kMsgNameTaken,            kMsgResponseDataUnused,
     kMsgNotReadable,       kMsgTemplateNotWritten,
 };

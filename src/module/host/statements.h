@@ -47,6 +47,7 @@ enum class ValueKind : uint8_t {
   EnumOrVariable,    // = keyword of codes, or a variable: POSITION= of TEXT
   NumberOrVariable,  // = number, or a variable: ROTATE=
   NumberOrDate,      // = integer, number, date, time or datetime: DISCRETEOFFSET=
+  NumberList,        // = ( numbers ): BREAKS=
 };
 
 // The data set a variable is looked up in.

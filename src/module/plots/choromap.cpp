@@ -19,8 +19,9 @@ using host::Status;
 namespace {
 
 // " mapid=": the MAPID= variable of the map data, else its ID variable.
-// *mapIdName receives the MAPID= name ("" when ID is used).
-Status writeRegionKey(PlotCall& c, std::string* mapIdName) {
+// *mapIdName receives the MAPID= name ("" when ID is used), *mapIdNumber
+// the variable's number in the map data.
+Status writeRegionKey(PlotCall& c, std::string* mapIdName, int* mapIdNumber) {
   PlotContext* p = c.plot;
   host::Host& h = host::host();
   const Slot& mapId = c.slot(Opt::MapId);
@@ -30,11 +31,13 @@ Status writeRegionKey(PlotCall& c, std::string* mapIdName) {
     c.w(" mapid=");
     c.w(d.name);
     *mapIdName = d.name;
+    *mapIdNumber = d.number;
     return kOk;
   }
   int number = -1;
   if (p->mapData && h.xvfind(p->mapData, "ID", &number) == kOk) {
     c.w(" mapid=ID");
+    *mapIdNumber = number;
     return kOk;
   }
   std::string lib, mem;
@@ -43,16 +46,46 @@ Status writeRegionKey(PlotCall& c, std::string* mapIdName) {
   return host::kUserError;
 }
 
+// BREAKS=: at least two numbers, ascending; they replace NUMLEVELS= and
+// LEVELTYPE=.
+Status givenBreaks(PlotCall& c) {
+  PlotContext* p = c.plot;
+  host::Host& h = host::host();
+  const Slot& b = c.slot(Opt::Breaks);
+  if (b.list.size() < 2) {
+    h.xpmlog(kMsgTooFewBreaks);
+    return host::kOptionRefused;
+  }
+  p->breaks.clear();
+  for (const Slot& e : b.list) {
+    if (!p->breaks.empty() && !(e.number > p->breaks.back())) {
+      h.xpmlog(kMsgBreaksNotAscending, {e.text, gText(p->breaks.back())});
+      return host::kOptionRefused;
+    }
+    p->breaks.push_back(e.number);
+  }
+  if (c.has(Opt::LevelType)) h.xpmlog(kMsgBreaksOverride, {"LEVELTYPE"});
+  if (c.has(Opt::NumLevels)) h.xpmlog(kMsgBreaksOverride, {"NUMLEVELS"});
+  p->levelType = Code::LevelBreaks;
+  p->numLevels = static_cast<int32_t>(p->breaks.size() - 1);
+  return kOk;
+}
+
 // A numeric response that is not DISCRETE: a range attribute map named by
 // RATTRID=, a classification, or the continuous column.
 Status continuousResponse(PlotCall& c, const Slot& r, const host::VarDesc& d) {
   PlotContext* p = c.plot;
   c.continuous = true;
-  if (c.has(Opt::NumLevels)) p->numLevels = static_cast<int32_t>(c.slot(Opt::NumLevels).number);
-  if (c.has(Opt::LevelType))
-    p->levelType = static_cast<int32_t>(c.slot(Opt::LevelType).number);
-  else if (p->numLevels > 0)
-    p->levelType = Code::LevelQuantile;
+  if (c.has(Opt::Breaks)) {
+    QV_TRY(givenBreaks(c));
+  } else {
+    if (c.has(Opt::NumLevels))
+      p->numLevels = static_cast<int32_t>(c.slot(Opt::NumLevels).number);
+    if (c.has(Opt::LevelType))
+      p->levelType = static_cast<int32_t>(c.slot(Opt::LevelType).number);
+    else if (p->numLevels > 0)
+      p->levelType = Code::LevelQuantile;
+  }
 
   const std::string instance = attrMapInstance(c, true, d.name);
   if (!instance.empty()) {
@@ -63,6 +96,7 @@ Status continuousResponse(PlotCall& c, const Slot& r, const host::VarDesc& d) {
   } else if (p->levelType > Code::LevelNone) {
     int32_t classes = 0;
     QV_TRY(createCategorization(p, &classes));
+    c.classes = classes;
     if (classes > 0) {
       QV_TRY(slotVariable(c, " ", r));
       c.w(" colorResponse=_CLRRESP_");
@@ -97,7 +131,8 @@ Status writeRegionBlock(PlotCall& c) {
     setResolution(p, c.has(Opt::Density) ? static_cast<int>(c.slot(Opt::Density).number) : -1);
 
   std::string mapIdName;
-  QV_TRY(writeRegionKey(c, &mapIdName));
+  int mapIdNumber = -1;
+  QV_TRY(writeRegionKey(c, &mapIdName, &mapIdNumber));
   if (p->respData) {
     const Slot& id = c.slot(Opt::Id);
     Status st = id.isVariable()
@@ -116,10 +151,15 @@ Status writeRegionBlock(PlotCall& c) {
   p->groupVarType = d.type;
   QV_TRY(intern(d.name, &p->groupVarName));
   if (d.type == host::kNumeric) p->responseVarNumber = d.number;
+  // A response of the layer's own data (the map data) is classified by
+  // one value per region.
+  p->classData = response ? nullptr : p->varData;
+  p->classRegionVar = response ? -1 : mapIdNumber;
 
   if (d.type == host::kNumeric && !c.flag(Flag::Discrete)) return continuousResponse(c, r, d);
   if (c.has(Opt::LevelType)) h.xpmlog(kMsgClassOptionIgnored, {"LEVELTYPE"});
   if (c.has(Opt::NumLevels)) h.xpmlog(kMsgClassOptionIgnored, {"NUMLEVELS"});
+  if (c.has(Opt::Breaks)) h.xpmlog(kMsgClassOptionIgnored, {"BREAKS"});
   return groupReference(c, r, d, " colorGroup=");
 }
 

@@ -31,6 +31,7 @@ struct PlotCall {
   bool mapLayer = false;   // OPENSTREETMAP, ESRIMAP
   bool grouped = false;    // a group or color-group reference was written
   bool continuous = false; // a continuous color response was written
+  int32_t classes = 0;     // the classes a CHOROMAP response was divided into
   std::string keyword;     // statement keyword, trailing blanks removed, at most 32
   std::string attrId;      // ATTRID= when DATTRMAP= is usable, else ""
   std::string rattrId;     // RATTRID= when RATTRMAP= is usable, else ""

@@ -6,8 +6,11 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
+#include <vector>
 
 #include "module/color/color.h"
+#include "module/color/palettes.h"
 #include "module/host/messages.h"
 #include "module/plots/plotcall.h"
 #include "module/text/cleanchars.h"
@@ -70,7 +73,7 @@ Status writeColorModel(PlotCall& c) {
     return intern(cm.text, &p->colorModelName);
   }
   if (cm.kind != host::kSlotList) return kOk;
-  const bool keep = c.region && p->respData;
+  const bool keep = c.region;
   if (keep && !p->colorModelList) {
     p->colorModelList = host::makeOwned<host::List>(host::host().xobinit(), "collection", "list");
     if (!p->colorModelList) return host::kHostFailure;
@@ -88,6 +91,65 @@ Status writeColorModel(PlotCall& c) {
     }
   }
   c.w(")");
+  return kOk;
+}
+
+// PALETTE= when it is to color the plot: a known palette on a statement
+// without COLORMODEL= (which wins, with a warning). An unknown name is
+// reported and the default colors stay.
+std::optional<PaletteRef> statementPalette(PlotCall& c) {
+  const Slot& given = c.slot(Opt::Palette);
+  if (!given.present()) return std::nullopt;
+  host::Host& h = host::host();
+  if (c.has(Opt::ColorModel)) {
+    h.xpmlog(kMsgPaletteGivesWay, {"COLORMODEL"});
+    return std::nullopt;
+  }
+  std::optional<PaletteRef> p = findPalette(given.text);
+  if (!p) h.xpmlog(kMsgUnknownPalette, {given.text, paletteNamesText()});
+  return p;
+}
+
+// " ColorModel=(" with the palette's colors, as a color list is written:
+// one color for each class of a classified response, the palette's stops
+// for a continuous one. A plot with no numeric color response has nothing
+// for the palette to color.
+Status writePaletteModel(PlotCall& c, const PaletteRef& palette) {
+  std::vector<uint32_t> colors;
+  if (c.classes > 0) {
+    colors = paletteColors(palette, c.classes);
+  } else if (c.continuous || (!c.region && c.has(Opt::ColorResponse))) {
+    colors = paletteStops(palette);
+  } else {
+    host::host().xpmlog(kMsgPaletteUnused, {c.keyword});
+    return kOk;
+  }
+  c.w(" ColorModel=(");
+  for (const std::string& text : paletteColorTexts(colors)) {
+    c.w(text);
+    c.w(" ");
+  }
+  c.w(")");
+  return kOk;
+}
+
+// The region block of a region layer colored by a palette: the colors go
+// before the block, as a listed color model does, but how many there are is
+// known only when the block has classified the response; the block is held
+// until then.
+Status writePaletteRegionBlock(PlotCall& c, const PaletteRef& palette) {
+  host::Owned<host::Stream> held =
+      host::makeOwned<host::Stream>(host::host().xobinit(), "kdl", "stream_memory");
+  if (!held || held->open(true)) return host::kHostFailure;
+  host::Stream* out = c.out;
+  c.out = held.get();
+  const Status st = writeRegionBlock(c);
+  c.out = out;
+  if (st) return st;
+  QV_TRY(writePaletteModel(c, palette));
+  std::string text(static_cast<size_t>(std::max<int64_t>(held->length(), 0)), '\0');
+  held->read(text.data(), text.size());
+  c.w(text);
   return kOk;
 }
 
@@ -358,11 +420,21 @@ Status translate(PlotCall& c, int primary) {
     p->levelType = 0;
     p->colorModelName = nullptr;
     if (p->colorModelList) p->colorModelList->clear();
+    p->paletteName = nullptr;
+    p->breaks.clear();
+    p->classData = nullptr;
+    p->classRegionVar = -1;
   }
+  const std::optional<PaletteRef> palette = statementPalette(c);
   QV_TRY(writeColorModel(c));
   // Region layer: data, detail, keys and response.
-  if (c.region) {
+  if (c.region && palette) {
+    QV_TRY(intern(c.slot(Opt::Palette).text, &p->paletteName));
+    QV_TRY(writePaletteRegionBlock(c, *palette));
+  } else if (c.region) {
     QV_TRY(writeRegionBlock(c));
+  } else if (palette) {
+    QV_TRY(writePaletteModel(c, *palette));
   }
   if (c.kind == Kind::Scatter) c.w(" subpixel=off");
   if (c.flag(Flag::NoMissingGroup)) c.w(" includemissinggroup=false");

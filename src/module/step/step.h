@@ -95,6 +95,14 @@ struct TranslatorState {
   int32_t levelType = 0;                     // LEVELTYPE= code, 0 when not given
   const host::HStr* colorModelName = nullptr;
   host::Held<host::List> colorModelList;    // host strings of 8-character color texts
+  const host::HStr* paletteName = nullptr;  // PALETTE= that colors the classes
+  std::vector<double> breaks;               // BREAKS= of the current CHOROMAP
+  // Where the classes are read from: a region layer's own data set with
+  // one value per region (the first row of each region of the variable
+  // classRegionVar), or, while classData is null, every observation of the
+  // response data.
+  host::DataSet* classData = nullptr;
+  int32_t classRegionVar = -1;
   int32_t attrVarCounter = 0;
   const host::HStr* missingText = nullptr;  // formatted missing value of an attribute variable
 

@@ -2,9 +2,13 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "module/color/color.h"
+#include "module/color/palettes.h"
 #include "module/grammar/grammar.h"
 #include "module/host/messages.h"
 #include "module/text/cleanchars.h"
@@ -173,11 +177,45 @@ Status writeAutoLegend(const PlotContext& plot, host::Stream* keyLegends,
 
 // --- STYLEATTRS --------------------------------------------------------------------
 
+namespace {
+
+// The colors PALETTE= gives the groups, in the palette's order, as a list
+// written by hand gives them; empty without a known palette (an unknown
+// name is reported). A list the statement gives itself wins, with a
+// warning.
+std::vector<std::string> styleAttrsPalette(const host::Statement& node) {
+  const Slot& given = node.slot(Opt::Palette);
+  if (!given.present()) return {};
+  host::Host& h = host::host();
+  for (auto [opt, name] : {std::pair{Opt::DataColors, "DATACOLORS"},
+                           std::pair{Opt::DataContrastColors, "DATACONTRASTCOLORS"}})
+    if (node.slot(opt).present()) h.xpmlog(kMsgPaletteGivesWay, {name});
+  const std::optional<PaletteRef> p = findPalette(given.text);
+  if (!p) {
+    h.xpmlog(kMsgUnknownPalette, {given.text, paletteNamesText()});
+    return {};
+  }
+  return paletteColorTexts(paletteStops(*p));
+}
+
+Status putTexts(host::Stream* out, std::string_view option, const std::vector<std::string>& t) {
+  QV_TRY(put(out, {option}));
+  for (const std::string& color : t) QV_TRY(put(out, {color, " "}));
+  return put(out, {")"});
+}
+
+}  // namespace
+
 Status writeStyleAttrs(const host::Statement& node, host::Stream* out) {
+  const std::vector<std::string> palette = styleAttrsPalette(node);
   if (const Slot& s = node.slot(Opt::DataColors); s.present())
     QV_TRY(putColorList(out, " dataColors=( ", s));
+  else if (!palette.empty())
+    QV_TRY(putTexts(out, " dataColors=( ", palette));
   if (const Slot& s = node.slot(Opt::DataContrastColors); s.present())
     QV_TRY(putColorList(out, " dataContrastColors=( ", s));
+  else if (!palette.empty())
+    QV_TRY(putTexts(out, " dataContrastColors=( ", palette));
   if (const Slot& s = node.slot(Opt::DataSymbols); s.present())
     QV_TRY(putSymbolList(out, s));
   if (const Slot& s = node.slot(Opt::DataLinePatterns); s.present())

@@ -207,9 +207,34 @@ constexpr CatalogEntry kCatalog[] = {
      "{1}= applies only to a numeric response that is not DISCRETE; it is "
      "ignored.",
      1},
+    // {1}: the classes asked for; {2}: the distinct values.
+    {854, 247, N,
+     "{1} classes were asked for, but the response has only {2} distinct values; {2} "
+     "classes are made, one for each value.",
+     2},
+    // {1}: the count; {2}: the response; {3}, {4}: the first and last break.
+    {854, 248, N,
+     "{1} values of {2} lie outside BREAKS= ({3} to {4}); each is drawn in the nearest "
+     "class.",
+     4},
+    // {1}: the break; {2}: the break before it.
+    {854, 249, E, "BREAKS= must list ascending numbers, but {1} follows {2}.", 2},
     // {1}: the symbol as written; {2}: the statement (SCATTER, SERIES).
     {854, 250, W,
      "The marker symbol \"{1}\" of {2} is not a single word; it is left out.", 2},
+    {854, 251, E, "BREAKS= needs at least two numbers: the bounds of one class.", 0},
+    // {1}: the data set; {2}: the response; {3}: the count; {4}: the first regions.
+    {854, 252, W,
+     "Regions of {1} whose rows disagree in {2} ({3} in all): {4}. Each is classified by "
+     "the value of its first row.",
+     4},
+    // {1}: COLORMODEL, DATACOLORS or DATACONTRASTCOLORS.
+    {854, 253, W, "{1}= and PALETTE= are both given; the colors of {1}= are used.", 1},
+    // {1}: the name as written; {2}: the families and their names.
+    {854, 254, W,
+     "PALETTE={1} is not a known palette; the default colors are used. The palettes are "
+     "{2}; _R at the end of a name reverses it.",
+     2},
     // After 854/222 or 854/223 when the character identifiers are digits
     // with leading zeros. {1}: the numeric side's column as the file names
     // it; {2}: its data set; {3}: the sidecar file; {4}: a code, e.g. 01001.
@@ -219,6 +244,13 @@ constexpr CatalogEntry kCatalog[] = {
      "list it in the schema sidecar {3} as a field with \"name\": \"{1}\", "
      "\"type\": \"string\".",
      4},
+    // {1}: the statement.
+    {854, 256, W,
+     "PALETTE= colors a numeric color response, and this {1} statement has none; it is "
+     "ignored. Groups take their colors from STYLEATTRS PALETTE=.",
+     1},
+    // {1}: LEVELTYPE or NUMLEVELS.
+    {854, 257, W, "{1}= is ignored: BREAKS= gives the classes.", 1},
     // {1}: the name; {2}: the statement that repeats it.
     {854, 260, W,
      "NAME={1} of this {2} statement is already the name of an earlier plot; the {2} "

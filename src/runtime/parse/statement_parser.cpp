@@ -696,6 +696,9 @@ class StatementParser {
       case ValueKind::LabelList:
         list(od, s, [&](Slot& e) { nameOrText(od, e); }, "a quoted text or name");
         return;
+      case ValueKind::NumberList:
+        list(od, s, [&](Slot& e) { number(od, e, false); }, "a number");
+        return;
       case ValueKind::FormatList:
         list(od, s, [&](Slot& e) {
           const Token* f = peek();

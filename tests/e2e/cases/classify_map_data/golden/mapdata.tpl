@@ -1,0 +1,18 @@
+proc template;
+define statgraph tavlo;
+begingraph /;
+RangeAttrMap name="_clrrespmap_";
+Range 1-<9 / DiscreteLabel="1 - 9" RangeColor=GradientStepper(TwoColorRamp:startcolor,TwoColorRamp:endcolor,3,1);
+Range 9-<20 / DiscreteLabel="9 - 20" RangeColor=GradientStepper(TwoColorRamp:startcolor,TwoColorRamp:endcolor,3,2);
+Range 20-30 / DiscreteLabel="20 - 30" RangeColor=GradientStepper(TwoColorRamp:startcolor,TwoColorRamp:endcolor,3,3);
+EndRangeAttrMap;
+RangeAttrVar attrvar=_CLRRESP_ var=val attrmap="_clrrespmap_";
+layout overlaymap;
+   mapRegionLayer mapProvider=dataset / dataID=__MAP__ mapid=ID colorResponse=_CLRRESP_ LegendLabel="Regions" NAME="CHOROMAP";
+endlayout;
+layout GlobalLegend;
+   DiscreteLegend "CHOROMAP"/ title="val";
+endlayout;
+endgraph;
+end;
+run;

@@ -1,0 +1,17 @@
+proc template;
+define statgraph tavlo;
+begingraph /;
+RangeAttrMap name="_clrrespmap_";
+Range 1-<20 / DiscreteLabel="1 - 20" RangeColor=GradientStepper(TwoColorRamp:startcolor,TwoColorRamp:endcolor,2,1);
+Range 20-30 / DiscreteLabel="20 - 30" RangeColor=GradientStepper(TwoColorRamp:startcolor,TwoColorRamp:endcolor,2,2);
+EndRangeAttrMap;
+RangeAttrVar attrvar=_CLRRESP_ var=val attrmap="_clrrespmap_";
+layout overlaymap;
+   mapRegionLayer mapProvider=dataset / dataID=__MAP__ mapid=ID colorResponse=_CLRRESP_ LegendLabel="Regions" NAME="CHOROMAP";
+endlayout;
+layout GlobalLegend;
+   DiscreteLegend "CHOROMAP"/ title="val";
+endlayout;
+endgraph;
+end;
+run;

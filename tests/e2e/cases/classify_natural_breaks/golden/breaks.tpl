@@ -1,0 +1,18 @@
+proc template;
+define statgraph tavlo;
+begingraph /;
+RangeAttrMap name="_clrrespmap_";
+Range MIN-<0.05 / DiscreteLabel="0.02 - 0.05" RangeColor=GradientStepper(TwoColorRamp:startcolor,TwoColorRamp:endcolor,3,1);
+Range 0.05-<0.1 / DiscreteLabel="0.05 - 0.1" RangeColor=GradientStepper(TwoColorRamp:startcolor,TwoColorRamp:endcolor,3,2);
+Range 0.1-MAX / DiscreteLabel="0.1 - 0.2" RangeColor=GradientStepper(TwoColorRamp:startcolor,TwoColorRamp:endcolor,3,3);
+EndRangeAttrMap;
+RangeAttrVar attrvar=_CLRRESP_ var=rate attrmap="_clrrespmap_";
+layout overlaymap;
+   mapRegionLayer mapProvider=dataset / dataID=RESPONSEDATA mapid=ID id=id colorResponse=_CLRRESP_ LegendLabel="Regions" NAME="CHOROMAP";
+endlayout;
+layout GlobalLegend;
+   DiscreteLegend "CHOROMAP"/ title="rate";
+endlayout;
+endgraph;
+end;
+run;

@@ -1,0 +1,17 @@
+proc template;
+define statgraph tavlo;
+begingraph /;
+RangeAttrMap name="_clrrespmap_";
+Range 0-<0.1 / DiscreteLabel="0 - 0.1" RangeColor=CXFFFFFF;
+Range 0.1-0.5 / DiscreteLabel="0.1 - 0.5" RangeColor=CX000000;
+EndRangeAttrMap;
+RangeAttrVar attrvar=_CLRRESP_ var=rate attrmap="_clrrespmap_";
+layout overlaymap;
+   mapRegionLayer mapProvider=dataset / ColorModel=(CXFFFFFF CX000000 ) dataID=RESPONSEDATA mapid=ID id=id colorResponse=_CLRRESP_ LegendLabel="Regions" NAME="CHOROMAP";
+endlayout;
+layout GlobalLegend;
+   DiscreteLegend "CHOROMAP"/ title="rate";
+endlayout;
+endgraph;
+end;
+run;

@@ -1,0 +1,18 @@
+proc template;
+define statgraph tavlo;
+begingraph /;
+RangeAttrMap name="_clrrespmap_";
+Range 1-<2 / DiscreteLabel="1 - 2" RangeColor=GradientStepper(TwoColorRamp:startcolor,TwoColorRamp:endcolor,3,1);
+Range 2-<3 / DiscreteLabel="2 - 3" RangeColor=GradientStepper(TwoColorRamp:startcolor,TwoColorRamp:endcolor,3,2);
+Range 3-3 / DiscreteLabel="3 - 3" RangeColor=GradientStepper(TwoColorRamp:startcolor,TwoColorRamp:endcolor,3,3);
+EndRangeAttrMap;
+RangeAttrVar attrvar=_CLRRESP_ var=v attrmap="_clrrespmap_";
+layout overlaymap;
+   mapRegionLayer mapProvider=dataset / dataID=__MAP__ mapid=ID colorResponse=_CLRRESP_ LegendLabel="Regions" NAME="CHOROMAP";
+endlayout;
+layout GlobalLegend;
+   DiscreteLegend "CHOROMAP"/ title="v";
+endlayout;
+endgraph;
+end;
+run;

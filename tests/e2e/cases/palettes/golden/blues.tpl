@@ -1,0 +1,14 @@
+proc template;
+define statgraph tavlo;
+begingraph /;
+layout overlaymap;
+   mapRegionLayer mapProvider=dataset / dataID=__MAP__ mapid=ID LegendLabel="Regions" NAME="CHOROMAP";
+   ScatterPlot X=x Y=y / dataID=PLOTDATA ColorModel=(CX0000FF ) subpixel=off ColorResponse=v NAME="SCATTER";
+   ContinuousLegend "SCATTER" / Location=Outside valign=bottom title="v";
+endlayout;
+layout GlobalLegend;
+   ;
+endlayout;
+endgraph;
+end;
+run;

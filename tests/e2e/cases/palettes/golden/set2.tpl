@@ -1,0 +1,13 @@
+proc template;
+define statgraph tavlo;
+begingraph / dataColors=( CX66C2A5 CXFC8D62 CX8DA0CB CXE78AC3 CXA6D854 CXFFD92F CXE5C494 CXB3B3B3 ) dataContrastColors=( CX66C2A5 CXFC8D62 CX8DA0CB CXE78AC3 CXA6D854 CXFFD92F CXE5C494 CXB3B3B3 );
+layout overlaymap;
+   mapRegionLayer mapProvider=dataset / dataID=__MAP__ mapid=ID LegendLabel="Regions" NAME="CHOROMAP";
+   ScatterPlot X=x Y=y / dataID=PLOTDATA subpixel=off Group=g Markerattrs=( Symbol=circlefilled Size=12) NAME="SCATTER";
+endlayout;
+layout GlobalLegend;
+   DiscreteLegend "CHOROMAP" "SCATTER";
+endlayout;
+endgraph;
+end;
+run;

@@ -1,0 +1,10 @@
+proc template;
+define statgraph tavlo;
+begingraph /;
+layout overlaymap;
+   mapRegionLayer mapProvider=dataset / ColorModel=(CX440154 CX472D7B CX3B528B CX2C728E CX21918D CX27AD81 CX5DC863 CXAADC32 CXFDE725 ) dataID=RESPONSEDATA mapid=ID id=id ColorResponse=v LegendLabel="Regions" NAME="CHOROMAP";
+   ContinuousLegend "CHOROMAP" / Location=Outside valign=bottom title="v";
+endlayout;
+endgraph;
+end;
+run;

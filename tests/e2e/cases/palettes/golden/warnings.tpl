@@ -1,0 +1,16 @@
+proc template;
+define statgraph tavlo;
+begingraph / dataColors=( CXFF0000 CX00FF00 ) dataContrastColors=( CX1B9E77 CXD95F02 CX7570B3 CXE7298A CX66A61E CXE6AB02 CXA6761D CX666666 );
+layout overlaymap;
+   mapRegionLayer mapProvider=dataset / dataID=__MAP__ mapid=ID LegendLabel="Regions" NAME="CHOROMAP";
+   ScatterPlot X=x Y=y / dataID=PLOTDATA ColorModel=(CXFF0000 CX00FF00 ) subpixel=off Markerattrs=GraphData1 DataLabelAttrs=GraphData1 ColorResponse=v NAME="SCATTER";
+   ScatterPlot X=x Y=y / dataID=PLOTDATA subpixel=off Markerattrs=GraphData2 DataLabelAttrs=GraphData2 ColorResponse=v NAME="SCATTER1";
+   ScatterPlot X=x Y=y / dataID=PLOTDATA subpixel=off Group=g NAME="SCATTER2";
+   ContinuousLegend "SCATTER" / Location=Outside valign=bottom title="v";
+endlayout;
+layout GlobalLegend;
+   DiscreteLegend "SCATTER2"/ title="g";
+endlayout;
+endgraph;
+end;
+run;

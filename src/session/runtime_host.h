@@ -30,7 +30,6 @@ struct SessionState {
   std::string programPath;               // "" when read from standard input
   std::string outDir = ".";
   int graphsWritten = 0;                 // numbers image files across the run
-  bool crenderCheck = false;             // the output delivery's renderer-check switch
   std::map<std::string, std::array<uint8_t, 3>> colorNames;  // upper-case keys
   Workers workers{setUpDrawingThread};   // draw BY groups besides the main thread
 };
@@ -106,9 +105,8 @@ class RuntimeHost final : public host::Host {
   int ggtitleMax(char kind) override;
   const host::TitleEntry* ggtitle(char kind, int number) override;
 
-  // Session-wide, as the output delivery keeps them: a step that changes
-  // them must put them back.
-  bool& crenderCheck() override { return s_.crenderCheck; }
+  // Session-wide, as the output delivery keeps it: a step that changes it
+  // must put it back.
   std::string& outputFormat() override { return s_.settings.graphFormat; }
   host::Status wzosvar(std::string_view name, std::string* value) override;
 

@@ -140,7 +140,6 @@ class FakeHost : public host::Host {
   int ggtitleMax(char kind) override;
   const host::TitleEntry* ggtitle(char kind, int number) override;
 
-  bool& crenderCheck() override { return crenderCheck_; }
   std::string& outputFormat() override { return outputFormat_; }
   host::Status wzosvar(std::string_view name, std::string* value) override;
 
@@ -170,7 +169,6 @@ class FakeHost : public host::Host {
   std::map<std::string, std::string> macros_;
   std::map<std::string, std::string> env_;
   std::vector<host::ByVariable> byVars_;
-  bool crenderCheck_ = false;
   std::string outputFormat_ = "PNG";
 };
 

@@ -553,7 +553,7 @@ Status makeStepObjects(Step& s) {
 // The output settings the renderer needs, and its folder: without it the
 // step ends before anything is built.
 Status settleRenderer(Step& s) {
-  adjustRendererSettings(s.proc->flag(Flag::DisableCrenderCheck), &s.renderer);
+  adjustRendererSettings(&s.renderer);
   if (!rendererAvailable()) {
     s.h.xpmlog(kMsgNoRenderer);
     return kHostFailure;

@@ -188,6 +188,7 @@ constexpr OptionDesc kOptions[] = {
     O(Opt::RAttrMap, "RATTRMAP", K::DataSet),
     O(Opt::Description, "DESCRIPTION", K::Text).alias("DES"),
     O(Opt::TmplOut, "TMPLOUT", K::Text).alias("__TMPLOUT__"),
+    // Accepted and set, though our renderer has no check for it to switch off.
     F(Opt::DisableCrenderCheck, "DISABLE_CRENDER_CHECK", Flag::DisableCrenderCheck),
     F(Opt::NoAutoLegend, "NOAUTOLEGEND", Flag::NoAutoLegend),
     F(Opt::CycleAttrs, "CYCLEATTRS", Flag::CycleAttrs),

@@ -339,7 +339,6 @@ class Host {
   virtual const TitleEntry* ggtitle(char kind, int number) = 0;
 
   // Output delivery settings and environment.
-  virtual bool& crenderCheck() = 0;          // renderer-check switch
   virtual std::string& outputFormat() = 0;   // upper-case format name
   virtual Status wzosvar(std::string_view name, std::string* value) = 0;
 

@@ -111,31 +111,23 @@ Status generate_source(host::ObjectFactory* factory, int pathLength, const char*
   return st;
 }
 
-void adjustRendererSettings(bool keepCheck, RendererSettings* saved) {
+void adjustRendererSettings(RendererSettings* saved) {
   host::Host& h = host::host();
-  bool& check = h.crenderCheck();
   std::string& format = h.outputFormat();
-  saved->check = check;
-  saved->format = format;
   saved->formatSaved = false;
-  saved->saved = true;
-  if (!keepCheck) check = true;
 
   const std::string_view name = format;
   const bool named = name == "SVG" || name == "PDF" || name == "EMF";
   const bool family = name.substr(0, 3) == "PDF" || name.substr(0, 3) == "EMF";
   if (!named && !family && name != "STATIC") return;
   if (named) h.xpmlog(kMsgGraphFormat, {name});
+  saved->format = format;
   saved->formatSaved = true;
   format = "PNG";
 }
 
 void restoreRendererSettings(RendererSettings* saved) {
-  if (!saved->saved) return;
-  host::Host& h = host::host();
-  h.crenderCheck() = saved->check;
-  if (saved->formatSaved) h.outputFormat() = saved->format;
-  saved->saved = false;
+  if (saved->formatSaved) host::host().outputFormat() = saved->format;
   saved->formatSaved = false;
 }
 

@@ -29,18 +29,16 @@ bool zbugi(std::string_view module);
 host::Status generate_source(host::ObjectFactory* factory, int pathLength, const char* path,
                              const char* text, int64_t length);
 
-// The renderer settings a step changes, kept to be put back.
+// The renderer setting a step changes, kept to be put back.
 struct RendererSettings {
-  bool saved = false;        // the settings below hold the host's values
-  bool check = false;        // the renderer-check switch as the host had it
   bool formatSaved = false;  // the output format was replaced
   std::string format;        // the output format as the host had it
 };
 
-// Sets the renderer-check switch (unless `keepCheck`) and replaces an
-// output format the renderer cannot write (SVG, PDF*, EMF*, STATIC) by
-// PNG; SVG, PDF and EMF themselves draw 854/207 naming the format.
-void adjustRendererSettings(bool keepCheck, RendererSettings* saved);
+// Replaces an output format the renderer cannot write (SVG, PDF*, EMF*,
+// STATIC) by PNG; SVG, PDF and EMF themselves draw 854/207 naming the
+// format.
+void adjustRendererSettings(RendererSettings* saved);
 // Puts back what adjustRendererSettings changed; safe to call more than once.
 void restoreRendererSettings(RendererSettings* saved);
 

@@ -62,11 +62,9 @@ TEST_F(Handoff, OutputFormatsReplacedAndPutBack) {
                  Case{"SVGZ", false, false}, Case{"JPEG", false, false}}) {
     h.messages.clear();
     h.outputFormat() = c.format;
-    h.crenderCheck() = false;
     module::RendererSettings saved;
-    module::adjustRendererSettings(false, &saved);
+    module::adjustRendererSettings(&saved);
     EXPECT_EQ(h.outputFormat(), c.replaced ? "PNG" : c.format) << c.format;
-    EXPECT_TRUE(h.crenderCheck());
     ASSERT_EQ(h.messages.size(), c.noted ? 1u : 0u) << c.format;
     if (c.noted) {
       EXPECT_EQ(h.messages[0].number, 207);
@@ -74,20 +72,13 @@ TEST_F(Handoff, OutputFormatsReplacedAndPutBack) {
     }
     module::restoreRendererSettings(&saved);
     EXPECT_EQ(h.outputFormat(), c.format);
-    EXPECT_FALSE(h.crenderCheck());
     h.outputFormat() = "GIF";  // a second restore changes nothing
     module::restoreRendererSettings(&saved);
     EXPECT_EQ(h.outputFormat(), "GIF");
   }
-  // DISABLE_CRENDER_CHECK leaves the switch as the host has it.
-  module::RendererSettings saved;
-  module::adjustRendererSettings(true, &saved);
-  EXPECT_FALSE(h.crenderCheck());
-  module::restoreRendererSettings(&saved);
   module::RendererSettings never;  // nothing saved: nothing to put back
-  h.crenderCheck() = true;
   module::restoreRendererSettings(&never);
-  EXPECT_TRUE(h.crenderCheck());
+  EXPECT_EQ(h.outputFormat(), "GIF");
 }
 
 class TemplateFile : public Handoff {

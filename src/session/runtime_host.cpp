@@ -271,10 +271,6 @@ host::Status RuntimeHost::xselpush(host::DataSet* ds, std::string_view where) {
   return host::kOk;
 }
 
-host::Status RuntimeHost::xselpop(host::DataSet* ds) {
-  return known(ds) && ds->popWhere() ? host::kOk : host::kHostFailure;
-}
-
 host::Status RuntimeHost::xbyinit(host::DataSet* ds) {
   if (!known(ds)) return host::kHostFailure;
   try {

@@ -76,7 +76,6 @@ class RuntimeHost final : public host::Host {
   double xgetnum(host::DataSet* ds, int number) override;
   std::string_view xgetchr(host::DataSet* ds, int number) override;
   host::Status xselpush(host::DataSet* ds, std::string_view where) override;
-  host::Status xselpop(host::DataSet* ds) override;
 
   const std::vector<host::ByVariable>& xbyvars() override { return by_; }
   host::Status xbyinit(host::DataSet* ds) override;

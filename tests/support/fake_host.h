@@ -110,7 +110,6 @@ class FakeHost : public host::Host {
   double xgetnum(host::DataSet*, int) override;
   std::string_view xgetchr(host::DataSet*, int) override { return {}; }
   host::Status xselpush(host::DataSet*, std::string_view) override;
-  host::Status xselpop(host::DataSet*) override;
 
   const std::vector<host::ByVariable>& xbyvars() override { return byVars_; }
   host::Status xbyinit(host::DataSet*) override;

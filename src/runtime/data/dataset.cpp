@@ -338,13 +338,6 @@ void DataSet::pushWhere(std::string_view expr) {
   applyPushed();
 }
 
-bool DataSet::popWhere() {
-  if (pushed_.empty()) return false;
-  pushed_.pop_back();
-  applyPushed();
-  return true;
-}
-
 void DataSet::setBy(const std::vector<ByVariable>& by) {
   if (by.empty()) {
     clearBy();

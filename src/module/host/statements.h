@@ -232,7 +232,6 @@ struct Statement {
   // memory order of the words on the little-endian machines we run on).
   bool flag(int n) const;
   void setFlag(int n);
-  void clearFlag(int n);
 
   Slot& slot(int id);              // grows the record when needed
   const Slot& slot(int id) const;  // an absent slot when out of range

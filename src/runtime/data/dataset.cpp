@@ -211,11 +211,6 @@ VarDesc DataSet::desc(int var) const {
   return d;
 }
 
-bool DataSet::isNumeric(int var) const {
-  int c = column(var);
-  return c >= 0 && table_->columns[static_cast<size_t>(c)].numeric();
-}
-
 void DataSet::select() {
   const size_t rows = table_->rows;
   size_t first = static_cast<size_t>(options_.firstobs - 1);

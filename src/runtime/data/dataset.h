@@ -79,7 +79,6 @@ struct DataSet {
   // the file's schema gives it; a numeric variable without one is shown in
   // BEST12., and the description says so.
   VarDesc desc(int var) const;
-  bool isNumeric(int var) const;
   // The table column a variable shows (-1 for a bad number).
   int tableColumn(int var) const { return column(var); }
 

@@ -62,8 +62,6 @@ TEST(StatementList, FlagBitsSlotsAndLinks) {
   a.setFlag(255);
   EXPECT_TRUE(a.flag(0) && a.flag(9) && a.flag(64) && a.flag(255));
   EXPECT_FALSE(a.flag(8));
-  a.clearFlag(9);
-  EXPECT_FALSE(a.flag(9));
   a.setFlag(-1);
   a.setFlag(256);  // out of range: ignored
   EXPECT_FALSE(a.flag(256));

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "common/ascii.h"
+#include "common/platform.h"
 #include "module/host/messages.h"
 #include "module/text/textutil.h"
 
@@ -66,6 +67,9 @@ Status writeStatements(host::Stream* out, std::string_view text) {
 int validCRenderPlatform() {
   const std::string scp = macro("SYSSCP");
   if (scp == "LIN X64" || scp == "LX POWER") return 1;
+  // The renderer is built with this program: it runs on the machine the
+  // program was built for, whatever that is.
+  if (scp == qv::builtSysscp()) return 1;
   if (scp == "WIN") {
     const std::string scpl = macro("SYSSCPL");
     const std::string_view head = std::string_view(scpl).substr(0, 3);

@@ -15,7 +15,9 @@ namespace qv::module {
 inline constexpr std::string_view kRendererPathVariable = "QOR_KDLG_CRENDER_PATH";
 
 // 1 when the machine the host runs on (SYSSCP, SYSSCPL) can run the
-// renderer: "LIN X64", "LX POWER", or "WIN" on a 64-bit Windows.
+// renderer: "LIN X64", "LX POWER", "WIN" on a 64-bit Windows, or the
+// machine this program was built for (qv::builtSysscp: "LIN A64" on 64-bit
+// ARM).
 int validCRenderPlatform();
 
 // Whether the host's DEBUG option names the module (a word of its text,

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "common/platform.h"
 #include "fake_host.h"
 #include "runtime/objects/objects.h"
 
@@ -39,6 +40,17 @@ TEST_F(Handoff, RendererPlatforms) {
     if (c.scpl) fresh.setMacro("SYSSCPL", c.scpl);
     EXPECT_EQ(module::validCRenderPlatform(), c.valid) << (c.scp ? c.scp : "(none)");
   }
+  // The machine this program was built for is one the renderer runs on; the
+  // host reports 64-bit ARM as "LIN A64", and accepts it on an ARM build.
+  FakeHost built;
+  built.install();
+  built.setMacro("SYSSCP", qv::builtSysscp());
+  EXPECT_EQ(module::validCRenderPlatform(), 1) << qv::builtSysscp();
+  const std::pair<const char*, const char*> machines[] = {
+      {"x86_64", "LIN X64"}, {"aarch64", "LIN A64"}, {"arm64", "LIN A64"},
+      {"ppc64le", "LX POWER"}, {"armv7l", "LIN ARM"}, {"i686", "LIN X86"},
+      {"riscv64", "LIN RISCV64"}};
+  for (auto [machine, sysscp] : machines) EXPECT_EQ(qv::sysscpOf(machine), sysscp) << machine;
 }
 
 TEST_F(Handoff, DebugListNamesTheModuleAsAWord) {

@@ -68,7 +68,6 @@ void BM_CollectByGroups(benchmark::State& state) {
   };
   plot.attrVars = table();
   plot.valueLists = table();
-  plot.groupVarName = host.kdltxt("kind", -1);
   if (plot.attrVars->put("KIND", host.kdltxt("__ATTRVAR1__", -1)) != 0 ||
       plot.attrVars->put("SIZE", host.kdltxt("__ATTRVAR2__", -1)) != 0)
     state.SkipWithError("attribute variables");
@@ -87,8 +86,6 @@ void BM_CollectByGroups(benchmark::State& state) {
     // already in valueLists is skipped).
     plot.valueLists->clear();
     plot.valueListObjects.clear();
-    plot.groupValues = {};
-    plot.groupFormatted = {};
     plot.missingTexts = {};
     state.ResumeTiming();
   }

@@ -6,12 +6,11 @@
 //   (which the readers use) and nlohmann-json, each walking every number.
 // - A generated GeoJSON FeatureCollection of 1,000,000 vertices.
 //
-// The data folder is examples/data beside this file, or QV_DATA_DIR.
+// The data are read from examples/data of the source tree.
 #include <benchmark/benchmark.h>
 #include <simdjson.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -25,11 +24,8 @@
 namespace {
 
 std::string dataFile(const char* name) {
-  const char* env = std::getenv("QV_DATA_DIR");
-  std::filesystem::path dir = env ? std::filesystem::path(env)
-                                  : std::filesystem::path(__FILE__).parent_path().parent_path() /
-                                        "examples" / "data";
-  return (dir / name).string();
+  return (std::filesystem::path(__FILE__).parent_path().parent_path() / "examples" / "data" / name)
+      .string();
 }
 
 const std::string& countiesText() {

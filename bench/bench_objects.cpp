@@ -46,7 +46,8 @@ void BM_AssocPut(benchmark::State& state) {
   auto ks = keys(static_cast<size_t>(state.range(0)));
   qv::rt::AssocArrayImpl a;
   for (auto _ : state) {
-    for (const auto& k : ks) a.put(k, 1.0);
+    for (const auto& k : ks)
+      if (a.put(k, 1.0)) state.SkipWithError("put");
     a.clear();
   }
   state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(ks.size()));
@@ -56,7 +57,8 @@ BENCHMARK(BM_AssocPut)->Arg(1000)->Arg(100000);
 void BM_AssocGet(benchmark::State& state) {
   auto ks = keys(static_cast<size_t>(state.range(0)));
   qv::rt::AssocArrayImpl a;
-  for (const auto& k : ks) a.put(k, 1.0);
+  for (const auto& k : ks)
+    if (a.put(k, 1.0)) state.SkipWithError("put");
   size_t i = 0;
   for (auto _ : state) {
     benchmark::DoNotOptimize(a.get(ks[i]));
@@ -71,8 +73,9 @@ void BM_MemoryStreamWrite(benchmark::State& state) {
   const std::string piece = " markerattrs=(color=CX0000FF size=7)";
   for (auto _ : state) {
     qv::rt::MemoryStream s;
-    s.open(true);
-    for (int i = 0; i < 10000; ++i) s.write(piece);
+    if (s.open(true)) state.SkipWithError("open");
+    for (int i = 0; i < 10000; ++i)
+      if (s.write(piece)) state.SkipWithError("write");
     benchmark::DoNotOptimize(s.length());
   }
   state.SetBytesProcessed(state.iterations() * 10000 * static_cast<int64_t>(piece.size()));

@@ -85,8 +85,9 @@ void BM_ParseStep(benchmark::State& state) {
   BenchEnv env;
   for (auto _ : state) {
     qv::host::StatementList out;
-    qv::rt::parseStatements(qv::module::tavloGrammar(), statements, env, 0, &out);
-    if (out.errors) state.SkipWithError("parse errors");
+    if (qv::rt::parseStatements(qv::module::tavloGrammar(), statements, env, 0, &out) ||
+        out.errors)
+      state.SkipWithError("parse errors");
     benchmark::DoNotOptimize(out.nodes.size());
   }
   state.SetItemsProcessed(state.iterations() * state.range(0));

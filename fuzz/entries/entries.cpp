@@ -250,16 +250,4 @@ int wholeStep(const uint8_t* data, size_t size) {
   return 0;
 }
 
-EntryFn entryByName(std::string_view name) {
-  if (name == "program") return programReader;
-  if (name == "where") return whereExpr;
-  if (name == "color") return color;
-  if (name == "csv") return delimited;
-  if (name == "geodata") return geoData;
-  if (name == "template") return templateCompiler;
-  if (name == "image") return tileImage;
-  if (name == "step") return wholeStep;
-  return nullptr;
-}
-
 }  // namespace qv::fuzz

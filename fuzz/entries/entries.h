@@ -1,4 +1,4 @@
-// Entry points shared by the libFuzzer targets and the crash-replay test.
+// The entry points of the fuzz targets (fuzz/<target>.cpp).
 // Each takes arbitrary bytes, feeds them to one reader or parser and returns
 // 0. Malformed input must end in qv::UserError (caught here) or a
 // non-zero status; anything else (a crash, a sanitizer report, another
@@ -6,7 +6,6 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
-#include <string_view>
 
 namespace qv::fuzz {
 
@@ -22,10 +21,5 @@ int geoData(const uint8_t* data, size_t size);
 int templateCompiler(const uint8_t* data, size_t size);
 int tileImage(const uint8_t* data, size_t size);
 int wholeStep(const uint8_t* data, size_t size);
-
-// The entry point of a target by its name (as in fuzz/<name>.cpp); null
-// when there is none.
-using EntryFn = int (*)(const uint8_t*, size_t);
-EntryFn entryByName(std::string_view name);
 
 }  // namespace qv::fuzz

@@ -1,41 +1,42 @@
-// Replays saved inputs through the fuzz entry points, without libFuzzer:
-//   fuzz_replay FOLDER...   where each FOLDER is fuzz/<dir>/<target>
-// Every regular file in a folder is fed to the target the folder is named
-// after. A fault crashes or aborts the run; a clean pass prints a count.
+// The main of a fuzz target built without libFuzzer: replays saved inputs.
+//   fuzz_TARGET PATH...   each PATH a file, or a folder whose regular files
+//                         are each one input (in name order); a PATH that
+//                         does not exist is skipped
+// Every input goes to the target's LLVMFuzzerTestOneInput. A fault crashes
+// or aborts the run; a clean pass prints a count.
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
-#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
 
-#include "entries.h"
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 
 int main(int argc, char** argv) {
   namespace fs = std::filesystem;
-  size_t files = 0;
+  std::vector<fs::path> inputs;
   for (int i = 1; i < argc; ++i) {
-    fs::path dir = argv[i];
-    auto entry = qv::fuzz::entryByName(dir.filename().string());
-    if (!entry) {
-      std::fprintf(stderr, "fuzz_replay: no target named %s\n", dir.filename().c_str());
-      return 2;
-    }
+    const fs::path path = argv[i];
     std::error_code ec;
-    if (!fs::is_directory(dir, ec)) continue;
-    std::vector<fs::path> inputs;
-    for (const auto& e : fs::directory_iterator(dir))
-      if (e.is_regular_file()) inputs.push_back(e.path());
-    std::sort(inputs.begin(), inputs.end());
-    for (const auto& p : inputs) {
-      std::ifstream in(p, std::ios::binary);
-      std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-      std::fprintf(stderr, "replay %s\n", p.c_str());
-      entry(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
-      ++files;
+    if (fs::is_regular_file(path, ec)) {
+      inputs.push_back(path);
+    } else if (fs::is_directory(path, ec)) {
+      std::vector<fs::path> files;
+      for (const auto& e : fs::directory_iterator(path))
+        if (e.is_regular_file()) files.push_back(e.path());
+      std::sort(files.begin(), files.end());
+      inputs.insert(inputs.end(), files.begin(), files.end());
     }
   }
-  std::printf("fuzz_replay: %zu inputs replayed\n", files);
+  for (const auto& p : inputs) {
+    std::ifstream in(p, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::fprintf(stderr, "replay %s\n", p.c_str());
+    LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+  }
+  std::printf("%s: %zu inputs replayed\n", argc > 0 ? argv[0] : "replay", inputs.size());
   return 0;
 }

@@ -11,7 +11,6 @@ namespace qv {
 
 constexpr bool isDigit(char c) { return c >= '0' && c <= '9'; }
 constexpr bool isAlpha(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
-constexpr bool isAlnum(char c) { return isAlpha(c) || isDigit(c); }
 // A name starts with a letter or "_" and goes on with letters, digits and "_".
 constexpr bool isNameStart(char c) { return isAlpha(c) || c == '_'; }
 constexpr bool isNameChar(char c) { return isNameStart(c) || isDigit(c); }

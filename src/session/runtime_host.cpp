@@ -11,6 +11,7 @@
 
 #include "common/cores.h"
 #include "common/error.h"
+#include "common/platform.h"
 #include "runtime/data/schema.h"
 #include "runtime/formats/formats.h"
 #include "runtime/program/names.h"
@@ -40,15 +41,7 @@ bool isFolder(const std::string& path) {
 
 std::string hostSysscp() {
   struct utsname u;
-  std::string fallback = "LIN X64";
-  if (::uname(&u) == 0) {
-    std::string m = u.machine;
-    if (m == "x86_64") fallback = "LIN X64";
-    else if (m == "ppc64le" || m == "ppc64") fallback = "LX POWER";
-    else if (m == "aarch64") fallback = "LIN A64";
-    else fallback = "LIN " + upper(m);
-  }
-  return envOr("QORTAVLO_SYSSCP", fallback);
+  return envOr("QORTAVLO_SYSSCP", ::uname(&u) == 0 ? sysscpOf(u.machine) : builtSysscp());
 }
 
 std::string hostSysscpl() {
@@ -289,10 +282,6 @@ host::Status RuntimeHost::xselpush(host::DataSet* ds, std::string_view where) {
     return host::kUserError;
   }
   return host::kOk;
-}
-
-host::Status RuntimeHost::xselpop(host::DataSet* ds) {
-  return known(ds) && ds->popWhere() ? host::kOk : host::kHostFailure;
 }
 
 host::Status RuntimeHost::xbyinit(host::DataSet* ds) {

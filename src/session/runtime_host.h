@@ -31,7 +31,6 @@ struct SessionState {
   std::string outDir = ".";
   int graphsWritten = 0;                 // numbers image files across the run
   std::vector<std::string> filesWritten;  // maps and templates the run put in place
-  bool crenderCheck = false;             // the output delivery's renderer-check switch
   std::map<std::string, std::array<uint8_t, 3>> colorNames;  // upper-case keys
   Workers workers{setUpDrawingThread};   // draw BY groups besides the main thread
 };
@@ -78,7 +77,6 @@ class RuntimeHost final : public host::Host {
   double xgetnum(host::DataSet* ds, int number) override;
   std::string_view xgetchr(host::DataSet* ds, int number) override;
   host::Status xselpush(host::DataSet* ds, std::string_view where) override;
-  host::Status xselpop(host::DataSet* ds) override;
 
   const std::vector<host::ByVariable>& xbyvars() override { return by_; }
   host::Status xbyinit(host::DataSet* ds) override;
@@ -107,9 +105,8 @@ class RuntimeHost final : public host::Host {
   int ggtitleMax(char kind) override;
   const host::TitleEntry* ggtitle(char kind, int number) override;
 
-  // Session-wide, as the output delivery keeps them: a step that changes
-  // them must put them back.
-  bool& crenderCheck() override { return s_.crenderCheck; }
+  // Session-wide, as the output delivery keeps it: a step that changes it
+  // must put it back.
   std::string& outputFormat() override { return s_.settings.text(GlobalOpt::GraphFormat); }
   host::Status wzosvar(std::string_view name, std::string* value) override;
 

@@ -57,9 +57,9 @@ program=program.tav
     done < env
   fi
   if [ "$program" = - ]; then
-    QV_DATA_DIR="${QV_DATA_DIR:-}" timeout 300 "$exe" --out out "${args[@]}" - < stdin
+    timeout 300 "$exe" --out out "${args[@]}" - < stdin
   else
-    QV_DATA_DIR="${QV_DATA_DIR:-}" timeout 300 "$exe" --out out "${args[@]}" program.tav
+    timeout 300 "$exe" --out out "${args[@]}" program.tav
   fi
 ) > "$work/stdout.txt" 2> "$work/log.txt"
 status=$?

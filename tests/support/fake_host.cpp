@@ -175,7 +175,6 @@ host::Status FakeHost::xrewind(host::DataSet* ds) {
 
 double FakeHost::xgetnum(host::DataSet*, int) { return std::nan(""); }
 host::Status FakeHost::xselpush(host::DataSet*, std::string_view) { return host::kHostFailure; }
-host::Status FakeHost::xselpop(host::DataSet*) { return host::kHostFailure; }
 host::Status FakeHost::xbyinit(host::DataSet*) { return host::kHostFailure; }
 host::Status FakeHost::xbyrwnd(host::DataSet* ds, bool) {
   ValueSet* s = valueSet(ds);

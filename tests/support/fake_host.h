@@ -110,7 +110,6 @@ class FakeHost : public host::Host {
   double xgetnum(host::DataSet*, int) override;
   std::string_view xgetchr(host::DataSet*, int) override { return {}; }
   host::Status xselpush(host::DataSet*, std::string_view) override;
-  host::Status xselpop(host::DataSet*) override;
 
   const std::vector<host::ByVariable>& xbyvars() override { return byVars_; }
   host::Status xbyinit(host::DataSet*) override;
@@ -140,7 +139,6 @@ class FakeHost : public host::Host {
   int ggtitleMax(char kind) override;
   const host::TitleEntry* ggtitle(char kind, int number) override;
 
-  bool& crenderCheck() override { return crenderCheck_; }
   std::string& outputFormat() override { return outputFormat_; }
   host::Status wzosvar(std::string_view name, std::string* value) override;
 
@@ -170,7 +168,6 @@ class FakeHost : public host::Host {
   std::map<std::string, std::string> macros_;
   std::map<std::string, std::string> env_;
   std::vector<host::ByVariable> byVars_;
-  bool crenderCheck_ = false;
   std::string outputFormat_ = "PNG";
 };
 

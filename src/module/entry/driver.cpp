@@ -140,9 +140,7 @@ constexpr int kStreamCount = kTemplateStreamCount;
 constexpr host::AssocArray* PlotContext::*kTables[] = {
     &PlotContext::plotNames,     &PlotContext::contLegends,   &PlotContext::defaultNames,
     &PlotContext::dAttrMapIds,   &PlotContext::rAttrMapIds,   &PlotContext::dAttrMapUsage,
-    &PlotContext::rAttrMapUsage, &PlotContext::attrVars,      &PlotContext::attrVarList,
-    &PlotContext::valueLists,    &PlotContext::columnTypes};
-static_assert(std::size(kTables) == 11);
+    &PlotContext::rAttrMapUsage, &PlotContext::attrVars,      &PlotContext::valueLists};
 
 constexpr std::string_view kNlDecSeparator = "NLDECSEPARATOR";
 constexpr int kVarNameSetting = 4429;  // the host's variable-name rule
@@ -544,7 +542,6 @@ Status makeStepObjects(Step& s) {
     return st;
   for (host::AssocArray* PlotContext::*table : kTables)
     QV_TRY(make(s, "collection", "associativearray", &(plot.*table)));
-  QV_TRY(make(s, "kdl", "string_manager", &plot.stringManager));
   plot.byFlag = s.proc->flag(host::kFlagBy);
   if (plot.byFlag) return make(s, "collection", "associativearray", &s.byTexts);
   return kOk;
@@ -553,7 +550,7 @@ Status makeStepObjects(Step& s) {
 // The output settings the renderer needs, and its folder: without it the
 // step ends before anything is built.
 Status settleRenderer(Step& s) {
-  adjustRendererSettings(s.proc->flag(Flag::DisableCrenderCheck), &s.renderer);
+  adjustRendererSettings(&s.renderer);
   if (!rendererAvailable()) {
     s.h.xpmlog(kMsgNoRenderer);
     return kHostFailure;
@@ -688,11 +685,11 @@ Status translateStatements(Step& s) {
   return kOk;
 }
 
-// BY groups: the values of the group and attribute variables over all
-// groups, and the columns the plot data object needs to be split by group.
+// BY groups: the values of the attribute variables over all groups, and the
+// columns the plot data object needs to be split by group.
 Status collectByGroups(Step& s) {
   PlotContext& plot = s.plot;
-  if (plot.groupVarName || (plot.attrVars && plot.attrVars->size() > 0)) {
+  if (plot.attrVars && plot.attrVars->size() > 0) {
     // A failed collection leaves what was collected; the step goes on.
     static_cast<void>(process_bygroup(s.factory, &plot, &s.byInfo, 1));
   }

@@ -3,8 +3,6 @@
 namespace qv::module {
 
 void* v_global_gcb_anchor = nullptr;
-void* v_global_pidb_anchor = nullptr;
-void* Exported_TKHandle = nullptr;
 
 const ProcRecord pcn_QORTAVLO = {
     0xFFFFFFFFFFFF0000ull, 1024, 1024, {'q', 'o', 'r', 't', 'a', 'v', 'l', 'o'},
@@ -18,13 +16,8 @@ static const char kNotice[] =
 const ImageRecord vi_mcn = {"QORTAVLO-IMAGE", "0.1.0", "2026-12-06", mcn_pcns,
                             kNotice};
 
-static void himodcn() {}
-
-const ImageRecord* mcn_main(void* gcb, void* pidb) {
+const ImageRecord* mcn_main(void* gcb, void* /*pidb*/) {
   v_global_gcb_anchor = gcb;
-  v_global_pidb_anchor = pidb;
-  himodcn();
-  Exported_TKHandle = gcb;
   return &vi_mcn;
 }
 

@@ -30,16 +30,16 @@ struct ImageRecord {
   const char* notice;
 };
 
+// The Host object every service call goes to (host::host()).
 extern void* v_global_gcb_anchor;
-extern void* v_global_pidb_anchor;
-extern void* Exported_TKHandle;
 
 extern const ProcRecord pcn_QORTAVLO;
 extern const ProcRecord* const mcn_pcns[];
 extern const ImageRecord vi_mcn;
 
-// Stores the host's two anchors (the first is the Host object) and returns
-// the image record.
+// Stores the host's global anchor (the Host object) and returns the image
+// record. The per-invocation block is the loader's; the module needs
+// nothing from it.
 const ImageRecord* mcn_main(void* gcb, void* pidb);
 
 // The procedure's entry: runs one step and returns its code.

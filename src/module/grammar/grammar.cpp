@@ -188,6 +188,7 @@ constexpr OptionDesc kOptions[] = {
     O(Opt::RAttrMap, "RATTRMAP", K::DataSet),
     O(Opt::Description, "DESCRIPTION", K::Text).alias("DES"),
     O(Opt::TmplOut, "TMPLOUT", K::Text).alias("__TMPLOUT__"),
+    // Accepted and set, though our renderer has no check for it to switch off.
     F(Opt::DisableCrenderCheck, "DISABLE_CRENDER_CHECK", Flag::DisableCrenderCheck),
     F(Opt::NoAutoLegend, "NOAUTOLEGEND", Flag::NoAutoLegend),
     F(Opt::CycleAttrs, "CYCLEATTRS", Flag::CycleAttrs),
@@ -356,7 +357,6 @@ constexpr int kStyleAttrsOptions[] = {
 struct StmtSpec {
   const char* keyword;
   const char* alias;
-  int startArg;
   bool proc;
   bool slash;
   VarSource source;
@@ -367,7 +367,6 @@ constexpr StatementDesc stmt(StmtSpec s, const OperandDesc (*ops)[NO], const int
   StatementDesc d;
   d.keyword = s.keyword;
   d.aliases[0] = s.alias;
-  d.startArg = s.startArg;
   d.proc = s.proc;
   d.slash = s.slash;
   d.source = s.source;
@@ -403,25 +402,25 @@ constexpr const char* keyword(Stmt k) { return kInfo[static_cast<int>(k)].keywor
 
 // In Stmt order.
 constexpr StatementDesc kStatements[] = {
-    stmt({keyword(Stmt::Tavlo), nullptr, 425, true, false, kPlot}, kNoOperands, &kProcOptions),
-    stmt({keyword(Stmt::OpenStreetMap), "OSM", 425, false, true, kPlot}, kNoOperands,
+    stmt({keyword(Stmt::Tavlo), nullptr, true, false, kPlot}, kNoOperands, &kProcOptions),
+    stmt({keyword(Stmt::OpenStreetMap), "OSM", false, true, kPlot}, kNoOperands,
          kNoOptions),
-    stmt({keyword(Stmt::EsriMap), "ESRI", 425, false, false, kPlot}, &kEsriOperands, kNoOptions),
-    stmt({keyword(Stmt::Choromap), nullptr, 425, false, true, kResp}, &kChoroOperands,
+    stmt({keyword(Stmt::EsriMap), "ESRI", false, false, kPlot}, &kEsriOperands, kNoOptions),
+    stmt({keyword(Stmt::Choromap), nullptr, false, true, kResp}, &kChoroOperands,
          &kChoroOptions),
-    stmt({keyword(Stmt::Scatter), nullptr, 425, false, true, kPlot}, &kXYOperands,
+    stmt({keyword(Stmt::Scatter), nullptr, false, true, kPlot}, &kXYOperands,
          &kScatterOptions),
-    stmt({keyword(Stmt::Bubble), nullptr, 425, false, true, kPlot}, &kBubbleOperands,
+    stmt({keyword(Stmt::Bubble), nullptr, false, true, kPlot}, &kBubbleOperands,
          &kBubbleOptions),
-    stmt({keyword(Stmt::Series), nullptr, 425, false, true, kPlot}, &kXYOperands,
+    stmt({keyword(Stmt::Series), nullptr, false, true, kPlot}, &kXYOperands,
          &kSeriesOptions),
-    stmt({keyword(Stmt::Text), nullptr, 425, false, true, kPlot}, &kTextOperands,
+    stmt({keyword(Stmt::Text), nullptr, false, true, kPlot}, &kTextOperands,
          &kTextOptions),
-    stmt({keyword(Stmt::KeyLegend), nullptr, 43, false, true, kPlot}, &kKeyLegendOperands,
+    stmt({keyword(Stmt::KeyLegend), nullptr, false, true, kPlot}, &kKeyLegendOperands,
          &kKeyLegendOptions),
-    stmt({keyword(Stmt::GradLegend), nullptr, 36, false, true, kPlot}, &kGradLegendOperands,
+    stmt({keyword(Stmt::GradLegend), nullptr, false, true, kPlot}, &kGradLegendOperands,
          &kGradLegendOptions),
-    stmt({keyword(Stmt::StyleAttrs), nullptr, 5, false, false, kPlot}, kNoOperands,
+    stmt({keyword(Stmt::StyleAttrs), nullptr, false, false, kPlot}, kNoOperands,
          &kStyleAttrsOptions),
 };
 static_assert(std::size(kStatements) == static_cast<size_t>(Stmt::Count));
@@ -478,32 +477,12 @@ Stmt statementKind(const host::Statement& node) {
   return static_cast<Stmt>(node.statement);
 }
 
-host::Status xsctok(ParseWork& work) {
-  work.tokenHandler = currentHost();
-  return work.tokenHandler ? host::kOk : host::kUserError;
-}
-
-host::Status xscsem(ParseWork& work) {
-  work.semanticHandler = currentHost();
-  return work.semanticHandler ? host::kOk : host::kUserError;
-}
-
-host::Status xsctrak(ParseWork& work) {
-  work.trackHandler = currentHost();
-  return host::kOk;
-}
-
 host::Status xsparse(ParseWork& work, int flags, host::StatementList* out) {
   if (!out) return host::kHostFailure;
-  if (!work.tokenHandler) {
-    QV_TRY(xsctok(work));
-  }
-  if (!work.semanticHandler) {
-    QV_TRY(xscsem(work));
-  }
-  if (!work.trackHandler) QV_TRY(xsctrak(work));
+  host::Host* h = currentHost();
+  if (!h) return host::kUserError;
   const host::Grammar* g = work.grammar ? work.grammar : tavlog(work);
-  return work.tokenHandler->xsproc(*g, flags & 3, out);
+  return h->xsproc(*g, flags & 3, out);
 }
 
 }  // namespace qv::module

@@ -124,16 +124,11 @@ inline constexpr int OffsetLeft = 1, OffsetRight = 2, OffsetBottom = 3, OffsetTo
 // The grammar of the procedure (static tables, built once).
 const host::Grammar& tavloGrammar();
 
-// The parser work area. The handlers are the host services the parse runs
-// on: our host has one parse service (Host::xsproc) that tokenizes, runs the
-// semantic actions and tracks positions itself, so each hook only records
-// the host that serves it.
+// The parser work area. The host's one parse service (Host::xsproc)
+// tokenizes, runs the semantic actions and tracks positions itself.
 struct ParseWork {
   int traceFlags = 0;                    // 1 semantic actions, 2 syntax
   const host::Grammar* grammar = nullptr;  // set by tavlog
-  host::Host* tokenHandler = nullptr;
-  host::Host* semanticHandler = nullptr;
-  host::Host* trackHandler = nullptr;
 };
 
 // Prepares the work area; reads the host option DEBUG: a text containing
@@ -141,14 +136,10 @@ struct ParseWork {
 host::Status xinit(ParseWork& work);
 // Builds the table set and records it in the work area.
 const host::Grammar* tavlog(ParseWork& work);
-// Installs the hooks not yet set and runs the host's parse over the table
-// set with trace flags `flags` (1 semantic, 2 syntax).
+// Runs the host's parse over the table set with trace flags `flags` (1
+// semantic, 2 syntax). Without a host to serve it (no anchor installed) the
+// step cannot parse and 1012 comes back; there is no host to log a message
+// to.
 host::Status xsparse(ParseWork& work, int flags, host::StatementList* out);
-// The hooks: each stores its handler in the work area. Without a host to
-// serve them (no anchor installed) the step cannot parse and 1012 comes back;
-// there is no host to log a message to.
-host::Status xsctok(ParseWork& work);
-host::Status xscsem(ParseWork& work);
-host::Status xsctrak(ParseWork& work);
 
 }  // namespace qv::module

@@ -295,9 +295,9 @@ class Host {
   virtual bool xnext(DataSet* ds) = 0;
   virtual double xgetnum(DataSet* ds, int number) = 0;          // NaN missing
   virtual std::string_view xgetchr(DataSet* ds, int number) = 0;
-  // Selection stack used around map resolution.
+  // Narrows a data set to the rows `where` selects, for the rest of the
+  // step (the map resolution of large map data sets).
   virtual Status xselpush(DataSet* ds, std::string_view where) = 0;
-  virtual Status xselpop(DataSet* ds) = 0;
 
   // BY groups of the current step.
   virtual const std::vector<ByVariable>& xbyvars() = 0;
@@ -339,7 +339,6 @@ class Host {
   virtual const TitleEntry* ggtitle(char kind, int number) = 0;
 
   // Output delivery settings and environment.
-  virtual bool& crenderCheck() = 0;          // renderer-check switch
   virtual std::string& outputFormat() = 0;   // upper-case format name
   virtual Status wzosvar(std::string_view name, std::string* value) = 0;
 

@@ -32,11 +32,6 @@ void Statement::setFlag(int n) {
   if (flagPlace(n, &w, &m)) header[w] |= m;
 }
 
-void Statement::clearFlag(int n) {
-  int w;
-  uint64_t m;
-  if (flagPlace(n, &w, &m)) header[w] &= ~m;
-}
 
 Slot& Statement::slot(int id) {
   if (id < 0) {  // no option has a negative id: hand out a scratch slot

@@ -126,7 +126,6 @@ struct OperandDesc {
 struct StatementDesc {
   const char* keyword = nullptr;
   const char* aliases[3] = {nullptr, nullptr, nullptr};
-  int startArg = 425;     // statement-start argument: 5 STYLEATTRS, 36 GRADLEGEND, 43 KEYLEGEND
   bool proc = false;      // the PROC statement: exactly one, first
   bool slash = true;      // options follow "/" (false: options follow the keyword)
   VarSource source = VarSource::PlotData;  // where the statement's variables live
@@ -221,7 +220,6 @@ struct Statement {
   std::string keyword;      // as the user wrote it, upper case ("OSM", "OPENSTREETMAP")
   int statement = -1;       // index into Grammar::statements
   const char* name = nullptr;  // the grammar's keyword ("OPENSTREETMAP" for OSM)
-  int startArg = 0;         // statement-start argument of the grammar
   int line = 0, column = 0;
   uint64_t header[4] = {0, 0, 0, 0};
   // Indexed by option id; the parser sizes it for the options this
@@ -235,7 +233,6 @@ struct Statement {
   // memory order of the words on the little-endian machines we run on).
   bool flag(int n) const;
   void setFlag(int n);
-  void clearFlag(int n);
 
   Slot& slot(int id);              // grows the record when needed
   const Slot& slot(int id) const;  // an absent slot when out of range

@@ -138,7 +138,7 @@ Status writeRegionBlock(PlotCall& c) {
     Status st = id.isVariable()
                     ? slotVariable(c, " id=", id)
                     : processVariable(c.out, " id=", mapIdName.empty() ? "ID" : mapIdName, -1,
-                                      p, c.keyword);
+                                      p);
     if (st) return st;
   }
   if (c.st) return c.st;
@@ -148,7 +148,6 @@ Status writeRegionBlock(PlotCall& c) {
   host::VarDesc d;
   QV_TRY(describeVar(p->varData, r, " RESPONSE", &d));
   p->groupVarNumber = d.number + 1;
-  p->groupVarType = d.type;
   QV_TRY(intern(d.name, &p->groupVarName));
   if (d.type == host::kNumeric) p->responseVarNumber = d.number;
   // A response of the layer's own data (the map data) is classified by

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 
+#include "module/attrmaps/attrmaps.h"
 #include "module/host/messages.h"
 #include "module/plots/plotcall.h"
 #include "module/text/textutil.h"
@@ -14,18 +15,6 @@ using host::Status;
 
 namespace {
 
-// Whether the id table holds `id`: exactly, else without regard to case
-// (the maps' IDs are compared so when the maps are read).
-bool hasId(const host::AssocArray* ids, std::string_view id) {
-  if (!ids) return false;
-  if (ids->get(id)) return true;
-  for (size_t i = 0; i < ids->size(); ++i) {
-    std::string_view key = ids->keyAt(i);
-    if (qv::sameNoCase(key, id)) return true;
-  }
-  return false;
-}
-
 host::AssocArray* usageTable(PlotCall& c, bool range) {
   return range ? c.plot->rAttrMapUsage : c.plot->dAttrMapUsage;
 }
@@ -36,7 +25,7 @@ std::string attrMapInstance(PlotCall& c, bool range, std::string_view var) {
   const std::string& id = range ? c.rattrId : c.attrId;
   if (id.empty()) return {};
   host::Host& h = host::host();
-  if (!hasId(range ? c.plot->rAttrMapIds : c.plot->dAttrMapIds, id)) {
+  if (!attrMapIdKnown(range ? c.plot->rAttrMapIds : c.plot->dAttrMapIds, id)) {
     h.xpmlog(range ? kMsgNoRAttrId : kMsgNoAttrId, {id});
     return {};
   }
@@ -85,13 +74,6 @@ Status attrVarName(PlotCall& c, std::string_view var, std::string* name) {
   return p->attrVars->put(key, h);
 }
 
-Status recordAttrVar(PlotCall& c, std::string_view name, std::string_view var) {
-  if (!c.plot->attrVarList) return kOk;
-  const host::HStr* h = nullptr;
-  QV_TRY(intern(var, &h));
-  return c.plot->attrVarList->put(name, h);
-}
-
 Status keepLegendTitle(PlotCall& c, const host::VarDesc& d) {
   if (c.plot->legendTitle) return kOk;
   return intern(d.label.empty() ? d.name : d.label, &c.plot->legendTitle);
@@ -113,7 +95,6 @@ Status groupReference(PlotCall& c, const host::Slot& v, const host::VarDesc& d,
     }
     c.w(option);
     c.w(name);
-    QV_TRY(recordAttrVar(c, name, d.name));
   }
   c.grouped = true;
   return keepLegendTitle(c, d);

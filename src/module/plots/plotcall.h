@@ -73,8 +73,7 @@ host::Status describeVar(host::DataSet* ds, const host::Slot& s, std::string_vie
 
 // processVariable for the variable of a slot (by number when it was
 // resolved in the current variable data set, else by name).
-host::Status slotVariable(PlotCall& c, std::string_view option, const host::Slot& s,
-                          bool withKeyword = true);
+host::Status slotVariable(PlotCall& c, std::string_view option, const host::Slot& s);
 
 // Map instance name of ATTRID= (discrete) or RATTRID= (range) for the
 // variable `var`, or "" when there is none: the id is looked up in the
@@ -87,8 +86,6 @@ host::Status bindAttrMap(PlotCall& c, bool range, std::string_view var,
                          std::string_view instance);
 // The "__ATTRVAR%d__" name of a variable (reused, or newly numbered).
 host::Status attrVarName(PlotCall& c, std::string_view var, std::string* name);
-// Records (name, group variable) in the attribute-variable list.
-host::Status recordAttrVar(PlotCall& c, std::string_view name, std::string_view var);
 // Keeps the label (or name) of a grouping variable as the legend title
 // when none is kept yet.
 host::Status keepLegendTitle(PlotCall& c, const host::VarDesc& d);

@@ -338,7 +338,7 @@ Status writeHead(PlotCall& c) {
     h.xpmlog(kMsgSizeNotNumeric, {d.name});
     return host::kUserError;
   }
-  return processVariable(c.out, " SIZE=", {}, number, p, c.keyword);
+  return processVariable(c.out, " SIZE=", {}, number, p);
 }
 
 // GROUP=: the group variable and its reference.
@@ -349,7 +349,6 @@ Status writeGroup(PlotCall& c) {
   host::VarDesc d;
   QV_TRY(describeVar(p->varData, g, " Group=", &d));
   QV_TRY(intern(d.name, &p->groupVarName));
-  p->groupVarType = d.type;
   if (p->groupVarNumber == 0) p->groupVarNumber = d.number + 1;
   return groupReference(c, g, d, " Group=");
 }
@@ -404,7 +403,7 @@ Status translate(PlotCall& c, int primary) {
     const Slot& t = c.slot(Opt::TextVar);
     host::VarDesc d;
     QV_TRY(describeVar(p->varData, t, " text=", &d));
-    QV_TRY(slotVariable(c, " text=", t, false));
+    QV_TRY(slotVariable(c, " text=", t));
     c.defaultLabel = (d.label.empty() ? d.name : d.label).substr(0, 256);
     c.hasDefaultLabel = true;
   }

@@ -21,17 +21,11 @@ host::Status parsePlot(const host::Statement& node, PlotContext* plot, host::Str
 // registers the variable as a column of that data set's data object.
 // The variable is looked up by `name` when it is not empty, else by
 // `number` (from 0). `option` " " registers without writing anything.
-// `keyword` is the statement keyword, empty for the TEXT= variable (which
-// is then never discrete). 1 after 854/228 (name not found), 854/229 (number
+// 1 after 854/228 (name not found), 854/229 (number
 // not described) or 854/6 (a character variable for an option containing
 // "Rotate"); a failed write or host service gives its status.
 host::Status processVariable(host::Stream* out, std::string_view option, std::string_view name,
-                             int number, PlotContext* plot, std::string_view keyword);
-
-// Interval class of a date or time format name (compared in capital
-// letters over its first `length` bytes): 1 day or finer, 2 month,
-// 3 quarter, 4 year; 0 when it is no date or time format.
-int isDateTime(const char* name, int length);
+                             int number, PlotContext* plot);
 
 // Restricts the map data to one level of detail: by its DENSITY variable
 // when `density` is 0 or more, else by its RESOLUTION variable and the

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "module/attrmaps/attrmaps.h"
 #include "module/host/messages.h"
 #include "module/plots/plotcall.h"
 #include "module/plots/plots.h"
@@ -83,14 +84,12 @@ Status describeVar(host::DataSet* ds, const host::Slot& s, std::string_view opti
   return kOk;
 }
 
-Status slotVariable(PlotCall& c, std::string_view option, const host::Slot& s,
-                    bool withKeyword) {
+Status slotVariable(PlotCall& c, std::string_view option, const host::Slot& s) {
   if (c.st) return c.st;
   const bool byNumber =
       s.var.number >= 0 && (s.var.dataSet == nullptr || s.var.dataSet == c.plot->varData);
   return processVariable(c.out, option, byNumber ? std::string_view() : s.var.name,
-                         byNumber ? s.var.number : -1, c.plot,
-                         withKeyword ? std::string_view(c.keyword) : std::string_view());
+                         byNumber ? s.var.number : -1, c.plot);
 }
 
 }  // namespace plots
@@ -138,31 +137,11 @@ Status registerColumn(PlotContext* plot, const host::VarDesc& d) {
   return kOk;
 }
 
-// A name literal: 'name'n with each quote doubled.
-std::string nameLiteral(std::string_view name) {
-  std::string out = "'";
-  for (char ch : name) {
-    out += ch;
-    if (ch == '\'') out += '\'';
-  }
-  out += "'n";
-  return out;
-}
-
-Status setAxis(PlotContext* plot, bool x, AxisType type, const host::VarDesc& d, int interval) {
-  AxisType& axis = x ? plot->xAxisType : plot->yAxisType;
-  if (axis != AxisType::None) return kOk;
-  axis = type;
-  if (type != AxisType::DateTime || (!x && interval != 3 && interval != 4)) return kOk;
-  const host::HStr** format = x ? &plot->xAxisFormat : &plot->yAxisFormat;
-  (x ? plot->xAxisInterval : plot->yAxisInterval) = interval;
-  return plots::intern(d.format, format);
-}
 
 }  // namespace
 
 Status processVariable(host::Stream* out, std::string_view option, std::string_view name,
-                       int number, PlotContext* plot, std::string_view keyword) {
+                       int number, PlotContext* plot) {
   host::Slot s;
   s.var.name = std::string(name);
   s.var.number = name.empty() ? number : -1;
@@ -179,65 +158,9 @@ Status processVariable(host::Stream* out, std::string_view option, std::string_v
     QV_TRY(out->write(option));
   }
   QV_TRY(registerColumn(plot, d));
-
-  int interval = d.format.empty()
-                     ? 0
-                     : isDateTime(d.format.data(), static_cast<int>(d.format.size()));
-  AxisType type = AxisType::Plain;
-  if (character && !keyword.empty()) type = AxisType::Discrete;
-  else if (interval > 0) type = AxisType::DateTime;
-
-  const bool x = option == " X=", y = option == " Y=";
-  if (x || y) {
-    QV_TRY(setAxis(plot, x, type, d, interval));
-    if (!character && plot->columnTypes) {
-      QV_TRY(plot->columnTypes->put(d.name, static_cast<double>(static_cast<int32_t>(type))));
-    }
-  }
   if (!writes) return kOk;
   if (plotFlag(*plot, host::kFlagAnyNames)) return out->write(nameLiteral(d.name));
   return out->write(d.name);
-}
-
-// --- isDateTime ---------------------------------------------------------------------
-
-namespace {
-
-struct DateFormat {
-  const char* name;
-  int interval;
-};
-
-constexpr DateFormat kDateFormats[] = {
-    {"DATE", 1},     {"DATETIME", 1}, {"DAY", 1},      {"DDMMYY", 1},   {"DOWNAME", 1},
-    {"DTDATE", 1},   {"DTWKDATX", 1}, {"HHMM", 1},     {"HOUR", 1},     {"JULDAY", 1},
-    {"JULIAN", 1},   {"MMDDYY", 1},   {"MMDDYYS", 1},  {"MMSS", 1},     {"NENGO", 1},
-    {"TIME", 1},     {"TIMEAMPM", 1}, {"TOD", 1},      {"WEEKDATE", 1}, {"WEEKDATX", 1},
-    {"WEEKDAY", 1},  {"WORDDATE", 1}, {"WORDDATX", 1}, {"YYMMDD", 1},   {"EURDFDD", 1},
-    {"EURDFDE", 1},  {"EURDFDN", 1},  {"EURFDT", 1},   {"EURDFDWN", 1}, {"EURDFWDX", 1},
-    {"EURDFWKX", 1}, {"NLDATE", 1},   {"NLDATEMN", 1}, {"NLDATEW", 1},  {"NLDATEWN", 1},
-    {"NLDATM", 1},   {"NLDATMAP", 1}, {"NLDATMTM", 1}, {"NLDATMW", 1},  {"NLTIME", 1},
-    {"NLTIMAP", 1},
-    {"DTMONYY", 2},  {"MMYY", 2},     {"MMYYC", 2},    {"MMYYD", 2},    {"MMYYN", 2},
-    {"MMYYP", 2},    {"MMYYS", 2},    {"MONNAME", 2},  {"MONTH", 2},    {"MONYY", 2},
-    {"YYMM", 2},     {"YYMMC", 2},    {"YYMMD", 2},    {"YYMMN", 2},    {"YYMMP", 2},
-    {"YYMMS", 2},    {"YYMON", 2},    {"EURDFMN", 2},  {"EURDFMY", 2},
-    {"DTYYQC", 3},   {"QTR", 3},      {"QTRR", 3},     {"YYQ", 3},      {"YYQC", 3},
-    {"YYQD", 3},     {"YYQN", 3},     {"YYQP", 3},     {"YYQR", 3},     {"YYQRC", 3},
-    {"YYQRD", 3},    {"YYQRN", 3},    {"YYQRP", 3},    {"YYQRS", 3},    {"YYQS", 3},
-    {"DTYEAR", 4},   {"YEAR", 4}};
-
-}  // namespace
-
-int isDateTime(const char* name, int length) {
-  if (!name || length <= 0) return 0;
-  const std::string wanted = upper(std::string_view(name, static_cast<size_t>(length)));
-  for (const DateFormat& f : kDateFormats) {
-    if (static_cast<int>(std::char_traits<char>::length(f.name)) == length &&
-        wanted == f.name)
-      return f.interval;
-  }
-  return 0;
 }
 
 // --- setResolution --------------------------------------------------------------------

@@ -18,15 +18,6 @@
 
 namespace qv::module {
 
-// The kind of an axis, set by the first variable written for X= and for Y=
-// in the step; the codes are the template's.
-enum class AxisType : int32_t {
-  None = 0,
-  Plain = 22,
-  DateTime = 24,  // the variable has a date or time format
-  Discrete = 25,
-};
-
 // What the driver sets up before the statement loop.
 struct StepInputs {
   // Input data sets; null when absent or not used by this step.
@@ -44,7 +35,6 @@ struct StepInputs {
   host::DataObject* respDataObject = nullptr;
 
   host::Stream* categorization = nullptr;  // receives the generated range map
-  host::Object* stringManager = nullptr;
   host::Object* manager = nullptr;  // the host's graph manager
 
   bool byFlag = false;          // BY groups are in effect
@@ -65,9 +55,7 @@ struct StepTables {
   host::AssocArray* dAttrMapUsage = nullptr;  // group variable -> discrete map instance
   host::AssocArray* rAttrMapUsage = nullptr;  // response variable -> range map instance
   host::AssocArray* attrVars = nullptr;       // variable -> its "__ATTRVAR%d__" name
-  host::AssocArray* attrVarList = nullptr;    // that name (or a map instance) -> variable
   host::AssocArray* valueLists = nullptr;     // variable -> its values across BY groups
-  host::AssocArray* columnTypes = nullptr;    // X and Y columns -> type code
   // Names in plotNames and contLegends, in capital letters: a name is
   // checked against them in constant time, however many plots there are.
   std::unordered_set<std::string> namesTaken;
@@ -85,7 +73,6 @@ struct TranslatorState {
   host::DataSet* varData = nullptr;   // data set the current statement's variables live in
   host::List* varColumns = nullptr;   // its column list
   int32_t groupVarNumber = 0;         // group variable's number plus one; 0 until grouped
-  int32_t groupVarType = 0;
   const host::HStr* groupVarName = nullptr;
   int32_t responseVarNumber = 0;      // host number (from 0) of the numeric CHOROMAP response
   const host::HStr* responseName = nullptr;
@@ -104,21 +91,8 @@ struct TranslatorState {
   host::DataSet* classData = nullptr;
   int32_t classRegionVar = -1;
   int32_t attrVarCounter = 0;
-  const host::HStr* missingText = nullptr;  // formatted missing value of an attribute variable
-
-  AxisType xAxisType = AxisType::None;
-  AxisType yAxisType = AxisType::None;
-  const host::HStr* xAxisFormat = nullptr;  // format name of a date or time axis
-  const host::HStr* yAxisFormat = nullptr;
-  int32_t xAxisInterval = 0;  // isDateTime class of that format
-  int32_t yAxisInterval = 0;
 
   // BY groups and attribute maps: made by process_bygroup.
-  host::Held<host::List> groupValues;     // distinct raw values of the group variable
-  host::Held<host::List> groupFormatted;  // their formatted texts (variable with a format)
-  const host::HStr* groupFormat = nullptr;  // the group variable's format name
-  int32_t groupFormatWidth = 0;
-  int32_t groupFormatDecimals = 0;
   host::Held<host::AssocArray> missingTexts;  // variable -> formatted missing value
   std::vector<host::Held<host::List>> valueListObjects;  // the lists valueLists names
 };

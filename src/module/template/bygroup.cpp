@@ -27,16 +27,13 @@ namespace {
 
 // One variable whose values are collected.
 struct Collector {
-  std::string key;  // its key in plot->attrVars (the group variable: its name)
-  bool group = false;
+  std::string key;  // its key in plot->attrVars
   host::DataSet* ds = nullptr;
   int number = -1;
   bool character = false;
   host::FormatDesc format;
   int width = 0, decimals = 0;
-  bool userFormat = false;        // the variable carries a format of its own
-  host::List* values = nullptr;   // formatted texts (attribute, or group with a format)
-  host::List* raw = nullptr;      // group variable: raw values
+  host::List* values = nullptr;   // formatted texts
   std::unordered_set<std::string> rawSeen;   // raw values met so far
   std::unordered_set<std::string> textSeen;  // texts entered so far
   bool missingTried = false;
@@ -72,7 +69,6 @@ bool describe(const PlotContext& plot, std::string_view name, Collector* c) {
     host::FormatDesc f;
     if (!d.format.empty() && h.xfrname(d.format, &f) == kOk && f.character == c->character) {
       c->format = f;
-      c->userFormat = true;
       c->width = d.formatWidth > 0 ? d.formatWidth : f.defaultWidth;
       c->decimals = d.formatDecimals > 0 ? d.formatDecimals : f.defaultDecimals;
     } else if (h.xfrname(c->character ? "$" : "BEST", &f) == kOk) {
@@ -110,7 +106,6 @@ Status keepMissingText(Collector& c, PlotContext& plot) {
   if (text.empty() || text == ".") return kOk;
   const host::HStr* s = host::host().kdltxt(text.data(), static_cast<long>(text.size()));
   if (!s) return host::kHostFailure;
-  if (!plot.missingText) plot.missingText = s;
   return plot.missingTexts ? plot.missingTexts->put(c.key, s) : kOk;
 }
 
@@ -138,17 +133,6 @@ Status collect(Collector& c, PlotContext& plot) {
   // A raw value met before has given all it can give.
   if (!c.rawSeen.insert(rawKey).second) return kOk;
 
-  if (c.group) {
-    if (c.values) {
-      const std::string f = formatted(c, number, text);
-      if (c.textSeen.insert(f).second) {
-        QV_TRY(appendText(c.values, f));
-      }
-    }
-    if (c.character) return appendText(c.raw, text);
-    return c.raw->append(present ? number : std::nan(""));
-  }
-
   if (present) {
     const std::string f = formatted(c, number, text);
     if (!c.textSeen.insert(f).second) return kOk;
@@ -160,30 +144,9 @@ Status collect(Collector& c, PlotContext& plot) {
   return c.missingTried ? kOk : keepMissingText(c, plot);
 }
 
-// Sets up the collectors: the group variable and every attribute variable.
+// Sets up the collectors: one for every attribute variable.
 Status prepare(host::ObjectFactory* factory, PlotContext& plot,
                std::vector<std::unique_ptr<Collector>>* out) {
-  host::Host& h = host::host();
-  if (plot.groupVarName) {
-    auto c = std::make_unique<Collector>();
-    c->group = true;
-    c->key = std::string(h.kdlgstr(plot.groupVarName));
-    if (describe(plot, c->key, c.get())) {
-      if (c->userFormat) {
-        plot.groupFormat = h.kdltxt(c->format.name.data(), static_cast<long>(c->format.name.size()));
-        plot.groupFormatWidth = c->width;
-        plot.groupFormatDecimals = c->decimals;
-        if (!plot.groupFormatted)
-          plot.groupFormatted = makeObject<host::List>(factory, "list");
-        if (!plot.groupFormatted) return host::kHostFailure;
-        c->values = plot.groupFormatted.get();
-      }
-      if (!plot.groupValues) plot.groupValues = makeObject<host::List>(factory, "list");
-      if (!plot.groupValues) return host::kHostFailure;
-      c->raw = plot.groupValues.get();
-      out->push_back(std::move(c));
-    }
-  }
   if (!plot.attrVars || plot.attrVars->size() == 0 || !plot.valueLists) return kOk;
   if (!plot.missingTexts) {
     plot.missingTexts = makeObject<host::AssocArray>(factory, "associativearray");

@@ -12,19 +12,14 @@ namespace qv::module {
 struct ByInfo {
   int32_t groups = 0;
   double observations = 0;
-  double minMax[4][2] = {};  // kept for other modes; not used by this procedure
 };
 
 // Collects the values (`mode` 1 is the only mode used), reading the plot
-// data group by group:
-// - the group variable (plot->groupVarName): its distinct raw values into
-//   plot->groupValues and, when it has a format, their distinct formatted
-//   texts into plot->groupFormatted;
-// - each variable of plot->attrVars: its distinct formatted values, in the
-//   order first met, into a list of plot->valueLists under the same key; a
-//   missing value is entered as " ", and the text its format gives a missing
-//   value (when not empty or ".") goes to plot->missingTexts under the same
-//   key (the first one kept also to plot->missingText).
+// data group by group: for each variable of plot->attrVars, its distinct
+// formatted values, in the order first met, into a list of plot->valueLists
+// under the same key; a missing value is entered as " ", and the text its
+// format gives a missing value (when not empty or ".") goes to
+// plot->missingTexts under the same key.
 // A variable that is not in the plot data is read from the response data or
 // the map data instead (those have no BY groups). Variables without a format
 // are formatted with BEST12. or $w.

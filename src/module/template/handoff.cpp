@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "common/ascii.h"
+#include "common/platform.h"
 #include "module/host/messages.h"
 #include "module/text/textutil.h"
 
@@ -66,6 +67,9 @@ Status writeStatements(host::Stream* out, std::string_view text) {
 int validCRenderPlatform() {
   const std::string scp = macro("SYSSCP");
   if (scp == "LIN X64" || scp == "LX POWER") return 1;
+  // The renderer is built with this program: it runs on the machine the
+  // program was built for, whatever that is.
+  if (scp == qv::builtSysscp()) return 1;
   if (scp == "WIN") {
     const std::string scpl = macro("SYSSCPL");
     const std::string_view head = std::string_view(scpl).substr(0, 3);
@@ -111,31 +115,23 @@ Status generate_source(host::ObjectFactory* factory, int pathLength, const char*
   return st;
 }
 
-void adjustRendererSettings(bool keepCheck, RendererSettings* saved) {
+void adjustRendererSettings(RendererSettings* saved) {
   host::Host& h = host::host();
-  bool& check = h.crenderCheck();
   std::string& format = h.outputFormat();
-  saved->check = check;
-  saved->format = format;
   saved->formatSaved = false;
-  saved->saved = true;
-  if (!keepCheck) check = true;
 
   const std::string_view name = format;
   const bool named = name == "SVG" || name == "PDF" || name == "EMF";
   const bool family = name.substr(0, 3) == "PDF" || name.substr(0, 3) == "EMF";
   if (!named && !family && name != "STATIC") return;
   if (named) h.xpmlog(kMsgGraphFormat, {name});
+  saved->format = format;
   saved->formatSaved = true;
   format = "PNG";
 }
 
 void restoreRendererSettings(RendererSettings* saved) {
-  if (!saved->saved) return;
-  host::Host& h = host::host();
-  h.crenderCheck() = saved->check;
-  if (saved->formatSaved) h.outputFormat() = saved->format;
-  saved->saved = false;
+  if (saved->formatSaved) host::host().outputFormat() = saved->format;
   saved->formatSaved = false;
 }
 

@@ -15,7 +15,9 @@ namespace qv::module {
 inline constexpr std::string_view kRendererPathVariable = "QOR_KDLG_CRENDER_PATH";
 
 // 1 when the machine the host runs on (SYSSCP, SYSSCPL) can run the
-// renderer: "LIN X64", "LX POWER", or "WIN" on a 64-bit Windows.
+// renderer: "LIN X64", "LX POWER", "WIN" on a 64-bit Windows, or the
+// machine this program was built for (qv::builtSysscp: "LIN A64" on 64-bit
+// ARM).
 int validCRenderPlatform();
 
 // Whether the host's DEBUG option names the module (a word of its text,
@@ -29,18 +31,16 @@ bool zbugi(std::string_view module);
 host::Status generate_source(host::ObjectFactory* factory, int pathLength, const char* path,
                              const char* text, int64_t length);
 
-// The renderer settings a step changes, kept to be put back.
+// The renderer setting a step changes, kept to be put back.
 struct RendererSettings {
-  bool saved = false;        // the settings below hold the host's values
-  bool check = false;        // the renderer-check switch as the host had it
   bool formatSaved = false;  // the output format was replaced
   std::string format;        // the output format as the host had it
 };
 
-// Sets the renderer-check switch (unless `keepCheck`) and replaces an
-// output format the renderer cannot write (SVG, PDF*, EMF*, STATIC) by
-// PNG; SVG, PDF and EMF themselves draw 854/207 naming the format.
-void adjustRendererSettings(bool keepCheck, RendererSettings* saved);
+// Replaces an output format the renderer cannot write (SVG, PDF*, EMF*,
+// STATIC) by PNG; SVG, PDF and EMF themselves draw 854/207 naming the
+// format.
+void adjustRendererSettings(RendererSettings* saved);
 // Puts back what adjustRendererSettings changed; safe to call more than once.
 void restoreRendererSettings(RendererSettings* saved);
 

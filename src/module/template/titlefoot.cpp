@@ -199,14 +199,6 @@ Status appendTFAttrs(std::string& out, char kind, int number, const TitleTextAtt
   return kOk;
 }
 
-Status scriptTFAttrs(host::Stream* out, char kind, int number, const TitleTextAttrs& a,
-                     int segment) {
-  if (!out) return host::kHostFailure;
-  std::string s;
-  QV_TRY(appendTFAttrs(s, kind, number, a, segment));
-  return s.empty() ? kOk : out->write(s);
-}
-
 Status process_titlefoot(host::Stream* out, char kind, int number, int length,
                          const char* text, int attrCount, const host::TitleAttr* attrs,
                          host::AssocArray* byTexts) {

@@ -47,11 +47,8 @@ struct TitleFetch {
 // at most 32 bytes, stands in its place.
 host::Status ggtitle(char kind, int* number, TitleFetch* out);
 
-// Writes the attribute text of one segment (`segment` from 1) or, with
+// Appends the attribute text of one segment (`segment` from 1) or, with
 // `segment` 0, of the whole entry `number` of `kind` ('T' or 'F').
-host::Status scriptTFAttrs(host::Stream* out, char kind, int number, const TitleTextAttrs& a,
-                           int segment);
-// The same text appended to a string.
 host::Status appendTFAttrs(std::string& out, char kind, int number, const TitleTextAttrs& a,
                    int segment);
 

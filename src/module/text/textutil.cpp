@@ -47,15 +47,6 @@ int wzstcom(const char* a, int alen, const char* b, int blen) {
   return 0;
 }
 
-int wzbcup(const char* a, const char* b, int count) {
-  for (int i = 0; i < count; ++i) {
-    const unsigned char ca = static_cast<unsigned char>(upperAscii(a ? a[i] : kBlank));
-    const unsigned char cb = static_cast<unsigned char>(upperAscii(b ? b[i] : kBlank));
-    if (ca != cb) return static_cast<int>(ca) - static_cast<int>(cb);
-  }
-  return 0;
-}
-
 bool singleWord(std::string_view s) {
   if (s.empty()) return false;
   for (unsigned char ch : s)

@@ -39,11 +39,6 @@ int wzstlen(const char* s);
 // A null field or a negative length counts as length 0.
 int wzstcom(const char* a, int alen, const char* b, int blen);
 
-// Compares `count` bytes without regard to case: 0 when equal, otherwise the
-// case-folded byte of a minus that of b at the first difference. A null
-// pointer stands for `count` blanks; a count below 1 gives 0.
-int wzbcup(const char* a, const char* b, int count);
-
 // A text that can stand in the template as one bare word: not empty, and no
 // blank, control character, quote, parenthesis, ';', '/' or '='.
 bool singleWord(std::string_view s);

@@ -6,6 +6,8 @@
 #include <string>
 #include <type_traits>
 
+#include "common/clones.h"
+
 namespace qv::render {
 
 namespace {
@@ -301,11 +303,10 @@ __attribute__((always_inline)) inline void EqualArea::albersFour(Point* p) const
     p[k] = ok[k] && !(rho2[k] < 0) ? Point{kA * x[k], kA * y[k]} : kNone;
 }
 
-// The points four at a time: one AVX2 instruction for each operation
-// where the machine has it, else two SSE2 ones (no FMA either way, so the
-// same bits).
-__attribute__((target_clones("avx2", "default"))) void EqualArea::albersFours(Point* pts,
-                                                                              size_t n) const {
+// The points four at a time: on x86 one AVX2 instruction for each
+// operation where the machine has it, else two SSE2 ones (no FMA either
+// way, so the same bits); elsewhere the machine's own vector code.
+QV_AVX2_CLONES void EqualArea::albersFours(Point* pts, size_t n) const {
   for (size_t i = 0; i + 4 <= n; i += 4) albersFour(pts + i);
 }
 

@@ -237,7 +237,6 @@ const char* linePatternName(int code) {
   return p ? p->name : "";
 }
 
-bool knownLinePattern(int code) { return findPattern(code) != nullptr; }
 
 std::vector<double> dashArray(int code, double width) {
   const PatternDef* p = findPattern(code);

@@ -71,8 +71,6 @@ inline constexpr std::array<int, 13> kLinePatternCodes = {1,  2,  4,  5,  8,  14
 bool linePatternFromName(std::string_view name, int& code);
 // The name of a pattern code ("" for a code without a name).
 const char* linePatternName(int code);
-// True when the code is one of the named patterns.
-bool knownLinePattern(int code);
 // The dash array for a pattern drawn with a line of `width` pixels: lengths
 // in pixels, alternating on and off; empty for a solid line. A code without
 // a name draws solid.

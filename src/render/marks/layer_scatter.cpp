@@ -12,6 +12,7 @@
 #include <cmath>
 #include <unordered_map>
 
+#include "common/clones.h"
 #include "common/parallel_for.h"
 #include "render/marks/draw.h"
 #include "render/paint/raster.h"
@@ -55,9 +56,8 @@ struct CellGrid {
 // `g.outside` when it is off the grid, into `out`: the arithmetic of the
 // per-point pixel test, without branches, so that the loop runs on several
 // points at once (four with AVX2).
-__attribute__((target_clones("avx2", "default"))) void gridCells(const float* off, size_t from,
-                                                                 size_t to, const CellGrid& g,
-                                                                 uint32_t* out) {
+QV_AVX2_CLONES void gridCells(const float* off, size_t from, size_t to, const CellGrid& g,
+                              uint32_t* out) {
   const CellGrid c = g;
   for (size_t r = from; r < to; ++r) {
     const double qx = c.ox + static_cast<double>(off[2 * r]);

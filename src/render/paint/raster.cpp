@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "common/clones.h"
+
 namespace qv::render {
 
 PixelTarget::PixelTarget(Canvas& canvas, const Rect& clip) : canvas_(canvas) {
@@ -132,8 +134,7 @@ namespace {
 // of pixels, each keeping the share f[x] of what it held. Without branches,
 // so that it runs on several pixels at once (eight with AVX2); a pixel
 // with f = 1 keeps its bytes.
-__attribute__((target_clones("avx2", "default"))) void blendRow(uint32_t* dst, const float* f,
-                                                                int w, const float* cc) {
+QV_AVX2_CLONES void blendRow(uint32_t* dst, const float* f, int w, const float* cc) {
   for (int x = 0; x < w; ++x) {
     const uint32_t d = dst[x];
     const float k = f[x];

@@ -177,7 +177,6 @@ class SvgPainter final : public Painter {
   long long curX_ = 0, curY_ = 0;      // the current point (hundredths)
   long long startX_ = 0, startY_ = 0;  // the subpath's start
   bool subpathHasSegment_ = false;
-  Point lastUser_{};  // the current point in user space (for arcs)
   Box pathBox_;
   bool pathBoxEmpty_ = true;
   unsigned pathVersion_ = 0;

@@ -211,11 +211,6 @@ VarDesc DataSet::desc(int var) const {
   return d;
 }
 
-bool DataSet::isNumeric(int var) const {
-  int c = column(var);
-  return c >= 0 && table_->columns[static_cast<size_t>(c)].numeric();
-}
-
 void DataSet::select() {
   const size_t rows = table_->rows;
   size_t first = static_cast<size_t>(options_.firstobs - 1);
@@ -336,13 +331,6 @@ void DataSet::pushWhere(std::string_view expr) {
       *table_, [this](std::string_view n) { return column(find(n)); }, name());
   pushed_.push_back(std::move(w));
   applyPushed();
-}
-
-bool DataSet::popWhere() {
-  if (pushed_.empty()) return false;
-  pushed_.pop_back();
-  applyPushed();
-  return true;
 }
 
 void DataSet::setBy(const std::vector<ByVariable>& by) {

@@ -79,7 +79,6 @@ struct DataSet {
   // the file's schema gives it; a numeric variable without one is shown in
   // BEST12., and the description says so.
   VarDesc desc(int var) const;
-  bool isNumeric(int var) const;
   // The table column a variable shows (-1 for a bad number).
   int tableColumn(int var) const { return column(var); }
 
@@ -105,10 +104,10 @@ struct DataSet {
   std::string_view chr(int var) const;  // "" for a bad request
   int64_t observation() const;          // 1-based number in the file, 0 none
 
-  // Further selections, each an AND with those below it.
+  // A further selection, an AND with those before it, for as long as the
+  // data set is open.
   void pushWhere(std::string_view expr);
-  bool popWhere();  // false when nothing was pushed
-  size_t selectionDepth() const { return pushed_.size(); }
+  size_t selectionCount() const { return pushed_.size(); }
 
   // BY groups over the observations selected by the data set options.
   // UserError when a variable is missing or the data are not sorted by

@@ -102,24 +102,6 @@ void nameFirstObject(ResolvedFile& r) {
 
 }  // namespace
 
-const char* fileKindName(FileKind k) {
-  switch (k) {
-    case FileKind::Csv: return "CSV";
-    case FileKind::Tsv: return "TSV";
-    case FileKind::GeoJson: return "GeoJSON";
-    case FileKind::TopoJson: return "TopoJSON";
-    case FileKind::Json: return "JSON";
-    case FileKind::Shp: return "Shapefile";
-    case FileKind::Gpkg: return "GeoPackage";
-    case FileKind::Fgb: return "FlatGeobuf";
-    case FileKind::Gml: return "GML";
-    case FileKind::Kml: return "KML";
-    case FileKind::Dbf: return "dBase";
-    case FileKind::Database: return "database";
-  }
-  return "";
-}
-
 std::string severalFilesWarning(const ResolvedFile& r) {
   if (r.alsoMatched.size() < 2) return {};
   std::string used = fs::path(r.path).filename().string();

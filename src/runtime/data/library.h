@@ -32,10 +32,6 @@ namespace qv::rt {
 
 enum class FileKind { Csv, Tsv, GeoJson, TopoJson, Json, Shp, Gpkg, Fgb, Gml, Kml, Dbf, Database };
 
-// Whether files of the kind are read through the GDAL module.
-constexpr bool readByGdal(FileKind k) { return k >= FileKind::Shp; }
-
-const char* fileKindName(FileKind k);
 
 struct ResolvedFile {
   std::string path;       // the file found (a database: its connection string)

@@ -24,8 +24,10 @@
 #include "runtime/data/ogr_api.h"
 #include "runtime/data/where.h"
 
-#ifndef QV_OGR_MODULE_PATH
-#define QV_OGR_MODULE_PATH ""
+// Where the module is installed, relative to the command's folder (CMake
+// passes it, "../lib/qortavlo" for the usual layout).
+#ifndef QV_OGR_FROM_BINDIR
+#error "QV_OGR_FROM_BINDIR must give the installed module's folder"
 #endif
 
 namespace qv::rt {
@@ -38,8 +40,8 @@ constexpr double kMissing = std::numeric_limits<double>::quiet_NaN();
 constexpr const char* kModuleName = "qortavlo-ogr.so";
 
 // The module is looked for where QORTAVLO_OGR_MODULE says, else beside the
-// executable, else in the build folder it was built in (for test programs
-// that live in sub-folders). Loaded once; a failure is kept and told again.
+// executable (the build folder), else where an installation puts it
+// relative to the executable. Loaded once; a failure is kept and told again.
 struct Module {
   const ogr::Api* api = nullptr;
   std::string error;
@@ -54,9 +56,12 @@ const Module& module() {
       places.push_back(env);
     } else {
       std::error_code ec;
-      fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-      if (!ec) places.push_back((exe.parent_path() / kModuleName).string());
-      if (*QV_OGR_MODULE_PATH) places.push_back(QV_OGR_MODULE_PATH);
+      const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+      if (!ec) {
+        const fs::path bin = exe.parent_path();
+        places.push_back((bin / kModuleName).string());
+        places.push_back((bin / QV_OGR_FROM_BINDIR / kModuleName).lexically_normal().string());
+      }
     }
     std::string tried;
     for (const auto& p : places) {

@@ -340,8 +340,6 @@ host::Object* ObjectFactoryImpl::create(std::string_view /*ns*/, std::string_vie
       o = std::make_unique<AssocArrayImpl>();
     } else if (c == "DATA") {
       o = std::make_unique<DataObjectImpl>();
-    } else if (c == "STRING_MANAGER") {
-      o = std::make_unique<GenericObject>("string_manager");
     } else if (c == "DATASOURCE") {
       o = std::make_unique<GenericObject>("DataSource");
     } else if (c == "MULTIDATA") {

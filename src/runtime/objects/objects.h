@@ -147,9 +147,8 @@ class DataObjectImpl final : public host::DataObject {
   bool finished_ = false;
 };
 
-// A named object with nothing but its class ("string_manager",
-// "DataSource", "multidata", "graph_manager") until those get their own
-// behaviour.
+// A named object with nothing but its class ("DataSource", "multidata",
+// "graph_manager") until those get their own behaviour.
 class GenericObject final : public host::Object {
  public:
   explicit GenericObject(std::string cls) : cls_(std::move(cls)) {}

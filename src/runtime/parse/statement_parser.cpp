@@ -378,7 +378,6 @@ class StatementParser {
     node.keyword = upper(t->text);
     node.statement = static_cast<int>(sd - g_.statements);
     node.name = sd->keyword;
-    node.startArg = sd->startArg;
     node.line = t->line;
     node.column = t->column;
     node.slots.resize(slotCount(*sd));
@@ -386,10 +385,7 @@ class StatementParser {
     if (trace_ & kTraceSyntax)
       env_.trace("SYN: statement " + node.keyword + " (" + sd->keyword + ") at line " +
                  std::to_string(t->line) + ", column " + std::to_string(t->column));
-    sem([&] {
-      return "start statement " + std::string(sd->keyword) + " (" +
-             std::to_string(sd->startArg) + ")";
-    });
+    sem([&] { return "start statement " + std::string(sd->keyword); });
     take();
     operands();
     options();

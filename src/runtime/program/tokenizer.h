@@ -34,7 +34,6 @@ class Tokenizer {
 
   const std::shared_ptr<const SourceText>& source() const { return src_; }
   const std::string& file() const { return src_->file; }
-  Place placeAt(int line, int column) const { return Place{src_->file, line, column}; }
 
  private:
   int peek(size_t ahead = 0) const;

@@ -21,8 +21,6 @@ class FromVars : public MapsTest {
   void releaseValues() {
     plot.valueLists->clear();
     plot.valueListObjects.clear();
-    plot.groupValues = {};
-    plot.groupFormatted = {};
     plot.missingTexts = {};
   }
   // Plot data under BY variable STATE; `vars` get generated attribute variables.
@@ -69,9 +67,6 @@ TEST_F(FromVars, EveryGroupIsReadInOrderFirstMet) {
   EXPECT_EQ(texts(values("KIND")), (std::vector<std::string>{"large", "small", "medium"}));
   // Unformatted numbers as the host shows them, left-justified; -0 is 0.
   EXPECT_EQ(texts(values("SIZE")), (std::vector<std::string>{"3", "1", "0", "2.5"}));
-  // The group variable's raw values; it has no format of its own.
-  EXPECT_EQ(texts(plot.groupValues.get()), (std::vector<std::string>{"large", "small", "medium"}));
-  EXPECT_EQ(plot.groupFormatted, nullptr);
   // The BY groups are rewound for the rendering.
   Table* t = h.table(plot.plotData);
   EXPECT_EQ(t->group, 0);
@@ -89,11 +84,6 @@ TEST_F(FromVars, FormattedValues) {
            {"CLASS", "PRICE", "NOTE"});
   EXPECT_EQ(process_bygroup(&h.factory, &plot, &info, 1), 0);
   // Values that format to the same text are collected once.
-  EXPECT_EQ(texts(plot.groupFormatted.get()), (std::vector<std::string>{"1", "2"}));
-  ASSERT_NE(plot.groupValues, nullptr);
-  EXPECT_EQ(plot.groupValues->size(), 3u);
-  EXPECT_EQ(h.kdlgstr(plot.groupFormat), "F");
-  EXPECT_EQ(plot.groupFormatWidth, 3);
   EXPECT_EQ(texts(values("CLASS")), (std::vector<std::string>{"1", "2"}));
   EXPECT_EQ(texts(values("PRICE")), (std::vector<std::string>{"$1.50", "$10.00"}));
   EXPECT_EQ(texts(values("NOTE")), (std::vector<std::string>{"abc", "q\"&"}));
@@ -110,7 +100,6 @@ TEST_F(FromVars, MissingValues) {
   EXPECT_EQ(process_bygroup(&h.factory, &plot, &info, 1), 0);
   EXPECT_EQ(texts(values("N")), (std::vector<std::string>{"1", " "}));
   EXPECT_EQ(texts(values("C")), (std::vector<std::string>{" ", "c"}));
-  EXPECT_EQ(h.kdlgstr(plot.missingText), "X");
   // Each variable's missing value is written as its own format shows it: the
   // numbers' "X" does not stand in for a blank text.
   const std::string m = maps();
@@ -126,7 +115,6 @@ TEST_F(FromVars, MissingValues) {
 TEST_F(FromVars, BlankNumbersWithoutMissingText) {
   plotData({chr("STATE"), num("N")}, {{"A", kNaN}, {"A", 2.0}}, {"N"});
   EXPECT_EQ(process_bygroup(&h.factory, &plot, &info, 1), 0);
-  EXPECT_EQ(plot.missingText, nullptr);
   EXPECT_NE(maps().find("Value \".\";Value \"2\";"), std::string::npos);
 }
 

@@ -29,7 +29,7 @@ class MapsTest : public testing::Test {
     h.install();
     for (host::AssocArray** t :
          {&plot.dAttrMapIds, &plot.rAttrMapIds, &plot.dAttrMapUsage, &plot.rAttrMapUsage,
-          &plot.attrVars, &plot.attrVarList, &plot.valueLists})
+          &plot.attrVars, &plot.valueLists})
       *t = assoc();
     out = dynamic_cast<host::Stream*>(h.factory.create("kdl", "stream_memory"));
     EXPECT_EQ(out->open(true), 0);

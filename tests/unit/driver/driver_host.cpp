@@ -12,7 +12,6 @@ class FakeTemplate final : public host::Template {
     h_->rendered.compiledName = name;
     h_->rendered.text = text;
     h_->rendered.formatAtCompile = h_->outputFormat();
-    h_->rendered.checkAtCompile = h_->crenderCheck();
     return h_->failCompile ? host::kHostFailure : host::kOk;
   }
 

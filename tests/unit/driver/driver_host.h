@@ -43,9 +43,8 @@ struct Rendered {
   bool byTexts = false;              // a BY text table came with the build
   bool collectionFinished = false;   // before the render call
   int renders = 0;
-  // The output settings as the template compiler saw them.
+  // The output format as the template compiler saw it.
   std::string formatAtCompile;
-  bool checkAtCompile = false;
 };
 
 class DriverHost final : public FakeHost {

@@ -299,25 +299,16 @@ TEST_F(Driver, RendererFolderMissing) {
 TEST_F(Driver, OutputSettingsHoldForTheStepOnly) {
   struct Case {
     const char* format;
-    bool disable;
     const char* during;
     int notes;
   };
-  for (Case c : {Case{"PDF", false, "PNG", 1}, Case{"STATIC", true, "PNG", 0},
-                 Case{"PNG", false, "PNG", 0}}) {
+  for (Case c : {Case{"PDF", "PNG", 1}, Case{"STATIC", "PNG", 0}, Case{"PNG", "PNG", 0}}) {
     h.outputFormat() = c.format;
-    h.crenderCheck() = false;
     h.rendered = {};
-    EXPECT_EQ(run([&](StatementList& l, Statement& p) {
-                choropleth(l, p);
-                if (c.disable) p.setFlag(module::Flag::DisableCrenderCheck);
-              }),
-              0);
+    EXPECT_EQ(run([&](StatementList& l, Statement& p) { choropleth(l, p); }), 0);
     EXPECT_EQ(h.rendered.formatAtCompile, c.during);
-    EXPECT_EQ(h.rendered.checkAtCompile, !c.disable);
     EXPECT_EQ(count(207), c.notes);
     EXPECT_EQ(h.outputFormat(), c.format);
-    EXPECT_FALSE(h.crenderCheck());
   }
   h.outputFormat() = "PNG";
 }

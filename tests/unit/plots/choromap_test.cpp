@@ -94,15 +94,14 @@ TEST_F(Choromap, GroupedResponsesAndKeys) {
 
 TEST_F(Choromap, DiscreteAttributeMaps) {
   plot.dAttrMapUsable = 1;
-  EXPECT_EQ(plot.dAttrMapIds->put("Roads", 1.0), 0);
-  EXPECT_EQ(plot.dAttrMapIds->put("RIVERS", 1.0), 0);
+  // As initAttrMapIDLookup enters them: as written and in capitals.
+  for (const char* id : {"Roads", "ROADS", "RIVERS"}) EXPECT_EQ(plot.dAttrMapIds->put(id, 1.0), 0);
   Statement& s = add(Stmt::Scatter);
   xy(s);
   var(s, Opt::Group, pts, "kind");
   name(s, Opt::AttrId, "roads");
   EXPECT_NE(run(s).find(" subpixel=off Group=ROADS_KIND NAME="), std::string::npos);
   EXPECT_EQ(entry(plot.dAttrMapUsage, "KIND"), "ROADS_KIND");
-  EXPECT_EQ(entry(plot.attrVarList, "ROADS_KIND"), "kind");
   EXPECT_EQ(columns(plot.plotDataObject), (std::vector<std::string>{"lon", "lat", "kind"}));
 
   // The same variable under another map: 854/81, the plain column.
@@ -137,8 +136,8 @@ TEST_F(Choromap, GeneratedAttributeVariablesUnderBy) {
   var(c, Opt::Response, resp, "state");
   EXPECT_NE(run(c).find(" colorGroup=__ATTRVAR3__ LegendLabel="), std::string::npos);
   EXPECT_EQ(entry(plot.attrVars, "KIND"), "__ATTRVAR1__");
-  EXPECT_EQ(entry(plot.attrVarList, "__ATTRVAR2__"), "region");
-  EXPECT_EQ(entry(plot.attrVarList, "__ATTRVAR3__"), "state");
+  EXPECT_EQ(entry(plot.attrVars, "REGION"), "__ATTRVAR2__");
+  EXPECT_EQ(entry(plot.attrVars, "STATE"), "__ATTRVAR3__");
   EXPECT_EQ(plot.attrVarCounter, 3);
   // The group columns are still read.
   EXPECT_EQ(columns(plot.plotDataObject),
@@ -149,8 +148,7 @@ TEST_F(Choromap, GeneratedAttributeVariablesUnderBy) {
 
 TEST_F(Choromap, RangeAttributeMaps) {
   plot.rAttrMapUsable = 1;
-  EXPECT_EQ(plot.rAttrMapIds->put("heat", 1.0), 0);
-  EXPECT_EQ(plot.rAttrMapIds->put("COLD", 1.0), 0);
+  for (const char* id : {"heat", "HEAT", "COLD"}) EXPECT_EQ(plot.rAttrMapIds->put(id, 1.0), 0);
   Statement& s = add(Stmt::Scatter);
   xy(s);
   var(s, Opt::ColorResponse, pts, "pop");

@@ -60,7 +60,7 @@ class PlotTest : public testing::Test {
     for (host::AssocArray** t :
          {&plot.plotNames, &plot.contLegends, &plot.defaultNames, &plot.dAttrMapIds,
           &plot.rAttrMapIds, &plot.dAttrMapUsage, &plot.rAttrMapUsage, &plot.attrVars,
-          &plot.attrVarList, &plot.valueLists, &plot.columnTypes})
+          &plot.valueLists})
       *t = make<host::AssocArray>("collection", "associativearray");
     plot.plotData = pts;
     plot.mapData = map;

@@ -74,12 +74,6 @@ class PlotsHost final : public FakeHost {
     s->pushed.emplace_back(where);
     return host::kOk;
   }
-  host::Status xselpop(host::DataSet* ds) override {
-    TestDataSet* s = find(ds);
-    if (!s || s->pushed.empty()) return host::kHostFailure;
-    s->pushed.pop_back();
-    return host::kOk;
-  }
 
  private:
   std::map<host::DataSet*, TestDataSet> sets_;

@@ -1,7 +1,6 @@
-// processVariable, isDateTime and setResolution.
+// processVariable and setResolution.
 #include "plot_fixture.h"
 
-#include <tuple>
 
 #include "runtime/objects/objects.h"
 
@@ -10,43 +9,22 @@ namespace {
 
 using Variables = PlotTest;
 
-TEST_F(Variables, AxisRecordsAndColumnTypes) {
+TEST_F(Variables, ColumnsRegisteredOnce) {
   plot.varData = pts;
   plot.varColumns = plot.plotColumns;
   rt::MemoryStream out;
   EXPECT_EQ(out.open(true), 0);
   using module::processVariable;
-  EXPECT_EQ(processVariable(&out, " X=", "year", -1, &plot, "SCATTER"), 0);
-  EXPECT_EQ(plot.xAxisType, module::AxisType::DateTime);
-  EXPECT_EQ(h.kdlgstr(plot.xAxisFormat), "YEAR");
-  EXPECT_EQ(plot.xAxisInterval, 4);
-  // A later X variable leaves the record alone.
-  EXPECT_EQ(processVariable(&out, " X=", "day", -1, &plot, "SCATTER"), 0);
-  EXPECT_EQ(h.kdlgstr(plot.xAxisFormat), "YEAR");
-  // Y keeps a format only for quarters and years.
-  EXPECT_EQ(processVariable(&out, " Y=", "day", -1, &plot, "SCATTER"), 0);
-  EXPECT_EQ(plot.yAxisType, module::AxisType::DateTime);
-  EXPECT_EQ(plot.yAxisFormat, nullptr);
-  EXPECT_EQ(plot.yAxisInterval, 0);
+  EXPECT_EQ(processVariable(&out, " X=", "year", -1, &plot), 0);
+  EXPECT_EQ(processVariable(&out, " X=", "day", -1, &plot), 0);
+  EXPECT_EQ(processVariable(&out, " Y=", "day", -1, &plot), 0);
   EXPECT_EQ(out.text(), " X=year X=day Y=day");
-  EXPECT_EQ(std::get<double>(*plot.columnTypes->get("year")), 24.0);
   // " " registers without writing; the column list holds each variable once.
-  EXPECT_EQ(processVariable(&out, " ", {}, 0, &plot, "SCATTER"), 0);
-  EXPECT_EQ(processVariable(&out, " ", "lon", -1, &plot, "SCATTER"), 0);
+  EXPECT_EQ(processVariable(&out, " ", {}, 0, &plot), 0);
+  EXPECT_EQ(processVariable(&out, " ", "lon", -1, &plot), 0);
   EXPECT_EQ(out.text(), " X=year X=day Y=day");
   EXPECT_EQ(plot.plotColumns->size(), 3u);
   EXPECT_EQ(columns(plot.plotDataObject), (std::vector<std::string>{"year", "day", "lon"}));
-
-  // A character X variable with a keyword is discrete; not entered as a
-  // numeric column type.
-  makeContext(true);
-  plot.varData = pts;
-  EXPECT_EQ(processVariable(&out, " X=", "kind", -1, &plot, "SCATTER"), 0);
-  EXPECT_EQ(plot.xAxisType, module::AxisType::Discrete);
-  EXPECT_EQ(plot.columnTypes->size(), 0u);
-  // Without a keyword (the TEXT= variable) it is plain.
-  EXPECT_EQ(processVariable(&out, " Y=", "kind", -1, &plot, {}), 0);
-  EXPECT_EQ(plot.yAxisType, module::AxisType::Plain);
 }
 
 TEST_F(Variables, LookupFailuresAndNameLiterals) {
@@ -54,15 +32,15 @@ TEST_F(Variables, LookupFailuresAndNameLiterals) {
   rt::MemoryStream out;
   EXPECT_EQ(out.open(true), 0);
   using module::processVariable;
-  EXPECT_EQ(processVariable(&out, " ColorResponse=", "nosuch", -1, &plot, "SCATTER"), 1);
+  EXPECT_EQ(processVariable(&out, " ColorResponse=", "nosuch", -1, &plot), 1);
   EXPECT_EQ(args(228), (std::vector<std::string>{"COLORRESPO", "nosuch", "WORK", "PTS"}));
-  EXPECT_EQ(processVariable(&out, " X=", {}, 99, &plot, "SCATTER"), 1);
+  EXPECT_EQ(processVariable(&out, " X=", {}, 99, &plot), 1);
   EXPECT_EQ(args(229), (std::vector<std::string>{"100", "WORK", "PTS"}));
   EXPECT_EQ(out.text(), "");
 
   // Under VARNAMES=ANY names are written as name literals.
   module::setPlotFlag(plot, host::kFlagAnyNames);
-  EXPECT_EQ(processVariable(&out, " text=", "O'Brien", -1, &plot, {}), 0);
+  EXPECT_EQ(processVariable(&out, " text=", "O'Brien", -1, &plot), 0);
   EXPECT_EQ(out.text(), " text='O''Brien'n");
 
   // Through a statement: the header copy carries the switch.
@@ -70,17 +48,6 @@ TEST_F(Variables, LookupFailuresAndNameLiterals) {
   Statement& s = add(Stmt::Scatter);
   xy(s);
   EXPECT_EQ(run(s).substr(0, 30), "ScatterPlot X='lon'n Y='lat'n ");
-}
-
-TEST_F(Variables, DateTimeFormats) {
-  // The length decides: a prefix ("DATE" of "DATETIME") or a longer text
-  // ("YEARS") is no match.
-  const std::tuple<const char*, int, int> cases[] = {
-      {"yymmdd", 6, 1}, {"DTDATE", 6, 1}, {"BEST", 4, 0},     {"monyy", 5, 2}, {"YYQRS", 5, 3},
-      {"DTYEAR", 6, 4}, {"DATETIME", 4, 1}, {"YEARS", 5, 0}, {"", 0, 0}};
-  for (auto [name, length, kind] : cases)
-    EXPECT_EQ(module::isDateTime(name, length), kind) << name;
-  EXPECT_EQ(module::isDateTime(nullptr, 4), 0);
 }
 
 TEST_F(Variables, MapResolution) {

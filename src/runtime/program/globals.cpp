@@ -146,8 +146,12 @@ std::vector<OptionSetting> parseOptions(const Statement& st,
     c.take();
     if (c.atEnd()) c.fail("Option " + name + "= needs a value");
     const Token& v = c.take();
+    // A sign is its own token: the message shows it with its number (-1).
+    std::string spelled = tokenSpelling(v);
+    if ((v.kind == Tok::Minus || v.kind == Tok::Plus) && !c.atEnd() && !c.peek().spaceBefore)
+      spelled += tokenSpelling(c.peek());
     o.value = optionValue(*d, v, c, [&](const std::string& why = "") {
-      c.failAt(v, "Invalid value " + tokenSpelling(v) + " for option " + name + ": " +
+      c.failAt(v, "Invalid value " + spelled + " for option " + name + ": " +
                       (why.empty() ? optionExpected(*d) + " is expected" : why));
     });
     out.push_back(std::move(o));

@@ -99,6 +99,7 @@ RuntimeHost::RuntimeHost(SessionState& s) : s_(s) {
     o.outDir = s_.outDir;
     o.baseDir = s_.programDir;
     o.graphsWritten = &s_.graphsWritten;
+    o.stemNumbers = &s_.stemNumbers;
     o.stepFailed = [this] { return s_.log.errorCount() > stepErrors_; };
     return o;
   };

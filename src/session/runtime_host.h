@@ -30,6 +30,7 @@ struct SessionState {
   std::string programPath;               // "" when read from standard input
   std::string outDir = ".";
   int graphsWritten = 0;                 // numbers image files across the run
+  std::map<std::string, int> stemNumbers;  // the last number of each file name stem
   bool crenderCheck = false;             // the output delivery's renderer-check switch
   std::map<std::string, std::array<uint8_t, 3>> colorNames;  // upper-case keys
   Workers workers{setUpDrawingThread};   // draw BY groups besides the main thread

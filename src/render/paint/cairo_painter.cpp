@@ -85,10 +85,32 @@ constexpr double kPointsPerPixel = 0.75;
 
 }  // namespace
 
+namespace {
+
+// A PDF surface writing into `bytes`, in points.
+cairo_surface_t* pdfSurface(std::string* bytes, double width, double height) {
+  cairo_surface_t* surface = cairo_pdf_surface_create_for_stream(
+      appendToString, bytes, width * kPointsPerPixel, height * kPointsPerPixel);
+  cairo_pdf_surface_set_metadata(surface, CAIRO_PDF_METADATA_CREATOR, "qortavlo");
+  return surface;
+}
+
+// The bytes of a finished PDF surface; UserError (bad_alloc for memory)
+// when Cairo failed.
+std::string finishPdf(cairo_surface_t* surface, std::string& bytes) {
+  cairo_surface_finish(surface);
+  const cairo_status_t st = cairo_surface_status(surface);
+  if (st == CAIRO_STATUS_NO_MEMORY) throw std::bad_alloc();
+  if (st != CAIRO_STATUS_SUCCESS)
+    throw qv::UserError(std::string("The PDF file cannot be made: ") + cairo_status_to_string(st) +
+                        ".");
+  return std::move(bytes);
+}
+
+}  // namespace
+
 PdfDocument::PdfDocument(double width, double height) {
-  surface_ = cairo_pdf_surface_create_for_stream(appendToString, &bytes_,
-                                                 width * kPointsPerPixel, height * kPointsPerPixel);
-  cairo_pdf_surface_set_metadata(surface_, CAIRO_PDF_METADATA_CREATOR, "qortavlo");
+  surface_ = pdfSurface(&bytes_, width, height);
   cr_ = cairo_create(surface_);
   cairo_scale(cr_, kPointsPerPixel, kPointsPerPixel);
   painter_ = std::make_unique<CairoPainter>(cr_);
@@ -103,13 +125,53 @@ std::string PdfDocument::finish() {
   requireDrawn(cr_, "the PDF page");
   cairo_destroy(cr_);
   cr_ = nullptr;
-  cairo_surface_finish(surface_);
-  const cairo_status_t st = cairo_surface_status(surface_);
-  if (st == CAIRO_STATUS_NO_MEMORY) throw std::bad_alloc();
-  if (st != CAIRO_STATUS_SUCCESS)
-    throw qv::UserError(std::string("The PDF file cannot be made: ") + cairo_status_to_string(st) +
-                        ".");
-  return std::move(bytes_);
+  return finishPdf(surface_, bytes_);
+}
+
+PdfPage::PdfPage(double width, double height) {
+  const cairo_rectangle_t extents{0, 0, width * kPointsPerPixel, height * kPointsPerPixel};
+  recording_ = cairo_recording_surface_create(CAIRO_CONTENT_COLOR_ALPHA, &extents);
+  cr_ = cairo_create(recording_);
+  cairo_scale(cr_, kPointsPerPixel, kPointsPerPixel);
+  painter_ = std::make_unique<CairoPainter>(cr_);
+}
+
+PdfPage::~PdfPage() {
+  if (cr_) cairo_destroy(cr_);
+  if (recording_) cairo_surface_destroy(recording_);
+}
+
+void PdfPage::finish() {
+  requireDrawn(cr_, "the PDF page");
+  cairo_destroy(cr_);
+  cr_ = nullptr;
+}
+
+PdfBook::PdfBook(double width, double height) {
+  surface_ = pdfSurface(&bytes_, width, height);
+  cr_ = cairo_create(surface_);
+}
+
+PdfBook::~PdfBook() {
+  if (cr_) cairo_destroy(cr_);
+  if (surface_) cairo_surface_destroy(surface_);
+}
+
+void PdfBook::add(const PdfPage& page) {
+  cairo_save(cr_);
+  cairo_set_source_surface(cr_, page.recording_, 0, 0);
+  cairo_paint(cr_);
+  cairo_restore(cr_);
+  cairo_show_page(cr_);
+  requireDrawn(cr_, "page " + std::to_string(pages_ + 1) + " of the PDF file");
+  ++pages_;
+}
+
+std::string PdfBook::finish() {
+  requireDrawn(cr_, "the PDF file");
+  cairo_destroy(cr_);
+  cr_ = nullptr;
+  return finishPdf(surface_, bytes_);
 }
 
 }  // namespace qv::render

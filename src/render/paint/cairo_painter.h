@@ -100,4 +100,47 @@ class PdfDocument {
   std::unique_ptr<CairoPainter> painter_;
 };
 
+// One page of a PdfBook, `width` x `height` layout pixels, drawn through
+// painter() on any thread: a recording of the drawing, which the book
+// plays onto its page (text stays text, fonts are embedded once).
+class PdfPage {
+ public:
+  PdfPage(double width, double height);
+  ~PdfPage();
+  PdfPage(const PdfPage&) = delete;
+  PdfPage& operator=(const PdfPage&) = delete;
+
+  Painter& painter() { return *painter_; }
+  // Ends the drawing. UserError when Cairo failed.
+  void finish();
+
+ private:
+  friend class PdfBook;
+  cairo_surface_t* recording_ = nullptr;
+  cairo_t* cr_ = nullptr;
+  std::unique_ptr<CairoPainter> painter_;
+};
+
+// A PDF document of pages of one size, added in order (a BY step's maps).
+class PdfBook {
+ public:
+  PdfBook(double width, double height);
+  ~PdfBook();
+  PdfBook(const PdfBook&) = delete;
+  PdfBook& operator=(const PdfBook&) = delete;
+
+  // Adds a finished page. UserError when Cairo failed.
+  void add(const PdfPage& page);
+  int pages() const { return pages_; }
+  // Ends the document and gives the file's bytes. UserError when Cairo
+  // failed.
+  std::string finish();
+
+ private:
+  std::string bytes_;
+  cairo_surface_t* surface_ = nullptr;
+  cairo_t* cr_ = nullptr;
+  int pages_ = 0;
+};
+
 }  // namespace qv::render

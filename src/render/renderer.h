@@ -34,6 +34,8 @@
 
 namespace qv::render {
 
+class PdfPage;
+
 // The data a program gave cannot be drawn at all (map data in a coordinate
 // system PROJ cannot use): the step ends with this ERROR and no image.
 class UnusableData : public qv::UserError {
@@ -91,6 +93,9 @@ struct RenderRequest {
   // told in its join note but handed back (RenderResult::responseJoins), for
   // the host to tell once for the step which match no region in any group.
   bool byGroup = false;
+  // Pdf output as a page of a document of several (RenderResult::page),
+  // not a file of its own.
+  bool pdfPage = false;
 };
 
 // The classes of one map region layer colored through a range attribute
@@ -145,6 +150,8 @@ struct RenderResult {
   // The drawing of the other outputs: the PDF file's bytes, the SVG file,
   // or for Html the <svg> element alone, for a page.
   std::string document;
+  // Pdf output under RenderRequest::pdfPage: the page, for a PdfBook.
+  std::shared_ptr<PdfPage> page;
   // What could not be drawn as asked, one message each, without a severity
   // word (the host logs them as warnings).
   std::vector<std::string> warnings;

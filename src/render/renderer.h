@@ -4,10 +4,12 @@
 // map (or where their placement says), gradient legends where their position
 // says, and the map in the rest, in the projection MAPPROJECTION= asks for
 // (by default one chosen for where the data lie), fitted to what the layers
-// draw (map regions, lines, markers and labels) with a margin.
-// The tile layer is drawn first, then the other layers in template order,
-// one file per kind of mark (layer_*.cpp), then legends (legend.cpp) and
-// titles (titles.cpp).
+// draw (map regions, lines, markers and labels) with a margin, or to the
+// box MAPEXTENT= gives.
+// The tile layer is drawn first, then the graticule (furniture.h), the
+// other layers in template order, one file per kind of mark
+// (layer_*.cpp), the map furniture over them, then legends (legend.cpp)
+// and titles (titles.cpp).
 //
 // Nothing the data holds makes drawing fail: a column a layer names that the
 // data lacks, or a tile provider that cannot be reached, gives a warning and
@@ -61,8 +63,8 @@ struct RenderRequest {
   // The global options: the layout size in pixels at 96 per inch
   // (GRAPHWIDTH x GRAPHHEIGHT), the kind of file, the pixels per inch of a
   // PNG (the image is the layout scaled by GRAPHDPI/96; vector outputs keep
-  // their size), the street-map tile URL, the projection and what becomes
-  // of overlapping labels.
+  // their size), the street-map tile URL, the projection, what becomes of
+  // overlapping labels, the map furniture and MAPEXTENT=.
   OptionValues options;
   // The text of a number in a display format such as DOLLAR8.2 (TIPFORMAT=);
   // false when the format is not known (the value's own text is shown).

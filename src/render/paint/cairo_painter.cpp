@@ -109,42 +109,36 @@ std::string finishPdf(cairo_surface_t* surface, std::string& bytes) {
 
 }  // namespace
 
-PdfDocument::PdfDocument(double width, double height) {
-  surface_ = pdfSurface(&bytes_, width, height);
+void PointsDrawing::start(cairo_surface_t* surface) {
+  surface_ = surface;
   cr_ = cairo_create(surface_);
   cairo_scale(cr_, kPointsPerPixel, kPointsPerPixel);
   painter_ = std::make_unique<CairoPainter>(cr_);
 }
 
-PdfDocument::~PdfDocument() {
+PointsDrawing::~PointsDrawing() {
   if (cr_) cairo_destroy(cr_);
   if (surface_) cairo_surface_destroy(surface_);
 }
 
-std::string PdfDocument::finish() {
+void PointsDrawing::endDrawing() {
   requireDrawn(cr_, "the PDF page");
   cairo_destroy(cr_);
   cr_ = nullptr;
+}
+
+PdfDocument::PdfDocument(double width, double height) {
+  start(pdfSurface(&bytes_, width, height));
+}
+
+std::string PdfDocument::finish() {
+  endDrawing();
   return finishPdf(surface_, bytes_);
 }
 
 PdfPage::PdfPage(double width, double height) {
   const cairo_rectangle_t extents{0, 0, width * kPointsPerPixel, height * kPointsPerPixel};
-  recording_ = cairo_recording_surface_create(CAIRO_CONTENT_COLOR_ALPHA, &extents);
-  cr_ = cairo_create(recording_);
-  cairo_scale(cr_, kPointsPerPixel, kPointsPerPixel);
-  painter_ = std::make_unique<CairoPainter>(cr_);
-}
-
-PdfPage::~PdfPage() {
-  if (cr_) cairo_destroy(cr_);
-  if (recording_) cairo_surface_destroy(recording_);
-}
-
-void PdfPage::finish() {
-  requireDrawn(cr_, "the PDF page");
-  cairo_destroy(cr_);
-  cr_ = nullptr;
+  start(cairo_recording_surface_create(CAIRO_CONTENT_COLOR_ALPHA, &extents));
 }
 
 PdfBook::PdfBook(double width, double height) {
@@ -159,7 +153,7 @@ PdfBook::~PdfBook() {
 
 void PdfBook::add(const PdfPage& page) {
   cairo_save(cr_);
-  cairo_set_source_surface(cr_, page.recording_, 0, 0);
+  cairo_set_source_surface(cr_, page.surface_, 0, 0);
   cairo_paint(cr_);
   cairo_restore(cr_);
   cairo_show_page(cr_);

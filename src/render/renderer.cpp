@@ -76,13 +76,14 @@ Shown shownBy(const PreparedLayers& layers) {
   return s;
 }
 
-// What the map is fitted to and its projection chosen for: the box of
-// MAPEXTENT= (its western longitude above the eastern crosses the
-// antimeridian), else what the layers show.
+// Whether MAPEXTENT= gives the box the map is fitted to.
 bool extentGiven(const OptionValues& options) {
   return options.numbers(GlobalOpt::MapExtent).size() == 4;
 }
 
+// What the map is fitted to and its projection chosen for: the box of
+// MAPEXTENT= (its western longitude above the eastern crosses the
+// antimeridian), else what the layers show.
 WrapExtent fittedExtent(const OptionValues& options, const Shown& shown) {
   if (!extentGiven(options)) return shown.extent;
   const std::vector<double>& box = options.numbers(GlobalOpt::MapExtent);

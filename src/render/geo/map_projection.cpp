@@ -296,7 +296,7 @@ constexpr Territory kTerritories[] = {
     {66, "GU", "GUM", "Guam", {144.5, 145.1, 13.1, 13.8}},
     {69, "MP", "MNP", "the Northern Mariana Islands", {144.8, 146.2, 13.9, 20.7}},
     {60, "AS", "ASM", "American Samoa", {-171.2, -168.0, -14.7, -10.9}},
-    {74, "UM", "UMI", "the U.S. Minor Outlying Islands", {0, 0, 0, 0}},
+    {74, "UM", "UMI", "the U.S. Minor Outlying Islands", {1, 0, 1, 0}},  // scattered: no box
 };
 
 // The territory a region identifier names: a state FIPS code ("72"), a

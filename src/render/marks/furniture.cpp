@@ -59,8 +59,8 @@ std::string number(double v, int decimals) {
   return s == "-0" ? "0" : s;
 }
 
-// Where a graticule line meets the frame: on which side (in the order of
-// Side: bottom, top, left, right) and where along it.
+// Where a graticule line meets the frame: on which edge, and where along
+// it (x on the bottom and top edges, y on the left and right ones).
 enum class Edge { Bottom, Top, Left, Right };
 struct Crossing {
   Edge edge;
@@ -307,10 +307,12 @@ void MapFurniture::drawLabels(Painter& pen, const std::vector<Rect>& taken) cons
   for (const GridLine* line : order) {
     const GridLine& l = *line;
     const std::vector<Crossing> all = crossings(l.pixels, area);
-    const Edge order[2][4] = {{Edge::Left, Edge::Right, Edge::Bottom, Edge::Top},
-                              {Edge::Bottom, Edge::Top, Edge::Left, Edge::Right}};
+    // Meridians are labelled at the bottom edge, else the top; parallels
+    // at the left, else the right.
+    constexpr Edge kPreferred[2][4] = {{Edge::Left, Edge::Right, Edge::Bottom, Edge::Top},
+                                       {Edge::Bottom, Edge::Top, Edge::Left, Edge::Right}};
     std::optional<Crossing> where;
-    for (Edge e : order[l.meridian ? 1 : 0]) {
+    for (Edge e : kPreferred[l.meridian ? 1 : 0]) {
       for (const Crossing& c : all)
         if (c.edge == e) {
           where = c;

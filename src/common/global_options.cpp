@@ -1,5 +1,6 @@
 #include "common/global_options.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
@@ -8,6 +9,9 @@
 namespace qv {
 
 namespace {
+
+// The longest OUTNAME= stem: room is left for the number and the extension.
+constexpr size_t kMaxFileStem = 200;
 
 std::string num(double v) {
   char text[32];
@@ -104,6 +108,42 @@ bool checkTileUrl(const GlobalOptionDef&, std::string& text, std::string* why) {
 bool trimProjection(const GlobalOptionDef& def, std::string& text, std::string*) {
   text = std::string(trimBlanks(text));
   if (text.empty()) text = def.def;
+  return true;
+}
+
+bool checkFileStem(const GlobalOptionDef&, std::string& text, std::string* why) {
+  if (trimBlanks(text).empty()) {
+    *why = "the file name stem must not be empty";
+    return false;
+  }
+  for (unsigned char c : text)
+    if (c == '/' || c == '\\' || c < 0x20 || c == 0x7F) {
+      *why = c == '/' || c == '\\'
+                 ? "the file name stem must not hold a slash or backslash; --out names the folder"
+                 : "the file name stem must not hold a control character";
+      return false;
+    }
+  if (text.size() > kMaxFileStem) {
+    *why = "the file name stem is longer than " + std::to_string(kMaxFileStem) + " bytes";
+    return false;
+  }
+  return true;
+}
+
+bool checkLonLatBox(const std::vector<double>& n, std::string* why) {
+  if (n.size() != 4) return false;
+  if (std::fabs(n[1]) > 90 || std::fabs(n[3]) > 90) {
+    *why = "the latitudes (the second and fourth numbers) must lie from -90 to 90";
+    return false;
+  }
+  if (!(n[1] < n[3])) {
+    *why = "the southern latitude (the second number) must be below the northern (the fourth)";
+    return false;
+  }
+  if (n[0] == n[2]) {
+    *why = "the western and eastern longitudes (the first and third numbers) must differ";
+    return false;
+  }
   return true;
 }
 

@@ -26,6 +26,7 @@ namespace qv {
 enum class GlobalOpt {
   VarNames, Missing, NlDecSeparator, Debug, GraphWidth, GraphHeight, GraphFormat, TileUrl,
   MapProjection, LabelOverlap, ColorNames, ByLine, Output, GraphDpi, Threads,
+  ScaleBar, ScaleUnits, NorthArrow, Graticule, MapExtent, OutName,
   Count
 };
 
@@ -50,6 +51,9 @@ struct GlobalOptionDef;
 // before it is taken; false with the reason (one clause, "the URL template
 // must contain {z}").
 using OptionTextCheck = bool (*)(const GlobalOptionDef& def, std::string& text, std::string* why);
+// Checks the numbers of a Numbers option, each already in the row's range;
+// false with the reason.
+using OptionNumbersCheck = bool (*)(const std::vector<double>& numbers, std::string* why);
 
 struct GlobalOptionDef {
   GlobalOpt id = GlobalOpt::Count;
@@ -66,6 +70,7 @@ struct GlobalOptionDef {
   const char* what = "";
   const char* def = "";     // the default as an OPTIONS statement writes it; "" unset
   OptionTextCheck check = nullptr;
+  OptionNumbersCheck checkNumbers = nullptr;  // Numbers
   const char* help = "";    // what the option does, one sentence without its end
 };
 
@@ -73,6 +78,13 @@ struct GlobalOptionDef {
 bool checkTileUrl(const GlobalOptionDef& def, std::string& text, std::string* why);
 // MAPPROJECTION=: blanks around the definition dropped, blank is the default.
 bool trimProjection(const GlobalOptionDef& def, std::string& text, std::string* why);
+// OUTNAME=: a stem a file name can start with: not blank, no slash or
+// backslash, no control character, at most 200 bytes.
+bool checkFileStem(const GlobalOptionDef& def, std::string& text, std::string* why);
+// MAPEXTENT=: latitudes from -90 to 90, the southern below the northern,
+// two different longitudes (the western above the eastern crosses the
+// antimeridian).
+bool checkLonLatBox(const std::vector<double>& numbers, std::string* why);
 
 // The rows, in GlobalOpt order.
 inline constexpr GlobalOptionDef kGlobalOptions[] = {
@@ -132,6 +144,31 @@ inline constexpr GlobalOptionDef kGlobalOptions[] = {
      .help = "at most n BY groups drawn at once, and the threads one map projects its points "
              "on when it has hundreds of thousands; the files and the log are the same "
              "whatever n is; unset, the number of cores"},
+    {.id = GlobalOpt::ScaleBar, .name = "SCALEBAR", .form = OptForm::Word,
+     .words = "NONE|TOPLEFT|TOPRIGHT|BOTTOMLEFT|BOTTOMRIGHT", .def = "NONE",
+     .help = "a scale bar in that corner of the map, of a round length measured at the map's "
+             "centre; none where the map's scale varies by more than 10% across it"},
+    {.id = GlobalOpt::ScaleUnits, .name = "SCALEUNITS", .form = OptForm::Word, .words = "KM|MI",
+     .def = "KM", .help = "the unit of the scale bar: kilometres (metres below one) or miles"},
+    {.id = GlobalOpt::NorthArrow, .name = "NORTHARROW", .form = OptForm::Word,
+     .words = "NONE|TOPLEFT|TOPRIGHT|BOTTOMLEFT|BOTTOMRIGHT", .def = "NONE",
+     .help = "an arrow in that corner of the map pointing to true north where it stands"},
+    {.id = GlobalOpt::Graticule, .name = "GRATICULE", .form = OptForm::WordOrNumber,
+     .words = "NONE|AUTO", .min = 0.5, .max = 90, .value = "degrees",
+     .what = "a number of degrees", .def = "NONE",
+     .help = "meridians and parallels beneath the data, every so many degrees (AUTO: a round "
+             "spacing for the map), labelled at the frame; a world map also gets the outline "
+             "of the globe"},
+    {.id = GlobalOpt::MapExtent, .name = "MAPEXTENT", .form = OptForm::Numbers, .min = -180,
+     .max = 180, .count = 4, .value = "(lonmin latmin lonmax latmax)",
+     .checkNumbers = checkLonLatBox,
+     .help = "the box the map is fitted to instead of the data, in degrees; what lies around "
+             "it is drawn up to the frame"},
+    {.id = GlobalOpt::OutName, .name = "OUTNAME", .form = OptForm::Quoted, .value = "'stem'",
+     .what = "a quoted file name stem", .check = checkFileStem,
+     .help = "the name the map files start with, followed by a number that goes on across "
+             "the run from 1, padded to the width of the step's largest (canton01 to "
+             "canton26); unset, tavlo, tavlo1 and so on"},
 };
 static_assert(std::size(kGlobalOptions) == static_cast<size_t>(GlobalOpt::Count));
 

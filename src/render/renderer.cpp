@@ -8,6 +8,7 @@
 #include <cmath>
 
 #include "render/marks/draw.h"
+#include "render/marks/furniture.h"
 #include "render/paint/cairo_painter.h"
 #include "render/paint/svg_painter.h"
 
@@ -75,6 +76,42 @@ Shown shownBy(const PreparedLayers& layers) {
   return s;
 }
 
+// Whether MAPEXTENT= gives the box the map is fitted to.
+bool extentGiven(const OptionValues& options) {
+  return options.numbers(GlobalOpt::MapExtent).size() == 4;
+}
+
+// What the map is fitted to and its projection chosen for: the box of
+// MAPEXTENT= (its western longitude above the eastern crosses the
+// antimeridian), else what the layers show.
+WrapExtent fittedExtent(const OptionValues& options, const Shown& shown) {
+  if (!extentGiven(options)) return shown.extent;
+  const std::vector<double>& box = options.numbers(GlobalOpt::MapExtent);
+  const double east = box[2], west = box[0] > east ? box[0] - 360 : box[0];
+  WrapExtent e;
+  e.plain = e.shifted = Extent{west, box[1], east, box[3], true};
+  return e;
+}
+
+// The planar box of a longitude/latitude box: its edges and inside,
+// positions the projection does not take left out.
+FitBox planarBoxOf(const PlanarContext& pc, const Extent& e, const FitBox& fallback) {
+  constexpr int kSteps = 32;
+  std::vector<Point> pts;
+  for (int j = 0; j <= kSteps; ++j)
+    for (int i = 0; i <= kSteps; ++i) {
+      const LonLat p{e.minLon + (e.maxLon - e.minLon) * i / kSteps,
+                     e.minLat + (e.maxLat - e.minLat) * j / kSteps};
+      if (!pc.map->accepts(p)) continue;
+      const LonLat w = wrapToCentre(p, pc.cut.lon0);
+      pts.push_back({w.lon, w.lat});
+    }
+  pc.map->forwardPoints(pts.data(), pts.size());
+  PlanarBox box;
+  box.add(pts);
+  return box.any ? box.box : fallback;
+}
+
 // The planar box of the whole world, shown when nothing else is.
 FitBox worldBox(const PlanarContext& pc) {
   std::vector<Point> pts;
@@ -108,7 +145,8 @@ class Output {
       // Vector outputs take the same GRAPHWIDTH and GRAPHHEIGHT as images.
       case OutputKind::Pdf:
         checkGraphSize(width, height);
-        pdf_ = std::make_unique<PdfDocument>(width, height);
+        if (req.pdfPage) page_ = std::make_shared<PdfPage>(width, height);
+        else pdf_ = std::make_unique<PdfDocument>(width, height);
         break;
       case OutputKind::Svg:
       case OutputKind::Html:
@@ -121,13 +159,21 @@ class Output {
   Painter& painter() {
     if (cairo_) return *cairo_;
     if (pdf_) return pdf_->painter();
+    if (page_) return page_->painter();
     return *svg_;
   }
 
   void finish(RenderResult& result) {
     switch (kind_) {
       case OutputKind::Png: result.canvas = std::move(image_); break;
-      case OutputKind::Pdf: result.document = pdf_->finish(); break;
+      case OutputKind::Pdf:
+        if (page_) {
+          page_->finish();
+          result.page = std::move(page_);
+        } else {
+          result.document = pdf_->finish();
+        }
+        break;
       case OutputKind::Svg: result.document = svg_->document(); break;
       case OutputKind::Html: result.document = svg_->element(); break;
     }
@@ -143,6 +189,7 @@ class Output {
   std::unique_ptr<Canvas> image_;
   std::unique_ptr<CairoPainter> cairo_;
   std::unique_ptr<PdfDocument> pdf_;
+  std::shared_ptr<PdfPage> page_;
   std::unique_ptr<SvgPainter> svg_;
 };
 
@@ -151,7 +198,8 @@ class Output {
 ProjectionChoice chooseStepProjection(const GraphModel& model, const RenderRequest& req) {
   Env env(model, req);
   const Shown shown = shownBy(prepareAll(env, model));
-  return chooseProjection(req.options.text(GlobalOpt::MapProjection), shown.extent, shown.tiles);
+  return chooseProjection(req.options.text(GlobalOpt::MapProjection),
+                          fittedExtent(req.options, shown), shown.tiles, extentGiven(req.options));
 }
 
 RenderResult renderGraph(const GraphModel& model, const RenderRequest& req) {
@@ -167,10 +215,12 @@ RenderResult renderGraph(const GraphModel& model, const RenderRequest& req) {
 
   PreparedLayers layers = prepareAll(env, model);
   const Shown shown = shownBy(layers);
+  const WrapExtent fitted = fittedExtent(req.options, shown);
+  const bool boxGiven = extentGiven(req.options);
   MapProjectionPtr map = req.stepProjection;
   if (!map) {
-    ProjectionChoice choice =
-        chooseProjection(req.options.text(GlobalOpt::MapProjection), shown.extent, shown.tiles);
+    ProjectionChoice choice = chooseProjection(req.options.text(GlobalOpt::MapProjection), fitted,
+                                               shown.tiles, boxGiven);
     for (const std::string& w : choice.warnings) env.warn(w);
     if (!choice.note.empty()) result.notes.push_back(choice.note);
     map = choice.projection;
@@ -230,12 +280,14 @@ RenderResult renderGraph(const GraphModel& model, const RenderRequest& req) {
             std::max(1.0, free.height - pad[0] - pad[1])};
 
   // Inside legends sit in the map area's lower right corner.
+  std::vector<Rect> insideArea;  // what map furniture keeps clear of
   for (PlacedBlock& l : legends) {
     if (l.side != Side::Inside) continue;
     Size2 s = l.block->layout(area.width * 0.5, area.height * 0.5);
     if (s.width <= 0 || s.height <= 0) continue;
     placed.push_back({l.block.get(), Rect{area.right() - s.width - 4, area.bottom() - s.height - 4,
                                           s.width, s.height}});
+    insideArea.push_back(placed.back().box);
   }
 
   // Everything drawn in planar map coordinates, then the scale at which it
@@ -245,16 +297,15 @@ RenderResult renderGraph(const GraphModel& model, const RenderRequest& req) {
   const double minSpacing = outputKindOf(req.options) == OutputKind::Png
                                ? GeometryOptions{}.minSpacing
                                : kVectorMinSpacing;
-  ProjectContext pc{planarContext(*map, shown.extent.shorter(), area, minSpacing), area,
+  ProjectContext pc{planarContext(*map, fitted.shorter(), area, minSpacing), area,
                     std::max(1u, req.threads)};
   std::vector<FitBox> fit;
   for (const auto& p : layers) p->project(env, pc, fit);
-  if (env.rowsLeftOut > 0)
-    result.notes.push_back(std::to_string(env.rowsLeftOut) +
-                           (env.rowsLeftOut == 1 ? " row lies" : " rows lie") +
-                           " outside the lower 48 states, Alaska and Hawaii and " +
-                           (env.rowsLeftOut == 1 ? "is" : "are") + " not drawn.");
-  const double margin = std::min(kMapMargin, std::min(area.width, area.height) / 8);
+  if (std::string note = env.leftOutNote(); !note.empty()) result.notes.push_back(std::move(note));
+  // MAPEXTENT= fills the map area with its box, whatever the layers show.
+  const double margin =
+      boxGiven ? 0 : std::min(kMapMargin, std::min(area.width, area.height) / 8);
+  if (boxGiven) fit.assign(1, planarBoxOf(pc.planar, fitted.shorter(), worldBox(pc.planar)));
   DrawContext dc;
   dc.pen = &pen;
   dc.area = area;
@@ -265,26 +316,36 @@ RenderResult renderGraph(const GraphModel& model, const RenderRequest& req) {
   LabelSpace labels(static_cast<LabelOverlap>(req.options.choice(GlobalOpt::LabelOverlap)), area);
   dc.labels = &labels;
 
+  MapFurniture furniture(env, dc, pc.planar, fitted.shorter());
   {
     StateGuard guard(pen);
     pen.rectangle(area.x, area.y, area.width, area.height);
     pen.clip();
-    pen.setColor(env.style.wallColor);
-    pen.paint();
+    furniture.paintArea(pen);
     pen.check("the map area");
-    // Tiles beneath every data layer, whatever the statement order; the
-    // data layers in template order.
-    for (bool tiles : {true, false})
+    // Tiles beneath every data layer, whatever the statement order, and
+    // the graticule between them; the data layers in template order.
+    for (bool tiles : {true, false}) {
       for (const auto& p : layers) {
         if (p->tiles != tiles) continue;
         p->draw(env, dc);
         pen.check("the plot " + layerName(p->layer));
       }
+      if (tiles) {
+        furniture.drawBeneath(pen);
+        pen.check("the graticule");
+      }
+    }
     for (const auto& p : layers)
-      if (!p->attribution.empty())
+      if (!p->attribution.empty()) {
         drawAttribution(pen, area, p->attribution, env.style.attributionText);
+        insideArea.push_back(attributionBox(area, p->attribution, env.style.attributionText));
+      }
     pen.check("the tile credits");
+    furniture.drawAbove(pen, std::move(insideArea));
+    pen.check("the map furniture");
   }
+  for (std::string& note : furniture.notes) result.notes.push_back(std::move(note));
   {
     StateGuard guard(pen);
     pen.rectangle(area.x + 0.5, area.y + 0.5, area.width - 1, area.height - 1);

@@ -4,10 +4,12 @@
 // map (or where their placement says), gradient legends where their position
 // says, and the map in the rest, in the projection MAPPROJECTION= asks for
 // (by default one chosen for where the data lie), fitted to what the layers
-// draw (map regions, lines, markers and labels) with a margin.
-// The tile layer is drawn first, then the other layers in template order,
-// one file per kind of mark (layer_*.cpp), then legends (legend.cpp) and
-// titles (titles.cpp).
+// draw (map regions, lines, markers and labels) with a margin, or to the
+// box MAPEXTENT= gives.
+// The tile layer is drawn first, then the graticule (furniture.h), the
+// other layers in template order, one file per kind of mark
+// (layer_*.cpp), the map furniture over them, then legends (legend.cpp)
+// and titles (titles.cpp).
 //
 // Nothing the data holds makes drawing fail: a column a layer names that the
 // data lacks, or a tile provider that cannot be reached, gives a warning and
@@ -34,6 +36,8 @@
 
 namespace qv::render {
 
+class PdfPage;
+
 // The data a program gave cannot be drawn at all (map data in a coordinate
 // system PROJ cannot use): the step ends with this ERROR and no image.
 class UnusableData : public qv::UserError {
@@ -59,8 +63,8 @@ struct RenderRequest {
   // The global options: the layout size in pixels at 96 per inch
   // (GRAPHWIDTH x GRAPHHEIGHT), the kind of file, the pixels per inch of a
   // PNG (the image is the layout scaled by GRAPHDPI/96; vector outputs keep
-  // their size), the street-map tile URL, the projection and what becomes
-  // of overlapping labels.
+  // their size), the street-map tile URL, the projection, what becomes of
+  // overlapping labels, the map furniture and MAPEXTENT=.
   OptionValues options;
   // The text of a number in a display format such as DOLLAR8.2 (TIPFORMAT=);
   // false when the format is not known (the value's own text is shown).
@@ -91,6 +95,9 @@ struct RenderRequest {
   // told in its join note but handed back (RenderResult::responseJoins), for
   // the host to tell once for the step which match no region in any group.
   bool byGroup = false;
+  // Pdf output as a page of a document of several (RenderResult::page),
+  // not a file of its own.
+  bool pdfPage = false;
 };
 
 // The classes of one map region layer colored through a range attribute
@@ -145,6 +152,8 @@ struct RenderResult {
   // The drawing of the other outputs: the PDF file's bytes, the SVG file,
   // or for Html the <svg> element alone, for a page.
   std::string document;
+  // Pdf output under RenderRequest::pdfPage: the page, for a PdfBook.
+  std::shared_ptr<PdfPage> page;
   // What could not be drawn as asked, one message each, without a severity
   // word (the host logs them as warnings).
   std::vector<std::string> warnings;

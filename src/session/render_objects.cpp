@@ -15,6 +15,7 @@
 #include "common/ascii.h"
 #include "common/error.h"
 #include "common/tempfiles.h"
+#include "render/paint/cairo_painter.h"
 #include "render/paint/png.h"
 #include "render/renderer.h"
 #include "runtime/data/dataset.h"
@@ -192,6 +193,9 @@ std::string substituteByValues(std::string_view text, const std::vector<ByValue>
 
 namespace {
 
+// The name files have without OUTNAME=.
+constexpr const char* kDefaultStem = "tavlo";
+
 // The kind's word in lower case: .png, .svg, .pdf, .html.
 std::string extensionOf(render::OutputKind kind) {
   return "." + lower(optionWord(GlobalOpt::Output, static_cast<int>(kind)));
@@ -200,12 +204,21 @@ std::string extensionOf(render::OutputKind kind) {
 }  // namespace
 
 std::string graphFileName(int n, render::OutputKind kind) {
-  return (n <= 0 ? std::string("tavlo") : "tavlo" + std::to_string(n)) + extensionOf(kind);
+  return (n <= 0 ? std::string(kDefaultStem) : kDefaultStem + std::to_string(n)) +
+         extensionOf(kind);
 }
 
-bool isGraphFileName(std::string_view name) {
-  if (name.substr(0, 5) != "tavlo") return false;
-  size_t i = 5;
+std::string stemFileName(std::string_view stem, int number, int width, render::OutputKind kind) {
+  std::string digits = std::to_string(number);
+  if (static_cast<int>(digits.size()) < width)
+    digits.insert(0, static_cast<size_t>(width) - digits.size(), '0');
+  return std::string(stem) + digits + extensionOf(kind);
+}
+
+bool isGraphFileName(std::string_view name, std::string_view stem) {
+  if (stem.empty()) stem = kDefaultStem;
+  if (name.substr(0, stem.size()) != stem) return false;
+  size_t i = stem.size();
   while (i < name.size() && isDigit(name[i])) ++i;
   const std::string_view ext = name.substr(i);
   for (int k = 0; k <= static_cast<int>(render::OutputKind::Html); ++k)
@@ -407,8 +420,13 @@ void GraphManagerImpl::draw(Job& job, const render::MapProjectionPtr& projection
       r.canvas.reset();  // the file is all that is kept of a map in flight
     } else {
       // Never an empty file in place of a drawing.
-      if (r.document.empty()) throw std::runtime_error("the renderer gave no drawing");
-      job.drawn.bytes = std::move(r.document);
+      if (job.req.pdfPage) {
+        if (!r.page) throw std::runtime_error("the renderer gave no page");
+        job.drawn.page = std::move(r.page);
+      } else {
+        if (r.document.empty()) throw std::runtime_error("the renderer gave no drawing");
+        job.drawn.bytes = std::move(r.document);
+      }
       job.drawn.width = job.req.options.integer(GlobalOpt::GraphWidth);
       job.drawn.height = job.req.options.integer(GlobalOpt::GraphHeight);
     }
@@ -529,13 +547,29 @@ bool GraphManagerImpl::outputFolder(std::string* dir) {
   return true;
 }
 
+std::string GraphManagerImpl::fileName(size_t index, size_t files) const {
+  const render::OutputKind kind = render::outputKindOf(options());
+  const std::string& stem = options().text(GlobalOpt::OutName);
+  if (stem.empty()) {
+    const int first = output_.graphsWritten ? *output_.graphsWritten : 0;
+    return graphFileName(first + static_cast<int>(index), kind);
+  }
+  // Numbered on from the stem's last number, all as wide as the step's
+  // largest, so that they sort as they were drawn.
+  int first = 1;
+  if (output_.stemNumbers)
+    if (auto it = output_.stemNumbers->find(stem); it != output_.stemNumbers->end())
+      first += it->second;
+  const int last = first + static_cast<int>(std::max<size_t>(files, 1)) - 1;
+  return stemFileName(stem, first + static_cast<int>(index),
+                      static_cast<int>(std::to_string(last).size()), kind);
+}
+
 bool GraphManagerImpl::stage(StagedImages& staged, const std::string& dir,
                              std::string_view bytes) {
   namespace fs = std::filesystem;
-  const int first = output_.graphsWritten ? *output_.graphsWritten : 0;
-  const std::string path = (fs::path(dir) / graphFileName(first + static_cast<int>(staged.size()),
-                                                          render::outputKindOf(options())))
-                               .lexically_normal();
+  const std::string path =
+      (fs::path(dir) / fileName(staged.size(), stepFiles_)).lexically_normal();
   std::string why;
   if (staged.add(path, bytes, &why)) return true;
   log_.error("The map could not be written in the folder " + dir + " (" +
@@ -568,6 +602,10 @@ host::Status GraphManagerImpl::render() {
   const OptionValues& options = this->options();
   const render::OutputKind kind = render::outputKindOf(options);
   const bool page = kind == render::OutputKind::Html;
+  // A BY step's PDF maps are the pages of one file.
+  const bool book = kind == render::OutputKind::Pdf && !by_.empty();
+  std::optional<render::PdfBook> pdf;
+  stepFiles_ = 1;
   if (const std::string& format = options.text(GlobalOpt::GraphFormat);
       !format.empty() && format != "PNG") {
     const std::string setting = options.spelled(GlobalOpt::GraphFormat);
@@ -584,12 +622,23 @@ host::Status GraphManagerImpl::render() {
   if (!outputFolder(&dir)) return host::kOk;
   StagedImages staged;
   // Keeps one drawn map: staged as its own file, or kept for the page
-  // (under its BY line, `caption`).
+  // (under its BY line, `caption`), or added to the PDF file.
   auto keep = [&](std::string caption, Drawn& drawn) {
     const std::string size = std::to_string(drawn.width) + " x " + std::to_string(drawn.height);
-    if (page) {
+    if (page || book) {
       if (sizes_.empty()) sizes_.push_back(size);
-      pageMaps_.push_back({std::move(caption), std::move(drawn.bytes)});
+      if (page) {
+        pageMaps_.push_back({std::move(caption), std::move(drawn.bytes)});
+        return true;
+      }
+      try {
+        if (!pdf) pdf.emplace(drawn.width, drawn.height);
+        pdf->add(*drawn.page);
+      } catch (const UserError& e) {
+        log_.error(std::string("The map could not be drawn: ") + e.what());
+        return false;
+      }
+      drawn.page.reset();
       return true;
     }
     sizes_.push_back(size);
@@ -633,6 +682,7 @@ host::Status GraphManagerImpl::render() {
       log_.error(e.what());
       return host::kOk;
     }
+    if (!page && !book) stepFiles_ = byData->groupCount();
     bool ok = true, kept = true;
     {
       // The groups are drawn on the threads, each with a projection of its
@@ -665,6 +715,7 @@ host::Status GraphManagerImpl::render() {
           if (!(more = byData->byNext())) break;
           std::unique_ptr<Job> job = prepare(byData);
           job->req.skipTiles = tilesFailed_;
+          job->req.pdfPage = book;
           if (threads > 1) job->req.threads = 1;  // the groups share the threads
           work.submit(std::move(job));
         }
@@ -691,6 +742,17 @@ host::Status GraphManagerImpl::render() {
     logGroupMessages();
   }
   if (page && !stagePage(staged, dir)) return host::kOk;
+  if (pdf) {
+    std::string bytes;
+    try {
+      bytes = pdf->finish();
+    } catch (const UserError& e) {
+      log_.error(std::string("The map could not be drawn: ") + e.what());
+      return host::kHostFailure;
+    }
+    pdf.reset();
+    if (!stage(staged, dir, bytes)) return host::kOk;
+  }
   if (output_.stepFailed && output_.stepFailed()) {
     log_.note("No map was written because of the errors above.");
     return host::kOk;
@@ -701,11 +763,24 @@ host::Status GraphManagerImpl::render() {
     written_.clear();
     return host::kOk;
   }
-  if (output_.graphsWritten) *output_.graphsWritten += static_cast<int>(written_.size());
+  // Every file counts in the run's numbering, whatever its name; the
+  // numbers of a stem go on from its last.
+  const int files = static_cast<int>(written_.size());
+  if (output_.graphsWritten) *output_.graphsWritten += files;
+  if (output_.stemNumbers && files > 0) {
+    const std::string& stem = options.text(GlobalOpt::OutName);
+    if (stem.empty()) {
+      const int last = output_.graphsWritten ? *output_.graphsWritten - 1 : files - 1;
+      int& n = (*output_.stemNumbers)[kDefaultStem];
+      n = std::max(n, last);
+    } else {
+      (*output_.stemNumbers)[stem] += files;
+    }
+  }
   if (output_.filesWritten)
     output_.filesWritten->insert(output_.filesWritten->end(), written_.begin(), written_.end());
   for (size_t i = 0; i < written_.size() && i < sizes_.size(); ++i) {
-    if (page && renderings_ > 1)
+    if ((page || book) && renderings_ > 1)
       log_.note("The " + std::to_string(renderings_) + " maps were written to " + written_[i] +
                 " (" + sizes_[i] + " each).");
     else

@@ -17,6 +17,7 @@
 
 #include <exception>
 #include <functional>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -103,6 +104,9 @@ struct GraphOutput {
   std::string baseDir;            // the program's folder: relative file:// tile paths
   int* graphsWritten = nullptr;   // numbers the images across the run (null: from 0)
   std::vector<std::string>* filesWritten = nullptr;  // the run's files put in place, added to
+  // OUTNAME=: the last number each stem was given in the run (default
+  // names count under "tavlo"); null: from 1.
+  std::map<std::string, int>* stemNumbers = nullptr;
   // True when the step has already failed (an ERROR was logged): no image
   // is written then.
   std::function<bool()> stepFailed;
@@ -111,10 +115,14 @@ struct GraphOutput {
 // The file name of the n-th graph of a run (from 0) in the output kind:
 // tavlo.png, tavlo1.png, tavlo2.svg, tavlo3.pdf, tavlo4.html, ...
 std::string graphFileName(int n, render::OutputKind kind = render::OutputKind::Png);
+// The file name of graph `number` under an OUTNAME= stem, the number padded
+// with zeros to `width` digits: canton07.png.
+std::string stemFileName(std::string_view stem, int number, int width, render::OutputKind kind);
 
 // True when `name` is one a graph of a run may have in the output folder:
-// "tavlo", digits if any, and the extension of an output kind.
-bool isGraphFileName(std::string_view name);
+// the file name stem (OUTNAME=, "" for the default "tavlo"), digits if any,
+// and the extension of an output kind.
+bool isGraphFileName(std::string_view name, std::string_view stem);
 
 // The text of `value` in the numeric display format `format` (DOLLAR8.2,
 // COMMA10., 8.2), without leading and trailing blanks; false for a format
@@ -224,6 +232,7 @@ class GraphManagerImpl final : public host::GraphManager {
   // page), and its size for the log.
   struct Drawn {
     std::string bytes;
+    std::shared_ptr<render::PdfPage> page;  // a page of the step's PDF file instead
     int width = 0, height = 0;
   };
   // One map to draw, made on the calling thread and drawn on any: its
@@ -266,6 +275,8 @@ class GraphManagerImpl final : public host::GraphManager {
   void logGroupMessages();
   // The output folder, made when missing; false after an ERROR.
   bool outputFolder(std::string* dir);
+  // The name of the step's file `index` (from 0), of `files` in all.
+  std::string fileName(size_t index, size_t files) const;
   // Writes the next file of the step under a temporary name; false after
   // an ERROR naming the folder and the reason.
   bool stage(StagedImages& staged, const std::string& dir, std::string_view bytes);
@@ -296,6 +307,7 @@ class GraphManagerImpl final : public host::GraphManager {
   render::MapProjectionPtr stepProjection_;  // shared by the BY groups of a render()
   std::vector<render::HtmlMap> pageMaps_;    // HTML: the maps of the step's page
   std::vector<std::string> sizes_;           // "W x H" of each file staged, for the log
+  size_t stepFiles_ = 1;                     // the files the step writes (names are padded to it)
   int renderings_ = 0;
   std::vector<std::string> written_;
 };

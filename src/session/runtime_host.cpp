@@ -96,6 +96,7 @@ RuntimeHost::RuntimeHost(SessionState& s) : s_(s) {
     o.baseDir = s_.programDir;
     o.graphsWritten = &s_.graphsWritten;
     o.filesWritten = &s_.filesWritten;
+    o.stemNumbers = &s_.stemNumbers;
     o.stepFailed = [this] { return s_.log.errorCount() > stepErrors_; };
     return o;
   };
@@ -125,7 +126,9 @@ std::string RuntimeHost::outputAt(const std::string& path) const {
   // output folder, made or not yet).
   const fs::path p{path}, folder = p.parent_path().empty() ? fs::path(".") : p.parent_path();
   const fs::path out = s_.outDir.empty() ? fs::path(".") : fs::path(s_.outDir);
-  if (isGraphFileName(p.filename().string()) &&
+  const std::string name = p.filename().string();
+  if ((isGraphFileName(name, "") ||
+       isGraphFileName(name, s_.settings.text(GlobalOpt::OutName))) &&
       (fs::equivalent(folder, out, ec) ||
        fs::absolute(folder, ec).lexically_normal() == fs::absolute(out, ec).lexically_normal()))
     return "the name of a map in the output folder";

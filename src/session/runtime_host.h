@@ -31,6 +31,7 @@ struct SessionState {
   std::string outDir = ".";
   int graphsWritten = 0;                 // numbers image files across the run
   std::vector<std::string> filesWritten;  // maps and templates the run put in place
+  std::map<std::string, int> stemNumbers;  // the last number of each file name stem
   std::map<std::string, std::array<uint8_t, 3>> colorNames;  // upper-case keys
   Workers workers{setUpDrawingThread};   // draw BY groups besides the main thread
 };

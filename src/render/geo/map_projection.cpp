@@ -281,6 +281,49 @@ constexpr LonLatBox kLower48{-125, -66.5, 24, 50};
 constexpr LonLatBox kAlaskaWest{-180, -129.5, 50.5, 72}, kAlaskaEast{170, 180, 50.5, 56};
 constexpr LonLatBox kHawaii{-161, -154, 18, 23};
 
+// The places ALBERSUSA leaves out, as their regions are known: state FIPS
+// code, postal code, ISO 3166 code, name, and where they lie.
+struct Territory {
+  int fips;
+  const char* postal;
+  const char* iso;
+  const char* name;
+  LonLatBox box;
+};
+constexpr Territory kTerritories[] = {
+    {72, "PR", "PRI", "Puerto Rico", {-68.0, -65.2, 17.8, 18.6}},
+    {78, "VI", "VIR", "the U.S. Virgin Islands", {-65.1, -64.5, 17.6, 18.5}},
+    {66, "GU", "GUM", "Guam", {144.5, 145.1, 13.1, 13.8}},
+    {69, "MP", "MNP", "the Northern Mariana Islands", {144.8, 146.2, 13.9, 20.7}},
+    {60, "AS", "ASM", "American Samoa", {-171.2, -168.0, -14.7, -10.9}},
+    {74, "UM", "UMI", "the U.S. Minor Outlying Islands", {1, 0, 1, 0}},  // scattered: no box
+};
+
+// The territory a region identifier names: a state FIPS code ("72"), a
+// county's ("72001"), a postal or ISO code, or the name (any letter case,
+// "Commonwealth of the Northern Mariana Islands" too).
+const Territory* territoryById(std::string_view id) {
+  id = trimBlanks(id);
+  if (id.empty()) return nullptr;
+  const bool digits = std::all_of(id.begin(), id.end(), [](char c) { return isDigit(c); });
+  if (digits && id.size() <= 5) {
+    int code = std::atoi(std::string(id).c_str());
+    if (id.size() > 2) code /= 1000;  // a county: the state's code leads
+    for (const Territory& t : kTerritories)
+      if (t.fips == code) return &t;
+    return nullptr;
+  }
+  const std::string key = upper(id);
+  for (const Territory& t : kTerritories) {
+    std::string name = upper(t.name);
+    if (name.rfind("THE ", 0) == 0) name.erase(0, 4);
+    if (key == t.postal || key == t.iso || key == name || key == "THE " + name ||
+        (key.size() > name.size() && key.compare(key.size() - name.size(), name.size(), name) == 0))
+      return &t;
+  }
+  return nullptr;
+}
+
 class AlbersUsa final : public MapProjection {
  public:
   bool init(std::string* error) {
@@ -314,6 +357,16 @@ class AlbersUsa final : public MapProjection {
 
   bool accepts(LonLat p) const override { return areaOf(p.lon, p.lat) >= 0; }
   bool refusesSome() const override { return true; }
+  bool samePart(LonLat a, LonLat b) const override {
+    return areaOf(a.lon, a.lat) == areaOf(b.lon, b.lat);
+  }
+  std::string placeOf(LonLat p, std::string_view id) const override {
+    if (const Territory* t = territoryById(id)) return t->name;
+    const double lon = normalLon(p.lon);
+    for (const Territory& t : kTerritories)
+      if (t.box.contains(lon, p.lat)) return t.name;
+    return {};
+  }
 
   void forward(Point* pts, size_t n) const override {
     if (n == 0) return;
@@ -472,7 +525,8 @@ MapProjectionPtr makeAlbersUsa() {
   return p;
 }
 
-ProjectionChoice chooseProjection(std::string_view setting, const WrapExtent& extent, bool tiles) {
+ProjectionChoice chooseProjection(std::string_view setting, const WrapExtent& extent, bool tiles,
+                                  bool given) {
   ProjectionChoice out;
   std::string key = upper(trimBlanks(setting));
   if (key.empty()) key = "AUTO";
@@ -531,8 +585,10 @@ ProjectionChoice chooseProjection(std::string_view setting, const WrapExtent& ex
                                      "Albers equal-area conic");
     }
     if (out.projection)
-      out.note = "The map projection is " + out.projection->description() +
-                 ", chosen for the extent of the data.";
+      out.note = "The map projection is " + out.projection->description() + ", chosen for " +
+                 (given ? std::string(globalOption(GlobalOpt::MapExtent).name) + "="
+                        : std::string("the extent of the data")) +
+                 ".";
   } else if (out.projection) {
     out.note = "The map projection is " + out.projection->description() +
                (tiles ? ", the projection of the map tiles." : ".");

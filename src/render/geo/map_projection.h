@@ -52,6 +52,15 @@ class MapProjection {
   virtual bool accepts(LonLat /*p*/) const { return true; }
   // Whether accepts() may refuse a position (else nobody need ask it).
   virtual bool refusesSome() const { return false; }
+  // Whether two positions it accepts are drawn by the same part of it (a
+  // line from one to the other is drawn as one), for projections that
+  // refuse some.
+  virtual bool samePart(LonLat /*a*/, LonLat /*b*/) const { return true; }
+  // The place a position it refuses lies in, for a message ("Puerto
+  // Rico"): by `id`, the identifier of the region it belongs to (a FIPS
+  // code, a postal code or a name; "" for none), else by where it lies.
+  // "" when it knows no name.
+  virtual std::string placeOf(LonLat /*p*/, std::string_view /*id*/) const { return {}; }
 
   double centralMeridian() const { return lon0_; }
   // False for azimuthal projections, which show the antimeridian inside
@@ -104,10 +113,12 @@ struct ProjectionChoice {
 };
 
 // `setting` is AUTO ("" too), MERCATOR, EQUALEARTH, ALBERSUSA (any letter
-// case) or a PROJ definition; `extent` is what the step draws; `tiles`
-// says a tile layer is drawn (which only Web Mercator can carry). A
-// definition PROJ does not know gives a warning and AUTO.
-ProjectionChoice chooseProjection(std::string_view setting, const WrapExtent& extent, bool tiles);
+// case) or a PROJ definition; `extent` is what the step draws (`given`:
+// the box MAPEXTENT= gives); `tiles` says a tile layer is drawn (which only
+// Web Mercator can carry). A definition PROJ does not know gives a warning
+// and AUTO.
+ProjectionChoice chooseProjection(std::string_view setting, const WrapExtent& extent, bool tiles,
+                                  bool given = false);
 
 // Where a coordinate system is meant to be used, as PROJ gives it: a box
 // in degrees (east below west when it crosses the antimeridian).

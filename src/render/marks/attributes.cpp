@@ -117,6 +117,46 @@ DataTable* Env::table(std::string_view id) const {
   return nullptr;
 }
 
+void Env::leftOut(const MapProjection& map, size_t rows, LonLat where, std::string_view id) {
+  if (rows == 0) return;
+  rowsLeftOut += rows;
+  const std::string place = map.placeOf(where, id);
+  if (place.empty()) {
+    if (leftOutElsewhere_ == 0) firstElsewhere_ = where;
+    leftOutElsewhere_ += rows;
+    return;
+  }
+  for (auto& [name, count] : leftOutPlaces_)
+    if (name == place) {
+      count += rows;
+      return;
+    }
+  leftOutPlaces_.emplace_back(place, rows);
+}
+
+std::string Env::leftOutNote() const {
+  if (rowsLeftOut == 0) return {};
+  auto degrees = [](double v, const char* plus, const char* minus) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.2f %s", std::fabs(v), v < 0 ? minus : plus);
+    return std::string(buf);
+  };
+  const std::string where = "at " + degrees(firstElsewhere_.lon, "E", "W") + ", " +
+                            degrees(firstElsewhere_.lat, "N", "S");
+  std::string text = std::to_string(rowsLeftOut) +
+                     (rowsLeftOut == 1 ? " row lies" : " rows lie") +
+                     " outside the lower 48 states, Alaska and Hawaii and " +
+                     (rowsLeftOut == 1 ? "is" : "are") + " not drawn";
+  if (leftOutPlaces_.empty()) return text + " (the first " + where + ").";
+  text += ": ";
+  for (size_t i = 0; i < leftOutPlaces_.size(); ++i)
+    text += (i == 0 ? "" : ", ") + leftOutPlaces_[i].first + " (" +
+            std::to_string(leftOutPlaces_[i].second) + ")";
+  if (leftOutElsewhere_ > 0)
+    text += ", " + std::to_string(leftOutElsewhere_) + " elsewhere (the first " + where + ")";
+  return text + ".";
+}
+
 std::string Env::dynamic(std::string_view name) const {
   for (const auto& [k, v] : req.dynamics)
     if (sameNoCase(k, name)) return v;
@@ -803,14 +843,27 @@ void projectRowBlocks(const PlanarContext& pc, const DataColumn* x, const DataCo
   }
 }
 
+void countRowsLeftOut(Env& env, const PlanarContext& pc, const DataColumn* x,
+                      const DataColumn* y, const std::vector<int>* rowGroup) {
+  const MapProjection& map = *pc.map;
+  const size_t n = std::min(x->size(), y->size());
+  for (size_t r = 0; r < n; ++r) {
+    if (rowGroup && (r >= rowGroup->size() || (*rowGroup)[r] < 0)) continue;
+    const LonLat p{x->num[r], y->num[r]};
+    if (std::isfinite(p.lon) && std::isfinite(p.lat) && !map.accepts(p)) env.leftOut(map, 1, p);
+  }
+}
+
 PlanarBox projectPoints(Env& env, const ProjectContext& pc, const DataColumn* x,
                         const DataColumn* y, const std::vector<int>* rowGroup, double reach,
                         std::vector<Point>& planar) {
   planar.resize(std::min(x->size(), y->size()));
-  projectRowBlocks(pc.planar, x, y, rowGroup, &env.rowsLeftOut,
+  size_t leftOut = 0;
+  projectRowBlocks(pc.planar, x, y, rowGroup, &leftOut,
                    [&](size_t first, const Point* pts, size_t n) {
                      std::copy(pts, pts + n, planar.begin() + static_cast<std::ptrdiff_t>(first));
                    });
+  if (leftOut > 0) countRowsLeftOut(env, pc.planar, x, y, rowGroup);
   PlanarBox box;
   box.add(planar);
   box.box.left = box.box.right = box.box.top = box.box.bottom = std::max(0.0, reach);

@@ -83,13 +83,20 @@ class Env {
                  bool mapData = false);
 
   // Positions the map projection does not take (ALBERSUSA outside its three
-  // areas), counted over the layers.
+  // areas), counted over the layers, with the places they lie in: `rows`
+  // rows at `where`, of the region `id` ("" for a point).
   size_t rowsLeftOut = 0;
+  void leftOut(const MapProjection& map, size_t rows, LonLat where, std::string_view id = {});
+  // The note that counts them and names their places; "" for none.
+  std::string leftOutNote() const;
 
   // The classes map region layers put their regions in (RenderResult).
   std::vector<RegionClasses> regionClasses;
 
  private:
+  std::vector<std::pair<std::string, size_t>> leftOutPlaces_;  // in the order met
+  size_t leftOutElsewhere_ = 0;
+  LonLat firstElsewhere_;
   std::set<std::string> warned_;
   std::deque<DataColumn> converted_;
   std::set<std::string> unknownSystems_;
@@ -341,6 +348,11 @@ MarkerStyle markerLook(Env& env, const Layer& layer, const GroupEntry* g);
 PlanarBox projectPoints(Env& env, const ProjectContext& pc, const DataColumn* x,
                         const DataColumn* y, const std::vector<int>* rowGroup, double reach,
                         std::vector<Point>& planar);
+
+// Counts the rows of a point plot that the projection does not take in
+// env.leftOut, with their places (as projectRowBlocks leaves them out).
+void countRowsLeftOut(Env& env, const PlanarContext& pc, const DataColumn* x,
+                      const DataColumn* y, const std::vector<int>* rowGroup);
 
 // The same a block of rows at a time (rows from..to-1), for layers that
 // keep the points in another form: `take(first, points, n)` gets rows

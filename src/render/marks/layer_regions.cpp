@@ -169,6 +169,7 @@ Outline outlineOf(const std::vector<Ring>& visible, const std::vector<CutEdges>&
 }
 
 struct Region {
+  std::string id;  // its identifier, as regions are joined
   std::vector<LonLatRing> rings;
   std::vector<Ring> planar;  // the rings cut and projected
   std::vector<CutEdges> planarCuts;  // their cut edges, which are not outlined
@@ -187,7 +188,8 @@ class RegionLayer final : public PreparedLayer {
     for (Region& r : regions) {
       r.planar.clear();
       r.planarCuts.clear();
-      env.rowsLeftOut += planarRings(pc.planar, r.rings, r.planar, box, &r.planarCuts);
+      const size_t left = planarRings(pc.planar, r.rings, r.planar, box, &r.planarCuts);
+      if (left > 0) env.leftOut(*pc.planar.map, left, r.rings.front().front(), r.id);
     }
     if (!box.any) return;
     const double reach = std::max(outline.width, emptyOutline.width) / 2;
@@ -312,7 +314,7 @@ std::unique_ptr<PreparedLayer> prepareRegions(Env& env, const Layer& layer) {
       std::string key = idKey(*idc, r);
       auto [it, added] = byKey.emplace(key, regions.size());
       if (added) {
-        regions.emplace_back();
+        regions.emplace_back().id = key;
         regionKey.push_back(std::move(key));
         regionRow.push_back(r);
       }
@@ -324,7 +326,7 @@ std::unique_ptr<PreparedLayer> prepareRegions(Env& env, const Layer& layer) {
     // The ring of this row's segment, among those of this run of rows: a
     // later run of the same identifier (another feature with the same id)
     // starts rings of its own even where its segment numbers repeat.
-    if (currentRing == SIZE_MAX || !seg || !sameCell(*seg, r, reg.ringKeyRow[currentRing])) {
+    if (currentRing == SIZE_MAX || (seg && !sameCell(*seg, r, reg.ringKeyRow[currentRing]))) {
       currentRing = SIZE_MAX;
       if (seg)
         for (size_t k = blockFirstRing; k < reg.rings.size(); ++k)

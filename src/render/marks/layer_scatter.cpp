@@ -254,14 +254,16 @@ class ScatterLayer final : public PreparedLayer {
           n * k / threads, n * (k + 1) / threads);
     });
     PlanarBox box;
+    size_t leftOut = 0;
     for (const Part& part : parts) {
       spread = std::max(spread, part.spread);
-      env.rowsLeftOut += part.leftOut;
+      leftOut += part.leftOut;
       if (part.box.any) {
         box.add(Point{part.box.box.x0, part.box.box.y0});
         box.add(Point{part.box.box.x1, part.box.box.y1});
       }
     }
+    if (leftOut > 0) countRowsLeftOut(env, pc.planar, x, y, groups);
     box.box.left = box.box.right = box.box.top = box.box.bottom = std::max(0.0, reach);
     if (box.any) fit.push_back(box.box);
     if (labels.labels) labels.addFit(planarPoints(), fit);

@@ -49,7 +49,8 @@ class SeriesLayer final : public PreparedLayer {
     planar.assign(lines.size(), {});
     for (size_t i = 0; i < lines.size(); ++i) {
       PlanarBox box;
-      env.rowsLeftOut += planarLine(pc.planar, lines[i], planar[i], box);
+      if (const size_t left = planarLine(pc.planar, lines[i], planar[i], box); left > 0)
+        env.leftOut(*pc.planar.map, left, lines[i].front());
       if (!box.any) continue;
       const double reach = looks[lineLook[i]].width / 2;
       box.box.left = box.box.right = box.box.top = box.box.bottom = reach;

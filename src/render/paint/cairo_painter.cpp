@@ -85,31 +85,87 @@ constexpr double kPointsPerPixel = 0.75;
 
 }  // namespace
 
-PdfDocument::PdfDocument(double width, double height) {
-  surface_ = cairo_pdf_surface_create_for_stream(appendToString, &bytes_,
-                                                 width * kPointsPerPixel, height * kPointsPerPixel);
-  cairo_pdf_surface_set_metadata(surface_, CAIRO_PDF_METADATA_CREATOR, "qortavlo");
+namespace {
+
+// A PDF surface writing into `bytes`, in points.
+cairo_surface_t* pdfSurface(std::string* bytes, double width, double height) {
+  cairo_surface_t* surface = cairo_pdf_surface_create_for_stream(
+      appendToString, bytes, width * kPointsPerPixel, height * kPointsPerPixel);
+  cairo_pdf_surface_set_metadata(surface, CAIRO_PDF_METADATA_CREATOR, "qortavlo");
+  return surface;
+}
+
+// The bytes of a finished PDF surface; UserError (bad_alloc for memory)
+// when Cairo failed.
+std::string finishPdf(cairo_surface_t* surface, std::string& bytes) {
+  cairo_surface_finish(surface);
+  const cairo_status_t st = cairo_surface_status(surface);
+  if (st == CAIRO_STATUS_NO_MEMORY) throw std::bad_alloc();
+  if (st != CAIRO_STATUS_SUCCESS)
+    throw qv::UserError(std::string("The PDF file cannot be made: ") + cairo_status_to_string(st) +
+                        ".");
+  return std::move(bytes);
+}
+
+}  // namespace
+
+void PointsDrawing::start(cairo_surface_t* surface) {
+  surface_ = surface;
   cr_ = cairo_create(surface_);
   cairo_scale(cr_, kPointsPerPixel, kPointsPerPixel);
   painter_ = std::make_unique<CairoPainter>(cr_);
 }
 
-PdfDocument::~PdfDocument() {
+PointsDrawing::~PointsDrawing() {
   if (cr_) cairo_destroy(cr_);
   if (surface_) cairo_surface_destroy(surface_);
 }
 
-std::string PdfDocument::finish() {
+void PointsDrawing::endDrawing() {
   requireDrawn(cr_, "the PDF page");
   cairo_destroy(cr_);
   cr_ = nullptr;
-  cairo_surface_finish(surface_);
-  const cairo_status_t st = cairo_surface_status(surface_);
-  if (st == CAIRO_STATUS_NO_MEMORY) throw std::bad_alloc();
-  if (st != CAIRO_STATUS_SUCCESS)
-    throw qv::UserError(std::string("The PDF file cannot be made: ") + cairo_status_to_string(st) +
-                        ".");
-  return std::move(bytes_);
+}
+
+PdfDocument::PdfDocument(double width, double height) {
+  start(pdfSurface(&bytes_, width, height));
+}
+
+std::string PdfDocument::finish() {
+  endDrawing();
+  return finishPdf(surface_, bytes_);
+}
+
+PdfPage::PdfPage(double width, double height) {
+  const cairo_rectangle_t extents{0, 0, width * kPointsPerPixel, height * kPointsPerPixel};
+  start(cairo_recording_surface_create(CAIRO_CONTENT_COLOR_ALPHA, &extents));
+}
+
+PdfBook::PdfBook(double width, double height) {
+  surface_ = pdfSurface(&bytes_, width, height);
+  cr_ = cairo_create(surface_);
+}
+
+PdfBook::~PdfBook() {
+  if (cr_) cairo_destroy(cr_);
+  if (surface_) cairo_surface_destroy(surface_);
+}
+
+void PdfBook::add(const PdfPage& page) {
+  cairo_save(cr_);
+  cairo_set_source_surface(cr_, page.surface_, 0, 0);
+  cairo_paint(cr_);
+  cairo_restore(cr_);
+  cairo_show_page(cr_);
+  requireDrawn(cr_, "page " + std::to_string(pages_ + 1) + " of the PDF file");
+  ++pages_;
+}
+
+std::string PdfBook::finish() {
+  requireDrawn(cr_, "the PDF file");
+  cairo_destroy(cr_);
+  cr_ = nullptr;
+  return finishPdf(surface_, bytes_);
 }
 
 }  // namespace qv::render

@@ -79,25 +79,71 @@ class CairoPainter final : public Painter {
   double pixelScale_;
 };
 
-// A PDF document of one page, `width` x `height` layout pixels (at 96 per
-// inch: a 640 x 480 graph is a page of 480 x 360 points), drawn through
-// painter() in layout pixels.
-class PdfDocument {
+// A Cairo surface drawn on through painter() in layout pixels, at 96 per
+// inch, as PDF points (a 640 x 480 graph is a page of 480 x 360 points).
+class PointsDrawing {
  public:
-  PdfDocument(double width, double height);
-  ~PdfDocument();
-  PdfDocument(const PdfDocument&) = delete;
-  PdfDocument& operator=(const PdfDocument&) = delete;
+  PointsDrawing(const PointsDrawing&) = delete;
+  PointsDrawing& operator=(const PointsDrawing&) = delete;
 
   Painter& painter() { return *painter_; }
+
+ protected:
+  PointsDrawing() = default;
+  ~PointsDrawing();
+  // Draws on `surface` from now on, which it takes.
+  void start(cairo_surface_t* surface);
+  // Ends the drawing. UserError when Cairo failed.
+  void endDrawing();
+
+  std::string bytes_;  // what a PDF surface writes (it outlives the surface)
+  cairo_surface_t* surface_ = nullptr;
+
+ private:
+  cairo_t* cr_ = nullptr;
+  std::unique_ptr<CairoPainter> painter_;
+};
+
+// A PDF document of one page, `width` x `height` layout pixels.
+class PdfDocument final : public PointsDrawing {
+ public:
+  PdfDocument(double width, double height);
   // Ends the page and gives the file's bytes. UserError when Cairo failed.
+  std::string finish();
+};
+
+// One page of a PdfBook, `width` x `height` layout pixels, drawn on any
+// thread: a recording of the drawing, which the book plays onto its page
+// (text stays text, fonts are embedded once).
+class PdfPage final : public PointsDrawing {
+ public:
+  PdfPage(double width, double height);
+  // Ends the drawing. UserError when Cairo failed.
+  void finish() { endDrawing(); }
+
+ private:
+  friend class PdfBook;
+};
+
+// A PDF document of pages of one size, added in order (a BY step's maps).
+class PdfBook {
+ public:
+  PdfBook(double width, double height);
+  ~PdfBook();
+  PdfBook(const PdfBook&) = delete;
+  PdfBook& operator=(const PdfBook&) = delete;
+
+  // Adds a finished page. UserError when Cairo failed.
+  void add(const PdfPage& page);
+  // Ends the document and gives the file's bytes. UserError when Cairo
+  // failed.
   std::string finish();
 
  private:
   std::string bytes_;
   cairo_surface_t* surface_ = nullptr;
   cairo_t* cr_ = nullptr;
-  std::unique_ptr<CairoPainter> painter_;
+  int pages_ = 0;
 };
 
 }  // namespace qv::render

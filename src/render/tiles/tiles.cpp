@@ -640,12 +640,22 @@ TileDrawResult drawTiles(Painter& pen, const Projection& proj, const Rect& viewp
   return result;
 }
 
+namespace {
+constexpr double kAttributionPad = 2;
+}  // namespace
+
+Rect attributionBox(const Rect& area, std::string_view text, const FontStyle& font) {
+  if (text.empty() || area.empty()) return {};
+  const double pad = kAttributionPad;
+  TextExtent e = measureText(text, font);
+  return Rect{area.right() - e.width - 2 * pad, area.bottom() - e.height - 2 * pad,
+              e.width + 2 * pad, e.height + 2 * pad};
+}
+
 void drawAttribution(Painter& pen, const Rect& area, std::string_view text, const FontStyle& font) {
   if (text.empty() || area.empty()) return;
-  const double pad = 2;
-  TextExtent e = measureText(text, font);
-  Rect box{area.right() - e.width - 2 * pad, area.bottom() - e.height - 2 * pad,
-           e.width + 2 * pad, e.height + 2 * pad};
+  const double pad = kAttributionPad;
+  const Rect box = attributionBox(area, text, font);
   StateGuard guard(pen);
   pen.rectangle(area.x, area.y, area.width, area.height);
   pen.clip();

@@ -119,7 +119,8 @@ TileDrawResult drawTiles(Painter& pen, const Projection& proj, const Rect& viewp
                          const TileProvider& provider, const TileFetchOptions& options);
 
 // Draws the attribution text in the bottom right corner of `area` on a
-// light box.
+// light box (attributionBox: the box).
+Rect attributionBox(const Rect& area, std::string_view text, const FontStyle& font);
 void drawAttribution(Painter& pen, const Rect& area, std::string_view text, const FontStyle& font);
 
 }  // namespace qv::render

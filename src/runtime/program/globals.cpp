@@ -115,6 +115,7 @@ OptionValue optionValue(const GlobalOptionDef& d, const Token& v, Cursor& c, con
       }
       c.take();
       if (out.numbers.size() != static_cast<size_t>(d.count)) bad();
+      if (std::string why; d.checkNumbers && !d.checkNumbers(out.numbers, &why)) bad(why);
       break;
     }
   }

@@ -139,7 +139,7 @@ TEST(Globals, OptionFormsForLaterOptions) {
   EXPECT_EQ(refusal("options mapextent=(1 2 3 4;"),
             "g.qv, line 1, column 19: Invalid value ( for option MAPEXTENT" + extent);
   EXPECT_EQ(refusal("options bypanels=-1;"),
-            "g.qv, line 1, column 18: Invalid value - for option BYPANELS: a whole number "
+            "g.qv, line 1, column 18: Invalid value -1 for option BYPANELS: a whole number "
             "from 0 to 100 is expected");
   EXPECT_EQ(refusal("options outname=us;"),
             "g.qv, line 1, column 17: Invalid value us for option OUTNAME: a quoted file name "

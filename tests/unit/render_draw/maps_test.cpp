@@ -106,6 +106,23 @@ TEST(MapPixels, ClassColorsMissingColorAndBackground) {
   EXPECT_GT(r.mapArea.width, c.width() * 0.8);
 }
 
+// Map data without a SEGMENT column: the rows of one identifier are one
+// ring, and two identifiers two regions.
+TEST(MapPixels, RowsWithoutSegmentAreOneRingPerRegion) {
+  qv::test::Pipeline p;
+  p.write("m.csv", "id,long,lat\n1,-60,45\n1,-20,45\n1,-20,50\n1,-60,50\n"
+                   "2,-60,55\n2,-20,55\n2,-40,60\n");
+  const std::string t = qv::test::graphTemplate(
+      "", "layout overlaymap;mapRegionLayer mapProvider=dataset / mapid=id;endlayout;");
+  RenderResult r = p.draw(t, {}, p.open("WORK", "m"), {{"__MAPID__", "id"}});
+  ASSERT_TRUE(r.canvas);
+  const uint32_t fill = qv::test::hexOf(defaultStyle().emptyRegionFill);
+  for (auto [lon, lat] : {std::pair{-40.0, 47.5}, {-40.0, 57.0}}) {
+    const Point px = r.projection.project(lon, lat);
+    EXPECT_EQ(qv::test::rgbAt(*r.canvas, px.x, px.y), fill) << lon << "," << lat;
+  }
+}
+
 // --- Tiles ------------------------------------------------------------------
 
 // How many pixels of the image have one of the test tiles' colors.
@@ -133,21 +150,10 @@ std::string tileProgram(const std::string& url) {
   return p;
 }
 
-// Test tiles of zooms 3 to 6 over the United States only (a whole zoom
-// level takes long to make).
-void writeUsTiles(const std::string& dir) {
-  for (int z = 3; z <= 6; ++z) {
-    const double n = 1 << z;
-    const Point a = mercatorUnit(-130, 55), b = mercatorUnit(-60, 20);
-    for (int x = static_cast<int>(a.x * n); x <= static_cast<int>(b.x * n); ++x)
-      for (int y = static_cast<int>(a.y * n); y <= static_cast<int>(b.y * n); ++y)
-        qv::test::writeTile(dir, z, x, y);
-  }
-}
-
 TEST(MapTiles, LocalFolderUnderTheRegions) {
   qv::test::TempDir tiles;
-  writeUsTiles(tiles.path());
+  // Test tiles of zooms 3 to 6 over the United States.
+  qv::test::writeTilesOver(tiles.path(), 3, 6, -130, 55, -60, 20);
   ProgramRun run(tileProgram("file://" + tiles.path() + "/{z}/{x}/{y}.png"));
   ASSERT_TRUE(run.status() == 0 && run.wrote("tavlo.png")) << run.log();
   EXPECT_EQ(run.log().find("WARNING"), std::string::npos) << run.log();

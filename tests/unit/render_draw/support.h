@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "render/geo/viewport.h"
 #include "render/graph/style.h"
 #include "render/paint/canvas.h"
 
@@ -71,6 +72,19 @@ inline void writeTile(const std::string& dir, int z, int x, int y) {
   const auto bytes = makeTilePng(z, x, y);
   std::ofstream(p, std::ios::binary)
       .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+// Writes the test tiles of zooms z0..z1 over the box from (west, north) to
+// (east, south) below `dir` (a whole zoom level takes long to make).
+inline void writeTilesOver(const std::string& dir, int z0, int z1, double west, double north,
+                           double east, double south) {
+  for (int z = z0; z <= z1; ++z) {
+    const double n = 1 << z;
+    const render::Point a = render::mercatorUnit(west, north), b = render::mercatorUnit(east, south);
+    for (int x = static_cast<int>(a.x * n); x <= static_cast<int>(b.x * n); ++x)
+      for (int y = static_cast<int>(a.y * n); y <= static_cast<int>(b.y * n); ++y)
+        writeTile(dir, z, x, y);
+  }
 }
 
 // Writes every test tile of zooms 0..maxZoom below `dir`.

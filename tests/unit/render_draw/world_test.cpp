@@ -316,12 +316,15 @@ TEST(UsMaps, AlbersUsaPutsAlaskaAndHawaiiBelowTheLower48) {
       "", "layout overlaymap;mapRegionLayer mapProvider=dataset / mapid=ID;endlayout;");
   RenderResult r = p.draw(t, {}, states, {{"__MAPID__", "ID"}}, 960, 600, "", "albersusa");
   ASSERT_TRUE(r.canvas);
-  // Puerto Rico lies outside the three areas: left out and counted.
+  // The territories lie outside the three areas: left out, counted and
+  // named.
   ASSERT_EQ(r.notes.size(), 2u);
   EXPECT_NE(r.notes[0].find("ALBERSUSA"), std::string::npos);
-  EXPECT_NE(r.notes[1].find("rows lie outside the lower 48 states, Alaska and Hawaii"),
+  EXPECT_NE(r.notes[1].find("rows lie outside the lower 48 states, Alaska and Hawaii and are "
+                            "not drawn: American Samoa ("),
             std::string::npos)
       << r.notes[1];
+  EXPECT_NE(r.notes[1].find(", Puerto Rico (105), "), std::string::npos) << r.notes[1];
   auto at = [&](double lon, double lat) { return r.projection.project(lon, lat); };
   const Point washington = at(-124.5, 48), maine = at(-67, 45), texas = at(-97.4, 26);
   const Point california = at(-118, 34), anchorage = at(-150, 61.2), attu = at(173, 52.9);

@@ -148,10 +148,18 @@ class Output {
 
 }  // namespace
 
-ProjectionChoice chooseStepProjection(const GraphModel& model, const RenderRequest& req) {
+StepChoice chooseStep(const GraphModel& model, const RenderRequest& req) {
   Env env(model, req);
-  const Shown shown = shownBy(prepareAll(env, model));
-  return chooseProjection(req.options.text(GlobalOpt::MapProjection), shown.extent, shown.tiles);
+  const PreparedLayers layers = prepareAll(env, model);
+  const Shown shown = shownBy(layers);
+  StepChoice c;
+  c.projection =
+      chooseProjection(req.options.text(GlobalOpt::MapProjection), shown.extent, shown.tiles);
+  auto bubbles = std::make_shared<BubbleScales>(model.layers.size());
+  for (const auto& p : layers)
+    if (p->sizeKey) (*bubbles)[static_cast<size_t>(&p->layer - model.layers.data())] = p->sizeKey->scale;
+  c.bubbles = std::move(bubbles);
+  return c;
 }
 
 RenderResult renderGraph(const GraphModel& model, const RenderRequest& req) {

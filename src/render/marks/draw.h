@@ -210,6 +210,8 @@ class ColorResponse {
   // missing value was met and the map gives it no class).
   std::vector<RangeClass> classes() const;
   const std::string& title() const { return title_; }
+  // The response column (its display format writes the legend's values).
+  const DataColumn* column() const { return col_; }
   void noteMissing() { sawMissing_ = true; }
 
  private:
@@ -237,6 +239,13 @@ struct LegendItem {
   LineLook line;          // outline of a fill, or the line
   MarkerStyle marker;
   FontStyle font;         // Text: the sample's font
+};
+
+// The size key of a BUBBLE plot: its size scale, and the SIZE column whose
+// label titles the key and whose display format writes its values.
+struct SizeKey {
+  BubbleScale scale;
+  const DataColumn* column = nullptr;
 };
 
 // --- Tips and links --------------------------------------------------------
@@ -299,6 +308,8 @@ class PreparedLayer {
   std::string groupTitle;          // the label of its group variable
   // A continuous color response: its scale, for a gradient legend.
   std::optional<ColorResponse> scale;
+  // A BUBBLE plot: its size scale, for its bubbles and its size key.
+  std::optional<SizeKey> sizeKey;
   bool tiles = false;              // a tile layer (covers the map area)
   std::string attribution;         // a tile provider's credit line, drawn last
 };

@@ -1,7 +1,8 @@
 // The render pipeline: prepare every layer (its rows, groups, colors and
 // extent), lay out titles, footnotes and legends around the map, fit the
 // projection to what the layers show, then draw the tiles, the other layers
-// in template order, the tile credits, the legends and the titles.
+// in template order, what layers draw above them all (region labels), the
+// tile credits, the legends and the titles.
 #include "render/renderer.h"
 
 #include <algorithm>
@@ -288,6 +289,10 @@ RenderResult renderGraph(const GraphModel& model, const RenderRequest& req) {
         p->draw(env, dc);
         pen.check("the plot " + layerName(p->layer));
       }
+    for (const auto& p : layers) {
+      p->drawAbove(env, dc);
+      pen.check("the plot " + layerName(p->layer));
+    }
     for (const auto& p : layers)
       if (!p->attribution.empty())
         drawAttribution(pen, area, p->attribution, env.style.attributionText);

@@ -301,6 +301,9 @@ class PreparedLayer {
   // with how far its marks reach in pixels, to what the map must fit.
   virtual void project(Env& env, const ProjectContext& pc, std::vector<FitBox>& fit) = 0;
   virtual void draw(Env& env, const DrawContext& dc) = 0;
+  // What the layer draws above every layer, once all are drawn (a region
+  // layer's labels, so that no later plot covers them).
+  virtual void drawAbove(Env&, const DrawContext&) {}
 
   const Layer& layer;
   WrapExtent extent;               // what the layer shows, for fitting the map

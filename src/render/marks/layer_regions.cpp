@@ -6,7 +6,8 @@
 // GraphData elements or through a discrete attribute map). Regions without
 // a response take the missing color and the empty-region outline.
 // DataLabel= writes each region's label at the pole of inaccessibility of
-// its largest ring, as drawn, so that it stands well inside the region.
+// its largest ring, as drawn, so that it stands well inside the region;
+// the labels are drawn above every layer of the map.
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -312,7 +313,13 @@ class RegionLayer final : public PreparedLayer {
       if (onePath) pen.stroke();
     }
     pen.newPath();
-    if (labelColumn) drawLabels(dc, visible);
+    if (labelColumn) labelRings = std::move(visible);
+  }
+
+  void drawAbove(Env&, const DrawContext& dc) override {
+    if (!labelColumn || labelRings.empty()) return;
+    drawLabels(dc, labelRings);
+    labelRings.clear();
   }
 
   // A region's label, laid out at its point in the region, and where it
@@ -344,7 +351,7 @@ class RegionLayer final : public PreparedLayer {
     LabelBox box(TextPosition p) const { return text->box(centre(p), TextPosition::Center); }
   };
 
-  // The labels, after every region of the layer. A label stands centred at
+  // The labels, above every layer. A label stands centred at
   // its region's point (labelPoint). Those that fit inside their regions
   // are placed first; then, under HIDE, one that does not fit is left out
   // (and counted), and under MOVE it goes just outside its region with a
@@ -431,6 +438,7 @@ class RegionLayer final : public PreparedLayer {
   const DataColumn* labelColumn = nullptr;
   std::vector<size_t> labelRow;
   LabelStyle labelStyle;
+  std::vector<std::vector<Ring>> labelRings;  // the regions as drawn, until labelled
 };
 
 }  // namespace

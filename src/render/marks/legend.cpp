@@ -343,8 +343,8 @@ class GradientLegendBlock final : public Block {
 
 // The size key of a BUBBLE plot: nested circles of round values on a common
 // bottom, drawn on the plot's own scale (a circle has the area of a bubble
-// of its value), each labelled in the SIZE variable's format beside its
-// top, under the variable's label.
+// of its value), each labelled in the SIZE variable's format, a leader line
+// from its top to its label, under the variable's label.
 class SizeKeyBlock final : public Block {
  public:
   explicit SizeKeyBlock(const SizeKey& key) : key_(key) {}
@@ -353,19 +353,26 @@ class SizeKeyBlock final : public Block {
     labelH_ = measureText("0", valueFont).height;
     circles_.clear();
     labelW_ = 0;
-    for (double v : keyValues(key_.scale, labelH_ + 1)) {
+    for (double v : keyValues(key_.scale)) {
       std::string label = key_.column ? key_.column->valueText(v) : shortNumber(v);
       labelW_ = std::max(labelW_, measureText(label, valueFont).width);
-      circles_.push_back({key_.scale.radius(v), std::move(label)});
+      circles_.push_back({key_.scale.radius(v), std::move(label), 0});
     }
     if (circles_.empty()) return {};
-    const TextExtent t = title.empty() ? TextExtent{} : measureText(title, titleFont);
-    titleW_ = t.width;
-    titleH_ = t.height;
+    // Each label level with its circle's top, or just below the label
+    // before it.
     const double R = circles_.front().radius;
+    double below = -labelH_;
+    for (Circle& c : circles_) {
+      c.labelY = std::max(2 * (R - c.radius), below + labelH_);
+      below = c.labelY;
+    }
+    body_ = std::max(2 * R, below + labelH_ / 2);
+    const TextExtent t = title.empty() ? TextExtent{} : measureText(title, titleFont);
+    titleH_ = t.height;
     Size2 s;
-    s.width = 2 * kPad + std::max(titleW_, 2 * R + kLeader + 2 + labelW_);
-    s.height = 2 * kPad + (title.empty() ? 0 : titleH_ + 4) + labelH_ / 2 + 2 * R + 1;
+    s.width = 2 * kPad + std::max(t.width, 2 * R + kLeader + 2 + labelW_);
+    s.height = 2 * kPad + (title.empty() ? 0 : titleH_ + 4) + labelH_ / 2 + body_ + 1;
     if (s.width > maxWidth || s.height > maxHeight) return {};
     return s;
   }
@@ -377,18 +384,21 @@ class SizeKeyBlock final : public Block {
     const double x0 = box.x + kPad;
     if (!title.empty()) drawText(pen, x0, box.y + kPad, title, titleFont);
     const double R = circles_.front().radius;
-    const double cx = x0 + R, bottom = box.bottom() - kPad - 0.5;
+    // The top of the largest circle; the circles share its bottom.
+    const double top = box.y + kPad + (title.empty() ? 0 : titleH_ + 4) + labelH_ / 2;
+    const double cx = x0 + R, bottom = top + 2 * R;
     for (const Circle& c : circles_) {
       pen.newPath();
       pen.arc(cx, bottom - c.radius, c.radius, 0, 2 * kPi);
       setLineStyle(pen, rgbHex(0x505050), 1, 1);
       pen.stroke();
-      const double top = bottom - 2 * c.radius;
-      pen.moveTo(cx, top);
-      pen.lineTo(x0 + 2 * R + kLeader, top);
+      const double y = bottom - 2 * c.radius, labelY = top + c.labelY;
+      pen.moveTo(cx, y);
+      pen.lineTo(x0 + 2 * R + 2, y);
+      pen.lineTo(x0 + 2 * R + kLeader, labelY);
       setLineStyle(pen, rgbHex(0x909090), 1, 1);
       pen.stroke();
-      drawText(pen, x0 + 2 * R + kLeader + 2, top - labelH_ / 2, c.label, valueFont);
+      drawText(pen, x0 + 2 * R + kLeader + 2, labelY - labelH_ / 2, c.label, valueFont);
     }
   }
 
@@ -396,14 +406,16 @@ class SizeKeyBlock final : public Block {
   FontStyle titleFont, valueFont;
 
  private:
-  static constexpr double kLeader = 10;  // the line from a circle's top to its label
+  static constexpr double kLeader = 12;  // from a circle's top to its label
+  static constexpr double kMinRatio = 3;  // between the values of two circles
+  static constexpr double kMinGap = 3;    // between the tops of two circles
 
   // Round values, largest first: 1-2-5 values from the largest not above
-  // the largest size downward, each circle's top at least `gap` below the
-  // one before (room for its label), at most four. They go below the
-  // smallest size only while fewer than two are taken, and never where the
-  // scale's floor, not the value, would give the radius.
-  static std::vector<double> keyValues(const BubbleScale& s, double gap) {
+  // the largest size downward, each at most a third of the one before and
+  // its circle's top clear of the one before, at most four. They go below
+  // the smallest size only while fewer than two are taken, and never where
+  // the scale's floor, not the value, would give the radius.
+  static std::vector<double> keyValues(const BubbleScale& s) {
     std::vector<double> out;
     if (!(s.high > 0) || !std::isfinite(s.high)) return out;
     static constexpr double kMantissas[] = {5, 2, 1};
@@ -416,7 +428,8 @@ class SizeKeyBlock final : public Block {
       if (s.proportional && s.maxRadius * std::sqrt(v / s.high) <= std::max(s.minRadius, 1.0))
         break;
       const double r = s.radius(v);
-      if (!out.empty() && 2 * (last - r) < gap) continue;
+      if (!out.empty() && (out.back() < v * kMinRatio * (1 - 1e-9) || 2 * (last - r) < kMinGap))
+        continue;
       out.push_back(v);
       last = r;
     }
@@ -426,10 +439,11 @@ class SizeKeyBlock final : public Block {
   struct Circle {
     double radius;
     std::string label;
+    double labelY;  // the middle of its label, below the largest circle's top
   };
   SizeKey key_;
   std::vector<Circle> circles_;
-  double labelW_ = 0, labelH_ = 0, titleW_ = 0, titleH_ = 0;
+  double labelW_ = 0, labelH_ = 0, titleH_ = 0, body_ = 0;
 };
 
 // A legend with the size keys of the bubble plots it lists: beside it in a

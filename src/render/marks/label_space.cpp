@@ -98,10 +98,21 @@ std::optional<TextPosition> LabelSpace::place(
 }
 
 std::optional<TextPosition> LabelSpace::placeAround(
-    const std::function<LabelBox(TextPosition)>& boxAt) {
-  if (mode_ == LabelOverlap::Move)
-    for (TextPosition p : kAround)
+    Point from, const std::function<LabelBox(TextPosition)>& boxAt) {
+  if (mode_ == LabelOverlap::Move) {
+    // Nearest first: the distance from `from` to each box.
+    std::vector<std::pair<double, TextPosition>> order;
+    for (TextPosition p : kAround) {
+      const Rect b = boxAt(p).bounds();
+      const double dx = std::max({b.x - from.x, 0.0, from.x - b.right()}),
+                   dy = std::max({b.y - from.y, 0.0, from.y - b.bottom()});
+      order.emplace_back(std::isfinite(dx + dy) ? dx * dx + dy * dy : INFINITY, p);
+    }
+    std::stable_sort(order.begin(), order.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (const auto& [distance, p] : order)
       if (tryAt(p, false, boxAt)) return p;
+  }
   ++leftOut_;
   return std::nullopt;
 }

@@ -48,10 +48,11 @@ class LabelSpace {
   }
 
   // Where a label that may not stay at its own position goes (a region's
-  // label wider than its region): one of the eight positions around it,
-  // under MOVE, as place() tries them; none (left out and counted) under
-  // HIDE.
-  std::optional<TextPosition> placeAround(const std::function<LabelBox(TextPosition)>& boxAt);
+  // label wider than its region): under MOVE the first free one of the
+  // eight positions around it, those nearest to `from` first; none (left
+  // out and counted) under HIDE.
+  std::optional<TextPosition> placeAround(Point from,
+                                          const std::function<LabelBox(TextPosition)>& boxAt);
 
   LabelOverlap mode() const { return mode_; }
   // The labels left out so far.

@@ -390,7 +390,8 @@ class RegionLayer final : public PreparedLayer {
       }
     }
     for (const RegionLabel& l : later)
-      if (const auto placed = dc.labels->placeAround([&l](TextPosition p) { return l.box(p); }))
+      if (const auto placed =
+              dc.labels->placeAround(l.pole, [&l](TextPosition p) { return l.box(p); }))
         drawLabel(dc, l, *placed);
   }
 

@@ -4,8 +4,8 @@
 // key on that scale, and region labels inside their regions.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cmath>
-#include <cstdlib>
 #include <map>
 #include <regex>
 #include <string>

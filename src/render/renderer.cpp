@@ -1,7 +1,8 @@
 // The render pipeline: prepare every layer (its rows, groups, colors and
 // extent), lay out titles, footnotes and legends around the map, fit the
 // projection to what the layers show, then draw the tiles, the other layers
-// in template order, the tile credits, the legends and the titles.
+// in template order, what layers draw above them all (region labels), the
+// tile credits, the legends and the titles.
 #include "render/renderer.h"
 
 #include <algorithm>
@@ -195,11 +196,19 @@ class Output {
 
 }  // namespace
 
-ProjectionChoice chooseStepProjection(const GraphModel& model, const RenderRequest& req) {
+StepChoice chooseStep(const GraphModel& model, const RenderRequest& req) {
   Env env(model, req);
-  const Shown shown = shownBy(prepareAll(env, model));
-  return chooseProjection(req.options.text(GlobalOpt::MapProjection),
-                          fittedExtent(req.options, shown), shown.tiles, extentGiven(req.options));
+  const PreparedLayers layers = prepareAll(env, model);
+  const Shown shown = shownBy(layers);
+  StepChoice c;
+  c.projection = chooseProjection(req.options.text(GlobalOpt::MapProjection),
+                                  fittedExtent(req.options, shown), shown.tiles,
+                                  extentGiven(req.options));
+  auto bubbles = std::make_shared<BubbleScales>(model.layers.size());
+  for (const auto& p : layers)
+    if (p->sizeKey) (*bubbles)[static_cast<size_t>(&p->layer - model.layers.data())] = p->sizeKey->scale;
+  c.bubbles = std::move(bubbles);
+  return c;
 }
 
 RenderResult renderGraph(const GraphModel& model, const RenderRequest& req) {
@@ -335,6 +344,10 @@ RenderResult renderGraph(const GraphModel& model, const RenderRequest& req) {
         furniture.drawBeneath(pen);
         pen.check("the graticule");
       }
+    }
+    for (const auto& p : layers) {
+      p->drawAbove(env, dc);
+      pen.check("the plot " + layerName(p->layer));
     }
     for (const auto& p : layers)
       if (!p->attribution.empty()) {

@@ -20,6 +20,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -58,6 +59,26 @@ inline OutputKind outputKindOf(const OptionValues& options) {
   return static_cast<OutputKind>(std::max(0, options.choice(GlobalOpt::Output)));
 }
 
+// The size scale of a BUBBLE plot: the radius in pixels of a SIZE value.
+// When no value is negative a bubble's area is proportional to its value:
+// the largest value takes the largest radius, a value v the radius
+// largest radius x sqrt(v / largest value), and the smallest radius is only
+// a floor that keeps small values visible. With negative values the size
+// follows the absolute value, the area running linearly from the smallest
+// radius at the smallest absolute value to the largest radius at the
+// largest.
+struct BubbleScale {
+  bool proportional = true;  // no value is negative
+  double low = 0, high = 0;  // the smallest and the largest absolute value
+  double minRadius = 0, maxRadius = 0;  // pixels
+  // 0 for a value that is not finite.
+  double radius(double value) const;
+};
+
+// The size scales of a step's BUBBLE plots by the plot's place among the
+// model's layers (none for another layer, or a plot without sizes).
+using BubbleScales = std::vector<std::optional<BubbleScale>>;
+
 // Everything one image is drawn from, besides the model.
 struct RenderRequest {
   // The global options: the layout size in pixels at 96 per inch
@@ -85,6 +106,9 @@ struct RenderRequest {
   // The projection chosen for the whole step (its BY groups share it); null:
   // chosen from what this image shows.
   MapProjectionPtr stepProjection;
+  // The bubble size scales chosen for the whole step, so that a value has
+  // one size on the maps of every BY group; null: from this image's data.
+  std::shared_ptr<const BubbleScales> stepBubbles;
   // The threads this image may use for its largest layers (points by the
   // million): 1 when several images are drawn at once.
   unsigned threads = 1;
@@ -189,10 +213,15 @@ struct RenderResult {
 // drawn: no image is then to be written.
 RenderResult renderGraph(const GraphModel& model, const RenderRequest& request);
 
-// The projection of a step, chosen from what its layers show with the data
-// of `request` (every BY group's), for the images of its BY groups to share.
+// What the images of a step's BY groups share, chosen once from the data of
+// `request` (every BY group's): the projection, from what the layers show,
+// and the size scale of every BUBBLE plot.
+struct StepChoice {
+  ProjectionChoice projection;
+  std::shared_ptr<const BubbleScales> bubbles;
+};
 // Throws UnusableData as renderGraph does.
-ProjectionChoice chooseStepProjection(const GraphModel& model, const RenderRequest& request);
+StepChoice chooseStep(const GraphModel& model, const RenderRequest& request);
 
 // Decodes the escapes the procedure writes in quoted texts
 // ("(*ESC*){unicode '0022'x}" and its kind) in a dynamic text.

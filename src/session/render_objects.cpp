@@ -286,6 +286,7 @@ const render::DataColumn* DataSetTable::column(std::string_view name) {
   if (!d.format.empty() && resolveFormat(d.format, &f)) {
     const int width = d.formatWidth, decimals = d.formatDecimals;
     const char missing = missing_;
+    col->format = d.format;
     if (col->numeric)
       col->formatNumber = [f, width, decimals, missing](double v) {
         return formatNumber(f, width, decimals, v, missing);
@@ -311,6 +312,7 @@ render::RenderRequest GraphManagerImpl::request(host::DataSet* byData,
   req.skipTiles = tilesFailed_;
   req.gradLegendStatements = gradLegends_;
   req.stepProjection = stepProjection_;
+  req.stepBubbles = stepBubbles_;
   for (const DataSourceImpl* s : data_->sources()) {
     tables.push_back(std::make_unique<DataSetTable>(std::string(s->data()->name()),
                                                     s->dataSet(), missing_));
@@ -374,11 +376,12 @@ void GraphManagerImpl::logGroupMessages() {
 bool GraphManagerImpl::chooseProjection() {
   std::vector<std::unique_ptr<DataSetTable>> tables;
   try {
-    render::ProjectionChoice c =
-        render::chooseStepProjection(*compiled_->model(), request(nullptr, tables));
+    render::StepChoice step = render::chooseStep(*compiled_->model(), request(nullptr, tables));
+    const render::ProjectionChoice& c = step.projection;
     logOnce(c.warnings, true);
     if (!c.note.empty()) logOnce({c.note}, false);
     stepProjection_ = c.projection;
+    stepBubbles_ = std::move(step.bubbles);
   } catch (const render::UnusableData& e) {
     log_.error(e.what());
     dataError_ = true;
@@ -599,6 +602,7 @@ host::Status GraphManagerImpl::render() {
   sizes_.clear();
   tilesFailed_ = false;
   stepProjection_.reset();
+  stepBubbles_.reset();
   const OptionValues& options = this->options();
   const render::OutputKind kind = render::outputKindOf(options);
   const bool page = kind == render::OutputKind::Html;
@@ -674,7 +678,8 @@ host::Status GraphManagerImpl::render() {
       log_.error("No data set of the graph " + label_ + " has the BY variables " + names + ".");
       return host::kOk;
     }
-    // One projection for every BY group, chosen from all of them.
+    // One projection and one bubble scale for every BY group, chosen from
+    // all of them.
     if (!chooseProjection()) return dataError_ ? host::kOk : host::Status{-3};
     try {
       byData->setBy(by_);

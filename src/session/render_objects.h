@@ -265,7 +265,8 @@ class GraphManagerImpl final : public host::GraphManager {
   // or everything when null) in `tables`, which must outlive it.
   render::RenderRequest request(host::DataSet* byData,
                                 std::vector<std::unique_ptr<DataSetTable>>& tables) const;
-  // Chooses the projection the BY groups share; false after an ERROR.
+  // Chooses the projection and the bubble scales the BY groups share;
+  // false after an ERROR.
   bool chooseProjection();
   // Logs each line once per render() (warnings, or notes).
   void logOnce(const std::vector<std::string>& lines, bool warnings);
@@ -305,6 +306,7 @@ class GraphManagerImpl final : public host::GraphManager {
   bool dataError_ = false;
   host::Status failed() const { return dataError_ ? host::kOk : host::kHostFailure; }
   render::MapProjectionPtr stepProjection_;  // shared by the BY groups of a render()
+  std::shared_ptr<const render::BubbleScales> stepBubbles_;  // the same
   std::vector<render::HtmlMap> pageMaps_;    // HTML: the maps of the step's page
   std::vector<std::string> sizes_;           // "W x H" of each file staged, for the log
   size_t stepFiles_ = 1;                     // the files the step writes (names are padded to it)

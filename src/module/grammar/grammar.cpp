@@ -217,7 +217,7 @@ constexpr OptionDesc kOptions[] = {
     O(Opt::TipFormat, "TIPFORMAT", K::FormatList),
     O(Opt::TipLabel, "TIPLABEL", K::LabelList),
     F(Opt::NoMissingGroup, "NOMISSINGGROUP", Flag::NoMissingGroup),
-    O(Opt::DataLabel, "DATALABEL", K::FlagOrVariable).setsFlag(Flag::DataLabel),
+    O(Opt::DataLabel, "DATALABEL", K::FlagOrVariable).setsFlag(Flag::DataLabel).alsoMapData(),
     G(Opt::DataLabelAttrs, "DATALABELATTRS", AttrGroup::Text),
     O(Opt::DataLabelPos, "DATALABELPOS", K::Enum).withCodes(&kLabelPos),
     O(Opt::ContributeOffsets, "CONTRIBUTEOFFSETS", K::EnumOrEnumList)
@@ -296,6 +296,7 @@ constexpr OperandDesc kEsriOperands[] = {keyed(Opt::EsriUrl)};
 
 constexpr OperandDesc kChoroOperands[] = {{id(Opt::Response), false, false, false}};
 constexpr int kChoroOptions[] = {
+    id(Opt::DataLabel), id(Opt::DataLabelAttrs),
     id(Opt::MapId), id(Opt::Id), id(Opt::Density), id(Opt::NumLevels),
     id(Opt::Breaks), id(Opt::Palette),
     id(Opt::LevelType), id(Opt::Discrete), id(Opt::Name), id(Opt::AttrId),

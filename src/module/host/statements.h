@@ -90,6 +90,9 @@ struct OptionDesc {
   bool hasMin = false, hasMax = false;  // range check
   double min = 0, max = 0;
   VarSource source = VarSource::Statement;
+  // A variable of the response data may also be one of the map data: it
+  // is looked for there when the response data lacks it.
+  bool orMapData = false;
   const char* label = nullptr;  // how messages name an unnamed operand
 
   constexpr OptionDesc alias(const char* a) const {
@@ -110,6 +113,7 @@ struct OptionDesc {
     OptionDesc d = *this; d.hasMin = true; d.min = lo; return d;
   }
   constexpr OptionDesc from(VarSource s) const { OptionDesc d = *this; d.source = s; return d; }
+  constexpr OptionDesc alsoMapData() const { OptionDesc d = *this; d.orMapData = true; return d; }
   constexpr OptionDesc ofGroup(int g) const { OptionDesc d = *this; d.group = g; return d; }
   constexpr OptionDesc named(const char* l) const { OptionDesc d = *this; d.label = l; return d; }
 };

@@ -383,6 +383,25 @@ Status writeColorResponse(PlotCall& c) {
   return kOk;
 }
 
+// DATALABEL=variable. A region layer's label variable may be one of the map
+// data when the response data lacks it: its column is the map data's then.
+Status writeDataLabel(PlotCall& c) {
+  const Slot& label = c.slot(Opt::DataLabel);
+  if (!label.isVariable()) return kOk;
+  PlotContext* p = c.plot;
+  const bool ofMap = c.region && label.var.dataSet && label.var.dataSet == p->mapData &&
+                     p->varData != p->mapData;
+  if (!ofMap) return slotVariable(c, " DataLabel=", label);
+  host::DataSet* data = p->varData;
+  host::List* columns = p->varColumns;
+  p->varData = p->mapData;
+  p->varColumns = p->mapColumns;
+  const Status st = slotVariable(c, " DataLabel=", label);
+  p->varData = data;
+  p->varColumns = columns;
+  return st;
+}
+
 // Writes the statement; its options come in one fixed order, which is the
 // order the template reads them in.
 Status translate(PlotCall& c, int primary) {
@@ -459,9 +478,7 @@ Status translate(PlotCall& c, int primary) {
   }
   QV_TRY(writeLegendLabel(c));
   QV_TRY(writeColorResponse(c));
-  if (c.slot(Opt::DataLabel).isVariable()) {
-    QV_TRY(slotVariable(c, " DataLabel=", c.slot(Opt::DataLabel)));
-  }
+  QV_TRY(writeDataLabel(c));
   QV_TRY(writeName(c));
   // Kind-specific options come after the name.
   QV_TRY(writeTail(c));

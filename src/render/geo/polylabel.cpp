@@ -7,10 +7,14 @@
 
 namespace qv::render {
 
-namespace {
+double ringArea(const std::vector<Point>& ring) {
+  double twice = 0;
+  for (size_t i = 0, j = ring.size() - 1; i < ring.size(); j = i++)
+    twice += ring[j].x * ring[i].y - ring[i].x * ring[j].y;
+  return twice / 2;
+}
 
-// Distance from p to the nearest edge, negative outside (even-odd rule).
-double signedDistance(const std::vector<std::vector<Point>>& rings, Point p) {
+double distanceInside(const std::vector<std::vector<Point>>& rings, Point p) {
   bool inside = false;
   double least = std::numeric_limits<double>::infinity();
   for (const auto& ring : rings) {
@@ -39,13 +43,16 @@ double signedDistance(const std::vector<std::vector<Point>>& rings, Point p) {
   return (inside ? 1 : -1) * std::sqrt(least);
 }
 
+
+namespace {
+
 struct Cell {
   Point c;
   double half;      // half the cell's side
   double distance;  // of its centre
   double best;      // the most any point of the cell can have
   Cell(Point c, double half, const std::vector<std::vector<Point>>& rings)
-      : c(c), half(half), distance(signedDistance(rings, c)), best(distance + half * M_SQRT2) {}
+      : c(c), half(half), distance(distanceInside(rings, c)), best(distance + half * M_SQRT2) {}
   bool operator<(const Cell& o) const { return best < o.best; }
 };
 

@@ -16,6 +16,14 @@ struct InteriorPoint {
   double distance = 0;  // to the nearest edge; 0 when the ring has no area
 };
 
+// The area a ring encloses (the shoelace formula; its sign gives the ring's
+// turning direction).
+double ringArea(const std::vector<Point>& ring);
+
+// How far `p` lies inside `rings` (even-odd, as below): the distance to the
+// nearest edge of any ring, negative outside.
+double distanceInside(const std::vector<std::vector<Point>>& rings, Point p);
+
 // The point inside `rings` (even-odd: later rings inside a ring are holes)
 // within the box of rings[within] that lies farthest from every edge of
 // every ring, to within `precision` (in the rings' units, above 0).

@@ -369,6 +369,8 @@ constexpr OptionSpec kRegionOwn[] = {
     {Key::ColorGroup, "colorGroup"},
     {Key::OutlineAttrs, "OutLineAttrs"},
     {Key::EmptyOutlineAttrs, "EmptyOutLineAttrs"},
+    {Key::DataLabelAttrs, "DataLabelAttrs"},
+    {Key::DataLabel, "DataLabel"},
 };
 constexpr OptionSpec kScatterOwn[] = {
     {Key::Subpixel, "subpixel"},

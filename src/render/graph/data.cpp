@@ -41,16 +41,17 @@ double DataColumn::number(size_t row) const {
 }
 
 std::string DataColumn::text(size_t row) const {
-  if (numeric) {
-    double v = number(row);
-    if (std::isnan(v)) return ".";
-    if (formatNumber) return std::string(trimSpacesTabs(formatNumber(v)));
-    return shortNumber(v);
-  }
+  if (numeric) return valueText(number(row));
   if (row >= chr.size()) return {};
   std::string_view s = qv::cutUtf8(chr[row], kMaxDisplayBytes * 2);
   if (formatText) return std::string(qv::cutUtf8(trimSpacesTabs(formatText(s)), kMaxDisplayBytes));
   return std::string(qv::cutUtf8(trimSpacesTabs(s), kMaxDisplayBytes));
+}
+
+std::string DataColumn::valueText(double v) const {
+  if (std::isnan(v)) return ".";
+  if (formatNumber) return std::string(trimSpacesTabs(formatNumber(v)));
+  return shortNumber(v);
 }
 
 const DataColumn* MemoryTable::column(std::string_view name) {

@@ -60,6 +60,8 @@ struct DataColumn {
   std::vector<std::string_view> chr;    // character: one per row, trailing blanks dropped
   // The display text of a number (the host's format); unset: shortest %g form.
   std::function<std::string(double)> formatNumber;
+  // The name of that format (PERCENT, BEST, ...); "" when there is none.
+  std::string format;
   // The display text of a character value; unset: the value itself.
   std::function<std::string(std::string_view)> formatText;
 
@@ -72,6 +74,8 @@ struct DataColumn {
   // missing character value, "." for a missing number. At most
   // kMaxDisplayBytes long.
   std::string text(size_t row) const;
+  // The display text of a number as text() shows the number of a row.
+  std::string valueText(double v) const;
 };
 
 // The text of a number in at most 12 significant digits, without trailing

@@ -217,6 +217,8 @@ class ColorResponse {
   // missing value was met and the map gives it no class).
   std::vector<RangeClass> classes() const;
   const std::string& title() const { return title_; }
+  // The response column (its display format writes the legend's values).
+  const DataColumn* column() const { return col_; }
   void noteMissing() { sawMissing_ = true; }
 
  private:
@@ -244,6 +246,13 @@ struct LegendItem {
   LineLook line;          // outline of a fill, or the line
   MarkerStyle marker;
   FontStyle font;         // Text: the sample's font
+};
+
+// The size key of a BUBBLE plot: its size scale, and the SIZE column whose
+// label titles the key and whose display format writes its values.
+struct SizeKey {
+  BubbleScale scale;
+  const DataColumn* column = nullptr;
 };
 
 // --- Tips and links --------------------------------------------------------
@@ -299,6 +308,9 @@ class PreparedLayer {
   // with how far its marks reach in pixels, to what the map must fit.
   virtual void project(Env& env, const ProjectContext& pc, std::vector<FitBox>& fit) = 0;
   virtual void draw(Env& env, const DrawContext& dc) = 0;
+  // What the layer draws above every layer, once all are drawn (a region
+  // layer's labels, so that no later plot covers them).
+  virtual void drawAbove(Env&, const DrawContext&) {}
 
   const Layer& layer;
   WrapExtent extent;               // what the layer shows, for fitting the map
@@ -306,6 +318,8 @@ class PreparedLayer {
   std::string groupTitle;          // the label of its group variable
   // A continuous color response: its scale, for a gradient legend.
   std::optional<ColorResponse> scale;
+  // A BUBBLE plot: its size scale, for its bubbles and its size key.
+  std::optional<SizeKey> sizeKey;
   bool tiles = false;              // a tile layer (covers the map area)
   std::string attribution;         // a tile provider's credit line, drawn last
 };

@@ -70,28 +70,49 @@ void LabelSpace::add(const LabelBox& box, const Rect& b) {
     for (int cx = cx0; cx <= cx1; ++cx) cells_[static_cast<size_t>(cy) * cols_ + cx].push_back(index);
 }
 
+bool LabelSpace::tryAt(TextPosition p, bool own, const std::function<LabelBox(TextPosition)>& boxAt) {
+  const LabelBox box = boxAt(p);
+  const Rect b = box.bounds();
+  // Unseen (off the map area, or nowhere): blocks nothing, nothing blocks it.
+  if (!std::isfinite(b.x) || !std::isfinite(b.y) || !std::isfinite(b.width) ||
+      !std::isfinite(b.height) || !visible(b))
+    return own;
+  // The frame is fitted to the labels' own positions: a label is moved
+  // only where it is seen whole.
+  if (!own && (b.x < area_.x || b.right() > area_.right() || b.y < area_.y ||
+               b.bottom() > area_.bottom()))
+    return false;
+  if (mode_ != LabelOverlap::Show && !isFree(box, b)) return false;
+  add(box, b);
+  return true;
+}
+
 std::optional<TextPosition> LabelSpace::place(
     TextPosition own, const std::function<LabelBox(TextPosition)>& boxAt) {
-  auto tryAt = [&](TextPosition p) {
-    const LabelBox box = boxAt(p);
-    const Rect b = box.bounds();
-    // Unseen (off the map area, or nowhere): blocks nothing, nothing blocks it.
-    if (!std::isfinite(b.x) || !std::isfinite(b.y) || !std::isfinite(b.width) ||
-        !std::isfinite(b.height) || !visible(b))
-      return p == own;
-    // The frame is fitted to the labels' own positions: a label is moved
-    // only where it is seen whole.
-    if (p != own && (b.x < area_.x || b.right() > area_.right() || b.y < area_.y ||
-                     b.bottom() > area_.bottom()))
-      return false;
-    if (mode_ != LabelOverlap::Show && !isFree(box, b)) return false;
-    add(box, b);
-    return true;
-  };
-  if (tryAt(own)) return own;
+  if (tryAt(own, true, boxAt)) return own;
   if (mode_ == LabelOverlap::Move)
     for (TextPosition p : kAround)
-      if (p != own && tryAt(p)) return p;
+      if (p != own && tryAt(p, false, boxAt)) return p;
+  ++leftOut_;
+  return std::nullopt;
+}
+
+std::optional<TextPosition> LabelSpace::placeAround(
+    Point from, const std::function<LabelBox(TextPosition)>& boxAt) {
+  if (mode_ == LabelOverlap::Move) {
+    // Nearest first: the distance from `from` to each box.
+    std::vector<std::pair<double, TextPosition>> order;
+    for (TextPosition p : kAround) {
+      const Rect b = boxAt(p).bounds();
+      const double dx = std::max({b.x - from.x, 0.0, from.x - b.right()}),
+                   dy = std::max({b.y - from.y, 0.0, from.y - b.bottom()});
+      order.emplace_back(std::isfinite(dx + dy) ? dx * dx + dy * dy : INFINITY, p);
+    }
+    std::stable_sort(order.begin(), order.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (const auto& [distance, p] : order)
+      if (tryAt(p, false, boxAt)) return p;
+  }
   ++leftOut_;
   return std::nullopt;
 }

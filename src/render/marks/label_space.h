@@ -40,6 +40,20 @@ class LabelSpace {
   std::optional<TextPosition> place(TextPosition own,
                                     const std::function<LabelBox(TextPosition)>& boxAt);
 
+  // Takes a label at its own position when it is free there, and says
+  // whether it did; a label not taken is not counted (it may be placed
+  // again later).
+  bool takeOwn(TextPosition own, const std::function<LabelBox(TextPosition)>& boxAt) {
+    return tryAt(own, true, boxAt);
+  }
+
+  // Where a label that may not stay at its own position goes (a region's
+  // label wider than its region): under MOVE the first free one of the
+  // eight positions around it, those nearest to `from` first; none (left
+  // out and counted) under HIDE.
+  std::optional<TextPosition> placeAround(Point from,
+                                          const std::function<LabelBox(TextPosition)>& boxAt);
+
   LabelOverlap mode() const { return mode_; }
   // The labels left out so far.
   size_t leftOut() const { return leftOut_; }
@@ -50,6 +64,9 @@ class LabelSpace {
 
  private:
   bool visible(const Rect& r) const;
+  // Takes the label's box at `p` when it may go there (`own`: its own
+  // position, which need not be seen whole).
+  bool tryAt(TextPosition p, bool own, const std::function<LabelBox(TextPosition)>& boxAt);
   bool isFree(const LabelBox& box, const Rect& bounds) const;
   void add(const LabelBox& box, const Rect& bounds);
   // The cells a rectangle covers (clamped to the grid).

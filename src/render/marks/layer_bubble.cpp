@@ -1,7 +1,7 @@
-// "BubblePlot": a circle at each (X, Y) whose area follows SIZE: the
-// smallest size gets the minimum radius (bubbleradiusmin=), the largest the
-// maximum radius (bubbleradiusmax=), and areas grow linearly in between.
-// Larger bubbles are drawn first so that small ones stay visible.
+// "BubblePlot": a circle at each (X, Y) whose area follows SIZE, on the
+// plot's size scale (BubbleScale): the step's when its BY groups share one,
+// else one from the rows drawn. Larger bubbles are drawn first so that
+// small ones stay visible.
 #include <algorithm>
 #include <cmath>
 #include <numeric>
@@ -13,6 +13,27 @@ namespace qv::render {
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
+// The default radii: the floor under proportional sizes, the smallest
+// radius of sizes with negative values, and the largest radius as a share
+// of the graph's smaller side.
+constexpr double kFloorRadius = 2;
+constexpr double kLowRadius = 4;
+constexpr double kMaxRadiusShare = 0.05;
+
+// The radii of a plot's scale from its bubbleradiusmin= and
+// bubbleradiusmax= (percentages of the graph's smaller side).
+void bubbleRadii(const Env& env, const Layer& layer, BubbleScale& scale) {
+  const double side = env.percentBase;
+  double rmin = scale.proportional ? kFloorRadius : kLowRadius;
+  double rmax = std::max(kLowRadius, side * kMaxRadiusShare);
+  if (const Value* v = layer.options.find(Key::BubbleRadiusMin)) rmin = lengthPx(*v, side, rmin);
+  if (const Value* v = layer.options.find(Key::BubbleRadiusMax)) rmax = lengthPx(*v, side, rmax);
+  rmin = std::min(rmin, side);
+  rmax = std::min(rmax, side);
+  if (rmax < rmin) std::swap(rmin, rmax);
+  scale.minRadius = rmin;
+  scale.maxRadius = rmax;
+}
 
 struct BubbleLook {
   Rgba fill;
@@ -60,28 +81,18 @@ class BubbleLayer final : public PreparedLayer {
  public:
   explicit BubbleLayer(const Layer& l) : PreparedLayer(l) {}
 
-  // Every row's radius in a map area of this size (0 for rows not drawn),
-  // once the rows have planar positions.
-  void sizeBubbles(const Rect& area) {
-    const double side = std::min(area.width, area.height);
-    double rmin = 4, rmax = std::max(4.0, side * 0.05);
-    if (const Value* v = layer.options.find(Key::BubbleRadiusMin)) rmin = lengthPx(*v, side, rmin);
-    if (const Value* v = layer.options.find(Key::BubbleRadiusMax)) rmax = lengthPx(*v, side, rmax);
-    rmin = std::min(rmin, side);
-    rmax = std::min(rmax, side);
-    if (rmax < rmin) std::swap(rmin, rmax);
+  // Every row's radius (0 for rows not drawn), once the rows have planar
+  // positions.
+  void sizeBubbles() {
     radius.assign(size->size(), 0);
-    for (size_t r = 0; r < radius.size() && r < planar.size(); ++r) {
-      const double s = size->num[r];
-      if (!std::isfinite(s) || !std::isfinite(planar[r].x) || !std::isfinite(planar[r].y)) continue;
-      const double f = smax > smin ? (s - smin) / (smax - smin) : 1.0;
-      radius[r] = std::sqrt(rmin * rmin + (rmax * rmax - rmin * rmin) * std::clamp(f, 0.0, 1.0));
-    }
+    for (size_t r = 0; r < radius.size() && r < planar.size(); ++r)
+      if (std::isfinite(planar[r].x) && std::isfinite(planar[r].y))
+        radius[r] = sizeKey->scale.radius(size->num[r]);
   }
 
   void project(Env& env, const ProjectContext& pc, std::vector<FitBox>& fit) override {
     projectPoints(env, pc, x, y, grouped ? &rowGroup : nullptr, 0, planar);
-    sizeBubbles(pc.area);
+    sizeBubbles();
     // Each bubble reaches as far as its radius (and half its outline):
     // bubbles of about the same radius share one box, with the largest
     // radius among them.
@@ -148,7 +159,6 @@ class BubbleLayer final : public PreparedLayer {
   bool grouped = false, showFill = true, showOutline = true;
   std::vector<int> rowGroup;
   std::vector<BubbleLook> looks;
-  double smin = 0, smax = 0;
   MarkTips tips;
   std::vector<Point> planar;   // per row
   std::vector<double> radius;  // per row, pixels
@@ -156,6 +166,16 @@ class BubbleLayer final : public PreparedLayer {
 };
 
 }  // namespace
+
+double BubbleScale::radius(double value) const {
+  if (!std::isfinite(value)) return 0;
+  if (proportional) {
+    const double r = high > 0 ? maxRadius * std::sqrt(std::max(0.0, value) / high) : 0;
+    return std::max(r, minRadius);
+  }
+  const double f = high > low ? std::clamp((std::fabs(value) - low) / (high - low), 0.0, 1.0) : 1.0;
+  return std::sqrt(minRadius * minRadius + (maxRadius * maxRadius - minRadius * minRadius) * f);
+}
 
 std::unique_ptr<PreparedLayer> prepareBubbles(Env& env, const Layer& layer) {
   auto out = std::make_unique<BubbleLayer>(layer);
@@ -187,6 +207,8 @@ std::unique_ptr<PreparedLayer> prepareBubbles(Env& env, const Layer& layer) {
     }
   }
 
+  // The sizes of the rows drawn give the scale, unless the step has one.
+  BubbleScale own;
   bool any = false;
   const size_t n = std::min({out->x->size(), out->y->size(), out->size->size()});
   for (size_t r = 0; r < n; ++r) {
@@ -194,10 +216,19 @@ std::unique_ptr<PreparedLayer> prepareBubbles(Env& env, const Layer& layer) {
     const double s = out->size->num[r];
     if (!std::isfinite(s)) continue;
     out->extent.add(out->x->num[r], out->y->num[r]);
-    if (!any) out->smin = out->smax = s;
-    out->smin = std::min(out->smin, s);
-    out->smax = std::max(out->smax, s);
+    if (!any) own.low = own.high = std::fabs(s);
+    own.low = std::min(own.low, std::fabs(s));
+    own.high = std::max(own.high, std::fabs(s));
+    own.proportional = own.proportional && s >= 0;
     any = true;
+  }
+  const size_t index = static_cast<size_t>(&layer - env.model.layers.data());
+  const BubbleScales* step = env.req.stepBubbles.get();
+  if (step && index < step->size() && (*step)[index]) {
+    out->sizeKey = SizeKey{*(*step)[index], out->size};
+  } else {
+    bubbleRadii(env, layer, own);
+    out->sizeKey = SizeKey{own, out->size};
   }
 
   out->labels.init(env, layer, out->table, TextPosition::Center, 0);

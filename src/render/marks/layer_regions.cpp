@@ -5,13 +5,18 @@
 // "_CLRRESP_" response or a RATTRMAP= map), or a color group (cycling the
 // GraphData elements or through a discrete attribute map). Regions without
 // a response take the missing color and the empty-region outline.
+// DataLabel= writes each region's label at the pole of inaccessibility of
+// its largest ring, as drawn, so that it stands well inside the region;
+// the labels are drawn above every layer of the map.
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <limits>
 #include <optional>
 #include <unordered_map>
 #include <unordered_set>
 
+#include "render/geo/polylabel.h"
 #include "render/marks/draw.h"
 #include "render/paint/raster.h"
 
@@ -142,6 +147,60 @@ std::vector<size_t> joinResponses(Env& env, DataTable& map, DataTable& resp,
 
 // Outlines up to this width are drawn as hairlines.
 constexpr double kHairlineWidth = 1.25;
+// Between a region and a label moved outside it (pixels).
+constexpr double kLabelGap = 3;
+// The opacity of the halo around region labels.
+constexpr double kLabelHalo = 0.7;
+
+// Whether a label's block lies within `rings` (even-odd): points along its
+// edges, corners included, all inside.
+bool fitsInside(const std::vector<Ring>& rings, const LabelBox& box) {
+  constexpr int kPerEdge = 4;
+  for (size_t k = 0; k < box.corner.size(); ++k) {
+    const Point a = box.corner[k], b = box.corner[(k + 1) % box.corner.size()];
+    for (int i = 0; i < kPerEdge; ++i) {
+      const double t = double(i) / kPerEdge;
+      if (distanceInside(rings, {a.x + (b.x - a.x) * t, a.y + (b.y - a.y) * t}) < 0) return false;
+    }
+  }
+  return true;
+}
+
+// How far a ring reaches within a band: along x within the rows lo..hi
+// (`alongX`), else along y within the columns lo..hi; `at` both ways
+// when no edge crosses the band.
+struct Reach {
+  double lo, hi;
+};
+Reach reachInBand(const Ring& ring, bool alongX, double lo, double hi, double at) {
+  Reach r{std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity()};
+  auto take = [&](Point p) {
+    const double v = alongX ? p.x : p.y;
+    r.lo = std::min(r.lo, v);
+    r.hi = std::max(r.hi, v);
+  };
+  for (size_t i = 0, j = ring.size() - 1; i < ring.size(); j = i++) {
+    const Point a = ring[j], b = ring[i];
+    const double ua = alongX ? a.y : a.x, ub = alongX ? b.y : b.x;
+    if ((ua < lo && ub < lo) || (ua > hi && ub > hi)) continue;
+    // The part of the edge within the band.
+    double t0 = 0, t1 = 1;
+    if (ua != ub) {
+      const double tl = (lo - ua) / (ub - ua), th = (hi - ua) / (ub - ua);
+      t0 = std::max(0.0, std::min(tl, th));
+      t1 = std::min(1.0, std::max(tl, th));
+    }
+    take({a.x + (b.x - a.x) * t0, a.y + (b.y - a.y) * t0});
+    take({a.x + (b.x - a.x) * t1, a.y + (b.y - a.y) * t1});
+  }
+  if (r.lo > r.hi) r = {at, at};
+  return r;
+}
+
+// The point of `r` nearest to `p`.
+Point nearestOn(const Rect& r, Point p) {
+  return {std::clamp(p.x, r.x, r.right()), std::clamp(p.y, r.y, r.bottom())};
+}
 
 // What of a region's visible rings is outlined: the rings the map did not
 // cut whole, and of the others the runs of edges between the cuts (at the
@@ -256,11 +315,133 @@ class RegionLayer final : public PreparedLayer {
       if (onePath) pen.stroke();
     }
     pen.newPath();
+    if (labelColumn) labelRings = std::move(visible);
+  }
+
+  void drawAbove(Env&, const DrawContext& dc) override {
+    if (!labelColumn || labelRings.empty()) return;
+    drawLabels(dc, labelRings);
+    labelRings.clear();
+  }
+
+  // A region's label, laid out at its point in the region, and where it
+  // may go instead: just beyond the region's largest ring where the label's
+  // row (or column) through the point leaves it.
+  struct RegionLabel {
+    size_t region;
+    std::unique_ptr<LaidOutLabel> text;
+    Point pole;
+    Reach across, upDown;
+    bool fits = true;
+
+    Point centre(TextPosition p) const {
+      const double w = text->extent().width / 2 + kLabelGap,
+                   h = text->extent().height / 2 + kLabelGap;
+      switch (p) {
+        case TextPosition::Center: return pole;
+        case TextPosition::Top: return {pole.x, upDown.lo - h};
+        case TextPosition::Bottom: return {pole.x, upDown.hi + h};
+        case TextPosition::Left: return {across.lo - w, pole.y};
+        case TextPosition::Right: return {across.hi + w, pole.y};
+        case TextPosition::TopLeft: return {across.lo - w, upDown.lo - h};
+        case TextPosition::TopRight: return {across.hi + w, upDown.lo - h};
+        case TextPosition::BottomLeft: return {across.lo - w, upDown.hi + h};
+        case TextPosition::BottomRight: return {across.hi + w, upDown.hi + h};
+      }
+      return pole;
+    }
+    LabelBox box(TextPosition p) const { return text->box(centre(p), TextPosition::Center); }
+  };
+
+  // The labels, above every layer. A label stands centred at
+  // its region's point (labelPoint). Those that fit inside their regions
+  // are placed first; then, under HIDE, one that does not fit is left out
+  // (and counted), and under MOVE it goes just outside its region with a
+  // leader line from its point, as does one that would overlap a label
+  // placed before.
+  void drawLabels(const DrawContext& dc, const std::vector<std::vector<Ring>>& visible) {
+    const LabelOverlap mode = dc.labels ? dc.labels->mode() : LabelOverlap::Show;
+    std::vector<RegionLabel> later;
+    for (size_t i = 0; i < regions.size(); ++i) {
+      const size_t row = labelRow[i];
+      if (row == SIZE_MAX || visible[i].empty() || labelColumn->missing(row)) continue;
+      const std::vector<Ring>& rings = visible[i];
+      size_t largest = 0;
+      double most = 0;
+      for (size_t k = 0; k < rings.size(); ++k)
+        if (const double a = std::fabs(ringArea(rings[k])); a > most) most = a, largest = k;
+      if (!(most > 0)) continue;
+      RegionLabel l{i, std::make_unique<LaidOutLabel>(labelColumn->text(row), labelStyle), {}, {}, {}};
+      if (l.text->empty()) continue;
+      l.pole = labelPoint(rings, largest, *l.text);
+      const double halfW = l.text->extent().width / 2, halfH = l.text->extent().height / 2;
+      l.across = reachInBand(rings[largest], true, l.pole.y - halfH, l.pole.y + halfH, l.pole.x);
+      l.upDown = reachInBand(rings[largest], false, l.pole.x - halfW, l.pole.x + halfW, l.pole.y);
+      l.fits = mode == LabelOverlap::Show || fitsInside(rings, l.box(TextPosition::Center));
+      auto boxAt = [&l](TextPosition p) { return l.box(p); };
+      if (!dc.labels) {
+        drawLabel(dc, l, TextPosition::Center);
+      } else if (!l.fits) {
+        later.push_back(std::move(l));
+      } else if (mode != LabelOverlap::Move) {
+        if (dc.labels->place(TextPosition::Center, boxAt)) drawLabel(dc, l, TextPosition::Center);
+      } else if (dc.labels->takeOwn(TextPosition::Center, boxAt)) {
+        drawLabel(dc, l, TextPosition::Center);
+      } else {
+        later.push_back(std::move(l));
+      }
+    }
+    for (const RegionLabel& l : later)
+      if (const auto placed =
+              dc.labels->placeAround(l.pole, [&l](TextPosition p) { return l.box(p); }))
+        drawLabel(dc, l, *placed);
+  }
+
+  // Draws a label at `where`, with a leader line from its point when that
+  // is outside the region.
+  void drawLabel(const DrawContext& dc, const RegionLabel& l, TextPosition where) {
+    Painter& pen = *dc.pen;
+    ItemGuard item(pen, tips.info("label", regions[l.region].respRow));
+    if (where != TextPosition::Center) {
+      StateGuard guard(pen);
+      const Point end = nearestOn(l.box(where).bounds(), l.pole);
+      pen.newPath();
+      pen.moveTo(l.pole.x, l.pole.y);
+      pen.lineTo(end.x, end.y);
+      setLineStyle(pen, labelStyle.font.color, 0.75, 1);
+      pen.stroke();
+    }
+    l.text->draw(pen, l.centre(where), TextPosition::Center);
+  }
+
+  // Where a label goes in its region: the pole of inaccessibility of the
+  // region's largest ring. When the label's block does not fit there, the
+  // pole of the rings stretched upright by the label's width over its
+  // height (the centre of the largest ellipse of the label's shape) where
+  // that fits, as it does in regions that are wider than they are tall.
+  static Point labelPoint(const std::vector<Ring>& rings, size_t largest,
+                          const LaidOutLabel& label) {
+    const Point pole = poleOfInaccessibility(rings, largest, 0.5).at;
+    const TextExtent& e = label.extent();
+    const double stretch = e.height > 0 ? e.width / e.height : 1;
+    if (!(stretch > 1) || fitsInside(rings, label.box(pole, TextPosition::Center))) return pole;
+    std::vector<Ring> tall = rings;
+    for (Ring& r : tall)
+      for (Point& p : r) p.y *= stretch;
+    Point wide = poleOfInaccessibility(tall, largest, 0.5).at;
+    wide.y /= stretch;
+    return fitsInside(rings, label.box(wide, TextPosition::Center)) ? wide : pole;
   }
 
   MarkTips tips;
   std::vector<Region> regions;
   LineLook outline, emptyOutline;
+  // Region labels: their column, and each region's row in it (SIZE_MAX:
+  // none).
+  const DataColumn* labelColumn = nullptr;
+  std::vector<size_t> labelRow;
+  LabelStyle labelStyle;
+  std::vector<std::vector<Ring>> labelRings;  // the regions as drawn, until labelled
 };
 
 }  // namespace
@@ -362,7 +543,8 @@ std::unique_ptr<PreparedLayer> prepareRegions(Env& env, const Layer& layer) {
   const ColumnRef* group = layer.column(Role::ColorGroup);
   DataTable* resp = nullptr;
   const DataColumn* respId = nullptr;
-  if (response || group || !layer.tips.empty() || layer.column(Role::Url)) {
+  if (response || group || !layer.tips.empty() || layer.column(Role::Url) ||
+      layer.column(Role::DataLabel)) {
     const bool fromMap = layer.dataId.empty() || sameNoCase(layer.dataId, "__MAP__");
     resp = fromMap ? map : env.table(layer.dataId);
     if (!resp) {
@@ -393,6 +575,27 @@ std::unique_ptr<PreparedLayer> prepareRegions(Env& env, const Layer& layer) {
     }
     for (size_t i = 0; i < regions.size(); ++i) regions[i].respRow = regionResp[i];
     out->tips.init(env, layer, resp);
+  }
+
+  // The labels come from the response data when it has their column, else
+  // from the map data (the first row of each region).
+  if (const ColumnRef* ref = layer.column(Role::DataLabel)) {
+    const DataColumn* c = resp ? resp->column(ref->column) : nullptr;
+    out->labelRow = c ? regionResp : regionRow;
+    if (!c) c = map->column(ref->column);
+    if (!c) {
+      env.warn("The region labels of " + name + " are not drawn: the column " + ref->column +
+               " is in neither the map data " + map->displayName() +
+               (resp && resp != map ? " nor the data " + resp->displayName() : std::string()) +
+               ".");
+    } else {
+      out->labelColumn = c;
+      out->labelStyle.font = layerFont(env, layer, Key::DataLabelAttrs);
+      out->labelStyle.font.color = withTransparency(out->labelStyle.font.color, dataTransparency(layer));
+      out->labelStyle.pad = 0;
+      // A halo keeps them readable on dark and light fills alike.
+      out->labelStyle.backlight = kLabelHalo;
+    }
   }
 
   LegendItem item;

@@ -1,15 +1,19 @@
 // Legends. "DiscreteLegend": one entry per group value, class or plot of
 // the plots it names, each a swatch (a filled square for regions, a marker,
-// a line, a bubble, a text sample) and its label, in rows (across= columns
-// at most), with a title; placed below the map unless valign=/halign= say
-// otherwise. "ContinuousLegend": a gradient bar of a plot's color response
-// with ticks at round values, horizontal below or above the map, vertical
-// at its side.
+// a line sample, a bubble, a text sample) and its label, in rows (across=
+// columns at most), with a title; placed below the map unless
+// valign=/halign= say otherwise. Markers are drawn opaque and at least
+// kMinMarker across, whatever the plotted ones are, so that groups can be
+// told apart. "ContinuousLegend": a gradient bar of a plot's color
+// response with ticks at round values in the response's display format,
+// horizontal below or above the map, vertical at its side. A BUBBLE plot a
+// legend lists gets its size key beside that legend.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "common/ascii.h"
 #include "render/marks/draw.h"
@@ -26,6 +30,9 @@ constexpr double kRowGap = 3;
 constexpr double kTitleGap = 10;  // between a title on the left and the entries
 constexpr double kPi = 3.14159265358979323846;
 constexpr size_t kMaxItems = 200;  // entries of one legend (more cannot be read)
+constexpr double kMinMarker = 10;  // the least a marker swatch is across
+constexpr double kLineSample = 28;  // length of a line entry's sample
+constexpr double kKeyGap = 8;      // between a legend and a size key beside it
 
 void drawText(Painter& pen, double x, double y, const std::string& text, const FontStyle& font,
               Justify justify = Justify::Left) {
@@ -69,15 +76,19 @@ void drawSwatch(Painter& pen, const LegendItem& it, const Rect& r) {
     }
     case LegendItem::Kind::Marker: {
       MarkerStyle m = it.marker;
-      m.size = std::min(m.size, r.width);
+      m.size = std::clamp(m.size, kMinMarker, std::max(kMinMarker, r.height));
+      m.color.a = 1;
+      if (m.outline.a > 0) m.outline.a = 1;
       drawMarker(pen, m, {std::floor(cx) + 0.5, std::floor(cy) + 0.5});
       break;
     }
     case LegendItem::Kind::Line: {
-      const LineLook& l = it.line;
-      pen.moveTo(r.x - 2, cy);
-      pen.lineTo(r.right() + 2, cy);
-      setLineStyle(pen, l.color, std::clamp(l.width, 0.5, 4.0), l.pattern);
+      // Long enough to show the pattern, in the plot's thickness.
+      LineLook l = it.line;
+      l.color.a = 1;
+      pen.moveTo(r.x, cy);
+      pen.lineTo(r.right(), cy);
+      setLineStyle(pen, l.color, std::clamp(l.width, 1.0, std::max(1.0, r.height / 2)), l.pattern);
       pen.stroke();
       break;
     }
@@ -98,10 +109,14 @@ class DiscreteLegendBlock final : public Block {
     if (items.empty()) return {};
     const double valueH = measureText("Ag", valueFont).height;
     swatch_ = autoItemSize ? std::max(6.0, valueH) : kSwatch;
+    const bool lines = std::any_of(items.begin(), items.end(), [](const LegendItem& it) {
+      return it.kind == LegendItem::Kind::Line;
+    });
+    sample_ = lines ? std::max(kLineSample, swatch_) : swatch_;
     rowH_ = std::max(swatch_, valueH);
     colW_ = 0;
     for (const LegendItem& it : items)
-      colW_ = std::max(colW_, swatch_ + kSwatchGap + measureText(it.label, valueFont).width);
+      colW_ = std::max(colW_, sample_ + kSwatchGap + measureText(it.label, valueFont).width);
     TextExtent t = title.empty() ? TextExtent{} : measureText(title, titleFont);
     titleW_ = t.width;
     titleH_ = t.height;
@@ -128,6 +143,7 @@ class DiscreteLegendBlock final : public Block {
   }
 
   void draw(Painter& pen, const Rect& box) override {
+    ItemGuard item(pen, ItemInfo{"legend", {}, {}});
     border(pen, box);
     StateGuard g(pen);
     pen.rectangle(box.x, box.y, box.width, box.height);
@@ -147,8 +163,12 @@ class DiscreteLegendBlock final : public Block {
       const int col = static_cast<int>(i % static_cast<size_t>(cols_));
       const int row = static_cast<int>(i / static_cast<size_t>(cols_));
       const double ix = x0 + col * (colW_ + kColumnGap), iy = y0 + row * (rowH_ + kRowGap);
-      drawSwatch(pen, items[i], Rect{ix, iy + (rowH_ - swatch_) / 2, swatch_, swatch_});
-      drawText(pen, ix + swatch_ + kSwatchGap, iy + (rowH_ - valueH) / 2, items[i].label, valueFont);
+      const double sy = iy + (rowH_ - swatch_) / 2;
+      if (items[i].kind == LegendItem::Kind::Line)
+        drawSwatch(pen, items[i], Rect{ix, sy, sample_, swatch_});
+      else
+        drawSwatch(pen, items[i], Rect{ix + (sample_ - swatch_) / 2, sy, swatch_, swatch_});
+      drawText(pen, ix + sample_ + kSwatchGap, iy + (rowH_ - valueH) / 2, items[i].label, valueFont);
     }
   }
 
@@ -159,7 +179,7 @@ class DiscreteLegendBlock final : public Block {
   bool vertical = false, autoItemSize = false;
 
  private:
-  double swatch_ = kSwatch, rowH_ = 0, colW_ = 0, titleW_ = 0, titleH_ = 0;
+  double swatch_ = kSwatch, sample_ = kSwatch, rowH_ = 0, colW_ = 0, titleW_ = 0, titleH_ = 0;
   int cols_ = 1, rows_ = 1;
   size_t shown_ = 0;
   bool titleLeft_ = false;
@@ -203,12 +223,10 @@ class GradientLegendBlock final : public Block {
  public:
   Size2 layout(double maxWidth, double maxHeight) override {
     ticks_ = niceTicks(scale.min(), scale.max(), integer, step_);
-    labels_.clear();
+    labels_ = tickLabels();
     labelW_ = 0;
-    for (double t : ticks_) {
-      labels_.push_back(tickText(t, step_, integer));
-      labelW_ = std::max(labelW_, measureText(labels_.back(), valueFont).width);
-    }
+    for (const std::string& l : labels_)
+      labelW_ = std::max(labelW_, measureText(l, valueFont).width);
     labelH_ = measureText("0", valueFont).height;
     TextExtent t = title.empty() ? TextExtent{} : measureText(title, titleFont);
     titleW_ = t.width;
@@ -235,6 +253,7 @@ class GradientLegendBlock final : public Block {
   }
 
   void draw(Painter& pen, const Rect& box) override {
+    ItemGuard item(pen, ItemInfo{"legend", {}, {}});
     if (showBorder) border(pen, box);
     StateGuard g(pen);
     double x0 = box.x + kPad, y0 = box.y + kPad;
@@ -300,11 +319,176 @@ class GradientLegendBlock final : public Block {
   bool vertical = false, integer = false, showBorder = false;
 
  private:
+  // The ticks' texts in the response's display format (12.3% for
+  // PERCENT8.1); without one, or where the format would show two ticks
+  // alike, as plain numbers.
+  std::vector<std::string> tickLabels() const {
+    std::vector<std::string> out;
+    const DataColumn* c = scale.column();
+    if (c && c->formatNumber && !c->format.empty() && !sameNoCase(c->format, "BEST")) {
+      for (double t : ticks_) out.push_back(c->valueText(t));
+      if (std::adjacent_find(out.begin(), out.end()) == out.end()) return out;
+      out.clear();
+    }
+    for (double t : ticks_) out.push_back(tickText(t, step_, integer));
+    return out;
+  }
+
   static constexpr double kThick = 12;
   std::vector<double> ticks_;
   std::vector<std::string> labels_;
   double step_ = 1, labelW_ = 0, labelH_ = 0, titleW_ = 0, titleH_ = 0, barLen_ = 0;
   bool titleLeft_ = false;
+};
+
+// The size key of a BUBBLE plot: nested circles of round values on a common
+// bottom, drawn on the plot's own scale (a circle has the area of a bubble
+// of its value), each labelled in the SIZE variable's format, a leader line
+// from its top to its label, under the variable's label.
+class SizeKeyBlock final : public Block {
+ public:
+  explicit SizeKeyBlock(const SizeKey& key) : key_(key) {}
+
+  Size2 layout(double maxWidth, double maxHeight) override {
+    labelH_ = measureText("0", valueFont).height;
+    circles_.clear();
+    labelW_ = 0;
+    for (double v : keyValues(key_.scale)) {
+      std::string label = key_.column ? key_.column->valueText(v) : shortNumber(v);
+      labelW_ = std::max(labelW_, measureText(label, valueFont).width);
+      circles_.push_back({key_.scale.radius(v), std::move(label), 0});
+    }
+    if (circles_.empty()) return {};
+    // Each label level with its circle's top, or just below the label
+    // before it.
+    const double R = circles_.front().radius;
+    double below = -labelH_;
+    for (Circle& c : circles_) {
+      c.labelY = std::max(2 * (R - c.radius), below + labelH_);
+      below = c.labelY;
+    }
+    body_ = std::max(2 * R, below + labelH_ / 2);
+    const TextExtent t = title.empty() ? TextExtent{} : measureText(title, titleFont);
+    titleH_ = t.height;
+    Size2 s;
+    s.width = 2 * kPad + std::max(t.width, 2 * R + kLeader + 2 + labelW_);
+    s.height = 2 * kPad + (title.empty() ? 0 : titleH_ + 4) + labelH_ / 2 + body_ + 1;
+    if (s.width > maxWidth || s.height > maxHeight) return {};
+    return s;
+  }
+
+  void draw(Painter& pen, const Rect& box) override {
+    ItemGuard item(pen, ItemInfo{"legend", {}, {}});
+    border(pen, box);
+    StateGuard g(pen);
+    const double x0 = box.x + kPad;
+    if (!title.empty()) drawText(pen, x0, box.y + kPad, title, titleFont);
+    const double R = circles_.front().radius;
+    // The top of the largest circle; the circles share its bottom.
+    const double top = box.y + kPad + (title.empty() ? 0 : titleH_ + 4) + labelH_ / 2;
+    const double cx = x0 + R, bottom = top + 2 * R;
+    for (const Circle& c : circles_) {
+      pen.newPath();
+      pen.arc(cx, bottom - c.radius, c.radius, 0, 2 * kPi);
+      setLineStyle(pen, rgbHex(0x505050), 1, 1);
+      pen.stroke();
+      const double y = bottom - 2 * c.radius, labelY = top + c.labelY;
+      pen.moveTo(cx, y);
+      pen.lineTo(x0 + 2 * R + 2, y);
+      pen.lineTo(x0 + 2 * R + kLeader, labelY);
+      setLineStyle(pen, rgbHex(0x909090), 1, 1);
+      pen.stroke();
+      drawText(pen, x0 + 2 * R + kLeader + 2, labelY - labelH_ / 2, c.label, valueFont);
+    }
+  }
+
+  std::string title;
+  FontStyle titleFont, valueFont;
+
+ private:
+  static constexpr double kLeader = 12;  // from a circle's top to its label
+  static constexpr double kMinRatio = 3;  // between the values of two circles
+  static constexpr double kMinGap = 3;    // between the tops of two circles
+
+  // Round values, largest first: 1-2-5 values from the largest not above
+  // the largest size downward, each at most a third of the one before and
+  // its circle's top clear of the one before, at most four. They go below
+  // the smallest size only while fewer than two are taken, and never where
+  // the scale's floor, not the value, would give the radius.
+  static std::vector<double> keyValues(const BubbleScale& s) {
+    std::vector<double> out;
+    if (!(s.high > 0) || !std::isfinite(s.high)) return out;
+    static constexpr double kMantissas[] = {5, 2, 1};
+    const double top = std::floor(std::log10(s.high));
+    double last = 0;
+    for (int i = 0; i < 48 && out.size() < 4; ++i) {
+      const double v = kMantissas[i % 3] * std::pow(10, top - i / 3);
+      if (v > s.high * (1 + 1e-9)) continue;
+      if (v < s.low && (out.size() >= 2 || !s.proportional)) break;
+      if (s.proportional && s.maxRadius * std::sqrt(v / s.high) <= std::max(s.minRadius, 1.0))
+        break;
+      const double r = s.radius(v);
+      if (!out.empty() && (out.back() < v * kMinRatio * (1 - 1e-9) || 2 * (last - r) < kMinGap))
+        continue;
+      out.push_back(v);
+      last = r;
+    }
+    return out;
+  }
+
+  struct Circle {
+    double radius;
+    std::string label;
+    double labelY;  // the middle of its label, below the largest circle's top
+  };
+  SizeKey key_;
+  std::vector<Circle> circles_;
+  double labelW_ = 0, labelH_ = 0, titleH_ = 0, body_ = 0;
+};
+
+// A legend with the size keys of the bubble plots it lists: beside it in a
+// row above or below the map, under it in a column at its side. The keys
+// are laid out first; the legend takes the room they leave.
+class LegendWithKeys final : public Block {
+ public:
+  Size2 layout(double maxWidth, double maxHeight) override {
+    sizes_.assign(parts.size(), {});
+    double along = 0, across = 0;  // along the row (or column), and across it
+    auto take = [&](size_t i) {
+      const double roomW = vertical ? maxWidth : maxWidth - along - (along > 0 ? kKeyGap : 0);
+      const double roomH = vertical ? maxHeight - along - (along > 0 ? kKeyGap : 0) : maxHeight;
+      const Size2 s = parts[i]->layout(std::max(0.0, roomW), std::max(0.0, roomH));
+      if (s.width <= 0 || s.height <= 0) return;
+      sizes_[i] = s;
+      along += (along > 0 ? kKeyGap : 0) + (vertical ? s.height : s.width);
+      across = std::max(across, vertical ? s.width : s.height);
+    };
+    for (size_t i = 1; i < parts.size(); ++i) take(i);
+    take(0);
+    if (along <= 0) return {};
+    return vertical ? Size2{across, along} : Size2{along, across};
+  }
+
+  void draw(Painter& pen, const Rect& box) override {
+    double at = vertical ? box.y : box.x;
+    for (size_t i = 0; i < parts.size(); ++i) {
+      const Size2 s = sizes_[i];
+      if (s.width <= 0 || s.height <= 0) continue;
+      if (vertical) {
+        parts[i]->draw(pen, Rect{box.x, at, s.width, s.height});
+        at += s.height + kKeyGap;
+      } else {
+        parts[i]->draw(pen, Rect{at, box.y + (box.height - s.height) / 2, s.width, s.height});
+        at += s.width + kKeyGap;
+      }
+    }
+  }
+
+  std::vector<std::unique_ptr<Block>> parts;  // the legend, then the keys
+  bool vertical = false;
+
+ private:
+  std::vector<Size2> sizes_;
 };
 
 // The drawn layers by name, in any letter case (the first of a name):
@@ -354,6 +538,25 @@ void legendFonts(Env& env, const Legend& l, FontStyle& title, FontStyle& value) 
 std::vector<PlacedBlock> makeLegends(Env& env, const PreparedLayers& layers) {
   std::vector<PlacedBlock> out;
   const LayersByName byName(layers);
+  std::unordered_set<const PreparedLayer*> keyed;  // bubble plots whose size key is placed
+  // The legend of `pb` with the size keys of the bubble plots it lists
+  // that have none yet.
+  auto withSizeKeys = [&](const Legend& l, PlacedBlock& pb) {
+    auto group = std::make_unique<LegendWithKeys>();
+    group->vertical = pb.side == Side::Left || pb.side == Side::Right;
+    for (const std::string& name : l.plots) {
+      const PreparedLayer* p = byName.find(name);
+      if (!p || !p->sizeKey || !(p->sizeKey->scale.high > 0) || !keyed.insert(p).second) continue;
+      auto key = std::make_unique<SizeKeyBlock>(*p->sizeKey);
+      const DataColumn* c = p->sizeKey->column;
+      key->title = c ? (c->label.empty() ? c->name : c->label) : std::string();
+      legendFonts(env, l, key->titleFont, key->valueFont);
+      group->parts.push_back(std::move(key));
+    }
+    if (group->parts.empty()) return;
+    group->parts.insert(group->parts.begin(), std::move(pb.block));
+    pb.block = std::move(group);
+  };
   std::vector<const Legend*> all;
   for (const Legend& l : env.model.overlayLegends) all.push_back(&l);
   for (const Legend& l : env.model.globalLegends) all.push_back(&l);
@@ -388,6 +591,7 @@ std::vector<PlacedBlock> makeLegends(Env& env, const PreparedLayers& layers) {
       b->integer = get<bool>(*l, Key::Integer, b->integer);
       b->showBorder = get<bool>(*l, Key::Border, b->showBorder);
       pb.block = std::move(b);
+      withSizeKeys(*l, pb);
     } else {
       auto b = std::make_unique<DiscreteLegendBlock>();
       b->title = title;
@@ -407,6 +611,7 @@ std::vector<PlacedBlock> makeLegends(Env& env, const PreparedLayers& layers) {
       b->autoItemSize = get<bool>(*l, Key::AutoItemSize, b->autoItemSize);
       b->vertical = pb.side == Side::Left || pb.side == Side::Right;
       pb.block = std::move(b);
+      withSizeKeys(*l, pb);
     }
     out.push_back(std::move(pb));
   }

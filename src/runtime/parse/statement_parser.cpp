@@ -1033,11 +1033,23 @@ class StatementParser {
       semanticError(t.line, t.column, needsDataSet(od, wanted));
       return;
     }
-    s.var.dataSet = ds;
     int number = env_.findVariable(ds, t.text);
+    std::string searched = env_.dataSetName(ds);
+    if (number < 0 && od.orMapData && s.var.source == VarSource::MapRespData) {
+      // Not in the response data: the map data's, when it has one so named.
+      host::DataSet* map = dataSetFor(VarSource::MapData, &skip, &wanted);
+      if (map && map != ds) {
+        searched += " or " + env_.dataSetName(map);
+        if ((number = env_.findVariable(map, t.text)) >= 0) {
+          ds = map;
+          s.var.source = VarSource::MapData;
+        }
+      }
+    }
+    s.var.dataSet = ds;
     if (number < 0) {
       semanticError(t.line, t.column,
-                    "Variable " + t.text + " not found in data set " + env_.dataSetName(ds) + ".");
+                    "Variable " + t.text + " not found in data set " + searched + ".");
       return;
     }
     s.var.number = number;

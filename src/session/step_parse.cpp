@@ -13,12 +13,19 @@ namespace qv::rt {
 
 namespace {
 
-// The text around `column` (1-based) on one line, and a caret under the
-// column: line breaks and tabs show as blanks, a long text is cut around
-// the place, and the caret counts UTF-8 characters.
+// The line of `text` that holds `column` (1-based), and a caret under the
+// column: tabs show as blanks, a long line is cut around the place, and the
+// caret counts UTF-8 characters.
 std::vector<std::string> caretLines(std::string_view text, int column) {
   constexpr size_t kWidth = 100;
-  const size_t at = std::min(static_cast<size_t>(std::max(column, 1) - 1), text.size());
+  size_t at = std::min(static_cast<size_t>(std::max(column, 1) - 1), text.size());
+  const size_t lineStart = text.find_last_of("\r\n", at == 0 ? std::string_view::npos : at - 1);
+  if (lineStart != std::string_view::npos && lineStart < at) {
+    text.remove_prefix(lineStart + 1);
+    at -= lineStart + 1;
+  }
+  text = text.substr(0, text.find_first_of("\r\n"));
+  at = std::min(at, text.size());
   auto startOf = [&](size_t i) { return i >= text.size() || (text[i] & 0xC0) != 0x80; };
   size_t from = at > kWidth / 2 ? at - kWidth / 2 : 0;
   while (!startOf(from)) --from;
@@ -27,8 +34,7 @@ std::vector<std::string> caretLines(std::string_view text, int column) {
   const std::string indent(7, ' ');  // under the text after "ERROR: "
   std::string shown = indent + (from > 0 ? "..." : ""), caret = indent + (from > 0 ? "   " : "");
   for (size_t i = from; i < to; ++i) {
-    const char c = text[i];
-    shown += c == '\n' || c == '\r' || c == '\t' ? ' ' : c;
+    shown += text[i] == '\t' ? ' ' : text[i];
     if (i < at && startOf(i)) caret += ' ';
   }
   if (to < text.size()) shown += "...";

@@ -1435,9 +1435,10 @@ std::string_view WhereExpr::callText(int n, size_t row, Scratch& cx) const {
       return out;
     }
     case Fn::Put: {
+      // The text without the blanks the format pads with.
       if (nodes_[static_cast<size_t>(args[0])].type == 2) {
         out = formatChar(x.format, x.formatWidth, str(args[0], row, cx));
-        return out;
+        return trimBlanks(out);
       }
       const double v = num(args[0], row, cx);
       if (isMissingNumber(v)) return {};

@@ -483,22 +483,20 @@ class WhereParser {
 
   int orExpr() {
     Depth d(*this);
-    int left = andExpr();
-    while (peek().kind == T::Or) {
+    return chain(T::Or, Op::Or, &WhereParser::andExpr);
+  }
+
+  // operand (tok operand)*, from left to right.
+  int chain(T tok, Op op, int (WhereParser::*operand)()) {
+    int left = (this->*operand)();
+    while (peek().kind == tok) {
       int col = take().column;
-      left = binary(Op::Or, left, andExpr(), col);
+      left = binary(op, left, (this->*operand)(), col);
     }
     return left;
   }
 
-  int andExpr() {
-    int left = notExpr();
-    while (peek().kind == T::And) {
-      int col = take().column;
-      left = binary(Op::And, left, notExpr(), col);
-    }
-    return left;
-  }
+  int andExpr() { return chain(T::And, Op::And, &WhereParser::notExpr); }
 
   int notExpr() {
     Depth d(*this);
@@ -594,14 +592,7 @@ class WhereParser {
     return add(std::move(n));
   }
 
-  int concatExpr() {
-    int left = addExpr();
-    while (peek().kind == T::Concat) {
-      int col = take().column;
-      left = binary(Op::Concat, left, addExpr(), col);
-    }
-    return left;
-  }
+  int concatExpr() { return chain(T::Concat, Op::Concat, &WhereParser::addExpr); }
 
   int addExpr() {
     int left = mulExpr();

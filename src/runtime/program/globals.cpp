@@ -254,29 +254,33 @@ bool isFormatToken(const Token& t) {
   return parseFormatName(t.text, &name, &w, &d, &hw, &hd);
 }
 
-// FORMAT=(var ... fmt var ... fmt): each format applies to the variables
-// written before it. Whether a format is known is decided when the data set
-// is opened, where the variable's data set can be named.
-std::vector<std::pair<std::string, std::string>> readFormatList(Cursor& c) {
-  if (!c.is(Tok::LParen)) c.fail("FORMAT= needs a list in parentheses: FORMAT=(var fmt ...)");
+// A list in parentheses of variables in groups, each group closed by a word
+// that applies to the variables written before it (FORMAT=(a b COMMA12.),
+// TYPE=(a b NUM)). `closes(t, vars)` says whether token t closes a group
+// after `vars` and then takes what it holds; `form` is how the option is
+// written, `expected` what a token may be, `need` what a group lacks
+// without its word, `kind` what the word gives (format, type).
+template <class Closes>
+void readGroups(Cursor& c, const std::string& option, const std::string& form,
+                const std::string& expected, const std::string& need, const std::string& kind,
+                const Closes& closes) {
+  if (!c.is(Tok::LParen)) c.fail(option + "= needs a list in parentheses: " + form);
   const Token& open = c.take();
-  std::vector<std::pair<std::string, std::string>> out;
   std::vector<std::string> vars;
+  bool any = false;
   while (!c.is(Tok::RParen)) {
-    if (c.atEnd()) c.failAt(open, "FORMAT= is not closed with ')'");
+    if (c.atEnd()) c.failAt(open, option + "= is not closed with ')'");
     const Token& t = c.take();
-    if (t.kind == Tok::Format || t.kind == Tok::Number) {
-      if (!isFormatToken(t)) c.failAt(t, "Invalid format " + t.text + " in FORMAT=");
-      if (vars.empty()) c.failAt(t, "The format " + t.text + " in FORMAT= follows no variable");
-      for (std::string& v : vars) out.emplace_back(std::move(v), t.text);
+    if (closes(t, vars)) {
       vars.clear();
+      any = true;
       continue;
     }
     if (t.kind == Tok::Name) {
       if (!isValidName(t.text))
-        c.failAt(t, "Variable name " + t.text + " in FORMAT= is longer than 32 characters");
+        c.failAt(t, "Variable name " + t.text + " in " + option + "= is longer than 32 characters");
     } else if (t.kind != Tok::NameLit) {
-      c.failAt(t, "Expected a variable name or a format in FORMAT=, found " + describeToken(t));
+      c.failAt(t, "Expected " + expected + " in " + option + "=, found " + describeToken(t));
     }
     vars.push_back(t.text);
   }
@@ -284,9 +288,25 @@ std::vector<std::pair<std::string, std::string>> readFormatList(Cursor& c) {
   if (!vars.empty()) {
     std::string names;
     for (const std::string& v : vars) names += (names.empty() ? "" : " ") + v;
-    c.failAt(open, "FORMAT= needs a format (like COMMA12. or 8.2) after " + names);
+    c.failAt(open, option + "= needs " + need + " after " + names);
   }
-  if (out.empty()) c.failAt(open, "FORMAT= needs at least one variable and format");
+  if (!any) c.failAt(open, option + "= needs at least one variable and " + kind);
+}
+
+// FORMAT=(var ... fmt var ... fmt). Whether a format is known is decided
+// when the data set is opened, where the variable's data set can be named.
+std::vector<std::pair<std::string, std::string>> readFormatList(Cursor& c) {
+  std::vector<std::pair<std::string, std::string>> out;
+  readGroups(c, "FORMAT", "FORMAT=(var fmt ...)", "a variable name or a format",
+             "a format (like COMMA12. or 8.2)", "format",
+             [&](const Token& t, std::vector<std::string>& vars) {
+               if (t.kind != Tok::Format && t.kind != Tok::Number) return false;
+               if (!isFormatToken(t)) c.failAt(t, "Invalid format " + t.text + " in FORMAT=");
+               if (vars.empty())
+                 c.failAt(t, "The format " + t.text + " in FORMAT= follows no variable");
+               for (std::string& v : vars) out.emplace_back(std::move(v), t.text);
+               return true;
+             });
   return out;
 }
 
@@ -324,45 +344,25 @@ std::string readParenText(Cursor& c, const std::vector<Token>& toks, const Sourc
   return text;
 }
 
-// TYPE=(var ... CHAR [format] var ... NUM): each type applies to the
-// variables written before it. CHAR and NUM are names of variables where
-// no variable precedes them.
+// TYPE=(var ... CHAR [format] var ... NUM): CHAR and NUM are names of
+// variables where no variable precedes them.
 std::vector<TypeChange> readTypeList(Cursor& c) {
-  if (!c.is(Tok::LParen))
-    c.fail("TYPE= needs a list in parentheses: TYPE=(var NUM) or TYPE=(var CHAR [format])");
-  const Token& open = c.take();
   std::vector<TypeChange> out;
-  std::vector<std::string> vars;
-  while (!c.is(Tok::RParen)) {
-    if (c.atEnd()) c.failAt(open, "TYPE= is not closed with ')'");
-    const Token& t = c.take();
-    const bool toChar = t.kind == Tok::Name && sameNoCase(t.text, "CHAR");
-    if (!vars.empty() && (toChar || (t.kind == Tok::Name && sameNoCase(t.text, "NUM")))) {
-      std::string format;
-      if (toChar && isFormatToken(c.peek())) format = c.take().text;
-      for (std::string& v : vars) out.push_back(TypeChange{std::move(v), toChar, format});
-      vars.clear();
-      continue;
-    }
-    if (t.kind == Tok::Name) {
-      if (!isValidName(t.text))
-        c.failAt(t, "Variable name " + t.text + " in TYPE= is longer than 32 characters");
-    } else if (t.kind != Tok::NameLit) {
-      c.failAt(t, "Expected a variable name, CHAR or NUM in TYPE=, found " + describeToken(t));
-    }
-    vars.push_back(t.text);
-  }
-  c.take();
-  if (!vars.empty()) {
-    std::string names;
-    for (const std::string& v : vars) names += (names.empty() ? "" : " ") + v;
-    c.failAt(open, "TYPE= needs CHAR or NUM after " + names);
-  }
-  if (out.empty()) c.failAt(open, "TYPE= needs at least one variable and type");
+  readGroups(c, "TYPE", "TYPE=(var NUM) or TYPE=(var CHAR [format])",
+             "a variable name, CHAR or NUM", "CHAR or NUM", "type",
+             [&](const Token& t, std::vector<std::string>& vars) {
+               const bool toChar = t.kind == Tok::Name && sameNoCase(t.text, "CHAR");
+               if (vars.empty() || !(toChar || (t.kind == Tok::Name && sameNoCase(t.text, "NUM"))))
+                 return false;
+               std::string format;
+               if (toChar && isFormatToken(c.peek())) format = c.take().text;
+               for (std::string& v : vars) out.push_back(TypeChange{std::move(v), toChar, format});
+               return true;
+             });
   std::set<std::string> seen;
   for (const TypeChange& t : out)
     if (!seen.insert(upper(t.var)).second)
-      c.failAt(open, "Variable " + t.var + " is given two types in TYPE=");
+      c.fail("Variable " + t.var + " is given two types in TYPE=");
   return out;
 }
 

@@ -201,12 +201,11 @@ void computeColumns(Frame& frame, const std::string& text, const std::string& da
       double* out = k->num.data();
       forRowBlocks(rows, [&](size_t b, size_t lo, size_t hi) {
         WhereExpr::Scratch cx;
-        for (size_t r = lo; r < hi; ++r) {
-          out[r] = e.number(r, cx);
-          if (cx.events) {
-            tell(b, cx.events);
-            cx.events = 0;
-          }
+        unsigned char ev[WhereExpr::kBlock];
+        for (size_t r = lo; r < hi; r += WhereExpr::kBlock) {
+          const size_t n = std::min(WhereExpr::kBlock, hi - r);
+          e.numbers(r, n, out + r, ev, cx);
+          for (size_t i = 0; i < n; ++i) tell(b, ev[i]);
         }
       });
     } else {

@@ -1219,6 +1219,28 @@ inline double checked(double r, unsigned* events) {
   return kMissing;
 }
 
+// a op b for an arithmetic operator: missing, with the event, where it has
+// no value (a missing operand, a division by zero, no finite result).
+inline double arithmetic(Op op, double a, double b, unsigned* events) {
+  if (isMissingNumber(a) || isMissingNumber(b)) {
+    *events |= WhereExpr::kMissingOperand;
+    return kMissing;
+  }
+  switch (op) {
+    case Op::Add: return checked(a + b, events);
+    case Op::Sub: return checked(a - b, events);
+    case Op::Mul: return checked(a * b, events);
+    case Op::Div:
+      if (b == 0) break;
+      return checked(a / b, events);
+    default:
+      if (a == 0 && b < 0) break;  // 0 ** -1 is 1 / 0
+      return checked(std::pow(a, b), events);
+  }
+  *events |= WhereExpr::kDivisionByZero;
+  return kMissing;
+}
+
 // x rounded to the nearest multiple of `unit`, halves away from zero. A
 // quotient within a few units in the last place of a half counts as one
 // (2.675 to 0.01 is 2.68, as written); a unit whose inverse is a whole
@@ -1262,28 +1284,8 @@ double WhereExpr::num(int n, size_t row, Scratch& cx) const {
     case Op::Mul:
     case Op::Div:
     case Op::Pow: {
-      const double a = num(x.a, row, cx), b = num(x.b, row, cx);
-      if (isMissingNumber(a) || isMissingNumber(b)) {
-        cx.events |= kMissingOperand;
-        return kMissing;
-      }
-      switch (x.op) {
-        case Op::Add: return checked(a + b, &cx.events);
-        case Op::Sub: return checked(a - b, &cx.events);
-        case Op::Mul: return checked(a * b, &cx.events);
-        case Op::Div:
-          if (b == 0) {
-            cx.events |= kDivisionByZero;
-            return kMissing;
-          }
-          return checked(a / b, &cx.events);
-        default:
-          if (a == 0 && b < 0) {
-            cx.events |= kDivisionByZero;
-            return kMissing;
-          }
-          return checked(std::pow(a, b), &cx.events);
-      }
+      const double a = num(x.a, row, cx);
+      return arithmetic(x.op, a, num(x.b, row, cx), &cx.events);
     }
     case Op::Call:
       if (x.type == 1) return call(x, row, cx);
@@ -1513,6 +1515,57 @@ bool WhereExpr::test(size_t row) const {
 double WhereExpr::number(size_t row, Scratch& scratch) const {
   if (!bound_ || row >= rows_) return kMissing;
   return num(root_, row, scratch);
+}
+
+void WhereExpr::numbers(size_t lo, size_t count, double* out, unsigned char* events,
+                        Scratch& scratch) const {
+  count = std::min({count, kBlock, lo < rows_ ? rows_ - lo : 0});
+  std::fill(events, events + count, 0);
+  if (bound_ && count) numBlock(root_, lo, count, out, events, scratch);
+}
+
+// Node n over a block of rows: arithmetic an operation at a time (its
+// operands are evaluated for every row, as row by row); anything else row
+// by row, so that a condition still decides which branch is evaluated.
+void WhereExpr::numBlock(int n, size_t lo, size_t count, double* out, unsigned char* events,
+                         Scratch& cx) const {
+  const Node& x = nodes_[static_cast<size_t>(n)];
+  switch (x.op) {
+    case Op::Num: std::fill(out, out + count, x.value); return;
+    case Op::Var: std::copy(x.col->num.data() + lo, x.col->num.data() + lo + count, out); return;
+    case Op::Neg:
+      numBlock(x.a, lo, count, out, events, cx);
+      for (size_t i = 0; i < count; ++i) {
+        if (isMissingNumber(out[i])) events[i] |= kMissingOperand;
+        out[i] = -out[i];
+      }
+      return;
+    case Op::Add:
+    case Op::Sub:
+    case Op::Mul:
+    case Op::Div:
+    case Op::Pow: {
+      if (cx.block.size() < nodes_.size()) cx.block.resize(nodes_.size());
+      std::vector<double>& right = cx.block[static_cast<size_t>(n)];
+      right.resize(kBlock);
+      numBlock(x.a, lo, count, out, events, cx);
+      numBlock(x.b, lo, count, right.data(), events, cx);
+      const double* b = right.data();
+      for (size_t i = 0; i < count; ++i) {
+        unsigned ev = 0;
+        out[i] = arithmetic(x.op, out[i], b[i], &ev);
+        events[i] |= static_cast<unsigned char>(ev);
+      }
+      return;
+    }
+    default:
+      for (size_t i = 0; i < count; ++i) {
+        cx.events = 0;
+        out[i] = num(n, lo + i, cx);
+        events[i] |= static_cast<unsigned char>(cx.events);
+      }
+      cx.events = 0;
+  }
 }
 
 std::string_view WhereExpr::chars(size_t row, Scratch& scratch) const {

@@ -99,6 +99,7 @@ class WhereExpr {
   struct Scratch {
     std::vector<std::string> text;
     unsigned events = 0;
+    std::vector<std::vector<double>> block;  // per node: values of a block of rows
   };
 
   WhereExpr(std::string text, std::vector<Node> nodes, int root);
@@ -128,6 +129,13 @@ class WhereExpr {
   // (trailing blanks kept as made) when it is not numeric.
   double number(size_t row, Scratch& scratch) const;
   std::string_view chars(size_t row, Scratch& scratch) const;
+  // The values of a numeric expression for rows lo .. lo+count-1 (at most
+  // kBlock), and what was noticed for each: `events` gets the bits of its
+  // row. The same values and events as number() gives row by row, made an
+  // operation at a time over the rows where the expression is arithmetic.
+  static constexpr size_t kBlock = 1024;
+  void numbers(size_t lo, size_t count, double* out, unsigned char* events,
+               Scratch& scratch) const;
 
   // The selection in PostgreSQL's SQL, for the database to select the rows
   // before they are read: see SqlSelection. `column` describes a variable
@@ -138,6 +146,8 @@ class WhereExpr {
 
  private:
   double num(int n, size_t row, Scratch& cx) const;
+  void numBlock(int n, size_t lo, size_t count, double* out, unsigned char* events,
+                Scratch& cx) const;
   std::string_view str(int n, size_t row, Scratch& cx) const;
   bool truth(int n, size_t row, Scratch& cx) const;
   double call(const Node& x, size_t row, Scratch& cx) const;

@@ -151,6 +151,10 @@ std::string values(const std::string& expr) {
   EXPECT_EQ(items.size(), 1u);
   WhereExpr& e = *items[0].expr;
   e.bind(table(), "WORK.W");
+  auto marks = [](unsigned ev) {
+    return std::string(ev & WhereExpr::kMissingOperand ? "M" : "") +
+           (ev & WhereExpr::kDivisionByZero ? "Z" : "") + (ev & WhereExpr::kNoValue ? "V" : "");
+  };
   std::string out;
   WhereExpr::Scratch cx;
   for (size_t r = 0; r < table().rows; ++r) {
@@ -161,10 +165,20 @@ std::string values(const std::string& expr) {
     } else {
       out += "[" + std::string(e.chars(r, cx)) + "]";
     }
-    if (cx.events & WhereExpr::kMissingOperand) out += 'M';
-    if (cx.events & WhereExpr::kDivisionByZero) out += 'Z';
-    if (cx.events & WhereExpr::kNoValue) out += 'V';
+    out += marks(cx.events);
     cx.events = 0;
+  }
+  // A numeric item over a block of rows gives what it gives row by row.
+  if (e.numeric()) {
+    std::string block;
+    double v[4];
+    unsigned char ev[4];
+    e.numbers(0, 4, v, ev, cx);
+    for (size_t r = 0; r < 4; ++r) {
+      block += (r ? " " : "") + (std::isnan(v[r]) ? std::string(".") : plainNumberText(v[r]));
+      block += marks(ev[r]);
+    }
+    EXPECT_EQ(block, out) << expr;
   }
   return out;
 }

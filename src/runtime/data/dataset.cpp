@@ -43,17 +43,6 @@ std::string checkFormat(std::string_view text, bool numeric, std::string* name, 
   return {};
 }
 
-// The format text a schema gave a column ("" when none): "COMMA12.2",
-// "8.2" for the bare form.
-std::string schemaFormat(const rt::Column& col) {
-  if (col.format.empty() && col.formatWidth <= 0) return {};
-  std::string t = col.format;
-  if (col.formatWidth > 0) t += std::to_string(col.formatWidth);
-  t += '.';
-  if (col.formatDecimals > 0) t += std::to_string(col.formatDecimals);
-  return t;
-}
-
 }  // namespace
 
 DataSet::DataSet(std::shared_ptr<const rt::Table> table, rt::ResolvedFile file,
@@ -165,7 +154,7 @@ void DataSet::setFormats(const rt::NoteFn& warn) {
   std::vector<std::string> text(vars_.size());
   std::vector<const char*> from(vars_.size(), "from the schema file");
   for (size_t v = 0; v < vars_.size(); ++v)
-    text[v] = schemaFormat(*t.columns[static_cast<size_t>(vars_[v])]);
+    text[v] = rt::formatTextOf(*t.columns[static_cast<size_t>(vars_[v])]);
   for (const auto& [var, fmt] : options_.format) {
     // The name the data set shows (after RENAME=), else the file's name.
     int v = find(var);

@@ -101,6 +101,15 @@ void Frame::put(std::unique_ptr<Column> made) {
   owned.push_back(std::move(k));
 }
 
+std::string formatTextOf(const Column& col) {
+  if (col.format.empty() && col.formatWidth <= 0) return {};
+  std::string t = col.format;
+  if (col.formatWidth > 0) t += std::to_string(col.formatWidth);
+  t += '.';
+  if (col.formatDecimals > 0) t += std::to_string(col.formatDecimals);
+  return t;
+}
+
 Frame frameOf(std::shared_ptr<const Table> table) {
   Frame f;
   f.rows = table->rows;
@@ -452,14 +461,7 @@ Frame appendRows(const Frame& frame, const std::string& dataSet,
   for (const Column* c : frame.columns) {
     own.names.push_back(c->name);
     own.labels.push_back(c->label);
-    std::string f;
-    if (!c->format.empty() || c->formatWidth > 0) {
-      f = c->format;
-      if (c->formatWidth > 0) f += std::to_string(c->formatWidth);
-      f += '.';
-      if (c->formatDecimals > 0) f += std::to_string(c->formatDecimals);
-    }
-    own.formats.push_back(f);
+    own.formats.push_back(formatTextOf(*c));
   }
   for (size_t c = 0; c < frame.columns.size(); ++c)
     own.typeNames.push_back(frame.asRead[c] ? frame.columns[c]->name : std::string());

@@ -44,6 +44,11 @@ struct Frame {
   std::vector<std::shared_ptr<Column>> owned;  // the columns made here
 };
 
+// The display format a column carries (from a schema, or kept by a
+// summary or APPEND=) as written: "COMMA12.2", "8.2" for the bare form; ""
+// when none.
+std::string formatTextOf(const Column& col);
+
 // The frame of a table as read.
 Frame frameOf(std::shared_ptr<const Table> table);
 

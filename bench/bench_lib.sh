@@ -33,15 +33,16 @@ bench_medians() {
     END { printf "%.2f %.3f %.0f\n", med(w, NR), med(c, NR), med(m, NR) / 1024 }'
 }
 
-# bench_points_program FILE TITLE SIZE TRANSPARENCY: a program drawing the
-# points of $work/points.csv (lon, lat) over the lower 48 states at
-# 1280x1024, as circles of SIZE pixels.
+# bench_points_program FILE TITLE SIZE TRANSPARENCY [OPTIONS]: a program
+# drawing the points of $work/points.csv (lon, lat) over the lower 48 states
+# at 1280x1024, as circles of SIZE pixels; OPTIONS, when given, are the
+# points' data set options, parentheses included.
 bench_points_program() {
   cat > "$1" <<PROGRAM
 LIBRARY ex '$root/examples/data';
 OPTIONS GRAPHWIDTH=1280 GRAPHHEIGHT=1024;
 TITLE "$2";
-PROC TAVLO MAPDATA=ex.us_states(WHERE=(ID < 60 and ID not in (2, 15))) PLOTDATA=points;
+PROC TAVLO MAPDATA=ex.us_states(WHERE=(ID < 60 and ID not in (2, 15))) PLOTDATA=points${5:-};
   CHOROMAP / MAPID=ID;
   SCATTER X=lon Y=lat / MARKERATTRS=(SYMBOL=CircleFilled SIZE=$3) TRANSPARENCY=$4;
 RUN;

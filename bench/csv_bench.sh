@@ -11,8 +11,11 @@
 #               blocks of 1 MB read in one part (the variables are there
 #               for this comparison);
 #   - before:   a second executable, when given (an earlier build), with
-#               its defaults.
-# Targets: at most 1.5 s wall on 2 cores, peak memory at most 400 MB.
+#               its defaults;
+#   - compute:  the default with COMPUTE= making two columns of two
+#               arithmetic operations each over the ten million rows.
+# Targets: at most 1.5 s wall on 2 cores, peak memory at most 400 MB
+# (without COMPUTE=); COMPUTE= adds at most 0.5 s wall.
 #
 # Usage: bench/csv_bench.sh [path/to/qortavlo] [path/to/earlier/qortavlo]
 # (default: build/qortavlo)
@@ -35,13 +38,16 @@ bytes=$(stat -c %s "$work/points.csv")
 echo "points.csv: $((bytes / 1000000)) MB, 10,000,000 rows"
 
 bench_points_program "$work/points.tav" "Ten million points" 1 0.9
+bench_points_program "$work/compute.tav" "Ten million points" 1 0.9 \
+  "(COMPUTE=(x = lon * 2 + 1, y = lat / 3 - k))"
 
-# name, executable, then environment assignments for the run.
+# name, executable, then environment assignments for the run; TAV names
+# the program (default points.tav).
 measure() {
-  local name=$1 program=$2 wall cpu peak
+  local name=$1 program=$2 tav=${TAV:-points.tav} wall cpu peak
   shift 2
-  bench_map "$work/$name.log" env "$@" "$program" --out "$work/out" "$work/points.tav"
-  read -r wall cpu peak < <(bench_medians 5 env "$@" "$program" --out "$work/out" "$work/points.tav")
+  bench_map "$work/$name.log" env "$@" "$program" --out "$work/out" "$work/$tav"
+  read -r wall cpu peak < <(bench_medians 5 env "$@" "$program" --out "$work/out" "$work/$tav")
   printf "%-8s wall %s s   CPU %s s   peak %d MB   (medians of 5 runs)\n" \
     "$name" "$wall" "$cpu" "$peak"
 }
@@ -51,3 +57,4 @@ echo "load average: $(cut -d' ' -f1-3 /proc/loadavg) (figures are fair below abo
 measure default "$exe" QORTAVLO_CSV_CHUNK_BYTES= QORTAVLO_CSV_BLOCK_BYTES=
 measure one-core "$exe" QORTAVLO_CSV_CHUNK_BYTES=0 QORTAVLO_CSV_BLOCK_BYTES=0
 [ -z "$before" ] || measure before "$before" QORTAVLO_CSV_CHUNK_BYTES= QORTAVLO_CSV_BLOCK_BYTES=
+TAV=compute.tav measure compute "$exe" QORTAVLO_CSV_CHUNK_BYTES= QORTAVLO_CSV_BLOCK_BYTES=

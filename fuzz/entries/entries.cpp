@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 
 #include "common/error.h"
@@ -17,6 +18,7 @@
 #include "render/graph/compiler.h"
 #include "render/paint/canvas.h"
 #include "runtime/data/csv.h"
+#include "runtime/data/derive.h"
 #include "runtime/data/geojson.h"
 #include "runtime/data/topojson.h"
 #include "runtime/data/where.h"
@@ -114,6 +116,18 @@ int whereExpr(const uint8_t* data, size_t size) {
     auto expr = rt::parseWhere(asText(data, size));
     expr->bind(sampleTable(), "WORK.SAMPLE");
     for (size_t row = 0; row < 3; ++row) (void)expr->test(row);
+  } catch (const qv::UserError&) {
+  }
+  // The same text as the items of COMPUTE=, made into columns of the table.
+  try {
+    static const auto table = std::make_shared<const rt::Table>(sampleTable());
+    rt::Frame frame = rt::frameOf(table);
+    rt::DeriveNotes notes;
+    rt::computeColumns(frame, std::string(asText(data, size)), "WORK.SAMPLE", notes);
+    for (const rt::Column* c : frame.columns) {
+      const size_t values = c->numeric() ? c->num.size() : c->offsets.size() - 1;
+      if (values != frame.rows) broken("a computed column has the wrong number of values");
+    }
   } catch (const qv::UserError&) {
   }
   return 0;

@@ -238,7 +238,7 @@ bool formatTipValue(std::string_view format, double value, char missing, std::st
 
 std::string DataSetTable::displayName() const { return ds_->name(); }
 
-std::string DataSetTable::coordinateSystem() const { return ds_->table().crs; }
+std::string DataSetTable::coordinateSystem() const { return ds_->crs(); }
 
 DataSetTable::DataSetTable(std::string name, const host::DataSet* ds, char missing)
     : name_(std::move(name)), ds_(ds), missing_(missing) {
@@ -260,7 +260,7 @@ const render::DataColumn* DataSetTable::column(std::string_view name) {
   col->numeric = d.type == host::kNumeric;
   bool tooLong = false;
   size_t first = 0;
-  const rt::Column& stored = ds_->table().columns[static_cast<size_t>(ds_->tableColumn(var))];
+  const rt::Column& stored = *ds_->storedColumn(var);
   if (col->numeric && ds_->consecutiveRows(lo_, hi_, &first) &&
       stored.num.size() >= first + rows_) {
     // The rows as the table stores them: no copy (the data set outlives

@@ -158,6 +158,7 @@ host::Status RuntimeHost::endStep() {
   // What was read is worth a note only when the step did its work.
   for (auto& ds : open_) {
     if (!ds || exitCode_ != 0) continue;
+    for (const std::string& w : ds->deriveNotes().work) s_.log.note(w);
     int64_t n = ds->info(24);
     std::string line = std::to_string(n) + (n == 1 ? " observation" : " observations") +
                        " selected from the data set " + ds->name();
@@ -165,6 +166,7 @@ host::Status RuntimeHost::endStep() {
     s_.log.note(line + ".");
   }
   open_.clear();
+  described_[0] = described_[1] = {nullptr, -1};
   factory_.releaseAll();
   strings_.clear();
   step_ = nullptr;
@@ -236,6 +238,8 @@ host::Status RuntimeHost::xvfind(host::DataSet* ds, std::string_view name, int* 
 host::Status RuntimeHost::xvname(host::DataSet* ds, int number, host::VarDesc* out) {
   if (!known(ds) || number < 0 || number >= ds->nvars()) return host::kHostFailure;
   if (out) *out = ds->desc(number);
+  described_[0] = described_[1];
+  described_[1] = {ds, number};
   return host::kOk;
 }
 
@@ -249,10 +253,11 @@ bool RuntimeHost::dsTypeDeclaration(host::DataSet* ds, int number, std::string* 
   if (!known(ds) || number < 0 || number >= ds->nvars()) return false;
   const ResolvedFile& f = ds->file();
   if (f.kind != FileKind::Csv && f.kind != FileKind::Tsv) return false;
-  int c = ds->tableColumn(number);
-  if (c < 0) return false;
+  // Only a column as the file holds it: a sidecar cannot declare one that
+  // the data set options converted or made.
+  if (!ds->asRead(number)) return false;
   if (sidecar) *sidecar = sidecarFileName(f.path);
-  if (column) *column = ds->table().columns[static_cast<size_t>(c)].name;
+  if (column) *column = ds->storedColumn(number)->name;
   return true;
 }
 
@@ -321,6 +326,28 @@ std::string RuntimeHost::xfxpc(const host::FormatDesc& f, int width, std::string
 
 void RuntimeHost::xpmlog(int set, int number, std::initializer_list<host::Arg> args) {
   s_.log.message(set, number, args);
+  // The identifiers of the map and the response differ in type.
+  if (set == 854 && (number == 222 || number == 223)) joinTypeNote();
+}
+
+// Names both identifiers and the option that joins them.
+void RuntimeHost::joinTypeNote() {
+  host::DataSet* text = nullptr;
+  host::DataSet* numbers = nullptr;
+  int textVar = -1, numberVar = -1;
+  for (const auto& [ds, var] : described_) {
+    if (!known(ds) || var < 0 || var >= ds->nvars()) return;
+    if (ds->isNumeric(var)) {
+      numbers = ds;
+      numberVar = var;
+    } else {
+      text = ds;
+      textVar = var;
+    }
+  }
+  if (!text || !numbers) return;
+  const std::string hint = joinTypeHint(*text, textVar, *numbers, numberVar);
+  if (!hint.empty()) s_.log.note(hint);
 }
 
 std::string RuntimeHost::xpmstr(int set, int number) {

@@ -144,6 +144,10 @@ class RuntimeHost final : public host::Host {
     void (*cleanup)(void*) = nullptr;
   };
   std::map<std::string, Slot> slots_;
+  // The last two variables the procedure asked about: when it reports that
+  // two identifiers differ in type, they are the two it just described.
+  std::pair<host::DataSet*, int> described_[2] = {{nullptr, -1}, {nullptr, -1}};
+  void joinTypeNote();
 };
 
 // The machine the host runs on, as SYSSCP and SYSSCPL report it ("LIN X64"

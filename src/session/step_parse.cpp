@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "common/error.h"
+#include "runtime/data/where.h"
 #include "runtime/parse/statement_parser.h"
 #include "runtime/program/globals.h"
 #include "runtime/program/statement.h"
@@ -12,6 +13,34 @@ namespace qv::rt {
 
 namespace {
 
+// The line of `text` that holds `column` (1-based), and a caret under the
+// column: tabs show as blanks, a long line is cut around the place, and the
+// caret counts UTF-8 characters.
+std::vector<std::string> caretLines(std::string_view text, int column) {
+  constexpr size_t kWidth = 100;
+  size_t at = std::min(static_cast<size_t>(std::max(column, 1) - 1), text.size());
+  const size_t lineStart = text.find_last_of("\r\n", at == 0 ? std::string_view::npos : at - 1);
+  if (lineStart != std::string_view::npos && lineStart < at) {
+    text.remove_prefix(lineStart + 1);
+    at -= lineStart + 1;
+  }
+  text = text.substr(0, text.find_first_of("\r\n"));
+  at = std::min(at, text.size());
+  auto startOf = [&](size_t i) { return i >= text.size() || (text[i] & 0xC0) != 0x80; };
+  size_t from = at > kWidth / 2 ? at - kWidth / 2 : 0;
+  while (!startOf(from)) --from;
+  size_t to = std::min(text.size(), from + kWidth);
+  while (!startOf(to)) ++to;
+  const std::string indent(7, ' ');  // under the text after "ERROR: "
+  std::string shown = indent + (from > 0 ? "..." : ""), caret = indent + (from > 0 ? "   " : "");
+  for (size_t i = from; i < to; ++i) {
+    shown += text[i] == '\t' ? ' ' : text[i];
+    if (i < at && startOf(i)) caret += ' ';
+  }
+  if (to < text.size()) shown += "...";
+  return {shown, caret + "^"};
+}
+
 class StepParseEnv final : public ParseEnv {
  public:
   StepParseEnv(RuntimeHost& host, Log& log, const OptionValues& settings, const SourceText* source)
@@ -19,7 +48,12 @@ class StepParseEnv final : public ParseEnv {
 
   host::DataSet* openDataSet(const std::vector<Token>& toks, size_t& pos) override {
     DataSetRef ref = parseDataSetRef(toks, pos, source_);
-    return host_.openForStep(ref);
+    try {
+      return host_.openForStep(ref);
+    } catch (const ExprError& e) {
+      place_ = caretLines(e.text(), e.column());
+      throw;
+    }
   }
   int findVariable(host::DataSet* ds, std::string_view name) override {
     return ds ? ds->find(name) : -1;
@@ -37,6 +71,9 @@ class StepParseEnv final : public ParseEnv {
   bool anyNames() override { return anyVarNames(settings_); }
   void error(int, int, const std::string& msg) override {
     log_.error(source_ && !source_->file.empty() ? source_->file + ": " + msg : msg);
+    // An expression's error shows its text with a caret under the place.
+    for (const std::string& line : place_) log_.line(line);
+    place_.clear();
   }
   void hint(const std::string& text) override { log_.note(text); }
   void trace(const std::string& line) override { log_.line(line); }
@@ -46,6 +83,7 @@ class StepParseEnv final : public ParseEnv {
   Log& log_;
   const OptionValues& settings_;
   const SourceText* source_;
+  std::vector<std::string> place_;
 };
 
 }  // namespace

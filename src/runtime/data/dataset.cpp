@@ -7,6 +7,7 @@
 #include "common/error.h"
 #include "runtime/data/ogr.h"
 #include "runtime/formats/formats.h"
+#include "runtime/program/names.h"
 
 namespace qv::host {
 
@@ -42,31 +43,67 @@ std::string checkFormat(std::string_view text, bool numeric, std::string* name, 
   return {};
 }
 
-// The format text a schema gave a column ("" when none): "COMMA12.2",
-// "8.2" for the bare form.
-std::string schemaFormat(const rt::Column& col) {
-  if (col.format.empty() && col.formatWidth <= 0) return {};
-  std::string t = col.format;
-  if (col.formatWidth > 0) t += std::to_string(col.formatWidth);
-  t += '.';
-  if (col.formatDecimals > 0) t += std::to_string(col.formatDecimals);
-  return t;
-}
-
 }  // namespace
 
 DataSet::DataSet(std::shared_ptr<const rt::Table> table, rt::ResolvedFile file,
                  const rt::DataSetOptions& options, const rt::NoteFn& warn)
-    : table_(std::move(table)), file_(std::move(file)), options_(options) {
+    : frame_(rt::frameOf(std::move(table))), file_(std::move(file)), options_(options) {
+  rt::convertTypes(frame_, options_.type, name(), notes_);
+  build(warn);
+}
+
+DataSet::DataSet(rt::Frame frame, rt::ResolvedFile file, const rt::DataSetOptions& options,
+                 const rt::NoteFn& warn, rt::DeriveNotes notes)
+    : frame_(std::move(frame)), file_(std::move(file)), options_(options), notes_(std::move(notes)) {
+  build(warn);
+}
+
+void DataSet::build(const rt::NoteFn& warn) {
   using qv::UserError;
-  const rt::Table& t = *table_;
   if (options_.firstobs < 1)
     throw UserError("FIRSTOBS=" + std::to_string(options_.firstobs) + " for data set " + name() +
                     " must be at least 1.");
   if (options_.obs < -1)
     throw UserError("OBS=" + std::to_string(options_.obs) + " for data set " + name() +
                     " must not be negative.");
+  if (!blankText(options_.compute)) rt::computeColumns(frame_, options_.compute, name(), notes_);
 
+  // WHERE= names a variable as the data set shows it (after RENAME=), or
+  // as the rows have it (a column KEEP= or DROP= leaves out, or one COMPUTE=
+  // made); before SUMMARIZE=, as the rows have it.
+  const bool summarize = options_.summarize.given();
+  if (!summarize) {
+    showVariables();
+    setFormats(warn);
+  }
+  if (!blankText(options_.where)) {
+    where_ = rt::parseWhere(options_.where);
+    where_->bind(
+        [this, summarize](std::string_view n) -> const rt::Column* {
+          if (!summarize)
+            if (const rt::Column* c = storedColumn(find(n))) return c;
+          return frame_.column(n);
+        },
+        frame_.rows, name());
+  }
+  select();
+  if (summarize) {
+    frame_ = rt::summarizeRows(
+        frame_, base_.size(), [this](size_t i) { return base_[i]; }, options_.summarize, name(),
+        notes_);
+    summarized_ = true;
+    base_.setRange(0, frame_.rows);
+    showVariables();
+    setFormats(warn);
+  }
+  applyPushed();
+}
+
+// The variables shown: the columns KEEP= and DROP= leave, named as RENAME=
+// says.
+void DataSet::showVariables() {
+  using qv::UserError;
+  const rt::Frame& t = frame_;
   const size_t ncols = t.columns.size();
   std::vector<bool> visible(ncols, options_.keep.empty());
   for (const auto& k : options_.keep) {
@@ -80,7 +117,7 @@ DataSet::DataSet(std::shared_ptr<const rt::Table> table, rt::ResolvedFile file,
     visible[static_cast<size_t>(c)] = false;
   }
   std::vector<std::string> names(ncols);
-  for (size_t i = 0; i < ncols; ++i) names[i] = t.columns[i].name;
+  for (size_t i = 0; i < ncols; ++i) names[i] = t.columns[i]->name;
   for (const auto& [from, to] : options_.rename) {
     int c = t.find(from);
     if (c < 0)
@@ -92,6 +129,9 @@ DataSet::DataSet(std::shared_ptr<const rt::Table> table, rt::ResolvedFile file,
   }
   // Names are looked up case-blind through one index, so a data set of a
   // million columns is named in linear time.
+  vars_.clear();
+  names_.clear();
+  byName_.clear();
   byName_.reserve(ncols);
   for (size_t i = 0; i < ncols; ++i) {
     if (!visible[i]) continue;
@@ -101,15 +141,6 @@ DataSet::DataSet(std::shared_ptr<const rt::Table> table, rt::ResolvedFile file,
     vars_.push_back(static_cast<int>(i));
     names_.push_back(names[i]);
   }
-  setFormats(visible, warn);
-
-  if (!blankText(options_.where)) {
-    where_ = rt::parseWhere(options_.where);
-    where_->bind(
-        t, [this](std::string_view n) { return column(find(n)); }, name());
-  }
-  select();
-  applyPushed();
 }
 
 DataSet::~DataSet() = default;
@@ -117,13 +148,13 @@ DataSet::~DataSet() = default;
 // Display formats: FORMAT= wins over the schema's. One that cannot be used
 // is reported and left out, so the values show as if unformatted; a numeric
 // variable without a format is shown in BEST12.
-void DataSet::setFormats(const std::vector<bool>& visible, const rt::NoteFn& warn) {
+void DataSet::setFormats(const rt::NoteFn& warn) {
   using qv::UserError;
-  const rt::Table& t = *table_;
+  const rt::Frame& t = frame_;
   std::vector<std::string> text(vars_.size());
   std::vector<const char*> from(vars_.size(), "from the schema file");
   for (size_t v = 0; v < vars_.size(); ++v)
-    text[v] = schemaFormat(t.columns[static_cast<size_t>(vars_[v])]);
+    text[v] = rt::formatTextOf(*t.columns[static_cast<size_t>(vars_[v])]);
   for (const auto& [var, fmt] : options_.format) {
     // The name the data set shows (after RENAME=), else the file's name.
     int v = find(var);
@@ -131,23 +162,25 @@ void DataSet::setFormats(const std::vector<bool>& visible, const rt::NoteFn& war
       const int c = t.find(var);
       if (c < 0)
         throw UserError("Variable " + var + " in FORMAT= is not in data set " + name() + ".");
-      if (!visible[static_cast<size_t>(c)])
-        throw UserError("Variable " + var + " in FORMAT= is dropped from data set " + name() + ".");
       for (size_t k = 0; k < vars_.size(); ++k)
         if (vars_[k] == c) v = static_cast<int>(k);
+      if (v < 0)
+        throw UserError("Variable " + var + " in FORMAT= is dropped from data set " + name() + ".");
     }
     text[static_cast<size_t>(v)] = fmt;
     from[static_cast<size_t>(v)] = "from FORMAT=";
   }
   formats_.assign(vars_.size(), Shown{});
+  formatTexts_.assign(vars_.size(), std::string());
   for (size_t v = 0; v < vars_.size(); ++v) {
-    const bool numeric = t.columns[static_cast<size_t>(vars_[v])].numeric();
+    const bool numeric = t.columns[static_cast<size_t>(vars_[v])]->numeric();
     if (!text[v].empty()) {
       Shown f;
       const std::string why = checkFormat(text[v], numeric, &f.name, &f.width, &f.decimals);
-      if (why.empty())
+      if (why.empty()) {
         formats_[v] = f;
-      else if (warn)
+        formatTexts_[v] = text[v];
+      } else if (warn)
         warn("The format " + text[v] + " for variable " + names_[v] + " of data set " + name() +
              " (" + from[v] + ") " + why + "; its values are shown " +
              (numeric ? "in BEST12." : "as they are."));
@@ -172,14 +205,17 @@ bool DataSet::sameAs(const DataSet& other) const {
 //   159  1 when the file is not a regular file (a pipe or device: read once), else 0
 // Other items are 0.
 int64_t DataSet::info(int item) const {
-  const int64_t rows = static_cast<int64_t>(table_->rows);
+  const int64_t rows = static_cast<int64_t>(frame_.rows);
   switch (item) {
-    case 3: return std::max<int64_t>(0, rows - (options_.firstobs - 1));
+    case 3:
+      // A summary's rows come after the options that count the rows read.
+      if (summarized_) return rows;
+      return std::max<int64_t>(0, rows - (options_.firstobs - 1));
     case 24: return static_cast<int64_t>(sel_.size());
     case 28: return 1;
     case 35: return (where_ || !pushed_.empty()) ? 1 : 0;
     case 41:
-      return options_.obs < 0 ? -1 : std::max<int64_t>(0, options_.obs - options_.firstobs + 1);
+      return options_.obs < 0 || summarized_ ? -1 : std::max<int64_t>(0, options_.obs - options_.firstobs + 1);
     case 95: return 1;
     case 159: return file_.regular ? 0 : 1;
     default: return 0;
@@ -198,7 +234,7 @@ VarDesc DataSet::desc(int var) const {
     d.number = -1;
     return d;
   }
-  const rt::Column& col = table_->columns[static_cast<size_t>(c)];
+  const rt::Column& col = *frame_.columns[static_cast<size_t>(c)];
   d.number = var;
   d.name = names_[static_cast<size_t>(var)];
   d.label = col.label;
@@ -211,17 +247,32 @@ VarDesc DataSet::desc(int var) const {
   return d;
 }
 
+bool DataSet::isNumeric(int var) const {
+  int c = column(var);
+  return c >= 0 && frame_.columns[static_cast<size_t>(c)]->numeric();
+}
+
 void DataSet::select() {
-  const size_t rows = table_->rows;
+  const size_t rows = frame_.rows;
   size_t first = static_cast<size_t>(options_.firstobs - 1);
   size_t last = options_.obs < 0 ? rows : std::min(rows, static_cast<size_t>(options_.obs));
   if (!where_) {
     base_.setRange(first, first < last ? last - first : 0);
     return;
   }
+  // The rows are tested in blocks on all cores, and kept in their order.
+  const size_t n = first < last ? last - first : 0;
+  std::vector<std::vector<size_t>> blocks(rt::rowBlockCount(n));
+  rt::forRowBlocks(n, [&](size_t b, size_t lo, size_t hi) {
+    rt::WhereExpr::Scratch scratch;
+    for (size_t r = first + lo; r < first + hi; ++r)
+      if (where_->test(r, scratch)) blocks[b].push_back(r);
+  });
   std::vector<size_t> kept;
-  for (size_t r = first; r < last; ++r)
-    if (where_->test(r)) kept.push_back(r);
+  size_t total = 0;
+  for (const auto& b : blocks) total += b.size();
+  kept.reserve(total);
+  for (const auto& b : blocks) kept.insert(kept.end(), b.begin(), b.end());
   base_.setList(std::move(kept));
 }
 
@@ -230,10 +281,11 @@ void DataSet::applyPushed() {
     sel_.setRange(0, base_.size());
   } else {
     std::vector<size_t> kept;
+    rt::WhereExpr::Scratch scratch;
     for (size_t i = 0; i < base_.size(); ++i) {
       bool keep = true;
       for (const auto& w : pushed_)
-        if (!w->test(base_[i])) {
+        if (!w->test(base_[i], scratch)) {
           keep = false;
           break;
         }
@@ -263,10 +315,10 @@ void DataSet::setRange() {
 
 bool DataSet::sortValues(int var, bool distinct, std::vector<double>* out) {
   int c = column(var);
-  if (c < 0 || !table_->columns[static_cast<size_t>(c)].numeric() || !out) return false;
+  if (c < 0 || !frame_.columns[static_cast<size_t>(c)]->numeric() || !out) return false;
   auto it = sorted_.find(c);
   if (it == sorted_.end()) {
-    const std::vector<double>& v = table_->columns[static_cast<size_t>(c)].num;
+    const std::vector<double>& v = frame_.columns[static_cast<size_t>(c)]->num;
     std::vector<double> s;
     s.reserve(sel_.size());
     for (size_t k = 0; k < sel_.size(); ++k) {
@@ -304,15 +356,15 @@ std::string_view DataSet::chr(int var) const {
 
 double DataSet::numAt(int var, size_t row) const {
   int c = column(var);
-  if (c < 0 || row >= table_->rows) return kMissing;
-  const rt::Column& col = table_->columns[static_cast<size_t>(c)];
+  if (c < 0 || row >= frame_.rows) return kMissing;
+  const rt::Column& col = *frame_.columns[static_cast<size_t>(c)];
   return col.numeric() ? col.num[row] : kMissing;
 }
 
 std::string_view DataSet::chrAt(int var, size_t row) const {
   int c = column(var);
-  if (c < 0 || row >= table_->rows) return {};
-  const rt::Column& col = table_->columns[static_cast<size_t>(c)];
+  if (c < 0 || row >= frame_.rows) return {};
+  const rt::Column& col = *frame_.columns[static_cast<size_t>(c)];
   return col.numeric() ? std::string_view() : col.str(row);
 }
 
@@ -327,8 +379,7 @@ int64_t DataSet::observation() const { return current_ ? static_cast<int64_t>(ro
 
 void DataSet::pushWhere(std::string_view expr) {
   auto w = rt::parseWhere(expr);
-  w->bind(
-      *table_, [this](std::string_view n) { return column(find(n)); }, name());
+  w->bind([this](std::string_view n) { return storedColumn(find(n)); }, frame_.rows, name());
   pushed_.push_back(std::move(w));
   applyPushed();
 }
@@ -338,18 +389,17 @@ void DataSet::setBy(const std::vector<ByVariable>& by) {
     clearBy();
     return;
   }
-  std::vector<int> cols;
+  std::vector<const rt::Column*> cols;
   for (const auto& b : by) {
     int v = find(b.name);
     if (v < 0) throw qv::UserError("BY variable " + b.name + " is not in data set " + name() + ".");
-    cols.push_back(column(v));
+    cols.push_back(storedColumn(v));
   }
-  const rt::Table& t = *table_;
   // Negative when row a sorts before row b in BY order. Missing numbers sort
   // lowest; texts compare bytewise (trailing blanks are not stored).
   auto compare = [&](size_t a, size_t b) {
     for (size_t k = 0; k < cols.size(); ++k) {
-      const rt::Column& col = t.columns[static_cast<size_t>(cols[k])];
+      const rt::Column& col = *cols[k];
       int c;
       if (col.numeric()) {
         double x = col.num[a], y = col.num[b];
@@ -442,6 +492,64 @@ std::string_view DataSet::byChr(size_t k) const {
 
 namespace qv::rt {
 
+namespace {
+
+// A name as a program writes it: a name literal when it is no plain name.
+std::string writtenName(const std::string& name) {
+  if (isValidName(name)) return name;
+  std::string q = "'";
+  for (char c : name) q += c == '\'' ? std::string("''") : std::string(1, c);
+  return q + "'n";
+}
+
+}  // namespace
+
+std::string joinTypeHint(const host::DataSet& text, int textVar, const host::DataSet& number,
+                         int numberVar) {
+  const std::string textName = text.desc(textVar).name, numberName = number.desc(numberVar).name;
+  // The character side's values: all digits, and the one width of those
+  // with a leading zero.
+  bool digits = true, zeros = false, oneWidth = true;
+  size_t width = 0;
+  std::string example;
+  for (size_t pos = 0; pos < text.selectedCount(); ++pos) {
+    const std::string_view v = trimBlanks(text.chrAt(textVar, text.rowAt(pos)));
+    if (v.empty()) continue;
+    const bool allDigits =
+        std::all_of(v.begin(), v.end(), [](char c) { return c >= '0' && c <= '9'; });
+    digits = digits && allDigits;
+    if (!allDigits) continue;
+    if (width && v.size() != width) oneWidth = false;
+    width = v.size();
+    if (v.size() > 1 && v[0] == '0' && !zeros) {
+      zeros = true;
+      example = std::string(v);
+    }
+  }
+  const std::string pair = "the character identifier " + textName + " of " + text.name() +
+                           " and the numeric identifier " + numberName + " of " + number.name();
+  if (digits && text.asRead(textVar)) {
+    std::string meets;
+    if (zeros) {
+      const size_t nz = example.find_first_not_of('0');
+      meets = "; " + example + " then meets " +
+              (nz == std::string::npos ? std::string("0") : example.substr(nz));
+    }
+    return "To join " + pair + ", add the data set option TYPE=(" +
+           writtenName(text.storedColumn(textVar)->name) + " NUM) to " + text.name() +
+           ": its values are all digits" + meets + ".";
+  }
+  if (!number.asRead(numberVar)) return {};
+  const bool padded = zeros && oneWidth && width <= 32;
+  return "To join " + pair + ", add the data set option TYPE=(" +
+         writtenName(number.storedColumn(numberVar)->name) + " CHAR" +
+         (padded ? " Z" + std::to_string(width) + "." : std::string()) + ") to " + number.name() +
+         ": its numbers are then written " +
+         (padded ? "with leading zeros to " + std::to_string(width) + " digits, as in " + example
+                 : std::string("as plain text")) +
+         ".";
+}
+
 std::unique_ptr<host::DataSet> openDataSet(const DataSetRef& ref, const Libraries& libs,
                                            DataCache& cache, const OpenSettings& settings,
                                            const NoteFn& note) {
@@ -457,8 +565,44 @@ std::unique_ptr<host::DataSet> openDataSet(const DataSetRef& ref, const Librarie
   // selection is still applied to what it returns.
   rs.filter = databaseCondition(f, ref.options);
   auto table = cache.load(f, rs, note);
-  return std::make_unique<host::DataSet>(std::move(table), std::move(f), ref.options,
+  std::unique_ptr<host::DataSet> ds;
+  if (ref.options.append.empty()) {
+    ds = std::make_unique<host::DataSet>(std::move(table), std::move(f), ref.options,
                                          settings.warn);
+  } else {
+    // The file's rows as TYPE= reads them, then those of each data set
+    // APPEND= names, seen through its own options.
+    const std::string name = f.library + "." + f.member;
+    DeriveNotes notes;
+    Frame own = frameOf(std::move(table));
+    convertTypes(own, ref.options.type, name, notes);
+    std::vector<std::unique_ptr<host::DataSet>> others;
+    std::vector<AppendPart> parts;
+    for (const DataSetRef& r : ref.options.append) {
+      others.push_back(openDataSet(r, libs, cache, settings, note));
+      const host::DataSet* d = others.back().get();
+      for (const std::string& w : d->deriveNotes().work) notes.work.push_back(w);
+      AppendPart p;
+      p.dataSet = d->name();
+      for (int v = 0; v < d->nvars(); ++v) {
+        const host::VarDesc desc = d->desc(v);
+        p.names.push_back(desc.name);
+        p.labels.push_back(desc.label);
+        p.columns.push_back(d->storedColumn(v));
+        p.formats.push_back(d->formatText(v));
+        p.typeNames.push_back(d->asRead(v) ? d->storedColumn(v)->name : std::string());
+      }
+      p.count = d->selectedCount();
+      p.rowAt = [d](size_t i) { return d->rowAt(i); };
+      parts.push_back(std::move(p));
+    }
+    Frame all = appendRows(own, name, parts, notes);
+    ds = std::make_unique<host::DataSet>(std::move(all), std::move(f), ref.options, settings.warn,
+                                         std::move(notes));
+  }
+  if (note)
+    for (const std::string& n : ds->deriveNotes().data) note(n);
+  return ds;
 }
 
 }  // namespace qv::rt

@@ -1,6 +1,9 @@
 // An opened data set: a shared, read-only table seen through the data set
-// options (KEEP=, DROP=, RENAME=, FIRSTOBS=, OBS=, WHERE=), with a stack of
-// further selections, sequential reading, sorted values and BY groups.
+// options, with a stack of further selections, sequential reading, sorted
+// values and BY groups. The options apply in this order: the rows read
+// (APPEND='s after the file's own, which TYPE= converted as read),
+// COMPUTE=, then FIRSTOBS=, OBS= and WHERE=, SUMMARIZE=, and last KEEP=,
+// DROP=, RENAME= and FORMAT=.
 #pragma once
 
 #include <algorithm>
@@ -12,6 +15,7 @@
 #include <vector>
 
 #include "module/host/host.h"
+#include "runtime/data/derive.h"
 #include "runtime/data/dsref.h"
 #include "runtime/data/library.h"
 #include "runtime/data/readers.h"
@@ -67,6 +71,10 @@ struct DataSet {
   // used is reported through `warn` and left out.
   DataSet(std::shared_ptr<const rt::Table> table, rt::ResolvedFile file,
           const rt::DataSetOptions& options, const rt::NoteFn& warn = {});
+  // The same over the rows TYPE= and APPEND= have made of the file (the
+  // notes of that work in `notes`).
+  DataSet(rt::Frame frame, rt::ResolvedFile file, const rt::DataSetOptions& options,
+          const rt::NoteFn& warn, rt::DeriveNotes notes);
   ~DataSet();
   DataSet(const DataSet&) = delete;
   DataSet& operator=(const DataSet&) = delete;
@@ -79,15 +87,29 @@ struct DataSet {
   // the file's schema gives it; a numeric variable without one is shown in
   // BEST12., and the description says so.
   VarDesc desc(int var) const;
-  // The table column a variable shows (-1 for a bad number).
-  int tableColumn(int var) const { return column(var); }
+  bool isNumeric(int var) const;
+  // The column a variable shows (null for a bad number); whether it is the
+  // file's own as read (not converted, computed, appended or summarized).
+  const rt::Column* storedColumn(int var) const {
+    const int c = column(var);
+    return c < 0 ? nullptr : frame_.columns[static_cast<size_t>(c)];
+  }
+  bool asRead(int var) const {
+    const int c = column(var);
+    return c >= 0 && frame_.asRead[static_cast<size_t>(c)];
+  }
+  // The display format given by FORMAT= or the schema, as written ("" none).
+  const std::string& formatText(int var) const { return formatTexts_[static_cast<size_t>(var)]; }
 
   const std::string& library() const { return file_.library; }
   const std::string& member() const { return file_.member; }
   const std::string& object() const { return file_.object; }
   std::string name() const;  // LIBRARY.MEMBER, for messages
   const rt::ResolvedFile& file() const { return file_; }
-  const rt::Table& table() const { return *table_; }
+  const std::string& crs() const { return frame_.crs; }
+  // What TYPE=, COMPUTE=, APPEND= and SUMMARIZE= did: values made missing,
+  // and the counts of their work.
+  const rt::DeriveNotes& deriveNotes() const { return notes_; }
   // The same file (and object) as `other`.
   bool sameAs(const DataSet& other) const;
 
@@ -133,6 +155,7 @@ struct DataSet {
     size_t lo = 0, hi = 0;
   };
   Range readingRange() const { return {lo_, hi_}; }
+  size_t selectedCount() const { return sel_.size(); }  // positions of the whole selection
   size_t rowAt(size_t pos) const { return base_[sel_[pos]]; }
   // Whether positions lo..hi are consecutive table rows (the first at
   // *first), so a reader can take a column's values as they are stored.
@@ -143,15 +166,17 @@ struct DataSet {
  private:
   size_t rowOf(int var) const;
   bool byRow(size_t k, size_t* row) const;
+  void build(const rt::NoteFn& warn);  // the options after TYPE= and APPEND=
+  void showVariables();    // vars_ and names_ from KEEP=, DROP=, RENAME=
   void select();           // base_ from the options
   void applyPushed();      // sel_ from base_ and the pushed selections
   void setRange();         // reading range from the BY group
-  void setFormats(const std::vector<bool>& visible, const rt::NoteFn& warn);
+  void setFormats(const rt::NoteFn& warn);
   int column(int var) const {
     return var >= 0 && static_cast<size_t>(var) < vars_.size() ? vars_[static_cast<size_t>(var)] : -1;
   }
 
-  std::shared_ptr<const rt::Table> table_;
+  rt::Frame frame_;
   rt::ResolvedFile file_;
   rt::DataSetOptions options_;
   std::vector<int> vars_;           // visible variable -> table column
@@ -162,6 +187,9 @@ struct DataSet {
     int width = 0, decimals = 0;    // as written (0: the format's default)
   };
   std::vector<Shown> formats_;
+  std::vector<std::string> formatTexts_;
+  rt::DeriveNotes notes_;
+  bool summarized_ = false;
   std::unique_ptr<rt::WhereExpr> where_;
   std::vector<std::unique_ptr<rt::WhereExpr>> pushed_;
 
@@ -190,6 +218,15 @@ struct OpenSettings {
   VarNameRule names = VarNameRule::Strict;
   NoteFn warn;             // receives the text of a WARNING (formats left out)
 };
+
+// The data set option that makes a character and a numeric identifier
+// one type without losing a row, as the text of a NOTE ("" when there is
+// none): TYPE=(var NUM) on the character side when its values are all
+// digits, else TYPE=(var CHAR) on the numeric side, with the Z format that
+// writes numbers as wide as the character side's when they have leading
+// zeros. Only a column as its file holds it can be converted as read.
+std::string joinTypeHint(const host::DataSet& text, int textVar, const host::DataSet& number,
+                         int numberVar);
 
 // Resolves, reads (through the cache) and opens a data set.
 std::unique_ptr<host::DataSet> openDataSet(const DataSetRef& ref, const Libraries& libs,

@@ -9,6 +9,27 @@
 
 namespace qv::rt {
 
+struct DataSetRef;
+
+// TYPE=(var CHAR [format] | NUM ...): one column converted as read.
+struct TypeChange {
+  std::string var;     // as the file names it
+  bool toChar = false;  // CHAR (else NUM)
+  std::string format;  // CHAR's numeric format as written ("" none)
+};
+
+// SUMMARIZE=(BY=(var ...) name=FUNC(column) ...).
+struct SummaryItem {
+  std::string name;    // the column made
+  std::string func;    // COUNT, SUM, MEAN, MIN, MAX, MEDIAN (upper case)
+  std::string column;  // "" for COUNT()
+};
+struct Summary {
+  std::vector<std::string> by;
+  std::vector<SummaryItem> items;
+  bool given() const { return !items.empty(); }
+};
+
 struct DataSetOptions {
   std::vector<std::string> keep;                          // KEEP= names
   std::vector<std::string> drop;                          // DROP= names
@@ -17,6 +38,10 @@ struct DataSetOptions {
   std::string where;       // WHERE=( ... ) text between the parentheses
   int64_t obs = -1;        // OBS=: last observation to read (-1: none)
   int64_t firstobs = 1;    // FIRSTOBS=
+  std::vector<TypeChange> type;     // TYPE=
+  std::string compute;              // COMPUTE=( ... ) text between the parentheses
+  Summary summarize;                // SUMMARIZE=
+  std::vector<DataSetRef> append;   // APPEND=( ds ... ), each with its own options
   int line = 0, column = 0;
 };
 

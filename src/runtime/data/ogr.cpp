@@ -420,12 +420,25 @@ std::string databaseCondition(const ResolvedFile& file, const DataSetOptions& op
   if (!api(what).fields(requestFor(file.path, file.kind), file.object, &fields, &driver, &failure))
     fail(what, "read", failure, file.path);
   if (driver != "PostgreSQL") return {};
+  // The columns TYPE= converts and COMPUTE= makes are not the database's:
+  // a condition on them is evaluated on the rows read.
+  std::vector<std::string> made;
+  for (const TypeChange& t : options.type) made.push_back(t.var);
+  if (!trimBlanks(options.compute).empty()) {
+    try {
+      for (const ComputeItem& item : parseCompute(options.compute, what)) made.push_back(item.name);
+    } catch (const UserError&) {
+      return {};  // told when the data set is opened
+    }
+  }
   // Only a field that keeps its name in the table: not one the map rows'
   // columns rename, nor one of two that differ only in letter case.
   return expr
       ->postgresCondition([&](std::string_view name) -> SqlColumn {
         for (const char* own : {"ID", "SEGMENT", "LONG", "LAT", "ALT"})
           if (sameNoCase(name, own)) return {};
+        for (const std::string& m : made)
+          if (sameNoCase(name, m)) return {};
         const ogr::Field* found = nullptr;
         for (const auto& f : fields) {
           if (!sameNoCase(f.name, name)) continue;

@@ -7,8 +7,9 @@
 #include <limits>
 
 #include "common/ascii.h"
-
 #include "common/error.h"
+#include "runtime/formats/formats.h"
+#include "runtime/program/names.h"
 
 namespace qv::rt {
 
@@ -20,8 +21,9 @@ constexpr int kMaxTreeDepth = 1000;  // height of the expression tree
 
 enum class T {
   Num, Str, Missing, Name, NameLit,
-  LParen, RParen, Comma, Plus, Minus, Star, Slash,
+  LParen, RParen, Comma, Plus, Minus, Star, Slash, Pow, Concat,
   Eq, Ne, Lt, Le, Gt, Ge, And, Or, Not, In, Is,
+  Format,  // the format of PUT( , format), as written
   End
 };
 
@@ -33,8 +35,46 @@ struct Tok {
 };
 
 enum class Op : uint8_t {
-  Num, Str, Var, Neg, Add, Sub, Mul, Div, Eq, Ne, Lt, Le, Gt, Ge, In, IsMissing, And, Or, Not
+  Num, Str, Var, Neg, Add, Sub, Mul, Div, Eq, Ne, Lt, Le, Gt, Ge, In, IsMissing, And, Or, Not,
+  Pow, Concat, Call
 };
+
+// The functions, in the order of kFunctions.
+enum class Fn : uint8_t {
+  Round, Floor, Ceil, Abs, Sqrt, Log, Log10, Exp, Min, Max, Sum, Coalesce,
+  Upcase, Lowcase, Strip, Substr, Cats, Catx, Put, Ifn, Ifc
+};
+
+struct FnDesc {
+  Fn fn;
+  const char* name;
+  int minArgs, maxArgs;  // maxArgs -1: any number
+};
+
+constexpr FnDesc kFunctions[] = {
+    {Fn::Round, "ROUND", 1, 2},     {Fn::Floor, "FLOOR", 1, 1},   {Fn::Ceil, "CEIL", 1, 1},
+    {Fn::Abs, "ABS", 1, 1},         {Fn::Sqrt, "SQRT", 1, 1},     {Fn::Log, "LOG", 1, 1},
+    {Fn::Log10, "LOG10", 1, 1},     {Fn::Exp, "EXP", 1, 1},       {Fn::Min, "MIN", 1, -1},
+    {Fn::Max, "MAX", 1, -1},        {Fn::Sum, "SUM", 1, -1},      {Fn::Coalesce, "COALESCE", 1, -1},
+    {Fn::Upcase, "UPCASE", 1, 1},   {Fn::Lowcase, "LOWCASE", 1, 1}, {Fn::Strip, "STRIP", 1, 1},
+    {Fn::Substr, "SUBSTR", 2, 3},   {Fn::Cats, "CATS", 1, -1},    {Fn::Catx, "CATX", 2, -1},
+    {Fn::Put, "PUT", 2, 2},         {Fn::Ifn, "IFN", 3, 3},       {Fn::Ifc, "IFC", 3, 3},
+};
+
+constexpr bool functionsInOrder() {
+  for (size_t i = 0; i < std::size(kFunctions); ++i)
+    if (static_cast<size_t>(kFunctions[i].fn) != i) return false;
+  return true;
+}
+static_assert(std::size(kFunctions) == static_cast<size_t>(Fn::Ifc) + 1,
+              "every function has its entry");
+static_assert(functionsInOrder(), "kFunctions follows the order of Fn");
+
+const FnDesc* findFunction(std::string_view name) {
+  for (const FnDesc& f : kFunctions)
+    if (sameNoCase(name, f.name)) return &f;
+  return nullptr;
+}
 
 int cmpNum(double x, double y) {
   bool xm = std::isnan(x), ym = std::isnan(y);
@@ -63,6 +103,10 @@ struct WhereExpr::Node {
   const Column* col = nullptr;
   std::vector<double> nums;
   std::vector<std::string> strs;
+  Fn fn = Fn::Round;           // Call: the function, its arguments
+  std::vector<int> args;
+  host::FormatDesc format;     // PUT: the format (text holds it as written)
+  int formatWidth = 0, formatDecimals = 0, formatColumn = 0;
 };
 
 namespace {
@@ -83,15 +127,30 @@ std::string excerpt(std::string_view text, size_t column = 0, size_t width = 120
          (to < text.size() ? "..." : "");
 }
 
-[[noreturn]] void syntaxError(std::string_view text, int column, const std::string& what) {
+// Which language a text is in: a WHERE selection, or the items of COMPUTE=
+// of data set `dataSet` (`item` the one being read, "" before its name).
+struct Dialect {
+  bool compute = false;
+  std::string dataSet;
+  std::string item;
+  const char* noun() const { return compute ? "expression" : "selection"; }
+};
+
+[[noreturn]] void syntaxError(const Dialect& d, std::string_view text, int column,
+                              const std::string& what) {
+  if (d.compute)
+    throw ExprError("Syntax error in COMPUTE= of " + d.dataSet +
+                        (d.item.empty() ? "" : ", item " + d.item + ",") + " at column " +
+                        std::to_string(column) + ": " + what,
+                    std::string(text), column);
   throw UserError("Syntax error in the WHERE selection \"" +
                   excerpt(text, static_cast<size_t>(std::max(column, 0))) + "\" at column " +
                   std::to_string(column) + ": " + what);
 }
 
-std::string describe(const Tok& t) {
+std::string describe(const Tok& t, const Dialect& d) {
   switch (t.kind) {
-    case T::End: return "the end of the selection";
+    case T::End: return d.compute ? "the end of the items" : "the end of the selection";
     case T::Str: return "the text '" + excerpt(t.text, 0, 60) + "'";
     case T::Num: return "the number " + excerpt(t.text, 0, 60);
     case T::Name: return "the name " + excerpt(t.text, 0, 60);
@@ -161,9 +220,15 @@ bool parseDateTime(std::string_view s, double* out) {
 
 // --- Lexer -------------------------------------------------------------------
 
-std::vector<Tok> lex(std::string_view s) {
+std::vector<Tok> lex(std::string_view s, const Dialect& d) {
   std::vector<Tok> out;
   size_t i = 0;
+  // The parentheses open, and at which of those depths a PUT call's
+  // arguments stand: the format after its comma is read as one word
+  // (COMMA10.2, $8., Z5.).
+  int depth = 0;
+  std::vector<int> putDepths;
+  bool formatNext = false;
   auto push = [&](T k, size_t start, size_t len) {
     out.push_back(Tok{k, static_cast<int>(start + 1), std::string(s.substr(start, len))});
     i = start + len;
@@ -175,6 +240,15 @@ std::vector<Tok> lex(std::string_view s) {
       continue;
     }
     size_t start = i;
+    if (formatNext) {
+      formatNext = false;
+      size_t j = i;
+      while (j < s.size() && (isNameChar(s[j]) || s[j] == '$' || s[j] == '.')) ++j;
+      if (j > i) {
+        push(T::Format, start, j - i);
+        continue;
+      }
+    }
     if (isDigit(c) || (c == '.' && i + 1 < s.size() && isDigit(s[i + 1]))) {
       size_t j = i;
       while (j < s.size() && isDigit(s[j])) ++j;
@@ -186,18 +260,18 @@ std::vector<Tok> lex(std::string_view s) {
         size_t k = j + 1;
         if (k < s.size() && (s[k] == '+' || s[k] == '-')) ++k;
         if (k >= s.size() || !isDigit(s[k]))
-          syntaxError(s, static_cast<int>(k + 1), "expected the digits of an exponent.");
+          syntaxError(d, s, static_cast<int>(k + 1), "expected the digits of an exponent.");
         while (k < s.size() && isDigit(s[k])) ++k;
         j = k;
       }
       if (j < s.size() && isNameStart(s[j]))
-        syntaxError(s, static_cast<int>(j + 1), "expected an operator after the number.");
+        syntaxError(d, s, static_cast<int>(j + 1), "expected an operator after the number.");
       Tok t{T::Num, static_cast<int>(start + 1), std::string(s.substr(start, j - start))};
       auto [p, ec] = std::from_chars(s.data() + start, s.data() + j, t.num);
       if (ec == std::errc::result_out_of_range) {
         t.num = std::strtod(t.text.c_str(), nullptr);
       } else if (ec != std::errc() || p != s.data() + j) {
-        syntaxError(s, static_cast<int>(start + 1), "expected a number.");
+        syntaxError(d, s, static_cast<int>(start + 1), "expected a number.");
       }
       out.push_back(std::move(t));
       i = j;
@@ -216,7 +290,7 @@ std::vector<Tok> lex(std::string_view s) {
       size_t j = i + 1;
       for (;;) {
         if (j >= s.size())
-          syntaxError(s, static_cast<int>(start + 1), "the quoted text that starts here is not closed.");
+          syntaxError(d, s, static_cast<int>(start + 1), "the quoted text that starts here is not closed.");
         if (s[j] == c) {
           if (j + 1 < s.size() && s[j + 1] == c) {
             text += c;
@@ -240,7 +314,7 @@ std::vector<Tok> lex(std::string_view s) {
                   : sameNoCase(suffix, "t") ? parseTime(text, &t.num)
                                          : parseDateTime(text, &t.num);
         if (!ok)
-          syntaxError(s, static_cast<int>(start + 1),
+          syntaxError(d, s, static_cast<int>(start + 1),
                       sameNoCase(suffix, "d")   ? "expected a date such as '01jan2020'd."
                       : sameNoCase(suffix, "t") ? "expected a time such as '12:30't."
                                              : "expected a date-time such as '01jan2020:12:30'dt.");
@@ -273,16 +347,28 @@ std::vector<Tok> lex(std::string_view s) {
     }
     char n = i + 1 < s.size() ? s[i + 1] : '\0';
     switch (c) {
-      case '(': push(T::LParen, start, 1); continue;
-      case ')': push(T::RParen, start, 1); continue;
-      case ',': push(T::Comma, start, 1); continue;
+      case '(':
+        ++depth;
+        if (!out.empty() && out.back().kind == T::Name && sameNoCase(out.back().text, "put"))
+          putDepths.push_back(depth);
+        push(T::LParen, start, 1);
+        continue;
+      case ')':
+        if (!putDepths.empty() && putDepths.back() == depth) putDepths.pop_back();
+        --depth;
+        push(T::RParen, start, 1);
+        continue;
+      case ',':
+        formatNext = !putDepths.empty() && putDepths.back() == depth;
+        push(T::Comma, start, 1);
+        continue;
       case '+': push(T::Plus, start, 1); continue;
       case '-': push(T::Minus, start, 1); continue;
-      case '*': push(T::Star, start, 1); continue;
+      case '*': push(n == '*' ? T::Pow : T::Star, start, n == '*' ? 2 : 1); continue;
       case '/': push(T::Slash, start, 1); continue;
       case '=': push(T::Eq, start, 1); continue;
       case '&': push(T::And, start, 1); continue;
-      case '|': push(T::Or, start, 1); continue;
+      case '|': push(n == '|' ? T::Concat : T::Or, start, n == '|' ? 2 : 1); continue;
       case '<': push(n == '=' ? T::Le : T::Lt, start, n == '=' ? 2 : 1); continue;
       case '>': push(n == '=' ? T::Ge : T::Gt, start, n == '=' ? 2 : 1); continue;
       case '^':
@@ -293,7 +379,7 @@ std::vector<Tok> lex(std::string_view s) {
     // Report the whole character, not one byte of it.
     size_t len = 1;
     while (start + len < s.size() && (static_cast<unsigned char>(s[start + len]) & 0xC0) == 0x80) ++len;
-    syntaxError(s, static_cast<int>(start + 1),
+    syntaxError(d, s, static_cast<int>(start + 1),
                 "the character '" + std::string(s.substr(start, len)) + "' is not allowed here.");
   }
   out.push_back(Tok{T::End, static_cast<int>(s.size() + 1), ""});
@@ -304,14 +390,46 @@ std::vector<Tok> lex(std::string_view s) {
 
 class WhereParser {
  public:
-  WhereParser(std::string_view text, std::vector<Tok> toks) : text_(text), toks_(std::move(toks)) {}
+  WhereParser(std::string_view text, std::vector<Tok> toks, Dialect& d)
+      : text_(text), toks_(std::move(toks)), d_(d) {}
 
   int parse() {
-    if (peek().kind == T::End) syntaxError(text_, peek().column, "the selection is empty.");
+    if (peek().kind == T::End) syntaxError(d_, text_, peek().column, "the selection is empty.");
     int root = orExpr();
     if (peek().kind != T::End)
-      fail("expected AND, OR, an operator or the end, found " + describe(peek()) + ".");
+      fail("expected AND, OR, an operator or the end, found " + describe(peek(), d_) + ".");
     return root;
+  }
+
+  // The items of COMPUTE=: each `name = expression`, then "," or the end.
+  // Each item's nodes are handed to `item` and then cleared.
+  template <class Item>
+  void parseItems(const Item& item) {
+    if (peek().kind == T::End) fail("expected an item such as rate = a / b.");
+    for (;;) {
+      const Tok& name = peek();
+      if (name.kind != T::Name && name.kind != T::NameLit)
+        fail("expected the name of the column to make, found " + describe(name, d_) + ".");
+      if (name.kind == T::Name && !isValidName(name.text))
+        fail("the name " + excerpt(name.text, 0, 60) + " is longer than 32 characters.");
+      if (peek(1).kind != T::Eq) {
+        take();
+        fail("expected \"=\" after " + name.text + ", found " + describe(peek(), d_) + ".");
+      }
+      d_.item = name.text;
+      take();
+      take();
+      if (peek().kind == T::Comma || peek().kind == T::End)
+        fail("expected an expression after \"=\", found " + describe(peek(), d_) + ".");
+      int root = orExpr();
+      if (peek().kind != T::Comma && peek().kind != T::End)
+        fail("expected an operator, \",\" and the next item, or the end, found " +
+             describe(peek(), d_) + ".");
+      item(d_.item, std::move(nodes), root);
+      nodes.clear();
+      if (take().kind == T::End) return;
+      if (peek().kind == T::End) fail("expected another item after \",\".");
+    }
   }
 
   std::vector<Node> nodes;
@@ -326,22 +444,31 @@ class WhereParser {
     if (pos_ < toks_.size() - 1) ++pos_;
     return t;
   }
-  [[noreturn]] void fail(const std::string& what) const { syntaxError(text_, peek().column, what); }
+  [[noreturn]] void fail(const std::string& what) const {
+    syntaxError(d_, text_, peek().column, what);
+  }
 
   struct Depth {
     WhereParser& p;
     explicit Depth(WhereParser& parser) : p(parser) {
-      if (++p.depth_ > kMaxDepth) p.fail("the selection is nested too deeply.");
+      if (++p.depth_ > kMaxDepth)
+        p.fail(std::string("the ") + p.d_.noun() + " is nested too deeply.");
     }
     ~Depth() { --p.depth_; }
   };
 
   int add(Node n) {
-    for (int k : {n.a, n.b})
+    auto deeper = [&](int k) {
       if (k >= 0 && nodes[static_cast<size_t>(k)].depth + 1 > n.depth)
         n.depth = nodes[static_cast<size_t>(k)].depth + 1;
+    };
+    deeper(n.a);
+    deeper(n.b);
+    for (int k : n.args) deeper(k);
     if (n.depth > kMaxTreeDepth)
-      syntaxError(text_, n.column, "the selection is too long; use IN ( ... ) for lists of values.");
+      syntaxError(d_, text_, n.column,
+                  d_.compute ? "the expression is too long."
+                             : "the selection is too long; use IN ( ... ) for lists of values.");
     nodes.push_back(std::move(n));
     return static_cast<int>(nodes.size() - 1);
   }
@@ -356,22 +483,20 @@ class WhereParser {
 
   int orExpr() {
     Depth d(*this);
-    int left = andExpr();
-    while (peek().kind == T::Or) {
+    return chain(T::Or, Op::Or, &WhereParser::andExpr);
+  }
+
+  // operand (tok operand)*, from left to right.
+  int chain(T tok, Op op, int (WhereParser::*operand)()) {
+    int left = (this->*operand)();
+    while (peek().kind == tok) {
       int col = take().column;
-      left = binary(Op::Or, left, andExpr(), col);
+      left = binary(op, left, (this->*operand)(), col);
     }
     return left;
   }
 
-  int andExpr() {
-    int left = notExpr();
-    while (peek().kind == T::And) {
-      int col = take().column;
-      left = binary(Op::And, left, notExpr(), col);
-    }
-    return left;
-  }
+  int andExpr() { return chain(T::And, Op::And, &WhereParser::notExpr); }
 
   int notExpr() {
     Depth d(*this);
@@ -383,7 +508,7 @@ class WhereParser {
   }
 
   int cmpExpr() {
-    int left = addExpr();
+    int left = concatExpr();
     const Tok& t = peek();
     Op op;
     switch (t.kind) {
@@ -401,7 +526,7 @@ class WhereParser {
       default: return left;
     }
     int col = take().column;
-    return binary(op, left, addExpr(), col);
+    return binary(op, left, concatExpr(), col);
   }
 
   int inList(int left) {
@@ -414,7 +539,8 @@ class WhereParser {
       take();
     }
     take();  // IN
-    if (peek().kind != T::LParen) fail("expected \"(\" and a list of values after IN, found " + describe(peek()) + ".");
+    if (peek().kind != T::LParen)
+      fail("expected \"(\" and a list of values after IN, found " + describe(peek(), d_) + ".");
     take();
     for (;;) {
       const Tok& v = peek();
@@ -423,20 +549,22 @@ class WhereParser {
       if (v.kind == T::Minus || v.kind == T::Plus) {
         negative = v.kind == T::Minus;
         take();
-        if (peek().kind != T::Num) fail("expected a number after the sign, found " + describe(peek()) + ".");
+        if (peek().kind != T::Num)
+          fail("expected a number after the sign, found " + describe(peek(), d_) + ".");
       }
       const Tok& c = peek();
       if (c.kind == T::Num || c.kind == T::Missing) {
-        if (n.argType == 2) syntaxError(text_, col, "a list of IN mixes numbers and texts.");
+        if (n.argType == 2) syntaxError(d_, text_, col, "a list of IN mixes numbers and texts.");
         n.argType = 1;
         double x = c.kind == T::Missing ? kMissing : c.num;
         n.nums.push_back(negative ? -x : x);
       } else if (c.kind == T::Str) {
-        if (n.argType == 1) syntaxError(text_, col, "a list of IN mixes numbers and texts.");
+        if (n.argType == 1) syntaxError(d_, text_, col, "a list of IN mixes numbers and texts.");
         n.argType = 2;
         n.strs.push_back(c.text);
       } else {
-        fail("expected a constant (number or quoted text) in the list of IN, found " + describe(c) + ".");
+        fail("expected a constant (number or quoted text) in the list of IN, found " +
+             describe(c, d_) + ".");
       }
       take();
       if (peek().kind == T::Comma) take();
@@ -459,10 +587,12 @@ class WhereParser {
     }
     const Tok& w = peek();
     if (w.kind != T::Name || !(sameNoCase(w.text, "missing") || sameNoCase(w.text, "null")))
-      fail("expected MISSING or NOT MISSING after IS, found " + describe(w) + ".");
+      fail("expected MISSING or NOT MISSING after IS, found " + describe(w, d_) + ".");
     take();
     return add(std::move(n));
   }
+
+  int concatExpr() { return chain(T::Concat, Op::Concat, &WhereParser::addExpr); }
 
   int addExpr() {
     int left = mulExpr();
@@ -496,7 +626,56 @@ class WhereParser {
       take();
       return unary();
     }
-    return primary();
+    return power();
+  }
+
+  // a ** b, from right to left; the exponent may carry a sign.
+  int power() {
+    int base = primary();
+    if (peek().kind != T::Pow) return base;
+    int col = take().column;
+    return binary(Op::Pow, base, unary(), col);
+  }
+
+  // NAME( arguments ): PUT's second argument is a format.
+  int call(const FnDesc& f) {
+    Node n;
+    n.op = Op::Call;
+    n.fn = f.fn;
+    n.column = take().column;  // the name
+    take();                    // (
+    for (;;) {
+      if (peek().kind == T::RParen && n.args.empty()) break;
+      if (f.fn == Fn::Put && n.args.size() == 1) {
+        const Tok& t = peek();
+        if (t.kind != T::Format && t.kind != T::Str)
+          fail("expected a format such as COMMA10. or Z5. as the second argument of PUT, found " +
+               describe(t, d_) + ".");
+        n.text = t.text;
+        n.formatColumn = t.column;
+        take();
+      } else {
+        n.args.push_back(orExpr());
+      }
+      if (peek().kind != T::Comma) break;
+      take();
+    }
+    if (peek().kind != T::RParen)
+      fail("expected \",\" or \")\" in the arguments of " + std::string(f.name) + ", found " +
+           describe(peek(), d_) + ".");
+    const int given = static_cast<int>(n.args.size()) + (n.text.empty() ? 0 : 1);
+    if (given < f.minArgs || (f.maxArgs >= 0 && given > f.maxArgs)) {
+      std::string want = f.minArgs == f.maxArgs ? std::to_string(f.minArgs)
+                         : f.maxArgs < 0        ? "at least " + std::to_string(f.minArgs)
+                                                : std::to_string(f.minArgs) + " or " +
+                                               std::to_string(f.maxArgs);
+      syntaxError(d_, text_, n.column,
+                  std::string(f.name) + " takes " + want +
+                      (want == "1" ? " argument" : " arguments") + ", not " +
+                      std::to_string(given) + ".");
+    }
+    take();
+    return add(std::move(n));
   }
 
   int primary() {
@@ -520,6 +699,15 @@ class WhereParser {
         n.type = 2;
         break;
       case T::Name:
+        if (peek(1).kind == T::LParen) {
+          if (const FnDesc* f = findFunction(t.text)) return call(*f);
+          // A WHERE selection reads on as it always did (and fails at "(").
+          if (d_.compute)
+            fail("there is no function " + excerpt(t.text, 0, 60) +
+                 "; the functions are ROUND, FLOOR, CEIL, ABS, SQRT, LOG, LOG10, EXP, MIN, MAX, "
+                 "SUM, COALESCE, UPCASE, LOWCASE, STRIP, SUBSTR, CATS, CATX, PUT, IFN and IFC.");
+        }
+        [[fallthrough]];
       case T::NameLit:
         n.op = Op::Var;
         n.text = t.text;
@@ -527,12 +715,12 @@ class WhereParser {
       case T::LParen: {
         take();
         int inner = orExpr();
-        if (peek().kind != T::RParen) fail("expected \")\", found " + describe(peek()) + ".");
+        if (peek().kind != T::RParen) fail("expected \")\", found " + describe(peek(), d_) + ".");
         take();
         return inner;
       }
       default:
-        fail("expected a variable, a constant or \"(\", found " + describe(t) + ".");
+        fail("expected a variable, a constant or \"(\", found " + describe(t, d_) + ".");
     }
     take();
     return add(std::move(n));
@@ -540,6 +728,7 @@ class WhereParser {
 
   std::string_view text_;
   std::vector<Tok> toks_;
+  Dialect& d_;
   size_t pos_ = 0;
   int depth_ = 0;
 };
@@ -564,9 +753,24 @@ WhereExpr::WhereExpr(std::string text, std::vector<Node> nodes, int root)
 WhereExpr::~WhereExpr() = default;
 
 std::unique_ptr<WhereExpr> parseWhere(std::string_view text) {
-  WhereParser p(text, lex(text));
+  Dialect d;
+  WhereParser p(text, lex(text, d), d);
   int root = p.parse();
   return std::make_unique<WhereExpr>(std::string(text), std::move(p.nodes), root);
+}
+
+std::vector<ComputeItem> parseCompute(std::string_view text, const std::string& dataSet) {
+  Dialect d;
+  d.compute = true;
+  d.dataSet = dataSet;
+  WhereParser p(text, lex(text, d), d);
+  std::vector<ComputeItem> items;
+  p.parseItems([&](const std::string& name, std::vector<WhereExpr::Node> nodes, int root) {
+    auto expr = std::make_unique<WhereExpr>(std::string(text), std::move(nodes), root);
+    expr->setItem(name);
+    items.push_back(ComputeItem{name, std::move(expr)});
+  });
+  return items;
 }
 
 namespace {
@@ -675,11 +879,7 @@ class PostgresWriter {
     return true;
   }
 
-  static std::string number(double v) {
-    char buf[32];
-    const auto r = std::to_chars(buf, buf + sizeof buf, v);
-    return std::string(buf, r.ptr);
-  }
+  static std::string number(double v) { return plainNumberText(v); }
 
   // The finite number node k stands for (a number with minus signs).
   bool constant(int k, double* v) const {
@@ -785,51 +985,78 @@ SqlSelection WhereExpr::postgresCondition(
 }
 
 void WhereExpr::bind(const Table& table, const std::string& dataSet) {
-  bind(table, [&](std::string_view n) { return table.find(n); }, dataSet);
+  bind(
+      [&](std::string_view n) -> const Column* {
+        const int c = table.find(n);
+        return c < 0 ? nullptr : &table.columns[static_cast<size_t>(c)];
+      },
+      table.rows, dataSet);
 }
 
-void WhereExpr::bind(const Table& table, const std::function<int(std::string_view)>& resolve,
-                     const std::string& dataSet) {
-  table_ = nullptr;
-  bindNode(root_, table, resolve, dataSet);
-  table_ = &table;
+void WhereExpr::bind(const ColumnLookup& resolve, size_t rows, const std::string& dataSet) {
+  bound_ = false;
+  bindNode(root_, resolve, dataSet);
+  rows_ = rows;
+  bound_ = true;
 }
 
-// Sets the types bottom-up and checks them; returns the node's type.
-int WhereExpr::bindNode(int n, const Table& table,
-                        const std::function<int(std::string_view)>& resolve,
-                        const std::string& dataSet) {
-  Node& x = nodes_[n];
-  auto varName = [&](int k) -> const Node* {
-    return k >= 0 && nodes_[k].op == Op::Var ? &nodes_[k] : nullptr;
+bool WhereExpr::numeric() const { return nodes_[static_cast<size_t>(root_)].type != 2; }
+
+void WhereExpr::fail(const std::string& message, int column) const {
+  if (item_.empty()) throw UserError(message);
+  throw ExprError(message, text_, column);
+}
+
+// Sets the types bottom-up and checks them; returns the node's type. The
+// messages of a WHERE selection name no column where they name a variable.
+int WhereExpr::bindNode(int n, const ColumnLookup& resolve, const std::string& dataSet) {
+  Node& x = nodes_[static_cast<size_t>(n)];
+  const bool compute = !item_.empty();
+  const std::string in = compute ? "COMPUTE= item " + item_ : "the WHERE selection";
+  const std::string In = compute ? "COMPUTE= item " + item_ : "The WHERE selection";
+  auto at = [&](int column) {
+    return compute ? " (column " + std::to_string(column) + " of COMPUTE=)" : std::string();
   };
-  auto mismatch = [&](int a, int b) -> UserError {
+  auto varName = [&](int k) -> const Node* {
+    return k >= 0 && nodes_[static_cast<size_t>(k)].op == Op::Var ? &nodes_[static_cast<size_t>(k)]
+                                                                   : nullptr;
+  };
+  auto mismatch = [&](int a, int b) {
     const Node* v = varName(a);
-    int other = b;
-    if (!v) {
-      v = varName(b);
-      other = a;
-    }
+    if (!v) v = varName(b);
     if (v) {
       bool chr = v->type == 2;
-      return UserError("Variable " + v->text + " in the WHERE selection of " + dataSet + " is " +
-                       (chr ? "character" : "numeric") + ", but it is compared with " +
-                       (chr ? "a number" : "a character value") + ".");
+      fail("Variable " + v->text + " in " + in + " of " + dataSet + " is " +
+               (chr ? "character" : "numeric") + ", but it is compared with " +
+               (chr ? "a number" : "a character value") + at(v->column) + ".",
+           v->column);
     }
-    (void)other;
-    return UserError("The WHERE selection of " + dataSet +
-                     " compares a character value with a number at column " +
-                     std::to_string(x.column) + ".");
+    fail(In + " of " + dataSet + " compares a character value with a number at column " +
+             std::to_string(x.column) + ".",
+         x.column);
+  };
+  auto needNumber = [&](int k, const std::string& what) {
+    if (bindNode(k, resolve, dataSet) == 1) return;
+    const Node* v = varName(k);
+    const int column = nodes_[static_cast<size_t>(k)].column;
+    if (v)
+      fail("Variable " + v->text + " in " + in + " of " + dataSet + " is character and cannot be " +
+               what + at(column) + ".",
+           column);
+    fail(In + " of " + dataSet + " uses a character value in " +
+             (what == "used in arithmetic" ? std::string("arithmetic") : what) + " at column " +
+             std::to_string(x.column) + ".",
+         x.column);
   };
   switch (x.op) {
     case Op::Num:
     case Op::Str: return x.type;
     case Op::Var: {
-      int c = resolve(x.text);
-      if (c < 0 || static_cast<size_t>(c) >= table.columns.size())
-        throw UserError("Variable " + x.text + " in the WHERE selection is not in data set " +
-                        dataSet + ".");
-      x.col = &table.columns[static_cast<size_t>(c)];
+      x.col = resolve(x.text);
+      if (!x.col)
+        fail("Variable " + x.text + " in " + in + " is not in data set " + dataSet + at(x.column) +
+                 ".",
+             x.column);
       x.type = x.col->numeric() ? 1 : 2;
       return x.type;
     }
@@ -837,90 +1064,391 @@ int WhereExpr::bindNode(int n, const Table& table,
     case Op::Add:
     case Op::Sub:
     case Op::Mul:
-    case Op::Div: {
-      for (int k : {x.a, x.b}) {
-        if (k < 0) continue;
-        if (bindNode(k, table, resolve, dataSet) != 1) {
-          const Node* v = varName(k);
-          throw UserError(v ? "Variable " + v->text + " in the WHERE selection of " + dataSet +
-                                  " is character and cannot be used in arithmetic."
-                            : "The WHERE selection of " + dataSet +
-                                  " uses a character value in arithmetic at column " +
-                                  std::to_string(x.column) + ".");
-        }
-      }
+    case Op::Div:
+    case Op::Pow:
+      for (int k : {x.a, x.b})
+        if (k >= 0) needNumber(k, "used in arithmetic");
       x.type = 1;
       return 1;
-    }
+    case Op::Concat:
+      bindNode(x.a, resolve, dataSet);
+      bindNode(x.b, resolve, dataSet);
+      x.type = 2;
+      return 2;
     case Op::Eq:
     case Op::Ne:
     case Op::Lt:
     case Op::Le:
     case Op::Gt:
     case Op::Ge: {
-      int ta = bindNode(x.a, table, resolve, dataSet);
-      int tb = bindNode(x.b, table, resolve, dataSet);
-      if (ta != tb) throw mismatch(x.a, x.b);
+      int ta = bindNode(x.a, resolve, dataSet);
+      int tb = bindNode(x.b, resolve, dataSet);
+      if (ta != tb) mismatch(x.a, x.b);
       x.type = 1;
       return 1;
     }
     case Op::In: {
-      int ta = bindNode(x.a, table, resolve, dataSet);
+      int ta = bindNode(x.a, resolve, dataSet);
       x.type = 1;
       if (ta != x.argType) {
         const Node* v = varName(x.a);
         bool chr = ta == 2;
-        throw UserError(v ? "Variable " + v->text + " in the WHERE selection of " + dataSet +
-                                " is " + (chr ? "character" : "numeric") +
-                                ", but its IN list holds " + (chr ? "numbers." : "texts.")
-                          : "The WHERE selection of " + dataSet +
-                                " compares a character value with a number at column " +
-                                std::to_string(x.column) + ".");
+        if (v)
+          fail("Variable " + v->text + " in " + in + " of " + dataSet + " is " +
+                   (chr ? "character" : "numeric") + ", but its IN list holds " +
+                   (chr ? "numbers" : "texts") + at(x.column) + ".",
+               x.column);
+        fail(In + " of " + dataSet + " compares a character value with a number at column " +
+                 std::to_string(x.column) + ".",
+             x.column);
       }
       return 1;
     }
     case Op::IsMissing:
-      x.argType = bindNode(x.a, table, resolve, dataSet);
+      x.argType = bindNode(x.a, resolve, dataSet);
       x.type = 1;
       return 1;
     case Op::And:
     case Op::Or:
-      bindNode(x.a, table, resolve, dataSet);
-      bindNode(x.b, table, resolve, dataSet);
+      bindNode(x.a, resolve, dataSet);
+      bindNode(x.b, resolve, dataSet);
       x.type = 1;
       return 1;
     case Op::Not:
-      bindNode(x.a, table, resolve, dataSet);
+      bindNode(x.a, resolve, dataSet);
       x.type = 1;
       return 1;
+    case Op::Call: return bindCall(x, resolve, dataSet);
   }
   return 1;
 }
 
-double WhereExpr::num(int n, size_t row) const {
-  const Node& x = nodes_[n];
+// The types of a function's arguments and of its value.
+int WhereExpr::bindCall(Node& x, const ColumnLookup& resolve, const std::string& dataSet) {
+  const char* name = kFunctions[static_cast<size_t>(x.fn)].name;
+  const bool compute = !item_.empty();
+  const std::string in = compute ? "COMPUTE= item " + item_ : "the WHERE selection";
+  const std::string of = compute ? " of COMPUTE=" : "";
+  std::vector<int> types;
+  for (int k : x.args) types.push_back(bindNode(k, resolve, dataSet));
+  // Argument i must be of type `want` (1 numeric, 2 character).
+  auto need = [&](size_t i, int want) {
+    if (types[i] == want) return;
+    const int column = nodes_[static_cast<size_t>(x.args[i])].column;
+    fail("Argument " + std::to_string(i + 1) + " of " + name + " in " + in + " of " + dataSet +
+             " must be " + (want == 1 ? "a number" : "a character value") + " (column " +
+             std::to_string(column) + of + ").",
+         column);
+  };
+  switch (x.fn) {
+    case Fn::Round:
+    case Fn::Floor:
+    case Fn::Ceil:
+    case Fn::Abs:
+    case Fn::Sqrt:
+    case Fn::Log:
+    case Fn::Log10:
+    case Fn::Exp:
+    case Fn::Min:
+    case Fn::Max:
+    case Fn::Sum:
+      for (size_t i = 0; i < types.size(); ++i) need(i, 1);
+      x.type = 1;
+      break;
+    case Fn::Coalesce:
+      for (size_t i = 1; i < types.size(); ++i) need(i, types[0]);
+      x.type = types[0];
+      break;
+    case Fn::Upcase:
+    case Fn::Lowcase:
+    case Fn::Strip:
+      need(0, 2);
+      x.type = 2;
+      break;
+    case Fn::Substr:
+      need(0, 2);
+      for (size_t i = 1; i < types.size(); ++i) need(i, 1);
+      x.type = 2;
+      break;
+    case Fn::Cats:
+      x.type = 2;
+      break;
+    case Fn::Catx:
+      need(0, 2);
+      x.type = 2;
+      break;
+    case Fn::Put: {
+      const bool number = types[0] == 1;
+      std::string why;
+      if (!resolveFormatText(x.text, &x.format, &x.formatWidth, &x.formatDecimals))
+        why = "is not a known format";
+      else if (x.format.character && number)
+        why = "is a character format and the value is a number";
+      else if (!x.format.character && !number)
+        why = "is a numeric format and the value is character";
+      if (!why.empty())
+        fail("The format " + excerpt(x.text, 0, 60) + " of PUT in " + in + " of " + dataSet + " " +
+                 why + " (column " + std::to_string(x.formatColumn) + of + ").",
+             x.formatColumn);
+      x.type = 2;
+      break;
+    }
+    case Fn::Ifn:
+      need(1, 1);
+      need(2, 1);
+      x.type = 1;
+      break;
+    case Fn::Ifc:
+      need(1, 2);
+      need(2, 2);
+      x.type = 2;
+      break;
+  }
+  return x.type;
+}
+
+namespace {
+
+bool isMissingNumber(double v) { return std::isnan(v); }
+
+// A result: missing, with the event that made it, when it is no finite
+// number.
+inline double checked(double r, unsigned* events) {
+  if (std::isfinite(r)) return r;
+  *events |= WhereExpr::kNoValue;
+  return kMissing;
+}
+
+// a op b for an arithmetic operator: missing, with the event, where it has
+// no value (a missing operand, a division by zero, no finite result).
+inline double arithmetic(Op op, double a, double b, unsigned* events) {
+  if (isMissingNumber(a) || isMissingNumber(b)) {
+    *events |= WhereExpr::kMissingOperand;
+    return kMissing;
+  }
+  switch (op) {
+    case Op::Add: return checked(a + b, events);
+    case Op::Sub: return checked(a - b, events);
+    case Op::Mul: return checked(a * b, events);
+    case Op::Div:
+      if (b == 0) break;
+      return checked(a / b, events);
+    default:
+      if (a == 0 && b < 0) break;  // 0 ** -1 is 1 / 0
+      return checked(std::pow(a, b), events);
+  }
+  *events |= WhereExpr::kDivisionByZero;
+  return kMissing;
+}
+
+// x rounded to the nearest multiple of `unit`, halves away from zero. A
+// quotient within a few units in the last place of a half counts as one
+// (2.675 to 0.01 is 2.68, as written); a unit whose inverse is a whole
+// number divides by it, so that 0.1 and 0.01 give the shortest numbers.
+double roundTo(double x, double unit) {
+  const double q = x / unit;
+  double r = std::round(q);
+  const double half = std::floor(std::fabs(q)) + 0.5;
+  if (std::fabs(std::fabs(q) - half) <= 1e-12 * std::max(1.0, std::fabs(q)))
+    r = std::copysign(std::floor(std::fabs(q)) + 1, q);
+  const double inverse = 1 / unit;
+  if (unit < 1 && std::fabs(inverse - std::round(inverse)) <= 1e-9 * inverse)
+    return r / std::round(inverse);
+  return r * unit;
+}
+
+// The byte offset of UTF-8 character `n` (0-based) of `s`, or its size.
+size_t charOffset(std::string_view s, double n) {
+  size_t i = 0;
+  for (double k = 0; k < n && i < s.size(); ++k) {
+    ++i;
+    while (i < s.size() && (static_cast<unsigned char>(s[i]) & 0xC0) == 0x80) ++i;
+  }
+  return i;
+}
+
+}  // namespace
+
+double WhereExpr::num(int n, size_t row, Scratch& cx) const {
+  const Node& x = nodes_[static_cast<size_t>(n)];
   switch (x.op) {
     case Op::Num: return x.value;
     case Op::Var: return x.col->num[row];
-    case Op::Neg: return -num(x.a, row);
-    case Op::Add: return num(x.a, row) + num(x.b, row);
-    case Op::Sub: return num(x.a, row) - num(x.b, row);
-    case Op::Mul: return num(x.a, row) * num(x.b, row);
-    case Op::Div: {
-      double d = num(x.b, row);
-      return d == 0 ? kMissing : num(x.a, row) / d;
+    case Op::Neg: {
+      const double v = num(x.a, row, cx);
+      if (isMissingNumber(v)) cx.events |= kMissingOperand;
+      return -v;
     }
-    default: return truth(n, row) ? 1.0 : 0.0;
+    case Op::Add:
+    case Op::Sub:
+    case Op::Mul:
+    case Op::Div:
+    case Op::Pow: {
+      const double a = num(x.a, row, cx);
+      return arithmetic(x.op, a, num(x.b, row, cx), &cx.events);
+    }
+    case Op::Call:
+      if (x.type == 1) return call(x, row, cx);
+      return kMissing;
+    default: return truth(n, row, cx) ? 1.0 : 0.0;
   }
 }
 
-std::string_view WhereExpr::str(int n, size_t row) const {
-  const Node& x = nodes_[n];
-  return x.op == Op::Var ? x.col->str(row) : std::string_view(x.text);
+// The value of a function whose value is a number.
+double WhereExpr::call(const Node& x, size_t row, Scratch& cx) const {
+  const std::vector<int>& args = x.args;
+  auto arg = [&](size_t i) { return num(args[i], row, cx); };
+  // One argument: missing (told) when it is.
+  auto one = [&](double* v) {
+    *v = arg(0);
+    if (!isMissingNumber(*v)) return true;
+    cx.events |= kMissingOperand;
+    return false;
+  };
+  double v = 0;
+  switch (x.fn) {
+    case Fn::Round: {
+      if (!one(&v)) return kMissing;
+      const double unit = args.size() > 1 ? arg(1) : 1.0;
+      if (isMissingNumber(unit)) {
+        cx.events |= kMissingOperand;
+        return kMissing;
+      }
+      if (!(unit > 0)) {
+        cx.events |= kNoValue;
+        return kMissing;
+      }
+      return checked(roundTo(v, unit), &cx.events);
+    }
+    case Fn::Floor: return one(&v) ? std::floor(v) : kMissing;
+    case Fn::Ceil: return one(&v) ? std::ceil(v) : kMissing;
+    case Fn::Abs: return one(&v) ? std::fabs(v) : kMissing;
+    case Fn::Sqrt:
+    case Fn::Log:
+    case Fn::Log10: {
+      if (!one(&v)) return kMissing;
+      if (x.fn == Fn::Sqrt ? v < 0 : v <= 0) {
+        cx.events |= kNoValue;
+        return kMissing;
+      }
+      return x.fn == Fn::Sqrt ? std::sqrt(v) : x.fn == Fn::Log ? std::log(v) : std::log10(v);
+    }
+    case Fn::Exp: return one(&v) ? checked(std::exp(v), &cx.events) : kMissing;
+    case Fn::Min:
+    case Fn::Max:
+    case Fn::Sum: {
+      double r = kMissing;
+      for (size_t i = 0; i < args.size(); ++i) {
+        const double a = arg(i);
+        if (isMissingNumber(a)) continue;
+        if (isMissingNumber(r)) r = a;
+        else if (x.fn == Fn::Min) r = std::min(r, a);
+        else if (x.fn == Fn::Max) r = std::max(r, a);
+        else r += a;
+      }
+      return isMissingNumber(r) ? r : checked(r, &cx.events);
+    }
+    case Fn::Coalesce:
+      for (size_t i = 0; i < args.size(); ++i)
+        if (const double a = arg(i); !isMissingNumber(a)) return a;
+      return kMissing;
+    case Fn::Ifn: return truth(args[0], row, cx) ? arg(1) : arg(2);
+    default: return kMissing;
+  }
 }
 
-bool WhereExpr::truth(int n, size_t row) const {
-  const Node& x = nodes_[n];
+std::string_view WhereExpr::str(int n, size_t row, Scratch& cx) const {
+  const Node& x = nodes_[static_cast<size_t>(n)];
+  switch (x.op) {
+    case Op::Var: return x.col->str(row);
+    case Op::Concat:
+    case Op::Call: return callText(n, row, cx);
+    default: return x.text;
+  }
+}
+
+// The value of || or of a function whose value is a text, made in the
+// node's own buffer of the scratch.
+std::string_view WhereExpr::callText(int n, size_t row, Scratch& cx) const {
+  const Node& x = nodes_[static_cast<size_t>(n)];
+  if (cx.text.size() < nodes_.size()) cx.text.resize(nodes_.size());
+  std::string& out = cx.text[static_cast<size_t>(n)];
+  // An operand as text: a number in its plain form, missing as nothing.
+  auto text = [&](int k) -> std::string_view {
+    if (nodes_[static_cast<size_t>(k)].type == 2) return str(k, row, cx);
+    std::string& b = cx.text[static_cast<size_t>(k)];
+    b = plainNumberText(num(k, row, cx));
+    return b;
+  };
+  if (x.op == Op::Concat) {
+    const std::string_view a = text(x.a);
+    const std::string_view b = text(x.b);
+    out.assign(a);
+    out.append(b);
+    return out;
+  }
+  const std::vector<int>& args = x.args;
+  switch (x.fn) {
+    case Fn::Upcase:
+    case Fn::Lowcase: {
+      out.assign(str(args[0], row, cx));
+      for (char& c : out) c = x.fn == Fn::Upcase ? upperAscii(c) : lowerAscii(c);
+      return out;
+    }
+    case Fn::Strip: return trimBlanks(str(args[0], row, cx));
+    case Fn::Substr: {
+      const std::string_view s = str(args[0], row, cx);
+      const double from = num(args[1], row, cx);
+      const double length = args.size() > 2 ? num(args[2], row, cx) : kMissing;
+      if (isMissingNumber(from) || (args.size() > 2 && isMissingNumber(length))) {
+        cx.events |= kMissingOperand;
+        return {};
+      }
+      if (from < 1 || length < 0) {
+        cx.events |= kNoValue;
+        return {};
+      }
+      const size_t a = charOffset(s, std::floor(from) - 1);
+      const size_t b = args.size() > 2 ? a + charOffset(s.substr(a), std::floor(length)) : s.size();
+      return s.substr(a, b - a);
+    }
+    case Fn::Cats:
+    case Fn::Catx: {
+      std::string joined;
+      const std::string_view separator = x.fn == Fn::Catx ? str(args[0], row, cx) : "";
+      bool first = true;
+      for (size_t i = x.fn == Fn::Catx ? 1 : 0; i < args.size(); ++i) {
+        const std::string_view v = trimBlanks(text(args[i]));
+        if (x.fn == Fn::Catx && v.empty()) continue;
+        if (!first) joined.append(separator);
+        joined.append(v);
+        first = false;
+      }
+      out = std::move(joined);
+      return out;
+    }
+    case Fn::Put: {
+      // The text without the blanks the format pads with.
+      if (nodes_[static_cast<size_t>(args[0])].type == 2) {
+        out = formatChar(x.format, x.formatWidth, str(args[0], row, cx));
+        return trimBlanks(out);
+      }
+      const double v = num(args[0], row, cx);
+      if (isMissingNumber(v)) return {};
+      out = formatNumber(x.format, x.formatWidth, x.formatDecimals, v, ' ');
+      return trimBlanks(out);
+    }
+    case Fn::Coalesce:
+      for (int k : args)
+        if (const std::string_view v = str(k, row, cx); !trimBlanks(v).empty()) return v;
+      return {};
+    case Fn::Ifc: return truth(args[0], row, cx) ? str(args[1], row, cx) : str(args[2], row, cx);
+    default: return {};
+  }
+}
+
+bool WhereExpr::truth(int n, size_t row, Scratch& cx) const {
+  const Node& x = nodes_[static_cast<size_t>(n)];
   switch (x.op) {
     case Op::Eq:
     case Op::Ne:
@@ -928,8 +1456,9 @@ bool WhereExpr::truth(int n, size_t row) const {
     case Op::Le:
     case Op::Gt:
     case Op::Ge: {
-      int c = nodes_[x.a].type == 2 ? compareBlankPadded(str(x.a, row), str(x.b, row))
-                                    : cmpNum(num(x.a, row), num(x.b, row));
+      int c = nodes_[static_cast<size_t>(x.a)].type == 2
+                  ? compareBlankPadded(str(x.a, row, cx), str(x.b, row, cx))
+                  : cmpNum(num(x.a, row, cx), num(x.b, row, cx));
       switch (x.op) {
         case Op::Eq: return c == 0;
         case Op::Ne: return c != 0;
@@ -942,14 +1471,14 @@ bool WhereExpr::truth(int n, size_t row) const {
     case Op::In: {
       bool found = false;
       if (x.argType == 2) {
-        std::string_view v = str(x.a, row);
+        std::string_view v = str(x.a, row, cx);
         for (const auto& s : x.strs)
           if (compareBlankPadded(v, s) == 0) {
             found = true;
             break;
           }
       } else {
-        double v = num(x.a, row);
+        double v = num(x.a, row, cx);
         for (double d : x.nums)
           if (cmpNum(v, d) == 0) {
             found = true;
@@ -959,26 +1488,89 @@ bool WhereExpr::truth(int n, size_t row) const {
       return found != x.negated;
     }
     case Op::IsMissing: {
-      bool missing = x.argType == 2 ? isBlank(str(x.a, row)) : std::isnan(num(x.a, row));
+      bool missing = x.argType == 2 ? isBlank(str(x.a, row, cx)) : std::isnan(num(x.a, row, cx));
       return missing != x.negated;
     }
-    case Op::And: return truth(x.a, row) && truth(x.b, row);
-    case Op::Or: return truth(x.a, row) || truth(x.b, row);
-    case Op::Not: return !truth(x.a, row);
-    case Op::Str: return !isBlank(x.text);
-    case Op::Var:
-      if (x.type == 2) return !isBlank(x.col->str(row));
-      [[fallthrough]];
+    case Op::And: return truth(x.a, row, cx) && truth(x.b, row, cx);
+    case Op::Or: return truth(x.a, row, cx) || truth(x.b, row, cx);
+    case Op::Not: return !truth(x.a, row, cx);
     default: {
-      double v = num(n, row);
+      if (x.type == 2) return !isBlank(str(n, row, cx));
+      double v = num(n, row, cx);
       return !std::isnan(v) && v != 0;
     }
   }
 }
 
+bool WhereExpr::test(size_t row, Scratch& scratch) const {
+  if (!bound_ || row >= rows_) return false;
+  return truth(root_, row, scratch);
+}
+
 bool WhereExpr::test(size_t row) const {
-  if (!table_ || row >= table_->rows) return false;
-  return truth(root_, row);
+  Scratch scratch;
+  return test(row, scratch);
+}
+
+double WhereExpr::number(size_t row, Scratch& scratch) const {
+  if (!bound_ || row >= rows_) return kMissing;
+  return num(root_, row, scratch);
+}
+
+void WhereExpr::numbers(size_t lo, size_t count, double* out, unsigned char* events,
+                        Scratch& scratch) const {
+  count = std::min({count, kBlock, lo < rows_ ? rows_ - lo : 0});
+  std::fill(events, events + count, 0);
+  if (bound_ && count) numBlock(root_, lo, count, out, events, scratch);
+}
+
+// Node n over a block of rows: arithmetic an operation at a time (its
+// operands are evaluated for every row, as row by row); anything else row
+// by row, so that a condition still decides which branch is evaluated.
+void WhereExpr::numBlock(int n, size_t lo, size_t count, double* out, unsigned char* events,
+                         Scratch& cx) const {
+  const Node& x = nodes_[static_cast<size_t>(n)];
+  switch (x.op) {
+    case Op::Num: std::fill(out, out + count, x.value); return;
+    case Op::Var: std::copy(x.col->num.data() + lo, x.col->num.data() + lo + count, out); return;
+    case Op::Neg:
+      numBlock(x.a, lo, count, out, events, cx);
+      for (size_t i = 0; i < count; ++i) {
+        if (isMissingNumber(out[i])) events[i] |= kMissingOperand;
+        out[i] = -out[i];
+      }
+      return;
+    case Op::Add:
+    case Op::Sub:
+    case Op::Mul:
+    case Op::Div:
+    case Op::Pow: {
+      if (cx.block.size() < nodes_.size()) cx.block.resize(nodes_.size());
+      std::vector<double>& right = cx.block[static_cast<size_t>(n)];
+      right.resize(kBlock);
+      numBlock(x.a, lo, count, out, events, cx);
+      numBlock(x.b, lo, count, right.data(), events, cx);
+      const double* b = right.data();
+      for (size_t i = 0; i < count; ++i) {
+        unsigned ev = 0;
+        out[i] = arithmetic(x.op, out[i], b[i], &ev);
+        events[i] |= static_cast<unsigned char>(ev);
+      }
+      return;
+    }
+    default:
+      for (size_t i = 0; i < count; ++i) {
+        cx.events = 0;
+        out[i] = num(n, lo + i, cx);
+        events[i] |= static_cast<unsigned char>(cx.events);
+      }
+      cx.events = 0;
+  }
+}
+
+std::string_view WhereExpr::chars(size_t row, Scratch& scratch) const {
+  if (!bound_ || row >= rows_) return {};
+  return str(root_, row, scratch);
 }
 
 }  // namespace qv::rt

@@ -775,6 +775,13 @@ bool resolveFormatText(std::string_view text, host::FormatDesc* out, int* width,
 // ---------------------------------------------------------------------------
 // Values.
 
+std::string plainNumberText(double v) {
+  if (std::isnan(v)) return {};
+  char buf[32];
+  const auto r = std::to_chars(buf, buf + sizeof buf, v);
+  return std::string(buf, r.ptr);
+}
+
 std::string formatNumber(const host::FormatDesc& f, int width, int decimals, double v,
                          char missingChar) {
   // An unknown or character format shows the number as BEST does.

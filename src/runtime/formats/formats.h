@@ -53,6 +53,10 @@ bool resolveFormatText(std::string_view text, host::FormatDesc* out,
 std::string formatNumber(const host::FormatDesc& f, int width, int decimals,
                          double v, char missingChar = '.');
 
+// A number as plain text: the shortest that reads back as the same number
+// (1001, 0.1, 1e+20); "" for a missing value.
+std::string plainNumberText(double v);
+
 // A text in a character format: left-aligned, cut or blank-padded to the
 // width (0: the text as it is). The width counts bytes; a cut never splits
 // a UTF-8 character (the field is blank-padded instead).

@@ -259,29 +259,33 @@ bool isFormatToken(const Token& t) {
   return parseFormatName(t.text, &name, &w, &d, &hw, &hd);
 }
 
-// FORMAT=(var ... fmt var ... fmt): each format applies to the variables
-// written before it. Whether a format is known is decided when the data set
-// is opened, where the variable's data set can be named.
-std::vector<std::pair<std::string, std::string>> readFormatList(Cursor& c) {
-  if (!c.is(Tok::LParen)) c.fail("FORMAT= needs a list in parentheses: FORMAT=(var fmt ...)");
+// A list in parentheses of variables in groups, each group closed by a word
+// that applies to the variables written before it (FORMAT=(a b COMMA12.),
+// TYPE=(a b NUM)). `closes(t, vars)` says whether token t closes a group
+// after `vars` and then takes what it holds; `form` is how the option is
+// written, `expected` what a token may be, `need` what a group lacks
+// without its word, `kind` what the word gives (format, type).
+template <class Closes>
+void readGroups(Cursor& c, const std::string& option, const std::string& form,
+                const std::string& expected, const std::string& need, const std::string& kind,
+                const Closes& closes) {
+  if (!c.is(Tok::LParen)) c.fail(option + "= needs a list in parentheses: " + form);
   const Token& open = c.take();
-  std::vector<std::pair<std::string, std::string>> out;
   std::vector<std::string> vars;
+  bool any = false;
   while (!c.is(Tok::RParen)) {
-    if (c.atEnd()) c.failAt(open, "FORMAT= is not closed with ')'");
+    if (c.atEnd()) c.failAt(open, option + "= is not closed with ')'");
     const Token& t = c.take();
-    if (t.kind == Tok::Format || t.kind == Tok::Number) {
-      if (!isFormatToken(t)) c.failAt(t, "Invalid format " + t.text + " in FORMAT=");
-      if (vars.empty()) c.failAt(t, "The format " + t.text + " in FORMAT= follows no variable");
-      for (std::string& v : vars) out.emplace_back(std::move(v), t.text);
+    if (closes(t, vars)) {
       vars.clear();
+      any = true;
       continue;
     }
     if (t.kind == Tok::Name) {
       if (!isValidName(t.text))
-        c.failAt(t, "Variable name " + t.text + " in FORMAT= is longer than 32 characters");
+        c.failAt(t, "Variable name " + t.text + " in " + option + "= is longer than 32 characters");
     } else if (t.kind != Tok::NameLit) {
-      c.failAt(t, "Expected a variable name or a format in FORMAT=, found " + describeToken(t));
+      c.failAt(t, "Expected " + expected + " in " + option + "=, found " + describeToken(t));
     }
     vars.push_back(t.text);
   }
@@ -289,9 +293,25 @@ std::vector<std::pair<std::string, std::string>> readFormatList(Cursor& c) {
   if (!vars.empty()) {
     std::string names;
     for (const std::string& v : vars) names += (names.empty() ? "" : " ") + v;
-    c.failAt(open, "FORMAT= needs a format (like COMMA12. or 8.2) after " + names);
+    c.failAt(open, option + "= needs " + need + " after " + names);
   }
-  if (out.empty()) c.failAt(open, "FORMAT= needs at least one variable and format");
+  if (!any) c.failAt(open, option + "= needs at least one variable and " + kind);
+}
+
+// FORMAT=(var ... fmt var ... fmt). Whether a format is known is decided
+// when the data set is opened, where the variable's data set can be named.
+std::vector<std::pair<std::string, std::string>> readFormatList(Cursor& c) {
+  std::vector<std::pair<std::string, std::string>> out;
+  readGroups(c, "FORMAT", "FORMAT=(var fmt ...)", "a variable name or a format",
+             "a format (like COMMA12. or 8.2)", "format",
+             [&](const Token& t, std::vector<std::string>& vars) {
+               if (t.kind != Tok::Format && t.kind != Tok::Number) return false;
+               if (!isFormatToken(t)) c.failAt(t, "Invalid format " + t.text + " in FORMAT=");
+               if (vars.empty())
+                 c.failAt(t, "The format " + t.text + " in FORMAT= follows no variable");
+               for (std::string& v : vars) out.emplace_back(std::move(v), t.text);
+               return true;
+             });
   return out;
 }
 
@@ -301,7 +321,121 @@ DataSetRef parseDataSetRef(const Statement& st, size_t& pos) {
   return parseDataSetRef(st.tokens, pos, st.source.get());
 }
 
-DataSetRef parseDataSetRef(const std::vector<Token>& toks, size_t& pos, const SourceText* source) {
+namespace {
+
+// APPEND= names data sets with options of their own, which may append in
+// turn: deeper than this is refused rather than read on the stack.
+constexpr int kMaxAppendDepth = 16;
+
+// The text between the parentheses of WHERE=( ... ) or COMPUTE=( ... ), cut
+// out of the source (rebuilt from the tokens without it). `what` is what
+// the option needs ("an expression"), `form` how it is written.
+std::string readParenText(Cursor& c, const std::vector<Token>& toks, const SourceText* source,
+                          const std::string& option, const std::string& what,
+                          const std::string& form) {
+  if (!c.is(Tok::LParen)) c.fail(option + "= needs " + what + " in parentheses: " + form);
+  const Token& open = c.take();
+  size_t first = c.pos();
+  int depth = 1;
+  while (!c.atEnd()) {
+    if (c.is(Tok::LParen)) ++depth;
+    if (c.is(Tok::RParen) && --depth == 0) break;
+    c.take();
+  }
+  if (depth != 0) c.failAt(open, option + "= is not closed with ')'");
+  if (c.pos() == first) c.failAt(open, option + "= needs " + what);
+  std::string text = sourceTextOf(toks, first, c.pos(), source);
+  c.take();
+  return text;
+}
+
+// TYPE=(var ... CHAR [format] var ... NUM): CHAR and NUM are names of
+// variables where no variable precedes them.
+std::vector<TypeChange> readTypeList(Cursor& c) {
+  std::vector<TypeChange> out;
+  readGroups(c, "TYPE", "TYPE=(var NUM) or TYPE=(var CHAR [format])",
+             "a variable name, CHAR or NUM", "CHAR or NUM", "type",
+             [&](const Token& t, std::vector<std::string>& vars) {
+               const bool toChar = t.kind == Tok::Name && sameNoCase(t.text, "CHAR");
+               if (vars.empty() || !(toChar || (t.kind == Tok::Name && sameNoCase(t.text, "NUM"))))
+                 return false;
+               std::string format;
+               if (toChar && isFormatToken(c.peek())) format = c.take().text;
+               for (std::string& v : vars) out.push_back(TypeChange{std::move(v), toChar, format});
+               return true;
+             });
+  std::set<std::string> seen;
+  for (const TypeChange& t : out)
+    if (!seen.insert(upper(t.var)).second)
+      c.fail("Variable " + t.var + " is given two types in TYPE=");
+  return out;
+}
+
+// SUMMARIZE=(BY=(var ...) name=FUNC(column) ...); BY= may name one
+// variable without parentheses, or be left out (one row for all).
+Summary readSummary(Cursor& c) {
+  if (!c.is(Tok::LParen))
+    c.fail("SUMMARIZE= needs a list in parentheses: SUMMARIZE=(BY=(var) n=COUNT())");
+  const Token& open = c.take();
+  Summary s;
+  std::set<std::string> names;
+  bool byGiven = false;
+  while (!c.is(Tok::RParen)) {
+    if (c.atEnd()) c.failAt(open, "SUMMARIZE= is not closed with ')'");
+    const Token& name = c.take();
+    if (name.kind != Tok::Name && name.kind != Tok::NameLit)
+      c.failAt(name, "Expected BY= or name=FUNC(column) in SUMMARIZE=, found " + describeToken(name));
+    if (!c.is(Tok::Equals))
+      c.fail("Expected '=' after " + name.text + " in SUMMARIZE= (name=FUNC(column))");
+    c.take();
+    if (name.kind == Tok::Name && sameNoCase(name.text, "BY")) {
+      if (byGiven) c.failAt(name, "BY= is given twice in SUMMARIZE=");
+      byGiven = true;
+      if (c.is(Tok::LParen)) {
+        const Token& byOpen = c.take();
+        while (!c.is(Tok::RParen)) {
+          if (c.atEnd()) c.failAt(byOpen, "BY= in SUMMARIZE= is not closed with ')'");
+          s.by.push_back(takeVariable(c, "BY").text);
+        }
+        c.take();
+        if (s.by.empty()) c.failAt(byOpen, "BY= in SUMMARIZE= needs at least one variable");
+      } else {
+        s.by.push_back(takeVariable(c, "BY").text);
+      }
+      continue;
+    }
+    if (name.kind == Tok::Name && !isValidName(name.text))
+      c.failAt(name, "Variable name " + name.text + " in SUMMARIZE= is longer than 32 characters");
+    if (!names.insert(upper(name.text)).second)
+      c.failAt(name, "SUMMARIZE= makes " + name.text + " twice");
+    const Token& fn = c.take();
+    static const char* kFunctions[] = {"COUNT", "SUM", "MEAN", "MIN", "MAX", "MEDIAN"};
+    bool known = false;
+    for (const char* f : kFunctions) known = known || (fn.kind == Tok::Name && sameNoCase(fn.text, f));
+    if (!known)
+      c.failAt(fn, "Expected COUNT, SUM, MEAN, MIN, MAX or MEDIAN after " + name.text +
+                       "= in SUMMARIZE=, found " + describeToken(fn));
+    SummaryItem item{name.text, upper(fn.text), ""};
+    if (!c.is(Tok::LParen)) c.fail(item.func + " in SUMMARIZE= needs its column in parentheses");
+    c.take();
+    if (!c.is(Tok::RParen)) item.column = takeVariable(c, "SUMMARIZE").text;
+    if (!c.is(Tok::RParen)) c.fail("Expected ')' after the column of " + item.func + " in SUMMARIZE=");
+    c.take();
+    if (item.column.empty() && item.func != "COUNT")
+      c.failAt(fn, item.func + " in SUMMARIZE= needs a column: " + name.text + "=" + item.func +
+                       "(column)");
+    s.items.push_back(std::move(item));
+  }
+  c.take();
+  if (s.items.empty()) c.failAt(open, "SUMMARIZE= needs at least one name=FUNC(column)");
+  for (const std::string& b : s.by)
+    if (names.count(upper(b)))
+      c.failAt(open, "SUMMARIZE= makes " + b + ", which is a BY variable");
+  return s;
+}
+
+DataSetRef parseRef(const std::vector<Token>& toks, size_t& pos, const SourceText* source,
+                    int depth) {
   Cursor c(toks, pos, source);
   DataSetRef ref;
   if (c.atEnd()) c.fail("Expected a data set name");
@@ -356,7 +490,8 @@ DataSetRef parseDataSetRef(const std::vector<Token>& toks, size_t& pos, const So
       if (word.kind != Tok::Name)
         c.failAt(word, "Expected a data set option, found " + describeToken(word));
       std::string opt = upper(word.text);
-      static const char* known[] = {"KEEP", "DROP", "RENAME", "WHERE", "OBS", "FIRSTOBS", "FORMAT"};
+      static const char* known[] = {"KEEP",    "DROP", "RENAME",    "WHERE", "OBS", "FIRSTOBS",
+                                    "FORMAT",  "TYPE", "COMPUTE", "SUMMARIZE", "APPEND"};
       bool isKnown = false;
       for (const char* k : known) isKnown = isKnown || opt == k;
       if (!isKnown) c.failAt(word, "Unknown data set option " + opt);
@@ -383,19 +518,28 @@ DataSetRef parseDataSetRef(const std::vector<Token>& toks, size_t& pos, const So
       } else if (opt == "FORMAT") {
         o.format = readFormatList(c);
       } else if (opt == "WHERE") {
-        if (!c.is(Tok::LParen)) c.fail("WHERE= needs an expression in parentheses: WHERE=(...)");
-        const Token& wopen = c.take();
-        size_t first = c.pos();
-        int depth = 1;
-        while (!c.atEnd()) {
-          if (c.is(Tok::LParen)) ++depth;
-          if (c.is(Tok::RParen) && --depth == 0) break;
-          c.take();
+        o.where = readParenText(c, toks, source, opt, "an expression", "WHERE=(...)");
+      } else if (opt == "COMPUTE") {
+        o.compute = readParenText(c, toks, source, opt, "items",
+                                  "COMPUTE=(name = expression, ...)");
+      } else if (opt == "TYPE") {
+        o.type = readTypeList(c);
+      } else if (opt == "SUMMARIZE") {
+        o.summarize = readSummary(c);
+      } else if (opt == "APPEND") {
+        if (!c.is(Tok::LParen)) c.fail("APPEND= needs data sets in parentheses: APPEND=(ds ...)");
+        const Token& aopen = c.take();
+        if (depth >= kMaxAppendDepth)
+          c.failAt(aopen, "APPEND= is nested more than " + std::to_string(kMaxAppendDepth) +
+                              " deep");
+        while (!c.is(Tok::RParen)) {
+          if (c.atEnd()) c.failAt(aopen, "APPEND= is not closed with ')'");
+          size_t p = c.pos();
+          o.append.push_back(parseRef(toks, p, source, depth + 1));
+          c.seek(p);
         }
-        if (depth != 0) c.failAt(wopen, "WHERE= is not closed with ')'");
-        if (c.pos() == first) c.failAt(wopen, "WHERE= needs an expression");
-        o.where = sourceTextOf(toks, first, c.pos(), source);
         c.take();
+        if (o.append.empty()) c.failAt(aopen, "APPEND= needs at least one data set");
       } else if (opt == "OBS") {
         o.obs = takeCount(c, opt, 0);
       } else {
@@ -405,6 +549,12 @@ DataSetRef parseDataSetRef(const std::vector<Token>& toks, size_t& pos, const So
   }
   pos = c.pos();
   return ref;
+}
+
+}  // namespace
+
+DataSetRef parseDataSetRef(const std::vector<Token>& toks, size_t& pos, const SourceText* source) {
+  return parseRef(toks, pos, source, 0);
 }
 
 }  // namespace qv::rt

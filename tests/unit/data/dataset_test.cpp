@@ -1,6 +1,7 @@
 #include <cmath>
 
 #include "runtime/data/dataset.h"
+#include "runtime/formats/formats.h"
 #include "testutil.h"
 
 using namespace qv;
@@ -35,7 +36,30 @@ class DataSetTest : public ::testing::Test {
     OpenSettings s;
     s.programDir = dir_.str();
     s.warn = [this](const std::string& w) { warnings_.push_back(w); };
-    return openDataSet(r, libs_, cache_, s, NoteFn());
+    return openDataSet(r, libs_, cache_, s,
+                       [this](const std::string& n) { notes_.push_back(n); });
+  }
+
+  static DataSetRef member(const std::string& name, const DataSetOptions& o = DataSetOptions()) {
+    DataSetRef r;
+    r.member = name;
+    r.options = o;
+    return r;
+  }
+
+  // A variable's values over the current selection, joined by blanks
+  // ("." for a missing number).
+  static std::string column(DataSet& d, const char* var) {
+    std::string out;
+    const int v = d.find(var);
+    d.rewind();
+    for (bool first = true; d.next(); first = false) {
+      if (!first) out += ' ';
+      if (!d.isNumeric(v)) out += d.chr(v);
+      else if (std::isnan(d.num(v))) out += '.';
+      else out += plainNumberText(d.num(v));
+    }
+    return out;
   }
 
   // A variable's display format as "NAME w.d", "" for none.
@@ -61,6 +85,7 @@ class DataSetTest : public ::testing::Test {
   Libraries libs_;
   DataCache cache_;
   std::vector<std::string> warnings_;
+  std::vector<std::string> notes_;
 };
 
 }  // namespace
@@ -274,4 +299,196 @@ TEST_F(DataSetTest, ByGroups) {
   EXPECT_NO_THROW(ca2->setBy({ByVariable{"rank", false}, ByVariable{"pop", false}}));
   d->clearBy();
   EXPECT_FALSE(d->byNext());
+}
+
+// COMPUTE= comes before WHERE=, which may select on what it made and on
+// columns KEEP= leaves out; KEEP= names the computed column.
+TEST_F(DataSetTest, ComputedColumnsBeforeWhereAndKeep) {
+  dir_.write("cities.schema.json",
+             R"({"fields": [{"name": "pop", "title": "Population", "displayFormat": "COMMA10.1"}]})");
+  DataSetOptions o;
+  o.keep = {"city", "rate"};
+  o.compute = "rate = pop / rank, label = catx(' ', city, state)";
+  o.where = "rate > 2 and state ^= 'TX'";
+  auto d = open(o);
+  EXPECT_EQ(read(*d), "Fresno Irvine");
+  EXPECT_EQ(column(*d, "rate"), "4.5 4.5");
+  ASSERT_EQ(d->nvars(), 2);
+  EXPECT_EQ(d->find("label"), -1);
+  EXPECT_EQ(d->desc(1).label, "");  // a computed column has no label
+  EXPECT_EQ(shown(*d, "rate"), "BEST 12.0");
+  EXPECT_FALSE(d->asRead(1));
+  EXPECT_TRUE(d->asRead(0));
+  EXPECT_EQ(notes_, (std::vector<std::string>{
+                        "COMPUTE= gave rate of WORK.CITIES a missing value in 2 rows: a missing "
+                        "value in arithmetic in 2."}));
+  EXPECT_EQ(d->deriveNotes().work,
+            (std::vector<std::string>{"COMPUTE= made rate, label in 6 rows of WORK.CITIES."}));
+
+  // An item in the place of a column: it loses the file's label and format
+  // unless FORMAT= gives one; RENAME= names it after.
+  DataSetOptions r;
+  r.compute = "pop = pop * 1000, label = catx(' ', city, state)";
+  r.format = {{"pop", "COMMA8."}};
+  r.rename = {{"pop", "people"}};
+  auto e = open(r);
+  EXPECT_EQ(column(*e, "people"), "5000 . 9000 9000 2000 4000");
+  EXPECT_EQ(column(*e, "label"), "Mobile AL Selma AL Fresno CA Irvine CA Davis CA Waco TX");
+  EXPECT_EQ(e->desc(e->find("people")).label, "");
+  EXPECT_EQ(shown(*e, "people"), "COMMA 8.0");
+  EXPECT_EQ(e->desc(e->find("label")).length, 9);
+  EXPECT_NE(errorOf([&] {
+              DataSetOptions bad;
+              bad.compute = "x = city * 2";
+              open(bad);
+            }).find("Variable city in COMPUTE= item x of WORK.CITIES is character"),
+            std::string::npos);
+}
+
+TEST_F(DataSetTest, TypesConvertedAsRead) {
+  DataSetOptions o;
+  o.type = {{"pop", true, "Z3."}, {"rank", true, ""}, {"state", false, ""}, {"city", true, ""}};
+  auto d = open(o);
+  EXPECT_FALSE(d->isNumeric(d->find("pop")));
+  EXPECT_EQ(column(*d, "pop"), "005  009 009 002 004");
+  EXPECT_EQ(column(*d, "rank"), "3 1 2 2  5");
+  EXPECT_EQ(column(*d, "state"), ". . . . . .");
+  EXPECT_EQ(column(*d, "city"), "Mobile Selma Fresno Irvine Davis Waco");  // already text
+  EXPECT_EQ(d->desc(d->find("pop")).length, 3);
+  EXPECT_EQ(notes_, (std::vector<std::string>{
+                        "TYPE=(state NUM) made 6 values of state in WORK.CITIES missing: they are "
+                        "no numbers (the first is 'AL' in row 1)."}));
+  // WHERE= sees the converted column.
+  DataSetOptions w;
+  w.type = {{"rank", true, ""}};
+  w.where = "rank = '2'";
+  EXPECT_EQ(read(*open(w)), "Fresno Irvine");
+
+  DataSetOptions unknown;
+  unknown.type = {{"nosuch", false, ""}};
+  EXPECT_NE(errorOf([&] { open(unknown); }).find("Variable nosuch in TYPE= is not in data set WORK.CITIES"),
+            std::string::npos);
+  DataSetOptions badFormat;
+  badFormat.type = {{"pop", true, "$8."}};
+  EXPECT_NE(errorOf([&] { open(badFormat); }).find("is not a numeric format"), std::string::npos);
+}
+
+// APPEND=: the rows of other data sets, each through its own options,
+// after this one's; columns united by name; this data set's options after.
+TEST_F(DataSetTest, AppendedRows) {
+  dir_.write("more.csv", "town,state,pop,extra\nReno,NV,3,x\nElko,NV,.,y\nTaos,NM,1,z\n");
+  dir_.write("clash.csv", "state,pop\nNV,many\n");
+  DataSetOptions more;
+  more.rename = {{"town", "city"}};
+  more.where = "pop is not missing";
+  DataSetOptions o;
+  o.append = {member("more", more)};
+  o.compute = "twice = pop * 2";
+  o.where = "state ^= 'TX'";
+  auto d = open(o);
+  EXPECT_EQ(read(*d), "Mobile Selma Fresno Irvine Davis Reno Taos");
+  EXPECT_EQ(column(*d, "twice"), "10 . 18 18 4 6 2");
+  EXPECT_EQ(column(*d, "rank"), "3 1 2 2 . . .");
+  EXPECT_EQ(column(*d, "extra"), "     x z");
+  ASSERT_EQ(d->nvars(), 6);
+  EXPECT_EQ(d->desc(4).name, "extra");
+  EXPECT_EQ(d->deriveNotes().work,
+            (std::vector<std::string>{"APPEND= added 2 rows of WORK.MORE to WORK.CITIES.",
+                                      "COMPUTE= made twice in 8 rows of WORK.CITIES."}));
+
+  DataSetOptions clash;
+  clash.append = {member("clash")};
+  const std::string m = errorOf([&] { open(clash); });
+  EXPECT_NE(m.find("APPEND= cannot unite variable pop: it is numeric in WORK.CITIES and character "
+                   "in WORK.CLASH; TYPE=(pop NUM) among the options of WORK.CLASH makes it numeric."),
+            std::string::npos)
+      << m;
+  DataSetOptions fixed;
+  DataSetOptions num;
+  num.type = {{"pop", false, ""}};
+  fixed.append = {member("clash", num)};
+  auto f = open(fixed);
+  EXPECT_EQ(column(*f, "pop"), "5 . 9 9 2 4 .");
+}
+
+TEST_F(DataSetTest, Summaries) {
+  DataSetOptions o;
+  o.where = "city ^= 'Waco'";
+  o.summarize.by = {"state"};
+  o.summarize.items = {{"n", "COUNT", ""},   {"k", "COUNT", "pop"}, {"s", "SUM", "pop"},
+                       {"m", "MEAN", "pop"}, {"lo", "MIN", "pop"},  {"hi", "MAX", "pop"},
+                       {"med", "MEDIAN", "pop"}, {"cities", "COUNT", "city"}};
+  auto d = open(o);
+  ASSERT_EQ(d->nvars(), 9);
+  EXPECT_EQ(column(*d, "state"), "AL CA");
+  EXPECT_EQ(column(*d, "n"), "2 3");
+  EXPECT_EQ(column(*d, "k"), "1 3");
+  EXPECT_EQ(column(*d, "s"), "5 20");
+  EXPECT_EQ(column(*d, "m"), "5 6.666666666666667");
+  EXPECT_EQ(column(*d, "lo"), "5 2");
+  EXPECT_EQ(column(*d, "hi"), "5 9");
+  EXPECT_EQ(column(*d, "med"), "5 9");
+  EXPECT_EQ(column(*d, "cities"), "2 3");
+  EXPECT_EQ(d->info(24), 2);
+  EXPECT_EQ(d->info(3), 2);
+  EXPECT_EQ(d->deriveNotes().work,
+            (std::vector<std::string>{
+                "SUMMARIZE= made 2 rows of WORK.CITIES from 5 rows, one per value of state."}));
+  // The summary is in BY order, so BY groups read it; KEEP= names its columns.
+  d->setBy({ByVariable{"state", false}});
+  EXPECT_EQ(d->groupCount(), 2u);
+
+  // Without BY: one row; the median of an even count is the mean of the
+  // middle two; values and groups in descending order come out sorted.
+  dir_.write("vals.csv", "g,v\n2,4\n1,1\n2,.\n1,3\n.,7\n2,2\n");
+  DataSetOptions all;
+  all.summarize.items = {{"med", "MEDIAN", "v"}, {"n", "COUNT", ""}};
+  all.keep = {"med"};
+  auto a = open(all, "vals");
+  ASSERT_EQ(a->nvars(), 1);
+  EXPECT_EQ(column(*a, "med"), "3");
+  DataSetOptions byG;
+  byG.summarize.by = {"g"};
+  byG.summarize.items = {{"med", "MEDIAN", "v"}, {"s", "SUM", "v"}};
+  auto b = open(byG, "vals");
+  EXPECT_EQ(column(*b, "g"), ". 1 2");
+  EXPECT_EQ(column(*b, "med"), "7 2 3");
+  EXPECT_EQ(column(*b, "s"), "7 4 6");
+  DataSetOptions none = byG;
+  none.where = "v > 100";
+  EXPECT_EQ(open(none, "vals")->info(24), 0);
+
+  DataSetOptions bad;
+  bad.summarize.items = {{"s", "SUM", "city"}};
+  EXPECT_NE(errorOf([&] { open(bad); }).find("Variable city in s=SUM() of SUMMARIZE= for WORK.CITIES is character"),
+            std::string::npos);
+  bad.summarize.items = {{"s", "SUM", "nosuch"}};
+  EXPECT_NE(errorOf([&] { open(bad); }).find("is not in data set WORK.CITIES"), std::string::npos);
+}
+
+// The option that joins identifiers of two types without losing a row.
+TEST_F(DataSetTest, JoinTypeHints) {
+  dir_.write("codes.csv", "fips,name\n01001,a\n01003,b\n");
+  dir_.write("codes.schema.json", R"({"fields": [{"name": "fips", "type": "string"}]})");
+  dir_.write("nums.csv", "id\n1001\n1003\n");
+  dir_.write("mixed.csv", "code\n01001\nUS\n");
+  auto codes = open(DataSetOptions(), "codes");
+  auto nums = open(DataSetOptions(), "nums");
+  auto mixed = open(DataSetOptions(), "mixed");
+  EXPECT_EQ(joinTypeHint(*codes, 0, *nums, 0),
+            "To join the character identifier fips of WORK.CODES and the numeric identifier id of "
+            "WORK.NUMS, add the data set option TYPE=(fips NUM) to WORK.CODES: its values are all "
+            "digits; 01001 then meets 1001.");
+  EXPECT_EQ(joinTypeHint(*mixed, 0, *nums, 0),
+            "To join the character identifier code of WORK.MIXED and the numeric identifier id of "
+            "WORK.NUMS, add the data set option TYPE=(id CHAR Z5.) to WORK.NUMS: its numbers are "
+            "then written with leading zeros to 5 digits, as in 01001.");
+  DataSetOptions renamed;
+  renamed.rename = {{"fips", "code"}};
+  EXPECT_NE(joinTypeHint(*open(renamed, "codes"), 0, *nums, 0).find("TYPE=(fips NUM)"),
+            std::string::npos);
+  // A computed side cannot be converted as read.
+  DataSetOptions made;
+  made.compute = "id = id + 0";
+  EXPECT_EQ(joinTypeHint(*mixed, 0, *open(made, "nums"), 0), "");
 }

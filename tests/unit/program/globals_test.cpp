@@ -266,3 +266,74 @@ TEST(Globals, DataSetRefs) {
                                                               {"d", "best."}}));
   EXPECT_EQ(fr.options.keep, (std::vector<std::string>{"pop"}));
 }
+
+TEST(Globals, DataSetRefsThatShapeTheData) {
+  Statement s = stmt(
+      "d (type=(fips num char CHAR Z5. a b NUM) compute=(rate = 1000 * e / b, t = a || 'x')\n"
+      "   summarize=(by=(st 'x y'n) n=count() k = COUNT(pop) s=SUM(pop) med=median(pop))\n"
+      "   append=(more(where=(x=1) append=(last)) 'other.csv'(keep=a)) where=(rate > 1));");
+  size_t pos = 0;
+  DataSetRef r = parseDataSetRef(s, pos);
+  ASSERT_EQ(r.options.type.size(), 4u);
+  EXPECT_EQ(r.options.type[0].var, "fips");
+  EXPECT_FALSE(r.options.type[0].toChar);
+  EXPECT_EQ(r.options.type[1].var, "char");  // CHAR names a variable where none precedes it
+  EXPECT_TRUE(r.options.type[1].toChar);
+  EXPECT_EQ(r.options.type[1].format, "Z5.");
+  EXPECT_EQ(r.options.type[3].var, "b");
+  EXPECT_FALSE(r.options.type[3].toChar);
+  EXPECT_EQ(r.options.compute, "rate = 1000 * e / b, t = a || 'x'");
+  EXPECT_EQ(r.options.summarize.by, (std::vector<std::string>{"st", "x y"}));
+  ASSERT_EQ(r.options.summarize.items.size(), 4u);
+  EXPECT_EQ(r.options.summarize.items[0].func, "COUNT");
+  EXPECT_EQ(r.options.summarize.items[0].column, "");
+  EXPECT_EQ(r.options.summarize.items[1].column, "pop");
+  EXPECT_EQ(r.options.summarize.items[3].name, "med");
+  EXPECT_EQ(r.options.summarize.items[3].func, "MEDIAN");
+  ASSERT_EQ(r.options.append.size(), 2u);
+  EXPECT_EQ(r.options.append[0].member, "more");
+  EXPECT_EQ(r.options.append[0].options.where, "x=1");
+  ASSERT_EQ(r.options.append[0].options.append.size(), 1u);
+  EXPECT_EQ(r.options.append[0].options.append[0].member, "last");
+  EXPECT_EQ(r.options.append[1].path, "other.csv");
+  EXPECT_EQ(r.options.append[1].options.keep, (std::vector<std::string>{"a"}));
+  EXPECT_EQ(r.options.where, "rate > 1");
+
+  struct Bad {
+    const char* text;
+    const char* message;
+  } bad[] = {
+      {"d (type=(a));", "TYPE= needs CHAR or NUM after a"},
+      {"d (type=a num);", "TYPE= needs a list in parentheses"},
+      {"d (type=(a num a char));", "Variable a is given two types in TYPE="},
+      {"d (type=(a text));", "TYPE= needs CHAR or NUM after a text"},
+      {"d (compute=());", "COMPUTE= needs items"},
+      {"d (compute=(a = 1;", "COMPUTE= is not closed"},
+      {"d (summarize=(by=st));", "SUMMARIZE= needs at least one name=FUNC(column)"},
+      {"d (summarize=(n=total(x)));", "Expected COUNT, SUM, MEAN, MIN, MAX or MEDIAN after n="},
+      {"d (summarize=(n=sum()));", "SUM in SUMMARIZE= needs a column: n=SUM(column)"},
+      {"d (summarize=(n=count() n=sum(x)));", "SUMMARIZE= makes n twice"},
+      {"d (summarize=(by=n n=count()));", "SUMMARIZE= makes n, which is a BY variable"},
+      {"d (summarize=(by=(a) by=b n=count()));", "BY= is given twice in SUMMARIZE="},
+      {"d (summarize=(n count()));", "Expected '=' after n in SUMMARIZE="},
+      {"d (append=());", "APPEND= needs at least one data set"},
+      {"d (append=(a b;", "APPEND= is not closed"},
+      {"d (append=x);", "APPEND= needs data sets in parentheses"},
+      {"d (append=(a(nope=1)));", "Unknown data set option NOPE"},
+      {"d (compute=(a=1) compute=(b=2));", "Data set option COMPUTE= is given twice"},
+  };
+  for (const Bad& b : bad) {
+    Statement t = stmt(b.text);
+    size_t p = 0;
+    std::string m = qv::rt::testing::errorOf([&] { parseDataSetRef(t, p); });
+    EXPECT_NE(m.find(b.message), std::string::npos) << b.text << " -> " << m;
+  }
+  // APPEND= nested without end is refused, not read on the stack.
+  std::string deep = "d";
+  for (int i = 0; i < 40; ++i) deep += "(append=(d";
+  for (int i = 0; i < 40; ++i) deep += "))";
+  Statement t = stmt(deep + ";");
+  size_t p = 0;
+  EXPECT_NE(qv::rt::testing::errorOf([&] { parseDataSetRef(t, p); }).find("nested more than 16 deep"),
+            std::string::npos);
+}

@@ -292,6 +292,10 @@ class PreparedLayer {
   // with how far its marks reach in pixels, to what the map must fit.
   virtual void project(Env& env, const ProjectContext& pc, std::vector<FitBox>& fit) = 0;
   virtual void draw(Env& env, const DrawContext& dc) = 0;
+  // How many marks it has (points, bubbles, labels, regions or lines with
+  // a position), once projected: an HTML page holds a layer of many as one
+  // picture (see renderer.h).
+  virtual size_t markCount() const { return 0; }
 
   const Layer& layer;
   WrapExtent extent;               // what the layer shows, for fitting the map

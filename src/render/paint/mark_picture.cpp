@@ -1,0 +1,247 @@
+#include "render/paint/mark_picture.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <new>
+
+#include "render/paint/png.h"
+#include "render/paint/text.h"
+
+namespace qv::render {
+
+namespace {
+
+constexpr uint32_t kMaxMarks = 0xFFFFFF;
+
+Rect wholePixels(const Rect& area, int width, int height) {
+  const double x0 = std::clamp(std::floor(area.x), 0.0, width - 1.0);
+  const double y0 = std::clamp(std::floor(area.y), 0.0, height - 1.0);
+  const double x1 = std::clamp(std::ceil(area.right()), x0 + 1, static_cast<double>(width));
+  const double y1 = std::clamp(std::ceil(area.bottom()), y0 + 1, static_cast<double>(height));
+  return {x0, y0, x1 - x0, y1 - y0};
+}
+
+int pixelsOf(double units) { return std::max(1, static_cast<int>(std::lround(units))); }
+
+void putU32(std::vector<unsigned char>& out, uint32_t v) {
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<unsigned char>(v >> (8 * i)));
+}
+
+// A text ended by a NUL, with any NUL in it written as U+FFFD.
+void putText(std::vector<unsigned char>& out, const std::string& text) {
+  for (char c : text) {
+    if (c == '\0') {
+      out.insert(out.end(), {0xEF, 0xBF, 0xBD});
+    } else {
+      out.push_back(static_cast<unsigned char>(c));
+    }
+  }
+  out.push_back(0);
+}
+
+}  // namespace
+
+uint32_t MarkMap::add(const ItemInfo& info) {
+  if (items_.size() < kMaxMarks) {
+    items_.push_back(info);
+  } else {
+    items_.back() = ItemInfo{info.kind, "", ""};
+  }
+  return static_cast<uint32_t>(items_.size());
+}
+
+MarkPicture::MarkPicture(int width, int height, const Rect& area, double scale)
+    : box_(wholePixels(area, width, height)),
+      scale_(scale),
+      pictureImage_(pixelsOf(width * scale), pixelsOf(height * scale)),
+      marks_(width, height),
+      picture_(pictureImage_.cr(), &pictureImage_, scale),
+      mapPen_(marks_.image().cr()) {
+  cairo_scale(pictureImage_.cr(), scale, scale);
+  cairo_set_antialias(marks_.image().cr(), CAIRO_ANTIALIAS_NONE);
+  for (Painter* p : {static_cast<Painter*>(&picture_), static_cast<Painter*>(&mapPen_)}) {
+    p->rectangle(area.x, area.y, area.width, area.height);
+    p->clip();
+  }
+}
+
+// State and path go to both images.
+void MarkPicture::save() {
+  picture_.save();
+  mapPen_.save();
+}
+void MarkPicture::restore() {
+  picture_.restore();
+  mapPen_.restore();
+}
+void MarkPicture::translate(double dx, double dy) {
+  picture_.translate(dx, dy);
+  mapPen_.translate(dx, dy);
+}
+void MarkPicture::rotate(double radians) {
+  picture_.rotate(radians);
+  mapPen_.rotate(radians);
+}
+void MarkPicture::scale(double sx, double sy) {
+  picture_.scale(sx, sy);
+  mapPen_.scale(sx, sy);
+}
+void MarkPicture::clip() {
+  picture_.clip();
+  mapPen_.clip();
+}
+void MarkPicture::newPath() {
+  picture_.newPath();
+  mapPen_.newPath();
+}
+void MarkPicture::newSubPath() {
+  picture_.newSubPath();
+  mapPen_.newSubPath();
+}
+void MarkPicture::moveTo(double x, double y) {
+  picture_.moveTo(x, y);
+  mapPen_.moveTo(x, y);
+}
+void MarkPicture::lineTo(double x, double y) {
+  picture_.lineTo(x, y);
+  mapPen_.lineTo(x, y);
+}
+void MarkPicture::curveTo(double x1, double y1, double x2, double y2, double x3, double y3) {
+  picture_.curveTo(x1, y1, x2, y2, x3, y3);
+  mapPen_.curveTo(x1, y1, x2, y2, x3, y3);
+}
+void MarkPicture::arc(double cx, double cy, double r, double a0, double a1) {
+  picture_.arc(cx, cy, r, a0, a1);
+  mapPen_.arc(cx, cy, r, a0, a1);
+}
+void MarkPicture::arcNegative(double cx, double cy, double r, double a0, double a1) {
+  picture_.arcNegative(cx, cy, r, a0, a1);
+  mapPen_.arcNegative(cx, cy, r, a0, a1);
+}
+void MarkPicture::closePath() {
+  picture_.closePath();
+  mapPen_.closePath();
+}
+void MarkPicture::rectangle(double x, double y, double w, double h) {
+  picture_.rectangle(x, y, w, h);
+  mapPen_.rectangle(x, y, w, h);
+}
+void MarkPicture::setLineWidth(double width) {
+  picture_.setLineWidth(width);
+  mapPen_.setLineWidth(width);
+}
+void MarkPicture::setLineCap(LineCap cap) {
+  picture_.setLineCap(cap);
+  mapPen_.setLineCap(cap);
+}
+void MarkPicture::setLineJoin(LineJoin join) {
+  picture_.setLineJoin(join);
+  mapPen_.setLineJoin(join);
+}
+void MarkPicture::setFillRule(FillRule rule) {
+  picture_.setFillRule(rule);
+  mapPen_.setFillRule(rule);
+}
+
+bool MarkPicture::markSource() {
+  if (mark_ == 0) return false;
+  const uint32_t v = MarkMap::markPixel(mark_);
+  cairo_set_source_rgb(mapPen_.cr(), ((v >> 16) & 0xFF) / 255.0, ((v >> 8) & 0xFF) / 255.0,
+                       (v & 0xFF) / 255.0);
+  return true;
+}
+
+// Paint goes to the picture, and to the mark map when a mark is open.
+void MarkPicture::fill() {
+  fillPreserve();
+  newPath();
+}
+void MarkPicture::fillPreserve() {
+  picture_.fillPreserve();
+  if (markSource()) mapPen_.fillPreserve();
+}
+void MarkPicture::stroke() {
+  strokePreserve();
+  newPath();
+}
+void MarkPicture::strokePreserve() {
+  picture_.strokePreserve();
+  if (markSource()) mapPen_.strokePreserve();
+}
+void MarkPicture::paint() {
+  picture_.paint();
+  if (markSource()) mapPen_.paint();
+}
+
+void MarkPicture::drawText(const TextLayout& text, double x, double y, const Rgba& color,
+                           double haloWidth, const Rgba& halo) {
+  picture_.drawText(text, x, y, color, haloWidth, halo);
+  if (!markSource()) return;
+  const TextExtent e = text.extent();
+  cairo_t* cr = mapPen_.cr();
+  cairo_save(cr);
+  cairo_new_path(cr);
+  cairo_rectangle(cr, x, y, e.width, e.height);
+  cairo_fill(cr);
+  cairo_restore(cr);
+}
+
+void MarkPicture::check(const std::string& what) {
+  picture_.check(what);
+  mapPen_.check(what);
+}
+
+PictureLayer MarkPicture::finish() {
+  PictureLayer out;
+  out.box = box_;
+  out.marks = marks_.size();
+  if (marks_.size() > 0) out.kind = marks_.items().front().kind;
+  {
+    // The area's pixels of the picture.
+    const int x0 = static_cast<int>(box_.x * scale_), y0 = static_cast<int>(box_.y * scale_);
+    Canvas area(std::min(pixelsOf(box_.width * scale_), pictureImage_.width() - x0),
+                std::min(pixelsOf(box_.height * scale_), pictureImage_.height() - y0));
+    cairo_set_operator(area.cr(), CAIRO_OPERATOR_SOURCE);
+    cairo_set_source_surface(area.cr(), pictureImage_.surface(), -x0, -y0);
+    cairo_paint(area.cr());
+    requireDrawn(area.cr(), "the picture of the plot");
+    out.png = encodePng(area);
+  }
+  const std::vector<ItemInfo>& items = marks_.items();
+  const bool any = std::any_of(items.begin(), items.end(), [](const ItemInfo& i) {
+    return !i.tip.empty() || !safeLinkUrl(i.url).empty();
+  });
+  if (!any) return out;
+
+  cairo_surface_t* s = marks_.image().surface();
+  cairo_surface_flush(s);
+  const int x0 = static_cast<int>(box_.x), y0 = static_cast<int>(box_.y);
+  const int w = static_cast<int>(box_.width), h = static_cast<int>(box_.height);
+  const unsigned char* pixels = cairo_image_surface_get_data(s);
+  const int stride = cairo_image_surface_get_stride(s);
+  std::vector<unsigned char> raw;
+  raw.reserve(16 + 4 * static_cast<size_t>(w) * static_cast<size_t>(h) + 32 * items.size());
+  putU32(raw, static_cast<uint32_t>(w));
+  putU32(raw, static_cast<uint32_t>(h));
+  putU32(raw, static_cast<uint32_t>(items.size()));
+  putU32(raw, 4);
+  for (int y = y0; y < y0 + h; ++y) {
+    const unsigned char* row = pixels + static_cast<ptrdiff_t>(y) * stride;
+    for (int x = x0; x < x0 + w; ++x) {
+      uint32_t v;
+      std::memcpy(&v, row + 4 * static_cast<size_t>(x), 4);
+      // Unantialiased and opaque: a pixel is a mark's number or nothing.
+      putU32(raw, (v >> 24) == 0xFF ? v & 0xFFFFFF : 0);
+    }
+  }
+  for (const ItemInfo& i : items) {
+    putText(raw, i.tip);
+    putText(raw, safeLinkUrl(i.url));
+  }
+  out.index = zlibCompress(raw.data(), raw.size(), 6);
+  if (out.index.empty()) throw std::bad_alloc();
+  return out;
+}
+
+}  // namespace qv::render

@@ -20,6 +20,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "common/progress.h"
 #include "common/remote_cancel.h"
 
 namespace qv {
@@ -121,6 +122,9 @@ void onSignal(int sig) {
   cancelRemoteWork();
   for (const Ending& e : kEndings)
     if (e.signal == sig) {
+      // The line goes where a progress line may show: that is erased.
+      if (progressLineShownOn() >= 0 && progressLineShownOn() == logStream.load())
+        writeLine(logStream.load(), "\r\x1b[K");
       writeLine(logStream.load(), e.line);
       if (logFile.load() != logStream.load()) writeLine(logFile.load(), e.line);
     }

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "render/paint/png.h"
 #include "render/paint/text.h"
@@ -42,11 +43,11 @@ void putText(std::vector<unsigned char>& out, const std::string& text) {
 
 }  // namespace
 
-uint32_t MarkMap::add(const ItemInfo& info) {
+uint32_t MarkMap::add(ItemInfo info) {
   if (items_.size() < kMaxMarks) {
-    items_.push_back(info);
+    items_.push_back(std::move(info));
   } else {
-    items_.back() = ItemInfo{info.kind, "", ""};
+    items_.back() = ItemInfo{std::move(info.kind), "", ""};
   }
   return static_cast<uint32_t>(items_.size());
 }

@@ -41,7 +41,7 @@ class MarkMap {
 
   // Numbers the next mark (from 1). The map tells apart 2^24 - 1 marks; the
   // marks after those share the last number, which then has no tip.
-  uint32_t add(const ItemInfo& info);
+  uint32_t add(ItemInfo info);
   size_t size() const { return items_.size(); }
   const std::vector<ItemInfo>& items() const { return items_; }
 

@@ -3,7 +3,6 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -28,13 +27,7 @@ static_assert(std::atomic<int>::is_always_lock_free, "read from a signal handler
 
 void writeAll(int fd, const std::string& s) {
   const SignalsHeld held;
-  size_t done = 0;
-  while (done < s.size()) {
-    const ssize_t n = ::write(fd, s.data() + done, s.size() - done);
-    if (n > 0) done += static_cast<size_t>(n);
-    else if (n < 0 && errno == EINTR) continue;
-    else return;
-  }
+  writeWhole(fd, s);
 }
 
 // "m:ss" (or "h:mm:ss") of a duration.

@@ -67,84 +67,6 @@ MarkPicture::MarkPicture(int width, int height, const Rect& area, double scale)
   }
 }
 
-// State and path go to both images.
-void MarkPicture::save() {
-  picture_.save();
-  mapPen_.save();
-}
-void MarkPicture::restore() {
-  picture_.restore();
-  mapPen_.restore();
-}
-void MarkPicture::translate(double dx, double dy) {
-  picture_.translate(dx, dy);
-  mapPen_.translate(dx, dy);
-}
-void MarkPicture::rotate(double radians) {
-  picture_.rotate(radians);
-  mapPen_.rotate(radians);
-}
-void MarkPicture::scale(double sx, double sy) {
-  picture_.scale(sx, sy);
-  mapPen_.scale(sx, sy);
-}
-void MarkPicture::clip() {
-  picture_.clip();
-  mapPen_.clip();
-}
-void MarkPicture::newPath() {
-  picture_.newPath();
-  mapPen_.newPath();
-}
-void MarkPicture::newSubPath() {
-  picture_.newSubPath();
-  mapPen_.newSubPath();
-}
-void MarkPicture::moveTo(double x, double y) {
-  picture_.moveTo(x, y);
-  mapPen_.moveTo(x, y);
-}
-void MarkPicture::lineTo(double x, double y) {
-  picture_.lineTo(x, y);
-  mapPen_.lineTo(x, y);
-}
-void MarkPicture::curveTo(double x1, double y1, double x2, double y2, double x3, double y3) {
-  picture_.curveTo(x1, y1, x2, y2, x3, y3);
-  mapPen_.curveTo(x1, y1, x2, y2, x3, y3);
-}
-void MarkPicture::arc(double cx, double cy, double r, double a0, double a1) {
-  picture_.arc(cx, cy, r, a0, a1);
-  mapPen_.arc(cx, cy, r, a0, a1);
-}
-void MarkPicture::arcNegative(double cx, double cy, double r, double a0, double a1) {
-  picture_.arcNegative(cx, cy, r, a0, a1);
-  mapPen_.arcNegative(cx, cy, r, a0, a1);
-}
-void MarkPicture::closePath() {
-  picture_.closePath();
-  mapPen_.closePath();
-}
-void MarkPicture::rectangle(double x, double y, double w, double h) {
-  picture_.rectangle(x, y, w, h);
-  mapPen_.rectangle(x, y, w, h);
-}
-void MarkPicture::setLineWidth(double width) {
-  picture_.setLineWidth(width);
-  mapPen_.setLineWidth(width);
-}
-void MarkPicture::setLineCap(LineCap cap) {
-  picture_.setLineCap(cap);
-  mapPen_.setLineCap(cap);
-}
-void MarkPicture::setLineJoin(LineJoin join) {
-  picture_.setLineJoin(join);
-  mapPen_.setLineJoin(join);
-}
-void MarkPicture::setFillRule(FillRule rule) {
-  picture_.setFillRule(rule);
-  mapPen_.setFillRule(rule);
-}
-
 bool MarkPicture::markSource() {
   if (mark_ == 0) return false;
   const uint32_t v = MarkMap::markPixel(mark_);
@@ -153,26 +75,9 @@ bool MarkPicture::markSource() {
   return true;
 }
 
-// Paint goes to the picture, and to the mark map when a mark is open.
-void MarkPicture::fill() {
-  fillPreserve();
-  newPath();
-}
-void MarkPicture::fillPreserve() {
-  picture_.fillPreserve();
-  if (markSource()) mapPen_.fillPreserve();
-}
-void MarkPicture::stroke() {
-  strokePreserve();
-  newPath();
-}
-void MarkPicture::strokePreserve() {
-  picture_.strokePreserve();
-  if (markSource()) mapPen_.strokePreserve();
-}
-void MarkPicture::paint() {
-  picture_.paint();
-  if (markSource()) mapPen_.paint();
+void MarkPicture::paintBoth(void (Painter::*call)()) {
+  (picture_.*call)();
+  if (markSource()) (mapPen_.*call)();
 }
 
 void MarkPicture::drawText(const TextLayout& text, double x, double y, const Rgba& color,

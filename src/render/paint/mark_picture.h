@@ -64,38 +64,55 @@ class MarkPicture final : public Painter {
   // The layer as the page holds it.
   PictureLayer finish();
 
-  void save() override;
-  void restore() override;
-  void translate(double dx, double dy) override;
-  void rotate(double radians) override;
-  void scale(double sx, double sy) override;
-  void clip() override;
+  // State and path go to both images.
+  void save() override { both(&Painter::save); }
+  void restore() override { both(&Painter::restore); }
+  void translate(double dx, double dy) override { both(&Painter::translate, dx, dy); }
+  void rotate(double radians) override { both(&Painter::rotate, radians); }
+  void scale(double sx, double sy) override { both(&Painter::scale, sx, sy); }
+  void clip() override { both(&Painter::clip); }
 
-  void newPath() override;
-  void newSubPath() override;
-  void moveTo(double x, double y) override;
-  void lineTo(double x, double y) override;
-  void curveTo(double x1, double y1, double x2, double y2, double x3, double y3) override;
-  void arc(double cx, double cy, double r, double a0, double a1) override;
-  void arcNegative(double cx, double cy, double r, double a0, double a1) override;
-  void closePath() override;
-  void rectangle(double x, double y, double w, double h) override;
+  void newPath() override { both(&Painter::newPath); }
+  void newSubPath() override { both(&Painter::newSubPath); }
+  void moveTo(double x, double y) override { both(&Painter::moveTo, x, y); }
+  void lineTo(double x, double y) override { both(&Painter::lineTo, x, y); }
+  void curveTo(double x1, double y1, double x2, double y2, double x3, double y3) override {
+    both(&Painter::curveTo, x1, y1, x2, y2, x3, y3);
+  }
+  void arc(double cx, double cy, double r, double a0, double a1) override {
+    both(&Painter::arc, cx, cy, r, a0, a1);
+  }
+  void arcNegative(double cx, double cy, double r, double a0, double a1) override {
+    both(&Painter::arcNegative, cx, cy, r, a0, a1);
+  }
+  void closePath() override { both(&Painter::closePath); }
+  void rectangle(double x, double y, double w, double h) override {
+    both(&Painter::rectangle, x, y, w, h);
+  }
 
   void setColor(const Rgba& c) override { picture_.setColor(c); }
   void setLinearGradient(Point from, Point to, const std::vector<GradientStop>& stops) override {
     picture_.setLinearGradient(from, to, stops);
   }
-  void setLineWidth(double width) override;
+  void setLineWidth(double width) override { both(&Painter::setLineWidth, width); }
+  // The mark map's lines are solid: a dashed line is hit along its length.
   void setDash(const std::vector<double>& dashes) override { picture_.setDash(dashes); }
-  void setLineCap(LineCap cap) override;
-  void setLineJoin(LineJoin join) override;
-  void setFillRule(FillRule rule) override;
+  void setLineCap(LineCap cap) override { both(&Painter::setLineCap, cap); }
+  void setLineJoin(LineJoin join) override { both(&Painter::setLineJoin, join); }
+  void setFillRule(FillRule rule) override { both(&Painter::setFillRule, rule); }
 
-  void fill() override;
-  void fillPreserve() override;
-  void stroke() override;
-  void strokePreserve() override;
-  void paint() override;
+  // Paint goes to the picture, and to the mark map when a mark is open.
+  void fill() override {
+    paintBoth(&Painter::fillPreserve);
+    newPath();
+  }
+  void fillPreserve() override { paintBoth(&Painter::fillPreserve); }
+  void stroke() override {
+    paintBoth(&Painter::strokePreserve);
+    newPath();
+  }
+  void strokePreserve() override { paintBoth(&Painter::strokePreserve); }
+  void paint() override { paintBoth(&Painter::paint); }
 
   void drawImage(const Canvas& image, const Rect& dest, bool smooth) override {
     picture_.drawImage(image, dest, smooth);
@@ -113,9 +130,15 @@ class MarkPicture final : public Painter {
   void check(const std::string& what) override;
 
  private:
+  template <class... Params, class... Args>
+  void both(void (Painter::*call)(Params...), Args... args) {
+    (picture_.*call)(args...);
+    (mapPen_.*call)(args...);
+  }
   // Sets the mark map's source to the open mark's value: false when no
   // mark is open (what is drawn then is in the picture only).
   bool markSource();
+  void paintBoth(void (Painter::*call)());
 
   Rect box_;  // the whole pixels of the area, in units
   double scale_;

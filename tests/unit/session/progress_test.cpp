@@ -11,23 +11,13 @@
 #include <algorithm>
 #include <fstream>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "testutil.h"
+#include "../render_draw/support.h"
 
-namespace qv::rt {
+namespace qv::test {
 namespace {
-
-using testing::TempDir;
-
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
 
 // Runs the command in `dir` with `args`, standard output and error going
 // to a new pseudo-terminal (else to the file `errFile`); `afterMs` is how
@@ -36,16 +26,9 @@ std::string readFile(const std::string& path) {
 std::string run(const std::string& dir, const std::vector<std::string>& args,
                 const std::string& afterMs, const std::string& errFile = "") {
   auto exec = [&] {
-    if (::chdir(dir.c_str()) != 0) ::_exit(127);
     if (!afterMs.empty()) ::setenv("QORTAVLO_PROGRESS_AFTER_MS", afterMs.c_str(), 1);
     else ::unsetenv("QORTAVLO_PROGRESS_AFTER_MS");
-    std::vector<char*> argv;
-    static std::string exe = std::string(QV_BINARY_DIR) + "/qortavlo";
-    argv.push_back(exe.data());
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    ::execv(exe.c_str(), argv.data());
-    ::_exit(127);
+    execCommand(dir, args);
   };
   if (!errFile.empty()) {
     const pid_t pid = ::fork();
@@ -76,16 +59,16 @@ std::string run(const std::string& dir, const std::vector<std::string>& args,
 
 TEST(ProgressLine, ShowsOnATerminalOnlyAndNeverMixesWithTheLog) {
   TempDir dir;
-  dir.write("by.tav",
-            "LIBRARY ex '" QV_SOURCE_DIR "/examples/data';\n"
-            "OPTIONS THREADS=1;\n"
-            "PROC TAVLO MAPDATA=ex.us_states(WHERE=(ID < 60)) PLOTDATA=ex.airports_by_state;\n"
-            "  CHOROMAP / MAPID=ID;\n  SCATTER X=longitude Y=latitude;\n  BY state;\nRUN;\n");
+  std::ofstream(dir.path() + "/by.tav")
+      << "LIBRARY ex '" QV_SOURCE_DIR "/examples/data';\n"
+         "OPTIONS THREADS=1;\n"
+         "PROC TAVLO MAPDATA=ex.us_states(WHERE=(ID < 60)) PLOTDATA=ex.airports_by_state;\n"
+         "  CHOROMAP / MAPID=ID;\n  SCATTER X=longitude Y=latitude;\n  BY state;\nRUN;\n";
   const std::vector<std::string> args = {"--out", "out", "--log", "log.txt", "by.tav"};
 
   // Shown from the start of the step.
-  const std::string seen = run(dir.str(), args, "0");
-  const std::string log = readFile(dir.str() + "/log.txt");
+  const std::string seen = run(dir.path(), args, "0");
+  const std::string log = readFile(dir.path() + "/log.txt");
   ASSERT_NE(log.find("NOTE: PROCEDURE TAVLO ended with return code 0."), std::string::npos) << log;
   const std::regex line("\r(TAVLO [0-9]+:[0-9]{2} [^\r\n]*)\x1b\\[K");
   std::vector<std::string> shown;
@@ -110,16 +93,16 @@ TEST(ProgressLine, ShowsOnATerminalOnlyAndNeverMixesWithTheLog) {
   EXPECT_EQ(log.find_first_of("\r\x1b"), std::string::npos) << log;
 
   // A step shorter than two seconds shows nothing.
-  const std::string quick = run(dir.str(), args, "");
+  const std::string quick = run(dir.path(), args, "");
   EXPECT_EQ(quick.find("\x1b[K"), std::string::npos) << quick;
   EXPECT_NE(quick.find("NOTE: PROCEDURE TAVLO ended"), std::string::npos) << quick;
 
   // Standard error in a file: the log alone.
-  run(dir.str(), args, "0", dir.str() + "/err.txt");
-  const std::string err = readFile(dir.str() + "/err.txt");
+  run(dir.path(), args, "0", dir.path() + "/err.txt");
+  const std::string err = readFile(dir.path() + "/err.txt");
   EXPECT_NE(err.find("NOTE: PROCEDURE TAVLO ended with return code 0."), std::string::npos) << err;
   EXPECT_EQ(err.find_first_of("\r\x1b"), std::string::npos) << err;
 }
 
 }  // namespace
-}  // namespace qv::rt
+}  // namespace qv::test

@@ -31,13 +31,14 @@ void putU32(std::vector<unsigned char>& out, uint32_t v) {
 
 // A text ended by a NUL, with any NUL in it written as U+FFFD.
 void putText(std::vector<unsigned char>& out, const std::string& text) {
-  for (char c : text) {
-    if (c == '\0') {
-      out.insert(out.end(), {0xEF, 0xBF, 0xBD});
-    } else {
-      out.push_back(static_cast<unsigned char>(c));
-    }
+  size_t at = 0;
+  for (size_t nul = text.find('\0'); nul != std::string::npos; nul = text.find('\0', at)) {
+    out.insert(out.end(), text.begin() + static_cast<ptrdiff_t>(at),
+               text.begin() + static_cast<ptrdiff_t>(nul));
+    out.insert(out.end(), {0xEF, 0xBF, 0xBD});
+    at = nul + 1;
   }
+  out.insert(out.end(), text.begin() + static_cast<ptrdiff_t>(at), text.end());
   out.push_back(0);
 }
 
@@ -115,10 +116,15 @@ PictureLayer MarkPicture::finish() {
     out.png = encodePng(area);
   }
   const std::vector<ItemInfo>& items = marks_.items();
-  const bool any = std::any_of(items.begin(), items.end(), [](const ItemInfo& i) {
-    return !i.tip.empty() || !safeLinkUrl(i.url).empty();
-  });
-  if (!any) return out;
+  // No index when no mark has a tip or a link.
+  std::vector<std::string> links(items.size());
+  size_t textBytes = 0;
+  for (size_t i = 0; i < items.size(); ++i) {
+    links[i] = safeLinkUrl(items[i].url);
+    textBytes += items[i].tip.size() + links[i].size();
+  }
+  if (textBytes == 0) return out;
+  textBytes += 2 * items.size();
 
   cairo_surface_t* s = marks_.image().surface();
   cairo_surface_flush(s);
@@ -127,7 +133,7 @@ PictureLayer MarkPicture::finish() {
   const unsigned char* pixels = cairo_image_surface_get_data(s);
   const int stride = cairo_image_surface_get_stride(s);
   std::vector<unsigned char> raw;
-  raw.reserve(16 + 4 * static_cast<size_t>(w) * static_cast<size_t>(h) + 32 * items.size());
+  raw.reserve(16 + 4 * static_cast<size_t>(w) * static_cast<size_t>(h) + textBytes);
   putU32(raw, static_cast<uint32_t>(w));
   putU32(raw, static_cast<uint32_t>(h));
   putU32(raw, static_cast<uint32_t>(items.size()));
@@ -141,9 +147,9 @@ PictureLayer MarkPicture::finish() {
       putU32(raw, (v >> 24) == 0xFF ? v & 0xFFFFFF : 0);
     }
   }
-  for (const ItemInfo& i : items) {
-    putText(raw, i.tip);
-    putText(raw, safeLinkUrl(i.url));
+  for (size_t i = 0; i < items.size(); ++i) {
+    putText(raw, items[i].tip);
+    putText(raw, links[i]);
   }
   out.index = zlibCompress(raw.data(), raw.size(), 6);
   if (out.index.empty()) throw std::bad_alloc();

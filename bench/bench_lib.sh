@@ -48,3 +48,31 @@ PROC TAVLO MAPDATA=ex.us_states(WHERE=(ID < 60 and ID not in (2, 15))) PLOTDATA=
 RUN;
 PROGRAM
 }
+
+# bench_world_program FILE: a program drawing the countries of the world at
+# 1:10m (countries-10m.json of the npm package world-atlas, fetched once
+# with `npm pack` into $QORTAVLO_BENCH_DATA, default ~/.cache/qortavlo/bench,
+# and copied beside FILE) joined with examples/data/world_countries_facts.csv,
+# land area in seven classes, in Equal Earth at 1920x1080. False when the
+# data cannot be had.
+bench_world_program() {
+  local data=${QORTAVLO_BENCH_DATA:-$HOME/.cache/qortavlo/bench} dir
+  local world=$data/countries-10m.json
+  dir=$(dirname "$1")
+  if [ ! -s "$world" ] && command -v npm > /dev/null; then
+    mkdir -p "$data"
+    (cd "$work" && npm pack --silent world-atlas@2 > /dev/null 2>&1 &&
+      tar -xzf world-atlas-*.tgz package/countries-10m.json &&
+      mv package/countries-10m.json "$world")
+  fi
+  [ -s "$world" ] || return 1
+  cp "$world" "$dir/countries_10m.json"
+  cat > "$1" <<EOF
+LIBRARY ex '$root/examples/data';
+OPTIONS GRAPHWIDTH=1920 GRAPHHEIGHT=1080;
+TITLE "Countries by land area";
+PROC TAVLO MAPDATA=countries_10m_countries MAPRESPDATA=ex.world_countries_facts;
+  CHOROMAP area_km2 / MAPID=ID ID=id NUMLEVELS=7;
+RUN;
+EOF
+}

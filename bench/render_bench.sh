@@ -66,26 +66,7 @@ run() {  # name, program
   [ -z "$before" ] || printf '%-10s %s   (earlier build)\n' "" "$(measure "$before" "$2")"
 }
 
-# The 1:10m world, fetched once.
-data=${QORTAVLO_BENCH_DATA:-$HOME/.cache/qortavlo/bench}
-world=$data/countries-10m.json
-if [ ! -s "$world" ] && command -v npm > /dev/null; then
-  mkdir -p "$data"
-  (cd "$work" && npm pack --silent world-atlas@2 > /dev/null 2>&1 &&
-    tar -xzf world-atlas-*.tgz package/countries-10m.json &&
-    mv package/countries-10m.json "$world") || echo "(world-atlas could not be fetched with npm)"
-fi
-if [ -s "$world" ]; then
-  cp "$world" "$work/countries_10m.json"
-  cat > "$work/world.tav" <<EOF
-LIBRARY ex '$root/examples/data';
-OPTIONS GRAPHWIDTH=1920 GRAPHHEIGHT=1080;
-TITLE "Countries by land area";
-PROC TAVLO MAPDATA=countries_10m_countries MAPRESPDATA=ex.world_countries_facts;
-  CHOROMAP area_km2 / MAPID=ID ID=id NUMLEVELS=7;
-RUN;
-EOF
-fi
+bench_world_program "$work/world.tav" || echo "(world-atlas could not be fetched with npm)"
 
 echo "Medians of 5 whole runs: wall, CPU (user + system), peak memory"
 run trivial "$work/trivial.tav"

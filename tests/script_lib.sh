@@ -33,3 +33,25 @@ install_packages() {  # what, package...
     skip "no $what: the packages could not be installed (see above)"
   fi
 }
+
+# Sets chromium to a headless-capable Chromium (Debian's, installed when
+# missing; $QORTAVLO_CHROMIUM names another) and node_modules to a folder
+# holding playwright-core as tests/browser/package-lock.json pins it,
+# installed with npm ci under `dir` when it is not there yet. Skips when no
+# browser can be had; fails when node or npm does.
+browser_setup() {  # dir
+  local npmdir=$1 lock=$root/tests/browser/package-lock.json
+  chromium=${QORTAVLO_CHROMIUM:-/usr/bin/chromium}
+  if [ ! -x "$chromium" ]; then
+    install_packages browser chromium
+    [ -x "$chromium" ] || skip "no browser: chromium was installed but $chromium is missing"
+  fi
+  command -v node > /dev/null || fail "node is missing (Node.js 20 or later is needed to drive the browser)"
+  mkdir -p "$npmdir"
+  if ! cmp -s "$lock" "$npmdir/installed.lock" || [ ! -d "$npmdir/node_modules/playwright-core" ]; then
+    cp "$root/tests/browser/package.json" "$lock" "$npmdir/"
+    (cd "$npmdir" && npm ci --no-audit --no-fund --loglevel=error) || fail "npm ci of playwright-core failed"
+    cp "$lock" "$npmdir/installed.lock"
+  fi
+  node_modules=$npmdir/node_modules
+}

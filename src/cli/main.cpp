@@ -201,10 +201,11 @@ int printVersions() {
 // kernel's work of handing out fresh pages, one fault each, costs as much as
 // reading the file. Keep the allocator's memory on its heap (not a mapping
 // per large block, unmapped when freed and faulted in again) and ask for
-// transparent huge pages there; where the kernel gives none this changes
-// nothing. Under a limit on the address space the pad is a sixteenth of
-// it, and the threads share two heaps (each a 64 MiB reservation), so that
-// the libraries keep room to allocate and make threads.
+// transparent huge pages there where they pay (see common/pages.h); where
+// the kernel gives none this changes nothing. Under a limit on the address
+// space the pad is a sixteenth of it, and the threads share two heaps (each
+// a 64 MiB reservation), so that the libraries keep room to allocate and
+// make threads.
 void useLargePages() {
   const size_t limit = qv::addressSpaceLimit();
   if (limit) mallopt(M_ARENA_MAX, 2);

@@ -20,6 +20,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "common/progress.h"
 #include "common/remote_cancel.h"
 
 namespace qv {
@@ -89,9 +90,9 @@ mode_t currentUmask() {
   return m;
 }
 
-// Writes the handler's line to a log descriptor, unless it would wait more
-// than a second (a pipe nobody reads): the run must end all the same.
-void writeLine(int fd, std::string_view line) {
+}  // namespace
+
+void writeWhole(int fd, std::string_view line) {
   if (fd < 0) return;
   pollfd p{fd, POLLOUT, 0};
   if (::poll(&p, 1, 1000) != 1 || (p.revents & POLLOUT) == 0) return;
@@ -103,6 +104,8 @@ void writeLine(int fd, std::string_view line) {
     else return;
   }
 }
+
+namespace {
 
 void onSignal(int sig) {
   // A second signal, on another thread, leaves the ending to the first.
@@ -121,8 +124,11 @@ void onSignal(int sig) {
   cancelRemoteWork();
   for (const Ending& e : kEndings)
     if (e.signal == sig) {
-      writeLine(logStream.load(), e.line);
-      if (logFile.load() != logStream.load()) writeLine(logFile.load(), e.line);
+      // The line goes where a progress line may show: that is erased.
+      if (progressLineShownOn() >= 0 && progressLineShownOn() == logStream.load())
+        writeWhole(logStream.load(), "\r\x1b[K");
+      writeWhole(logStream.load(), e.line);
+      if (logFile.load() != logStream.load()) writeWhole(logFile.load(), e.line);
     }
   // Ended by the same signal, the process gives its parent the status a
   // shell shows as 128 + the signal's number. A quit asked for leaves no

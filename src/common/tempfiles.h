@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 namespace qv {
 
@@ -42,6 +43,10 @@ void removeTempFile(const std::string& path);
 // which a shell reports as status 128 + its number (SIGQUIT without a core
 // file). A thread making a file meanwhile makes none.
 void removeTempFilesOnSignal();
+
+// Writes all of `line` to descriptor `fd`, unless it would wait more than
+// a second (a pipe nobody reads). Safe in a signal handler.
+void writeWhole(int fd, std::string_view line);
 
 // The descriptors the log writes to (standard error and the --log file;
 // -1 for none): the line a signal ends the run with goes there too.

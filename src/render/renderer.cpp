@@ -11,6 +11,7 @@
 #include "render/marks/draw.h"
 #include "render/marks/furniture.h"
 #include "render/paint/cairo_painter.h"
+#include "render/paint/mark_picture.h"
 #include "render/paint/svg_painter.h"
 
 namespace qv::render {
@@ -21,6 +22,7 @@ constexpr double kOuterPad = 6;    // between the image edge and everything
 constexpr double kBlockGap = 4;    // between stacked blocks
 constexpr double kMapMargin = 10;  // between the map area's edge and the fitted data
 constexpr double kVectorMinSpacing = 0.02;  // pixels between kept vertices in vector outputs
+constexpr double kPictureScale = 2;  // picture pixels to a layout pixel (kPictureMarks)
 
 struct Placed {
   Block* block;
@@ -157,6 +159,10 @@ class Output {
     }
   }
 
+  // The painter of an HTML map, which takes layers of many marks as
+  // pictures; null for other outputs.
+  SvgPainter* page() { return kind_ == OutputKind::Html ? svg_.get() : nullptr; }
+
   Painter& painter() {
     if (cairo_) return *cairo_;
     if (pdf_) return pdf_->painter();
@@ -193,6 +199,18 @@ class Output {
   std::shared_ptr<PdfPage> page_;
   std::unique_ptr<SvgPainter> svg_;
 };
+
+// Draws a layer of many marks as one picture on an HTML map (see
+// kPictureMarks).
+void drawAsPicture(Env& env, const DrawContext& dc, PreparedLayer& layer, SvgPainter& page) {
+  MarkPicture picture(env.req.options.integer(GlobalOpt::GraphWidth),
+                      env.req.options.integer(GlobalOpt::GraphHeight), dc.area, kPictureScale);
+  DrawContext on = dc;
+  on.pen = &picture;
+  layer.draw(env, on);
+  picture.check("the plot " + layerName(layer.layer));
+  page.drawPicture(picture.finish());
+}
 
 }  // namespace
 
@@ -337,7 +355,10 @@ RenderResult renderGraph(const GraphModel& model, const RenderRequest& req) {
     for (bool tiles : {true, false}) {
       for (const auto& p : layers) {
         if (p->tiles != tiles) continue;
-        p->draw(env, dc);
+        if (SvgPainter* page = out.page(); page && p->markCount() > kPictureMarks)
+          drawAsPicture(env, dc, *p, *page);
+        else
+          p->draw(env, dc);
         pen.check("the plot " + layerName(p->layer));
       }
       if (tiles) {

@@ -54,6 +54,13 @@ enum class OutputKind { Png, Svg, Pdf, Html };
 static_assert(optionWord(GlobalOpt::Output, static_cast<int>(OutputKind::Png)) == "PNG" &&
               optionWord(GlobalOpt::Output, static_cast<int>(OutputKind::Html)) == "HTML");
 
+// In HTML, a layer with more marks than this is drawn as one picture, with
+// a map of its marks that finds the tip and link under the pointer (see
+// mark_picture.h): a page of one element per mark grows by about 300 bytes
+// a mark and loads slowly. Below it, and always in SVG, each mark is an
+// element of its own.
+inline constexpr size_t kPictureMarks = 20000;
+
 // The kind the options ask for.
 inline OutputKind outputKindOf(const OptionValues& options) {
   return static_cast<OutputKind>(std::max(0, options.choice(GlobalOpt::Output)));

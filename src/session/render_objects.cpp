@@ -14,6 +14,7 @@
 
 #include "common/ascii.h"
 #include "common/error.h"
+#include "common/progress.h"
 #include "common/tempfiles.h"
 #include "render/paint/cairo_painter.h"
 #include "render/paint/png.h"
@@ -649,6 +650,7 @@ host::Status GraphManagerImpl::render() {
     return stage(staged, dir, drawn.bytes);
   };
   if (by_.empty()) {
+    const ProgressTask task("drawing the map");
     std::unique_ptr<Job> job = prepare(nullptr);
     draw(*job, stepProjection_);
     if (!take(*job)) return failed();
@@ -689,6 +691,8 @@ host::Status GraphManagerImpl::render() {
     }
     if (!page && !book) stepFiles_ = byData->groupCount();
     bool ok = true, kept = true;
+    ProgressTask task("drawing the BY groups", byData->groupCount());
+    uint64_t taken = 0;
     {
       // The groups are drawn on the threads, each with a projection of its
       // own (PROJ objects serve one thread), and taken in their order: the
@@ -734,6 +738,7 @@ host::Status GraphManagerImpl::render() {
           draw(*job, stepProjection_);
         }
         ok = take(*job);
+        task.set(++taken);
         alone = false;
         if (ok) {
           ++renderings_;

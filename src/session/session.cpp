@@ -17,6 +17,7 @@
 #include "common/css_colors.h"
 #include "common/error.h"
 #include "common/filebuf.h"
+#include "common/progress.h"
 #include "module/entry/entry.h"
 #include "render/geo/map_projection.h"
 #include "render/paint/canvas.h"
@@ -261,6 +262,12 @@ void Session::runStep(const Step& step) {
     return;
   }
   int errorsBefore = s_.log.errorCount();
+  // The progress line shows what a long step does; it is gone before the
+  // step's last line is written.
+  struct Progress {
+    explicit Progress(const std::string& name) { progressStepBegin(name); }
+    ~Progress() { progressStepEnd(); }
+  } progress(name);
   host_.beginStep(step);
   host::Status code = host::kOk;
   try {
@@ -278,6 +285,7 @@ void Session::runStep(const Step& step) {
   if (code == 0) code = exitCode;
   if (code == 0 && s_.log.errorCount() > errorsBefore) code = host::kUserError;
   if (code != 0) failed_ = true;
+  progressStepEnd();
   s_.log.note("PROCEDURE " + name + " ended with return code " + std::to_string(code) + ".");
 }
 
@@ -352,6 +360,12 @@ int runProgram(const RunOptions& options) {
   }
   log.takeSignalLine();
   render::beginTileRun();
+  // What a long step does shows on standard error when it is a terminal
+  // (the log's own lines go there too).
+  struct ProgressLine {
+    ProgressLine() { startProgressLine(STDERR_FILENO); }
+    ~ProgressLine() { stopProgressLine(); }
+  } progressLine;
   Session session(log, options);
   int status = session.run();
   if (!log.closeFile()) {

@@ -3,11 +3,15 @@
 // formatted as TIPLABEL=, TIPFORMAT= and the FORMAT= of the data say) and
 // its link (URL=); a tip shown when the pointer rests on a county; the BY
 // page with one map per group under its BY line, each airport a marker
-// with its tip. Writes the map's screenshot to browser.png for run.sh to
-// compare with the PNG. Usage: node html_page.mjs RUNDIR
+// with its tip; the page of 150,000 points, drawn as one picture, showing
+// the tip of the point under the pointer (as the SVG of the same map has
+// it) and following its link, and a state's tip where no point is. Writes
+// the maps' screenshots to browser.png and points.png for run.sh to
+// compare with the PNGs. Usage: node html_page.mjs RUNDIR
 import { createRequire } from 'node:module';
 import fs from 'node:fs';
 import path from 'node:path';
+import { svgMarks } from './svg_marks.mjs';
 
 const require = createRequire(path.join(process.env.QV_NODE_MODULES, 'resolve-from-here.js'));
 const { chromium } = require('playwright-core');
@@ -177,6 +181,99 @@ async function byPage(browser) {
   await page.close();
 }
 
+// The tip box as shown, or null.
+const shownTip = (page) => page.evaluate(() => {
+  const box = document.querySelector('.qv-tip');
+  return box && !box.hidden ? box.textContent : null;
+});
+// Moves the pointer to (x, y) and waits for the tip box to say `want`
+// (null: to stay hidden); what it said in the end.
+async function tipAt(page, x, y, want) {
+  let got = null;
+  for (let t = 0; t < 100; ++t) {
+    await page.mouse.move(x + (t % 2) * 0.25, y);
+    got = await shownTip(page);
+    if (got === want) break;
+    await page.waitForTimeout(100);
+  }
+  return got;
+}
+
+async function pointsPage(browser) {
+  const context = await browser.newContext({ viewport: { width: 900, height: 700 }, deviceScaleFactor: 1 });
+  // A link followed opens a page of its own; its address is answered here.
+  await context.route('https://example.org/**', (r) => r.fulfill({ body: 'linked', contentType: 'text/plain' }));
+  const page = await context.newPage();
+  const fetched = [];
+  page.on('request', (r) => { if (!/^(file|data|about|blob):/.test(r.url())) fetched.push(r.url()); });
+  page.on('pageerror', (e) => failures.push(`script error on the points page: ${e.message}`));
+  await page.goto(`file://${path.join(dir, 'out', 'tavlo3.html')}`);
+  const svgs = await page.$$('svg');
+  if (!check(svgs.length === 1, `the points page holds ${svgs.length} maps, expected 1`)) return;
+  // The points are one element; the 49 states, below the threshold, each
+  // their own.
+  const layout = await page.evaluate(() => ({
+    pictures: [...document.querySelectorAll('g.marks')].map((g) =>
+      `${g.getAttribute('data-kind')} ${g.getAttribute('data-marks')} ${g.hasAttribute('data-index')} ${g.children.length}`),
+    markers: document.querySelectorAll('.marker').length,
+    regions: document.querySelectorAll('.region').length,
+  }));
+  check(JSON.stringify(layout.pictures) === JSON.stringify(['marker 150000 true 1']),
+    `the points page's pictures: ${JSON.stringify(layout.pictures)}, expected one of 150000 markers`);
+  check(layout.markers === 0, `the points page has ${layout.markers} marker elements, expected none`);
+  check(layout.regions === 49, `the points page has ${layout.regions} region elements, expected 49`);
+  await svgs[0].screenshot({ path: path.join(dir, 'points.png') });
+  const origin = await svgs[0].boundingBox();
+
+  // Where the points are: the SVG of the same map keeps each as a mark.
+  const marks = svgMarks(path.join(dir, 'out', 'tavlo4.svg'), 'marker');
+  check(marks.length === 150000, `the SVG of the points has ${marks.length} markers, expected 150000`);
+  // Points drawn last, with no later point near: on top where they lie.
+  const targets = [];
+  const taken = new Set();
+  const cell = (x, y) => `${Math.floor(x / 8)},${Math.floor(y / 8)}`;
+  for (let i = marks.length - 1; i >= 0 && targets.length < 5; --i) {
+    const m = marks[i];
+    let near = false;
+    for (let dx = -1; dx <= 1 && !near; ++dx)
+      for (let dy = -1; dy <= 1 && !near; ++dy) near = taken.has(cell(m.x + 8 * dx, m.y + 8 * dy));
+    taken.add(cell(m.x, m.y));
+    if (!near) targets.push(m);
+  }
+  for (const m of targets) {
+    const got = await tipAt(page, origin.x + m.x, origin.y + m.y, m.tip);
+    check(got === m.tip, `pointing at ${JSON.stringify(m.tip)} shows the tip ${JSON.stringify(got)}`);
+  }
+  // Where no point is, the state beneath shows its own tip.
+  const east = await page.evaluate(() => {
+    const el = [...document.querySelectorAll('.region')].find((r) => r.getAttribute('data-tip') === 'NAME: Ohio');
+    if (!el) return null;
+    const b = el.getBoundingClientRect();
+    for (let i = 3; i < 8; ++i)
+      for (let j = 3; j < 8; ++j) {
+        const x = b.left + (b.width * i) / 10, y = b.top + (b.height * j) / 10;
+        const hit = document.elementFromPoint(x, y);
+        if (hit && el.contains(hit)) return { x, y };
+      }
+    return null;
+  });
+  if (check(east, 'Ohio could not be pointed at'))
+    check(await tipAt(page, east.x, east.y, 'NAME: Ohio') === 'NAME: Ohio', 'pointing at Ohio does not show its tip');
+  // A click on a point follows its link, in a page of its own.
+  if (targets.length > 0) {
+    const m = targets[0];
+    await tipAt(page, origin.x + m.x, origin.y + m.y, m.tip);
+    const [opened] = await Promise.all([
+      context.waitForEvent('page', { timeout: 10000 }),
+      page.mouse.click(origin.x + m.x, origin.y + m.y),
+    ]);
+    await opened.waitForLoadState().catch(() => {});
+    check(opened.url() === m.href, `a click on ${JSON.stringify(m.tip)} opened ${opened.url()}, expected ${m.href}`);
+  }
+  check(fetched.length === 0, `the points page fetched ${fetched.join(', ')}`);
+  await context.close();
+}
+
 let browser;
 try {
   browser = await chromium.launch({
@@ -186,6 +283,7 @@ try {
   });
   await countyPage(browser);
   await byPage(browser);
+  await pointsPage(browser);
 } catch (e) {
   failures.push(`${e.stack || e}`);
 } finally {

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The HTML page in a real browser: qortavlo writes a county choropleth as
 # PNG and as an HTML page (tips from TIP=, TIPFORMAT=, TIPLABEL= and a
-# display format, links from URL=) and a BY step as one page; headless
+# display format, links from URL=), a BY step as one page, and 150,000
+# points with tips and links over the states as HTML (the points one
+# picture), SVG (where they stay marks of their own) and PNG; headless
 # Chromium (Debian's chromium, installed here when missing) driven by
 # playwright-core (installed with npm ci from package-lock.json into the
 # build tree) loads the pages from file:// and html_page.mjs checks them.
@@ -15,24 +17,9 @@ set -u
 script_args "$@"
 here=$(cd "$(dirname "$0")" && pwd)
 data=$root/examples/data
-chromium=${QORTAVLO_CHROMIUM:-/usr/bin/chromium}
 
-# --- the browser
-if [ ! -x "$chromium" ]; then
-  install_packages browser chromium
-  [ -x "$chromium" ] || skip "no browser: chromium was installed but $chromium is missing"
-fi
-
-# --- playwright-core, pinned by package-lock.json, outside the source tree
-command -v node > /dev/null || fail "node is missing (Node.js 20 or later is needed to drive the browser)"
-npmdir=$work/npm
-mkdir -p "$npmdir"
-if ! cmp -s "$here/package-lock.json" "$npmdir/installed.lock" ||
-   [ ! -d "$npmdir/node_modules/playwright-core" ]; then
-  cp "$here/package.json" "$here/package-lock.json" "$npmdir/"
-  (cd "$npmdir" && npm ci --no-audit --no-fund --loglevel=error) || fail "npm ci of playwright-core failed"
-  cp "$here/package-lock.json" "$npmdir/installed.lock"
-fi
+# --- the browser, and playwright-core outside the source tree
+browser_setup "$work/npm"
 
 # --- the maps
 run=$work/run
@@ -52,6 +39,18 @@ awk -F, -v OFS=, 'FNR == NR { split($0, a, "\t"); rate[a[1]] = a[2]; next }
   }' "$run/rates.tsv" "$data/us_counties.csv" > "$run/resp.csv"
 awk -F, 'NR == 1 || $4 == "ID" || $4 == "NV" || $4 == "UT"' "$data/airports_by_state.csv" \
   > "$run/airports.csv"
+# 150,000 points over the western states (a fixed seed), each with a tip
+# and a link: more than a layer's marks that an HTML page keeps apart, so
+# the page draws them as one picture.
+awk 'BEGIN { srand(36); print "lon,lat,name,v,url";
+             for (i = 0; i < 150000; i++)
+               printf "%.5f,%.5f,Point %d,%d,https://example.org/p/%d\n",
+                      -124 + 20 * rand(), 31 + 18 * rand(), i, int(1000 * rand()), i }' \
+  > "$run/points.csv"
+points="PROC TAVLO MAPDATA=ex.us_states(WHERE=(ID < 60 and ID not in (2, 15))) PLOTDATA=points;
+  CHOROMAP / MAPID=ID TIP=(NAME);
+  SCATTER X=lon Y=lat / TIP=(name v) URL=url MARKERATTRS=(SYMBOL=CircleFilled SIZE=5);
+RUN;"
 step="PROC TAVLO MAPDATA=ex.us_counties(WHERE=((ID >= 8000 and ID < 9000) or (ID >= 49000 and ID < 50000)))
            MAPRESPDATA=resp(FORMAT=(rate PERCENT8.1));
   CHOROMAP rate / MAPID=ID ID=id NUMLEVELS=4 TIP=(name rate spend)
@@ -72,26 +71,37 @@ RUN;"
   echo "  SCATTER X=longitude Y=latitude / TIP=(name city) MARKERATTRS=(SYMBOL=circlefilled SIZE=5);"
   echo "  BY state;"
   echo "RUN;"
+  echo "TITLE \"150,000 points\";"
+  echo "OPTIONS GRAPHWIDTH=640 GRAPHHEIGHT=480 OUTPUT=HTML;"
+  echo "$points"
+  echo "OPTIONS OUTPUT=SVG;"
+  echo "$points"
+  echo "OPTIONS OUTPUT=PNG;"
+  echo "$points"
 } > "$run/program.tav"
 (cd "$run" && QORTAVLO_TILE_CACHE="$run/tile-cache" timeout 120 "$exe" --out out program.tav) \
   > "$run/stdout.txt" 2> "$run/log.txt"
 status=$?
 [ "$status" = 0 ] || { cat "$run/log.txt"; fail "qortavlo ended with status $status"; }
-for f in tavlo.png tavlo1.html tavlo2.html; do
+files="tavlo.png tavlo1.html tavlo2.html tavlo3.html tavlo4.svg tavlo5.png"
+for f in $files; do
   [ -s "$run/out/$f" ] || { cat "$run/log.txt"; fail "no $f"; }
 done
 # The BY step makes one page, named once in the log, and no other file.
 n=$(grep -c "tavlo2.html" "$run/log.txt")
 [ "$n" = 1 ] || { cat "$run/log.txt"; fail "the log names tavlo2.html $n times, expected once"; }
-extra=$(cd "$run/out" && ls | grep -v -x -e tavlo.png -e tavlo1.html -e tavlo2.html)
-[ -z "$extra" ] || fail "files other than the three expected: $extra"
+extra=$(cd "$run/out" && ls | grep -v -x $(printf -- '-e %s ' $files))
+[ -z "$extra" ] || fail "files other than those expected: $extra"
+# The page of 150,000 points keeps every tip and link in at most 6 MB.
+size=$(stat -c %s "$run/out/tavlo3.html")
+[ "$size" -le $((6 * 1024 * 1024)) ] || fail "the page of 150,000 points has $size bytes, more than 6 MB"
 
 # --- the browser's view
 node_pid=""
 cleanup() { [ -n "$node_pid" ] && kill "$node_pid" 2> /dev/null; }
 trap cleanup EXIT
 trap 'cleanup; exit 1' INT TERM
-QV_NODE_MODULES="$npmdir/node_modules" QV_CHROMIUM="$chromium" \
+QV_NODE_MODULES="$node_modules" QV_CHROMIUM="$chromium" \
   timeout 300 node "$here/html_page.mjs" "$run" &
 node_pid=$!
 wait "$node_pid"
@@ -104,4 +114,8 @@ node_pid=""
 "$compare" --tolerance 32 --fraction 0.02 --diff "$run/browser.diff.png" \
   "$run/browser.png" "$run/out/tavlo.png" ||
   fail "the browser's map differs from the PNG (screenshot $run/browser.png, difference $run/browser.diff.png)"
+# So does the map whose points are one picture.
+"$compare" --tolerance 32 --fraction 0.02 --diff "$run/points.diff.png" \
+  "$run/points.png" "$run/out/tavlo5.png" ||
+  fail "the browser's map of 150,000 points differs from the PNG (screenshot $run/points.png, difference $run/points.diff.png)"
 echo "PASSED: the HTML pages in Chromium"

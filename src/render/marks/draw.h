@@ -311,6 +311,10 @@ class PreparedLayer {
   // What the layer draws above every layer, once all are drawn (a region
   // layer's labels, so that no later plot covers them).
   virtual void drawAbove(Env&, const DrawContext&) {}
+  // How many marks it has (points, bubbles, labels, regions or lines with
+  // a position), once projected: an HTML page holds a layer of many as one
+  // picture (see renderer.h).
+  virtual size_t markCount() const { return 0; }
 
   const Layer& layer;
   WrapExtent extent;               // what the layer shows, for fitting the map

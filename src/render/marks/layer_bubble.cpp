@@ -116,6 +116,10 @@ class BubbleLayer final : public PreparedLayer {
     labels.addFit(planar, fit);
   }
 
+  size_t markCount() const override {
+    return static_cast<size_t>(std::count_if(radius.begin(), radius.end(), [](double r) { return r > 0; }));
+  }
+
   void draw(Env&, const DrawContext& dc) override {
     std::vector<size_t> order;
     for (size_t r = 0; r < radius.size(); ++r)

@@ -256,6 +256,8 @@ class RegionLayer final : public PreparedLayer {
     fit.push_back(box.box);
   }
 
+  size_t markCount() const override { return regions.size(); }
+
   void draw(Env&, const DrawContext& dc) override {
     Painter& pen = *dc.pen;
     StateGuard guard(pen);

@@ -15,6 +15,7 @@
 #include "common/clones.h"
 #include "common/parallel_for.h"
 #include "render/marks/draw.h"
+#include "render/paint/mark_picture.h"
 #include "render/paint/raster.h"
 
 namespace qv::render {
@@ -276,14 +277,22 @@ class ScatterLayer final : public PreparedLayer {
     // then projected again in full precision.
     exact.clear();
     if (spread * 0x1p-23 * dc.proj.scale() * pen.pixelScale() > 0.01) exact = planarPoints(true);
-    if (Canvas* image = pen.pixels(); image && !pen.keepsItems()) {
+    MarkMap* marks = pen.markMap();
+    if (Canvas* image = pen.pixels(); image && (!pen.keepsItems() || marks)) {
       PixelTarget t(*image, scaledRect(dc.area, pen.pixelScale()));
       if (!t.empty()) stampAll(t, dc, pen.pixelScale());
+      if (marks) mapMarks(*marks, dc);
     } else {
       drawEach(pen, dc);
     }
     if (labels.labels) labels.draw(dc, exact.empty() ? planarPoints() : exact);
     std::vector<Point>().swap(exact);
+  }
+
+  size_t markCount() const override {
+    size_t n = 0;
+    for (size_t r = 0; r < offsets.size(); r += 2) n += std::isfinite(offsets[r]);
+    return n;
   }
 
   // The planar position of a row (NaN when it is not drawn).
@@ -317,23 +326,59 @@ class ScatterLayer final : public PreparedLayer {
     return looks[grouped ? static_cast<size_t>(rowGroup[r]) : 0];
   }
 
+  // How far a marker reaches from its point, and a little more.
+  double markerReach() const {
+    double reach = 0;
+    for (const MarkerStyle& m : looks) reach = std::max(reach, m.size / 2 + m.lineWidth + 2);
+    return reach;
+  }
+
+  // Where row r's marker is drawn, in pixels: false when it is not (no
+  // position, or farther than `reach` outside the map area).
+  bool markerAt(const DrawContext& dc, size_t r, double reach, Point& p) const {
+    const Point q = planarAt(r);
+    if (!std::isfinite(q.x) || !std::isfinite(q.y)) return false;
+    p = dc.proj.toPixel(q);
+    return p.x >= dc.area.x - reach && p.x < dc.area.right() + reach &&
+           p.y >= dc.area.y - reach && p.y < dc.area.bottom() + reach;
+  }
+
   // Every point's marker drawn as a shape of its own, in data order, where
   // a stamp would put it.
   void drawEach(Painter& pen, const DrawContext& dc) {
-    double reach = 0;
-    for (const MarkerStyle& m : looks) reach = std::max(reach, m.size / 2 + m.lineWidth + 2);
     StateGuard guard(pen);
     pen.rectangle(dc.area.x, dc.area.y, dc.area.width, dc.area.height);
     pen.clip();
+    const double reach = markerReach();
+    Point p;
     for (size_t r = 0; r < offsets.size() / 2; ++r) {
-      const Point q = planarAt(r);
-      if (!std::isfinite(q.x) || !std::isfinite(q.y)) continue;
-      const Point p = dc.proj.toPixel(q);
-      if (!(p.x >= dc.area.x - reach && p.x < dc.area.right() + reach &&
-            p.y >= dc.area.y - reach && p.y < dc.area.bottom() + reach))
-        continue;
+      if (!markerAt(dc, r, reach, p)) continue;
       ItemGuard item(pen, tips.info("marker", r));
       drawMarker(pen, lookOf(r), {std::floor(p.x) + 0.5, std::floor(p.y) + 0.5});
+    }
+  }
+
+  // Every point's marker numbered in a mark map and stamped there in its
+  // number, in data order, where drawEach would draw it.
+  void mapMarks(MarkMap& marks, const DrawContext& dc) {
+    PixelTarget t(marks.image(), dc.area);
+    // The stamps of the looks, opaque: a pixel is a marker's when the
+    // marker covers at least half of it.
+    std::vector<MarkerStamp> stamps;
+    for (MarkerStyle m : looks) {
+      m.color.a = 1;
+      if (m.outline.a > 0) m.outline.a = 1;
+      stamps.push_back(makeMarkerStamp(m));
+    }
+    const double reach = markerReach();
+    Point p;
+    for (size_t r = 0; r < offsets.size() / 2; ++r) {
+      if (!markerAt(dc, r, reach, p)) continue;
+      const uint32_t n = marks.add(tips.info("marker", r));
+      const MarkerStamp& s = stamps[grouped && !scale ? static_cast<size_t>(rowGroup[r]) : 0];
+      if (!t.empty())
+        stampValue(t, s, static_cast<int>(std::floor(p.x)), static_cast<int>(std::floor(p.y)),
+                   MarkMap::markPixel(n));
     }
   }
 

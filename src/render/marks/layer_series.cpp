@@ -58,6 +58,8 @@ class SeriesLayer final : public PreparedLayer {
     }
   }
 
+  size_t markCount() const override { return planar.size(); }
+
   void draw(Env&, const DrawContext& dc) override {
     Painter& pen = *dc.pen;
     StateGuard guard(pen);

@@ -54,6 +54,11 @@ class TextLayer final : public PreparedLayer {
     return boxFill || boxOutline ? pad : LabelMargins{};
   }
 
+  size_t markCount() const override {
+    return static_cast<size_t>(std::count_if(planar.begin(), planar.end(),
+                                             [](const Point& p) { return std::isfinite(p.x); }));
+  }
+
   void draw(Env&, const DrawContext& dc) override {
     Painter& pen = *dc.pen;
     const Rect near = dc.area.inflated(std::max(dc.area.width, dc.area.height) * 0.25);

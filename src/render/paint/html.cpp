@@ -24,6 +24,13 @@ font:13px/1.35 sans-serif;white-space:pre-wrap}
 // follows it; on a tap, and on keyboard focus, too. While the box shows a
 // mark's tip, the mark's <title> steps aside so that the viewer's own
 // tooltip does not show the same text a second time.
+//
+// A layer drawn as one picture (g.marks, see mark_picture.h) takes no
+// pointer events itself: its index, unpacked once the page is read, holds
+// the map of its marks and their tips and links. Where the pointer is over
+// the picture and its map has a mark there (or a pixel or two away), that
+// mark is the one under the pointer unless what the pointer is on is drawn
+// above the picture; a click on it follows its link.
 constexpr const char* kScript = R"((function () {
   var box = document.createElement('div');
   box.className = 'qv-tip';
@@ -50,27 +57,83 @@ constexpr const char* kScript = R"((function () {
     box.style.left = left + 'px';
     box.style.top = top + 'px';
   }
-  function show(mark, x, y) {
-    if (mark !== current) {
+  // `key`: a mark element, or the name of a mark of a picture.
+  function show(key, text, x, y) {
+    if (key !== current) {
       hide();
-      current = mark;
-      var t = mark.firstElementChild;
+      current = key;
+      var t = typeof key === 'string' ? null : key.firstElementChild;
       if (t && t.localName === 'title') {
         title = t;
-        mark.removeChild(t);
+        key.removeChild(t);
       }
-      box.textContent = mark.getAttribute('data-tip');
+      box.textContent = text;
       box.hidden = false;
     }
     place(x, y);
   }
+  var pictures = [];
+  function unpack(p, buf) {
+    var head = new DataView(buf, 0, 16);
+    var w = head.getUint32(0, true), h = head.getUint32(4, true), cells = w * h;
+    var map = new Uint32Array(cells);
+    if (new Uint8Array(new Uint32Array([1]).buffer)[0] === 1) map.set(new Uint32Array(buf, 16, cells));
+    else for (var i = 0; i < cells; ++i) map[i] = new DataView(buf).getUint32(16 + 4 * i, true);
+    p.texts = new TextDecoder().decode(new Uint8Array(buf, 16 + 4 * cells)).split('\0');
+    p.w = w;
+    p.h = h;
+    p.map = map;
+  }
+  var layers = document.querySelectorAll('svg g.marks[data-index]');
+  for (var i = 0; i < layers.length; ++i) {
+    var p = { image: layers[i].querySelector('image'), map: null };
+    if (!p.image || typeof DecompressionStream === 'undefined') continue;
+    pictures.push(p);
+    var text = atob(layers[i].getAttribute('data-index')), bytes = new Uint8Array(text.length);
+    for (var k = 0; k < text.length; ++k) bytes[k] = text.charCodeAt(k);
+    new Response(new Blob([bytes]).stream().pipeThrough(new DecompressionStream('deflate')))
+      .arrayBuffer().then(unpack.bind(null, p));
+  }
+  // The mark of a picture at (x, y) drawn above `under`: its name, tip and link.
+  function pictureMark(x, y, under) {
+    for (var i = pictures.length - 1; i >= 0; --i) {
+      var p = pictures[i];
+      if (!p.map || (under && !(under.compareDocumentPosition(p.image) & Node.DOCUMENT_POSITION_FOLLOWING)))
+        continue;
+      var b = p.image.getBoundingClientRect();
+      if (!(x >= b.left && y >= b.top && x < b.right && y < b.bottom)) continue;
+      var gx = Math.floor((x - b.left) * p.w / b.width), gy = Math.floor((y - b.top) * p.h / b.height);
+      var n = p.map[gy * p.w + gx];
+      for (var r = 1; !n && r <= 2; ++r)
+        for (var dy = -r; dy <= r && !n; ++dy)
+          for (var dx = -r; dx <= r && !n; ++dx) {
+            var mx = gx + dx, my = gy + dy;
+            if (mx >= 0 && my >= 0 && mx < p.w && my < p.h) n = p.map[my * p.w + mx];
+          }
+      if (n) return { key: i + ':' + n, tip: p.texts[2 * n - 2] || '', url: p.texts[2 * n - 1] || '' };
+    }
+    return null;
+  }
   function pointer(e) {
+    var hit = pictureMark(e.clientX, e.clientY, e.target);
+    document.documentElement.style.cursor = hit && hit.url ? 'pointer' : '';
+    if (hit) {
+      if (hit.tip) show(hit.key, hit.tip, e.clientX, e.clientY);
+      else hide();
+      return;
+    }
     var m = markOf(e.target);
-    if (m) show(m, e.clientX, e.clientY);
+    if (m) show(m, m.getAttribute('data-tip'), e.clientX, e.clientY);
     else if (current) hide();
   }
   document.addEventListener('pointermove', pointer);
   document.addEventListener('pointerdown', pointer);
+  document.addEventListener('click', function (e) {
+    var hit = pictureMark(e.clientX, e.clientY, e.target);
+    if (!hit) return;
+    e.preventDefault();
+    if (hit.url) window.open(hit.url, '_blank', 'noopener');
+  });
   document.documentElement.addEventListener('pointerleave', hide);
   window.addEventListener('scroll', hide, true);
   document.addEventListener('keydown', function (e) { if (e.key === 'Escape') hide(); });
@@ -79,13 +142,13 @@ constexpr const char* kScript = R"((function () {
     var m = markOf(e.target) || (e.target.localName === 'a' && e.target.querySelector('[data-tip]'));
     if (!m) return;
     var b = m.getBoundingClientRect();
-    show(m, b.left + b.width / 2, b.top + b.height / 2);
+    show(m, m.getAttribute('data-tip'), b.left + b.width / 2, b.top + b.height / 2);
   });
   document.addEventListener('focusout', hide);
   // Marks with a tip are reached with the keyboard too (links already are).
   var marks = document.querySelectorAll('svg [data-tip]');
-  for (var i = 0; i < marks.length; ++i)
-    if (!marks[i].closest('a')) marks[i].setAttribute('tabindex', '0');
+  for (var j = 0; j < marks.length; ++j)
+    if (!marks[j].closest('a')) marks[j].setAttribute('tabindex', '0');
 })();
 )";
 

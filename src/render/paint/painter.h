@@ -19,6 +19,7 @@
 namespace qv::render {
 
 class Canvas;
+class MarkMap;
 class TextLayout;
 
 enum class LineCap { Butt, Round, Square };
@@ -104,6 +105,10 @@ class Painter {
   virtual bool keepsItems() const { return false; }
   virtual void beginItem(const ItemInfo&) {}
   virtual void endItem() {}
+  // A painter that draws a layer of many marks as one picture (the HTML
+  // page's, see mark_picture.h) gives the map of its marks here, for marks
+  // drawn straight into its pixels; null for the others.
+  virtual MarkMap* markMap() { return nullptr; }
 
   // The image drawn on, for marks drawn straight into its pixels (see
   // raster.h), and its pixels per user unit; null for vector outputs.

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 
 #include "common/error.h"
@@ -140,11 +141,8 @@ std::vector<unsigned char> encode(const Canvas& canvas, bool spend) {
     convertRow(rowAt(y), w, opaque, line + 1);
     line[0] = 0;
   }
-  std::unique_ptr<libdeflate_compressor, CompressorFree> zc(libdeflate_alloc_compressor(1));
-  if (!zc) throw qv::UserError("The image cannot be encoded as PNG: out of memory.");
-  const size_t bound = libdeflate_zlib_compress_bound(zc.get(), rawBytes);
-  std::unique_ptr<unsigned char[]> packed(new unsigned char[bound]);
-  const size_t packedBytes = libdeflate_zlib_compress(zc.get(), raw, rawBytes, packed.get(), bound);
+  const std::vector<unsigned char> packed = zlibCompress(raw, rawBytes, 1);
+  const size_t packedBytes = packed.size();
   if (packedBytes == 0) throw qv::UserError("The image cannot be encoded as PNG.");
   own.reset();
 
@@ -161,12 +159,20 @@ std::vector<unsigned char> encode(const Canvas& canvas, bool spend) {
   putChunk(out, "IHDR", ihdr.data(), ihdr.size());
   // A chunk holds less than 2^31 bytes: a larger stream goes in several.
   for (size_t at = 0; at < packedBytes; at += size_t{1} << 30)
-    putChunk(out, "IDAT", packed.get() + at, std::min(packedBytes - at, size_t{1} << 30));
+    putChunk(out, "IDAT", packed.data() + at, std::min(packedBytes - at, size_t{1} << 30));
   putChunk(out, "IEND", nullptr, 0);
   return out;
 }
 
 }  // namespace
+
+std::vector<unsigned char> zlibCompress(const unsigned char* data, size_t n, int level) {
+  std::unique_ptr<libdeflate_compressor, CompressorFree> zc(libdeflate_alloc_compressor(level));
+  if (!zc) throw std::bad_alloc();
+  std::vector<unsigned char> out(libdeflate_zlib_compress_bound(zc.get(), n));
+  out.resize(libdeflate_zlib_compress(zc.get(), data, n, out.data(), out.size()));
+  return out;
+}
 
 std::vector<unsigned char> encodePng(const Canvas& canvas) { return encode(canvas, false); }
 

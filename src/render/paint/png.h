@@ -17,4 +17,8 @@ std::vector<unsigned char> encodePng(const Canvas& canvas);
 // image afterwards (for a map whose file is all that is kept of it).
 std::vector<unsigned char> encodePngSpending(Canvas& canvas);
 
+// `n` bytes as a zlib stream, compressed by libdeflate at `level` (1, the
+// fastest, to 12); empty when that fails. bad_alloc without memory.
+std::vector<unsigned char> zlibCompress(const unsigned char* data, size_t n, int level);
+
 }  // namespace qv::render

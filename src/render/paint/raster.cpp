@@ -85,7 +85,13 @@ MarkerStamp makeMarkerStamp(const MarkerStyle& m) {
   return s;
 }
 
-void stampMarker(PixelTarget& t, const MarkerStamp& s, int cx, int cy) {
+namespace {
+
+// Calls draw(dst, src, n) for each run of a stamp centered on pixel
+// (cx, cy), cut to the target: n pixels of the target from dst, with the
+// stamp's from src.
+template <class Draw>
+void forStampRuns(PixelTarget& t, const MarkerStamp& s, int cx, int cy, Draw draw) {
   const bool inside = cx - s.center >= t.x0() && cx + s.center < t.x1() &&
                       cy - s.center >= t.y0() && cy + s.center < t.y1();
   for (const MarkerStamp::Run& run : s.runs) {
@@ -103,9 +109,24 @@ void stampMarker(PixelTarget& t, const MarkerStamp& s, int cx, int cy) {
       n = std::min(n, t.x1() - x);
       if (n <= 0) continue;
     }
-    uint32_t* dst = t.row(y) + x;
-    for (int i = 0; i < n; ++i) dst[i] = PixelTarget::over(src[i], dst[i]);
+    draw(t.row(y) + x, src, n);
   }
+}
+
+}  // namespace
+
+void stampMarker(PixelTarget& t, const MarkerStamp& s, int cx, int cy) {
+  forStampRuns(t, s, cx, cy, [](uint32_t* dst, const uint32_t* src, int n) {
+    for (int i = 0; i < n; ++i) dst[i] = PixelTarget::over(src[i], dst[i]);
+  });
+}
+
+void stampValue(PixelTarget& t, const MarkerStamp& s, int cx, int cy, uint32_t value) {
+  forStampRuns(t, s, cx, cy, [value](uint32_t* dst, const uint32_t* src, int n) {
+    for (int i = 0; i < n; ++i)
+      if ((src[i] >> 24) >= 0x80) dst[i] = value;
+  });
+  if (cx >= t.x0() && cx < t.x1() && cy >= t.y0() && cy < t.y1()) t.row(cy)[cx] = value;
 }
 
 bool stampColor(const MarkerStamp& s, uint32_t* color) {

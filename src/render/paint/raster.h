@@ -78,6 +78,10 @@ struct MarkerStamp {
 MarkerStamp makeMarkerStamp(const MarkerStyle& style);
 // Blends a stamp centered on pixel (x, y).
 void stampMarker(PixelTarget& t, const MarkerStamp& s, int x, int y);
+// Sets the pixels an opaque stamp centered on pixel (x, y) covers at least
+// half, and pixel (x, y) itself, to `value` (a mark's number in a mark
+// map, see mark_picture.h).
+void stampValue(PixelTarget& t, const MarkerStamp& s, int x, int y, uint32_t value);
 
 // How many copies of one stamp are centered on each pixel of a grid (the
 // target's pixels with a margin around them), up to kMaxCount: a few

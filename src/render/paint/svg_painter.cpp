@@ -779,6 +779,31 @@ void SvgPainter::drawImage(const Canvas& image, const Rect& dest, bool smooth) {
   body_ += "\"/>\n";
 }
 
+void SvgPainter::drawPicture(const PictureLayer& layer) {
+  live();
+  flushPending();
+  if (!drawable() || layer.png.empty() || layer.box.empty()) return;
+  syncClips();
+  body_ += "<g class=\"marks\" data-kind=\"";
+  appendXmlEscaped(body_, layer.kind, true);
+  body_ += "\" data-marks=\"";
+  appendInt(body_, static_cast<long long>(layer.marks));
+  body_ += '"';
+  if (!layer.index.empty()) {
+    body_ += " data-index=\"";
+    appendBase64(body_, layer.index);
+    body_ += '"';
+  }
+  body_ += "><image";
+  appendAttr(body_, "x", layer.box.x);
+  appendAttr(body_, "y", layer.box.y);
+  appendAttr(body_, "width", layer.box.width);
+  appendAttr(body_, "height", layer.box.height);
+  body_ += " preserveAspectRatio=\"none\" pointer-events=\"none\" href=\"data:image/png;base64,";
+  appendBase64(body_, layer.png);
+  body_ += "\"/></g>\n";
+}
+
 void SvgPainter::drawText(const TextLayout& text, double x, double y, const Rgba& color,
                           double haloWidth, const Rgba& halo) {
   live();

@@ -44,6 +44,18 @@
 
 namespace qv::render {
 
+// A layer of many marks drawn as one picture, for the HTML page (see
+// mark_picture.h): the picture's PNG placed over `box` (user units), the
+// kind of its marks and their number, and its packed index of tips and
+// links (empty when no mark has either).
+struct PictureLayer {
+  Rect box;
+  std::string kind;
+  size_t marks = 0;
+  std::vector<unsigned char> png;
+  std::vector<unsigned char> index;
+};
+
 class SvgPainter final : public Painter {
  public:
   // A drawing of width x height user units (the viewBox), written at
@@ -93,6 +105,13 @@ class SvgPainter final : public Painter {
   bool keepsItems() const override { return true; }
   void beginItem(const ItemInfo& info) override;
   void endItem() override;
+
+  // A layer drawn as one picture: one element,
+  //   <g class="marks" data-kind="KIND" data-marks="N" data-index="BASE64">
+  //   <image .../></g>
+  // (data-index only when there is an index), under the clips in force.
+  // The image takes no pointer events: the page's script finds the marks.
+  void drawPicture(const PictureLayer& layer);
 
   // Nothing can fail here but memory: bad_alloc, thrown where it ran out
   // or, when that was in restore() or endItem(), here and at every drawing

@@ -21,6 +21,7 @@
 
 #include "common/error.h"
 #include "common/parallel_for.h"
+#include "common/progress.h"
 
 namespace qv::rt {
 
@@ -1169,6 +1170,8 @@ Table readDelimitedFile(const std::string& path, char delimiter, VarNameRule nam
     st.blockBytes = size_t{8} << 20;
     st.chunkBytes = st.blockBytes / cores + 1;
   }
+  // The bytes read so far show on the progress line.
+  st.onBlock = [](uint64_t done) { ProgressTask::setLatest(done); };
   sizeFromEnvironment("QORTAVLO_CSV_CHUNK_BYTES", &st.chunkBytes);
   sizeFromEnvironment("QORTAVLO_CSV_BLOCK_BYTES", &st.blockBytes);
   return readDelimitedFile(path, st, note);

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include "common/error.h"
+#include "common/progress.h"
 #include "runtime/data/csv.h"
 #include "runtime/data/geojson.h"
 #include "runtime/data/ogr.h"
@@ -73,6 +74,17 @@ std::shared_ptr<const Table> DataCache::load(const ResolvedFile& file,
     }
   }
   if (it != entries_.end() && it->second.stamp == stamp) return it->second.table;
+  // The progress line says what is read; a delimited file's reader counts
+  // its bytes.
+  const std::string name = file.library + "." + file.member;
+  uint64_t bytes = 0;
+  struct stat st {};
+  if (file.regular && (file.kind == FileKind::Csv || file.kind == FileKind::Tsv) &&
+      ::stat(file.path.c_str(), &st) == 0)
+    bytes = static_cast<uint64_t>(st.st_size);
+  const ProgressTask task(
+      file.kind == FileKind::Database ? "waiting for the database: " + name : "reading " + name,
+      bytes, bytes ? "MB" : "");
   auto table = std::make_shared<const Table>(readerFor(file.kind)(file, settings, note));
   ++parses_;
   entries_[key] = Entry{table, stamp};

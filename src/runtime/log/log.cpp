@@ -9,6 +9,7 @@
 #include <string>
 
 #include "common/ascii.h"
+#include "common/progress.h"
 #include "common/shown_name.h"
 #include "common/tempfiles.h"
 
@@ -198,6 +199,8 @@ void Log::line(std::string_view text) {
   std::string whole = escapedText(text);
   whole += '\n';
   {
+    // A progress line on the terminal steps aside for the line.
+    const ProgressPause pause(out_ ? ::fileno(out_) : -1);
     const SignalsHeld held;
     for (std::FILE* f : {out_, file_}) {
       if (!f) continue;

@@ -60,18 +60,11 @@ pid_t start(const std::string& dir, const std::vector<std::string>& args,
             const std::string& log = "/dev/null", rlim_t addressSpaceKiB = 0) {
   const pid_t pid = ::fork();
   if (pid == 0) {
-    if (::chdir(dir.c_str()) != 0) ::_exit(127);
     const rlimit as{addressSpaceKiB * 1024, addressSpaceKiB * 1024};
     if (addressSpaceKiB && ::setrlimit(RLIMIT_AS, &as) != 0) ::_exit(127);
     FILE* err = std::freopen(log.c_str(), "w", stderr);
     (void)err;
-    std::vector<char*> argv;
-    static std::string exe = std::string(QV_BINARY_DIR) + "/qortavlo";
-    argv.push_back(exe.data());
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    ::execv(exe.c_str(), argv.data());
-    ::_exit(127);
+    execCommand(dir, args);
   }
   return pid;
 }

@@ -2,6 +2,8 @@
 // tiles.
 #pragma once
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -39,6 +41,20 @@ inline std::string readFile(const std::string& path) {
   std::stringstream ss;
   ss << in.rdbuf();
   return ss.str();
+}
+
+// Replaces the calling process (a child just forked) by the command built
+// beside the tests, run in `dir` with `args`; it ends with status 127 when
+// that cannot be done.
+[[noreturn]] inline void execCommand(const std::string& dir, const std::vector<std::string>& args) {
+  if (::chdir(dir.c_str()) != 0) ::_exit(127);
+  std::string exe = std::string(QV_BINARY_DIR) + "/qortavlo";
+  std::vector<char*> argv;
+  argv.push_back(exe.data());
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  ::execv(exe.c_str(), argv.data());
+  ::_exit(127);
 }
 
 // The color of test tile (z, x, y): distinct for every tile of a zoom.

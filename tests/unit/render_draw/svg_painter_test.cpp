@@ -11,8 +11,11 @@
 #include <numbers>
 #include <regex>
 
+#include <libdeflate.h>
+
 #include "render/paint/canvas.h"
 #include "render/paint/html.h"
+#include "render/paint/mark_picture.h"
 #include "render/paint/svg_painter.h"
 #include "render/paint/text.h"
 
@@ -294,6 +297,96 @@ TEST(SvgPainter, ImagesAreEmbeddedPng) {
             std::string::npos)
       << doc.substr(0, 600);
   EXPECT_TRUE(parsesAsXml(doc));
+}
+
+// A layer drawn as one picture: each mark is found in its mark map where
+// it is drawn on top (fills, strokes, text by its box), clipped to the map
+// area; what is drawn outside a mark is in the picture only. Its tips and
+// links come back whole (a NUL in a tip replaced, an unsafe link dropped),
+// and the page's element holds nothing of them but base64.
+TEST(MarkPicture, MarksAreFoundWhereTheyAreOnTop) {
+  MarkPicture pic(100, 80, Rect{10.5, 10.5, 60, 50}, 2);
+  using namespace std::string_literals;
+  pic.beginItem({"region", "A\0<b>\nline 2"s, "https://example.org/a?x=1&y=2"});
+  pic.rectangle(0, 0, 40, 40);  // reaches outside the area: clipped
+  pic.setColor(rgbHex(0x336699));
+  pic.fill();
+  pic.endItem();
+  pic.setColor(rgbHex(0xff0000));
+  pic.rectangle(62, 50, 8, 10);  // no mark
+  pic.fill();
+  pic.beginItem({"region", "B", "javascript:alert(1)"});
+  pic.setLineWidth(4);
+  pic.setDash({1, 3});  // hit along its whole length
+  pic.moveTo(20, 30);
+  pic.lineTo(60, 30);
+  pic.stroke();
+  pic.endItem();
+  FontStyle font;
+  font.sizePt = 12;
+  TextLayout label("Label", font, Justify::Left);
+  pic.beginItem({"label", "C", ""});
+  pic.save();
+  pic.translate(5, 0);
+  pic.drawText(label, 20, 35, rgbHex(0), 0, {});
+  pic.restore();
+  pic.endItem();
+  pic.check("the test");
+  const PictureLayer layer = pic.finish();
+  EXPECT_EQ(layer.kind, "region");
+  EXPECT_EQ(layer.marks, 3u);
+  EXPECT_EQ(layer.box.x, 10);
+  EXPECT_EQ(layer.box.y, 10);
+  EXPECT_EQ(layer.box.width, 61);
+  EXPECT_EQ(layer.box.height, 51);
+  const Canvas png = decodePng(layer.png.data(), layer.png.size(), "the picture");
+  EXPECT_EQ(png.width(), 122);
+  EXPECT_EQ(png.height(), 102);
+  EXPECT_EQ(png.pixelRgba(10, 10), 0x336699ffu);  // (15, 15) in units
+  EXPECT_EQ(png.pixelRgba(112, 90), 0xff0000ffu);  // (66, 55)
+  EXPECT_EQ(png.pixelRgba(0, 0), 0u);               // outside the area
+
+  // The index unpacked.
+  std::vector<unsigned char> raw(1 << 20);
+  size_t got = 0;
+  libdeflate_decompressor* d = libdeflate_alloc_decompressor();
+  ASSERT_EQ(libdeflate_zlib_decompress(d, layer.index.data(), layer.index.size(), raw.data(),
+                                       raw.size(), &got),
+            LIBDEFLATE_SUCCESS);
+  libdeflate_free_decompressor(d);
+  raw.resize(got);
+  auto word = [&](size_t at) {
+    return uint32_t(raw[at]) | uint32_t(raw[at + 1]) << 8 | uint32_t(raw[at + 2]) << 16 |
+           uint32_t(raw[at + 3]) << 24;
+  };
+  const uint32_t w = word(0), h = word(4);
+  ASSERT_EQ(w, 61u);
+  ASSERT_EQ(h, 51u);
+  EXPECT_EQ(word(8), 3u);
+  EXPECT_EQ(word(12), 4u);
+  // The mark at (x, y) in units.
+  auto at = [&](int x, int y) { return word(16 + 4 * (size_t(y - 10) * w + size_t(x - 10))); };
+  EXPECT_EQ(at(11, 11), 1u);
+  EXPECT_EQ(at(39, 20), 1u);
+  EXPECT_EQ(at(30, 30), 2u);  // the line over A
+  EXPECT_EQ(at(57, 30), 2u);  // between its dashes
+  EXPECT_EQ(at(66, 55), 0u);  // painted, but no mark
+  EXPECT_EQ(at(30, 38), 3u);  // the label's box over A
+  EXPECT_EQ(at(30, 50), 3u);
+  EXPECT_EQ(at(23, 38), 1u);  // left of it (it was moved 5 to the right)
+  const std::string texts(raw.begin() + 16 + 4 * w * h, raw.end());
+  EXPECT_EQ(texts, "A\xEF\xBF\xBD<b>\nline 2\0https://example.org/a?x=1&y=2\0B\0\0C\0\0"s);
+
+  SvgPainter svg(100, 80);
+  svg.drawPicture(layer);
+  const std::string doc = svg.document();
+  EXPECT_TRUE(parsesAsXml(doc));
+  EXPECT_EQ(count(doc, "<g class=\"marks\" data-kind=\"region\" data-marks=\"3\" data-index=\""), 1u);
+  EXPECT_NE(doc.find("<image x=\"10\" y=\"10\" width=\"61\" height=\"51\" preserveAspectRatio=\"none\" "
+                     "pointer-events=\"none\" href=\"data:image/png;base64,"),
+            std::string::npos);
+  EXPECT_EQ(count(doc, "<b>"), 0u);
+  EXPECT_EQ(count(doc, "example.org"), 0u);
 }
 
 }  // namespace

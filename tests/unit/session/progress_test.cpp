@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <regex>
 #include <string>
@@ -28,6 +29,10 @@ std::string run(const std::string& dir, const std::vector<std::string>& args,
   auto exec = [&] {
     if (!afterMs.empty()) ::setenv("QORTAVLO_PROGRESS_AFTER_MS", afterMs.c_str(), 1);
     else ::unsetenv("QORTAVLO_PROGRESS_AFTER_MS");
+    // A sanitizer build reports its suppressions on standard error at exit;
+    // the terminal must get the log alone.
+    if (const char* lsan = std::getenv("LSAN_OPTIONS"))
+      ::setenv("LSAN_OPTIONS", (std::string(lsan) + ":print_suppressions=0").c_str(), 1);
     execCommand(dir, args);
   };
   if (!errFile.empty()) {

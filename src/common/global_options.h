@@ -26,7 +26,7 @@ namespace qv {
 enum class GlobalOpt {
   VarNames, Missing, NlDecSeparator, Debug, GraphWidth, GraphHeight, GraphFormat, TileUrl,
   MapProjection, LabelOverlap, ColorNames, ByLine, Output, GraphDpi, Threads,
-  ScaleBar, ScaleUnits, NorthArrow, Graticule, MapExtent, OutName,
+  ScaleBar, ScaleUnits, NorthArrow, Graticule, MapExtent, OutName, ByPanels,
   Count
 };
 
@@ -169,6 +169,12 @@ inline constexpr GlobalOptionDef kGlobalOptions[] = {
      .help = "the name the map files start with, followed by a number that goes on across "
              "the run from 1, padded to the width of the step's largest (canton01 to "
              "canton26); unset, tavlo, tavlo1 and so on"},
+    {.id = GlobalOpt::ByPanels, .name = "BYPANELS", .form = OptForm::Integer, .min = 0,
+     .max = 100, .value = "n", .def = "0",
+     .help = "the maps of a BY step as panels of one image, n to a row, each GRAPHWIDTH x "
+             "GRAPHHEIGHT and captioned by its BY line, with the step's titles, footnotes and "
+             "legend once; a page too large for one image goes on in another file; 0, one "
+             "file per map"},
 };
 static_assert(std::size(kGlobalOptions) == static_cast<size_t>(GlobalOpt::Count));
 

@@ -11,6 +11,7 @@
 #include "render/marks/draw.h"
 #include "render/marks/furniture.h"
 #include "render/paint/cairo_painter.h"
+#include "render/paint/html.h"
 #include "render/paint/mark_picture.h"
 #include "render/paint/svg_painter.h"
 
@@ -133,7 +134,8 @@ FitBox worldBox(const PlanarContext& pc) {
 // PDF page, or an SVG drawing.
 class Output {
  public:
-  explicit Output(const RenderRequest& req) : kind_(outputKindOf(req.options)) {
+  explicit Output(const RenderRequest& req)
+      : kind_(outputKindOf(req.options)), element_(req.panel) {
     const int width = req.options.integer(GlobalOpt::GraphWidth);
     const int height = req.options.integer(GlobalOpt::GraphHeight);
     switch (kind_) {
@@ -181,8 +183,22 @@ class Output {
           result.document = pdf_->finish();
         }
         break;
-      case OutputKind::Svg: result.document = svg_->document(); break;
+      case OutputKind::Svg: result.document = element_ ? svg_->element() : svg_->document(); break;
       case OutputKind::Html: result.document = svg_->element(); break;
+    }
+  }
+
+  // Draws a panel of this output's kind into `box` (layout pixels); the
+  // n-th panel (from 0) of a drawing.
+  void place(const Panel& panel, const Rect& box, size_t n) {
+    if (image_ && panel.canvas) {
+      cairo_->drawImage(*panel.canvas, box, false);
+    } else if (svg_ && !panel.svg.empty()) {
+      std::string renamed;
+      appendRenamedIds(renamed, panel.svg, n + 1);
+      svg_->embed(renamed, box.x, box.y);
+    } else if (pdf_ && panel.page) {
+      pdf_->place(*panel.page, box.x, box.y);
     }
   }
 
@@ -193,6 +209,7 @@ class Output {
   }
 
   OutputKind kind_;
+  bool element_;  // an SVG drawing is an element of a page
   std::unique_ptr<Canvas> image_;
   std::unique_ptr<CairoPainter> cairo_;
   std::unique_ptr<PdfDocument> pdf_;
@@ -212,7 +229,144 @@ void drawAsPicture(Env& env, const DrawContext& dc, PreparedLayer& layer, SvgPai
   page.drawPicture(picture.finish());
 }
 
+// The titles or footnotes of a panel of small multiples: those that change
+// from group to group (they name BY values, or are the BY line), and the
+// BY line as a caption when no title does (`caption`); the page draws the
+// others. With `shared`, those others.
+std::vector<TextEntry> panelTexts(const std::vector<TextEntry>& entries, bool shared,
+                                  bool caption) {
+  auto dynamic = [](const TextEntry& e) {
+    return std::any_of(e.segments.begin(), e.segments.end(),
+                       [](const TextSegment& s) { return s.dynamic; });
+  };
+  std::vector<TextEntry> out;
+  for (const TextEntry& e : entries)
+    if (dynamic(e) != shared) out.push_back(e);
+  if (caption && out.empty()) {
+    TextEntry line;
+    line.segments.push_back({true, "__BYLINE__", {}});
+    out.push_back(std::move(line));
+  }
+  return out;
+}
+
+// What a page of small multiples has around its grid of panels: the titles
+// above it, the legends and the footnotes below it, each block with its box
+// (those below from the grid's end).
+struct PageFrame {
+  std::vector<PlacedBlock> blocks;
+  std::vector<Placed> above, below;
+  double top = 0, bottom = 0;  // the room above and below the grid
+};
+
+PageFrame pageFrame(Env& env, const GraphModel& model, const PreparedLayers& layers,
+                    double width, double panelHeight) {
+  PageFrame f;
+  std::vector<PlacedBlock> titles = makeTitles(env, panelTexts(model.titles, true, false), false);
+  std::vector<PlacedBlock> legends = makeLegends(env, layers);
+  std::vector<PlacedBlock> footnotes =
+      makeTitles(env, panelTexts(model.footnotes, true, false), true);
+  const double avail = std::max(1.0, width - 2 * kOuterPad);
+  auto stack = [&](PlacedBlock& b, std::vector<Placed>& to, double* y, double maxHeight) {
+    Size2 sz = b.block->layout(avail, maxHeight);
+    if (sz.width <= 0 || sz.height <= 0) return;
+    sz.width = std::min(sz.width, avail);
+    to.push_back({b.block.get(), Rect{kOuterPad + (avail - sz.width) * b.halign, *y, sz.width,
+                                      sz.height}});
+    *y += sz.height + kBlockGap;
+  };
+  double y = kOuterPad;
+  for (PlacedBlock& t : titles) stack(t, f.above, &y, panelHeight / 4);
+  f.top = f.above.empty() ? 0 : y;
+  double below = kBlockGap;
+  for (PlacedBlock& l : legends) stack(l, f.below, &below, panelHeight);
+  for (PlacedBlock& t : footnotes) stack(t, f.below, &below, panelHeight / 4);
+  f.bottom = f.below.empty() ? 0 : below - kBlockGap + kOuterPad;
+  for (auto* list : {&titles, &legends, &footnotes})
+    for (PlacedBlock& b : *list) f.blocks.push_back(std::move(b));
+  return f;
+}
+
+// The pixels per layout pixel of the output.
+double outputScale(const OptionValues& options) {
+  if (outputKindOf(options) != OutputKind::Png) return 1;
+  const double dpi = options.number(GlobalOpt::GraphDpi);
+  return std::isfinite(dpi) && dpi > 0 ? dpi / 96 : 1;
+}
+
 }  // namespace
+
+std::vector<size_t> panelPages(const GraphModel& model, const RenderRequest& step, size_t panels,
+                               int columns) {
+  columns = std::max(1, columns);
+  Env env(model, step);
+  const PreparedLayers layers = prepareAll(env, model);
+  const double w = step.options.integer(GlobalOpt::GraphWidth);
+  const double h = step.options.integer(GlobalOpt::GraphHeight);
+  const PageFrame f = pageFrame(env, model, layers, columns * w, h);
+  const double s = outputScale(step.options);
+  const double width = std::ceil(columns * w * s);
+  auto fits = [&](size_t rows) {
+    const double height = std::ceil((f.top + rows * h + f.bottom) * s);
+    return height <= kMaxImageSide && width * height <= double(kMaxImagePixels);
+  };
+  if (width > kMaxImageSide || !fits(1))
+    throw qv::UserError("A page of " + std::to_string(columns) + " panels of " +
+                        std::to_string(int(w)) + " x " + std::to_string(int(h)) +
+                        " to a row is larger than an image can be (" +
+                        std::to_string(kMaxImageSide) + " pixels a side, " +
+                        std::to_string(kMaxImagePixels) + " pixels in all); fewer or smaller "
+                        "panels fit.");
+  size_t rows = 1;
+  const size_t needed = (panels + columns - 1) / columns;
+  while (rows < needed && fits(rows + 1)) ++rows;
+  std::vector<size_t> pages;
+  for (size_t left = panels; left > 0;) {
+    const size_t n = std::min(left, rows * columns);
+    pages.push_back(n);
+    left -= n;
+  }
+  return pages;
+}
+
+RenderResult renderPanelPage(const GraphModel& model, const RenderRequest& step,
+                             const std::vector<const Panel*>& panels, int columns,
+                             size_t idBase) {
+  columns = std::max(1, columns);
+  RenderResult result;
+  Env env(model, step);
+  const PreparedLayers layers = prepareAll(env, model);
+  const double w = step.options.integer(GlobalOpt::GraphWidth);
+  const double h = step.options.integer(GlobalOpt::GraphHeight);
+  PageFrame f = pageFrame(env, model, layers, columns * w, h);
+  const size_t rows = (panels.size() + columns - 1) / columns;
+  const double gridEnd = f.top + rows * h;
+  RenderRequest page = step;
+  page.panel = page.pdfPage = false;
+  page.options.setNumber(GlobalOpt::GraphWidth, columns * w);
+  page.options.setNumber(GlobalOpt::GraphHeight, std::ceil(gridEnd + f.bottom));
+  Output out(page);
+  Painter& pen = out.painter();
+  if (model.graph.opaque) {
+    StateGuard guard(pen);
+    pen.setColor(env.style.background);
+    pen.paint();
+  }
+  for (size_t i = 0; i < panels.size(); ++i)
+    out.place(*panels[i], Rect{double(i % columns) * w, f.top + double(i / columns) * h, w, h},
+              idBase + i);
+  pen.check("the panels");
+  for (const Placed& p : f.above) p.block->draw(pen, p.box);
+  for (const Placed& p : f.below)
+    p.block->draw(pen, Rect{p.box.x, gridEnd + p.box.y, p.box.width, p.box.height});
+  pen.check("the titles and legends");
+  result.warnings = std::move(env.warnings);
+  result.mapArea = Rect{0, f.top, columns * w, rows * h};
+  result.pageWidth = columns * w;
+  result.pageHeight = std::ceil(gridEnd + f.bottom);
+  out.finish(result);
+  return result;
+}
 
 StepChoice chooseStep(const GraphModel& model, const RenderRequest& req) {
   Env env(model, req);
@@ -253,9 +407,14 @@ RenderResult renderGraph(const GraphModel& model, const RenderRequest& req) {
     map = choice.projection;
   }
 
-  std::vector<PlacedBlock> titles = makeTitles(env, model.titles, false);
-  std::vector<PlacedBlock> footnotes = makeTitles(env, model.footnotes, true);
-  std::vector<PlacedBlock> legends = makeLegends(env, layers);
+  // A panel of a page has around it only what changes by group; the page
+  // has the rest.
+  std::vector<PlacedBlock> titles =
+      makeTitles(env, req.panel ? panelTexts(model.titles, false, true) : model.titles, false);
+  std::vector<PlacedBlock> footnotes = makeTitles(
+      env, req.panel ? panelTexts(model.footnotes, false, false) : model.footnotes, true);
+  std::vector<PlacedBlock> legends;
+  if (!req.panel) legends = makeLegends(env, layers);
 
   const double W = req.options.integer(GlobalOpt::GraphWidth);
   const double H = req.options.integer(GlobalOpt::GraphHeight);

@@ -102,6 +102,10 @@ struct RenderRequest {
   std::vector<DataTable*> data;
   // The map data (the "__MAP__" data), or null.
   DataTable* mapData = nullptr;
+  // The map data of the region layers of their own (CHOROMAP statements
+  // with a MAPDATA= of their own), each named as its layer's dataID names
+  // it; its coordinate system is the table's.
+  std::vector<DataTable*> regionMaps;
   // The dynamic values by name: __MAPID__, __ID__, MapProvider, url, and
   // the texts of dynamic titles (TITLE1, __BYLINE__), already substituted
   // for the BY group being drawn.
@@ -129,6 +133,12 @@ struct RenderRequest {
   // Pdf output as a page of a document of several (RenderResult::page),
   // not a file of its own.
   bool pdfPage = false;
+  // The map of one BY group as a panel of a page of small multiples
+  // (BYPANELS=): around it only what changes from group to group, the
+  // titles and footnotes that name BY values and its BY line, which
+  // captions it in any case; no legend. Svg output is the <svg> element
+  // alone, for the page.
+  bool panel = false;
 };
 
 // The classes of one map region layer colored through a range attribute
@@ -209,8 +219,11 @@ struct RenderResult {
   // For tests and checks: the classes of the regions, one entry per map
   // region layer with a range attribute map, in template order.
   std::vector<RegionClasses> regionClasses;
-  // Where the map went: its area in pixels and the projection of the layers.
+  // Where the map went: its area in pixels and the projection of the layers
+  // (for a page of panels, the area of the panels).
   Rect mapArea;
+  // A page of panels: its size in layout pixels.
+  double pageWidth = 0, pageHeight = 0;
   Projection projection;
 };
 
@@ -229,6 +242,32 @@ struct StepChoice {
 };
 // Throws UnusableData as renderGraph does.
 StepChoice chooseStep(const GraphModel& model, const RenderRequest& request);
+
+// A panel of a page of small multiples: the map of one BY group drawn
+// under RenderRequest::panel, in the output's kind.
+struct Panel {
+  std::shared_ptr<const Canvas> canvas;  // Png
+  std::string svg;                       // Svg and Html: the <svg> element
+  std::shared_ptr<const PdfPage> page;   // Pdf (drawn with RenderRequest::pdfPage)
+};
+
+// How `panels` panels of `columns` to a row fall on pages: the number on
+// each page, in order, as many rows on a page as the largest image holds.
+// `step` is the request of the step's data (every group's): its titles,
+// footnotes and legends take room on each page. UserError when not even
+// one row fits.
+std::vector<size_t> panelPages(const GraphModel& model, const RenderRequest& step, size_t panels,
+                               int columns);
+
+// Draws one page of small multiples: the step's titles and footnotes that
+// are the same for every group, once, the panels in rows of `columns`
+// (each GRAPHWIDTH x GRAPHHEIGHT), and below them the legends of the
+// step's data. The element ids of an SVG panel are numbered from
+// `idBase` + 1 on (html.h), so that they stay unique among those of other
+// pages on one HTML page.
+RenderResult renderPanelPage(const GraphModel& model, const RenderRequest& step,
+                             const std::vector<const Panel*>& panels, int columns,
+                             size_t idBase = 0);
 
 // Decodes the escapes the procedure writes in quoted texts
 // ("(*ESC*){unicode '0022'x}" and its kind) in a dynamic text.

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -239,7 +240,46 @@ bool formatTipValue(std::string_view format, double value, char missing, std::st
 
 std::string DataSetTable::displayName() const { return ds_->name(); }
 
-std::string DataSetTable::coordinateSystem() const { return ds_->crs(); }
+std::string DataSetTable::coordinateSystem() const {
+  return system_.empty() ? ds_->crs() : system_;
+}
+
+void DataSetTable::keepGroupOf(const host::DataSet& byData,
+                               const std::vector<host::ByVariable>& by) {
+  // Each BY variable here and its value in the group, numbers by value and
+  // texts without trailing blanks.
+  struct Wanted {
+    int var;
+    bool numeric;
+    double num;
+    std::string_view chr;
+  };
+  auto trimmedEnd = [](std::string_view v) {
+    while (!v.empty() && v.back() == ' ') v.remove_suffix(1);
+    return v;
+  };
+  std::vector<Wanted> wanted;
+  for (size_t k = 0; k < by.size(); ++k) {
+    const int var = ds_->find(by[k].name);
+    if (var < 0) return;
+    const bool numeric = ds_->desc(var).type == host::kNumeric;
+    wanted.push_back({var, numeric, numeric ? byData.byNum(k) : 0.0,
+                      numeric ? std::string_view() : trimmedEnd(byData.byChr(k))});
+  }
+  std::vector<size_t> kept;
+  for (size_t pos = lo_; pos < hi_; ++pos) {
+    const size_t row = ds_->rowAt(pos);
+    const bool same = std::all_of(wanted.begin(), wanted.end(), [&](const Wanted& w) {
+      if (!w.numeric) return trimmedEnd(ds_->chrAt(w.var, row)) == w.chr;
+      const double v = ds_->numAt(w.var, row);
+      return v == w.num || (std::isnan(v) && std::isnan(w.num));
+    });
+    if (same) kept.push_back(pos);
+  }
+  rows_ = kept.size();
+  positions_ = std::move(kept);
+  columns_.clear();
+}
 
 DataSetTable::DataSetTable(std::string name, const host::DataSet* ds, char missing)
     : name_(std::move(name)), ds_(ds), missing_(missing) {
@@ -262,7 +302,14 @@ const render::DataColumn* DataSetTable::column(std::string_view name) {
   bool tooLong = false;
   size_t first = 0;
   const rt::Column& stored = *ds_->storedColumn(var);
-  if (col->numeric && ds_->consecutiveRows(lo_, hi_, &first) &&
+  // The positions read: lo_ .. hi_, or those keepGroupOf kept.
+  std::vector<size_t> range;
+  if (!positions_) {
+    range.reserve(rows_);
+    for (size_t pos = lo_; pos < hi_; ++pos) range.push_back(pos);
+  }
+  const std::vector<size_t>& positions = positions_ ? *positions_ : range;
+  if (col->numeric && !positions_ && ds_->consecutiveRows(lo_, hi_, &first) &&
       stored.num.size() >= first + rows_) {
     // The rows as the table stores them: no copy (the data set outlives
     // the drawing, as the texts' views already need).
@@ -270,11 +317,11 @@ const render::DataColumn* DataSetTable::column(std::string_view name) {
   } else if (col->numeric) {
     std::vector<double> values;
     values.reserve(rows_);
-    for (size_t pos = lo_; pos < hi_; ++pos) values.push_back(ds_->numAt(var, ds_->rowAt(pos)));
+    for (size_t pos : positions) values.push_back(ds_->numAt(var, ds_->rowAt(pos)));
     col->num = std::move(values);
   } else {
     col->chr.reserve(rows_);
-    for (size_t pos = lo_; pos < hi_; ++pos) {
+    for (size_t pos : positions) {
       col->chr.push_back(ds_->chrAt(var, ds_->rowAt(pos)));
       tooLong = tooLong || col->chr.back().size() > render::kMaxDisplayBytes;
     }
@@ -320,7 +367,18 @@ render::RenderRequest GraphManagerImpl::request(host::DataSet* byData,
     req.data.push_back(tables.back().get());
   }
   for (const host::DynamicValue& v : dynamics_) {
-    if (v.dataSet) {
+    if (v.dataSet && v.regionLayer) {
+      // A region layer's own map: drawn in every group's map, unless it has
+      // the BY variables, when it shows the group's rows.
+      auto table = std::make_unique<DataSetTable>(v.name, v.dataSet, missing_);
+      if (!v.value.empty()) table->setCoordinateSystem(render::decodeTextEscapes(v.value));
+      const bool grouped = std::all_of(by_.begin(), by_.end(), [&](const host::ByVariable& b) {
+        return v.dataSet->find(b.name) >= 0;
+      });
+      if (byData && byData != v.dataSet && grouped) table->keepGroupOf(*byData, by_);
+      req.regionMaps.push_back(table.get());
+      tables.push_back(std::move(table));
+    } else if (v.dataSet) {
       tables.push_back(std::make_unique<DataSetTable>(v.name, v.dataSet, missing_));
       if (!req.mapData) req.mapData = tables.back().get();
     } else {
@@ -415,7 +473,14 @@ void GraphManagerImpl::draw(Job& job, const render::MapProjectionPtr& projection
     job.result = render::renderGraph(*compiled_->model(), job.req);
     job.rendered = true;
     render::RenderResult& r = job.result;
-    if (render::outputKindOf(job.req.options) == render::OutputKind::Png) {
+    if (job.req.panel) {
+      // A panel is kept as drawn until its page is.
+      if (!r.canvas && r.document.empty() && !r.page)
+        throw std::runtime_error("the renderer gave no drawing");
+      job.drawn.panel.canvas = std::move(r.canvas);
+      job.drawn.panel.svg = std::move(r.document);
+      job.drawn.panel.page = std::move(r.page);
+    } else if (render::outputKindOf(job.req.options) == render::OutputKind::Png) {
       if (!r.canvas) throw std::runtime_error("the renderer gave no image");
       const std::vector<unsigned char> png = render::encodePngSpending(*r.canvas);
       job.drawn.bytes.assign(png.begin(), png.end());
@@ -581,6 +646,39 @@ bool GraphManagerImpl::stage(StagedImages& staged, const std::string& dir,
   return false;
 }
 
+bool GraphManagerImpl::stagePanelPage(StagedImages& staged, const std::string& dir,
+                                      const render::RenderRequest& step, int columns) {
+  const render::OutputKind kind = render::outputKindOf(options());
+  const size_t first = pageSpans_.empty() ? 0 : pageSpans_.back().second;
+  std::vector<const render::Panel*> these;
+  for (const render::Panel& p : panels_) these.push_back(&p);
+  std::string bytes, size;
+  try {
+    // Ids of the panels numbered after those the HTML page gives its pages.
+    render::RenderResult r = render::renderPanelPage(*compiled_->model(), step, these, columns,
+                                                     stepFiles_ + first);
+    logOnce(r.warnings, true);
+    size = std::to_string(static_cast<int>(r.pageWidth)) + " x " +
+           std::to_string(static_cast<int>(r.pageHeight));
+    if (kind == render::OutputKind::Png) {
+      const std::vector<unsigned char> png = render::encodePngSpending(*r.canvas);
+      bytes.assign(png.begin(), png.end());
+      size = std::to_string(r.canvas->width()) + " x " + std::to_string(r.canvas->height());
+    } else {
+      bytes = std::move(r.document);
+    }
+  } catch (const UserError& e) {
+    log_.error(std::string("The maps could not be drawn as panels: ") + e.what());
+    return false;
+  }
+  pageSpans_.emplace_back(first, first + panels_.size());
+  panels_.clear();
+  sizes_.push_back(size);
+  if (kind != render::OutputKind::Html) return stage(staged, dir, bytes);
+  pageMaps_.push_back({"", std::move(bytes)});
+  return true;
+}
+
 bool GraphManagerImpl::stagePage(StagedImages& staged, const std::string& dir) {
   // The page is titled by the step's first title; a title that names BY
   // values belongs to one map, not to the page of them all.
@@ -607,8 +705,13 @@ host::Status GraphManagerImpl::render() {
   const OptionValues& options = this->options();
   const render::OutputKind kind = render::outputKindOf(options);
   const bool page = kind == render::OutputKind::Html;
+  // BYPANELS=: a BY step's maps are the panels of pages.
+  const int columns = options.integer(GlobalOpt::ByPanels);
+  const bool paneled = columns > 0 && !by_.empty();
+  panels_.clear();
+  pageSpans_.clear();
   // A BY step's PDF maps are the pages of one file.
-  const bool book = kind == render::OutputKind::Pdf && !by_.empty();
+  const bool book = kind == render::OutputKind::Pdf && !by_.empty() && !paneled;
   std::optional<render::PdfBook> pdf;
   stepFiles_ = 1;
   if (const std::string& format = options.text(GlobalOpt::GraphFormat);
@@ -626,9 +729,20 @@ host::Status GraphManagerImpl::render() {
   std::string dir;
   if (!outputFolder(&dir)) return host::kOk;
   StagedImages staged;
+  // BYPANELS=: the request of the step's data, for the pages, and how many
+  // panels go on each page.
+  std::vector<std::unique_ptr<DataSetTable>> stepTables;
+  render::RenderRequest stepRequest;
+  std::vector<size_t> pageCounts;
   // Keeps one drawn map: staged as its own file, or kept for the page
   // (under its BY line, `caption`), or added to the PDF file.
   auto keep = [&](std::string caption, Drawn& drawn) {
+    if (paneled) {
+      // A page is drawn as soon as its panels are.
+      panels_.push_back(std::move(drawn.panel));
+      if (panels_.size() < pageCounts[pageSpans_.size()]) return true;
+      return stagePanelPage(staged, dir, stepRequest, columns);
+    }
     const std::string size = std::to_string(drawn.width) + " x " + std::to_string(drawn.height);
     if (page || book) {
       if (sizes_.empty()) sizes_.push_back(size);
@@ -683,13 +797,19 @@ host::Status GraphManagerImpl::render() {
     // One projection and one bubble scale for every BY group, chosen from
     // all of them.
     if (!chooseProjection()) return dataError_ ? host::kOk : host::Status{-3};
+    if (paneled) stepRequest = request(nullptr, stepTables);
     try {
       byData->setBy(by_);
+      if (paneled)
+        pageCounts = render::panelPages(*compiled_->model(), stepRequest, byData->groupCount(),
+                                        columns);
     } catch (const UserError& e) {
-      log_.error(e.what());
+      log_.error((paneled ? "The maps could not be drawn as panels: " : "") + std::string(e.what()));
+      byData->byRewind(true);
       return host::kOk;
     }
-    if (!page && !book) stepFiles_ = byData->groupCount();
+    if (paneled) stepFiles_ = pageCounts.size();
+    else if (!page && !book) stepFiles_ = byData->groupCount();
     bool ok = true, kept = true;
     ProgressTask task("drawing the BY groups", byData->groupCount());
     uint64_t taken = 0;
@@ -724,7 +844,8 @@ host::Status GraphManagerImpl::render() {
           if (!(more = byData->byNext())) break;
           std::unique_ptr<Job> job = prepare(byData);
           job->req.skipTiles = tilesFailed_;
-          job->req.pdfPage = book;
+          job->req.panel = paneled;
+          job->req.pdfPage = book || (paneled && kind == render::OutputKind::Pdf);
           if (threads > 1) job->req.threads = 1;  // the groups share the threads
           work.submit(std::move(job));
         }
@@ -789,7 +910,20 @@ host::Status GraphManagerImpl::render() {
   }
   if (output_.filesWritten)
     output_.filesWritten->insert(output_.filesWritten->end(), written_.begin(), written_.end());
-  for (size_t i = 0; i < written_.size() && i < sizes_.size(); ++i) {
+  for (size_t i = 0; paneled && i < written_.size() && i < sizes_.size(); ++i) {
+    const std::string maps = std::to_string(renderings_);
+    if (page) {
+      log_.note("The " + maps + " maps were written as panels to " + written_[i] + ".");
+    } else if (pageSpans_.size() == 1) {
+      log_.note("The " + maps + " maps were written as panels to " + written_[i] + " (" +
+                sizes_[i] + ").");
+    } else if (i < pageSpans_.size()) {
+      log_.note("Maps " + std::to_string(pageSpans_[i].first + 1) + " to " +
+                std::to_string(pageSpans_[i].second) + " of the " + maps +
+                " were written as panels to " + written_[i] + " (" + sizes_[i] + ").");
+    }
+  }
+  for (size_t i = 0; !paneled && i < written_.size() && i < sizes_.size(); ++i) {
     if ((page || book) && renderings_ > 1)
       log_.note("The " + std::to_string(renderings_) + " maps were written to " + written_[i] +
                 " (" + sizes_[i] + " each).");

@@ -19,6 +19,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -155,6 +156,12 @@ class DataSetTable final : public render::DataTable {
   size_t rows() const override { return rows_; }
   size_t firstRow() const override { return lo_; }
   std::string coordinateSystem() const override;
+  // The coordinate system the program gives the data (MAPCS= of a region
+  // layer of its own), in place of the data set's own.
+  void setCoordinateSystem(std::string system) { system_ = std::move(system); }
+  // Reads only the observations whose BY values are those of the current
+  // group of `byData` (another data set with every BY variable `by`).
+  void keepGroupOf(const host::DataSet& byData, const std::vector<host::ByVariable>& by);
   const render::DataColumn* column(std::string_view name) override;
   // Warnings for the character variables read whose values are too long to
   // show whole (one per variable).
@@ -166,6 +173,9 @@ class DataSetTable final : public render::DataTable {
   char missing_;
   size_t lo_ = 0, hi_ = 0;  // the positions read, in the data set's selection
   size_t rows_ = 0;
+  // The positions read when they are not lo_ .. hi_ (keepGroupOf).
+  std::optional<std::vector<size_t>> positions_;
+  std::string system_;
   std::vector<std::unique_ptr<render::DataColumn>> columns_;
   std::vector<std::string> longTexts_;
 };
@@ -233,6 +243,7 @@ class GraphManagerImpl final : public host::GraphManager {
   struct Drawn {
     std::string bytes;
     std::shared_ptr<render::PdfPage> page;  // a page of the step's PDF file instead
+    render::Panel panel;  // a panel of a page of small multiples instead
     int width = 0, height = 0;
   };
   // One map to draw, made on the calling thread and drawn on any: its
@@ -283,6 +294,11 @@ class GraphManagerImpl final : public host::GraphManager {
   bool stage(StagedImages& staged, const std::string& dir, std::string_view bytes);
   // Stages the HTML page of the step's maps; false after an ERROR.
   bool stagePage(StagedImages& staged, const std::string& dir);
+  // Draws a page of the panels kept, `columns` to a row, around them what
+  // `step` (the step's data) gives, and stages it (for HTML, keeps it for
+  // the page); false after an ERROR.
+  bool stagePanelPage(StagedImages& staged, const std::string& dir,
+                      const render::RenderRequest& step, int columns);
   std::string byValue(host::DataSet* ds, size_t k) const;
   std::vector<ByValue> byValues(host::DataSet* ds) const;
 
@@ -308,6 +324,9 @@ class GraphManagerImpl final : public host::GraphManager {
   render::MapProjectionPtr stepProjection_;  // shared by the BY groups of a render()
   std::shared_ptr<const render::BubbleScales> stepBubbles_;  // the same
   std::vector<render::HtmlMap> pageMaps_;    // HTML: the maps of the step's page
+  std::vector<render::Panel> panels_;        // BYPANELS=: the panels of the page in hand
+  // BYPANELS=: the groups (from, to) on each page staged.
+  std::vector<std::pair<size_t, size_t>> pageSpans_;
   std::vector<std::string> sizes_;           // "W x H" of each file staged, for the log
   size_t stepFiles_ = 1;                     // the files the step writes (names are padded to it)
   int renderings_ = 0;

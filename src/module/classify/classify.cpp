@@ -51,8 +51,9 @@ struct Coloring {
 Coloring chooseColoring(const PlotContext& plot, int32_t classes) {
   Coloring c;
   size_t nc = plot.colorModelList ? plot.colorModelList->size() : 0;
-  if (plot.colorModelList && nc < static_cast<size_t>(classes) && nc != 2 &&
-      !(nc == 0 && plot.paletteName)) {
+  // An empty list is no list: the step's list object outlives the
+  // statement that filled it.
+  if (nc > 0 && nc < static_cast<size_t>(classes) && nc != 2) {
     host::host().xpmlog(kMsgTooFewColors);
     nc = 0;
   }
@@ -186,7 +187,8 @@ host::Status categorize(PlotContext* plot, int32_t* made) {
   const Coloring coloring = chooseColoring(*plot, classes);
   const LabelFormat lf = labelFormat(var);
 
-  std::string out = "RangeAttrMap name=\"_clrrespmap_\";";
+  const std::string suffix = classNameSuffix(*plot);
+  std::string out = "RangeAttrMap name=\"_clrrespmap_" + suffix + "\";";
   for (int32_t c = 1; c <= classes; ++c) {
     const double low = breaks[static_cast<size_t>(c - 1)];
     const double high = nb == 1 ? low : breaks[static_cast<size_t>(c)];
@@ -221,16 +223,20 @@ host::Status categorize(PlotContext* plot, int32_t* made) {
     appendColor(out, coloring, classes, c);
   }
   out += "EndRangeAttrMap;";
-  out += "RangeAttrVar attrvar=_CLRRESP_";
+  out += "RangeAttrVar attrvar=_CLRRESP_" + suffix;
   out += " var=";
   appendName(out, *plot, var.name);
-  out += " attrmap=\"_clrrespmap_\";";
+  out += " attrmap=\"_clrrespmap_" + suffix + "\";";
   QV_TRY(plot->categorization->write(out));
   *made = classes;
   return host::kOk;
 }
 
 }  // namespace
+
+std::string classNameSuffix(const PlotContext& plot) {
+  return plot.regionLayer ? std::to_string(plot.regionLayer->number) : std::string();
+}
 
 host::Status createCategorization(PlotContext* plot, int32_t* classes) {
   *classes = 0;

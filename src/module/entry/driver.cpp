@@ -97,7 +97,8 @@ void prescanStatements(host::StatementList& list, Prescan* out) {
     switch (k) {
       case Stmt::Choromap:
         p.mapMark = true;
-        if (!p.choromap || node.has(Opt::Response)) p.choromap = &node;
+        if (ownsMapData(node)) p.regionLayers.push_back(&node);
+        else if (!p.choromap || node.has(Opt::Response)) p.choromap = &node;
         break;
       case Stmt::OpenStreetMap: p.tileMark |= 2; break;
       case Stmt::EsriMap: p.tileMark |= 4; break;
@@ -216,6 +217,15 @@ host::DataSet* dataSetOption(const Statement& proc, Opt o) {
   return slot.kind == host::kSlotDataSet ? slot.dataSet : nullptr;
 }
 
+// The MAPDATA= data sets of the CHOROMAP statements that have their own.
+std::vector<host::DataSet*> layerData(const host::StatementList& list) {
+  std::vector<host::DataSet*> out;
+  for (const Statement& node : list.nodes)
+    if (statementKind(node) == Stmt::Choromap && ownsMapData(node))
+      out.push_back(dataSetOption(node, Opt::MapData));
+  return out;
+}
+
 std::string dataSetName(Step& s, host::DataSet* ds) {
   return s.h.dsLibrary(ds) + "." + s.h.dsMember(ds);
 }
@@ -271,10 +281,10 @@ Status makeDataObject(Step& s, host::DataSet* ds, std::string_view name,
   return st ? serviceFailed(s, st) : kOk;
 }
 
-// Escapes a PLOTCS= or MAPCS= text for the template.
-Status escapeCoordinateSystem(Step& s, Opt o, std::string_view option,
+// Escapes a PLOTCS= or MAPCS= text of `node` for the template.
+Status escapeCoordinateSystem(Step& s, const Statement& node, Opt o, std::string_view option,
                               const host::HStr** out) {
-  const Slot& slot = s.proc->slot(o);
+  const Slot& slot = node.slot(o);
   if (!slot.present()) return kOk;
   *out = CleanChars(slot.text.data(), static_cast<int>(slot.text.size()));
   if (!*out) {
@@ -322,11 +332,14 @@ Status checkInputs(Step& s) {
   plot.respData = dataSetOption(*s.proc, Opt::MapRespData);
   s.dAttrMap = dataSetOption(*s.proc, Opt::DAttrMap);
   s.rAttrMap = dataSetOption(*s.proc, Opt::RAttrMap);
-  if (!plot.mapData && !plot.respData && !plot.plotData) {
+  std::vector<host::DataSet*> inputs = {plot.mapData, plot.respData, plot.plotData};
+  const std::vector<host::DataSet*> layers = layerData(s.list);
+  inputs.insert(inputs.end(), layers.begin(), layers.end());
+  if (std::all_of(inputs.begin(), inputs.end(), [](host::DataSet* ds) { return !ds; })) {
     s.h.xpmlog(kMsgNoDataSet);
     return kHostFailure;
   }
-  for (host::DataSet* ds : {plot.mapData, plot.respData, plot.plotData}) {
+  for (host::DataSet* ds : inputs) {
     if (!ds) continue;
     int64_t once = 0;
     QV_TRY(info(s, ds, 159, &once));
@@ -351,17 +364,24 @@ Status prescan(Step& s) {
     s.h.xpmlog(kMsgTileAlone);
     return kUserError;
   }
-  s.autoLegend = p.autoLegend && (p.plotMark || p.choromap) &&
+  s.autoLegend = p.autoLegend && (p.plotMark || p.mapMark) &&
                  !s.proc->flag(Flag::NoAutoLegend);
   return kOk;
+}
+
+// The region layers refer to the map data by this catalogued name.
+std::string mapObjectName(Step& s) {
+  std::string name = s.h.xpmstr(kMsgMapObjectName).substr(0, 25);
+  name.resize(static_cast<size_t>(std::max(0, wzstrip(name.data(), static_cast<int>(name.size())))));
+  return name.empty() ? std::string("__MAP__") : name;
 }
 
 Status checkResponseData(Step& s) {
   PlotContext& plot = s.plot;
   if (!plot.respData) return kOk;
-  if (!s.scan.mapMark) {
-    // Only a region layer reads the response data.
-    s.h.xpmlog(kMsgResponseDataUnused);
+  if (!s.scan.choromap) {
+    // Only the step's own region layer reads the response data.
+    s.h.xpmlog(s.scan.mapMark ? kMsgResponseDataNoLayer : kMsgResponseDataUnused);
     plot.respData = nullptr;
     return kOk;
   }
@@ -388,7 +408,7 @@ Status checkPlotData(Step& s) {
     plot.plotData = nullptr;
     return kOk;
   }
-  QV_TRY(escapeCoordinateSystem(s, Opt::PlotCs, "PLOTCS", &s.plotCs));
+  QV_TRY(escapeCoordinateSystem(s, *s.proc, Opt::PlotCs, "PLOTCS", &s.plotCs));
   QV_TRY(makeDataObject(s, plot.plotData, "PLOTDATA", &plot.plotDataObject));
   int64_t readable = 0;
   QV_TRY(info(s, plot.plotData, 95, &readable));
@@ -414,8 +434,8 @@ Status checkPlotData(Step& s) {
 Status checkMapData(Step& s) {
   PlotContext& plot = s.plot;
   if (!plot.mapData) return kOk;
-  if (!s.scan.mapMark) {
-    s.h.xpmlog(kMsgMapDataUnused);
+  if (!s.scan.choromap) {
+    s.h.xpmlog(s.scan.mapMark ? kMsgMapDataNoLayer : kMsgMapDataUnused);
     plot.mapData = nullptr;
     return kOk;
   }
@@ -425,12 +445,8 @@ Status checkMapData(Step& s) {
     s.h.xpmlog(kMsgMapDataSequential);
     return kUserError;
   }
-  // The region layers refer to the map data by this catalogued name.
-  std::string name = s.h.xpmstr(kMsgMapObjectName).substr(0, 25);
-  name.resize(static_cast<size_t>(std::max(0, wzstrip(name.data(), static_cast<int>(name.size())))));
-  if (name.empty()) name = "__MAP__";
-  QV_TRY(escapeCoordinateSystem(s, Opt::MapCs, "MAPCS", &s.mapCs));
-  QV_TRY(makeDataObject(s, plot.mapData, name, &plot.mapDataObject));
+  QV_TRY(escapeCoordinateSystem(s, *s.proc, Opt::MapCs, "MAPCS", &s.mapCs));
+  QV_TRY(makeDataObject(s, plot.mapData, mapObjectName(s), &plot.mapDataObject));
   int64_t count = 0;
   bool stored = false;
   QV_TRY(observationCount(s, plot.mapData, &count, &stored));
@@ -447,41 +463,90 @@ Status checkMapData(Step& s) {
   return kOk;
 }
 
-Status resolveMapIdentifier(Step& s) {
-  const Statement* choro = s.scan.choromap;
-  host::DataSet* map = s.plot.mapData;
-  if (!choro) return kOk;
-  s.mapId = "ID";
-  const Slot& given = choro->slot(Opt::MapId);
+// The region variable of the CHOROMAP statement `choro` in its map data
+// `map`: MAPID=, or ID when it names none or a coordinate (with a note).
+Status mapIdentifier(Step& s, const Statement& choro, host::DataSet* map, std::string* id) {
+  *id = "ID";
+  const Slot& given = choro.slot(Opt::MapId);
   if (!map || !given.isVariable()) return kOk;
   if (isCoordinateName(given.var.name)) {
     s.h.xpslog("NOTE: Cannot use " + given.var.name +
                " for the MAPID variable.  Using ID instead.");
-    if (!findVariable(s, map, "ID", &s.mapId)) {
+    if (!findVariable(s, map, "ID", id)) {
       s.h.xpmlog(kMsgNoIdVariable, {s.h.dsLibrary(map), s.h.dsMember(map)});
       return kUserError;
     }
     return kOk;
   }
-  if (!findVariable(s, map, given.var.name, &s.mapId)) {
+  if (!findVariable(s, map, given.var.name, id)) {
     s.h.xpmlog(kMsgNoMapId);
     return kUserError;
   }
   return kOk;
 }
 
-Status resolveCoordinates(Step& s) {
-  host::DataSet* map = s.plot.mapData;
-  if (!map) return kOk;
+Status resolveMapIdentifier(Step& s) {
+  if (!s.scan.choromap) return kOk;
+  return mapIdentifier(s, *s.scan.choromap, s.plot.mapData, &s.mapId);
+}
+
+// The longitude and latitude variables of the map data `map`, named in a
+// note.
+Status coordinates(Step& s, host::DataSet* map, std::string* lon, std::string* lat) {
   for (std::string_view c : {"LONG", "LON", "LONGITUDE", "X"})
-    if (findVariable(s, map, c, &s.lonName)) break;
+    if (findVariable(s, map, c, lon)) break;
   for (std::string_view c : {"LAT", "LATITUDE", "Y"})
-    if (findVariable(s, map, c, &s.latName)) break;
-  if (s.lonName.empty() || s.latName.empty()) {
+    if (findVariable(s, map, c, lat)) break;
+  if (lon->empty() || lat->empty()) {
     s.h.xpmlog(kMsgNoCoordinates);
     return kUserError;
   }
-  s.h.xpmlog(kMsgCoordinates, {s.lonName, s.latName, dataSetName(s, map)});
+  s.h.xpmlog(kMsgCoordinates, {*lon, *lat, dataSetName(s, map)});
+  return kOk;
+}
+
+Status resolveCoordinates(Step& s) {
+  if (!s.plot.mapData) return kOk;
+  return coordinates(s, s.plot.mapData, &s.lonName, &s.latName);
+}
+
+// The CHOROMAP statements with a MAPDATA= of their own: each data set is
+// read as map data is (random access, observations, coordinates, its
+// region variable) and gets its data object, column list and coordinate
+// system, numbered from 2 in statement order. MAPCS= on another CHOROMAP
+// has no data set to describe.
+Status checkRegionLayers(Step& s) {
+  PlotContext& plot = s.plot;
+  for (const Statement& node : s.list.nodes)
+    if (statementKind(node) == Stmt::Choromap && !ownsMapData(node) && node.has(Opt::MapCs))
+      s.h.xpmlog(kMsgMapCsWithoutMapData);
+  const std::string base = mapObjectName(s);
+  for (const Statement* node : s.scan.regionLayers) {
+    RegionLayerData layer;
+    layer.node = node;
+    layer.number = static_cast<int32_t>(plot.regionLayers.size()) + 2;
+    layer.data = dataSetOption(*node, Opt::MapData);
+    int64_t once = 0;
+    QV_TRY(info(s, layer.data, 159, &once));
+    if (once != 0) {
+      s.h.xpmlog(kMsgMapDataSequential);
+      return kUserError;
+    }
+    int64_t count = 0;
+    bool stored = false;
+    QV_TRY(observationCount(s, layer.data, &count, &stored));
+    if (count == 0) {
+      s.h.xpmlog(kMsgLayerDataEmpty, {s.h.dsLibrary(layer.data), s.h.dsMember(layer.data)});
+      return kUserError;
+    }
+    std::string lon, lat, id;
+    QV_TRY(coordinates(s, layer.data, &lon, &lat));
+    QV_TRY(mapIdentifier(s, *node, layer.data, &id));
+    QV_TRY(escapeCoordinateSystem(s, *node, Opt::MapCs, "MAPCS", &layer.mapCs));
+    QV_TRY(makeDataObject(s, layer.data, base + std::to_string(layer.number), &layer.object));
+    QV_TRY(make(s, "collection", "list", &layer.columns));
+    plot.regionLayers.push_back(layer);
+  }
   return kOk;
 }
 
@@ -803,6 +868,13 @@ std::vector<host::DynamicValue> dynamicValues(Step& s) {
   add("url", s.url);
   if (s.plot.mapData && s.plot.mapDataObject)
     values.push_back({std::string(s.plot.mapDataObject->name()), {}, s.plot.mapData});
+  // The map data of the region layers of their own, each with its MAPCS=.
+  for (const RegionLayerData& l : s.plot.regionLayers) {
+    host::DynamicValue v{std::string(l.object->name()),
+                         l.mapCs ? std::string(s.h.kdlgstr(l.mapCs)) : std::string(), l.data};
+    v.regionLayer = true;
+    values.push_back(std::move(v));
+  }
   return values;
 }
 
@@ -847,7 +919,8 @@ Status runStep(Step& s) {
   static constexpr Section kSections[] = {
       startStep,         parseStatements,      checkInputs,          prescan,
       checkResponseData, checkPlotData,        checkMapData,         resolveMapIdentifier,
-      resolveCoordinates, matchIdentifiers,    makeStepObjects,      settleRenderer,
+      resolveCoordinates, checkRegionLayers,   matchIdentifiers,     makeStepObjects,
+      settleRenderer,
       checkAttrMaps,
       [](Step& st) { decideCycling(st); return kOk; },
       translateStatements, finishStatements,  assemble,             handOff};

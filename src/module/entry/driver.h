@@ -2,6 +2,8 @@
 // statement list and the translators the statement loop calls.
 #pragma once
 
+#include <vector>
+
 #include <string_view>
 
 #include "module/host/statements.h"
@@ -22,8 +24,12 @@ inline constexpr int kMaxGradLegends = 4;
 struct Prescan {
   // The CHOROMAP statement that decides map identifier and response: the
   // first one, replaced by any later one that names a response variable.
+  // A CHOROMAP statement with a MAPDATA= of its own is a further region
+  // layer and is never the one chosen.
   const host::Statement* choromap = nullptr;
   bool mapMark = false;    // a CHOROMAP statement
+  // The CHOROMAP statements with a MAPDATA= of their own, in order.
+  std::vector<host::Statement*> regionLayers;
   bool plotMark = false;   // a SCATTER, BUBBLE, SERIES or TEXT statement
   bool textMark = false;   // a TEXT statement
   int tileMark = 0;        // 2 OPENSTREETMAP, 4 ESRIMAP (or-ed)

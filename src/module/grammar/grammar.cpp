@@ -302,7 +302,10 @@ constexpr int kChoroOptions[] = {
     id(Opt::LevelType), id(Opt::Discrete), id(Opt::Name), id(Opt::AttrId),
     id(Opt::RAttrId), id(Opt::Transparency), id(Opt::LineAttrs), id(Opt::LegendLabel),
     id(Opt::ColorModel), id(Opt::Tip), id(Opt::TipFormat), id(Opt::TipLabel),
-    id(Opt::Url)};
+    id(Opt::Url),
+    // A further region layer of its own data set, and the fill of one
+    // without a response.
+    id(Opt::MapData), id(Opt::MapCs), id(Opt::FillAttrs)};
 
 constexpr OperandDesc kXYOperands[] = {keyed(Opt::X), keyed(Opt::Y)};
 constexpr int kScatterOptions[] = {

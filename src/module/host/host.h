@@ -190,6 +190,10 @@ struct DynamicValue {
   std::string name;
   std::string value;
   DataSet* dataSet = nullptr;
+  // dataSet is the map data of a region layer of its own (a CHOROMAP with
+  // its own MAPDATA=), not the step's map data; `value` is its coordinate
+  // system as MAPCS= gives it (escaped), "" for none.
+  bool regionLayer = false;
 };
 
 // "graph_manager": builds a graph from a compiled template and its data, and

@@ -90,6 +90,13 @@ inline constexpr Msg kMsgSymbolNotWord{854, 250};       // {1} symbol, {2} state
 inline constexpr Msg kMsgLeadingZeros{854, 255};        // {1} column, {2} data set, {3} file, {4} code
 inline constexpr Msg kMsgNameTaken{854, 260};           // {1} name, {2} statement
 inline constexpr Msg kMsgResponseDataUnused{854, 261};
+// Region layers of their own map data.
+inline constexpr Msg kMsgLayerDataEmpty{854, 262};      // {1}.{2} data set
+inline constexpr Msg kMsgFillOfOwnMapData{854, 263};
+inline constexpr Msg kMsgMapCsWithoutMapData{854, 264};
+inline constexpr Msg kMsgIdOfOwnMapData{854, 265};
+inline constexpr Msg kMsgResponseDataNoLayer{854, 266};
+inline constexpr Msg kMsgMapDataNoLayer{854, 267};
 
 // Data access and file output.
 inline constexpr Msg kMsgNotReadable{855, 7};
@@ -121,6 +128,8 @@ inline constexpr Msg kModuleMessages[] = {
     kMsgTooFewBreaks,      kMsgRegionRowsDisagree,   kMsgPaletteGivesWay,
     kMsgUnknownPalette,    kMsgPaletteUnused,        kMsgBreaksOverride,
     kMsgLeadingZeros,      kMsgNameTaken,            kMsgResponseDataUnused,
+    kMsgLayerDataEmpty,    kMsgFillOfOwnMapData,     kMsgMapCsWithoutMapData,
+    kMsgIdOfOwnMapData,    kMsgResponseDataNoLayer,  kMsgMapDataNoLayer,
     kMsgNotReadable,       kMsgTemplateNotWritten,
 };
 

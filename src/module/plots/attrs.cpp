@@ -178,6 +178,13 @@ Status textBlock(PlotCall& c, bool defaults) {
 
 void fillBlock(PlotCall& c, bool defaults) {
   const Slot& g = c.slot(Opt::FillAttrs);
+  // A region layer shaded by a response takes its fills from it; only a
+  // region layer of its own data without one is filled by FILLATTRS=.
+  if (c.region && g.present() &&
+      (!c.plot->regionLayer || c.slot(Opt::Response).isVariable())) {
+    host::host().xpmlog(kMsgFillOfOwnMapData);
+    return;
+  }
   const bool overrides = given(g, host::kAttrColor) || given(g, host::kAttrTransparency);
   if (!overrides && !hasStyle(g)) {
     if (defaults) {

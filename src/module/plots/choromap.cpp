@@ -18,16 +18,17 @@ using host::Status;
 
 namespace {
 
-// " mapid=": the MAPID= variable of the map data, else its ID variable.
-// *mapIdName receives the MAPID= name ("" when ID is used), *mapIdNumber
-// the variable's number in the map data.
-Status writeRegionKey(PlotCall& c, std::string* mapIdName, int* mapIdNumber) {
+// " mapid=": the MAPID= variable of the map data `map`, else its ID
+// variable. *mapIdName receives the MAPID= name ("" when ID is used),
+// *mapIdNumber the variable's number in the map data.
+Status writeRegionKey(PlotCall& c, host::DataSet* map, std::string* mapIdName,
+                      int* mapIdNumber) {
   PlotContext* p = c.plot;
   host::Host& h = host::host();
   const Slot& mapId = c.slot(Opt::MapId);
   if (mapId.isVariable() && !isCoordinateName(mapId.var.name)) {
     host::VarDesc d;
-    QV_TRY(describeVar(p->mapData, mapId, " mapid=", &d));
+    QV_TRY(describeVar(map, mapId, " mapid=", &d));
     c.w(" mapid=");
     c.w(d.name);
     *mapIdName = d.name;
@@ -35,13 +36,13 @@ Status writeRegionKey(PlotCall& c, std::string* mapIdName, int* mapIdNumber) {
     return kOk;
   }
   int number = -1;
-  if (p->mapData && h.xvfind(p->mapData, "ID", &number) == kOk) {
+  if (map && h.xvfind(map, "ID", &number) == kOk) {
     c.w(" mapid=ID");
     *mapIdNumber = number;
     return kOk;
   }
   std::string lib, mem;
-  getDSinfo(p->mapData ? p->mapData : p->varData, &lib, &mem);
+  getDSinfo(map ? map : p->varData, &lib, &mem);
   h.xpmlog(kMsgNoIdVariable, {lib, mem});
   return host::kUserError;
 }
@@ -100,6 +101,7 @@ Status continuousResponse(PlotCall& c, const Slot& r, const host::VarDesc& d) {
     if (classes > 0) {
       QV_TRY(slotVariable(c, " ", r));
       c.w(" colorResponse=_CLRRESP_");
+      c.w(classNameSuffix(*p));
       c.continuous = false;
       c.grouped = true;
       QV_TRY(keepLegendTitle(c, d));
@@ -120,20 +122,30 @@ Status continuousResponse(PlotCall& c, const Slot& r, const host::VarDesc& d) {
 Status writeRegionBlock(PlotCall& c) {
   PlotContext* p = c.plot;
   host::Host& h = host::host();
-  const bool response = p->respData && p->varData == p->respData;
+  // A region layer of its own data reads its regions and its response
+  // there; the others read the step's map data, joined to its response data.
+  const RegionLayerData* layer = p->regionLayer;
+  host::DataSet* map = layer ? layer->data : p->mapData;
+  const bool response = !layer && p->respData && p->varData == p->respData;
   if (response) {
     c.w(" dataID=RESPONSEDATA");
+  } else if (layer) {
+    c.w(" dataID=");
+    c.w(layer->object->name());
   } else {
     c.w(" dataID=");
     c.w(p->mapDataObject ? p->mapDataObject->name() : std::string_view("__MAP__"));
   }
-  if (p->mapData)
-    setResolution(p, c.has(Opt::Density) ? static_cast<int>(c.slot(Opt::Density).number) : -1);
+  if (map) {
+    const int density = c.has(Opt::Density) ? static_cast<int>(c.slot(Opt::Density).number) : -1;
+    setResolution(map, layer ? nullptr : p->respData, density);
+  }
 
   std::string mapIdName;
   int mapIdNumber = -1;
-  QV_TRY(writeRegionKey(c, &mapIdName, &mapIdNumber));
-  if (p->respData) {
+  QV_TRY(writeRegionKey(c, map, &mapIdName, &mapIdNumber));
+  if (layer && c.has(Opt::Id)) h.xpmlog(kMsgIdOfOwnMapData);
+  if (p->respData && !layer) {
     const Slot& id = c.slot(Opt::Id);
     Status st = id.isVariable()
                     ? slotVariable(c, " id=", id)

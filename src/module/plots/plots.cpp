@@ -297,8 +297,13 @@ Status writeHead(PlotCall& c) {
     case Kind::Scatter: case Kind::Series: case Kind::Bubble: case Kind::Text: break;
     case Kind::Choromap:
       c.region = true;
-      p->varData = p->respData ? p->respData : p->mapData;
-      p->varColumns = p->respData ? p->respColumns : p->mapColumns;
+      if (const RegionLayerData* layer = p->regionLayer) {
+        p->varData = layer->data;
+        p->varColumns = layer->columns;
+      } else {
+        p->varData = p->respData ? p->respData : p->mapData;
+        p->varColumns = p->respData ? p->respColumns : p->mapColumns;
+      }
       c.w(" mapProvider=dataset");
       return kOk;
     case Kind::StreetMap:
@@ -412,6 +417,7 @@ Status translate(PlotCall& c, int primary) {
   c.keyword = node.keyword.substr(0, 32);
   c.keyword.resize(
       static_cast<size_t>(std::max(0, wzstrip(c.keyword.data(), int(c.keyword.size())))));
+  p->regionLayer = c.kind == Kind::Choromap ? regionLayerOf(*p, node) : nullptr;
   if (p->dAttrMapUsable && c.slot(Opt::AttrId).present()) c.attrId = c.slot(Opt::AttrId).text;
   if (p->rAttrMapUsable && c.slot(Opt::RAttrId).present()) c.rattrId = c.slot(Opt::RAttrId).text;
 
@@ -503,6 +509,11 @@ Status parsePlot(const host::Statement& node, PlotContext* plot, host::Stream* o
   plots::PlotCall c(node, plot, out);
   const Status st = plots::translate(c, primary);
   return st ? st : c.st;
+}
+
+bool ownsMapData(const host::Statement& node) {
+  return statementKind(node) == Stmt::Choromap &&
+         node.slot(Opt::MapData).kind == host::kSlotDataSet;
 }
 
 bool isCoordinateName(std::string_view name) {

@@ -31,6 +31,9 @@ host::Status processVariable(host::Stream* out, std::string_view option, std::st
 // when `density` is 0 or more, else by its RESOLUTION variable and the
 // graph size. Never fails; see 854/224 and 854/225.
 void setResolution(PlotContext* plot, int density);
+// The same for the map data `map`; the selection goes on `resp` too when it
+// is another view of the same data set.
+void setResolution(host::DataSet* map, host::DataSet* resp, int density);
 
 // Replaces *name (a statement keyword) by its default plot name: the
 // keyword the first time, then the keyword followed by 1, 2, ... (at most
@@ -44,5 +47,9 @@ void getDSinfo(host::DataSet* ds, std::string* library, std::string* member);
 // LONGITUDE in any case). Such a variable cannot name the map's regions;
 // ID names them instead.
 bool isCoordinateName(std::string_view name);
+
+// Whether `node` is a CHOROMAP statement with a MAPDATA= of its own: a
+// further region layer drawn from that data set.
+bool ownsMapData(const host::Statement& node);
 
 }  // namespace qv::module

@@ -121,6 +121,13 @@ void currentColumns(PlotContext* plot, host::DataObject** data, host::List** col
   } else if (ds == plot->mapData) {
     *data = plot->mapDataObject;
     if (!*columns) *columns = plot->mapColumns;
+  } else {
+    for (const RegionLayerData& l : plot->regionLayers)
+      if (ds == l.data) {
+        *data = l.object;
+        if (!*columns) *columns = l.columns;
+        break;
+      }
   }
 }
 
@@ -195,8 +202,11 @@ struct GraphSize {
 }  // namespace
 
 void setResolution(PlotContext* plot, int density) {
+  setResolution(plot->mapData, plot->respData, density);
+}
+
+void setResolution(host::DataSet* map, host::DataSet* resp, int density) {
   host::Host& h = host::host();
-  host::DataSet* map = plot->mapData;
   if (!map) return;
   const bool resolution = hasVariable(map, "RESOLUTION");
   if (!resolution && density < 0) return;
@@ -236,7 +246,6 @@ void setResolution(PlotContext* plot, int density) {
   // Item 35 answered that no selection is in effect, so there is none to
   // take off before this one goes on.
   if (h.xselpush(map, where) != kOk) return;
-  host::DataSet* resp = plot->respData;
   if (resp && resp != map && h.dsLibrary(resp) == h.dsLibrary(map) &&
       h.dsMember(resp) == h.dsMember(map))
     static_cast<void>(h.xselpush(resp, where));  // unselected, the response still joins

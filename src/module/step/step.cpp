@@ -14,6 +14,12 @@ bool plotFlag(const PlotContext& plot, int n) {
   return s.flag(n);
 }
 
+const RegionLayerData* regionLayerOf(const PlotContext& plot, const host::Statement& node) {
+  for (const RegionLayerData& l : plot.regionLayers)
+    if (l.node == &node) return &l;
+  return nullptr;
+}
+
 void setPlotFlag(PlotContext& plot, int n) {
   host::Statement s;
   std::copy(std::begin(plot.header), std::end(plot.header), s.header);

@@ -15,8 +15,22 @@
 
 #include "module/host/host.h"
 #include "module/host/owned.h"
+#include "module/host/statements.h"
 
 namespace qv::module {
+
+// A CHOROMAP statement with a MAPDATA= of its own: a further region layer,
+// drawn from that data set alone (its regions and its response), under
+// names of its own that carry its number (2, 3, ... in statement order):
+// its data object, its coordinate system and its classification.
+struct RegionLayerData {
+  const host::Statement* node = nullptr;
+  int32_t number = 0;
+  host::DataSet* data = nullptr;
+  host::DataObject* object = nullptr;
+  host::List* columns = nullptr;
+  const host::HStr* mapCs = nullptr;  // its MAPCS= escaped, or null
+};
 
 // What the driver sets up before the statement loop.
 struct StepInputs {
@@ -33,6 +47,8 @@ struct StepInputs {
   host::DataObject* plotDataObject = nullptr;
   host::DataObject* mapDataObject = nullptr;
   host::DataObject* respDataObject = nullptr;
+
+  std::vector<RegionLayerData> regionLayers;  // in statement order
 
   host::Stream* categorization = nullptr;  // receives the generated range map
   host::Object* manager = nullptr;  // the host's graph manager
@@ -70,6 +86,9 @@ struct TranslatorState {
   // allowed (name literals are then written).
   uint64_t header[4] = {0, 0, 0, 0};
 
+  // The region layer of its own data the current statement draws (null
+  // for any other statement).
+  const RegionLayerData* regionLayer = nullptr;
   host::DataSet* varData = nullptr;   // data set the current statement's variables live in
   host::List* varColumns = nullptr;   // its column list
   int32_t groupVarNumber = 0;         // group variable's number plus one; 0 until grouped
@@ -99,6 +118,9 @@ struct TranslatorState {
 
 // The step record the translators receive.
 struct PlotContext : StepInputs, StepTables, TranslatorState {};
+
+// The region layer of its own data that `node` draws, or null.
+const RegionLayerData* regionLayerOf(const PlotContext& plot, const host::Statement& node);
 
 // Header flag bits of the copy.
 bool plotFlag(const PlotContext& plot, int n);

@@ -371,6 +371,7 @@ constexpr OptionSpec kRegionOwn[] = {
     {Key::EmptyOutlineAttrs, "EmptyOutLineAttrs"},
     {Key::DataLabelAttrs, "DataLabelAttrs"},
     {Key::DataLabel, "DataLabel"},
+    {Key::FillAttrs, "FillAttrs"},
 };
 constexpr OptionSpec kScatterOwn[] = {
     {Key::Subpixel, "subpixel"},

@@ -217,7 +217,7 @@ bool Env::inDegrees(const DataColumn*& x, const DataColumn*& y, std::string_view
   if (system.empty()) system = dataSystem;
   const Coordinates kind = coordinatesNamed(system);
   if (kind == Coordinates::Degrees) return true;
-  const std::string key = x->name + "#" + y->name + "#" + system;
+  const std::string key = std::string(dataName) + "#" + x->name + "#" + y->name + "#" + system;
   for (size_t i = 0; i + 1 < converted_.size(); i += 2)
     if (converted_[i].name == key && converted_[i].num.size() == x->num.size()) {
       x = &converted_[i];

@@ -250,7 +250,7 @@ class RegionLayer final : public PreparedLayer {
       const size_t left = planarRings(pc.planar, r.rings, r.planar, box, &r.planarCuts);
       if (left > 0) env.leftOut(*pc.planar.map, left, r.rings.front().front(), r.id);
     }
-    if (!box.any) return;
+    if (!box.any || backdrop) return;
     const double reach = std::max(outline.width, emptyOutline.width) / 2;
     box.box.left = box.box.right = box.box.top = box.box.bottom = reach;
     fit.push_back(box.box);
@@ -288,6 +288,7 @@ class RegionLayer final : public PreparedLayer {
       // one path.
       const bool hairline = image && look.pattern == 1 && look.width * s <= kHairlineWidth;
       const bool onePath = !image && pen.keepsItems();
+      std::vector<size_t> unfilled;
       std::optional<PixelTarget> pixels;
       if (hairline) {
         pixels.emplace(*image, scaledRect(dc.area, s));
@@ -300,6 +301,10 @@ class RegionLayer final : public PreparedLayer {
         if (regions[i].responded != responded || visible[i].empty()) continue;
         const Outline& o = outlines[i];
         const std::vector<Ring>& rings = o.cut ? o.rings : visible[i];
+        if (onePath && regions[i].fill.a <= 0) {
+          unfilled.push_back(i);
+          continue;
+        }
         if (hairline) {
           for (bool closed : {true, false}) {
             const std::vector<Ring>& lines = closed ? rings : o.runs;
@@ -315,6 +320,15 @@ class RegionLayer final : public PreparedLayer {
         }
       }
       if (onePath) pen.stroke();
+      // A region drawn as its outline alone is its own mark there.
+      for (size_t i : unfilled) {
+        ItemGuard item(pen, tips.info("region", regions[i].respRow));
+        const Outline& o = outlines[i];
+        pen.newPath();
+        appendRings(pen, o.cut ? o.rings : visible[i]);
+        appendPolylines(pen, o.runs);
+        pen.stroke();
+      }
     }
     pen.newPath();
     if (labelColumn) labelRings = std::move(visible);
@@ -438,6 +452,7 @@ class RegionLayer final : public PreparedLayer {
   MarkTips tips;
   std::vector<Region> regions;
   LineLook outline, emptyOutline;
+  bool backdrop = false;  // drawn over the step's map, not fitted to
   // Region labels: their column, and each region's row in it (SIZE_MAX:
   // none).
   const DataColumn* labelColumn = nullptr;
@@ -450,14 +465,20 @@ class RegionLayer final : public PreparedLayer {
 
 std::unique_ptr<PreparedLayer> prepareRegions(Env& env, const Layer& layer) {
   const std::string name = layerName(layer);
-  DataTable* map = env.req.mapData;
+  // A region layer of its own data (its dataID names one of the region
+  // maps) reads its regions and its response there, in the coordinate
+  // system of that data; the others read the step's map data.
+  DataTable* own = nullptr;
+  for (DataTable* t : env.req.regionMaps)
+    if (t && sameNoCase(t->name(), layer.dataId)) own = t;
+  DataTable* map = own ? own : env.req.mapData;
   if (!map) {
     env.warn("The map regions of " + name + " are not drawn: no map data was handed to the renderer.");
     return nullptr;
   }
   std::string mapId = "ID";
   if (const ColumnRef* c = layer.column(Role::MapId)) mapId = c->column;
-  else if (env.hasDynamic("__MAPID__")) mapId = env.dynamic("__MAPID__");
+  else if (!own && env.hasDynamic("__MAPID__")) mapId = env.dynamic("__MAPID__");
   const DataColumn* idc = map->column(mapId);
   const DataColumn* lon = firstColumn(map, {"LONG", "LON", "LONGITUDE", "X"});
   const DataColumn* lat = firstColumn(map, {"LAT", "LATITUDE", "Y"});
@@ -473,9 +494,13 @@ std::unique_ptr<PreparedLayer> prepareRegions(Env& env, const Layer& layer) {
     return nullptr;
   }
   // A system PROJ does not know ends the step, naming the data.
-  env.inDegrees(lon, lat, "__MAPCS__", map->displayName(), map->coordinateSystem(), true);
+  env.inDegrees(lon, lat, own ? "" : "__MAPCS__", map->displayName(), map->coordinateSystem(),
+                true);
 
   auto out = std::make_unique<RegionLayer>(layer);
+  // Over the step's own map, a layer of its own data is a backdrop: the map
+  // is fitted to the step's map data, and this layer is cut at the frame.
+  out->backdrop = own && env.req.mapData;
   std::vector<Region>& regions = out->regions;
   std::vector<std::string> regionKey;
   std::vector<size_t> regionRow;  // the first map row of each region
@@ -521,7 +546,7 @@ std::unique_ptr<PreparedLayer> prepareRegions(Env& env, const Layer& layer) {
       }
     }
     reg.rings[currentRing].push_back({x, y});
-    out->extent.add(x, y);
+    if (!out->backdrop) out->extent.add(x, y);
   }
   if (noId > 0)
     env.warn(std::to_string(noId) + (noId == 1 ? " row of the map data " : " rows of the map data ") +
@@ -547,7 +572,7 @@ std::unique_ptr<PreparedLayer> prepareRegions(Env& env, const Layer& layer) {
   const DataColumn* respId = nullptr;
   if (response || group || !layer.tips.empty() || layer.column(Role::Url) ||
       layer.column(Role::DataLabel)) {
-    const bool fromMap = layer.dataId.empty() || sameNoCase(layer.dataId, "__MAP__");
+    const bool fromMap = own || layer.dataId.empty() || sameNoCase(layer.dataId, "__MAP__");
     resp = fromMap ? map : env.table(layer.dataId);
     if (!resp) {
       env.warn("The regions of " + name + " are drawn without their response: the data " +
@@ -677,12 +702,17 @@ std::unique_ptr<PreparedLayer> prepareRegions(Env& env, const Layer& layer) {
   }
   const bool colored = !out->items.empty();
   if (!colored) {
-    // No response: every region in the plain region fill.
-    for (Region& r : regions) {
-      r.fill = withTransparency((response || group) ? env.style.missingColor
-                                                    : env.style.emptyRegionFill,
-                                transparency);
+    // No response: every region in the plain region fill; a layer of its
+    // own data is outlines only, or filled as its FILLATTRS= says.
+    Rgba plain = (response || group) ? env.style.missingColor : env.style.emptyRegionFill;
+    if (own && !response && !group) {
+      const Value* fill = layer.options.find(Key::FillAttrs);
+      if (!fill) plain.a = 0;
+      if (const Value* c = fill ? fill->find(Attr::Color) : nullptr) colorOf(*c, env.style, plain);
+      if (const Value* t = fill ? fill->find(Attr::Transparency) : nullptr)
+        plain = withTransparency(plain, t->number);
     }
+    for (Region& r : regions) r.fill = withTransparency(plain, transparency);
     item.label = label;
     item.fill = regions.empty() ? withTransparency(env.style.emptyRegionFill, transparency)
                                 : regions.front().fill;

@@ -127,6 +127,15 @@ void PointsDrawing::endDrawing() {
   cr_ = nullptr;
 }
 
+void PointsDrawing::place(const PdfPage& page, double x, double y) {
+  cairo_save(cr_);
+  cairo_translate(cr_, x, y);
+  cairo_scale(cr_, 1 / kPointsPerPixel, 1 / kPointsPerPixel);
+  cairo_set_source_surface(cr_, page.surface_, 0, 0);
+  cairo_paint(cr_);
+  cairo_restore(cr_);
+}
+
 PdfDocument::PdfDocument(double width, double height) {
   start(pdfSurface(&bytes_, width, height));
 }

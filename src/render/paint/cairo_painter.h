@@ -79,6 +79,8 @@ class CairoPainter final : public Painter {
   double pixelScale_;
 };
 
+class PdfPage;
+
 // A Cairo surface drawn on through painter() in layout pixels, at 96 per
 // inch, as PDF points (a 640 x 480 graph is a page of 480 x 360 points).
 class PointsDrawing {
@@ -87,6 +89,9 @@ class PointsDrawing {
   PointsDrawing& operator=(const PointsDrawing&) = delete;
 
   Painter& painter() { return *painter_; }
+  // Draws a finished page at (x, y) of this drawing, in layout pixels (a
+  // panel of a page of small multiples).
+  void place(const PdfPage& page, double x, double y);
 
  protected:
   PointsDrawing() = default;

@@ -152,11 +152,11 @@ constexpr const char* kScript = R"((function () {
 })();
 )";
 
-// Appends a map's <svg> element with its element ids made its own on the
-// page: the writer's ids all begin "q-", and the n-th map (from 1) gets
-// "qn-". The patterns only occur in attributes the writer made: user text
-// in the drawing has its quotes escaped.
-void appendRenamed(std::string& out, const std::string& svg, size_t n) {
+}  // namespace
+
+// The writer's ids all begin "q-". The patterns only occur in attributes
+// the writer made: user text in the drawing has its quotes escaped.
+void appendRenamedIds(std::string& out, const std::string& svg, size_t n) {
   if (n == 0) {
     out += svg;
     return;
@@ -177,8 +177,6 @@ void appendRenamed(std::string& out, const std::string& svg, size_t n) {
   out.append(svg, at, std::string::npos);
 }
 
-}  // namespace
-
 std::string htmlPage(std::string_view title, const std::vector<HtmlMap>& maps) {
   size_t size = 4096;
   for (const HtmlMap& m : maps) size += m.svg.size() + m.caption.size() + 64;
@@ -197,7 +195,7 @@ std::string htmlPage(std::string_view title, const std::vector<HtmlMap>& maps) {
       appendXmlEscaped(out, maps[i].caption, false);
       out += "</figcaption>\n";
     }
-    appendRenamed(out, maps[i].svg, i);
+    appendRenamedIds(out, maps[i].svg, i);
     out += "</figure>\n";
   }
   out += "<script>\n";

@@ -14,6 +14,10 @@ struct HtmlMap {
   std::string svg;      // the <svg> element of the map (RenderResult::document)
 };
 
+// Appends a drawing's <svg> element with its element ids made its own
+// among others: the n-th (from 1) gets "qn-" for "q-"; 0 keeps them.
+void appendRenamedIds(std::string& out, const std::string& svg, size_t n);
+
 // The whole page, titled `title` (HTML-escaped here).
 std::string htmlPage(std::string_view title, const std::vector<HtmlMap>& maps);
 

@@ -259,6 +259,19 @@ SvgPainter::SvgPainter(double width, double height, double outputScale)
 
 // --- The document ------------------------------------------------------------
 
+void SvgPainter::embed(std::string_view svg, double x, double y) {
+  live();
+  flushPending();
+  syncClips();
+  constexpr std::string_view kOpen = "<svg";
+  if (svg.substr(0, kOpen.size()) != kOpen) return;
+  body_ += kOpen;
+  appendAttr(body_, "x", x);
+  appendAttr(body_, "y", y);
+  body_.append(svg.substr(kOpen.size()));
+  if (body_.back() != '\n') body_ += '\n';
+}
+
 std::string SvgPainter::element() const {
   live();
   std::string out;

@@ -102,6 +102,10 @@ class SvgPainter final : public Painter {
   void drawText(const TextLayout& text, double x, double y, const Rgba& color, double haloWidth,
                 const Rgba& halo) override;
 
+  // Places another drawing's <svg> element (element()) at (x, y) of this
+  // one, as a nested <svg> (a panel of a page of small multiples).
+  void embed(std::string_view svg, double x, double y);
+
   bool keepsItems() const override { return true; }
   void beginItem(const ItemInfo& info) override;
   void endItem() override;

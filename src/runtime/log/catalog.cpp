@@ -258,6 +258,29 @@ constexpr CatalogEntry kCatalog[] = {
      2},
     {854, 261, W, "The step has no CHOROMAP statement; the MAPRESPDATA= data set is not used.",
      0},
+    // {1}, {2}: library and member of a CHOROMAP statement's own MAPDATA=.
+    {854, 262, E, "The MAPDATA= data set {1}.{2} of a CHOROMAP statement has no observations.",
+     2},
+    {854, 263, W,
+     "FILLATTRS= fills the regions of a CHOROMAP statement that has a MAPDATA= of its own "
+     "and no response variable; it is ignored here.",
+     0},
+    {854, 264, W,
+     "MAPCS= of a CHOROMAP statement names the coordinate system of its own MAPDATA=; "
+     "without one it is ignored.",
+     0},
+    {854, 265, W,
+     "ID= is ignored: a CHOROMAP statement with a MAPDATA= of its own reads its response "
+     "from that data set.",
+     0},
+    {854, 266, W,
+     "Every CHOROMAP statement has a MAPDATA= of its own; the MAPRESPDATA= data set is "
+     "not used.",
+     0},
+    {854, 267, W,
+     "Every CHOROMAP statement has a MAPDATA= of its own; the MAPDATA= data set of the "
+     "PROC TAVLO statement is not used.",
+     0},
 
     // Item 95 of PLOTDATA= answered 0: the data set is not open for reading.
     {855, 7, E, "The data set could not be opened for reading.", 0},

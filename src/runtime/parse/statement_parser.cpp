@@ -213,6 +213,16 @@ class StatementParser {
   const StatementDesc* sd_ = nullptr;
   Statement* node_ = nullptr;
   const Statement* proc_ = nullptr;
+  // The data set options of the statement itself (not of the PROC
+  // statement), by VarSource: read before its operands, so that its
+  // variables are looked up there; their tokens are skipped where the
+  // options come.
+  struct OwnDataSet {
+    bool given = false;
+    bool failed = false;  // could not be opened: reported already
+  };
+  OwnDataSet own_[host::kVarSourceCount];
+  std::vector<std::pair<size_t, size_t>> ownTokens_;  // [from, to) of each such option
   const OptionDesc* groupOpt_ = nullptr;  // attribute group whose overrides are read
   // The statement's first error came at the start of a line that follows one
   // without ";": the statement is most likely two joined ones, and its later
@@ -387,6 +397,9 @@ class StatementParser {
                  std::to_string(t->line) + ", column " + std::to_string(t->column));
     sem([&] { return "start statement " + std::string(sd->keyword); });
     take();
+    for (OwnDataSet& o : own_) o = OwnDataSet{};
+    ownTokens_.clear();
+    if (!sd->proc) ownDataSets();
     operands();
     options();
     sem([&] { return "end statement " + std::string(sd->keyword); });
@@ -529,6 +542,7 @@ class StatementParser {
     }
     while (!atEnd()) {
       size_t start = pos_;
+      if (skipOwnDataSet()) continue;
       const Token* t = peek();
       const OptionDesc* od = t->kind == Tok::Name ? findOption(t->text) : nullptr;
       if (!od) {
@@ -549,6 +563,59 @@ class StatementParser {
         resync(start, pos_, [&](size_t i) { return optionStart(i); });
       }
     }
+  }
+
+  // The VarSource whose data set option `od` is (0 for another option).
+  int dataSetSource(const OptionDesc& od) const {
+    if (od.kind != ValueKind::DataSet) return 0;
+    for (int v = 1; v < host::kVarSourceCount; ++v)
+      if (g_.dataSetOption[v] == od.id) return v;
+    return 0;
+  }
+
+  // Reads the statement's own data set options (after "/" when options
+  // follow one), each where it is written, and goes back to the operands.
+  void ownDataSets() {
+    const size_t back = pos_;
+    size_t i = pos_;
+    if (sd_->slash) {
+      while (i < n_ && (*toks_)[i].kind != Tok::Slash) ++i;
+      ++i;
+    }
+    int depth = 0;
+    for (; i + 1 < n_; ++i) {
+      const Token& t = (*toks_)[i];
+      if (t.kind == Tok::LParen) ++depth;
+      else if (t.kind == Tok::RParen && depth > 0) --depth;
+      if (depth > 0 || t.kind != Tok::Name || (*toks_)[i + 1].kind != Tok::Equals) continue;
+      const OptionDesc* od = findOption(t.text);
+      const int source = od ? dataSetSource(*od) : 0;
+      if (source == 0) continue;
+      // The PROC statement's failure to open the same option is its own.
+      const bool procFailed = dsFailed_[od->id];
+      pos_ = i + 1;
+      try {
+        value(*od, node_->slot(od->id));
+      } catch (const Fault&) {
+        resync(i, pos_, [&](size_t k) { return optionStart(k); });
+      }
+      own_[source].given = true;
+      own_[source].failed = dsFailed_[od->id];
+      dsFailed_[od->id] = procFailed;
+      ownTokens_.emplace_back(i, std::max(pos_, i + 1));
+      i = std::max(pos_, i + 1) - 1;
+    }
+    pos_ = back;
+  }
+
+  // Past an option that ownDataSets read: true when pos_ moved.
+  bool skipOwnDataSet() {
+    for (const auto& [from, to] : ownTokens_)
+      if (pos_ == from) {
+        pos_ = to;
+        return true;
+      }
+    return false;
   }
 
   // Where parsing can start again: an option of this statement, or any
@@ -949,6 +1016,15 @@ class StatementParser {
   host::DataSet* dataSetFor(VarSource src, bool* skip, std::string* wanted) {
     *skip = false;
     if (src == VarSource::Statement) src = sd_->source;
+    // A statement's own map data holds its map and response variables.
+    if ((src == VarSource::MapData || src == VarSource::MapRespData) &&
+        own_[static_cast<int>(VarSource::MapData)].given) {
+      const int id = g_.dataSetOption[static_cast<int>(VarSource::MapData)];
+      *wanted = std::string(g_.options[id].name) + "=";
+      *skip = own_[static_cast<int>(VarSource::MapData)].failed;
+      const Slot& own = node_->slot(id);
+      return !*skip && own.kind == host::kSlotDataSet ? own.dataSet : nullptr;
+    }
     if (!proc_) {
       *skip = true;
       return nullptr;
@@ -986,6 +1062,8 @@ class StatementParser {
 
   VarSource effectiveSource(VarSource src) const {
     if (src == VarSource::Statement) src = sd_->source;
+    if (src == VarSource::MapRespData && own_[static_cast<int>(VarSource::MapData)].given)
+      return VarSource::MapData;
     if (src == VarSource::MapRespData && proc_) {
       int id = g_.dataSetOption[static_cast<int>(src)];
       if (id < 0 || proc_->slot(id).kind != host::kSlotDataSet) return VarSource::MapData;

@@ -123,6 +123,138 @@ TEST(MapPixels, RowsWithoutSegmentAreOneRingPerRegion) {
   }
 }
 
+// --- Region layers of their own data -------------------------------------------
+
+// County unemployment under the state borders of a region layer of its own
+// data, 2 px black: points on the borders of Colorado and Wyoming and of
+// Texas and Oklahoma are black, points inside counties are not.
+TEST(RegionLayers, StateBordersOverCounties) {
+  qv::test::Pipeline p;
+  host::DataSet* counties = p.open("EX", "us_counties_10m_counties");
+  host::DataSet* resp = p.open("EX", "unemployment");
+  p.regionMaps = {{"__MAP__2", p.open("EX", "us_counties_10m_states")}};
+  const std::string head =
+      "RangeAttrMap name=\"_clrrespmap_\";"
+      "Range MIN-<0.06 / DiscreteLabel=\"low\" RangeColor=CXFFFFCC;"
+      "Range 0.06-MAX / DiscreteLabel=\"high\" RangeColor=CX41B6C4;"
+      "EndRangeAttrMap;RangeAttrVar attrvar=_CLRRESP_ var=rate attrmap=\"_clrrespmap_\";"
+      "layout overlaymap;mapRegionLayer mapProvider=dataset / dataID=RESPONSEDATA mapid=ID "
+      "id=id colorResponse=_CLRRESP_ NAME=\"CHOROMAP\";"
+      "mapRegionLayer mapProvider=dataset / dataID=__MAP__2 mapid=ID "
+      "OutLineAttrs=( Color=CX000000 Thickness=2) name=\"states\";";
+  const std::string t = qv::test::graphTemplate("", head + "endlayout;");
+  RenderResult r = p.draw(t, {{"RESPONSEDATA", resp}}, counties, {{"__MAPID__", "ID"}}, 800,
+                          600, "", "ALBERSUSA");
+  ASSERT_TRUE(r.canvas);
+  const Canvas& c = *r.canvas;
+  // The darkest pixel within one pixel of a point.
+  auto darkest = [&](double lon, double lat) {
+    const Point px = r.projection.project(lon, lat);
+    uint32_t best = 0xFFFFFF;
+    for (int dy = -1; dy <= 1; ++dy)
+      for (int dx = -1; dx <= 1; ++dx) {
+        const uint32_t v = qv::test::rgbAt(c, px.x + dx, px.y + dy);
+        if (((v >> 16) & 0xFF) + ((v >> 8) & 0xFF) + (v & 0xFF) <
+            ((best >> 16) & 0xFF) + ((best >> 8) & 0xFF) + (best & 0xFF))
+          best = v;
+      }
+    return best;
+  };
+  for (auto [lon, lat] : {std::pair{-106.5, 41.0}, {-105.0, 41.0}, {-101.5, 36.5}, {-102.5, 36.5}})
+    EXPECT_EQ(darkest(lon, lat), 0x000000u) << lon << "," << lat;
+  for (auto [lon, lat] : {std::pair{-105.6, 39.1}, {-107.4, 43.1}, {-99.2, 31.4}, {-97.4, 35.6}}) {
+    const Point px = r.projection.project(lon, lat);
+    const uint32_t v = qv::test::rgbAt(c, px.x, px.y);
+    EXPECT_TRUE((v >> 16) > 0x30 && ((v >> 8) & 0xFF) > 0x30 && (v & 0xFF) > 0x30)
+        << lon << "," << lat << ": " << std::hex << v;
+  }
+}
+
+// A backdrop layer far larger than the map data changes neither the fit
+// nor the projection: the map stays fitted to the step's map data.
+TEST(RegionLayers, ABackdropLeavesTheFitToTheMapData) {
+  qv::test::Pipeline p;
+  p.write("m.csv", "id,long,lat\n1,0,0\n1,1,0\n1,1,1\n1,0,1\n");
+  p.write("world.csv", "id,long,lat\n1,-20,-20\n1,20,-20\n1,20,20\n1,-20,20\n");
+  host::DataSet* map = p.open("WORK", "m");
+  const std::string region =
+      "layout overlaymap;mapRegionLayer mapProvider=dataset / dataID=__MAP__ mapid=id;";
+  RenderResult a = p.draw(qv::test::graphTemplate("", region + "endlayout;"), {}, map);
+  p.regionMaps = {{"__MAP__2", p.open("WORK", "world")}};
+  RenderResult b = p.draw(
+      qv::test::graphTemplate("", region +
+                                      "mapRegionLayer mapProvider=dataset / dataID=__MAP__2 "
+                                      "mapid=id FillAttrs=(Color=CXFF0000 Transparency=0.5);"
+                                      "endlayout;"),
+      {}, map);
+  ASSERT_TRUE(a.canvas && b.canvas);
+  for (auto [lon, lat] : {std::pair{0.0, 0.0}, {1.0, 1.0}}) {
+    const Point pa = a.projection.project(lon, lat), pb = b.projection.project(lon, lat);
+    EXPECT_NEAR(pa.x, pb.x, 0.01);
+    EXPECT_NEAR(pa.y, pb.y, 0.01);
+  }
+  // The backdrop reaches the frame's corners, half transparent.
+  const uint32_t corner = qv::test::rgbAt(*b.canvas, b.mapArea.x + 2, b.mapArea.y + 2);
+  EXPECT_GT(corner >> 16, ((corner >> 8) & 0xFF) + 0x40) << std::hex << corner;
+}
+
+// --- Pages of small multiples ------------------------------------------------------
+
+// BYPANELS=4 over 26 groups: one image of 26 panels in rows of four, each
+// in its frame (the columns of the first and last panel counted down the
+// page), each square in the color of its class among the classes the
+// panels share: a value's color is the same in every panel.
+TEST(PanelPages, TwentySixGroupsOnOnePage) {
+  std::string csv = "id,long,lat,grp\n";
+  for (int g = 0; g < 26; ++g) {
+    const std::string id = std::to_string(g + 1), grp(1, char('A' + g));
+    for (auto [x, y] : {std::pair{0, 0}, {1, 0}, {1, 1}, {0, 1}})
+      csv += id + "," + std::to_string(x) + "," + std::to_string(y) + "," + grp + "\n";
+  }
+  ProgramRun run(
+      "OPTIONS BYPANELS=4 GRAPHWIDTH=240 GRAPHHEIGHT=180;\n"
+      "PROC TAVLO MAPDATA=squares; BY grp;\n"
+      "  CHOROMAP id / MAPID=id BREAKS=(1 14 27) COLORMODEL=(CXFF0000 CX0000FF);\n"
+      "RUN;\n",
+      {{"squares.csv", csv}});
+  ASSERT_TRUE(run.wrote("tavlo.png")) << run.log();
+  EXPECT_FALSE(run.wrote("tavlo1.png"));
+  const Canvas img = run.image();
+  EXPECT_EQ(img.width(), 960);
+  // Runs of frame pixels down the middle of a column: two per panel.
+  auto frames = [&](int x) {
+    int runs = 0;
+    bool in = false;
+    for (int y = 0; y < img.height(); ++y) {
+      const bool frame = qv::test::rgbAt(img, x, y) == 0xA0A0A0;
+      runs += frame && !in;
+      in = frame;
+    }
+    return runs / 2;
+  };
+  EXPECT_EQ(frames(120), 7);
+  EXPECT_EQ(frames(840), 6);
+  // Groups A to M (values 1 to 13) red, N to Z blue, row by row.
+  long red = 0, blue = 0;
+  for (int g = 0; g < 26; ++g) {
+    const int x = 240 * (g % 4) + 120;
+    int y = -1;
+    for (int k = 0, yy = 1; yy < img.height(); ++yy)  // the g/4-th frame top in the column
+      if (qv::test::rgbAt(img, x, yy) == 0xA0A0A0 && qv::test::rgbAt(img, x, yy - 1) != 0xA0A0A0 &&
+          k++ == 2 * (g / 4)) {
+        y = yy;
+        break;
+      }
+    ASSERT_GE(y, 0) << g;
+    const uint32_t c = qv::test::rgbAt(img, x, y + 90);
+    EXPECT_EQ(c, g < 13 ? 0xFF0000u : 0x0000FFu) << char('A' + g);
+    red += c == 0xFF0000;
+    blue += c == 0x0000FF;
+  }
+  EXPECT_EQ(red, 13);
+  EXPECT_EQ(blue, 13);
+}
+
 // --- Tiles ------------------------------------------------------------------
 
 // How many pixels of the image have one of the test tiles' colors.

@@ -32,6 +32,13 @@ class Pipeline {
   // LABELOVERLAP= of the images drawn.
   render::LabelOverlap labelOverlap = render::LabelOverlap::Show;
 
+  struct Source {
+    std::string name;      // PLOTDATA, RESPONSEDATA
+    host::DataSet* data;
+  };
+  // The map data of region layers of their own (__MAP__2, ...).
+  std::vector<Source> regionMaps;
+
   // Writes a file into the test's folder (member `name` of WORK).
   void write(const std::string& name, const std::string& content) {
     std::ofstream(std::filesystem::path(dir_.path()) / name, std::ios::binary) << content;
@@ -50,11 +57,6 @@ class Pipeline {
     open_.push_back(rt::openDataSet(r, libs_, cache_, s, rt::NoteFn()));
     return open_.back().get();
   }
-
-  struct Source {
-    std::string name;      // PLOTDATA, RESPONSEDATA
-    host::DataSet* data;
-  };
 
   // Compiles `text` (failing the test when it does not compile) and draws
   // it. `map` is the map data; `dynamics` the dynamic values.
@@ -86,6 +88,10 @@ class Pipeline {
     if (map) {
       tables_.push_back(std::make_unique<rt::DataSetTable>("__MAP__", map, '.'));
       req.mapData = tables_.back().get();
+    }
+    for (const Source& s : regionMaps) {
+      tables_.push_back(std::make_unique<rt::DataSetTable>(s.name, s.data, '.'));
+      req.regionMaps.push_back(tables_.back().get());
     }
     req.dynamics = std::move(dynamics);
     return render::renderGraph(*model_, req);

@@ -1,0 +1,16 @@
+proc template;
+define statgraph tavlo;
+dynamic __BYLINE__;
+begingraph /;
+EntryTitle __BYLINE__ / textattrs=(size=GraphLabelText:fontsize);
+layout overlaymap / pad=(top=5);
+   mapRegionLayer mapProvider=dataset / dataID=__MAP__ mapid=id LegendLabel="Regions" NAME="CHOROMAP";
+   mapRegionLayer mapProvider=dataset / dataID=__MAP__2 mapid=id LegendLabel="Regions" name="lay";
+   mapRegionLayer mapProvider=dataset / dataID=__MAP__3 mapid=id FillAttrs=(Color=CX3080C0 Transparency=0.5) LegendLabel="Regions" name="back";
+endlayout;
+layout GlobalLegend;
+   DiscreteLegend "CHOROMAP" "lay" "back";
+endlayout;
+endgraph;
+end;
+run;

@@ -309,7 +309,7 @@ const render::DataColumn* DataSetTable::column(std::string_view name) {
     for (size_t pos = lo_; pos < hi_; ++pos) range.push_back(pos);
   }
   const std::vector<size_t>& positions = positions_ ? *positions_ : range;
-  if (col->numeric && !positions_ && ds_->consecutiveRows(lo_, hi_, &first) &&
+  if (col->numeric && !positions_ && !stored.runs && ds_->consecutiveRows(lo_, hi_, &first) &&
       stored.num.size() >= first + rows_) {
     // The rows as the table stores them: no copy (the data set outlives
     // the drawing, as the texts' views already need).

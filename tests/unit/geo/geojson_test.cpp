@@ -31,10 +31,10 @@ std::vector<std::string> rows(const Table& t) {
   std::vector<std::string> out;
   for (size_t r = 0; r < t.rows; ++r) {
     char buf[96];
-    std::snprintf(buf, sizeof buf, " %g %g %g", col(t, "SEGMENT").num[r], col(t, "LONG").num[r],
-                  col(t, "LAT").num[r]);
-    std::string idText = id.numeric() ? (std::isnan(id.num[r]) ? "." : std::to_string(
-                                                                           static_cast<int>(id.num[r])))
+    std::snprintf(buf, sizeof buf, " %g %g %g", col(t, "SEGMENT").number(r), col(t, "LONG").number(r),
+                  col(t, "LAT").number(r));
+    std::string idText = id.numeric() ? (std::isnan(id.number(r)) ? "." : std::to_string(
+                                                                           static_cast<int>(id.number(r))))
                                       : std::string(id.str(r));
     out.push_back(idText + buf);
   }
@@ -77,7 +77,7 @@ TEST(GeoJson, GeometryKindsAndSegments) {
   EXPECT_EQ(names(t),
             (std::vector<std::string>{"ID", "name", "only", "SEGMENT", "LONG", "LAT", "ALT"}));
   EXPECT_EQ(col(t, "ALT").num[0], 99);
-  for (size_t r = 1; r < t.rows; ++r) EXPECT_TRUE(std::isnan(col(t, "ALT").num[r])) << r;
+  for (size_t r = 1; r < t.rows; ++r) EXPECT_TRUE(std::isnan(col(t, "ALT").number(r))) << r;
   EXPECT_TRUE(col(t, "only").numeric());
   // The row that ends a line part carries the feature's properties, so a
   // line plot grouped by one breaks there instead of starting a group.
@@ -119,14 +119,14 @@ TEST(GeoJson, IdsAndPropertyTypes) {
   // the feature without rows does not count ("0x10").
   const Column& fips = col(t, "fips");
   ASSERT_TRUE(fips.numeric());
-  EXPECT_EQ(fips.num[0], 1);
-  EXPECT_TRUE(std::isnan(fips.num[1]));
-  EXPECT_EQ(fips.num[2], 3);
+  EXPECT_EQ(fips.number(0), 1);
+  EXPECT_TRUE(std::isnan(fips.number(1)));
+  EXPECT_EQ(fips.number(2), 3);
   const Column& pop = col(t, "pop");
   ASSERT_TRUE(pop.numeric());
-  EXPECT_EQ(pop.num[0], 12.5);
-  EXPECT_TRUE(std::isnan(pop.num[1]));
-  EXPECT_EQ(pop.num[2], -1000);
+  EXPECT_EQ(pop.number(0), 12.5);
+  EXPECT_TRUE(std::isnan(pop.number(1)));
+  EXPECT_EQ(pop.number(2), -1000);
   const Column& mixed = col(t, "mixed");
   ASSERT_FALSE(mixed.numeric());
   EXPECT_EQ(mixed.str(0), "1");

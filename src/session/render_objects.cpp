@@ -289,16 +289,77 @@ DataSetTable::DataSetTable(std::string name, const host::DataSet* ds, char missi
   rows_ = hi_ - lo_;
 }
 
+std::unique_ptr<render::DataColumn> DataSetTable::described(int var) const {
+  const host::VarDesc d = ds_->desc(var);
+  auto col = std::make_unique<render::DataColumn>();
+  col->name = d.name;
+  col->label = d.label.empty() ? d.name : d.label;
+  col->numeric = d.type == host::kNumeric;
+  host::FormatDesc f;
+  if (!d.format.empty() && resolveFormat(d.format, &f)) {
+    const int width = d.formatWidth, decimals = d.formatDecimals;
+    const char missing = missing_;
+    col->format = d.format;
+    if (col->numeric)
+      col->formatNumber = [f, width, decimals, missing](double v) {
+        return formatNumber(f, width, decimals, v, missing);
+      };
+    else
+      col->formatText = [f, width](std::string_view v) { return formatChar(f, width, v); };
+  }
+  return col;
+}
+
+void DataSetTable::noteTooLong(const std::string& var) {
+  longTexts_.push_back("Values of the variable " + var + " in " + ds_->name() +
+                       " are longer than " + std::to_string(render::kMaxDisplayBytes) +
+                       " bytes; they are shown cut there.");
+}
+
+const render::DataColumn* DataSetTable::runColumn(std::string_view name) {
+  for (const auto& c : runColumns_)
+    if (sameNoCase(c->name, name)) return c.get();
+  const int var = ds_->find(name);
+  const rt::Column* stored = var < 0 ? nullptr : ds_->storedColumn(var);
+  size_t first = 0;
+  if (!stored || !stored->runs || positions_ || rows_ == 0 ||
+      !ds_->consecutiveRows(lo_, hi_, &first))
+    return column(name);
+  // The runs of the rows read, counted from the first of them, and their
+  // values as the table holds them.
+  auto col = described(var);
+  const std::vector<size_t>& r = *stored->runs;
+  const size_t k0 = stored->slot(first), k1 = stored->slot(first + rows_ - 1) + 1;
+  auto runs = std::make_shared<std::vector<size_t>>();
+  runs->reserve(k1 - k0 + 1);
+  for (size_t k = k0; k < k1; ++k) runs->push_back(k == k0 ? 0 : r[k] - first);
+  runs->push_back(rows_);
+  if (col->numeric) {
+    col->num = render::Numbers::view(stored->num.data() + k0, k1 - k0);
+  } else {
+    bool tooLong = false;
+    col->chr.reserve(k1 - k0);
+    for (size_t k = k0; k < k1; ++k) {
+      col->chr.push_back(stored->str(r[k]));
+      tooLong = tooLong || col->chr.back().size() > render::kMaxDisplayBytes;
+    }
+    if (tooLong && std::none_of(columns_.begin(), columns_.end(), [&](const auto& c) {
+          return sameNoCase(c->name, col->name);
+        }))
+      noteTooLong(col->name);
+  }
+  col->runs = std::move(runs);
+  runColumns_.push_back(std::move(col));
+  return runColumns_.back().get();
+}
+
 const render::DataColumn* DataSetTable::column(std::string_view name) {
   for (const auto& c : columns_)
     if (sameNoCase(c->name, name)) return c.get();
   const int var = ds_->find(name);
   if (var < 0) return nullptr;
   const host::VarDesc d = ds_->desc(var);
-  auto col = std::make_unique<render::DataColumn>();
-  col->name = d.name;
-  col->label = d.label.empty() ? d.name : d.label;
-  col->numeric = d.type == host::kNumeric;
+  auto col = described(var);
   bool tooLong = false;
   size_t first = 0;
   const rt::Column& stored = *ds_->storedColumn(var);
@@ -326,22 +387,10 @@ const render::DataColumn* DataSetTable::column(std::string_view name) {
       tooLong = tooLong || col->chr.back().size() > render::kMaxDisplayBytes;
     }
   }
-  if (tooLong)
-    longTexts_.push_back("Values of the variable " + d.name + " in " + ds_->name() +
-                         " are longer than " + std::to_string(render::kMaxDisplayBytes) +
-                         " bytes; they are shown cut there.");
-  host::FormatDesc f;
-  if (!d.format.empty() && resolveFormat(d.format, &f)) {
-    const int width = d.formatWidth, decimals = d.formatDecimals;
-    const char missing = missing_;
-    col->format = d.format;
-    if (col->numeric)
-      col->formatNumber = [f, width, decimals, missing](double v) {
-        return formatNumber(f, width, decimals, v, missing);
-      };
-    else
-      col->formatText = [f, width](std::string_view v) { return formatChar(f, width, v); };
-  }
+  if (tooLong && std::none_of(runColumns_.begin(), runColumns_.end(), [&](const auto& c) {
+        return sameNoCase(c->name, d.name) && c->runs;
+      }))
+    noteTooLong(d.name);
   columns_.push_back(std::move(col));
   return columns_.back().get();
 }

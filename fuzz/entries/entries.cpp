@@ -41,11 +41,21 @@ void ignoreNote(const std::string&) {}
   std::abort();
 }
 
-// A table a reader made holds one value per row in every column.
+// A table a reader made holds one value per row in every column, or one
+// per run of rows where the runs cover the rows in order, none empty.
 void checkTable(const rt::Table& t) {
   for (const auto& c : t.columns) {
-    const bool whole = c.numeric() ? c.num.size() == t.rows
-                                   : c.offsets.size() == t.rows + 1 && c.offsets.back() == c.arena.size();
+    size_t values = t.rows;
+    if (c.runs) {
+      const std::vector<size_t>& r = *c.runs;
+      if (r.empty() || r.back() != t.rows || (r.size() > 1 && r.front() != 0))
+        broken("the runs of a column do not cover its rows");
+      for (size_t k = 1; k < r.size(); ++k)
+        if (r[k] <= r[k - 1]) broken("a run of a column is empty or out of order");
+      values = r.size() - 1;
+    }
+    const bool whole = c.numeric() ? c.num.size() == values
+                                   : c.offsets.size() == values + 1 && c.offsets.back() == c.arena.size();
     if (!whole) broken("a column does not hold one value per row");
   }
 }

@@ -8,6 +8,7 @@
 
 #include <simdjson.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -170,6 +171,13 @@ class RowBuilder {
   void startSegment() {
     ++segment_;
     newRun_ = true;
+  }
+  // Makes room for about `n` vertices (at most the reader's limit), so that
+  // the coordinates are not moved as they grow.
+  void expect(size_t n) {
+    n = std::min(n, maxVertices_);
+    x_.reserve(n);
+    y_.reserve(n);
   }
   // Checks that `n` more vertices fit (UserError when they do not).
   void reserve(size_t n) {

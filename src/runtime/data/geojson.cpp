@@ -159,12 +159,23 @@ class GeoJsonWalker {
   JsonPath path_;
 };
 
+// The characters the scan below stops at.
+struct ScanStops {
+  bool stop[256] = {};
+  constexpr ScanStops() {
+    for (unsigned char c : {'"', '{', '}', '[', ']', ','}) stop[c] = true;
+  }
+};
+constexpr ScanStops kScanStops;
+
 // Where the "features" list of a FeatureCollection lies in the text, found
 // by a scan that follows only strings and brackets: `open` and `close` are
-// its brackets and `commas` the commas between its items. False when the
+// its brackets and `commas` the commas between its items; `arrays` counts
+// the arrays in it (no feature has more rows than arrays). False when the
 // text is not plainly laid out so (the root is no object, the list is not
 // there, a key before it holds an escape): such a text is read whole.
-bool findFeatureList(std::string_view t, size_t* open, size_t* close, std::vector<size_t>* commas) {
+bool findFeatureList(std::string_view t, size_t* open, size_t* close, std::vector<size_t>* commas,
+                     size_t* arrays) {
   const size_t n = t.size();
   auto blank = [](char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; };
   size_t i = 0;
@@ -172,7 +183,10 @@ bool findFeatureList(std::string_view t, size_t* open, size_t* close, std::vecto
   if (i >= n || t[i] != '{') return false;
   size_t depth = 0;
   bool inList = false;
+  *arrays = 0;
   for (; i < n; ++i) {
+    while (i < n && !kScanStops.stop[static_cast<unsigned char>(t[i])]) ++i;
+    if (i >= n) break;
     switch (t[i]) {
       case '"': {
         const size_t start = i + 1;
@@ -203,8 +217,8 @@ bool findFeatureList(std::string_view t, size_t* open, size_t* close, std::vecto
         i = j;
         break;
       }
-      case '{':
-      case '[': ++depth; break;
+      case '[': ++*arrays; [[fallthrough]];
+      case '{': ++depth; break;
       case '}':
       case ']':
         if (depth == 0) return false;
@@ -233,9 +247,9 @@ constexpr size_t kBatchBytes = size_t{1} << 20;
 // fails: the caller then reads the text whole, which says what is wrong
 // exactly as it always has.
 bool batchedGeoJson(std::string_view text, const std::string& file, RowBuilder& rows) {
-  size_t open = 0, close = 0;
+  size_t open = 0, close = 0, arrays = 0;
   std::vector<size_t> commas;
-  if (!findFeatureList(text, &open, &close, &commas)) return false;
+  if (!findFeatureList(text, &open, &close, &commas, &arrays)) return false;
   try {
     // The text around the list, with the list emptied.
     std::string rest;
@@ -253,6 +267,8 @@ bool batchedGeoJson(std::string_view text, const std::string& file, RowBuilder& 
         o.at_key("features").get(features) || features.get_array().get(list) || list.size() != 0)
       return false;
     if (text.find_first_not_of(" \n\r\t", open + 1) == close) return true;  // an empty list
+    // A position takes at least six bytes ("[0,0],").
+    rows.expect(std::min(arrays, text.size() / 6));
     GeoJsonWalker walker(file, rows);
     // A batch is one level less deep than in the file: a limit one less
     // than the file's keeps every batch that the file would refuse out.

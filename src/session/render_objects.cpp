@@ -363,18 +363,26 @@ const render::DataColumn* DataSetTable::column(std::string_view name) {
   bool tooLong = false;
   size_t first = 0;
   const rt::Column& stored = *ds_->storedColumn(var);
-  // The positions read: lo_ .. hi_, or those keepGroupOf kept.
+  // Numbers of consecutive rows of the table are taken as it stores them.
+  const bool whole = col->numeric && !positions_ && ds_->consecutiveRows(lo_, hi_, &first);
+  const bool viewed = whole && !stored.runs && stored.num.size() >= first + rows_;
+  const bool byRuns = whole && stored.runs;
+  // The positions read otherwise: lo_ .. hi_, or those keepGroupOf kept.
   std::vector<size_t> range;
-  if (!positions_) {
+  if (!positions_ && !viewed && !byRuns) {
     range.reserve(rows_);
     for (size_t pos = lo_; pos < hi_; ++pos) range.push_back(pos);
   }
   const std::vector<size_t>& positions = positions_ ? *positions_ : range;
-  if (col->numeric && !positions_ && !stored.runs && ds_->consecutiveRows(lo_, hi_, &first) &&
-      stored.num.size() >= first + rows_) {
+  if (viewed) {
     // The rows as the table stores them: no copy (the data set outlives
     // the drawing, as the texts' views already need).
     col->num = render::Numbers::view(stored.num.data() + first, rows_);
+  } else if (byRuns) {
+    // Values held once per run, given to each row of the run.
+    std::vector<double> values(rows_);
+    stored.numbers(first, rows_, values.data());
+    col->num = std::move(values);
   } else if (col->numeric) {
     std::vector<double> values;
     values.reserve(rows_);

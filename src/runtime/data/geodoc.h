@@ -266,6 +266,13 @@ class RowBuilder {
 // exhausted, a library fault) into a UserError naming the file.
 Table guarded(const std::string& file, const std::function<Table()>& read);
 
+// Reads the features of a GeoJSON FeatureCollection into `rows` a batch of
+// features at a time, so that the parsed form of only one batch is held,
+// not of the whole text. False (with `rows` to be thrown away) when the
+// text is not laid out for it or any part of it fails: the text is then to
+// be read whole, which says what is wrong exactly as it always has.
+bool batchedGeoJson(std::string_view text, const std::string& file, RowBuilder& rows);
+
 // Table builders over a parsed document (the `root` of `doc`).
 Table geoJsonTable(const Document& doc, const std::string& file, VarNameRule names,
                    const NoteFn& note);

@@ -301,12 +301,11 @@ bool findFeatureList(std::string_view t, size_t* open, size_t* close, std::vecto
 // Bytes of features parsed at a time.
 constexpr size_t kBatchBytes = size_t{1} << 20;
 
-// Reads a FeatureCollection a batch of features at a time, so that the
-// parsed form of only one batch is held, not of the whole file. False (and
-// nothing read) when the text is not laid out for it or any part of it
-// fails: the caller then reads the text whole, which says what is wrong
-// exactly as it always has.
+}  // namespace
+
 bool batchedGeoJson(std::string_view text, const std::string& file, RowBuilder& rows) {
+  // A text too large to be parsed whole is refused as it always was.
+  if (text.size() > simdjson::SIMDJSON_MAXSIZE_BYTES) return false;
   size_t open = 0, close = 0, arrays = 0;
   std::vector<size_t> commas;
   if (!findFeatureList(text, &open, &close, &commas, &arrays)) return false;
@@ -362,8 +361,6 @@ bool batchedGeoJson(std::string_view text, const std::string& file, RowBuilder& 
     return false;
   }
 }
-
-}  // namespace
 
 Table geoJsonTable(const Document& doc, const std::string& file, VarNameRule names,
                    const NoteFn& note) {

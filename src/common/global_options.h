@@ -26,7 +26,7 @@ namespace qv {
 enum class GlobalOpt {
   VarNames, Missing, NlDecSeparator, Debug, GraphWidth, GraphHeight, GraphFormat, TileUrl,
   MapProjection, LabelOverlap, ColorNames, ByLine, Output, GraphDpi, Threads,
-  ScaleBar, ScaleUnits, NorthArrow, Graticule, MapExtent, OutName, ByPanels,
+  ScaleBar, ScaleUnits, NorthArrow, Graticule, MapExtent, OutName, ByPanels, Aggregate,
   Count
 };
 
@@ -175,6 +175,13 @@ inline constexpr GlobalOptionDef kGlobalOptions[] = {
              "GRAPHHEIGHT and captioned by its BY line, with the step's titles, footnotes and "
              "legend once; a page too large for one image goes on in another file; 0, one "
              "file per map"},
+    {.id = GlobalOpt::Aggregate, .name = "AGGREGATE", .form = OptForm::Word,
+     .words = "AUTO|ALWAYS|NEVER", .def = "AUTO",
+     .help = "a SCATTER whose plot data is a PostgreSQL table and that needs nothing of "
+             "single rows (no TIP=, URL=, DATALABEL=, COLORRESPONSE=, RATTRID=) is read as "
+             "the points counted in the database on a grid of cells of at most a pixel: AUTO "
+             "when the table has more rows than the map has pixels, ALWAYS whatever its "
+             "size, NEVER reads every row"},
 };
 static_assert(std::size(kGlobalOptions) == static_cast<size_t>(GlobalOpt::Count));
 

@@ -487,14 +487,65 @@ void describeFields(OGRFeatureDefn& defn, std::vector<Field>* out) {
 }
 
 bool fields(const OpenRequest& req, const std::string& layerName, std::vector<Field>* out,
-            std::string* driver, Failure* failure) {
+            std::string* driver, std::string* pointColumn, Failure* failure) {
   Call call(req);
   DatasetPtr ds = open(req, failure, call);
   OGRLayer* layer = ds ? layerOf(*ds, layerName, failure) : nullptr;
   if (!layer) return false;
   describeFields(*layer->GetLayerDefn(), out);
   if (GDALDriver* d = ds->GetDriver()) *driver = d->GetDescription();
+  pointColumn->clear();
+  if (layer->GetLayerDefn()->GetGeomFieldCount() == 1 &&
+      wkbFlatten(layer->GetGeomType()) == wkbPoint && layer->GetGeometryColumn())
+    *pointColumn = layer->GetGeometryColumn();
   return clean(call, failure, false);
+}
+
+// Appends the values of a feature's fields to `out` (whose fields are
+// described), a value per field.
+void addValues(OGRFeature& feature, LayerData* out) {
+  for (size_t i = 0; i < out->fields.size(); ++i) {
+    Field& f = out->fields[i];
+    const int k = static_cast<int>(i);
+    const bool set = feature.IsFieldSetAndNotNull(k);
+    switch (f.kind) {
+      case FieldKind::Integer:
+        f.numbers.push_back(set ? static_cast<double>(feature.GetFieldAsInteger64(k)) : kNaN);
+        break;
+      case FieldKind::Real:
+        f.numbers.push_back(set ? feature.GetFieldAsDouble(k) : kNaN);
+        break;
+      case FieldKind::String:
+        f.texts.emplace_back(set ? feature.GetFieldAsString(k) : "");
+        break;
+      default:
+        f.texts.push_back(set ? isoText(feature, k, f.kind) : std::string());
+    }
+  }
+}
+
+bool query(const OpenRequest& req, const std::string& sql, LayerData* out, Failure* failure) {
+  Call call(req);
+  DatasetPtr ds = open(req, failure, call);
+  if (!ds) return false;
+  OGRLayer* answer = ds->ExecuteSQL(sql.c_str(), nullptr, nullptr);
+  if (!answer) {
+    call.describe(failure, "the database did not answer the query");
+    return false;
+  }
+  struct Release {
+    GDALDataset* ds;
+    OGRLayer* layer;
+    ~Release() { ds->ReleaseResultSet(layer); }
+  } release{ds.get(), answer};
+  describeFields(*answer->GetLayerDefn(), &out->fields);
+  answer->ResetReading();
+  for (auto& feature : *answer) {
+    out->fids.push_back(static_cast<int64_t>(out->fids.size()));
+    addValues(*feature, out);
+    if (call.failed()) break;
+  }
+  return clean(call, failure, true);
 }
 
 // The bytes of the table the host makes of the features read so far (see
@@ -551,7 +602,6 @@ bool read(const OpenRequest& req, const std::string& layerName, const std::strin
   } else if (isShapefile(*ds, req)) {
     out->unreadSystemFile = besideShapefile(req.source, "prj");
   }
-  const int nfields = defn->GetFieldCount();
   describeFields(*defn, &out->fields);
   GeometryReader geometry(*out, swap, limits.maxPoints);
   TableBytes bytes(*out);
@@ -559,23 +609,7 @@ bool read(const OpenRequest& req, const std::string& layerName, const std::strin
   for (auto& feature : *layer) {
     const size_t index = out->fids.size(), firstPart = out->partKind.size();
     out->fids.push_back(feature->GetFID());
-    for (int i = 0; i < nfields; ++i) {
-      Field& f = out->fields[static_cast<size_t>(i)];
-      const bool set = feature->IsFieldSetAndNotNull(i);
-      switch (f.kind) {
-        case FieldKind::Integer:
-          f.numbers.push_back(set ? static_cast<double>(feature->GetFieldAsInteger64(i)) : kNaN);
-          break;
-        case FieldKind::Real:
-          f.numbers.push_back(set ? feature->GetFieldAsDouble(i) : kNaN);
-          break;
-        case FieldKind::String:
-          f.texts.emplace_back(set ? feature->GetFieldAsString(i) : "");
-          break;
-        default:
-          f.texts.push_back(set ? isoText(*feature, i, f.kind) : std::string());
-      }
-    }
+    addValues(*feature, out);
     if (out->hasGeometry) geometry.add(feature->GetGeometryRef());
     out->firstPart.push_back(out->partKind.size());
     if (geometry.tooMany) {
@@ -622,12 +656,16 @@ const qv::ogr::Api kApi{
       return guarded(failure, [&] { return layers(req, names, failure); });
     },
     [](const OpenRequest& req, const std::string& layer, std::vector<Field>* out,
-       std::string* driver, Failure* failure) {
-      return guarded(failure, [&] { return fields(req, layer, out, driver, failure); });
+       std::string* driver, std::string* pointColumn, Failure* failure) {
+      return guarded(failure,
+                     [&] { return fields(req, layer, out, driver, pointColumn, failure); });
     },
     [](const OpenRequest& req, const std::string& layer, const std::string& filter,
        const Limits& limits, LayerData* out, Failure* failure) {
       return guarded(failure, [&] { return read(req, layer, filter, limits, out, failure); });
+    },
+    [](const OpenRequest& req, const std::string& sql, LayerData* out, Failure* failure) {
+      return guarded(failure, [&] { return query(req, sql, out, failure); });
     },
     cancelQueries,
     [] { return GDALVersionInfo("RELEASE_NAME"); }};

@@ -163,6 +163,7 @@ class DataSetTable final : public render::DataTable {
   // group of `byData` (another data set with every BY variable `by`).
   void keepGroupOf(const host::DataSet& byData, const std::vector<host::ByVariable>& by);
   const render::DataColumn* column(std::string_view name) override;
+  const render::DataColumn* rowCounts() override;
   // Warnings for the character variables read whose values are too long to
   // show whole (one per variable).
   const std::vector<std::string>& longTexts() const { return longTexts_; }
@@ -177,6 +178,7 @@ class DataSetTable final : public render::DataTable {
   std::optional<std::vector<size_t>> positions_;
   std::string system_;
   std::vector<std::unique_ptr<render::DataColumn>> columns_;
+  std::unique_ptr<render::DataColumn> counts_;
   std::vector<std::string> longTexts_;
 };
 

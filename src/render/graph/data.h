@@ -99,6 +99,10 @@ class DataTable {
   // The column called `name` (letter case ignored), read on first use; null
   // when the table has no such column.
   virtual const DataColumn* column(std::string_view name) = 0;
+  // How many points each row stands for, when the rows are cells a
+  // database counted the points into (a numeric column, a count per row);
+  // null when each row is one point.
+  virtual const DataColumn* rowCounts() { return nullptr; }
 };
 
 // A table built in memory, column by column (every column must have the

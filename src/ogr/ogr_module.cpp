@@ -524,7 +524,88 @@ void addValues(OGRFeature& feature, LayerData* out) {
   }
 }
 
+// A PostgreSQL connection string as libpq takes it: a URI as it is, "PG:"
+// cut off the keyword form; "" for another source.
+std::string libpqConnection(const std::string& source) {
+  if (EQUALN(source.c_str(), "postgresql://", 13) || EQUALN(source.c_str(), "postgres://", 11))
+    return source;
+  if (EQUALN(source.c_str(), "PG:", 3)) return source.substr(3);
+  return {};
+}
+
+// The reason libpq gives, "" for none.
+std::string pqReason(const char* message) { return message ? message : ""; }
+
+// A statement run on a connection of its own, straight through libpq: the
+// whole answer comes in one exchange (no cursor, so the server may plan it
+// for all its rows and on its parallel workers). The connection is opened
+// through PQconnectdb (above), so a signal cancels what it runs; it takes
+// the statements the request opens a GDAL connection with
+// (PRELUDE_STATEMENTS=: the statement time-out) first.
+bool postgresQuery(const OpenRequest& req, const std::string& conninfo, const std::string& sql,
+                   LayerData* out, Failure* failure) {
+  failure->fault = Fault::Reason;
+  struct Finish {
+    PGconn* conn;
+    ~Finish() { PQfinish(conn); }
+  } conn{PQconnectdb(conninfo.c_str())};
+  if (!conn.conn) {
+    failure->fault = Fault::NoMemory;
+    return false;
+  }
+  if (PQstatus(conn.conn) != CONNECTION_OK) {
+    failure->text = pqReason(PQerrorMessage(conn.conn));
+    return false;
+  }
+  auto run = [&](const std::string& statement, ExecStatusType expected) -> PGresult* {
+    PGresult* r = PQexec(conn.conn, statement.c_str());
+    if (r && PQresultStatus(r) == expected) return r;
+    failure->text = pqReason(r ? PQresultErrorMessage(r) : PQerrorMessage(conn.conn));
+    if (failure->text.empty()) failure->text = "the database did not answer the query";
+    PQclear(r);
+    return nullptr;
+  };
+  for (const std::string& o : req.openOptions) {
+    if (!EQUALN(o.c_str(), "PRELUDE_STATEMENTS=", 19)) continue;
+    PGresult* r = run(o.substr(19), PGRES_COMMAND_OK);
+    if (!r) return false;
+    PQclear(r);
+  }
+  PGresult* r = run(sql, PGRES_TUPLES_OK);
+  if (!r) return false;
+  struct Clear {
+    PGresult* r;
+    ~Clear() { PQclear(r); }
+  } clear{r};
+  const int rows = PQntuples(r), cols = PQnfields(r);
+  out->fields.resize(static_cast<size_t>(cols));
+  for (int c = 0; c < cols; ++c) {
+    Field& f = out->fields[static_cast<size_t>(c)];
+    f.name = PQfname(r, c);
+    // bigint, smallint, integer; real, double precision, numeric.
+    switch (PQftype(r, c)) {
+      case 20: case 21: case 23: f.kind = FieldKind::Integer; f.bits = 64; break;
+      case 700: case 701: case 1700: f.kind = FieldKind::Real; f.bits = 64; break;
+      default: f.kind = FieldKind::String;
+    }
+    const bool numeric = f.kind != FieldKind::String;
+    if (numeric) f.numbers.resize(static_cast<size_t>(rows));
+    else f.texts.resize(static_cast<size_t>(rows));
+    for (int i = 0; i < rows; ++i) {
+      const bool null = PQgetisnull(r, i, c);
+      const char* v = PQgetvalue(r, i, c);
+      if (numeric) f.numbers[static_cast<size_t>(i)] = null ? kNaN : CPLAtof(v);
+      else if (!null) f.texts[static_cast<size_t>(i)] = v;
+    }
+  }
+  out->fids.resize(static_cast<size_t>(rows));
+  for (int i = 0; i < rows; ++i) out->fids[static_cast<size_t>(i)] = i;
+  return true;
+}
+
 bool query(const OpenRequest& req, const std::string& sql, LayerData* out, Failure* failure) {
+  if (const std::string conninfo = libpqConnection(req.source); !conninfo.empty())
+    return postgresQuery(req, conninfo, sql, out, failure);
   Call call(req);
   DatasetPtr ds = open(req, failure, call);
   if (!ds) return false;

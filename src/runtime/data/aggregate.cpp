@@ -158,8 +158,10 @@ std::optional<Aggregated> aggregateInDatabase(const ResolvedFile& file,
     condition = s.sql;
   }
 
-  const std::string what = "Data set " + file.written + " in the database " + file.folder +
-                           " (library " + file.library + ")";
+  // Named as a failed read names it: these queries read the data set.
+  const std::string what = "Data set " + file.library + "." + file.member + " (" +
+                           shownName(hidePasswords(file.path, file.path)) + ", layer " +
+                           shownName(file.object) + ")";
   const std::string from = " FROM " + tableSql(file.object);
   const ProgressTask task("waiting for the database: " + file.library + "." + file.member);
   auto ask = [&](const std::string& sql) {
@@ -179,8 +181,8 @@ std::optional<Aggregated> aggregateInDatabase(const ResolvedFile& file,
       (condition.empty() ? "" : " WHERE " + condition));
   if (extent.fids.size() != 1 || extent.fields.size() != 5 ||
       extent.fields[0].numbers.size() != 1)
-    throw UserError(what + " cannot be aggregated in the database: its answer to the extent "
-                           "query is not one row of five numbers.");
+    throw UserError(what + " cannot be read: the database's answer to the extent query is not "
+                           "one row of five numbers.");
   auto at = [&](size_t i) {
     const ogr::Field& f = extent.fields[i];
     return f.numbers.empty() ? NAN : f.numbers[0];
@@ -227,16 +229,19 @@ std::optional<Aggregated> aggregateInDatabase(const ResolvedFile& file,
          (condition.empty() ? valid : "(" + condition + ") AND " + valid);
   std::string cells;
   if (std::isfinite(x0) && std::isfinite(y0)) {
-    // Cells of `width` x `height` over the extent (one when it is a point).
-    auto cell = [&](const std::string& v, double lo, double span, int n) {
-      const double k = span > 0 ? n / span : 0;
+    // Cells of `width` x `height` over the extent (one when it is a point),
+    // numbered row by row in one integer (a key that hashes fast); with a
+    // box shown, cells from a box's size before it to one after.
+    const int64_t w = std::max(1, req.width), h = std::max(1, req.height);
+    auto cell = [&](const std::string& v, double lo, double span, int64_t n) {
+      const double k = span > 0 ? static_cast<double>(n) / span : 0;
       const std::string c = "floor((" + v + " - " + number(lo) + ") * " + number(k) + ")";
       if (!window) return "LEAST(" + c + ", " + std::to_string(n - 1) + ")";
-      return "GREATEST(" + std::to_string(-n) + ", LEAST(" + c + ", " + std::to_string(2 * n - 1) +
-             "))";
+      return "(GREATEST(" + std::to_string(-n) + ", LEAST(" + c + ", " + std::to_string(2 * n - 1) +
+             ")) + " + std::to_string(n) + ")";
     };
-    cells = cell(x->sql, x0, spanX, std::max(1, req.width)) + ", " +
-            cell(ySql, y0, spanY, std::max(1, req.height));
+    cells = "(" + cell(x->sql, x0, spanX, w) + " * " + std::to_string(window ? 3 * h : h) + " + " +
+            cell(ySql, y0, spanY, h) + ")::int8";
   }
   std::string groupBy, orderBy;
   for (size_t i = 0; i < keys.size(); ++i) {
@@ -261,8 +266,8 @@ std::optional<Aggregated> aggregateInDatabase(const ResolvedFile& file,
   if (std::isfinite(x0) && std::isfinite(y0)) d = ask(sql);
   const size_t n = d.fids.size();
   if (n > 0 && d.fields.size() != keys.size() + 3)
-    throw UserError(what + " cannot be aggregated in the database: its answer to the cells "
-                           "query has " + std::to_string(d.fields.size()) + " columns.");
+    throw UserError(what + " cannot be read: the database's answer to the cells query has " +
+                    std::to_string(d.fields.size()) + " columns.");
 
   // Within each BY group, the first cell of every GROUP= value comes first,
   // in the order of the values: a plot's groups take their looks in the

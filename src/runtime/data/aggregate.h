@@ -15,7 +15,8 @@
 //
 //   SELECT "state" AS k0, count(*) AS n, sum(x) AS x, sum(y) AS y
 //   FROM "points" WHERE (<WHERE= as SQL>) AND <valid>
-//   GROUP BY "state", LEAST(floor((x - x0) * kx), width - 1), LEAST(...)
+//   GROUP BY "state", (LEAST(floor((x - x0) * kx), width - 1) * height +
+//                      LEAST(floor((y - y0) * ky), height - 1))::int8
 //   ORDER BY ...
 //
 // where x and y are the columns X= and Y= name (or ST_X and ST_Y of a
@@ -64,7 +65,8 @@ struct Aggregated {
 // found no more rows than pixels: its rows are then read as always.
 // Nothing with *whyNot set (a clause: "WHERE= cannot be handed to the
 // database whole") when it cannot be counted there. UserError naming the
-// data set, its library and the database's reason when a query fails.
+// data set (library and member) and the database's reason when a query
+// fails: never a quiet fall-back to reading every row.
 std::optional<Aggregated> aggregateInDatabase(const ResolvedFile& file,
                                               const DataSetOptions& options,
                                               const AggregateRequest& req, std::string* whyNot);

@@ -482,7 +482,7 @@ ogr::LayerData databaseQuery(const ResolvedFile& file, const std::string& sql,
   ogr::LayerData data;
   ogr::Failure failure;
   if (!api(what).query(requestFor(file.path, file.kind), sql, &data, &failure))
-    fail(what, "aggregated in the database", failure, file.path);
+    fail(what, "read", failure, file.path);
   return data;
 }
 

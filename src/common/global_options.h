@@ -100,7 +100,7 @@ inline constexpr GlobalOptionDef kGlobalOptions[] = {
      .help = "the national decimal separator; a step runs with it off"},
     {.id = GlobalOpt::Debug, .name = "DEBUG", .form = OptForm::Text, .value = "'words'",
      .help = "debugging words; QORTAVLO among them writes the template of each step to the "
-             "log"},
+             "log, SQL the queries a database is asked"},
     {.id = GlobalOpt::GraphWidth, .name = "GRAPHWIDTH", .form = OptForm::Integer, .min = 1,
      .max = 32767, .unit = "PX", .value = "n", .what = "a whole number of pixels",
      .def = "640", .help = "the width of a map in pixels, PX may follow n"},

@@ -82,7 +82,7 @@ uint32_t repeatsThatShow(const MarkerStamp& s) {
   for (uint32_t p : s.px)
     if ((p >> 24) > 0) faintest = std::min(faintest, p >> 24);
   if (faintest >= 255) return 1;
-  const double k = std::ceil(std::log(1.0 / 512) / std::log1p(-faintest / 255.0));
+  const double k = std::ceil(std::log(1.0 / 512) / std::log1p(-static_cast<double>(faintest) / 255));
   return static_cast<uint32_t>(std::clamp(k, 1.0, 65535.0));
 }
 

@@ -43,8 +43,8 @@ for n in 2000000 20000000; do
         + 1.5 * (random() + random() - 1) AS lon,
       (ARRAY[47.6,34.1,33.4,39.7,30.3,29.8,30.0,41.9,33.7,25.8,38.9,40.7,42.4])[1 + i % 13]
         + 1.0 * (random() + random() - 1) AS lat
-      FROM generate_series(1, $n) i;
-    VACUUM ANALYZE points$n;"
+      FROM generate_series(1, $n) i;" > /dev/null
+  sql "VACUUM ANALYZE points$n"
 done
 for n in 2000000 20000000; do
   for mode in NEVER ALWAYS AUTO; do

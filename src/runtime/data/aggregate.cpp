@@ -172,13 +172,12 @@ std::optional<Aggregated> aggregateInDatabase(const ResolvedFile& file,
   const std::string valid = x->sql + " > -1e308 AND " + x->sql + " < 1e308 AND " + y->sql +
                             " > -1e308 AND " + y->sql + " < 1e308";
 
-  // The rows and the extent of their points.
-  const ogr::LayerData extent = ask(
-      "SELECT count(*) AS n, min(CASE WHEN " + valid + " THEN " + x->sql +
-      " END) AS x0, max(CASE WHEN " + valid + " THEN " + x->sql + " END) AS x1, min(CASE WHEN " +
-      valid + " THEN " + y->sql + " END) AS y0, max(CASE WHEN " + valid + " THEN " + y->sql +
-      " END) AS y1" + from +
-      (condition.empty() ? "" : " WHERE " + condition));
+  // The points (rows with coordinates) and their extent.
+  const std::string where =
+      " WHERE " + (condition.empty() ? valid : "(" + condition + ") AND " + valid);
+  const ogr::LayerData extent =
+      ask("SELECT count(*) AS n, min(" + x->sql + ") AS x0, max(" + x->sql + ") AS x1, min(" +
+          y->sql + ") AS y0, max(" + y->sql + ") AS y1" + from + where);
   if (extent.fids.size() != 1 || extent.fields.size() != 5 ||
       extent.fields[0].numbers.size() != 1)
     throw UserError(what + " cannot be read: the database's answer to the extent query is not "
@@ -225,8 +224,7 @@ std::optional<Aggregated> aggregateInDatabase(const ResolvedFile& file,
 
   std::string sql = "SELECT ";
   for (size_t k = 0; k < keys.size(); ++k) sql += keys[k].sql + " AS k" + std::to_string(k) + ", ";
-  sql += "count(*) AS n, sum(" + x->sql + ") AS x, sum(" + y->sql + ") AS y" + from + " WHERE " +
-         (condition.empty() ? valid : "(" + condition + ") AND " + valid);
+  sql += "count(*) AS n, sum(" + x->sql + ") AS x, sum(" + y->sql + ") AS y" + from + where;
   std::string cells;
   if (std::isfinite(x0) && std::isfinite(y0)) {
     // Cells of `width` x `height` over the extent (one when it is a point),
@@ -234,9 +232,10 @@ std::optional<Aggregated> aggregateInDatabase(const ResolvedFile& file,
     // box shown, cells from a box's size before it to one after.
     const int64_t w = std::max(1, req.width), h = std::max(1, req.height);
     auto cell = [&](const std::string& v, double lo, double span, int64_t n) {
-      const double k = span > 0 ? static_cast<double>(n) / span : 0;
+      // A hair less than n / span, so that the far edge falls in cell n - 1.
+      const double k = span > 0 ? static_cast<double>(n) / span * (1 - 1e-9) : 0;
       const std::string c = "floor((" + v + " - " + number(lo) + ") * " + number(k) + ")";
-      if (!window) return "LEAST(" + c + ", " + std::to_string(n - 1) + ")";
+      if (!window) return c;
       return "(GREATEST(" + std::to_string(-n) + ", LEAST(" + c + ", " + std::to_string(2 * n - 1) +
              ")) + " + std::to_string(n) + ")";
     };

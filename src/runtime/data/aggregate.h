@@ -4,10 +4,11 @@
 // value) with the count of its points, instead of every row.
 //
 // Two queries, each one plain aggregate that a distributed PostgreSQL runs
-// on its shards and adds up: first the rows and the extent of the points,
+// on its shards and adds up: first the points (rows with coordinates) and
+// their extent,
 //
-//   SELECT count(*) AS n, min(CASE WHEN <valid> THEN x END) AS x0, ...
-//   FROM "points" WHERE <WHERE= as SQL>
+//   SELECT count(*) AS n, min(x) AS x0, max(x) AS x1, min(y) AS y0,
+//     max(y) AS y1 FROM "points" WHERE (<WHERE= as SQL>) AND <valid>
 //
 // then the cells, `width` x `height` of them over that extent (a cell is no
 // more than a pixel of a map showing the points), each drawn at the mean
@@ -15,8 +16,7 @@
 //
 //   SELECT "state" AS k0, count(*) AS n, sum(x) AS x, sum(y) AS y
 //   FROM "points" WHERE (<WHERE= as SQL>) AND <valid>
-//   GROUP BY "state", (LEAST(floor((x - x0) * kx), width - 1) * height +
-//                      LEAST(floor((y - y0) * ky), height - 1))::int8
+//   GROUP BY "state", (floor((x - x0) * kx) * height + floor((y - y0) * ky))::int8
 //   ORDER BY ...
 //
 // where x and y are the columns X= and Y= name (or ST_X and ST_Y of a

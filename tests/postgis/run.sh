@@ -355,6 +355,10 @@ done
   echo "LIBRARY pg '$connection';"
   echo "PROC TAVLO MAPDATA=pg.states(WHERE=(name = 'Utah')) PLOTDATA=pg.divzero;"
   echo "  CHOROMAP / MAPID=ID; SCATTER X=lon Y=lat; RUN;"
+  # A layer that shows single rows: read row by row, ALWAYS says why.
+  echo "OPTIONS AGGREGATE=ALWAYS;"
+  echo "PROC TAVLO MAPDATA=pg.states(WHERE=(name = 'Utah')) PLOTDATA=pg.sparse;"
+  echo "  CHOROMAP / MAPID=ID; SCATTER X=lon Y=lat / TIP=(id); RUN;"
 } > "$run/divzero.tav"
 draw divzero.tav out-divzero && { cat "$run/out-divzero.log"; fail "a query that fails ended with status 0"; }
 log=$run/out-divzero.log
@@ -363,6 +367,9 @@ grep -q -E "^ERROR: .*Data set PG\.DIVZERO .*cannot be read: .*division by zero"
 if grep -q 'selected from the data set PG\.DIVZERO' "$log"; then
   cat "$log"; fail "the rows were read after the query failed"
 fi
+grep -q -F 'NOTE [129-61]: The plot data PG.SPARSE is read row by row, not aggregated in the database: its SCATTER has TIP=.' "$log" &&
+  grep -q '^NOTE: 3000 observations selected from the data set PG\.SPARSE\.' "$log" ||
+  { cat "$log"; fail "a SCATTER with TIP= under ALWAYS: no NOTE why its rows are read, or not all read"; }
 
 # --- bad sources: each step ends with one error naming the library and member
 nowhere=$(free_port) || fail "no free port found"

@@ -26,7 +26,7 @@ namespace qv {
 enum class GlobalOpt {
   VarNames, Missing, NlDecSeparator, Debug, GraphWidth, GraphHeight, GraphFormat, TileUrl,
   MapProjection, LabelOverlap, ColorNames, ByLine, Output, GraphDpi, Threads,
-  ScaleBar, ScaleUnits, NorthArrow, Graticule, MapExtent, OutName, ByPanels,
+  ScaleBar, ScaleUnits, NorthArrow, Graticule, MapExtent, OutName, ByPanels, Aggregate,
   Count
 };
 
@@ -100,7 +100,7 @@ inline constexpr GlobalOptionDef kGlobalOptions[] = {
      .help = "the national decimal separator; a step runs with it off"},
     {.id = GlobalOpt::Debug, .name = "DEBUG", .form = OptForm::Text, .value = "'words'",
      .help = "debugging words; QORTAVLO among them writes the template of each step to the "
-             "log"},
+             "log, SQL the queries a database is asked"},
     {.id = GlobalOpt::GraphWidth, .name = "GRAPHWIDTH", .form = OptForm::Integer, .min = 1,
      .max = 32767, .unit = "PX", .value = "n", .what = "a whole number of pixels",
      .def = "640", .help = "the width of a map in pixels, PX may follow n"},
@@ -175,6 +175,13 @@ inline constexpr GlobalOptionDef kGlobalOptions[] = {
              "GRAPHHEIGHT and captioned by its BY line, with the step's titles, footnotes and "
              "legend once; a page too large for one image goes on in another file; 0, one "
              "file per map"},
+    {.id = GlobalOpt::Aggregate, .name = "AGGREGATE", .form = OptForm::Word,
+     .words = "AUTO|ALWAYS|NEVER", .def = "AUTO",
+     .help = "a SCATTER whose plot data is a PostgreSQL table and that needs nothing of "
+             "single rows (no TIP=, URL=, DATALABEL=, COLORRESPONSE=, RATTRID=) is read as "
+             "the points counted in the database on a grid of cells of at most a pixel: AUTO "
+             "when the table has more rows than the map has pixels, ALWAYS whatever its "
+             "size, NEVER reads every row"},
 };
 static_assert(std::size(kGlobalOptions) == static_cast<size_t>(GlobalOpt::Count));
 

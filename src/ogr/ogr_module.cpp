@@ -487,14 +487,146 @@ void describeFields(OGRFeatureDefn& defn, std::vector<Field>* out) {
 }
 
 bool fields(const OpenRequest& req, const std::string& layerName, std::vector<Field>* out,
-            std::string* driver, Failure* failure) {
+            std::string* driver, std::string* pointColumn, Failure* failure) {
   Call call(req);
   DatasetPtr ds = open(req, failure, call);
   OGRLayer* layer = ds ? layerOf(*ds, layerName, failure) : nullptr;
   if (!layer) return false;
   describeFields(*layer->GetLayerDefn(), out);
   if (GDALDriver* d = ds->GetDriver()) *driver = d->GetDescription();
+  pointColumn->clear();
+  if (layer->GetLayerDefn()->GetGeomFieldCount() == 1 &&
+      wkbFlatten(layer->GetGeomType()) == wkbPoint && layer->GetGeometryColumn())
+    *pointColumn = layer->GetGeometryColumn();
   return clean(call, failure, false);
+}
+
+// Appends the values of a feature's fields to `out` (whose fields are
+// described), a value per field.
+void addValues(OGRFeature& feature, LayerData* out) {
+  for (size_t i = 0; i < out->fields.size(); ++i) {
+    Field& f = out->fields[i];
+    const int k = static_cast<int>(i);
+    const bool set = feature.IsFieldSetAndNotNull(k);
+    switch (f.kind) {
+      case FieldKind::Integer:
+        f.numbers.push_back(set ? static_cast<double>(feature.GetFieldAsInteger64(k)) : kNaN);
+        break;
+      case FieldKind::Real:
+        f.numbers.push_back(set ? feature.GetFieldAsDouble(k) : kNaN);
+        break;
+      case FieldKind::String:
+        f.texts.emplace_back(set ? feature.GetFieldAsString(k) : "");
+        break;
+      default:
+        f.texts.push_back(set ? isoText(feature, k, f.kind) : std::string());
+    }
+  }
+}
+
+// A PostgreSQL connection string as libpq takes it: a URI as it is, "PG:"
+// cut off the keyword form; "" for another source.
+std::string libpqConnection(const std::string& source) {
+  if (EQUALN(source.c_str(), "postgresql://", 13) || EQUALN(source.c_str(), "postgres://", 11))
+    return source;
+  if (EQUALN(source.c_str(), "PG:", 3)) return source.substr(3);
+  return {};
+}
+
+// The reason libpq gives, "" for none.
+std::string pqReason(const char* message) { return message ? message : ""; }
+
+// A statement run on a connection of its own, straight through libpq: the
+// whole answer comes in one exchange (no cursor, so the server may plan it
+// for all its rows and on its parallel workers). The connection is opened
+// through PQconnectdb (above), so a signal cancels what it runs; it takes
+// the statements the request opens a GDAL connection with
+// (PRELUDE_STATEMENTS=: the statement time-out) first.
+bool postgresQuery(const OpenRequest& req, const std::string& conninfo, const std::string& sql,
+                   LayerData* out, Failure* failure) {
+  failure->fault = Fault::Reason;
+  struct Finish {
+    PGconn* conn;
+    ~Finish() { PQfinish(conn); }
+  } conn{PQconnectdb(conninfo.c_str())};
+  if (!conn.conn) {
+    failure->fault = Fault::NoMemory;
+    return false;
+  }
+  if (PQstatus(conn.conn) != CONNECTION_OK) {
+    failure->text = pqReason(PQerrorMessage(conn.conn));
+    return false;
+  }
+  auto run = [&](const std::string& statement, ExecStatusType expected) -> PGresult* {
+    PGresult* r = PQexec(conn.conn, statement.c_str());
+    if (r && PQresultStatus(r) == expected) return r;
+    failure->text = pqReason(r ? PQresultErrorMessage(r) : PQerrorMessage(conn.conn));
+    if (failure->text.empty()) failure->text = "the database did not answer the query";
+    PQclear(r);
+    return nullptr;
+  };
+  for (const std::string& o : req.openOptions) {
+    if (!EQUALN(o.c_str(), "PRELUDE_STATEMENTS=", 19)) continue;
+    PGresult* r = run(o.substr(19), PGRES_COMMAND_OK);
+    if (!r) return false;
+    PQclear(r);
+  }
+  PGresult* r = run(sql, PGRES_TUPLES_OK);
+  if (!r) return false;
+  struct Clear {
+    PGresult* r;
+    ~Clear() { PQclear(r); }
+  } clear{r};
+  const int rows = PQntuples(r), cols = PQnfields(r);
+  out->fields.resize(static_cast<size_t>(cols));
+  for (int c = 0; c < cols; ++c) {
+    Field& f = out->fields[static_cast<size_t>(c)];
+    f.name = PQfname(r, c);
+    // bigint, smallint, integer; real, double precision, numeric.
+    switch (PQftype(r, c)) {
+      case 20: case 21: case 23: f.kind = FieldKind::Integer; f.bits = 64; break;
+      case 700: case 701: case 1700: f.kind = FieldKind::Real; f.bits = 64; break;
+      default: f.kind = FieldKind::String;
+    }
+    const bool numeric = f.kind != FieldKind::String;
+    if (numeric) f.numbers.resize(static_cast<size_t>(rows));
+    else f.texts.resize(static_cast<size_t>(rows));
+    for (int i = 0; i < rows; ++i) {
+      const bool null = PQgetisnull(r, i, c);
+      const char* v = PQgetvalue(r, i, c);
+      if (numeric) f.numbers[static_cast<size_t>(i)] = null ? kNaN : CPLAtof(v);
+      else if (!null) f.texts[static_cast<size_t>(i)] = v;
+    }
+  }
+  out->fids.resize(static_cast<size_t>(rows));
+  for (int i = 0; i < rows; ++i) out->fids[static_cast<size_t>(i)] = i;
+  return true;
+}
+
+bool query(const OpenRequest& req, const std::string& sql, LayerData* out, Failure* failure) {
+  if (const std::string conninfo = libpqConnection(req.source); !conninfo.empty())
+    return postgresQuery(req, conninfo, sql, out, failure);
+  Call call(req);
+  DatasetPtr ds = open(req, failure, call);
+  if (!ds) return false;
+  OGRLayer* answer = ds->ExecuteSQL(sql.c_str(), nullptr, nullptr);
+  if (!answer) {
+    call.describe(failure, "the database did not answer the query");
+    return false;
+  }
+  struct Release {
+    GDALDataset* ds;
+    OGRLayer* layer;
+    ~Release() { ds->ReleaseResultSet(layer); }
+  } release{ds.get(), answer};
+  describeFields(*answer->GetLayerDefn(), &out->fields);
+  answer->ResetReading();
+  for (auto& feature : *answer) {
+    out->fids.push_back(static_cast<int64_t>(out->fids.size()));
+    addValues(*feature, out);
+    if (call.failed()) break;
+  }
+  return clean(call, failure, true);
 }
 
 // The bytes of the table the host makes of the features read so far (see
@@ -551,7 +683,6 @@ bool read(const OpenRequest& req, const std::string& layerName, const std::strin
   } else if (isShapefile(*ds, req)) {
     out->unreadSystemFile = besideShapefile(req.source, "prj");
   }
-  const int nfields = defn->GetFieldCount();
   describeFields(*defn, &out->fields);
   GeometryReader geometry(*out, swap, limits.maxPoints);
   TableBytes bytes(*out);
@@ -559,23 +690,7 @@ bool read(const OpenRequest& req, const std::string& layerName, const std::strin
   for (auto& feature : *layer) {
     const size_t index = out->fids.size(), firstPart = out->partKind.size();
     out->fids.push_back(feature->GetFID());
-    for (int i = 0; i < nfields; ++i) {
-      Field& f = out->fields[static_cast<size_t>(i)];
-      const bool set = feature->IsFieldSetAndNotNull(i);
-      switch (f.kind) {
-        case FieldKind::Integer:
-          f.numbers.push_back(set ? static_cast<double>(feature->GetFieldAsInteger64(i)) : kNaN);
-          break;
-        case FieldKind::Real:
-          f.numbers.push_back(set ? feature->GetFieldAsDouble(i) : kNaN);
-          break;
-        case FieldKind::String:
-          f.texts.emplace_back(set ? feature->GetFieldAsString(i) : "");
-          break;
-        default:
-          f.texts.push_back(set ? isoText(*feature, i, f.kind) : std::string());
-      }
-    }
+    addValues(*feature, out);
     if (out->hasGeometry) geometry.add(feature->GetGeometryRef());
     out->firstPart.push_back(out->partKind.size());
     if (geometry.tooMany) {
@@ -622,12 +737,16 @@ const qv::ogr::Api kApi{
       return guarded(failure, [&] { return layers(req, names, failure); });
     },
     [](const OpenRequest& req, const std::string& layer, std::vector<Field>* out,
-       std::string* driver, Failure* failure) {
-      return guarded(failure, [&] { return fields(req, layer, out, driver, failure); });
+       std::string* driver, std::string* pointColumn, Failure* failure) {
+      return guarded(failure,
+                     [&] { return fields(req, layer, out, driver, pointColumn, failure); });
     },
     [](const OpenRequest& req, const std::string& layer, const std::string& filter,
        const Limits& limits, LayerData* out, Failure* failure) {
       return guarded(failure, [&] { return read(req, layer, filter, limits, out, failure); });
+    },
+    [](const OpenRequest& req, const std::string& sql, LayerData* out, Failure* failure) {
+      return guarded(failure, [&] { return query(req, sql, out, failure); });
     },
     cancelQueries,
     [] { return GDALVersionInfo("RELEASE_NAME"); }};

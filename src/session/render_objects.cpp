@@ -279,6 +279,7 @@ void DataSetTable::keepGroupOf(const host::DataSet& byData,
   rows_ = kept.size();
   positions_ = std::move(kept);
   columns_.clear();
+  counts_.reset();
 }
 
 DataSetTable::DataSetTable(std::string name, const host::DataSet* ds, char missing)
@@ -401,6 +402,26 @@ const render::DataColumn* DataSetTable::column(std::string_view name) {
     noteTooLong(d.name);
   columns_.push_back(std::move(col));
   return columns_.back().get();
+}
+
+const render::DataColumn* DataSetTable::rowCounts() {
+  const std::vector<double>* counts = ds_->rowCounts();
+  if (!counts) return nullptr;
+  if (!counts_) {
+    counts_ = std::make_unique<render::DataColumn>();
+    std::vector<double> values;
+    values.reserve(rows_);
+    auto add = [&](size_t pos) {
+      const size_t row = ds_->rowAt(pos);
+      values.push_back(row < counts->size() ? (*counts)[row] : 1);
+    };
+    if (positions_)
+      for (size_t pos : *positions_) add(pos);
+    else
+      for (size_t pos = lo_; pos < hi_; ++pos) add(pos);
+    counts_->num = std::move(values);
+  }
+  return counts_.get();
 }
 
 // --- Drawing and writing ---------------------------------------------------------------

@@ -166,6 +166,7 @@ class DataSetTable final : public render::DataTable {
   // A column the table holds in runs (a map feature's identifier and
   // properties, SEGMENT) comes with one value per run, not per row.
   const render::DataColumn* runColumn(std::string_view name) override;
+  const render::DataColumn* rowCounts() override;
   // Warnings for the character variables read whose values are too long to
   // show whole (one per variable).
   const std::vector<std::string>& longTexts() const { return longTexts_; }
@@ -184,6 +185,7 @@ class DataSetTable final : public render::DataTable {
   std::unique_ptr<render::DataColumn> described(int var) const;
   void noteTooLong(const std::string& var);
   std::vector<std::unique_ptr<render::DataColumn>> columns_, runColumns_;
+  std::unique_ptr<render::DataColumn> counts_;
   std::vector<std::string> longTexts_;
 };
 

@@ -12,6 +12,7 @@
 #include "common/cores.h"
 #include "common/error.h"
 #include "common/platform.h"
+#include "runtime/data/aggregate.h"
 #include "runtime/data/schema.h"
 #include "runtime/formats/formats.h"
 #include "runtime/program/names.h"
@@ -143,6 +144,7 @@ RuntimeHost::~RuntimeHost() {
 void RuntimeHost::beginStep(const Step& step) {
   step_ = &step;
   by_ = step.by;
+  plotUse_ = plotDataUse(step);
   // BY groups are drawn on the threads, as many as run at once: they set
   // themselves up while the step reads its data.
   if (!by_.empty()) {
@@ -174,7 +176,59 @@ host::Status RuntimeHost::endStep() {
   return exitCode_;
 }
 
-host::DataSet* RuntimeHost::openForStep(const DataSetRef& ref) {
+std::unique_ptr<host::DataSet> RuntimeHost::openCounted(const DataSetRef& ref) {
+  enum class Mode { Auto, Always, Never };
+  const auto mode = static_cast<Mode>(s_.settings.choice(GlobalOpt::Aggregate));
+  if (mode == Mode::Never) return nullptr;
+  ResolvedFile f = s_.libs.resolve(ref, s_.programDir);
+  if (f.kind != FileKind::Database) return nullptr;
+  const std::string name = f.library + "." + f.member;
+  auto rowByRow = [&](const std::string& why) {
+    if (mode == Mode::Always && !why.empty())
+      s_.log.message(kRuntimeSet, kRowByRowMessage, {name, why});
+    return nullptr;
+  };
+  if (!plotUse_.countable) return rowByRow(plotUse_.why);
+  AggregateRequest req;
+  req.x = plotUse_.x;
+  req.y = plotUse_.y;
+  req.group = plotUse_.group;
+  req.by = by_;
+  req.always = mode == Mode::Always;
+  // The map's pixels: a PNG's scale with GRAPHDPI=.
+  const double scale = s_.settings.choice(GlobalOpt::Output) == 0
+                           ? s_.settings.number(GlobalOpt::GraphDpi) / 96
+                           : 1.0;
+  req.width = std::max(1, static_cast<int>(std::lround(
+                              s_.settings.integer(GlobalOpt::GraphWidth) * scale)));
+  req.height = std::max(1, static_cast<int>(std::lround(
+                               s_.settings.integer(GlobalOpt::GraphHeight) * scale)));
+  req.pixels = static_cast<uint64_t>(req.width) * static_cast<uint64_t>(req.height);
+  const int projection = s_.settings.choice(GlobalOpt::MapProjection);
+  req.mercator = projection == 1 || (projection == 0 && plotUse_.tiles);
+  if (!plotUse_.plotCs) req.window = s_.settings.numbers(GlobalOpt::MapExtent);
+  if (debugWord(s_.settings, "SQL"))
+    req.debug = [this, &name](const std::string& sql) {
+      s_.log.note("The database of " + name + " is asked: " + sql);
+    };
+  std::string why;
+  std::optional<Aggregated> counted = aggregateInDatabase(f, ref.options, req, &why);
+  if (!counted) return rowByRow(why);
+  const uint64_t cells = counted->table->rows;
+  auto ds = std::make_unique<host::DataSet>(counted->table, std::move(f), DataSetOptions{},
+                                            [this](const std::string& t) { s_.log.warning(t); });
+  s_.log.message(kRuntimeSet, kAggregatedMessage,
+                 {name, static_cast<long long>(counted->rows), static_cast<long long>(cells)});
+  return ds;
+}
+
+host::DataSet* RuntimeHost::openForStep(const DataSetRef& ref, bool plotData) {
+  if (plotData) {
+    if (auto ds = openCounted(ref)) {
+      open_.push_back(std::move(ds));
+      return open_.back().get();
+    }
+  }
   OpenSettings os;
   os.programDir = s_.programDir;
   os.names = anyVarNames(s_.settings) ? VarNameRule::Any : VarNameRule::Strict;

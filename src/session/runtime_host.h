@@ -14,6 +14,7 @@
 #include "runtime/program/globals.h"
 #include "runtime/program/program.h"
 #include "runtime/program/statement.h"
+#include "session/plot_use.h"
 #include "session/workers.h"
 
 namespace qv::rt {
@@ -49,7 +50,9 @@ class RuntimeHost final : public host::Host {
 
   // Opens a data set for the step (the grammar's data set values). The host
   // owns it until the step ends. UserError on a bad reference.
-  host::DataSet* openForStep(const DataSetRef& ref);
+  // The PLOTDATA= of the PROC statement (`plotData`) may be read as the
+  // cells of its points counted in the database (OPTIONS AGGREGATE=).
+  host::DataSet* openForStep(const DataSetRef& ref, bool plotData = false);
 
   MemoryService& memory() { return memory_; }
 
@@ -120,6 +123,9 @@ class RuntimeHost final : public host::Host {
 
  private:
   bool known(host::DataSet* ds) const;
+  // The plot data as cells counted in the database, or null when its rows
+  // are to be read (see aggregate.h).
+  std::unique_ptr<host::DataSet> openCounted(const DataSetRef& ref);
   // What the run reads at `path` ("the program", "the data set ..."), or "".
   std::string inputAt(const std::string& path) const;
   // What the run writes at `path` ("the log", a map or template it wrote,
@@ -133,6 +139,7 @@ class RuntimeHost final : public host::Host {
   SessionState& s_;
   const Step* step_ = nullptr;
   std::vector<host::ByVariable> by_;
+  PlotDataUse plotUse_;  // what the step's statements ask of its plot data
   std::vector<std::unique_ptr<host::DataSet>> open_;
   StringPool strings_;
   ObjectFactoryImpl factory_;

@@ -47,9 +47,15 @@ class StepParseEnv final : public ParseEnv {
       : host_(host), log_(log), settings_(settings), source_(source) {}
 
   host::DataSet* openDataSet(const std::vector<Token>& toks, size_t& pos) override {
+    // PLOTDATA= of the PROC statement (whose first word is the procedure's
+    // name).
+    const bool plotData = pos >= 2 && toks[pos - 1].kind == Tok::Equals &&
+                          toks[pos - 2].kind == Tok::Name &&
+                          sameNoCase(toks[pos - 2].text, "PLOTDATA") && !toks.empty() &&
+                          sameNoCase(toks[0].text, "TAVLO");
     DataSetRef ref = parseDataSetRef(toks, pos, source_);
     try {
-      return host_.openForStep(ref);
+      return host_.openForStep(ref, plotData);
     } catch (const ExprError& e) {
       place_ = caretLines(e.text(), e.column());
       throw;

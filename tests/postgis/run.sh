@@ -12,6 +12,8 @@
 # form libpq reads stay out of everything a run writes; a server that does
 # not answer or a statement that does not end are given up after their
 # time-outs, and SIGINT or SIGTERM cancel the statement the server runs.
+# Points made in SQL and counted in the database (AGGREGATE=) draw the maps
+# the same points in files draw, in no more cells than the map's pixels.
 #
 # Usage: run.sh QORTAVLO IMAGE_COMPARE WORKDIR
 # Exit status 77 (skipped) only when the server cannot be had; any other
@@ -140,6 +142,19 @@ psql "${pg_args[@]}" -d gis -c "CREATE TABLE nums (code integer, v numeric, v10 
   CREATE ROLE prober LOGIN PASSWORD 'Qv''At@Pw9x z';
   GRANT SELECT ON ALL TABLES IN SCHEMA public TO prober;" >> "$work/psql.log" 2>&1 ||
   { cat "$work/psql.log"; fail "the tables, views and role of the checks could not be made"; }
+# Points made in SQL from a fixed seed: a sparse table (3000 points over
+# the Four Corners, in three groups) and a dense one (200,000, crowding to
+# the west), the sparse points as a point geometry, and a view whose
+# coordinates cannot be computed.
+psql "${pg_args[@]}" -d gis -c "SELECT setseed(0.25);
+  CREATE TABLE sparse AS SELECT i AS id, i % 3 AS g, -114 + 12 * random() AS lon,
+    31 + 11 * random() AS lat FROM generate_series(0, 2999) i;
+  CREATE TABLE dense AS SELECT i AS id, -114 + 12 * random() * random() AS lon,
+    31 + 11 * random() AS lat FROM generate_series(0, 199999) i;
+  CREATE TABLE sparsegeom AS SELECT id, g,
+    ST_SetSRID(ST_MakePoint(lon, lat), 4326)::geometry(Point, 4326) AS geom FROM sparse;
+  CREATE VIEW divzero AS SELECT lon / (code - code) AS lon, lat FROM levels;" \
+  >> "$work/psql.log" 2>&1 || { cat "$work/psql.log"; fail "the tables of points could not be made"; }
 unset PGPASSWORD
 
 # --- the same map from the files and from the database
@@ -275,6 +290,86 @@ done
 if grep -E '"r"|"b"|0\.1000000' <<< "$handed"; then
   fail "a comparison the database does not make alike was handed to it"
 fi
+
+# --- points counted in the database (AGGREGATE=): the same maps as from the
+# rows of the same points in files. Sparse points in cells of at most a
+# pixel: the same pixels but where two points share a cell (one pixel's
+# shift); a point geometry, GROUP=, WHERE= and BY as from the files; dense
+# points (AUTO: more rows than pixels) the same picture within the visual
+# tolerance, in no more cells than the map's pixels. A query that fails is
+# an ERROR naming the data set, never a quiet read of every row.
+for t in sparse dense; do
+  PGPASSWORD=$secret psql "${pg_args[@]}" -d gis \
+    -c "\\copy (SELECT * FROM $t ORDER BY id) TO '$run/files/$t.csv' CSV HEADER" \
+    >> "$work/psql.log" 2>&1 || { cat "$work/psql.log"; fail "the table $t could not be copied out"; }
+done
+{ head -n 1 "$run/files/sparse.csv"; tail -n +2 "$run/files/sparse.csv" | sort -t, -k2,2n -k1,1n; } \
+  > "$run/files/sparseby.csv"
+counted_steps() {  # $1 library, $2 the sparse points, $3 their X= and Y=
+  local four="$1.states(WHERE=(name in ('Arizona' 'Colorado' 'New Mexico' 'Utah')))"
+  cat << EOF
+OPTIONS GRAPHWIDTH=640 GRAPHHEIGHT=480 AGGREGATE=ALWAYS;
+PROC TAVLO MAPDATA=$four PLOTDATA=$1.$2;
+  CHOROMAP / MAPID=ID; SCATTER $3 / MARKERATTRS=(SYMBOL=circlefilled SIZE=5); RUN;
+PROC TAVLO MAPDATA=$four PLOTDATA=$1.sparse(WHERE=(g ne 1 and lon < -105));
+  CHOROMAP / MAPID=ID; SCATTER X=lon Y=lat / GROUP=g MARKERATTRS=(SIZE=3); RUN;
+PROC TAVLO MAPDATA=$1.states(WHERE=(name = 'Utah')) PLOTDATA=$1.sparseby(WHERE=(lon < -110));
+  CHOROMAP / MAPID=ID; SCATTER X=lon Y=lat / MARKERATTRS=(SYMBOL=circlefilled SIZE=4);
+  BY g; RUN;
+OPTIONS GRAPHWIDTH=200 GRAPHHEIGHT=150 AGGREGATE=AUTO;
+PROC TAVLO MAPDATA=$four PLOTDATA=$1.dense;
+  CHOROMAP / MAPID=ID; SCATTER X=lon Y=lat / MARKERATTRS=(SIZE=2) TRANSPARENCY=0.9; RUN;
+EOF
+}
+{ echo "LIBRARY src 'files';"; counted_steps src sparse "X=lon Y=lat" | sed 's/src\.states/src.us_states_10m_states/'; } \
+  > "$run/counted-files.tav"
+{ echo "LIBRARY pg '$connection';"; echo "OPTIONS DEBUG='SQL';"
+  counted_steps pg sparsegeom "X=LONG Y=LAT" | sed 's/pg\.sparseby/pg.sparse/'; } > "$run/counted-db.tav"
+draw counted-files.tav out-counted-files || { cat "$run/out-counted-files.log"; fail "the points from the files failed"; }
+draw counted-db.tav out-counted-db || { cat "$run/out-counted-db.log"; fail "the points counted in the database failed"; }
+log=$run/out-counted-db.log
+# One NOTE a step: the rows counted and the cells returned.
+notes=$(sed -n 's/^NOTE \[129-60\]: The plot data \(PG\.[A-Z]*\) was aggregated in the database: \([0-9]*\) rows counted there, \([0-9]*\) cells returned\.$/\1 \2 \3/p' "$log")
+[ "$(wc -l <<< "$notes")" = 4 ] || { cat "$log"; fail "not one NOTE of counted points a step: $notes"; }
+read -r _ rows cells < <(sed -n 1p <<< "$notes")
+[ "$rows" = 3000 ] && [ "$cells" -le 3000 ] && [ "$cells" -gt 2900 ] || fail "the sparse points: $notes"
+read -r _ rows cells < <(sed -n 4p <<< "$notes")
+[ "$rows" = 200000 ] && [ "$cells" -le $((200 * 150)) ] || fail "the dense points in more cells than pixels: $notes"
+grep -q -F 'NOTE: The database of PG.SPARSE is asked: SELECT "g" AS k0, count(*) AS n, sum("lon") AS x, sum("lat") AS y FROM "sparse" WHERE (' "$log" &&
+  grep -q 'asked: SELECT "g" AS k0, .* GROUP BY "g", (floor(' "$log" ||
+  { cat "$log"; fail "DEBUG=SQL does not show the query of the cells with its WHERE= and GROUP BY"; }
+if grep -q '129-6[01]' "$run"/out-db.log "$run"/out-select-db.log; then
+  fail "AUTO counted the points of a table of fewer rows than pixels"
+fi
+i=0
+for f in tavlo.png tavlo1.png tavlo2.png tavlo3.png tavlo4.png tavlo5.png; do
+  # A few cells of two points: pixels of their markers; the dense map
+  # within the visual tolerance.
+  fraction=0.002
+  [ $i = 5 ] && fraction=0.004
+  "$compare" --fraction $fraction --diff "$run/counted-$i.diff.png" "$run/out-counted-db/$f" "$run/out-counted-files/$f" ||
+    fail "the map $f of points counted in the database differs from the one of the files (difference $run/counted-$i.diff.png)"
+  i=$((i + 1))
+done
+{
+  echo "LIBRARY pg '$connection';"
+  echo "PROC TAVLO MAPDATA=pg.states(WHERE=(name = 'Utah')) PLOTDATA=pg.divzero;"
+  echo "  CHOROMAP / MAPID=ID; SCATTER X=lon Y=lat; RUN;"
+  # A layer that shows single rows: read row by row, ALWAYS says why.
+  echo "OPTIONS AGGREGATE=ALWAYS;"
+  echo "PROC TAVLO MAPDATA=pg.states(WHERE=(name = 'Utah')) PLOTDATA=pg.sparse;"
+  echo "  CHOROMAP / MAPID=ID; SCATTER X=lon Y=lat / TIP=(id); RUN;"
+} > "$run/divzero.tav"
+draw divzero.tav out-divzero && { cat "$run/out-divzero.log"; fail "a query that fails ended with status 0"; }
+log=$run/out-divzero.log
+grep -q -E "^ERROR: .*Data set PG\.DIVZERO .*cannot be read: .*division by zero" "$log" ||
+  { cat "$log"; fail "a query that fails: no ERROR naming the data set and the database's reason"; }
+if grep -q 'selected from the data set PG\.DIVZERO' "$log"; then
+  cat "$log"; fail "the rows were read after the query failed"
+fi
+grep -q -F 'NOTE [129-61]: The plot data PG.SPARSE is read row by row, not aggregated in the database: its SCATTER has TIP=.' "$log" &&
+  grep -q '^NOTE: 3000 observations selected from the data set PG\.SPARSE\.' "$log" ||
+  { cat "$log"; fail "a SCATTER with TIP= under ALWAYS: no NOTE why its rows are read, or not all read"; }
 
 # --- bad sources: each step ends with one error naming the library and member
 nowhere=$(free_port) || fail "no free port found"

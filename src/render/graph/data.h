@@ -119,6 +119,10 @@ class DataTable {
   // The same, for a reader that handles runs (DataColumn::runs): a column
   // whose values come in runs may come so, without a value per row.
   virtual const DataColumn* runColumn(std::string_view name) { return column(name); }
+  // How many points each row stands for, when the rows are cells a
+  // database counted the points into (a numeric column, a count per row);
+  // null when each row is one point.
+  virtual const DataColumn* rowCounts() { return nullptr; }
 };
 
 // A table built in memory, column by column (every column must have the

@@ -73,6 +73,19 @@ QV_AVX2_CLONES void gridCells(const float* off, size_t from, size_t to, const Ce
   }
 }
 
+// How many copies of a see-through stamp on one pixel still change it: past
+// them, what lies below shows through its faintest pixel by less than a
+// 512th. An opaque stamp's repeats change nothing (they are skipped).
+uint32_t repeatsThatShow(const MarkerStamp& s) {
+  if (s.opaque) return 1;
+  uint32_t faintest = 255;
+  for (uint32_t p : s.px)
+    if ((p >> 24) > 0) faintest = std::min(faintest, p >> 24);
+  if (faintest >= 255) return 1;
+  const double k = std::ceil(std::log(1.0 / 512) / std::log1p(-static_cast<double>(faintest) / 255));
+  return static_cast<uint32_t>(std::clamp(k, 1.0, 65535.0));
+}
+
 uint32_t packColor(const Rgba& c) {
   auto b = [](double v) { return static_cast<uint32_t>(std::lround(std::clamp(v, 0.0, 1.0) * 255)); };
   return (b(c.a) << 24) | (b(c.r) << 16) | (b(c.g) << 8) | b(c.b);
@@ -316,6 +329,14 @@ class ScatterLayer final : public PreparedLayer {
     return out;
   }
 
+  // The points a row stands for: its count when the rows are cells a
+  // database counted (at most 65535: more pile up alike), else one.
+  uint32_t countOf(size_t r) const {
+    if (!cellCounts || r >= cellCounts->size()) return 1;
+    const double k = cellCounts->num[r];
+    return std::isfinite(k) && k > 1 ? static_cast<uint32_t>(std::min(k, 65535.0)) : 1;
+  }
+
   // The look of a row's marker.
   MarkerStyle lookOf(size_t r) const {
     if (scale) {
@@ -354,7 +375,14 @@ class ScatterLayer final : public PreparedLayer {
     for (size_t r = 0; r < offsets.size() / 2; ++r) {
       if (!markerAt(dc, r, reach, p)) continue;
       ItemGuard item(pen, tips.info("marker", r));
-      drawMarker(pen, lookOf(r), {std::floor(p.x) + 0.5, std::floor(p.y) + 0.5});
+      MarkerStyle m = lookOf(r);
+      if (const uint32_t k = countOf(r); k > 1) {
+        // A cell's points, one upon another: one marker as opaque as they.
+        auto piled = [k](Rgba& c) { c.a = 1 - std::pow(1 - c.a, static_cast<double>(k)); };
+        piled(m.color);
+        piled(m.outline);
+      }
+      drawMarker(pen, m, {std::floor(p.x) + 0.5, std::floor(p.y) + 0.5});
     }
   }
 
@@ -429,12 +457,22 @@ class ScatterLayer final : public PreparedLayer {
       return true;
     };
 
+    // The points the rows stand for: counted cells choose the way of
+    // drawing their points would.
+    double points = static_cast<double>(n);
+    if (cellCounts) {
+      points = 0;
+      for (size_t r = 0; r < n; ++r) points += countOf(r);
+    }
     if (!grouped && !scale) {
       const MarkerStamp stamp = makeMarkerStamp(scaledMarker(looks[0], s));
+      const uint32_t shows = repeatsThatShow(stamp);
+      auto copies = [&](size_t r) { return cellCounts ? std::min(countOf(r), shows) : 1u; };
       uint32_t color = 0;
       const size_t cells = static_cast<size_t>(t.x1() - t.x0() + 2 * pad) *
                            static_cast<size_t>(t.y1() - t.y0() + 2 * pad);
-      if (n >= cells / 4 && stamp.px.size() <= kMaxCountedStamp && stampColor(stamp, &color)) {
+      if (points >= static_cast<double>(cells / 4) && stamp.px.size() <= kMaxCountedStamp &&
+          stampColor(stamp, &color)) {
         // A small marker of one color over points enough to cover much of
         // the image (counting costs a pass over its pixels): the points are
         // counted per pixel and each pixel of the image is blended once.
@@ -464,15 +502,24 @@ class ScatterLayer final : public PreparedLayer {
             const size_t to = std::min(end, from + 4096);
             size_t m = to - from;
             if (full) {
-              m = 0;
               for (size_t r = from; r < to; ++r) {
                 int px, py;
-                if (pixelOf(r, px, py))
-                  block[m++] =
-                      static_cast<uint32_t>(py - gy0) * gw + static_cast<uint32_t>(px - gx0);
+                block[r - from] =
+                    pixelOf(r, px, py)
+                        ? static_cast<uint32_t>(py - gy0) * gw + static_cast<uint32_t>(px - gx0)
+                        : cellGrid.outside;
               }
             } else {
               gridCells(off, from, to, cellGrid, block);
+            }
+            if (cellCounts) {
+              for (size_t i = 0; i < m; ++i) {
+                if (block[i] == cellGrid.outside) continue;
+                uint16_t& c = g[block[i]];
+                c = static_cast<uint16_t>(
+                    std::min<uint32_t>(uint32_t{c} + countOf(from + i), StampCounts::kMaxCount));
+              }
+              continue;
             }
             for (size_t i = 0; i < m; ++i) {
               if (block[i] == cellGrid.outside) continue;
@@ -502,7 +549,7 @@ class ScatterLayer final : public PreparedLayer {
       std::vector<size_t> rowStart(gh + 1, 0);
       for (size_t r = 0; r < n; ++r) {
         int px, py;
-        if (pixelOf(r, px, py)) ++rowStart[static_cast<size_t>(py - t.y0() + pad) + 1];
+        if (pixelOf(r, px, py)) rowStart[static_cast<size_t>(py - t.y0() + pad) + 1] += copies(r);
       }
       for (size_t i = 1; i <= gh; ++i) rowStart[i] += rowStart[i - 1];
       std::vector<uint32_t> keys(rowStart[gh]);
@@ -512,8 +559,9 @@ class ScatterLayer final : public PreparedLayer {
           int px, py;
           if (!pixelOf(r, px, py)) continue;
           const size_t row = static_cast<size_t>(py - t.y0() + pad);
-          keys[at[row]++] =
-              static_cast<uint32_t>(row) * gw + static_cast<uint32_t>(px - t.x0() + pad);
+          for (uint32_t c = copies(r); c > 0; --c)
+            keys[at[row]++] =
+                static_cast<uint32_t>(row) * gw + static_cast<uint32_t>(px - t.x0() + pad);
         }
       }
       for (size_t row = 0; row < gh; ++row)
@@ -531,23 +579,31 @@ class ScatterLayer final : public PreparedLayer {
     // last put at each pixel is remembered, to skip opaque repeats.
     const int w = t.x1() - t.x0(), h = t.y1() - t.y0();
     std::vector<uint16_t> last(static_cast<size_t>(w) * static_cast<size_t>(h), 0);
+    std::vector<uint32_t> shows;  // per stamp, repeatsThatShow
     for (size_t r = 0; r < n; ++r) {
       int px, py;
       if (!pixelOf(r, px, py)) continue;
       const int k = stampOf(r);
-      if (stamps[static_cast<size_t>(k)].opaque && px >= t.x0() && px < t.x1() && py >= t.y0() &&
-          py < t.y1() && k < 65535) {
+      const MarkerStamp& stamp = stamps[static_cast<size_t>(k)];
+      if (stamp.opaque && px >= t.x0() && px < t.x1() && py >= t.y0() && py < t.y1() &&
+          k < 65535) {
         uint16_t& seen = last[static_cast<size_t>(py - t.y0()) * static_cast<size_t>(w) +
                              static_cast<size_t>(px - t.x0())];
         if (seen == k + 1) continue;
         seen = static_cast<uint16_t>(k + 1);
       }
-      stampMarker(t, stamps[static_cast<size_t>(k)], px, py);
+      uint32_t copies = 1;
+      if (cellCounts) {
+        while (shows.size() < stamps.size()) shows.push_back(repeatsThatShow(stamps[shows.size()]));
+        copies = std::min(countOf(r), shows[static_cast<size_t>(k)]);
+      }
+      for (; copies > 0; --copies) stampMarker(t, stamp, px, py);
     }
   }
 
   DataTable* table = nullptr;
   const DataColumn *x = nullptr, *y = nullptr;
+  const DataColumn* cellCounts = nullptr;  // the points of each row, when rows are counted cells
   bool grouped = false;
   std::vector<int> rowGroup;
   std::vector<MarkerStyle> looks;  // per group, or one
@@ -568,6 +624,7 @@ class ScatterLayer final : public PreparedLayer {
 std::unique_ptr<PreparedLayer> prepareScatter(Env& env, const Layer& layer) {
   auto out = std::make_unique<ScatterLayer>(layer);
   if (!pointColumns(env, layer, out->table, out->x, out->y)) return nullptr;
+  out->cellCounts = out->table->rowCounts();
   const std::string name = layerName(layer);
   const std::string label = layer.legendLabel ? *layer.legendLabel : name;
   std::string problem;

@@ -107,6 +107,11 @@ struct DataSet {
   std::string name() const;  // LIBRARY.MEMBER, for messages
   const rt::ResolvedFile& file() const { return file_; }
   const std::string& crs() const { return frame_.crs; }
+  // The points each table row stands for, when the rows are cells a
+  // database counted (aggregate.h); null: one each.
+  const std::vector<double>* rowCounts() const {
+    return frame_.table && !frame_.table->rowCounts.empty() ? &frame_.table->rowCounts : nullptr;
+  }
   // What TYPE=, COMPUTE=, APPEND= and SUMMARIZE= did: values made missing,
   // and the counts of their work.
   const rt::DeriveNotes& deriveNotes() const { return notes_; }

@@ -425,9 +425,21 @@ std::vector<std::string> ogrLayerNames(const std::string& source, FileKind kind,
   return names;
 }
 
-std::string databaseCondition(const ResolvedFile& file, const DataSetOptions& options) {
+DatabaseTable databaseTable(const ResolvedFile& file) {
+  const std::string what = "Data set " + file.library + "." + file.member;
+  DatabaseTable t;
+  ogr::Failure failure;
+  if (!api(what).fields(requestFor(file.path, file.kind), file.object, &t.fields, &t.driver,
+                        &t.pointColumn, &failure))
+    fail(what, "read", failure, file.path);
+  return t;
+}
+
+SqlSelection databaseSelection(const ResolvedFile& file, const DataSetOptions& options,
+                               const DatabaseTable& table) {
   if (file.kind != FileKind::Database || trimBlanks(options.where).empty() ||
-      !options.rename.empty() || options.firstobs != 1 || options.obs >= 0)
+      !options.rename.empty() || options.firstobs != 1 || options.obs >= 0 ||
+      table.driver != "PostgreSQL")
     return {};
   std::unique_ptr<WhereExpr> expr;
   try {
@@ -436,12 +448,6 @@ std::string databaseCondition(const ResolvedFile& file, const DataSetOptions& op
     return {};  // told when the data set is opened
   }
   const std::string what = "Data set " + file.library + "." + file.member;
-  std::vector<ogr::Field> fields;
-  std::string driver;
-  ogr::Failure failure;
-  if (!api(what).fields(requestFor(file.path, file.kind), file.object, &fields, &driver, &failure))
-    fail(what, "read", failure, file.path);
-  if (driver != "PostgreSQL") return {};
   // The columns TYPE= converts and COMPUTE= makes are not the database's:
   // a condition on them is evaluated on the rows read.
   std::vector<std::string> made;
@@ -455,32 +461,51 @@ std::string databaseCondition(const ResolvedFile& file, const DataSetOptions& op
   }
   // Only a field that keeps its name in the table: not one the map rows'
   // columns rename, nor one of two that differ only in letter case.
-  return expr
-      ->postgresCondition([&](std::string_view name) -> SqlColumn {
-        for (const char* own : {"ID", "SEGMENT", "LONG", "LAT", "ALT"})
-          if (sameNoCase(name, own)) return {};
-        for (const std::string& m : made)
-          if (sameNoCase(name, m)) return {};
-        const ogr::Field* found = nullptr;
-        for (const auto& f : fields) {
-          if (!sameNoCase(f.name, name)) continue;
-          if (found) return {};
-          found = &f;
-        }
-        if (!found || !isValidName(found->name)) return {};
-        SqlColumn c;
-        c.name = found->name;
-        if (found->kind == ogr::FieldKind::Integer && found->bits != 1)
-          c.type = found->bits == 64 ? SqlColumn::Type::BigInteger : SqlColumn::Type::Integer;
-        else if (found->kind == ogr::FieldKind::Real && found->bits == 32)
-          c.type = SqlColumn::Type::Single;
-        else if (found->kind == ogr::FieldKind::Real && found->width > 0)
-          c.type = SqlColumn::Type::Decimal, c.precision = found->width, c.scale = found->precision;
-        else if (found->kind == ogr::FieldKind::Real)
-          c.type = SqlColumn::Type::Double;
-        return c;
-      })
-      .sql;
+  return expr->postgresCondition([&](std::string_view name) -> SqlColumn {
+    for (const char* own : {"ID", "SEGMENT", "LONG", "LAT", "ALT"})
+      if (sameNoCase(name, own)) return {};
+    for (const std::string& m : made)
+      if (sameNoCase(name, m)) return {};
+    const ogr::Field* found = nullptr;
+    for (const auto& f : table.fields) {
+      if (!sameNoCase(f.name, name)) continue;
+      if (found) return {};
+      found = &f;
+    }
+    if (!found || !isValidName(found->name)) return {};
+    SqlColumn c;
+    c.name = found->name;
+    if (found->kind == ogr::FieldKind::Integer && found->bits != 1)
+      c.type = found->bits == 64 ? SqlColumn::Type::BigInteger : SqlColumn::Type::Integer;
+    else if (found->kind == ogr::FieldKind::Real && found->bits == 32)
+      c.type = SqlColumn::Type::Single;
+    else if (found->kind == ogr::FieldKind::Real && found->width > 0)
+      c.type = SqlColumn::Type::Decimal, c.precision = found->width, c.scale = found->precision;
+    else if (found->kind == ogr::FieldKind::Real)
+      c.type = SqlColumn::Type::Double;
+    return c;
+  });
+}
+
+std::string databaseCondition(const ResolvedFile& file, const DataSetOptions& options) {
+  if (file.kind != FileKind::Database || trimBlanks(options.where).empty() ||
+      !options.rename.empty() || options.firstobs != 1 || options.obs >= 0)
+    return {};
+  try {
+    parseWhere(options.where);
+  } catch (const UserError&) {
+    return {};  // told when the data set is opened
+  }
+  return databaseSelection(file, options, databaseTable(file)).sql;
+}
+
+ogr::LayerData databaseQuery(const ResolvedFile& file, const std::string& sql,
+                             const std::string& what) {
+  ogr::LayerData data;
+  ogr::Failure failure;
+  if (!api(what).query(requestFor(file.path, file.kind), sql, &data, &failure))
+    fail(what, "read", failure, file.path);
+  return data;
 }
 
 Table readOgrTable(const ResolvedFile& file, const std::string& filter, VarNameRule names,

@@ -19,6 +19,8 @@
 #include "runtime/data/connection.h"
 #include "runtime/data/dsref.h"
 #include "runtime/data/library.h"
+#include "runtime/data/ogr_api.h"
+#include "runtime/data/where.h"
 #include "runtime/data/table.h"
 
 namespace qv::rt {
@@ -41,6 +43,27 @@ std::vector<std::string> ogrLayerNames(const std::string& source, FileKind kind,
 // those the map rows' columns stand for). The selection is still applied
 // to the rows read.
 std::string databaseCondition(const ResolvedFile& file, const DataSetOptions& options);
+
+// A database table as the reader describes it: its fields, the GDAL driver
+// ("PostgreSQL"), and its geometry column when its geometries are points
+// ("" else). UserError naming the data set when it cannot be opened.
+struct DatabaseTable {
+  std::vector<ogr::Field> fields;
+  std::string driver;
+  std::string pointColumn;
+};
+DatabaseTable databaseTable(const ResolvedFile& file);
+
+// The selection databaseCondition hands over, and whether it is the whole
+// of WHERE= (SqlSelection::whole).
+SqlSelection databaseSelection(const ResolvedFile& file, const DataSetOptions& options,
+                               const DatabaseTable& table);
+
+// The answer of a statement in the database's SQL, run as the table's rows
+// are read (time limits, cancelling on a signal). UserError naming `what`
+// and the database's reason when it fails.
+ogr::LayerData databaseQuery(const ResolvedFile& file, const std::string& sql,
+                             const std::string& what);
 
 // Reads the layer `file.object` ("" the first) of `file.path`. `filter` is
 // an attribute filter in the source's SQL ("" none). Every file GDAL opens

@@ -13,7 +13,7 @@
 
 namespace qv::ogr {
 
-inline constexpr int kApiVersion = 5;
+inline constexpr int kApiVersion = 6;
 
 enum class FieldKind : uint8_t { Integer, Real, String, Date, DateTime, Time };
 
@@ -98,14 +98,22 @@ struct Api {
   // journals) must be a regular file: any other is not read, and the call
   // fails naming it.
   bool (*layers)(const OpenRequest& req, std::vector<std::string>* names, Failure* failure);
-  // The fields of one layer ("" the first), without their values, and the
-  // name of the GDAL driver that reads it ("PostgreSQL").
+  // The fields of one layer ("" the first), without their values, the
+  // name of the GDAL driver that reads it ("PostgreSQL"), and the name of
+  // its geometry column when the layer declares its geometries points (""
+  // for none, or geometries of another type).
   bool (*fields)(const OpenRequest& req, const std::string& layer, std::vector<Field>* out,
-                 std::string* driver, Failure* failure);
+                 std::string* driver, std::string* pointColumn, Failure* failure);
   // Reads one layer ("" the first); `filter` is an attribute filter in the
   // source's SQL ("" none). Reading stops at the first limit passed.
   bool (*read)(const OpenRequest& req, const std::string& layer, const std::string& filter,
                const Limits& limits, LayerData* out, Failure* failure);
+  // Runs one statement in the source's SQL (a SELECT) and gives its answer
+  // as fields, a value per row, without geometry (`fids` counts the rows).
+  // The statement runs on the connection the reader opens, with its time
+  // limits, and a cancel request (below) reaches it.
+  bool (*query)(const OpenRequest& req, const std::string& sql, LayerData* out,
+                Failure* failure);
   // Asks every database server to cancel the statement it runs for this
   // process (a PostgreSQL cancel request). Safe to call from a signal
   // handler, on any thread: no allocation, no lock.

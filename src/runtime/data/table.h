@@ -72,6 +72,9 @@ struct Table {
   std::string crs;
   size_t rows = 0;
   std::vector<Column> columns;
+  // The points each row stands for, when the rows are cells a database
+  // counted them into (see aggregate.h); empty: one each.
+  std::vector<double> rowCounts;
 
   // Column index of `name` (case-insensitive), -1 when absent.
   int find(std::string_view name) const;

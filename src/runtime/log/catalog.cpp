@@ -24,6 +24,12 @@ constexpr CatalogEntry kCatalog[] = {
     {129, 1, E, "Out of memory: a request for working storage could not be met.", 0},
     {129, 2, E, "A runtime service failed with code {1}.", 1},
     {129, 54, E, "The statement parser could not be started.", 0},
+    {129, 60, N,
+     "The plot data {1} was aggregated in the database: {2} rows counted there, {3} cells "
+     "returned.",
+     3},
+    {129, 61, N, "The plot data {1} is read row by row, not aggregated in the database: {2}.",
+     2},
 
     // {1}: the option, e.g. COLORRESPONSE or Rotate=.
     {854, 6, E, "The variable for {1} must be numeric, not character.", 1},

@@ -43,6 +43,11 @@ const char* severityWord(Severity s);  // "NOTE", "WARNING", "ERROR"
 inline constexpr int kRuntimeSet = 129;
 inline constexpr int kMemoryMessage = 1;
 inline constexpr int kServiceFailedMessage = 2;
+// The plot data read as cells counted in the database ({1} the data set,
+// {2} its rows, {3} the cells), or read row by row under AGGREGATE=ALWAYS
+// ({1} the data set, {2} why).
+inline constexpr int kAggregatedMessage = 60;
+inline constexpr int kRowByRowMessage = 61;
 
 class Log {
  public:

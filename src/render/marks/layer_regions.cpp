@@ -10,6 +10,8 @@
 // the labels are drawn above every layer of the map.
 #include <algorithm>
 #include <charconv>
+#include <cstdint>
+#include <cstring>
 #include <cmath>
 #include <limits>
 #include <optional>
@@ -227,6 +229,81 @@ Outline outlineOf(const std::vector<Ring>& visible, const std::vector<CutEdges>&
   return o;
 }
 
+bool sameLook(const LineLook& a, const LineLook& b) {
+  return a.color == b.color && a.width == b.width && a.pattern == b.pattern;
+}
+
+// The edges of outlines already drawn, so that a border two regions share
+// is drawn once. Edges are told apart by their two end points exactly
+// (either way round): neighbours' shared vertices come from the same
+// positions through the same arithmetic, so their common borders meet
+// edge for edge; where thinning or clipping made them differ, both sides
+// are drawn, as every edge was before.
+class SharedEdges {
+ public:
+  void clear() { seen_.clear(); }
+
+  // The parts of `rings` (closed) and `runs` (open) whose edges were not
+  // drawn yet, appended to `closed` (rings left whole) and `open` (runs of
+  // edges); their edges count as drawn from now on.
+  void take(const std::vector<Ring>& rings, const std::vector<Polyline>& runs,
+            std::vector<Ring>& closed, std::vector<Polyline>& open) {
+    for (const Ring& r : rings) {
+      const size_t n = r.size();
+      if (n < 3) continue;
+      taken_.assign(n, false);
+      bool any = false, all = true;
+      for (size_t k = 0; k < n; ++k) {
+        taken_[k] = !seen_.insert(key(r[k], r[(k + 1) % n])).second;
+        any = any || taken_[k];
+        all = all && taken_[k];
+      }
+      if (!any) {
+        closed.push_back(r);
+      } else if (!all) {
+        for (Polyline& run : uncutRuns(r, taken_)) open.push_back(std::move(run));
+      }
+    }
+    for (const Polyline& l : runs) {
+      Polyline run;
+      for (size_t k = 0; k + 1 < l.size(); ++k) {
+        if (!seen_.insert(key(l[k], l[k + 1])).second) {
+          if (run.size() >= 2) open.push_back(std::move(run));
+          run.clear();
+          continue;
+        }
+        if (run.empty()) run.push_back(l[k]);
+        run.push_back(l[k + 1]);
+      }
+      if (run.size() >= 2) open.push_back(std::move(run));
+    }
+  }
+
+ private:
+  struct Edge {
+    Point a, b;
+    bool operator==(const Edge&) const = default;
+  };
+  struct EdgeHash {
+    size_t operator()(const Edge& e) const {
+      uint64_t h = 0x9e3779b97f4a7c15ULL;
+      for (double v : {e.a.x, e.a.y, e.b.x, e.b.y}) {
+        uint64_t bits;
+        std::memcpy(&bits, &v, sizeof bits);
+        h = (h ^ bits) * 0x100000001b3ULL;
+        h ^= h >> 29;
+      }
+      return static_cast<size_t>(h);
+    }
+  };
+  static Edge key(Point a, Point b) {
+    if (b.x < a.x || (b.x == a.x && b.y < a.y)) std::swap(a, b);
+    return {a, b};
+  }
+  std::unordered_set<Edge, EdgeHash> seen_;
+  CutEdges taken_;
+};
+
 struct Region {
   std::string id;  // its identifier, as regions are joined
   std::vector<LonLatRing> rings;
@@ -276,18 +353,30 @@ class RegionLayer final : public PreparedLayer {
       pen.fill();
     }
     // Outlines after all fills, so that no fill covers half of a
-    // neighbour's edge.
+    // neighbour's edge. A border two regions share is stroked once: the
+    // edges a region shares with one drawn before it in the same solid look
+    // are left to that one, and the rest of its rings go as runs of edges
+    // (a ring none of whose edges were drawn stays a closed ring). Regions
+    // of another look, dashed outlines, and regions drawn as their outline
+    // alone (their own marks) keep their whole outlines, as before.
     Canvas* image = pen.pixels();
     const double s = pen.pixelScale();
+    SharedEdges shared;
+    const LineLook* sharedLook = nullptr;  // the look the edges seen so far were drawn in
+    std::vector<Ring> closed;
+    std::vector<Polyline> open;
     for (bool responded : {true, false}) {
       const LineLook& look = responded ? outline : emptyOutline;
       if (look.width <= 0 || look.color.a <= 0) continue;
       // Thin solid outlines go straight into the pixels of an image; Cairo
-      // strokes the others, region by region (one path of every region
-      // strokes slower); a drawing that keeps marks apart takes them all as
-      // one path.
+      // strokes the others, region by region on an image (one path of
+      // every region strokes slower there); a vector drawing takes them all
+      // as one path.
       const bool hairline = image && look.pattern == 1 && look.width * s <= kHairlineWidth;
-      const bool onePath = !image && pen.keepsItems();
+      const bool onePath = !image;
+      const bool share = look.pattern == 1;
+      if (!share || !sharedLook || !sameLook(*sharedLook, look)) shared.clear();
+      sharedLook = share ? &look : nullptr;
       std::vector<size_t> unfilled;
       std::optional<PixelTarget> pixels;
       if (hairline) {
@@ -301,21 +390,30 @@ class RegionLayer final : public PreparedLayer {
         if (regions[i].responded != responded || visible[i].empty()) continue;
         const Outline& o = outlines[i];
         const std::vector<Ring>& rings = o.cut ? o.rings : visible[i];
-        if (onePath && regions[i].fill.a <= 0) {
+        if (onePath && pen.keepsItems() && regions[i].fill.a <= 0) {
           unfilled.push_back(i);
           continue;
         }
+        const std::vector<Ring>* ringsDrawn = &rings;
+        const std::vector<Polyline>* runsDrawn = &o.runs;
+        if (share) {
+          closed.clear();
+          open.clear();
+          shared.take(rings, o.runs, closed, open);
+          ringsDrawn = &closed;
+          runsDrawn = &open;
+        }
         if (hairline) {
-          for (bool closed : {true, false}) {
-            const std::vector<Ring>& lines = closed ? rings : o.runs;
+          for (bool isClosed : {true, false}) {
+            const std::vector<Ring>& lines = isClosed ? *ringsDrawn : *runsDrawn;
             if (!lines.empty())
-              drawHairlines(*pixels, s == 1 ? lines : scaledRings(lines, s), closed, look.color,
-                            look.width * s);
+              drawHairlines(*pixels, s == 1 ? lines : scaledRings(lines, s), isClosed,
+                            look.color, look.width * s);
           }
         } else {
           if (!onePath) pen.newPath();
-          appendRings(pen, rings);
-          appendPolylines(pen, o.runs);
+          appendRings(pen, *ringsDrawn);
+          appendPolylines(pen, *runsDrawn);
           if (!onePath) pen.stroke();
         }
       }

@@ -3,6 +3,7 @@
 #include <cairo-pdf.h>
 #include <pango/pangocairo.h>
 
+#include <cmath>
 #include <new>
 
 #include "common/error.h"
@@ -17,6 +18,37 @@ void CairoPainter::setLinearGradient(Point from, Point to, const std::vector<Gra
     cairo_pattern_add_color_stop_rgba(pat, s.offset, s.color.r, s.color.g, s.color.b, s.color.a);
   cairo_set_source(cr_, pat);
   cairo_pattern_destroy(pat);
+}
+
+bool CairoPainter::onGrid(double& x, double& y, bool skippable) {
+  double dx = x, dy = y;
+  cairo_user_to_device(cr_, &dx, &dy);
+  if (!std::isfinite(dx) || !std::isfinite(dy)) {
+    lastValid_ = false;
+    return true;
+  }
+  dx = std::round(dx / grid_) * grid_;
+  dy = std::round(dy / grid_) * grid_;
+  if (skippable && lastValid_ && std::fabs(dx - lastX_) < minStep_ &&
+      std::fabs(dy - lastY_) < minStep_ && std::hypot(dx - lastX_, dy - lastY_) < minStep_)
+    return false;
+  lastX_ = dx;
+  lastY_ = dy;
+  lastValid_ = true;
+  cairo_device_to_user(cr_, &dx, &dy);
+  x = dx;
+  y = dy;
+  return true;
+}
+
+void CairoPainter::moveTo(double x, double y) {
+  if (grid_ > 0 && !onGrid(x, y, false)) return;
+  cairo_move_to(cr_, x, y);
+}
+
+void CairoPainter::lineTo(double x, double y) {
+  if (grid_ > 0 && !onGrid(x, y, true)) return;
+  cairo_line_to(cr_, x, y);
 }
 
 void CairoPainter::setLineCap(LineCap cap) {
@@ -82,6 +114,12 @@ cairo_status_t appendToString(void* closure, const unsigned char* data, unsigned
 
 // Points per layout pixel: 72 points and 96 pixels to the inch.
 constexpr double kPointsPerPixel = 0.75;
+// The ends of straight segments go on a grid of an eighth of a point (a
+// thirty-second of a millimetre off at most), which Cairo writes in three
+// digits after the point from a few patterns that compress well; a segment
+// ending within a tenth of a point of the last point put is left out.
+constexpr double kGridPoints = 0.125;
+constexpr double kMinStepPoints = 0.1;
 
 }  // namespace
 
@@ -114,6 +152,7 @@ void PointsDrawing::start(cairo_surface_t* surface) {
   cr_ = cairo_create(surface_);
   cairo_scale(cr_, kPointsPerPixel, kPointsPerPixel);
   painter_ = std::make_unique<CairoPainter>(cr_);
+  painter_->setVectorPrecision(kGridPoints, kMinStepPoints);
 }
 
 PointsDrawing::~PointsDrawing() {

@@ -241,7 +241,15 @@ bool sameLook(const LineLook& a, const LineLook& b) {
 // are drawn, as every edge was before.
 class SharedEdges {
  public:
-  void clear() { seen_.clear(); }
+  // Forgets the edges seen; room for `edges` edges.
+  void clear(size_t edges) {
+    size_t cap = 16;
+    while (cap < edges + edges / 2) cap *= 2;
+    slots_.assign(cap, Slot{});
+    mask_ = cap - 1;
+    count_ = 0;
+    limit_ = cap - cap / 4;
+  }
 
   // The parts of `rings` (closed) and `runs` (open) whose edges were not
   // drawn yet, appended to `closed` (rings left whole) and `open` (runs of
@@ -254,7 +262,7 @@ class SharedEdges {
       taken_.assign(n, false);
       bool any = false, all = true;
       for (size_t k = 0; k < n; ++k) {
-        taken_[k] = !seen_.insert(key(r[k], r[(k + 1) % n])).second;
+        taken_[k] = !insert(r[k], r[(k + 1) % n]);
         any = any || taken_[k];
         all = all && taken_[k];
       }
@@ -267,7 +275,7 @@ class SharedEdges {
     for (const Polyline& l : runs) {
       Polyline run;
       for (size_t k = 0; k + 1 < l.size(); ++k) {
-        if (!seen_.insert(key(l[k], l[k + 1])).second) {
+        if (!insert(l[k], l[k + 1])) {
           if (run.size() >= 2) open.push_back(std::move(run));
           run.clear();
           continue;
@@ -280,27 +288,44 @@ class SharedEdges {
   }
 
  private:
-  struct Edge {
+  // An edge, its lesser end first; `used` tells a filled slot.
+  struct Slot {
     Point a, b;
-    bool operator==(const Edge&) const = default;
+    bool used = false;
   };
-  struct EdgeHash {
-    size_t operator()(const Edge& e) const {
-      uint64_t h = 0x9e3779b97f4a7c15ULL;
-      for (double v : {e.a.x, e.a.y, e.b.x, e.b.y}) {
-        uint64_t bits;
-        std::memcpy(&bits, &v, sizeof bits);
-        h = (h ^ bits) * 0x100000001b3ULL;
-        h ^= h >> 29;
-      }
-      return static_cast<size_t>(h);
-    }
-  };
-  static Edge key(Point a, Point b) {
-    if (b.x < a.x || (b.x == a.x && b.y < a.y)) std::swap(a, b);
-    return {a, b};
+  static uint64_t bitsOf(double v) {
+    uint64_t bits;
+    std::memcpy(&bits, &v, sizeof bits);
+    return bits;
   }
-  std::unordered_set<Edge, EdgeHash> seen_;
+  // Records the edge a-b (either way round): false when it was recorded
+  // before.
+  bool insert(Point a, Point b) {
+    if (b.x < a.x || (b.x == a.x && b.y < a.y)) std::swap(a, b);
+    if (count_ >= limit_) grow();
+    uint64_t h = bitsOf(a.x) * 0x9e3779b97f4a7c15ULL;
+    h = (h ^ (h >> 32) ^ bitsOf(a.y)) * 0xff51afd7ed558ccdULL;
+    h = (h ^ (h >> 32) ^ bitsOf(b.x)) * 0xc4ceb9fe1a85ec53ULL;
+    h = (h ^ (h >> 32) ^ bitsOf(b.y)) * 0x9e3779b97f4a7c15ULL;
+    for (size_t i = static_cast<size_t>(h ^ (h >> 29)) & mask_;; i = (i + 1) & mask_) {
+      Slot& s = slots_[i];
+      if (!s.used) {
+        s = {a, b, true};
+        ++count_;
+        return true;
+      }
+      if (s.a == a && s.b == b) return false;
+    }
+  }
+  void grow() {
+    std::vector<Slot> old = std::move(slots_);
+    clear(old.size());
+    for (const Slot& s : old)
+      if (s.used) insert(s.a, s.b);
+  }
+
+  std::vector<Slot> slots_;
+  size_t mask_ = 0, count_ = 0, limit_ = 0;
   CutEdges taken_;
 };
 
@@ -375,7 +400,15 @@ class RegionLayer final : public PreparedLayer {
       const bool hairline = image && look.pattern == 1 && look.width * s <= kHairlineWidth;
       const bool onePath = !image;
       const bool share = look.pattern == 1;
-      if (!share || !sharedLook || !sameLook(*sharedLook, look)) shared.clear();
+      if (share && !(sharedLook && sameLook(*sharedLook, look))) {
+        size_t edges = 0;
+        for (size_t i = 0; i < regions.size(); ++i) {
+          const Outline& o = outlines[i];
+          for (const Ring& r : o.cut ? o.rings : visible[i]) edges += r.size();
+          for (const Polyline& l : o.runs) edges += l.size();
+        }
+        shared.clear(edges);
+      }
       sharedLook = share ? &look : nullptr;
       std::vector<size_t> unfilled;
       std::optional<PixelTarget> pixels;

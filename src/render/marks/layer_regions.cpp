@@ -243,12 +243,8 @@ class SharedEdges {
  public:
   // Forgets the edges seen; room for `edges` edges.
   void clear(size_t edges) {
-    size_t cap = 16;
-    while (cap < edges + edges / 2) cap *= 2;
-    slots_.assign(cap, Slot{});
-    mask_ = cap - 1;
+    slots_.assign(edges + edges / 4 + 16, 0);
     count_ = 0;
-    limit_ = cap - cap / 4;
   }
 
   // The parts of `rings` (closed) and `runs` (open) whose edges were not
@@ -259,74 +255,101 @@ class SharedEdges {
     for (const Ring& r : rings) {
       const size_t n = r.size();
       if (n < 3) continue;
-      taken_.assign(n, false);
-      bool any = false, all = true;
+      taken_.resize(n);
+      size_t first = n;  // the first edge drawn before
+      bool any = false;
       for (size_t k = 0; k < n; ++k) {
-        taken_[k] = !insert(r[k], r[(k + 1) % n]);
-        any = any || taken_[k];
-        all = all && taken_[k];
+        taken_[k] = !insert(r[k], r[k + 1 < n ? k + 1 : 0]);
+        if (taken_[k] && first == n) first = k;
+        any = any || !taken_[k];
       }
-      if (!any) {
+      if (first == n) {
         closed.push_back(r);
-      } else if (!all) {
-        for (Polyline& run : uncutRuns(r, taken_)) open.push_back(std::move(run));
+        continue;
+      }
+      if (!any) continue;
+      // Once around from the edge after the first taken one: the runs of
+      // edges not taken.
+      Polyline* run = nullptr;
+      for (size_t j = 1; j <= n; ++j) {
+        const size_t k = (first + j) % n;
+        if (taken_[k]) {
+          run = nullptr;
+          continue;
+        }
+        if (!run) {
+          run = &open.emplace_back();
+          run->push_back(r[k]);
+        }
+        run->push_back(r[k + 1 < n ? k + 1 : 0]);
       }
     }
     for (const Polyline& l : runs) {
-      Polyline run;
+      Polyline* run = nullptr;
       for (size_t k = 0; k + 1 < l.size(); ++k) {
         if (!insert(l[k], l[k + 1])) {
-          if (run.size() >= 2) open.push_back(std::move(run));
-          run.clear();
+          run = nullptr;
           continue;
         }
-        if (run.empty()) run.push_back(l[k]);
-        run.push_back(l[k + 1]);
+        if (!run) {
+          run = &open.emplace_back();
+          run->push_back(l[k]);
+        }
+        run->push_back(l[k + 1]);
       }
-      if (run.size() >= 2) open.push_back(std::move(run));
     }
   }
 
  private:
-  // An edge, its lesser end first; `used` tells a filled slot.
-  struct Slot {
-    Point a, b;
-    bool used = false;
-  };
   static uint64_t bitsOf(double v) {
     uint64_t bits;
     std::memcpy(&bits, &v, sizeof bits);
     return bits;
   }
   // Records the edge a-b (either way round): false when it was recorded
-  // before.
+  // before. An edge is kept as a 64-bit hash of its ends' exact
+  // coordinates, which keeps the table small (memory freshly touched is
+  // much of what a table costs): two of a map's edges hash alike about
+  // once in 10^9 maps of a million edges.
   bool insert(Point a, Point b) {
     if (b.x < a.x || (b.x == a.x && b.y < a.y)) std::swap(a, b);
-    if (count_ >= limit_) grow();
-    uint64_t h = bitsOf(a.x) * 0x9e3779b97f4a7c15ULL;
-    h = (h ^ (h >> 32) ^ bitsOf(a.y)) * 0xff51afd7ed558ccdULL;
-    h = (h ^ (h >> 32) ^ bitsOf(b.x)) * 0xc4ceb9fe1a85ec53ULL;
-    h = (h ^ (h >> 32) ^ bitsOf(b.y)) * 0x9e3779b97f4a7c15ULL;
-    for (size_t i = static_cast<size_t>(h ^ (h >> 29)) & mask_;; i = (i + 1) & mask_) {
-      Slot& s = slots_[i];
-      if (!s.used) {
-        s = {a, b, true};
+    // Each coordinate's bits mixed through (a multiply carries low bits
+    // upward only, so the high half is folded back in after each).
+    uint64_t h = 0;
+    for (double v : {a.x, a.y, b.x, b.y}) {
+      h = (h ^ bitsOf(v)) * 0xff51afd7ed558ccdULL;
+      h ^= h >> 33;
+    }
+    h *= 0xc4ceb9fe1a85ec53ULL;
+    h ^= h >> 33;
+    if (h == 0) h = 1;  // 0 marks an empty slot
+    if (4 * (count_ + 1) > 3 * slots_.size()) grow();
+    const size_t size = slots_.size();
+    for (size_t i = static_cast<size_t>((static_cast<unsigned __int128>(h) * size) >> 64);;
+         i = i + 1 < size ? i + 1 : 0) {
+      if (slots_[i] == h) return false;
+      if (slots_[i] == 0) {
+        slots_[i] = h;
         ++count_;
         return true;
       }
-      if (s.a == a && s.b == b) return false;
     }
   }
   void grow() {
-    std::vector<Slot> old = std::move(slots_);
-    clear(old.size());
-    for (const Slot& s : old)
-      if (s.used) insert(s.a, s.b);
+    std::vector<uint64_t> old = std::move(slots_);
+    slots_.assign(old.size() * 2, 0);
+    const size_t size = slots_.size();
+    for (uint64_t h : old) {
+      if (h == 0) continue;
+      size_t i = static_cast<size_t>((static_cast<unsigned __int128>(h) * size) >> 64);
+      while (slots_[i] != 0) i = i + 1 < size ? i + 1 : 0;
+      slots_[i] = h;
+    }
   }
 
-  std::vector<Slot> slots_;
-  size_t mask_ = 0, count_ = 0, limit_ = 0;
-  CutEdges taken_;
+  std::vector<uint64_t> slots_;  // edge hashes, 0 for none
+  size_t count_ = 0;
+  std::vector<char> taken_;
 };
 
 struct Region {

@@ -115,9 +115,12 @@ cairo_status_t appendToString(void* closure, const unsigned char* data, unsigned
 // Points per layout pixel: 72 points and 96 pixels to the inch.
 constexpr double kPointsPerPixel = 0.75;
 // The ends of straight segments go on a grid of an eighth of a point (a
-// thirty-second of a millimetre off at most), which Cairo writes in three
-// digits after the point from a few patterns that compress well; a segment
-// ending within a tenth of a point of the last point put is left out.
+// sixteenth of a point, about 0.02 mm, off at most), which Cairo writes
+// with at most three digits after the point from eight endings that
+// compress well (and merges segments that then run on in one direction); a
+// segment ending within a tenth of a point of the last point put is left
+// out. The county map's PDF is half the size for this and the borders drawn
+// once.
 constexpr double kGridPoints = 0.125;
 constexpr double kMinStepPoints = 0.1;
 

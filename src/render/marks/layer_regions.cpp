@@ -405,8 +405,9 @@ class RegionLayer final : public PreparedLayer {
     // edges a region shares with one drawn before it in the same solid look
     // are left to that one, and the rest of its rings go as runs of edges
     // (a ring none of whose edges were drawn stays a closed ring). Regions
-    // of another look, dashed outlines, and regions drawn as their outline
-    // alone (their own marks) keep their whole outlines, as before.
+    // of another look, dashed outlines, hairlines into an image's pixels
+    // and regions drawn as their outline alone (their own marks) keep
+    // their whole outlines, as before.
     Canvas* image = pen.pixels();
     const double s = pen.pixelScale();
     SharedEdges shared;
@@ -422,7 +423,10 @@ class RegionLayer final : public PreparedLayer {
       // as one path.
       const bool hairline = image && look.pattern == 1 && look.width * s <= kHairlineWidth;
       const bool onePath = !image;
-      const bool share = look.pattern == 1;
+      // Hairlines keep each region's whole outline, as they always were:
+      // into pixels a second stroke costs less than finding the edges
+      // shared, and a border drawn twice there is what images showed.
+      const bool share = look.pattern == 1 && !hairline;
       if (share && !(sharedLook && sameLook(*sharedLook, look))) {
         size_t edges = 0;
         for (size_t i = 0; i < regions.size(); ++i) {

@@ -29,9 +29,12 @@ bool CairoPainter::onGrid(double& x, double& y, bool skippable) {
   }
   dx = std::round(dx / grid_) * grid_;
   dy = std::round(dy / grid_) * grid_;
-  if (skippable && lastValid_ && std::fabs(dx - lastX_) < minStep_ &&
+  // A subpath's first segment is kept however short (a dot with round
+  // caps).
+  if (skippable && lastValid_ && hasSegment_ && std::fabs(dx - lastX_) < minStep_ &&
       std::fabs(dy - lastY_) < minStep_ && std::hypot(dx - lastX_, dy - lastY_) < minStep_)
     return false;
+  hasSegment_ = skippable;
   lastX_ = dx;
   lastY_ = dy;
   lastValid_ = true;

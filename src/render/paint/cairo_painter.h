@@ -89,8 +89,8 @@ class CairoPainter final : public Painter {
   // For a drawing written out as vector paths (PDF): the ends of straight
   // segments are put on a grid of `grid` device units, and a segment that
   // would end within `minStep` device units of the last point put is left
-  // out. The file then holds fewer and shorter numbers for no visible
-  // change. 0 and 0: every point as given.
+  // out, but for a subpath's first. The file then holds fewer and shorter
+  // numbers for no visible change. 0 and 0: every point as given.
   void setVectorPrecision(double grid, double minStep) {
     grid_ = grid;
     minStep_ = minStep;
@@ -107,6 +107,7 @@ class CairoPainter final : public Painter {
   double pixelScale_;
   double grid_ = 0, minStep_ = 0;
   bool lastValid_ = false;  // lastX_, lastY_: the last point put (device space)
+  bool hasSegment_ = false;  // a segment was put since the last move
   double lastX_ = 0, lastY_ = 0;
 };
 

@@ -4,11 +4,13 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "common/error.h"
@@ -19,6 +21,7 @@
 #include "render/paint/canvas.h"
 #include "runtime/data/csv.h"
 #include "runtime/data/derive.h"
+#include "runtime/data/geodoc.h"
 #include "runtime/data/geojson.h"
 #include "runtime/data/topojson.h"
 #include "runtime/data/where.h"
@@ -41,11 +44,21 @@ void ignoreNote(const std::string&) {}
   std::abort();
 }
 
-// A table a reader made holds one value per row in every column.
+// A table a reader made holds one value per row in every column, or one
+// per run of rows where the runs cover the rows in order, none empty.
 void checkTable(const rt::Table& t) {
   for (const auto& c : t.columns) {
-    const bool whole = c.numeric() ? c.num.size() == t.rows
-                                   : c.offsets.size() == t.rows + 1 && c.offsets.back() == c.arena.size();
+    size_t values = t.rows;
+    if (c.runs) {
+      const std::vector<size_t>& r = *c.runs;
+      if (r.empty() || r.back() != t.rows || (r.size() > 1 && r.front() != 0))
+        broken("the runs of a column do not cover its rows");
+      for (size_t k = 1; k < r.size(); ++k)
+        if (r[k] <= r[k - 1]) broken("a run of a column is empty or out of order");
+      values = r.size() - 1;
+    }
+    const bool whole = c.numeric() ? c.num.size() == values
+                                   : c.offsets.size() == values + 1 && c.offsets.back() == c.arena.size();
     if (!whole) broken("a column does not hold one value per row");
   }
 }
@@ -177,9 +190,47 @@ int delimited(const uint8_t* data, size_t size) {
   return 0;
 }
 
+// Whether two tables hold the same columns and values.
+bool sameTables(const rt::Table& a, const rt::Table& b) {
+  if (a.rows != b.rows || a.columns.size() != b.columns.size()) return false;
+  for (size_t c = 0; c < a.columns.size(); ++c) {
+    const rt::Column &x = a.columns[c], &y = b.columns[c];
+    if (x.name != y.name || x.type != y.type || x.width != y.width) return false;
+    for (size_t r = 0; r < a.rows; ++r) {
+      if (!x.numeric() && x.str(r) != y.str(r)) return false;
+      if (x.numeric() && !(x.number(r) == y.number(r) ||
+                           (std::isnan(x.number(r)) && std::isnan(y.number(r)))))
+        return false;
+    }
+  }
+  return true;
+}
+
+// A FeatureCollection read a batch of features at a time gives what the
+// whole text read at once gives, and is read so only when that succeeds.
+void batchesReadAsTheWhole(std::string_view text, rt::VarNameRule names) {
+  rt::geo::RowBuilder rows("fuzz.json");
+  if (!rt::geo::batchedGeoJson(text, "fuzz.json", rows)) return;
+  std::optional<rt::Table> batched, whole;
+  try {
+    batched = rows.finish(names, ignoreNote);
+  } catch (const qv::UserError&) {
+  }
+  try {
+    rt::geo::Document doc;
+    rt::geo::parseDocument(text, "fuzz.json", doc);
+    whole = rt::geo::geoJsonTable(doc, "fuzz.json", names, ignoreNote);
+  } catch (const qv::UserError&) {
+    if (batched) broken("a collection read in batches is refused when read whole");
+  }
+  if (batched && whole && !sameTables(*batched, *whole))
+    broken("a collection read in batches differs from the one read whole");
+}
+
 int geoData(const uint8_t* data, size_t size) {
   if (size < 1 || size > kMaxData) return 0;
   const auto names = (data[0] & 1) ? rt::VarNameRule::Any : rt::VarNameRule::Strict;
+  batchesReadAsTheWhole(asText(data + 1, size - 1), names);
   try {
     // Bit 1 of the first byte: read a JSON list as records, as .json members are.
     checkTable(rt::parseGeoData(asText(data + 1, size - 1), "fuzz.json", "", names, ignoreNote,

@@ -289,47 +289,12 @@ DataSetTable::DataSetTable(std::string name, const host::DataSet* ds, char missi
   rows_ = hi_ - lo_;
 }
 
-const render::DataColumn* DataSetTable::column(std::string_view name) {
-  for (const auto& c : columns_)
-    if (sameNoCase(c->name, name)) return c.get();
-  const int var = ds_->find(name);
-  if (var < 0) return nullptr;
+std::unique_ptr<render::DataColumn> DataSetTable::described(int var) const {
   const host::VarDesc d = ds_->desc(var);
   auto col = std::make_unique<render::DataColumn>();
   col->name = d.name;
   col->label = d.label.empty() ? d.name : d.label;
   col->numeric = d.type == host::kNumeric;
-  bool tooLong = false;
-  size_t first = 0;
-  const rt::Column& stored = *ds_->storedColumn(var);
-  // The positions read: lo_ .. hi_, or those keepGroupOf kept.
-  std::vector<size_t> range;
-  if (!positions_) {
-    range.reserve(rows_);
-    for (size_t pos = lo_; pos < hi_; ++pos) range.push_back(pos);
-  }
-  const std::vector<size_t>& positions = positions_ ? *positions_ : range;
-  if (col->numeric && !positions_ && ds_->consecutiveRows(lo_, hi_, &first) &&
-      stored.num.size() >= first + rows_) {
-    // The rows as the table stores them: no copy (the data set outlives
-    // the drawing, as the texts' views already need).
-    col->num = render::Numbers::view(stored.num.data() + first, rows_);
-  } else if (col->numeric) {
-    std::vector<double> values;
-    values.reserve(rows_);
-    for (size_t pos : positions) values.push_back(ds_->numAt(var, ds_->rowAt(pos)));
-    col->num = std::move(values);
-  } else {
-    col->chr.reserve(rows_);
-    for (size_t pos : positions) {
-      col->chr.push_back(ds_->chrAt(var, ds_->rowAt(pos)));
-      tooLong = tooLong || col->chr.back().size() > render::kMaxDisplayBytes;
-    }
-  }
-  if (tooLong)
-    longTexts_.push_back("Values of the variable " + d.name + " in " + ds_->name() +
-                         " are longer than " + std::to_string(render::kMaxDisplayBytes) +
-                         " bytes; they are shown cut there.");
   host::FormatDesc f;
   if (!d.format.empty() && resolveFormat(d.format, &f)) {
     const int width = d.formatWidth, decimals = d.formatDecimals;
@@ -342,6 +307,98 @@ const render::DataColumn* DataSetTable::column(std::string_view name) {
     else
       col->formatText = [f, width](std::string_view v) { return formatChar(f, width, v); };
   }
+  return col;
+}
+
+void DataSetTable::noteTooLong(const std::string& var) {
+  longTexts_.push_back("Values of the variable " + var + " in " + ds_->name() +
+                       " are longer than " + std::to_string(render::kMaxDisplayBytes) +
+                       " bytes; they are shown cut there.");
+}
+
+const render::DataColumn* DataSetTable::runColumn(std::string_view name) {
+  for (const auto& c : runColumns_)
+    if (sameNoCase(c->name, name)) return c.get();
+  const int var = ds_->find(name);
+  const rt::Column* stored = var < 0 ? nullptr : ds_->storedColumn(var);
+  size_t first = 0;
+  if (!stored || !stored->runs || positions_ || rows_ == 0 ||
+      !ds_->consecutiveRows(lo_, hi_, &first))
+    return column(name);
+  // The runs of the rows read, counted from the first of them, and their
+  // values as the table holds them.
+  auto col = described(var);
+  const std::vector<size_t>& r = *stored->runs;
+  const size_t k0 = stored->slot(first), k1 = stored->slot(first + rows_ - 1) + 1;
+  auto runs = std::make_shared<std::vector<size_t>>();
+  runs->reserve(k1 - k0 + 1);
+  for (size_t k = k0; k < k1; ++k) runs->push_back(k == k0 ? 0 : r[k] - first);
+  runs->push_back(rows_);
+  if (col->numeric) {
+    col->num = render::Numbers::view(stored->num.data() + k0, k1 - k0);
+  } else {
+    bool tooLong = false;
+    col->chr.reserve(k1 - k0);
+    for (size_t k = k0; k < k1; ++k) {
+      col->chr.push_back(stored->str(r[k]));
+      tooLong = tooLong || col->chr.back().size() > render::kMaxDisplayBytes;
+    }
+    if (tooLong && std::none_of(columns_.begin(), columns_.end(), [&](const auto& c) {
+          return sameNoCase(c->name, col->name);
+        }))
+      noteTooLong(col->name);
+  }
+  col->runs = std::move(runs);
+  runColumns_.push_back(std::move(col));
+  return runColumns_.back().get();
+}
+
+const render::DataColumn* DataSetTable::column(std::string_view name) {
+  for (const auto& c : columns_)
+    if (sameNoCase(c->name, name)) return c.get();
+  const int var = ds_->find(name);
+  if (var < 0) return nullptr;
+  const host::VarDesc d = ds_->desc(var);
+  auto col = described(var);
+  bool tooLong = false;
+  size_t first = 0;
+  const rt::Column& stored = *ds_->storedColumn(var);
+  // Numbers of consecutive rows of the table are taken as it stores them.
+  const bool whole = col->numeric && !positions_ && ds_->consecutiveRows(lo_, hi_, &first);
+  const bool viewed = whole && !stored.runs && stored.num.size() >= first + rows_;
+  const bool byRuns = whole && stored.runs;
+  // The positions read otherwise: lo_ .. hi_, or those keepGroupOf kept.
+  std::vector<size_t> range;
+  if (!positions_ && !viewed && !byRuns) {
+    range.reserve(rows_);
+    for (size_t pos = lo_; pos < hi_; ++pos) range.push_back(pos);
+  }
+  const std::vector<size_t>& positions = positions_ ? *positions_ : range;
+  if (viewed) {
+    // The rows as the table stores them: no copy (the data set outlives
+    // the drawing, as the texts' views already need).
+    col->num = render::Numbers::view(stored.num.data() + first, rows_);
+  } else if (byRuns) {
+    // Values held once per run, given to each row of the run.
+    std::vector<double> values(rows_);
+    stored.numbers(first, rows_, values.data());
+    col->num = std::move(values);
+  } else if (col->numeric) {
+    std::vector<double> values;
+    values.reserve(rows_);
+    for (size_t pos : positions) values.push_back(ds_->numAt(var, ds_->rowAt(pos)));
+    col->num = std::move(values);
+  } else {
+    col->chr.reserve(rows_);
+    for (size_t pos : positions) {
+      col->chr.push_back(ds_->chrAt(var, ds_->rowAt(pos)));
+      tooLong = tooLong || col->chr.back().size() > render::kMaxDisplayBytes;
+    }
+  }
+  if (tooLong && std::none_of(runColumns_.begin(), runColumns_.end(), [&](const auto& c) {
+        return sameNoCase(c->name, d.name) && c->runs;
+      }))
+    noteTooLong(d.name);
   columns_.push_back(std::move(col));
   return columns_.back().get();
 }

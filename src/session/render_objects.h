@@ -163,6 +163,9 @@ class DataSetTable final : public render::DataTable {
   // group of `byData` (another data set with every BY variable `by`).
   void keepGroupOf(const host::DataSet& byData, const std::vector<host::ByVariable>& by);
   const render::DataColumn* column(std::string_view name) override;
+  // A column the table holds in runs (a map feature's identifier and
+  // properties, SEGMENT) comes with one value per run, not per row.
+  const render::DataColumn* runColumn(std::string_view name) override;
   // Warnings for the character variables read whose values are too long to
   // show whole (one per variable).
   const std::vector<std::string>& longTexts() const { return longTexts_; }
@@ -176,7 +179,11 @@ class DataSetTable final : public render::DataTable {
   // The positions read when they are not lo_ .. hi_ (keepGroupOf).
   std::optional<std::vector<size_t>> positions_;
   std::string system_;
-  std::vector<std::unique_ptr<render::DataColumn>> columns_;
+  // A variable's column (name, label, type, display format) without its
+  // values; the warning for its texts too long to show.
+  std::unique_ptr<render::DataColumn> described(int var) const;
+  void noteTooLong(const std::string& var);
+  std::vector<std::unique_ptr<render::DataColumn>> columns_, runColumns_;
   std::vector<std::string> longTexts_;
 };
 

@@ -31,17 +31,22 @@ std::string shortNumber(double v) {
 }
 
 bool DataColumn::missing(size_t row) const {
+  if (row >= size()) return true;
+  row = slot(row);
   if (numeric) return row >= num.size() || std::isnan(num[row]);
   return row >= chr.size() || trimSpacesTabs(chr[row]).empty();
 }
 
 double DataColumn::number(size_t row) const {
-  if (!numeric || row >= num.size()) return std::numeric_limits<double>::quiet_NaN();
-  return num[row];
+  if (!numeric || row >= size()) return std::numeric_limits<double>::quiet_NaN();
+  row = slot(row);
+  return row < num.size() ? num[row] : std::numeric_limits<double>::quiet_NaN();
 }
 
 std::string DataColumn::text(size_t row) const {
   if (numeric) return valueText(number(row));
+  if (row >= size()) return {};
+  row = slot(row);
   if (row >= chr.size()) return {};
   std::string_view s = qv::cutUtf8(chr[row], kMaxDisplayBytes * 2);
   if (formatText) return std::string(qv::cutUtf8(trimSpacesTabs(formatText(s)), kMaxDisplayBytes));

@@ -4,6 +4,7 @@
 // through this interface; tests use MemoryTable.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <deque>
 #include <functional>
@@ -64,8 +65,24 @@ struct DataColumn {
   std::string format;
   // The display text of a character value; unset: the value itself.
   std::function<std::string(std::string_view)> formatText;
+  // Null when num or chr hold a value per row. A column asked for with
+  // DataTable::runColumn may instead hold one value per run of rows that
+  // share it: then this lists the first row of each run and, last, the
+  // number of rows, and a row's value is that of its run (slot).
+  std::shared_ptr<const std::vector<size_t>> runs;
 
-  size_t size() const { return numeric ? num.size() : chr.size(); }
+  size_t size() const {
+    if (runs) return runs->back();
+    return numeric ? num.size() : chr.size();
+  }
+  // Where the value of a row is held: the row, or its run.
+  size_t slot(size_t row) const {
+    if (!runs) return row;
+    const std::vector<size_t>& r = *runs;
+    return static_cast<size_t>(std::upper_bound(r.begin(), r.end() - 1, row) - r.begin()) - 1;
+  }
+  // The first row after `row` that may hold another value.
+  size_t runEnd(size_t row) const { return runs ? (*runs)[slot(row) + 1] : row + 1; }
   // Missing: a NaN number or an empty text.
   bool missing(size_t row) const;
   // The number of a row (NaN for a character column or a row out of range).
@@ -99,6 +116,9 @@ class DataTable {
   // The column called `name` (letter case ignored), read on first use; null
   // when the table has no such column.
   virtual const DataColumn* column(std::string_view name) = 0;
+  // The same, for a reader that handles runs (DataColumn::runs): a column
+  // whose values come in runs may come so, without a value per row.
+  virtual const DataColumn* runColumn(std::string_view name) { return column(name); }
 };
 
 // A table built in memory, column by column (every column must have the

@@ -31,6 +31,7 @@ namespace {
 // as they are, blanks trimmed.
 std::string idKey(const DataColumn& c, size_t row) {
   if (c.numeric) return shortNumber(c.number(row));
+  row = c.slot(row);
   std::string_view s = row < c.chr.size() ? c.chr[row] : std::string_view();
   while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
   while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
@@ -42,6 +43,9 @@ std::string idKey(const DataColumn& c, size_t row) {
 }
 
 bool sameCell(const DataColumn& c, size_t a, size_t b) {
+  a = c.slot(a);
+  b = c.slot(b);
+  if (a == b) return true;
   if (c.numeric) {
     double x = c.num[a], y = c.num[b];
     return x == y || (std::isnan(x) && std::isnan(y));
@@ -352,9 +356,16 @@ class SharedEdges {
   std::vector<char> taken_;
 };
 
+// Rows first .. end-1 of the map data, all with finite coordinates.
+struct RowSpan {
+  size_t first, end;
+};
+
 struct Region {
   std::string id;  // its identifier, as regions are joined
-  std::vector<LonLatRing> rings;
+  // Its rings as spans of rows of the map data's coordinates (not copied:
+  // they are made into positions one region at a time when projected).
+  std::vector<std::vector<RowSpan>> rings;
   std::vector<Ring> planar;  // the rings cut and projected
   std::vector<CutEdges> planarCuts;  // their cut edges, which are not outlined
   std::vector<size_t> ringKeyRow;  // a row of each ring, to tell segments apart
@@ -369,11 +380,18 @@ class RegionLayer final : public PreparedLayer {
 
   void project(Env& env, const ProjectContext& pc, std::vector<FitBox>& fit) override {
     PlanarBox box;
+    std::vector<LonLatRing> rings;
     for (Region& r : regions) {
       r.planar.clear();
       r.planarCuts.clear();
-      const size_t left = planarRings(pc.planar, r.rings, r.planar, box, &r.planarCuts);
-      if (left > 0) env.leftOut(*pc.planar.map, left, r.rings.front().front(), r.id);
+      rings.resize(r.rings.size());
+      for (size_t k = 0; k < r.rings.size(); ++k) {
+        rings[k].clear();
+        for (const RowSpan& s : r.rings[k])
+          for (size_t row = s.first; row < s.end; ++row) rings[k].push_back({lon[row], lat[row]});
+      }
+      const size_t left = planarRings(pc.planar, rings, r.planar, box, &r.planarCuts);
+      if (left > 0) env.leftOut(*pc.planar.map, left, rings.front().front(), r.id);
     }
     if (!box.any || backdrop) return;
     const double reach = std::max(outline.width, emptyOutline.width) / 2;
@@ -609,6 +627,8 @@ class RegionLayer final : public PreparedLayer {
 
   MarkTips tips;
   std::vector<Region> regions;
+  const double* lon = nullptr;  // the map data's coordinates, by row
+  const double* lat = nullptr;
   LineLook outline, emptyOutline;
   bool backdrop = false;  // drawn over the step's map, not fitted to
   // Region labels: their column, and each region's row in it (SIZE_MAX:
@@ -637,10 +657,11 @@ std::unique_ptr<PreparedLayer> prepareRegions(Env& env, const Layer& layer) {
   std::string mapId = "ID";
   if (const ColumnRef* c = layer.column(Role::MapId)) mapId = c->column;
   else if (!own && env.hasDynamic("__MAPID__")) mapId = env.dynamic("__MAPID__");
-  const DataColumn* idc = map->column(mapId);
+  // The identifier and SEGMENT as runs of rows where the data hold them so.
+  const DataColumn* idc = map->runColumn(mapId);
   const DataColumn* lon = firstColumn(map, {"LONG", "LON", "LONGITUDE", "X"});
   const DataColumn* lat = firstColumn(map, {"LAT", "LATITUDE", "Y"});
-  const DataColumn* seg = map->column("SEGMENT");
+  const DataColumn* seg = map->runColumn("SEGMENT");
   if (!idc) {
     env.warn("The map regions of " + name + " are not drawn: the map identifier " + mapId +
              " is not in the map data " + map->displayName() + ".");
@@ -664,13 +685,20 @@ std::unique_ptr<PreparedLayer> prepareRegions(Env& env, const Layer& layer) {
   std::vector<size_t> regionRow;  // the first map row of each region
   std::unordered_map<std::string, size_t> byKey;
   const size_t rows = std::min({map->rows(), idc->size(), lon->size(), lat->size()});
+  out->lon = lon->num.data();
+  out->lat = lat->num.data();
+  auto finite = [&](size_t r) { return std::isfinite(lon->num[r]) && std::isfinite(lat->num[r]); };
   size_t current = SIZE_MAX, currentRing = SIZE_MAX, blockFirstRing = 0;
   size_t noId = 0;  // rows without an identifier: they belong to no region
-  for (size_t r = 0; r < rows; ++r) {
-    double x = lon->num[r], y = lat->num[r];
-    if (!std::isfinite(x) || !std::isfinite(y)) continue;
+  // Rows r .. end-1 share their identifier and SEGMENT: the first of them
+  // with coordinates finds its region and ring, the others follow it.
+  for (size_t r = 0, end = 0; r < rows; r = end) {
+    end = std::min(idc->runEnd(r), rows);
+    if (seg) end = std::min(end, seg->runEnd(r));
+    while (r < end && !finite(r)) ++r;
+    if (r == end) continue;
     if (idc->missing(r) || (!idc->numeric && idc->text(r).empty())) {
-      ++noId;
+      for (; r < end; ++r) noId += finite(r);
       current = SIZE_MAX;
       continue;
     }
@@ -703,8 +731,13 @@ std::unique_ptr<PreparedLayer> prepareRegions(Env& env, const Layer& layer) {
         currentRing = reg.rings.size() - 1;
       }
     }
-    reg.rings[currentRing].push_back({x, y});
-    if (!out->backdrop) out->extent.add(x, y);
+    std::vector<RowSpan>& spans = reg.rings[currentRing];
+    for (; r < end; ++r) {
+      if (!finite(r)) continue;
+      if (spans.empty() || spans.back().end != r) spans.push_back({r, r});
+      ++spans.back().end;
+      if (!out->backdrop) out->extent.add(lon->num[r], lat->num[r]);
+    }
   }
   if (noId > 0)
     env.warn(std::to_string(noId) + (noId == 1 ? " row of the map data " : " rows of the map data ") +

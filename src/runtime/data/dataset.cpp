@@ -318,11 +318,11 @@ bool DataSet::sortValues(int var, bool distinct, std::vector<double>* out) {
   if (c < 0 || !frame_.columns[static_cast<size_t>(c)]->numeric() || !out) return false;
   auto it = sorted_.find(c);
   if (it == sorted_.end()) {
-    const std::vector<double>& v = frame_.columns[static_cast<size_t>(c)]->num;
+    const rt::Column& v = *frame_.columns[static_cast<size_t>(c)];
     std::vector<double> s;
     s.reserve(sel_.size());
     for (size_t k = 0; k < sel_.size(); ++k) {
-      double x = v[base_[sel_[k]]];
+      double x = v.number(base_[sel_[k]]);
       if (!std::isnan(x)) s.push_back(x);
     }
     std::sort(s.begin(), s.end());
@@ -358,7 +358,7 @@ double DataSet::numAt(int var, size_t row) const {
   int c = column(var);
   if (c < 0 || row >= frame_.rows) return kMissing;
   const rt::Column& col = *frame_.columns[static_cast<size_t>(c)];
-  return col.numeric() ? col.num[row] : kMissing;
+  return col.numeric() ? col.number(row) : kMissing;
 }
 
 std::string_view DataSet::chrAt(int var, size_t row) const {
@@ -402,7 +402,7 @@ void DataSet::setBy(const std::vector<ByVariable>& by) {
       const rt::Column& col = *cols[k];
       int c;
       if (col.numeric()) {
-        double x = col.num[a], y = col.num[b];
+        double x = col.number(a), y = col.number(b);
         bool xm = std::isnan(x), ym = std::isnan(y);
         c = (xm || ym) ? (xm == ym ? 0 : (xm ? -1 : 1)) : (x < y ? -1 : (x > y ? 1 : 0));
       } else {

@@ -141,7 +141,7 @@ void convertTypes(Frame& frame, const std::vector<TypeChange>& types, const std:
     const size_t rows = frame.rows;
     if (t.toChar) {
       fillText(*k, rows, [&](size_t r, std::string& out) {
-        const double v = from->num[r];
+        const double v = from->number(r);
         if (std::isnan(v)) return;
         out = t.format.empty() ? plainNumberText(v)
                                : std::string(trimBlanks(formatNumber(f, width, decimals, v, ' ')));
@@ -259,7 +259,7 @@ namespace {
 void appendKey(const std::vector<const Column*>& by, size_t row, std::string& key) {
   for (const Column* c : by) {
     if (c->numeric()) {
-      double v = c->num[row];
+      double v = c->number(row);
       if (std::isnan(v)) v = kMissing;
       if (v == 0) v = 0;
       char b[sizeof v];
@@ -282,7 +282,7 @@ int compareRows(const std::vector<const Column*>& by, size_t a, size_t b) {
   for (const Column* c : by) {
     int r;
     if (c->numeric()) {
-      const double x = c->num[a], y = c->num[b];
+      const double x = c->number(a), y = c->number(b);
       const bool xm = std::isnan(x), ym = std::isnan(y);
       r = (xm || ym) ? (xm == ym ? 0 : (xm ? -1 : 1)) : (x < y ? -1 : (x > y ? 1 : 0));
     } else {
@@ -380,7 +380,7 @@ Frame summarizeRows(const Frame& frame, size_t count, const std::function<size_t
     k->formatDecimals = c->formatDecimals;
     if (c->numeric()) {
       k->num.resize(groups);
-      for (size_t g = 0; g < groups; ++g) k->num[g] = c->num[sample[order[g]]];
+      for (size_t g = 0; g < groups; ++g) k->num[g] = c->number(sample[order[g]]);
     } else {
       fillText(*k, groups, [&](size_t g, std::string& v) { v.assign(c->str(sample[order[g]])); });
     }
@@ -394,10 +394,10 @@ Frame summarizeRows(const Frame& frame, size_t count, const std::function<size_t
     k->num.assign(groups, kMissing);
     std::vector<double>& v = k->num;
     const bool present = c != nullptr;
-    auto value = [&](size_t i) { return c->num[rowAt(i)]; };
+    auto value = [&](size_t i) { return c->number(rowAt(i)); };
     auto has = [&](size_t i) {
       const size_t row = rowAt(i);
-      return c->numeric() ? !std::isnan(c->num[row]) : !trimBlanks(c->str(row)).empty();
+      return c->numeric() ? !std::isnan(c->number(row)) : !trimBlanks(c->str(row)).empty();
     };
     if (item.func == "COUNT") {
       std::fill(v.begin(), v.end(), 0.0);
@@ -545,7 +545,7 @@ Frame appendRows(const Frame& frame, const std::string& dataSet,
         for (size_t r = lo; r < hi; ++r) {
           size_t p;
           const size_t row = locate(r, &p);
-          k->num[r] = u.in[p] < 0 ? kMissing : all[p]->columns[static_cast<size_t>(u.in[p])]->num[row];
+          k->num[r] = u.in[p] < 0 ? kMissing : all[p]->columns[static_cast<size_t>(u.in[p])]->number(row);
         }
       });
     } else {

@@ -310,6 +310,7 @@ void RowBuilder::startFeature(const element* id, const element* properties, Json
   const size_t feature = features_.size();
   features_.push_back(Feature{x_.size(), values_.size()});
   segment_ = 0;
+  newRun_ = true;
 
   const element* idProperty[2] = {nullptr, nullptr};  // "id", then "ID"
   element idValues[2];
@@ -358,6 +359,8 @@ void RowBuilder::startFeature(const element* id, const element* properties, Json
 Table RowBuilder::finish(VarNameRule rule, const NoteFn& note) {
   const size_t rows = x_.size();
   const size_t nf = features_.size();
+  const bool hasZ = !z_.empty();
+  if (hasZ) z_.resize(rows, kMissing);
   const size_t ncols = keys_.size() + 1;
   auto rowsOf = [&](size_t f) {
     return (f + 1 < nf ? features_[f + 1].firstRow : rows) - features_[f].firstRow;
@@ -402,9 +405,10 @@ Table RowBuilder::finish(VarNameRule rule, const NoteFn& note) {
     kept.push_back(c);
   }
 
-  // Types, and the memory the table will take.
+  // Types, and the memory the table would take with every row holding its
+  // own values (as a reader of its rows may need them).
   std::vector<bool> numeric(ncols, true);
-  uint64_t bytes = static_cast<uint64_t>(rows) * 8 * (hasZ_ ? 4 : 3);
+  uint64_t bytes = static_cast<uint64_t>(rows) * 8 * (hasZ ? 4 : 3);
   auto decide = [&](size_t c) {
     uint64_t chars = 0;
     for (auto [f, v] : byColumn[c]) {
@@ -420,38 +424,46 @@ Table RowBuilder::finish(VarNameRule rule, const NoteFn& note) {
   for (size_t c : kept) decide(c);
   if (bytes > kMaxTableBytes) throw UserError(tableTooLarge(file_, bytes, true));
 
+  // ID and the properties hold one value per feature with rows: the runs
+  // of rows of those features, and each feature's run (SIZE_MAX: none).
+  auto featureRuns = std::make_shared<std::vector<size_t>>();
+  std::vector<size_t> runOf(nf, SIZE_MAX);
+  for (size_t f = 0; f < nf; ++f) {
+    if (rowsOf(f) == 0) continue;
+    runOf[f] = featureRuns->size();
+    featureRuns->push_back(features_[f].firstRow);
+  }
+  const size_t runs = featureRuns->size();
+  featureRuns->push_back(rows);
+
   auto build = [&](size_t c, Column& k) {
     const auto& list = byColumn[c];
+    k.runs = featureRuns;
     if (numeric[c]) {
       k.type = host::kNumeric;
       k.width = 8;
-      k.num.assign(rows, kMissing);
+      k.num.assign(runs, kMissing);
       for (auto [f, v] : list) {
         const Value& val = values_[v];
         double d = val.number;
         if (val.kind == Kind::Text) (void)cellNumber(text(val), &d);
-        size_t r0 = features_[f].firstRow;
-        std::fill(k.num.begin() + static_cast<ptrdiff_t>(r0),
-                  k.num.begin() + static_cast<ptrdiff_t>(r0 + rowsOf(f)), d);
+        k.num[runOf[f]] = d;
       }
       return;
     }
     k.type = host::kCharacter;
     k.width = 1;
-    k.offsets.reserve(rows + 1);
+    k.offsets.reserve(runs + 1);
     k.offsets.push_back(0);
     size_t i = 0;
     for (size_t f = 0; f < nf; ++f) {
-      size_t n = rowsOf(f);
-      if (n == 0) continue;
+      if (runOf[f] == SIZE_MAX) continue;
       std::string_view t;
       if (i < list.size() && list[i].first == f) t = trimTrailingBlanks(text(values_[list[i++].second]));
       if (t.size() > static_cast<size_t>(k.width))
         k.width = static_cast<int>(std::min<size_t>(t.size(), std::numeric_limits<int>::max()));
-      for (size_t r = 0; r < n; ++r) {
-        k.arena.append(t);
-        k.offsets.push_back(k.arena.size());
-      }
+      k.arena.append(t);
+      k.offsets.push_back(k.arena.size());
     }
   };
 
@@ -461,9 +473,9 @@ Table RowBuilder::finish(VarNameRule rule, const NoteFn& note) {
   for (size_t c : kept) header.push_back(keys_[c - 1]);
   // The third numbers of the positions come last: a property named ALT
   // keeps its name, and they take the next free one.
-  if (hasZ_) header.push_back("ALT");
+  if (hasZ) header.push_back("ALT");
   std::vector<std::string> names = makeVariableNames(header, rule, file_, NoteFn());
-  if (note && hasZ_ && names.back() != "ALT")
+  if (note && hasZ && names.back() != "ALT")
     note("A property of " + file_ + " is named ALT; the third numbers of its positions are read as " +
          names.back() + ".");
   if (note) {
@@ -497,14 +509,18 @@ Table RowBuilder::finish(VarNameRule rule, const NoteFn& note) {
   }
   Column* seg = &t.columns[kept.size() + 1];
   seg->name = names[1];
-  seg->num = std::move(seg_);
+  // SEGMENT holds one number per run of rows of one segment.
+  auto segmentRuns = std::make_shared<std::vector<size_t>>(std::move(segStart_));
+  segmentRuns->push_back(rows);
+  seg->num = std::move(segValue_);
+  seg->runs = std::move(segmentRuns);
   Column* lon = seg + 1;
   lon->name = names[2];
   lon->num = std::move(x_);
   Column* lat = seg + 2;
   lat->name = names[3];
   lat->num = std::move(y_);
-  if (hasZ_) {
+  if (hasZ) {
     Column alt;
     alt.name = names.back();
     alt.num = std::move(z_);

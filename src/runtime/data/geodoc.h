@@ -8,6 +8,7 @@
 
 #include <simdjson.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -167,7 +168,17 @@ class RowBuilder {
   // "properties" member (null when none). `path` is the feature's place.
   void startFeature(const element* id, const element* properties, JsonPath& path);
   // Starts the next ring or part of the current feature.
-  void startSegment() { ++segment_; }
+  void startSegment() {
+    ++segment_;
+    newRun_ = true;
+  }
+  // Makes room for about `n` vertices (at most the reader's limit), so that
+  // the coordinates are not moved as they grow.
+  void expect(size_t n) {
+    n = std::min(n, maxVertices_);
+    x_.reserve(n);
+    y_.reserve(n);
+  }
   // Checks that `n` more vertices fit (UserError when they do not).
   void reserve(size_t n) {
     if (n > maxVertices_ - x_.size()) tooMany();
@@ -175,11 +186,18 @@ class RowBuilder {
   // `z` is the position's third number (NaN when it has none).
   void vertex(double x, double y, double z = std::numeric_limits<double>::quiet_NaN()) {
     if (x_.size() >= maxVertices_) tooMany();
+    if (newRun_) {
+      segStart_.push_back(x_.size());
+      segValue_.push_back(segment_);
+      newRun_ = false;
+    }
+    // The third numbers are kept from the first position that has one.
+    if (!z_.empty() || !std::isnan(z)) {
+      z_.resize(x_.size(), std::numeric_limits<double>::quiet_NaN());
+      z_.push_back(z);
+    }
     x_.push_back(x);
     y_.push_back(y);
-    z_.push_back(z);
-    hasZ_ |= !std::isnan(z);
-    seg_.push_back(segment_);
   }
   // Ends a line part with a row whose LONG and LAT are missing, so that a
   // line plot over many parts breaks between them.
@@ -189,8 +207,12 @@ class RowBuilder {
   void dropLastVertex() {
     x_.pop_back();
     y_.pop_back();
-    z_.pop_back();
-    seg_.pop_back();
+    if (!z_.empty()) z_.pop_back();
+    if (segStart_.back() == x_.size()) {  // it started a run
+      segStart_.pop_back();
+      segValue_.pop_back();
+      newRun_ = true;
+    }
   }
   size_t vertices() const { return x_.size(); }
   double x(size_t i) const { return x_[i]; }
@@ -224,8 +246,13 @@ class RowBuilder {
   std::string file_;
   size_t maxVertices_;
   bool expansion_ = false;
-  std::vector<double> x_, y_, z_, seg_;
-  bool hasZ_ = false;
+  std::vector<double> x_, y_;
+  std::vector<double> z_;  // empty until a position has a third number
+  // The runs of rows of one segment (within one feature): first rows and
+  // segment numbers.
+  std::vector<size_t> segStart_;
+  std::vector<double> segValue_;
+  bool newRun_ = true;
   double segment_ = 0;
   std::vector<Feature> features_;
   std::vector<Value> values_;
@@ -238,6 +265,13 @@ class RowBuilder {
 // Runs a reader, turning a failure other than a UserError (memory
 // exhausted, a library fault) into a UserError naming the file.
 Table guarded(const std::string& file, const std::function<Table()>& read);
+
+// Reads the features of a GeoJSON FeatureCollection into `rows` a batch of
+// features at a time, so that the parsed form of only one batch is held,
+// not of the whole text. False (with `rows` to be thrown away) when the
+// text is not laid out for it or any part of it fails: the text is then to
+// be read whole, which says what is wrong exactly as it always has.
+bool batchedGeoJson(std::string_view text, const std::string& file, RowBuilder& rows);
 
 // Table builders over a parsed document (the `root` of `doc`).
 Table geoJsonTable(const Document& doc, const std::string& file, VarNameRule names,

@@ -254,10 +254,15 @@ double isoValue(const std::string& t, ogr::FieldKind kind) {
 }
 
 // Fills column `k` with a field's values, each repeated over its feature's
-// rows (`rowsOf`, features without rows left out).
+// rows (`rowsOf`, features without rows left out), or with `runs` (the runs
+// of the features' rows) once per feature with rows.
 template <class RowsOf>
-void fillColumn(Column& k, const ogr::Field& f, size_t nf, size_t rows, const RowsOf& rowsOf) {
+void fillColumn(Column& k, const ogr::Field& f, size_t nf, size_t rows, const RowsOf& rowsOf,
+                const std::shared_ptr<const std::vector<size_t>>& runs) {
   using ogr::FieldKind;
+  if (runs) rows = runs->size() - 1;
+  k.runs = runs;
+  auto copies = [&](size_t i) -> size_t { return runs ? rowsOf(i) > 0 : rowsOf(i); };
   const bool dated = f.kind == FieldKind::Date || f.kind == FieldKind::DateTime ||
                      f.kind == FieldKind::Time;
   if (f.kind == FieldKind::Integer || f.kind == FieldKind::Real || dated) {
@@ -266,7 +271,7 @@ void fillColumn(Column& k, const ogr::Field& f, size_t nf, size_t rows, const Ro
     k.num.reserve(rows);
     for (size_t i = 0; i < nf; ++i) {
       const double v = dated ? isoValue(f.texts[i], f.kind) : f.numbers[i];
-      k.num.insert(k.num.end(), rowsOf(i), v);
+      k.num.insert(k.num.end(), copies(i), v);
     }
     if (f.kind == FieldKind::Date) k.format = "DATE", k.formatWidth = 9;
     if (f.kind == FieldKind::DateTime) k.format = "DATETIME", k.formatWidth = 19;
@@ -281,7 +286,7 @@ void fillColumn(Column& k, const ogr::Field& f, size_t nf, size_t rows, const Ro
     std::string_view t = f.texts[i];
     while (!t.empty() && t.back() == ' ') t.remove_suffix(1);
     k.width = std::max(k.width, static_cast<int>(std::min<size_t>(t.size(), 32767)));
-    for (size_t r = rowsOf(i); r > 0; --r) {
+    for (size_t r = copies(i); r > 0; --r) {
       k.arena.append(t);
       k.offsets.push_back(k.arena.size());
     }
@@ -304,6 +309,15 @@ Table ogrTable(ogr::LayerData& d, const std::string& file, VarNameRule rule, con
   size_t rows = 0;
   for (size_t n : rowCount) rows += n;
   auto rowsOf = [&](size_t f) { return rowCount[f]; };
+  // A map layer's attributes are held once per feature with rows.
+  std::shared_ptr<std::vector<size_t>> runs;
+  if (d.hasGeometry) {
+    runs = std::make_shared<std::vector<size_t>>();
+    size_t row = 0;
+    for (size_t f = 0; f < nf; row += rowCount[f++])
+      if (rowCount[f] > 0) runs->push_back(row);
+    runs->push_back(rows);
+  }
 
   // ID: the "id" (or "ID") attribute, else the feature id.
   int idField = -1;
@@ -347,41 +361,49 @@ Table ogrTable(ogr::LayerData& d, const std::string& file, VarNameRule rule, con
       id.kind = ogr::FieldKind::Integer;
       id.numbers.assign(d.fids.begin(), d.fids.end());
     }
-    fillColumn(t.columns[0], id, nf, rows, rowsOf);
+    fillColumn(t.columns[0], id, nf, rows, rowsOf, runs);
     t.columns[0].format.clear();
     t.columns[0].name = names[0];
   }
   const size_t firstField = d.hasGeometry ? 4 : 0;
   for (size_t i = 0; i < kept.size(); ++i) {
     Column& k = t.columns[lead + i];
-    fillColumn(k, d.fields[kept[i]], nf, rows, rowsOf);
+    fillColumn(k, d.fields[kept[i]], nf, rows, rowsOf, runs);
     k.name = names[firstField + i];
     std::vector<double>().swap(d.fields[kept[i]].numbers);
     std::vector<std::string>().swap(d.fields[kept[i]].texts);
   }
   if (!d.hasGeometry) return t;
 
+  // SEGMENT holds one number per part with rows.
   Column seg, lon, lat, alt;
   seg.name = names[1];
   lon.name = names[2];
   lat.name = names[3];
-  for (Column* c : {&seg, &lon, &lat, &alt}) c->num.reserve(rows);
+  auto segmentRuns = std::make_shared<std::vector<size_t>>();
+  for (Column* c : {&lon, &lat}) c->num.reserve(rows);
+  if (d.hasZ) alt.num.reserve(rows);
   for (size_t f = 0; f < nf; ++f) {
     double segment = 0;
     for (uint64_t p = d.firstPart[f]; p < d.firstPart[f + 1]; ++p) {
       ++segment;
+      const bool line = d.partKind[p] == ogr::PartKind::Line;
+      if (d.firstPoint[p] == d.firstPoint[p + 1] && !line) continue;
+      segmentRuns->push_back(lon.num.size());
+      seg.num.push_back(segment);
       for (uint64_t i = d.firstPoint[p]; i < d.firstPoint[p + 1]; ++i) {
-        seg.num.push_back(segment);
         lon.num.push_back(d.x[i]);
         lat.num.push_back(d.y[i]);
-        alt.num.push_back(d.z[i]);
+        if (d.hasZ) alt.num.push_back(d.z[i]);
       }
-      if (d.partKind[p] == ogr::PartKind::Line) {
-        for (Column* c : {&lon, &lat, &alt}) c->num.push_back(kMissing);
-        seg.num.push_back(segment);
+      if (line) {
+        for (Column* c : {&lon, &lat}) c->num.push_back(kMissing);
+        if (d.hasZ) alt.num.push_back(kMissing);
       }
     }
   }
+  segmentRuns->push_back(lon.num.size());
+  seg.runs = std::move(segmentRuns);
   t.columns.push_back(std::move(seg));
   t.columns.push_back(std::move(lon));
   t.columns.push_back(std::move(lat));

@@ -9,6 +9,21 @@
 
 namespace qv::rt {
 
+void Column::numbers(size_t first, size_t count, double* out) const {
+  if (!runs) {
+    std::copy(num.data() + first, num.data() + first + count, out);
+    return;
+  }
+  if (count == 0) return;
+  const std::vector<size_t>& r = *runs;
+  const size_t end = first + count;
+  for (size_t v = slot(first), row = first; row < end; ++v) {
+    const size_t stop = std::min(end, r[v + 1]);
+    std::fill(out + (row - first), out + (stop - first), num[v]);
+    row = stop;
+  }
+}
+
 int Table::find(std::string_view name) const {
   for (size_t i = 0; i < columns.size(); ++i)
     if (sameNoCase(columns[i].name, name)) return static_cast<int>(i);

@@ -1273,7 +1273,7 @@ double WhereExpr::num(int n, size_t row, Scratch& cx) const {
   const Node& x = nodes_[static_cast<size_t>(n)];
   switch (x.op) {
     case Op::Num: return x.value;
-    case Op::Var: return x.col->num[row];
+    case Op::Var: return x.col->number(row);
     case Op::Neg: {
       const double v = num(x.a, row, cx);
       if (isMissingNumber(v)) cx.events |= kMissingOperand;
@@ -1532,7 +1532,7 @@ void WhereExpr::numBlock(int n, size_t lo, size_t count, double* out, unsigned c
   const Node& x = nodes_[static_cast<size_t>(n)];
   switch (x.op) {
     case Op::Num: std::fill(out, out + count, x.value); return;
-    case Op::Var: std::copy(x.col->num.data() + lo, x.col->num.data() + lo + count, out); return;
+    case Op::Var: x.col->numbers(lo, count, out); return;
     case Op::Neg:
       numBlock(x.a, lo, count, out, events, cx);
       for (size_t i = 0; i < count; ++i) {

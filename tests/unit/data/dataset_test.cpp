@@ -492,3 +492,54 @@ TEST_F(DataSetTest, JoinTypeHints) {
   made.compute = "id = id + 0";
   EXPECT_EQ(joinTypeHint(*mixed, 0, *open(made, "nums"), 0), "");
 }
+
+// A map file's properties are held once per feature, and SEGMENT once per
+// ring: every row must still show its own feature's values, through
+// selections, KEEP=, BY groups, sorted values and what is made of them.
+TEST_F(DataSetTest, MapRowsShowTheirFeaturesValues) {
+  dir_.write("parts.geojson", R"({"type": "FeatureCollection", "features": [
+    {"type": "Feature", "properties": {"name": "Ab", "pop": 7}, "geometry": {"type": "MultiPolygon",
+      "coordinates": [[[[0, 0], [1, 0], [1, 1], [0, 0]], [[0.2, 0.2], [0.5, 0.2], [0.5, 0.5], [0.2, 0.2]]],
+                      [[[5, 5], [6, 5], [6, 6], [5, 5]]]]}},
+    {"type": "Feature", "geometry": {"type": "Point", "coordinates": [3, 3]}},
+    {"type": "Feature", "properties": {"name": "Cd", "pop": 2},
+     "geometry": {"type": "LineString", "coordinates": [[0, 0], [2, 2]]}}]})");
+  auto all = open(DataSetOptions(), "parts");
+  EXPECT_EQ(column(*all, "name"), "Ab Ab Ab Ab Ab Ab Ab Ab Ab Ab Ab Ab  Cd Cd Cd");
+  EXPECT_EQ(column(*all, "pop"), "7 7 7 7 7 7 7 7 7 7 7 7 . 2 2 2");
+  EXPECT_EQ(column(*all, "SEGMENT"), "1 1 1 1 2 2 2 2 3 3 3 3 1 1 1 1");
+  std::vector<double> v;
+  ASSERT_TRUE(all->sortValues(all->find("pop"), false, &v));
+  EXPECT_EQ(v.size(), 15u);
+  EXPECT_EQ(v.front(), 2);
+
+  DataSetOptions o;
+  o.where = "pop > 5 and SEGMENT >= 2 or name = 'Cd' and LAT > 1";
+  o.keep = {"name", "SEGMENT", "LAT"};
+  o.firstobs = 6;
+  auto some = open(o, "parts");
+  ASSERT_EQ(some->nvars(), 3);
+  EXPECT_EQ(column(*some, "name"), "Ab Ab Ab Ab Ab Ab Ab Cd");
+  EXPECT_EQ(column(*some, "SEGMENT"), "2 2 2 3 3 3 3 1");
+  some->pushWhere("SEGMENT ne 3");
+  EXPECT_EQ(column(*some, "LAT"), "0.2 0.5 0.2 2");
+
+  DataSetOptions made;
+  made.compute = "big = pop * 10";
+  made.type = {TypeChange{"SEGMENT", true, ""}};
+  auto derived = open(made, "parts");
+  EXPECT_EQ(column(*derived, "big"), "70 70 70 70 70 70 70 70 70 70 70 70 . 20 20 20");
+  EXPECT_FALSE(derived->isNumeric(derived->find("SEGMENT")));
+  EXPECT_EQ(column(*derived, "SEGMENT"), "1 1 1 1 2 2 2 2 3 3 3 3 1 1 1 1");
+
+  DataSetOptions grouped;
+  grouped.where = "name ne ''";
+  auto by = open(grouped, "parts");
+  by->setBy({ByVariable{"name", false}, ByVariable{"SEGMENT", false}});
+  std::vector<std::string> groups;
+  while (by->byNext())
+    groups.push_back(std::string(by->byChr(0)) + plainNumberText(by->byNum(1)) + ":" +
+                     column(*by, "LONG"));
+  EXPECT_EQ(groups, (std::vector<std::string>{"Ab1:0 1 1 0", "Ab2:0.2 0.5 0.5 0.2", "Ab3:5 6 6 5",
+                                              "Cd1:0 2 ."}));
+}

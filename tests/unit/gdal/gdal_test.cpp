@@ -70,7 +70,7 @@ std::string cell(const Table& t, const char* name, size_t row) {
   const Column& c = t.columns[static_cast<size_t>(t.find(name))];
   if (!c.numeric()) return std::string(c.str(row));
   char buf[32];
-  std::snprintf(buf, sizeof buf, "%.15g", c.num[row]);
+  std::snprintf(buf, sizeof buf, "%.15g", c.number(row));
   return buf;
 }
 
@@ -92,7 +92,7 @@ std::map<std::string, Region> regions(const Table& t) {
   const Column& lat = t.columns[static_cast<size_t>(t.find("LAT"))];
   for (size_t r = 0; r < t.rows; ++r) {
     out[cell(t, "ID", r)].name = cell(t, "name", r);
-    rings[cell(t, "ID", r)][seg.num[r]].emplace_back(std::round(lon.num[r] * 1e7) / 1e7,
+    rings[cell(t, "ID", r)][seg.number(r)].emplace_back(std::round(lon.num[r] * 1e7) / 1e7,
                                                       std::round(lat.num[r] * 1e7) / 1e7);
   }
   for (auto& [id, byRing] : rings) {

@@ -4,6 +4,7 @@
 
 #include <cmath>
 
+#include "common/error.h"
 #include "runtime/data/geodoc.h"
 #include "runtime/data/geojson.h"
 #include "runtime/data/topojson.h"
@@ -31,10 +32,10 @@ std::vector<std::string> rows(const Table& t) {
   std::vector<std::string> out;
   for (size_t r = 0; r < t.rows; ++r) {
     char buf[96];
-    std::snprintf(buf, sizeof buf, " %g %g %g", col(t, "SEGMENT").num[r], col(t, "LONG").num[r],
-                  col(t, "LAT").num[r]);
-    std::string idText = id.numeric() ? (std::isnan(id.num[r]) ? "." : std::to_string(
-                                                                           static_cast<int>(id.num[r])))
+    std::snprintf(buf, sizeof buf, " %g %g %g", col(t, "SEGMENT").number(r), col(t, "LONG").number(r),
+                  col(t, "LAT").number(r));
+    std::string idText = id.numeric() ? (std::isnan(id.number(r)) ? "." : std::to_string(
+                                                                           static_cast<int>(id.number(r))))
                                       : std::string(id.str(r));
     out.push_back(idText + buf);
   }
@@ -77,7 +78,7 @@ TEST(GeoJson, GeometryKindsAndSegments) {
   EXPECT_EQ(names(t),
             (std::vector<std::string>{"ID", "name", "only", "SEGMENT", "LONG", "LAT", "ALT"}));
   EXPECT_EQ(col(t, "ALT").num[0], 99);
-  for (size_t r = 1; r < t.rows; ++r) EXPECT_TRUE(std::isnan(col(t, "ALT").num[r])) << r;
+  for (size_t r = 1; r < t.rows; ++r) EXPECT_TRUE(std::isnan(col(t, "ALT").number(r))) << r;
   EXPECT_TRUE(col(t, "only").numeric());
   // The row that ends a line part carries the feature's properties, so a
   // line plot grouped by one breaks there instead of starting a group.
@@ -119,14 +120,14 @@ TEST(GeoJson, IdsAndPropertyTypes) {
   // the feature without rows does not count ("0x10").
   const Column& fips = col(t, "fips");
   ASSERT_TRUE(fips.numeric());
-  EXPECT_EQ(fips.num[0], 1);
-  EXPECT_TRUE(std::isnan(fips.num[1]));
-  EXPECT_EQ(fips.num[2], 3);
+  EXPECT_EQ(fips.number(0), 1);
+  EXPECT_TRUE(std::isnan(fips.number(1)));
+  EXPECT_EQ(fips.number(2), 3);
   const Column& pop = col(t, "pop");
   ASSERT_TRUE(pop.numeric());
-  EXPECT_EQ(pop.num[0], 12.5);
-  EXPECT_TRUE(std::isnan(pop.num[1]));
-  EXPECT_EQ(pop.num[2], -1000);
+  EXPECT_EQ(pop.number(0), 12.5);
+  EXPECT_TRUE(std::isnan(pop.number(1)));
+  EXPECT_EQ(pop.number(2), -1000);
   const Column& mixed = col(t, "mixed");
   ASSERT_FALSE(mixed.numeric());
   EXPECT_EQ(mixed.str(0), "1");
@@ -220,4 +221,53 @@ TEST(TopoJson, DecodingRules) {
                              "f.topojson", "", VarNameRule::Strict, {});
   EXPECT_DOUBLE_EQ(col(fine, "LONG").num[0], 1.23456789);
   EXPECT_DOUBLE_EQ(col(fine, "LAT").num[0], 1e-8);
+}
+
+// A collection of many features is read a batch of features at a time:
+// every row keeps its own feature's values and segment across the batches,
+// and a fault in a later batch is named at its place in the file.
+TEST(GeoJson, LargeCollectionsReadInBatches) {
+  constexpr int kFeatures = 3000, kRing = 40;
+  auto collection = [&](int broken) {
+    std::string text = R"({"type": "FeatureCollection", "bbox": [0, 0, 1, 1], "features": [)";
+    for (int f = 0; f < kFeatures; ++f) {
+      const std::string n = std::to_string(f);
+      text += std::string(f ? ",\n" : "") + R"({"type": "Feature", "properties": {"n": )" + n +
+              R"(, "name": "f)" + n + R"("}, "geometry": {"type": "MultiPolygon", "coordinates": [)";
+      for (int part = 0; part < 2; ++part) {
+        text += part ? ",[[" : "[[";
+        const int positions = f == broken ? 3 : kRing;
+        for (int i = 0; i < positions; ++i)
+          text += (i ? ",[" : "[") + n + "," + std::to_string(i + 1 < kRing ? i : 0) + "]";
+        text += "]]";
+      }
+      text += "]}}";
+    }
+    return text + "]}";
+  };
+  const std::string text = collection(-1);
+  ASSERT_GT(text.size(), size_t{2} << 20);  // more than two batches
+  Table t = parseGeoJson(text, "big.geojson", VarNameRule::Strict, {});
+  ASSERT_EQ(t.rows, size_t{kFeatures} * 2 * kRing);
+  const Column &n = col(t, "n"), &name = col(t, "name"), &seg = col(t, "SEGMENT");
+  const Column &lon = col(t, "LONG"), &lat = col(t, "LAT"), &id = col(t, "ID");
+  size_t wrong = 0;
+  for (size_t r = 0; r < t.rows; ++r) {
+    const size_t f = r / (2 * kRing), i = r % kRing;
+    const bool right = n.number(r) == double(f) && name.str(r) == "f" + std::to_string(f) &&
+                       seg.number(r) == double(r % (2 * kRing) / kRing + 1) &&
+                       lon.number(r) == double(f) && lat.number(r) == double(i + 1 < kRing ? i : 0) &&
+                       std::isnan(id.number(r));
+    if (!right && wrong++ < 3) ADD_FAILURE() << "row " << r;
+  }
+  EXPECT_EQ(wrong, 0u);
+
+  try {
+    parseGeoJson(collection(2500), "big.geojson", VarNameRule::Strict, {});
+    ADD_FAILURE() << "a ring of 3 positions was read";
+  } catch (const UserError& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "big.geojson, at features[2500].geometry.coordinates[0][0]: a polygon ring has 3 "
+              "positions; it needs at least 4.");
+  }
 }

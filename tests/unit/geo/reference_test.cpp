@@ -40,14 +40,14 @@ void expectSameRows(const Table& topo, const Table& csv) {
   ASSERT_FALSE(name.numeric());
   int bad = 0;
   for (size_t r = 0; r < topo.rows && bad < 5; ++r) {
-    bool same = id.num[r] == cid.num[r] && name.str(r) == cname.str(r) &&
-                seg.num[r] == cseg.num[r] && std::fabs(lon.num[r] - clon.num[r]) <= 1e-9 &&
+    bool same = id.number(r) == cid.number(r) && name.str(r) == cname.str(r) &&
+                seg.number(r) == cseg.number(r) && std::fabs(lon.num[r] - clon.num[r]) <= 1e-9 &&
                 std::fabs(lat.num[r] - clat.num[r]) <= 1e-9;
     if (!same) {
       ++bad;
-      ADD_FAILURE() << "row " << r + 1 << ": " << id.num[r] << " " << name.str(r) << " "
-                    << seg.num[r] << " " << lon.num[r] << " " << lat.num[r] << " vs "
-                    << cid.num[r] << " " << cname.str(r) << " " << cseg.num[r] << " "
+      ADD_FAILURE() << "row " << r + 1 << ": " << id.number(r) << " " << name.str(r) << " "
+                    << seg.number(r) << " " << lon.num[r] << " " << lat.num[r] << " vs "
+                    << cid.number(r) << " " << cname.str(r) << " " << cseg.number(r) << " "
                     << clon.num[r] << " " << clat.num[r];
     }
   }
@@ -80,7 +80,7 @@ TEST(GeoReference, CountiesAsTheConvertedCsv) {
       readGeoDataFile(kData + "us-counties-10m.topojson", "nation", VarNameRule::Strict, {});
   ASSERT_GT(nation.rows, 1000u);
   ASSERT_EQ(nation.columns.size(), 4u);
-  EXPECT_TRUE(std::isnan(col(nation, "ID").num[0]));
+  EXPECT_TRUE(std::isnan(col(nation, "ID").number(0)));
 }
 
 TEST(GeoReference, ObjectsAsMembers) {

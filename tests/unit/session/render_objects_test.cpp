@@ -176,6 +176,42 @@ TEST_F(RenderObjects, DisplayTextsOfLabelsInTheVariablesFormats) {
   EXPECT_EQ(texts("name"), "a|b|c");
 }
 
+TEST_F(RenderObjects, RunsOfMapColumnsGiveEveryRowItsValue) {
+  // A map file's properties and SEGMENT are held by runs of rows, and the
+  // region layer reads them so: over a window that starts and ends inside
+  // a feature, every row must show what the column of a value per row shows.
+  dir.write("parts.geojson", R"({"type": "FeatureCollection", "features": [
+    {"type": "Feature", "properties": {"name": "Ab", "pop": 7}, "geometry": {"type": "MultiPolygon",
+      "coordinates": [[[[0, 0], [1, 0], [1, 1], [0, 0]]], [[[5, 5], [6, 5], [6, 6], [5, 5]]]]}},
+    {"type": "Feature", "properties": {"name": "Cd"},
+     "geometry": {"type": "Polygon", "coordinates": [[[0, 0], [2, 2], [2, 0], [0, 0]]]}},
+    {"type": "Feature", "properties": {"name": "Ef", "pop": 3},
+     "geometry": {"type": "Polygon", "coordinates": [[[0, 0], [3, 3], [3, 0], [0, 0]]]}}]})");
+  DataSetRef r;
+  r.member = "parts";
+  r.options.firstobs = 7;
+  r.options.obs = 14;
+  OpenSettings s;
+  s.programDir = dir.str();
+  auto ds = openDataSet(r, libs, cache, s, NoteFn());
+  DataSetTable table("__MAP__", ds.get(), '.');
+  ASSERT_EQ(table.rows(), 8u);
+  auto texts = [&](const render::DataColumn* c) {
+    std::string out;
+    for (size_t row = 0; row < table.rows(); ++row) out += (row ? "|" : "") + c->text(row);
+    return out;
+  };
+  for (const char* var : {"name", "pop", "SEGMENT"}) {
+    const render::DataColumn* runs = table.runColumn(var);
+    ASSERT_TRUE(runs && runs->runs) << var;
+    EXPECT_EQ(runs->size(), 8u);
+    EXPECT_EQ(texts(runs), texts(table.column(var))) << var;
+  }
+  EXPECT_EQ(texts(table.runColumn("name")), "Ab|Ab|Cd|Cd|Cd|Cd|Ef|Ef");
+  EXPECT_EQ(texts(table.runColumn("pop")), "7|7|.|.|.|.|3|3");
+  EXPECT_EQ(texts(table.runColumn("SEGMENT")), "2|2|1|1|1|1|1|1");
+}
+
 TEST_F(RenderObjects, ByVariablesNowhereIsAnError) {
   int counter = 0;
   GraphManagerImpl manager(log, {{"county", false}}, '.', outputTo(dir.str(), &counter));

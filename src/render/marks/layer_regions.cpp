@@ -423,7 +423,7 @@ class RegionLayer final : public PreparedLayer {
     // edges a region shares with one drawn before it in the same solid look
     // are left to that one, and the rest of its rings go as runs of edges
     // (a ring none of whose edges were drawn stays a closed ring). Regions
-    // of another look, dashed outlines, hairlines into an image's pixels
+    // of another look, dashed outlines, hairline-thin outlines but in a PDF,
     // and regions drawn as their outline alone (their own marks) keep
     // their whole outlines, as before.
     Canvas* image = pen.pixels();
@@ -441,10 +441,14 @@ class RegionLayer final : public PreparedLayer {
       // as one path.
       const bool hairline = image && look.pattern == 1 && look.width * s <= kHairlineWidth;
       const bool onePath = !image;
-      // Hairlines keep each region's whole outline, as they always were:
-      // into pixels a second stroke costs less than finding the edges
-      // shared, and a border drawn twice there is what images showed.
-      const bool share = look.pattern == 1 && !hairline;
+      // Outlines as thin as hairlines keep each region's whole outline
+      // where the drawing is looked at in pixels: in an image (a second
+      // stroke into pixels costs less than finding the edges shared), and
+      // in SVG and HTML, which browsers draw segment by segment at that
+      // width, so that a border drawn twice there shows as it does in the
+      // image. The PDF shares them all.
+      const bool thin = look.width * s <= kHairlineWidth && (image || pen.keepsItems());
+      const bool share = look.pattern == 1 && !thin;
       if (share && !(sharedLook && sameLook(*sharedLook, look))) {
         size_t edges = 0;
         for (size_t i = 0; i < regions.size(); ++i) {

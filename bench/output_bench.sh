@@ -7,10 +7,14 @@
 # the file, and the time against PNG's.
 #
 # Targets: SVG, HTML and PDF take no more than twice the PNG time, and the
-# PDF is at most 480 KB. Before region borders were drawn once and PDF
-# paths put on an eighth-of-a-point grid (medians of 10 on a busy 2-core
-# machine): PNG 0.137 s / 162 KB, SVG 0.100 s / 1296 KB, PDF 0.373 s /
-# 872 KB (2.72x PNG), HTML 0.107 s / 1302 KB.
+# PDF is at most 480 KB. Before shared region borders were stroked once and
+# PDF paths put on an eighth-of-a-point grid (medians of 10 on a busy 2-core
+# machine): PNG 0.153 s / 162 KB, SVG 0.093 s / 1296 KB, PDF 0.357 s /
+# 872 KB (2.33x PNG), HTML 0.105 s / 1302 KB; after: PNG 0.129 s / 162 KB,
+# SVG 0.102 s / 1296 KB, PDF 0.263 s / 459 KB (2.04x; 1.95x in CPU time,
+# 0.258 s against 0.132 s), HTML 0.096 s / 1302 KB. This map's 0.5-pixel
+# outlines are hairlines, which PNG, SVG and HTML still draw region by
+# region; with THICKNESS=2 its SVG is 1102 KB where it was 1296 KB.
 #
 # Usage: bench/output_bench.sh [path/to/qortavlo] [N]   (default: build/qortavlo, 10)
 set -euo pipefail

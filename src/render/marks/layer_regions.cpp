@@ -10,6 +10,8 @@
 // the labels are drawn above every layer of the map.
 #include <algorithm>
 #include <charconv>
+#include <cstdint>
+#include <cstring>
 #include <cmath>
 #include <limits>
 #include <optional>
@@ -231,6 +233,129 @@ Outline outlineOf(const std::vector<Ring>& visible, const std::vector<CutEdges>&
   return o;
 }
 
+bool sameLook(const LineLook& a, const LineLook& b) {
+  return a.color == b.color && a.width == b.width && a.pattern == b.pattern;
+}
+
+// The edges of outlines already drawn, so that a border two regions share
+// is drawn once. Edges are told apart by their two end points exactly
+// (either way round): neighbours' shared vertices come from the same
+// positions through the same arithmetic, so their common borders meet
+// edge for edge; where thinning or clipping made them differ, both sides
+// are drawn, as every edge was before.
+class SharedEdges {
+ public:
+  // Forgets the edges seen; room for `edges` edges.
+  void clear(size_t edges) {
+    slots_.assign(edges + edges / 4 + 16, 0);
+    count_ = 0;
+  }
+
+  // The parts of `rings` (closed) and `runs` (open) whose edges were not
+  // drawn yet, appended to `closed` (rings left whole) and `open` (runs of
+  // edges); their edges count as drawn from now on.
+  void take(const std::vector<Ring>& rings, const std::vector<Polyline>& runs,
+            std::vector<Ring>& closed, std::vector<Polyline>& open) {
+    for (const Ring& r : rings) {
+      const size_t n = r.size();
+      if (n < 3) continue;
+      taken_.resize(n);
+      size_t first = n;  // the first edge drawn before
+      bool any = false;
+      for (size_t k = 0; k < n; ++k) {
+        taken_[k] = !insert(r[k], r[k + 1 < n ? k + 1 : 0]);
+        if (taken_[k] && first == n) first = k;
+        any = any || !taken_[k];
+      }
+      if (first == n) {
+        closed.push_back(r);
+        continue;
+      }
+      if (!any) continue;
+      // Once around from the edge after the first taken one: the runs of
+      // edges not taken.
+      Polyline* run = nullptr;
+      for (size_t j = 1; j <= n; ++j) {
+        const size_t k = (first + j) % n;
+        if (taken_[k]) {
+          run = nullptr;
+          continue;
+        }
+        if (!run) {
+          run = &open.emplace_back();
+          run->push_back(r[k]);
+        }
+        run->push_back(r[k + 1 < n ? k + 1 : 0]);
+      }
+    }
+    for (const Polyline& l : runs) {
+      Polyline* run = nullptr;
+      for (size_t k = 0; k + 1 < l.size(); ++k) {
+        if (!insert(l[k], l[k + 1])) {
+          run = nullptr;
+          continue;
+        }
+        if (!run) {
+          run = &open.emplace_back();
+          run->push_back(l[k]);
+        }
+        run->push_back(l[k + 1]);
+      }
+    }
+  }
+
+ private:
+  static uint64_t bitsOf(double v) {
+    uint64_t bits;
+    std::memcpy(&bits, &v, sizeof bits);
+    return bits;
+  }
+  // Records the edge a-b (either way round): false when it was recorded
+  // before. An edge is kept as a 64-bit hash of its ends' exact
+  // coordinates, which keeps the table small (memory freshly touched is
+  // much of what a table costs): two of a map's edges hash alike about
+  // once in 10^9 maps of a million edges.
+  bool insert(Point a, Point b) {
+    if (b.x < a.x || (b.x == a.x && b.y < a.y)) std::swap(a, b);
+    // Each coordinate's bits mixed through (a multiply carries low bits
+    // upward only, so the high half is folded back in after each).
+    uint64_t h = 0;
+    for (double v : {a.x, a.y, b.x, b.y}) {
+      h = (h ^ bitsOf(v)) * 0xff51afd7ed558ccdULL;
+      h ^= h >> 33;
+    }
+    h *= 0xc4ceb9fe1a85ec53ULL;
+    h ^= h >> 33;
+    if (h == 0) h = 1;  // 0 marks an empty slot
+    if (4 * (count_ + 1) > 3 * slots_.size()) grow();
+    const size_t size = slots_.size();
+    for (size_t i = static_cast<size_t>((static_cast<unsigned __int128>(h) * size) >> 64);;
+         i = i + 1 < size ? i + 1 : 0) {
+      if (slots_[i] == h) return false;
+      if (slots_[i] == 0) {
+        slots_[i] = h;
+        ++count_;
+        return true;
+      }
+    }
+  }
+  void grow() {
+    std::vector<uint64_t> old = std::move(slots_);
+    slots_.assign(old.size() * 2, 0);
+    const size_t size = slots_.size();
+    for (uint64_t h : old) {
+      if (h == 0) continue;
+      size_t i = static_cast<size_t>((static_cast<unsigned __int128>(h) * size) >> 64);
+      while (slots_[i] != 0) i = i + 1 < size ? i + 1 : 0;
+      slots_[i] = h;
+    }
+  }
+
+  std::vector<uint64_t> slots_;  // edge hashes, 0 for none
+  size_t count_ = 0;
+  std::vector<char> taken_;
+};
+
 // Rows first .. end-1 of the map data, all with finite coordinates.
 struct RowSpan {
   size_t first, end;
@@ -294,18 +419,46 @@ class RegionLayer final : public PreparedLayer {
       pen.fill();
     }
     // Outlines after all fills, so that no fill covers half of a
-    // neighbour's edge.
+    // neighbour's edge. A border two regions share is stroked once: the
+    // edges a region shares with one drawn before it in the same solid look
+    // are left to that one, and the rest of its rings go as runs of edges
+    // (a ring none of whose edges were drawn stays a closed ring). Regions
+    // of another look, dashed outlines, hairline-thin outlines but in a PDF,
+    // and regions drawn as their outline alone (their own marks) keep
+    // their whole outlines, as before.
     Canvas* image = pen.pixels();
     const double s = pen.pixelScale();
+    SharedEdges shared;
+    const LineLook* sharedLook = nullptr;  // the look the edges seen so far were drawn in
+    std::vector<Ring> closed;
+    std::vector<Polyline> open;
     for (bool responded : {true, false}) {
       const LineLook& look = responded ? outline : emptyOutline;
       if (look.width <= 0 || look.color.a <= 0) continue;
       // Thin solid outlines go straight into the pixels of an image; Cairo
-      // strokes the others, region by region (one path of every region
-      // strokes slower); a drawing that keeps marks apart takes them all as
-      // one path.
+      // strokes the others, region by region on an image (one path of
+      // every region strokes slower there); a vector drawing takes them all
+      // as one path.
       const bool hairline = image && look.pattern == 1 && look.width * s <= kHairlineWidth;
-      const bool onePath = !image && pen.keepsItems();
+      const bool onePath = !image;
+      // Outlines as thin as hairlines keep each region's whole outline
+      // where the drawing is looked at in pixels: in an image (a second
+      // stroke into pixels costs less than finding the edges shared), and
+      // in SVG and HTML, which browsers draw segment by segment at that
+      // width, so that a border drawn twice there shows as it does in the
+      // image. The PDF shares them all.
+      const bool thin = look.width * s <= kHairlineWidth && (image || pen.keepsItems());
+      const bool share = look.pattern == 1 && !thin;
+      if (share && !(sharedLook && sameLook(*sharedLook, look))) {
+        size_t edges = 0;
+        for (size_t i = 0; i < regions.size(); ++i) {
+          const Outline& o = outlines[i];
+          for (const Ring& r : o.cut ? o.rings : visible[i]) edges += r.size();
+          for (const Polyline& l : o.runs) edges += l.size();
+        }
+        shared.clear(edges);
+      }
+      sharedLook = share ? &look : nullptr;
       std::vector<size_t> unfilled;
       std::optional<PixelTarget> pixels;
       if (hairline) {
@@ -319,21 +472,30 @@ class RegionLayer final : public PreparedLayer {
         if (regions[i].responded != responded || visible[i].empty()) continue;
         const Outline& o = outlines[i];
         const std::vector<Ring>& rings = o.cut ? o.rings : visible[i];
-        if (onePath && regions[i].fill.a <= 0) {
+        if (onePath && pen.keepsItems() && regions[i].fill.a <= 0) {
           unfilled.push_back(i);
           continue;
         }
+        const std::vector<Ring>* ringsDrawn = &rings;
+        const std::vector<Polyline>* runsDrawn = &o.runs;
+        if (share) {
+          closed.clear();
+          open.clear();
+          shared.take(rings, o.runs, closed, open);
+          ringsDrawn = &closed;
+          runsDrawn = &open;
+        }
         if (hairline) {
-          for (bool closed : {true, false}) {
-            const std::vector<Ring>& lines = closed ? rings : o.runs;
+          for (bool isClosed : {true, false}) {
+            const std::vector<Ring>& lines = isClosed ? *ringsDrawn : *runsDrawn;
             if (!lines.empty())
-              drawHairlines(*pixels, s == 1 ? lines : scaledRings(lines, s), closed, look.color,
-                            look.width * s);
+              drawHairlines(*pixels, s == 1 ? lines : scaledRings(lines, s), isClosed,
+                            look.color, look.width * s);
           }
         } else {
           if (!onePath) pen.newPath();
-          appendRings(pen, rings);
-          appendPolylines(pen, o.runs);
+          appendRings(pen, *ringsDrawn);
+          appendPolylines(pen, *runsDrawn);
           if (!onePath) pen.stroke();
         }
       }

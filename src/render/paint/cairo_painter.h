@@ -26,21 +26,34 @@ class CairoPainter final : public Painter {
   void scale(double sx, double sy) override { cairo_scale(cr_, sx, sy); }
   void clip() override { cairo_clip(cr_); }
 
-  void newPath() override { cairo_new_path(cr_); }
-  void newSubPath() override { cairo_new_sub_path(cr_); }
-  void moveTo(double x, double y) override { cairo_move_to(cr_, x, y); }
-  void lineTo(double x, double y) override { cairo_line_to(cr_, x, y); }
+  void newPath() override {
+    lastValid_ = false;
+    cairo_new_path(cr_);
+  }
+  void newSubPath() override {
+    lastValid_ = false;
+    cairo_new_sub_path(cr_);
+  }
+  void moveTo(double x, double y) override;
+  void lineTo(double x, double y) override;
   void curveTo(double x1, double y1, double x2, double y2, double x3, double y3) override {
+    lastValid_ = false;
     cairo_curve_to(cr_, x1, y1, x2, y2, x3, y3);
   }
   void arc(double cx, double cy, double r, double a0, double a1) override {
+    lastValid_ = false;
     cairo_arc(cr_, cx, cy, r, a0, a1);
   }
   void arcNegative(double cx, double cy, double r, double a0, double a1) override {
+    lastValid_ = false;
     cairo_arc_negative(cr_, cx, cy, r, a0, a1);
   }
-  void closePath() override { cairo_close_path(cr_); }
+  void closePath() override {
+    lastValid_ = false;
+    cairo_close_path(cr_);
+  }
   void rectangle(double x, double y, double w, double h) override {
+    lastValid_ = false;
     cairo_rectangle(cr_, x, y, w, h);
   }
 
@@ -73,10 +86,29 @@ class CairoPainter final : public Painter {
 
   cairo_t* cr() const { return cr_; }
 
+  // For a drawing written out as vector paths (PDF): the ends of straight
+  // segments are put on a grid of `grid` device units, and a segment that
+  // would end within `minStep` device units of the last point put is left
+  // out, but for a subpath's first. The file then holds fewer and shorter
+  // numbers for no visible change. 0 and 0: every point as given.
+  void setVectorPrecision(double grid, double minStep) {
+    grid_ = grid;
+    minStep_ = minStep;
+  }
+
  private:
+  // `x`, `y` in user space put on the grid (device space), true; false
+  // (nothing to draw) when it falls within minStep_ of the last point put
+  // and `skippable`.
+  bool onGrid(double& x, double& y, bool skippable);
+
   cairo_t* cr_;
   Canvas* image_;
   double pixelScale_;
+  double grid_ = 0, minStep_ = 0;
+  bool lastValid_ = false;  // lastX_, lastY_: the last point put (device space)
+  bool hasSegment_ = false;  // a segment was put since the last move
+  double lastX_ = 0, lastY_ = 0;
 };
 
 class PdfPage;

@@ -4,7 +4,12 @@
 // tests/warn/tiles_unreachable and tiles_test.cpp).
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdlib>
 #include <set>
+#include <tuple>
 
 #include "pipeline.h"
 #include "program_run.h"
@@ -121,6 +126,159 @@ TEST(MapPixels, RowsWithoutSegmentAreOneRingPerRegion) {
     const Point px = r.projection.project(lon, lat);
     EXPECT_EQ(qv::test::rgbAt(*r.canvas, px.x, px.y), fill) << lon << "," << lat;
   }
+}
+
+// --- Region outlines ----------------------------------------------------------
+
+// The straight segments of an SVG path's data (M, l, h, v, z as the SVG
+// writer writes them), each as its two ends in hundredths, the lesser end
+// first, so that a segment drawn either way is one key.
+using Segment = std::pair<std::pair<long, long>, std::pair<long, long>>;
+std::vector<Segment> pathSegments(const std::string& d) {
+  std::vector<Segment> out;
+  long x = 0, y = 0, sx = 0, sy = 0;
+  char cmd = 0;
+  const char* p = d.c_str();
+  auto number = [&p] {
+    char* end = nullptr;
+    const double v = std::strtod(p, &end);
+    p = end;
+    return std::lround(v * 100);
+  };
+  auto to = [&](long nx, long ny) {
+    std::pair<long, long> a{x, y}, b{nx, ny};
+    if (b < a) std::swap(a, b);
+    out.push_back({a, b});
+    x = nx;
+    y = ny;
+  };
+  while (*p) {
+    if (*p == ' ') {
+      ++p;
+    } else if (std::isalpha(static_cast<unsigned char>(*p))) {
+      cmd = *p++;
+      if (cmd == 'z') to(sx, sy);
+    } else if (cmd == 'M') {
+      x = sx = number();
+      y = sy = number();
+    } else if (cmd == 'l') {
+      const long dx = number(), dy = number();
+      to(x + dx, y + dy);
+    } else if (cmd == 'h') {
+      to(x + number(), y);
+    } else if (cmd == 'v') {
+      to(x, y + number());
+    } else {
+      ADD_FAILURE() << "unexpected path data at: " << p;
+      break;
+    }
+  }
+  return out;
+}
+
+// The segments of every <path> of `svg` whose attributes hold `attr`.
+std::vector<Segment> segmentsOfPaths(const std::string& svg, const std::string& attr,
+                                     size_t* last = nullptr) {
+  std::vector<Segment> out;
+  for (size_t at = svg.find("<path d=\""); at != std::string::npos;
+       at = svg.find("<path d=\"", at + 1)) {
+    const size_t end = svg.find("/>", at);
+    const std::string tag = svg.substr(at, end - at);
+    if (tag.find(attr) == std::string::npos) continue;
+    const size_t d = at + 9;
+    for (Segment& s : pathSegments(svg.substr(d, svg.find('"', d) - d))) out.push_back(s);
+    if (last) *last = at;
+  }
+  return out;
+}
+
+// Five regions: 1, a square with a hole that region 5 fills, shares a
+// border of four edges with 2 and its top edge with 4 (which has no
+// response); 2 shares two edges with 3, which is two parts, one an island.
+// Outlines are drawn after the fills, each border once in a look: the
+// gray outlines are exactly the distinct edges of the regions with a
+// response (coasts, the hole and the island kept), each drawn once; region
+// 4's outline in its own red look stays whole (the border it shares with
+// 1 drawn in both looks, the red one last, as before). With one look for
+// both, every border of the five is drawn once.
+TEST(RegionOutlines, SharedBordersOnceCoastsHolesAndPartsWhole) {
+  qv::test::Pipeline p;
+  p.write("m.csv",
+          "id,segment,long,lat\n"
+          "1,1,0,0\n1,1,0.8,0\n1,1,0.8,0.2\n1,1,0.8,0.4\n1,1,0.8,0.6\n1,1,0.8,0.8\n1,1,0,0.8\n"
+          "1,2,0.2,0.2\n1,2,0.4,0.2\n1,2,0.4,0.4\n1,2,0.2,0.4\n"
+          "2,1,0.8,0\n2,1,1.6,0\n2,1,1.6,0.2\n2,1,1.6,0.4\n2,1,1.6,0.8\n2,1,0.8,0.8\n2,1,0.8,0.6\n2,1,0.8,0.4\n2,1,0.8,0.2\n"
+          "3,1,1.6,0\n3,1,2,0\n3,1,2,0.4\n3,1,1.6,0.4\n3,1,1.6,0.2\n"
+          "3,2,2.4,0\n3,2,2.8,0\n3,2,2.8,0.4\n3,2,2.4,0.4\n"
+          "4,1,0,0.8\n4,1,0.8,0.8\n4,1,0.8,1.2\n4,1,0,1.2\n"
+          "5,1,0.2,0.2\n5,1,0.2,0.4\n5,1,0.4,0.4\n5,1,0.4,0.2\n");
+  p.write("r.csv", "id,v\n1,1\n2,2\n3,3\n5,4\n");
+  host::DataSet* map = p.open("WORK", "m");
+  host::DataSet* resp = p.open("WORK", "r");
+  auto layer = [](const std::string& empty) {
+    return qv::test::graphTemplate(
+        "", "layout overlaymap;mapRegionLayer mapProvider=dataset / dataID=RESPONSEDATA "
+            "mapid=id id=id colorResponse=v OutLineAttrs=(Color=CX808080 Thickness=3px) "
+            "EmptyOutLineAttrs=(Color=" + empty + " Thickness=3px);endlayout;");
+  };
+  // The distinct edges of the fills of the regions `ids` (1-based, in the
+  // order of the map data), and how many edges they have in all.
+  auto fillEdges = [](const std::string& svg, std::initializer_list<int> ids, size_t* all) {
+    std::set<Segment> edges;
+    *all = 0;
+    int region = 0;
+    for (size_t at = svg.find("<g class=\"region\""); at != std::string::npos;
+         at = svg.find("<g class=\"region\"", at + 1)) {
+      ++region;
+      if (std::find(ids.begin(), ids.end(), region) == ids.end()) continue;
+      const size_t d = svg.find("<path d=\"", at) + 9;
+      for (const Segment& s : pathSegments(svg.substr(d, svg.find('"', d) - d))) {
+        edges.insert(s);
+        ++*all;
+      }
+    }
+    return edges;
+  };
+  auto distinct = [](const std::vector<Segment>& v) { return std::set<Segment>(v.begin(), v.end()); };
+
+  p.output = "SVG";
+  RenderResult r = p.draw(layer("CXFF0000"), {{"RESPONSEDATA", resp}}, map, {{"__MAPID__", "id"}});
+  const std::string& svg = r.document;
+  ASSERT_NE(svg.find("<svg"), std::string::npos);
+  size_t grayAt = 0, redAt = 0, all = 0;
+  const std::vector<Segment> gray = segmentsOfPaths(svg, "stroke=\"#808080\"", &grayAt);
+  const std::vector<Segment> red = segmentsOfPaths(svg, "stroke=\"#ff0000\"", &redAt);
+  const std::set<Segment> responded = fillEdges(svg, {1, 2, 3, 5}, &all);
+  EXPECT_EQ(all, 33u);  // 11 + 9 + 5 + 4 + 4
+  EXPECT_EQ(responded.size(), 23u);
+  EXPECT_EQ(gray.size(), responded.size());
+  EXPECT_EQ(distinct(gray), responded);
+  size_t fourAll = 0;
+  const std::set<Segment> four = fillEdges(svg, {4}, &fourAll);
+  EXPECT_EQ(red.size(), 4u);
+  EXPECT_EQ(distinct(red), four);
+  EXPECT_GT(redAt, grayAt);
+  EXPECT_GT(grayAt, svg.rfind("<g class=\"region\""));
+
+  // The same in an image: the border of 1 and 4 is red, that of 1 and 2
+  // gray, the island's coast gray.
+  p.output = "";
+  r = p.draw(layer("CXFF0000"), {{"RESPONSEDATA", resp}}, map, {{"__MAPID__", "id"}});
+  ASSERT_TRUE(r.canvas);
+  for (auto [lon, lat, rgb] : {std::tuple{0.6, 0.8, 0xFF0000u}, {0.8, 0.5, 0x808080u},
+                               {2.8, 0.2, 0x808080u}, {0.4, 0.3, 0x808080u}}) {
+    const Point px = r.projection.project(lon, lat);
+    EXPECT_EQ(qv::test::rgbAt(*r.canvas, px.x, px.y), rgb) << lon << "," << lat;
+  }
+
+  // One look for both: every border once.
+  p.output = "SVG";
+  r = p.draw(layer("CX808080"), {{"RESPONSEDATA", resp}}, map, {{"__MAPID__", "id"}});
+  const std::vector<Segment> once = segmentsOfPaths(r.document, "stroke=\"#808080\"");
+  const std::set<Segment> every = fillEdges(r.document, {1, 2, 3, 4, 5}, &all);
+  EXPECT_EQ(every.size(), 26u);
+  EXPECT_EQ(once.size(), every.size());
+  EXPECT_EQ(distinct(once), every);
 }
 
 // --- Region layers of their own data -------------------------------------------

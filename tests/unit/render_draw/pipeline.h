@@ -31,6 +31,8 @@ class Pipeline {
 
   // LABELOVERLAP= of the images drawn.
   render::LabelOverlap labelOverlap = render::LabelOverlap::Show;
+  // OUTPUT= of the drawings ("" for PNG).
+  std::string output;
 
   struct Source {
     std::string name;      // PLOTDATA, RESPONSEDATA
@@ -77,6 +79,7 @@ class Pipeline {
     req.options.setText(GlobalOpt::MapProjection, projection);
     req.options.setText(GlobalOpt::LabelOverlap,
                         std::string(optionWord(GlobalOpt::LabelOverlap, static_cast<int>(labelOverlap))));
+    if (!output.empty()) req.options.setText(GlobalOpt::Output, output);
     req.tiles.cacheDir = dir_.path() + "/cache";
     req.tiles.totalTimeoutMs = 4000;
     req.tiles.connectTimeoutMs = 1000;

@@ -57,7 +57,8 @@ TEST(CountedPoints, DrawTheirPointsEveryWayOfStamping) {
     SCOPED_TRACE(c.what);
     std::vector<double> lon, lat, g, counts, allLon, allLat, allG;
     for (int i = 0; i < c.places; ++i) {
-      const double x = -100 + (i * 7919 % 1000) / 50.0, y = 30 + (i * 104729 % 997) / 70.0;
+      const long long n = i;  // the products pass an int's range
+      const double x = -100 + (n * 7919 % 1000) / 50.0, y = 30 + (n * 104729 % 997) / 70.0;
       const double k = 1 + i % 5;
       lon.push_back(x);
       lat.push_back(y);

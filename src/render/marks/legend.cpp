@@ -28,6 +28,7 @@ constexpr double kSwatchGap = 4;  // between a swatch and its label
 constexpr double kColumnGap = 12;
 constexpr double kRowGap = 3;
 constexpr double kTitleGap = 10;  // between a title on the left and the entries
+
 constexpr double kPi = 3.14159265358979323846;
 constexpr size_t kMaxItems = 200;  // entries of one legend (more cannot be read)
 constexpr double kMinMarker = 10;  // the least a marker swatch is across
@@ -42,6 +43,24 @@ void drawText(Painter& pen, double x, double y, const std::string& text, const F
   ls.pad = 0;
   ls.justify = justify;
   drawLabel(pen, {x, y}, text, ls);
+}
+
+// Draws a legend's title (of size `size`, width by height) left of its
+// entries when `left`, else above them at `aboveX`, and moves the entries'
+// start (`x0`, `y0`) past it. Nothing for an empty title.
+struct TitleSize {
+  double width, height;
+};
+void drawTitle(Painter& pen, const Rect& box, const std::string& title, const FontStyle& font,
+               TitleSize size, bool left, double aboveX, double& x0, double& y0) {
+  if (title.empty()) return;
+  if (left) {
+    drawText(pen, x0, box.y + (box.height - size.height) / 2, title, font);
+    x0 += size.width + kTitleGap;
+  } else {
+    drawText(pen, aboveX, y0, title, font);
+    y0 += size.height + 4;
+  }
 }
 
 void border(Painter& pen, const Rect& box) {
@@ -149,15 +168,7 @@ class DiscreteLegendBlock final : public Block {
     pen.rectangle(box.x, box.y, box.width, box.height);
     pen.clip();
     double x0 = box.x + kPad, y0 = box.y + kPad;
-    if (!title.empty()) {
-      if (titleLeft_) {
-        drawText(pen, x0, box.y + (box.height - titleH_) / 2, title, titleFont);
-        x0 += titleW_ + kTitleGap;
-      } else {
-        drawText(pen, x0, y0, title, titleFont);
-        y0 += titleH_ + 4;
-      }
-    }
+    drawTitle(pen, box, title, titleFont, {titleW_, titleH_}, titleLeft_, x0, x0, y0);
     const double valueH = measureText("Ag", valueFont).height;
     for (size_t i = 0; i < shown_; ++i) {
       const int col = static_cast<int>(i % static_cast<size_t>(cols_));
@@ -257,15 +268,8 @@ class GradientLegendBlock final : public Block {
     if (showBorder) border(pen, box);
     StateGuard g(pen);
     double x0 = box.x + kPad, y0 = box.y + kPad;
-    if (!title.empty()) {
-      if (titleLeft_) {
-        drawText(pen, x0, box.y + (box.height - titleH_) / 2, title, titleFont);
-        x0 += titleW_ + kTitleGap;
-      } else {
-        drawText(pen, vertical ? x0 : box.x + (box.width - titleW_) / 2, y0, title, titleFont);
-        y0 += titleH_ + 4;
-      }
-    }
+    drawTitle(pen, box, title, titleFont, {titleW_, titleH_}, titleLeft_,
+              vertical ? x0 : box.x + (box.width - titleW_) / 2, x0, y0);
     Rect bar;
     if (!vertical) {
       bar = Rect{x0 + labelW_ / 2, titleLeft_ ? box.y + (box.height - kThick - 4 - labelH_) / 2 : y0,

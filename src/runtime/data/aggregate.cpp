@@ -21,18 +21,12 @@ namespace {
 // Web Mercator's latitudes end here; beyond, a point is binned at the edge.
 constexpr double kMercatorLimit = 85.0511287798066;
 
-std::string quoted(std::string_view name) {
-  std::string q = "\"";
-  for (char c : name) q += c == '"' ? std::string("\"\"") : std::string(1, c);
-  return q + "\"";
-}
-
 // The table in SQL: a GDAL layer named "schema.table" is that table of that
 // schema.
 std::string tableSql(const std::string& layer) {
   const size_t dot = layer.find('.');
-  if (dot == std::string::npos) return quoted(layer);
-  return quoted(layer.substr(0, dot)) + "." + quoted(layer.substr(dot + 1));
+  if (dot == std::string::npos) return sqlIdentifier(layer);
+  return sqlIdentifier(layer.substr(0, dot)) + "." + sqlIdentifier(layer.substr(dot + 1));
 }
 
 std::string number(double v) {
@@ -69,11 +63,11 @@ bool numericField(const ogr::Field& f) {
 std::optional<Part> coordinate(const DatabaseTable& t, const std::string& name, bool second) {
   if (!t.pointColumn.empty() && sameNoCase(name, second ? "LAT" : "LONG"))
     return Part{second ? "LAT" : "LONG",
-                std::string(second ? "ST_Y(" : "ST_X(") + quoted(t.pointColumn) + ")", true,
+                std::string(second ? "ST_Y(" : "ST_X(") + sqlIdentifier(t.pointColumn) + ")", true,
                 false};
   const ogr::Field* f = fieldNamed(t, name);
   if (!f || !numericField(*f)) return std::nullopt;
-  return Part{f->name, quoted(f->name), true, f->kind == ogr::FieldKind::Real};
+  return Part{f->name, sqlIdentifier(f->name), true, f->kind == ogr::FieldKind::Real};
 }
 
 // A column the cells are kept apart by (BY, GROUP=): a number or a text.
@@ -83,11 +77,11 @@ std::optional<Part> key(const DatabaseTable& t, const std::string& name) {
   if (numericField(*f)) {
     const bool nan = f->kind == ogr::FieldKind::Real;
     // NaN is missing here, as NULL is: one value, sorted with NULL.
-    return Part{f->name, nan ? "NULLIF(" + quoted(f->name) + ", 'NaN')" : quoted(f->name), true,
-                nan};
+    const std::string q = sqlIdentifier(f->name);
+    return Part{f->name, nan ? "NULLIF(" + q + ", 'NaN')" : q, true, nan};
   }
   if (f->kind != ogr::FieldKind::String) return std::nullopt;
-  return Part{f->name, quoted(f->name), false, false};
+  return Part{f->name, sqlIdentifier(f->name), false, false};
 }
 
 // Whether two rows of the answer hold the same values of keys [0, n).

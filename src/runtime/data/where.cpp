@@ -850,9 +850,7 @@ class PostgresWriter {
     if (k < 0 || nodes_[static_cast<size_t>(k)].op != Op::Var) return false;
     const SqlColumn c = column_(nodes_[static_cast<size_t>(k)].text);
     if (c.name.empty()) return false;
-    std::string q = "\"";
-    for (char ch : c.name) q += ch == '"' ? std::string("\"\"") : std::string(1, ch);
-    q += '"';
+    const std::string q = sqlIdentifier(c.name);
     constexpr double k2to53 = 9007199254740992.0;
     bool asDouble = false;
     switch (c.type) {
@@ -1571,6 +1569,12 @@ void WhereExpr::numBlock(int n, size_t lo, size_t count, double* out, unsigned c
 std::string_view WhereExpr::chars(size_t row, Scratch& scratch) const {
   if (!bound_ || row >= rows_) return {};
   return str(root_, row, scratch);
+}
+
+std::string sqlIdentifier(std::string_view name) {
+  std::string q = "\"";
+  for (char c : name) q += c == '"' ? std::string("\"\"") : std::string(1, c);
+  return q + "\"";
 }
 
 }  // namespace qv::rt

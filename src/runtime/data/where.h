@@ -84,6 +84,9 @@ class ExprError : public UserError {
 // A column of a data set by its name (case-insensitive); null when absent.
 using ColumnLookup = std::function<const Column*(std::string_view)>;
 
+// A name as an SQL identifier: in double quotes, a quote in it doubled.
+std::string sqlIdentifier(std::string_view name);
+
 class WhereExpr {
  public:
   struct Node;

@@ -38,4 +38,15 @@ std::string wrapText(std::string_view text, size_t width, std::string_view first
   return out;
 }
 
+bool hasWord(std::string_view text, std::string_view word) {
+  for (size_t i = 0; i < text.size();) {
+    while (i < text.size() && !isNameChar(text[i])) ++i;
+    size_t j = i;
+    while (j < text.size() && isNameChar(text[j])) ++j;
+    if (j > i && sameNoCase(text.substr(i, j - i), word)) return true;
+    i = j;
+  }
+  return false;
+}
+
 }  // namespace qv

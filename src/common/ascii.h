@@ -45,6 +45,10 @@ constexpr std::string_view trimBlanks(std::string_view s) {
   return s;
 }
 
+// Whether `text` holds `word` as one of its words (runs of letters, digits
+// and "_"), letter case ignored.
+bool hasWord(std::string_view text, std::string_view word);
+
 // `text` broken at its blanks into lines shorter than `width` where the
 // words allow: the first line starts with `first`, the others with
 // `indent`; every line ends with "\n". A `glue` character (when not 0)

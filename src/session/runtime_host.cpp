@@ -9,6 +9,7 @@
 
 #include <filesystem>
 
+#include "common/ascii.h"
 #include "common/cores.h"
 #include "common/error.h"
 #include "common/platform.h"
@@ -207,7 +208,7 @@ std::unique_ptr<host::DataSet> RuntimeHost::openCounted(const DataSetRef& ref) {
   const int projection = s_.settings.choice(GlobalOpt::MapProjection);
   req.mercator = projection == 1 || (projection == 0 && plotUse_.tiles);
   if (!plotUse_.plotCs) req.window = s_.settings.numbers(GlobalOpt::MapExtent);
-  if (debugWord(s_.settings, "SQL"))
+  if (hasWord(s_.settings.text(GlobalOpt::Debug), "SQL"))
     req.debug = [this, &name](const std::string& sql) {
       s_.log.note("The database of " + name + " is asked: " + sql);
     };

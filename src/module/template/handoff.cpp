@@ -22,10 +22,6 @@ std::string macro(std::string_view name) {
   return value;
 }
 
-bool wordChar(char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
-}
-
 // The first word of a template statement: up to a blank, "/" or ";".
 std::string_view firstWord(std::string_view statement) {
   size_t end = statement.find_first_of(" /;");
@@ -78,18 +74,7 @@ int validCRenderPlatform() {
   return 0;
 }
 
-bool zbugi(std::string_view module) {
-  const std::string debug = host::host().xoptcgt("DEBUG");
-  size_t i = 0;
-  while (i < debug.size()) {
-    while (i < debug.size() && !wordChar(debug[i])) ++i;
-    size_t j = i;
-    while (j < debug.size() && wordChar(debug[j])) ++j;
-    if (j > i && qv::sameNoCase(std::string_view(debug).substr(i, j - i), module)) return true;
-    i = j;
-  }
-  return false;
-}
+bool zbugi(std::string_view module) { return qv::hasWord(host::host().xoptcgt("DEBUG"), module); }
 
 Status generate_source(host::ObjectFactory* factory, int pathLength, const char* path,
                        const char* text, int64_t length) {

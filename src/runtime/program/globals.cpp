@@ -168,19 +168,6 @@ bool anyVarNames(const OptionValues& values) {
   return values.text(GlobalOpt::VarNames) == "ANY";
 }
 
-bool debugWord(const OptionValues& values, std::string_view word) {
-  const std::string& debug = values.text(GlobalOpt::Debug);
-  auto letter = [](char c) { return isAlpha(c) || isDigit(c) || c == '_'; };
-  for (size_t i = 0; i < debug.size();) {
-    while (i < debug.size() && !letter(debug[i])) ++i;
-    size_t j = i;
-    while (j < debug.size() && letter(debug[j])) ++j;
-    if (j > i && sameNoCase(std::string_view(debug).substr(i, j - i), word)) return true;
-    i = j;
-  }
-  return false;
-}
-
 unsigned threadsAllowed(int threads) {
   return threads > 0 ? static_cast<unsigned>(threads) : coreCount();
 }

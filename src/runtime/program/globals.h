@@ -51,9 +51,6 @@ void applyOptions(OptionValues& values, const std::vector<OptionSetting>& list);
 // VARNAMES=ANY: variable names may hold any characters.
 bool anyVarNames(const OptionValues& values);
 
-// Whether DEBUG= holds `word` as one of its words (any letter case).
-bool debugWord(const OptionValues& values, std::string_view word);
-
 // The threads a THREADS= value allows: that many, or one per core when it
 // is 0 (not set).
 unsigned threadsAllowed(int threads);

@@ -140,9 +140,8 @@ class Output {
     const int height = req.options.integer(GlobalOpt::GraphHeight);
     switch (kind_) {
       case OutputKind::Png: {
-        const double dpi = req.options.number(GlobalOpt::GraphDpi);
-        const double s = std::isfinite(dpi) && dpi > 0 ? dpi / 96 : 1;
-        image_ = std::make_unique<Canvas>(scaledSide(width, s), scaledSide(height, s));
+        const double s = outputScale(req.options);
+        image_ = std::make_unique<Canvas>(outputSide(width, s), outputSide(height, s));
         cairo_ = std::make_unique<CairoPainter>(image_->cr(), image_.get(), s);
         if (s != 1) cairo_->scale(s, s);
         break;
@@ -203,11 +202,6 @@ class Output {
   }
 
  private:
-  static int scaledSide(int side, double s) {
-    const double v = std::round(side * s);
-    return v > kMaxImageSide ? kMaxImageSide + 1 : static_cast<int>(std::max(v, 0.0));
-  }
-
   OutputKind kind_;
   bool element_;  // an SVG drawing is an element of a page
   std::unique_ptr<Canvas> image_;
@@ -287,14 +281,18 @@ PageFrame pageFrame(Env& env, const GraphModel& model, const PreparedLayers& lay
   return f;
 }
 
-// The pixels per layout pixel of the output.
+}  // namespace
+
 double outputScale(const OptionValues& options) {
   if (outputKindOf(options) != OutputKind::Png) return 1;
   const double dpi = options.number(GlobalOpt::GraphDpi);
   return std::isfinite(dpi) && dpi > 0 ? dpi / 96 : 1;
 }
 
-}  // namespace
+int outputSide(int side, double scale) {
+  const double v = std::round(side * scale);
+  return v > kMaxImageSide ? kMaxImageSide + 1 : static_cast<int>(std::max(v, 0.0));
+}
 
 std::vector<size_t> panelPages(const GraphModel& model, const RenderRequest& step, size_t panels,
                                int columns) {

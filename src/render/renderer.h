@@ -66,6 +66,12 @@ inline OutputKind outputKindOf(const OptionValues& options) {
   return static_cast<OutputKind>(std::max(0, options.choice(GlobalOpt::Output)));
 }
 
+// The output's pixels per layout pixel: GRAPHDPI= / 96 for a PNG, else 1.
+double outputScale(const OptionValues& options);
+// A side of GRAPHWIDTH= or GRAPHHEIGHT= in the output's pixels at `scale`
+// (one more than an image may have when it is too long).
+int outputSide(int side, double scale);
+
 // The size scale of a BUBBLE plot: the radius in pixels of a SIZE value.
 // When no value is negative a bubble's area is proportional to its value:
 // the largest value takes the largest radius, a value v the radius

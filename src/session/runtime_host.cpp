@@ -13,6 +13,7 @@
 #include "common/cores.h"
 #include "common/error.h"
 #include "common/platform.h"
+#include "render/renderer.h"
 #include "runtime/data/aggregate.h"
 #include "runtime/data/schema.h"
 #include "runtime/formats/formats.h"
@@ -196,14 +197,10 @@ std::unique_ptr<host::DataSet> RuntimeHost::openCounted(const DataSetRef& ref) {
   req.group = plotUse_.group;
   req.by = by_;
   req.always = mode == Mode::Always;
-  // The map's pixels: a PNG's scale with GRAPHDPI=.
-  const double scale = s_.settings.choice(GlobalOpt::Output) == 0
-                           ? s_.settings.number(GlobalOpt::GraphDpi) / 96
-                           : 1.0;
-  req.width = std::max(1, static_cast<int>(std::lround(
-                              s_.settings.integer(GlobalOpt::GraphWidth) * scale)));
-  req.height = std::max(1, static_cast<int>(std::lround(
-                               s_.settings.integer(GlobalOpt::GraphHeight) * scale)));
+  // The map's pixels, as the image is made.
+  const double scale = render::outputScale(s_.settings);
+  req.width = std::max(1, render::outputSide(s_.settings.integer(GlobalOpt::GraphWidth), scale));
+  req.height = std::max(1, render::outputSide(s_.settings.integer(GlobalOpt::GraphHeight), scale));
   req.pixels = static_cast<uint64_t>(req.width) * static_cast<uint64_t>(req.height);
   const int projection = s_.settings.choice(GlobalOpt::MapProjection);
   req.mercator = projection == 1 || (projection == 0 && plotUse_.tiles);

@@ -368,13 +368,6 @@ const render::DataColumn* DataSetTable::column(std::string_view name) {
   const bool whole = col->numeric && !positions_ && ds_->consecutiveRows(lo_, hi_, &first);
   const bool viewed = whole && !stored.runs && stored.num.size() >= first + rows_;
   const bool byRuns = whole && stored.runs;
-  // The positions read otherwise: lo_ .. hi_, or those keepGroupOf kept.
-  std::vector<size_t> range;
-  if (!positions_ && !viewed && !byRuns) {
-    range.reserve(rows_);
-    for (size_t pos = lo_; pos < hi_; ++pos) range.push_back(pos);
-  }
-  const std::vector<size_t>& positions = positions_ ? *positions_ : range;
   if (viewed) {
     // The rows as the table stores them: no copy (the data set outlives
     // the drawing, as the texts' views already need).
@@ -387,14 +380,14 @@ const render::DataColumn* DataSetTable::column(std::string_view name) {
   } else if (col->numeric) {
     std::vector<double> values;
     values.reserve(rows_);
-    for (size_t pos : positions) values.push_back(ds_->numAt(var, ds_->rowAt(pos)));
+    eachPosition([&](size_t pos) { values.push_back(ds_->numAt(var, ds_->rowAt(pos))); });
     col->num = std::move(values);
   } else {
     col->chr.reserve(rows_);
-    for (size_t pos : positions) {
+    eachPosition([&](size_t pos) {
       col->chr.push_back(ds_->chrAt(var, ds_->rowAt(pos)));
       tooLong = tooLong || col->chr.back().size() > render::kMaxDisplayBytes;
-    }
+    });
   }
   if (tooLong && std::none_of(runColumns_.begin(), runColumns_.end(), [&](const auto& c) {
         return sameNoCase(c->name, d.name) && c->runs;
@@ -411,14 +404,10 @@ const render::DataColumn* DataSetTable::rowCounts() {
     counts_ = std::make_unique<render::DataColumn>();
     std::vector<double> values;
     values.reserve(rows_);
-    auto add = [&](size_t pos) {
+    eachPosition([&](size_t pos) {
       const size_t row = ds_->rowAt(pos);
       values.push_back(row < counts->size() ? (*counts)[row] : 1);
-    };
-    if (positions_)
-      for (size_t pos : *positions_) add(pos);
-    else
-      for (size_t pos = lo_; pos < hi_; ++pos) add(pos);
+    });
     counts_->num = std::move(values);
   }
   return counts_.get();

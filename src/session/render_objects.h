@@ -179,6 +179,14 @@ class DataSetTable final : public render::DataTable {
   size_t rows_ = 0;
   // The positions read when they are not lo_ .. hi_ (keepGroupOf).
   std::optional<std::vector<size_t>> positions_;
+  // Calls `f` with each position read, in order.
+  template <class F>
+  void eachPosition(F&& f) const {
+    if (positions_)
+      for (size_t pos : *positions_) f(pos);
+    else
+      for (size_t pos = lo_; pos < hi_; ++pos) f(pos);
+  }
   std::string system_;
   // A variable's column (name, label, type, display format) without its
   // values; the warning for its texts too long to show.
